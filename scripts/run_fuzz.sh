@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs every libFuzzer target of a fuzz build for a bounded time, several at
+# once. Seeds come from fuzz/corpus/<target>/ and are copied to a scratch
+# folder so the committed corpus is never changed.
+set -euo pipefail
+build_dir=${1:-build-fuzz}
+seconds=${2:-60}
+root=$(cd "$(dirname "$0")/.." && pwd)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+shopt -s nullglob
+targets=("$build_dir"/fuzz/fuzz_*)
+if [ ${#targets[@]} -eq 0 ]; then
+  echo "fuzz: no targets built"
+  exit 0
+fi
+
+jobs=$(nproc)
+failed=0
+pids=()
+names=()
+for t in "${targets[@]}"; do
+  [ -x "$t" ] || continue
+  name=$(basename "$t")
+  mkdir -p "$scratch/$name/corpus" "$scratch/$name/work"
+  if [ -d "$root/fuzz/corpus/$name" ]; then
+    cp -r "$root/fuzz/corpus/$name/." "$scratch/$name/corpus/"
+  fi
+  dict=()
+  [ -f "$root/fuzz/$name.dict" ] && dict=(-dict="$root/fuzz/$name.dict")
+  (cd "$scratch/$name/work" && \
+   ASAN_OPTIONS=detect_leaks=1 "$OLDPWD/$t" -max_total_time="$seconds" -rss_limit_mb=2048 \
+     -timeout=20 -print_final_stats=0 "${dict[@]}" "$scratch/$name/corpus" \
+     >"$scratch/$name.log" 2>&1) &
+  pids+=($!)
+  names+=("$name")
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do sleep 1; done
+done
+
+for i in "${!pids[@]}"; do
+  if wait "${pids[$i]}"; then
+    echo "fuzz: ${names[$i]} ran ${seconds}s without a failure"
+  else
+    echo "fuzz: ${names[$i]} FAILED"
+    tail -n 60 "$scratch/${names[$i]}.log"
+    failed=1
+  fi
+done
+exit $failed
