@@ -1,0 +1,92 @@
+// Engine sessions and the engine's process-wide state.
+//
+// One TFileSession is current for the whole process (not per thread). The
+// engine lock guards every in-memory file and the in-memory temporary-name
+// search; nothing else in the engine locks.
+//
+// Temporary table names are directory + prefix + k + ".DAT" for the first
+// k = 0, 1, ... that is free. For disk tables "free" is decided by creating
+// the file with O_CREAT|O_EXCL: the empty file that comes into being is the
+// reservation, so two processes (or threads) never get the same name; the
+// caller then creates its table over it (a create-or-replace, fine since
+// nobody has it open).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/sync.h"
+#include "storage/engine_error.h"
+
+namespace storage {
+
+class TMemoryFileList;
+
+// A session's table passwords: exact, case-sensitive texts; duplicates kept.
+class TPasswordList {
+ public:
+  void Add(std::string_view text);  // nothing for ""
+  void Remove(std::string_view text);  // the first equal entry
+  void RemoveAll() { items_.clear(); }
+  [[nodiscard]] bool Has(std::string_view text) const;
+  [[nodiscard]] std::size_t Count() const { return items_.size(); }
+
+ private:
+  std::vector<std::string> items_;  // each at most 255 characters
+};
+
+class TFileSession {
+ public:
+  TFileSession();
+  ~TFileSession();
+  TFileSession(const TFileSession&) = delete;
+  TFileSession& operator=(const TFileSession&) = delete;
+
+  [[nodiscard]] const std::string& PrivateDirectory() const { return private_directory_; }
+  void SetPrivateDirectory(std::string_view dir);
+  ErrorContext& Context() { return error_context_; }
+  [[nodiscard]] const ErrorContext& Context() const { return error_context_; }
+  TMemoryFileList& MemoryFiles() { return *memory_files_; }
+  TPasswordList& Passwords() { return *passwords_; }
+
+  void AddPassword(std::string_view text) { passwords_->Add(text); }
+  void RemovePassword(std::string_view text) { passwords_->Remove(text); }
+  void RemoveAllPasswords() { passwords_->RemoveAll(); }
+  [[nodiscard]] bool HasPassword(std::string_view text) const { return passwords_->Has(text); }
+
+ private:
+  std::string private_directory_;
+  ErrorContext error_context_;
+  std::unique_ptr<TMemoryFileList> memory_files_;
+  std::unique_ptr<TPasswordList> passwords_;
+};
+
+// Creates the default session and makes it current; nothing when already
+// initialised.
+void InitializeEngine();
+// Frees the default session; current := none. Nothing when not initialised.
+void ShutdownEngine();
+[[nodiscard]] bool EngineInitialized();
+// The current session; raises 10758 (touching no session) before
+// InitializeEngine.
+TFileSession* CurrentSession();
+// The same without raising: nullptr when there is none.
+TFileSession* CurrentSessionOrNull() noexcept;
+void SetCurrentSession(TFileSession* session);
+void SetPrivateDirectory(std::string_view dir);
+std::string GetPrivateDirectory();
+TFileSession* CreateSession();
+void FreeSession(TFileSession* session);
+// The engine lock (re-entrant); lives as long as the process.
+fw::TCriticalSection& EngineLock();
+
+// A free temporary table name in the current session's private directory
+// (or the current directory); see the top of this file.
+std::string GetTempTableName(bool in_memory);
+// The same with a given prefix in place of the thread's.
+std::string GetTempTableName(bool in_memory, std::string_view prefix);
+
+}  // namespace storage

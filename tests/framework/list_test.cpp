@@ -1,0 +1,120 @@
+// TList (growth rule, errors, model test) and TBits.
+#include "framework/list.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "framework/exceptions.h"
+
+namespace fw {
+namespace {
+
+template <typename F>
+std::string ListErrorOf(F f) {
+  try {
+    f();
+  } catch (const EListError& e) {
+    return e.Message();
+  }
+  return "(none)";
+}
+
+void* P(std::intptr_t v) { return reinterpret_cast<void*>(v); }
+
+TEST(List, GrowthFromEmpty) {
+  TList l;
+  std::vector<int> caps;
+  for (int i = 0; i < 100; ++i) {
+    l.Add(P(i + 1));
+    if (caps.empty() || caps.back() != l.Capacity()) caps.push_back(l.Capacity());
+  }
+  EXPECT_EQ(caps, (std::vector<int>{4, 8, 12, 28, 44, 60, 76, 95, 118}));
+}
+
+TEST(List, Errors) {
+  TList l;
+  l.Add(P(1));
+  EXPECT_EQ(ListErrorOf([&] { l.Get(1); }), "List index out of bounds (1)");
+  EXPECT_EQ(ListErrorOf([&] { l.Insert(3, nullptr); }), "List index out of bounds (3)");
+  EXPECT_EQ(ListErrorOf([&] { l.Delete(-1); }), "List index out of bounds (-1)");
+  EXPECT_EQ(ListErrorOf([&] { l.Move(0, 1); }), "List index out of bounds (1)");
+  EXPECT_EQ(ListErrorOf([&] { l.SetCapacity(0); }), "List capacity out of bounds (0)");
+  EXPECT_EQ(ListErrorOf([&] { l.SetCapacity(134217728); }), "List capacity out of bounds (134217728)");
+  EXPECT_EQ(ListErrorOf([&] { l.SetCount(-1); }), "List count out of bounds (-1)");
+  l.SetCount(5);
+  EXPECT_EQ(l.Get(4), nullptr);
+  l.Pack();
+  EXPECT_EQ(l.Count(), 1);
+  l.Clear();
+  EXPECT_EQ(l.Capacity(), 0);
+}
+
+TEST(List, ModelUnderRandomOperations) {
+  std::mt19937 rng(11);
+  TList l;
+  std::vector<void*> model;
+  for (int op = 0; op < 20000; ++op) {
+    int k = static_cast<int>(rng() % 6);
+    void* v = P(static_cast<std::intptr_t>(rng() % 50 + 1));
+    if (k <= 1) {
+      l.Add(v);
+      model.push_back(v);
+    } else if (k == 2) {
+      int i = static_cast<int>(rng() % (model.size() + 1));
+      l.Insert(i, v);
+      model.insert(model.begin() + i, v);
+    } else if (k == 3 && !model.empty()) {
+      int i = static_cast<int>(rng() % model.size());
+      l.Delete(i);
+      model.erase(model.begin() + i);
+    } else if (k == 4 && !model.empty()) {
+      int a = static_cast<int>(rng() % model.size()), b = static_cast<int>(rng() % model.size());
+      l.Move(a, b);
+      void* x = model[static_cast<std::size_t>(a)];
+      model.erase(model.begin() + a);
+      model.insert(model.begin() + b, x);
+    } else if (k == 5) {
+      auto it = std::find(model.begin(), model.end(), v);
+      EXPECT_EQ(l.Remove(v), it == model.end() ? -1 : static_cast<int>(it - model.begin()));
+      if (it != model.end()) model.erase(it);
+    }
+    ASSERT_EQ(l.Count(), static_cast<int>(model.size()));
+  }
+  for (int i = 0; i < l.Count(); ++i) ASSERT_EQ(l[i], model[static_cast<std::size_t>(i)]);
+  l.Sort([](void* a, void* b) {
+    auto x = reinterpret_cast<std::intptr_t>(a), y = reinterpret_cast<std::intptr_t>(b);
+    return x < y ? -1 : (x > y ? 1 : 0);
+  });
+  std::sort(model.begin(), model.end());
+  for (int i = 0; i < l.Count(); ++i) ASSERT_EQ(l[i], model[static_cast<std::size_t>(i)]);
+}
+
+TEST(Bits, GrowOpenBitAndErrors) {
+  TBits b;
+  EXPECT_EQ(b.OpenBit(), 0);
+  b.Set(130, true);
+  EXPECT_EQ(b.Size(), 131);
+  EXPECT_TRUE(b[130]);
+  EXPECT_FALSE(b[129]);
+  for (int i = 0; i < 131; ++i) b.Set(i, true);
+  EXPECT_EQ(b.OpenBit(), 131);
+  b.Set(64, false);
+  EXPECT_EQ(b.OpenBit(), 64);
+  b.SetSize(60);
+  b.SetSize(200);
+  EXPECT_FALSE(b[59 + 1]);  // cleared when cut
+  EXPECT_TRUE(b[59]);
+  try {
+    b.Get(200);
+    FAIL();
+  } catch (const EBitsError& e) {
+    EXPECT_EQ(e.Message(), "Bits index out of range");
+  }
+  EXPECT_THROW(b.Set(-1, true), EBitsError);
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,0 +1,168 @@
+// TThread: start, WaitFor, Synchronize through the main thread,
+// FreeOnTerminate, exceptions and destruction of a running thread.
+#include "framework/thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+
+#include "framework/exceptions.h"
+
+namespace fw {
+namespace {
+
+class FnThread : public TThread {
+ public:
+  explicit FnThread(std::function<void(FnThread&)> body) : TThread(true), body_(std::move(body)) {}
+  ~FnThread() override {
+    Terminate();
+    if (!Suspended() && !FreeOnTerminate()) WaitFor();
+  }
+  using TThread::OnTerminate;
+  using TThread::Synchronize;
+
+ protected:
+  void Execute() override { body_(*this); }
+
+ private:
+  std::function<void(FnThread&)> body_;
+};
+
+TEST(Thread, NotSuspendedCreationIsRefused) {
+  struct T : TThread {
+    T() : TThread(false) {}
+    void Execute() override {}
+  };
+  EXPECT_THROW(T(), EThread);
+}
+
+TEST(Thread, WaitForReturnsReturnValueAndSynchronizeRunsOnMainThread) {
+  ASSERT_TRUE(TThread::IsMainThread());
+  std::atomic<int> main_calls{0};
+  FnThread t([&](FnThread& self) {
+    for (int i = 0; i < 50; ++i)
+      self.Synchronize([&] {
+        EXPECT_TRUE(TThread::IsMainThread());
+        ++main_calls;
+      });
+    self.SetReturnValue(42);
+  });
+  EXPECT_TRUE(t.Suspended());
+  t.Start();
+  EXPECT_NE(t.ThreadID(), 0u);
+  EXPECT_NE(t.ThreadID(), TThread::CurrentThreadID());
+  // WaitFor on the main thread serves the Synchronize calls.
+  EXPECT_EQ(t.WaitFor(), 42);
+  EXPECT_EQ(main_calls, 50);
+  EXPECT_TRUE(t.Finished());
+}
+
+TEST(Thread, SynchronizeOnMainThreadRunsAtOnceAndExceptionsComeBack) {
+  FnThread t([](FnThread&) {});
+  int ran = 0;
+  t.Synchronize([&] { ++ran; });
+  EXPECT_EQ(ran, 1);
+  std::atomic<bool> caught{false};
+  FnThread u([&](FnThread& self) {
+    try {
+      self.Synchronize([] { throw std::runtime_error("boom"); });
+    } catch (const std::runtime_error&) {
+      caught = true;
+    }
+  });
+  u.Start();
+  u.WaitFor();
+  EXPECT_TRUE(caught);
+}
+
+TEST(Thread, TerminateStopsPollingLoopAndOnTerminateRunsOnMain) {
+  std::atomic<bool> on_main{false};
+  FnThread t([](FnThread& self) {
+    while (!self.Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  t.OnTerminate = [&] { on_main = TThread::IsMainThread(); };
+  t.Start();
+  t.Terminate();
+  t.WaitFor();
+  EXPECT_TRUE(on_main);
+}
+
+TEST(Thread, FreeOnTerminateDeletesItself) {
+  static std::atomic<bool> destroyed{false};
+  struct Self : TThread {
+    Self() : TThread(true) { SetFreeOnTerminate(true); }
+    ~Self() override { destroyed = true; }
+    void Execute() override {}
+  };
+  auto* s = new Self;
+  EXPECT_THROW(s->WaitFor(), EThread);
+  s->Start();
+  for (int i = 0; i < 10000 && !destroyed; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(destroyed);
+}
+
+TEST(Thread, ExecuteExceptionIsKept) {
+  FnThread t([](FnThread&) { throw std::logic_error("bad"); });
+  t.Start();
+  t.WaitFor();
+  ASSERT_TRUE(t.FatalException());
+  EXPECT_THROW(std::rethrow_exception(t.FatalException()), std::logic_error);
+}
+
+TEST(Thread, DestroyingRunningThreadTerminatesAndWaits) {
+  std::atomic<bool> left{false};
+  {
+    FnThread t([&](FnThread& self) {
+      while (!self.Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      left = true;
+    });
+    t.Start();
+  }
+  EXPECT_TRUE(left);
+}
+
+TEST(Thread, SynchronizeFromWorkerServedByCheckSynchronize) {
+  std::atomic<bool> done{false};
+  int value = 0;
+  FnThread t([&](FnThread& self) {
+    self.Synchronize([&] { value = 7; });
+    done = true;
+  });
+  t.Start();
+  while (!done) TThread::WaitAndCheckSynchronize(10);
+  EXPECT_EQ(value, 7);
+  t.WaitFor();
+}
+
+}  // namespace
+}  // namespace fw
+
+namespace fw {
+namespace {
+
+// A thread still synchronising when its owner stops it from the main
+// thread: waiting must serve the pending calls, not deadlock.
+TEST(Thread, StoppingServesPendingSynchronize) {
+  struct Sync : TThread {
+    Sync() : TThread(true) {}
+    ~Sync() override {
+      Terminate();
+      WaitFor();
+    }
+    std::atomic<int> calls{0};
+    void Execute() override {
+      while (!Terminated()) Synchronize([this] { ++calls; });
+      Synchronize([this] { ++calls; });
+    }
+  };
+  auto* t = new Sync;
+  t->Start();
+  while (t->calls < 3) TThread::WaitAndCheckSynchronize(10);
+  delete t;  // would hang if waiting did not serve the last call
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace fw
