@@ -1,0 +1,599 @@
+// THttpCGIEngine driven in-process: server variables and their aliases,
+// form fields, refused requests, the response's status line and headers,
+// the debug appendix, and sessions kept in files (read back by the engine
+// and deciphered independently with OpenSSL).
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "cgi/blowfish.h"
+#include "cgi/http_engine.h"
+#include "cgi/session_store.h"
+#include "tests/cgi/session_file_reader.h"
+
+namespace cgi {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Collects what the engine writes.
+class StringSink : public fw::TStream {
+ public:
+  explicit StringSink(std::string* out) : out_(out) {}
+  std::int64_t Read(void*, std::int64_t) override { return 0; }
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    out_->append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
+    return count;
+  }
+  std::int64_t Seek(std::int64_t, fw::TSeekOrigin) override { return static_cast<std::int64_t>(out_->size()); }
+  void SetSize(std::int64_t) override {}
+
+ private:
+  std::string* out_;
+};
+
+// Makes the test a console program for its lifetime (so that EndRequest
+// adds the content length), and a windowed one again afterwards.
+struct ConsoleProgram {
+  ConsoleProgram() { SetConsoleProgram(true); }
+  ~ConsoleProgram() { SetConsoleProgram(false); }
+};
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("cgi_engine_test_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    SessionEnd("", true);
+  }
+  void TearDown() override {
+    if (engine_) engine_->EndRequest();
+    engine_.reset();
+    SessionEnd("", true);
+    fs::remove_all(dir_);
+  }
+
+  THttpCGIEngine& Start(const std::vector<std::string>& vars, const std::string& body = "") {
+    if (engine_) engine_->EndRequest();
+    out_.clear();
+    engine_ = std::make_unique<THttpCGIEngine>(nullptr);
+    engine_->SetCGIAutoTerminate(false);
+    engine_->SetTempDir(dir_.string());
+    fw::TStringList list;
+    for (const auto& v : vars) list.Add(v);
+    engine_->SetServerVariables(list);
+    auto in = std::make_unique<fw::TMemoryStream>();
+    if (!body.empty()) in->WriteBuffer(body.data(), static_cast<std::int64_t>(body.size()));
+    in->SetPosition(0);
+    input_ = in.get();
+    engine_->SetRequestStreams(std::move(in), std::make_unique<StringSink>(&out_));
+    return *engine_;
+  }
+
+  // Ends the request and returns what was sent.
+  std::string Finish() {
+    engine_->EndRequest();
+    engine_.reset();
+    return out_;
+  }
+
+  fs::path dir_;
+  std::string out_;
+  std::unique_ptr<THttpCGIEngine> engine_;
+  fw::TMemoryStream* input_ = nullptr;
+};
+
+TEST_F(EngineTest, ServerVariablesAndAliases) {
+  struct Case {
+    std::vector<std::string> vars;
+    const char* asked;
+    const char* expected;
+  };
+  const Case cases[] = {
+      // A direct hit first, then the alias group in its own order.
+      {{"HTTP_USER_AGENT=direct"}, "http-user-agent", "direct"},
+      {{"USER_AGENT=short", "HTTP_USER_AGENT="}, "http-user-agent", "short"},
+      {{"USER_AGENT=short", "X=1"}, "HTTP_USER_AGENT", "short"},
+      {{"HTTP_USER_AGENT=long"}, "USER_AGENT", "long"},
+      {{"USER_AGENT=short", "HTTP_USER_AGENT=long"}, "user agent", "short"},
+      {{"SERVER_NAME=host"}, "SERVER SOFTWARE", "host"},
+      {{"URL=/u", "URI=/i"}, "SCRIPT_NAME", "/u"},
+      {{"HTTP_URL=/h", "URI=/i"}, "EXECUTABLE_PATH", "/h"},
+      {{"QUERY=a=1"}, "QUERY_STRING", "a=1"},
+      {{"IP=10.0.0.1"}, "REMOTE_ADDR", "10.0.0.1"},
+      {{"METHOD=POST"}, "REQUEST_METHOD", "POST"},
+      {{"DNS=example"}, "remote-host", "example"},
+      {{"REFERER=r", "HTTP_REFERER=h"}, "HTTP_REFERER", "h"},
+      {{"REFERER=", "HTTP_REFERER=h"}, "REFERER", "h"},
+      {{"COOKIE=c=1"}, "HTTP_COOKIE", "c=1"},
+      {{"PATH_TRANSLATED=/t"}, "DOCUMENT_ROOT", "/t"},
+      {{"PROTOCOL=HTTP/1.1"}, "SERVER_PROTOCOL", "HTTP/1.1"},
+      {{"HTTP_AUTHORIZATION=Basic dXNlcjpwdw=="}, "AUTH_USER", "user"},
+      {{"HTTP_AUTHORIZATION=Basic dXNlcjpwdw=="}, "AUTHENTICATED_PASSWORD", "pw"},
+      {{"AUTH_USER=given", "HTTP_AUTHORIZATION=Basic dXNlcjpwdw=="}, "AUTH_USER", "given"},
+      {{"HTTP_AUTHORIZATION=Digest dXNlcjpwdw=="}, "AUTH_USER", ""},
+      {{"HTTP_AUTHORIZATION=Basic !!!!"}, "AUTH_PASSWORD", ""},
+      {{"SOMETHING=1"}, "UNKNOWN_NAME", ""},
+  };
+  for (const auto& c : cases) {
+    THttpCGIEngine& e = Start(c.vars);
+    EXPECT_EQ(e.GetServerVariable(c.asked), c.expected) << c.asked << " from " << c.vars[0];
+  }
+  THttpCGIEngine& e = Start({"SERVER_PORT_SECURE=1", "CONTENT_LENGTH=12x", "SERVER_PORT=443"});
+  EXPECT_TRUE(e.ServerPortSecure());
+  EXPECT_EQ(e.ContentLength(), 0);  // not a number
+  EXPECT_EQ(e.ServerPort(), "443");
+}
+
+TEST_F(EngineTest, FieldsFromQueryStringAndUrlEncodedBody) {
+  const std::string body = "f=2&g=+%20trimmed%09+&bad=%zz&e=";
+  THttpCGIEngine& e = Start({"REQUEST_METHOD=POST", "QUERY_STRING=q=1&x=a+b",
+                             "CONTENT_TYPE=application/x-www-form-urlencoded; charset=UTF-8",
+                             "CONTENT_LENGTH=" + std::to_string(body.size())},
+                            body);
+  EXPECT_TRUE(e.PrepareRequest());
+  EXPECT_EQ(e.GetField("q"), "1");
+  EXPECT_EQ(e.GetField("x"), "a b");
+  EXPECT_EQ(e.GetField("X"), "a b");  // names match without regard to case
+  EXPECT_EQ(e.GetField("f"), "2");
+  EXPECT_EQ(e.GetField("g"), "trimmed");
+  EXPECT_EQ(e.GetField("e", "default"), "default");
+  EXPECT_EQ(e.GetField("missing", "default"), "default");
+  EXPECT_EQ(e.GetField("bad", "dropped"), "dropped");
+  EXPECT_EQ(e.GetFieldNames()->ToVector(), (std::vector<std::string>{"q", "x", "f", "g", "e"}));
+  e.CGISession().SetTrimFields(false);
+  EXPECT_EQ(e.GetField("g"), "  trimmed\t ");
+}
+
+std::string MultipartBody(const std::string& file_content) {
+  return "--XyZ\r\n"
+         "Content-Disposition: form-data; name=\"title\"\r\n\r\n"
+         "My picture\r\n"
+         "--XyZ\r\n"
+         "Content-Disposition: form-data; name=\"pic\"; filename=\"../../etc/x.gif\"\r\n"
+         "Content-Type: image/gif\r\n\r\n" +
+         file_content +
+         "\r\n--XyZ--\r\n";
+}
+
+TEST_F(EngineTest, MultipartUploadGoesToATemporaryFileRemovedAtTheEnd) {
+  std::string content;
+  for (int i = 0; i < 5000; ++i) content.push_back(static_cast<char>(i * 7));
+  const std::string body = MultipartBody(content);
+  THttpCGIEngine& e = Start({"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=XyZ",
+                             "CONTENT_LENGTH=" + std::to_string(body.size())},
+                            body);
+  ASSERT_TRUE(e.PrepareRequest()) << e.RequestError();
+  EXPECT_EQ(e.GetField("title"), "My picture");
+  EXPECT_EQ(e.GetField("pic"), "x.gif");
+  ASSERT_EQ(e.Uploads().size(), 1u);
+  const TUploadedFile up = e.Uploads()[0];
+  EXPECT_EQ(up.content_type, "image/gif");
+  EXPECT_EQ(up.size, 5000);
+  EXPECT_EQ(fs::path(up.temp_path).parent_path(), dir_);
+  std::ifstream in(up.temp_path, std::ios::binary);
+  std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(stored, content);
+  Finish();
+  EXPECT_FALSE(fs::exists(up.temp_path));
+}
+
+TEST_F(EngineTest, RefusedRequests) {
+  const std::string good = MultipartBody("data");
+  struct Case {
+    std::vector<std::string> vars;
+    std::string body;
+    std::int64_t read_limit;
+    const char* status;
+    const char* error;
+    bool body_untouched;
+  };
+  const Case cases[] = {
+      {{"REQUEST_METHOD=DELETE"}, "", 0, "HTTP/1.0 405 Method Not Allowed", "Method not allowed: DELETE", true},
+      {{"REQUEST_METHOD=PUT", "CONTENT_LENGTH=1"}, "x", 0, "HTTP/1.0 405 Method Not Allowed",
+       "Method not allowed: PUT", true},
+      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=11"},
+       "a=123456789", 10, "HTTP/1.0 413 Request Entity Too Large", "Request body too large", true},
+      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=-5"}, "a=1", 0,
+       "HTTP/1.0 400 Bad Request", "Bad content length", true},
+      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=0x10"}, "a=1", 0,
+       "HTTP/1.0 400 Bad Request", "Bad content length", true},
+      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=100"},
+       "a=1&b=2", 0, "HTTP/1.0 400 Bad Request", "Client input ended early", false},
+      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=\"bad;boundary\"",
+        "CONTENT_LENGTH=" + std::to_string(good.size())},
+       good, 0, "HTTP/1.0 400 Bad Request", "Bad multipart boundary", true},
+      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=XyZ", "CONTENT_LENGTH=30"},
+       good.substr(0, 30), 0, "HTTP/1.0 400 Bad Request", "multipart body ended early", false},
+      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=XyZ",
+        "CONTENT_LENGTH=" + std::to_string(good.size() + 50)},
+       good, 0, "HTTP/1.0 400 Bad Request", "Client input ended early", false},
+  };
+  for (const auto& c : cases) {
+    THttpCGIEngine& e = Start(c.vars, c.body);
+    e.SetAutoReadLimit(c.read_limit);
+    EXPECT_FALSE(e.PrepareRequest()) << c.vars[0];
+    EXPECT_EQ(e.RequestError(), c.error);
+    if (c.body_untouched) {
+      EXPECT_EQ(input_->Position(), 0) << "nothing may be read of a refused body";
+    }
+    const std::string out = Finish();
+    EXPECT_EQ(out.substr(0, out.find("\r\n")), c.status);
+  }
+  // Within the limit the same body is read.
+  THttpCGIEngine& e = Start(
+      {"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=11"}, "a=123456789");
+  e.SetAutoReadLimit(11);
+  EXPECT_TRUE(e.PrepareRequest());
+  EXPECT_EQ(e.GetField("a"), "123456789");
+  // Other body types are left for ReadClient, which reads in pieces.
+  std::string big(5000, 'z');
+  THttpCGIEngine& raw = Start({"REQUEST_METHOD=POST", "CONTENT_TYPE=application/octet-stream",
+                               "CONTENT_LENGTH=5000"},
+                              big);
+  EXPECT_TRUE(raw.PrepareRequest());
+  std::string got(6000, '\0');
+  EXPECT_EQ(raw.ReadClient(got.data(), 6000), 5000);
+  EXPECT_EQ(raw.ReadClient(got.data(), 10), 0);  // end of input, at once
+}
+
+TEST_F(EngineTest, StatusLineAndHeaders) {
+  ConsoleProgram console;
+  struct Case {
+    std::string software;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"lighttpd/1.4", {}, "hi",
+       "HTTP/1.0 200 OK\r\ncontent-type: text/html\r\ncontent-length: 2\r\nConnection: Keep-Alive\r\n\r\nhi"},
+      {"Apache/2.4.57 (Debian)", {}, "hi",
+       "Status: 200 OK\r\ncontent-type: text/html\r\ncontent-length: 2\r\nConnection: Keep-Alive\r\n\r\nhi"},
+      {"Netscape-Enterprise/6.0", {{"HTTP/1.1 404 Not Found", ""}}, "",
+       "Status: 404 Not Found\r\ncontent-type: text/html\r\n\r\n"},
+      {"lighttpd", {{"X-A", "1"}, {"HTTP/1.1 302 Found", ""}}, "",
+       "HTTP/1.1 302 Found\r\ncontent-type: text/html\r\nX-A: 1\r\n\r\n"},
+      {"lighttpd", {{"Location", "/x"}}, "", "Location: /x\r\n\r\n"},
+      {"lighttpd", {{"Content-Type", "text/plain"}, {"Content-Length", "3"}}, "abc",
+       "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 3\r\n\r\nabc"},
+  };
+  for (const auto& c : cases) {
+    THttpCGIEngine& e = Start({"SERVER_SOFTWARE=" + c.software});
+    for (const auto& [n, v] : c.headers) e.SetHeader(n, v);
+    e.Write(c.body);
+    EXPECT_EQ(Finish(), c.expected) << c.software;
+  }
+}
+
+TEST_F(EngineTest, HeaderInjectionIsRefused) {
+  THttpCGIEngine& e = Start({});
+  const std::pair<std::string, std::string> bad[] = {
+      {"X-A", "a\r\nSet-Cookie: evil=1"},
+      {"X-A", "a\nb"},
+      {"X-A", "a\rb"},
+      {"X-A", std::string("a\0b", 3)},
+      {"X-A\r\nSet-Cookie", "1"},
+      {"Bad Name", "1"},
+      {"", "1"},
+      {"HTTP/1.1 200 OK", "value"},
+      {"HTTP/1.1 200 OK\r\nX: 1", ""},
+  };
+  for (const auto& [n, v] : bad) {
+    EXPECT_THROW(e.SetHeader(n, v), EHttpEngineError) << n;
+  }
+  EXPECT_THROW(e.SetFileHeaders("text/plain\r\nX-Evil: 1", "a.txt"), EHttpEngineError);
+  EXPECT_THROW(e.SetFileHeaders("text/plain", "a\r\n.txt"), EHttpEngineError);
+  e.Write("x");
+  e.SetAutoContentType("text/html\r\nSet-Cookie: evil=1");
+  EXPECT_THROW(e.SendResponse(), EHttpEngineError);
+  e.SetAutoContentType("text/html");
+  const std::string out = Finish();
+  EXPECT_EQ(out.find("evil"), std::string::npos);
+  EXPECT_EQ(out.find("Evil"), std::string::npos);
+}
+
+TEST_F(EngineTest, DownloadHeadersAndNoCache) {
+  THttpCGIEngine& e = Start({});
+  e.SetFileHeaders("  ", "C:\\Reports\\..\\my \"list\".txt");
+  e.Write("x");
+  EXPECT_EQ(Finish(),
+            "HTTP/1.0 200 OK\r\n"
+            "Content-Type: application/binary; name=\"my \\\"list\\\".txt\"\r\n"
+            "Content-Transfer-Encoding: 8bit\r\n"
+            "Content-Disposition: attachment; filename=\"my \\\"list\\\".txt\"\r\n\r\nx");
+  THttpCGIEngine& n = Start({});
+  n.SetNoCache(true);
+  const std::string out = Finish();
+  EXPECT_NE(out.find("\r\nPragma: no-cache\r\n"), std::string::npos);
+  EXPECT_NE(out.find("\r\nCache-Control: no-cache\r\n"), std::string::npos);
+  EXPECT_EQ(out.find("Document"), std::string::npos);  // no header name with a blank
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(out, m, std::regex("\r\nExpires: (\\w{3}, \\d\\d \\w{3} \\d{4} \\d\\d:\\d\\d:\\d\\d GMT)\r\n")))
+      << out;
+  struct tm tm {};
+  ASSERT_NE(strptime(m[1].str().c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm), nullptr);
+  const std::time_t expires = timegm(&tm);
+  const double days_ago = std::difftime(std::time(nullptr), expires) / 86400.0;
+  EXPECT_NEAR(days_ago, 1000.0, 0.01);
+}
+
+TEST_F(EngineTest, DebugAppendixIsCountedInTheContentLength) {
+  ConsoleProgram console;
+  const std::string body = "a=1";
+  THttpCGIEngine& e = Start({"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded",
+                             "CONTENT_LENGTH=3", "HTTP_AUTHORIZATION=Basic dXNlcjpwdw=="},
+                            body);
+  e.SetDebugMode(TDebugMode::DebugAlways);
+  ASSERT_TRUE(e.PrepareRequest());
+  e.UserLog("log line");
+  e.Write("page");
+  const std::string out = Finish();
+  const std::size_t end = out.find("\r\n\r\n");
+  ASSERT_NE(end, std::string::npos);
+  const std::string sent = out.substr(end + 4);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(out, m, std::regex("content-length: (\\d+)\r\n")));
+  EXPECT_EQ(std::stoul(m[1]), sent.size());
+  EXPECT_EQ(sent.rfind("page\r\n(*** END ***)\r\n", 0), 0u) << sent;
+  EXPECT_NE(sent.find("(***    User Log      ***)\r\n(************************)\r\nlog line"), std::string::npos);
+  EXPECT_NE(sent.find("(***   Client input   ***)\r\n(************************)\r\na=1"), std::string::npos);
+  EXPECT_NE(sent.find("(*** Server variables ***)"), std::string::npos);
+  EXPECT_NE(sent.find("HTTP_AUTHORIZATION=(hidden)"), std::string::npos);
+  EXPECT_EQ(sent.find("dXNlcjpwdw"), std::string::npos);
+}
+
+TEST_F(EngineTest, NestedOutputBuffers) {
+  THttpCGIEngine& e = Start({});
+  e.Write("a");
+  e.BeginOutputBuffer();
+  e.Write("inner");
+  e.BeginOutputBuffer();
+  e.Write("deep");
+  EXPECT_EQ(e.EndOutputBuffer(), "deep");
+  EXPECT_EQ(e.EndOutputBuffer(), "inner");
+  e.Write("b");
+  e.WriteBuffer("c", 1);
+  fw::TMemoryStream s;
+  s.WriteBuffer(std::string(3000, 'd').data(), 3000);
+  s.SetPosition(2990);
+  e.WriteStream(s);
+  const std::string out = Finish();
+  EXPECT_EQ(out.substr(out.find("\r\n\r\n") + 4), "abc" + std::string(10, 'd'));
+}
+
+std::string CookieFrom(const std::string& out) {
+  std::smatch m;
+  if (!std::regex_search(out, m, std::regex("Set-Cookie: (HSESS_\\w+)=([0-9a-f]{32}); Path=/; HttpOnly\r\n"))) {
+    return "";
+  }
+  return m[1].str() + "=" + m[2].str();
+}
+
+TEST_F(EngineTest, SessionKeptInAnEncipheredFileAcrossRequests) {
+  const std::string key = "an encryption key";
+  THttpCGIEngine& e = Start({});
+  e.CGISession().SetEncryptionKey(key);
+  e.SetSessionVariable("color", "blue green");
+  e.SetSessionVariable("n", "1");
+  e.SetSessionVariable("n", "2");
+  e.SetSessionVariable("gone", "x");
+  e.SetSessionVariable("gone", "");
+  EXPECT_THROW(e.SetSessionVariable("a=b", "1"), EHttpEngineError);
+  const std::string file = e.SessionFileName();
+  const std::string id = e.SessionID();
+  EXPECT_EQ(fs::path(file).parent_path(), dir_);
+  EXPECT_EQ(fs::path(file).filename().string(), "hsess_Default_" + id + ".ses");
+  const std::string out = Finish();
+  const std::string cookie = CookieFrom(out);
+  ASSERT_EQ(cookie, "HSESS_Default=" + id) << out;
+
+  // The file, read by OpenSSL's Blowfish and an own decoder.
+  auto lines = cgi_test::ReadSessionFileWithOpenSsl(file, key);
+  ASSERT_TRUE(lines.has_value());
+  EXPECT_EQ(*lines, (std::vector<std::string>{"color=blue green", "n=2"}));
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 0) << "no expiry is stored as time 0";
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  // A second request with the cookie reads the file back (the in-memory
+  // list is emptied first, as in a new process).
+  SessionEnd("", true);
+  THttpCGIEngine& e2 = Start({"HTTP_COOKIE=other=1; " + cookie});
+  e2.CGISession().SetEncryptionKey(key);
+  EXPECT_EQ(e2.GetSessionVariable("color"), "blue green");
+  EXPECT_EQ(e2.GetSessionVariable("n"), "2");
+  EXPECT_EQ(e2.SessionID(), id);
+  EXPECT_EQ(e2.SessionExpires(), 0);
+  EXPECT_FALSE(e2.SessionExpired()) << "a session without expiry is not expired";
+  EXPECT_EQ(CookieFrom(Finish()), "");  // no new cookie
+
+  // With the wrong key the file does not decipher: an empty session.
+  SessionEnd("", true);
+  THttpCGIEngine& e3 = Start({"HTTP_COOKIE=" + cookie});
+  e3.CGISession().SetEncryptionKey("another key, wrong");
+  EXPECT_EQ(e3.GetSessionVariable("color"), "");
+  Finish();
+}
+
+TEST_F(EngineTest, SessionExpiry) {
+  const std::time_t now = std::time(nullptr);
+  THttpCGIEngine& e = Start({});
+  e.SetSessionVariable("v", "1");
+  e.SetSessionExpires(now + 3600);
+  const std::string file = e.SessionFileName();
+  const std::string cookie = CookieFrom(Finish());
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, now + 3600);
+
+  SessionEnd("", true);
+  THttpCGIEngine& e2 = Start({"HTTP_COOKIE=" + cookie});
+  EXPECT_EQ(e2.GetSessionVariable("v"), "1");
+  EXPECT_EQ(e2.SessionExpires(), now + 3600);
+  EXPECT_FALSE(e2.SessionExpired());
+  e2.SetSessionExpires(now - 10);  // ends the session
+  EXPECT_TRUE(e2.SessionExpired());
+  Finish();
+
+  SessionEnd("", true);
+  THttpCGIEngine& e3 = Start({"HTTP_COOKIE=" + cookie});
+  EXPECT_EQ(e3.GetSessionVariable("v"), "") << "an expired session reads as empty";
+  EXPECT_FALSE(e3.SessionExpired());
+  Finish();
+  EXPECT_FALSE(fs::exists(file)) << "the expired file is removed";
+}
+
+TEST_F(EngineTest, DamagedOrHostileSessionInput) {
+  THttpCGIEngine& e = Start({});
+  e.SetSessionVariable("v", "secret value");
+  const std::string file = e.SessionFileName();
+  const std::string cookie = CookieFrom(Finish());
+  // Flip one byte of the first record.
+  {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    char c;
+    f.seekg(2);
+    f.get(c);
+    f.seekp(2);
+    f.put(c == 'A' ? 'B' : 'A');
+  }
+  SessionEnd("", true);
+  THttpCGIEngine& e2 = Start({"HTTP_COOKIE=" + cookie});
+  EXPECT_EQ(e2.GetSessionVariable("v"), "");
+  Finish();
+  // Cookie values outside the allow-list never name a file: a new session.
+  for (const char* bad : {"HSESS_Default=../../etc/passwd", "HSESS_Default=ABCDEF0123456789ABCDEF0123456789",
+                          "HSESS_Default=0123"}) {
+    SessionEnd("", true);
+    THttpCGIEngine& e3 = Start({std::string("HTTP_COOKIE=") + bad});
+    const std::string id = e3.SessionID();
+    EXPECT_EQ(id.size(), 32u);
+    EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos);
+    Finish();
+  }
+  // Session names and keys are checked before any file is touched.
+  THttpCGIEngine& e4 = Start({});
+  e4.SetSessionName("../x");
+  EXPECT_THROW(e4.GetSessionVariable("v"), EHttpEngineError);
+  Finish();
+  THttpCGIEngine& e5 = Start({});
+  e5.CGISession().SetEncryptionKey("short");
+  EXPECT_THROW(e5.GetSessionVariable("v"), EBlowfishError);
+  Finish();
+}
+
+TEST_F(EngineTest, SessionTypesAndVisibility) {
+  THttpCGIEngine& e = Start({"HTTP_AUTHORIZATION=Basic " + std::string("dXNlcjpwdw=="), "SCRIPT_NAME=/cgi/my app.cgi"});
+  e.CGISession().SetSessionType(TSessionType::sPrivateAuth);
+  e.CGISession().SetVisibility(TSessionVisibility::ThisApplication);
+  EXPECT_EQ(fs::path(e.SessionFileName()).filename().string(), "hsess_my_app_cgi_Default_u75736572.ses");
+  Finish();
+  THttpCGIEngine& g = Start({});
+  g.CGISession().SetSessionType(TSessionType::sGlobal);
+  g.SetSessionName("Shop");
+  EXPECT_EQ(fs::path(g.SessionFileName()).filename().string(), "hsess_Shop_global.ses");
+  Finish();
+  THttpCGIEngine& a = Start({});
+  a.CGISession().SetSessionType(TSessionType::sPrivateAuth);
+  EXPECT_THROW(a.SessionID(), EHttpEngineError);  // no user
+  Finish();
+  // Not file based: nothing is written.
+  THttpCGIEngine& m = Start({});
+  m.CGISession().SetFileBased(false);
+  EXPECT_EQ(m.CGISession().Visibility(), TSessionVisibility::ThisApplication);
+  m.SetSessionVariable("v", "1");
+  EXPECT_EQ(m.SessionFileName(), "");
+  Finish();
+  EXPECT_TRUE(fs::is_empty(dir_));
+  TSessionProperties p;
+  p.SetFileBased(false);
+  p.SetVisibility(TSessionVisibility::AllApplications);
+  EXPECT_TRUE(p.FileBased());
+}
+
+TEST_F(EngineTest, SettersMirrorOntoTheCurrentEngine) {
+  THttpCGIEngine& current = Start({});
+  THttpCGIEngine other(nullptr);  // now the thread's current engine
+  EXPECT_EQ(CurrentEngine(), &other);
+  current.SetAutoContentType("text/plain");
+  current.SetNoCache(true);
+  EXPECT_EQ(other.AutoContentType(), "text/plain");
+  EXPECT_TRUE(other.NoCache());
+}
+
+// Request state belongs to the thread: requests on several threads at once
+// keep their own variables, fields, output and sessions.
+TEST(EngineThreadsTest, RequestsOnSeveralThreadsKeepTheirOwnState) {
+  const fs::path dir = fs::temp_directory_path() / ("cgi_threads_test_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  constexpr int kThreads = 8;
+  std::vector<std::string> outs(kThreads);
+  std::vector<std::string> files(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round) {
+        THttpCGIEngine e(nullptr);
+        e.SetCGIAutoTerminate(false);
+        e.SetTempDir(dir.string());
+        fw::TStringList vars;
+        vars.Add("QUERY_STRING=t=" + std::to_string(t) + "&r=" + std::to_string(round));
+        e.SetServerVariables(vars);
+        std::string out;
+        e.SetRequestStreams(std::make_unique<fw::TMemoryStream>(), std::make_unique<StringSink>(&out));
+        e.SetSessionVariable("t", e.GetField("t"));
+        files[t] = e.SessionFileName();
+        e.Write(e.GetField("t") + "/" + e.GetField("r") + "/" + e.GetSessionVariable("t"));
+        e.EndRequest();
+        outs[t] += out.substr(out.find("\r\n\r\n") + 4) + ";";
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t) {
+    std::string expected;
+    for (int round = 0; round < 20; ++round) {
+      expected += std::to_string(t) + "/" + std::to_string(round) + "/" + std::to_string(t) + ";";
+    }
+    EXPECT_EQ(outs[t], expected);
+    auto lines = cgi_test::ReadSessionFileWithOpenSsl(files[t], kDefaultEncryptionKey);
+    ASSERT_TRUE(lines.has_value());
+    EXPECT_EQ(*lines, std::vector<std::string>{"t=" + std::to_string(t)});
+  }
+  SessionEnd("", true);
+  fs::remove_all(dir);
+}
+
+// While the deadline is 0 the watchdog never ends the process; the unit's
+// start and end in a windowed program have no visible effect.
+TEST(WatchdogTest, IdleWatchdogLeavesTheProcessAlone) {
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    THttpCGIEngine engine(nullptr);
+    if (!WatchdogRunning()) ::_exit(3);
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    HttpEngInitialization();
+    HttpEngFinalization();
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+}  // namespace cgi

@@ -1,0 +1,305 @@
+// Writing: every file we read and write again decodes in giflib (and in our
+// reader) to the same tables, extensions and pixels, with LZW and with
+// run-length coding; exact bytes of small code streams.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "gif/gif_encoder.h"
+#include "gif_samples.h"
+
+namespace giftest {
+namespace {
+
+using gif::TGIFCompression;
+
+TEST(GifRoundTrip, GiflibReadsWhatWeWrite) {
+  for (const Sample& s : AllSamples()) {
+    auto ours = LoadOurs(s.data);
+    ASSERT_EQ(ours->error, "") << s.name;
+    for (TGIFCompression c : {TGIFCompression::gcLZW, TGIFCompression::gcRLE}) {
+      const std::string what = s.name + (c == TGIFCompression::gcRLE ? " rle" : " lzw");
+      const Bytes written = SaveOurs(*ours->image, c);
+      auto theirs = LoadGiflib(written);
+      ASSERT_NE(theirs->file, nullptr) << what << " giflib error " << theirs->error;
+      ExpectSameAsGiflib(*ours->image, theirs->file, what);
+      // And our own reader takes it back without a word.
+      auto again = LoadOurs(written);
+      EXPECT_EQ(again->error, "") << what;
+      EXPECT_TRUE(again->warnings.empty()) << what;
+      ExpectSameAsGiflib(*again->image, theirs->file, what + " reread");
+    }
+  }
+}
+
+TEST(GifRoundTrip, LzwIsNotLargerThanGiflibsOwn) {
+  // Our LZW output should be about as compact as giflib's encoder; a broken
+  // string table (lookups that miss) would still decode but grow the file.
+  for (const Sample& s : BuiltSamples()) {
+    auto ours = LoadOurs(s.data);
+    const Bytes written = SaveOurs(*ours->image, TGIFCompression::gcLZW);
+    EXPECT_LE(written.size(), s.data.size() + s.data.size() / 20 + 64) << s.name;
+  }
+}
+
+// A 1 x 1 frame of colour 0 with a 2-colour table: code size 2, then one
+// sub-block of 2 bytes holding clear (4), 0 and end (5) in 3 bits each.
+TEST(GifRoundTrip, OnePixelFrameBytes) {
+  for (TGIFCompression c : {TGIFCompression::gcLZW, TGIFCompression::gcRLE}) {
+    gif::TGIFImage image;
+    image.GlobalColorMap().Add(0x000000);
+    image.GlobalColorMap().Add(0xFFFFFF);
+    image.Header().SetWidth(1);
+    image.Header().SetHeight(1);
+    auto frame = std::make_unique<gif::TGIFSubImage>(&image);
+    frame->SetSize(1, 1, 0);
+    image.Add(std::move(frame));
+    const Bytes out = SaveOurs(image, c);
+    const Bytes expected = {'G', 'I', 'F', '8', '7', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF,
+                            0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B};
+    EXPECT_EQ(out, expected);
+  }
+}
+
+Bytes EncodeRaw(gif::TGIFEncoder& e, int code_size, int colors, const Bytes& pixels, int w, int h, bool interlaced) {
+  fw::TMemoryStream out;
+  e.Encode(out, code_size, colors, pixels.empty() ? nullptr : pixels.data(), interlaced, h, w);
+  return StreamBytes(out);
+}
+
+TEST(GifRoundTrip, EncoderWithoutPixelsWritesOnlyTheEndCode) {
+  gif::TLZWEncoder lzw;
+  EXPECT_EQ(EncodeRaw(lzw, 1, 2, {}, 0, 0, false), (Bytes{0x02, 0x01, 0x05, 0x00}));
+  gif::TRLEEncoder rle;
+  EXPECT_EQ(EncodeRaw(rle, 8, 256, {}, 5, 0, false), (Bytes{0x08, 0x02, 0x01, 0x01, 0x00}));
+}
+
+TEST(GifRoundTrip, WriterSplitsIntoBlocksOf255) {
+  fw::TMemoryStream out;
+  {
+    gif::TGIFWriter w(out);
+    Bytes data(400);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+    w.Write(data.data(), 400);
+  }
+  const Bytes b = StreamBytes(out);
+  ASSERT_EQ(b.size(), 402u);
+  EXPECT_EQ(b[0], 255);
+  EXPECT_EQ(b[1], 0);
+  EXPECT_EQ(b[256], 145);
+  EXPECT_EQ(b[257], 255);
+  EXPECT_EQ(b[401], static_cast<std::uint8_t>(399));
+}
+
+TEST(GifRoundTrip, ColourOutsideTheTableIsRefused) {
+  for (TGIFCompression c : {TGIFCompression::gcLZW, TGIFCompression::gcRLE}) {
+    gif::TGIFImage image;
+    image.Header().SetWidth(4);
+    image.Header().SetHeight(1);
+    auto frame = std::make_unique<gif::TGIFSubImage>(&image);
+    for (int i = 0; i < 3; ++i) frame->ColorMap().Add(static_cast<gif::TColorValue>(i));
+    frame->SetSize(4, 1, 0);
+    frame->Data()[2] = 4;  // table of 3 is written with 4 entries; 4 is past it
+    image.Add(std::move(frame));
+    image.SetCompression(c);
+    fw::TMemoryStream out;
+    try {
+      image.SaveToStream(out);
+      ADD_FAILURE() << "no exception";
+    } catch (const gif::GIFException& e) {
+      EXPECT_EQ(e.Message(), "Color not in color table");
+    }
+  }
+}
+
+// A local table that needs more bits than the global one: the screen's
+// table-size field must still describe the global table, or a reader takes
+// the wrong number of table bytes.
+TEST(GifRoundTrip, ScreenTableFieldFollowsTheGlobalTable) {
+  gif::TGIFImage image;
+  image.GlobalColorMap().Add(0x0000FF);
+  image.GlobalColorMap().Add(0x00FF00);
+  image.Header().SetWidth(2);
+  image.Header().SetHeight(2);
+  auto frame = std::make_unique<gif::TGIFSubImage>(&image);
+  for (int i = 0; i < 200; ++i) frame->ColorMap().Add(static_cast<gif::TColorValue>(i * 3));
+  frame->SetSize(2, 2, 0);
+  frame->Data()[3] = 199;
+  image.Add(std::move(frame));
+  const Bytes out = SaveOurs(image, TGIFCompression::gcLZW);
+  EXPECT_EQ(out[10] & 0x87, 0x80);      // global table of 2 entries
+  EXPECT_EQ((out[10] >> 4) & 7, 7);     // colour resolution from the largest table
+  auto theirs = LoadGiflib(out);
+  ASSERT_NE(theirs->file, nullptr);
+  ExpectSameAsGiflib(image, theirs->file, "local 200");
+}
+
+TEST(GifRoundTrip, InterlacedFrameWithLocalTableStaysInterlaced) {
+  gif::TGIFImage image;
+  image.Header().SetWidth(3);
+  image.Header().SetHeight(5);
+  auto frame = std::make_unique<gif::TGIFSubImage>(&image);
+  for (int i = 0; i < 5; ++i) frame->ColorMap().Add(static_cast<gif::TColorValue>(i * 40));
+  frame->SetSize(3, 5, 0);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 3; ++x) frame->Scanline(y)[x] = static_cast<std::uint8_t>(y);
+  frame->SetInterlaced(true);
+  image.Add(std::move(frame));
+  const Bytes out = SaveOurs(image, TGIFCompression::gcLZW);
+  auto theirs = LoadGiflib(out);
+  ASSERT_NE(theirs->file, nullptr);
+  EXPECT_TRUE(theirs->file->SavedImages[0].ImageDesc.Interlace);
+  ExpectSameAsGiflib(image, theirs->file, "interlaced local");
+}
+
+// A file may carry no colour table at all; its pixels are still written.
+TEST(GifRoundTrip, FrameWithoutAnyColourTable) {
+  gif::TGIFImage image;
+  image.Header().SetWidth(3);
+  image.Header().SetHeight(2);
+  auto frame = std::make_unique<gif::TGIFSubImage>(&image);
+  frame->SetSize(3, 2, 0);
+  const Bytes px = {0, 5, 9, 200, 9, 5};
+  std::copy(px.begin(), px.end(), frame->Data());
+  image.Add(std::move(frame));
+  for (TGIFCompression c : {TGIFCompression::gcLZW, TGIFCompression::gcRLE}) {
+    const Bytes out = SaveOurs(image, c);
+    auto theirs = LoadGiflib(out);
+    ASSERT_NE(theirs->file, nullptr);
+    ExpectSameAsGiflib(image, theirs->file, "no tables");
+  }
+}
+
+TEST(GifRoundTrip, ImageWithoutFramesCannotBeSaved) {
+  gif::TGIFImage image;
+  fw::TMemoryStream out;
+  try {
+    image.SaveToStream(out);
+    ADD_FAILURE();
+  } catch (const gif::GIFException& e) {
+    EXPECT_EQ(e.Message(), "Unsupported GIF version");
+  }
+}
+
+TEST(GifRoundTrip, VersionFollowsTheParts) {
+  auto l = LoadOurs(ReadFileBytes(CorpusDir() + "/xslt-node.gif"));  // 87a, no extensions
+  Bytes out = SaveOurs(*l->image, TGIFCompression::gcLZW);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 6), "GIF87a");
+  auto* comment = new gif::TGIFCommentExtension(l->image->Images()[0]);
+  comment->Comment() = {std::string(300, 'x')};
+  l->image->Images()[0]->Extensions().Add(std::unique_ptr<gif::TGIFExtension>(comment));
+  out = SaveOurs(*l->image, TGIFCompression::gcLZW);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 6), "GIF89a");
+  // The 300-character line goes out as sub-blocks of 255 and 45 and comes
+  // back as two lines.
+  auto again = LoadOurs(out);
+  auto* c = dynamic_cast<gif::TGIFCommentExtension*>(again->image->Images()[0]->Extensions()[0]);
+  ASSERT_NE(c, nullptr);
+  ASSERT_EQ(c->Comment().size(), 2u);
+  EXPECT_EQ(c->Comment()[0], std::string(255, 'x'));
+  EXPECT_EQ(c->Comment()[1], std::string(45, 'x'));
+}
+
+// Random frames against giflib's decoder: sizes from 1 pixel up, tables of
+// any count (not only powers of two), runs from 1 pixel to whole frames and
+// noise, interlaced or not. The run-length coder's choices between repeating
+// table codes, restarting from a clear code and sending single pixels all
+// depend on run lengths and on how full the table is, so they are reached
+// here rather than by hand.
+TEST(GifRoundTrip, RandomFramesDecodeInGiflib) {
+  std::mt19937 rng(4242);
+  for (int round = 0; round < 1000; ++round) {
+    gif::TGIFImage image;
+    const int w = 1 + static_cast<int>(rng() % (round % 10 == 0 ? 300 : 70));
+    const int h = 1 + static_cast<int>(rng() % (round % 10 == 0 ? 200 : 40));
+    const int colors = 1 + static_cast<int>(rng() % 256);
+    image.Header().SetWidth(static_cast<std::uint16_t>(w));
+    image.Header().SetHeight(static_cast<std::uint16_t>(h));
+    auto frame = std::make_unique<gif::TGIFSubImage>(&image);
+    for (int i = 0; i < colors; ++i) frame->ColorMap().Add(static_cast<gif::TColorValue>(rng() & 0xFFFFFF));
+    frame->SetSize(w, h, 0);
+    frame->SetInterlaced(rng() % 3 == 0);
+    const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    const int style = static_cast<int>(rng() % 4);
+    for (std::size_t i = 0; i < n;) {
+      std::size_t run = 1;
+      if (style == 1) run = 1 + rng() % 8;
+      if (style == 2) run = 1 + rng() % 300;
+      if (style == 3) run = (rng() % 4 == 0) ? 1 + rng() % 5000 : 1 + rng() % 40;
+      const auto v = static_cast<std::uint8_t>(rng() % static_cast<unsigned>(colors));
+      for (std::size_t k = 0; k < run && i < n; ++k) frame->Data()[i++] = v;
+    }
+    image.Add(std::move(frame));
+    for (TGIFCompression c : {TGIFCompression::gcLZW, TGIFCompression::gcRLE}) {
+      const Bytes out = SaveOurs(image, c);
+      auto theirs = LoadGiflib(out);
+      ASSERT_NE(theirs->file, nullptr) << round;
+      ExpectSameAsGiflib(image, theirs->file, "round " + std::to_string(round));
+      if (HasFailure()) return;
+    }
+  }
+}
+
+TEST(GifRoundTrip, AssignCopiesEverything) {
+  for (const char* name : {"qt-spinner.gif", "tk-tai-ku.gif", "cscope-back.gif"}) {
+    auto l = LoadOurs(ReadFileBytes(CorpusDir() + "/" + name));
+    gif::TGIFImage copy;
+    copy.Assign(*l->image);
+    EXPECT_EQ(SaveOurs(copy, TGIFCompression::gcLZW), SaveOurs(*l->image, TGIFCompression::gcLZW)) << name;
+    EXPECT_EQ(copy.Images()[0]->Transparent(), l->image->Images()[0]->Transparent());
+  }
+}
+
+TEST(GifRoundTrip, FilesAndProgress) {
+  const std::string source = CorpusDir() + "/qt-spinner.gif";
+  gif::TGIFImage image;
+  std::vector<std::pair<gif::TProgressStage, int>> progress;
+  image.OnProgress = [&](const void*, gif::TProgressStage stage, int percent, const std::string& message) {
+    EXPECT_EQ(message, "Loading...");
+    progress.push_back({stage, percent});
+  };
+  image.LoadFromFile(source);
+  ASSERT_EQ(image.Images().Count(), 12);
+  ASSERT_EQ(progress.size(), 14u);
+  EXPECT_EQ(progress.front(), std::make_pair(gif::TProgressStage::psStarting, 0));
+  EXPECT_EQ(progress.back(), std::make_pair(gif::TProgressStage::psEnding, 100));
+  for (std::size_t i = 2; i + 1 < progress.size(); ++i) EXPECT_GE(progress[i].second, progress[i - 1].second);
+
+  const std::string copy = ::testing::TempDir() + "gif_roundtrip_copy.gif";
+  image.OnProgress = nullptr;
+  image.SaveToFile(copy);
+  gif::TGIFImage again;
+  again.LoadFromFile(copy);
+  auto theirs = LoadGiflib(ReadFileBytes(source));
+  ExpectSameAsGiflib(again, theirs->file, "file copy");
+  std::filesystem::remove(copy);
+
+  // A failed load ends its progress with 0.
+  progress.clear();
+  again.OnProgress = [&](const void*, gif::TProgressStage stage, int percent, const std::string&) {
+    progress.push_back({stage, percent});
+  };
+  fw::TMemoryStream junk;
+  junk.WriteBuffer("not a picture at all", 20);
+  junk.SetPosition(0);
+  EXPECT_THROW(again.LoadFromStream(junk), gif::GIFException);
+  EXPECT_EQ(progress.back(), std::make_pair(gif::TProgressStage::psEnding, 0));
+}
+
+TEST(GifRoundTrip, WriterAdapterOnlyWrites) {
+  fw::TMemoryStream target;
+  gif::TGIFWriter w(target);
+  std::uint8_t b = 0;
+  for (auto op : std::vector<std::function<void()>>{[&] { w.Read(&b, 1); }, [&] { w.Seek(0, fw::TSeekOrigin::soBeginning); },
+                                                    [&] { w.SetSize(3); }}) {
+    try {
+      op();
+      ADD_FAILURE();
+    } catch (const fw::Exception& e) {
+      EXPECT_EQ(e.Message(), "Invalid stream operation");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace giftest
