@@ -1,0 +1,1 @@
+tolmid_fuzz(fuzz_index LIBS storage)

@@ -1,0 +1,692 @@
+// TDataFile: construction, opening and closing, header and descriptor I/O,
+// and the record cache. Table creation and emptying: data_file_create.cpp.
+#include "storage/data_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "framework/sysutils.h"
+#include "platform/locale.h"
+#include "platform/text.h"
+#include "storage/engine_error.h"
+#include "storage/engine_utils.h"
+#include "storage/index_file.h"
+#include "storage/session.h"
+
+namespace storage {
+namespace {
+
+std::string TrimBlanks(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return std::string(s);
+}
+
+// The base name with its extension (after the last '.' that follows the
+// last separator) replaced by ext.
+std::string WithExtension(std::string_view name, std::string_view ext) {
+  std::string s = TrimBlanks(name);
+  const std::size_t sep = s.find_last_of("\\/:");
+  const std::size_t dot = s.find_last_of('.');
+  if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) s.erase(dot);
+  return s + std::string(ext);
+}
+
+// The day-number origin of the header's update-time field.
+constexpr double kUpdateTimeBias = 693594.0;
+
+}  // namespace
+
+TDataFile::TDataFile(void* owner)
+    : owner_(owner),
+      index_file_(std::make_unique<TIndexFile>(this)),
+      blob_file_(MakeBlobFile(this)),
+      cache_(this) {}
+
+TDataFile::~TDataFile() {
+  try {
+    Close();
+  } catch (...) {
+    // A destructor must not throw; the error was the caller's to see by
+    // closing explicitly.
+  }
+}
+
+void TDataFile::Fail(ErrorCode code, std::string_view field, std::string_view index) const {
+  EngineError(code, FileName(), field, index);
+}
+
+std::string TDataFile::NormaliseFileName(std::string_view name) {
+  std::string s = TrimBlanks(name);
+  const std::size_t sep = s.find_last_of("\\/:");
+  const std::size_t dot = s.find_last_of('.');
+  if (dot != std::string::npos && (sep == std::string::npos || dot > sep) &&
+      platform::AnsiUpperCase(s.substr(dot + 1)) == "DAT")
+    return s;
+  return WithExtension(s, ".DAT");
+}
+
+// ------------------------------------------------------------------ open, close
+
+void TDataFile::ClearOpenState() {
+  header_checked_ = false;
+  table_locked_ = false;
+  batch_held_ = false;
+  record_size_ = 0;
+  records_per_block_ = 0;
+  computed_size_ = 0;
+  working_count_ = 0;
+  stored_.clear();
+  working_.clear();
+  current_ = nullptr;
+  cache_.Clear();
+  cache_.SetCapacity(0);
+  has_checks_ = has_defaults_ = has_computed_ = false;
+}
+
+void TDataFile::PrepareIndexFile() {
+  index_file_->SetInMemory(InMemory());
+  index_file_->SetExclusive(Exclusive());
+  index_file_->SetReadOnly(ReadOnly());
+  index_file_->SetFileName(FileName());
+}
+
+void TDataFile::PrepareBlobFile() {
+  TFileHandler& blob = BlobHandler(*blob_file_);
+  blob.SetInMemory(InMemory());
+  blob.SetExclusive(Exclusive());
+  blob.SetReadOnly(ReadOnly());
+  blob.SetFileName(FileName());
+}
+
+void TDataFile::CreateBlobFile() {
+  PrepareBlobFile();
+  BlobHandler(*blob_file_).CreateFile();
+}
+
+void TDataFile::OpenBlobFile() {
+  PrepareBlobFile();
+  BlobHandler(*blob_file_).Open();
+}
+
+void TDataFile::CloseBlobFile() { BlobHandler(*blob_file_).Close(); }
+
+bool TDataFile::BlobFileOpen() const { return BlobHandler(*blob_file_).IsOpen(); }
+
+void TDataFile::EmptyBlobFile() { storage::EmptyBlobFile(*blob_file_); }
+
+void TDataFile::FlushBlobFile(bool trim) { storage::FlushBlobFile(*blob_file_, trim); }
+
+void TDataFile::Open() {
+  if (IsOpen()) return;
+  ClearOpenState();
+  TFileHandler::Open();
+  try {
+    ReadHeader();
+    record_size_ = header_.RecordSize();
+    computed_size_ = header_.ComputedSize();
+    records_per_block_ = static_cast<std::uint16_t>(
+        record_size_ < 32767 ? 32767 / record_size_ : 65535 / record_size_);
+    header_checked_ = Exclusive() || ForcedReadOnly();
+    if (header_.Language() != 0 && !platform::IsValidLocale(LocaleId()))
+      Fail(ErrorCode::kLocaleNotAvailable);
+    if (header_.Encrypted()) {
+      const std::string password = GetTablePassword();
+      while (!CurrentSession()->HasPassword(password)) {
+        if (!RequestPassword()) Fail(ErrorCode::kPasswordRequired);
+      }
+    }
+    ReadFieldDefs();
+    working_ = stored_;
+    working_count_ = static_cast<int>(working_.size());
+    ResetCacheCapacity();
+    PrepareIndexFile();
+    index_file_->Open();
+    if (header_.BlobCount() > 0) OpenBlobFile();
+  } catch (...) {
+    CloseBlobFile();
+    index_file_->Close();
+    ClearOpenState();
+    TFileHandler::Close();
+    throw;
+  }
+}
+
+void TDataFile::Close() {
+  if (!IsOpen()) return;
+  std::exception_ptr error;
+  try {
+    if (batch_held_) {
+      EndBatchLock();
+    } else if (Exclusive() && !ReadOnly()) {
+      ReleaseAllPins();
+      FlushTable(true);
+    }
+  } catch (...) {
+    error = std::current_exception();
+  }
+  try {
+    if (table_locked_) {
+      UnlockTable();
+    } else {
+      UnlockAllRecords();
+    }
+  } catch (...) {
+    if (!error) error = std::current_exception();
+  }
+  try {
+    if (header_.BlobCount() > 0) CloseBlobFile();
+  } catch (...) {
+    if (!error) error = std::current_exception();
+  }
+  index_file_->Close();
+  ClearOpenState();
+  TFileHandler::Close();
+  if (delete_on_close_) {
+    try {
+      DeleteTableFiles();
+    } catch (...) {
+      if (!error) error = std::current_exception();
+    }
+  }
+  password_callback_ = nullptr;
+  if (error) std::rethrow_exception(error);
+}
+
+void TDataFile::CreateFile() {
+  TFileHandler::CreateFile();
+  created_files_ |= 1;
+  WriteHeader();
+  PrepareIndexFile();
+  index_file_->CreateFile();
+  created_files_ |= 2;
+  if (header_.BlobCount() > 0) {
+    CreateBlobFile();
+    created_files_ |= 4;
+  }
+}
+
+void TDataFile::DeleteTableFiles() {
+  TFileHandler::DeleteFile();
+  PrepareIndexFile();
+  index_file_->DeleteFile();
+  PrepareBlobFile();
+  TFileHandler& blob = BlobHandler(*blob_file_);
+  if (blob.FileExists()) blob.DeleteFile();
+}
+
+void TDataFile::RenameTableFiles(std::string_view new_name) {
+  const std::string old_name = FileName();
+  TFileHandler::RenameFile(new_name);
+  index_file_->SetInMemory(InMemory());
+  index_file_->SetFileName(old_name);
+  index_file_->RenameFile(new_name);
+  TFileHandler& blob = BlobHandler(*blob_file_);
+  blob.SetInMemory(InMemory());
+  blob.SetFileName(old_name);
+  if (blob.FileExists()) blob.RenameFile(new_name);
+}
+
+// ------------------------------------------------------------------ header
+
+void TDataFile::ReadHeader() {
+  const std::int64_t size = GetFileSize();
+  if (size < static_cast<std::int64_t>(kDataHeaderSize)) Fail(ErrorCode::kHeaderError);
+  DataFileHeader h;
+  if (ReadAt(0, h.Data(), kDataHeaderSize) != static_cast<std::int32_t>(kDataHeaderSize))
+    Fail(ErrorCode::kHeaderError);
+  if (const std::uint16_t rc = CheckDataHeader(h, static_cast<std::uint64_t>(size)); rc != 0)
+    EngineError(rc, FileName());
+  // Re-read under an open table: the layout the caches rely on must be the
+  // one read at open (another program may have restructured the file).
+  if (!stored_.empty() &&
+      (h.FieldCount() != header_.FieldCount() || h.RecordSize() != header_.RecordSize() ||
+       h.ComputedSize() != header_.ComputedSize() || h.BlobCount() != header_.BlobCount() ||
+       h.EncryptedByte() != header_.EncryptedByte()))
+    Fail(ErrorCode::kHeaderError);
+  header_ = h;
+}
+
+void TDataFile::WriteHeader() {
+  header_.SetCounter(header_.Counter() + 1);
+  header_.SetUpdateTime(fw::Now() - kUpdateTimeBias);
+  WriteAt(0, header_.Data(), kDataHeaderSize);
+}
+
+void TDataFile::TruncateTable() {
+  Seek(static_cast<std::int64_t>(header_.DataStart()), 0);
+  Write(nullptr, 0);
+  header_.SetCounter(0);
+  header_.SetFreeHead(0);
+  header_.SetNextRecord(1);
+  header_.SetLastRecordId(0);
+  SetCurrentRecord(nullptr);
+}
+
+void TDataFile::ReadFieldDefs() {
+  const std::size_t count = header_.FieldCount();
+  const std::size_t bytes = count * kFieldDescriptorSize;
+  std::vector<TFieldDescriptor> defs(count);
+  if (ReadAt(kDataHeaderSize, defs.data(), static_cast<std::int32_t>(bytes)) !=
+      static_cast<std::int32_t>(bytes))
+    Fail(ErrorCode::kHeaderError);
+  if (header_.Encrypted()) ScrambleTableContents(defs.data(), bytes);
+  for (TFieldDescriptor& f : defs) f.ExpressionRef = 0;
+  if (const std::uint16_t rc = CheckFieldDescriptors(defs, header_); rc != 0)
+    EngineError(rc, FileName());
+  stored_ = std::move(defs);
+  has_checks_ = has_defaults_ = has_computed_ = false;
+  for (const TFieldDescriptor& f : stored_) {
+    has_checks_ = has_checks_ || f.HasChecks();
+    has_defaults_ = has_defaults_ || !f.DefaultValue.Empty();
+    has_computed_ = has_computed_ || f.IsComputed();
+  }
+}
+
+void TDataFile::WriteFieldDefs() {
+  std::vector<TFieldDescriptor> block = stored_;
+  for (TFieldDescriptor& f : block) f.ExpressionRef = 0;  // meaningless on disk
+  const std::size_t bytes = block.size() * kFieldDescriptorSize;
+  if (header_.Encrypted()) ScrambleTableContents(block.data(), bytes);
+  WriteAt(kDataHeaderSize, block.data(), static_cast<std::int32_t>(bytes));
+}
+
+void TDataFile::SetFlagsFromWorking() {
+  has_checks_ = has_defaults_ = has_computed_ = false;
+  for (int i = 0; i < working_count_; ++i) {
+    const TFieldDescriptor& f = working_[i];
+    has_checks_ = has_checks_ || f.HasChecks();
+    has_defaults_ = has_defaults_ || !f.DefaultValue.Empty();
+    has_computed_ = has_computed_ || f.IsComputed();
+  }
+}
+
+void TDataFile::SetWorkingFieldDefs(std::span<const TFieldDescriptor> fields) {
+  std::vector<TFieldDescriptor> defs(fields.begin(), fields.end());
+  if (defs.empty() || defs.size() > static_cast<std::size_t>(kMaxFields))
+    Fail(ErrorCode::kFieldLimits);
+  CheckFieldDefinitions(defs, false);
+  std::uint32_t computed = computed_size_;
+  for (TFieldDescriptor& f : defs) {
+    if (f.IsComputed()) {
+      const std::uint32_t offset = std::uint32_t{record_size_} + computed;
+      computed += f.PhysicalSize + 1u;
+      if (record_size_ + computed > kMaxRecordBufferSize) Fail(ErrorCode::kRecordTooLarge);
+      f.Offset = static_cast<std::uint16_t>(offset);
+    } else if (f.IsAutoIncrement()) {
+      f.Offset = kRecordIdOffset;
+    } else if (f.Offset < kRecordPrefixSize || f.Offset + 1u + f.PhysicalSize > record_size_) {
+      // A working field must lie inside the stored record it reads.
+      Fail(ErrorCode::kInvalidFieldDefinition, f.Name.View());
+    }
+  }
+  SetCurrentRecord(nullptr);
+  cache_.Clear();
+  working_ = std::move(defs);
+  working_count_ = static_cast<int>(working_.size());
+  computed_size_ = static_cast<std::uint16_t>(computed);
+  SetFlagsFromWorking();
+  ResetCacheCapacity();
+}
+
+void TDataFile::HideLastField() {
+  if (working_count_ > 0) --working_count_;
+  has_computed_ = false;
+}
+
+void TDataFile::ShowLastField() {
+  if (working_count_ < static_cast<int>(working_.size())) ++working_count_;
+  has_computed_ = true;
+}
+
+// ------------------------------------------------------------------ records
+
+std::uint64_t TDataFile::RecordPosition(std::uint32_t n) const {
+  return header_.DataStart() + std::uint64_t{n - 1} * record_size_;
+}
+
+void TDataFile::ResetCacheCapacity() {
+  const std::size_t size = std::max<std::size_t>(GetRecordBufferSize(), 1);
+  const std::size_t capacity = std::min(kCacheBytes / size, kMaxCacheBuffers);
+  cache_.SetCapacity(capacity);
+  cache_.TrimTo(capacity);
+}
+
+void TDataFile::ClearBuffer(TRecord* r) {
+  std::memset(r->Data().data(), 0, r->Size());
+  r->modified = false;
+  r->computed = false;
+}
+
+void TDataFile::InitRecordBuffer(TRecord* r) {
+  ClearBuffer(r);
+  std::uint32_t id = 0;
+  if (!keep_record_ids_) {
+    id = header_.LastRecordId() + 1;
+    header_.SetLastRecordId(id);
+  }
+  StoreLittle<std::uint32_t>(r->Data().data() + kRecordIdOffset, id);
+}
+
+void TDataFile::LoadRecordBuffer(TRecord* r, const std::uint8_t* block) {
+  std::memcpy(r->Data().data(), block, record_size_);
+  if (header_.Encrypted()) ScrambleTableContents(r->Data().data(), record_size_);
+  r->modified = false;
+  r->computed = false;
+}
+
+void TDataFile::SaveRecordBuffer(TRecord* r, std::uint8_t* block) {
+  std::memcpy(block, r->Data().data(), record_size_);
+  if (header_.Encrypted()) ScrambleTableContents(block, record_size_);
+  r->modified = false;
+}
+
+void TDataFile::DropAllRecords() {
+  // Buffers are cleared without drawing record IDs: an ID drawn for a
+  // buffer that never becomes a record would be lost (and after emptying
+  // the table the first new record must get ID 1).
+  for (TRecord* r : cache_.All()) {
+    r->ClearUses();
+    ClearBuffer(r);
+    cache_.SetNumber(r, 0);
+  }
+  current_ = nullptr;
+}
+
+void TDataFile::SetCurrentRecord(TRecord* r) {
+  if (current_ != nullptr && current_ != r) current_->ReleaseUse();
+  current_ = r;
+}
+
+TRecord* TDataFile::RecycleBuffer() {
+  TRecord* r = cache_.FindRecyclable();
+  if (r == nullptr) {
+    if (FlushRecordBuffers()) WriteHeader();
+    r = cache_.FindRecyclable();
+  }
+  if (r == nullptr) Fail(ErrorCode::kCorruptRecords);
+  r->ClearUses();
+  ClearBuffer(r);
+  cache_.SetNumber(r, 0);
+  cache_.MoveToFront(r);
+  return r;
+}
+
+TRecord* TDataFile::TakeNewBuffer() {
+  if (cache_.Count() < cache_.Capacity()) return cache_.AddFront(GetRecordBufferSize());
+  if (batch_held_) {
+    cache_.SetCapacity(cache_.Capacity() + kBatchCacheGrowth);
+    return cache_.AddFront(GetRecordBufferSize());
+  }
+  return RecycleBuffer();
+}
+
+TRecord* TDataFile::GetRecordBuffer(std::uint32_t n, bool read_ahead, ReadDirection direction,
+                                    bool by_index) {
+  if (n == 0) return nullptr;
+  const std::uint32_t next = header_.NextRecord();
+  if (n > next) Fail(ErrorCode::kCorruptRecords);
+  TRecord* r;
+  if (n == next) {
+    // The append position: a new slot at the end. Its position must stay
+    // addressable (below 2^31) and the counter must not wrap.
+    if (next == 0xFFFFFFFFu || RecordPosition(next) + 2u * record_size_ > 0x7FFFFFFFu)
+      Fail(ErrorCode::kWriteError);
+    r = TakeNewBuffer();
+    cache_.SetNumber(r, n);
+    r->AddUse();
+    header_.SetNextRecord(next + 1);
+    return r;
+  }
+  r = cache_.Find(n);
+  if (r != nullptr) {
+    r->AddUse();
+    cache_.MoveToFront(r);
+  } else {
+    std::uint32_t count = 1;
+    if (read_ahead) {
+      if (by_index) {
+        count = std::max<std::uint32_t>(IndexReadAheadCount(), 1);
+      } else if (direction == ReadDirection::kForward) {
+        count = next - n;
+      } else {
+        count = n;  // records 1 .. n at most: never before the first
+      }
+      count = std::min<std::uint32_t>(count, records_per_block_);
+    }
+    r = ReadRun(n, count, direction);
+  }
+  if (has_computed_ && !r->computed) {
+    CalculateComputedFields(r);
+    r->computed = true;
+  }
+  return r;
+}
+
+TRecord* TDataFile::ReadRun(std::uint32_t n, std::uint32_t count, ReadDirection direction) {
+  // Only records present in the file are read: appended buffers not yet
+  // written lie beyond its end.
+  const std::uint64_t size = static_cast<std::uint64_t>(GetFileSize());
+  const std::uint64_t on_disk =
+      size > header_.DataStart() ? (size - header_.DataStart()) / record_size_ : 0;
+  if (n > on_disk) Fail(ErrorCode::kCorruptRecords);
+  if (direction == ReadDirection::kForward) {
+    count = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, on_disk - n + 1));
+  } else {
+    count = std::min(count, n);
+  }
+  const std::uint32_t first = direction == ReadDirection::kForward ? n : n - count + 1;
+  const std::size_t bytes = std::size_t{count} * record_size_;
+  std::vector<std::uint8_t> block(bytes);
+  if (ReadAt(static_cast<std::int64_t>(RecordPosition(first)), block.data(),
+             static_cast<std::int32_t>(bytes)) != static_cast<std::int32_t>(bytes))
+    Fail(ErrorCode::kCorruptRecords);
+  TRecord* result = nullptr;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint32_t k = direction == ReadDirection::kForward ? first + i : n - i;
+    const std::uint8_t* src = block.data() + std::size_t{k - first} * record_size_;
+    TRecord* r = cache_.Find(k);
+    if (r != nullptr) {
+      if (!r->InUse() && !r->modified) LoadRecordBuffer(r, src);
+    } else {
+      r = (cache_.Count() < cache_.Capacity() || batch_held_)
+              ? cache_.AddFront(GetRecordBufferSize())
+              : RecycleBuffer();
+      cache_.SetNumber(r, k);
+      LoadRecordBuffer(r, src);
+    }
+    // Pinned at once, so that the rest of the run cannot recycle it.
+    if (k == n) {
+      r->AddUse();
+      result = r;
+    }
+  }
+  if (result == nullptr) Fail(ErrorCode::kCorruptRecords);
+  return result;
+}
+
+void TDataFile::ReleaseRecordBuffer(TRecord* r) {
+  if (r != nullptr) r->ReleaseUse();
+}
+
+bool TDataFile::FlushRecordBuffers() {
+  std::vector<TRecord*> dirty;
+  for (TRecord* r : cache_.All()) {
+    if (!r->modified || r->InUse()) continue;
+    if (r->RecordNumber() == 0) {
+      r->modified = false;  // a free buffer has nothing to write
+      continue;
+    }
+    dirty.push_back(r);
+  }
+  if (dirty.empty()) return false;
+  std::sort(dirty.begin(), dirty.end(),
+            [](const TRecord* a, const TRecord* b) { return a->RecordNumber() < b->RecordNumber(); });
+  std::vector<std::uint8_t> block;
+  std::size_t i = 0;
+  while (i < dirty.size()) {
+    std::size_t j = i + 1;
+    while (j < dirty.size() && dirty[j]->RecordNumber() == dirty[j - 1]->RecordNumber() + 1) ++j;
+    block.resize((j - i) * record_size_);
+    for (std::size_t k = i; k < j; ++k) SaveRecordBuffer(dirty[k], block.data() + (k - i) * record_size_);
+    try {
+      WriteAt(static_cast<std::int64_t>(RecordPosition(dirty[i]->RecordNumber())), block.data(),
+              static_cast<std::int32_t>(block.size()));
+    } catch (...) {
+      // The caches stay as they were: these records still need writing.
+      for (std::size_t k = i; k < j; ++k) dirty[k]->modified = true;
+      throw;
+    }
+    i = j;
+  }
+  return true;
+}
+
+bool TDataFile::TableHasPrimaryKey() const {
+  return index_file_->IsOpen() && !index_file_->NoPrimaryKey();
+}
+
+std::uint32_t TDataFile::NextFreeRecordNo() const {
+  if (header_.FreeHead() != 0 && TableHasPrimaryKey()) return header_.FreeHead();
+  return header_.NextRecord();
+}
+
+TRecord* TDataFile::TakeFreeRecord() {
+  const std::uint32_t n = NextFreeRecordNo();
+  const bool reuse = n != header_.NextRecord();
+  TRecord* r = GetRecordBuffer(n, false, ReadDirection::kForward, false);
+  if (reuse) {
+    // The chain comes from the file: its head must be a deleted record
+    // whose link stays inside the file. A cycle ends here too, at the first
+    // slot that was taken back into use.
+    const std::uint32_t link = r->FreeLink();
+    if (r->Status() != 1 || link >= header_.NextRecord() || link == n) {
+      r->ReleaseUse();
+      Fail(ErrorCode::kCorruptRecords);
+    }
+    header_.SetFreeHead(link);
+  }
+  return r;
+}
+
+void TDataFile::MarkRecordDeleted(TRecord* r) {
+  r->SetStatus(1);
+  const std::uint32_t next_free = NextFreeRecordNo();
+  r->SetFreeLink(next_free == header_.NextRecord() ? 0 : next_free);
+  header_.SetFreeHead(r->RecordNumber());
+}
+
+void TDataFile::CheckHeaderChanged() {
+  if (header_checked_ || table_locked_) return;
+  std::uint8_t raw[4];
+  if (ReadAt(kDhCounter, raw, 4) != 4) Fail(ErrorCode::kHeaderError);
+  if (LoadLittle<std::uint32_t>(raw) == header_.Counter()) return;
+  ReadHeader();
+  DropAllRecords();
+}
+
+void TDataFile::RefreshCurrentRecord() {
+  BeginReadSection();
+  try {
+    CheckHeaderChanged();
+    SetCurrentRecord(nullptr);
+    const std::uint32_t n = index_file_->GetCurrentRecordNumber();
+    // An index entry names an existing slot, never the append position.
+    if (n >= header_.NextRecord()) Fail(ErrorCode::kCorruptRecords);
+    current_ = GetRecordBuffer(n, true, ReadDirection::kForward, true);
+  } catch (...) {
+    EndReadSection();
+    throw;
+  }
+  EndReadSection();
+}
+
+// ------------------------------------------------------------------ flush
+
+void TDataFile::ReleaseAllPins() {
+  for (TRecord* r : cache_.All()) r->ClearUses();
+  ClearBlobPins(*blob_file_);
+}
+
+void TDataFile::FlushTable(bool trim) {
+  if (ReadOnly()) return;
+  if (FlushRecordBuffers()) WriteHeader();
+  if (trim) ResetCacheCapacity();
+  if (index_file_->IsOpen()) {
+    if (index_file_->FlushIndexPages()) index_file_->WriteHeader();
+    if (trim) index_file_->ShrinkPageLists();
+  }
+  if (header_.BlobCount() > 0) FlushBlobFile(trim);
+}
+
+// ------------------------------------------------------------------ passwords
+
+bool TDataFile::RequestPassword() { return password_callback_ ? password_callback_() : false; }
+
+std::string TDataFile::GetTablePassword() const {
+  if (!IsOpen() || !header_.Encrypted()) return {};
+  ShortString<15> pw = header_.Password();
+  ScrambleHeaderString(pw);
+  return std::string(pw.View());
+}
+
+void TDataFile::SetDeleteOnClose(bool flag) {
+  if (IsOpen()) Fail(ErrorCode::kInUse);
+  delete_on_close_ = flag;
+}
+
+// ------------------------------------------------------------------ structure
+
+const TFieldDescriptor& TDataFile::GetFieldDescriptor(bool working, int n) const {
+  const std::vector<TFieldDescriptor>& defs = working ? working_ : stored_;
+  const int count = working ? working_count_ : static_cast<int>(stored_.size());
+  if (keep_record_ids_) {
+    for (int i = 0; i < count; ++i) {
+      if (defs[i].FieldNumber == n) return defs[i];
+    }
+  } else if (n >= 1 && n <= count) {
+    return defs[n - 1];
+  }
+  Fail(ErrorCode::kInvalidField, std::to_string(n));
+}
+
+std::uint32_t TDataFile::GetBlobBlockSize() const {
+  const std::uint32_t size = header_.BlobBlockSize() & 0xFFFF;
+  return size == 0 ? kDataDefaultBlobBlockSize : size;
+}
+
+std::uint32_t TDataFile::RegisterExpression(ExpressionPtr tree) {
+  expressions_.push_back(std::move(tree));
+  return static_cast<std::uint32_t>(expressions_.size());
+}
+
+const TExpressionNode* TDataFile::Expression(std::uint32_t id) const {
+  if (id == 0 || id > expressions_.size()) return nullptr;
+  return expressions_[id - 1].get();
+}
+
+// ------------------------------------------------------------------ owners
+
+platform::LCID TDataFile::LocaleId() const {
+  if (header_.Language() == 0) return 0;
+  return MakeLong(header_.Language(), header_.SortId());
+}
+
+void TDataFile::ScrambleBlock(std::span<std::uint8_t> block) const {
+  ScrambleTableContents(block.data(), block.size());
+}
+
+void TDataFile::ScrambleContents(std::span<std::uint8_t> buffer) const {
+  ScrambleTableContents(buffer.data(), buffer.size());
+}
+
+bool TDataFile::KeyFieldInfo(std::uint16_t field_number, IndexFieldInfo& info) const {
+  if (field_number < 1 || field_number > stored_.size()) return false;
+  const TFieldDescriptor& f = stored_[field_number - 1];
+  info.type = f.FieldType;
+  info.stored_size = f.PhysicalSize;
+  return true;
+}
+
+}  // namespace storage

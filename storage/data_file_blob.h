@@ -1,0 +1,30 @@
+// The data file's hold on its BLOB file, kept in a translation unit of its
+// own: the BLOB file's headers and the index file's headers both define
+// little-endian helpers of the same names, so no source file may include
+// both. Everything TDataFile does with its TBlobFile goes through here.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace storage {
+
+class BlobFileOwner;
+class TBlobFile;
+class TFileHandler;
+
+struct BlobFileDeleter {
+  void operator()(TBlobFile* file) const;
+};
+using BlobFilePtr = std::unique_ptr<TBlobFile, BlobFileDeleter>;
+
+BlobFilePtr MakeBlobFile(BlobFileOwner* owner);
+// The file as a handler (name, flags, open, close, create, delete, rename).
+TFileHandler& BlobHandler(TBlobFile& file);
+// Empties the file and writes its header.
+void EmptyBlobFile(TBlobFile& file);
+// Writes dirty blocks and then the header; trim shrinks the block cache.
+void FlushBlobFile(TBlobFile& file, bool trim);
+void ClearBlobPins(TBlobFile& file);
+
+}  // namespace storage

@@ -1,0 +1,660 @@
+// IndexStore: header, index definitions and the page cache.
+#include <algorithm>
+
+#include "platform/text.h"
+#include "storage/index_store.h"
+
+namespace storage {
+
+std::uint16_t ValidateIndexHeader(const IndexHeader& h, std::uint64_t file_size) {
+  if (h.Version() != kIndexVersion) return Code(ErrorCode::kWrongVersion);
+  const std::uint32_t end = h.EndOffset();
+  // Offsets are kept in 32 bits and read through a signed 32-bit count.
+  // Pages are written before the header that counts them, so the end
+  // offset never lies beyond the file.
+  if (end < kIndexBlockSize || end % kIndexBlockSize != 0 || end > 0x7FFFF000u ||
+      end > file_size)
+    return Code(ErrorCode::kCorruptIndex);
+  if (h.SecondaryCount() > kMaxSecondaryIndexes) return Code(ErrorCode::kCorruptIndex);
+  // Slot 0 before the primary index is defined (or without one) must not
+  // hold pages.
+  if (!SlotInUse(h, 0) && (h.Root(0) != 0 || h.FreeHead(0) != 0)) return Code(ErrorCode::kCorruptIndex);
+  for (int slot = 0; slot < kIndexSlots; ++slot) {
+    if (!SlotInUse(h, slot)) continue;
+    TIndexDescriptor d = h.Descriptor(slot);
+    if (d.KeySize == 0 || d.KeySize > kMaxKeySize || d.NameLength > 30)
+      return Code(ErrorCode::kCorruptIndex);
+    if (slot == kSysDeletedSlot) {
+      if (d.KeySize != kSysDeletedKeySize || d.Compressed != 0) return Code(ErrorCode::kCorruptIndex);
+    } else if (d.FieldCount < 1 || d.FieldCount > kMaxKeyFields) {
+      return Code(ErrorCode::kCorruptIndex);
+    }
+    for (std::uint32_t link : {d.RootPage, d.FreePageHead}) {
+      if (link != 0 && (link % kIndexBlockSize != 0 || link >= end))
+        return Code(ErrorCode::kCorruptIndex);
+    }
+  }
+  return 0;
+}
+
+void CheckIndexDefinitions(const IndexFileOwner& owner, const IndexDefinition* primary,
+                           std::span<const IndexDefinition> secondary) {
+  const std::string table = owner.DataFileName();
+  auto check_fields = [&](const IndexDefinition& d, std::string_view name, int extra_fields) {
+    if (d.field_numbers.size() + extra_fields > static_cast<std::size_t>(kMaxKeyFields))
+      EngineError(ErrorCode::kIndexLimits, table, {}, name);
+    for (std::uint16_t n : d.field_numbers) {
+      IndexFieldInfo info;
+      if (!owner.KeyFieldInfo(n, info)) EngineError(ErrorCode::kInvalidIndexField, table, {}, name);
+      if (info.type == kFieldTypeBlob) EngineError(ErrorCode::kInvalidIndexFieldType, table, {}, name);
+    }
+    if (d.key_size == 0 || d.key_size > kMaxKeySize)
+      EngineError(ErrorCode::kInvalidKeySize, table, {}, name);
+  };
+  int primary_fields = 0;
+  if (primary && !primary->field_numbers.empty()) {
+    check_fields(*primary, "Primary", 0);
+    primary_fields = static_cast<int>(primary->field_numbers.size());
+  }
+  if (secondary.size() > static_cast<std::size_t>(kMaxSecondaryIndexes))
+    EngineError(ErrorCode::kIndexLimits, table, {}, secondary[kMaxSecondaryIndexes].name);
+  std::vector<std::string> seen;
+  for (const IndexDefinition& d : secondary) {
+    if (d.field_numbers.empty()) EngineError(ErrorCode::kIndexLimits, table, {}, d.name);
+    std::string trimmed = d.name;
+    while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+    while (!trimmed.empty() && trimmed.front() == ' ') trimmed.erase(trimmed.begin());
+    if (trimmed.empty()) EngineError(ErrorCode::kIndexNameMissing, table, {}, d.name);
+    if (!platform::IsCharAlphaA(static_cast<unsigned char>(d.name[0])))
+      EngineError(ErrorCode::kInvalidIndexName, table, {}, d.name);
+    std::string upper = platform::AnsiUpperCase(trimmed.substr(0, 30));
+    if (std::find(seen.begin(), seen.end(), upper) != seen.end())
+      EngineError(ErrorCode::kIndexExists, table, {}, d.name);
+    seen.push_back(upper);
+    check_fields(d, d.name, primary_fields);
+  }
+}
+
+IndexStore::IndexStore(IndexFileOwner* owner) : owner_(owner) {}
+
+IndexStore::~IndexStore() = default;
+
+void IndexStore::Corrupt() const { EngineError(ErrorCode::kCorruptIndex, owner_->DataFileName()); }
+
+void IndexStore::Fail(ErrorCode code, std::string_view index_name) const {
+  EngineError(code, owner_->DataFileName(), {}, index_name);
+}
+
+// ------------------------------------------------------------------ header
+
+void IndexStore::ReadHeader() {
+  IndexHeader h;
+  if (ReadBlock(0, h.Data(), kIndexBlockSize) != static_cast<std::int32_t>(kIndexBlockSize))
+    Fail(ErrorCode::kHeaderError);
+  if (owner_->Scrambled()) owner_->ScrambleBlock({h.Data(), kIndexBlockSize});
+  std::uint16_t rc = ValidateIndexHeader(h, StorageSize());
+  if (rc != 0) EngineError(rc, owner_->DataFileName());
+  header_ = h;
+}
+
+void IndexStore::WriteHeader() {
+  header_.SetCounter(header_.Counter() + 1);
+  if (owner_->Scrambled()) {
+    IndexHeader copy = header_;
+    owner_->ScrambleBlock({copy.Data(), kIndexBlockSize});
+    WriteBlock(0, copy.Data(), kIndexBlockSize);
+  } else {
+    WriteBlock(0, header_.Data(), kIndexBlockSize);
+  }
+}
+
+bool IndexStore::CheckIndexHeaderChanged() {
+  if (write_lock_held_) return false;
+  IndexHeader h;
+  if (ReadBlock(0, h.Data(), kIndexBlockSize) != static_cast<std::int32_t>(kIndexBlockSize))
+    Fail(ErrorCode::kHeaderError);
+  if (owner_->Scrambled()) owner_->ScrambleBlock({h.Data(), kIndexBlockSize});
+  if (h.Counter() == header_.Counter()) return false;
+  std::uint16_t rc = ValidateIndexHeader(h, StorageSize());
+  if (rc != 0) EngineError(rc, owner_->DataFileName());
+  EmptyCursor();
+  ResetAllPages();
+  header_ = h;
+  LoadCurrentDescriptor();
+  owner_->IndexChangedByOther();
+  return true;
+}
+
+void IndexStore::InitNewHeader() {
+  header_ = IndexHeader();
+  header_.SetVersion(kIndexVersion);
+  header_.SetEndOffset(kIndexBlockSize);
+  TIndexDescriptor d;
+  d.SetName(kSysDeletedName);
+  d.KeySize = kSysDeletedKeySize;
+  header_.SetDescriptor(kSysDeletedSlot, d);
+  WriteHeader();
+  // A new file is open exclusively: no locks are ever taken on it.
+  write_lock_held_ = true;
+  cur_slot_ = -1;
+  SelectIndex(0);
+  ClearRange();
+}
+
+void IndexStore::VerifyFreeLists() {
+  // Each list must end within as many steps as there are pages.
+  const std::uint32_t pages = header_.EndOffset() / kIndexBlockSize;
+  std::vector<std::uint8_t> buf(kIndexBlockSize);
+  for (int slot = 0; slot < kIndexSlots; ++slot) {
+    if (!SlotInUse(header_, slot)) continue;
+    std::uint32_t link = header_.FreeHead(slot);
+    for (std::uint32_t steps = 0; link != 0; ++steps) {
+      if (steps >= pages) Corrupt();
+      ReadPageImage(link, buf.data());
+      std::uint32_t next = LoadU32(buf.data() + kPageNext);
+      if (next != 0 && (next % kIndexBlockSize != 0 || next >= header_.EndOffset())) Corrupt();
+      link = next;
+    }
+  }
+}
+
+void IndexStore::Attach(bool lock_free) {
+  write_lock_held_ = false;
+  ReadHeader();
+  if (lock_free) write_lock_held_ = true;
+  VerifyFreeLists();
+  cur_slot_ = -1;
+  SelectIndex(0);
+  ClearRange();
+  if (!owner_->SuppressFirstKeyAtOpen() && !header_.NoPrimaryKey()) FirstKey();
+}
+
+void IndexStore::Detach() {
+  EmptyCursor();
+  DropAllPages();
+  range_active_ = false;
+  range_first_ = range_last_ = 0;
+  position_ = 0;
+  bof_ = eof_ = false;
+}
+
+void IndexStore::EmptyAllIndexes() {
+  EmptyCursor();
+  // Every cached page goes, dirty or not: the pages are about to vanish
+  // from the file and a later flush must not write them back.
+  DropAllPages();
+  TruncateTo(kIndexBlockSize);
+  header_.SetVersion(kIndexVersion);
+  header_.SetEndOffset(kIndexBlockSize);
+  header_.SetRecordCount(0);
+  for (int slot = 0; slot < kIndexSlots; ++slot) {
+    header_.SetRoot(slot, 0);
+    header_.SetFreeHead(slot, 0);
+  }
+  WriteHeader();
+  LoadCurrentDescriptor();
+  range_first_ = range_last_ = 0;
+  position_ = 0;
+  bof_ = eof_ = true;
+}
+
+// ------------------------------------------------------------------ definitions
+
+void IndexStore::CreatePrimaryIndex(std::uint16_t key_size, int field_count,
+                                    std::span<const std::uint8_t> field_descending,
+                                    std::span<const std::uint16_t> field_numbers,
+                                    bool case_insensitive, bool descending) {
+  if (!ExclusiveAccess()) Fail(ErrorCode::kMustBeExclusive);
+  if (header_.Descriptor(0).KeySize != 0) Fail(ErrorCode::kPrimaryIndexExists, "Primary");
+  if (field_count < 0 || field_count > kMaxKeyFields) Fail(ErrorCode::kIndexLimits, "Primary");
+  if (static_cast<int>(field_descending.size()) < field_count ||
+      static_cast<int>(field_numbers.size()) < field_count)
+    Fail(ErrorCode::kIndexLimits, "Primary");
+  bool first_is_string = false;
+  for (int i = 0; i < field_count; ++i) {
+    IndexFieldInfo info;
+    if (!owner_->KeyFieldInfo(field_numbers[i], info)) Fail(ErrorCode::kInvalidIndexField, "Primary");
+    if (info.type == kFieldTypeBlob) Fail(ErrorCode::kInvalidIndexFieldType, "Primary");
+    if (i == 0) first_is_string = info.type == kFieldTypeString;
+  }
+  if (field_count > 0 && (key_size == 0 || key_size > kMaxKeySize))
+    Fail(ErrorCode::kInvalidKeySize, "Primary");
+  TIndexDescriptor d;
+  if (field_count > 0) {
+    d.KeySize = key_size;
+    d.Descending = descending;
+    d.CaseInsensitive = case_insensitive;
+    d.Unique = 1;
+    d.Compressed = CompressionFor(field_count, true, first_is_string);
+    d.FieldCount = static_cast<std::uint8_t>(field_count);
+    for (int i = 0; i < field_count; ++i) {
+      d.FieldNumbers[i] = field_numbers[i];
+      d.FieldDescending[i] = field_descending[i];
+    }
+    header_.SetNoPrimaryKey(false);
+  } else {
+    header_.SetNoPrimaryKey(true);
+  }
+  header_.SetDescriptor(0, d);
+  WriteHeader();
+  cur_slot_ = -1;
+  SelectIndex(0);
+  ClearRange();
+}
+
+void IndexStore::AddIndex(std::string_view name, std::uint16_t key_size,
+                          std::span<const std::uint8_t> field_descending,
+                          std::span<const std::uint16_t> field_numbers, bool unique,
+                          bool case_insensitive, bool descending, int field_count) {
+  if (!ExclusiveAccess()) Fail(ErrorCode::kMustBeExclusive);
+  if (header_.SecondaryCount() >= kMaxSecondaryIndexes) Fail(ErrorCode::kIndexLimits, name);
+  const int primary_fields = header_.NoPrimaryKey() ? 0 : header_.Descriptor(0).FieldCount;
+  if (field_count < 1 || field_count + primary_fields > kMaxKeyFields ||
+      static_cast<int>(field_descending.size()) < field_count ||
+      static_cast<int>(field_numbers.size()) < field_count)
+    Fail(ErrorCode::kIndexLimits, name);
+  std::string trimmed(name);
+  while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+  while (!trimmed.empty() && trimmed.front() == ' ') trimmed.erase(trimmed.begin());
+  if (trimmed.empty()) Fail(ErrorCode::kIndexNameMissing, name);
+  if (!platform::IsCharAlphaA(static_cast<unsigned char>(name[0])))
+    Fail(ErrorCode::kInvalidIndexName, name);
+  const std::string upper = platform::AnsiUpperCase(trimmed.substr(0, 30));
+  for (int slot = 1; slot <= header_.SecondaryCount(); ++slot) {
+    std::string other = header_.Descriptor(slot).NameText();
+    while (!other.empty() && other.back() == ' ') other.pop_back();
+    while (!other.empty() && other.front() == ' ') other.erase(other.begin());
+    if (platform::AnsiUpperCase(other) == upper) Fail(ErrorCode::kIndexExists, name);
+  }
+  bool first_is_string = false;
+  for (int i = 0; i < field_count; ++i) {
+    IndexFieldInfo info;
+    if (!owner_->KeyFieldInfo(field_numbers[i], info)) Fail(ErrorCode::kInvalidIndexField, name);
+    if (info.type == kFieldTypeBlob) Fail(ErrorCode::kInvalidIndexFieldType, name);
+    if (i == 0) first_is_string = info.type == kFieldTypeString;
+  }
+  if (key_size == 0 || key_size > kMaxKeySize) Fail(ErrorCode::kInvalidKeySize, name);
+  const int slot = header_.SecondaryCount() + 1;
+  TIndexDescriptor d;
+  d.SetName(name);
+  d.KeySize = key_size;
+  d.Descending = descending;
+  d.CaseInsensitive = case_insensitive;
+  d.Unique = unique;
+  d.Compressed = CompressionFor(field_count, unique, first_is_string);
+  d.FieldCount = static_cast<std::uint8_t>(field_count);
+  for (int i = 0; i < field_count; ++i) {
+    d.FieldNumbers[i] = field_numbers[i];
+    d.FieldDescending[i] = field_descending[i];
+  }
+  header_.SetDescriptor(slot, d);
+  header_.SetSecondaryCount(static_cast<std::uint8_t>(slot));
+  WriteHeader();
+  cur_slot_ = -1;
+  SelectIndex(slot);
+  ClearRange();
+}
+
+void IndexStore::ReplaceIndexDescriptor(int n, const TIndexDescriptor& descriptor) {
+  if (!ExclusiveAccess()) Fail(ErrorCode::kMustBeExclusive);
+  if (n < 0 || n >= kIndexSlots) Fail(ErrorCode::kIndexLimits);
+  TIndexDescriptor d = header_.Descriptor(n);
+  d.SetName(descriptor.NameText());
+  std::memcpy(d.FieldNumbers, descriptor.FieldNumbers, sizeof(d.FieldNumbers));
+  header_.SetDescriptor(n, d);
+  if (n == cur_slot_) LoadCurrentDescriptor();
+}
+
+TIndexDescriptor IndexStore::GetDescriptorCopy(int n) const {
+  if (n < 0 || n >= kIndexSlots) return TIndexDescriptor();
+  return header_.Descriptor(n);
+}
+
+std::array<std::uint16_t, kMaxKeyFields> IndexStore::GetIndexFieldNumbers(int n) const {
+  std::array<std::uint16_t, kMaxKeyFields> out{};
+  TIndexDescriptor d = GetDescriptorCopy(n);
+  std::memcpy(out.data(), d.FieldNumbers, sizeof(d.FieldNumbers));
+  return out;
+}
+
+namespace {
+std::string Trimmed(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  while (!s.empty() && s.front() == ' ') s.erase(s.begin());
+  return s;
+}
+}  // namespace
+
+void IndexStore::VerifyIndexDescriptors(const std::function<void(const std::string&)>& log) {
+  const int count = std::min<int>(header_.SecondaryCount(), kMaxSecondaryIndexes);
+  const bool no_primary = header_.NoPrimaryKey();
+  for (int slot = 0; slot <= count; ++slot) {
+    TIndexDescriptor d = header_.Descriptor(slot);
+    const std::string name = d.NameText();
+    const std::string where =
+        slot == 0 ? std::string("primary index") : "secondary index " + name;
+    // 1. Fields.
+    std::uint32_t size = 0;
+    int kept = 0;
+    bool first_is_string = false;
+    for (int i = 0; i < kMaxKeyFields && d.FieldNumbers[i] != 0;) {
+      IndexFieldInfo info;
+      if (!owner_->KeyFieldInfo(d.FieldNumbers[i], info)) {
+        if (slot == 0 && no_primary) break;
+        log("Invalid field number " + std::to_string(d.FieldNumbers[i]) + " in " + where +
+            ", field removed");
+        for (int j = i; j + 1 < kMaxKeyFields; ++j) {
+          d.FieldNumbers[j] = d.FieldNumbers[j + 1];
+          d.FieldDescending[j] = d.FieldDescending[j + 1];
+        }
+        d.FieldNumbers[kMaxKeyFields - 1] = 0;
+        d.FieldDescending[kMaxKeyFields - 1] = 0;
+        continue;
+      }
+      if (kept == 0) first_is_string = info.type == kFieldTypeString;
+      size += info.stored_size + 1u;
+      ++kept;
+      ++i;
+    }
+    // 2. Size limits.
+    if (size > kMaxKeySize || (size == 0 && !(slot == 0 && no_primary))) {
+      log("Invalid key size of " + std::to_string(size) + " for " + where + ", error not fixed");
+    }
+    // 3. Names.
+    if (slot == 0) {
+      d.SetName("");
+    } else {
+      const std::string upper = platform::AnsiUpperCase(Trimmed(name));
+      bool duplicate = false;
+      for (int other = 1; other < slot; ++other) {
+        if (platform::AnsiUpperCase(Trimmed(header_.Descriptor(other).NameText())) == upper)
+          duplicate = true;
+      }
+      if (upper.empty() || !platform::IsCharAlphaA(static_cast<unsigned char>(upper[0]))) {
+        d.SetName(("_" + name).substr(0, 30));
+        log("Invalid index name for " + where + ", error fixed - added underscore");
+      } else if (duplicate) {
+        d.SetName(("_" + name).substr(0, 30));
+        log("Duplicate index name for " + where + ", error fixed - added underscore");
+      }
+    }
+    // 4. Record-ID suffix and the stored size.
+    if (slot != 0 && !d.Unique) size += 4;
+    if (size <= 0xFFFF && d.KeySize != size && !(slot == 0 && no_primary)) {
+      log("Invalid key size of " + std::to_string(d.KeySize) + " for " + where + ", error fixed");
+      d.KeySize = static_cast<std::uint16_t>(size);
+    }
+    // 5. Count and compression.
+    d.FieldCount = static_cast<std::uint8_t>(kept);
+    d.Compressed = kept > 0 && CompressionFor(kept, slot == 0 || d.Unique, first_is_string);
+    header_.SetDescriptor(slot, d);
+  }
+  TIndexDescriptor sys = header_.Descriptor(kSysDeletedSlot);
+  sys.SetName(kSysDeletedName);
+  sys.KeySize = kSysDeletedKeySize;
+  sys.Compressed = 0;
+  header_.SetDescriptor(kSysDeletedSlot, sys);
+  if (cur_slot_ >= 0 && cur_slot_ < kIndexSlots) LoadCurrentDescriptor();
+}
+
+void IndexStore::LoadCurrentDescriptor() {
+  TIndexDescriptor d = header_.Descriptor(cur_slot_);
+  key_size_ = d.KeySize;
+  compressed_ = d.Compressed != 0;
+  descending_ = d.Descending != 0;
+  unique_ = d.Unique != 0;
+  index_name_ = d.NameText();
+  locale_ = owner_->LocaleId();
+  parts_.clear();
+  bool any_string = false;
+  if (cur_slot_ != kSysDeletedSlot && locale_ != 0) {
+    std::uint32_t o = 0;
+    for (int i = 0; i < d.FieldCount && i < kMaxKeyFields; ++i) {
+      IndexFieldInfo info;
+      if (!owner_->KeyFieldInfo(d.FieldNumbers[i], info)) break;
+      bool s = info.type == kFieldTypeString;
+      any_string = any_string || s;
+      parts_.push_back({o, info.stored_size, s});
+      o += 1 + info.stored_size;
+    }
+  }
+  bytewise_ = !any_string;
+}
+
+// ------------------------------------------------------------------ cache
+
+void IndexStore::Unlink(PageList& list, TPage* p) {
+  if (p->lru_prev) p->lru_prev->lru_next = p->lru_next;
+  else list.head = p->lru_next;
+  if (p->lru_next) p->lru_next->lru_prev = p->lru_prev;
+  else list.tail = p->lru_prev;
+  p->lru_prev = p->lru_next = nullptr;
+}
+
+void IndexStore::PushFront(PageList& list, TPage* p) {
+  p->lru_prev = nullptr;
+  p->lru_next = list.head;
+  if (list.head) list.head->lru_prev = p;
+  list.head = p;
+  if (!list.tail) list.tail = p;
+}
+
+TPage* IndexStore::Pinned(TPage* p) {
+  if (!p->Pin()) Corrupt();
+  return p;
+}
+
+// A page object for a new offset: a new one while the list has room (or in
+// a batch), else the least recently used clean unpinned page.
+TPage* IndexStore::TakeSlot(PageList& list) {
+  if (list.pages.size() < list.capacity || owner_->InBatch()) {
+    list.pages.push_back(std::make_unique<TPage>());
+    TPage* p = list.pages.back().get();
+    PushFront(list, p);
+    return p;
+  }
+  for (int round = 0; round < 2; ++round) {
+    for (TPage* p = list.tail; p; p = p->lru_prev) {
+      if (p->Pins() == 0 && !p->Dirty()) {
+        if (p->Offset() != 0) list.map.erase(p->Offset());
+        p->SetOffset(0);
+        Unlink(list, p);
+        PushFront(list, p);
+        return p;
+      }
+    }
+    if (round == 0) {
+      if (!FlushIndexPages()) break;
+      WriteHeader();
+    }
+  }
+  // Every page is pinned (a deep split cascade): grow rather than fail.
+  ++list.capacity;
+  list.pages.push_back(std::make_unique<TPage>());
+  TPage* p = list.pages.back().get();
+  PushFront(list, p);
+  return p;
+}
+
+void IndexStore::ReadPageImage(std::uint32_t offset, std::uint8_t* buffer) {
+  if (offset < kIndexBlockSize || offset % kIndexBlockSize != 0 || offset >= header_.EndOffset())
+    Corrupt();
+  if (ReadBlock(offset, buffer, kIndexBlockSize) != static_cast<std::int32_t>(kIndexBlockSize))
+    Corrupt();
+  if (owner_->Scrambled()) owner_->ScrambleBlock({buffer, kIndexBlockSize});
+}
+
+TPage* IndexStore::GetPage(std::uint32_t offset) {
+  if (offset == 0) return nullptr;
+  if (cur_slot_ < 0 || cur_slot_ >= kIndexSlots) Corrupt();
+  PageList& list = lists_[cur_slot_];
+  auto it = list.map.find(offset);
+  if (it != list.map.end()) {
+    TPage* p = it->second;
+    // A page on a free list is no tree page: the tree points into its list.
+    if (p->free_page) Corrupt();
+    if (list.head != p) {
+      Unlink(list, p);
+      PushFront(list, p);
+    }
+    return Pinned(p);
+  }
+  if (offset == header_.EndOffset()) Corrupt();
+  std::uint8_t buf[kIndexBlockSize];
+  ReadPageImage(offset, buf);
+  TPage* p = TakeSlot(list);
+  p->Format(key_size_, compressed_);
+  if (!p->Load(buf, header_.EndOffset())) {
+    p->Clear();
+    Corrupt();
+  }
+  p->SetOffset(offset);
+  list.map[offset] = p;
+  return Pinned(p);
+}
+
+void IndexStore::ReleasePage(TPage* page) {
+  if (page) page->Release();
+}
+
+TPage* IndexStore::NewPage() {
+  PageList& list = lists_[cur_slot_];
+  const std::uint32_t head = header_.FreeHead(cur_slot_);
+  TPage* p = nullptr;
+  if (head != 0) {
+    auto it = list.map.find(head);
+    if (it != list.map.end()) {
+      p = it->second;
+      // The free list must not lead into a page that is in use.
+      if (p->Pins() > 0 || !p->free_page) Corrupt();
+      Unlink(list, p);
+      PushFront(list, p);
+    } else {
+      std::uint8_t buf[kIndexBlockSize];
+      ReadPageImage(head, buf);
+      p = TakeSlot(list);
+      p->Format(key_size_, compressed_);
+      if (!p->LoadFreeLink(buf, header_.EndOffset())) Corrupt();
+      p->SetOffset(head);
+      list.map[head] = p;
+    }
+    if (p->Next() == head) Corrupt();
+    header_.SetFreeHead(cur_slot_, p->Next());
+  } else {
+    const std::uint32_t end = header_.EndOffset();
+    if (end > 0x7FFFF000u - kIndexBlockSize) Fail(ErrorCode::kIndexLimits);
+    p = TakeSlot(list);
+    p->SetOffset(end);
+    list.map[end] = p;
+    header_.SetEndOffset(end + kIndexBlockSize);
+  }
+  p->Format(key_size_, compressed_);
+  p->SetDirty(true);
+  return Pinned(p);
+}
+
+void IndexStore::FreePage(TPage* page) {
+  page->Clear();
+  page->SetNext(header_.FreeHead(cur_slot_));
+  page->free_page = true;
+  page->SetDirty(true);
+  header_.SetFreeHead(cur_slot_, page->Offset());
+}
+
+bool IndexStore::FlushIndexPages() {
+  std::vector<TPage*> dirty;
+  for (PageList& list : lists_) {
+    for (auto& p : list.pages) {
+      // The cursor's own pin does not keep its leaf from the disk: that page
+      // is in no operation's hands.
+      const int own = p.get() == cur_leaf_ ? 1 : 0;
+      if (p->Dirty() && p->Pins() == own && p->Offset() != 0) dirty.push_back(p.get());
+    }
+  }
+  if (dirty.empty()) return false;
+  std::sort(dirty.begin(), dirty.end(),
+            [](const TPage* a, const TPage* b) { return a->Offset() < b->Offset(); });
+  std::vector<std::uint8_t> buf(dirty.size() * kIndexBlockSize);
+  for (std::size_t i = 0; i < dirty.size(); ++i) {
+    std::uint8_t* b = buf.data() + i * kIndexBlockSize;
+    TPage* p = dirty[i];
+    bool ok;
+    if (p->free_page) {
+      std::memset(b, 0, kIndexBlockSize);
+      StoreU32(b + kPageNext, p->Next());
+      ok = true;
+    } else {
+      ok = p->Store(b);
+    }
+    if (!ok) Corrupt();
+    if (owner_->Scrambled()) owner_->ScrambleBlock({b, kIndexBlockSize});
+  }
+  std::size_t run = 0;
+  for (std::size_t i = 1; i <= dirty.size(); ++i) {
+    if (i == dirty.size() || dirty[i]->Offset() != dirty[i - 1]->Offset() + kIndexBlockSize) {
+      WriteBlock(dirty[run]->Offset(), buf.data() + run * kIndexBlockSize,
+                 static_cast<std::int32_t>((i - run) * kIndexBlockSize));
+      run = i;
+    }
+  }
+  for (TPage* p : dirty) p->SetDirty(false);
+  return true;
+}
+
+void IndexStore::FlushIndexFile() {
+  FlushIndexPages();
+  WriteHeader();
+}
+
+std::size_t IndexStore::CachedPageCount() const {
+  std::size_t n = 0;
+  for (const PageList& list : lists_) n += list.pages.size();
+  return n;
+}
+
+void IndexStore::ShrinkPageLists() {
+  for (PageList& list : lists_) {
+    list.capacity = kInitialListCapacity;
+    if (list.pages.size() <= list.capacity) continue;
+    std::vector<std::unique_ptr<TPage>> keep;
+    for (auto& p : list.pages) {
+      if (keep.size() < list.capacity || p->Pins() > 0 || p->Dirty()) {
+        keep.push_back(std::move(p));
+      } else {
+        if (p->Offset() != 0) list.map.erase(p->Offset());
+        Unlink(list, p.get());
+      }
+    }
+    list.pages = std::move(keep);
+  }
+}
+
+void IndexStore::DropAllPages() {
+  if (cur_leaf_) {
+    cur_leaf_->Release();
+    cur_leaf_ = nullptr;
+  }
+  for (PageList& list : lists_) {
+    list.map.clear();
+    list.pages.clear();
+    list.head = list.tail = nullptr;
+    list.capacity = kInitialListCapacity;
+  }
+}
+
+void IndexStore::ResetAllPages() {
+  if (cur_leaf_) {
+    cur_leaf_->Release();
+    cur_leaf_ = nullptr;
+  }
+  for (PageList& list : lists_) {
+    list.map.clear();
+    for (auto& p : list.pages) {
+      p->ResetPins();
+      p->Clear();
+      p->SetOffset(0);
+    }
+  }
+}
+
+}  // namespace storage

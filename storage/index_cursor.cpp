@@ -1,0 +1,478 @@
+// IndexStore: the cursor over the current index (walk in index order,
+// positions, key searches and ranges).
+//
+// Positions are absolute (1-based among all keys of the index); the view is
+// [first, last] of the range, or the whole index. Natural order (no index,
+// or index 0 of a table without primary key) walks the record bitmap of
+// the filters; until those exist its view here is empty.
+#include <cstring>
+
+#include "platform/text.h"
+#include "storage/index_store.h"
+
+namespace storage {
+
+bool IndexStore::NaturalOrder() const {
+  return cur_slot_ == kNoIndex || (cur_slot_ == 0 && header_.NoPrimaryKey());
+}
+
+void IndexStore::SelectIndex(int n) {
+  if (n == cur_slot_) return;
+  if (n != kNoIndex && (n < 0 || n > kSysDeletedSlot)) Fail(ErrorCode::kIndexLimits);
+  if (cur_leaf_) {
+    cur_leaf_->Release();
+    cur_leaf_ = nullptr;
+  }
+  position_ = 0;
+  cur_slot_ = n;
+  if (n == kNoIndex) {
+    key_size_ = 0;
+    index_name_.clear();
+    return;
+  }
+  LoadCurrentDescriptor();
+}
+
+void IndexStore::SelectIndexByName(std::string_view name) {
+  const std::string wanted = platform::AnsiUpperCase(name);
+  if (cur_slot_ != kNoIndex && platform::AnsiUpperCase(index_name_) == wanted) return;
+  SelectIndex(0);
+  if (wanted.empty()) return;
+  for (int slot = 1; slot <= header_.SecondaryCount(); ++slot) {
+    if (platform::AnsiUpperCase(header_.Descriptor(slot).NameText()) == wanted) {
+      SelectIndex(slot);
+      return;
+    }
+  }
+}
+
+// ------------------------------------------------------------------ internals
+
+void IndexStore::EmptyCursor() {
+  if (cur_leaf_) {
+    cur_leaf_->Release();
+    cur_leaf_ = nullptr;
+  }
+  cur_idx_ = 0;
+  position_ = 0;
+  bof_ = eof_ = true;
+  cursor_detached_ = false;
+}
+
+void IndexStore::SetCurrent(TPage* leaf, int idx, std::int64_t position) {
+  if (cur_leaf_ && cur_leaf_ != leaf) cur_leaf_->Release();
+  else if (cur_leaf_ == leaf) leaf->Release();  // keep one pin
+  cur_leaf_ = leaf;
+  cur_idx_ = idx;
+  position_ = position;
+  cursor_detached_ = false;
+}
+
+void IndexStore::DetachCursor() {
+  if (!cur_leaf_) return;
+  cur_leaf_->Release();
+  cur_leaf_ = nullptr;
+  cursor_detached_ = true;
+}
+
+// After a change of the tree the old leaf may have been split, merged or
+// freed: find the entry again by its position.
+void IndexStore::RefreshCursor() {
+  if (!cursor_detached_) return;
+  cursor_detached_ = false;
+  std::uint32_t total = KeyCount();
+  if (total == 0 || position_ < 1) {
+    EmptyCursor();
+    return;
+  }
+  if (position_ > total) position_ = total;
+  SeekAbsolute(position_);
+}
+
+bool IndexStore::SeekAbsolute(std::int64_t position) {
+  TPage* p = GetPage(RootPage());
+  if (!p) return false;
+  if (!p->IsRoot() || p->Count() == 0) {
+    p->Release();
+    Corrupt();
+  }
+  std::int64_t remaining = position;
+  int depth = 0;
+  while (!p->IsLeaf()) {
+    int i = 0;
+    for (; i < p->Count() - 1; ++i) {
+      std::int64_t c = p->SubCount(i);
+      if (remaining <= c) break;
+      remaining -= c;
+    }
+    TPage* c;
+    try {
+      c = Child(*p, i, ++depth);
+    } catch (...) {
+      p->Release();
+      throw;
+    }
+    p->Release();
+    p = c;
+  }
+  if (remaining < 1) remaining = 1;
+  if (remaining > p->Count()) remaining = p->Count();
+  leaf_crossings_ = 0;
+  SetCurrent(p, static_cast<int>(remaining - 1), position);
+  return true;
+}
+
+std::uint32_t IndexStore::CountBelow(const std::uint8_t* key, std::size_t n, bool not_greater) {
+  TPage* p = GetPage(RootPage());
+  if (!p) return 0;
+  std::uint32_t total = 0;
+  int depth = 0;
+  while (!p->IsLeaf()) {
+    int i = SearchLast(*p, key, n, not_greater);
+    if (i < 0) {  // every key of the subtree is beyond
+      p->Release();
+      return total;
+    }
+    total += p->CountBefore(i);
+    TPage* c;
+    try {
+      c = Child(*p, i, ++depth);
+    } catch (...) {
+      p->Release();
+      throw;
+    }
+    p->Release();
+    p = c;
+  }
+  total += static_cast<std::uint32_t>(SearchLast(*p, key, n, not_greater) + 1);
+  p->Release();
+  return total;
+}
+
+bool IndexStore::StepForward() {
+  if (!cur_leaf_) return false;
+  if (cur_idx_ + 1 < cur_leaf_->Count()) {
+    ++cur_idx_;
+    ++position_;
+    return true;
+  }
+  std::uint32_t next = cur_leaf_->Next();
+  if (next == 0) return false;
+  if (++leaf_crossings_ > header_.EndOffset() / kIndexBlockSize) Corrupt();  // a cycle
+  TPage* n = GetPage(next);
+  if (!n->IsLeaf() || n->IsRoot() || n->Count() == 0 || n->Prev() != cur_leaf_->Offset()) {
+    n->Release();
+    Corrupt();
+  }
+  cur_leaf_->Release();
+  cur_leaf_ = n;
+  cur_idx_ = 0;
+  ++position_;
+  return true;
+}
+
+bool IndexStore::StepBackward() {
+  if (!cur_leaf_) return false;
+  if (cur_idx_ > 0) {
+    --cur_idx_;
+    --position_;
+    return true;
+  }
+  std::uint32_t prev = cur_leaf_->Prev();
+  if (prev == 0) return false;
+  if (++leaf_crossings_ > header_.EndOffset() / kIndexBlockSize) Corrupt();
+  TPage* n = GetPage(prev);
+  if (!n->IsLeaf() || n->IsRoot() || n->Count() == 0 || n->Next() != cur_leaf_->Offset()) {
+    n->Release();
+    Corrupt();
+  }
+  cur_leaf_->Release();
+  cur_leaf_ = n;
+  cur_idx_ = n->Count() - 1;
+  --position_;
+  return true;
+}
+
+bool IndexStore::CurrentPasses() {
+  if (!cur_leaf_) return false;
+  return filter_ == nullptr || filter_->Accept(cur_leaf_->Link(cur_idx_));
+}
+
+// The next entry within the view whose record passes; false (cursor moved
+// somewhere past the start) when there is none.
+bool IndexStore::NextPassing() {
+  std::uint32_t first, last;
+  if (!View(first, last)) return false;
+  while (position_ < static_cast<std::int64_t>(last)) {
+    if (!StepForward()) return false;
+    if (position_ >= static_cast<std::int64_t>(first) && CurrentPasses()) return true;
+  }
+  return false;
+}
+
+bool IndexStore::PrevPassing() {
+  std::uint32_t first, last;
+  if (!View(first, last)) return false;
+  while (position_ > static_cast<std::int64_t>(first)) {
+    if (!StepBackward()) return false;
+    if (position_ <= static_cast<std::int64_t>(last) && CurrentPasses()) return true;
+  }
+  return false;
+}
+
+bool IndexStore::View(std::uint32_t& first, std::uint32_t& last) {
+  first = last = 0;
+  if (NaturalOrder()) return false;
+  if (range_active_) {
+    first = range_first_;
+    last = range_last_;
+  } else {
+    first = 1;
+    last = KeyCount();
+  }
+  return first >= 1 && last >= first;
+}
+
+// ------------------------------------------------------------------ operations
+
+std::uint32_t IndexStore::RangeCount() {
+  if (NaturalOrder()) return header_.RecordCount();
+  std::uint32_t first, last;
+  if (!View(first, last)) return 0;
+  return last - first + 1;
+}
+
+bool IndexStore::FirstKey() {
+  std::uint32_t first, last;
+  if (!View(first, last) || !SeekAbsolute(first)) {
+    EmptyCursor();
+    return false;
+  }
+  bof_ = eof_ = false;
+  if (!CurrentPasses() && !NextPassing()) {
+    EmptyCursor();
+    return false;
+  }
+  return true;
+}
+
+bool IndexStore::LastKey() {
+  std::uint32_t first, last;
+  if (!View(first, last) || !SeekAbsolute(last)) {
+    EmptyCursor();
+    return false;
+  }
+  bof_ = eof_ = false;
+  if (!CurrentPasses() && !PrevPassing()) {
+    EmptyCursor();
+    return false;
+  }
+  return true;
+}
+
+bool IndexStore::MoveBy(int n) {
+  std::uint32_t first, last;
+  if (!View(first, last)) {
+    EmptyCursor();
+    return false;
+  }
+  RefreshCursor();
+  if (n == 0) return cur_leaf_ != nullptr;
+  if (!cur_leaf_) {
+    if (n > 0) {
+      if (!FirstKey()) return false;
+      --n;
+    } else {
+      if (!LastKey()) return false;
+      ++n;
+    }
+  }
+  while (n != 0) {
+    const std::int64_t saved = position_;
+    const bool forward = n > 0;
+    if (forward ? NextPassing() : PrevPassing()) {
+      n += forward ? -1 : 1;
+      bof_ = eof_ = false;
+      continue;
+    }
+    // Off the end: the flag, and back to the last passing entry.
+    SeekAbsolute(saved);
+    if (!CurrentPasses() && !(forward ? PrevPassing() : NextPassing())) {
+      EmptyCursor();
+      return false;
+    }
+    eof_ = forward;
+    bof_ = !forward;
+    return false;
+  }
+  return true;
+}
+
+bool IndexStore::FindKey(const std::uint8_t* key, bool nearest, bool keep_bof_eof) {
+  if (NaturalOrder()) return false;
+  std::uint32_t first, last;
+  if (!View(first, last)) {
+    EmptyCursor();
+    return false;
+  }
+  RefreshCursor();
+  const bool was_bof = bof_;
+  const bool was_eof = eof_;
+  bool found = false;
+  if (range_active_ && CompareKeys(key, range_start_.data(), key_size_) < 0) {
+    FirstKey();
+  } else if (range_active_ && CompareKeys(key, range_end_.data(), key_size_) > 0) {
+    LastKey();
+  } else {
+    const std::int64_t old_position = cur_leaf_ ? position_ : 0;
+    const std::int64_t pos = static_cast<std::int64_t>(CountBelow(key, key_size_, false)) + 1;
+    if (pos >= first && pos <= last) {
+      SeekAbsolute(pos);
+      found = CompareKeys(cur_leaf_->Key(cur_idx_), key, key_size_) == 0 && CurrentPasses();
+    }
+    if (found) {
+      bof_ = eof_ = false;
+    } else if (!nearest) {
+      // The cursor stays where it was.
+      if (old_position > 0) SeekAbsolute(old_position);
+      else EmptyCursor();
+      bof_ = was_bof;
+      eof_ = was_eof;
+      return false;
+    } else if (pos <= last) {
+      SeekAbsolute(pos < first ? first : pos);
+      bof_ = eof_ = false;
+      if (!CurrentPasses() && !NextPassing()) {
+        SeekAbsolute(last);
+        if (!CurrentPasses() && !PrevPassing()) {
+          EmptyCursor();
+          return false;
+        }
+        eof_ = true;
+      }
+    } else {
+      SeekAbsolute(last);
+      bof_ = false;
+      if (!CurrentPasses() && !PrevPassing()) {
+        EmptyCursor();
+        return false;
+      }
+      eof_ = true;
+    }
+  }
+  if (keep_bof_eof) {
+    if (was_bof) {
+      if (MoveBy(-1) || !bof_) MoveBy(1);
+    } else {
+      bof_ = false;
+    }
+    if (was_eof) {
+      if (MoveBy(1) || !eof_) MoveBy(-1);
+    } else {
+      eof_ = false;
+    }
+  }
+  return found;
+}
+
+bool IndexStore::FindKeyPrefix(const std::uint8_t* key, std::size_t n) {
+  if (NaturalOrder() || n == 0) return false;
+  if (n > key_size_) n = key_size_;
+  RefreshCursor();
+  const std::uint32_t pos = CountBelow(key, n, false) + 1;
+  if (pos > KeyCount()) return false;
+  const std::int64_t old_position = cur_leaf_ ? position_ : 0;
+  SeekAbsolute(pos);
+  if (CompareKeys(cur_leaf_->Key(cur_idx_), key, n) == 0) {
+    bof_ = eof_ = false;
+    return true;
+  }
+  if (old_position > 0) SeekAbsolute(old_position);
+  else EmptyCursor();
+  return false;
+}
+
+void IndexStore::SetLogicalPosition(std::int32_t n) {
+  std::uint32_t first, last;
+  if (!View(first, last)) {
+    EmptyCursor();
+    return;
+  }
+  if (!FirstKey()) return;
+  if (n <= GetLogicalPosition()) return;
+  if (!LastKey()) return;
+  if (n >= GetLogicalPosition()) return;
+  SeekAbsolute(static_cast<std::int64_t>(first) + n - 1);
+  bof_ = eof_ = false;
+  if (CurrentPasses() || NextPassing()) return;
+  SeekAbsolute(static_cast<std::int64_t>(first) + n - 1);
+  if (!PrevPassing()) EmptyCursor();
+}
+
+std::int32_t IndexStore::GetLogicalPosition() const {
+  if (position_ < 1) return 0;
+  const std::int64_t first = range_active_ ? range_first_ : 1;
+  return static_cast<std::int32_t>(position_ - first + 1);
+}
+
+std::uint32_t IndexStore::GetCurrentRecordNumber() {
+  RefreshCursor();
+  if (!cur_leaf_ || cur_idx_ >= cur_leaf_->Count()) return 0;
+  return cur_leaf_->Link(cur_idx_);
+}
+
+std::span<const std::uint8_t> IndexStore::CurrentKey() {
+  RefreshCursor();
+  if (!cur_leaf_ || cur_idx_ >= cur_leaf_->Count()) return {};
+  return {cur_leaf_->Key(cur_idx_), key_size_};
+}
+
+int IndexStore::RecordsInSequence(int n, bool forward) {
+  RefreshCursor();
+  if (!cur_leaf_ || n < 1 || cur_idx_ >= cur_leaf_->Count()) return 0;
+  int run = 1;
+  for (int i = cur_idx_; run < n; ++run) {
+    const int j = forward ? i + 1 : i - 1;
+    if (j < 0 || j >= cur_leaf_->Count()) break;
+    const std::uint32_t a = cur_leaf_->Link(i);
+    const std::uint32_t b = cur_leaf_->Link(j);
+    if (b != (forward ? a + 1 : a - 1)) break;
+    i = j;
+  }
+  return run;
+}
+
+void IndexStore::SetRangeStart(const std::uint8_t* key) {
+  if (NaturalOrder()) return;
+  range_start_.fill(0);
+  std::memcpy(range_start_.data(), key, key_size_);
+}
+
+void IndexStore::SetRangeEnd(const std::uint8_t* key) {
+  if (NaturalOrder()) return;
+  range_end_.fill(0);
+  std::memcpy(range_end_.data(), key, key_size_);
+}
+
+void IndexStore::SetRangeBounds() {
+  if (NaturalOrder() || !range_active_) return;
+  range_first_ = range_last_ = 0;
+  if (CompareKeys(range_start_.data(), range_end_.data(), key_size_) > 0) return;
+  const std::uint32_t first = CountBelow(range_start_.data(), key_size_, false) + 1;
+  const std::uint32_t last = CountBelow(range_end_.data(), key_size_, true);
+  if (last >= 1 && first <= last) {
+    range_first_ = first;
+    range_last_ = last;
+  }
+}
+
+void IndexStore::ClearRange() {
+  if (NaturalOrder()) return;
+  range_start_.fill(0x00);
+  range_end_.fill(0xFF);
+  range_active_ = false;
+  range_first_ = 1;
+  range_last_ = 0;
+}
+
+}  // namespace storage

@@ -1,0 +1,84 @@
+#include "storage/index_file.h"
+
+#include <algorithm>
+
+#include "platform/text.h"
+
+namespace storage {
+
+TIndexFile::TIndexFile(IndexFileOwner* owner) : IndexStore(owner) {}
+
+TIndexFile::~TIndexFile() { TIndexFile::Close(); }
+
+std::string TIndexFile::NormaliseFileName(std::string_view name) {
+  std::string s(name);
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  while (!s.empty() && s.front() == ' ') s.erase(s.begin());
+  const std::size_t slash = s.find_last_of("\\/:");
+  const std::size_t dot = s.find_last_of('.');
+  const bool has_ext = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  if (has_ext && platform::AnsiUpperCase(s.substr(dot + 1)) == "IDX") return s;
+  if (has_ext) s.erase(dot);
+  return s + ".IDX";
+}
+
+void TIndexFile::Open() {
+  if (IsOpen()) return;
+  TFileHandler::Open();
+  try {
+    Attach(Exclusive() || ReadOnly());
+  } catch (...) {
+    Detach();
+    TFileHandler::Close();
+    throw;
+  }
+}
+
+void TIndexFile::Close() {
+  if (!IsOpen()) return;
+  try {
+    // Nothing may be lost at close: pages still dirty are written.
+    if (!ReadOnly() && FlushIndexPages()) WriteHeader();
+  } catch (...) {
+    // Close never fails; the write error was the caller's to see earlier.
+  }
+  Detach();
+  TFileHandler::Close();
+}
+
+void TIndexFile::CreateFile() {
+  TFileHandler::CreateFile();
+  try {
+    InitNewHeader();
+  } catch (...) {
+    Detach();
+    TFileHandler::Close();
+    throw;
+  }
+}
+
+std::int32_t TIndexFile::ReadBlock(std::uint32_t offset, std::uint8_t* buffer, std::int32_t n) {
+  // A block past the end of the file is a short read whatever the sharing
+  // mode: the caller reports the file as damaged.
+  const std::int64_t size = GetFileSize();
+  if (static_cast<std::int64_t>(offset) >= size) return 0;
+  const std::int64_t avail = size - offset;
+  const std::int32_t want = static_cast<std::int32_t>(std::min<std::int64_t>(n, avail));
+  return ReadAt(offset, buffer, want);
+}
+
+void TIndexFile::WriteBlock(std::uint32_t offset, const std::uint8_t* buffer, std::int32_t n) {
+  WriteAt(offset, buffer, n);
+}
+
+std::uint64_t TIndexFile::StorageSize() {
+  const std::int64_t size = GetFileSize();
+  return size > 0 ? static_cast<std::uint64_t>(size) : 0;
+}
+
+void TIndexFile::TruncateTo(std::uint32_t size) {
+  Seek(size, 0);
+  Write(nullptr, 0);
+}
+
+}  // namespace storage

@@ -1,0 +1,42 @@
+// TIndexFile: the index file (NAME.IDX) of an open table.
+//
+// A TFileHandler whose body is an IndexStore (header, page cache, trees,
+// cursor; see index_store.h). Its owner, the data file, creates and owns
+// it and is consulted through IndexFileOwner.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "storage/file_handler.h"
+#include "storage/index_store.h"
+
+namespace storage {
+
+class TIndexFile : public TFileHandler, public IndexStore {
+ public:
+  explicit TIndexFile(IndexFileOwner* owner);
+  // Close; never throws.
+  ~TIndexFile() override;
+
+  // Trims blanks; any extension other than IDX becomes ".IDX".
+  std::string NormaliseFileName(std::string_view name) override;
+  // Opens the file and reads and checks its header and free lists (12035
+  // wrong version, 9221 short header, 8965 corrupt); a file that fails is
+  // closed again. Opened exclusively or read only, no locks are taken.
+  void Open() override;
+  // Writes pages still dirty and the header, frees every cached page and
+  // clears the cursor, then closes the file. Never throws.
+  void Close() override;
+  // Creates the file (exclusive access required) with a new header.
+  void CreateFile() override;
+
+ protected:
+  std::int32_t ReadBlock(std::uint32_t offset, std::uint8_t* buffer, std::int32_t n) override;
+  void WriteBlock(std::uint32_t offset, const std::uint8_t* buffer, std::int32_t n) override;
+  void TruncateTo(std::uint32_t size) override;
+  [[nodiscard]] std::uint64_t StorageSize() override;
+  [[nodiscard]] bool ExclusiveAccess() const override { return Exclusive(); }
+};
+
+}  // namespace storage

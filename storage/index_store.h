@@ -1,0 +1,293 @@
+// IndexStore: the body of an index file: header, page cache, the counted
+// B+-trees and the cursor. TIndexFile puts it on a TFileHandler; the block
+// I/O below is all it needs from a file.
+//
+// Page cache: one LRU list per descriptor slot (pages of the current index
+// come from its list), looked up through a hash map by offset.
+//  (1) A page handed out by GetPage/NewPage is pinned until ReleasePage.
+//  (2) Only clean, unpinned pages are evicted; when none is clean the
+//      dirty unpinned pages are written (with the header) and the search
+//      repeats; when every page is pinned the list grows. A split cascade
+//      therefore never fails for want of cache.
+//  (3) Inside a batch (owner's flag) a full list grows instead of evicting.
+//
+// Tree operations keep the whole descent path pinned (page and entry per
+// level), so a parent's chosen entry can't be lost to eviction in the
+// middle of a split or merge.
+//
+// Cursor: the current index, an absolute 1-based position in it, the
+// current leaf (pinned) and entry, BOF/EOF and an optional key range whose
+// first/last absolute positions bound the view. A change of a tree first
+// lets go of the cursor's leaf (it may be split, merged or freed); the
+// cursor re-finds its entry by position when it is next used.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "storage/engine_error.h"
+#include "storage/index_format.h"
+#include "storage/index_owner.h"
+#include "storage/index_page.h"
+
+namespace storage {
+
+// One index of a table definition, for checking before any file is made.
+struct IndexDefinition {
+  std::string name;  // empty for the primary index
+  std::uint16_t key_size = 0;
+  std::vector<std::uint16_t> field_numbers;
+};
+
+// Checks a whole table's index definitions before the table's files are
+// created, so that a refused definition leaves no half-made table: more
+// than 30 secondary indexes or more than 16 key fields (with the primary
+// index's) 9487, a BLOB key field 12292, an unknown field 10023, a key size
+// of 0 or above 1034 10026, and for secondary names 10010 / 10022 / 10027
+// as AddIndex. primary may be null (no primary key).
+void CheckIndexDefinitions(const IndexFileOwner& owner, const IndexDefinition* primary,
+                           std::span<const IndexDefinition> secondary);
+
+class IndexStore {
+ public:
+  static constexpr int kInitialListCapacity = 31;
+
+  explicit IndexStore(IndexFileOwner* owner);
+  virtual ~IndexStore();
+  IndexStore(const IndexStore&) = delete;
+  IndexStore& operator=(const IndexStore&) = delete;
+
+  // ---------------------------------------------------------------- header
+  void ReadHeader();
+  void WriteHeader();
+  [[nodiscard]] const IndexHeader& Header() const { return header_; }
+  // Compares the file's change counter with the cached one; when they
+  // differ, re-reads the header, drops every cached page, tells the owner
+  // and returns true. Nothing while the write lock is held.
+  bool CheckIndexHeaderChanged();
+  void EmptyAllIndexes();
+  void IncrementRecordCount() { header_.SetRecordCount(header_.RecordCount() + 1); }
+  void DecrementRecordCount() {
+    if (header_.RecordCount() > 0) header_.SetRecordCount(header_.RecordCount() - 1);
+  }
+  void SetRecordCount(std::uint32_t n) { header_.SetRecordCount(n); }
+  [[nodiscard]] std::uint32_t RecordCount() const { return header_.RecordCount(); }
+  [[nodiscard]] int SecondaryIndexCount() const { return header_.SecondaryCount(); }
+  [[nodiscard]] bool NoPrimaryKey() const { return header_.NoPrimaryKey(); }
+  [[nodiscard]] std::uint32_t EndOffset() const { return header_.EndOffset(); }
+  [[nodiscard]] bool WriteLockHeld() const { return write_lock_held_; }
+  void SetWriteLockHeld(bool held) { write_lock_held_ = held; }
+
+  // ---------------------------------------------------------------- indexes
+  // field_descending and field_numbers hold field_count entries.
+  void CreatePrimaryIndex(std::uint16_t key_size, int field_count,
+                          std::span<const std::uint8_t> field_descending,
+                          std::span<const std::uint16_t> field_numbers, bool case_insensitive,
+                          bool descending);
+  void AddIndex(std::string_view name, std::uint16_t key_size,
+                std::span<const std::uint8_t> field_descending,
+                std::span<const std::uint16_t> field_numbers, bool unique, bool case_insensitive,
+                bool descending, int field_count);
+  void ReplaceIndexDescriptor(int n, const TIndexDescriptor& descriptor);
+  [[nodiscard]] TIndexDescriptor GetDescriptorCopy(int n) const;
+  [[nodiscard]] int GetIndexFieldCount(int n) const { return GetDescriptorCopy(n).FieldCount; }
+  [[nodiscard]] bool GetIndexUnique(int n) const { return GetDescriptorCopy(n).Unique != 0; }
+  [[nodiscard]] std::array<std::uint16_t, kMaxKeyFields> GetIndexFieldNumbers(int n) const;
+  // Table repair: checks and mends the descriptors of the primary and the
+  // secondary indexes against the table's fields (unknown fields removed,
+  // key sizes recomputed, bad or duplicate names prefixed with "_"), and
+  // sets "Sys Deleted" again. Every finding goes to log as one line. The
+  // header is left for the caller to write.
+  void VerifyIndexDescriptors(const std::function<void(const std::string&)>& log);
+
+  // ---------------------------------------------------------------- cache
+  // The cached or loaded page of the current index, pinned; nullptr for 0.
+  TPage* GetPage(std::uint32_t offset);
+  void ReleasePage(TPage* page);
+  // Writes every dirty unpinned page in offset order, contiguous runs in
+  // one write; true when anything was written.
+  bool FlushIndexPages();
+  // Dirty pages and the header written (the data file's flush).
+  void FlushIndexFile();
+  // Number of page objects held (all lists).
+  [[nodiscard]] std::size_t CachedPageCount() const;
+  // After a batch: every list back to its initial capacity (clean unpinned
+  // pages beyond it are dropped).
+  void ShrinkPageLists();
+
+  // ---------------------------------------------------------------- keys
+  [[nodiscard]] bool SearchKey(const std::uint8_t* key);
+  void CheckUniqueKey(const std::uint8_t* key);
+  void InsertKey(const std::uint8_t* key, std::uint32_t record_number);
+  void ReplaceKey(const std::uint8_t* old_key, const std::uint8_t* new_key,
+                  std::uint32_t record_number);
+  void DeleteKey(const std::uint8_t* key);
+  [[nodiscard]] std::uint32_t RootPage() const {
+    return cur_slot_ >= 0 && cur_slot_ < kIndexSlots ? header_.Root(cur_slot_) : 0;
+  }
+  // Head of the current index's free-page list; the end offset when the
+  // list is empty (where the next page would come from).
+  [[nodiscard]] std::uint32_t FreePageHead() const {
+    const std::uint32_t head =
+        cur_slot_ >= 0 && cur_slot_ < kIndexSlots ? header_.FreeHead(cur_slot_) : 0;
+    return head != 0 ? head : header_.EndOffset();
+  }
+  // Number of keys in the current index (sum of the root's counts).
+  [[nodiscard]] std::uint32_t KeyCount();
+
+  // ---------------------------------------------------------------- cursor
+  void SelectIndex(int n);
+  void SelectIndexByName(std::string_view name);
+  [[nodiscard]] int CurrentIndex() const { return cur_slot_; }
+  [[nodiscard]] std::uint16_t KeySize() const { return key_size_; }
+  [[nodiscard]] int CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) const;
+  bool FirstKey();
+  bool LastKey();
+  bool MoveBy(int n);
+  bool FindKey(const std::uint8_t* key, bool nearest, bool keep_bof_eof);
+  bool FindKeyPrefix(const std::uint8_t* key, std::size_t n);
+  void SetLogicalPosition(std::int32_t n);
+  [[nodiscard]] std::int32_t GetLogicalPosition() const;
+  [[nodiscard]] std::uint32_t GetCurrentRecordNumber();
+  // The current entry's key (key size bytes); empty without a current entry.
+  [[nodiscard]] std::span<const std::uint8_t> CurrentKey();
+  void SetRangeStart(const std::uint8_t* key);
+  void SetRangeEnd(const std::uint8_t* key);
+  void ActivateRange() { range_active_ = true; }
+  void SetRangeBounds();
+  void ClearRange();
+  [[nodiscard]] std::uint32_t RangeCount();
+  // How many of the next n entries (from the current one, included) of the
+  // current leaf hold physically consecutive record numbers (read-ahead).
+  [[nodiscard]] int RecordsInSequence(int n, bool forward);
+  [[nodiscard]] bool Bof() const { return bof_; }
+  [[nodiscard]] bool Eof() const { return eof_; }
+  void SetRecordFilter(IndexRecordFilter* filter) { filter_ = filter; }
+
+ protected:
+  // Block I/O of the file: reads return the bytes read (a short count is
+  // the caller's to judge); writes and truncation raise on failure.
+  virtual std::int32_t ReadBlock(std::uint32_t offset, std::uint8_t* buffer, std::int32_t n) = 0;
+  virtual void WriteBlock(std::uint32_t offset, const std::uint8_t* buffer, std::int32_t n) = 0;
+  virtual void TruncateTo(std::uint32_t size) = 0;
+  [[nodiscard]] virtual std::uint64_t StorageSize() = 0;
+  [[nodiscard]] virtual bool ExclusiveAccess() const = 0;
+
+  // A new file: zero header, version 3, end offset 4096, "Sys Deleted".
+  void InitNewHeader();
+  // Reads and checks the header and the free lists of an opened file, then
+  // sets up the cursor. A header that fails the checks raises 12035 or
+  // 8965; the caller closes the file.
+  void Attach(bool lock_free);
+  // Frees every page and clears the cursor.
+  void Detach();
+
+  [[noreturn]] void Corrupt() const;
+  [[noreturn]] void Fail(ErrorCode code, std::string_view index_name = {}) const;
+
+ private:
+  struct PageList {
+    std::unordered_map<std::uint32_t, TPage*> map;
+    std::vector<std::unique_ptr<TPage>> pages;
+    TPage* head = nullptr;  // most recently used
+    TPage* tail = nullptr;
+    std::size_t capacity = kInitialListCapacity;
+  };
+  struct Step {
+    TPage* page;
+    int idx;
+  };
+  class PathGuard;
+
+  void LoadCurrentDescriptor();
+  void Unlink(PageList& list, TPage* p);
+  void PushFront(PageList& list, TPage* p);
+  TPage* TakeSlot(PageList& list);
+  TPage* Pinned(TPage* p);
+  void ReadPageImage(std::uint32_t offset, std::uint8_t* buffer);
+  void DropAllPages();
+  void ResetAllPages();
+  TPage* NewPage();
+  void FreePage(TPage* page);
+  void SetRoot(std::uint32_t root) { header_.SetRoot(cur_slot_, root); }
+  // Key operations need a real index with a key: 10026 otherwise.
+  void RequireKeyedIndex() const;
+  void VerifyFreeLists();
+
+  // Tree internals.
+  int SearchLastNotGreater(const TPage& p, const std::uint8_t* key) const;
+  // Largest i whose key is less than (or_equal: not greater than) key on
+  // the first n bytes; -1 when none.
+  int SearchLast(const TPage& p, const std::uint8_t* key, std::size_t n, bool or_equal) const;
+  TPage* Child(const TPage& parent, int idx, int depth);
+  bool DescendExact(const std::uint8_t* key, std::vector<Step>& path);
+  void InsertEntry(std::vector<Step>& path, int level, int idx, const std::uint8_t* key,
+                   std::uint32_t link, std::uint32_t sub_count);
+  void DeleteEntry(std::vector<Step>& path, int level, int idx);
+  void PropagateFirstKey(std::vector<Step>& path, int level);
+  void SplitPage(TPage& p, TPage& r);
+  void RemoveEmptyPage(std::vector<Step>& path, int level);
+
+  // Cursor internals.
+  void EmptyCursor();
+  void SetCurrent(TPage* leaf, int idx, std::int64_t position);
+  void RefreshCursor();
+  void DetachCursor();
+  bool SeekAbsolute(std::int64_t position);
+  // Number of keys less than key on n bytes (or not greater when
+  // not_greater); nullptr root counts 0.
+  std::uint32_t CountBelow(const std::uint8_t* key, std::size_t n, bool not_greater);
+  bool StepForward();
+  bool StepBackward();
+  bool CurrentPasses();
+  bool NextPassing();
+  bool PrevPassing();
+  // First and last absolute positions of the view; false when it is empty.
+  bool View(std::uint32_t& first, std::uint32_t& last);
+  [[nodiscard]] bool NaturalOrder() const;
+
+  IndexFileOwner* owner_;
+  IndexHeader header_;
+  bool write_lock_held_ = false;
+  std::array<PageList, kIndexSlots> lists_;
+
+  // Current index.
+  int cur_slot_ = 0;
+  std::uint16_t key_size_ = 0;
+  bool compressed_ = false;
+  bool descending_ = false;
+  bool unique_ = false;
+  std::string index_name_;
+  struct FieldPart {
+    std::uint32_t offset;
+    std::uint32_t size;  // value bytes, flag byte apart
+    bool is_string;
+  };
+  std::vector<FieldPart> parts_;
+  platform::LCID locale_ = 0;
+  bool bytewise_ = true;
+
+  // Cursor.
+  TPage* cur_leaf_ = nullptr;
+  int cur_idx_ = 0;
+  std::int64_t position_ = 0;
+  bool cursor_detached_ = false;  // leaf let go for a tree change; re-find by position
+  std::uint32_t leaf_crossings_ = 0;  // since the last descent: bounds a walk
+  bool bof_ = false;
+  bool eof_ = false;
+  bool range_active_ = false;
+  std::uint32_t range_first_ = 0;
+  std::uint32_t range_last_ = 0;
+  std::array<std::uint8_t, kKeyBufferSize> range_start_{};
+  std::array<std::uint8_t, kKeyBufferSize> range_end_{};
+  IndexRecordFilter* filter_ = nullptr;
+};
+
+}  // namespace storage

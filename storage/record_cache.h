@@ -1,0 +1,107 @@
+// TRecord, one cached record buffer of a data file, and RecordCache, the
+// data file's most-recently-used list of them.
+//
+// A buffer is record size + computed-area size bytes: the stored record
+// image (data_file_format.h) followed by the computed area.
+//
+// Invariants of the cache:
+//  (1) no two buffers carry the same non-zero record number (the map holds
+//      exactly the buffers with a non-zero number);
+//  (2) a buffer whose use count is above 0 or whose modified flag is set is
+//      never recycled or dropped from the list;
+//  (3) the list holds at most its capacity, except in batch mode.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+namespace storage {
+
+class TDataFile;
+
+class TRecord {
+ public:
+  // Holders of one buffer; one more is a runaway pin: error 8962.
+  static constexpr std::uint16_t kMaxUses = 64;
+
+  TRecord(TDataFile* owner, std::size_t size);
+  TRecord(const TRecord&) = delete;
+  TRecord& operator=(const TRecord&) = delete;
+
+  [[nodiscard]] std::uint8_t Status() const;
+  void SetStatus(std::uint8_t status);  // marks modified
+  [[nodiscard]] std::uint32_t FreeLink() const;
+  void SetFreeLink(std::uint32_t link);  // marks modified
+  [[nodiscard]] std::uint32_t RecordId() const;
+  void SetRecordId(std::uint32_t id);  // marks modified
+
+  [[nodiscard]] std::span<std::byte> Data() { return {buffer_.get(), size_}; }
+  [[nodiscard]] std::span<const std::byte> Data() const { return {buffer_.get(), size_}; }
+  [[nodiscard]] std::size_t Size() const { return size_; }
+  // Copies everything but the 9-byte prefix from another record image of
+  // the same size (shorter images copy what they have); marks modified and
+  // clears computed.
+  void CopyRecordData(std::span<const std::byte> other);
+
+  // Raises 8962 above kMaxUses.
+  void AddUse();
+  void ReleaseUse() {
+    if (uses_ > 0) --uses_;
+  }
+  void ClearUses() { uses_ = 0; }
+  [[nodiscard]] std::uint16_t UseCount() const { return uses_; }
+  [[nodiscard]] bool InUse() const { return uses_ > 0; }
+
+  [[nodiscard]] std::uint32_t RecordNumber() const { return number_; }
+  bool modified = false;
+  bool computed = false;
+
+ private:
+  friend class RecordCache;
+
+  TDataFile* owner_;
+  std::uint16_t uses_ = 0;
+  std::uint32_t number_ = 0;  // 0 = free buffer; set through RecordCache
+  std::size_t size_;
+  std::unique_ptr<std::byte[]> buffer_;  // zero-filled at allocation
+  std::list<std::unique_ptr<TRecord>>::iterator pos_;
+};
+
+class RecordCache {
+ public:
+  explicit RecordCache(TDataFile* owner) : owner_(owner) {}
+
+  [[nodiscard]] TRecord* Find(std::uint32_t number) const;
+  // A new zero-filled buffer at the front (most recently used).
+  TRecord* AddFront(std::size_t size);
+  void MoveToFront(TRecord* r);
+  // Changes the number under which the map finds r (0: none).
+  void SetNumber(TRecord* r, std::uint32_t number);
+  // The least recently used buffer that is neither in use nor modified;
+  // nullptr when none.
+  [[nodiscard]] TRecord* FindRecyclable() const;
+  // Buffers, most recently used first.
+  [[nodiscard]] std::vector<TRecord*> All() const;
+  // Frees every buffer.
+  void Clear();
+  // Frees buffers from the least recently used end until at most capacity
+  // remain, skipping those in use or modified.
+  void TrimTo(std::size_t capacity);
+
+  [[nodiscard]] std::size_t Count() const { return list_.size(); }
+  [[nodiscard]] std::size_t Capacity() const { return capacity_; }
+  void SetCapacity(std::size_t n) { capacity_ = n; }
+
+ private:
+  TDataFile* owner_;
+  std::list<std::unique_ptr<TRecord>> list_;
+  std::unordered_map<std::uint32_t, TRecord*> by_number_;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace storage

@@ -1,0 +1,232 @@
+// The record cache against a model: random appends, changes, deletions
+// and reads (with read-ahead both ways) on a cache small enough to recycle,
+// with flushes and reopenings in between, on disk, in memory and encrypted;
+// then the file goes through the independent checker.
+#include <map>
+#include <random>
+#include <set>
+
+#include "tests/storage/data_file_test_support.h"
+
+namespace storage {
+namespace {
+
+using namespace datatest;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kSteps = 1500;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr int kSteps = 1500;
+#else
+constexpr int kSteps = 4000;
+#endif
+#else
+constexpr int kSteps = 4000;
+#endif
+
+class DataFileCacheTest : public DataFileTestBase {};
+
+std::string TextOf(const TDataFile& t, const TRecord* r, int field) {
+  return std::string(GetFieldString(r->Data(), t.GetFieldDescriptor(false, field).Slot()));
+}
+
+TEST_F(DataFileCacheTest, CapacityAndReadAheadFollowTheRecordSize) {
+  struct Case {
+    std::vector<TFieldDescriptor> fields;
+    std::uint16_t record_size;
+    std::size_t capacity;
+    std::uint16_t per_block;
+  };
+  std::vector<TFieldDescriptor> wide;
+  for (int i = 1; i <= 158; ++i)
+    wide.push_back(Field(static_cast<std::uint16_t>(i), "S" + std::to_string(i), FieldType::kString, 250));
+  wide.push_back(Field(159, "Tail", FieldType::kString, 173));
+  const std::vector<Case> cases = {
+      {{Field(1, "A", FieldType::kString, 89)}, 100, 1310, 327},
+      {wide, 40000, 3, 1},
+      {{Field(1, "A", FieldType::kBoolean)}, 12, 4096, 2730},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.record_size);
+    Create(Path("cap"), Definition(c.fields));
+    auto t = OpenTable(Path("cap"));
+    EXPECT_EQ(t->RecordSize(), c.record_size);
+    EXPECT_EQ(t->Cache().Capacity(), c.capacity);
+    EXPECT_EQ(t->RecordsPerBlock(), c.per_block);
+    t->Close();
+  }
+}
+
+TEST_F(DataFileCacheTest, RunawayPinsAndExhaustedCacheAreErrors) {
+  std::vector<TFieldDescriptor> wide;
+  for (int i = 1; i <= 158; ++i)
+    wide.push_back(Field(static_cast<std::uint16_t>(i), "S" + std::to_string(i), FieldType::kString, 250));
+  wide.push_back(Field(159, "Tail", FieldType::kString, 173));
+  Create(Path("pins"), Definition(wide));
+  auto t = OpenTable(Path("pins"));
+  for (int i = 0; i < 5; ++i) Append(*t, 2, "x");
+  t->FlushTable(false);
+  // The 65th holder of one buffer.
+  for (int i = 0; i < 64; ++i) t->GetRecordBuffer(1, false, ReadDirection::kForward, false);
+  EXPECT_EQ(CodeOf([&] { t->GetRecordBuffer(1, false, ReadDirection::kForward, false); }), 8962);
+  // Three buffers fit; with all three pinned a fourth record has no room.
+  t->GetRecordBuffer(2, false, ReadDirection::kForward, false);
+  t->GetRecordBuffer(3, false, ReadDirection::kForward, false);
+  EXPECT_EQ(CodeOf([&] { t->GetRecordBuffer(4, false, ReadDirection::kForward, false); }), 8962);
+  // Beyond the append position.
+  EXPECT_EQ(CodeOf([&] { t->GetRecordBuffer(7, false, ReadDirection::kForward, false); }), 8962);
+  EXPECT_EQ(t->GetRecordBuffer(0, false, ReadDirection::kForward, false), nullptr);
+  t->ReleaseAllPins();
+  TRecord* r = t->GetRecordBuffer(4, true, ReadDirection::kBackward, false);
+  EXPECT_EQ(TextOf(*t, r, 2), "x");
+  t->Close();
+}
+
+struct ModelRecord {
+  bool deleted = false;
+  std::uint32_t id = 0;
+  std::string text;
+};
+
+enum class Mode { kDisk, kMemory, kEncrypted, kNoPrimary };
+
+class DataFileModelTest : public DataFileCacheTest, public ::testing::WithParamInterface<Mode> {};
+
+TEST_P(DataFileModelTest, RandomOperationsAgreeWithTheModel) {
+  const Mode mode = GetParam();
+  const bool in_memory = mode == Mode::kMemory;
+  // About 770 bytes a record: a cache of 170 buffers, 42 per read-ahead.
+  DataTableDefinition def =
+      Definition({AutoInc(1, "Id"), Field(2, "Text", FieldType::kString, 250),
+                  Field(3, "Pad1", FieldType::kBytes, 250), Field(4, "Pad2", FieldType::kBytes, 250)},
+                 mode == Mode::kNoPrimary ? std::initializer_list<std::uint16_t>{}
+                                          : std::initializer_list<std::uint16_t>{1});
+  if (mode == Mode::kEncrypted) {
+    def.encrypted = true;
+    def.password = "model";
+    CurrentSession()->AddPassword("model");
+  }
+  Create(Path("model"), def, in_memory);
+  auto t = OpenTable(Path("model"), true, in_memory);
+  const bool reuse = mode != Mode::kNoPrimary;
+
+  std::map<std::uint32_t, ModelRecord> model;  // by record number
+  std::vector<std::uint32_t> free_stack;       // deleted slots, last on top
+  std::uint32_t last_id = 0;
+  std::mt19937 rng(1234 + static_cast<int>(mode));
+  auto pick = [&](bool want_deleted) -> std::uint32_t {
+    std::vector<std::uint32_t> v;
+    for (const auto& [n, m] : model)
+      if (m.deleted == want_deleted) v.push_back(n);
+    if (v.empty()) return 0;
+    return v[rng() % v.size()];
+  };
+  auto text_for = [&](int step) { return "step " + std::to_string(step) + std::string(rng() % 200, 'x'); };
+
+  for (int step = 0; step < kSteps; ++step) {
+    const int op = static_cast<int>(rng() % 100);
+    if (op < 35) {  // append or reuse
+      const std::uint32_t want =
+          reuse && !free_stack.empty() ? free_stack.back() : t->Header().NextRecord();
+      TRecord* r = t->TakeFreeRecord();
+      ASSERT_EQ(r->RecordNumber(), want) << step;
+      if (reuse && !free_stack.empty()) free_stack.pop_back();
+      t->InitRecordBuffer(r);
+      const std::string text = text_for(step);
+      PutFieldString(r->Data(), t->GetFieldDescriptor(false, 2).Slot(), text);
+      r->modified = true;
+      model[want] = {false, r->RecordId(), text};
+      EXPECT_EQ(r->RecordId(), ++last_id);
+      t->ReleaseRecordBuffer(r);
+    } else if (op < 50) {  // change
+      const std::uint32_t n = pick(false);
+      if (n == 0) continue;
+      TRecord* r = t->GetRecordBuffer(n, rng() % 2 == 0, ReadDirection::kForward, false);
+      const std::string text = text_for(step);
+      PutFieldString(r->Data(), t->GetFieldDescriptor(false, 2).Slot(), text);
+      r->modified = true;
+      model[n].text = text;
+      t->ReleaseRecordBuffer(r);
+    } else if (op < 62) {  // delete
+      const std::uint32_t n = pick(false);
+      if (n == 0) continue;
+      TRecord* r = t->GetRecordBuffer(n, false, ReadDirection::kForward, false);
+      t->MarkRecordDeleted(r);
+      t->ReleaseRecordBuffer(r);
+      model[n].deleted = true;
+      if (reuse) {
+        free_stack.push_back(n);
+      } else {
+        free_stack.assign(1, n);
+      }
+    } else if (op < 95) {  // read
+      if (model.empty()) continue;
+      const std::uint32_t n = 1 + static_cast<std::uint32_t>(rng() % model.size());
+      const auto dir = rng() % 2 == 0 ? ReadDirection::kForward : ReadDirection::kBackward;
+      TRecord* r = t->GetRecordBuffer(n, rng() % 4 != 0, dir, false);
+      ASSERT_NE(r, nullptr);
+      ASSERT_EQ(r->RecordNumber(), n);
+      const ModelRecord& m = model[n];
+      ASSERT_EQ(r->Status(), m.deleted ? 1 : 0) << "record " << n << " step " << step;
+      if (!m.deleted) {
+        ASSERT_EQ(r->RecordId(), m.id) << "record " << n << " step " << step;
+        ASSERT_EQ(TextOf(*t, r, 2), m.text) << "record " << n << " step " << step;
+      }
+      t->ReleaseRecordBuffer(r);
+    } else if (op < 98) {
+      t->FlushTable(rng() % 2 == 0);
+    } else {
+      t->Close();
+      t->Open();
+    }
+    ASSERT_LE(t->Cache().Count(), t->Cache().Capacity());
+    ASSERT_EQ(t->Header().NextRecord(), model.size() + 1);
+    ASSERT_EQ(t->Header().FreeHead(), free_stack.empty() ? 0u : free_stack.back());
+  }
+  t->Close();
+  if (in_memory) return;  // the checker reads disk files
+  int active = 0, deleted = 0;
+  for (const auto& [n, m] : model) (m.deleted ? deleted : active)++;
+  const CheckResult c = RunTool("datcheck.py", Path("model.DAT"));
+  EXPECT_EQ(c.status, 0) << c.output;
+  const std::string summary = "records total " + std::to_string(model.size()) + " active " +
+                              std::to_string(active) + " deleted " + std::to_string(deleted) +
+                              " chain " + std::to_string(free_stack.size());
+  EXPECT_TRUE(HasLine(c.output, summary)) << summary << "\n" << c.output;
+  EXPECT_TRUE(HasLine(c.output, "last_id " + std::to_string(last_id))) << c.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, DataFileModelTest,
+                         ::testing::Values(Mode::kDisk, Mode::kMemory, Mode::kEncrypted,
+                                           Mode::kNoPrimary));
+
+TEST_F(DataFileCacheTest, AnotherUsersHeaderWriteDropsTheCache) {
+  Create(Path("shared"), Definition({Field(1, "Id", FieldType::kInteger),
+                                     Field(2, "Text", FieldType::kString, 30)}));
+  auto a = OpenTable(Path("shared"), /*exclusive=*/false);
+  auto b = OpenTable(Path("shared"), /*exclusive=*/false);
+  Append(*a, 2, "first");
+  a->FlushTable(false);
+  b->CheckHeaderChanged();
+  EXPECT_EQ(b->Header().NextRecord(), 2u);
+  TRecord* r = b->GetRecordBuffer(1, true, ReadDirection::kForward, false);
+  EXPECT_EQ(TextOf(*b, r, 2), "first");
+  b->ReleaseRecordBuffer(r);
+  // a changes the record; b still has it cached until the counter moves.
+  r = a->GetRecordBuffer(1, false, ReadDirection::kForward, false);
+  PutFieldString(r->Data(), a->GetFieldDescriptor(false, 2).Slot(), "second");
+  r->modified = true;
+  a->ReleaseRecordBuffer(r);
+  a->FlushTable(false);
+  b->CheckHeaderChanged();
+  r = b->GetRecordBuffer(1, false, ReadDirection::kForward, false);
+  EXPECT_EQ(TextOf(*b, r, 2), "second");
+  b->ReleaseRecordBuffer(r);
+  // An exclusive opener never re-reads: nobody else can write.
+  a->Close();
+  b->Close();
+}
+
+}  // namespace
+}  // namespace storage

@@ -1,0 +1,157 @@
+// Shared helpers of the data file tests: a temp directory with a fresh
+// engine, field and index builders, raw file access and the independent
+// checkers in tests/tools.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "storage/data_file.h"
+#include "storage/engine_error.h"
+#include "storage/index_file.h"
+#include "storage/session.h"
+
+namespace storage::datatest {
+
+// The engine code an operation raised; 0 when it raised nothing.
+inline int CodeOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const ETolmidEngineError& e) {
+    return e.ErrorCode();
+  }
+  return 0;
+}
+
+inline TFieldDescriptor Field(std::uint16_t number, const std::string& name, FieldType type,
+                              std::uint8_t size = 0, FieldSubtype subtype = FieldSubtype::kNone) {
+  TFieldDescriptor f;
+  f.FieldNumber = number;
+  f.Name.Assign(name);
+  f.FieldType = TypeCode(type);
+  f.Subtype = SubtypeCode(subtype);
+  f.Size = size;
+  return f;
+}
+
+inline TFieldDescriptor AutoInc(std::uint16_t number, const std::string& name) {
+  return Field(number, name, FieldType::kInteger, 0, FieldSubtype::kAutoIncrement);
+}
+
+inline TIndexDescriptor Index(const std::string& name, std::initializer_list<std::uint16_t> fields,
+                              bool unique = false) {
+  TIndexDescriptor d;
+  d.SetName(name);
+  int i = 0;
+  for (std::uint16_t n : fields) d.FieldNumbers[i++] = n;
+  d.Unique = unique ? 1 : 0;
+  return d;
+}
+
+struct CheckResult {
+  int status = -1;
+  std::string output;
+};
+
+// Runs python3 tests/tools/<tool> on path.
+inline CheckResult RunTool(const std::string& tool, const std::string& path) {
+  CheckResult r;
+  const std::string cmd =
+      std::string("python3 ") + TOLMID_TOOLS_DIR + "/" + tool + " '" + path + "' 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return r;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) r.output.append(buf, n);
+  const int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+inline bool HasLine(const std::string& output, const std::string& line) {
+  return ("\n" + output).find("\n" + line + "\n") != std::string::npos;
+}
+
+class DataFileTestBase : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitializeEngine();
+    char tmpl[] = "/tmp/storage_data_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override {
+    ShutdownEngine();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  std::string Path(const std::string& leaf) const { return dir_ + "/" + leaf; }
+
+  // A definition of the given fields with a primary key on the first
+  // field (none when primary is empty).
+  static DataTableDefinition Definition(std::vector<TFieldDescriptor> fields,
+                                        std::initializer_list<std::uint16_t> primary = {1}) {
+    DataTableDefinition def;
+    def.creator1 = 1;
+    def.fields = std::move(fields);
+    def.primary = Index("", primary);
+    def.allow_empty_primary = primary.size() == 0;
+    return def;
+  }
+
+  void Create(const std::string& name, const DataTableDefinition& def, bool in_memory = false) {
+    TDataFile t;
+    t.SetInMemory(in_memory);
+    t.SetFileName(name);
+    t.SetExclusive(true);
+    t.CreateDataTable(def);
+  }
+
+  std::unique_ptr<TDataFile> OpenTable(const std::string& name, bool exclusive = true,
+                                       bool in_memory = false) {
+    auto t = std::make_unique<TDataFile>();
+    t->SetInMemory(in_memory);
+    t->SetFileName(name);
+    t->SetExclusive(exclusive);
+    t->Open();
+    return t;
+  }
+
+  static std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(f), {});
+  }
+  static void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+
+  // Appends a record whose string field (slot of field n) holds text.
+  static std::uint32_t Append(TDataFile& t, int n, const std::string& text) {
+    TRecord* r = t.TakeFreeRecord();
+    t.InitRecordBuffer(r);
+    PutFieldString(r->Data(), t.GetFieldDescriptor(false, n).Slot(), text);
+    r->modified = true;
+    const std::uint32_t number = r->RecordNumber();
+    t.ReleaseRecordBuffer(r);
+    return number;
+  }
+
+  std::string dir_;
+};
+
+}  // namespace storage::datatest

@@ -1,0 +1,456 @@
+// The expression checker: its messages, word for word, and how it reshapes
+// and types trees.
+#include "storage/expression_check.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "expression_test_support.h"
+#include "storage/engine_error.h"
+#include "storage/session.h"
+
+namespace storage {
+namespace {
+
+using namespace storage::test;  // NOLINT
+
+constexpr const char* kContext = "WHERE or JOIN clause";
+
+struct Column {
+  const char* name;
+  T type;
+  std::uint8_t subtype;
+  std::uint8_t size;
+  std::uint8_t decimals;
+};
+
+const Column kColumns[] = {
+    {"Name", T::kString, 0, 21, 0},      {"Other", T::kString, 0, 11, 0},
+    {"Long", T::kString, 0, 251, 0},     {"Active", T::kBoolean, 0, 2, 0},
+    {"Qty", T::kInteger, 0, 4, 0},       {"Small", T::kSmallInt, 0, 2, 0},
+    {"Cnt", T::kWord, 0, 2, 0},          {"Price", T::kFloat, 21, 8, 0},
+    {"Amount", T::kCurrency, 0, 8, 2},   {"OrderDate", T::kDate, 0, 4, 0},
+    {"At", T::kTime, 0, 4, 0},           {"Stamp", T::kTimestamp, 0, 8, 0},
+};
+
+// Resolves the columns above; a correlation name other than "" or "t" names
+// no table.
+bool Resolve(TExpressionNode& node) {
+  if (!node.correlation_name.empty() && node.correlation_name.View() != "t") return false;
+  std::uint16_t number = 1;
+  for (const Column& c : kColumns) {
+    if (node.column_name.View() == c.name) {
+      node.field_number = number;
+      node.type = c.type;
+      node.subtype = c.subtype;
+      node.size = c.size;
+      node.decimals = c.decimals;
+      return true;
+    }
+    ++number;
+  }
+  return false;
+}
+
+class ExpressionCheck : public ::testing::Test {
+ protected:
+  void SetUp() override { InitializeEngine(); }
+
+  // Checks tree and returns the message raised ("" when none).
+  static std::string MessageOf(TExpressionNode& tree, std::uint16_t code = 11949) {
+    try {
+      CheckExpression(code, kContext, tree, Resolve);
+    } catch (const ETolmidEngineError& e) {
+      EXPECT_EQ(e.ErrorCode(), code);
+      EXPECT_EQ(CurrentSession()->Context().code, code);
+      EXPECT_TRUE(CurrentSession()->Context().data_file_name.empty());
+      return CurrentSession()->Context().extra_text;
+    }
+    return "";
+  }
+};
+
+ExpressionPtr Named(ExpressionPtr n, std::string_view token) {
+  n->token = token;
+  return n;
+}
+
+ExpressionPtr Substring(ExpressionPtr arg, ExpressionPtr from, ExpressionPtr for_ = nullptr) {
+  return Named(Fn(Op::kSubstring, std::move(arg), std::move(from), std::move(for_)), "SUBSTRING");
+}
+
+ExpressionPtr DeepNot(int depth) {
+  ExpressionPtr e = Bin(Op::kEqual, Col("Qty"), Int(1));
+  for (int i = 0; i < depth; ++i) e = Un(Op::kNot, std::move(e));
+  return e;
+}
+
+struct MessageCase {
+  const char* what;
+  std::function<ExpressionPtr()> tree;
+  std::string message;  // without the " in " + context tail
+};
+
+TEST_F(ExpressionCheck, MessagesAreExact) {
+  const MessageCase cases[] = {
+      {"NOT over an integer", [] { return Un(Op::kNot, Col("Qty")); },
+       "Boolean expression expected after NOT operator, instead found 'Qty'"},
+      {"NOT over a string constant", [] { return Un(Op::kNot, Str("abc")); },
+       "Boolean expression expected after NOT operator, instead found 'abc'"},
+      {"bad date literal on the right", [] { return Bin(Op::kEqual, Col("OrderDate"), Str("31/12/1999")); },
+       "Date, time, or timestamp expression expected, instead found '31/12/1999'"},
+      {"bad date literal on the left", [] { return Bin(Op::kLess, Str("02/30/1999"), Col("OrderDate")); },
+       "Date, time, or timestamp expression expected, instead found '02/30/1999'"},
+      {"bad time literal", [] { return Bin(Op::kEqual, Col("At"), Str("25:99")); },
+       "Date, time, or timestamp expression expected, instead found '25:99'"},
+      {"string column with integer", [] { return Bin(Op::kEqual, Col("Name"), Int(5)); },
+       "Type mismatch between column 'Name' and constant '5'"},
+      {"string plus integer", [] { return Bin(Op::kAdd, Col("Name"), Col("Qty")); },
+       "Type mismatch between column 'Name' and column 'Qty'"},
+      {"function with constant",
+       [] { return Bin(Op::kAdd, Named(Fn(Op::kUpper, Col("Name")), "UPPER"), Int(5)); },
+       "Type mismatch between function 'UPPER' and constant '5'"},
+      {"expression with constant",
+       [] { return Bin(Op::kAdd, Bin(Op::kEqual, Col("Qty"), Int(1)), Int(2)); },
+       "Type mismatch between expression '=' and constant '2'"},
+      {"ordering against NULL", [] { return Bin(Op::kGreater, Col("Name"), Null()); },
+       "Type mismatch between column 'Name' and constant 'NULL'"},
+      {"AND over integers", [] { return Bin(Op::kAnd, Col("Qty"), Col("Small")); },
+       "Type mismatch between column 'Qty' and column 'Small'"},
+      {"string minus string", [] { return Bin(Op::kSubtract, Col("Name"), Col("Other")); },
+       "Type mismatch between column 'Name' and column 'Other'"},
+      {"unknown column", [] { return Bin(Op::kEqual, Col("Nope"), Int(1)); },
+       "Invalid column name 'Nope' or table correlation name '' specified"},
+      {"unknown correlation",
+       [] {
+         auto c = Col("Qty");
+         c->correlation_name = "x";
+         return Bin(Op::kEqual, std::move(c), Int(1));
+       },
+       "Invalid column name 'Qty' or table correlation name 'x' specified"},
+      {"SUM of string", [] { return Fn(Op::kSum, Col("Name")); },
+       "SUM aggregate function must contain a numeric, date, time, or timestamp expression"},
+      {"MIN of boolean", [] { return Fn(Op::kMin, Col("Active")); },
+       "MIN aggregate function must contain a numeric, date, time, or timestamp expression"},
+      {"MAX of string", [] { return Fn(Op::kMax, Col("Name")); },
+       "MAX aggregate function must contain a numeric, date, time, or timestamp expression"},
+      {"AVG of string", [] { return Fn(Op::kAvg, Col("Name")); },
+       "AVG aggregate function must contain a numeric, date, time, or timestamp expression"},
+      {"UPPER of integer", [] { return Fn(Op::kUpper, Col("Qty")); },
+       "Type mismatch between UPPER function and function argument"},
+      {"LOWER of date", [] { return Fn(Op::kLower, Col("OrderDate")); },
+       "Type mismatch between LOWER function and function argument"},
+      {"SUBSTRING of integer", [] { return Substring(Col("Qty"), Int(1)); },
+       "Expression argument of SUBSTRING function must be a string"},
+      {"SUBSTRING FROM string", [] { return Substring(Col("Name"), Str("a")); },
+       "FROM argument of SUBSTRING function must be an integer constant"},
+      {"SUBSTRING FROM column", [] { return Substring(Col("Name"), Col("Qty")); },
+       "FROM argument of SUBSTRING function must be an integer constant"},
+      {"SUBSTRING FROM float", [] { return Substring(Col("Name"), Flt(2.0)); },
+       "FROM argument of SUBSTRING function must be an integer constant"},
+      {"SUBSTRING FROM 0", [] { return Substring(Col("Name"), Int(0)); },
+       "FROM argument of SUBSTRING function must be an integer constant between 1 and 250"},
+      {"SUBSTRING FROM 251", [] { return Substring(Col("Name"), Int(251)); },
+       "FROM argument of SUBSTRING function must be an integer constant between 1 and 250"},
+      {"SUBSTRING FROM -1", [] { return Substring(Col("Name"), Int(-1)); },
+       "FROM argument of SUBSTRING function must be an integer constant between 1 and 250"},
+      {"SUBSTRING FOR float", [] { return Substring(Col("Name"), Int(1), Flt(1.5)); },
+       "FOR argument of SUBSTRING function must be an integer constant"},
+      {"SUBSTRING FOR 0", [] { return Substring(Col("Name"), Int(1), Int(0)); },
+       "FOR argument of SUBSTRING function must be an integer constant between 1 and 250"},
+      {"SUBSTRING FOR 251", [] { return Substring(Col("Name"), Int(1), Int(251)); },
+       "FOR argument of SUBSTRING function must be an integer constant between 1 and 250"},
+      {"TRIM of integer", [] { return Fn(Op::kTrimBoth, Col("Qty"), Str("a")); },
+       "FROM argument of TRIM function must be a string"},
+      {"TRIM two characters", [] { return Fn(Op::kTrimLeading, Col("Name"), Str("ab")); },
+       "Trim character argument of TRIM function must be a single character constant"},
+      {"TRIM by a column", [] { return Fn(Op::kTrimTrailing, Col("Name"), Col("Other")); },
+       "Trim character argument of TRIM function must be a single character constant"},
+      {"TRIM by an integer", [] { return Fn(Op::kTrimBoth, Col("Name"), Int(1)); },
+       "Trim character argument of TRIM function must be a single character constant"},
+      {"EXTRACT of string", [] { return Fn(Op::kExtractYear, Col("Name")); },
+       "FROM argument of EXTRACT function must be a date or date and time"},
+      {"EXTRACT of time", [] { return Fn(Op::kExtractDay, Col("At")); },
+       "FROM argument of EXTRACT function must be a date or date and time"},
+      {"LIKE on integer", [] { return Pred(Op::kLike, Col("Qty"), Items(Str("a%"))); },
+       "Type mismatch between LIKE operator and expression 'Qty'"},
+      {"LIKE column pattern", [] { return Pred(Op::kLike, Col("Name"), Items(Col("OtherColumn"))); },
+       "Constant expression expected after LIKE operator, instead found 'OtherColumn'"},
+      {"NOT LIKE integer pattern", [] { return Pred(Op::kNotLike, Col("Name"), Items(Int(5))); },
+       "Type mismatch between NOT LIKE operator and expression '5'"},
+      {"IN with a string item",
+       [] { return Pred(Op::kIn, Col("Qty"), Items(Int(1), Str("a"))); },
+       "Type mismatch between IN operator and expression 'a'"},
+      {"NOT IN with a column item",
+       [] { return Pred(Op::kNotIn, Col("Qty"), Items(Int(1), Col("Small"))); },
+       "Constant expression expected after NOT IN operator, instead found 'Small'"},
+      {"IN with a bad date",
+       [] { return Pred(Op::kIn, Col("OrderDate"), Items(Str("12/31/1999"), Str("99/99/1999"))); },
+       "Date, time, or timestamp expression expected, instead found '99/99/1999'"},
+      {"BETWEEN with a string bound",
+       [] { return Pred(Op::kBetween, Col("Qty"), Items(Int(1), Str("x"))); },
+       "Type mismatch between BETWEEN operator and expression 'x'"},
+      {"NOT BETWEEN with a column bound",
+       [] { return Pred(Op::kNotBetween, Col("Qty"), Items(Col("Small"), Int(1))); },
+       "Constant expression expected after NOT BETWEEN operator, instead found 'Small'"},
+      {"BETWEEN with a NULL bound",
+       [] { return Pred(Op::kBetween, Col("Qty"), Items(Null(), Int(1))); },
+       "Type mismatch between BETWEEN operator and expression 'NULL'"},
+      {"BETWEEN with a bad date bound",
+       [] { return Pred(Op::kBetween, Col("Stamp"), Items(Str("1/1/2000"), Str("1/32/2000"))); },
+       "Date, time, or timestamp expression expected, instead found '1/32/2000'"},
+      {"nested too deeply", [] { return DeepNot(kMaxExpressionDepth + 5); },
+       "Expression is nested too deeply"},
+  };
+  for (const MessageCase& c : cases) {
+    auto tree = c.tree();
+    EXPECT_EQ(MessageOf(*tree), c.message + " in " + kContext) << c.what;
+  }
+}
+
+TEST_F(ExpressionCheck, RaisesTheCallersCode) {
+  auto tree = Un(Op::kNot, Col("Qty"));
+  EXPECT_EQ(MessageOf(*tree, 10051),
+            std::string("Boolean expression expected after NOT operator, instead found 'Qty' in ") +
+                kContext);
+}
+
+TEST_F(ExpressionCheck, BareBooleanColumnsBecomeComparisonsWithTrue) {
+  // Active AND Qty = 1: the column is resolved first, then replaced.
+  auto tree = Bin(Op::kAnd, Col("Active"), Bin(Op::kEqual, Col("Qty"), Int(1)));
+  ASSERT_EQ(MessageOf(*tree), "");
+  const TExpressionNode& test = *tree->left;
+  EXPECT_EQ(test.kind, NodeKind::kBinary);
+  EXPECT_EQ(test.op, Op::kEqual);
+  EXPECT_EQ(test.token.View(), "=");
+  EXPECT_EQ(test.type, T::kBoolean);
+  EXPECT_EQ(test.left->column_name.View(), "Active");
+  EXPECT_EQ(test.right->token.View(), "True");
+  EXPECT_EQ(test.right->type, T::kBoolean);
+  EXPECT_EQ(test.right->size, 2);
+  EXPECT_EQ(NodeValue<std::uint16_t>(*test.right), 0xFFFF);
+
+  // NOT Active becomes NOT (Active = True).
+  auto n = Un(Op::kNot, Col("Active"));
+  ASSERT_EQ(MessageOf(*n), "");
+  EXPECT_EQ(n->left->op, Op::kEqual);
+  EXPECT_EQ(n->type, T::kBoolean);
+
+  // A quoted name of a boolean column under OR becomes the column, then the test.
+  auto q = Bin(Op::kOr, Str("Active"), Bool(false));
+  ASSERT_EQ(MessageOf(*q), "");
+  EXPECT_EQ(q->left->op, Op::kEqual);
+  EXPECT_EQ(q->left->left->kind, NodeKind::kField);
+  EXPECT_EQ(q->right->kind, NodeKind::kConstant);  // constants stay as they are
+
+  // A boolean column compared directly is left alone.
+  auto c = Bin(Op::kEqual, Col("Active"), Bool(false));
+  ASSERT_EQ(MessageOf(*c), "");
+  EXPECT_EQ(c->left->kind, NodeKind::kField);
+}
+
+TEST_F(ExpressionCheck, StringConstantsThatNameColumns) {
+  auto t = Bin(Op::kEqual, Col("Other"), Str("Name"));
+  ASSERT_EQ(MessageOf(*t), "");
+  EXPECT_EQ(t->right->kind, NodeKind::kField);
+  EXPECT_EQ(t->right->field_number, 1);
+
+  auto s = Bin(Op::kEqual, Col("Other"), Str("Nobody"));
+  ASSERT_EQ(MessageOf(*s), "");
+  EXPECT_EQ(s->right->kind, NodeKind::kConstant);
+  EXPECT_TRUE(s->right->column_name.empty());
+  EXPECT_EQ(NodeString(*s->right), "Nobody");
+
+  // A parameter is never taken for a column.
+  auto p = Bin(Op::kEqual, Col("Other"), Str("Name"));
+  p->right->parameter = 1;
+  ASSERT_EQ(MessageOf(*p), "");
+  EXPECT_EQ(p->right->kind, NodeKind::kConstant);
+}
+
+TEST_F(ExpressionCheck, DateLiteralsTakeTheColumnsType) {
+  auto d = Bin(Op::kEqual, Col("OrderDate"), Str("12/31/1999"));
+  ASSERT_EQ(MessageOf(*d), "");
+  EXPECT_EQ(d->right->type, T::kDate);
+  EXPECT_EQ(d->right->size, 4);
+  EXPECT_EQ(NodeValue<std::uint32_t>(*d->right), DayNumber(1999, 12, 31));
+
+  auto s = Bin(Op::kGreaterEqual, Str("1/2/2003 10:00:00"), Col("Stamp"));
+  ASSERT_EQ(MessageOf(*s), "");
+  EXPECT_EQ(s->left->type, T::kTimestamp);
+  EXPECT_EQ(NodeValue<double>(*s->left), StampMs(2003, 1, 2, 36000000));
+
+  auto in = Pred(Op::kIn, Col("OrderDate"),
+                 Items(Str("1/1/2000"), Str("2/29/2000")));
+  ASSERT_EQ(MessageOf(*in), "");
+  EXPECT_EQ(NodeValue<std::uint32_t>(*in->right->right), DayNumber(2000, 2, 29));
+  EXPECT_EQ(in->type, T::kBoolean);
+  EXPECT_EQ(in->size, 2);
+
+  // Two constants are not converted: string = date constant is a mismatch.
+  auto cc = Bin(Op::kEqual, Date(2000, 1, 1), Str("1/1/2000"));
+  EXPECT_EQ(MessageOf(*cc),
+            std::string("Type mismatch between constant 'c' and constant '1/1/2000' in ") + kContext);
+}
+
+TEST_F(ExpressionCheck, SizesTypesAndDecimals) {
+  struct Case {
+    const char* what;
+    std::function<ExpressionPtr()> tree;
+    T type;
+    std::uint8_t subtype;
+    std::uint8_t size;
+    std::uint8_t decimals;
+  };
+  const Case cases[] = {
+      {"SUBSTRING FROM 3 of size 21", [] { return Substring(Col("Name"), Int(3)); }, T::kString, 0, 19, 0},
+      {"SUBSTRING FOR 5", [] { return Substring(Col("Name"), Int(3), Int(5)); }, T::kString, 0, 6, 0},
+      {"SUBSTRING FROM past the end", [] { return Substring(Col("Name"), Int(250)); }, T::kString, 0, 1, 0},
+      {"SUBSTRING FOR 250", [] { return Substring(Col("Name"), Int(1), Int(250)); }, T::kString, 0, 251, 0},
+      {"concatenation", [] { return Bin(Op::kAdd, Col("Name"), Col("Other")); }, T::kString, 0, 31, 0},
+      {"long concatenation is capped, not wrapped",
+       [] { return Bin(Op::kAdd, Col("Long"), Col("Long")); }, T::kString, 0, 251, 0},
+      {"UPPER", [] { return Fn(Op::kUpper, Col("Name")); }, T::kString, 0, 21, 0},
+      {"TRIM", [] { return Fn(Op::kTrimBoth, Col("Other"), Str("x")); }, T::kString, 0, 11, 0},
+      {"EXTRACT", [] { return Fn(Op::kExtractMonth, Col("Stamp")); }, T::kInteger, 0, 4, 0},
+      {"COUNT of a string", [] { return Fn(Op::kCount, Col("Name")); }, T::kInteger, 0, 4, 0},
+      {"COUNT(*)", [] { return Fn(Op::kCount, Col("*")); }, T::kInteger, 0, 4, 0},
+      {"SUM of currency", [] { return Fn(Op::kSum, Col("Amount")); }, T::kCurrency, 0, 8, 2},
+      {"MAX of money", [] { return Fn(Op::kMax, Col("Price")); }, T::kFloat, 21, 8, 0},
+      {"money times int32", [] { return Bin(Op::kMultiply, Col("Price"), Col("Qty")); }, T::kFloat, 21, 8, 0},
+      {"int32 minus money", [] { return Bin(Op::kSubtract, Col("Qty"), Col("Price")); }, T::kFloat, 0, 8, 0},
+      {"int16 + word", [] { return Bin(Op::kAdd, Col("Small"), Col("Cnt")); }, T::kInteger, 0, 2, 0},
+      {"word - int16", [] { return Bin(Op::kSubtract, Col("Cnt"), Col("Small")); }, T::kWord, 0, 2, 0},
+      {"int32 / int32", [] { return Bin(Op::kDivide, Col("Qty"), Col("Qty")); }, T::kFloat, 0, 4, 0},
+      {"currency / int32", [] { return Bin(Op::kDivide, Col("Amount"), Col("Qty")); }, T::kCurrency, 0, 8, 2},
+      {"date - date", [] { return Bin(Op::kSubtract, Col("OrderDate"), Col("OrderDate")); }, T::kInteger, 0, 4, 0},
+      {"NOT keeps the operand's size", [] { return Un(Op::kNot, Col("Active")); }, T::kBoolean, 0, 2, 0},
+      {"name IS NULL", [] { return Bin(Op::kEqual, Col("Name"), Null()); }, T::kBoolean, 0, 21, 0},
+      {"LIKE", [] { return Pred(Op::kLike, Col("Name"), Items(Str("a%"))); }, T::kBoolean, 0, 2, 0},
+  };
+  for (const Case& c : cases) {
+    auto tree = c.tree();
+    ASSERT_EQ(MessageOf(*tree), "") << c.what;
+    EXPECT_EQ(tree->type, c.type) << c.what;
+    EXPECT_EQ(tree->subtype, c.subtype) << c.what;
+    EXPECT_EQ(tree->size, c.size) << c.what;
+    EXPECT_EQ(tree->decimals, c.decimals) << c.what;
+  }
+}
+
+TEST_F(ExpressionCheck, DeepTreesAtTheLimitPass) {
+  auto ok = DeepNot(kMaxExpressionDepth - 3);
+  EXPECT_EQ(MessageOf(*ok), "");
+  // Far deeper trees are refused without exhausting the stack and free
+  // without recursion.
+  auto deep = DeepNot(200000);
+  EXPECT_EQ(MessageOf(*deep), std::string("Expression is nested too deeply in ") + kContext);
+}
+
+TEST_F(ExpressionCheck, LongAndOrChainsAreWalkedNotRecursed) {
+  // Active OR Qty = 1 OR Active OR Qty = 2 ... grouped to the right as the
+  // SQL parser groups it.
+  ExpressionPtr e = Col("Active");
+  for (int i = 20000; i >= 1; --i) {
+    ExpressionPtr operand = i % 2 ? Col("Active") : Bin(Op::kEqual, Col("Qty"), Int(i));
+    e = Bin(i % 3 ? Op::kOr : Op::kAnd, std::move(operand), std::move(e));
+  }
+  ASSERT_EQ(MessageOf(*e), "");
+  // Every bare column on the chain became a test, the last right one too.
+  const TExpressionNode* link = e.get();
+  int links = 0;
+  while (link->kind == NodeKind::kBinary && (link->op == Op::kAnd || link->op == Op::kOr)) {
+    EXPECT_EQ(link->type, T::kBoolean);
+    EXPECT_EQ(link->left->op, Op::kEqual);
+    link = link->right.get();
+    ++links;
+  }
+  EXPECT_EQ(links, 20000);
+  EXPECT_EQ(link->op, Op::kEqual);
+  EXPECT_EQ(link->left->column_name.View(), "Active");
+
+  // Grouped to the left, as filter texts group them.
+  ExpressionPtr f = Col("Active");
+  for (int i = 1; i <= 20000; ++i) {
+    ExpressionPtr operand = i % 2 ? Col("Active") : Bin(Op::kEqual, Col("Qty"), Int(i));
+    f = Bin(i % 3 ? Op::kOr : Op::kAnd, std::move(f), std::move(operand));
+  }
+  ASSERT_EQ(MessageOf(*f), "");
+  link = f.get();
+  links = 0;
+  while (link->kind == NodeKind::kBinary && (link->op == Op::kAnd || link->op == Op::kOr)) {
+    EXPECT_EQ(link->type, T::kBoolean);
+    EXPECT_EQ(link->right->op, Op::kEqual);
+    link = link->left.get();
+    ++links;
+  }
+  EXPECT_EQ(links, 20000);
+  EXPECT_EQ(link->left->column_name.View(), "Active");
+
+  // A fault deep in the chain still names its operands.
+  ExpressionPtr bad = Bin(Op::kAnd, Col("Qty"), Col("Active"));
+  for (int i = 0; i < 5000; ++i) bad = Bin(Op::kOr, Col("Active"), std::move(bad));
+  EXPECT_EQ(MessageOf(*bad),
+            std::string("Type mismatch between column 'Qty' and expression '=' in ") + kContext);
+  ExpressionPtr left_bad = Bin(Op::kOr, Col("Active"), Col("Name"));
+  for (int i = 0; i < 5000; ++i) left_bad = Bin(Op::kAnd, std::move(left_bad), Col("Active"));
+  EXPECT_EQ(MessageOf(*left_bad),
+            std::string("Type mismatch between expression '=' and column 'Name' in ") + kContext);
+}
+
+TEST_F(ExpressionCheck, RandomShapesAreCheckedOrRefusedAndThenEvaluate) {
+  // Trees of random kinds, operators, types and value bytes, as a damaged
+  // filter buffer or a careless caller could make them: the checker either
+  // accepts or raises its engine error, and the evaluator never reads
+  // outside a node, checked or not.
+  std::uint32_t seed = 99;
+  auto next = [&] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+  static const int kKinds[] = {0, 1, 2, 3, 4, 5, 10, 12};
+  static const int kOps[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 16, 17, 18, 19, 22, 23, 24,
+                             25, 26, 30, 31, 33, 34, 38, 39, 40, 41, 42, 43, 44, 45, 47, 48, 49};
+  static const char* kNames[] = {"Name", "Qty", "Active", "OrderDate", "Stamp", "Amount", "*", "x"};
+  std::function<ExpressionPtr(int)> make = [&](int depth) -> ExpressionPtr {
+    auto n = NewNode(static_cast<NodeKind>(kKinds[next() % 8]), static_cast<Op>(kOps[next() % 36]),
+                     "t");
+    n->type = static_cast<T>(next() % 17);
+    n->size = static_cast<std::uint8_t>(next());
+    n->partial_length = static_cast<std::uint8_t>(next());
+    n->case_insensitive = next() % 2;
+    n->null = next() % 4 == 0;
+    const int fill = next() % 3;
+    for (auto& b : n->value) b = fill == 0 ? 0xFF : fill == 1 ? static_cast<std::uint8_t>(next()) : 'a';
+    n->column_name = kNames[next() % 8];
+    if (depth > 0 && next() % 4 != 0) n->left = make(depth - 1);
+    if (depth > 0 && next() % 3 != 0) n->right = make(depth - 1);
+    return n;
+  };
+  int accepted = 0;
+  for (int i = 0; i < 20000; ++i) {
+    auto tree = make(5);
+    auto copy = CopyExpression(tree.get());
+    TExpressionNode r;
+    EvaluateExpression(*copy, Row().Callback(), 0, 0, r);
+    EvaluateExpression(*copy, Row().Callback(), 0x09, 0, r);
+    try {
+      CheckExpression(11949, kContext, *tree, Resolve);
+      ++accepted;
+    } catch (const ETolmidEngineError& e) {
+      ASSERT_EQ(e.ErrorCode(), 11949);
+      continue;
+    }
+    EvaluateExpression(*tree, Row().Callback(), 0, 0, r);
+  }
+  EXPECT_GT(accepted, 100);
+}
+
+TEST_F(ExpressionCheck, LongInListsAreWalkedNotRecursed) {
+  std::vector<ExpressionPtr> items;
+  for (int i = 0; i < 20000; ++i) items.push_back(Int(i));
+  auto in = Pred(Op::kIn, Col("Qty"), std::move(items));
+  EXPECT_EQ(MessageOf(*in), "");
+}
+
+}  // namespace
+}  // namespace storage
