@@ -1,0 +1,1 @@
+tolmid_bench(bench_quantize LIBS gif)

@@ -1,0 +1,216 @@
+// ReduceColors: the palette of every method, indexes always inside it,
+// empty results for what cannot be reduced, size checks on pictures, and
+// reduced pictures written as GIF and read back (by our reader and by
+// giflib) with the same indexes and palette.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "colour_test_support.h"
+#include "gif/color_lookup.h"
+#include "gif/color_reduction.h"
+#include "gif_test_support.h"
+
+namespace colourtest {
+namespace {
+
+using gif::ColorPalette;
+using gif::TColorReduction;
+using gif::TDitherMode;
+
+std::string RaisedMessage(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const gif::GIFException& e) {
+    return e.Message();
+  }
+  return "";
+}
+
+constexpr TDitherMode kAllModes[] = {TDitherMode::dmNearest, TDitherMode::dmFloydSteinberg, TDitherMode::dmStucki,
+                                     TDitherMode::dmSierra,  TDitherMode::dmJaJuNI,         TDitherMode::dmSteveArche,
+                                     TDitherMode::dmBurkes};
+
+TEST(ColourReduction, EveryMethodGivesItsPalette) {
+  const TrueColorImage image = PhotoImage(33, 21, 1);
+  const ColorPalette caller = DistinctColors(5, 2);
+  struct Case {
+    TColorReduction method;
+    ColorPalette palette;  // expected; empty: any of at most `most` colours
+    std::size_t most;
+  };
+  const std::vector<Case> cases = {
+      {TColorReduction::rmWindows20, gif::SystemDefaultPalette(), 20},
+      {TColorReduction::rmWindows256, gif::HalftonePalette(), 256},
+      {TColorReduction::rmWindowsGray, gif::GrayPalette4(), 4},
+      {TColorReduction::rmMonochrome, gif::MonochromePalette(), 2},
+      {TColorReduction::rmGrayScale, gif::GrayPalette256(), 256},
+      {TColorReduction::rmNetscape, gif::WebSafePalette(), 216},
+      {TColorReduction::rmQuantize, {}, 64},
+      {TColorReduction::rmQuantizeWindows, {}, 256},
+      {TColorReduction::rmPalette, caller, 5},
+  };
+  for (const Case& c : cases)
+    for (TDitherMode mode : kAllModes) {
+      SCOPED_TRACE("method " + std::to_string(static_cast<int>(c.method)) + " dither " +
+                   std::to_string(static_cast<int>(mode)));
+      const gif::IndexedImage r = gif::ReduceColors(image, c.method, mode, &caller, 6);
+      ASSERT_FALSE(r.Empty());
+      EXPECT_EQ(r.width, 33);
+      EXPECT_EQ(r.height, 21);
+      ASSERT_EQ(r.pixels.size(), 33u * 21u);
+      if (!c.palette.empty()) {
+        EXPECT_EQ(r.palette, c.palette);
+      }
+      EXPECT_LE(r.palette.size(), c.most);
+      for (std::uint8_t i : r.pixels) ASSERT_LT(i, r.palette.size());
+    }
+}
+
+TEST(ColourReduction, NothingToReduceGivesAnEmptyResult) {
+  const TrueColorImage image = NoiseImage(8, 8, 3);
+  const ColorPalette none;
+  struct Case {
+    std::string what;
+    TColorReduction method;
+    TDitherMode mode;
+    const ColorPalette* palette;
+  };
+  const Case cases[] = {
+      {"no reduction", TColorReduction::rmNone, TDitherMode::dmNearest, nullptr},
+      {"method 10", static_cast<TColorReduction>(10), TDitherMode::dmNearest, nullptr},
+      {"method 255", static_cast<TColorReduction>(255), TDitherMode::dmNearest, nullptr},
+      {"dither 7", TColorReduction::rmNetscape, static_cast<TDitherMode>(7), nullptr},
+      {"dither 200", TColorReduction::rmQuantize, static_cast<TDitherMode>(200), nullptr},
+      {"no palette", TColorReduction::rmPalette, TDitherMode::dmNearest, nullptr},
+      {"empty palette", TColorReduction::rmPalette, TDitherMode::dmFloydSteinberg, &none},
+  };
+  for (const Case& c : cases) {
+    const gif::IndexedImage r = gif::ReduceColors(image, c.method, c.mode, c.palette, 8);
+    EXPECT_TRUE(r.Empty()) << c.what;
+    EXPECT_TRUE(r.palette.empty()) << c.what;
+  }
+}
+
+TEST(ColourReduction, CallerPaletteIsCutAt256) {
+  ColorPalette big = gif::GrayPalette256();
+  big.insert(big.end(), 44, TGIFColor{255, 0, 0});
+  const TrueColorImage red(3, 3, TGIFColor{255, 0, 0});
+  const gif::IndexedImage r = gif::ReduceColors(red, TColorReduction::rmPalette, TDitherMode::dmNearest, &big, 8);
+  ASSERT_EQ(r.palette.size(), 256u);
+  for (std::uint8_t i : r.pixels) EXPECT_LT(i, 256);
+}
+
+TEST(ColourReduction, PictureSizesAreChecked) {
+  const std::pair<int, int> too_large[] = {{-1, 5}, {5, -1}, {65536, 1}, {1, 65536}, {65535, 65535}, {20000, 20000}};
+  for (auto [w, h] : too_large)
+    EXPECT_EQ(RaisedMessage([&] { TrueColorImage image(w, h); }), gif::kImageTooLarge) << w << "x" << h;
+  EXPECT_EQ(RaisedMessage([] { TrueColorImage image(65535, 2); }), "");
+  EXPECT_EQ(RaisedMessage([] { TrueColorImage image(2, 65535); }), "");
+  for (auto [w, h] : {std::pair{0, 0}, std::pair{0, 7}, std::pair{7, 0}}) {
+    const TrueColorImage empty(w, h);
+    EXPECT_EQ(RaisedMessage([&] {
+                gif::ReduceColors(empty, TColorReduction::rmNetscape, TDitherMode::dmFloydSteinberg, nullptr, 8);
+              }),
+              gif::kInvalidImageDimensions);
+  }
+  TrueColorImage image(4, 3);
+  EXPECT_EQ(RaisedMessage([&] { image.ScanLine(3); }), gif::kInvalidPixelCoordinates);
+  EXPECT_EQ(RaisedMessage([&] { image.Pixel(4, 0); }), gif::kInvalidPixelCoordinates);
+  EXPECT_EQ(RaisedMessage([&] { image.Pixel(-1, 0); }), gif::kInvalidPixelCoordinates);
+}
+
+TEST(ColourReduction, DocumentedMappings) {
+  // Pure red through the web palette; the black-and-white threshold.
+  const TrueColorImage red(2, 2, TGIFColor{255, 0, 0});
+  const gif::IndexedImage web = gif::ReduceColors(red, TColorReduction::rmNetscape, TDitherMode::dmNearest, nullptr, 8);
+  EXPECT_EQ(web.pixels, std::vector<std::uint8_t>(4, 180));
+  EXPECT_EQ(web.palette.at(180), (TGIFColor{255, 0, 0}));
+  TrueColorImage grey(2, 1);
+  grey.Pixel(0, 0) = {127, 127, 127};  // luminance 256 x 127 = 32512
+  grey.Pixel(1, 0) = {124, 127, 135};  // 9548 + 19050 + 3915 = 32513
+  const gif::IndexedImage bw = gif::ReduceColors(grey, TColorReduction::rmMonochrome, TDitherMode::dmNearest, nullptr, 8);
+  EXPECT_EQ(bw.pixels, (std::vector<std::uint8_t>{0, 1}));
+  // The fast lookup: the two identical entries of a palette, lower index.
+  const ColorPalette twice = {{9, 9, 9}, {50, 60, 70}, {50, 60, 70}};
+  const TrueColorImage c(3, 2, TGIFColor{50, 60, 70});
+  const gif::IndexedImage r = gif::ReduceColors(c, TColorReduction::rmPalette, TDitherMode::dmBurkes, &twice, 8);
+  EXPECT_EQ(r.pixels, std::vector<std::uint8_t>(6, 1));
+}
+
+TEST(ColourReduction, LargePicture) {
+  // Over 500,000 pixels.
+  const TrueColorImage image = PhotoImage(800, 700, 4);
+  const gif::IndexedImage r =
+      gif::ReduceColors(image, TColorReduction::rmQuantizeWindows, TDitherMode::dmFloydSteinberg, nullptr, 8);
+  ASSERT_EQ(r.pixels.size(), 800u * 700u);
+  ASSERT_EQ(r.palette.size(), 256u);
+  double sum[3] = {0, 0, 0}, want[3] = {0, 0, 0};
+  for (int y = 0; y < 700; ++y)
+    for (int x = 0; x < 800; ++x) {
+      const TGIFColor& got = r.palette[r.pixels[static_cast<std::size_t>(y) * 800 + x]];
+      const TGIFColor& p = image.Pixel(x, y);
+      sum[0] += got.Red, sum[1] += got.Green, sum[2] += got.Blue;
+      want[0] += p.Red, want[1] += p.Green, want[2] += p.Blue;
+    }
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(sum[c] / 560000, want[c] / 560000, 2.0) << c;
+}
+
+TEST(ColourReduction, ReducedPictureSurvivesAGifRoundTrip) {
+  const TrueColorImage photo = PhotoImage(61, 37, 5);
+  const TrueColorImage thin = NoiseImage(1, 40, 6);
+  const TrueColorImage flat = NoiseImage(40, 1, 7);
+  struct Case {
+    const TrueColorImage* image;
+    TColorReduction method;
+    TDitherMode mode;
+    int bits;
+  };
+  const Case cases[] = {
+      {&photo, TColorReduction::rmQuantize, TDitherMode::dmFloydSteinberg, 8},
+      {&photo, TColorReduction::rmQuantize, TDitherMode::dmStucki, 3},
+      {&photo, TColorReduction::rmQuantize, TDitherMode::dmNearest, 1},
+      {&photo, TColorReduction::rmNetscape, TDitherMode::dmSierra, 8},
+      {&photo, TColorReduction::rmQuantizeWindows, TDitherMode::dmJaJuNI, 8},
+      {&photo, TColorReduction::rmMonochrome, TDitherMode::dmSteveArche, 8},
+      {&photo, TColorReduction::rmWindows20, TDitherMode::dmBurkes, 8},
+      {&thin, TColorReduction::rmGrayScale, TDitherMode::dmFloydSteinberg, 8},
+      {&flat, TColorReduction::rmWindowsGray, TDitherMode::dmStucki, 8},
+  };
+  for (const Case& c : cases)
+    for (gif::TGIFCompression compression : {gif::TGIFCompression::gcLZW, gif::TGIFCompression::gcRLE}) {
+      SCOPED_TRACE("method " + std::to_string(static_cast<int>(c.method)) + " dither " +
+                   std::to_string(static_cast<int>(c.mode)) + (compression == gif::TGIFCompression::gcRLE ? " rle" : ""));
+      const gif::IndexedImage r = gif::ReduceColors(*c.image, c.method, c.mode, nullptr, c.bits);
+      ASSERT_FALSE(r.Empty());
+      gif::TGIFImage image;
+      image.Header().SetWidth(static_cast<std::uint16_t>(r.width));
+      image.Header().SetHeight(static_cast<std::uint16_t>(r.height));
+      auto frame = std::make_unique<gif::TGIFSubImage>(&image);
+      gif::AssignToFrame(r, *frame);
+      image.Add(std::move(frame));
+      const giftest::Bytes bytes = giftest::SaveOurs(image, compression);
+
+      auto ours = giftest::LoadOurs(bytes);
+      ASSERT_EQ(ours->error, "");
+      EXPECT_TRUE(ours->warnings.empty());
+      ASSERT_EQ(ours->image->Images().Count(), 1);
+      gif::TGIFSubImage& back = *ours->image->Images()[0];
+      ASSERT_EQ(back.Width(), r.width);
+      ASSERT_EQ(back.Height(), r.height);
+      EXPECT_EQ(std::vector<std::uint8_t>(back.Data(), back.Data() + back.DataSize()), r.pixels);
+      // The table is padded to a power of two; its first entries are ours.
+      ASSERT_GE(back.ColorMap().Count(), static_cast<int>(r.palette.size()));
+      EXPECT_EQ(ColorPalette(back.ColorMap().Data(), back.ColorMap().Data() + r.palette.size()), r.palette);
+
+      auto theirs = giftest::LoadGiflib(bytes);
+      ASSERT_NE(theirs->file, nullptr);
+      ASSERT_EQ(theirs->file->ImageCount, 1);
+      const SavedImage& s = theirs->file->SavedImages[0];
+      ASSERT_EQ(s.ImageDesc.Width * s.ImageDesc.Height, static_cast<int>(r.pixels.size()));
+      EXPECT_EQ(std::vector<std::uint8_t>(s.RasterBits, s.RasterBits + r.pixels.size()), r.pixels);
+    }
+}
+
+}  // namespace
+}  // namespace colourtest
