@@ -159,6 +159,7 @@ void TGIFGraphicControlExtension::SetTransparent(bool transparent) {
     if (sub_image_) sub_image_->has_transparency_ = true;
   } else {
     packed_ &= static_cast<std::uint8_t>(~0x01);
+    if (sub_image_ && sub_image_->gce_ == this) sub_image_->has_transparency_ = false;
   }
 }
 

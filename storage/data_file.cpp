@@ -72,6 +72,7 @@ std::string TDataFile::NormaliseFileName(std::string_view name) {
 void TDataFile::ClearOpenState() {
   header_checked_ = false;
   table_locked_ = false;
+  ResetLockState();
   batch_held_ = false;
   record_size_ = 0;
   records_per_block_ = 0;
@@ -133,9 +134,7 @@ void TDataFile::Open() {
       Fail(ErrorCode::kLocaleNotAvailable);
     if (header_.Encrypted()) {
       const std::string password = GetTablePassword();
-      while (!CurrentSession()->HasPassword(password)) {
-        if (!RequestPassword()) Fail(ErrorCode::kPasswordRequired);
-      }
+      RequestTablePassword(password);
     }
     ReadFieldDefs();
     working_ = stored_;

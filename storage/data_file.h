@@ -12,8 +12,8 @@
 // 8962 and nothing is read outside what the checks proved present.
 //
 // Pieces that later steps fill are marked "Hook": their bodies here are
-// neutral (locks that take nothing, no computed-field evaluation, no
-// cursor). They are called where the table's life needs them, so that
+// neutral (no computed-field evaluation, no cursor). Locks between
+// programs: data_file_lock.cpp. They are called where the table's life needs them, so that
 // filling them changes no caller.
 #pragma once
 
@@ -31,6 +31,7 @@
 #include "storage/engine_error.h"
 #include "storage/expression_node.h"
 #include "storage/file_handler.h"
+#include "storage/filter_object.h"
 #include "storage/index_format.h"
 #include "storage/index_owner.h"
 #include "storage/record_cache.h"
@@ -38,6 +39,7 @@
 namespace storage {
 
 class TIndexFile;
+class FilterEngine;
 
 // Everything CreateDataTable takes; fields and indexes are copied, never
 // changed. The table component passes creator values 1 and 0, no password,
@@ -159,6 +161,107 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void FlushTable(bool trim);
   void ReleaseAllPins();
 
+  // ---------------------------------------------------------------- field values
+  // Values in a record buffer (data_file_records.cpp). A record span must
+  // cover GetRecordBufferSize() bytes (8962 otherwise). value, when given,
+  // has room for the field's physical size; a string value is read up to
+  // its zero byte or 250 characters, whichever comes first.
+  void GetFieldValue(bool working, int field_no, bool& is_blank, void* value,
+                     std::span<const std::byte> record) const;
+  void SetFieldValue(bool working, int field_no, bool force, const void* value,
+                     std::span<std::byte> record) const;
+  // Blank record (every field null, record ID 0), then the default texts.
+  void ApplyDefaultValues(std::span<std::byte> record) const;
+  // Required (9732), minimum (9730) and maximum (9731) of every field.
+  void ValidateRecord(std::span<const std::byte> record) const;
+  [[nodiscard]] bool CheckLimit(std::string_view limit, bool is_maximum,
+                                const TFieldDescriptor& field, const std::uint8_t* value) const;
+  // The key of the current index (key size bytes; key must hold
+  // kKeyBufferSize bytes).
+  void BuildIndexKey(std::span<const std::byte> record, std::uint8_t* key);
+  // The key of "Sys Deleted": status byte, then the record ID.
+  void BuildDeletedKey(std::uint8_t status, std::uint8_t* key,
+                       std::span<const std::byte> record) const;
+  [[nodiscard]] static std::uint32_t GetRecordID(std::span<const std::byte> record);
+  static void SetRecordID(std::uint32_t id, std::span<std::byte> record);
+  // The SQL engine's result tables skip the duplicate-key test.
+  void SetNoUniqueChecks(bool on) { no_unique_checks_ = on; }
+
+  // ---------------------------------------------------------------- writes
+  // Each runs in a write section; a rejected record (9729, 9730 to 9732,
+  // 8708 for a missing old key) changes nothing. Modify and delete work
+  // on the current record: none is 8710. The cursor ends on the written
+  // record (after a delete: on the record that followed it).
+  void InsertRecord(std::span<std::byte> record);
+  void ModifyRecord(std::span<std::byte> record, bool unlock);
+  void DeleteRecord();
+
+  // ---------------------------------------------------------------- cursor
+  // data_file_cursor.cpp. Moves and searches run in a read section and end
+  // with the current record buffer reloaded. Results: 0, 8705 before the
+  // first record, 8706 after the last, 8710 no such record. An empty
+  // buffer span means "no copy".
+  void SwitchToIndex(std::uint8_t n);
+  void SwitchToIndexByName(std::string_view name);
+  [[nodiscard]] int CurrentIndexNumber() const;
+  [[nodiscard]] std::string GetCurrentIndexName() const;
+  [[nodiscard]] std::uint16_t CurrentKeySize() const;
+  [[nodiscard]] int CurrentIndexFieldCount() const;
+  [[nodiscard]] bool IsCurrentIndexUnique() const;
+  [[nodiscard]] int SecondaryIndexCount() const;
+  [[nodiscard]] TIndexDescriptor GetIndexDescriptor(int n) const;
+  // Natural order: no index, or index 0 of a table without primary key.
+  [[nodiscard]] bool InNaturalOrder() const;
+  std::uint16_t MoveToBegin();
+  std::uint16_t MoveToEnd();
+  std::uint16_t ReadCurrentRecord(std::span<std::byte> buffer, bool lock);
+  std::uint16_t ReadNextRecord(std::span<std::byte> buffer);
+  std::uint16_t ReadPriorRecord(std::span<std::byte> buffer);
+  // 1-based position in the index or range (0 before the first); in
+  // natural order the physical record number.
+  std::uint32_t GetRecordPosition();
+  void SetRecordPosition(std::uint32_t n);
+  std::uint32_t RecordCount();
+  [[nodiscard]] std::uint32_t PhysicalRecordCount() const;
+  // value: a key (key_given) or a record buffer; nullptr finds nothing.
+  bool GotoKey(bool key_given, const void* value, int field_count, bool nearest,
+               std::uint8_t partial_length, std::span<std::byte> out);
+  bool GotoExactKey(std::span<const std::byte> record, std::span<std::byte> out);
+  std::uint16_t SyncToCursor(TDataFile& other);
+  void SetKeyRange(bool key_given, const void* start, int start_field_count, const void* end,
+                   int end_field_count);
+  void ClearKeyRange();
+  [[nodiscard]] bool IsRangeActive() const { return key_range_active_; }
+  // Bookmarks: the current key, or in natural order the u32 physical
+  // record number.
+  [[nodiscard]] std::uint16_t GetBookmarkSize() const;
+  void GetBookmark(std::span<std::uint8_t> bookmark);
+  void GotoBookmark(std::span<const std::uint8_t> bookmark);
+  int CompareBookmarks(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b,
+                       int* result = nullptr);
+  void RefreshRangeAndFilters();
+  void ResyncCursor();
+  [[nodiscard]] const std::byte* CurrentRecordData() const;
+
+  // ---------------------------------------------------------------- BLOB fields
+  // data_file_blobs.cpp. Results: 0, 10753 not a BLOB field, 10030 not
+  // open, 9494 too many open values, 8711 a short read.
+  std::uint16_t OpenBlobField(bool working, int field_no, std::span<std::byte> record);
+  std::uint16_t CloseBlobField(bool working, int field_no, std::span<std::byte> record);
+  std::uint16_t ReadBlobField(bool working, int field_no, std::int32_t& bytes_read,
+                              std::int32_t offset, void* buffer, std::int32_t length,
+                              std::span<std::byte> record);
+  std::uint16_t WriteBlobField(bool working, int field_no, const void* buffer,
+                               std::int32_t offset, std::int32_t length,
+                               std::span<std::byte> record);
+  std::uint16_t TruncateBlobField(bool working, int field_no, std::int32_t new_size,
+                                  std::span<std::byte> record);
+  std::uint16_t GetBlobFieldSize(bool working, int field_no, std::int32_t& size,
+                                 std::span<std::byte> record);
+  [[nodiscard]] bool IsBlobFieldOpen(bool working, int field_no,
+                                     std::span<const std::byte> record) const;
+  void FreeBlobBuffers();
+
   // ---------------------------------------------------------------- passwords
   using PasswordCallback = std::function<bool()>;
   void SetPasswordCallback(PasswordCallback callback) { password_callback_ = std::move(callback); }
@@ -168,6 +271,44 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[nodiscard]] std::string GetTablePassword() const;
   // 10031 while open.
   void SetDeleteOnClose(bool flag);
+  // Open asks until the table's password is in the session: 10498 when the
+  // callback gives up, answers "again" without adding a password, or has
+  // been asked kMaxPasswordRequests times (data_file_filter.cpp).
+  static constexpr int kMaxPasswordRequests = 16;
+  void RequestTablePassword(std::string_view password);
+
+  // ---------------------------------------------------------------- filters
+  // data_file_filter.cpp; handles as in filter_registry.h. Results 0, 10050
+  // (unknown handle) and 10051 (no expression or routine) are returned; a
+  // 129th expression filter raises 9482. Activate, deactivate, drop and
+  // update rebuild the bitmaps and find the current record again.
+  [[nodiscard]] ErrorCode AddFilter(std::span<const std::byte> buffer, bool option,
+                                    std::int32_t& handle);
+  [[nodiscard]] ErrorCode AddFilter(ExpressionPtr tree, bool option, std::int32_t& handle);
+  [[nodiscard]] ErrorCode AddFilter(TExpressionNode* lent_tree, bool option, std::int32_t& handle);
+  [[nodiscard]] ErrorCode AddCallbackFilter(FilterRoutine routine, void* client_data,
+                                            std::int32_t& handle);
+  [[nodiscard]] ErrorCode DropFilter(std::int32_t handle);
+  [[nodiscard]] ErrorCode ActivateFilter(std::int32_t handle);
+  [[nodiscard]] ErrorCode DeactivateFilter(std::int32_t handle);
+  [[nodiscard]] ErrorCode UpdateFilter(std::span<const std::byte> buffer, std::int32_t handle);
+  [[nodiscard]] ErrorCode UpdateFilter(ExpressionPtr tree, std::int32_t handle);
+  [[nodiscard]] ErrorCode UpdateFilter(TExpressionNode* lent_tree, std::int32_t handle);
+  // The table's filters and bitmaps (made on first use; also the index
+  // cursor's record test).
+  FilterEngine& Filters();
+  // True when record n is in the filtered view (no filters: always). The
+  // natural-order walk asks it for each record.
+  [[nodiscard]] bool FilterAccepts(std::uint32_t record_number);
+  // Drops every filter (the index file closes).
+  void ResetFilters();
+  // Record writes tell the filters (bitmaps follow added, changed and
+  // deleted records without a rebuild).
+  void NoteRecordChanged(std::uint32_t record_number);
+  void NoteRecordDeleted(std::uint32_t record_number);
+  // The operating system's flush of the .DAT, .IDX and .BLB of a writable
+  // table.
+  void FlushToDisk();
 
   // ---------------------------------------------------------------- structure
   [[nodiscard]] int FieldCount() const { return static_cast<int>(stored_.size()); }
@@ -213,7 +354,9 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[nodiscard]] bool InBatch() const override { return batch_held_; }
   [[nodiscard]] bool SuppressFirstKeyAtOpen() const override { return suppress_first_key_; }
   [[nodiscard]] bool KeyFieldInfo(std::uint16_t field_number, IndexFieldInfo& info) const override;
-  void IndexChangedByOther() override { DropAllRecords(); }
+  // Drops cached records and finds the current record again by its key
+  // (data_file_cursor.cpp).
+  void IndexChangedByOther() override;
   [[nodiscard]] std::uint32_t BlobBlockSizeField() const override { return header_.BlobBlockSize(); }
   // The header's encrypted flag while open; false when closed.
   [[nodiscard]] bool IsEncrypted() const override { return IsOpen() && header_.Encrypted(); }
@@ -221,19 +364,74 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[nodiscard]] bool Repairing() const override { return repairing_; }
   void DoRepairLog(std::string_view /*line*/) override {}  // Hook: repair events
 
+  // ---------------------------------------------------------------- locks
+  // Sharing a table between programs (data_file_lock.cpp). Byte ranges far
+  // beyond the data: the semaphore 0x7FFFFFFF, the record lock of record n
+  // 0x7FFFFFFE - n, the table lock 100000000 bytes from 2047483646 (every
+  // record-lock byte of records 1..100000000). Exclusive and forced
+  // read-only tables lock nothing. Each step that fails leaves nothing
+  // locked by that step; write sections (WriteSectionGuard, lock_guards.h)
+  // release everything they took, in reverse order, on every path.
+  //
+  // True when taken; retried every 10 ms (busy wait), 10249 after 8192.
+  virtual bool LockSemaphore();
+  // Releases the semaphore byte (10242) and clears the semaphore-held flag.
+  virtual void UnlockSemaphore();
+  // 0 means the current record; with no current record 8710. Retried
+  // lock-retry-count times, lock-wait-time apart, then 10258. Nothing while
+  // table-locked or when this cursor holds the record already.
+  virtual void LockRecord(std::uint32_t record_no);
+  // 0 means the current record (none: nothing). 10242 when the byte was not
+  // locked by this cursor.
+  void UnlockRecord(std::uint32_t record_no);
+  // Every record lock of this cursor, last first; the first failure is
+  // raised after all were tried, and the list ends empty.
+  void UnlockAllRecords();
+  // Retried like a record lock, then 10241; re-checks the three headers
+  // under the lock. A failed check releases the lock again.
+  void LockTable();
+  void UnlockTable();
+  [[nodiscard]] bool TableLocked() const { return table_locked_; }
+  // The BLOB file reports its write lock here; the write frame releases
+  // what it took by these states, not by the section flags.
+  void BlobWriteLockChanged(bool locked) override { blob_write_locked_ = locked; }
+  [[nodiscard]] const std::vector<std::uint32_t>& LockedRecords() const { return locked_records_; }
+  // Index read lock and index change check around a read operation. Nested
+  // sections (and sections inside a write section) take nothing more.
+  void BeginReadSection();
+  void EndReadSection();
+  // The same on the BLOB file, around opening a BLOB field.
+  void BeginBlobReadSection();
+  void EndBlobReadSection();
+
+  // The write frame's steps 1 to 5: 11013 on a read-only table; then the
+  // semaphore, the index write lock, the BLOB write lock (BLOB fields) and
+  // the change checks. On a failure everything taken is released again
+  // before the error goes on. held tells EndWriteSection what to release.
+  struct WriteLocks {
+    bool semaphore = false;
+    bool index = false;
+    bool blob = false;
+  };
+  void BeginWriteSection(WriteLocks& held);
+  // Releases in reverse (BLOB, index, semaphore) what held names, clears
+  // the section flags; every release is tried, the first failure raised.
+  void EndWriteSection(WriteLocks& held);
+
  protected:
+  // Single steps of BeginWriteSection (data_file_lock.cpp).
+  virtual void LockIndexForWrite();
+  virtual void LockBlobForWrite();
+  virtual void CheckHeadersForWrite();
+  virtual void UnlockIndexForWrite();
+  virtual void UnlockBlobForWrite();
+
   // ---------------------------------------------------------------- hooks
-  // Locks (the locking step): nothing is locked yet, so nothing is
-  // released. Close calls them in the order the protocol needs.
-  virtual void UnlockTable() {}
-  virtual void UnlockAllRecords() {}
   virtual void EndBatchLock() { batch_held_ = false; }
-  virtual void BeginReadSection() {}
-  virtual void EndReadSection() {}
   // Computed fields (the record step): evaluates them into r.
   virtual void CalculateComputedFields(TRecord* /*r*/) {}
   // The cursor (the cursor step): back to before the first record.
-  virtual void ResetCursor() {}
+  virtual void ResetCursor();  // data_file_cursor.cpp
   // How many records follow the index cursor's record in physical order
   // (the cursor step); 1 reads only the record asked for.
   virtual std::uint32_t IndexReadAheadCount() { return 1; }
@@ -243,6 +441,7 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[noreturn]] void Fail(ErrorCode code, std::string_view field = {},
                          std::string_view index = {}) const;
   void ClearOpenState();
+  void ResetLockState();  // data_file_lock.cpp
   void PrepareIndexFile();
   // The BLOB file goes with the table when the table has BLOB fields.
   void PrepareBlobFile();
@@ -279,8 +478,35 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   bool batch_held_ = false;
   std::uint8_t lock_retry_count_ = 15;
   std::uint16_t lock_wait_time_ = 100;
+  std::vector<std::uint32_t> locked_records_;
+  std::uint16_t read_depth_ = 0;        // open read sections
+  bool read_lock_taken_ = false;        // the outermost took the index read lock
+  std::uint16_t blob_read_depth_ = 0;
+  bool blob_read_lock_taken_ = false;
+  bool semaphore_locked_ = false;
+  bool blob_write_locked_ = false;
   RecordCache cache_;
   TRecord* current_ = nullptr;
+  // Record operations and cursor (data_file_records.cpp,
+  // data_file_cursor.cpp, data_file_blobs.cpp).
+  bool no_unique_checks_ = false;
+  bool key_range_active_ = false;
+  std::uint32_t natural_record_ = 0;  // natural order: the record stood on
+  bool natural_bof_ = true;
+  bool natural_eof_ = true;
+  void CheckRecordSpan(std::span<const std::byte> record) const;
+  std::uint16_t OpenBlobFieldUnlocked(bool working, int field_no, std::span<std::byte> record);
+  // The record's own open BLOB values written for record n and their
+  // offsets stored into slot (the stored record never holds a handle).
+  void WriteRecordBlobs(TRecord* slot, std::span<const std::byte> caller,
+                        std::span<const std::byte> old);
+  void FlushAfterWrite(TRecord* keep);
+  void RepositionAfterWrite(int saved_index);
+  void LoadCursorRecord(ReadDirection direction);
+  void CopyOut(std::span<std::byte> buffer) const;
+  [[nodiscard]] bool NaturalVisible(std::uint32_t n);
+  bool NaturalSeek(std::uint32_t from, bool forward);
+  void SetNaturalPosition(std::uint32_t n);
   bool has_checks_ = false;
   bool has_defaults_ = false;
   bool has_computed_ = false;
@@ -293,6 +519,15 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // Files CreateFile brought into being (1 .DAT, 2 .IDX, 4 .BLB): what a
   // failed creation removes again, and nothing else.
   std::uint8_t created_files_ = 0;
+  // Filters (data_file_filter.cpp): made on first use.
+  struct FilterState;
+  struct FilterStateDeleter {
+    void operator()(FilterState* s) const;
+  };
+  std::unique_ptr<FilterState, FilterStateDeleter> filters_;
+  ErrorCode RunFilterOperation(const std::function<ErrorCode(FilterEngine&)>& op, bool build,
+                               std::int32_t handle);
+  void CheckFilterLimit();
 };
 
 }  // namespace storage

@@ -31,12 +31,29 @@ class TIndexFile : public TFileHandler, public IndexStore {
   // Creates the file (exclusive access required) with a new header.
   void CreateFile() override;
 
+  // Locks between programs (index_lock.cpp). The write lock covers 65535
+  // bytes from 0x7FFF0000 and so every read-lock byte 0x7FFFFFFF - r
+  // (r in 1..65534, drawn at random). Both retry every 10 ms and raise
+  // 10249 after 8192 failures; unlocks raise 10242. Unlocking clears the
+  // section flag (WriteLockHeld).
+  void LockIndexFile();
+  void UnlockIndexFile();
+  void LockIndexFileShared();
+  void UnlockIndexFileShared();
+  // This handle holds the write lock / a read lock (its byte's r; 0 none).
+  [[nodiscard]] bool IndexWriteLocked() const { return write_locked_; }
+  [[nodiscard]] std::uint16_t ReadLockOffset() const { return read_lock_offset_; }
+
  protected:
   std::int32_t ReadBlock(std::uint32_t offset, std::uint8_t* buffer, std::int32_t n) override;
   void WriteBlock(std::uint32_t offset, const std::uint8_t* buffer, std::int32_t n) override;
   void TruncateTo(std::uint32_t size) override;
   [[nodiscard]] std::uint64_t StorageSize() override;
   [[nodiscard]] bool ExclusiveAccess() const override { return Exclusive(); }
+
+ private:
+  bool write_locked_ = false;
+  std::uint16_t read_lock_offset_ = 0;
 };
 
 }  // namespace storage

@@ -5,6 +5,8 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/storage/data_file_test_support.h"
 
@@ -56,6 +58,81 @@ TEST_F(DataFileCacheTest, CapacityAndReadAheadFollowTheRecordSize) {
     EXPECT_EQ(t->RecordsPerBlock(), c.per_block);
     t->Close();
   }
+}
+
+TEST_F(DataFileCacheTest, ReadAheadReadsABlockAndNeverBeforeRecordOne) {
+  Create(Path("ra"), Definition({Field(1, "A", FieldType::kString, 89)}));  // 100-byte records
+  auto t = OpenTable(Path("ra"));
+  for (int i = 0; i < 1000; ++i) Append(*t, 1, "r" + std::to_string(i));
+  t->Close();
+  struct Case {
+    std::uint32_t n;
+    ReadDirection direction;
+    bool read_ahead;
+    std::size_t cached;
+    std::uint32_t lowest, highest;
+  };
+  const Case cases[] = {
+      {1, ReadDirection::kForward, true, 327, 1, 327},
+      {1000, ReadDirection::kBackward, true, 327, 674, 1000},
+      {900, ReadDirection::kForward, true, 101, 900, 1000},  // up to the last record
+      {5, ReadDirection::kBackward, true, 5, 1, 5},             // not before record 1
+      {500, ReadDirection::kForward, false, 1, 500, 500},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.n);
+    t->Open();
+    TRecord* r = t->GetRecordBuffer(c.n, c.read_ahead, c.direction, false);
+    EXPECT_EQ(TextOf(*t, r, 1), "r" + std::to_string(c.n - 1));
+    t->ReleaseRecordBuffer(r);
+    EXPECT_EQ(t->Cache().Count(), c.cached);
+    for (std::uint32_t k = c.lowest; k <= c.highest; ++k) {
+      TRecord* other = t->GetRecordBuffer(k, false, ReadDirection::kForward, false);
+      ASSERT_EQ(TextOf(*t, other, 1), "r" + std::to_string(k - 1));
+      t->ReleaseRecordBuffer(other);
+    }
+    EXPECT_EQ(t->Cache().Count(), c.cached);  // all were there already
+    t->Close();
+  }
+}
+
+TEST_F(DataFileCacheTest, AnotherProcessesWritesAreSeenThroughTheCounter) {
+  Create(Path("proc"), Definition({Field(1, "Id", FieldType::kInteger),
+                                   Field(2, "Text", FieldType::kString, 30)}));
+  auto t = OpenTable(Path("proc"), /*exclusive=*/false);
+  Append(*t, 2, "mine");
+  t->FlushTable(false);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int rc = 1;
+    try {
+      TDataFile other;
+      other.SetFileName(Path("proc"));
+      other.Open();
+      TRecord* r = other.GetRecordBuffer(1, false, ReadDirection::kForward, false);
+      PutFieldString(r->Data(), other.GetFieldDescriptor(false, 2).Slot(), "changed");
+      r->modified = true;
+      other.ReleaseRecordBuffer(r);
+      Append(other, 2, "theirs");
+      other.FlushTable(false);
+      other.Close();
+      rc = 0;
+    } catch (...) {
+    }
+    _exit(rc);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  t->CheckHeaderChanged();
+  EXPECT_EQ(t->Header().NextRecord(), 3u);
+  for (auto [n, text] : {std::pair<std::uint32_t, const char*>{1, "changed"}, {2, "theirs"}}) {
+    TRecord* r = t->GetRecordBuffer(n, true, ReadDirection::kForward, false);
+    EXPECT_EQ(TextOf(*t, r, 2), text);
+    t->ReleaseRecordBuffer(r);
+  }
+  t->Close();
 }
 
 TEST_F(DataFileCacheTest, RunawayPinsAndExhaustedCacheAreErrors) {

@@ -374,7 +374,10 @@ TEST_F(DataFileTest, EncryptedTableScramblesHeaderStringsDescriptorsAndRecords) 
     EXPECT_FALSE(t.IsOpen());
     t.SetPasswordCallback([&] {
       ++asked;
-      if (asked == 1) return true;  // tries again without adding: asked again
+      if (asked == 1) {  // a wrong password: asked again
+        CurrentSession()->AddPassword("open sesame");
+        return true;
+      }
       CurrentSession()->AddPassword("Open Sesame");
       return true;
     });

@@ -229,8 +229,10 @@ class Checker:
         for i in range(1, len(keys)):
             a, b = keys[i - 1][0], keys[i][0]
             c = (a > b) - (a < b)
-            if c * sign > 0 or (c == 0 and (dsc["unique"] == 0 or slot == 31)):
-                self.err("%s keys out of order at %d" % (name, i))
+            # Every key of an index is distinct (unique, or made so by the
+            # record-ID suffix).
+            if c * sign >= 0:
+                self.err("%s keys out of order or repeated at %d" % (name, i))
                 break
         # Free list.
         free = 0

@@ -1,0 +1,210 @@
+// TDataQuery: one SQL SELECT statement, from its text to the parsed form
+// that validation and execution work on.
+//
+//   SELECT [ALL | DISTINCT] item [[AS] name[.name]], ...
+//     [INTO [MEMORY] name]
+//     FROM [MEMORY] table [correlation]
+//          {[INNER | LEFT [OUTER] | RIGHT [OUTER]] JOIN table [correlation] ON condition}
+//          , ...
+//     [WHERE condition]
+//     [GROUP BY column | number, ...]
+//     [ORDER BY column | number [ASC | ASCENDING | DESC | DESCENDING], ...]
+//     [WITH LOCKS]
+//
+// The clauses come in exactly this order. Keywords are case-insensitive and
+// never quoted. ON conditions are ANDed into the WHERE tree in text order
+// (ON conditions first, the WHERE condition last, each new one on the right
+// of a new AND node); their column-to-column comparisons carry a join mark
+// in the node's first reserved byte: 1 inner, 2 left, 3 right (0 = WHERE).
+//
+// Every syntax fault raises engine error 11949 with its message; the query
+// keeps what was parsed up to the fault and its owner frees it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "framework/sysutils.h"
+#include "sql/query_items.h"
+#include "sql/sql_lexer.h"
+#include "storage/expression_node.h"
+#include "storage/system_list.h"
+
+namespace sql {
+
+// Option and state flags of a query; all but live_requested are cleared by
+// PrepareQuery.
+struct QueryFlags {
+  bool live_requested = false;
+  bool distinct = false;
+  bool avg_used = false;
+  bool expression_columns = false;
+  bool residual_join = false;
+  bool parameters = false;
+  bool join = false;            // more than one source table
+  bool where = false;           // a WHERE clause was written
+  bool order_by = false;
+  bool order_by_matches_index = false;
+  std::uint8_t live_index = 0;
+  bool grouped = false;
+  bool single_group = false;
+  bool order_by_serves = false;  // the ORDER BY index serves grouping or DISTINCT
+  bool live = false;
+  bool in_memory_result = false;  // INTO MEMORY
+};
+
+// Where an expression stands: what it may hold and the name used in
+// messages.
+struct ParseContext {
+  static constexpr std::uint8_t kAggregates = 1;
+  static constexpr std::uint8_t kAllColumns = 2;  // the * symbol
+  static constexpr std::uint8_t kExtendedPredicates = 4;
+  static constexpr std::uint8_t kParameters = 8;
+  std::uint8_t bits = 0;
+  const char* name = "";
+};
+
+inline constexpr ParseContext kSelectItemContext{
+    ParseContext::kAggregates | ParseContext::kAllColumns, "source columns"};
+inline constexpr ParseContext kConditionContext{
+    ParseContext::kExtendedPredicates | ParseContext::kParameters, "WHERE or JOIN clause"};
+
+class TDataQuery {
+ public:
+  static constexpr std::uint16_t kErrorExecuted = 11047;
+
+  using PasswordCallback = std::function<bool()>;
+  // Sender, current record, percent done, abort.
+  using ProgressCallback = std::function<void(TDataQuery&, std::int32_t, std::uint16_t, bool&)>;
+  using Clock = std::function<fw::TDateTime()>;
+
+  explicit TDataQuery(void* owner = nullptr);
+  ~TDataQuery();
+  TDataQuery(const TDataQuery&) = delete;
+  TDataQuery& operator=(const TDataQuery&) = delete;
+
+  // Parses sql. Returns 11047 when the query has been executed, else 0;
+  // syntax faults raise engine error 11949. What an earlier preparation
+  // left is dropped first.
+  [[nodiscard]] std::uint16_t PrepareQuery(std::string_view sql);
+
+  void SetPasswordCallback(PasswordCallback callback) { password_callback_ = std::move(callback); }
+  // The directory of table names without a directory part; ignored once the
+  // query has been executed.
+  void SetDirectory(std::string_view path);
+  void SetProgressCallback(ProgressCallback callback) { progress_callback_ = std::move(callback); }
+  // The clock that DATE and NOW read (the local time by default).
+  void SetClock(Clock clock) { clock_ = std::move(clock); }
+  void SetLiveRequested(bool live) { flags_.live_requested = live; }
+
+  // ------------------------------------------------------------ lexer
+  int NextToken() { return lexer_.NextToken(); }
+  [[nodiscard]] std::string TokenText() const { return lexer_.TokenText(); }
+  [[nodiscard]] bool IsKeyword(std::string_view word) const { return lexer_.IsKeyword(word); }
+  [[nodiscard]] bool IsQuotedWord(std::string_view word) const { return lexer_.IsQuotedWord(word); }
+  [[nodiscard]] bool IsTokenType(int t) const { return lexer_.IsTokenType(t); }
+
+  // ------------------------------------------------------------ grammar
+  void ParseSelect();
+  // Reads one select item into column.
+  void ParseSelectItem(TResultDataField& column);
+  // Reads one WHERE or ON condition and ANDs it into the WHERE tree;
+  // join_mark (1 inner, 2 left, 3 right) marks its column-to-column
+  // comparisons.
+  void ParseCondition(std::uint8_t join_mark = 0);
+  // A tree, or nullptr when the text ends where the expression should start.
+  storage::ExpressionPtr ParseExpression(const ParseContext& context);
+
+  // ------------------------------------------------------------ state
+  [[nodiscard]] void* Owner() const { return owner_; }
+  [[nodiscard]] bool Executed() const { return executed_; }
+  void SetExecuted() { executed_ = true; }
+  [[nodiscard]] const std::string& Directory() const { return directory_; }
+  [[nodiscard]] const QueryFlags& Flags() const { return flags_; }
+  QueryFlags& MutableFlags() { return flags_; }
+  [[nodiscard]] const std::string& ResultTableName() const { return result_table_name_; }
+  [[nodiscard]] bool WithLocks() const { return with_locks_; }
+  [[nodiscard]] std::string_view SqlText() const { return lexer_.Text(); }
+
+  OwnedList<TSourceDataFile>& Sources() { return sources_; }
+  OwnedList<TResultDataField>& Columns() { return columns_; }
+  OwnedList<TOrderByDataField>& OrderBy() { return order_by_; }
+  OwnedList<TGroupByDataField>& GroupBy() { return group_by_; }
+  [[nodiscard]] const OwnedList<TSourceDataFile>& Sources() const { return sources_; }
+  [[nodiscard]] const OwnedList<TResultDataField>& Columns() const { return columns_; }
+  [[nodiscard]] const OwnedList<TOrderByDataField>& OrderBy() const { return order_by_; }
+  [[nodiscard]] const OwnedList<TGroupByDataField>& GroupBy() const { return group_by_; }
+  [[nodiscard]] const storage::TExpressionNode* Where() const { return where_.get(); }
+  storage::ExpressionPtr& WhereTree() { return where_; }
+  storage::ExpressionPtr& ResidualTree() { return residual_; }
+  // The constant nodes made for the ? markers, in text order. The nodes
+  // belong to the WHERE tree.
+  [[nodiscard]] std::int32_t ParameterCount() const { return parameters_.Count(); }
+  [[nodiscard]] storage::TExpressionNode* Parameter(std::int32_t i) const {
+    return static_cast<storage::TExpressionNode*>(parameters_.Get(i));
+  }
+
+  std::uint8_t LockRetryCount = 15;
+  std::uint16_t LockWaitTime = 100;
+
+ private:
+  class DepthGuard;
+
+  void ClearParsed();
+  void ParseSelectItems();
+  void ParseInto();
+  void ParseFrom();
+  TSourceDataFile* NewSource(JoinKind kind, bool in_memory);
+  void CheckDuplicateCorrelation(const TSourceDataFile& source);
+  void ParseColumnList(bool order_by);
+  [[noreturn]] void Expected(std::string_view text) const;
+
+  storage::ExpressionPtr ParseNot(const ParseContext& context);
+  storage::ExpressionPtr ParsePredicate(const ParseContext& context);
+  storage::ExpressionPtr ParseAdditive(const ParseContext& context);
+  storage::ExpressionPtr ParseMultiplicative(const ParseContext& context);
+  storage::ExpressionPtr ParsePrimary(const ParseContext& context);
+  storage::ExpressionPtr ParseIdentifier(const ParseContext& context);
+  storage::ExpressionPtr ParseAggregate(const ParseContext& context, storage::ExprOperator op);
+  storage::ExpressionPtr ParseCaseFunction(const ParseContext& context, storage::ExprOperator op);
+  storage::ExpressionPtr ParseSubstring(const ParseContext& context);
+  storage::ExpressionPtr ParseTrim(const ParseContext& context);
+  storage::ExpressionPtr ParseExtract(const ParseContext& context);
+  storage::ExpressionPtr ParseColumn(const ParseContext& context, std::string_view correlation);
+  storage::ExpressionPtr ParseInList(const ParseContext& context, storage::ExprOperator op,
+                                     storage::ExpressionPtr tested);
+  storage::ExpressionPtr ParseNumber(const ParseContext& context);
+  storage::ExpressionPtr ParseParameter(const ParseContext& context);
+  // Raises "<text>, instead found '<token>' in <context>".
+  [[noreturn]] void ExpectedIn(std::string_view text, const ParseContext& context) const;
+
+  void* owner_;
+  bool executed_ = false;
+  std::string directory_;
+  QueryFlags flags_;
+  std::string result_table_name_;  // from INTO, kept whole like table paths
+  bool with_locks_ = false;
+
+  SqlLexer lexer_;
+  std::size_t item_start_ = 0;  // start of the current select item
+  int depth_ = 0;               // expression nesting while parsing
+
+  OwnedList<TSourceDataFile> sources_;
+  OwnedList<TResultDataField> columns_;
+  OwnedList<TOrderByDataField> order_by_;
+  OwnedList<TGroupByDataField> group_by_;
+  storage::ExpressionPtr where_;
+  storage::ExpressionPtr residual_;
+  storage::TSystemList parameters_;  // not owned: nodes of the WHERE tree
+  std::int32_t from_sequence_ = 0;
+
+  std::int32_t scratch_filter_ = 0;
+  ProgressCallback progress_callback_;
+  PasswordCallback password_callback_;
+  Clock clock_;
+};
+
+}  // namespace sql

@@ -1,0 +1,17 @@
+#include "sql/sql_error.h"
+
+#include <algorithm>
+
+#include "storage/engine_error.h"
+
+namespace sql {
+
+std::string ShortString(std::string_view text) {
+  return std::string(text.substr(0, std::min(text.size(), kMaxShortString)));
+}
+
+void SqlError(std::string_view message) {
+  storage::EngineError(kSqlErrorCode, {}, {}, {}, ShortString(message));
+}
+
+}  // namespace sql

@@ -1,0 +1,38 @@
+// The data file's BLOB-field operations on its BLOB file's open values,
+// kept in a translation unit of their own (see data_file_blob.h for why the
+// BLOB and index headers never meet in one source file).
+//
+// Handles are those of TBlobFile::OpenBlob: positive, never reused while
+// the process runs. Every routine returns the BLOB file's result code (0
+// done, 10030 a handle that names no open value, ...) unless it says
+// otherwise.
+#pragma once
+
+#include <cstdint>
+
+namespace storage {
+
+class TBlobFile;
+
+std::uint16_t BlobOpen(TBlobFile& file, std::uint32_t first_block, std::uint16_t field_number,
+                       std::int32_t& handle, std::uint32_t expected_record);
+// first_block (when given) receives the value's first-block offset.
+std::uint16_t BlobClose(TBlobFile& file, std::int32_t handle, std::uint32_t* first_block);
+std::uint16_t BlobRead(TBlobFile& file, std::int32_t handle, std::int32_t offset,
+                       std::int32_t& bytes_read, std::int32_t count, void* dest);
+std::uint16_t BlobWrite(TBlobFile& file, std::int32_t handle, std::int32_t offset,
+                        std::int32_t count, const void* src);
+std::uint16_t BlobTruncate(TBlobFile& file, std::int32_t handle, std::int32_t new_size);
+std::uint16_t BlobSize(TBlobFile& file, std::int32_t handle, std::int32_t& size);
+[[nodiscard]] bool BlobIsOpen(const TBlobFile& file, std::int32_t handle);
+[[nodiscard]] int BlobOpenCount(const TBlobFile& file);
+// Gives the open value of handle the owner record_number and, when it was
+// modified, writes its chain (or frees it when the value is empty); the
+// value stays open. Returns its first-block offset afterwards. Raises the
+// BLOB file's errors (8963 for a chain another record owns).
+std::uint32_t BlobSaveForRecord(TBlobFile& file, std::int32_t handle, std::uint32_t record_number);
+// The first-block offset of an open value; 0 when the handle is unknown.
+[[nodiscard]] std::uint32_t BlobFirstBlock(const TBlobFile& file, std::int32_t handle);
+void BlobCloseAll(TBlobFile& file);
+
+}  // namespace storage

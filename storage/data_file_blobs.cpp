@@ -1,0 +1,163 @@
+// TDataFile: BLOB fields. An open field holds its value's handle negated in
+// the record buffer; the value reaches the BLOB file only when its record
+// is inserted or modified (WriteRecordBlobs).
+#include <cstring>
+
+#include "storage/blob_field_access.h"
+#include "storage/data_file.h"
+#include "storage/engine_utils.h"
+
+namespace storage {
+namespace {
+
+constexpr std::uint16_t kBadHandle = 10030;
+constexpr std::uint16_t kNotBlob = 10753;
+
+std::int32_t StoredValue(std::span<const std::byte> record, const TFieldDescriptor& f) {
+  return LoadLittle<std::int32_t>(record.data() + f.Offset + 1);
+}
+
+}  // namespace
+
+std::uint16_t TDataFile::OpenBlobFieldUnlocked(bool working, int field_no,
+                                               std::span<std::byte> record) {
+  CheckRecordSpan(record);
+  const TFieldDescriptor& f = GetFieldDescriptor(working, field_no);
+  if (f.Type() != FieldType::kBlob) return kNotBlob;
+  if (header_.BlobCount() == 0 || !BlobFileOpen()) return kNotBlob;
+  const std::int32_t v = StoredValue(record, f);
+  if (v < 0 && BlobIsOpen(*blob_file_, Negate(v))) return 0;
+  // A negative value whose value was closed is no offset: it opens empty.
+  const std::uint32_t first = v > 0 ? static_cast<std::uint32_t>(v) : 0;
+  std::int32_t handle = 0;
+  const std::uint16_t rc =
+      BlobOpen(*blob_file_, first, static_cast<std::uint16_t>(f.FieldNumber), handle, 0);
+  if (rc != 0) return rc;
+  const std::int32_t stored = Negate(handle);
+  SetFieldValue(working, field_no, false, &stored, record);
+  return 0;
+}
+
+std::uint16_t TDataFile::OpenBlobField(bool working, int field_no, std::span<std::byte> record) {
+  BeginBlobReadSection();
+  std::uint16_t rc;
+  try {
+    rc = OpenBlobFieldUnlocked(working, field_no, record);
+  } catch (...) {
+    try {
+      EndBlobReadSection();
+    } catch (...) {
+    }
+    throw;
+  }
+  EndBlobReadSection();
+  return rc;
+}
+
+std::uint16_t TDataFile::CloseBlobField(bool working, int field_no, std::span<std::byte> record) {
+  CheckRecordSpan(record);
+  const TFieldDescriptor& f = GetFieldDescriptor(working, field_no);
+  if (f.Type() != FieldType::kBlob) return kNotBlob;
+  const std::int32_t v = StoredValue(record, f);
+  if (v >= 0 || header_.BlobCount() == 0 || !BlobFileOpen()) return kBadHandle;
+  std::uint32_t first = 0;
+  const std::uint16_t rc = BlobClose(*blob_file_, Negate(v), &first);
+  if (rc != 0) return rc;
+  SetFieldValue(working, field_no, false, &first, record);
+  return 0;
+}
+
+std::uint16_t TDataFile::ReadBlobField(bool working, int field_no, std::int32_t& bytes_read,
+                                       std::int32_t offset, void* buffer, std::int32_t length,
+                                       std::span<std::byte> record) {
+  bytes_read = 0;
+  CheckRecordSpan(record);
+  const TFieldDescriptor& f = GetFieldDescriptor(working, field_no);
+  if (f.Type() != FieldType::kBlob) return kNotBlob;
+  const std::int32_t v = StoredValue(record, f);
+  if (v >= 0 || header_.BlobCount() == 0 || !BlobFileOpen()) return kBadHandle;
+  return BlobRead(*blob_file_, Negate(v), offset, bytes_read, length, buffer);
+}
+
+std::uint16_t TDataFile::WriteBlobField(bool working, int field_no, const void* buffer,
+                                        std::int32_t offset, std::int32_t length,
+                                        std::span<std::byte> record) {
+  CheckRecordSpan(record);
+  const TFieldDescriptor& f = GetFieldDescriptor(working, field_no);
+  if (f.Type() != FieldType::kBlob) return kNotBlob;
+  const std::int32_t v = StoredValue(record, f);
+  if (v >= 0 || header_.BlobCount() == 0 || !BlobFileOpen()) return kBadHandle;
+  const std::uint16_t rc = BlobWrite(*blob_file_, Negate(v), offset, length, buffer);
+  if (rc == 0) SetFieldValue(working, field_no, false, &v, record);  // the null flag follows
+  return rc;
+}
+
+std::uint16_t TDataFile::TruncateBlobField(bool working, int field_no, std::int32_t new_size,
+                                           std::span<std::byte> record) {
+  CheckRecordSpan(record);
+  const TFieldDescriptor& f = GetFieldDescriptor(working, field_no);
+  if (f.Type() != FieldType::kBlob) return kNotBlob;
+  const std::int32_t v = StoredValue(record, f);
+  if (v >= 0 || header_.BlobCount() == 0 || !BlobFileOpen()) return kBadHandle;
+  const std::uint16_t rc = BlobTruncate(*blob_file_, Negate(v), new_size);
+  if (rc == 0) SetFieldValue(working, field_no, false, &v, record);
+  return rc;
+}
+
+std::uint16_t TDataFile::GetBlobFieldSize(bool working, int field_no, std::int32_t& size,
+                                          std::span<std::byte> record) {
+  size = 0;
+  CheckRecordSpan(record);
+  const TFieldDescriptor& f = GetFieldDescriptor(working, field_no);
+  if (f.Type() != FieldType::kBlob) return kNotBlob;
+  const std::int32_t v = StoredValue(record, f);
+  if (v >= 0 || header_.BlobCount() == 0 || !BlobFileOpen()) return kBadHandle;
+  return BlobSize(*blob_file_, Negate(v), size);
+}
+
+bool TDataFile::IsBlobFieldOpen(bool working, int field_no,
+                                std::span<const std::byte> record) const {
+  CheckRecordSpan(record);
+  const TFieldDescriptor& f = GetFieldDescriptor(working, field_no);
+  if (f.Type() != FieldType::kBlob || header_.BlobCount() == 0 || !BlobFileOpen()) return false;
+  const std::int32_t v = StoredValue(record, f);
+  return v < 0 && BlobIsOpen(*blob_file_, Negate(v));
+}
+
+void TDataFile::FreeBlobBuffers() {
+  if (header_.BlobCount() > 0 && BlobFileOpen()) BlobCloseAll(*blob_file_);
+}
+
+// For each stored BLOB field of the caller's record:
+//  - an open value (its handle names an open buffer) is given the slot's
+//    record as owner, written when modified, and its first-block offset
+//    stored; values open in other record buffers are not touched;
+//  - a handle whose value was closed is never taken for an offset: the
+//    field keeps the offset it had in the stored record (none on insert);
+//  - an offset is stored as it is.
+void TDataFile::WriteRecordBlobs(TRecord* slot, std::span<const std::byte> caller,
+                                 std::span<const std::byte> old) {
+  const std::uint32_t n = slot->RecordNumber();
+  for (int i = 1; i <= FieldCount(); ++i) {
+    const TFieldDescriptor& f = stored_[i - 1];
+    if (f.Type() != FieldType::kBlob) continue;
+    const std::int32_t v = StoredValue(caller, f);
+    std::uint32_t offset;
+    if (v < 0) {
+      const std::int32_t handle = Negate(v);
+      if (BlobFileOpen() && BlobIsOpen(*blob_file_, handle)) {
+        offset = BlobSaveForRecord(*blob_file_, handle, n);
+      } else {
+        offset = old.empty() ? 0 : static_cast<std::uint32_t>(std::max(StoredValue(old, f), 0));
+      }
+    } else {
+      offset = static_cast<std::uint32_t>(v);
+    }
+    std::byte* p = slot->Data().data() + f.Offset;
+    p[0] = std::byte{static_cast<std::uint8_t>(offset != 0 ? 1 : 0)};
+    StoreLittle<std::uint32_t>(p + 1, offset);
+  }
+  slot->modified = true;
+}
+
+}  // namespace storage

@@ -1,0 +1,572 @@
+// TDataFile as a cursor: choosing the index, moving, counting, positions,
+// key searches, ranges, bookmarks and repositioning after changes.
+//
+// Index order is the index file's cursor (index_cursor.cpp). Natural order
+// (no index, or index 0 of a table without primary key) is walked here, by
+// physical record number over the records that are not deleted:
+//   natural_record_  the record stood on (0: none)
+//   natural_bof_/natural_eof_  before the first / after the last record;
+//                    both set: the view is empty.
+// As in index order, a step off either end leaves the cursor on the record
+// it had and sets the flag.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "platform/text.h"
+#include "storage/data_file.h"
+#include "storage/engine_utils.h"
+#include "storage/index_file.h"
+
+namespace storage {
+namespace {
+
+using Key = std::array<std::uint8_t, kKeyBufferSize>;
+
+// One read section, ended on every path.
+class ReadSection {
+ public:
+  explicit ReadSection(TDataFile& t) : t_(t) { t_.BeginReadSection(); }
+  ReadSection(const ReadSection&) = delete;
+  ReadSection& operator=(const ReadSection&) = delete;
+  ~ReadSection() {
+    if (!ended_) {
+      try {
+        t_.EndReadSection();
+      } catch (...) {
+        // The operation's own error is already on its way.
+      }
+    }
+  }
+  void End() {
+    ended_ = true;
+    t_.EndReadSection();
+  }
+
+ private:
+  TDataFile& t_;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+// ------------------------------------------------------------------ index choice
+
+bool TDataFile::InNaturalOrder() const {
+  const int slot = index_file_->CurrentIndex();
+  return slot == kNoIndex || (slot == 0 && index_file_->NoPrimaryKey());
+}
+
+int TDataFile::CurrentIndexNumber() const { return index_file_->CurrentIndex(); }
+
+std::string TDataFile::GetCurrentIndexName() const {
+  const int slot = index_file_->CurrentIndex();
+  if (slot == kNoIndex) return {};
+  return index_file_->GetDescriptorCopy(slot).NameText();
+}
+
+std::uint16_t TDataFile::CurrentKeySize() const { return index_file_->KeySize(); }
+
+int TDataFile::CurrentIndexFieldCount() const {
+  const int slot = index_file_->CurrentIndex();
+  return slot == kNoIndex ? 0 : index_file_->GetDescriptorCopy(slot).FieldCount;
+}
+
+bool TDataFile::IsCurrentIndexUnique() const {
+  const int slot = index_file_->CurrentIndex();
+  if (slot == kNoIndex) return false;
+  return slot == 0 ? !index_file_->NoPrimaryKey() : index_file_->GetDescriptorCopy(slot).Unique != 0;
+}
+
+int TDataFile::SecondaryIndexCount() const { return index_file_->SecondaryIndexCount(); }
+
+TIndexDescriptor TDataFile::GetIndexDescriptor(int n) const {
+  return index_file_->GetDescriptorCopy(n);
+}
+
+void TDataFile::SwitchToIndex(std::uint8_t n) {
+  if (n == index_file_->CurrentIndex()) return;
+  ReadSection section(*this);
+  key_range_active_ = false;
+  index_file_->ClearRange();
+  index_file_->SelectIndex(n);
+  index_file_->ClearRange();
+  RefreshRangeAndFilters();
+  ResyncCursor();
+  LoadCursorRecord(ReadDirection::kForward);
+  section.End();
+}
+
+void TDataFile::SwitchToIndexByName(std::string_view name) {
+  if (platform::AnsiUpperCase(name) == platform::AnsiUpperCase(GetCurrentIndexName()) &&
+      index_file_->CurrentIndex() != kNoIndex)
+    return;
+  ReadSection section(*this);
+  key_range_active_ = false;
+  index_file_->ClearRange();
+  index_file_->SelectIndexByName(name);
+  index_file_->ClearRange();
+  if (platform::AnsiUpperCase(name) != platform::AnsiUpperCase(GetCurrentIndexName()))
+    Fail(ErrorCode::kInvalidIndexName, {}, name);
+  RefreshRangeAndFilters();
+  ResyncCursor();
+  LoadCursorRecord(ReadDirection::kForward);
+  section.End();
+}
+
+// ------------------------------------------------------------------ natural order
+
+bool TDataFile::NaturalVisible(std::uint32_t n) {
+  if (n == 0 || n >= header_.NextRecord()) return false;
+  TRecord* r = GetRecordBuffer(n, true, ReadDirection::kForward, false);
+  const bool live = r->Status() == 0;
+  ReleaseRecordBuffer(r);
+  return live && FilterAccepts(n);
+}
+
+bool TDataFile::NaturalSeek(std::uint32_t from, bool forward) {
+  const std::uint32_t next = header_.NextRecord();
+  if (forward) {
+    for (std::uint32_t n = std::max<std::uint32_t>(from, 1); n < next; ++n) {
+      if (NaturalVisible(n)) {
+        natural_record_ = n;
+        return true;
+      }
+    }
+  } else {
+    for (std::uint32_t n = std::min<std::uint32_t>(from, next - 1); n >= 1; --n) {
+      if (NaturalVisible(n)) {
+        natural_record_ = n;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+void TDataFile::SetNaturalPosition(std::uint32_t n) {
+  if (NaturalSeek(n, true) || NaturalSeek(n, false)) {
+    natural_bof_ = natural_eof_ = false;
+    return;
+  }
+  natural_record_ = 0;
+  natural_bof_ = natural_eof_ = true;
+}
+
+// ------------------------------------------------------------------ repositioning
+
+void TDataFile::ResetCursor() {
+  SetCurrentRecord(nullptr);
+  natural_record_ = 0;
+  natural_bof_ = natural_eof_ = true;
+  key_range_active_ = false;
+}
+
+void TDataFile::LoadCursorRecord(ReadDirection direction) {
+  CheckHeaderChanged();
+  const bool natural = InNaturalOrder();
+  if (natural && natural_record_ >= header_.NextRecord()) {
+    // Left from an earlier opening (or the table was emptied): no record.
+    natural_record_ = 0;
+    natural_bof_ = natural_eof_ = true;
+  }
+  const std::uint32_t n = natural ? natural_record_ : index_file_->GetCurrentRecordNumber();
+  SetCurrentRecord(nullptr);
+  if (n == 0) return;
+  // An index entry names an existing slot, never the append position.
+  if (n >= header_.NextRecord()) Fail(ErrorCode::kCorruptRecords);
+  current_ = GetRecordBuffer(n, true, direction, !natural);
+}
+
+void TDataFile::CopyOut(std::span<std::byte> buffer) const {
+  if (buffer.empty() || current_ == nullptr) return;
+  std::memcpy(buffer.data(), current_->Data().data(),
+              std::min(buffer.size(), GetRecordBufferSize()));
+}
+
+const std::byte* TDataFile::CurrentRecordData() const {
+  return current_ != nullptr ? current_->Data().data() : nullptr;
+}
+
+void TDataFile::RefreshRangeAndFilters() {
+  if (!InNaturalOrder()) index_file_->SetRangeBounds();
+}
+
+void TDataFile::ResyncCursor() {
+  if (InNaturalOrder()) {
+    // On the record itself, else the one after it (a deleted record), else
+    // the last one with the after-last flag.
+    const std::uint32_t n = current_ != nullptr ? current_->RecordNumber() : 1;
+    if (NaturalSeek(n, true)) {
+      natural_bof_ = natural_eof_ = false;
+    } else if (NaturalSeek(n, false)) {
+      natural_bof_ = false;
+      natural_eof_ = true;
+    } else {
+      natural_record_ = 0;
+      natural_bof_ = natural_eof_ = true;
+    }
+    return;
+  }
+  Key key{};
+  if (current_ != nullptr) BuildIndexKey(current_->Data(), key.data());
+  index_file_->FindKey(key.data(), true, false);
+}
+
+void TDataFile::IndexChangedByOther() {
+  // Another program changed the index: cached records go, and the cursor
+  // finds its record again by the key of the record it stood on (its
+  // position may have moved).
+  std::vector<std::byte> image;
+  if (current_ != nullptr) image.assign(current_->Data().begin(), current_->Data().end());
+  DropAllRecords();
+  if (InNaturalOrder()) return;
+  RefreshRangeAndFilters();
+  Key key{};
+  if (!image.empty()) BuildIndexKey(image, key.data());
+  index_file_->FindKey(key.data(), true, false);
+}
+
+// ------------------------------------------------------------------ movement
+
+std::uint16_t TDataFile::MoveToBegin() {
+  ReadSection section(*this);
+  if (InNaturalOrder()) {
+    if (NaturalSeek(1, true)) {
+      natural_bof_ = true;
+      natural_eof_ = false;
+    } else {
+      natural_record_ = 0;
+      natural_bof_ = natural_eof_ = true;
+    }
+  } else if (index_file_->FirstKey()) {
+    index_file_->MoveBy(-1);
+  }
+  LoadCursorRecord(ReadDirection::kForward);
+  section.End();
+  return 0;
+}
+
+std::uint16_t TDataFile::MoveToEnd() {
+  ReadSection section(*this);
+  if (InNaturalOrder()) {
+    if (NaturalSeek(header_.NextRecord() - 1, false)) {
+      natural_eof_ = true;
+      natural_bof_ = false;
+    } else {
+      natural_record_ = 0;
+      natural_bof_ = natural_eof_ = true;
+    }
+  } else if (index_file_->LastKey()) {
+    index_file_->MoveBy(1);
+  }
+  LoadCursorRecord(ReadDirection::kBackward);
+  section.End();
+  return 0;
+}
+
+std::uint16_t TDataFile::ReadCurrentRecord(std::span<std::byte> buffer, bool lock) {
+  ReadSection section(*this);
+  const bool natural = InNaturalOrder();
+  const bool bof = natural ? natural_bof_ : index_file_->Bof();
+  const bool eof = natural ? natural_eof_ : index_file_->Eof();
+  LoadCursorRecord(ReadDirection::kForward);
+  std::uint16_t rc = 0;
+  if (bof || eof || current_ == nullptr) {
+    if (!buffer.empty()) ApplyDefaultValues(buffer);
+    rc = Code(bof ? ErrorCode::kBeginningOfFile : ErrorCode::kEndOfFile);
+  } else {
+    if (lock) {
+      LockRecord(current_->RecordNumber());
+      LoadCursorRecord(ReadDirection::kForward);
+    }
+    CopyOut(buffer);
+  }
+  section.End();
+  return rc;
+}
+
+std::uint16_t TDataFile::ReadNextRecord(std::span<std::byte> buffer) {
+  ReadSection section(*this);
+  bool ok;
+  if (InNaturalOrder()) {
+    ok = natural_bof_ || natural_record_ == 0 ? NaturalSeek(1, true)
+                                              : NaturalSeek(natural_record_ + 1, true);
+    if (ok) {
+      natural_bof_ = natural_eof_ = false;
+    } else {
+      natural_eof_ = true;
+      if (natural_record_ != 0) natural_bof_ = false;
+    }
+  } else {
+    ok = index_file_->Bof() ? index_file_->FirstKey() : index_file_->MoveBy(1);
+  }
+  LoadCursorRecord(ReadDirection::kForward);
+  std::uint16_t rc = 0;
+  if (!ok) {
+    if (!buffer.empty()) ApplyDefaultValues(buffer);
+    rc = Code(ErrorCode::kEndOfFile);
+  } else {
+    CopyOut(buffer);
+  }
+  section.End();
+  return rc;
+}
+
+std::uint16_t TDataFile::ReadPriorRecord(std::span<std::byte> buffer) {
+  ReadSection section(*this);
+  bool ok;
+  if (InNaturalOrder()) {
+    if (natural_eof_ || natural_record_ == 0) {
+      ok = NaturalSeek(header_.NextRecord() - 1, false);
+    } else {
+      ok = natural_record_ > 1 && NaturalSeek(natural_record_ - 1, false);
+    }
+    if (ok) {
+      natural_bof_ = natural_eof_ = false;
+    } else {
+      natural_bof_ = true;
+      if (natural_record_ != 0) natural_eof_ = false;
+    }
+  } else {
+    ok = index_file_->Eof() ? index_file_->LastKey() : index_file_->MoveBy(-1);
+  }
+  LoadCursorRecord(ReadDirection::kBackward);
+  std::uint16_t rc = 0;
+  if (!ok) {
+    if (!buffer.empty()) ApplyDefaultValues(buffer);
+    rc = Code(ErrorCode::kBeginningOfFile);
+  } else {
+    CopyOut(buffer);
+  }
+  section.End();
+  return rc;
+}
+
+std::uint32_t TDataFile::GetRecordPosition() {
+  if (InNaturalOrder()) return natural_bof_ ? 0 : natural_record_;
+  if (index_file_->Bof()) return 0;
+  const std::int32_t p = index_file_->GetLogicalPosition();
+  return p > 0 ? static_cast<std::uint32_t>(p) : 0;
+}
+
+void TDataFile::SetRecordPosition(std::uint32_t n) {
+  ReadSection section(*this);
+  if (InNaturalOrder()) {
+    SetNaturalPosition(n);
+  } else {
+    index_file_->SetLogicalPosition(static_cast<std::int32_t>(std::min<std::uint32_t>(n, INT32_MAX)));
+  }
+  LoadCursorRecord(ReadDirection::kForward);
+  section.End();
+}
+
+std::uint32_t TDataFile::RecordCount() {
+  ReadSection section(*this);
+  CheckHeaderChanged();
+  const std::uint32_t n = index_file_->RangeCount();
+  section.End();
+  return n;
+}
+
+std::uint32_t TDataFile::PhysicalRecordCount() const { return header_.NextRecord() - 1; }
+
+// ------------------------------------------------------------------ search
+
+bool TDataFile::GotoKey(bool key_given, const void* value, int field_count, bool nearest,
+                        std::uint8_t partial_length, std::span<std::byte> out) {
+  if (value == nullptr) return false;
+  ReadSection section(*this);
+  TIndexFile& ix = *index_file_;
+  bool found = false;
+  if (!InNaturalOrder()) {
+    const std::size_t key_size = std::min<std::size_t>(ix.KeySize(), kMaxKeySize);
+    Key key{};
+    if (key_given) {
+      std::memcpy(key.data(), value, key_size);
+    } else {
+      BuildIndexKey({static_cast<const std::byte*>(value), GetRecordBufferSize()}, key.data());
+    }
+    const int slot = ix.CurrentIndex();
+    const TIndexDescriptor d = ix.GetDescriptorCopy(slot);
+    const bool unique = slot == 0 || d.Unique != 0;
+    bool landed = true;  // a nearest search moves the cursor in any case
+    if ((field_count < 1 || field_count >= d.FieldCount) && unique &&
+        (field_count != 0 || partial_length == 0)) {
+      found = ix.FindKey(key.data(), nearest, false);
+      landed = nearest || found;
+    } else {
+      if (!unique && field_count == 0 && partial_length == 0) field_count = d.FieldCount;
+      std::size_t prefix = 0;
+      for (int i = 0; i < field_count && i < d.FieldCount && i < kMaxKeyFields; ++i)
+        prefix += GetFieldDescriptor(false, d.FieldNumbers[i]).PhysicalSize + 1u;
+      if (partial_length != 0) prefix += partial_length + 1u;
+      prefix = std::min(prefix, key_size);
+      if (d.Descending != 0) {
+        FillKeyHigh(key.data(), prefix, key_size);
+      } else {
+        FillKeyLow(key.data(), prefix, key_size);
+      }
+      ix.FindKey(key.data(), true, false);
+      if (!ix.Eof()) {
+        const auto cur = ix.CurrentKey();
+        found = !cur.empty() && ix.CompareKeys(cur.data(), key.data(), prefix) == 0;
+      }
+    }
+    // A search that ran past the last record stands on the last one; an
+    // exact search that failed leaves the cursor as it was.
+    if (landed && ix.Eof()) ix.LastKey();
+  }
+  LoadCursorRecord(ReadDirection::kForward);
+  CopyOut(out);
+  section.End();
+  return found;
+}
+
+bool TDataFile::GotoExactKey(std::span<const std::byte> record, std::span<std::byte> out) {
+  CheckRecordSpan(record);
+  ReadSection section(*this);
+  bool found = false;
+  if (!InNaturalOrder()) {
+    TIndexFile& ix = *index_file_;
+    Key key{};
+    BuildIndexKey(record, key.data());
+    const int slot = ix.CurrentIndex();
+    std::size_t n = ix.KeySize();
+    if (slot != 0 && ix.GetDescriptorCopy(slot).Unique == 0 && n >= 4) n -= 4;
+    found = ix.FindKeyPrefix(key.data(), n);
+  }
+  LoadCursorRecord(ReadDirection::kForward);
+  if (found) CopyOut(out);
+  section.End();
+  return found;
+}
+
+std::uint16_t TDataFile::SyncToCursor(TDataFile& other) {
+  ReadSection section(*this);
+  bool found;
+  if (InNaturalOrder()) {
+    const std::uint32_t n = other.current_ != nullptr ? other.current_->RecordNumber() : 0;
+    found = NaturalVisible(n);
+    if (found) {
+      natural_record_ = n;
+      natural_bof_ = natural_eof_ = false;
+    }
+  } else {
+    Key key{};
+    if (other.current_ != nullptr) BuildIndexKey(other.current_->Data(), key.data());
+    found = index_file_->FindKey(key.data(), false, false);
+  }
+  LoadCursorRecord(ReadDirection::kForward);
+  section.End();
+  return found ? 0 : Code(ErrorCode::kRecordNotFound);
+}
+
+// ------------------------------------------------------------------ ranges
+
+void TDataFile::SetKeyRange(bool key_given, const void* start, int start_field_count,
+                            const void* end, int end_field_count) {
+  ReadSection section(*this);
+  TIndexFile& ix = *index_file_;
+  if (!InNaturalOrder()) {
+    const int slot = ix.CurrentIndex();
+    const TIndexDescriptor d = ix.GetDescriptorCopy(slot);
+    const std::size_t key_size = std::min<std::size_t>(ix.KeySize(), kMaxKeySize);
+    const bool non_unique_secondary = slot != 0 && d.Unique == 0;
+    const bool descending = d.Descending != 0;
+    auto make = [&](const void* value, int count, bool is_end, Key& key) {
+      key.fill(0);
+      if (value == nullptr) return;
+      if (key_given) {
+        std::memcpy(key.data(), value, key_size);
+      } else {
+        BuildIndexKey({static_cast<const std::byte*>(value), GetRecordBufferSize()}, key.data());
+      }
+      if (!((count > 0 && count < d.FieldCount) || non_unique_secondary)) return;
+      if (count == 0) count = d.FieldCount;
+      std::size_t prefix = 0;
+      for (int i = 0; i < count && i < d.FieldCount && i < kMaxKeyFields; ++i)
+        prefix += GetFieldDescriptor(false, d.FieldNumbers[i]).PhysicalSize + 1u;
+      prefix = std::min(prefix, key_size);
+      if (is_end != descending) {
+        FillKeyHigh(key.data(), prefix, key_size);
+      } else {
+        FillKeyLow(key.data(), prefix, key_size);
+      }
+    };
+    Key low{}, high{};
+    make(start, start_field_count, false, low);
+    make(end, end_field_count, true, high);
+    ix.SetRangeStart(low.data());
+    ix.SetRangeEnd(high.data());
+    ix.ActivateRange();
+    key_range_active_ = true;
+  }
+  RefreshRangeAndFilters();
+  ResyncCursor();
+  LoadCursorRecord(ReadDirection::kForward);
+  section.End();
+}
+
+void TDataFile::ClearKeyRange() {
+  ReadSection section(*this);
+  index_file_->ClearRange();
+  key_range_active_ = false;
+  RefreshRangeAndFilters();
+  ResyncCursor();
+  LoadCursorRecord(ReadDirection::kForward);
+  section.End();
+}
+
+// ------------------------------------------------------------------ bookmarks
+
+std::uint16_t TDataFile::GetBookmarkSize() const {
+  return InNaturalOrder() ? std::uint16_t{4} : CurrentKeySize();
+}
+
+void TDataFile::GetBookmark(std::span<std::uint8_t> bookmark) {
+  std::fill(bookmark.begin(), bookmark.end(), std::uint8_t{0});
+  if (InNaturalOrder()) {
+    if (bookmark.size() >= 4 && current_ != nullptr)
+      StoreLittle<std::uint32_t>(bookmark.data(), current_->RecordNumber());
+    return;
+  }
+  const auto key = index_file_->CurrentKey();
+  std::memcpy(bookmark.data(), key.data(), std::min(bookmark.size(), key.size()));
+}
+
+void TDataFile::GotoBookmark(std::span<const std::uint8_t> bookmark) {
+  ReadSection section(*this);
+  if (InNaturalOrder()) {
+    SetNaturalPosition(bookmark.size() >= 4 ? LoadLittle<std::uint32_t>(bookmark.data()) : 0);
+  } else {
+    Key key{};
+    std::memcpy(key.data(), bookmark.data(), std::min<std::size_t>(bookmark.size(), kMaxKeySize));
+    index_file_->FindKey(key.data(), true, false);
+    // A bookmark past every key (one taken on another index) goes to the
+    // last record, as a key search does, not after it.
+    if (index_file_->Eof()) index_file_->LastKey();
+  }
+  LoadCursorRecord(ReadDirection::kForward);
+  section.End();
+}
+
+int TDataFile::CompareBookmarks(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b,
+                                int* result) {
+  int c = 0;
+  if (InNaturalOrder()) {
+    // Natural order: by physical record number.
+    const std::uint32_t x = a.size() >= 4 ? LoadLittle<std::uint32_t>(a.data()) : 0;
+    const std::uint32_t y = b.size() >= 4 ? LoadLittle<std::uint32_t>(b.data()) : 0;
+    c = x < y ? -1 : (x > y ? 1 : 0);
+  } else {
+    Key ka{}, kb{};
+    std::memcpy(ka.data(), a.data(), std::min<std::size_t>(a.size(), kMaxKeySize));
+    std::memcpy(kb.data(), b.data(), std::min<std::size_t>(b.size(), kMaxKeySize));
+    c = index_file_->CompareKeys(ka.data(), kb.data(), index_file_->KeySize());
+  }
+  if (result != nullptr) *result = c;
+  return c;
+}
+
+}  // namespace storage

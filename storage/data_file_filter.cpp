@@ -1,0 +1,304 @@
+// TDataFile: filters, the flush to disk and the password request.
+//
+// The filters of a table live in a FilterEngine (index_filter.h) made on
+// first use; the table is its FilterSource. Every filter operation runs in
+// a read section: the index file's operation, then (when it succeeded) the
+// bitmaps, then the current record is found again.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "framework/sysutils.h"
+#include "storage/blob_file.h"
+#include "storage/data_file.h"
+#include "storage/index_file.h"
+#include "storage/index_filter.h"
+#include "storage/session.h"
+
+namespace storage {
+
+// The table as the filters see it.
+class DataFileFilterSource : public FilterSource {
+ public:
+  explicit DataFileFilterSource(TDataFile& table) : t_(table) {}
+
+  std::string DataFileName() const override { return t_.DataFileName(); }
+
+  std::optional<FilterField> FindFilterField(std::string_view name) const override {
+    for (int n = 1; n <= t_.WorkingFieldCount(); ++n) {
+      const TFieldDescriptor& d = t_.GetFieldDescriptor(true, n);
+      if (fw::AnsiSameText(d.Name.View(), name)) {
+        return FilterField{static_cast<std::uint16_t>(n), d.Type(), d.PhysicalSize};
+      }
+    }
+    return std::nullopt;
+  }
+
+  FieldSlot FilterFieldSlot(std::uint16_t n) const override {
+    if (n < 1 || n > t_.WorkingFieldCount()) return FieldSlot{};
+    return t_.GetFieldDescriptor(true, n).Slot();
+  }
+
+  std::uint8_t FilterLanguage() const override {
+    return static_cast<std::uint8_t>(t_.LocaleLanguage() & 0xFF);
+  }
+  std::uint8_t FilterSort() const override {
+    return static_cast<std::uint8_t>(t_.LocaleSortId() & 0xFF);
+  }
+
+  std::uint32_t RecordSlots() override {
+    const std::uint32_t next = t_.Header().NextRecord();
+    return next > 0 ? next - 1 : 0;
+  }
+
+  void LiveRecords(RecordBitmap& bitmap) override {
+    bitmap.ClearAll();
+    if (LiveFromDeletedIndex(bitmap)) return;
+    ForEachRecord(nullptr, [&](std::uint32_t r, std::span<const std::byte>) { bitmap.Set(r); });
+  }
+
+  void ForEachRecord(
+      const RecordBitmap* only,
+      const std::function<void(std::uint32_t, std::span<const std::byte>)>& visit) override {
+    const std::uint32_t slots = std::min(RecordSlots(), only ? only->Slots() : RecordSlots());
+    for (std::uint32_t r = only ? only->NextSet(0) : 1; r >= 1 && r <= slots;
+         r = only ? only->NextSet(r) : r + 1) {
+      Pinned rec(t_, t_.GetRecordBuffer(r, true, ReadDirection::kForward, false));
+      if (rec.get()->Status() != 0) continue;  // deleted
+      visit(r, rec.get()->Data());
+    }
+  }
+
+  std::vector<std::byte> ReadRecordCopy(std::uint32_t r) override {
+    if (r < 1 || r > RecordSlots()) return {};
+    Pinned rec(t_, t_.GetRecordBuffer(r, false, ReadDirection::kForward, false));
+    if (rec.get()->Status() != 0) return {};
+    auto data = rec.get()->Data();
+    return std::vector<std::byte>(data.begin(), data.end());
+  }
+
+  IndexStore* FilterIndex() override {
+    return t_.IndexFile().IsOpen() ? static_cast<IndexStore*>(&t_.IndexFile()) : nullptr;
+  }
+
+ private:
+  // A record buffer with its use count held.
+  class Pinned {
+   public:
+    Pinned(TDataFile& t, TRecord* r) : t_(t), r_(r) {}
+    ~Pinned() { t_.ReleaseRecordBuffer(r_); }
+    Pinned(const Pinned&) = delete;
+    Pinned& operator=(const Pinned&) = delete;
+    TRecord* get() const { return r_; }
+
+   private:
+    TDataFile& t_;
+    TRecord* r_;
+  };
+
+  // The live records from the keys of "Sys Deleted" with status 0, when
+  // the table keeps that index (tables with a primary key) and its live
+  // keys account for every record the index file counts; false otherwise
+  // (the caller reads the status bytes instead).
+  bool LiveFromDeletedIndex(RecordBitmap& bitmap) {
+    IndexStore* store = FilterIndex();
+    if (store == nullptr || store->NoPrimaryKey()) return false;
+    const TIndexDescriptor d = store->GetDescriptorCopy(kSysDeletedSlot);
+    if (d.KeySize < 5 || d.KeySize > kMaxKeySize) return false;
+    const int previous = store->CurrentIndex();
+    const std::int32_t position = previous == kNoIndex ? 0 : store->GetLogicalPosition();
+    bool ok = false;
+    try {
+      store->SelectIndex(kSysDeletedSlot);
+      std::vector<std::uint8_t> low(d.KeySize, 0x00), high(d.KeySize, 0xFF);
+      high[0] = 0x00;
+      SetBitsForKeyRange(*store, low.data(), high.data(), bitmap);
+      ok = bitmap.Count() == store->RecordCount();
+    } catch (...) {
+      store->SelectIndex(previous);
+      throw;
+    }
+    store->SelectIndex(previous);
+    if (position > 0) store->SetLogicalPosition(position);
+    if (!ok) bitmap.ClearAll();
+    return ok;
+  }
+
+  TDataFile& t_;
+};
+
+struct TDataFile::FilterState {
+  explicit FilterState(TDataFile& t) : source(t), engine(source) {}
+  DataFileFilterSource source;
+  FilterEngine engine;
+};
+
+void TDataFile::FilterStateDeleter::operator()(FilterState* s) const { delete s; }
+
+FilterEngine& TDataFile::Filters() {
+  if (!filters_) {
+    filters_.reset(new FilterState(*this));
+    index_file_->SetRecordFilter(&filters_->engine);
+  }
+  return filters_->engine;
+}
+
+namespace {
+
+// One read section, ended on every path.
+class FilterReadSection {
+ public:
+  explicit FilterReadSection(TDataFile& t) : t_(t) { t_.BeginReadSection(); }
+  ~FilterReadSection() {
+    try {
+      t_.EndReadSection();
+    } catch (...) {
+      // The operation's own error is already on its way.
+    }
+  }
+  FilterReadSection(const FilterReadSection&) = delete;
+  FilterReadSection& operator=(const FilterReadSection&) = delete;
+
+ private:
+  TDataFile& t_;
+};
+
+}  // namespace
+
+ErrorCode TDataFile::RunFilterOperation(const std::function<ErrorCode(FilterEngine&)>& op,
+                                        bool build, std::int32_t handle) {
+  FilterEngine& engine = Filters();
+  FilterReadSection section(*this);
+  CheckHeaderChanged();
+  const ErrorCode code = op(engine);
+  if (code != ErrorCode::kNone) return code;
+  if (build) {
+    const ErrorCode built = engine.BuildFilterBitmap(handle);
+    if (built != ErrorCode::kNone) return built;
+  }
+  engine.BuildResultBitmap();
+  if (IsOpen() && current_ != nullptr) ResyncCursor();
+  return ErrorCode::kNone;
+}
+
+void TDataFile::CheckFilterLimit() {
+  if (Filters().Registry().FilterCount() >= FilterEngine::kMaxExpressionFilters)
+    Fail(ErrorCode::kTooManyFilters);
+}
+
+ErrorCode TDataFile::AddFilter(std::span<const std::byte> buffer, bool option,
+                               std::int32_t& handle) {
+  CheckFilterLimit();
+  return Filters().Registry().AddFilter(option, buffer, handle);
+}
+
+ErrorCode TDataFile::AddFilter(ExpressionPtr tree, bool option, std::int32_t& handle) {
+  CheckFilterLimit();
+  return Filters().Registry().AddFilter(option, std::move(tree), handle);
+}
+
+ErrorCode TDataFile::AddFilter(TExpressionNode* lent_tree, bool option, std::int32_t& handle) {
+  CheckFilterLimit();
+  return Filters().Registry().AddFilter(option, lent_tree, handle);
+}
+
+ErrorCode TDataFile::AddCallbackFilter(FilterRoutine routine, void* client_data,
+                                       std::int32_t& handle) {
+  return Filters().Registry().AddCallbackFilter(routine, client_data, handle);
+}
+
+ErrorCode TDataFile::DropFilter(std::int32_t handle) {
+  return RunFilterOperation([&](FilterEngine& e) { return e.DropFilter(handle); }, false, handle);
+}
+
+ErrorCode TDataFile::ActivateFilter(std::int32_t handle) {
+  return RunFilterOperation([&](FilterEngine& e) { return e.ActivateFilter(handle); }, true,
+                            handle);
+}
+
+ErrorCode TDataFile::DeactivateFilter(std::int32_t handle) {
+  return RunFilterOperation([&](FilterEngine& e) { return e.DeactivateFilter(handle); }, false,
+                            handle);
+}
+
+ErrorCode TDataFile::UpdateFilter(std::span<const std::byte> buffer, std::int32_t handle) {
+  return RunFilterOperation(
+      [&](FilterEngine& e) { return e.Registry().UpdateFilter(buffer, handle); }, true, handle);
+}
+
+ErrorCode TDataFile::UpdateFilter(ExpressionPtr tree, std::int32_t handle) {
+  return RunFilterOperation(
+      [&](FilterEngine& e) { return e.Registry().UpdateFilter(std::move(tree), handle); }, true,
+      handle);
+}
+
+ErrorCode TDataFile::UpdateFilter(TExpressionNode* lent_tree, std::int32_t handle) {
+  return RunFilterOperation(
+      [&](FilterEngine& e) { return e.Registry().UpdateFilter(lent_tree, handle); }, true,
+      handle);
+}
+
+bool TDataFile::FilterAccepts(std::uint32_t record_number) {
+  if (!filters_) return true;
+  return filters_->engine.Accept(record_number);
+}
+
+void TDataFile::ResetFilters() {
+  if (filters_) filters_->engine.Reset();
+}
+
+void TDataFile::NoteRecordChanged(std::uint32_t record_number) {
+  if (filters_) filters_->engine.RecordChanged(record_number);
+}
+
+void TDataFile::NoteRecordDeleted(std::uint32_t record_number) {
+  if (filters_) filters_->engine.RecordDeleted(record_number);
+}
+
+// ------------------------------------------------------------------ flush
+
+void TDataFile::FlushToDisk() {
+  if (!IsOpen() || ReadOnly()) return;
+  // The operating system can only write what the files hold: records and
+  // pages still in the caches go there first, so that after this call the
+  // files are the whole table.
+  // Records held by the cursor (in use) are written too: outside a write
+  // nothing is half-changed, and the use counts are given back after.
+  std::vector<std::pair<TRecord*, std::uint16_t>> held;
+  for (TRecord* r : cache_.All()) {
+    if (r->InUse()) held.emplace_back(r, r->UseCount());
+  }
+  struct Restore {
+    std::vector<std::pair<TRecord*, std::uint16_t>>& held;
+    ~Restore() {
+      for (auto& [r, uses] : held) {
+        r->ClearUses();
+        for (std::uint16_t i = 0; i < uses; ++i) r->AddUse();
+      }
+    }
+  } restore{held};
+  for (auto& [r, uses] : held) r->ClearUses();
+  FlushTable(false);
+  Flush();
+  if (index_file_->IsOpen()) index_file_->Flush();
+  if (header_.BlobCount() > 0 && BlobFileOpen()) BlobFile().Flush();
+}
+
+// ------------------------------------------------------------------ passwords
+
+void TDataFile::RequestTablePassword(std::string_view password) {
+  // The callback says "try again" after adding a password to the session.
+  // One that says so without adding anything would be asked for ever: it
+  // gets 10498 at once, and every callback gets it after
+  // kMaxPasswordRequests answers.
+  for (int asked = 0; !CurrentSession()->HasPassword(password); ++asked) {
+    if (asked >= kMaxPasswordRequests) Fail(ErrorCode::kPasswordRequired);
+    const std::size_t before = CurrentSession()->Passwords().Count();
+    if (!RequestPassword()) Fail(ErrorCode::kPasswordRequired);
+    TFileSession* s = CurrentSession();
+    if (!s->HasPassword(password) && s->Passwords().Count() <= before)
+      Fail(ErrorCode::kPasswordRequired);
+  }
+}
+
+}  // namespace storage

@@ -1,0 +1,316 @@
+// TDataFile: sharing a table between programs. Byte-range locks far beyond
+// the data of the .DAT (semaphore, record locks, table lock), the index and
+// BLOB files' write and read locks, and the change checks that make a
+// cursor drop what it cached when another user wrote a file.
+//
+// Whatever a step takes it gives back when a later step fails: the write
+// frame remembers what it took (WriteLocks) rather than trusting the
+// section flags, which are set only once every lock is held.
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+
+#include "storage/blob_lock.h"
+#include "storage/data_file.h"
+#include "storage/engine_error.h"
+#include "storage/engine_utils.h"
+#include "storage/index_file.h"
+
+namespace storage {
+namespace {
+
+constexpr std::int64_t kSemaphoreOffset = 0x7FFFFFFF;
+constexpr std::int64_t kRecordLockTop = 0x7FFFFFFE;  // record n: this - n
+constexpr std::int64_t kTableLockStart = 2047483646;
+constexpr std::int64_t kTableLockLength = 100000000;
+constexpr int kSemaphoreRetries = 8192;
+constexpr std::uint32_t kSemaphoreWaitMs = 10;
+
+// Runs f; keeps the first failure in first instead of letting it out.
+template <typename F>
+void TryKeepFirst(std::exception_ptr& first, F&& f) {
+  try {
+    f();
+  } catch (...) {
+    if (!first) first = std::current_exception();
+  }
+}
+
+}  // namespace
+
+void TDataFile::ResetLockState() {
+  locked_records_.clear();
+  read_depth_ = 0;
+  read_lock_taken_ = false;
+  blob_read_depth_ = 0;
+  blob_read_lock_taken_ = false;
+  semaphore_locked_ = false;
+  blob_write_locked_ = false;
+}
+
+// ------------------------------------------------------------------ semaphore
+
+bool TDataFile::LockSemaphore() {
+  if (Exclusive() || ForcedReadOnly()) return true;
+  int failures = 0;
+  while (!LockRange(kSemaphoreOffset, 1, true)) {
+    if (++failures > kSemaphoreRetries) Fail(ErrorCode::kLockFailure);
+    Delay(kSemaphoreWaitMs);
+  }
+  semaphore_locked_ = true;
+  return true;
+}
+
+void TDataFile::UnlockSemaphore() {
+  if (Exclusive() || ForcedReadOnly()) return;
+  header_checked_ = false;
+  semaphore_locked_ = false;
+  if (!LockRange(kSemaphoreOffset, 1, false)) Fail(ErrorCode::kCannotUnlock);
+}
+
+// ------------------------------------------------------------------ records
+
+void TDataFile::LockRecord(std::uint32_t record_no) {
+  if (Exclusive() || ForcedReadOnly() || table_locked_) return;
+  if (record_no == 0) {
+    // Without a current record there is nothing to lock: a lock on the
+    // byte of "record 0" would protect nothing and collide with nobody.
+    if (current_ == nullptr || current_->RecordNumber() == 0) Fail(ErrorCode::kRecordNotFound);
+    record_no = current_->RecordNumber();
+  }
+  if (std::find(locked_records_.begin(), locked_records_.end(), record_no) !=
+      locked_records_.end())
+    return;
+  // Room first, so that a lock once taken is always on the list.
+  locked_records_.reserve(locked_records_.size() + 1);
+  const std::int64_t offset = kRecordLockTop - std::int64_t{record_no};
+  unsigned failures = 0;  // wide: a retry count of 255 still ends
+  while (!LockRange(offset, 1, true)) {
+    if (++failures > lock_retry_count_) Fail(ErrorCode::kRecordInUse);
+    Delay(lock_wait_time_);
+  }
+  locked_records_.push_back(record_no);
+}
+
+void TDataFile::UnlockRecord(std::uint32_t record_no) {
+  if (Exclusive() || ForcedReadOnly() || table_locked_) return;
+  if (record_no == 0) {
+    if (current_ == nullptr || current_->RecordNumber() == 0) return;
+    record_no = current_->RecordNumber();
+  }
+  const auto it = std::find(locked_records_.begin(), locked_records_.end(), record_no);
+  if (it != locked_records_.end()) locked_records_.erase(it);
+  if (!LockRange(kRecordLockTop - std::int64_t{record_no}, 1, false))
+    Fail(ErrorCode::kCannotUnlock);
+}
+
+void TDataFile::UnlockAllRecords() {
+  // Every entry is a lock this handle holds (records above the table range
+  // may be locked beside a table lock), so all go, table lock or not.
+  if (Exclusive() || ForcedReadOnly()) {
+    locked_records_.clear();
+    return;
+  }
+  bool failed = false;
+  while (!locked_records_.empty()) {
+    const std::uint32_t n = locked_records_.back();
+    locked_records_.pop_back();
+    if (!LockRange(kRecordLockTop - std::int64_t{n}, 1, false)) failed = true;
+  }
+  if (failed) Fail(ErrorCode::kCannotUnlock);
+}
+
+// ------------------------------------------------------------------ table
+
+void TDataFile::LockTable() {
+  if (Exclusive() || ForcedReadOnly() || table_locked_) return;
+  unsigned failures = 0;
+  while (!LockRange(kTableLockStart, kTableLockLength, true)) {
+    if (++failures > lock_retry_count_) Fail(ErrorCode::kTableLocked);
+    Delay(lock_wait_time_);
+  }
+  try {
+    const bool had_current = current_ != nullptr;
+    if (index_file_->IsOpen()) {
+      // Outside this cursor's own sections the flag can only be stale.
+      if (read_depth_ == 0 && !index_file_->IndexWriteLocked())
+        index_file_->SetWriteLockHeld(false);
+      index_file_->CheckIndexHeaderChanged();
+    }
+    CheckHeaderChanged();
+    if (had_current && current_ == nullptr) RefreshCurrentRecord();
+    if (header_.BlobCount() > 0) CheckBlobChanged(*blob_file_);
+  } catch (...) {
+    LockRange(kTableLockStart, kTableLockLength, false);
+    throw;
+  }
+  table_locked_ = true;
+}
+
+void TDataFile::UnlockTable() {
+  if (!table_locked_ || Exclusive() || ForcedReadOnly()) return;
+  table_locked_ = false;
+  if (!LockRange(kTableLockStart, kTableLockLength, false)) Fail(ErrorCode::kCannotUnlock);
+}
+
+// ------------------------------------------------------------------ read sections
+
+void TDataFile::BeginReadSection() {
+  if (Exclusive() || ForcedReadOnly() || table_locked_ || !index_file_->IsOpen()) return;
+  // Nested, or inside this cursor's write section: the lock held covers it.
+  if (read_depth_ > 0 || index_file_->IndexWriteLocked()) {
+    ++read_depth_;
+    return;
+  }
+  index_file_->LockIndexFileShared();
+  try {
+    // The flag can only be stale here (no lock of ours was held): the check
+    // must run.
+    index_file_->SetWriteLockHeld(false);
+    index_file_->CheckIndexHeaderChanged();
+    index_file_->SetWriteLockHeld(true);
+  } catch (...) {
+    try {
+      index_file_->UnlockIndexFileShared();
+    } catch (...) {
+      // The check's error is the one to report.
+    }
+    throw;
+  }
+  read_depth_ = 1;
+  read_lock_taken_ = true;
+}
+
+void TDataFile::EndReadSection() {
+  if (read_depth_ == 0) return;
+  if (--read_depth_ > 0) return;
+  if (!read_lock_taken_) return;
+  read_lock_taken_ = false;
+  index_file_->UnlockIndexFileShared();
+}
+
+void TDataFile::BeginBlobReadSection() {
+  if (Exclusive() || ForcedReadOnly() || table_locked_ || header_.BlobCount() == 0 ||
+      BlobLockFree(*blob_file_))
+    return;
+  if (blob_read_depth_ > 0 || BlobSectionFlag(*blob_file_)) {
+    ++blob_read_depth_;
+    return;
+  }
+  LockBlobRead(*blob_file_);
+  try {
+    CheckBlobChanged(*blob_file_);
+    SetBlobSectionFlag(*blob_file_, true);
+  } catch (...) {
+    try {
+      UnlockBlobRead(*blob_file_);
+    } catch (...) {
+      // The check's error is the one to report.
+    }
+    throw;
+  }
+  blob_read_depth_ = 1;
+  blob_read_lock_taken_ = true;
+}
+
+void TDataFile::EndBlobReadSection() {
+  if (blob_read_depth_ == 0) return;
+  if (--blob_read_depth_ > 0) return;
+  if (!blob_read_lock_taken_) return;
+  blob_read_lock_taken_ = false;
+  UnlockBlobRead(*blob_file_);
+}
+
+// ------------------------------------------------------------------ write sections
+
+void TDataFile::LockIndexForWrite() { index_file_->LockIndexFile(); }
+
+void TDataFile::UnlockIndexForWrite() { index_file_->UnlockIndexFile(); }
+
+void TDataFile::LockBlobForWrite() { LockBlobWrite(*blob_file_); }
+
+void TDataFile::UnlockBlobForWrite() { UnlockBlobWrite(*blob_file_); }
+
+void TDataFile::CheckHeadersForWrite() {
+  const bool has_blob = header_.BlobCount() > 0 && !BlobLockFree(*blob_file_);
+  if (table_locked_) {
+    // Checked when the table lock was taken; nobody wrote since.
+    header_checked_ = true;
+    index_file_->SetWriteLockHeld(true);
+    if (has_blob) SetBlobSectionFlag(*blob_file_, true);
+    return;
+  }
+  const bool had_current = current_ != nullptr;
+  index_file_->CheckIndexHeaderChanged();
+  index_file_->SetWriteLockHeld(true);
+  CheckHeaderChanged();
+  header_checked_ = true;
+  if (had_current && current_ == nullptr) RefreshCurrentRecord();
+  if (has_blob) {
+    CheckBlobChanged(*blob_file_);
+    SetBlobSectionFlag(*blob_file_, true);
+  }
+}
+
+void TDataFile::BeginWriteSection(WriteLocks& held) {
+  if (ReadOnly()) Fail(ErrorCode::kAccessDenied);
+  // An exclusive table takes no lock and checks no header.
+  if (Exclusive() || ForcedReadOnly()) return;
+  const bool semaphore_before = semaphore_locked_;
+  const bool index_before = index_file_->IndexWriteLocked();
+  const bool blob_before = blob_write_locked_;
+  // What this section took is read from the lock states themselves, so a
+  // step that fails after its lock was granted still gets it released.
+  auto note_taken = [&] {
+    held.semaphore = held.semaphore || (!semaphore_before && semaphore_locked_);
+    held.index = held.index || (!index_before && index_file_->IndexWriteLocked());
+    held.blob = held.blob || (!blob_before && blob_write_locked_);
+  };
+  try {
+    // A read lock of this cursor's own would stand in the way of the write
+    // lock over the same bytes: the write lock replaces it, and the read
+    // section it belonged to ends without unlocking.
+    if (read_lock_taken_) {
+      read_lock_taken_ = false;
+      index_file_->UnlockIndexFileShared();
+    }
+    if (blob_read_lock_taken_) {
+      blob_read_lock_taken_ = false;
+      UnlockBlobRead(*blob_file_);
+    }
+    if (!header_checked_ && !semaphore_locked_) LockSemaphore();
+    if (!index_file_->IndexWriteLocked()) LockIndexForWrite();
+    if (header_.BlobCount() > 0 && !BlobLockFree(*blob_file_) && !blob_write_locked_ &&
+        !BlobSectionFlag(*blob_file_))
+      LockBlobForWrite();
+    CheckHeadersForWrite();
+  } catch (...) {
+    note_taken();
+    try {
+      EndWriteSection(held);
+    } catch (...) {
+      // The first failure is the one to report.
+    }
+    throw;
+  }
+  note_taken();
+}
+
+void TDataFile::EndWriteSection(WriteLocks& held) {
+  std::exception_ptr first;
+  if (held.blob) {
+    held.blob = false;
+    TryKeepFirst(first, [&] { UnlockBlobForWrite(); });
+  }
+  if (held.index) {
+    held.index = false;
+    TryKeepFirst(first, [&] { UnlockIndexForWrite(); });
+  }
+  if (held.semaphore) {
+    held.semaphore = false;
+    TryKeepFirst(first, [&] { UnlockSemaphore(); });
+  }
+  if (first) std::rethrow_exception(first);
+}
+
+}  // namespace storage

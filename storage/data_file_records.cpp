@@ -1,0 +1,679 @@
+// TDataFile: field values in record buffers, default values, checks, index
+// keys, and inserting, modifying and deleting records with their keys and
+// BLOB values.
+//
+// Every write keeps one rule: everything that can refuse the record
+// (checks, duplicate keys, missing old keys, BLOB chains that do not load)
+// is tried before the first byte of a file or cache changes, so a refused
+// write leaves the record, its keys and the counts as they were.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <exception>
+
+#include "framework/sysutils.h"
+#include "platform/locale.h"
+#include "platform/text.h"
+#include "storage/blob_field_access.h"
+#include "storage/data_file.h"
+#include "storage/engine_utils.h"
+#include "storage/expression_eval.h"
+#include "storage/index_file.h"
+
+namespace storage {
+namespace {
+
+// Room for any field value: a string of 250 characters and its zero.
+constexpr std::size_t kScratchSize = 256;
+constexpr std::size_t kMaxStringChars = 250;
+// Day number of 1899-12-30, the origin of the framework's dates.
+constexpr double kDateBias = 693594.0;
+constexpr std::uint32_t kMapHalfWidth = 0x00400000;
+constexpr std::uint32_t kMapUpperCase = 0x00000200;
+
+std::int32_t DayNumber(fw::TDateTime dt) {
+  return static_cast<std::int32_t>(std::trunc(dt) + kDateBias);
+}
+std::int32_t MillisOfDay(fw::TDateTime dt) {
+  const double frac = std::fabs(dt - std::trunc(dt));
+  return static_cast<std::int32_t>(std::llround(frac * kMSecsPerDay));
+}
+double TimestampOf(fw::TDateTime dt) {
+  return static_cast<double>(DayNumber(dt)) * kMSecsPerDay + MillisOfDay(dt);
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  return platform::AnsiUpperCase(a) == platform::AnsiUpperCase(b);
+}
+
+template <class T>
+int Compare3(T a, T b) {
+  return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+}  // namespace
+
+void TDataFile::CheckRecordSpan(std::span<const std::byte> record) const {
+  if (record.size() < GetRecordBufferSize()) Fail(ErrorCode::kCorruptRecords);
+}
+
+std::uint32_t TDataFile::GetRecordID(std::span<const std::byte> record) {
+  return LoadLittle<std::uint32_t>(record.data() + kRecordIdOffset);
+}
+
+void TDataFile::SetRecordID(std::uint32_t id, std::span<std::byte> record) {
+  StoreLittle<std::uint32_t>(record.data() + kRecordIdOffset, id);
+}
+
+// ------------------------------------------------------------------ values
+
+void TDataFile::GetFieldValue(bool working, int field_no, bool& is_blank, void* value,
+                              std::span<const std::byte> record) const {
+  CheckRecordSpan(record);
+  const TFieldDescriptor& f = GetFieldDescriptor(working, field_no);
+  if (f.IsAutoIncrement()) {
+    is_blank = false;
+    if (value != nullptr) {
+      std::memset(value, 0, f.PhysicalSize);
+      std::memcpy(value, record.data() + kRecordIdOffset, 4);
+    }
+    return;
+  }
+  if (std::size_t{f.Offset} + 1 + f.PhysicalSize > record.size()) Fail(ErrorCode::kCorruptRecords);
+  const std::byte* p = record.data() + f.Offset;
+  is_blank = std::to_integer<std::uint8_t>(p[0]) == 0;
+  if (f.Type() == FieldType::kBlob) {
+    const auto v = LoadLittle<std::int32_t>(p + 1);
+    if (v < 0) {
+      // An open value: blank exactly when it is empty. A handle whose value
+      // was closed no longer tells anything; it counts as not blank.
+      is_blank = false;
+      std::int32_t size = 0;
+      if (header_.BlobCount() > 0 && BlobFileOpen() &&
+          BlobSize(*blob_file_, Negate(v), size) == 0)
+        is_blank = size == 0;
+    }
+  }
+  if (value != nullptr) {
+    std::memset(value, 0, f.PhysicalSize);
+    std::memcpy(value, p + 1, f.PhysicalSize);
+  }
+}
+
+void TDataFile::SetFieldValue(bool working, int field_no, bool force, const void* value,
+                              std::span<std::byte> record) const {
+  CheckRecordSpan(record);
+  const TFieldDescriptor& f = GetFieldDescriptor(working, field_no);
+  if (f.IsComputed() && !force) return;
+  if (f.IsAutoIncrement()) {
+    if (value != nullptr) std::memcpy(record.data() + kRecordIdOffset, value, 4);
+    return;
+  }
+  if (std::size_t{f.Offset} + 1 + f.PhysicalSize > record.size()) Fail(ErrorCode::kCorruptRecords);
+  std::byte* p = record.data() + f.Offset;
+  std::memset(p + 1, 0, f.PhysicalSize);
+  if (value == nullptr) {
+    p[0] = std::byte{0};
+    return;
+  }
+  std::uint8_t flag = 1;
+  switch (f.Type()) {
+    case FieldType::kString: {
+      // Bounded copy: the caller's text ends at its zero byte or after 250
+      // characters; the field keeps at most physical size - 1 of them.
+      char scratch[kScratchSize] = {};
+      const char* src = static_cast<const char*>(value);
+      std::size_t n = 0;
+      while (n < kMaxStringChars && src[n] != '\0') ++n;
+      const std::size_t room = f.PhysicalSize > 0 ? f.PhysicalSize - 1u : 0u;
+      n = std::min(n, room);
+      std::memcpy(scratch, src, n);
+      while (n > 0 && scratch[n - 1] == ' ') --n;
+      scratch[n] = '\0';
+      flag = n > 0 ? 1 : 0;
+      std::memcpy(p + 1, scratch, n);
+      break;
+    }
+    case FieldType::kBlob: {
+      const auto v = LoadLittle<std::int32_t>(value);
+      StoreLittle<std::int32_t>(p + 1, v);
+      if (v == 0) {
+        flag = 0;
+      } else if (v < 0) {
+        std::int32_t size = 0;
+        flag = header_.BlobCount() > 0 && BlobFileOpen() &&
+                       BlobSize(*blob_file_, Negate(v), size) == 0 && size > 0
+                   ? 1
+                   : 0;
+      }
+      break;
+    }
+    case FieldType::kBoolean: {
+      const auto v = LoadLittle<std::uint16_t>(value);
+      StoreLittle<std::uint16_t>(p + 1, v == 0 ? 0 : 1);
+      break;
+    }
+    default:
+      std::memcpy(p + 1, value, f.PhysicalSize);
+      break;
+  }
+  p[0] = std::byte{flag};
+}
+
+void TDataFile::ApplyDefaultValues(std::span<std::byte> record) const {
+  CheckRecordSpan(record);
+  std::memset(record.data(), 0, GetRecordBufferSize());
+  if (!has_defaults_) return;
+  for (int i = 1; i <= working_count_; ++i) {
+    const TFieldDescriptor& f = working_[i - 1];
+    if (f.DefaultValue.Empty() || f.IsAutoIncrement() || f.IsComputed()) continue;
+    const std::string text(f.DefaultValue.View());
+    std::uint8_t v[kScratchSize] = {};
+    switch (f.Type()) {
+      case FieldType::kString:
+        std::memcpy(v, text.data(), std::min(text.size(), kMaxStringChars));
+        break;
+      case FieldType::kDate: {
+        const std::int32_t d =
+            SameText(text, "DATE") ? DayNumber(fw::Date()) : DayNumber(fw::StrToDate(text));
+        StoreLittle<std::int32_t>(v, d);
+        break;
+      }
+      case FieldType::kBoolean:
+        StoreLittle<std::uint16_t>(v, TextToBool(text) ? 1 : 0);
+        break;
+      case FieldType::kSmallInt:
+        StoreLittle<std::int16_t>(v, static_cast<std::int16_t>(fw::StrToInt(text)));
+        break;
+      case FieldType::kWord:
+        StoreLittle<std::uint16_t>(v, static_cast<std::uint16_t>(fw::StrToInt(text)));
+        break;
+      case FieldType::kInteger:
+        StoreLittle<std::int32_t>(v, fw::StrToInt(text));
+        break;
+      case FieldType::kFloat:
+        StoreLittle<double>(v, fw::StrToFloat(text));
+        break;
+      case FieldType::kCurrency:
+        StoreLittle<std::int64_t>(v, FormatCurrencyDigits(fw::StrToCurr(text).value, f.Decimals));
+        break;
+      case FieldType::kTime: {
+        const std::int32_t ms =
+            SameText(text, "TIME") ? MillisOfDay(fw::Time()) : MillisOfDay(fw::StrToTime(text));
+        StoreLittle<std::int32_t>(v, ms);
+        break;
+      }
+      case FieldType::kTimestamp: {
+        double ts;
+        if (SameText(text, "NOW")) {
+          ts = TimestampOf(fw::Now());
+        } else if (SameText(text, "DATE")) {
+          ts = static_cast<double>(DayNumber(fw::Date())) * kMSecsPerDay;
+        } else if (SameText(text, "TIME")) {
+          ts = kDateBias * kMSecsPerDay + MillisOfDay(fw::Time());
+        } else {
+          ts = TimestampOf(fw::StrToDateTime(text));
+        }
+        StoreLittle<double>(v, ts);
+        break;
+      }
+      case FieldType::kBlob:
+        continue;  // stays empty
+      default:
+        break;  // zero bytes, flag 1
+    }
+    SetFieldValue(true, i, false, v, record);
+  }
+}
+
+bool TDataFile::CheckLimit(std::string_view limit, bool is_maximum, const TFieldDescriptor& field,
+                           const std::uint8_t* value) const {
+  const std::string text(limit);
+  int c = 0;
+  switch (field.Type()) {
+    case FieldType::kString: {
+      const char* s = reinterpret_cast<const char*>(value);
+      const std::size_t n = strnlen(s, field.PhysicalSize);
+      c = CompareStrings(static_cast<std::uint8_t>(header_.Language()),
+                         static_cast<std::uint8_t>(header_.SortId()), std::string_view(s, n), false,
+                         0, text);
+      break;
+    }
+    case FieldType::kDate:
+      c = Compare3(LoadLittle<std::int32_t>(value), DayNumber(fw::StrToDate(text)));
+      break;
+    case FieldType::kTime:
+      c = Compare3(LoadLittle<std::int32_t>(value), MillisOfDay(fw::StrToTime(text)));
+      break;
+    case FieldType::kTimestamp:
+      c = Compare3(LoadLittle<double>(value), TimestampOf(fw::StrToDateTime(text)));
+      break;
+    case FieldType::kSmallInt:
+      c = Compare3<std::int32_t>(LoadLittle<std::int16_t>(value), fw::StrToInt(text));
+      break;
+    case FieldType::kInteger:
+      c = Compare3<std::int32_t>(LoadLittle<std::int32_t>(value), fw::StrToInt(text));
+      break;
+    case FieldType::kWord:
+      c = Compare3<std::int64_t>(LoadLittle<std::uint16_t>(value),
+                                 static_cast<std::uint16_t>(fw::StrToInt(text)));
+      break;
+    case FieldType::kFloat:
+      c = Compare3(LoadLittle<double>(value), fw::StrToFloat(text));
+      break;
+    case FieldType::kCurrency:
+      c = Compare3(LoadLittle<std::int64_t>(value),
+                   FormatCurrencyDigits(fw::StrToCurr(text).value, field.Decimals));
+      break;
+    default:
+      return true;
+  }
+  return is_maximum ? c <= 0 : c >= 0;
+}
+
+void TDataFile::ValidateRecord(std::span<const std::byte> record) const {
+  if (!has_checks_) return;
+  const int count = std::min(static_cast<int>(stored_.size()), working_count_);
+  for (int i = 1; i <= count; ++i) {
+    const TFieldDescriptor& f = stored_[i - 1];
+    if (!f.HasChecks()) continue;
+    std::uint8_t scratch[kScratchSize] = {};
+    bool blank = false;
+    GetFieldValue(false, i, blank, scratch, record);
+    if (f.Required != 0 && blank) Fail(ErrorCode::kValueRequired, f.Name.View());
+    if (!f.MinValue.Empty() && !CheckLimit(f.MinValue.View(), false, f, scratch))
+      Fail(ErrorCode::kMinimumExceeded, f.Name.View());
+    if (!f.MaxValue.Empty() && !CheckLimit(f.MaxValue.View(), true, f, scratch))
+      Fail(ErrorCode::kMaximumExceeded, f.Name.View());
+  }
+}
+
+// ------------------------------------------------------------------ keys
+
+void TDataFile::BuildIndexKey(std::span<const std::byte> record, std::uint8_t* key) {
+  CheckRecordSpan(record);
+  std::memset(key, 0, kKeyBufferSize);
+  const int slot = index_file_->CurrentIndex();
+  if (slot == kNoIndex) return;
+  const TIndexDescriptor d = index_file_->GetDescriptorCopy(slot);
+  // The key size comes from the file: nothing is written beyond it (nor
+  // beyond the buffer).
+  const std::size_t key_size = std::min<std::size_t>(d.KeySize, kMaxKeySize);
+  const bool whole_descending = d.Descending != 0;
+  const bool ci = d.CaseInsensitive != 0;
+  const platform::LCID locale = LocaleId();
+  std::size_t p = 0;
+  const int fields = std::min<int>(d.FieldCount, kMaxKeyFields);
+  for (int i = 0; i < fields; ++i) {
+    const TFieldDescriptor& f = GetFieldDescriptor(false, d.FieldNumbers[i]);
+    const std::size_t phys = f.PhysicalSize;
+    if (p + 1 + phys > key_size) break;
+    std::uint8_t v[kScratchSize] = {};
+    bool blank = false;
+    GetFieldValue(false, d.FieldNumbers[i], blank, v, record);
+    key[p] = blank ? 0 : 1;
+    std::uint8_t* out = key + p + 1;
+    switch (f.Type()) {
+      case FieldType::kString: {
+        const char* s = reinterpret_cast<const char*>(v);
+        const std::size_t n = strnlen(s, phys > 0 ? phys - 1 : 0);
+        if (locale == 0) {
+          for (std::size_t k = 0; k < n; ++k) {
+            unsigned char ch = static_cast<unsigned char>(s[k]);
+            if (ci && ch >= 'a' && ch <= 'z') ch = static_cast<unsigned char>(ch - 'a' + 'A');
+            out[k] = ch;
+          }
+        } else {
+          // Mapped text is cut to the field's slot (the terminator stays).
+          std::string mapped;
+          platform::LCMapStringA(locale, kMapHalfWidth | (ci ? kMapUpperCase : 0),
+                                 std::string_view(s, n), mapped);
+          const std::size_t m = std::min(mapped.size(), phys > 0 ? phys - 1 : 0);
+          std::memcpy(out, mapped.data(), m);
+        }
+        break;
+      }
+      case FieldType::kDate:
+      case FieldType::kInteger:
+      case FieldType::kTime: {
+        const auto k = EncodeIntegerKey(LoadLittle<std::int32_t>(v));
+        std::memcpy(out, k.data(), k.size());
+        break;
+      }
+      case FieldType::kBoolean:
+      case FieldType::kWord: {
+        const auto k = EncodeWordKey(LoadLittle<std::uint16_t>(v));
+        std::memcpy(out, k.data(), k.size());
+        break;
+      }
+      case FieldType::kSmallInt: {
+        const auto k = EncodeSmallIntKey(LoadLittle<std::int16_t>(v));
+        std::memcpy(out, k.data(), k.size());
+        break;
+      }
+      case FieldType::kFloat:
+      case FieldType::kTimestamp: {
+        const auto k = EncodeFloatKey(LoadLittle<double>(v));
+        std::memcpy(out, k.data(), k.size());
+        break;
+      }
+      case FieldType::kCurrency: {
+        const auto k = EncodeInt64Key(LoadLittle<std::int64_t>(v));
+        std::memcpy(out, k.data(), k.size());
+        break;
+      }
+      default:
+        std::memcpy(out, v, phys);
+        break;
+    }
+    if (d.FieldDescending[i] != 0 && !whole_descending) {
+      const std::size_t n = f.Type() == FieldType::kString ? phys : phys + 1;
+      InvertKeyBytes(key + p, n);
+    }
+    p += phys + 1;
+  }
+  if (slot != 0 && d.Unique == 0 && p + 4 <= key_size) {
+    const auto k = EncodeIntegerKey(static_cast<std::int32_t>(GetRecordID(record)));
+    std::memcpy(key + p, k.data(), k.size());
+  }
+}
+
+void TDataFile::BuildDeletedKey(std::uint8_t status, std::uint8_t* key,
+                                std::span<const std::byte> record) const {
+  std::memset(key, 0, kKeyBufferSize);
+  key[0] = status;
+  const auto k = EncodeIntegerKey(static_cast<std::int32_t>(GetRecordID(record)));
+  std::memcpy(key + 1, k.data(), k.size());
+}
+
+// ------------------------------------------------------------------ writes
+
+namespace {
+
+// The write section of one operation, released on every path. Record locks
+// are the operation's own.
+class WriteSection {
+ public:
+  explicit WriteSection(TDataFile& t) : t_(t) { t_.BeginWriteSection(held_); }
+  WriteSection(const WriteSection&) = delete;
+  WriteSection& operator=(const WriteSection&) = delete;
+  ~WriteSection() {
+    if (!ended_) {
+      try {
+        t_.EndWriteSection(held_);
+      } catch (...) {
+        // An error is already on its way out; the first one wins.
+      }
+    }
+  }
+  void End() {
+    ended_ = true;
+    t_.EndWriteSection(held_);
+  }
+
+ private:
+  TDataFile& t_;
+  TDataFile::WriteLocks held_;
+  bool ended_ = false;
+};
+
+// The indexes every record has keys in: the primary index (when the table
+// has one), then the secondary ones.
+std::vector<int> KeyedIndexes(TDataFile& t) {
+  std::vector<int> v;
+  if (t.TableHasPrimaryKey()) v.push_back(0);
+  for (int i = 1; i <= t.IndexFile().SecondaryIndexCount(); ++i) v.push_back(i);
+  return v;
+}
+
+using Key = std::array<std::uint8_t, kKeyBufferSize>;
+
+}  // namespace
+
+void TDataFile::FlushAfterWrite(TRecord* keep) {
+  if (Exclusive() || ForcedReadOnly()) return;
+  // Buffers in use are not written: every pin goes first. The flush
+  // recycles no buffer, so the written record is still there to be pinned
+  // again until the cursor has repositioned on it.
+  const std::uint16_t uses = keep != nullptr ? keep->UseCount() : 0;
+  ReleaseAllPins();
+  FlushTable(false);
+  for (std::uint16_t i = 0; i < uses; ++i) keep->AddUse();
+}
+
+void TDataFile::RepositionAfterWrite(int saved_index) {
+  index_file_->SelectIndex(saved_index);
+  RefreshRangeAndFilters();
+  ResyncCursor();
+  LoadCursorRecord(ReadDirection::kForward);
+}
+
+void TDataFile::InsertRecord(std::span<std::byte> record) {
+  CheckRecordSpan(record);
+  WriteSection section(*this);
+  TIndexFile& ix = *index_file_;
+  const int saved = ix.CurrentIndex();
+  std::exception_ptr error;
+  std::uint32_t n = NextFreeRecordNo();
+  LockRecord(n);
+  TRecord* slot = nullptr;
+  bool reposition = false;
+  try {
+    ValidateRecord(record);
+    reposition = true;
+    if (!keep_record_ids_) SetRecordID(header_.LastRecordId() + 1, record);
+    const std::vector<int> indexes = KeyedIndexes(*this);
+    Key key{};
+    if (!no_unique_checks_) {
+      for (int i : indexes) {
+        ix.SelectIndex(i);
+        BuildIndexKey(record, key.data());
+        ix.CheckUniqueKey(key.data());
+      }
+    }
+    // The slot: a reused one must really be a deleted record (checked
+    // before any key is written).
+    const bool reuse = n != header_.NextRecord();
+    slot = TakeFreeRecord();
+    n = slot->RecordNumber();
+    Key old_deleted{};
+    if (reuse) BuildDeletedKey(1, old_deleted.data(), slot->Data());
+    for (int i : indexes) {
+      ix.SelectIndex(i);
+      BuildIndexKey(record, key.data());
+      ix.InsertKey(key.data(), n);
+    }
+    if (TableHasPrimaryKey()) {
+      ix.SelectIndex(kSysDeletedSlot);
+      BuildDeletedKey(0, key.data(), record);
+      if (reuse) {
+        ix.ReplaceKey(old_deleted.data(), key.data(), n);
+      } else {
+        ix.InsertKey(key.data(), n);
+      }
+    }
+    InitRecordBuffer(slot);
+    slot->CopyRecordData(record);
+    slot->SetRecordId(GetRecordID(record));
+    slot->modified = true;
+    ix.IncrementRecordCount();
+    NoteRecordChanged(n);  // the filters see the new record
+    if (header_.BlobCount() > 0) WriteRecordBlobs(slot, record, {});
+    SetCurrentRecord(slot);
+    slot = nullptr;  // the current record now holds the pin
+    FlushAfterWrite(current_);
+    NoteRecordChanged(n);
+  } catch (...) {
+    error = std::current_exception();
+    if (slot != nullptr) slot->ReleaseUse();
+  }
+  if (reposition) {
+    try {
+      RepositionAfterWrite(saved);
+    } catch (...) {
+      if (!error) error = std::current_exception();
+    }
+  } else {
+    ix.SelectIndex(saved);
+  }
+  try {
+    UnlockRecord(n);
+  } catch (...) {
+    if (!error) error = std::current_exception();
+  }
+  if (error) std::rethrow_exception(error);
+  section.End();
+}
+
+void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
+  CheckRecordSpan(record);
+  WriteSection section(*this);
+  TIndexFile& ix = *index_file_;
+  const int saved = ix.CurrentIndex();
+  if (current_ == nullptr || current_->Status() != 0) Fail(ErrorCode::kRecordNotFound);
+  TRecord* cur = current_;
+  cur->AddUse();  // pinned until the cursor stands on it again
+  const std::uint32_t n = cur->RecordNumber();
+  std::exception_ptr error;
+  bool reposition = false;
+  try {
+    ValidateRecord(record);
+    SetRecordID(cur->RecordId(), record);
+    reposition = true;
+    const std::vector<int> indexes = KeyedIndexes(*this);
+    std::vector<std::byte> old(cur->Data().begin(), cur->Data().end());
+    struct Change {
+      int index;
+      Key old_key;
+      Key new_key;
+    };
+    std::vector<Change> changes;
+    for (int i : indexes) {
+      ix.SelectIndex(i);
+      Change c{i, {}, {}};
+      BuildIndexKey(old, c.old_key.data());
+      BuildIndexKey(record, c.new_key.data());
+      if (std::memcmp(c.old_key.data(), c.new_key.data(), ix.KeySize()) == 0) continue;
+      if (!no_unique_checks_) ix.CheckUniqueKey(c.new_key.data());
+      if (!ix.SearchKey(c.old_key.data())) Fail(ErrorCode::kKeyNotFound, {}, GetCurrentIndexName());
+      changes.push_back(c);
+    }
+    for (const Change& c : changes) {
+      ix.SelectIndex(c.index);
+      ix.ReplaceKey(c.old_key.data(), c.new_key.data(), n);
+    }
+    cur->CopyRecordData(record);
+    NoteRecordChanged(n);  // the filters see the change
+    if (header_.BlobCount() > 0) WriteRecordBlobs(cur, record, old);
+    FlushAfterWrite(cur);
+    NoteRecordChanged(n);
+    if (unlock) UnlockRecord(n);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  if (reposition) {
+    try {
+      RepositionAfterWrite(saved);
+    } catch (...) {
+      if (!error) error = std::current_exception();
+    }
+  } else {
+    ix.SelectIndex(saved);
+  }
+  cur->ReleaseUse();
+  if (error) std::rethrow_exception(error);
+  section.End();
+}
+
+void TDataFile::DeleteRecord() {
+  WriteSection section(*this);
+  TIndexFile& ix = *index_file_;
+  const int saved = ix.CurrentIndex();
+  if (current_ == nullptr || current_->Status() != 0) Fail(ErrorCode::kRecordNotFound);
+  TRecord* cur = current_;
+  const std::uint32_t n = cur->RecordNumber();
+  LockRecord(n);
+  cur->AddUse();
+  std::exception_ptr error;
+  std::vector<std::int32_t> handles;
+  TBlobFile* blobs = header_.BlobCount() > 0 ? blob_file_.get() : nullptr;
+  try {
+    std::vector<std::byte> scratch(cur->Data().begin(), cur->Data().end());
+    const std::vector<int> indexes = KeyedIndexes(*this);
+    std::vector<std::pair<int, Key>> keys;
+    for (int i : indexes) {
+      ix.SelectIndex(i);
+      Key k{};
+      BuildIndexKey(scratch, k.data());
+      if (!ix.SearchKey(k.data())) Fail(ErrorCode::kKeyNotFound, {}, GetCurrentIndexName());
+      keys.emplace_back(i, k);
+    }
+    Key live{}, dead{};
+    if (TableHasPrimaryKey()) {
+      ix.SelectIndex(kSysDeletedSlot);
+      BuildDeletedKey(0, live.data(), scratch);
+      BuildDeletedKey(1, dead.data(), scratch);
+      if (!ix.SearchKey(live.data())) Fail(ErrorCode::kKeyNotFound, {}, "Sys Deleted");
+    }
+    // The BLOB values are loaded before anything changes: a chain that does
+    // not load (or too many open values) refuses the delete.
+    if (blobs != nullptr) {
+      for (int i = 1; i <= FieldCount(); ++i) {
+        const TFieldDescriptor& f = stored_[i - 1];
+        if (f.Type() != FieldType::kBlob) continue;
+        const auto v = LoadLittle<std::int32_t>(scratch.data() + f.Offset + 1);
+        if (v <= 0) continue;
+        std::int32_t h = 0;
+        const std::uint16_t rc =
+            BlobOpen(*blobs, static_cast<std::uint32_t>(v), static_cast<std::uint16_t>(i), h, n);
+        if (rc != 0) EngineError(rc, FileName(), f.Name.View());
+        handles.push_back(h);
+      }
+    }
+    for (const auto& [i, k] : keys) {
+      ix.SelectIndex(i);
+      ix.DeleteKey(k.data());
+    }
+    if (TableHasPrimaryKey()) {
+      ix.SelectIndex(kSysDeletedSlot);
+      ix.ReplaceKey(live.data(), dead.data(), n);
+    }
+    ix.DecrementRecordCount();
+    NoteRecordDeleted(n);  // the filters drop the record
+    for (std::int32_t h : handles) {
+      // The owner is set before the chain goes to the free list.
+      BlobTruncate(*blobs, h, 0);
+      BlobSaveForRecord(*blobs, h, n);
+    }
+    for (int i = 1; i <= FieldCount(); ++i) {
+      const TFieldDescriptor& f = stored_[i - 1];
+      if (f.Type() != FieldType::kBlob) continue;
+      std::byte* p = cur->Data().data() + f.Offset;
+      p[0] = std::byte{0};
+      StoreLittle<std::uint32_t>(p + 1, 0);
+    }
+    MarkRecordDeleted(cur);
+    FlushAfterWrite(cur);
+    NoteRecordDeleted(n);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  if (blobs != nullptr) {
+    for (std::int32_t h : handles) BlobClose(*blobs, h, nullptr);
+  }
+  try {
+    RepositionAfterWrite(saved);
+  } catch (...) {
+    if (!error) error = std::current_exception();
+  }
+  cur->ReleaseUse();
+  try {
+    UnlockRecord(n);
+  } catch (...) {
+    if (!error) error = std::current_exception();
+  }
+  if (error) std::rethrow_exception(error);
+  section.End();
+}
+
+}  // namespace storage

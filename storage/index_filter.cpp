@@ -1,0 +1,772 @@
+// FilterEngine: filters turned into record bitmaps, from index key ranges
+// where the key order is the evaluator's order and by reading records
+// everywhere else (see index_filter.h for the rules).
+//
+// Contract of Compute (bitmap C in, R out), for every node:
+//   R is a subset of the live records, and R AND C = (records matching the
+//   node) AND C.
+// So a scan needs to test only the records of C, an AND computes its right
+// side from what its left side kept, and the filter's bitmap (C = its base)
+// is exact on its base.
+#include "storage/index_filter.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "storage/engine_utils.h"
+#include "storage/expression_eval.h"
+#include "storage/index_page.h"
+
+namespace storage {
+
+// ================================================================ key ranges
+
+namespace {
+
+// A walk down a tree or along its leaves visits at most this many pages
+// per level: a damaged file with a cycle ends in 8965 instead of looping.
+constexpr int kMaxTreeDepth = 64;
+
+[[noreturn]] void CorruptIndex() { EngineError(ErrorCode::kCorruptIndex); }
+
+// A pinned page, released on every path.
+class PinnedPage {
+ public:
+  PinnedPage(IndexStore& store, TPage* page) : store_(store), page_(page) {}
+  ~PinnedPage() {
+    if (page_) store_.ReleasePage(page_);
+  }
+  PinnedPage(const PinnedPage&) = delete;
+  PinnedPage& operator=(const PinnedPage&) = delete;
+  void Reset(TPage* page) {
+    if (page_) store_.ReleasePage(page_);
+    page_ = page;
+  }
+  TPage* operator->() const { return page_; }
+  TPage* get() const { return page_; }
+
+ private:
+  IndexStore& store_;
+  TPage* page_;
+};
+
+// Largest i (0..count-1) for which pred(key i) holds, pred being true on a
+// prefix of the sorted entries; -1 when none.
+template <class Pred>
+int LastWhere(const TPage& p, Pred pred) {
+  int lo = 0, hi = p.Count();  // answer in [lo - 1, hi - 1]
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    if (pred(p.Key(mid))) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo - 1;
+}
+
+TPage* ChildPage(IndexStore& store, const TPage& parent, int i) {
+  const std::uint32_t link = parent.Link(i);
+  if (link == 0) CorruptIndex();
+  TPage* c = store.GetPage(link);
+  if (c == nullptr) CorruptIndex();
+  return c;
+}
+
+// Keys below key (or_equal: not above key).
+std::uint32_t CountBelow(IndexStore& store, const std::uint8_t* key, bool or_equal) {
+  const std::size_t n = store.KeySize();
+  auto below = [&](const std::uint8_t* k) {
+    const int c = store.CompareKeys(k, key, n);
+    return or_equal ? c <= 0 : c < 0;
+  };
+  PinnedPage p(store, store.GetPage(store.RootPage()));
+  if (!p.get()) return 0;
+  std::uint32_t total = 0;
+  for (int depth = 0; !p->IsLeaf(); ++depth) {
+    if (depth > kMaxTreeDepth) CorruptIndex();
+    const int i = LastWhere(*p.get(), below);
+    if (i < 0) return total;  // every key of the tree is beyond
+    total += p->CountBefore(i);
+    p.Reset(ChildPage(store, *p.get(), i));
+  }
+  return total + static_cast<std::uint32_t>(LastWhere(*p.get(), below) + 1);
+}
+
+// The leaf and entry of the first key k with not before(k), before being
+// true on a prefix of the keys; the leaf is nullptr when every key is
+// before. Interior entries are the first keys of their subtrees, so the
+// entry to follow is the last one whose key is before (duplicates of the
+// bound may start in the subtree to its left), or the first.
+TPage* SeekFirstNotBefore(IndexStore& store, const std::function<bool(const std::uint8_t*)>& before,
+                          int& idx) {
+  PinnedPage p(store, store.GetPage(store.RootPage()));
+  if (!p.get()) return nullptr;
+  for (int depth = 0; !p->IsLeaf(); ++depth) {
+    if (depth > kMaxTreeDepth) CorruptIndex();
+    const int i = std::max(LastWhere(*p.get(), before), 0);
+    p.Reset(ChildPage(store, *p.get(), i));
+  }
+  idx = LastWhere(*p.get(), before) + 1;
+  TPage* leaf = p.get();
+  if (!leaf->Pin()) CorruptIndex();  // the caller's pin; p lets go of its own
+  return leaf;
+}
+
+// Walks the leaves from (leaf, idx) while keep(key) holds, setting the bit
+// of each entry's record. leaf arrives pinned and is released.
+void WalkLeaves(IndexStore& store, TPage* leaf, int idx,
+                const std::function<bool(const std::uint8_t*)>& keep, RecordBitmap& bitmap) {
+  PinnedPage p(store, leaf);
+  const std::uint32_t max_leaves = store.EndOffset() / kIndexBlockSize + 1;
+  std::uint32_t crossings = 0;
+  while (p.get()) {
+    for (; idx < p->Count(); ++idx) {
+      if (!keep(p->Key(idx))) return;
+      const std::uint32_t r = p->Link(idx);
+      if (r >= 1 && r <= bitmap.Slots()) bitmap.Set(r);
+    }
+    const std::uint32_t next = p->Next();
+    if (next == 0) return;
+    if (++crossings > max_leaves) CorruptIndex();
+    TPage* n = store.GetPage(next);
+    if (n == nullptr || !n->IsLeaf()) {
+      if (n) store.ReleasePage(n);
+      CorruptIndex();
+    }
+    p.Reset(n);
+    idx = 0;
+  }
+}
+
+}  // namespace
+
+std::uint32_t CountKeysBetween(IndexStore& store, const std::uint8_t* low,
+                               const std::uint8_t* high) {
+  if (store.CompareKeys(low, high, store.KeySize()) > 0) return 0;
+  const std::uint32_t upto = CountBelow(store, high, true);
+  const std::uint32_t below = CountBelow(store, low, false);
+  return upto > below ? upto - below : 0;
+}
+
+void SetBitsForKeyRange(IndexStore& store, const std::uint8_t* low, const std::uint8_t* high,
+                        RecordBitmap& bitmap) {
+  const std::size_t n = store.KeySize();
+  if (store.CompareKeys(low, high, n) > 0) return;
+  int idx = 0;
+  TPage* leaf = SeekFirstNotBefore(
+      store, [&](const std::uint8_t* k) { return store.CompareKeys(k, low, n) < 0; }, idx);
+  if (!leaf) return;
+  WalkLeaves(
+      store, leaf, idx, [&](const std::uint8_t* k) { return store.CompareKeys(k, high, n) <= 0; },
+      bitmap);
+}
+
+namespace {
+
+// The bits of every key outside [low, high].
+void SetBitsOutsideKeyRange(IndexStore& store, const std::uint8_t* low, const std::uint8_t* high,
+                            RecordBitmap& bitmap) {
+  const std::size_t n = store.KeySize();
+  int idx = 0;
+  TPage* leaf = SeekFirstNotBefore(store, [](const std::uint8_t*) { return false; }, idx);
+  if (!leaf) return;
+  WalkLeaves(
+      store, leaf, idx, [&](const std::uint8_t* k) { return store.CompareKeys(k, low, n) < 0; },
+      bitmap);
+  leaf = SeekFirstNotBefore(
+      store, [&](const std::uint8_t* k) { return store.CompareKeys(k, high, n) <= 0; }, idx);
+  if (!leaf) return;
+  WalkLeaves(store, leaf, idx, [](const std::uint8_t*) { return true; }, bitmap);
+}
+
+}  // namespace
+
+void KeyRangeBits(IndexStore& store, const std::uint8_t* low, const std::uint8_t* high,
+                  RecordBitmap& bitmap) {
+  bitmap.ClearAll();
+  const std::uint32_t inside = CountKeysBetween(store, low, high);
+  const std::uint32_t total = store.KeyCount();
+  if (inside > total - std::min(inside, total)) {
+    SetBitsOutsideKeyRange(store, low, high, bitmap);
+    bitmap.Invert();
+  } else {
+    SetBitsForKeyRange(store, low, high, bitmap);
+  }
+}
+
+// ================================================================ engine
+
+// A node the index answers: the records whose key in index slot lies in
+// [low, high] (inverted when invert), plus those whose key field is null
+// when with_nulls.
+struct FilterEngine::Condition {
+  int slot = 0;
+  std::vector<std::uint8_t> low;
+  std::vector<std::uint8_t> high;
+  bool invert = false;
+  bool with_nulls = false;
+};
+
+namespace {
+
+bool IsComparison(ExprOperator op) {
+  switch (op) {
+    case ExprOperator::kEqual:
+    case ExprOperator::kNotEqual:
+    case ExprOperator::kGreater:
+    case ExprOperator::kLess:
+    case ExprOperator::kGreaterEqual:
+    case ExprOperator::kLessEqual:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsOrdering(ExprOperator op) { return IsComparison(op) && op != ExprOperator::kEqual && op != ExprOperator::kNotEqual; }
+
+template <class A>
+std::vector<std::uint8_t> Bytes(const A& a) {
+  return std::vector<std::uint8_t>(a.begin(), a.end());
+}
+
+bool IsWholeNumberType(FieldType t) {
+  return t == FieldType::kSmallInt || t == FieldType::kInteger || t == FieldType::kWord;
+}
+
+std::int64_t IntegerConstant(const TExpressionNode& c) {
+  switch (c.type) {
+    case FieldType::kSmallInt: return NodeValue<std::int16_t>(c);
+    case FieldType::kWord: return NodeValue<std::uint16_t>(c);
+    default: return NodeValue<std::int32_t>(c);
+  }
+}
+
+// The key bytes (after the flag byte) of constant c converted to the type
+// of field slot, physical-size long; nothing when c does not convert
+// exactly, so that the evaluator would compare it otherwise than the key
+// order does.
+std::optional<std::vector<std::uint8_t>> KeyValue(const FieldSlot& slot, const TExpressionNode& c,
+                                                  ExprOperator op) {
+  const std::size_t size = slot.physical_size;
+  std::vector<std::uint8_t> out;
+  switch (slot.type) {
+    case FieldType::kString: {
+      if (c.type != FieldType::kString) return std::nullopt;
+      const std::string_view text = NodeString(c);
+      if (size == 0 || text.size() > size - 1u) return std::nullopt;  // longer than the field
+      out.assign(size, 0);
+      std::memcpy(out.data(), text.data(), text.size());
+      return out;
+    }
+    case FieldType::kSmallInt:
+    case FieldType::kInteger:
+    case FieldType::kWord: {
+      if (!IsWholeNumberType(c.type)) return std::nullopt;
+      const std::int64_t v = IntegerConstant(c);
+      if (slot.type == FieldType::kSmallInt) {
+        if (v < INT16_MIN || v > INT16_MAX) return std::nullopt;
+        out = Bytes(EncodeSmallIntKey(static_cast<std::int16_t>(v)));
+      } else if (slot.type == FieldType::kWord) {
+        if (v < 0 || v > UINT16_MAX) return std::nullopt;
+        out = Bytes(EncodeWordKey(static_cast<std::uint16_t>(v)));
+      } else {
+        if (v < INT32_MIN || v > INT32_MAX) return std::nullopt;
+        out = Bytes(EncodeIntegerKey(static_cast<std::int32_t>(v)));
+      }
+      break;
+    }
+    case FieldType::kFloat: {
+      if (slot.subtype != FieldSubtype::kNone) return std::nullopt;  // money: currency scale
+      double d;
+      if (IsWholeNumberType(c.type)) d = static_cast<double>(IntegerConstant(c));
+      else if (c.type == FieldType::kFloat && c.subtype == 0) d = NodeValue<double>(c);
+      else return std::nullopt;
+      if (std::isnan(d)) return std::nullopt;
+      out = Bytes(EncodeFloatKey(d));
+      break;
+    }
+    case FieldType::kDate:
+    case FieldType::kTime:
+      if (c.type != slot.type) return std::nullopt;
+      out = Bytes(EncodeIntegerKey(NodeValue<std::int32_t>(c)));
+      break;
+    case FieldType::kTimestamp: {
+      if (c.type != FieldType::kTimestamp) return std::nullopt;
+      const double d = NodeValue<double>(c);
+      if (std::isnan(d)) return std::nullopt;
+      out = Bytes(EncodeFloatKey(d));
+      break;
+    }
+    case FieldType::kCurrency:
+      if (c.type != FieldType::kCurrency) return std::nullopt;
+      out = Bytes(EncodeInt64Key(NodeValue<std::int64_t>(c)));
+      break;
+    case FieldType::kBoolean: {
+      // Stored true is 1, the evaluator's true 0xFFFF: only = and <> with
+      // the two canonical constants map onto keys.
+      if (c.type != FieldType::kBoolean) return std::nullopt;
+      if (op != ExprOperator::kEqual && op != ExprOperator::kNotEqual) return std::nullopt;
+      const std::uint16_t v = NodeValue<std::uint16_t>(c);
+      if (v != 0 && v != kNodeTrue) return std::nullopt;
+      out = Bytes(EncodeWordKey(v == 0 ? 0 : 1));
+      break;
+    }
+    default:
+      return std::nullopt;
+  }
+  if (out.size() != size) return std::nullopt;
+  return out;
+}
+
+}  // namespace
+
+FilterEngine::FilterEngine(FilterSource& source) : source_(source), registry_(*this) {}
+
+void FilterEngine::LoadFilterFieldValue(std::span<const std::byte> record,
+                                        TExpressionNode& result) const {
+  if (result.field_number == 0) return;
+  const FieldSlot slot = source_.FilterFieldSlot(result.field_number);
+  if (slot.type == FieldType::kNone || slot.Extent() > record.size()) return;
+  LoadRecordValue(record, slot, result);
+}
+
+std::optional<FilterEngine::Condition> FilterEngine::IndexCondition(
+    const TExpressionNode& node) const {
+  IndexStore* store = source_.FilterIndex();
+  if (store == nullptr) return std::nullopt;
+  const TExpressionNode* field = node.left.get();
+  const TExpressionNode* constant = node.right.get();
+  if (field == nullptr || field->kind != NodeKind::kField || field->field_number == 0)
+    return std::nullopt;
+
+  enum class Shape { kNullTest, kCompare, kPrefix } shape;
+  ExprOperator op = node.op;
+  if (node.kind == NodeKind::kUnary &&
+      (op == ExprOperator::kIsNull || op == ExprOperator::kIsNotNull)) {
+    shape = Shape::kNullTest;
+  } else if (node.kind == NodeKind::kBinary && IsComparison(op) && constant != nullptr &&
+             constant->kind == NodeKind::kConstant) {
+    shape = Shape::kCompare;
+  } else if (node.kind == NodeKind::kStringCompare && node.case_insensitive == 0 &&
+             (op == ExprOperator::kEqual || op == ExprOperator::kNotEqual) &&
+             constant != nullptr && constant->kind == NodeKind::kConstant) {
+    shape = Shape::kPrefix;
+  } else {
+    return std::nullopt;
+  }
+
+  const FieldSlot slot = source_.FilterFieldSlot(field->field_number);
+  if (slot.type == FieldType::kNone) return std::nullopt;
+  const bool has_locale = source_.FilterLanguage() != 0;
+
+  // The index: the first (primary, then secondaries in order) whose first
+  // key field is the field, ascending, and whose key order is byte order
+  // for the field.
+  int chosen = -1;
+  TIndexDescriptor desc;
+  for (int s = 0; s <= store->SecondaryIndexCount() && chosen < 0; ++s) {
+    if (s == 0 && store->NoPrimaryKey()) continue;
+    desc = store->GetDescriptorCopy(s);
+    if (desc.FieldCount < 1 || desc.FieldCount > kMaxKeyFields) continue;
+    if (desc.FieldNumbers[0] != field->field_number) continue;
+    if (desc.Descending != 0 || desc.FieldDescending[0] != 0) continue;
+    if (slot.type == FieldType::kString && desc.CaseInsensitive != 0) continue;
+    if (desc.KeySize < 1u + slot.physical_size || desc.KeySize > kMaxKeySize) continue;
+    bool locale_string = false;
+    for (int f = 0; f < desc.FieldCount && has_locale; ++f) {
+      const FieldSlot other = source_.FilterFieldSlot(desc.FieldNumbers[f]);
+      if (other.type == FieldType::kString) locale_string = true;
+    }
+    if (locale_string) continue;  // compared in the locale's order, not bytes
+    chosen = s;
+  }
+  if (chosen < 0) return std::nullopt;
+
+  Condition c;
+  c.slot = chosen;
+  const std::size_t key_size = desc.KeySize;
+  c.low.assign(key_size, 0x00);
+  c.high.assign(key_size, 0xFF);
+
+  if (shape == Shape::kNullTest ||
+      (shape == Shape::kCompare && constant->null != 0 &&
+       (op == ExprOperator::kEqual || op == ExprOperator::kNotEqual))) {
+    // A null constant tests the field for null.
+    c.low[0] = 0;
+    c.high[0] = 0;
+    c.invert = op == ExprOperator::kIsNotNull || op == ExprOperator::kNotEqual;
+    return c;
+  }
+  if (constant->null != 0) return std::nullopt;  // ordering against null: read records
+  if (shape == Shape::kCompare) {
+    // Types the evaluator does not compare leave no boolean result; such a
+    // node is the evaluator's to judge, record by record.
+    TExpressionNode sample;
+    sample.kind = NodeKind::kConstant;
+    sample.type = field->type != FieldType::kNone ? field->type : slot.type;
+    sample.size = field->size;
+    TExpressionNode result;
+    CopyNodeFields(node, result);
+    result.type = FieldType::kNone;  // boolean only when the evaluator compared
+    EvaluateBinary(op, sample, *constant, source_.FilterLanguage(), source_.FilterSort(), result);
+    if (result.type != FieldType::kBoolean) return std::nullopt;
+  }
+
+  std::size_t prefix = 1 + std::size_t{slot.physical_size};
+  std::optional<std::vector<std::uint8_t>> value;
+  if (shape == Shape::kPrefix) {
+    const std::size_t p = node.partial_length;
+    if (slot.type != FieldType::kString || constant->type != FieldType::kString) return std::nullopt;
+    if (p == 0) {
+      value = KeyValue(slot, *constant, op);
+    } else {
+      if (slot.physical_size == 0 || p > slot.physical_size - 1u) return std::nullopt;
+      const std::string_view text = NodeString(*constant);
+      value.emplace(slot.physical_size, 0);
+      std::memcpy(value->data(), text.data(), std::min(p, text.size()));
+      prefix = 1 + p;
+    }
+  } else {
+    value = KeyValue(slot, *constant, op);
+  }
+  if (!value) return std::nullopt;
+
+  std::vector<std::uint8_t> k(prefix);
+  k[0] = 1;
+  std::memcpy(k.data() + 1, value->data(), prefix - 1);
+  auto put = [&](std::vector<std::uint8_t>& dst, const std::vector<std::uint8_t>& part,
+                 std::uint8_t fill) {
+    std::memcpy(dst.data(), part.data(), part.size());
+    std::fill(dst.begin() + static_cast<std::ptrdiff_t>(part.size()), dst.end(), fill);
+  };
+  std::vector<std::uint8_t> any_value(1, 1);  // flag 1: any non-null value
+  switch (op) {
+    case ExprOperator::kEqual:
+    case ExprOperator::kNotEqual:
+      put(c.low, k, 0x00);
+      put(c.high, k, 0xFF);
+      c.invert = op == ExprOperator::kNotEqual;
+      break;
+    case ExprOperator::kGreaterEqual:
+      put(c.low, k, 0x00);
+      put(c.high, any_value, 0xFF);
+      break;
+    case ExprOperator::kGreater: {
+      std::vector<std::uint8_t> above = k;
+      IncrementKey(above.data(), above.size());  // flag 1 + all 0xFF becomes flag 2: empty
+      put(c.low, above, 0x00);
+      put(c.high, any_value, 0xFF);
+      break;
+    }
+    case ExprOperator::kLessEqual:
+      put(c.low, any_value, 0x00);
+      put(c.high, k, 0xFF);
+      break;
+    case ExprOperator::kLess: {
+      std::vector<std::uint8_t> below = k;
+      DecrementKey(below.data(), below.size());  // flag 1 + all 0x00 becomes flag 0: empty
+      put(c.low, any_value, 0x00);
+      put(c.high, below, 0xFF);
+      break;
+    }
+    default:
+      return std::nullopt;
+  }
+  if (IsOrdering(op)) {
+    // The evaluator reads a null field as zero in ordering comparisons.
+    TExpressionNode null_field;
+    null_field.kind = NodeKind::kConstant;
+    null_field.null = 1;
+    null_field.type = field->type != FieldType::kNone ? field->type : slot.type;
+    null_field.size = field->size;
+    TExpressionNode result;
+    CopyNodeFields(node, result);
+    result.type = FieldType::kNone;  // boolean only when the evaluator compared
+    EvaluateBinary(op, null_field, *constant, source_.FilterLanguage(), source_.FilterSort(),
+                   result);
+    if (result.type != FieldType::kBoolean) return std::nullopt;  // types the index can't judge
+    c.with_nulls = NodeIsTrue(result);
+  }
+  return c;
+}
+
+void FilterEngine::ConditionBits(const Condition& c, RecordBitmap& bitmap) {
+  IndexStore& store = *source_.FilterIndex();
+  const int previous = store.CurrentIndex();
+  const std::int32_t position = previous == kNoIndex ? 0 : store.GetLogicalPosition();
+  auto restore = [&] {
+    store.SelectIndex(previous);
+    if (position > 0) store.SetLogicalPosition(position);
+  };
+  try {
+    store.SelectIndex(c.slot);
+    ++ranges_walked_;
+    KeyRangeBits(store, c.low.data(), c.high.data(), bitmap);
+    if (c.with_nulls) {
+      std::vector<std::uint8_t> low(c.low.size(), 0x00), high(c.high.size(), 0xFF);
+      high[0] = 0x00;
+      SetBitsForKeyRange(store, low.data(), high.data(), bitmap);
+    }
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  if (c.invert) bitmap.Invert();
+  bitmap.AndWith(live_);
+}
+
+FilterLevel FilterEngine::Analyze(TExpressionNode& node) {
+  if (IndexCondition(node)) return FilterLevel::kByIndex;
+  if (node.kind == NodeKind::kUnary && node.op == ExprOperator::kNot && node.left)
+    return Analyze(*node.left);
+  if (node.kind == NodeKind::kBinary && node.left && node.right &&
+      (node.op == ExprOperator::kAnd || node.op == ExprOperator::kOr)) {
+    const FilterLevel l = Analyze(*node.left);
+    const FilterLevel r = Analyze(*node.right);
+    if (node.op == ExprOperator::kAnd) {
+      if (l > r) std::swap(node.left, node.right);  // the better side first
+      if (l == r && l != FilterLevel::kPartly) return l;
+      return FilterLevel::kPartly;
+    }
+    if (l == FilterLevel::kByIndex && r == FilterLevel::kByIndex) return FilterLevel::kByIndex;
+    if (l == FilterLevel::kByRecords || r == FilterLevel::kByRecords) return FilterLevel::kByRecords;
+    return FilterLevel::kPartly;
+  }
+  return FilterLevel::kByRecords;
+}
+
+FilterLevel FilterEngine::AnalyzeFilter(TExpressionNode& tree) { return Analyze(tree); }
+
+void FilterEngine::Scan(RecordBitmap& bitmap, ExprOperator /*parent*/, const TExpressionNode& node) {
+  bitmap.AndWith(live_);
+  RecordBitmap keep(bitmap.Slots());
+  source_.ForEachRecord(&bitmap, [&](std::uint32_t r, std::span<const std::byte> record) {
+    ++records_scanned_;
+    if (r <= keep.Slots() && EvaluateFilterRecord(node, *this, record)) keep.Set(r);
+  });
+  bitmap = std::move(keep);
+}
+
+FilterLevel FilterEngine::Compute(RecordBitmap& bitmap, ExprOperator parent,
+                                  TExpressionNode& node) {
+  if (parent != ExprOperator::kAnd) bitmap = live_;  // every live record is a candidate
+  if (auto c = IndexCondition(node)) {
+    ConditionBits(*c, bitmap);
+    return FilterLevel::kByIndex;
+  }
+  if (node.kind == NodeKind::kUnary && node.op == ExprOperator::kNot && node.left) {
+    RecordBitmap inner = bitmap;
+    const FilterLevel level = Compute(inner, ExprOperator::kAnd, *node.left);
+    inner.Invert();
+    inner.AndWith(live_);
+    bitmap = std::move(inner);
+    return level;
+  }
+  if (node.kind == NodeKind::kBinary && node.left && node.right &&
+      (node.op == ExprOperator::kAnd || node.op == ExprOperator::kOr)) {
+    RecordBitmap a = bitmap;
+    const FilterLevel l = Compute(a, ExprOperator::kAnd, *node.left);
+    if (node.op == ExprOperator::kAnd) {
+      RecordBitmap b = a;
+      const FilterLevel r = Compute(b, ExprOperator::kAnd, *node.right);
+      a.AndWith(b);
+      bitmap = std::move(a);
+      return l == r ? l : FilterLevel::kPartly;
+    }
+    RecordBitmap b = bitmap;
+    const FilterLevel r = Compute(b, ExprOperator::kAnd, *node.right);
+    a.OrWith(b);
+    bitmap = std::move(a);
+    if (l == FilterLevel::kByIndex && r == FilterLevel::kByIndex) return FilterLevel::kByIndex;
+    if (l == FilterLevel::kByRecords || r == FilterLevel::kByRecords) return FilterLevel::kByRecords;
+    return FilterLevel::kPartly;
+  }
+  Scan(bitmap, parent, node);
+  return FilterLevel::kByRecords;
+}
+
+FilterLevel FilterEngine::BuildFilterBitmap(std::span<std::uint8_t> bytes, ExprOperator parent,
+                                            TExpressionNode& tree) {
+  RecordBitmap bitmap(live_.Slots());
+  if (bytes.size() < RecordBitmap::BytesFor(live_.Slots())) {
+    // A bitmap that does not cover the table: start from every live record.
+    bitmap = live_;
+  } else {
+    bitmap.Assign(bytes);
+  }
+  const FilterLevel level = Compute(bitmap, parent, tree);
+  bitmap.CopyTo(bytes);
+  return level;
+}
+
+// ---------------------------------------------------------------- operations
+
+void FilterEngine::RecomputeFlags() {
+  callback_active_ = registry_.AnyCallbackFilterActive();
+  bitmap_mode_ = registry_.AnyFilterActive();
+  if (!bitmap_mode_) {
+    built_ = false;
+    live_.Resize(0);
+    result_.Resize(0);
+  }
+}
+
+ErrorCode FilterEngine::DropFilter(std::int32_t handle) {
+  const ErrorCode code = registry_.DropFilter(handle);
+  RecomputeFlags();
+  return code;
+}
+
+ErrorCode FilterEngine::ActivateFilter(std::int32_t handle) {
+  const ErrorCode code = registry_.ActivateFilter(handle);
+  RecomputeFlags();
+  return code;
+}
+
+ErrorCode FilterEngine::DeactivateFilter(std::int32_t handle) {
+  const ErrorCode code = registry_.DeactivateFilter(handle);
+  RecomputeFlags();
+  return code;
+}
+
+void FilterEngine::Reset() {
+  (void)registry_.DropFilter(0);
+  RecomputeFlags();
+}
+
+void FilterEngine::Grow(std::uint32_t slots) {
+  if (slots <= live_.Slots()) return;
+  live_.Resize(slots);
+  result_.Resize(slots);
+  for (std::size_t i = 0; i < registry_.FilterCount(); ++i) {
+    TFilter& f = registry_.FilterAt(i);
+    if (f.BitmapSize() > 0) f.SetBitmapSize(static_cast<std::int64_t>(RecordBitmap::BytesFor(slots)));
+  }
+}
+
+RecordBitmap FilterEngine::Base(const TFilter* upto, bool with_earlier) const {
+  RecordBitmap base = live_;
+  if (!with_earlier) return base;
+  for (std::size_t i = 0; i < registry_.FilterCount(); ++i) {
+    const TFilter& f = registry_.FilterAt(i);
+    if (&f == upto) break;
+    if (!f.Active() || f.BitmapSize() < RecordBitmap::BytesFor(base.Slots())) continue;
+    RecordBitmap b(base.Slots());
+    b.Assign(f.Bitmap());
+    base.AndWith(b);
+  }
+  return base;
+}
+
+void FilterEngine::ComputeFilter(TFilter& filter, const RecordBitmap& base) {
+  filter.ComputeBitmap(base.Bytes(), base.Bytes().size());
+}
+
+void FilterEngine::BuildAll() {
+  if (!bitmap_mode_) return;
+  const std::uint32_t slots = source_.RecordSlots();
+  live_ = RecordBitmap(slots);
+  source_.LiveRecords(live_);
+  result_ = RecordBitmap(slots);
+  for (std::size_t i = 0; i < registry_.FilterCount(); ++i) {
+    TFilter& f = registry_.FilterAt(i);
+    if (!f.Active()) {
+      f.SetBitmapSize(0);  // stale: built again when activated
+      continue;
+    }
+    ComputeFilter(f, Base(&f, f.Option()));
+  }
+  built_ = true;
+}
+
+ErrorCode FilterEngine::BuildFilterBitmap(std::int32_t handle) {
+  if (handle < 0) {
+    return registry_.FindCallbackFilter(handle) ? ErrorCode::kNone
+                                                : ErrorCode::kInvalidFilterHandle;
+  }
+  if (handle > 0 && registry_.FindFilter(handle) == nullptr) return ErrorCode::kInvalidFilterHandle;
+  if (!bitmap_mode_) return ErrorCode::kNone;
+  const std::uint32_t slots = source_.RecordSlots();
+  if (handle == 0 || !built_ || slots != live_.Slots()) {
+    BuildAll();
+    return ErrorCode::kNone;
+  }
+  TFilter* f = registry_.FindFilter(handle);
+  if (!f->Active()) return ErrorCode::kNone;
+  ComputeFilter(*f, Base(f, f->Option()));
+  return ErrorCode::kNone;
+}
+
+void FilterEngine::BuildResultBitmap() {
+  if (!bitmap_mode_) {
+    result_.Resize(0);
+    return;
+  }
+  if (!built_ || source_.RecordSlots() != live_.Slots()) BuildAll();
+  result_ = live_;
+  for (std::size_t i = 0; i < registry_.FilterCount(); ++i) {
+    TFilter& f = registry_.FilterAt(i);
+    if (!f.Active()) continue;
+    if (f.BitmapSize() < RecordBitmap::BytesFor(live_.Slots())) {
+      ComputeFilter(f, Base(&f, f.Option()));  // activated with all others (handle 0)
+    }
+    RecordBitmap b(live_.Slots());
+    b.Assign(f.Bitmap());
+    result_.AndWith(b);
+  }
+}
+
+bool FilterEngine::Matches(const TFilter& filter, std::span<const std::byte> record) const {
+  return filter.Tree() != nullptr && EvaluateFilterRecord(*filter.Tree(), *this, record);
+}
+
+void FilterEngine::RecordChanged(std::uint32_t r) {
+  if (!bitmap_mode_ || !built_) return;
+  if (r > live_.Slots()) Grow(std::max(r, source_.RecordSlots()));
+  const std::vector<std::byte> record = source_.ReadRecordCopy(r);
+  if (record.empty()) {
+    RecordDeleted(r);
+    return;
+  }
+  live_.Set(r);
+  bool all = true;
+  for (std::size_t i = 0; i < registry_.FilterCount(); ++i) {
+    TFilter& f = registry_.FilterAt(i);
+    if (!f.Active() || f.BitmapSize() == 0) continue;
+    const bool m = Matches(f, record);
+    auto bits = f.Bitmap();
+    const auto mask = static_cast<std::uint8_t>(1u << ((r - 1) % 8));
+    if (m) bits[(r - 1) / 8] |= mask;
+    else bits[(r - 1) / 8] &= static_cast<std::uint8_t>(~mask);
+    all = all && m;
+  }
+  if (all) result_.Set(r);
+  else result_.Clear(r);
+}
+
+void FilterEngine::RecordAdded(std::uint32_t r) { RecordChanged(r); }
+
+void FilterEngine::RecordDeleted(std::uint32_t r) {
+  if (r < 1 || r > live_.Slots()) return;
+  live_.Clear(r);
+  result_.Clear(r);
+}
+
+bool FilterEngine::PassesCallbackFilters(std::uint32_t r) {
+  if (!callback_active_) return true;
+  const std::vector<std::byte> record = source_.ReadRecordCopy(r);
+  if (record.empty()) return false;
+  return registry_.PassesCallbackFilters(record, r);
+}
+
+bool FilterEngine::Accept(std::uint32_t record_number) {
+  // A record added since the bitmaps were built is tested when first met.
+  if (bitmap_mode_ && built_ && record_number > live_.Slots()) RecordAdded(record_number);
+  return TestBit(record_number) && PassesCallbackFilters(record_number);
+}
+
+}  // namespace storage

@@ -1,0 +1,121 @@
+#include "storage/record_bitmap.h"
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+
+namespace storage {
+
+void RecordBitmap::Resize(std::uint32_t slots) {
+  slots_ = slots;
+  bytes_.resize(BytesFor(slots), 0);
+  ClearSpare();
+}
+
+void RecordBitmap::ClearSpare() {
+  // Bits at positions slots_ .. 8 * bytes - 1 belong to no record.
+  const std::size_t first_byte = slots_ / 8;
+  const unsigned used = slots_ % 8;
+  bytes_[first_byte] &= static_cast<std::uint8_t>((1u << used) - 1);
+  std::fill(bytes_.begin() + static_cast<std::ptrdiff_t>(first_byte) + 1, bytes_.end(), 0);
+}
+
+void RecordBitmap::Assign(std::span<const std::uint8_t> bytes) {
+  assert(bytes.size() >= bytes_.size());
+  std::copy_n(bytes.begin(), bytes_.size(), bytes_.begin());
+  ClearSpare();
+}
+
+void RecordBitmap::CopyTo(std::span<std::uint8_t> out) const {
+  const std::size_t n = std::min(out.size(), bytes_.size());
+  std::copy_n(bytes_.begin(), n, out.begin());
+  std::fill(out.begin() + static_cast<std::ptrdiff_t>(n), out.end(), 0);
+}
+
+void RecordBitmap::Set(std::uint32_t r) {
+  assert(r >= 1 && r <= slots_);
+  bytes_[(r - 1) / 8] |= static_cast<std::uint8_t>(1u << ((r - 1) % 8));
+}
+
+void RecordBitmap::Clear(std::uint32_t r) {
+  assert(r >= 1 && r <= slots_);
+  bytes_[(r - 1) / 8] &= static_cast<std::uint8_t>(~(1u << ((r - 1) % 8)));
+}
+
+bool RecordBitmap::Test(std::uint32_t r) const {
+  if (r < 1 || r > slots_) return false;
+  return (bytes_[(r - 1) / 8] >> ((r - 1) % 8)) & 1u;
+}
+
+void RecordBitmap::SetAll() {
+  std::fill(bytes_.begin(), bytes_.end(), 0xFF);
+  ClearSpare();
+}
+
+void RecordBitmap::ClearAll() { std::fill(bytes_.begin(), bytes_.end(), 0); }
+
+void RecordBitmap::Invert() {
+  for (auto& b : bytes_) b = static_cast<std::uint8_t>(~b);
+  ClearSpare();
+}
+
+void RecordBitmap::AndWith(const RecordBitmap& other) {
+  assert(other.slots_ == slots_);
+  for (std::size_t i = 0; i < bytes_.size(); ++i) bytes_[i] &= other.bytes_[i];
+}
+
+void RecordBitmap::OrWith(const RecordBitmap& other) {
+  assert(other.slots_ == slots_);
+  for (std::size_t i = 0; i < bytes_.size(); ++i) bytes_[i] |= other.bytes_[i];
+}
+
+std::uint32_t RecordBitmap::Count() const {
+  std::uint32_t n = 0;
+  for (auto b : bytes_) n += static_cast<std::uint32_t>(std::popcount(b));
+  return n;
+}
+
+std::uint32_t RecordBitmap::CountUpTo(std::uint32_t r) const {
+  if (r == 0) return 0;
+  if (r >= slots_) return Count();
+  std::uint32_t n = 0;
+  const std::size_t whole = r / 8;
+  for (std::size_t i = 0; i < whole; ++i) n += static_cast<std::uint32_t>(std::popcount(bytes_[i]));
+  const unsigned rest = r % 8;
+  if (rest != 0) {
+    n += static_cast<std::uint32_t>(
+        std::popcount(static_cast<std::uint8_t>(bytes_[whole] & ((1u << rest) - 1))));
+  }
+  return n;
+}
+
+std::uint32_t RecordBitmap::NextSet(std::uint32_t r) const {
+  if (r >= slots_) return 0;
+  // Bit index (0-based) of record r + 1 is r.
+  std::size_t i = r / 8;
+  std::uint8_t b = static_cast<std::uint8_t>(bytes_[i] & (0xFFu << (r % 8)));
+  while (b == 0) {
+    if (++i >= bytes_.size()) return 0;
+    b = bytes_[i];
+  }
+  const std::uint32_t found = static_cast<std::uint32_t>(i * 8 + std::countr_zero(b)) + 1;
+  return found <= slots_ ? found : 0;  // spare bits are zero; defensive
+}
+
+std::uint32_t RecordBitmap::PrevSet(std::uint32_t r) const {
+  if (r <= 1 || slots_ == 0) return 0;
+  if (r > slots_ + 1) r = slots_ + 1;
+  // Records 1..r-1 are bits 0..r-2.
+  const std::uint32_t last_bit = r - 2;
+  std::ptrdiff_t i = static_cast<std::ptrdiff_t>(last_bit / 8);
+  const unsigned keep = last_bit % 8 + 1;
+  std::uint8_t b = static_cast<std::uint8_t>(bytes_[static_cast<std::size_t>(i)] &
+                                             ((keep == 8) ? 0xFFu : ((1u << keep) - 1)));
+  while (b == 0) {
+    if (--i < 0) return 0;
+    b = bytes_[static_cast<std::size_t>(i)];
+  }
+  return static_cast<std::uint32_t>(i * 8 + (7 - std::countl_zero(b))) + 1;
+}
+
+}  // namespace storage

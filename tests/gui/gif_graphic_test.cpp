@@ -1,0 +1,253 @@
+// The GIF graphic class: registry, import of other pictures, round trips
+// through giflib, clipboard bytes, Assign and SetWidth.
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include "framework/gui/canvas.h"
+#include "framework/gui/picture.h"
+#include "gif/color_lookup.h"
+#include "gif/gif_exception.h"
+#include "gif/gif_extension.h"
+#include "gui_test_support.h"
+
+namespace {
+
+using namespace guitest;
+
+// Decodes with giflib; colours of every pixel of frame 0 (transparent: kNone).
+constexpr std::uint32_t kNone = 0xFF000000;
+Picture DecodeFirstFrame(const Bytes& data, int* w, int* h) {
+  ReadState st{&data, 0};
+  int err = 0;
+  GifFileType* gif = DGifOpen(&st, ReadMem, &err);
+  EXPECT_NE(gif, nullptr);
+  EXPECT_EQ(DGifSlurp(gif), GIF_OK);
+  Picture p;
+  if (gif->ImageCount > 0) {
+    const SavedImage& im = gif->SavedImages[0];
+    GraphicsControlBlock gcb{};
+    gcb.TransparentColor = NO_TRANSPARENT_COLOR;
+    DGifSavedExtensionToGCB(gif, 0, &gcb);
+    const ColorMapObject* map = im.ImageDesc.ColorMap ? im.ImageDesc.ColorMap : gif->SColorMap;
+    *w = im.ImageDesc.Width;
+    *h = im.ImageDesc.Height;
+    for (int i = 0; i < *w * *h; ++i) {
+      const int v = im.RasterBits[i];
+      if (v == gcb.TransparentColor) {
+        p.push_back(kNone);
+        continue;
+      }
+      const GifColorType& c = map->Colors[v];
+      p.push_back(c.Red | (c.Green << 8) | (static_cast<std::uint32_t>(c.Blue) << 16));
+    }
+  }
+  DGifCloseFile(gif, &err);
+  return p;
+}
+
+std::unique_ptr<fw::TBitmap> TrueColorBitmap(int w, int h, int colors, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<QRgb> pal;
+  for (int i = 0; i < colors; ++i) pal.push_back(qRgb(rng() & 255, rng() & 255, rng() & 255));
+  QImage img(w, h, QImage::Format_RGB32);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) img.setPixel(x, y, pal[static_cast<std::size_t>(x + y * w) % pal.size()]);
+  auto b = std::make_unique<fw::TBitmap>();
+  b->SetImage(img.convertToFormat(QImage::Format_BGR888));
+  return b;
+}
+
+TEST(GIFImage, RegisteredForGifExtension) {
+  gif::GIFImageInitialization();
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("tolmid_gif_" + std::to_string(::getpid()) + ".GIF")).string();
+  {
+    std::ofstream f(path, std::ios::binary);
+    const Bytes data = MakeGif(5, 4, {{0, 0, 5, 4, 0, -1, 0, false, {}}}, 3);
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  }
+  fw::TPicture picture;
+  picture.LoadFromFile(path);
+  auto* g = dynamic_cast<gif::TGIFGraphic*>(picture.Graphic());
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(picture.Width(), 5);
+  EXPECT_STREQ(g->ClassName(), "TGIFImage");
+  EXPECT_EQ(fw::TPicture::FileFormatDescription(".gif"), "GIF Image");
+  EXPECT_NE(fw::TPicture::FindClipboardClass(gif::GIFClipboardFormat()), nullptr);
+  std::filesystem::remove(path);
+}
+
+// A true-colour picture with few colours imports exactly (no reduction) and
+// survives the writer and giflib's reader.
+TEST(GIFImage, ImportTrueColorRoundTrip) {
+  for (int colors : {1, 2, 17, 200, 256}) {
+    auto src_ptr = TrueColorBitmap(23, 11, colors, static_cast<std::uint32_t>(colors));
+  fw::TBitmap& src = *src_ptr;
+    gif::TGIFGraphic g;
+    g.ColorReduction = gif::TColorReduction::rmNone;
+    g.Add(&src);
+    ASSERT_EQ(g.Width(), 23);
+    int w = 0, h = 0;
+    const Picture p = DecodeFirstFrame(SaveBytes(g), &w, &h);
+    ASSERT_EQ(w, 23);
+    ASSERT_EQ(h, 11);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        ASSERT_EQ(p[static_cast<std::size_t>(y * w + x)], src.Canvas().Pixel(x, y)) << colors << " " << x << "," << y;
+  }
+}
+
+TEST(GIFImage, ImportReducesWithSettings) {
+  auto src_ptr = TrueColorBitmap(20, 15, 300, 5);
+  fw::TBitmap& src = *src_ptr;
+  gif::TGIFGraphic g;
+  g.ColorReduction = gif::TColorReduction::rmNone;
+  try {
+    g.Add(&src);
+    FAIL();
+  } catch (const gif::GIFException& e) {
+    EXPECT_STREQ(e.what(), "Color table overflow");
+  }
+  gif::TGIFGraphic web;  // default: web palette
+  web.Add(&src);
+  int w = 0, h = 0;
+  const Picture p = DecodeFirstFrame(SaveBytes(web), &w, &h);
+  gif::TNetscapeColorLookup lookup;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const fw::TColor c = src.Canvas().Pixel(x, y);
+      gif::TGIFColor chosen{};
+      lookup.Lookup(fw::GetRValue(c), fw::GetGValue(c), fw::GetBValue(c), chosen);
+      ASSERT_EQ(p[static_cast<std::size_t>(y * w + x)], gif::ColorValue(chosen));
+    }
+}
+
+TEST(GIFImage, ImportTransparentBitmap) {
+  auto src_ptr = TrueColorBitmap(8, 8, 5, 11);
+  fw::TBitmap& src = *src_ptr;
+  const fw::TColor key = src.Canvas().Pixel(0, 7);
+  src.SetTransparent(true);  // key: the bottom-left pixel's colour
+  gif::TGIFGraphic g;
+  g.ColorReduction = gif::TColorReduction::rmNone;
+  g.Add(&src);
+  int w = 0, h = 0;
+  const Picture p = DecodeFirstFrame(SaveBytes(g), &w, &h);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      const fw::TColor c = src.Canvas().Pixel(x, y);
+      EXPECT_EQ(p[static_cast<std::size_t>(y * 8 + x)], c == key ? kNone : c);
+    }
+  // A transparent picture that already uses 256 colours gets no transparency.
+  auto full_ptr = TrueColorBitmap(16, 16, 256, 12);
+  fw::TBitmap& full = *full_ptr;
+  full.SetTransparent(true);
+  gif::TGIFGraphic g2;
+  g2.ColorReduction = gif::TColorReduction::rmNone;
+  g2.Add(&full);
+  EXPECT_FALSE(g2.Image().Images()[0]->Transparent());
+}
+
+TEST(GIFImage, PalettedBitmapKeepsIndexes) {
+  fw::TBitmap b;
+  b.SetPixelFormat(fw::TPixelFormat::pf8bit);
+  b.SetSize(9, 3);
+  b.SetPalette({fw::clRed, fw::clLime, fw::clBlue, fw::clWhite});
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 9; ++x) b.ScanLine(y)[x] = static_cast<std::uint8_t>((x * y) % 4);
+  gif::TGIFGraphic g;
+  g.Add(&b);
+  gif::TGIFSubImage* f = g.Image().Images()[0];
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 9; ++x) EXPECT_EQ(f->Pixels(x, y), (x * y) % 4);
+  EXPECT_EQ(f->ColorMap().GetColor(2), fw::clBlue);
+  // Pasting a bitmap through the clipboard format 2 (BMP bytes).
+  fw::TMemoryStream bmp;
+  b.SaveToStream(bmp);
+  std::vector<std::uint8_t> bytes(bmp.Bytes().size());
+  std::memcpy(bytes.data(), bmp.Bytes().data(), bytes.size());
+  gif::TGIFGraphic pasted;
+  pasted.LoadFromClipboardFormat(gif::kClipboardBitmapFormat, bytes);
+  EXPECT_EQ(pasted.Image().Images().Count(), 1);
+  EXPECT_EQ(pasted.Width(), 9);
+}
+
+TEST(GIFImage, ClipboardBytesRoundTrip) {
+  const Bytes data = MakeGif(7, 6, {{0, 0, 7, 6, 0, -1, 3, false, {}}, {1, 1, 3, 3, 2, 4, 3, false, {}}}, 4, 0);
+  gif::TGIFGraphic g;
+  LoadBytes(g, data);
+  const std::vector<std::uint8_t> clip = g.SaveToClipboardFormat();
+  gif::TGIFGraphic back;
+  back.LoadFromClipboardFormat(gif::GIFClipboardFormat(), clip);
+  EXPECT_EQ(SaveBytes(back), SaveBytes(g));
+  try {
+    back.LoadFromClipboardFormat(12345, clip);
+    FAIL();
+  } catch (const gif::GIFException& e) {
+    EXPECT_STREQ(e.what(), "Unsupported clipboard format");
+  }
+  gif::TGIFGraphic empty;
+  EXPECT_TRUE(empty.SaveToClipboardFormat().empty());
+}
+
+TEST(GIFImage, AssignCopiesSettingsButNotSpeedOrHandlers) {
+  gif::TGIFGraphic src;
+  LoadBytes(src, MakeGif(7, 6, {{0, 0, 7, 6, 0, -1, 3, false, {}}, {1, 1, 3, 3, 2, 4, 3, false, {}}}, 4, 0));
+  src.DrawOptions = 0x0123;
+  src.AnimationSpeed = 50;
+  src.BackgroundColor = fw::clRed;
+  int progress = 0;
+  src.OnProgress = [&](const void*, gif::TProgressStage, int, const std::string& m) {
+    if (m == "Copying...") ++progress;
+  };
+  gif::TGIFGraphic copy;
+  copy.AnimationSpeed = 70;
+  copy.OnWarning = [](const void*, int, const std::string&) {};
+  copy.Assign(src);
+  EXPECT_EQ(copy.DrawOptions, 0x0123);
+  EXPECT_EQ(copy.BackgroundColor, fw::clRed);
+  EXPECT_EQ(copy.AnimationSpeed, 70);
+  EXPECT_FALSE(copy.OnWarning);
+  EXPECT_FALSE(copy.OnProgress);
+  EXPECT_EQ(progress, 4);  // start, two frames, end
+  EXPECT_EQ(SaveBytes(copy), SaveBytes(src));
+  // To a bitmap: the first frame at its place.
+  fw::TBitmap b;
+  b.Assign(src);
+  EXPECT_EQ(b.Width(), 7);
+  EXPECT_EQ(b.Canvas().Pixel(3, 3), gif::ColorValue(src.Image().GlobalColorMap().Colors(src.Image().Images()[0]->Pixels(3, 3))));
+}
+
+TEST(GIFImage, SetWidthKeepsFramesInside) {
+  gif::TGIFGraphic g;
+  LoadBytes(g, MakeGif(10, 8, {{2, 1, 6, 5, 0, -1, 0, false, {}}}, 1));
+  try {
+    g.SetWidth(7);
+    FAIL();
+  } catch (const gif::GIFException& e) {
+    EXPECT_STREQ(e.what(), "Image width too small for contained frames");
+  }
+  EXPECT_EQ(g.Width(), 10);
+  EXPECT_THROW(g.SetHeight(5), gif::GIFException);
+  g.SetWidth(8);
+  EXPECT_EQ(g.Width(), 8);
+  EXPECT_THROW(g.Add(static_cast<const fw::TGraphic*>(nullptr)), gif::GIFException);
+}
+
+TEST(GIFImage, HostileFileLeavesWhatWasRead) {
+  Bytes data = MakeGif(10, 8, {{0, 0, 10, 8, 0, -1, 0, false, {}}, {0, 0, 10, 8, 0, -1, 0, false, {}}}, 1);
+  data.resize(data.size() - 20);
+  gif::TGIFGraphic g;
+  try {
+    LoadBytes(g, data);
+  } catch (const gif::GIFException&) {
+  }
+  // Whatever came in draws without reading past its pixels.
+  fw::TBitmap screen;
+  screen.SetSize(10, 8);
+  g.DrawOptions = gif::goTransparent;
+  g.Draw(screen.Canvas(), fw::Rect(0, 0, 10, 8));
+  PlayFrames(g, 0, gif::goAnimate | gif::goTransparent);
+}
+
+}  // namespace

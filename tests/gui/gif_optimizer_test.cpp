@@ -1,0 +1,136 @@
+// The whole-image optimiser: the optimised file, decoded by giflib, shows
+// the same pictures as the original.
+#include <gtest/gtest.h>
+
+#include "gif/gif_exception.h"
+#include "gif/gif_extension.h"
+#include "gui_test_support.h"
+
+namespace {
+
+using namespace guitest;
+
+constexpr std::uint8_t kAll = gif::ooCrop | gif::ooMerge | gif::ooCleanup | gif::ooColorMap | gif::ooReduceColors;
+
+// The pictures shown, with runs of equal pictures counted once (a removed
+// frame that showed nothing new leaves the sequence as it was).
+std::vector<Picture> Shown(const Bytes& data, int* w, int* h) {
+  std::vector<Picture> all = ModelComposite(data, 0x00FEDCBA, w, h);
+  std::vector<Picture> out;
+  for (auto& p : all)
+    if (out.empty() || out.back() != p) out.push_back(std::move(p));
+  return out;
+}
+
+void ExpectOptimisedSame(const Bytes& data, const std::string& name, std::uint8_t options = kAll) {
+  gif::TGIFGraphic g;
+  LoadBytes(g, data);
+  g.Optimize(options, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);
+  const Bytes out = SaveBytes(g);
+  int w1 = 0, h1 = 0, w2 = 0, h2 = 0;
+  const auto before = Shown(data, &w1, &h1);
+  const auto after = Shown(out, &w2, &h2);
+  ASSERT_EQ(w1, w2);
+  ASSERT_EQ(h1, h2);
+  ASSERT_EQ(before.size(), after.size()) << name;
+  for (std::size_t i = 0; i < before.size(); ++i) ASSERT_TRUE(before[i] == after[i]) << name << " picture " << i;
+}
+
+TEST(GIFOptimizer, CorpusShowsTheSame) {
+  for (const std::string& path : CorpusFiles()) ExpectOptimisedSame(ReadFile(path), path);
+}
+
+// Random animations with repeated content and every disposal method.
+TEST(GIFOptimizer, RandomAnimationsShowTheSame) {
+  std::mt19937 rng(99);
+  for (int round = 0; round < 120; ++round) {
+    const int w = 6 + static_cast<int>(rng() % 14), h = 6 + static_cast<int>(rng() % 14);
+    const int n = 2 + static_cast<int>(rng() % 5);
+    std::vector<FrameSpec> frames;
+    Bytes base(static_cast<std::size_t>(w) * h);
+    for (auto& b : base) b = static_cast<std::uint8_t>(rng() % 4);
+    for (int i = 0; i < n; ++i) {
+      FrameSpec f;
+      f.left = static_cast<int>(rng() % (w / 2));
+      f.top = static_cast<int>(rng() % (h / 2));
+      f.width = 1 + static_cast<int>(rng() % (w - f.left));
+      f.height = 1 + static_cast<int>(rng() % (h - f.top));
+      if (rng() % 3 == 0) f.left = f.top = 0, f.width = w, f.height = h;
+      f.disposal = static_cast<int>(rng() % 4);
+      f.transparent = rng() % 2 ? static_cast<int>(rng() % 6) : -1;
+      f.delay = static_cast<int>(rng() % 5);
+      f.local_map = rng() % 4 == 0;
+      // Mostly the base picture again, so that merging has work.
+      f.pixels.resize(static_cast<std::size_t>(f.width) * f.height);
+      for (int y = 0; y < f.height; ++y)
+        for (int x = 0; x < f.width; ++x)
+          f.pixels[static_cast<std::size_t>(y) * f.width + x] =
+              rng() % 5 == 0 ? static_cast<std::uint8_t>(rng() % 6)
+                             : base[static_cast<std::size_t>(f.top + y) * w + f.left + x];
+      if (rng() % 6 == 0) std::fill(f.pixels.begin(), f.pixels.end(), static_cast<std::uint8_t>(f.transparent < 0 ? 0 : f.transparent));
+      frames.push_back(f);
+    }
+    const Bytes data = MakeGif(w, h, frames, static_cast<std::uint32_t>(round), round % 2 ? 0 : -1);
+    for (std::uint8_t options : {kAll, std::uint8_t(gif::ooMerge), std::uint8_t(gif::ooCrop | gif::ooCleanup)})
+      ExpectOptimisedSame(data, "round " + std::to_string(round) + " options " + std::to_string(options), options);
+  }
+}
+
+TEST(GIFOptimizer, RepeatedFrameBecomesMostlyTransparent) {
+  Bytes a(100);
+  for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<std::uint8_t>(i % 5);
+  Bytes b = a;
+  b[55] = 9;
+  gif::TGIFGraphic g;
+  LoadBytes(g, MakeGif(10, 10, {{0, 0, 10, 10, 1, -1, 5, false, a}, {0, 0, 10, 10, 1, -1, 5, false, b}}, 1, 0));
+  g.Optimize(gif::ooMerge, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);
+  gif::TGIFSubImage* f = g.Image().Images()[1];
+  ASSERT_TRUE(f->Transparent());
+  const int t = f->GraphicControlExtension()->TransparentColorIndex();
+  int opaque = 0;
+  for (std::size_t i = 0; i < f->DataSize(); ++i) opaque += f->Data()[i] != t;
+  EXPECT_EQ(opaque, 1);
+  // Cropping then leaves the one pixel that changed.
+  g.Optimize(gif::ooCrop, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);
+  f = g.Image().Images()[1];
+  EXPECT_EQ(f->Width(), 1);
+  EXPECT_EQ(f->Left(), 5);
+  EXPECT_EQ(f->Top(), 5);
+}
+
+TEST(GIFOptimizer, TransparentFrameDisappearsAndGivesItsDelay) {
+  gif::TGIFGraphic g;
+  LoadBytes(g, MakeGif(6, 6,
+                       {{0, 0, 6, 6, 1, 3, 7, false, {}},
+                        {1, 1, 4, 4, 1, 3, 11, false, Bytes(16, 3)},
+                        {0, 0, 6, 6, 1, -1, 5, false, {}}},
+                       1, 0));
+  g.Optimize(gif::ooCrop, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);
+  ASSERT_EQ(g.Image().Images().Count(), 2);
+  EXPECT_EQ(g.Image().Images()[0]->GraphicControlExtension()->Delay(), 18);
+}
+
+TEST(GIFOptimizer, SingleFrameLosesItsExtensions) {
+  gif::TGIFGraphic g;
+  LoadBytes(g, MakeGif(6, 6, {{0, 0, 6, 6, 2, -1, 7, false, {}}}, 1, 0));
+  gif::TGIFSubImage* f = g.Image().Images()[0];
+  auto comment = std::make_unique<gif::TGIFCommentExtension>(f);
+  comment->Comment().push_back("hello");
+  f->Extensions().Add(std::move(comment));
+  ASSERT_GE(f->Extensions().Count(), 3);
+  g.Optimize(gif::ooCleanup, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);
+  EXPECT_EQ(g.Image().Images()[0]->Extensions().Count(), 0);
+}
+
+TEST(GIFOptimizer, PaletteReductionNeedsCleanup) {
+  gif::TGIFGraphic g;
+  LoadBytes(g, MakeGif(6, 6, {{0, 0, 6, 6, 0, -1, 0, false, {}}}, 1));
+  try {
+    g.Optimize(gif::ooReduceColors, gif::TColorReduction::rmPalette, gif::TDitherMode::dmNearest, 8);
+    FAIL();
+  } catch (const gif::GIFException& e) {
+    EXPECT_STREQ(e.what(), "Invalid reduction method");
+  }
+}
+
+}  // namespace
