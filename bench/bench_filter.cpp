@@ -3,6 +3,14 @@
 // the same run. Each engine iteration adds the filter, activates it (which
 // builds the live-record and filter bitmaps), reads the view count and
 // drops the filter; each SQLite iteration runs SELECT COUNT(*).
+//
+// On the build machine (RelWithDebInfo, loaded): the engine about 23 ms
+// for either condition (about 4.2 M records/s), SQLite's in-memory scan
+// about 5.5 ms for the equality and 11 ms for the substr() prefix. The
+// engine's time goes mostly to the expression evaluator (about a third:
+// node copies per operand) and to the record cache (lookups and recycling
+// as 100,000 records pass through 4,096 buffers). Reusing one result node
+// and one field callback for the whole scan took about 10% off.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>

@@ -5,6 +5,9 @@
 
 namespace sql {
 
+TSourceDataFile::TSourceDataFile(TDataQuery* owner)
+    : owner_(owner), data_file_(std::make_unique<storage::TDataFile>(owner)) {}
+
 void TSourceDataFile::SetTableName(std::string_view name) {
   table_path_.clear();
   if (!storage::HasDirectoryPart(name) && owner_ != nullptr) {
@@ -32,6 +35,7 @@ void TDataQuery::SetDirectory(std::string_view path) {
 
 void TDataQuery::ClearParsed() {
   parameters_.Clear();
+  DropTables(false);
   sources_.Clear();
   columns_.Clear();
   order_by_.Clear();
@@ -44,6 +48,13 @@ void TDataQuery::ClearParsed() {
 }
 
 std::uint16_t TDataQuery::PrepareQuery(std::string_view sql) {
+  const std::uint16_t code = ParseQuery(sql);
+  if (code != 0) return code;
+  ValidateSelect();
+  return 0;
+}
+
+std::uint16_t TDataQuery::ParseQuery(std::string_view sql) {
   if (executed_) return kErrorExecuted;
   // A second preparation starts from nothing: the lists of the first would
   // otherwise be parsed into again.
@@ -55,7 +66,6 @@ std::uint16_t TDataQuery::PrepareQuery(std::string_view sql) {
   with_locks_ = false;
   result_table_name_.clear();
   ParseSelect();
-  // Validation against the source tables and the result table follow here.
   return 0;
 }
 

@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "framework/sysutils.h"
 #include "sql/query_items.h"
@@ -72,6 +73,8 @@ inline constexpr ParseContext kSelectItemContext{
 inline constexpr ParseContext kConditionContext{
     ParseContext::kExtendedPredicates | ParseContext::kParameters, "WHERE or JOIN clause"};
 
+class ResultNameSet;
+
 class TDataQuery {
  public:
   static constexpr std::uint16_t kErrorExecuted = 11047;
@@ -86,10 +89,15 @@ class TDataQuery {
   TDataQuery(const TDataQuery&) = delete;
   TDataQuery& operator=(const TDataQuery&) = delete;
 
-  // Parses sql. Returns 11047 when the query has been executed, else 0;
-  // syntax faults raise engine error 11949. What an earlier preparation
-  // left is dropped first.
+  // Parses sql and validates it against its tables (ValidateSelect).
+  // Returns 11047 when the query has been executed, else 0; syntax and
+  // validation faults raise engine error 11949, tables that cannot be
+  // opened their own engine errors. What an earlier preparation left is
+  // dropped first.
   [[nodiscard]] std::uint16_t PrepareQuery(std::string_view sql);
+  // The first half of PrepareQuery: the statement is parsed, no table is
+  // touched.
+  [[nodiscard]] std::uint16_t ParseQuery(std::string_view sql);
 
   void SetPasswordCallback(PasswordCallback callback) { password_callback_ = std::move(callback); }
   // The directory of table names without a directory part; ignored once the
@@ -117,6 +125,39 @@ class TDataQuery {
   void ParseCondition(std::uint8_t join_mark = 0);
   // A tree, or nullptr when the text ends where the expression should start.
   storage::ExpressionPtr ParseExpression(const ParseContext& context);
+
+  // ------------------------------------------------------------ validation
+  // (select_validator.cpp) Opens the sources, types and names the result
+  // columns, and chooses and makes the result: a live result is the first
+  // source's data file seen through the result columns; a canned result is
+  // a new table (ResultDataFile). On a fault every table it opened is
+  // closed and a result table it made is deleted again, then the fault is
+  // raised; the parsed statement stays.
+  void ValidateSelect();
+  // The source and field number (1-based) of a column; field 0 for "*" or
+  // an empty name (the first source without a correlation name). nullptr
+  // when nothing matches.
+  [[nodiscard]] TSourceDataFile* FindSourceColumn(std::string_view correlation,
+                                                  std::string_view column,
+                                                  int& field_number) const;
+  // The result column a GROUP BY or ORDER BY item names, and its result
+  // field number; nullptr when none. With a correlation name: the first
+  // column of that correlation and source column name; without: the first
+  // whose source column name or result name is name. Columns that are not
+  // aggregates are preferred.
+  [[nodiscard]] TResultDataField* FindResultColumn(std::string_view correlation,
+                                                   std::string_view name,
+                                                   int& result_field_number) const;
+  // The column resolver of the expression checker: true when node names a
+  // column of a source; the node then holds the field number, the source's
+  // correlation name, the field's type, subtype, physical size and
+  // decimals, and in reserved2 the source's FROM sequence number.
+  bool ResolveColumn(storage::TExpressionNode& node) const;
+  // The canned result table, open; nullptr for a live result or before
+  // validation.
+  [[nodiscard]] storage::TDataFile* ResultDataFile() const { return result_.get(); }
+  // The data file a live result reads: the first source's.
+  [[nodiscard]] storage::TDataFile* LiveDataFile() const;
 
   // ------------------------------------------------------------ state
   [[nodiscard]] void* Owner() const { return owner_; }
@@ -154,6 +195,31 @@ class TDataQuery {
   class DepthGuard;
 
   void ClearParsed();
+  // Validation steps (select_validator.cpp).
+  void ValidateSteps();
+  void OpenSource(TSourceDataFile& source);
+  void TypeSelectItems();
+  void NameResultColumns();
+  // Replaces the "*" item at index by one plain column per field, named
+  // against taken (the names of the columns before it) and added to it;
+  // returns how many it inserted.
+  std::int32_t ExpandAllColumns(std::int32_t index, int& counter, ResultNameSet& taken);
+  // Field numbers of ORDER BY or GROUP BY items: result field numbers, or
+  // with of_source the source field numbers of plain columns (0 for any
+  // other column).
+  std::vector<std::uint16_t> ItemFieldNumbers(bool order_by, bool of_source) const;
+  bool MatchLiveIndex();
+  void SetLiveFields();
+  void CreateResultTable();
+  std::vector<bool> OrderByDescending() const;
+  // Closes every source; discard_result also deletes a result table (or
+  // the reservation of its name) that this preparation made.
+  void DropTables(bool discard_result) noexcept;
+  void SortSourcesByJoinOrder();
+  // Join links and residual condition from the WHERE tree. Hooks for the
+  // join step: they leave the WHERE tree as it is.
+  void ExtractJoinConditions() {}
+  void BuildJoinTree() { SortSourcesByJoinOrder(); }
   void ParseSelectItems();
   void ParseInto();
   void ParseFrom();
@@ -202,6 +268,9 @@ class TDataQuery {
   std::int32_t from_sequence_ = 0;
 
   std::int32_t scratch_filter_ = 0;
+  std::unique_ptr<storage::TDataFile> result_;  // canned result
+  bool result_created_ = false;
+  std::string result_reserved_;  // temporary name reserved on disk, not yet a table
   ProgressCallback progress_callback_;
   PasswordCallback password_callback_;
   Clock clock_;

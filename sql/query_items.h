@@ -7,6 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
+#include "storage/data_file.h"
 #include "storage/expression_node.h"
 #include "storage/system_list.h"
 
@@ -55,11 +58,11 @@ class OwnedList {
 // Join kind written before a source table.
 enum class JoinKind : std::uint8_t { kNone = 0, kInner = 1, kLeft = 2, kRight = 3 };
 
-// One FROM or JOIN table. The data file and record buffer are added when
-// the query opens its sources.
+// One FROM or JOIN table. Its data file is made with it and opened by
+// validation; the record buffer is sized then for a canned result.
 class TSourceDataFile {
  public:
-  explicit TSourceDataFile(TDataQuery* owner) : owner_(owner) {}
+  explicit TSourceDataFile(TDataQuery* owner);
 
   // Sets the table path from a name as written: a name without directory
   // part gets the query's database directory in front. Without a
@@ -77,6 +80,9 @@ class TSourceDataFile {
   // brought it in. Execution takes the join kind from the ON comparisons.
   JoinKind join_kind_ = JoinKind::kNone;
   std::int32_t current_link_ = 0;
+  // Closed and freed with the source.
+  std::unique_ptr<storage::TDataFile> data_file_;
+  std::vector<std::byte> record_buffer_;
 };
 
 // Aggregate kinds of a result column.
@@ -102,6 +108,7 @@ class TResultDataField {
   std::uint8_t type_ = 0;
   std::uint8_t subtype_ = 0;
   std::uint16_t size_ = 0;
+  std::uint8_t decimals_ = 0;     // of a currency expression
   AggregateKind aggregate_ = AggregateKind::kNone;
   std::string expression_text_;   // at most 255 characters
   storage::ExpressionPtr tree_;

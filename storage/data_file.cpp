@@ -3,6 +3,7 @@
 #include "storage/data_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <exception>
 
@@ -180,6 +181,7 @@ void TDataFile::Close() {
     if (!error) error = std::current_exception();
   }
   index_file_->Close();
+  ResetFilters();  // the filters go with the index file
   ClearOpenState();
   TFileHandler::Close();
   if (delete_on_close_) {
@@ -421,6 +423,15 @@ TRecord* TDataFile::TakeNewBuffer() {
   return RecycleBuffer();
 }
 
+std::uint32_t TDataFile::IndexReadAheadCount(std::uint32_t n, ReadDirection direction) {
+  // The run is that of the cursor's entry; when the cursor stands elsewhere
+  // it says nothing about n.
+  if (InNaturalOrder() || index_file_->GetCurrentRecordNumber() != n) return 1;
+  const int run =
+      index_file_->RecordsInSequence(records_per_block_, direction == ReadDirection::kForward);
+  return run > 1 ? static_cast<std::uint32_t>(run) : 1u;
+}
+
 TRecord* TDataFile::GetRecordBuffer(std::uint32_t n, bool read_ahead, ReadDirection direction,
                                     bool by_index) {
   if (n == 0) return nullptr;
@@ -446,7 +457,7 @@ TRecord* TDataFile::GetRecordBuffer(std::uint32_t n, bool read_ahead, ReadDirect
     std::uint32_t count = 1;
     if (read_ahead) {
       if (by_index) {
-        count = std::max<std::uint32_t>(IndexReadAheadCount(), 1);
+        count = std::max<std::uint32_t>(IndexReadAheadCount(n, direction), 1);
       } else if (direction == ReadDirection::kForward) {
         count = next - n;
       } else {
@@ -605,7 +616,28 @@ void TDataFile::RefreshCurrentRecord() {
 
 void TDataFile::ReleaseAllPins() {
   for (TRecord* r : cache_.All()) r->ClearUses();
+  if (index_file_->IsOpen()) index_file_->ClearAllPins();
   ClearBlobPins(*blob_file_);
+}
+
+void TDataFile::ResetTableCaches(bool trim) {
+  if (!IsOpen()) return;
+  // The cursor finds its record again by the key of the record it stood on.
+  std::vector<std::byte> image;
+  if (current_ != nullptr) image.assign(current_->Data().begin(), current_->Data().end());
+  DropAllRecords();
+  if (trim) ResetCacheCapacity();
+  ReadHeader();
+  if (index_file_->IsOpen()) {
+    index_file_->ResetIndexCaches(trim);
+    if (!InNaturalOrder()) {
+      RefreshRangeAndFilters();
+      std::array<std::uint8_t, kKeyBufferSize> key{};
+      if (!image.empty()) BuildIndexKey(image, key.data());
+      index_file_->FindKey(key.data(), true, false);
+    }
+  }
+  if (header_.BlobCount() > 0) ResetBlobCaches(*blob_file_, trim);
 }
 
 void TDataFile::FlushTable(bool trim) {

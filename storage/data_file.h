@@ -101,9 +101,37 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // Deletes all records of the open, exclusive, writable table; record IDs
   // restart at 1.
   void EmptyDataTable();
+  // Checks and mends the closed, exclusive, writable table's three files
+  // (table_repair.cpp): 10031 when open, 10253 not exclusive, 11013 read
+  // only; an in-memory table is left alone. The files are rebuilt under
+  // temporary names and renamed over the old ones at the end.
+  void RepairDataTable();
+  using RepairProgressEvent =
+      std::function<void(TDataFile& sender, int current_record, std::uint16_t percent_done)>;
+  using RepairLogEvent = std::function<void(TDataFile& sender, std::string_view message)>;
+  void SetOnRepairProgress(RepairProgressEvent e) { on_repair_progress_ = std::move(e); }
+  void SetOnRepairLog(RepairLogEvent e) { on_repair_log_ = std::move(e); }
+  void DoRepairProgress(int current_record, std::uint16_t percent_done);
   // Deletes / renames the .DAT, the .IDX and, when it exists, the .BLB.
   void DeleteTableFiles();
   void RenameTableFiles(std::string_view new_name);
+  // Alters the closed, exclusive, writable table to new definitions
+  // (table_restructure.cpp): 10031 when open, 10253 not exclusive, 11013
+  // read only. Field numbers in def.fields and in the index descriptors
+  // name the existing field a new field takes its values from.
+  void AlterDataTable(const DataTableDefinition& def);
+  using RestructureProgressEvent =
+      std::function<void(TDataFile& sender, int current_record, std::uint16_t percent_done)>;
+  // cause: 0 insert failed, 1 duplicate key, 2 a check, 3 field dropped,
+  // 4 value not carried over (or carried over only in part).
+  using DataLostEvent = std::function<void(TDataFile& sender, std::uint8_t cause,
+                                           bool& continue_restructure, bool& stop_asking)>;
+  void SetOnRestructureProgress(RestructureProgressEvent e) {
+    on_restructure_progress_ = std::move(e);
+  }
+  void SetOnDataLost(DataLostEvent e) { on_data_lost_ = std::move(e); }
+  void DoRestructureProgress(int current_record, std::uint16_t percent_done);
+  void DoDataLost(std::uint8_t cause, bool& continue_restructure, bool& stop_asking);
 
   // ---------------------------------------------------------------- header
   void ReadHeader();
@@ -160,6 +188,10 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // header); trim shrinks the record cache. Nothing for a read-only table.
   void FlushTable(bool trim);
   void ReleaseAllPins();
+  // Drops every cached record, index page and BLOB block (modified ones
+  // too) and reads the three headers again: this cursor then sees the
+  // files as they are on disk. trim also shrinks the caches.
+  void ResetTableCaches(bool trim);
 
   // ---------------------------------------------------------------- field values
   // Values in a record buffer (data_file_records.cpp). A record span must
@@ -170,6 +202,12 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
                      std::span<const std::byte> record) const;
   void SetFieldValue(bool working, int field_no, bool force, const void* value,
                      std::span<std::byte> record) const;
+  // SetFieldValue on a field that is not computed ends with this. Only
+  // when the table has computed fields: each computed working field with an
+  // expression is evaluated on the record (stored field values, the table's
+  // locale) and stored into the computed area. Stored fields are never
+  // changed, so the evaluation cannot start itself again.
+  void CalculateComputedFields(std::span<std::byte> record) const;
   // Blank record (every field null, record ID 0), then the default texts.
   void ApplyDefaultValues(std::span<std::byte> record) const;
   // Required (9732), minimum (9730) and maximum (9731) of every field.
@@ -242,6 +280,9 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void RefreshRangeAndFilters();
   void ResyncCursor();
   [[nodiscard]] const std::byte* CurrentRecordData() const;
+  // A second cursor on the same table (lookups): same index, range and
+  // record; 11013 for an exclusive table. Filters are not carried over.
+  [[nodiscard]] std::unique_ptr<TDataFile> CloneCursor();
 
   // ---------------------------------------------------------------- BLOB fields
   // data_file_blobs.cpp. Results: 0, 10753 not a BLOB field, 10030 not
@@ -362,7 +403,9 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[nodiscard]] bool IsEncrypted() const override { return IsOpen() && header_.Encrypted(); }
   void ScrambleContents(std::span<std::uint8_t> buffer) const override;
   [[nodiscard]] bool Repairing() const override { return repairing_; }
-  void DoRepairLog(std::string_view /*line*/) override {}  // Hook: repair events
+  // Fires the repair-log event when assigned (table_repair.cpp); a line
+  // longer than 255 characters is cut there.
+  void DoRepairLog(std::string_view line) override;
 
   // ---------------------------------------------------------------- locks
   // Sharing a table between programs (data_file_lock.cpp). Byte ranges far
@@ -428,13 +471,14 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
 
   // ---------------------------------------------------------------- hooks
   virtual void EndBatchLock() { batch_held_ = false; }
-  // Computed fields (the record step): evaluates them into r.
-  virtual void CalculateComputedFields(TRecord* /*r*/) {}
+  // Computed fields of a record read from the file (data_file_records.cpp).
+  virtual void CalculateComputedFields(TRecord* r);
   // The cursor (the cursor step): back to before the first record.
   virtual void ResetCursor();  // data_file_cursor.cpp
-  // How many records follow the index cursor's record in physical order
-  // (the cursor step); 1 reads only the record asked for.
-  virtual std::uint32_t IndexReadAheadCount() { return 1; }
+  // How many records, record n included, lie physically in sequence from
+  // the index cursor's entry in the direction of reading (data_file.cpp);
+  // 1 reads only record n.
+  virtual std::uint32_t IndexReadAheadCount(std::uint32_t n, ReadDirection direction);
 
  private:
   struct Validated;
@@ -491,6 +535,7 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // data_file_cursor.cpp, data_file_blobs.cpp).
   bool no_unique_checks_ = false;
   bool key_range_active_ = false;
+  std::vector<std::uint8_t> range_low_, range_high_;  // the keys given (clones)
   std::uint32_t natural_record_ = 0;  // natural order: the record stood on
   bool natural_bof_ = true;
   bool natural_eof_ = true;
@@ -514,6 +559,12 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   bool delete_on_close_ = false;
   bool suppress_first_key_ = false;
   bool repairing_ = false;
+  RepairProgressEvent on_repair_progress_;
+  RepairLogEvent on_repair_log_;
+  friend class TableRepair;  // table_repair.cpp
+  RestructureProgressEvent on_restructure_progress_;
+  DataLostEvent on_data_lost_;
+  friend class TableRestructure;  // table_restructure.cpp
   PasswordCallback password_callback_;
   std::vector<ExpressionPtr> expressions_;
   // Files CreateFile brought into being (1 .DAT, 2 .IDX, 4 .BLB): what a

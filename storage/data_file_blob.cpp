@@ -25,4 +25,11 @@ void ClearBlobPins(TBlobFile& file) {
   if (file.IsOpen()) file.ClearAllPins();
 }
 
+void ResetBlobCaches(TBlobFile& file, bool trim) {
+  if (!file.IsOpen()) return;
+  file.ResetBlobBlocks();
+  if (trim) file.ResetBlockCacheSize();
+  file.ReadBlobHeader();
+}
+
 }  // namespace storage

@@ -26,5 +26,8 @@ void EmptyBlobFile(TBlobFile& file);
 // Writes dirty blocks and then the header; trim shrinks the block cache.
 void FlushBlobFile(TBlobFile& file, bool trim);
 void ClearBlobPins(TBlobFile& file);
+// Drops every cached block (dirty contents too), shrinks the block cache
+// when trim is set and reads the header again. Nothing when not open.
+void ResetBlobCaches(TBlobFile& file, bool trim);
 
 }  // namespace storage

@@ -15,6 +15,7 @@
 
 #include "platform/text.h"
 #include "storage/data_file.h"
+#include "storage/session.h"
 #include "storage/engine_utils.h"
 #include "storage/index_file.h"
 
@@ -189,6 +190,9 @@ const std::byte* TDataFile::CurrentRecordData() const {
 }
 
 void TDataFile::RefreshRangeAndFilters() {
+  // The filters keep their bitmaps current themselves (NoteRecordChanged,
+  // NoteRecordDeleted after every write; rebuilt by each filter
+  // operation); what is left here is the range.
   if (!InNaturalOrder()) index_file_->SetRangeBounds();
 }
 
@@ -364,6 +368,8 @@ void TDataFile::SetRecordPosition(std::uint32_t n) {
 std::uint32_t TDataFile::RecordCount() {
   ReadSection section(*this);
   CheckHeaderChanged();
+  // Hook (filters): with an expression filter active the count is the
+  // filter engine's view count, not the range size.
   const std::uint32_t n = index_file_->RangeCount();
   section.End();
   return n;
@@ -501,6 +507,8 @@ void TDataFile::SetKeyRange(bool key_given, const void* start, int start_field_c
     ix.SetRangeEnd(high.data());
     ix.ActivateRange();
     key_range_active_ = true;
+    range_low_.assign(low.begin(), low.begin() + static_cast<std::ptrdiff_t>(key_size));
+    range_high_.assign(high.begin(), high.begin() + static_cast<std::ptrdiff_t>(key_size));
   }
   RefreshRangeAndFilters();
   ResyncCursor();
@@ -567,6 +575,44 @@ int TDataFile::CompareBookmarks(std::span<const std::uint8_t> a, std::span<const
   }
   if (result != nullptr) *result = c;
   return c;
+}
+
+// ------------------------------------------------------------------ cloning
+
+std::unique_ptr<TDataFile> TDataFile::CloneCursor() {
+  if (Exclusive()) Fail(ErrorCode::kAccessDenied);
+  ReadSection section(*this);
+  auto clone = std::make_unique<TDataFile>(Owner());
+  // The clone opens with this table's password, lent to the session for
+  // the time of the open when the session lacks it.
+  const std::string password = GetTablePassword();
+  TFileSession* session = CurrentSession();
+  const bool lend = !password.empty() && session != nullptr && !session->HasPassword(password);
+  if (lend) session->AddPassword(password);
+  try {
+    clone->SetFileName(FileName());
+    clone->SetExclusive(false);
+    clone->SetReadOnly(ReadOnly());
+    clone->Open();
+    clone->SetWorkingFieldDefs(std::span<const TFieldDescriptor>(working_.data(),
+                                                                 static_cast<std::size_t>(working_count_)));
+    if (index_file_->CurrentIndex() == kNoIndex) {
+      clone->SwitchToIndex(kNoIndex);
+    } else if (index_file_->CurrentIndex() != 0) {
+      clone->SwitchToIndexByName(GetCurrentIndexName());
+    }
+    if (key_range_active_ && !InNaturalOrder())
+      clone->SetKeyRange(true, range_low_.data(), 0, range_high_.data(), 0);
+    // Hook (filters): the expression and callback filters of this cursor
+    // are to be copied here.
+    clone->SyncToCursor(*this);
+  } catch (...) {
+    if (lend) session->RemovePassword(password);
+    throw;
+  }
+  if (lend) session->RemovePassword(password);
+  section.End();
+  return clone;
 }
 
 }  // namespace storage

@@ -128,12 +128,19 @@ class DataFileFilterSource : public FilterSource {
 };
 
 struct TDataFile::FilterState {
-  explicit FilterState(TDataFile& t) : source(t), engine(source) {}
+  explicit FilterState(TDataFile& t) : owner(t), source(t), engine(source) {}
+  TDataFile& owner;
   DataFileFilterSource source;
   FilterEngine engine;
 };
 
-void TDataFile::FilterStateDeleter::operator()(FilterState* s) const { delete s; }
+// The index file outlives the filters (it is declared first): its cursor
+// must not keep asking an engine that is gone.
+void TDataFile::FilterStateDeleter::operator()(FilterState* s) const {
+  if (s == nullptr) return;
+  if (s->owner.index_file_) s->owner.index_file_->SetRecordFilter(nullptr);
+  delete s;
+}
 
 FilterEngine& TDataFile::Filters() {
   if (!filters_) {

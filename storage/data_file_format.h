@@ -151,7 +151,7 @@ struct ShortString {
   void Assign(std::string_view s) {
     std::memset(Chars, 0, N);
     Length = static_cast<std::uint8_t>(s.size() > N ? N : s.size());
-    std::memcpy(Chars, s.data(), Length);
+    if (Length > 0) std::memcpy(Chars, s.data(), Length);
   }
 };
 

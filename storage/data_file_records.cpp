@@ -18,6 +18,7 @@
 #include "storage/data_file.h"
 #include "storage/engine_utils.h"
 #include "storage/expression_eval.h"
+#include "storage/expression_types.h"
 #include "storage/index_file.h"
 
 namespace storage {
@@ -107,6 +108,7 @@ void TDataFile::SetFieldValue(bool working, int field_no, bool force, const void
   if (f.IsComputed() && !force) return;
   if (f.IsAutoIncrement()) {
     if (value != nullptr) std::memcpy(record.data() + kRecordIdOffset, value, 4);
+    CalculateComputedFields(record);
     return;
   }
   if (std::size_t{f.Offset} + 1 + f.PhysicalSize > record.size()) Fail(ErrorCode::kCorruptRecords);
@@ -114,6 +116,7 @@ void TDataFile::SetFieldValue(bool working, int field_no, bool force, const void
   std::memset(p + 1, 0, f.PhysicalSize);
   if (value == nullptr) {
     p[0] = std::byte{0};
+    if (!f.IsComputed()) CalculateComputedFields(record);
     return;
   }
   std::uint8_t flag = 1;
@@ -158,6 +161,78 @@ void TDataFile::SetFieldValue(bool working, int field_no, bool force, const void
       break;
   }
   p[0] = std::byte{flag};
+  // A computed field's own store (force) starts no evaluation: that is
+  // what keeps CalculateComputedFields from running inside itself.
+  if (!f.IsComputed()) CalculateComputedFields(record);
+}
+
+namespace {
+
+// Whether ConvertExpressionValue has a rule from one type to the other:
+// equal types, numeric to numeric, date to and from timestamp.
+bool ConvertibleValue(FieldType from, FieldType to) {
+  if (from == to) return true;
+  const auto numeric = [](FieldType t) {
+    return t == FieldType::kSmallInt || t == FieldType::kInteger || t == FieldType::kFloat ||
+           t == FieldType::kCurrency || t == FieldType::kWord;
+  };
+  if (numeric(from) && numeric(to)) return true;
+  return (from == FieldType::kDate && to == FieldType::kTimestamp) ||
+         (from == FieldType::kTimestamp && to == FieldType::kDate);
+}
+
+}  // namespace
+
+void TDataFile::CalculateComputedFields(std::span<std::byte> record) const {
+  if (!has_computed_) return;
+  CheckRecordSpan(record);
+  const std::span<const std::byte> in = record;
+  // Field nodes name stored fields; a number outside them leaves the node
+  // as the tree holds it.
+  const FieldCallback field = [this, in](TExpressionNode& result) {
+    const int n = result.field_number;
+    if (n < 1 || n > FieldCount()) return;
+    bool blank = false;
+    GetFieldValue(false, n, blank, nullptr, in);
+    LoadRecordValue(in, GetFieldDescriptor(false, n).Slot(), result);
+    result.null = blank ? 1 : 0;
+  };
+  const auto language = static_cast<std::uint8_t>(header_.Language() & 0xFF);
+  const auto sort = static_cast<std::uint8_t>(header_.SortId() & 0xFF);
+  for (int i = 1; i <= working_count_; ++i) {
+    const TFieldDescriptor& f = working_[i - 1];
+    if (!f.IsComputed()) continue;
+    const TExpressionNode* tree = Expression(f.ExpressionRef);
+    if (tree == nullptr) continue;
+    TExpressionNode result;
+    EvaluateExpression(*tree, field, language, sort, result);
+    // A value the field's type cannot take (no conversion rule) stores
+    // null rather than zero bytes posing as a value.
+    if (result.null != 0 || result.type == FieldType::kNone ||
+        !ConvertibleValue(result.type, f.Type())) {
+      SetFieldValue(true, i, true, nullptr, record);
+      continue;
+    }
+    std::uint8_t v[kScratchSize] = {};
+    if (result.type == f.Type()) {
+      if (f.Type() == FieldType::kString) {
+        const std::string_view text = NodeString(result);
+        std::memcpy(v, text.data(), std::min(text.size(), kMaxStringChars));
+      } else {
+        std::memcpy(v, result.value.data(), std::min<std::size_t>(f.PhysicalSize, kNodeValueSize));
+      }
+    } else {
+      TExpressionNode target;
+      target.type = f.Type();
+      target.size = f.PhysicalSize;
+      ConvertExpressionValue(result, result.value, target, std::span<std::uint8_t>(v, kScratchSize));
+    }
+    SetFieldValue(true, i, true, v, record);
+  }
+}
+
+void TDataFile::CalculateComputedFields(TRecord* r) {
+  if (r != nullptr) CalculateComputedFields(r->Data());
 }
 
 void TDataFile::ApplyDefaultValues(std::span<std::byte> record) const {
@@ -497,7 +572,6 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
     slot->SetRecordId(GetRecordID(record));
     slot->modified = true;
     ix.IncrementRecordCount();
-    NoteRecordChanged(n);  // the filters see the new record
     if (header_.BlobCount() > 0) WriteRecordBlobs(slot, record, {});
     SetCurrentRecord(slot);
     slot = nullptr;  // the current record now holds the pin
@@ -563,7 +637,6 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
       ix.ReplaceKey(c.old_key.data(), c.new_key.data(), n);
     }
     cur->CopyRecordData(record);
-    NoteRecordChanged(n);  // the filters see the change
     if (header_.BlobCount() > 0) WriteRecordBlobs(cur, record, old);
     FlushAfterWrite(cur);
     NoteRecordChanged(n);
@@ -639,7 +712,6 @@ void TDataFile::DeleteRecord() {
       ix.ReplaceKey(live.data(), dead.data(), n);
     }
     ix.DecrementRecordCount();
-    NoteRecordDeleted(n);  // the filters drop the record
     for (std::int32_t h : handles) {
       // The owner is set before the chain goes to the free list.
       BlobTruncate(*blobs, h, 0);

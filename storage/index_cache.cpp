@@ -629,6 +629,25 @@ void IndexStore::ShrinkPageLists() {
   }
 }
 
+void IndexStore::ResetIndexCaches(bool trim) {
+  DetachCursor();
+  if (trim) {
+    DropAllPages();
+  } else {
+    ResetAllPages();
+  }
+  ReadHeader();
+  LoadCurrentDescriptor();
+  RefreshCursor();
+}
+
+void IndexStore::ClearAllPins() {
+  for (PageList& list : lists_) {
+    for (auto& p : list.pages) p->ResetPins();
+  }
+  if (cur_leaf_ && !cur_leaf_->Pin()) Corrupt();
+}
+
 void IndexStore::DropAllPages() {
   if (cur_leaf_) {
     cur_leaf_->Release();

@@ -493,6 +493,51 @@ std::optional<FilterEngine::Condition> FilterEngine::IndexCondition(
   return c;
 }
 
+std::optional<std::vector<FilterEngine::Condition>> FilterEngine::PredicateConditions(
+    const TExpressionNode& node, bool& any_of, bool& inverted) const {
+  if (node.kind != NodeKind::kExtendedPredicate || !node.left ||
+      node.left->kind != NodeKind::kField || !node.right)
+    return std::nullopt;
+  std::vector<std::pair<ExprOperator, const TExpressionNode*>> parts;
+  switch (node.op) {
+    case ExprOperator::kIn:
+    case ExprOperator::kNotIn: {
+      any_of = true;
+      inverted = node.op == ExprOperator::kNotIn;
+      std::size_t n = 0;
+      for (const TExpressionNode* e = node.right.get(); e != nullptr; e = e->right.get()) {
+        if (++n > 4096) return std::nullopt;  // a long list: one scan is cheaper
+        parts.emplace_back(ExprOperator::kEqual, e);
+      }
+      break;
+    }
+    case ExprOperator::kBetween:
+    case ExprOperator::kNotBetween:
+      any_of = false;
+      inverted = node.op == ExprOperator::kNotBetween;
+      parts.emplace_back(ExprOperator::kGreaterEqual, node.right.get());
+      if (node.right->right) parts.emplace_back(ExprOperator::kLessEqual, node.right->right.get());
+      break;
+    default:
+      return std::nullopt;
+  }
+  std::vector<Condition> out;
+  for (const auto& [op, item] : parts) {
+    if (item->kind != NodeKind::kConstant) return std::nullopt;
+    TExpressionNode test;
+    test.kind = NodeKind::kBinary;
+    test.op = op;
+    test.left = NewNode(NodeKind::kField, ExprOperator::kNone, "");
+    CopyNodeFields(*node.left, *test.left);
+    test.right = NewNode(NodeKind::kConstant, ExprOperator::kNone, "");
+    CopyNodeFields(*item, *test.right);
+    auto c = IndexCondition(test);
+    if (!c) return std::nullopt;
+    out.push_back(std::move(*c));
+  }
+  return out;
+}
+
 void FilterEngine::ConditionBits(const Condition& c, RecordBitmap& bitmap) {
   IndexStore& store = *source_.FilterIndex();
   const int previous = store.CurrentIndex();
@@ -521,6 +566,8 @@ void FilterEngine::ConditionBits(const Condition& c, RecordBitmap& bitmap) {
 
 FilterLevel FilterEngine::Analyze(TExpressionNode& node) {
   if (IndexCondition(node)) return FilterLevel::kByIndex;
+  bool any_of = false, inverted = false;
+  if (PredicateConditions(node, any_of, inverted)) return FilterLevel::kByIndex;
   if (node.kind == NodeKind::kUnary && node.op == ExprOperator::kNot && node.left)
     return Analyze(*node.left);
   if (node.kind == NodeKind::kBinary && node.left && node.right &&
@@ -544,9 +591,18 @@ FilterLevel FilterEngine::AnalyzeFilter(TExpressionNode& tree) { return Analyze(
 void FilterEngine::Scan(RecordBitmap& bitmap, ExprOperator /*parent*/, const TExpressionNode& node) {
   bitmap.AndWith(live_);
   RecordBitmap keep(bitmap.Slots());
+  // EvaluateFilterRecord for each record, with the field callback and the
+  // result node made once (the evaluator overwrites the result first).
+  std::span<const std::byte> current;
+  const FieldCallback field = [&](TExpressionNode& f) { LoadFilterFieldValue(current, f); };
+  const std::uint8_t language = source_.FilterLanguage();
+  const std::uint8_t sort = source_.FilterSort();
+  TExpressionNode result;
   source_.ForEachRecord(&bitmap, [&](std::uint32_t r, std::span<const std::byte> record) {
     ++records_scanned_;
-    if (r <= keep.Slots() && EvaluateFilterRecord(node, *this, record)) keep.Set(r);
+    current = record;
+    EvaluateExpression(node, field, language, sort, result);
+    if (r <= keep.Slots() && NodeIsTrue(result)) keep.Set(r);
   });
   bitmap = std::move(keep);
 }
@@ -556,6 +612,22 @@ FilterLevel FilterEngine::Compute(RecordBitmap& bitmap, ExprOperator parent,
   if (parent != ExprOperator::kAnd) bitmap = live_;  // every live record is a candidate
   if (auto c = IndexCondition(node)) {
     ConditionBits(*c, bitmap);
+    return FilterLevel::kByIndex;
+  }
+  bool any_of = false, inverted = false;
+  if (auto parts = PredicateConditions(node, any_of, inverted)) {
+    // IN: any of the equalities; BETWEEN: both bounds (as the evaluator
+    // chains them); the NOT forms invert within the live records.
+    RecordBitmap acc = any_of ? RecordBitmap(live_.Slots()) : live_;
+    for (const Condition& c : *parts) {
+      RecordBitmap one(live_.Slots());
+      ConditionBits(c, one);
+      if (any_of) acc.OrWith(one);
+      else acc.AndWith(one);
+    }
+    if (inverted) acc.Invert();
+    acc.AndWith(live_);
+    bitmap = std::move(acc);
     return FilterLevel::kByIndex;
   }
   if (node.kind == NodeKind::kUnary && node.op == ExprOperator::kNot && node.left) {
@@ -663,7 +735,17 @@ RecordBitmap FilterEngine::Base(const TFilter* upto, bool with_earlier) const {
 }
 
 void FilterEngine::ComputeFilter(TFilter& filter, const RecordBitmap& base) {
-  filter.ComputeBitmap(base.Bytes(), base.Bytes().size());
+  // The index cursor may ask Accept while key ranges are walked; it must
+  // not resize the bitmap being computed.
+  const bool was = computing_;
+  computing_ = true;
+  try {
+    filter.ComputeBitmap(base.Bytes(), base.Bytes().size());
+  } catch (...) {
+    computing_ = was;
+    throw;
+  }
+  computing_ = was;
 }
 
 void FilterEngine::BuildAll() {
@@ -725,7 +807,7 @@ bool FilterEngine::Matches(const TFilter& filter, std::span<const std::byte> rec
 }
 
 void FilterEngine::RecordChanged(std::uint32_t r) {
-  if (!bitmap_mode_ || !built_) return;
+  if (!bitmap_mode_ || !built_ || computing_) return;
   if (r > live_.Slots()) Grow(std::max(r, source_.RecordSlots()));
   const std::vector<std::byte> record = source_.ReadRecordCopy(r);
   if (record.empty()) {
@@ -765,7 +847,8 @@ bool FilterEngine::PassesCallbackFilters(std::uint32_t r) {
 
 bool FilterEngine::Accept(std::uint32_t record_number) {
   // A record added since the bitmaps were built is tested when first met.
-  if (bitmap_mode_ && built_ && record_number > live_.Slots()) RecordAdded(record_number);
+  if (bitmap_mode_ && built_ && !computing_ && record_number > live_.Slots())
+    RecordAdded(record_number);
   return TestBit(record_number) && PassesCallbackFilters(record_number);
 }
 

@@ -7,8 +7,10 @@
 // index key ranges or reading records, it holds exactly the records for
 // which the expression evaluator (expression_eval.h) answers true. An index
 // answers a node only where its key order is provably the evaluator's
-// order (see IndexCondition in index_filter.cpp); everything else is read
-// record by record. In particular:
+// order (see IndexCondition in index_filter.cpp): comparisons of a field
+// with a constant, partial string matches, IS [NOT] NULL, and IN / BETWEEN
+// as the chains of comparisons the evaluator makes of them; AND, OR and NOT
+// combine bitmaps. Everything else is read record by record. In particular:
 //   - a descending index or first key field, a case-insensitive index, or
 //     a string index of a table with a locale is never used;
 //   - a constant is first converted to the field's type; a constant that
@@ -162,6 +164,11 @@ class FilterEngine : public FilterTable, public IndexRecordFilter {
   FilterLevel Analyze(TExpressionNode& node);
   void Scan(RecordBitmap& bitmap, ExprOperator parent, const TExpressionNode& node);
   [[nodiscard]] std::optional<Condition> IndexCondition(const TExpressionNode& node) const;
+  // IN / NOT IN / BETWEEN / NOT BETWEEN of a field as the comparisons the
+  // evaluator makes of it (= per item; >= and <=), when the index answers
+  // every one; inverted tells a NOT form.
+  [[nodiscard]] std::optional<std::vector<Condition>> PredicateConditions(
+      const TExpressionNode& node, bool& any_of, bool& inverted) const;
   void ConditionBits(const Condition& c, RecordBitmap& bitmap);
   [[nodiscard]] bool Matches(const TFilter& filter, std::span<const std::byte> record) const;
 
@@ -170,6 +177,7 @@ class FilterEngine : public FilterTable, public IndexRecordFilter {
   bool bitmap_mode_ = false;
   bool callback_active_ = false;
   bool built_ = false;  // live_ and the active filters' bitmaps are current
+  bool computing_ = false;  // a filter's bitmap is being computed
   RecordBitmap live_;
   RecordBitmap result_;
   std::uint64_t records_scanned_ = 0;

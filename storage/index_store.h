@@ -121,6 +121,14 @@ class IndexStore {
   // After a batch: every list back to its initial capacity (clean unpinned
   // pages beyond it are dropped).
   void ShrinkPageLists();
+  // Every cached page dropped, dirty or not, and the header read again; the
+  // cursor finds its entry again by position. trim: the page objects are
+  // freed (the lists back to their initial capacity), else kept for reuse.
+  void ResetIndexCaches(bool trim);
+  // Every cached page's pin count to 0 (before a flush inside a write). The
+  // cursor keeps its one hold on its own leaf: that page must not be evicted
+  // while the cursor points at it.
+  void ClearAllPins();
 
   // ---------------------------------------------------------------- keys
   [[nodiscard]] bool SearchKey(const std::uint8_t* key);

@@ -59,14 +59,21 @@ void RecordBitmap::Invert() {
   ClearSpare();
 }
 
+// Bits the other bitmap does not cover count as clear (asserted never to
+// happen; a release build still stays inside both buffers).
 void RecordBitmap::AndWith(const RecordBitmap& other) {
   assert(other.slots_ == slots_);
-  for (std::size_t i = 0; i < bytes_.size(); ++i) bytes_[i] &= other.bytes_[i];
+  const std::size_t n = std::min(bytes_.size(), other.bytes_.size());
+  for (std::size_t i = 0; i < n; ++i) bytes_[i] &= other.bytes_[i];
+  std::fill(bytes_.begin() + static_cast<std::ptrdiff_t>(n), bytes_.end(), 0);
+  ClearSpare();
 }
 
 void RecordBitmap::OrWith(const RecordBitmap& other) {
   assert(other.slots_ == slots_);
-  for (std::size_t i = 0; i < bytes_.size(); ++i) bytes_[i] |= other.bytes_[i];
+  const std::size_t n = std::min(bytes_.size(), other.bytes_.size());
+  for (std::size_t i = 0; i < n; ++i) bytes_[i] |= other.bytes_[i];
+  ClearSpare();
 }
 
 std::uint32_t RecordBitmap::Count() const {

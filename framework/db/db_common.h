@@ -100,7 +100,6 @@ inline constexpr const char* kFieldAccessError = "Cannot access field '%s' as ty
 inline constexpr const char* kRecordNotFound = "Record not found";
 inline constexpr const char* kIndexNotFound = "Index '%s' not found";
 inline constexpr const char* kNoIndexForFields = "No index for fields '%s'";
-inline constexpr const char* kNotBrowsing = "Dataset not in browse mode";  // unused by the framework itself
 inline constexpr const char* kInvalidIntegerValue = "'%s' is not a valid integer value for field '%s'";
 inline constexpr const char* kInvalidFloatValue = "'%s' is not a valid floating point value for field '%s'";
 inline constexpr const char* kInvalidBoolValue = "'%s' is not a valid boolean value for field '%s'";

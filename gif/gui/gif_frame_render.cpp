@@ -69,7 +69,8 @@ TGIFFrameBitmap RenderFrame(TGIFSubImage& frame, bool dither) {
   TGIFFrameBitmap out;
   out.Bitmap = std::make_unique<fw::TBitmap>();
   out.Bitmap->SetPixelFormat(fw::TPixelFormat::pf8bit);
-  if (frame.Empty()) return out;
+  // A frame whose pixel buffer does not match its size shows nothing.
+  if (frame.Empty() || frame.DataSize() != static_cast<std::size_t>(frame.Width()) * frame.Height()) return out;
   ProgressRun progress(frame, kRenderingMessage);
   const int w = frame.Width();
   const int h = frame.Height();
@@ -369,7 +370,7 @@ void ImportFrame(TGIFSubImage& frame, const fw::TGraphic& source, const TGIFImpo
 
 void CropFrame(TGIFSubImage& frame) {
   const int t = TransparentIndex(frame);
-  if (frame.Empty() || t < 0) return;
+  if (frame.Empty() || t < 0 || frame.DataSize() != static_cast<std::size_t>(frame.Width()) * frame.Height()) return;
   const int w = frame.Width();
   const int h = frame.Height();
   const std::uint8_t* p = frame.Data();

@@ -79,14 +79,14 @@ void TGIFGraphic::FreeBitmap() {
   bitmap_.reset();
 }
 
-void TGIFGraphic::FramesChanged() {
+void TGIFGraphic::InvalidateFrames() {
   frame_bitmaps_.clear();
   FreeBitmap();
 }
 
 void TGIFGraphic::Clear() {
   StopAllPainters();
-  FramesChanged();
+  InvalidateFrames();
   image_.Clear();
 }
 
@@ -106,11 +106,11 @@ void TGIFGraphic::SetHeight(int height) {
 
 void TGIFGraphic::LoadFromStream(fw::TStream& stream) {
   StopAllPainters();
-  FramesChanged();
+  InvalidateFrames();
   try {
     image_.LoadFromStream(stream);
   } catch (...) {
-    FramesChanged();
+    InvalidateFrames();
     Changed();
     throw;
   }
@@ -426,9 +426,9 @@ void TGIFGraphic::Optimize(std::uint8_t options, TColorReduction method, TDither
   StopAllPainters();
   {
     fw::CriticalSectionGuard lock(painter_lock_);
-    FramesChanged();
+    InvalidateFrames();
     OptimizeImage(image_, options, method, dither, color_bits);
-    FramesChanged();
+    InvalidateFrames();
   }
   Changed();
 }

@@ -129,6 +129,10 @@ class TGIFGraphic : public fw::TGraphic {
   TGIFPainter* CurrentPainter();
   int PainterCount();
 
+  // Drops the rendered frames and the bitmap cache; call after changing
+  // frames through Image() (the cache is keyed by frame).
+  void InvalidateFrames();
+
   // Whole-image optimiser (options ooCrop..ooReduceColors).
   void Optimize(std::uint8_t options, TColorReduction method, TDitherMode dither, int color_bits);
 
@@ -150,7 +154,6 @@ class TGIFGraphic : public fw::TGraphic {
  private:
   friend class TGIFPainter;
   void FreeBitmap();
-  void FramesChanged();
   void PaintCache(fw::TCanvas& canvas, const fw::TRect& rect);
   // Frees ended painters (joining their threads).
   void ReapPainters();

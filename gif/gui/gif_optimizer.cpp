@@ -52,6 +52,9 @@ TGIFGraphicControlExtension* EnsureGCE(TGIFSubImage& f) {
 void MergeFrame(TGIFImage& image, TGIFSubImage& frame, TGIFSubImage& earlier) {
   const Box overlap = Intersect(FrameBox(frame), FrameBox(earlier));
   if (overlap.Empty()) return;
+  if (frame.DataSize() != static_cast<std::size_t>(frame.Width()) * frame.Height() ||
+      earlier.DataSize() != static_cast<std::size_t>(earlier.Width()) * earlier.Height())
+    return;
   const bool had_transparency = TransparentIndex(frame) >= 0;
   int t = TransparentIndex(frame);
   const int te = TransparentIndex(earlier);

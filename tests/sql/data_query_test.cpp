@@ -278,7 +278,7 @@ TEST_F(DataQuery, DateAndNowAreTakenWhenParsed) {
     ++calls;
     return fw::EncodeDate(1999, 12, 31) + 0.5;
   });
-  ASSERT_EQ(q.PrepareQuery("SELECT a FROM t WHERE d = date AND n = NOW"), 0);
+  ASSERT_EQ(q.ParseQuery("SELECT a FROM t WHERE d = date AND n = NOW"), 0);
   EXPECT_EQ(calls, 2);
   const TExpressionNode& date = *q.Where()->left->right;
   EXPECT_EQ(date.type, FieldType::kDate);

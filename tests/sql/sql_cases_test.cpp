@@ -85,7 +85,10 @@ TEST_F(SqlCases, AllCaseFiles) {
   const std::filesystem::path dir = std::filesystem::path(TOLMID_TEST_DATA) / "sql";
   std::vector<std::filesystem::path> files;
   for (const auto& e : std::filesystem::directory_iterator(dir)) {
-    if (e.path().extension() == ".test") files.push_back(e.path());
+    // validate*.test need tables: validate_cases_test.cpp runs them.
+    if (e.path().extension() == ".test" && e.path().filename().string().rfind("validate", 0) != 0) {
+      files.push_back(e.path());
+    }
   }
   std::sort(files.begin(), files.end());
   ASSERT_FALSE(files.empty());

@@ -512,11 +512,12 @@ struct ParseOutcome {
   std::uint16_t code = 0;
 };
 
-// Prepares q with sql; a raised engine error becomes the outcome.
+// Parses q with sql (no table is opened); a raised engine error becomes
+// the outcome.
 inline ParseOutcome Prepare(TDataQuery& q, std::string_view sql) {
   ParseOutcome r;
   try {
-    r.code = q.PrepareQuery(sql);
+    r.code = q.ParseQuery(sql);
     r.ok = r.code == 0;
   } catch (const storage::ETolmidEngineError& e) {
     r.code = static_cast<std::uint16_t>(e.ErrorCode());

@@ -200,6 +200,33 @@ TEST_F(CursorNavTest, ACursorFindsItsRecordAgainAfterAnotherProgramsChanges) {
   EXPECT_EQ(c.GetNum<std::int32_t>(1), r.GetNum<std::int32_t>(1));
 }
 
+TEST_F(CursorNavTest, AClonedCursorStandsOnTheSameRecordInTheSameView) {
+  auto t = MakeTable(true, false);
+  for (int i = 1; i <= 10; ++i) Add(*t, i, std::string(1, static_cast<char>('a' + (i * 3) % 10)));
+  t->SwitchToIndexByName("ByName");
+  Rec lo(*t), hi(*t);
+  lo.Str(2, std::string("c"));
+  hi.Str(2, std::string("h"));
+  t->SetKeyRange(false, lo.bytes.data(), 0, hi.bytes.data(), 0);
+  t->SetRecordPosition(3);
+  auto c = t->CloneCursor();
+  EXPECT_EQ(c->GetCurrentIndexName(), "ByName");
+  EXPECT_EQ(c->RecordCount(), t->RecordCount());
+  EXPECT_EQ(CurrentKey(*c), CurrentKey(*t));
+  EXPECT_EQ(c->GetRecordPosition(), 3u);
+  // The clone conflicts with the record locks of its origin.
+  Rec r(*t);
+  ASSERT_EQ(t->ReadCurrentRecord(r.span(), true), 0);
+  c->SetLockRetryCount(0);
+  Rec e(*c);
+  EXPECT_EQ(CodeOf([&] { c->ReadCurrentRecord(e.span(), true); }), 10258);
+  t->UnlockRecord(0);
+  c.reset();
+  t.reset();
+  auto x = OpenTable(Path("c.dat"), true);
+  EXPECT_EQ(CodeOf([&] { (void)x->CloneCursor(); }), 11013);
+}
+
 TEST_F(CursorNavTest, BulkLoadKeepsTheCursorOnEachNewRecord) {
   auto t = MakeTable(true);
   for (int i = 0; i < 3000; ++i) {

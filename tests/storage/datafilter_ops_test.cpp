@@ -201,5 +201,106 @@ TEST_F(FilterOps, CallbackFiltersCombineWithExpressionFilters) {
   EXPECT_TRUE(seen.numbers.count(22));
 }
 
+// Which conditions the indexes answer: an equality on an indexed string
+// field walks a key range and reads no record; the same on a table without
+// that index reads every live record once. AND puts the better side first.
+TEST_F(FilterOps, AnalysisAndIndexUse) {
+  Create(Path("I.DAT"), FilterTableDefinition(true));
+  Create(Path("U.DAT"), FilterTableDefinition(false));
+  auto ti = OpenTable(Path("I.DAT"));
+  auto tu = OpenTable(Path("U.DAT"));
+  for (int i = 1; i <= 50; ++i) {
+    Row r;
+    r.id = i;
+    r.s = i % 3 ? "ab" : "b";
+    r.n = i % 4;
+    InsertRow(*ti, r);
+    InsertRow(*tu, r);
+  }
+  auto like = [](TDataFile& t) {
+    return Binary(Op::kLike, FieldRef(t, "S"), NewStringConstant("a%"));
+  };
+  auto equal = [](TDataFile& t) {
+    return Binary(Op::kEqual, FieldRef(t, "S"), NewStringConstant("b"));
+  };
+  {
+    ExpressionPtr tree = Binary(Op::kAnd, equal(*ti), like(*ti));
+    const TExpressionNode* left = tree->left.get();
+    EXPECT_EQ(ti->Filters().AnalyzeFilter(*tree), FilterLevel::kPartly);
+    EXPECT_EQ(tree->left.get(), left);  // kept
+    ExpressionPtr swapped = Binary(Op::kAnd, like(*ti), equal(*ti));
+    const TExpressionNode* right = swapped->right.get();
+    EXPECT_EQ(ti->Filters().AnalyzeFilter(*swapped), FilterLevel::kPartly);
+    EXPECT_EQ(swapped->left.get(), right);  // the indexed equality first
+    EXPECT_EQ(ti->Filters().AnalyzeFilter(*equal(*ti)), FilterLevel::kByIndex);
+    EXPECT_EQ(tu->Filters().AnalyzeFilter(*equal(*tu)), FilterLevel::kByRecords);
+    ExpressionPtr both = Binary(Op::kOr, equal(*ti),
+                                Unary(Op::kIsNull, FieldRef(*ti, "N")));
+    EXPECT_EQ(ti->Filters().AnalyzeFilter(*both), FilterLevel::kByIndex);
+  }
+  const auto scanned_i = ti->Filters().RecordsScanned();
+  const auto ids_i = FilteredIds(*ti, equal(*ti));
+  EXPECT_EQ(ti->Filters().RecordsScanned(), scanned_i);
+  const auto scanned_u = tu->Filters().RecordsScanned();
+  const auto ids_u = FilteredIds(*tu, equal(*tu));
+  EXPECT_EQ(tu->Filters().RecordsScanned() - scanned_u, 50u);
+  EXPECT_EQ(ids_i, ids_u);
+  EXPECT_EQ(ids_i.size(), 16u);
+  // With the indexed side first, the scan of the LIKE reads only the
+  // records the index kept.
+  const auto before = ti->Filters().RecordsScanned();
+  const auto ab = FilteredIds(*ti, Binary(Op::kAnd, like(*ti), equal(*ti)));
+  EXPECT_TRUE(ab.empty());
+  EXPECT_EQ(ti->Filters().RecordsScanned() - before, 16u);
+}
+
+// Closing the table drops its filters: their handles name nothing after a
+// reopen.
+TEST_F(FilterOps, CloseDropsFilters) {
+  Create(Path("Z.DAT"), FilterTableDefinition(true));
+  auto t = OpenTable(Path("Z.DAT"));
+  std::int32_t h = 0;
+  ASSERT_EQ(t->AddFilter(Binary(Op::kEqual, FieldRef(*t, "N"), NewIntegerConstant(1)), false, h),
+            ErrorCode::kNone);
+  ASSERT_EQ(t->ActivateFilter(h), ErrorCode::kNone);
+  t->Close();
+  t->Open();
+  EXPECT_EQ(t->Filters().Registry().FilterCount(), 0u);
+  EXPECT_FALSE(t->Filters().BitmapMode());
+  EXPECT_EQ(t->ActivateFilter(h), ErrorCode::kInvalidFilterHandle);
+}
+
+// The option byte: a filter added with it starts from the records the
+// earlier active filters kept, so its scan reads only those; the view is
+// the same either way. A lent tree (the SQL engine's) is replaced by
+// UpdateFilter and never freed by the table.
+TEST_F(FilterOps, OptionStartsFromEarlierFiltersAndLentTreesStayTheLenders) {
+  Create(Path("O.DAT"), FilterTableDefinition(false));
+  auto t = OpenTable(Path("O.DAT"));
+  for (int i = 1; i <= 100; ++i) {
+    Row r;
+    r.id = i;
+    r.n = i % 10;
+    r.t = i % 2 ? "x" : "y";
+    InsertRow(*t, r);
+  }
+  std::int32_t first = 0, second = 0;
+  ASSERT_EQ(t->AddFilter(Binary(Op::kEqual, FieldRef(*t, "N"), NewIntegerConstant(3)), false, first),
+            ErrorCode::kNone);
+  ExpressionPtr lent = Binary(Op::kEqual, FieldRef(*t, "T"), NewStringConstant("x"));
+  ASSERT_EQ(t->AddFilter(lent.get(), true, second), ErrorCode::kNone);
+  ASSERT_EQ(t->ActivateFilter(first), ErrorCode::kNone);
+  const auto before = t->Filters().RecordsScanned();
+  ASSERT_EQ(t->ActivateFilter(second), ErrorCode::kNone);
+  EXPECT_EQ(t->Filters().RecordsScanned() - before, 10u);  // only N = 3
+  EXPECT_EQ(t->Filters().ViewCount(), 10u);                 // N = 3 is odd: all "x"
+  ExpressionPtr other = Binary(Op::kEqual, FieldRef(*t, "T"), NewStringConstant("y"));
+  ASSERT_EQ(t->UpdateFilter(other.get(), second), ErrorCode::kNone);
+  EXPECT_EQ(t->Filters().ViewCount(), 0u);
+  EXPECT_EQ(lent->right->kind, NodeKind::kConstant);  // still the lender's
+  ASSERT_EQ(t->DropFilter(0), ErrorCode::kNone);
+  EXPECT_EQ(other->left->kind, NodeKind::kField);
+}
+
 }  // namespace
 }  // namespace storage::filtertest

@@ -39,15 +39,25 @@ class RecordTwoProcessTest : public datatest::DataFileTestBase {
 
   // The body of one process: returns the number of updates it made, or a
   // negative number on a failure.
-  int Worker(int owner, std::uint32_t seed) {
+  // Both processes open the table before either writes (ready, then wait
+  // for go): opening reads the headers without a lock.
+  int Worker(int owner, std::uint32_t seed, int ready_fd, int go_fd) {
+    const char* stage = "open";
+    int op = 0;
+    bool signalled = false;
     try {
       auto t = OpenTable(Path("s.dat"), false);
       t->SetLockRetryCount(50);
       t->SetLockWaitTime(2);
+      const char byte = 1;
+      char go = 0;
+      signalled = true;
+      if (write(ready_fd, &byte, 1) != 1 || read(go_fd, &go, 1) != 1) return -1;
       std::mt19937 rng(seed);
       int inserted = 0, updated = 0;
-      for (int op = 0; op < kOpsPerProcess; ++op) {
+      for (op = 0; op < kOpsPerProcess; ++op) {
         if (rng() % 10 < 6 || inserted == 0) {
+          stage = "insert";
           Rec r(*t);
           r.Num<std::int32_t>(1, owner * 1000000 + inserted)
               .Num<std::int16_t>(2, static_cast<std::int16_t>(owner))
@@ -60,9 +70,11 @@ class RecordTwoProcessTest : public datatest::DataFileTestBase {
           const int other = 1 + static_cast<int>(rng() % 2);
           Rec key(*t);
           key.Num<std::int32_t>(1, other * 1000000 + static_cast<int>(rng() % (inserted + 1)));
+          stage = "search";
           t->GotoKey(false, key.bytes.data(), 0, true, 0, {});
           Rec r(*t);
           int code = 0;
+          stage = "read for edit";
           try {
             code = t->ReadCurrentRecord(r.span(), true);
           } catch (const ETolmidEngineError& e) {
@@ -71,6 +83,7 @@ class RecordTwoProcessTest : public datatest::DataFileTestBase {
           }
           if (code != 0) continue;
           r.Num<std::int32_t>(3, *r.GetNum<std::int32_t>(3) + 1);
+          stage = "modify";
           t->ModifyRecord(r.span(), true);
           ++updated;
         }
@@ -78,7 +91,8 @@ class RecordTwoProcessTest : public datatest::DataFileTestBase {
       t->Close();
       return updated;
     } catch (const std::exception& e) {
-      fprintf(stderr, "worker %d: %s\n", owner, e.what());
+      fprintf(stderr, "worker %d, operation %d (%s): %s\n", owner, op, stage, e.what());
+      if (!signalled) (void)!write(ready_fd, "x", 1);  // the parent must not wait for us
       return -1;
     }
   }
@@ -86,6 +100,9 @@ class RecordTwoProcessTest : public datatest::DataFileTestBase {
 
 TEST_F(RecordTwoProcessTest, ConcurrentInsertsAndUpdatesLoseNothing) {
   int pipes[2][2];
+  int ready[2], go[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(go), 0);
   pid_t pids[2];
   for (int k = 0; k < 2; ++k) {
     ASSERT_EQ(pipe(pipes[k]), 0);
@@ -93,12 +110,17 @@ TEST_F(RecordTwoProcessTest, ConcurrentInsertsAndUpdatesLoseNothing) {
     ASSERT_GE(pids[k], 0);
     if (pids[k] == 0) {
       close(pipes[k][0]);
-      const int updates = Worker(k + 1, 100u + static_cast<std::uint32_t>(k));
+      const int updates = Worker(k + 1, 100u + static_cast<std::uint32_t>(k), ready[1], go[0]);
       (void)!write(pipes[k][1], &updates, sizeof(updates));
       _exit(updates < 0 ? 1 : 0);
     }
     close(pipes[k][1]);
   }
+  char bytes[2];
+  ASSERT_EQ(read(ready[0], bytes, 1), 1);
+  ASSERT_EQ(read(ready[0], bytes + 1, 1), 1);
+  ASSERT_EQ(write(go[1], "gg", 2), 2);
+  for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
   int total_updates = 0;
   for (int k = 0; k < 2; ++k) {
     int updates = -1;
