@@ -42,6 +42,7 @@ void TDataQuery::ClearParsed() {
   group_by_.Clear();
   where_.reset();
   residual_.reset();
+  where_checked_ = false;
   from_sequence_ = 0;
   depth_ = 0;
   item_start_ = 0;

@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -159,6 +160,18 @@ class TDataQuery {
   // The data file a live result reads: the first source's.
   [[nodiscard]] storage::TDataFile* LiveDataFile() const;
 
+  // ------------------------------------------------------------ execution
+  // (query_exec.cpp) Runs the prepared query; cursor is the live source's
+  // data file or the filled result table, moved before its first record.
+  // 0, or 11047 when a BLOB value could not be copied (cursor nullptr).
+  [[nodiscard]] std::uint16_t ExecuteQuery(storage::TDataFile*& cursor);
+  // Binds the ? values: value i takes the type, subtype and physical size
+  // of fields[i] and its value from record (null when the field's flag
+  // byte is 0). Returns 0; a value past the parameter list raises
+  // "Internal parameter error".
+  std::uint16_t SetQueryParams(std::int32_t count, const storage::TFieldDescriptor* fields,
+                               std::span<const std::byte> record);
+
   // ------------------------------------------------------------ state
   [[nodiscard]] void* Owner() const { return owner_; }
   [[nodiscard]] bool Executed() const { return executed_; }
@@ -218,8 +231,32 @@ class TDataQuery {
   void SortSourcesByJoinOrder();
   // Join links and residual condition from the WHERE tree. Hooks for the
   // join step: they leave the WHERE tree as it is.
-  void ExtractJoinConditions() {}
-  void BuildJoinTree() { SortSourcesByJoinOrder(); }
+  // (join_tree.cpp) Checks the WHERE tree and splits it into the sources'
+  // table filters, their link conditions and the residual condition.
+  void ExtractJoinConditions();
+  void BuildJoinTree();
+  // The split alone, from the WHERE tree as it is now (parameter values
+  // included); run again at every execution.
+  void SplitWhere();
+  // Checks the WHERE tree once (at execution, when the ? values are
+  // bound), its columns resolved against the tables' own fields.
+  void CheckWhere();
+  // Sets the child's link filter from the current rows before it; false
+  // when the link condition is not made of column comparisons.
+  bool RefreshLinkFilter(TSourceDataFile& child);
+  bool ResolveStoredColumn(storage::TExpressionNode& node) const;
+  void DropWhereFilters() noexcept;
+  void ApplyWhereFilters();
+  [[nodiscard]] bool ResidualHolds();
+  // The evaluator's field values from the sources' current record buffers.
+  void LoadSourceField(storage::TExpressionNode& node) const;
+  void EvaluateOnRows(const storage::TExpressionNode& tree, storage::TExpressionNode& result);
+  // (query_exec.cpp)
+  struct ExecState;
+  bool JoinLevel(ExecState& st, std::int32_t depth);
+  bool EmitRow(ExecState& st);
+  void FillAggregates(ExecState& st, std::span<std::byte> target, std::span<const std::byte> acc);
+  std::uint16_t FillRow(ExecState& st, std::span<std::byte> row);
   void ParseSelectItems();
   void ParseInto();
   void ParseFrom();
@@ -266,6 +303,7 @@ class TDataQuery {
   storage::ExpressionPtr residual_;
   storage::TSystemList parameters_;  // not owned: nodes of the WHERE tree
   std::int32_t from_sequence_ = 0;
+  bool where_checked_ = false;
 
   std::int32_t scratch_filter_ = 0;
   std::unique_ptr<storage::TDataFile> result_;  // canned result

@@ -80,7 +80,29 @@ class TSourceDataFile {
   // brought it in. Execution takes the join kind from the ON comparisons.
   JoinKind join_kind_ = JoinKind::kNone;
   std::int32_t current_link_ = 0;
-  // Closed and freed with the source.
+  // Join state (join_tree.cpp). The condition that ties this source to the
+  // sources before it (nullptr: every row of it pairs with every row
+  // before it), and the link type: 0 none, 1 inner, 2 left outer (a row
+  // without a match pairs once with the blank record).
+  storage::ExpressionPtr link_condition_;
+  std::uint8_t link_type_ = 0;
+  // The engine filter that keeps the rows matching the current rows before
+  // this source (0 none); off when the condition has another shape.
+  std::int32_t link_filter_ = 0;
+  bool link_filter_usable_ = true;
+  // Slots of the working fields as the WHERE tree was resolved (index =
+  // field number; 0 unused).
+  std::vector<storage::FieldSlot> slots_;
+  // The WHERE parts over this table alone, each an engine callback filter
+  // on its data file; kept while the filter is registered.
+  struct Filter {
+    TSourceDataFile* source = nullptr;
+    storage::ExpressionPtr tree;
+    std::int32_t handle = 0;
+  };
+  std::vector<storage::ExpressionPtr> where_parts_;
+  std::vector<std::unique_ptr<Filter>> filters_;
+  // Closed and freed with the source (before the filters it calls).
   std::unique_ptr<storage::TDataFile> data_file_;
   std::vector<std::byte> record_buffer_;
 };

@@ -189,8 +189,10 @@ void TDataQuery::ValidateSteps() {
       flags_.live_requested && !flags_.distinct && !flags_.join && !flags_.grouped;
   if (live_possible && (!flags_.order_by || MatchLiveIndex())) {
     flags_.live = true;
-    SetLiveFields();
+    // The WHERE tree is resolved against the table's own fields, before
+    // the working fields become the result columns.
     if (flags_.where) ExtractJoinConditions();
+    SetLiveFields();
     SortSourcesByJoinOrder();
     return;
   }

@@ -120,36 +120,69 @@ void TDataFile::EmptyBlobFile() { storage::EmptyBlobFile(*blob_file_); }
 
 void TDataFile::FlushBlobFile(bool trim) { storage::FlushBlobFile(*blob_file_, trim); }
 
+namespace {
+
+// A shared open reads the headers of the .DAT, the .IDX and the .BLB
+// without a lock, and a program writing the table at that moment may have
+// written one file's header and not yet the other's data or header. The
+// index file's read lock cannot cover this: it lives in the index file,
+// which is opened only after the data header has been read and checked,
+// and the semaphore is not taken by a writer holding the table lock. So
+// a shared open that finds the headers inconsistent tries again a bounded
+// number of times before it gives up with the error found.
+constexpr int kSharedOpenAttempts = 50;
+constexpr std::uint32_t kSharedOpenRetryMs = 10;
+
+bool MayBeHalfWritten(std::int32_t code) {
+  return code == static_cast<std::int32_t>(ErrorCode::kCorruptRecords) ||
+         code == static_cast<std::int32_t>(ErrorCode::kCorruptBlob) ||
+         code == static_cast<std::int32_t>(ErrorCode::kCorruptIndex) ||
+         code == static_cast<std::int32_t>(ErrorCode::kHeaderError);
+}
+
+}  // namespace
+
 void TDataFile::Open() {
   if (IsOpen()) return;
-  ClearOpenState();
-  TFileHandler::Open();
-  try {
-    ReadHeader();
-    record_size_ = header_.RecordSize();
-    computed_size_ = header_.ComputedSize();
-    records_per_block_ = static_cast<std::uint16_t>(
-        record_size_ < 32767 ? 32767 / record_size_ : 65535 / record_size_);
-    header_checked_ = Exclusive() || ForcedReadOnly();
-    if (header_.Language() != 0 && !platform::IsValidLocale(LocaleId()))
-      Fail(ErrorCode::kLocaleNotAvailable);
-    if (header_.Encrypted()) {
-      const std::string password = GetTablePassword();
-      RequestTablePassword(password);
-    }
-    ReadFieldDefs();
-    working_ = stored_;
-    working_count_ = static_cast<int>(working_.size());
-    ResetCacheCapacity();
-    PrepareIndexFile();
-    index_file_->Open();
-    if (header_.BlobCount() > 0) OpenBlobFile();
-  } catch (...) {
+  auto undo = [this] {
     CloseBlobFile();
     index_file_->Close();
     ClearOpenState();
     TFileHandler::Close();
-    throw;
+  };
+  for (int attempt = 1;; ++attempt) {
+    ClearOpenState();
+    TFileHandler::Open();
+    try {
+      ReadHeader();
+      record_size_ = header_.RecordSize();
+      computed_size_ = header_.ComputedSize();
+      records_per_block_ = static_cast<std::uint16_t>(
+          record_size_ < 32767 ? 32767 / record_size_ : 65535 / record_size_);
+      header_checked_ = Exclusive() || ForcedReadOnly();
+      if (header_.Language() != 0 && !platform::IsValidLocale(LocaleId()))
+        Fail(ErrorCode::kLocaleNotAvailable);
+      if (header_.Encrypted()) {
+        const std::string password = GetTablePassword();
+        RequestTablePassword(password);
+      }
+      ReadFieldDefs();
+      working_ = stored_;
+      working_count_ = static_cast<int>(working_.size());
+      ResetCacheCapacity();
+      PrepareIndexFile();
+      index_file_->Open();
+      if (header_.BlobCount() > 0) OpenBlobFile();
+      return;
+    } catch (const ETolmidEngineError& e) {
+      undo();
+      if (Exclusive() || attempt >= kSharedOpenAttempts || !MayBeHalfWritten(e.ErrorCode()))
+        throw;
+    } catch (...) {
+      undo();
+      throw;
+    }
+    Delay(kSharedOpenRetryMs);
   }
 }
 
@@ -624,7 +657,16 @@ void TDataFile::ResetTableCaches(bool trim) {
   if (!IsOpen()) return;
   // The cursor finds its record again by the key of the record it stood on.
   std::vector<std::byte> image;
-  if (current_ != nullptr) image.assign(current_->Data().begin(), current_->Data().end());
+  if (current_ != nullptr) {
+    image.assign(current_->Data().begin(), current_->Data().end());
+  } else if (index_file_->IsOpen() && !InNaturalOrder()) {
+    const std::uint32_t n = index_file_->GetCurrentRecordNumber();
+    if (n != 0 && n < header_.NextRecord()) {
+      TRecord* r = GetRecordBuffer(n, false, ReadDirection::kForward, true);
+      image.assign(r->Data().begin(), r->Data().end());
+      ReleaseRecordBuffer(r);
+    }
+  }
   DropAllRecords();
   if (trim) ResetCacheCapacity();
   ReadHeader();

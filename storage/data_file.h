@@ -11,8 +11,8 @@
 // CheckFieldDescriptors): a damaged file is refused with 12035, 9221 or
 // 8962 and nothing is read outside what the checks proved present.
 //
-// Pieces that later steps fill are marked "Hook": their bodies here are
-// neutral (no computed-field evaluation, no cursor). Locks between
+// Pieces that later steps fill are marked "Hook"; computed fields and the
+// index read-ahead are filled (data_file_records.cpp, data_file.cpp). Locks between
 // programs: data_file_lock.cpp. They are called where the table's life needs them, so that
 // filling them changes no caller.
 #pragma once
@@ -579,6 +579,13 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   ErrorCode RunFilterOperation(const std::function<ErrorCode(FilterEngine&)>& op, bool build,
                                std::int32_t handle);
   void CheckFilterLimit();
+  // The records of the view (range and filters): the filter engine's count
+  // when only expression filters narrow it, else by walking the view.
+  std::uint32_t FilteredRecordCount();
+  // Gives clone a copy of each expression filter (its own tree) and each
+  // callback filter (same routine and client data), active where active
+  // here (CloneCursor).
+  void CopyFiltersTo(TDataFile& clone);
 };
 
 }  // namespace storage

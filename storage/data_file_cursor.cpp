@@ -368,9 +368,8 @@ void TDataFile::SetRecordPosition(std::uint32_t n) {
 std::uint32_t TDataFile::RecordCount() {
   ReadSection section(*this);
   CheckHeaderChanged();
-  // Hook (filters): with an expression filter active the count is the
-  // filter engine's view count, not the range size.
-  const std::uint32_t n = index_file_->RangeCount();
+  // With filters active the count is that of the records they let through.
+  const std::uint32_t n = FilteredRecordCount();
   section.End();
   return n;
 }
@@ -603,8 +602,7 @@ std::unique_ptr<TDataFile> TDataFile::CloneCursor() {
     }
     if (key_range_active_ && !InNaturalOrder())
       clone->SetKeyRange(true, range_low_.data(), 0, range_high_.data(), 0);
-    // Hook (filters): the expression and callback filters of this cursor
-    // are to be copied here.
+    CopyFiltersTo(*clone);
     clone->SyncToCursor(*this);
   } catch (...) {
     if (lend) session->RemovePassword(password);

@@ -245,6 +245,43 @@ ErrorCode TDataFile::UpdateFilter(TExpressionNode* lent_tree, std::int32_t handl
       handle);
 }
 
+std::uint32_t TDataFile::FilteredRecordCount() {
+  if (!filters_) return index_file_->RangeCount();
+  FilterEngine& engine = filters_->engine;
+  const bool bitmap = engine.BitmapMode();
+  const bool callback = engine.CallbackActive();
+  if (!bitmap && !callback) return index_file_->RangeCount();
+  const bool range = key_range_active_ && !InNaturalOrder();
+  // The result bitmap is the live records that pass every active
+  // expression filter: exactly the view when nothing else narrows it.
+  if (bitmap && !callback && !range) return engine.ViewCount();
+  if (!InNaturalOrder()) return index_file_->PassingCount();
+  std::uint32_t n = 0;
+  for (std::uint32_t r = 1; r < header_.NextRecord(); ++r) {
+    if (NaturalVisible(r)) ++n;
+  }
+  return n;
+}
+
+void TDataFile::CopyFiltersTo(TDataFile& clone) {
+  if (!filters_) return;
+  const FilterRegistry& registry = filters_->engine.Registry();
+  for (std::size_t i = 0; i < registry.FilterCount(); ++i) {
+    const TFilter& f = registry.FilterAt(i);
+    std::int32_t handle = 0;
+    CheckEngineResult(static_cast<std::int32_t>(
+        clone.AddFilter(CopyExpression(f.Tree()), f.Option(), handle)));
+    if (f.Active()) CheckEngineResult(static_cast<std::int32_t>(clone.ActivateFilter(handle)));
+  }
+  for (std::size_t i = 0; i < registry.CallbackFilterCount(); ++i) {
+    const TCallbackFilter& f = registry.CallbackFilterAt(i);
+    std::int32_t handle = 0;
+    CheckEngineResult(static_cast<std::int32_t>(
+        clone.AddCallbackFilter(f.Routine(), f.ClientData(), handle)));
+    if (f.Active()) CheckEngineResult(static_cast<std::int32_t>(clone.ActivateFilter(handle)));
+  }
+}
+
 bool TDataFile::FilterAccepts(std::uint32_t record_number) {
   if (!filters_) return true;
   return filters_->engine.Accept(record_number);

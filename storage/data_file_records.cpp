@@ -189,7 +189,8 @@ void TDataFile::CalculateComputedFields(std::span<std::byte> record) const {
   const std::span<const std::byte> in = record;
   // Field nodes name stored fields; a number outside them leaves the node
   // as the tree holds it.
-  const FieldCallback field = [this, in](TExpressionNode& result) {
+  // Captures two words: kept in the callback object, nothing allocated.
+  const FieldCallback field = [this, &in](TExpressionNode& result) {
     const int n = result.field_number;
     if (n < 1 || n > FieldCount()) return;
     bool blank = false;

@@ -242,6 +242,45 @@ std::uint32_t IndexStore::RangeCount() {
   return last - first + 1;
 }
 
+std::uint32_t IndexStore::PassingCount() {
+  if (filter_ == nullptr || NaturalOrder()) return RangeCount();
+  std::uint32_t first, last;
+  if (!View(first, last)) return 0;
+  // The cursor's leaf keeps an extra pin while the walk uses the cursor
+  // fields, so that it is still cached when the cursor gets it back.
+  TPage* const saved_leaf = cur_leaf_;
+  if (saved_leaf != nullptr && !saved_leaf->Pin()) Corrupt();
+  const int saved_idx = cur_idx_;
+  const std::int64_t saved_position = position_;
+  const bool saved_bof = bof_, saved_eof = eof_, saved_detached = cursor_detached_;
+  const std::uint32_t saved_crossings = leaf_crossings_;
+  cur_leaf_ = nullptr;
+  auto restore = [&] {
+    EmptyCursor();
+    cur_leaf_ = saved_leaf;
+    if (saved_leaf != nullptr) saved_leaf->Release();
+    cur_idx_ = saved_idx;
+    position_ = saved_position;
+    bof_ = saved_bof;
+    eof_ = saved_eof;
+    cursor_detached_ = saved_detached;
+    leaf_crossings_ = saved_crossings;
+  };
+  std::uint32_t n = 0;
+  try {
+    if (SeekAbsolute(first)) {
+      do {
+        if (CurrentPasses()) ++n;
+      } while (position_ < static_cast<std::int64_t>(last) && StepForward());
+    }
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  return n;
+}
+
 bool IndexStore::FirstKey() {
   std::uint32_t first, last;
   if (!View(first, last) || !SeekAbsolute(first)) {

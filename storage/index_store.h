@@ -172,6 +172,10 @@ class IndexStore {
   void SetRangeBounds();
   void ClearRange();
   [[nodiscard]] std::uint32_t RangeCount();
+  // Entries of the view (the range, else the whole index) whose records
+  // pass the record filter, by walking them; RangeCount without a filter.
+  // The cursor is left where it was.
+  [[nodiscard]] std::uint32_t PassingCount();
   // How many of the next n entries (from the current one, included) of the
   // current leaf hold physically consecutive record numbers (read-ahead).
   [[nodiscard]] int RecordsInSequence(int n, bool forward);

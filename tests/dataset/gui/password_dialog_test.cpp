@@ -1,0 +1,159 @@
+// The password dialog on the offscreen platform: captions, layout and the
+// enabling rules of its buttons; OK and Add put passwords into the session,
+// Cancel does not; the real modal dialog answers a PasswordRequest.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <filesystem>
+
+#include "dataset/gui/password_dialog.h"
+#include "session_test_support.h"
+
+namespace dataset::sessiontest {
+namespace {
+
+class PasswordDialogTest : public SessionTest {
+ protected:
+  void SetUp() override {
+    SessionTest::SetUp();
+    session_ = &Session();
+    session_->SetActive(true);
+  }
+  bool Has(const char* password) const { return session_->Handle()->HasPassword(password); }
+  std::size_t Count() const { return session_->Handle()->Passwords().Count(); }
+  TTolmidSession* session_ = nullptr;
+};
+
+TEST_F(PasswordDialogTest, CaptionsLayoutAndInitialState) {
+  TTolmidPasswordDialog d(*session_);
+  EXPECT_EQ(d.windowTitle(), "Enter password");
+  EXPECT_EQ(d.size(), QSize(273, 132));
+  EXPECT_TRUE(d.isModal());
+  struct Case {
+    QWidget* w;
+    const char* name;
+    QString caption;
+    QRect rect;
+    bool enabled;
+  };
+  const Case cases[] = {
+      {d.GroupBox1, "GroupBox1", d.GroupBox1->title(), {8, 8, 257, 81}, true},
+      {d.Edit, "Edit", "", {16, 18, 225, 21}, true},
+      {d.AddButton, "AddButton", d.AddButton->text(), {16, 46, 65, 25}, false},
+      {d.RemoveButton, "RemoveButton", d.RemoveButton->text(), {88, 46, 65, 25}, false},
+      {d.RemoveAllButton, "RemoveAllButton", d.RemoveAllButton->text(), {160, 46, 81, 25}, true},
+      {d.OKButton, "OKButton", d.OKButton->text(), {109, 98, 75, 25}, false},
+      {d.CancelButton, "CancelButton", d.CancelButton->text(), {190, 98, 75, 25}, true},
+  };
+  const char* captions[] = {"Password", "", "&Add", "&Remove", "Re&move all", "&OK", "Cancel"};
+  int i = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.w->objectName(), c.name);
+    EXPECT_EQ(c.caption, captions[i++]);
+    EXPECT_EQ(c.w->geometry(), c.rect);
+    EXPECT_EQ(c.w->isEnabled(), c.enabled);
+  }
+  EXPECT_EQ(d.Edit->parentWidget(), d.GroupBox1);
+  EXPECT_EQ(d.RemoveAllButton->parentWidget(), d.GroupBox1);
+  EXPECT_EQ(d.OKButton->parentWidget(), &d);
+  EXPECT_EQ(d.Edit->echoMode(), QLineEdit::Password);
+  EXPECT_TRUE(d.OKButton->isDefault());
+}
+
+TEST_F(PasswordDialogTest, ButtonsFollowTheEditAndChangeTheSession) {
+  TTolmidPasswordDialog d(*session_);
+  d.Edit->setText("one");
+  EXPECT_TRUE(d.AddButton->isEnabled());
+  EXPECT_TRUE(d.RemoveButton->isEnabled());
+  EXPECT_TRUE(d.OKButton->isEnabled());
+  d.AddButton->click();
+  EXPECT_TRUE(Has("one"));
+  EXPECT_TRUE(d.PasswordAdded());
+  EXPECT_EQ(d.Edit->text(), "");
+  EXPECT_FALSE(d.AddButton->isEnabled());
+  EXPECT_FALSE(d.RemoveButton->isEnabled());
+  EXPECT_TRUE(d.OKButton->isEnabled()) << "a password was added";
+  d.Edit->setText("two");
+  d.AddButton->click();
+  d.Edit->setText("ONE");
+  d.RemoveButton->click();
+  EXPECT_TRUE(Has("one")) << "removal is case-sensitive";
+  d.Edit->setText("one");
+  d.RemoveButton->click();
+  EXPECT_FALSE(Has("one"));
+  EXPECT_TRUE(Has("two"));
+  d.RemoveAllButton->click();
+  EXPECT_EQ(Count(), 0u);
+  EXPECT_EQ(d.result(), 0) << "nothing closed the dialog";
+}
+
+TEST_F(PasswordDialogTest, OkAddsTheTextAndCancelDoesNot) {
+  {
+    TTolmidPasswordDialog d(*session_);
+    d.Edit->setText("Secret");
+    d.CancelButton->click();
+    EXPECT_EQ(d.result(), QDialog::Rejected);
+    EXPECT_EQ(Count(), 0u);
+  }
+  {
+    TTolmidPasswordDialog d(*session_);
+    d.Edit->setText("Secret");
+    d.OKButton->click();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_TRUE(Has("Secret"));
+  }
+  {
+    // OK with an empty edit after Add adds nothing more.
+    TTolmidPasswordDialog d(*session_);
+    d.Edit->setText("x");
+    d.AddButton->click();
+    d.OKButton->click();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(Count(), 2u);
+  }
+}
+
+TEST_F(PasswordDialogTest, RendersOffscreen) {
+  TTolmidPasswordDialog d(*session_);
+  d.Edit->setText("hidden");
+  d.show();
+  QApplication::processEvents();
+  const QPixmap shot = d.grab();
+  EXPECT_EQ(shot.size() / shot.devicePixelRatio(), QSize(273, 132));
+  char tmpl[] = "/tmp/dataset_gui_XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string file = std::string(tmpl) + "/password_dialog.png";
+  EXPECT_TRUE(shot.save(QString::fromStdString(file), "PNG"));
+  EXPECT_GT(std::filesystem::file_size(file), 0u);
+  std::filesystem::remove_all(tmpl);
+}
+
+TEST_F(PasswordDialogTest, InstalledDialogAnswersPasswordRequests) {
+  InstallPasswordDialog();
+  // The modal dialog is answered from the event loop it runs.
+  auto answer = [](const char* text, bool ok) {
+    QTimer::singleShot(0, [=] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* d = dynamic_cast<TTolmidPasswordDialog*>(w);
+        if (d == nullptr || !d->isVisible()) continue;
+        d->Edit->setText(text);
+        (ok ? d->OKButton : d->CancelButton)->click();
+      }
+    });
+  };
+  answer("Typed", true);
+  EXPECT_TRUE(session_->PasswordRequest());
+  EXPECT_TRUE(Has("Typed"));
+  answer("Other", false);
+  EXPECT_FALSE(session_->PasswordRequest());
+  EXPECT_FALSE(Has("Other"));
+}
+
+}  // namespace
+}  // namespace dataset::sessiontest
