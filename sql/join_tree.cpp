@@ -11,6 +11,14 @@
 // that span several tables, and inner comparisons that would tie a table
 // already outer-joined, are residual: a WHERE condition must not turn into
 // part of an outer join's ON condition.
+//
+// The tree is checked at execution (the ? values are bound by then), its
+// columns resolved against the tables' own fields. Table filters of a
+// canned result are engine expression filters; those of a live result are
+// callback filters over the stored record, since the live table's working
+// fields are the result columns. For every new row before a linked table
+// its link condition, when made of column comparisons of equal types,
+// becomes an engine filter on that table with the current values.
 #include <algorithm>
 #include <set>
 #include <string>

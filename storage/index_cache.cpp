@@ -95,9 +95,11 @@ void IndexStore::ReadHeader() {
   std::uint16_t rc = ValidateIndexHeader(h, StorageSize());
   if (rc != 0) EngineError(rc, owner_->DataFileName());
   header_ = h;
+  header_dirty_ = false;
 }
 
 void IndexStore::WriteHeader() {
+  header_dirty_ = false;
   header_.SetCounter(header_.Counter() + 1);
   if (owner_->Scrambled()) {
     IndexHeader copy = header_;
@@ -120,6 +122,7 @@ bool IndexStore::CheckIndexHeaderChanged() {
   EmptyCursor();
   ResetAllPages();
   header_ = h;
+  header_dirty_ = false;
   LoadCurrentDescriptor();
   owner_->IndexChangedByOther();
   return true;
@@ -571,7 +574,7 @@ bool IndexStore::FlushIndexPages() {
       if (p->Dirty() && p->Pins() == own && p->Offset() != 0) dirty.push_back(p.get());
     }
   }
-  if (dirty.empty()) return false;
+  if (dirty.empty()) return header_dirty_;
   std::sort(dirty.begin(), dirty.end(),
             [](const TPage* a, const TPage* b) { return a->Offset() < b->Offset(); });
   std::vector<std::uint8_t> buf(dirty.size() * kIndexBlockSize);

@@ -73,11 +73,17 @@ class IndexStore {
   // and returns true. Nothing while the write lock is held.
   bool CheckIndexHeaderChanged();
   void EmptyAllIndexes();
-  void IncrementRecordCount() { header_.SetRecordCount(header_.RecordCount() + 1); }
+  // The record count lives in the header: a change marks the header as
+  // needing a write even when no page is dirty (a table with no index has
+  // no page at all), so FlushIndexPages reports it.
+  void IncrementRecordCount() { SetRecordCount(header_.RecordCount() + 1); }
   void DecrementRecordCount() {
-    if (header_.RecordCount() > 0) header_.SetRecordCount(header_.RecordCount() - 1);
+    if (header_.RecordCount() > 0) SetRecordCount(header_.RecordCount() - 1);
   }
-  void SetRecordCount(std::uint32_t n) { header_.SetRecordCount(n); }
+  void SetRecordCount(std::uint32_t n) {
+    if (n != header_.RecordCount()) header_dirty_ = true;
+    header_.SetRecordCount(n);
+  }
   [[nodiscard]] std::uint32_t RecordCount() const { return header_.RecordCount(); }
   [[nodiscard]] int SecondaryIndexCount() const { return header_.SecondaryCount(); }
   [[nodiscard]] bool NoPrimaryKey() const { return header_.NoPrimaryKey(); }
@@ -268,6 +274,7 @@ class IndexStore {
   IndexFileOwner* owner_;
   IndexHeader header_;
   bool write_lock_held_ = false;
+  bool header_dirty_ = false;  // header changed since it was last read or written
   std::array<PageList, kIndexSlots> lists_;
 
   // Current index.

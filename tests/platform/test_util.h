@@ -161,23 +161,24 @@ class Child {
 
 // OFD locks the kernel reports in /proc/locks for one file (device and
 // inode), as (type, first byte, last byte) with type "READ" or "WRITE".
-// The file is read with one read() call: the kernel lists the locks in one
-// pass then, whereas reads in pieces can skip or repeat lines while other
-// processes take and drop locks.
+// The kernel builds the listing page by page while other processes take and
+// drop locks, so one pass can repeat or skip lines of other files' locks
+// around ours: the file is read to its end repeatedly until two passes in a
+// row agree (the locks of the file under test change only when the test
+// changes them).
 using KernelLock = std::tuple<std::string, std::uint64_t, std::uint64_t>;
-inline std::vector<KernelLock> KernelLocks(const std::string& path) {
-  struct stat st {};
+inline std::vector<KernelLock> KernelLocksOnce(const std::string& dev) {
   std::vector<KernelLock> out;
-  if (stat(path.c_str(), &st) != 0) return out;
-  char dev[64];
-  std::snprintf(dev, sizeof dev, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
-                static_cast<unsigned long long>(st.st_ino));
   const int fd = open("/proc/locks", O_RDONLY);
   if (fd < 0) return out;
-  std::string text(8 << 20, '\0');
-  const ssize_t n = read(fd, text.data(), text.size());
+  std::string text;
+  char chunk[1 << 16];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n <= 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+  }
   close(fd);
-  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
   std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line)) {
@@ -191,6 +192,34 @@ inline std::vector<KernelLock> KernelLocks(const std::string& path) {
   }
   std::sort(out.begin(), out.end());
   return out;
+}
+
+inline std::vector<KernelLock> KernelLocks(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return {};
+  char dev[64];
+  std::snprintf(dev, sizeof dev, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  std::vector<KernelLock> last = KernelLocksOnce(dev);
+  for (int i = 0; i < 200; ++i) {
+    std::vector<KernelLock> next = KernelLocksOnce(dev);
+    if (next == last) return next;
+    last = std::move(next);
+  }
+  return last;
+}
+
+// KernelLocks once it equals want, waiting up to about two seconds: under a
+// heavily loaded machine the kernel's listing can lag a handle that another
+// process has just opened or closed.
+inline std::vector<KernelLock> KernelLocksSettled(const std::string& path,
+                                                  const std::vector<KernelLock>& want) {
+  std::vector<KernelLock> got = KernelLocks(path);
+  for (int i = 0; i < 200 && got != want; ++i) {
+    usleep(10 * 1000);
+    got = KernelLocks(path);
+  }
+  return got;
 }
 
 }  // namespace platform_test

@@ -5,6 +5,9 @@
 // test can include the BLOB file's.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -153,13 +156,20 @@ struct HeldRange {
 
 // Every open-file-description lock on path's file (any process) below the
 // platform's reserved sharing area, from one read of /proc/locks.
-inline std::multiset<HeldRange> ProcLocks(const std::string& path) {
+// One snapshot: /proc/locks read to its end.
+inline std::multiset<HeldRange> ProcLocksOnce(const struct stat& st) {
   std::multiset<HeldRange> out;
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return out;
-  std::ifstream f("/proc/locks");
-  std::stringstream all;
-  all << f.rdbuf();  // the table as it stood at one moment
+  const int fd = ::open("/proc/locks", O_RDONLY);
+  if (fd < 0) return out;
+  std::string text;
+  char chunk[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n <= 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  std::istringstream all(text);
   std::string line;
   while (std::getline(all, line)) {
     if (line.find("->") != std::string::npos) continue;  // a waiter
@@ -179,6 +189,24 @@ inline std::multiset<HeldRange> ProcLocks(const std::string& path) {
     out.insert({s, e - s + 1});
   }
   return out;
+}
+
+// The locks on the file as the kernel reports them. The kernel builds the
+// listing page by page while other processes (other tests running at the
+// same time) take and drop locks, so one read can repeat or skip lines:
+// reads are repeated until two in a row agree. The locks of the file under
+// test only change when the test changes them, so a stable pair is the
+// truth.
+inline std::multiset<HeldRange> ProcLocks(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return {};
+  std::multiset<HeldRange> last = ProcLocksOnce(st);
+  for (int i = 0; i < 200; ++i) {
+    std::multiset<HeldRange> next = ProcLocksOnce(st);
+    if (next == last) return next;
+    last = std::move(next);
+  }
+  return last;
 }
 
 inline std::multiset<HeldRange> Ranges(std::initializer_list<HeldRange> r) { return {r}; }
