@@ -176,15 +176,15 @@ inline void PutExtensions(GifFileType* g, const std::vector<GenExtension>& exts)
 
 // Writes the description with giflib's encoder. Colour table sizes must be
 // powers of two (giflib's rule).
-inline Bytes BuildWithGiflib(const GenGif& spec) {
+inline Bytes BuildWithGiflib(const GenGif& gif) {
   Bytes out;
   int err = 0;
   GifFileType* g = EGifOpen(&out, WriteMemory, &err);
   if (!g) return out;
-  EGifSetGifVersion(g, spec.version89);
-  ColorMapObject* global = MakeMap(spec.global);
-  EGifPutScreenDesc(g, spec.width, spec.height, 8, spec.background, global);
-  for (const GenFrame& f : spec.frames) {
+  EGifSetGifVersion(g, gif.version89);
+  ColorMapObject* global = MakeMap(gif.global);
+  EGifPutScreenDesc(g, gif.width, gif.height, 8, gif.background, global);
+  for (const GenFrame& f : gif.frames) {
     PutExtensions(g, f.extensions);
     ColorMapObject* local = MakeMap(f.local);
     EGifPutImageDesc(g, f.left, f.top, f.width, f.height, f.interlace, local);
@@ -202,7 +202,7 @@ inline Bytes BuildWithGiflib(const GenGif& spec) {
     }
     if (local) GifFreeMapObject(local);
   }
-  PutExtensions(g, spec.trailing);
+  PutExtensions(g, gif.trailing);
   if (global) GifFreeMapObject(global);
   EGifCloseFile(g, &err);
   return out;

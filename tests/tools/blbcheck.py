@@ -161,8 +161,8 @@ def main(argv):
         return 2
     path, bsize = args[0], int(args[1])
     chains = []
-    for spec in args[2:]:
-        first, record = spec.split(':')
+    for chain in args[2:]:
+        first, record = chain.split(':')
         chains.append((int(first), int(record)))
     with open(path, 'rb') as f:
         raw = f.read()
