@@ -21,28 +21,6 @@ using storage::FieldType;
 using storage::TDataFile;
 using storage::TExpressionNode;
 
-namespace {
-
-// Records of the table through its active filters. The engine's count can
-// read 0 for a table whose index header keeps no record count (no primary
-// key) although records are there; those are then counted by reading.
-std::uint32_t CountRecords(TDataFile& file, std::span<std::byte> buffer) {
-  const std::uint32_t n = file.RecordCount();
-  if (n != 0 || file.PhysicalRecordCount() == 0) return n;
-  const std::uint32_t position = file.GetRecordPosition();
-  std::uint32_t counted = 0;
-  file.MoveToBegin();
-  while (file.ReadNextRecord(buffer) == 0) ++counted;
-  if (position == 0) {
-    file.MoveToBegin();
-  } else {
-    file.SetRecordPosition(position);
-  }
-  return counted;
-}
-
-}  // namespace
-
 struct TDataQuery::ExecState {
   TDataFile* result = nullptr;
   std::vector<std::byte> new_row;
@@ -53,7 +31,6 @@ struct TDataQuery::ExecState {
   bool abort = false;
   int avg_count_field = 0;
   std::uint32_t driving_count = 0;  // records of the driving table
-  std::vector<std::byte> count_buffer;
   std::uint16_t code = 0;  // 11047 when a BLOB value could not be copied
 };
 
@@ -255,7 +232,7 @@ bool TDataQuery::EmitRow(ExecState& st) {
     ++st.visited;
     if (progress_callback_) {
       if (st.driving_count == 0) {
-        st.driving_count = CountRecords(driving, st.count_buffer);
+        st.driving_count = driving.RecordCount();
       }
       const std::uint32_t count = st.driving_count;
       const std::uint16_t percent =
@@ -385,15 +362,13 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
       st.avg_count_field = result.WorkingFieldCount();
     }
     ApplyWhereFilters();
-    st.count_buffer.assign(sources_.Get(0)->data_file_->GetRecordBufferSize(), std::byte{0});
 
     const bool count_only = flags_.single_group && sources_.Count() == 1 &&
                             columns_.Count() == 1 &&
                             columns_.Get(0)->aggregate_ == AggregateKind::kCount;
     if (count_only) {
       TDataFile& driving = *sources_.Get(0)->data_file_;
-      std::vector<std::byte> buffer(driving.GetRecordBufferSize());
-      const std::int32_t n = static_cast<std::int32_t>(CountRecords(driving, buffer));
+      const std::int32_t n = static_cast<std::int32_t>(driving.RecordCount());
       const TResultDataField& c = *columns_.Get(0);
       const storage::TFieldDescriptor& d = result.GetFieldDescriptor(true, c.result_field_number_);
       std::array<std::uint8_t, 16> buf{};
