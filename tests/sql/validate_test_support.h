@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/tools/run_tool.h"
 #include "sql/data_query.h"
 #include "sql/result_table.h"
 #include "storage/data_file.h"
@@ -55,29 +56,9 @@ inline TIndexDescriptor Index(const std::string& name, std::initializer_list<std
   return d;
 }
 
-struct ToolResult {
-  int status = -1;
-  std::string output;
-};
-
-// Runs python3 tests/tools/<tool> on path.
-inline ToolResult RunTool(const std::string& tool, const std::string& path) {
-  ToolResult r;
-  const std::string cmd =
-      std::string("python3 ") + TOLMID_TOOLS_DIR + "/" + tool + " '" + path + "' 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) r.output.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
-
-inline bool HasLine(const std::string& output, const std::string& line) {
-  return ("\n" + output).find("\n" + line + "\n") != std::string::npos;
-}
+using tooltest::HasLine;
+using tooltest::RunTool;
+using ToolResult = tooltest::ToolResult;
 
 struct Outcome {
   bool ok = false;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/tools/run_tool.h"
 #include "storage/data_file.h"
 #include "storage/engine_error.h"
 #include "storage/index_file.h"
@@ -61,29 +62,9 @@ inline TIndexDescriptor Index(const std::string& name, std::initializer_list<std
   return d;
 }
 
-struct CheckResult {
-  int status = -1;
-  std::string output;
-};
-
-// Runs python3 tests/tools/<tool> on path.
-inline CheckResult RunTool(const std::string& tool, const std::string& path) {
-  CheckResult r;
-  const std::string cmd =
-      std::string("python3 ") + TOLMID_TOOLS_DIR + "/" + tool + " '" + path + "' 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) r.output.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
-
-inline bool HasLine(const std::string& output, const std::string& line) {
-  return ("\n" + output).find("\n" + line + "\n") != std::string::npos;
-}
+using tooltest::HasLine;
+using tooltest::RunTool;
+using CheckResult = tooltest::ToolResult;
 
 class DataFileTestBase : public ::testing::Test {
  protected:
