@@ -20,6 +20,12 @@
 //  (6) Every block offset taken from the file is checked against the block
 //      size and the end offset before it is followed (IsValidBlockOffset);
 //      chain walks remember the blocks seen, so a loop is refused.
+//  (7) While a write's undo is open (BeginUndo to CommitUndo/RollbackUndo)
+//      every block the cache hands out has its snapshot in the undo once,
+//      and no block the write touched reaches the file except through the
+//      write's own final flush. Making room writes only untouched blocks and
+//      no header (it stays dirty: owed to the next flush); when nothing can
+//      go, the cache grows instead (as in a batch).
 //
 // Results of the open-value routines are 16-bit engine codes (0 done);
 // chain and cache routines raise through EngineError with the data file's
@@ -100,6 +106,21 @@ class TBlobFile : public TFileHandler {
   // the least recently used end.
   void ResetBlockCacheSize();
   void FreeAllBlocks();
+
+  // ------------------------------------------------------------ undo
+
+  // Undo of one write of the owning data file (invariant 7). Keeps the
+  // header and the chain state of every open value (first block, modified,
+  // owner); RollbackUndo puts back every saved block, the header and those
+  // states, and drops the blocks appended. With rewrite (the write's flush
+  // had begun) what it puts back, and the header, is marked dirty so that a
+  // flush writes it over whatever the failed flush left in the file.
+  void BeginUndo();
+  void CommitUndo() { undo_active_ = false; }
+  void RollbackUndo(bool rewrite);
+  // Every cached block dropped, dirty or not, and the header taken as
+  // written: nothing is left for a close to write (a failed table).
+  void DiscardChanges();
 
   // ------------------------------------------------------------ header
 
@@ -212,6 +233,27 @@ class TBlobFile : public TFileHandler {
  private:
   using CacheList = std::list<std::unique_ptr<TBlock>>;
 
+  struct BlockUndo {
+    std::uint32_t offset = 0;
+    bool appended = false;  // new at the end of the file in this write
+    TBlock::Snapshot snapshot;
+  };
+  struct ValueUndo {
+    std::int32_t handle;
+    std::uint32_t first_block;
+    bool modified;
+    std::uint32_t record;
+  };
+  void Journal(TBlock* b, bool appended) {
+    if (undo_active_ && b->undo_stamp != undo_stamp_) JournalBlock(b, appended);
+  }
+  void JournalBlock(TBlock* b, bool appended);
+  // Writes the dirty unpinned blocks (untouched_only: those outside the
+  // write's undo), sorted, one write per run; true when any was written.
+  bool WriteDirtyBlocks(bool untouched_only);
+  // A block object taken for another offset (or none).
+  static void Vacate(TBlock* b);
+
   void TakeBlockSize();
   std::uint32_t NormalCapacity() const;
   // A block object at the front of the cache with offset 0 and no pins: a
@@ -246,6 +288,17 @@ class TBlobFile : public TFileHandler {
   std::size_t capacity_ = 0;
   CacheList cache_;  // most recently used first
   std::unordered_map<std::uint32_t, CacheList::iterator> index_;
+
+  // Undo of the write in progress (invariant 7).
+  bool undo_active_ = false;
+  std::uint32_t undo_stamp_ = 0;
+  std::array<std::uint8_t, kBlobHeaderSize> undo_header_{};
+  bool undo_header_dirty_ = false;
+  bool undo_end_beyond_file_ = false;
+  bool undo_flushed_ = false;  // making room wrote blocks: the header is owed
+  std::vector<BlockUndo> undo_blocks_;  // the first undo_count_ are this write's
+  std::size_t undo_count_ = 0;
+  std::vector<ValueUndo> undo_values_;
 };
 
 }  // namespace storage

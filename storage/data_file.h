@@ -17,6 +17,7 @@
 // filling them changes no caller.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -185,7 +186,8 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
 
   // ---------------------------------------------------------------- flush
   // Writes modified records (and then the header), index pages (and its
-  // header); trim shrinks the record cache. Nothing for a read-only table.
+  // header); trim shrinks the record cache. Nothing for a read-only or
+  // failed table.
   void FlushTable(bool trim);
   void ReleaseAllPins();
   // Drops every cached record, index page and BLOB block (modified ones
@@ -226,13 +228,43 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void SetNoUniqueChecks(bool on) { no_unique_checks_ = on; }
 
   // ---------------------------------------------------------------- writes
-  // Each runs in a write section; a rejected record (9729, 9730 to 9732,
-  // 8708 for a missing old key) changes nothing. Modify and delete work
-  // on the current record: none is 8710. The cursor ends on the written
-  // record (after a delete: on the record that followed it).
+  // Each runs in a write section with a write undo (data_file_undo.cpp): a
+  // write that fails, for whatever reason and at whatever step, leaves the
+  // caches and the files as they were before it (apart from the record ID
+  // previewed in an insert's buffer), or, when even that fails, the table
+  // failed (Failed). Modify and delete work on the current record: none is
+  // 8710. The cursor ends on the written record (after a delete: on the
+  // record that followed it).
   void InsertRecord(std::span<std::byte> record);
   void ModifyRecord(std::span<std::byte> record, bool unlock);
   void DeleteRecord();
+
+  // The undo of one write, from just after the write section's locks and
+  // checks to the end of the write's own flush. Rolls back when it goes
+  // without Commit (an error is on its way out).
+  class WriteUndo {
+   public:
+    explicit WriteUndo(TDataFile& file) : file_(file) { file_.BeginWriteUndo(); }
+    ~WriteUndo() {
+      if (!committed_) file_.RollbackWriteUndo();
+    }
+    WriteUndo(const WriteUndo&) = delete;
+    WriteUndo& operator=(const WriteUndo&) = delete;
+    void Commit() {
+      file_.CommitWriteUndo();
+      committed_ = true;
+    }
+
+   private:
+    TDataFile& file_;
+    bool committed_ = false;
+  };
+
+  // A table whose files could not be put back after a failed write: its
+  // state on disk is unknown. Nothing more is flushed (Close writes
+  // nothing) and every read, write, lock or refresh raises the error that
+  // broke the write until the table is closed; it then wants a repair.
+  [[nodiscard]] bool Failed() const { return failed_code_ != 0; }
 
   // ---------------------------------------------------------------- cursor
   // data_file_cursor.cpp. Moves and searches run in a read section and end
@@ -485,6 +517,22 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[noreturn]] void Fail(ErrorCode code, std::string_view field = {},
                          std::string_view index = {}) const;
   void ClearOpenState();
+  // Write undo (data_file_undo.cpp).
+  void BeginWriteUndo();
+  void CommitWriteUndo();
+  // Never throws: what cannot be put back marks the table failed.
+  void RollbackWriteUndo() noexcept;
+  // Saves a record buffer into the open undo before the write changes it;
+  // appended: the buffer is a new slot at the append position.
+  void JournalRecord(TRecord* r, bool appended);
+  // The write's own flush of a shared table (FlushAfterWrite) failed: the
+  // files get the state before the write written back over it.
+  void RewriteAfterFailedFlush();
+  // Raises the error of a failed table.
+  void CheckNotFailed() const {
+    if (failed_code_ != 0) FailedTable();
+  }
+  [[noreturn]] void FailedTable() const;
   void ResetLockState();  // data_file_lock.cpp
   void PrepareIndexFile();
   // The BLOB file goes with the table when the table has BLOB fields.
@@ -497,6 +545,10 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void SetFlagsFromWorking();
   TRecord* TakeNewBuffer();
   TRecord* RecycleBuffer();
+  // FlushRecordBuffers; untouched_only leaves the buffers saved in the
+  // write undo alone.
+  bool WriteRecordBuffers(bool untouched_only);
+  [[nodiscard]] bool Journaled(const TRecord* r) const;
   TRecord* ReadRun(std::uint32_t n, std::uint32_t count, ReadDirection direction);
   [[nodiscard]] std::uint64_t RecordPosition(std::uint32_t n) const;
   void ClearBuffer(TRecord* r);
@@ -531,6 +583,27 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   bool blob_write_locked_ = false;
   RecordCache cache_;
   TRecord* current_ = nullptr;
+  // The header holds changes that no header write has put in the file yet
+  // although records were written (a cache flush inside a write): the next
+  // flush writes it.
+  bool header_owed_ = false;
+  std::uint16_t failed_code_ = 0;  // Failed(): the code that broke the table
+  // The write undo in progress: the data header as it was, and the record
+  // buffers saved (at most a few per write).
+  struct RecordUndo {
+    TRecord* record = nullptr;
+    bool appended = false;
+    bool modified = false;
+    bool computed = false;
+    std::vector<std::byte> image;  // capacity reused
+  };
+  bool undo_active_ = false;
+  bool undo_flushing_ = false;  // the write's own flush has begun
+  DataFileHeader undo_header_;
+  std::vector<RecordUndo> undo_records_;  // the first undo_count_ are this write's
+  std::size_t undo_count_ = 0;
+  // File sizes (.DAT, .IDX, .BLB) when the write's own flush began.
+  std::array<std::int64_t, 3> undo_sizes_{};
   // Record operations and cursor (data_file_records.cpp,
   // data_file_cursor.cpp, data_file_blobs.cpp).
   bool no_unique_checks_ = false;

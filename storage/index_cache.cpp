@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "platform/text.h"
+#include "storage/fault_injection.h"
 #include "storage/index_store.h"
 
 namespace storage {
@@ -450,6 +451,7 @@ TPage* IndexStore::Pinned(TPage* p) {
 // A page object for a new offset: a new one while the list has room (or in
 // a batch), else the least recently used clean unpinned page.
 TPage* IndexStore::TakeSlot(PageList& list) {
+  if (FaultHit(FaultSite::kCacheSlot)) Corrupt();
   if (list.pages.size() < list.capacity || owner_->InBatch()) {
     list.pages.push_back(std::make_unique<TPage>());
     TPage* p = list.pages.back().get();
@@ -461,14 +463,21 @@ TPage* IndexStore::TakeSlot(PageList& list) {
       if (p->Pins() == 0 && !p->Dirty()) {
         if (p->Offset() != 0) list.map.erase(p->Offset());
         p->SetOffset(0);
+        p->undo_stamp = 0;
         Unlink(list, p);
         PushFront(list, p);
         return p;
       }
     }
     if (round == 0) {
-      if (!FlushIndexPages()) break;
-      WriteHeader();
+      if (undo_active_) {
+        if (!WritePages(true)) break;
+        undo_flushed_ = true;
+        header_dirty_ = true;
+      } else {
+        if (!FlushIndexPages()) break;
+        WriteHeader();
+      }
     }
   }
   // Every page is pinned (a deep split cascade): grow rather than fail.
@@ -482,7 +491,8 @@ TPage* IndexStore::TakeSlot(PageList& list) {
 void IndexStore::ReadPageImage(std::uint32_t offset, std::uint8_t* buffer) {
   if (offset < kIndexBlockSize || offset % kIndexBlockSize != 0 || offset >= header_.EndOffset())
     Corrupt();
-  if (ReadBlock(offset, buffer, kIndexBlockSize) != static_cast<std::int32_t>(kIndexBlockSize))
+  if (ReadBlock(offset, buffer, kIndexBlockSize) != static_cast<std::int32_t>(kIndexBlockSize) ||
+      FaultHit(FaultSite::kDamage))
     Corrupt();
   if (owner_->Scrambled()) owner_->ScrambleBlock({buffer, kIndexBlockSize});
 }
@@ -500,6 +510,7 @@ TPage* IndexStore::GetPage(std::uint32_t offset) {
       Unlink(list, p);
       PushFront(list, p);
     }
+    Journal(p, false);
     return Pinned(p);
   }
   if (offset == header_.EndOffset()) Corrupt();
@@ -513,6 +524,7 @@ TPage* IndexStore::GetPage(std::uint32_t offset) {
   }
   p->SetOffset(offset);
   list.map[offset] = p;
+  Journal(p, false);
   return Pinned(p);
 }
 
@@ -532,6 +544,7 @@ TPage* IndexStore::NewPage() {
       if (p->Pins() > 0 || !p->free_page) Corrupt();
       Unlink(list, p);
       PushFront(list, p);
+      Journal(p, false);
     } else {
       std::uint8_t buf[kIndexBlockSize];
       ReadPageImage(head, buf);
@@ -540,6 +553,7 @@ TPage* IndexStore::NewPage() {
       if (!p->LoadFreeLink(buf, header_.EndOffset())) Corrupt();
       p->SetOffset(head);
       list.map[head] = p;
+      Journal(p, false);
     }
     if (p->Next() == head) Corrupt();
     header_.SetFreeHead(cur_slot_, p->Next());
@@ -549,6 +563,7 @@ TPage* IndexStore::NewPage() {
     p = TakeSlot(list);
     p->SetOffset(end);
     list.map[end] = p;
+    Journal(p, true);
     header_.SetEndOffset(end + kIndexBlockSize);
   }
   p->Format(key_size_, compressed_);
@@ -564,17 +579,19 @@ void IndexStore::FreePage(TPage* page) {
   header_.SetFreeHead(cur_slot_, page->Offset());
 }
 
-bool IndexStore::FlushIndexPages() {
+bool IndexStore::WritePages(bool untouched_only) {
   std::vector<TPage*> dirty;
   for (PageList& list : lists_) {
     for (auto& p : list.pages) {
       // The cursor's own pin does not keep its leaf from the disk: that page
       // is in no operation's hands.
       const int own = p.get() == cur_leaf_ ? 1 : 0;
-      if (p->Dirty() && p->Pins() == own && p->Offset() != 0) dirty.push_back(p.get());
+      if (!p->Dirty() || p->Pins() != own || p->Offset() == 0) continue;
+      if (untouched_only && p->undo_stamp == undo_stamp_) continue;
+      dirty.push_back(p.get());
     }
   }
-  if (dirty.empty()) return header_dirty_;
+  if (dirty.empty()) return false;
   std::sort(dirty.begin(), dirty.end(),
             [](const TPage* a, const TPage* b) { return a->Offset() < b->Offset(); });
   std::vector<std::uint8_t> buf(dirty.size() * kIndexBlockSize);
@@ -604,6 +621,11 @@ bool IndexStore::FlushIndexPages() {
   return true;
 }
 
+bool IndexStore::FlushIndexPages() {
+  const bool wrote = WritePages(false);
+  return wrote || header_dirty_;
+}
+
 void IndexStore::FlushIndexFile() {
   FlushIndexPages();
   WriteHeader();
@@ -612,6 +634,17 @@ void IndexStore::FlushIndexFile() {
 std::size_t IndexStore::CachedPageCount() const {
   std::size_t n = 0;
   for (const PageList& list : lists_) n += list.pages.size();
+  return n;
+}
+
+std::size_t IndexStore::ListPageCount(int slot) const {
+  return slot >= 0 && slot < kIndexSlots ? lists_[slot].pages.size() : 0;
+}
+
+std::size_t IndexStore::CleanPageCount(int slot) const {
+  if (slot < 0 || slot >= kIndexSlots) return 0;
+  std::size_t n = 0;
+  for (const auto& p : lists_[slot].pages) n += p->Offset() != 0 && !p->Dirty() ? 1 : 0;
   return n;
 }
 
@@ -675,8 +708,73 @@ void IndexStore::ResetAllPages() {
       p->ResetPins();
       p->Clear();
       p->SetOffset(0);
+      p->undo_stamp = 0;
     }
   }
+}
+
+// ------------------------------------------------------------------ undo
+
+void IndexStore::BeginUndo() {
+  if (++undo_stamp_ == 0) {
+    // Wrapped: no page may still carry a stamp from 2^32 writes ago.
+    for (PageList& list : lists_) {
+      for (auto& p : list.pages) p->undo_stamp = 0;
+    }
+    undo_stamp_ = 1;
+  }
+  undo_header_ = header_;
+  undo_header_dirty_ = header_dirty_;
+  undo_flushed_ = false;
+  undo_count_ = 0;
+  undo_active_ = true;
+}
+
+void IndexStore::DiscardChanges() {
+  undo_active_ = false;
+  EmptyCursor();
+  DropAllPages();
+  header_dirty_ = false;
+}
+
+void IndexStore::JournalPage(TPage* p, bool appended) {
+  if (undo_count_ == undo_pages_.size()) undo_pages_.emplace_back();
+  PageUndo& u = undo_pages_[undo_count_];
+  u.slot = cur_slot_;
+  u.offset = p->Offset();
+  u.appended = appended;
+  if (!appended) p->Save(u.snapshot);
+  ++undo_count_;
+  p->undo_stamp = undo_stamp_;
+}
+
+void IndexStore::RollbackUndo(bool rewrite) {
+  if (!undo_active_) return;
+  undo_active_ = false;
+  DetachCursor();
+  // Newest first: a page saved twice (evicted clean and read again) ends
+  // with its first snapshot, the state before the write.
+  for (std::size_t i = undo_count_; i-- > 0;) {
+    const PageUndo& u = undo_pages_[i];
+    PageList& list = lists_[u.slot];
+    const auto found = list.map.find(u.offset);
+    // Not cached: evicted while clean, so the file holds it as it was.
+    if (found == list.map.end()) continue;
+    TPage* p = found->second;
+    if (u.appended) {
+      list.map.erase(found);
+      p->ResetPins();
+      p->Clear();
+      p->SetOffset(0);
+      p->undo_stamp = 0;
+      continue;
+    }
+    p->Restore(u.snapshot);
+    if (rewrite) p->SetDirty(true);
+  }
+  header_ = undo_header_;
+  header_dirty_ = undo_header_dirty_ || undo_flushed_ || rewrite;
+  if (cur_slot_ >= 0 && cur_slot_ < kIndexSlots) LoadCurrentDescriptor();
 }
 
 }  // namespace storage

@@ -28,6 +28,36 @@ void TPage::Clear() {
   free_page = false;
 }
 
+void TPage::Save(Snapshot& s) const {
+  s.key_size = key_size_;
+  s.compressed = compressed_;
+  s.type = type_;
+  s.count = count_;
+  s.prev = prev_;
+  s.next = next_;
+  s.bytes_used = bytes_used_;
+  s.dirty = dirty_;
+  s.free_page = free_page;
+  s.entries.assign(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(Stride() * count_));
+}
+
+void TPage::Restore(const Snapshot& s) {
+  key_size_ = s.key_size;
+  compressed_ = s.compressed;
+  type_ = s.type;
+  count_ = s.count;
+  prev_ = s.prev;
+  next_ = s.next;
+  bytes_used_ = s.bytes_used;
+  dirty_ = s.dirty;
+  free_page = s.free_page;
+  Reserve(count_);
+  std::copy(s.entries.begin(), s.entries.end(), entries_.begin());
+  // Bytes past the last entry stay zero (Store packs only the entries, but
+  // the unpacked array is kept clean all the same).
+  std::fill(entries_.begin() + static_cast<std::ptrdiff_t>(s.entries.size()), entries_.end(), 0);
+}
+
 std::uint16_t TPage::SharedPrefix(int i) const {
   if (i == 0) return 0;
   const std::uint8_t* a = Slot(i - 1);

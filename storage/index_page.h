@@ -119,10 +119,30 @@ class TPage {
   }
   void ResetPins() { pins_ = 0; }
 
+  // What a write's undo keeps of a page: its contents and dirty state, not
+  // its pins, offset or place in the cache.
+  struct Snapshot {
+    std::uint16_t key_size = 0;
+    bool compressed = false;
+    std::uint8_t type = 0;
+    int count = 0;
+    std::uint32_t prev = 0;
+    std::uint32_t next = 0;
+    std::uint32_t bytes_used = 0;
+    bool dirty = false;
+    bool free_page = false;
+    std::vector<std::uint8_t> entries;  // count entries; capacity reused
+  };
+  void Save(Snapshot& s) const;
+  void Restore(const Snapshot& s);
+
   // Cache bookkeeping (owned by the cache).
   TPage* lru_prev = nullptr;
   TPage* lru_next = nullptr;
   bool free_page = false;  // loaded only for its free-list link
+  // The write whose undo holds this page's snapshot (IndexStore's stamp);
+  // 0 when none. Cleared whenever the page object takes another offset.
+  std::uint32_t undo_stamp = 0;
 
  private:
   [[nodiscard]] std::size_t Stride() const { return key_size_ + 10u; }

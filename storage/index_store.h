@@ -10,6 +10,11 @@
 //      repeats; when every page is pinned the list grows. A split cascade
 //      therefore never fails for want of cache.
 //  (3) Inside a batch (owner's flag) a full list grows instead of evicting.
+//  (4) While a write's undo is open (BeginUndo to CommitUndo/RollbackUndo)
+//      every page the cache hands out has its snapshot in the undo once,
+//      and no page the write touched reaches the file except through the
+//      write's own final flush: making room writes only untouched pages and
+//      no header (it stays dirty, owed to the next flush).
 //
 // Tree operations keep the whole descent path pinned (page and entry per
 // level), so a parent's chosen entry can't be lost to eviction in the
@@ -124,6 +129,10 @@ class IndexStore {
   void FlushIndexFile();
   // Number of page objects held (all lists).
   [[nodiscard]] std::size_t CachedPageCount() const;
+  // Pages of index slot's list: held, and held clean (what eviction can
+  // take without a flush).
+  [[nodiscard]] std::size_t ListPageCount(int slot) const;
+  [[nodiscard]] std::size_t CleanPageCount(int slot) const;
   // After a batch: every list back to its initial capacity (clean unpinned
   // pages beyond it are dropped).
   void ShrinkPageLists();
@@ -135,6 +144,20 @@ class IndexStore {
   // cursor keeps its one hold on its own leaf: that page must not be evicted
   // while the cursor points at it.
   void ClearAllPins();
+
+  // ---------------------------------------------------------------- undo
+  // Undo of one write of the owning data file (cache invariant 4). Keeps
+  // the header; RollbackUndo puts back every saved page and the header,
+  // drops the pages appended, and lets the cursor go of its leaf (it finds
+  // its entry again when next used). With rewrite (the write's flush had
+  // begun) what it puts back, and the header, is marked dirty so that a
+  // flush writes it over whatever the failed flush left in the file.
+  void BeginUndo();
+  void CommitUndo() { undo_active_ = false; }
+  void RollbackUndo(bool rewrite);
+  // Every cached page dropped, dirty or not, and the header taken as
+  // written: nothing is left for a close to write (a failed table).
+  void DiscardChanges();
 
   // ---------------------------------------------------------------- keys
   [[nodiscard]] bool SearchKey(const std::uint8_t* key);
@@ -222,9 +245,23 @@ class IndexStore {
     TPage* page;
     int idx;
   };
+  struct PageUndo {
+    int slot = 0;
+    std::uint32_t offset = 0;
+    bool appended = false;  // new at the end of the file in this write
+    TPage::Snapshot snapshot;
+  };
   class PathGuard;
 
   void LoadCurrentDescriptor();
+  // Saves p into the open undo before its first use in this write.
+  void Journal(TPage* p, bool appended) {
+    if (undo_active_ && p->undo_stamp != undo_stamp_) JournalPage(p, appended);
+  }
+  void JournalPage(TPage* p, bool appended);
+  // Writes the dirty unpinned pages (untouched_only: those outside the
+  // write's undo) in offset order; true when any was written.
+  bool WritePages(bool untouched_only);
   void Unlink(PageList& list, TPage* p);
   void PushFront(PageList& list, TPage* p);
   TPage* TakeSlot(PageList& list);
@@ -276,6 +313,15 @@ class IndexStore {
   bool write_lock_held_ = false;
   bool header_dirty_ = false;  // header changed since it was last read or written
   std::array<PageList, kIndexSlots> lists_;
+
+  // Undo of the write in progress (cache invariant 4).
+  bool undo_active_ = false;
+  std::uint32_t undo_stamp_ = 0;
+  IndexHeader undo_header_;
+  bool undo_header_dirty_ = false;
+  bool undo_flushed_ = false;  // making room wrote pages: the header is owed
+  std::vector<PageUndo> undo_pages_;  // the first undo_count_ are this write's
+  std::size_t undo_count_ = 0;
 
   // Current index.
   int cur_slot_ = 0;
