@@ -281,7 +281,7 @@ bool TDataQuery::JoinLevel(ExecState& st, std::int32_t depth) {
   // The child's rows for the current rows before it come from its indexes
   // where the engine can; the condition is still tested on each row.
   if (depth > 0 && s.link_condition_) RefreshLinkFilter(s);
-  file.MoveToBegin();
+  storage::CheckEngineResult(file.MoveToBegin());
   bool matched = false;
   while (file.ReadNextRecord(s.record_buffer_) == 0) {
     if (s.link_condition_) {
@@ -330,7 +330,7 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
     TDataFile& file = *sources_.Get(0)->data_file_;
     file.SwitchToIndex(flags_.order_by_matches_index ? flags_.live_index : 0);
     ApplyWhereFilters();
-    file.MoveToBegin();
+    storage::CheckEngineResult(file.MoveToBegin());
     cursor = &file;
     executed_ = true;
     return 0;
@@ -389,7 +389,7 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
 
     if (avg && st.code == 0) {
       result.SwitchToIndex(0);
-      result.MoveToBegin();
+      storage::CheckEngineResult(result.MoveToBegin());
       std::vector<std::byte>& row = st.new_row;
       while (result.ReadNextRecord(row) == 0) {
         bool blank = true;
@@ -432,7 +432,7 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
   } else {
     result.SwitchToIndex(0);
   }
-  result.MoveToBegin();
+  storage::CheckEngineResult(result.MoveToBegin());
   cursor = &result;
   executed_ = true;
   return 0;

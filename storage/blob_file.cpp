@@ -438,7 +438,8 @@ void TBlobFile::FreeAllBlocks() {
 
 // ---------------------------------------------------------------- undo
 
-void TBlobFile::BeginUndo() {
+void TBlobFile::BeginUndo(bool copy_clean) {
+  undo_copy_clean_ = copy_clean;
   if (++undo_stamp_ == 0) {
     // Wrapped: no block may still carry a stamp from 2^32 writes ago.
     for (auto& b : cache_) b->undo_stamp = 0;
@@ -467,7 +468,8 @@ void TBlobFile::JournalBlock(TBlock* b, bool appended) {
   BlockUndo& u = undo_blocks_[undo_count_];
   u.offset = b->Offset();
   u.appended = appended;
-  if (!appended) b->Save(u.snapshot);
+  u.saved = !appended && (b->Dirty() || undo_copy_clean_);
+  if (u.saved) b->Save(u.snapshot);
   ++undo_count_;
   b->undo_stamp = undo_stamp_;
 }
@@ -483,7 +485,7 @@ void TBlobFile::RollbackUndo(bool rewrite) {
     // Not cached: evicted while clean, so the file holds it as it was.
     if (found == index_.end()) continue;
     TBlock* b = found->second->get();
-    if (u.appended) {
+    if (!u.saved) {
       index_.erase(found);
       Vacate(b);
       continue;

@@ -112,10 +112,13 @@ class TBlobFile : public TFileHandler {
   // Undo of one write of the owning data file (invariant 7). Keeps the
   // header and the chain state of every open value (first block, modified,
   // owner); RollbackUndo puts back every saved block, the header and those
-  // states, and drops the blocks appended. With rewrite (the write's flush
-  // had begun) what it puts back, and the header, is marked dirty so that a
-  // flush writes it over whatever the failed flush left in the file.
-  void BeginUndo();
+  // states, and drops the blocks appended. A block that was clean when the
+  // write first used it is saved only with copy_clean: else the file holds
+  // it as it was, and a rollback drops it from the cache. With rewrite (the
+  // write's own flush had begun; it needs copy_clean) what it puts back,
+  // and the header, is marked dirty so that a flush writes it over whatever
+  // the failed flush left in the file.
+  void BeginUndo(bool copy_clean);
   void CommitUndo() { undo_active_ = false; }
   void RollbackUndo(bool rewrite);
   // Every cached block dropped, dirty or not, and the header taken as
@@ -156,23 +159,23 @@ class TBlobFile : public TFileHandler {
   // goes to handle; the chain is read at once when first_block is not 0.
   // expected_record, when not 0, must own the chain. A chain that fails to
   // load raises and leaves no buffer behind.
-  std::uint16_t OpenBlob(std::uint32_t first_block, std::uint16_t field_number,
-                         std::int32_t& handle, std::uint32_t expected_record = 0);
+  [[nodiscard]] std::uint16_t OpenBlob(std::uint32_t first_block, std::uint16_t field_number,
+                                       std::int32_t& handle, std::uint32_t expected_record = 0);
   // 10030 for a handle that is not open. Otherwise the buffer's first-block
   // offset goes to *first_block (when given) and the buffer is freed with
   // any unsaved changes.
-  std::uint16_t CloseBlob(std::int32_t handle, std::uint32_t* first_block = nullptr);
+  [[nodiscard]] std::uint16_t CloseBlob(std::int32_t handle, std::uint32_t* first_block = nullptr);
   // bytes_read := bytes copied. 10030 bad handle; 9998 a negative offset or
   // one whose sum with count overflows; 10029 a negative count; 8711 fewer
   // than count bytes were there.
-  std::uint16_t ReadBlob(std::int32_t handle, std::int32_t offset, std::int32_t& bytes_read,
-                         std::int32_t count, void* dest);
+  [[nodiscard]] std::uint16_t ReadBlob(std::int32_t handle, std::int32_t offset,
+                                       std::int32_t& bytes_read, std::int32_t count, void* dest);
   // Grows the value as needed (new bytes zero) and copies count bytes in.
   // 10030, 9998 and 10029 as for ReadBlob.
-  std::uint16_t WriteBlob(std::int32_t handle, std::int32_t offset, std::int32_t count,
-                          const void* src);
-  std::uint16_t TruncateBlob(std::int32_t handle, std::int32_t new_size);
-  std::uint16_t GetBlobSize(std::int32_t handle, std::int32_t& size);
+  [[nodiscard]] std::uint16_t WriteBlob(std::int32_t handle, std::int32_t offset,
+                                        std::int32_t count, const void* src);
+  [[nodiscard]] std::uint16_t TruncateBlob(std::int32_t handle, std::int32_t new_size);
+  [[nodiscard]] std::uint16_t GetBlobSize(std::int32_t handle, std::int32_t& size);
   [[nodiscard]] bool IsOpenBlob(std::int32_t handle) const;
   // The open buffer of handle; nullptr when none.
   [[nodiscard]] TBlobBuffer* FindBlob(std::int32_t handle) const;
@@ -236,6 +239,7 @@ class TBlobFile : public TFileHandler {
   struct BlockUndo {
     std::uint32_t offset = 0;
     bool appended = false;  // new at the end of the file in this write
+    bool saved = false;     // snapshot holds it; else the file does
     TBlock::Snapshot snapshot;
   };
   struct ValueUndo {
@@ -291,6 +295,7 @@ class TBlobFile : public TFileHandler {
 
   // Undo of the write in progress (invariant 7).
   bool undo_active_ = false;
+  bool undo_copy_clean_ = false;
   std::uint32_t undo_stamp_ = 0;
   std::array<std::uint8_t, kBlobHeaderSize> undo_header_{};
   bool undo_header_dirty_ = false;

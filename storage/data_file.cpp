@@ -135,9 +135,8 @@ namespace {
 // which is opened only after the data header has been read and checked,
 // and the semaphore is not taken by a writer holding the table lock. So
 // a shared open that finds the headers inconsistent tries again a bounded
-// number of times before it gives up with the error found.
-constexpr int kSharedOpenAttempts = 50;
-constexpr std::uint32_t kSharedOpenRetryMs = 10;
+// number of times (a session setting) before it gives up with the error
+// found.
 
 bool MayBeHalfWritten(std::int32_t code) {
   return code == static_cast<std::int32_t>(ErrorCode::kCorruptRecords) ||
@@ -156,7 +155,12 @@ void TDataFile::Open() {
     ClearOpenState();
     TFileHandler::Close();
   };
-  for (int attempt = 1;; ++attempt) {
+  const TFileSession* session = CurrentSessionOrNull();
+  const int retries = session != nullptr ? session->SharedOpenRetries()
+                                         : TFileSession::kDefaultOpenRetries;
+  const std::uint32_t delay_ms = session != nullptr ? session->SharedOpenRetryDelayMs()
+                                                    : TFileSession::kDefaultOpenRetryDelayMs;
+  for (int attempt = 0;; ++attempt) {
     ClearOpenState();
     TFileHandler::Open();
     try {
@@ -182,13 +186,12 @@ void TDataFile::Open() {
       return;
     } catch (const ETolmidEngineError& e) {
       undo();
-      if (Exclusive() || attempt >= kSharedOpenAttempts || !MayBeHalfWritten(e.ErrorCode()))
-        throw;
+      if (Exclusive() || attempt >= retries || !MayBeHalfWritten(e.ErrorCode())) throw;
     } catch (...) {
       undo();
       throw;
     }
-    Delay(kSharedOpenRetryMs);
+    Delay(delay_ms);
   }
 }
 

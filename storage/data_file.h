@@ -282,11 +282,11 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[nodiscard]] TIndexDescriptor GetIndexDescriptor(int n) const;
   // Natural order: no index, or index 0 of a table without primary key.
   [[nodiscard]] bool InNaturalOrder() const;
-  std::uint16_t MoveToBegin();
-  std::uint16_t MoveToEnd();
-  std::uint16_t ReadCurrentRecord(std::span<std::byte> buffer, bool lock);
-  std::uint16_t ReadNextRecord(std::span<std::byte> buffer);
-  std::uint16_t ReadPriorRecord(std::span<std::byte> buffer);
+  [[nodiscard]] std::uint16_t MoveToBegin();
+  [[nodiscard]] std::uint16_t MoveToEnd();
+  [[nodiscard]] std::uint16_t ReadCurrentRecord(std::span<std::byte> buffer, bool lock);
+  [[nodiscard]] std::uint16_t ReadNextRecord(std::span<std::byte> buffer);
+  [[nodiscard]] std::uint16_t ReadPriorRecord(std::span<std::byte> buffer);
   // 1-based position in the index or range (0 before the first); in
   // natural order the physical record number.
   std::uint32_t GetRecordPosition();
@@ -297,7 +297,7 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   bool GotoKey(bool key_given, const void* value, int field_count, bool nearest,
                std::uint8_t partial_length, std::span<std::byte> out);
   bool GotoExactKey(std::span<const std::byte> record, std::span<std::byte> out);
-  std::uint16_t SyncToCursor(TDataFile& other);
+  [[nodiscard]] std::uint16_t SyncToCursor(TDataFile& other);
   void SetKeyRange(bool key_given, const void* start, int start_field_count, const void* end,
                    int end_field_count);
   void ClearKeyRange();
@@ -319,18 +319,20 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // ---------------------------------------------------------------- BLOB fields
   // data_file_blobs.cpp. Results: 0, 10753 not a BLOB field, 10030 not
   // open, 9494 too many open values, 8711 a short read.
-  std::uint16_t OpenBlobField(bool working, int field_no, std::span<std::byte> record);
-  std::uint16_t CloseBlobField(bool working, int field_no, std::span<std::byte> record);
-  std::uint16_t ReadBlobField(bool working, int field_no, std::int32_t& bytes_read,
-                              std::int32_t offset, void* buffer, std::int32_t length,
-                              std::span<std::byte> record);
-  std::uint16_t WriteBlobField(bool working, int field_no, const void* buffer,
-                               std::int32_t offset, std::int32_t length,
-                               std::span<std::byte> record);
-  std::uint16_t TruncateBlobField(bool working, int field_no, std::int32_t new_size,
-                                  std::span<std::byte> record);
-  std::uint16_t GetBlobFieldSize(bool working, int field_no, std::int32_t& size,
-                                 std::span<std::byte> record);
+  [[nodiscard]] std::uint16_t OpenBlobField(bool working, int field_no,
+                                            std::span<std::byte> record);
+  [[nodiscard]] std::uint16_t CloseBlobField(bool working, int field_no,
+                                             std::span<std::byte> record);
+  [[nodiscard]] std::uint16_t ReadBlobField(bool working, int field_no, std::int32_t& bytes_read,
+                                            std::int32_t offset, void* buffer, std::int32_t length,
+                                            std::span<std::byte> record);
+  [[nodiscard]] std::uint16_t WriteBlobField(bool working, int field_no, const void* buffer,
+                                             std::int32_t offset, std::int32_t length,
+                                             std::span<std::byte> record);
+  [[nodiscard]] std::uint16_t TruncateBlobField(bool working, int field_no, std::int32_t new_size,
+                                                std::span<std::byte> record);
+  [[nodiscard]] std::uint16_t GetBlobFieldSize(bool working, int field_no, std::int32_t& size,
+                                               std::span<std::byte> record);
   [[nodiscard]] bool IsBlobFieldOpen(bool working, int field_no,
                                      std::span<const std::byte> record) const;
   void FreeBlobBuffers();

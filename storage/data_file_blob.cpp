@@ -32,8 +32,8 @@ void ResetBlobCaches(TBlobFile& file, bool trim) {
   file.ReadBlobHeader();
 }
 
-void BlobBeginUndo(TBlobFile& file) {
-  if (file.IsOpen()) file.BeginUndo();
+void BlobBeginUndo(TBlobFile& file, bool copy_clean) {
+  if (file.IsOpen()) file.BeginUndo(copy_clean);
 }
 
 void BlobCommitUndo(TBlobFile& file) { file.CommitUndo(); }

@@ -31,7 +31,7 @@ void ClearBlobPins(TBlobFile& file);
 void ResetBlobCaches(TBlobFile& file, bool trim);
 // A write's undo on the BLOB file (TBlobFile::BeginUndo and the others);
 // nothing when the file is not open.
-void BlobBeginUndo(TBlobFile& file);
+void BlobBeginUndo(TBlobFile& file, bool copy_clean);
 void BlobCommitUndo(TBlobFile& file);
 void BlobRollbackUndo(TBlobFile& file, bool rewrite);
 void BlobDiscardChanges(TBlobFile& file);

@@ -14,7 +14,9 @@
 //  (2) saves every record buffer the write changes (JournalRecord) and,
 //      once and before its first use, every index page and BLOB block that
 //      the caches hand out during the write, and the chain state of each
-//      open BLOB value; slots new at the end of a file are only noted;
+//      open BLOB value; slots new at the end of a file are only noted, and
+//      so are, in an exclusive table, pages and blocks still as the file
+//      holds them (a rollback drops them from the cache);
 //  (3) keeps what the write touched out of the files until the write's own
 //      flush: a cache that must make room writes only entries of earlier
 //      writes, and owes its header to the next flush; when nothing can go
@@ -44,8 +46,11 @@ void TDataFile::BeginWriteUndo() {
   undo_count_ = 0;
   undo_flushing_ = false;
   undo_active_ = true;
-  if (index_file_->IsOpen()) index_file_->BeginUndo();
-  if (header_.BlobCount() > 0) BlobBeginUndo(*blob_file_);
+  // Only a write that flushes (a shared table) can need a clean page or
+  // block as it was: an exclusive table's files keep them.
+  const bool copy_clean = !Exclusive();
+  if (index_file_->IsOpen()) index_file_->BeginUndo(copy_clean);
+  if (header_.BlobCount() > 0) BlobBeginUndo(*blob_file_, copy_clean);
 }
 
 void TDataFile::CommitWriteUndo() {

@@ -715,7 +715,8 @@ void IndexStore::ResetAllPages() {
 
 // ------------------------------------------------------------------ undo
 
-void IndexStore::BeginUndo() {
+void IndexStore::BeginUndo(bool copy_clean) {
+  undo_copy_clean_ = copy_clean;
   if (++undo_stamp_ == 0) {
     // Wrapped: no page may still carry a stamp from 2^32 writes ago.
     for (PageList& list : lists_) {
@@ -743,7 +744,8 @@ void IndexStore::JournalPage(TPage* p, bool appended) {
   u.slot = cur_slot_;
   u.offset = p->Offset();
   u.appended = appended;
-  if (!appended) p->Save(u.snapshot);
+  u.saved = !appended && (p->Dirty() || undo_copy_clean_);
+  if (u.saved) p->Save(u.snapshot);
   ++undo_count_;
   p->undo_stamp = undo_stamp_;
 }
@@ -761,7 +763,7 @@ void IndexStore::RollbackUndo(bool rewrite) {
     // Not cached: evicted while clean, so the file holds it as it was.
     if (found == list.map.end()) continue;
     TPage* p = found->second;
-    if (u.appended) {
+    if (!u.saved) {
       list.map.erase(found);
       p->ResetPins();
       p->Clear();

@@ -149,10 +149,13 @@ class IndexStore {
   // Undo of one write of the owning data file (cache invariant 4). Keeps
   // the header; RollbackUndo puts back every saved page and the header,
   // drops the pages appended, and lets the cursor go of its leaf (it finds
-  // its entry again when next used). With rewrite (the write's flush had
-  // begun) what it puts back, and the header, is marked dirty so that a
-  // flush writes it over whatever the failed flush left in the file.
-  void BeginUndo();
+  // its entry again when next used). A page that was clean when the write
+  // first used it is saved only with copy_clean: else the file holds it as
+  // it was, and a rollback drops it from the cache. With rewrite (the
+  // write's own flush had begun; it needs copy_clean) what it puts back,
+  // and the header, is marked dirty so that a flush writes it over whatever
+  // the failed flush left in the file.
+  void BeginUndo(bool copy_clean);
   void CommitUndo() { undo_active_ = false; }
   void RollbackUndo(bool rewrite);
   // Every cached page dropped, dirty or not, and the header taken as
@@ -249,6 +252,7 @@ class IndexStore {
     int slot = 0;
     std::uint32_t offset = 0;
     bool appended = false;  // new at the end of the file in this write
+    bool saved = false;     // snapshot holds it; else the file does
     TPage::Snapshot snapshot;
   };
   class PathGuard;
@@ -316,6 +320,7 @@ class IndexStore {
 
   // Undo of the write in progress (cache invariant 4).
   bool undo_active_ = false;
+  bool undo_copy_clean_ = false;
   std::uint32_t undo_stamp_ = 0;
   IndexHeader undo_header_;
   bool undo_header_dirty_ = false;

@@ -470,14 +470,14 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
       ASSERT_EQ(rc, expect) << "step " << step;
     } else if (op < 81) {
       what = "begin";
-      t->MoveToBegin();
+      EXPECT_EQ(t->MoveToBegin(), 0);
       const auto l = view();
       cur = l.empty() ? 0 : l.front();
       bof = true;
       eof = l.empty();
     } else if (op < 84) {
       what = "end";
-      t->MoveToEnd();
+      EXPECT_EQ(t->MoveToEnd(), 0);
       const auto l = view();
       cur = l.empty() ? 0 : l.back();
       eof = true;

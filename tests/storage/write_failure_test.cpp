@@ -46,7 +46,9 @@ using Model = std::map<std::int32_t, Row>;  // by Num, the primary key
 
 Bytes Memo(std::int32_t num, int version) {
   Bytes v(static_cast<std::size_t>((num * 37 + version * 101) % 320));
-  for (std::size_t i = 0; i < v.size(); ++i) v[i] = static_cast<std::uint8_t>(num * 7 + i + version);
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    v[i] = static_cast<std::uint8_t>(num * 7 + i + version);
+  }
   return v;
 }
 
