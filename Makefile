@@ -1,11 +1,13 @@
 # make run   - installs what is missing, builds and starts the program
 # make test  - installs what is missing, builds and runs every test: the
-#              normal build, the sanitizer build and the bounded fuzz runs
+#              normal build, the sanitizer build and the bounded fuzz runs;
+#              a compiler warning fails these builds (WERROR=OFF to allow)
 # make bench - builds and runs the benchmarks
 
 JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CMAKE_GEN   := -G Ninja
+WERROR      ?= OFF
 
 .PHONY: all setup build build-asan build-fuzz test test-main test-asan fuzz run bench clean
 
@@ -15,15 +17,15 @@ setup:
 	@./scripts/setup.sh
 
 build: setup
-	@cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMID_WERROR=$(WERROR) >/dev/null
 	@cmake --build build -j $(JOBS)
 
 build-asan: setup
-	@cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTOLMID_SANITIZE=ON -DTOLMID_BENCH=OFF >/dev/null
+	@cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTOLMID_SANITIZE=ON -DTOLMID_BENCH=OFF -DTOLMID_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 
 build-fuzz: setup
-	@CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMID_FUZZ=ON >/dev/null
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMID_FUZZ=ON -DTOLMID_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
 
 test-main: build
@@ -38,6 +40,9 @@ fuzz: build-fuzz
 	@./scripts/run_fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
 test: test-main test-asan fuzz
+
+# The builds of make test allow no warning; make run and the others do.
+test test-main test-asan fuzz: WERROR = ON
 
 run: build
 	@if [ -x build/app/morvella ]; then \
