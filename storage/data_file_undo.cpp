@@ -45,12 +45,17 @@ void TDataFile::BeginWriteUndo() {
   undo_header_ = header_;
   undo_count_ = 0;
   undo_flushing_ = false;
-  undo_active_ = true;
   // Only a write that flushes (a shared table) can need a clean page or
   // block as it was: an exclusive table's files keep them.
   const bool copy_clean = !Exclusive();
   if (index_file_->IsOpen()) index_file_->BeginUndo(copy_clean);
-  if (header_.BlobCount() > 0) BlobBeginUndo(*blob_file_, copy_clean);
+  try {
+    if (header_.BlobCount() > 0) BlobBeginUndo(*blob_file_, copy_clean);
+  } catch (...) {
+    index_file_->CommitUndo();  // nothing changed yet: the undo just ends
+    throw;
+  }
+  undo_active_ = true;
 }
 
 void TDataFile::CommitWriteUndo() {
