@@ -33,12 +33,11 @@ void TWatchDogThread::Execute() {
     polls_.fetch_add(1);
     if (overrun) break;
     // Sleep one poll interval in naps of at most 100 ms, so that Terminate
-    // is noticed soon.
-    const int poll = poll_ms_.load();
-    for (int slept = 0; slept < poll && !Terminated();) {
-      const int nap = std::min(100, poll - slept);
-      std::this_thread::sleep_for(std::chrono::milliseconds(nap));
-      slept += nap;
+    // and a new poll interval are noticed soon.
+    for (int slept = 0; slept < poll_ms_.load() && !Terminated();) {
+      const int nap = std::min(100, poll_ms_.load() - slept);
+      if (nap > 0) std::this_thread::sleep_for(std::chrono::milliseconds(nap));
+      slept += std::max(nap, 1);
     }
   }
   if (Terminated()) return;
