@@ -2,7 +2,9 @@
 // over a large buffer, single blocks, the key schedule, and one session
 // record (key schedule plus a short text), as the session store does it.
 // Then one request's form fields read by name: 1,000, 10,000 and 100,000
-// fields, parse included; the fitted complexity shows the cost linear.
+// fields, parse included. Items per second stay about level (87, 86 and
+// 124 ns a field here; the last pays cache misses), where a scan of the list
+// for every name cost 9 ms for 1,000 fields and 879 ms for 10,000.
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/blowfish.h>
 

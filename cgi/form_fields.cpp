@@ -6,7 +6,6 @@
 #include <cassert>
 #include <cstring>
 #include <new>
-#include <utility>
 
 #include "cgi/request_parser.h"
 
@@ -57,24 +56,6 @@ std::uint64_t NameHash(std::string_view name) {
 
 TFormFields::~TFormFields() { Clear(); }
 
-TFormFields::TFormFields(TFormFields&& other) noexcept { *this = std::move(other); }
-
-TFormFields& TFormFields::operator=(TFormFields&& other) noexcept {
-  if (this != &other) {
-    Clear();
-    area_ = std::exchange(other.area_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-    capacity_ = std::exchange(other.capacity_, 0);
-    entries_ = std::move(other.entries_);
-    pending_ = std::exchange(other.pending_, kNone);
-    pending_name_ = std::exchange(other.pending_name_, kNone);
-    index_ = std::move(other.index_);
-    other.entries_.clear();
-    other.index_.clear();
-  }
-  return *this;
-}
-
 void TFormFields::Clear() {
   if (area_ != nullptr) ::munmap(area_, capacity_);
   area_ = nullptr;
@@ -84,10 +65,6 @@ void TFormFields::Clear() {
   std::vector<std::uint32_t>().swap(index_);
   pending_ = kNone;
   pending_name_ = kNone;
-}
-
-std::size_t TFormFields::Capacity() const {
-  return capacity_ + entries_.capacity() * sizeof(Entry) + index_.capacity() * sizeof(std::uint32_t);
 }
 
 void TFormFields::Reserve(std::size_t extra) {
@@ -126,12 +103,6 @@ void TFormFields::Append(std::string_view bytes) {
   Reserve(bytes.size());
   std::memcpy(area_ + size_, bytes.data(), bytes.size());
   size_ += bytes.size();
-}
-
-void TFormFields::Append(char c) {
-  assert(pending_ != kNone);
-  Reserve(1);
-  area_[size_++] = c;
 }
 
 void TFormFields::EndName() {

@@ -40,8 +40,6 @@ class TFormFields {
  public:
   TFormFields() = default;
   ~TFormFields();
-  TFormFields(TFormFields&& other) noexcept;
-  TFormFields& operator=(TFormFields&& other) noexcept;
   TFormFields(const TFormFields&) = delete;
   TFormFields& operator=(const TFormFields&) = delete;
 
@@ -51,7 +49,6 @@ class TFormFields {
   // Building a field: its name bytes, EndName, then its value bytes.
   void BeginField();
   void Append(std::string_view bytes);
-  void Append(char c);
   void EndName();
   // The bytes of the field being built so far (its name while the name is
   // not ended).
@@ -68,9 +65,6 @@ class TFormFields {
 
   // Frees everything.
   void Clear();
-  // Bytes reserved by the area, the entries and the index (resident memory
-  // is at most this).
-  std::size_t Capacity() const;
 
  private:
   struct Entry {
