@@ -8,7 +8,10 @@
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
+#include <QApplication>
 #include <QGraphicsLayout>
+#include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPrinter>
 #include <QValueAxis>
@@ -37,7 +40,31 @@ QColor ToColor(TColor color) {
 
 }  // namespace
 
-TDBChart::TDBChart(TComponent* owner) : TComponent(owner), view_(new QChartView), chart_(new QChart) {
+class TDBChart::ClickFilter : public QObject {
+ public:
+  explicit ClickFilter(TDBChart& chart) : chart_(chart) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::MouseButtonRelease || !chart_.OnClick) return QObject::eventFilter(watched, event);
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() != Qt::LeftButton ||
+        !static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint()))
+      return false;
+    try {
+      chart_.OnClick(chart_);
+    } catch (const std::exception& e) {
+      QMessageBox::warning(chart_.view_, QApplication::applicationDisplayName(),
+                           QString::fromStdString(platform::Cp1252ToUtf8(e.what())));
+    }
+    return false;
+  }
+
+ private:
+  TDBChart& chart_;
+};
+
+TDBChart::TDBChart(TComponent* owner)
+    : TComponent(owner), view_(new QChartView), chart_(new QChart), click_filter_(std::make_unique<ClickFilter>(*this)) {
+  view_->viewport()->installEventFilter(click_filter_.get());
   chart_->setAnimationOptions(QChart::NoAnimation);
   view_->setChart(chart_);
   view_->setRenderHint(QPainter::Antialiasing);
@@ -48,6 +75,7 @@ TDBChart::~TDBChart() {
   // The series tell the chart when they go; the chart must still be whole.
   MarkDestroying();
   DestroyComponents();
+  if (view_ != nullptr) view_->viewport()->removeEventFilter(click_filter_.get());
   delete view_.data();
 }
 

@@ -23,6 +23,8 @@
 // first together with a parent widget it was placed in.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -83,16 +85,22 @@ class TDBChart : public TComponent {
   void Print();
   void PrintTo(QPrinter& printer);
 
+  // A click on the view (mouse button released over it). An exception
+  // from the handler is shown in a warning box.
+  std::function<void(TDBChart& sender)> OnClick;
+
   // Called by the series when their points or looks change.
   void SeriesChanged();
 
  private:
+  class ClickFilter;
   QSize LogicalSize() const;
   void Render(QPainter& painter, const QRectF& target, QSize size);
   void Rebuild();
 
   QPointer<QChartView> view_;
   QChart* chart_ = nullptr;  // owned by the view
+  std::unique_ptr<ClickFilter> click_filter_;
   std::string title_;
   bool legend_visible_ = true;
   bool view_3d_ = true;

@@ -16,6 +16,10 @@ QFont PaintFont(const QFont& font, const QPaintDevice& device) {
 TPrintJob::TPrintJob(QPrinter& printer, const QString& title) : printer_(printer) {
   printer_.setFullPage(true);
   printer_.setDocName(title);
+  // Without a printer Qt falls back to PDF output; with no file named
+  // that goes nowhere.
+  if (printer_.outputFormat() == QPrinter::PdfFormat && printer_.outputFileName().isEmpty())
+    throw EPrinter("No printer is available");
   if (!painter_.begin(&printer_)) {
     if (printer_.outputFormat() == QPrinter::PdfFormat && !printer_.outputFileName().isEmpty())
       throw EPrinter("Cannot create file " + printer_.outputFileName().toStdString());

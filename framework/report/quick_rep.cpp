@@ -1,5 +1,7 @@
 #include "framework/report/quick_rep.h"
 
+#include <optional>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPrinter>
@@ -10,7 +12,6 @@
 #include "platform/text.h"
 
 namespace fw {
-
 
 // Fills the prepared pages band by band. Page geometry in report pixels:
 // content from top_ to top_ + height_; body bands go down to body_bottom_,
@@ -28,8 +29,8 @@ class TQuickRep::Builder {
   }
 
   void Run() {
-    std::unique_ptr<DataSetWalk> walk;
-    if (report_.DataSet() != nullptr) walk = std::make_unique<DataSetWalk>(*report_.DataSet());
+    std::optional<DataSetWalk> walk;
+    if (report_.DataSet() != nullptr) walk.emplace(*report_.DataSet());
     try {
       // The first page's bands see the first record.
       if (TDataSet* ds = report_.DataSet()) ds->First();
@@ -146,10 +147,7 @@ class TQuickRep::Builder {
 
 TQuickRep::TQuickRep(TComponent* owner) : TComponent(owner) {}
 
-TQuickRep::~TQuickRep() {
-  // Bands and their controls reach back to the report while they go.
-  DestroyComponents();
-}
+TQuickRep::~TQuickRep() = default;
 
 void TQuickRep::SetDataSet(TDataSet* dataset) {
   if (dataset_ == dataset) return;
