@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -113,15 +114,7 @@ inline std::size_t Occurrences(const std::string& text, const std::string& needl
   return n;
 }
 
-// A one-colour BMP picture: as a file, or as the bytes of one.
-inline void MakeBmpFile(const std::string& path, int width, int height, fw::TColor color) {
-  fw::TBitmap b;
-  b.SetSize(width, height);
-  b.Canvas().SetBrushColor(color);
-  b.Canvas().FillRect(fw::Rect(0, 0, width, height));
-  b.SaveToFile(path);
-}
-
+// The bytes of a one-colour BMP picture, and a file holding them.
 inline std::string BmpBytes(int width, int height, fw::TColor color) {
   fw::TBitmap b;
   b.SetSize(width, height);
@@ -130,6 +123,10 @@ inline std::string BmpBytes(int width, int height, fw::TColor color) {
   fw::TMemoryStream s;
   b.SaveToStream(s);
   return std::string(reinterpret_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size()));
+}
+
+inline void MakeBmpFile(const std::string& path, int width, int height, fw::TColor color) {
+  std::ofstream(path, std::ios::binary) << BmpBytes(width, height, color);
 }
 
 }  // namespace printtest
