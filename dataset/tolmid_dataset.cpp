@@ -8,6 +8,7 @@
 #include "dataset/tolmid_blob_stream.h"
 #include "storage/data_file.h"
 #include "storage/engine_error.h"
+#include "storage/engine_utils.h"
 #include "storage/index_format.h"
 #include "storage/record_cache.h"
 
@@ -579,8 +580,11 @@ bool TTolmidDataSet::BCDToCurr(const void* bcd, fw::Currency& value) const {
 bool TTolmidDataSet::CurrToBCD(fw::Currency value, void* bcd, int precision,
                                int decimals) const {
   (void)precision;
-  // Rounded to the field's decimals, kept as ten-thousandths.
-  return fw::TDataSet::CurrToBCD(value, bcd, 20, decimals);
+  // Rounded to the field's decimals as the engine rounds, kept as
+  // ten-thousandths.
+  const std::int64_t c = storage::FormatCurrencyDigits(value.value, std::clamp(decimals, 0, 4));
+  std::memcpy(bcd, &c, 8);
+  return true;
 }
 
 // ---------------------------------------------------------------------------

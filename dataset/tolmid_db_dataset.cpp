@@ -3,6 +3,7 @@
 #include "dataset/component_errors.h"
 #include "dataset/tolmid_session.h"
 #include "framework/sysutils.h"
+#include "storage/engine_error.h"
 #include "storage/engine_utils.h"
 
 namespace dataset {
@@ -96,5 +97,10 @@ void TTolmidDBDataSet::CloseCursor() {
 }
 
 void TTolmidDBDataSet::Disconnect() { Close(); }
+
+bool TTolmidDBDataSet::CheckResult(std::int32_t code) const {
+  if (code != 0) storage::RaiseEngineError(code);
+  return true;
+}
 
 }  // namespace dataset

@@ -47,6 +47,8 @@ class TTolmidDBDataSet : public TTolmidDataSet, public AttachedDataSet {
   // Attaches on the first flag set, detaches when the last one clears.
   virtual void SetDBFlag(int flag, bool value);
 
+  // True for 0; any other engine code raises ETolmidEngineError.
+  bool CheckResult(std::int32_t code) const;
   // The session of SessionName ("Session name %s is not valid.").
   [[nodiscard]] TTolmidSession& DBSession() const;
   // The database's Directory with a trailing separator ("" when none);

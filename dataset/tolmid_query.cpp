@@ -206,9 +206,9 @@ void TTolmidQuery::PrepareSQL(const std::string& text) {
     statement->SetPasswordCallback([session] { return session->PasswordRequest(); });
   if (session != nullptr) {
     SessionLock lock(*session);
-    storage::CheckEngineResult(statement->PrepareQuery(text));
+    CheckResult(statement->PrepareQuery(text));
   } else {
-    storage::CheckEngineResult(statement->PrepareQuery(text));
+    CheckResult(statement->PrepareQuery(text));
   }
   statement->SetPasswordCallback(nullptr);
   statement_ = std::move(statement);
