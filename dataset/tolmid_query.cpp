@@ -221,6 +221,10 @@ storage::TDataFile* TTolmidQuery::CreateHandle() {
   return OpenQueryCursor();
 }
 
+bool TTolmidQuery::GetCanModify() const {
+  return TTolmidDBDataSet::GetCanModify() && statement_ != nullptr && statement_->Flags().live;
+}
+
 void TTolmidQuery::SetParamsFromCursor() {
   fw::TDataSet* master = data_link_.DataSet();
   if (master == nullptr) return;

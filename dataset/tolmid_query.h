@@ -111,6 +111,9 @@ class TTolmidQuery : public TTolmidDBDataSet {
 
  protected:
   storage::TDataFile* CreateHandle() override;
+  // A canned result is a scratch table: changes to it would be lost, so
+  // only a live result can be modified.
+  bool GetCanModify() const override;
 
  private:
   friend class TTolmidQueryDataLink;

@@ -80,6 +80,9 @@ class TTolmidTable : public TTolmidDBDataSet {
   [[nodiscard]] const std::string& MasterFields() const { return master_link_.FieldNames(); }
   void SetMasterFields(const std::string& names) { master_link_.SetFieldNames(names); }
   [[nodiscard]] fw::TDataSource* GetDataSource() const override { return MasterSource(); }
+  // The second cursor kept for Locate and Lookup on another index; nullptr
+  // when there is none.
+  [[nodiscard]] storage::TDataFile* LookupCursor() const { return lookup_cursor_.get(); }
   // Directory + TableName as the engine gets it; REQUIRES: attached.
   [[nodiscard]] std::string TablePath() const;
 

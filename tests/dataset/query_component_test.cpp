@@ -253,6 +253,9 @@ TEST_F(QueryComponent, MasterDrivesDetailAndCountColumnsByName) {
   }
   EXPECT_EQ(total, 6);
   EXPECT_EQ(graph->FieldByName("COUNT OF TYPE1NUM")->DataType(), TFieldType::ftInteger);
+  // A canned result is a scratch table: it cannot be edited.
+  EXPECT_FALSE(graph->CanModify());
+  EXPECT_EQ(ErrorOf([&] { graph->Edit(); }), "Cannot modify a read-only dataset");
 }
 
 }  // namespace
