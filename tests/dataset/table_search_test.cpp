@@ -91,6 +91,18 @@ TEST_F(TableSearch, LocateByEveryPathEqualsScan) {
   ASSERT_EQ(both.Items().size(), 2u);
   EXPECT_EQ(both.Items()[0].AsString(), "city4");
 
+  // FindFirst and FindNext honour a filter that is not switched on, for
+  // the search only.
+  t->SetIndexName("");
+  t->SetFilter("City = 'shared'");
+  ASSERT_TRUE(t->FindFirst());
+  EXPECT_EQ(t->FieldByName("ID")->AsInteger(), first_shared);
+  ASSERT_TRUE(t->FindNext());
+  EXPECT_EQ(t->FieldByName("City")->AsString(), "shared");
+  EXPECT_GT(t->FieldByName("ID")->AsInteger(), first_shared);
+  EXPECT_EQ(t->RecordCount(), 120);
+  t->SetFilter("");
+  t->SetIndexName("ByCode");
   // Key searches on the case-insensitive index.
   EXPECT_TRUE(t->FindKey({Variant("Z3")}));
   EXPECT_EQ(t->FieldByName("Code")->AsString(), "z3");
