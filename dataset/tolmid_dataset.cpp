@@ -76,7 +76,12 @@ void TTolmidDataSet::InternalOpen() {
 
 void TTolmidDataSet::InternalClose() {
   // The cursor may outlive this dataset (a live query result belongs to
-  // the SQL statement): its filters go with the dataset.
+  // the SQL statement): its filters and record locks go with the dataset.
+  try {
+    cursor_->UnlockAllRecords();
+  } catch (...) {
+    // Locks of a handle that is closing go with the handle.
+  }
   DropFilterQuietly(func_filter_);
   DropFilterQuietly(expr_filter_);
   DestroyLookupCursor();

@@ -141,47 +141,39 @@ TEST_F(QueryComponent, TypedParametersAgreeWithSqlite) {
     sqlite3_finalize(st);
   }
   t->Close();
-  auto sqlite_tags = [&](const std::string& column, const std::function<void(sqlite3_stmt*)>& bind) {
-    std::vector<int> tags;
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, ("select tag from t where " + column + " = ?").c_str(), -1, &st, nullptr);
-    bind(st);
-    while (sqlite3_step(st) == SQLITE_ROW) tags.push_back(sqlite3_column_int(st, 0));
-    sqlite3_finalize(st);
-    std::sort(tags.begin(), tags.end());
-    return tags;
+  // One case per parameter: the column, our binding, SQLite's binding.
+  struct Case {
+    std::string column;
+    std::function<void(TTolmidParam&)> ours;
+    std::function<void(sqlite3_stmt*)> theirs;
   };
-  TTolmidQuery* q = NewQuery("select * from t where n = :p");
-  for (int n = -4; n <= 4; ++n) {
-    q->Close();
-    q->ParamByName("p").SetAsInteger(n);
+  std::vector<Case> cases;
+  for (int n = -4; n <= 4; ++n)
+    cases.push_back({"n", [n](TTolmidParam& p) { p.SetAsInteger(n); },
+                     [n](sqlite3_stmt* st) { sqlite3_bind_int(st, 1, n); }});
+  for (const char* w : {"apple", "Apple", "fig", "none"})
+    cases.push_back({"s", [w](TTolmidParam& p) { p.SetAsString(w); },
+                     [w](sqlite3_stmt* st) { sqlite3_bind_text(st, 1, w, -1, SQLITE_STATIC); }});
+  for (int day = 39999; day <= 40005; ++day)
+    cases.push_back({"d", [day](TTolmidParam& p) { p.SetAsDate(day); },
+                     [day](sqlite3_stmt* st) { sqlite3_bind_int(st, 1, day); }});
+  for (double f : {0.5, 0.1 + 0.2, 0.3, 1e10, -1.25})
+    cases.push_back({"f", [f](TTolmidParam& p) { p.SetAsFloat(f); },
+                     [f](sqlite3_stmt* st) { sqlite3_bind_double(st, 1, f); }});
+  TTolmidQuery* q = NewQuery("");
+  for (const Case& c : cases) {
+    q->SetSQLText("select * from t where " + c.column + " = :p");
+    c.ours(q->ParamByName("p"));
     q->Open();
-    EXPECT_EQ(Tags(*q), sqlite_tags("n", [&](sqlite3_stmt* st) { sqlite3_bind_int(st, 1, n); })) << n;
-  }
-  q->SetSQLText("select * from t where s = :p");
-  for (const char* w : {"apple", "Apple", "fig", "none"}) {
+    std::vector<int> want;
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, ("select tag from t where " + c.column + " = ?").c_str(), -1, &st, nullptr);
+    c.theirs(st);
+    while (sqlite3_step(st) == SQLITE_ROW) want.push_back(sqlite3_column_int(st, 0));
+    sqlite3_finalize(st);
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(Tags(*q), want) << c.column;
     q->Close();
-    q->ParamByName("p").SetAsString(w);
-    q->Open();
-    EXPECT_EQ(Tags(*q), sqlite_tags("s", [&](sqlite3_stmt* st) {
-                sqlite3_bind_text(st, 1, w, -1, SQLITE_STATIC);
-              })) << w;
-  }
-  q->SetSQLText("select * from t where d = :p");
-  for (int day = 39999; day <= 40005; ++day) {
-    q->Close();
-    q->ParamByName("p").SetAsDate(day);
-    q->Open();
-    EXPECT_EQ(Tags(*q), sqlite_tags("d", [&](sqlite3_stmt* st) { sqlite3_bind_int(st, 1, day); }))
-        << day;
-  }
-  q->SetSQLText("select * from t where f = :p");
-  for (double f : {0.5, 0.1 + 0.2, 0.3, 1e10, -1.25}) {
-    q->Close();
-    q->ParamByName("p").SetAsFloat(f);
-    q->Open();
-    EXPECT_EQ(Tags(*q), sqlite_tags("f", [&](sqlite3_stmt* st) { sqlite3_bind_double(st, 1, f); }))
-        << f;
   }
   sqlite3_close(db);
 }

@@ -67,7 +67,9 @@ TEST_F(TableSearch, LocateByEveryPathEqualsScan) {
     t->Last();
     ASSERT_EQ(t->Locate("City", {Variant(city)}, {}), want_city != -1);
     EXPECT_EQ(t->LookupCursor(), nullptr);
-    if (want_city != -1) EXPECT_EQ(t->FieldByName("ID")->AsInteger(), want_city);
+    if (want_city != -1) {
+      EXPECT_EQ(t->FieldByName("ID")->AsInteger(), want_city);
+    }
   }
   // Several matches: the filter path finds the first in the current order.
   const int first_shared = Scan(*t, [&] { return t->FieldByName("City")->AsString() == "shared"; });
