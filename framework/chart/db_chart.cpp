@@ -138,15 +138,16 @@ void TDBChart::Rebuild() {
       low = std::min(low, s->YValue(i));
       high = std::max(high, s->YValue(i));
     }
-    set->setColor(ToColor(s->SeriesColor()));
-    set->setBorderColor(Qt::black);
-    set->setLabelColor(Qt::black);
     auto* bar = new QBarSeries;
     bar->append(set);
     bar->setLabelsVisible(s->MarksVisible());
     bar->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
     bar->setLabelsFormat(QStringLiteral("@value"));
     chart_->addSeries(bar);
+    // After addSeries: the chart's theme paints the sets as they join it.
+    set->setColor(ToColor(s->SeriesColor()));
+    set->setBorderColor(Qt::black);
+    set->setLabelColor(Qt::black);
     bars.push_back(bar);
   }
 
