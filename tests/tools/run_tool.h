@@ -74,10 +74,13 @@ inline std::vector<ToolResult> RunToolBatch(const std::string& tool,
               "        except Exception as e:\n"
               "            print('ERROR: ' + repr(e))\n"
               "            rc = 3\n"
-              "    sys.stdout.write(out.getvalue() + '\\0%d\\n' % (rc or 0))\n";
+              "    sys.stdout.write(out.getvalue() + '\\n' + sys.argv[3] + ' %d\\n' % (rc or 0))\n";
   }
+  // Each call's output ends with a line of its own: this run's folder name
+  // (no checker prints it) and the status.
+  const std::string marker = dir;
   const std::string cmd = "python3 " + driver_path + " " + TOLMID_TOOLS_DIR + "/" + tool + " " +
-                          list_path + " 2>&1";
+                          list_path + " " + marker + " 2>&1";
   std::string output;
   if (FILE* p = popen(cmd.c_str(), "r")) {
     char buf[4096];
@@ -89,15 +92,17 @@ inline std::vector<ToolResult> RunToolBatch(const std::string& tool,
   unlink(driver_path.c_str());
   rmdir(dir);
   std::size_t pos = 0;
+  const std::string end_line = "\n" + marker + " ";
   for (ToolResult& r : results) {
-    const std::size_t mark = output.find('\0', pos);
+    const std::size_t mark = output.find(end_line, pos);
     if (mark == std::string::npos) {
       r.output = output.substr(pos);
       break;
     }
-    const std::size_t eol = output.find('\n', mark);
+    const std::size_t status = mark + end_line.size();
+    const std::size_t eol = output.find('\n', status);
     r.output = output.substr(pos, mark - pos);
-    r.status = std::atoi(output.substr(mark + 1, eol - mark - 1).c_str());
+    r.status = std::atoi(output.substr(status, eol - status).c_str());
     pos = eol == std::string::npos ? output.size() : eol + 1;
   }
   return results;
