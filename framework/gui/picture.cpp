@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "framework/gui/bitmap.h"
+#include "framework/gui/jpeg_image.h"
 
 namespace fw {
 
@@ -26,7 +27,9 @@ std::unique_ptr<TGraphic> NewBitmap() { return std::make_unique<TBitmap>(); }
 
 struct Registry {
   std::mutex mutex;
-  std::vector<FileFormat> files{{"bmp", "Bitmaps", &NewBitmap}};
+  std::vector<FileFormat> files{{"bmp", "Bitmaps", &NewBitmap},
+                                {"jpg", "JPEG Image File", &NewJPEGImage},
+                                {"jpeg", "JPEG Image File", &NewJPEGImage}};
   std::vector<ClipboardFormat> clipboard;
   unsigned next_id = 0xC000;  // registered clipboard formats start here
 };

@@ -2,8 +2,9 @@
 // picture classes by file extension and by clipboard format.
 //
 // The registry is process-wide and guarded by a mutex. TBitmap is
-// registered for "bmp" from the start; other classes register themselves
-// at their unit start-up (gif::GIFImageInitialization registers "gif").
+// registered for "bmp" and TJPEGImage for "jpg" and "jpeg" from the start;
+// other classes register themselves at their unit start-up
+// (gif::GIFImageInitialization registers "gif").
 #pragma once
 
 #include <functional>
