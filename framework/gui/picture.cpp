@@ -101,6 +101,23 @@ TGraphicClass TPicture::FindClipboardClass(unsigned format) {
   return nullptr;
 }
 
+unsigned TPicture::FindClipboardFormat(const std::string& name) {
+  Registry& r = Reg();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  for (const auto& f : r.clipboard)
+    if (f.name == name) return f.id;
+  return 0;
+}
+
+std::vector<std::string> TPicture::ClipboardFormatNames() {
+  Registry& r = Reg();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  std::vector<std::string> out;
+  for (const auto& f : r.clipboard)
+    if (f.graphic_class != nullptr) out.push_back(f.name);
+  return out;
+}
+
 std::string TPicture::FileFormatDescription(const std::string& extension) {
   Registry& r = Reg();
   std::lock_guard<std::mutex> lock(r.mutex);

@@ -39,6 +39,10 @@ class TPicture {
   // nullptr when the extension is not registered.
   static TGraphicClass FindGraphicClass(const std::string& extension);
   static TGraphicClass FindClipboardClass(unsigned format);
+  // The id of a registered clipboard format name, 0 when unknown.
+  static unsigned FindClipboardFormat(const std::string& name);
+  // The names of the registered clipboard formats that have a class.
+  static std::vector<std::string> ClipboardFormatNames();
   static std::string FileFormatDescription(const std::string& extension);
 
   // Picks the class by the file's extension; EInvalidGraphic
