@@ -120,7 +120,11 @@ int TControl::Width() const { return widget_ ? widget_->geometry().width() : 0; 
 int TControl::Height() const { return widget_ ? widget_->geometry().height() : 0; }
 
 void TControl::ApplyBounds(const QRect& r) {
-  if (widget_ != nullptr) widget_->setGeometry(r);
+  if (widget_ == nullptr) return;
+  const QSize old = widget_->size();
+  widget_->setGeometry(r);
+  // A hidden widget gets its resize event only when shown; lay out now.
+  if (auto* w = dynamic_cast<TWinControl*>(this); w != nullptr && old != r.size()) w->AlignControls();
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {

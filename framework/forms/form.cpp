@@ -68,6 +68,7 @@ void TForm::ApplyBounds(const QRect& r) {
   w->move(r.topLeft());
   w->resize(r.size());
   LayoutClient();
+  AlignControls();
 }
 
 void TForm::ColorChanged() {

@@ -72,11 +72,9 @@ void TImage::SetTransparent(bool v) {
   Invalidate();
 }
 
-TRect TImage::DestRect() const {
-  const int cw = Width(), ch = Height();
-  int w = picture_.Width(), h = picture_.Height();
-  if (stretch_ && w > 0 && h > 0) {
-    if (!proportional_) return Rect(0, 0, cw, ch);
+TRect PictureRect(int cw, int ch, int w, int h, bool stretch, bool proportional, bool center) {
+  if (stretch && w > 0 && h > 0) {
+    if (!proportional) return Rect(0, 0, cw, ch);
     // As large as fits, keeping the aspect.
     if (static_cast<long long>(cw) * h <= static_cast<long long>(ch) * w) {
       h = static_cast<int>(static_cast<long long>(h) * cw / w);
@@ -86,17 +84,25 @@ TRect TImage::DestRect() const {
       h = ch;
     }
   }
-  if (center_) return Bounds((cw - w) / 2, (ch - h) / 2, w, h);
+  if (center) return Bounds((cw - w) / 2, (ch - h) / 2, w, h);
   return Bounds(0, 0, w, h);
 }
 
+void PaintPicture(TPicture& picture, TBitmap& screen, int cw, int ch, const QColor& background, const TRect& dest) {
+  screen.SetPixelFormat(TPixelFormat::pf32bit);
+  screen.SetSize(cw, ch);
+  if (screen.Empty()) return;
+  screen.PaintImage().fill(background);
+  if (TGraphic* g = picture.Graphic(); g != nullptr && !g->Empty()) g->Draw(screen.Canvas(), dest);
+}
+
+TRect TImage::DestRect() const {
+  return PictureRect(Width(), Height(), picture_.Width(), picture_.Height(), stretch_, proportional_, center_);
+}
+
 void TImage::Paint(QImage& target) {
-  screen_.SetSize(Width(), Height());
-  if (screen_.Empty()) return;
-  QColor background = Widget()->palette().color(QPalette::Window);
-  screen_.PaintImage().fill(background);
-  if (TGraphic* g = picture_.Graphic(); g != nullptr && !g->Empty()) g->Draw(screen_.Canvas(), DestRect());
-  target = screen_.Image();
+  PaintPicture(picture_, screen_, Width(), Height(), Widget()->palette().color(QPalette::Window), DestRect());
+  if (!screen_.Empty()) target = screen_.Image();
 }
 
 QImage TImage::Snapshot() {

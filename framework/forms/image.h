@@ -16,6 +16,13 @@
 
 namespace fw {
 
+// Where a picture of pw x ph goes in a control of cw x ch by the rules
+// above.
+TRect PictureRect(int cw, int ch, int pw, int ph, bool stretch, bool proportional, bool center);
+// Paints picture into screen (sized cw x ch, filled with background
+// first) at dest.
+void PaintPicture(TPicture& picture, TBitmap& screen, int cw, int ch, const QColor& background, const TRect& dest);
+
 class TImage : public TControl {
  public:
   explicit TImage(TComponent* owner);

@@ -165,7 +165,10 @@ TScrollBox::TScrollBox(TComponent* owner) : TWinControl(owner, new ScrollArea(th
 void TScrollBox::UpdateScrollRange() {
   auto* area = static_cast<QScrollArea*>(Widget());
   if (area == nullptr || ClientWidget() == nullptr) return;
-  int w = area->viewport()->width(), h = area->viewport()->height();
+  // The viewport's size as the area's size makes it (a hidden area's
+  // viewport has not been laid out yet).
+  const QSize view = area->maximumViewportSize();
+  int w = view.width(), h = view.height();
   for (int i = 0; i < ControlCount(); ++i) {
     TControl* c = Controls(i);
     if (!c->Visible() || c->Align() != TAlign::alNone) continue;
@@ -173,6 +176,11 @@ void TScrollBox::UpdateScrollRange() {
     h = std::max(h, c->Top() + c->Height());
   }
   ClientWidget()->resize(w, h);
+}
+
+void TScrollBox::ApplyBounds(const QRect& r) {
+  TWinControl::ApplyBounds(r);
+  UpdateScrollRange();
 }
 
 bool TScrollBox::WidgetEvent(QEvent* event) {

@@ -62,6 +62,7 @@ class TScrollBox : public TWinControl {
 
  protected:
   bool WidgetEvent(QEvent* event) override;
+  void ApplyBounds(const QRect& r) override;
 };
 
 enum class TBevelShape { bsBox, bsFrame, bsTopLine, bsBottomLine, bsLeftLine, bsRightLine, bsSpacer };
