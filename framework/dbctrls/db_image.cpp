@@ -6,6 +6,8 @@
 #include <QWidget>
 
 #include <cstring>
+#include <functional>
+#include <string_view>
 
 #include "framework/db/dataset.h"
 #include "framework/db/field.h"
@@ -84,27 +86,36 @@ void TDBImage::DataChange() {
   TDataSet* ds = link_.DataSet();
   if (f == nullptr || ds == nullptr || f->IsNull()) {
     picture_.SetGraphic(nullptr);
+    reported_ = 0;
     return;
   }
   std::string error;
+  std::size_t key = 0;
   try {
     TMemoryStream bytes;
     if (auto blob = ds->CreateBlobStream(f, TBlobStreamMode::bmRead)) bytes.CopyFrom(*blob, 0);
     if (bytes.Size() == 0) {
       picture_.SetGraphic(nullptr);
+      reported_ = 0;
       return;
     }
+    key = std::hash<std::string_view>()(
+              std::string_view(reinterpret_cast<const char*>(bytes.Memory()), static_cast<std::size_t>(bytes.Size()))) |
+          1;
     auto g = GraphicForBytes(reinterpret_cast<const std::uint8_t*>(bytes.Memory()),
                              static_cast<std::size_t>(bytes.Size()));
     if (!g) throw EInvalidGraphic("Unknown picture format in field '" + f->DisplayName() + "'");
     bytes.SetPosition(0);
     g->LoadFromStream(bytes);
     picture_.SetGraphic(std::move(g));
+    reported_ = 0;
     return;
   } catch (const std::exception& e) {
     error = e.what();
   }
   picture_.SetGraphic(nullptr);
+  if (key != 0 && key == reported_) return;
+  reported_ = key;
   // Reported from the event loop: this runs inside the dataset's event.
   QTimer::singleShot(0, Widget(), [error] { Guarded([&] { throw EInvalidGraphic(error); }); });
 }

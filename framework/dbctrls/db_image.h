@@ -40,6 +40,9 @@ class TDBImage : public TFieldControl {
   void Store(TGraphic* graphic);
   TPicture picture_;
   TBitmap screen_;
+  // The failed bytes last reported (their hash), so that showing the same
+  // bad value again does not report it again.
+  std::size_t reported_ = 0;
   bool stretch_ = false;
   bool center_ = true;
 };

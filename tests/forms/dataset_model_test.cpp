@@ -97,7 +97,9 @@ TEST_F(DataSetModelTest, RandomWalkMatchesTheDataset) {
     // read (that would move the dataset) and show empty; nothing shows
     // wrong, and in browse state everything shows.
     for (std::size_t i = 0; i < shown.size(); ++i) {
-      if (browsing || !shown[i].empty()) ASSERT_EQ(shown[i], expect[i]) << "step " << step << " row " << i;
+      if (browsing || !shown[i].empty()) {
+        ASSERT_EQ(shown[i], expect[i]) << "step " << step << " row " << i;
+      }
     }
   }
 }
