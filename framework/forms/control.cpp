@@ -52,17 +52,14 @@ unsigned ShiftOf(Qt::KeyboardModifiers m) {
   return s;
 }
 
-ControlEventFilter* FilterOf(QWidget* w) {
-  return w != nullptr ? w->findChild<ControlEventFilter*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // TControl
 
 TControl::TControl(TComponent* owner, QWidget* widget) : TComponent(owner), widget_(widget) {
-  widget_->installEventFilter(new ControlEventFilter(this, widget_));
+  filter_ = new ControlEventFilter(this, widget_);
+  widget_->installEventFilter(filter_);
   font_.Size = widget_->font().pointSize() > 0 ? widget_->font().pointSize() : 8;
 }
 
@@ -71,10 +68,8 @@ TControl::~TControl() {
     auto& v = parent_->controls_;
     v.erase(std::remove(v.begin(), v.end(), this), v.end());
   }
-  if (widget_ != nullptr) {
-    if (ControlEventFilter* f = FilterOf(widget_)) f->Detach();
-    delete widget_.data();
-  }
+  if (filter_ != nullptr) filter_->Detach();
+  if (widget_ != nullptr) delete widget_.data();
 }
 
 void TControl::SetName(const std::string& name) {
@@ -320,9 +315,7 @@ TWinControl::~TWinControl() {
 
 void TWinControl::SetClientWidget(QWidget* client) {
   client_ = client;
-  if (client != nullptr && client != Widget()) {
-    if (ControlEventFilter* f = FilterOf(Widget())) client->installEventFilter(f);
-  }
+  if (client != nullptr && client != Widget() && filter_ != nullptr) client->installEventFilter(filter_);
 }
 
 void TWinControl::InsertWidget(TControl* child) { child->Widget()->setParent(ClientWidget()); }

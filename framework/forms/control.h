@@ -39,6 +39,7 @@ class QEvent;
 
 namespace fw {
 
+class ControlEventFilter;
 class TForm;
 class TWinControl;
 
@@ -165,6 +166,7 @@ class TControl : public TComponent {
   void AnchorTo(int parent_width, int parent_height);
 
   QPointer<QWidget> widget_;
+  QPointer<ControlEventFilter> filter_;  // a child of the widget
   TWinControl* parent_ = nullptr;
   TAlign align_ = TAlign::alNone;
   unsigned anchors_ = akLeft | akTop;
