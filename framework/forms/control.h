@@ -66,6 +66,9 @@ class TControl : public TComponent {
   ~TControl() override;
 
   QWidget* Widget() const { return widget_; }
+  // The window handle the platform calls take (ShellExecuteA's first
+  // argument): the widget.
+  void* Handle() const { return widget_.data(); }
   void SetName(const std::string& name) override;
 
   TWinControl* Parent() const { return parent_; }

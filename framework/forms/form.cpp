@@ -15,7 +15,18 @@
 
 namespace fw {
 
-TForm::TForm(TComponent* owner) : TWinControl(owner, new QWidget(nullptr, Qt::Window)), client_area_(nullptr) {
+namespace {
+
+// A form owned by a form is a window of that window (it stays in front of
+// it); others are windows of their own.
+QWidget* OwnerWindow(TComponent* owner) {
+  auto* form = dynamic_cast<TForm*>(owner);
+  return form != nullptr ? form->Widget() : nullptr;
+}
+
+}  // namespace
+
+TForm::TForm(TComponent* owner) : TWinControl(owner, new QWidget(OwnerWindow(owner), Qt::Window)), client_area_(nullptr) {
   client_area_ = new QWidget(Widget());
   client_area_->setObjectName(QStringLiteral("client"));
   SetClientWidget(client_area_);

@@ -10,6 +10,7 @@
 #include "framework/forms/dialogs.h"
 #include "framework/forms/menus.h"
 #include "framework/forms/timer.h"
+#include "framework/thread.h"
 #include "tests/common/manual_timers.h"
 #include "tests/forms/forms_test_support.h"
 
@@ -206,6 +207,36 @@ TEST_F(ApplicationTest, MessageBoxTexts) {
   }
   EXPECT_STREQ(fw::ButtonText(B::mbYes), "&Yes");
   EXPECT_STREQ(fw::ButtonText(B::mbNo), "&No");
+}
+
+// A thread's Synchronize call must reach the main thread while it waits in
+// the Qt event loop (GIF painters paint this way), without any polling.
+TEST_F(ApplicationTest, SynchronizeRunsFromTheEventLoop) {
+  QEventLoop loop;
+  bool ran_on_main = false;
+  struct Worker : fw::TThread {
+    Worker(QEventLoop& l, bool& r) : TThread(true), loop(l), ran(r) {}
+    void Execute() override {
+      Synchronize([this] {
+        ran = fw::TThread::IsMainThread();
+        loop.quit();
+      });
+    }
+    QEventLoop& loop;
+    bool& ran;
+  } worker(loop, ran_on_main);
+  // A safety net only: the test fails (instead of hanging) if the call
+  // never comes.
+  bool gave_up = false;
+  QTimer::singleShot(10000, &loop, [&] {
+    gave_up = true;
+    loop.quit();
+  });
+  worker.Start();
+  App().RunLoop(loop);
+  worker.WaitFor();
+  EXPECT_FALSE(gave_up);
+  EXPECT_TRUE(ran_on_main);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "framework/db/data_link.h"
 #include "framework/dbctrls/dataset_table_model.h"
 #include "framework/dbctrls/db_grid.h"
+#include "tests/common/widget_grab.h"
 #include "tests/forms/db_test_support.h"
 #include "tests/forms/forms_test_support.h"
 
@@ -210,6 +211,8 @@ TEST_F(DataSetModelTest, HundredThousandRecordsOpenAndScrollReadingOnlyWhatShows
   ds->MoveBy(41);
   EXPECT_EQ(grid->View()->currentIndex().row(), 41);
   EXPECT_TRUE(grid->View()->selectionModel()->isRowSelected(41, QModelIndex()));
+  const QImage shot = testsupport::GrabToPng(*form, "forms_grid_100k");
+  EXPECT_EQ(shot.size(), QSize(400, 300));
   delete form;
 }
 
