@@ -255,6 +255,25 @@ TEST_F(ControlsTest, ImagePlacesAndPaintsThePicture) {
   EXPECT_EQ(QColor(shot.pixel(146, 132)), QColor(Qt::red));
 }
 
+// An animated GIF plays in an image through painter threads that paint via
+// Synchronize; freeing the form stops them (ASan: nothing left running on
+// freed memory).
+TEST_F(ControlsTest, AnimatedGifPlaysAndStopsWithItsImage) {
+  gif::GIFImageInitialization();
+  auto* form = fw::NewForm<TestForm>(&App());
+  auto* image = form->Make<fw::TImage>("FrontImage", form);
+  image->SetAutoSize(true);
+  image->Picture().LoadFromFile(std::string(TOLMID_TEST_DATA) + "/gif/qt-spinner.gif");
+  auto* g = dynamic_cast<gif::TGIFGraphic*>(image->Picture().Graphic());
+  ASSERT_NE(g, nullptr);
+  ASSERT_GT(g->Image().Images().Count(), 1);
+  form->Show();
+  EXPECT_EQ(image->Snapshot().size(), QSize(16, 16));  // paints, which starts the painter
+  EXPECT_GE(g->PainterCount(), 1);
+  for (int i = 0; i < 10; ++i) App().ProcessMessages();
+  delete form;
+}
+
 TEST_F(ControlsTest, ShowHintFollowsTheParentUntilSetOwn) {
   auto* form = fw::NewForm<TestForm>(&App());
   auto* panel = form->Make<fw::TPanel>("ButtonPanel", form);
