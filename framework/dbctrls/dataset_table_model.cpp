@@ -187,7 +187,10 @@ TDataSetTableModel::Row TDataSetTableModel::CurrentTexts() const {
 }
 
 bool TDataSetTableModel::BufferedRow(int row, Row& out) const {
-  if (current_row_ < 0) return false;
+  // With controls disabled the program is moving the dataset without
+  // telling us: the buffers are not where current_row_ says.
+  TDataSet* ds = link_->DataSet();
+  if (current_row_ < 0 || ds == nullptr || ds->ControlsDisabled()) return false;
   if (row == current_row_) {
     out = CurrentTexts();
     return true;
@@ -418,13 +421,15 @@ void TDataSetTableModel::EditingChanged() {
 void TDataSetTableModel::SetCurrentRow(int row) {
   TDataSet* ds = link_->DataSet();
   if (ds == nullptr || !link_->Active() || row < 0 || row >= rowCount() || row == current_row_) return;
-  const int record = RecordOfRow(row);
-  if (record < 0) return;
+  if (RecordOfRow(row) < 0) return;  // the row being inserted
   if (ds->State() != TDataSetState::dsBrowse) {
+    // Moving posts a pending edit first; the rows may move with it.
     ds->CheckBrowseMode();
-    if (row >= rowCount()) row = rowCount() - 1;
+    row = std::min(row, rowCount() - 1);
   }
-  MoveToRecNo(*ds, std::min(record, record_count_ - 1) + 1);
+  const int record = RecordOfRow(row);
+  if (record < 0 || record >= record_count_) return;
+  MoveToRecNo(*ds, record + 1);
 }
 
 }  // namespace fw

@@ -3,6 +3,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 
+#include <algorithm>
+
 #include "framework/db/field.h"
 #include "framework/forms/application.h"
 #include "framework/forms/combo_box.h"
@@ -100,7 +102,10 @@ void TDBLookupComboBox::ApplyListColumns() {
 
 int TDBLookupComboBox::FindKey(const QString& key) {
   const int key_col = list_->columnCount() > 1 ? 1 : 0;
-  for (int r = 0; r < list_->rowCount(); ++r)
+  // Lookup lists are short (categories); a long one is searched in its
+  // first kMaxLookupRows rows only.
+  const int rows = std::min(list_->rowCount(), kMaxLookupRows);
+  for (int r = 0; r < rows; ++r)
     if (list_->CellText(r, key_col) == key) return r;
   return -1;
 }

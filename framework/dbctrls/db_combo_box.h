@@ -34,6 +34,7 @@ class TDBComboBox : public TFieldControl {
 
 class TDBLookupComboBox : public TFieldControl {
  public:
+  static constexpr int kMaxLookupRows = 10000;
   explicit TDBLookupComboBox(TComponent* owner);
   ~TDBLookupComboBox() override;
   TDataSource* ListSource() const { return list_->DataSource(); }

@@ -77,6 +77,7 @@ TApplication::TApplication(int& argc, char** argv) : TComponent(nullptr) {
 }
 
 TApplication::~TApplication() {
+  destroying_ = true;
   TThread::SetWakeMainThread(nullptr);
   for (QEventLoop* loop : loops_) loop->quit();
   // Forms and data modules go while Qt is still there; the last made first.
@@ -185,6 +186,7 @@ int TApplication::MessageBox(const std::string& text, const std::string& caption
 }
 
 void TApplication::ActivateForm(TForm* form) {
+  if (destroying_) return;
   requested_activation_ = form;
   form->Widget()->activateWindow();
   FormActivated(form);
@@ -209,7 +211,7 @@ void TApplication::FormActivated(TForm* form) {
   activation_order_.erase(std::remove(activation_order_.begin(), activation_order_.end(), form),
                           activation_order_.end());
   activation_order_.push_back(form);
-  if (form == active_form_) return;
+  if (form == active_form_ || destroying_) return;
   active_form_ = form;
   form->DoActivate();
 }

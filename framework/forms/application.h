@@ -140,6 +140,7 @@ class TApplication : public TComponent {
   TForm* requested_activation_ = nullptr;
   std::vector<QEventLoop*> loops_;
   bool terminated_ = false;
+  bool destroying_ = false;  // forms going away activate nothing
 };
 
 // The application object (nullptr before one exists).

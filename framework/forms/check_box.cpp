@@ -13,8 +13,11 @@ TCheckBox::TCheckBox(TComponent* owner) : TCheckBox(owner, new QCheckBox) {}
 TCheckBox::TCheckBox(TComponent* owner, QAbstractButton* widget) : TControl(owner, widget) {
   // toggled covers clicks, keys and code; code changes come through
   // SetChecked, which runs the handler itself.
-  QObject::connect(widget, &QAbstractButton::toggled, widget, [this] {
-    if (!setting_) Guarded([&] { Click(); }, this);
+  // A radio button switched off because another one of its group was
+  // chosen is not clicked.
+  const bool radio = dynamic_cast<QRadioButton*>(widget) != nullptr;
+  QObject::connect(widget, &QAbstractButton::toggled, widget, [this, radio](bool checked) {
+    if (!setting_ && (checked || !radio)) Guarded([&] { Click(); }, this);
   });
 }
 

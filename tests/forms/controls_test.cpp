@@ -144,10 +144,16 @@ TEST_F(ControlsTest, CheckBoxesRunOnClickOncePerChange) {
   QTest::mouseClick(cb->Widget(), Qt::LeftButton, {}, QPoint(5, 10));
   EXPECT_FALSE(cb->Checked());
   EXPECT_EQ(clicks, 2);
+  int up_clicks = 0, down_clicks = 0;
+  up->OnClick = [&](fw::TComponent*) { ++up_clicks; };
+  down->OnClick = [&](fw::TComponent*) { ++down_clicks; };
   up->SetChecked(true);
-  down->SetChecked(true);
+  QTest::mouseClick(down->Widget(), Qt::LeftButton, {}, QPoint(5, 10));
   EXPECT_FALSE(up->Checked());
   EXPECT_TRUE(down->Checked());
+  // Switched off by its neighbour: no click of its own.
+  EXPECT_EQ(up_clicks, 1);
+  EXPECT_EQ(down_clicks, 1);
 }
 
 // Memo lines against a string list model.
