@@ -385,15 +385,16 @@ bool TBlobFile::WriteDirtyBlocks(bool untouched_only) {
   std::sort(dirty.begin(), dirty.end(),
             [](const TBlock* a, const TBlock* b) { return a->Offset() < b->Offset(); });
   const std::size_t bs = block_size_;
-  std::vector<std::uint8_t> image(dirty.size() * bs);
+  // Not zeroed: StoreBlock fills every byte of each image.
+  const auto image = std::make_unique_for_overwrite<std::uint8_t[]>(dirty.size() * bs);
   for (std::size_t i = 0; i < dirty.size(); ++i) {
-    dirty[i]->StoreBlock(std::span<std::uint8_t>(image.data() + i * bs, bs));
+    dirty[i]->StoreBlock(std::span<std::uint8_t>(image.get() + i * bs, bs));
   }
   std::size_t start = 0;
   while (start < dirty.size()) {
     std::size_t end = start + 1;
     while (end < dirty.size() && dirty[end]->Offset() == dirty[end - 1]->Offset() + bs) ++end;
-    WriteAt(dirty[start]->Offset(), image.data() + start * bs,
+    WriteAt(dirty[start]->Offset(), image.get() + start * bs,
             static_cast<std::int32_t>((end - start) * bs));
     // Only now is the run on disk: a failed write keeps every block dirty.
     for (std::size_t i = start; i < end; ++i) dirty[i]->MarkClean();

@@ -14,12 +14,14 @@ bool LinkOk(std::uint32_t link, std::uint32_t end_offset) {
 }  // namespace
 
 void TPage::Format(std::uint16_t key_size, bool compressed) {
+  WholeChanging();
   key_size_ = key_size;
   compressed_ = compressed;
   Clear();
 }
 
 void TPage::Clear() {
+  WholeChanging();
   type_ = 0;
   count_ = 0;
   prev_ = next_ = 0;
@@ -184,6 +186,14 @@ bool TPage::Store(std::uint8_t* buf) const {
 }
 
 void TPage::SetKey(int i, const std::uint8_t* key) {
+  if (undo_recorder) {
+    // A compressed leaf's neighbour changes its prefix too.
+    if (CompressedLeaf()) {
+      WholeChanging();
+    } else {
+      undo_recorder->EntryChanging(*this, i);
+    }
+  }
   std::memcpy(Slot(i), key, key_size_);
   dirty_ = true;
   if (CompressedLeaf()) {
@@ -222,9 +232,11 @@ void TPage::InsertAt(int i, const std::uint8_t* key, std::uint32_t link, std::ui
     FixPrefix(i);
     FixPrefix(i + 1);
   }
+  if (undo_recorder) undo_recorder->EntryInserted(*this, i);
 }
 
 void TPage::RemoveAt(int i) {
+  if (undo_recorder) undo_recorder->EntryRemoving(*this, i);
   if (CompressedLeaf()) bytes_used_ -= 2u + key_size_ - Prefix(i) + 4u;
   if (i + 1 < count_) std::memmove(Slot(i), Slot(i + 1), Stride() * (count_ - i - 1));
   --count_;
@@ -234,6 +246,8 @@ void TPage::RemoveAt(int i) {
 
 void TPage::MoveTailTo(TPage& dst, int n) {
   if (n <= 0) return;
+  WholeChanging();
+  dst.WholeChanging();
   dst.Reserve(dst.count_ + n);
   std::memmove(dst.Slot(n), dst.Slot(0), Stride() * dst.count_);
   std::memcpy(dst.Slot(0), Slot(count_ - n), Stride() * n);
@@ -246,6 +260,8 @@ void TPage::MoveTailTo(TPage& dst, int n) {
 
 void TPage::MoveHeadTo(TPage& dst, int n) {
   if (n <= 0) return;
+  WholeChanging();
+  dst.WholeChanging();
   dst.Reserve(dst.count_ + n);
   std::memcpy(dst.Slot(dst.count_), Slot(0), Stride() * n);
   dst.count_ += n;

@@ -60,7 +60,7 @@ struct IndexDefinition {
 void CheckIndexDefinitions(const IndexFileOwner& owner, const IndexDefinition* primary,
                            std::span<const IndexDefinition> secondary);
 
-class IndexStore {
+class IndexStore : private TPage::UndoRecorder {
  public:
   static constexpr int kInitialListCapacity = 31;
 
@@ -147,16 +147,18 @@ class IndexStore {
 
   // ---------------------------------------------------------------- undo
   // Undo of one write of the owning data file (cache invariant 4). Keeps
-  // the header; RollbackUndo puts back every saved page and the header,
-  // drops the pages appended, and lets the cursor go of its leaf (it finds
-  // its entry again when next used). A page that was clean when the write
-  // first used it is saved only with copy_clean: else the file holds it as
-  // it was, and a rollback drops it from the cache. With rewrite (the
+  // the header; every page the write uses records its changes (TPage
+  // invariant 3: one entry's old bytes, an insertion, a removal, or once
+  // the whole page). RollbackUndo undoes them newest first, puts the header
+  // back, drops the pages appended, and lets the cursor go of its leaf (it
+  // finds its entry again when next used). A page that was clean when the
+  // write first used it records nothing without copy_clean: the file holds
+  // it as it was, and a rollback drops it from the cache. With rewrite (the
   // write's own flush had begun; it needs copy_clean) what it puts back,
   // and the header, is marked dirty so that a flush writes it over whatever
   // the failed flush left in the file.
   void BeginUndo(bool copy_clean);
-  void CommitUndo() { undo_active_ = false; }
+  void CommitUndo();
   void RollbackUndo(bool rewrite);
   // Every cached page dropped, dirty or not, and the header taken as
   // written: nothing is left for a close to write (a failed table).
@@ -252,8 +254,17 @@ class IndexStore {
     int slot = 0;
     std::uint32_t offset = 0;
     bool appended = false;  // new at the end of the file in this write
-    bool saved = false;     // snapshot holds it; else the file does
-    TPage::Snapshot snapshot;
+    bool drop = false;      // clean and not recorded: the file holds it
+    bool was_dirty = false;
+    bool changed = false;   // has undo events
+    TPage::Snapshot snapshot;  // an event of the whole page
+  };
+  enum class UndoKind : std::uint8_t { kEntry, kInserted, kRemoved, kWhole };
+  struct UndoEvent {
+    std::uint32_t record;  // into undo_pages_
+    int entry;
+    UndoKind kind;
+    std::size_t bytes;  // into undo_bytes_: the entry as it was
   };
   class PathGuard;
 
@@ -263,6 +274,16 @@ class IndexStore {
     if (undo_active_ && p->undo_stamp != undo_stamp_) JournalPage(p, appended);
   }
   void JournalPage(TPage* p, bool appended);
+  // TPage::UndoRecorder.
+  void EntryChanging(TPage& page, int i) override;
+  void EntryInserted(TPage& page, int i) override;
+  void EntryRemoving(TPage& page, int i) override;
+  void PageChanging(TPage& page) override;
+  void AddUndoEvent(TPage& page, int i, UndoKind kind, bool keep_bytes);
+  // The cached page of a journaled one (it may have been evicted: nullptr).
+  TPage* UndoPage(const PageUndo& u);
+  // Every page of this write's undo lets go of its recorder.
+  void ReleaseRecorders();
   // Writes the dirty unpinned pages (untouched_only: those outside the
   // write's undo) in offset order; true when any was written.
   bool WritePages(bool untouched_only);
@@ -327,6 +348,8 @@ class IndexStore {
   bool undo_flushed_ = false;  // making room wrote pages: the header is owed
   std::vector<PageUndo> undo_pages_;  // the first undo_count_ are this write's
   std::size_t undo_count_ = 0;
+  std::vector<UndoEvent> undo_events_;
+  std::vector<std::uint8_t> undo_bytes_;
 
   // Current index.
   int cur_slot_ = 0;
