@@ -11,10 +11,11 @@
 //      therefore never fails for want of cache.
 //  (3) Inside a batch (owner's flag) a full list grows instead of evicting.
 //  (4) While a write's undo is open (BeginUndo to CommitUndo/RollbackUndo)
-//      every page the cache hands out has its snapshot in the undo once,
-//      and no page the write touched reaches the file except through the
-//      write's own final flush: making room writes only untouched pages and
-//      no header (it stays dirty, owed to the next flush).
+//      every page the cache hands out is entered in the undo once and
+//      records its changes there (TPage invariant 3), and no page the write
+//      touched reaches the file except through the write's own final flush:
+//      making room writes only untouched pages and no header (it stays
+//      dirty, owed to the next flush).
 //
 // Tree operations keep the whole descent path pinned (page and entry per
 // level), so a parent's chosen entry can't be lost to eviction in the
