@@ -150,10 +150,16 @@ class Steps {
     }
   }
 
-  // Whether a table of count colours takes another without wider codes.
-  bool Room(int count) const {
+  // Whether the table takes another colour: not past 256, not with wider
+  // codes unless allowed, and not at an index that pixels beyond the table
+  // already hold (they would take the new colour).
+  bool Room(TGIFColorMap& map) const {
+    const int count = map.Count();
     if (count >= 256) return false;
-    return widen_ || BitsNeeded(count + 1) == BitsNeeded(count);
+    if (!widen_ && BitsNeeded(count + 1) != BitsNeeded(count)) return false;
+    for (const auto& f : frames_)
+      if (&f->ActiveColorMap() == &map && UsesIndex(*f, count)) return false;
+    return true;
   }
 
   // Turns the pixels of frame that repeat the earlier frame into
@@ -182,10 +188,10 @@ class Steps {
           const int ot = TransparentIndex(*other);
           if (ot >= 0 && !UsesIndex(frame, ot)) return ot;
         }
-        if (!Room(image_.GlobalColorMap().Count())) return -1;
+        if (!Room(image_.GlobalColorMap())) return -1;
         return image_.GlobalColorMap().Add(0);
       }
-      if (!Room(frame.ColorMap().Count())) return -1;
+      if (!Room(frame.ColorMap())) return -1;
       return frame.ColorMap().Add(0);
     };
     bool made = false;
@@ -235,8 +241,9 @@ class Steps {
     }
     // The first frame holds the loop extension and the start: it stays.
     // After a frame that restores, this one shows the restored picture for
-    // its delay: it stays too.
-    if (i == 0 || Disposal(*frames_[i - 1]) >= 2) return;
+    // its delay; after one without pixels, it is the picture that shows:
+    // it stays in both cases.
+    if (i == 0 || frames_[i - 1]->Empty() || Disposal(*frames_[i - 1]) >= 2) return;
     // Its time goes to the frame before, which shows the same picture.
     const TGIFGraphicControlExtension* gce = f->GraphicControlExtension();
     const int delay = gce ? gce->Delay() : 0;

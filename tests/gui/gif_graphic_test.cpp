@@ -254,41 +254,6 @@ TEST(GIFImage, HostileFileLeavesWhatWasRead) {
 
 namespace {
 
-// Damaged files: whatever part loads draws, plays, optimises and saves
-// without reading outside a buffer (run under the sanitizers in CI).
-TEST(GIFImage, DamagedFilesDrawAndPlay) {
-  std::mt19937 rng(5);
-  const std::vector<std::string> files = guitest::CorpusFiles();
-  for (int round = 0; round < 150; ++round) {
-    guitest::Bytes data = guitest::ReadFile(files[static_cast<std::size_t>(round) % files.size()]);
-    const int edits = 1 + static_cast<int>(rng() % 8);
-    for (int e = 0; e < edits; ++e) data[rng() % data.size()] = static_cast<std::uint8_t>(rng());
-    if (rng() % 3 == 0) data.resize(rng() % data.size());
-    gif::TGIFGraphic g;
-    g.Image().SetMaxTotalPixels(std::int64_t{1} << 22);
-    g.Image().SetMaxFramePixels(std::int64_t{1} << 22);
-    try {
-      guitest::LoadBytes(g, data);
-    } catch (const fw::Exception&) {
-    }
-    if (g.Empty() || g.Width() == 0 || g.Height() == 0 || g.Width() > 2048 || g.Height() > 2048) continue;
-    fw::TBitmap screen;
-    screen.SetSize(40, 30);
-    g.DrawOptions = gif::goTransparent | gif::goTile;
-    g.Draw(screen.Canvas(), fw::Rect(0, 0, 40, 30));
-    guitest::PlayFrames(g, 0, gif::goAnimate | gif::goTransparent);
-    try {
-      g.Optimize(0x1F, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);
-      guitest::SaveBytes(g);
-    } catch (const fw::Exception&) {
-    }
-  }
-}
-
-}  // namespace
-
-namespace {
-
 using namespace guitest;
 
 std::vector<fw::TColor> Colors(const gif::TGIFColorMap& map) {

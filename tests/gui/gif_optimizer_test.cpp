@@ -123,6 +123,30 @@ TEST(GIFOptimizer, RandomAnimationsShowTheSameAndNeverGrow) {
   }
 }
 
+// Codes are as wide as the widest table: with a local table of 16 colours
+// in the image, a frame on a global table of 4 may hold pixels up to 15,
+// which show black. Merging the second frame needs a transparent colour;
+// the next free global entry, 4, is what some of its pixels hold, so it
+// must not become the transparent one.
+TEST(GIFOptimizer, PixelsBeyondTheTableKeepTheirColour) {
+  gif::TGIFGraphic g;
+  g.Image().Header().SetWidth(32);
+  g.Image().Header().SetHeight(32);
+  for (const fw::TColor c : {fw::clRed, fw::clLime, fw::clBlue, fw::clWhite}) g.Image().GlobalColorMap().Add(c);
+  for (int i = 0; i < 3; ++i) {
+    auto f = std::make_unique<gif::TGIFSubImage>(&g.Image());
+    f->SetSize(i < 2 ? 32 : 4, i < 2 ? 32 : 4);
+    for (std::size_t k = 0; k < f->DataSize(); ++k) f->Data()[k] = static_cast<std::uint8_t>(k * 7 % 13 % 4);
+    if (i == 1) f->Data()[100] = f->Data()[517] = 4;
+    if (i == 2)
+      for (int c = 0; c < 16; ++c) f->ColorMap().Add(fw::RGBColor(static_cast<std::uint8_t>(c), 0, 0));
+    g.Add(std::move(f));
+  }
+  const Bytes data = SaveBytes(g);
+  ExpectOptimisedSame(data, "beyond", gif::ooMerge);
+  ExpectOptimisedSame(data, "beyond all");
+}
+
 TEST(GIFOptimizer, RepeatedFrameBecomesMostlyTransparent) {
   Bytes a(100);
   for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<std::uint8_t>(i % 5);
