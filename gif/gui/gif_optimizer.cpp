@@ -262,6 +262,10 @@ class Steps {
     for (int i = count - 1; i >= 0; --i) {
       TGIFSubImage* f = frames_[i];
       TGIFExtensionList& exts = f->Extensions();
+      // With more than one graphic control, the first hides the others:
+      // none of them carries nothing.
+      int controls = 0;
+      for (const auto& ext : exts) controls += dynamic_cast<const TGIFGraphicControlExtension*>(ext.get()) != nullptr;
       for (int k = exts.Count() - 1; k >= 0; --k) {
         TGIFExtension* ext = exts[k];
         bool drop = false;
@@ -272,7 +276,7 @@ class Steps {
         } else if (dynamic_cast<TGIFApplicationExtension*>(ext)) {
           drop = true;
         } else if (auto* gce = dynamic_cast<TGIFGraphicControlExtension*>(ext)) {
-          drop = (gce->Delay() == 0 || count == 1) && !gce->Transparent() && !gce->UserInput() &&
+          drop = controls == 1 && (gce->Delay() == 0 || count == 1) && !gce->Transparent() && !gce->UserInput() &&
                  (gce->Disposal() < 2 || count == 1);
         }
         if (drop) exts.Delete(k);

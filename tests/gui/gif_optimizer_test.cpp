@@ -1,7 +1,6 @@
 // The whole-image optimiser: the optimised file, decoded by giflib and
 // composited independently, shows the same pictures for the same time as
-// the original, and is never larger than the original as this codec
-// writes it.
+// the input, and is never larger than the input as this codec writes it.
 #include <gtest/gtest.h>
 
 #include "gif/gif_exception.h"
@@ -118,8 +117,10 @@ TEST(GIFOptimizer, RandomAnimationsShowTheSameAndNeverGrow) {
     // Tables of 16 colours: no room for a transparent one without widening
     // the codes, unless unused colours are dropped first.
     const Bytes data = MakeGif(w, h, frames, static_cast<std::uint32_t>(round), round % 2 ? 0 : -1);
-    for (std::uint8_t options : {kAll, std::uint8_t(gif::ooMerge), std::uint8_t(gif::ooCrop | gif::ooCleanup)})
-      ExpectOptimisedSame(data, "round " + std::to_string(round) + " options " + std::to_string(options), options);
+    for (std::uint8_t options : {kAll, std::uint8_t(gif::ooMerge), std::uint8_t(gif::ooCrop | gif::ooCleanup)}) {
+      const std::string name = "round " + std::to_string(round) + " options " + std::to_string(options);
+      EXPECT_LE(ExpectOptimisedSame(data, name, options).size(), data.size()) << name;
+    }
   }
 }
 
