@@ -17,6 +17,7 @@
 #include "framework/sysutils.h"
 #include "platform/file.h"
 #include "storage/table_restructure.h"
+#include "storage/table_swap.h"
 #include "tests/storage/record_test_support.h"
 
 namespace storage::rectest {
@@ -243,7 +244,7 @@ TEST_F(RestructureTest, CarriesEveryRecordThroughTypeChangesAndKeepsBackups) {
   EXPECT_EQ(after.at("t.DBK"), before.at("t.dat"));
   EXPECT_EQ(after.at("t.IBK"), before.at("t.IDX"));
   EXPECT_EQ(after.at("t.BBK"), before.at("t.BLB"));
-  for (const auto& [name, bytes] : after) EXPECT_EQ(name.find("_RST"), std::string::npos) << name;
+  for (const auto& [name, bytes] : after) EXPECT_EQ(name.find('~'), std::string::npos) << name;
 
   auto t = OpenTable(Path("t.dat"));
   ASSERT_EQ(t->FieldCount(), 8);
@@ -381,33 +382,36 @@ TEST_F(RestructureTest, StopAskingSilencesAndClearedContinueKeepsTheOldTable) {
   EXPECT_EQ(after.at("t.dat"), before.at("t.dat"));
   EXPECT_EQ(after.at("t.IDX"), before.at("t.IDX"));
   EXPECT_EQ(after.at("t.BLB"), before.at("t.BLB"));
-  for (const auto& [name, bytes] : after) EXPECT_EQ(name.find("_RST"), std::string::npos) << name;
+  for (const auto& [name, bytes] : after) EXPECT_EQ(name.find('~'), std::string::npos) << name;
 }
 
 TEST_F(RestructureTest, AFailureAtAnyStepLeavesTheOldTableWhole) {
-  for (const char* step : {"copy", "backup", "swap IDX", "swap BLB", "swap DAT"}) {
+  for (const char* step : {"copy record", "new files written", "new files synced", "asides deleted",
+                           "intent written", "table closed", "old DAT aside", "old IDX aside",
+                           "old BLB aside", "new DAT in place", "new IDX in place",
+                           "new BLB in place"}) {
     SCOPED_TRACE(step);
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directory(dir_);
     model_.clear();
     MakeTable(12);
     const auto before = Snapshot();
-    SetRestructureFaultHook([step](std::string_view s) {
+    SetTableStepHook([step](std::string_view s) {
       if (s == step) throw std::runtime_error("forced");
     });
     TDataFile t;
     t.SetFileName(Path("t.dat"));
     t.SetExclusive(true);
     EXPECT_THROW(t.AlterDataTable(NewDefinition()), std::runtime_error);
-    SetRestructureFaultHook(nullptr);
+    SetTableStepHook(nullptr);
     EXPECT_TRUE(t.IsOpen());  // reopened unchanged
     EXPECT_EQ(t.FieldCount(), 9);
     t.Close();
     auto after = Snapshot();
     for (const char* ext : {"t.dat", "t.IDX", "t.BLB"}) EXPECT_EQ(after.at(ext), before.at(ext)) << ext;
     for (const auto& [name, bytes] : after) {
-      EXPECT_EQ(name.find("_RST"), std::string::npos) << name;
-      EXPECT_EQ(name.find(".RST"), std::string::npos) << name;
+      EXPECT_EQ(name.find('~'), std::string::npos) << name;
+      EXPECT_EQ(name.find(".SWP"), std::string::npos) << name;
     }
     auto reopened = OpenTable(Path("t.dat"));
     EXPECT_EQ(ActiveRecords(*reopened).size(), model_.size());
@@ -465,8 +469,8 @@ TEST_F(RestructureTest, AProgramHoldingTheTableStopsTheSwapAndNothingChanges) {
   const auto before = Snapshot();
   // Another handle opens the old .DAT between the copy and the swap.
   platform::File other;
-  SetRestructureFaultHook([&](std::string_view s) {
-    if (s == "backup") {
+  SetTableStepHook([&](std::string_view s) {
+    if (s == "table closed") {
       ASSERT_TRUE(other.Open(Path("t.dat"), platform::Access::Read, platform::Share::ReadWrite,
                              platform::Disposition::OpenExisting));
     }
@@ -475,13 +479,13 @@ TEST_F(RestructureTest, AProgramHoldingTheTableStopsTheSwapAndNothingChanges) {
   t.SetFileName(Path("t.dat"));
   t.SetExclusive(true);
   const int code = CodeOf([&] { t.AlterDataTable(NewDefinition()); });
-  SetRestructureFaultHook(nullptr);
+  SetTableStepHook(nullptr);
   EXPECT_NE(code, 0);
   EXPECT_FALSE(t.IsOpen());  // the other handle keeps the exclusive reopen out
   other.Close();
   const auto after = Snapshot();
   for (const char* ext : {"t.dat", "t.IDX", "t.BLB"}) EXPECT_EQ(after.at(ext), before.at(ext)) << ext;
-  for (const auto& [name, bytes] : after) EXPECT_EQ(name.find("_RST"), std::string::npos) << name;
+  for (const auto& [name, bytes] : after) EXPECT_EQ(name.find('~'), std::string::npos) << name;
   t.Open();
   EXPECT_EQ(ActiveRecords(t).size(), model_.size());
 }
@@ -551,8 +555,8 @@ TEST_F(RestructureTest, AnotherProcessHoldingTheTableStopsTheSwap) {
   ASSERT_EQ(pipe(to_parent), 0);
   ASSERT_EQ(pipe(to_child), 0);
   pid_t child = -1;
-  SetRestructureFaultHook([&](std::string_view s) {
-    if (s != "backup") return;
+  SetTableStepHook([&](std::string_view s) {
+    if (s != "table closed") return;
     child = fork();
     if (child == 0) {
       platform::File f;
@@ -573,7 +577,7 @@ TEST_F(RestructureTest, AnotherProcessHoldingTheTableStopsTheSwap) {
   t.SetFileName(Path("t.dat"));
   t.SetExclusive(true);
   const int code = CodeOf([&] { t.AlterDataTable(NewDefinition()); });
-  SetRestructureFaultHook(nullptr);
+  SetTableStepHook(nullptr);
   ASSERT_GT(child, 0);
   (void)!write(to_child[1], "x", 1);
   int status = 0;
@@ -583,7 +587,7 @@ TEST_F(RestructureTest, AnotherProcessHoldingTheTableStopsTheSwap) {
   t.Close();
   const auto after = Snapshot();
   for (const char* ext : {"t.dat", "t.IDX", "t.BLB"}) EXPECT_EQ(after.at(ext), before.at(ext)) << ext;
-  for (const auto& [name, bytes] : after) EXPECT_EQ(name.find("_RST"), std::string::npos) << name;
+  for (const auto& [name, bytes] : after) EXPECT_EQ(name.find('~'), std::string::npos) << name;
 }
 
 }  // namespace
