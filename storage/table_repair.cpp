@@ -17,6 +17,7 @@
 #include "storage/blob_format.h"
 #include "storage/engine_error.h"
 #include "storage/index_file.h"
+#include "storage/session.h"
 #include "storage/table_swap.h"
 
 namespace storage {
@@ -376,22 +377,40 @@ void TableRepair::ReclaimBlocks(TBlobFile& blob, const std::vector<std::uint32_t
   if (end <= kBlobHeaderSize) return;
   const std::size_t blocks = (end - kBlobHeaderSize) / b;
   std::vector<bool> reached(blocks, false);
-  // tidy: a kept value, whose later blocks must carry total length 0 (the
-  // chain check leaves a damaged one standing) and link back to the block
-  // before them.
+  // tidy: a kept value. Its later blocks carry total length 0 and link back
+  // to the block before them (the chain check leaves damaged ones
+  // standing); readers take every block but the last as full, so the value
+  // ends at the first one that is not (and no block counts more bytes than
+  // its data area holds); its first block's total is what is left.
+  const std::uint32_t data = blob.GetBlockDataSize();
   auto walk = [&](std::uint32_t offset, bool tidy) {
+    const std::uint32_t first = offset;
     std::uint32_t prev = 0;
+    std::uint64_t length = 0;
     while (offset != 0 && blob.IsBlockOffset(offset)) {
       const std::size_t i = (offset - kBlobHeaderSize) / b;
-      if (reached[i]) return;
+      if (reached[i]) break;
       reached[i] = true;
       BlockPin block = blob.GetChainBlock(offset);
-      if (tidy && prev != 0) {
-        if (block->TotalLength() != 0) block->SetTotalLength(0);
-        if (block->PrevBlock() != prev) block->SetPrevBlock(prev);
+      std::uint32_t next = block->NextBlock();
+      if (tidy) {
+        if (prev != 0) {
+          if (block->TotalLength() != 0) block->SetTotalLength(0);
+          if (block->PrevBlock() != prev) block->SetPrevBlock(prev);
+        }
+        if (block->BytesUsed() > data) block->WriteBlockData(static_cast<std::int32_t>(data), 0, nullptr);
+        length += block->BytesUsed();
+        if (next != 0 && block->BytesUsed() < data) {
+          block->SetNextBlock(0);
+          next = 0;
+        }
       }
       prev = offset;
-      offset = block->NextBlock();
+      offset = next;
+    }
+    if (tidy && first != 0) {
+      BlockPin head = blob.GetChainBlock(first);
+      if (head->TotalLength() != length) head->SetTotalLength(static_cast<std::uint32_t>(length));
     }
   };
   for (std::uint32_t first : live_chains) walk(first, true);
@@ -427,7 +446,7 @@ void TableRepair::Run() {
   WriteNewDataFile(dat);
   WriteNewIndexFile();
   if (blob_fields_ > 0) WriteNewBlobFile();
-  {
+  try {
     TDataFile work(table_.Owner());
     work.SetExclusive(true);
     work.SetFileName(new_dat_);
@@ -453,6 +472,12 @@ void TableRepair::Run() {
       work.BlobFile().WriteBlobHeader();
     }
     work.Close();
+  } catch (const ETolmidEngineError& e) {
+    // The new set is the repair's own: what it refuses is the table's.
+    ErrorContext c;
+    if (const TFileSession* session = CurrentSessionOrNull()) c = session->Context();
+    EngineError(static_cast<std::uint16_t>(e.ErrorCode()), old_dat_, c.field_name, c.index_name,
+                c.extra_text);
   }
   TableStep("new files written");
   // A .BLB beside a table without BLOB fields is no part of it: it stays.

@@ -61,6 +61,7 @@ class TableCrashTest : public datatest::DataFileTestBase {
  protected:
   void SetUp() override {
     DataFileTestBase::SetUp();
+    UseMemoryDirectory(dir_);
     // The table every trial starts from: the previous layout, memos of
     // none to several blocks, two deleted records (free list, free chains).
     std::mt19937 rng(1234);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <map>
@@ -153,6 +154,17 @@ inline std::vector<std::string> StrayFiles(const std::string& dir) {
     if (name.find('~') != std::string::npos || upper.ends_with(".SWP")) out.push_back(name);
   }
   return out;
+}
+
+// The trials write many small tables and flush each to disk (fsync) when
+// it is swapped in; on a memory file system the flushes cost nothing, and
+// what a killed process leaves is the same.
+inline void UseMemoryDirectory(std::string& dir) {
+  char tmpl[] = "/dev/shm/storage_trial_XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) return;
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  dir = tmpl;
 }
 
 inline void CopyDirectory(const std::string& from, const std::string& to) {
