@@ -694,3 +694,76 @@ TEST_F(RestructureTest, AutoIncrementValuesSurviveAndContinue) {
 
 }  // namespace
 }  // namespace storage::rectest
+
+namespace storage::rectest {
+namespace {
+
+// No value of another type becomes a BLOB offset: bytes that read as one
+// (512, the first block) would make every record share a chain, and
+// deleting one record would free the others' values. Such values are lost
+// with cause 4, and so are integers cut to a narrower type.
+TEST_F(RestructureTest, RawValuesIntoBlobFieldsAreLostNotMadeOffsets) {
+  DataTableDefinition def =
+      Definition({Field(1, "ID", FieldType::kInteger), Field(2, "Raw", FieldType::kBytes, 4),
+                  Field(3, "Text", FieldType::kString, 10), Field(4, "Big", FieldType::kInteger)});
+  Create(Path("r.dat"), def);
+  {
+    auto t = OpenTable(Path("r.dat"));
+    for (int i = 1; i <= 6; ++i) {
+      Rec r(*t);
+      const std::uint8_t raw[4] = {0x00, 0x02, 0x00, 0x00};
+      r.Num<std::int32_t>(1, i).Num<std::int32_t>(4, i * 20000);
+      t->SetFieldValue(false, 2, false, raw, r.span());
+      if (i % 2 == 1) r.Str(3, "text" + std::to_string(i));
+      t->InsertRecord(r.span());
+    }
+    t->Close();
+  }
+  DataTableDefinition changed = def;
+  changed.fields[1] = Field(2, "Raw", FieldType::kBlob, 0, FieldSubtype::kBinary);
+  changed.fields[2] = Field(3, "Text", FieldType::kBlob, 0, FieldSubtype::kMemo);
+  changed.fields[3] = Field(4, "Big", FieldType::kSmallInt);
+  TDataFile t;
+  t.SetFileName(Path("r.dat"));
+  t.SetExclusive(true);
+  int lost = 0;
+  t.SetOnDataLost([&](TDataFile&, std::uint8_t cause, bool&, bool&) { lost += cause == 4 ? 1 : 100; });
+  t.AlterDataTable(changed);
+  // Six bytes values, three texts, five integers past 32767.
+  EXPECT_EQ(lost, 6 + 3 + 5);
+  std::map<std::int32_t, std::vector<std::byte>> rows;
+  for (auto& bytes : ActiveRecords(t)) {
+    Rec r(t);
+    r.bytes = bytes;
+    EXPECT_TRUE(BlobOf(t, 2, bytes).empty());
+    EXPECT_TRUE(BlobOf(t, 3, bytes).empty());
+    const std::int32_t id = *r.GetNum<std::int32_t>(1);
+    EXPECT_EQ(r.GetNum<std::int16_t>(4), static_cast<std::int16_t>(id * 20000));
+    rows[id] = bytes;
+  }
+  ASSERT_EQ(rows.size(), 6u);
+  // A value written now, and another record deleted: the value stays.
+  const std::vector<std::uint8_t> value(700, 0x5C);
+  Rec key(t);
+  key.Num<std::int32_t>(1, 1);
+  ASSERT_TRUE(t.GotoKey(false, key.bytes.data(), 0, false, 0, {}));
+  Rec r(t);
+  ASSERT_EQ(t.ReadCurrentRecord(r.span(), true), 0);
+  ASSERT_EQ(t.OpenBlobField(false, 2, r.span()), 0);
+  ASSERT_EQ(t.WriteBlobField(false, 2, value.data(), 0, 700, r.span()), 0);
+  t.ModifyRecord(r.span(), true);
+  t.FreeBlobBuffers();
+  key.Num<std::int32_t>(1, 2);
+  ASSERT_TRUE(t.GotoKey(false, key.bytes.data(), 0, false, 0, {}));
+  t.DeleteRecord();
+  key.Num<std::int32_t>(1, 1);
+  ASSERT_TRUE(t.GotoKey(false, key.bytes.data(), 0, false, 0, {}));
+  ASSERT_EQ(t.ReadCurrentRecord(r.span(), false), 0);
+  EXPECT_EQ(BlobOf(t, 2, r.bytes), value);
+  t.Close();
+  const auto check = tooltest::RunTool("tablecheck.py", Path("r.dat"));
+  EXPECT_EQ(check.status, 0) << check.output;
+}
+
+}  // namespace
+}  // namespace storage::rectest
