@@ -14,6 +14,7 @@
 #include "storage/engine_utils.h"
 #include "storage/index_file.h"
 #include "storage/session.h"
+#include "storage/table_swap.h"
 
 namespace storage {
 namespace {
@@ -144,6 +145,9 @@ bool MayBeHalfWritten(std::int32_t code) {
 
 void TDataFile::Open() {
   if (IsOpen()) return;
+  // A swap of the table's files that a killed program left half done is
+  // finished before anything is read (table_swap.h).
+  if (!InMemory()) RecoverTableSwap(FileName());
   auto undo = [this] {
     CloseBlobFile();
     index_file_->Close();

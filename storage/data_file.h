@@ -102,9 +102,10 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // restart at 1.
   void EmptyDataTable();
   // Checks and mends the closed, exclusive, writable table's three files
-  // (table_repair.cpp): 10031 when open, 10253 not exclusive, 11013 read
+  // (table_repair.h): 10031 when open, 10253 not exclusive, 11013 read
   // only; an in-memory table is left alone. The files are rebuilt under
-  // temporary names and renamed over the old ones at the end.
+  // temporary names and swapped in as one step (table_swap.h); what cannot
+  // be mended is refused with an error and nothing changed.
   void RepairDataTable();
   using RepairProgressEvent =
       std::function<void(TDataFile& sender, int current_record, std::uint16_t percent_done)>;
