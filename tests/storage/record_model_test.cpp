@@ -11,6 +11,13 @@
 // index upper-cased, ASCII only; null first), then the record ID. Natural
 // order is the order of physical record numbers, which the model tracks
 // (deleted slots are reused last-in first-out only with a primary index).
+//
+// BLOB columns take their values along random paths through open, write,
+// close, FreeBlobBuffers (which leaves stale handles in record buffers) and
+// re-open before the post, and an open value is sometimes posted for a
+// second record too. The model knows which paths lose the write. After each
+// run every value is read back and the independent BLOB checker must find
+// every block in exactly one chain or on the free list.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdio.h>
@@ -65,7 +72,8 @@ std::vector<Schema> Schemas() {
             {"Name", FieldType::kString, 12, false, "", "", "abAB c", 0, 0},
             {"Qty", FieldType::kSmallInt, 0, false, "0", "50", "", -3, 55},
             {"Price", FieldType::kFloat, 0, false, "", "", "", -800, 800},
-            {"Code", FieldType::kString, 6, true, "", "", "xyXY", 0, 0}},
+            {"Code", FieldType::kString, 6, true, "", "", "xyXY", 0, 0},
+            {"Memo", FieldType::kBlob, 0, false, "", "", "", 0, 0}},
            {1},
            false,
            {{"ByName", {2}, false, true}, {"ByQty", {3, 2}, false, false}, {"UCode", {5}, true, true}},
@@ -81,7 +89,8 @@ std::vector<Schema> Schemas() {
   Schema c{"pairs",
            {{"Grp", FieldType::kSmallInt, 0, false, "", "", "", 0, 5},
             {"Name", FieldType::kString, 8, false, "", "", "mnMN", 0, 0},
-            {"Val", FieldType::kInteger, 0, false, "", "", "", 0, 300}},
+            {"Val", FieldType::kInteger, 0, false, "", "", "", 0, 300},
+            {"Note", FieldType::kBlob, 0, false, "", "", "", 0, 0}},
            {1, 2},
            true,
            {{"ByVal", {3}, true, false}},
@@ -103,7 +112,11 @@ class Model {
     sql << "CREATE TABLE t(rid INTEGER, recno INTEGER";
     for (std::size_t i = 0; i < s.cols.size(); ++i) {
       const Col& c = s.cols[i];
-      sql << ", c" << i + 1 << (c.type == FieldType::kString ? " TEXT" : c.type == FieldType::kFloat ? " REAL" : " INTEGER");
+      sql << ", c" << i + 1
+          << (c.type == FieldType::kString  ? " TEXT"
+              : c.type == FieldType::kFloat ? " REAL"
+              : c.type == FieldType::kBlob  ? " BLOB"
+                                            : " INTEGER");
       if (c.required) sql << " NOT NULL";
       if (!c.min.empty()) sql << " CHECK(ifnull(c" << i + 1 << ",0) >= " << c.min << ")";
       if (!c.max.empty()) sql << " CHECK(ifnull(c" << i + 1 << ",0) <= " << c.max << ")";
@@ -165,6 +178,8 @@ class Model {
       sqlite3_bind_null(st, k);
     } else if (col < s_.cols.size() && s_.cols[col].type == FieldType::kString) {
       sqlite3_bind_text(st, k, v->c_str(), -1, SQLITE_TRANSIENT);
+    } else if (col < s_.cols.size() && s_.cols[col].type == FieldType::kBlob) {
+      sqlite3_bind_blob(st, k, v->data(), static_cast<int>(v->size()), SQLITE_TRANSIENT);
     } else if (col < s_.cols.size() && s_.cols[col].type == FieldType::kFloat) {
       sqlite3_bind_double(st, k, std::stod(*v));
     } else {
@@ -190,6 +205,9 @@ class Model {
       for (std::size_t i = 0; i < s_.cols.size(); ++i) {
         if (sqlite3_column_type(st, static_cast<int>(i)) == SQLITE_NULL) {
           out.push_back(std::nullopt);
+        } else if (s_.cols[i].type == FieldType::kBlob) {
+          const auto* b = static_cast<const char*>(sqlite3_column_blob(st, static_cast<int>(i)));
+          out.push_back(std::string(b, static_cast<std::size_t>(sqlite3_column_bytes(st, static_cast<int>(i)))));
         } else if (s_.cols[i].type == FieldType::kFloat) {
           std::ostringstream o;
           o.precision(17);
@@ -288,6 +306,16 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
     bof = eof = cur == 0;
   };
   auto random_value = [&](const Col& c) -> Value {
+    if (c.type == FieldType::kBlob) {
+      // Empty, a few bytes, around one block's data area (494), or several
+      // blocks.
+      const int kind = rnd(0, 3);
+      if (kind == 0) return std::nullopt;
+      const int n = kind == 1 ? rnd(1, 3) : kind == 2 ? rnd(492, 497) : rnd(498, 1700);
+      std::string v(static_cast<std::size_t>(n), '\0');
+      for (char& ch : v) ch = static_cast<char>(rnd(0, 255));
+      return v;
+    }
     if (!c.required && rnd(0, 9) == 0) return std::nullopt;
     if (c.type == FieldType::kString) {
       std::string v;
@@ -317,6 +345,7 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
       const Col& c = s.cols[i];
       const int n = static_cast<int>(i) + 1;
       switch (c.type) {
+        case FieldType::kBlob: break;  // blob_path
         case FieldType::kString: r.Str(n, vals[i]); break;
         case FieldType::kFloat: r.Num<double>(n, vals[i] ? std::optional<double>(std::stod(*vals[i])) : std::nullopt); break;
         case FieldType::kSmallInt: r.Num<std::int16_t>(n, vals[i] ? std::optional<std::int16_t>(static_cast<std::int16_t>(std::stoi(*vals[i]))) : std::nullopt); break;
@@ -330,6 +359,23 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
     for (std::size_t i = 0; i < s.cols.size(); ++i) {
       const int n = static_cast<int>(i) + 1;
       switch (s.cols[i].type) {
+        case FieldType::kBlob: {
+          // Through a copy, opened (unless open already) and closed again.
+          Rec c = r;
+          const bool was_open = t->IsBlobFieldOpen(false, n, c.span());
+          EXPECT_EQ(t->OpenBlobField(false, n, c.span()), 0);
+          std::int32_t size = 0, got = 0;
+          EXPECT_EQ(t->GetBlobFieldSize(false, n, size, c.span()), 0);
+          std::string v(static_cast<std::size_t>(std::max(size, 0)), '\0');
+          if (size > 0) {
+            EXPECT_EQ(t->ReadBlobField(false, n, got, 0, v.data(), size, c.span()), 0);
+          }
+          if (!was_open) {
+            EXPECT_EQ(t->CloseBlobField(false, n, c.span()), 0);
+          }
+          out.push_back(v.empty() ? Value() : Value(v));
+          break;
+        }
         case FieldType::kString: out.push_back(r.GetStr(n)); break;
         case FieldType::kFloat: {
           auto v = r.GetNum<double>(n);
@@ -363,6 +409,79 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
   const bool natural_zero = !has_primary;
   std::map<std::string, int> counts;
 
+  int blob_col = -1;
+  for (std::size_t i = 0; i < s.cols.size(); ++i)
+    if (s.cols[i].type == FieldType::kBlob) blob_col = static_cast<int>(i);
+  const int blob_field = blob_col + 1;
+  // The BLOB field of r along one of these paths towards want; returns
+  // what a post of r then stores: want, or old (the record's value; none
+  // for a new record) when the write was lost before the post.
+  //   0 untouched                       old
+  //   1 open, write                      want
+  //   2 open, write, close               old  (closing drops the write)
+  //   3 open, write, close, open, write  want
+  //   4 open, write, FreeBlobBuffers     old  (a stale handle is no offset)
+  //   5 as 4, then open again: 10030, the buffer unchanged     old
+  auto blob_path = [&](Rec& r, const Value& old, const Value& want, int& path) -> Value {
+    auto put = [&](const Value& v) {
+      EXPECT_EQ(t->OpenBlobField(false, blob_field, r.span()), 0);
+      EXPECT_EQ(t->TruncateBlobField(false, blob_field, 0, r.span()), 0);
+      if (v) {
+        EXPECT_EQ(t->WriteBlobField(false, blob_field, v->data(), 0,
+                                    static_cast<std::int32_t>(v->size()), r.span()),
+                  0);
+      }
+    };
+    path = rnd(0, 5);
+    switch (path) {
+      case 0: return old;
+      case 1: put(want); return want;
+      case 2:
+        put(want);
+        EXPECT_EQ(t->CloseBlobField(false, blob_field, r.span()), 0);
+        return old;
+      case 3:
+        put(std::string(7, 'j'));
+        EXPECT_EQ(t->CloseBlobField(false, blob_field, r.span()), 0);
+        put(want);
+        return want;
+      default: {
+        put(want);
+        t->FreeBlobBuffers();
+        if (path == 5) {
+          const auto before = r.bytes;
+          EXPECT_EQ(t->OpenBlobField(false, blob_field, r.span()), 10030);
+          EXPECT_EQ(r.bytes, before);
+        }
+        return old;
+      }
+    }
+  };
+  // Every value open in r goes: all of the table's, or r's own.
+  auto let_go = [&](Rec& r) {
+    if (blob_col < 0) return;
+    if (rnd(0, 1) == 0) {
+      t->FreeBlobBuffers();
+    } else if (t->IsBlobFieldOpen(false, blob_field, r.span())) {
+      EXPECT_EQ(t->CloseBlobField(false, blob_field, r.span()), 0);
+    }
+  };
+  auto inserted = [&](std::uint32_t rid) {
+    ASSERT_GT(rid, last_rid);
+    last_rid = rid;
+    std::uint32_t recno;
+    if (has_primary && !free_slots.empty()) {
+      recno = free_slots.back();
+      free_slots.pop_back();
+    } else {
+      recno = next_append++;
+    }
+    recno_of[rid] = recno;
+    m.Exec("UPDATE t SET rid=" + std::to_string(rid) + ", recno=" + std::to_string(recno) + " WHERE rid=0");
+    cur = rid;
+    bof = eof = false;
+  };
+
   for (int step = 0; step < steps; ++step) {
     int op = rnd(0, 99);
     if (range_steps > 0 && --range_steps == 0) {
@@ -380,44 +499,77 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
       for (const Col& c : s.cols) vals.push_back(normalise(c, random_value(c)));
       Rec r(*t);
       fill(r, vals);
+      int path = 0;
+      if (blob_col >= 0) {
+        vals[blob_col] = blob_path(r, std::nullopt, vals[blob_col], path);
+        ++counts["blob path " + std::to_string(path)];
+      }
       const int ours = engine_category(CodeOf([&] { t->InsertRecord(r.span()); }));
       const int theirs = m.Run(insert_sql(), vals);
       what = "insert";
       ASSERT_EQ(ours, theirs) << "step " << step << " insert";
       if (ours == 0) {
-        const std::uint32_t rid = r.Id();
-        ASSERT_GT(rid, last_rid);
-        last_rid = rid;
-        std::uint32_t recno;
-        if (has_primary && !free_slots.empty()) {
-          recno = free_slots.back();
-          free_slots.pop_back();
-        } else {
-          recno = next_append++;
+        const std::uint32_t first_rid = r.Id();
+        inserted(first_rid);
+        if (HasFatalFailure()) return;
+        if ((path == 1 || path == 3) && rnd(0, 2) == 0) {
+          // The same open value posted for a second record: it gets a
+          // chain of its own (deleting either record later must leave the
+          // other's value whole).
+          std::vector<Value> again;
+          for (const Col& c : s.cols) again.push_back(normalise(c, random_value(c)));
+          again[blob_col] = vals[blob_col];
+          fill(r, again);
+          const int ours2 = engine_category(CodeOf([&] { t->InsertRecord(r.span()); }));
+          ASSERT_EQ(ours2, m.Run(insert_sql(), again)) << "step " << step << " second insert";
+          ++counts["blob posted twice"];
+          if (ours2 == 0) {
+            inserted(r.Id());
+            if (HasFatalFailure()) return;
+            if (rnd(0, 1) == 0) {
+              // ...and posted once more for the first record, whose chain
+              // it no longer names: the first record gets a new chain and
+              // its old one must go to the free list.
+              t->SetRecordPosition(static_cast<std::uint32_t>(pos_in(view(), first_rid) + 1));
+              cur = first_rid;
+              Rec e(*t);
+              ASSERT_EQ(t->ReadCurrentRecord(e.span(), true), 0);
+              const std::size_t at = t->GetFieldDescriptor(false, blob_field).Offset;
+              std::memcpy(e.bytes.data() + at, r.bytes.data() + at, 5);
+              ASSERT_EQ(CodeOf([&] { t->ModifyRecord(e.span(), true); }), 0);
+              ++counts["blob posted back"];
+            }
+          } else if (ours2 == 2) {
+            resync();
+          }
         }
-        recno_of[rid] = recno;
-        m.Exec("UPDATE t SET rid=" + std::to_string(rid) + ", recno=" + std::to_string(recno) + " WHERE rid=0");
-        cur = rid;
-        bof = eof = false;
       } else if (ours == 2) {
         resync();
       }
+      let_go(r);
     } else if (!ranged && op < 45 && cur != 0 && !bof && !eof) {  // modify
       what = "modify";
       Rec r(*t);
       ASSERT_EQ(t->ReadCurrentRecord(r.span(), true), 0);
       std::vector<Value> vals = read_back(r);
+      const Value old_blob = blob_col >= 0 ? vals[blob_col] : std::nullopt;
       const int k = rnd(1, static_cast<int>(s.cols.size()));
       for (int i = 0; i < k; ++i) {
         const int f = rnd(0, static_cast<int>(s.cols.size()) - 1);
         vals[f] = normalise(s.cols[f], random_value(s.cols[f]));
       }
       fill(r, vals);
+      if (blob_col >= 0) {
+        int path = 0;
+        vals[blob_col] = blob_path(r, old_blob, vals[blob_col], path);
+        ++counts["blob path " + std::to_string(path)];
+      }
       const int ours = engine_category(CodeOf([&] { t->ModifyRecord(r.span(), true); }));
       const int theirs = m.Run(update_sql(cur), vals);
       ASSERT_EQ(ours, theirs) << "step " << step << " modify";
       if (ours == 2) resync();
       if (ours != 0) t->UnlockRecord(0);
+      let_go(r);
     } else if (!ranged && op < 55 && cur != 0 && !bof && !eof) {  // delete
       what = "delete";
       const auto before = view();
@@ -626,7 +778,34 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
   if (!range_where.empty()) t->ClearKeyRange();
   std::map<std::uint32_t, std::uint32_t> rid_of;
   for (auto [rid, recno] : recno_of) rid_of[recno] = rid;
+  // Every record read back whole, BLOB values included; their chains (first
+  // block, owner) for the BLOB checker.
+  std::string chains;
+  std::map<std::uint32_t, std::size_t> blob_length;
+  t->MoveToBegin();
+  for (Rec r(*t); t->ReadNextRecord(r.span()) == 0;) {
+    const std::uint32_t rid = r.Id();
+    ASSERT_EQ(read_back(r), m.Row(rid)) << "record " << rid;
+    if (blob_col < 0) continue;
+    if (const auto first = r.GetNum<std::uint32_t>(blob_field)) {
+      chains += " " + std::to_string(*first) + ":" + std::to_string(recno_of[rid]);
+      blob_length[*first] = m.Row(rid)[blob_col]->size();
+    }
+  }
   t->Close();
+  if (blob_col >= 0) {
+    const auto bc = datatest::RunTool("blbcheck.py", Path(s.name + ".BLB"), "512" + chains);
+    ASSERT_EQ(bc.status, 0) << bc.output;
+    std::map<std::uint32_t, std::size_t> lengths;
+    std::istringstream in(bc.output);
+    for (std::string word; in >> word;) {
+      std::uint32_t first = 0;
+      std::size_t length = 0;
+      std::string label;
+      if (word == "chain" && in >> first >> label >> length) lengths[first] = length;
+    }
+    EXPECT_EQ(lengths, blob_length);
+  }
   const std::string idx = Path(s.name + ".IDX");
   auto dc = datatest::RunTool("datcheck.py", path);
   EXPECT_EQ(dc.status, 0) << dc.output;
