@@ -17,6 +17,7 @@
 // filling them changes no caller.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -552,10 +553,22 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
     table_changed_ = true;
     ++changes_seen_;
   }
+  // Where the cursor stands, kept across a rebuild of the filter bitmaps
+  // (which may move the index cursor while it walks keys): the flags and,
+  // in index order, the key stood on; in natural order the record number.
+  struct CursorPlace {
+    bool bof = false;
+    bool eof = false;
+    bool on_record = false;
+    std::uint32_t natural_record = 0;
+    std::array<std::uint8_t, kKeyBufferSize> key{};
+  };
+  [[nodiscard]] CursorPlace SaveCursorPlace();
   // After another program's change or a filter operation: back before the
   // first record (bof), after the last (eof), or on the record stood on
-  // (else the nearest one in the view); the current record is reloaded.
-  void RepositionInView(bool bof, bool eof);
+  // (else the nearest one the view shows after its key); a cursor that
+  // stood nowhere stays so. The current record is reloaded.
+  void RepositionInView(const CursorPlace& place);
   [[nodiscard]] bool CursorBof() const;
   [[nodiscard]] bool CursorEof() const;
   bool blob_write_locked_ = false;

@@ -211,14 +211,29 @@ bool TDataFile::CursorEof() const {
   return InNaturalOrder() ? natural_eof_ : index_file_->Eof();
 }
 
-void TDataFile::RepositionInView(bool bof, bool eof) {
-  // A cursor that stands nowhere (just opened, or an empty view) stays so:
-  // a read from there starts at the first record.
+TDataFile::CursorPlace TDataFile::SaveCursorPlace() {
+  CursorPlace place;
+  place.bof = CursorBof();
+  place.eof = CursorEof();
+  if (InNaturalOrder()) {
+    place.natural_record = natural_record_;
+    place.on_record = natural_record_ != 0;
+  } else {
+    const auto k = index_file_->CurrentKey();
+    place.on_record = !k.empty();
+    std::memcpy(place.key.data(), k.data(), std::min(k.size(), place.key.size()));
+  }
+  return place;
+}
+
+void TDataFile::RepositionInView(const CursorPlace& place) {
   if (InNaturalOrder()) {
     const std::uint32_t last = header_.NextRecord() - 1;
-    if (natural_record_ == 0) {
+    natural_record_ = place.natural_record;
+    if (!place.on_record) {
+      natural_record_ = 0;
       natural_bof_ = natural_eof_ = true;
-    } else if (bof) {
+    } else if (place.bof) {
       if (NaturalSeek(1, true)) {
         natural_bof_ = true;
         natural_eof_ = false;
@@ -226,7 +241,7 @@ void TDataFile::RepositionInView(bool bof, bool eof) {
         natural_record_ = 0;
         natural_bof_ = natural_eof_ = true;
       }
-    } else if (eof) {
+    } else if (place.eof) {
       if (NaturalSeek(last, false)) {
         natural_bof_ = false;
         natural_eof_ = true;
@@ -245,17 +260,15 @@ void TDataFile::RepositionInView(bool bof, bool eof) {
     }
   } else {
     TIndexFile& ix = *index_file_;
-    const auto k = ix.CurrentKey();
-    if (k.empty()) {
-      // nowhere
-    } else if (bof) {
+    if (!place.on_record) {
+      // Nowhere before: nowhere now (a read from here starts at the first
+      // record).
+    } else if (place.bof) {
       if (ix.FirstKey()) ix.MoveBy(-1);
-    } else if (eof) {
+    } else if (place.eof) {
       if (ix.LastKey()) ix.MoveBy(1);
     } else {
-      Key key{};
-      std::memcpy(key.data(), k.data(), std::min(k.size(), key.size()));
-      ix.FindKey(key.data(), true, false);
+      ix.FindKey(place.key.data(), true, false);
     }
   }
   LoadCursorRecord(ReadDirection::kForward);

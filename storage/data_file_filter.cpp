@@ -182,10 +182,7 @@ ErrorCode TDataFile::RunFilterOperation(const std::function<ErrorCode(FilterEngi
   FilterEngine& engine = Filters();
   FilterReadSection section(*this);
   CheckHeaderChanged();
-  const bool bof = CursorBof();
-  const bool eof = CursorEof();
-  const bool on_record =
-      InNaturalOrder() ? natural_record_ != 0 : index_file_->GetCurrentRecordNumber() != 0;
+  const CursorPlace place = SaveCursorPlace();
   const ErrorCode code = op(engine);
   if (code != ErrorCode::kNone) return code;
   if (build) {
@@ -194,8 +191,8 @@ ErrorCode TDataFile::RunFilterOperation(const std::function<ErrorCode(FilterEngi
   }
   engine.BuildResultBitmap();
   if (!IsOpen()) return ErrorCode::kNone;
-  if (on_record) {
-    RepositionInView(bof, eof);
+  if (place.on_record) {
+    RepositionInView(place);
   } else {
     SetCurrentRecord(nullptr);
     ResyncCursor();

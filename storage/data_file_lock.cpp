@@ -134,8 +134,8 @@ void TDataFile::LockTable() {
   }
   try {
     const bool had_current = current_ != nullptr;
-    const bool bof = CursorBof();
-    const bool eof = CursorEof();
+    const bool bof = index_file_->IsOpen() && CursorBof();
+    const bool eof = index_file_->IsOpen() && CursorEof();
     const std::uint32_t seen = changes_seen_;
     if (index_file_->IsOpen()) {
       // Outside this cursor's own sections the flag can only be stale.
@@ -143,12 +143,19 @@ void TDataFile::LockTable() {
         index_file_->SetWriteLockHeld(false);
       index_file_->CheckIndexHeaderChanged();
     }
-    CheckHeaderChanged();
-    if (index_file_->IsOpen() && (table_changed_ || changes_seen_ != seen)) {
-      // Nobody else writes while the table lock is held: the view is made
-      // current now, once.
-      RefreshRangeAndFilters();
-      RepositionInView(bof, eof);
+    if (index_file_->IsOpen()) {
+      CursorPlace place = SaveCursorPlace();
+      place.bof = bof;
+      place.eof = eof;
+      CheckHeaderChanged();
+      if (table_changed_ || changes_seen_ != seen) {
+        // Nobody else writes while the table lock is held: the view is
+        // made current now, once.
+        RefreshRangeAndFilters();
+        RepositionInView(place);
+      }
+    } else {
+      CheckHeaderChanged();
     }
     if (had_current && current_ == nullptr) RefreshCurrentRecord();
     if (header_.BlobCount() > 0) CheckBlobChanged(*blob_file_);
@@ -184,6 +191,11 @@ void TDataFile::BeginReadSection() {
     index_file_->SetWriteLockHeld(false);
     index_file_->CheckIndexHeaderChanged();
     index_file_->SetWriteLockHeld(true);
+    // The place after the index check (which found the record again by its
+    // key when the index changed), with the flags from before it.
+    CursorPlace place = SaveCursorPlace();
+    place.bof = bof;
+    place.eof = eof;
     CheckHeaderChanged();
     data_checked_ = true;
     // Another program's change (here, or found by an earlier check whose
@@ -191,7 +203,7 @@ void TDataFile::BeginReadSection() {
     // it. Nothing is done when both counters stood still.
     if (table_changed_ || changes_seen_ != seen) {
       RefreshRangeAndFilters();
-      RepositionInView(bof, eof);
+      RepositionInView(place);
     }
   } catch (...) {
     data_checked_ = false;
