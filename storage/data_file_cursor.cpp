@@ -221,7 +221,7 @@ TDataFile::CursorPlace TDataFile::SaveCursorPlace() {
   } else {
     const auto k = index_file_->CurrentKey();
     place.on_record = !k.empty();
-    std::memcpy(place.key.data(), k.data(), std::min(k.size(), place.key.size()));
+    if (place.on_record) std::memcpy(place.key.data(), k.data(), std::min(k.size(), place.key.size()));
   }
   return place;
 }

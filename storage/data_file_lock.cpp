@@ -143,19 +143,15 @@ void TDataFile::LockTable() {
         index_file_->SetWriteLockHeld(false);
       index_file_->CheckIndexHeaderChanged();
     }
-    if (index_file_->IsOpen()) {
+    CheckHeaderChanged();
+    if (index_file_->IsOpen() && (table_changed_ || changes_seen_ != seen)) {
+      // Nobody else writes while the table lock is held: the view is made
+      // current now, once.
       CursorPlace place = SaveCursorPlace();
       place.bof = bof;
       place.eof = eof;
-      CheckHeaderChanged();
-      if (table_changed_ || changes_seen_ != seen) {
-        // Nobody else writes while the table lock is held: the view is
-        // made current now, once.
-        RefreshRangeAndFilters();
-        RepositionInView(place);
-      }
-    } else {
-      CheckHeaderChanged();
+      RefreshRangeAndFilters();
+      RepositionInView(place);
     }
     if (had_current && current_ == nullptr) RefreshCurrentRecord();
     if (header_.BlobCount() > 0) CheckBlobChanged(*blob_file_);
@@ -191,17 +187,18 @@ void TDataFile::BeginReadSection() {
     index_file_->SetWriteLockHeld(false);
     index_file_->CheckIndexHeaderChanged();
     index_file_->SetWriteLockHeld(true);
-    // The place after the index check (which found the record again by its
-    // key when the index changed), with the flags from before it.
-    CursorPlace place = SaveCursorPlace();
-    place.bof = bof;
-    place.eof = eof;
     CheckHeaderChanged();
     data_checked_ = true;
     // Another program's change (here, or found by an earlier check whose
     // rebuild did not run): the view is rebuilt before the operation uses
-    // it. Nothing is done when both counters stood still.
+    // it, and the cursor goes back to its place: the one after the index
+    // check (which found the record again by its key when the index
+    // changed), with the flags from before it. Nothing is done when both
+    // counters stood still.
     if (table_changed_ || changes_seen_ != seen) {
+      CursorPlace place = SaveCursorPlace();
+      place.bof = bof;
+      place.eof = eof;
       RefreshRangeAndFilters();
       RepositionInView(place);
     }
