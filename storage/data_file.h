@@ -427,8 +427,9 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // Releases the semaphore byte (10242) and clears the semaphore-held flag.
   virtual void UnlockSemaphore();
   // 0 means the current record; with no current record 0 is locked as it
-  // is (the byte of "record 0", below every table-lock byte: it guards no
-  // record and meets only another cursor's lock of record 0). Retried
+  // is (the byte of "record 0", between the table-lock range and the
+  // semaphore: it guards no record and meets only another cursor's lock of
+  // record 0). Retried
   // lock-retry-count times, lock-wait-time apart, then 10258. Nothing while
   // table-locked or when this cursor holds the record already.
   virtual void LockRecord(std::uint32_t record_no);

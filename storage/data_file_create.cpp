@@ -10,7 +10,6 @@
 #include "storage/data_file.h"
 #include "storage/engine_error.h"
 #include "storage/engine_utils.h"
-#include "storage/session.h"
 #include "storage/index_file.h"
 #include "storage/session.h"
 
