@@ -26,7 +26,6 @@
 namespace storage::filtertest {
 namespace {
 
-using datatest::CodeOf;
 using rectest::Rec;
 using locktest::Peer;
 using Op = ExprOperator;
@@ -359,7 +358,8 @@ void FilterTwoProcessTest::Run(Mode mode, std::uint32_t seed) {
       if (view.empty()) {
         EXPECT_FALSE(c.has_value());
       } else {
-        ASSERT_TRUE(c.has_value()) << "stood on " << stood->id << " view " << testing::PrintToString(ids(view)) << " pos " << t->GetRecordPosition() << " bof " << t->IndexFile().Bof() << " eof " << t->IndexFile().Eof();
+        ASSERT_TRUE(c.has_value()) << "stood on " << stood->id << ", view "
+                                   << testing::PrintToString(ids(view));
         EXPECT_EQ(c->id, at != view.end() ? at->id : view.back().id) << "stood on " << stood->id;
       }
     }
@@ -369,7 +369,8 @@ void FilterTwoProcessTest::Run(Mode mode, std::uint32_t seed) {
     t->MoveToBegin();
     for (Rec r(*t); t->ReadNextRecord(r.span()) == 0;) forward.push_back(*r.GetNum<std::int32_t>(kFId));
     t->MoveToEnd();
-    for (Rec r(*t); t->ReadPriorRecord(r.span()) == 0;) backward.insert(backward.begin(), *r.GetNum<std::int32_t>(kFId));
+    for (Rec r(*t); t->ReadPriorRecord(r.span()) == 0;)
+      backward.insert(backward.begin(), *r.GetNum<std::int32_t>(kFId));
     ASSERT_EQ(forward, ids(view));
     ASSERT_EQ(backward, ids(view));
     ASSERT_EQ(t->RecordCount(), view.size());
