@@ -1,10 +1,19 @@
 // ExecuteQuery: a live result is the first source under its WHERE
-// filters; a canned result is filled row by row from the joined source
-// rows, with DISTINCT and grouping done by exact key lookups in the result
-// table's own index and aggregates accumulated in the result rows.
+// filter; a canned result is filled row by row from the joined source
+// rows of the plan (join_plan.h), with DISTINCT and grouping done by exact
+// key lookups in the result table's own index and aggregates accumulated
+// in the result rows.
+//
+// Reading the sources: each source table is read under one read section
+// for the whole fill (one index read lock and one header check, not one
+// per record), straight from its record buffers in record order, through
+// its filter's bitmap. A table read by a later step is read once and its
+// rows kept for the execution, chained by the step's key.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <string>
 #include <vector>
 
 #include "sql/data_query.h"
@@ -14,6 +23,7 @@
 #include "storage/engine_utils.h"
 #include "storage/expression_eval.h"
 #include "storage/expression_types.h"
+#include "storage/index_filter.h"
 
 namespace sql {
 
@@ -28,20 +38,38 @@ struct TDataQuery::ExecState {
   std::vector<std::byte> scratch;
   std::int32_t visited = 0;
   std::uint32_t last_position = 0;
+  std::uint32_t driving_position = 0;  // record number of the driving row
+  TDataFile* driving = nullptr;
   bool abort = false;
   int avg_count_field = 0;
   std::uint32_t driving_count = 0;  // records of the driving table
   std::uint16_t code = 0;  // 11047 when a BLOB value could not be copied
+  std::string key;         // scratch key of a lookup
+};
+
+// What follows a step: the next step of group (next == its count: the
+// group's end), with checks tested first; at the end of an optional group,
+// matched is set and the rows go on with parent.
+struct TDataQuery::Continuation {
+  JoinGroup* group = nullptr;
+  std::size_t next = 0;
+  const Continuation* parent = nullptr;
+  bool* matched = nullptr;
+  const std::vector<PlanCondition>* checks = nullptr;
 };
 
 namespace {
 
 // Copies the whole BLOB value of the source's current record into a new
 // BLOB value of the result row; false when the source value does not open.
+// The value is opened on a copy of the record: opening puts a handle in
+// place of the value's address, and the source's record buffer must keep
+// the address for the rows after this one.
 bool CopyBlob(TSourceDataFile& source, int field, TDataFile& result, int result_field,
               std::span<std::byte> row) {
   TDataFile& file = *source.data_file_;
-  std::span<std::byte> record(source.record_buffer_);
+  std::vector<std::byte> copy(source.record_buffer_);
+  std::span<std::byte> record(copy);
   if (file.OpenBlobField(true, field, record) != 0 || !file.IsBlobFieldOpen(true, field, record)) {
     return false;
   }
@@ -52,6 +80,7 @@ bool CopyBlob(TSourceDataFile& source, int field, TDataFile& result, int result_
   if (size > 0 && file.ReadBlobField(true, field, read, 0, data.data(), size, record) != 0) {
     return false;
   }
+  (void)file.CloseBlobField(true, field, record);
   storage::CheckEngineResult(result.OpenBlobField(true, result_field, row));
   if (size > 0) {
     storage::CheckEngineResult(result.WriteBlobField(true, result_field, data.data(), 0, size, row));
@@ -82,6 +111,128 @@ bool NodeNumber(const TExpressionNode& n, double& out, std::int64_t& raw) {
   }
   out = static_cast<double>(raw);
   return true;
+}
+
+// Key bytes: 0 for null; else 1 and the value, so that two keys are equal
+// exactly when the evaluator's = holds for the two values (two nulls are
+// equal; integers compare as 64-bit numbers; -0.0 equals 0.0; a NaN equals
+// nothing and has no key). False: no key (nothing matches).
+bool AppendKey(FieldType type, bool null, const std::uint8_t* v, std::size_t avail,
+               KeyDomain domain, std::string& out) {
+  out.clear();
+  if (null) {
+    out.push_back('\0');
+    return true;
+  }
+  out.push_back('\1');
+  auto put = [&](const void* p, std::size_t n) {
+    out.append(static_cast<const char*>(p), n);
+  };
+  if (domain == KeyDomain::kInteger) {
+    std::int64_t i = 0;
+    switch (type) {
+      case FieldType::kSmallInt: i = storage::LoadLittle<std::int16_t>(v); break;
+      case FieldType::kWord: i = storage::LoadLittle<std::uint16_t>(v); break;
+      default: i = storage::LoadLittle<std::int32_t>(v); break;
+    }
+    put(&i, sizeof i);
+    return true;
+  }
+  switch (type) {
+    case FieldType::kFloat:
+    case FieldType::kTimestamp: {
+      double d = storage::LoadLittle<double>(v);
+      if (std::isnan(d)) return false;
+      if (d == 0) d = 0;  // -0.0
+      put(&d, sizeof d);
+      return true;
+    }
+    case FieldType::kDate:
+    case FieldType::kTime: put(v, 4); return true;
+    case FieldType::kString: {
+      std::size_t n = 0;
+      while (n < avail && v[n] != 0) ++n;
+      put(v, n);
+      return true;
+    }
+    default: return false;
+  }
+}
+
+bool KeyOfRecord(std::span<const std::byte> record, const storage::FieldSlot& slot,
+                 KeyDomain domain, std::string& out) {
+  const bool has = storage::FieldHasValue(record, slot);
+  const auto bytes = storage::FieldValueBytes(record, slot);
+  return AppendKey(slot.type, !has, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                   bytes.size(), domain, out);
+}
+
+bool KeyOfNode(const TExpressionNode& n, KeyDomain domain, std::string& out) {
+  return AppendKey(n.type, n.null != 0, n.value.data(), storage::kNodeValueSize - 1, domain, out);
+}
+
+// One read section over a table for the time of a fill (nothing for
+// exclusive, read-only forced or table-locked tables; a nested section
+// inside it takes nothing more).
+class ReadSections {
+ public:
+  ReadSections() = default;
+  ReadSections(const ReadSections&) = delete;
+  ReadSections& operator=(const ReadSections&) = delete;
+  ~ReadSections() {
+    for (auto it = files_.rbegin(); it != files_.rend(); ++it) {
+      try {
+        (*it)->EndReadSection();
+      } catch (...) {
+        // Releasing a read lock only fails when the handle is gone.
+      }
+    }
+  }
+  void Begin(TDataFile& file) {
+    file.BeginReadSection();
+    files_.push_back(&file);
+  }
+
+ private:
+  std::vector<TDataFile*> files_;
+};
+
+// Calls visit(record number, stored record) for every record of the
+// table's filtered view in record order, until visit answers false;
+// false then. Inside a read section.
+template <class Visit>
+bool ForEachViewRecord(TDataFile& file, std::span<std::byte> buffer, Visit&& visit) {
+  file.CheckHeaderChanged();
+  const std::uint32_t last = file.PhysicalRecordCount();
+  storage::FilterEngine& engine = file.Filters();
+  // With expression filters only, the result bitmap is the view: records
+  // outside it are not read at all.
+  const bool by_bitmap = engine.BitmapMode() && !engine.CallbackActive();
+  const std::size_t size = std::min(buffer.size(), file.GetRecordBufferSize());
+  for (std::uint32_t r = by_bitmap ? engine.Result().NextSet(0) : 1; r >= 1 && r <= last;
+       r = by_bitmap ? engine.Result().NextSet(r) : r + 1) {
+    storage::TRecord* rec = file.GetRecordBuffer(r, true, storage::ReadDirection::kForward, false);
+    const bool live = rec->Status() == 0;
+    if (live) std::memcpy(buffer.data(), rec->Data().data(), size);
+    file.ReleaseRecordBuffer(rec);
+    if (!live || (!by_bitmap && !file.FilterAccepts(r))) continue;
+    if (!visit(r)) return false;
+  }
+  return true;
+}
+
+// Stores the count n into a COUNT column of row, in the column's type.
+void StoreCount(const TDataFile& result, int field, std::int32_t n, std::span<std::byte> row) {
+  const storage::TFieldDescriptor& d = result.GetFieldDescriptor(true, field);
+  std::array<std::uint8_t, 16> buf{};
+  if (d.Type() == FieldType::kCurrency) {
+    storage::StoreLittle<std::int64_t>(buf.data(), std::int64_t{n} * 10000);
+  } else if (d.Type() == FieldType::kFloat) {
+    storage::StoreLittle<double>(buf.data(), n);
+  } else {
+    storage::StoreLittle<std::int32_t>(buf.data(), n);
+  }
+  result.SetFieldValue(true, field, true, buf.data(), row);
 }
 
 }  // namespace
@@ -204,6 +355,13 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
       case FieldType::kSmallInt: storage::StoreLittle<std::int16_t>(buf.data(), static_cast<std::int16_t>(ai)); break;
       case FieldType::kWord: storage::StoreLittle<std::uint16_t>(buf.data(), static_cast<std::uint16_t>(ai)); break;
       case FieldType::kInteger:
+        if (ai > std::numeric_limits<std::int32_t>::max() ||
+            ai < std::numeric_limits<std::int32_t>::min()) {
+          SqlError("Result of aggregate function for column '" + c.result_name_ + "'" +
+                   " exceeds the range of a 32-bit integer");
+        }
+        storage::StoreLittle<std::int32_t>(buf.data(), static_cast<std::int32_t>(ai));
+        break;
       case FieldType::kDate:
       case FieldType::kTime: storage::StoreLittle<std::int32_t>(buf.data(), static_cast<std::int32_t>(ai)); break;
       case FieldType::kFloat:
@@ -225,14 +383,12 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
 }
 
 bool TDataQuery::EmitRow(ExecState& st) {
-  TDataFile& driving = *sources_.Get(0)->data_file_;
-  const std::uint32_t position = driving.GetRecordPosition();
-  if (position != st.last_position) {
-    st.last_position = position;
+  if (st.driving_position != st.last_position) {
+    st.last_position = st.driving_position;
     ++st.visited;
     if (progress_callback_) {
       if (st.driving_count == 0) {
-        st.driving_count = driving.RecordCount();
+        st.driving_count = st.driving->RecordCount();
       }
       const std::uint32_t count = st.driving_count;
       const std::uint16_t percent =
@@ -242,7 +398,7 @@ bool TDataQuery::EmitRow(ExecState& st) {
       progress_callback_(*this, st.visited, percent, st.abort);
     }
   }
-  if (!ResidualHolds()) return !st.abort;
+  if (!AllHold(plan_->end)) return !st.abort;
   TDataFile& result = *st.result;
   if (flags_.single_group) {
     FillAggregates(st, st.found_row, st.found_row);
@@ -271,30 +427,107 @@ bool TDataQuery::EmitRow(ExecState& st) {
   return !st.abort;
 }
 
-// The nested join: every row of the source at depth that satisfies its
-// link condition, then the sources after it; a left outer source without
-// such a row gives its blank record once.
-bool TDataQuery::JoinLevel(ExecState& st, std::int32_t depth) {
-  if (depth == sources_.Count()) return EmitRow(st);
-  TSourceDataFile& s = *sources_.Get(depth);
-  TDataFile& file = *s.data_file_;
-  // The child's rows for the current rows before it come from its indexes
-  // where the engine can; the condition is still tested on each row.
-  if (depth > 0 && s.link_condition_) RefreshLinkFilter(s);
-  file.MoveToBegin();
-  bool matched = false;
-  while (file.ReadNextRecord(s.record_buffer_) == 0) {
-    if (s.link_condition_) {
-      TExpressionNode holds;
-      EvaluateOnRows(*s.link_condition_, holds);
-      if (!storage::NodeIsTrue(holds)) continue;
-    }
-    matched = true;
-    if (!JoinLevel(st, depth + 1)) return false;
+bool TDataQuery::Run(ExecState& st, const Continuation& k) {
+  if (k.checks != nullptr && !AllHold(*k.checks)) return true;
+  JoinGroup& group = *k.group;
+  if (k.next == group.steps.size()) {
+    if (k.parent == nullptr) return EmitRow(st);
+    if (!AllHold(group.end)) return true;
+    *k.matched = true;
+    return Run(st, *k.parent);
   }
-  if (!matched && s.link_type_ == 2) {
-    file.ApplyDefaultValues(s.record_buffer_);
-    if (!JoinLevel(st, depth + 1)) return false;
+  JoinStep& step = group.steps[k.next];
+  if (!step.optional) {
+    const Continuation next{k.group, k.next + 1, k.parent, k.matched, &step.checks};
+    return RunTable(st, step, next);
+  }
+  // An outer join: the optional group's rows, or once its blank records.
+  JoinGroup& inner = *step.optional;
+  const Continuation after{k.group, k.next + 1, k.parent, k.matched, &step.checks};
+  bool matched = false;
+  if (AllHold(inner.entry)) {
+    const Continuation into{&inner, 0, &after, &matched, nullptr};
+    if (!Run(st, into)) return false;
+  }
+  if (matched) return true;
+  for (std::size_t i : inner.tables.Members()) {
+    TSourceDataFile& s = *sources_.Get(static_cast<std::int32_t>(i));
+    s.data_file_->ApplyDefaultValues(s.record_buffer_);
+  }
+  return Run(st, after);
+}
+
+void TDataQuery::LoadRows(JoinStep& step) {
+  RowSet& rows = step.rows;
+  TSourceDataFile& s = *step.source;
+  rows.width = s.record_buffer_.size();
+  std::vector<std::byte> buffer(rows.width);
+  ForEachViewRecord(*s.data_file_, buffer, [&](std::uint32_t) {
+    rows.data.insert(rows.data.end(), buffer.begin(), buffer.end());
+    ++rows.count;
+    return true;
+  });
+  if (step.domain != KeyDomain::kNone && step.key_field > 0 &&
+      static_cast<std::size_t>(step.key_field) < s.slots_.size()) {
+    const storage::FieldSlot& slot = s.slots_[static_cast<std::size_t>(step.key_field)];
+    rows.next.assign(rows.count, RowSet::kEnd);
+    rows.first.reserve(rows.count);
+    std::string key;
+    // Chained from the last row back, so each chain runs in table order.
+    for (std::uint32_t r = rows.count; r-- > 0;) {
+      const std::span<const std::byte> row(rows.data.data() + std::size_t{r} * rows.width,
+                                           rows.width);
+      if (!KeyOfRecord(row, slot, step.domain, key)) continue;
+      auto [it, added] = rows.first.try_emplace(key, r);
+      if (!added) {
+        rows.next[r] = it->second;
+        it->second = r;
+      }
+    }
+  }
+  rows.loaded = true;
+}
+
+bool TDataQuery::RunTable(ExecState& st, JoinStep& step, const Continuation& next) {
+  TSourceDataFile& s = *step.source;
+  if (&step == &plan_->steps.front()) {
+    // The driving table: read once, straight from the table.
+    return ForEachViewRecord(*s.data_file_, s.record_buffer_, [&](std::uint32_t r) {
+      st.driving_position = r;
+      return Run(st, next);
+    });
+  }
+  if (!step.rows.loaded) LoadRows(step);
+  const RowSet& rows = step.rows;
+  auto visit = [&](std::uint32_t r) {
+    std::memcpy(s.record_buffer_.data(), rows.data.data() + std::size_t{r} * rows.width,
+                rows.width);
+    return Run(st, next);
+  };
+  if (step.domain == KeyDomain::kNone) {
+    for (std::uint32_t r = 0; r < rows.count; ++r) {
+      if (!visit(r)) return false;
+    }
+    return true;
+  }
+  // The key value from the rows before: a column is read as it is stored.
+  const TExpressionNode& value = *step.key_value;
+  bool keyed;
+  if (value.kind == storage::NodeKind::kField && value.reserved2 < by_sequence_.size() &&
+      by_sequence_[value.reserved2] != nullptr &&
+      value.field_number < by_sequence_[value.reserved2]->slots_.size()) {
+    const TSourceDataFile& from = *by_sequence_[value.reserved2];
+    keyed = KeyOfRecord(from.record_buffer_, from.slots_[value.field_number], step.domain, st.key);
+  } else {
+    TExpressionNode v;
+    EvaluateOnRows(value, v);
+    keyed = KeyOfNode(v, step.domain, st.key);
+  }
+  if (!keyed) return true;
+  const auto it = rows.first.find(st.key);
+  if (it == rows.first.end()) return true;
+  for (std::uint32_t r = it->second; r != RowSet::kEnd; r = rows.next[r]) {
+    if (!visit(r)) return false;
   }
   return true;
 }
@@ -324,7 +557,6 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
   if (sources_.Count() == 0) SqlError("Internal join error attempting to validate table correlation names involved in join");
   DropWhereFilters();
   CheckWhere();
-  SplitWhere();
 
   if (flags_.live) {
     TDataFile& file = *sources_.Get(0)->data_file_;
@@ -361,7 +593,14 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
       result.ShowLastField();
       st.avg_count_field = result.WorkingFieldCount();
     }
+    BuildPlan();
     ApplyWhereFilters();
+    // Each source is read under one read section from here to the end of
+    // the fill.
+    ReadSections sections;
+    for (std::int32_t i = 0; i < sources_.Count(); ++i) sections.Begin(*sources_.Get(i)->data_file_);
+    st.driving = plan_->steps.empty() ? sources_.Get(0)->data_file_.get()
+                                      : plan_->steps.front().source->data_file_.get();
 
     const bool count_only = flags_.single_group && sources_.Count() == 1 &&
                             columns_.Count() == 1 &&
@@ -369,22 +608,26 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
     if (count_only) {
       TDataFile& driving = *sources_.Get(0)->data_file_;
       const std::int32_t n = static_cast<std::int32_t>(driving.RecordCount());
-      const TResultDataField& c = *columns_.Get(0);
-      const storage::TFieldDescriptor& d = result.GetFieldDescriptor(true, c.result_field_number_);
-      std::array<std::uint8_t, 16> buf{};
-      if (d.Type() == FieldType::kCurrency) {
-        storage::StoreLittle<std::int64_t>(buf.data(), std::int64_t{n} * 10000);
-      } else if (d.Type() == FieldType::kFloat) {
-        storage::StoreLittle<double>(buf.data(), n);
-      } else {
-        storage::StoreLittle<std::int32_t>(buf.data(), n);
-      }
-      result.SetFieldValue(true, c.result_field_number_, true, buf.data(), st.found_row);
+      StoreCount(result, columns_.Get(0)->result_field_number_, n, st.found_row);
       if (progress_callback_) progress_callback_(*this, n, 100, st.abort);
       result.InsertRecord(st.found_row);
     } else {
-      JoinLevel(st, 0);
-      if (flags_.single_group && st.code == 0) result.InsertRecord(st.found_row);
+      // Conditions that read no table decide once whether there are rows.
+      if (!plan_->steps.empty() && AllHold(plan_->entry)) {
+        const Continuation start{plan_.get(), 0, nullptr, nullptr, nullptr};
+        Run(st, start);
+      }
+      if (flags_.single_group && st.code == 0) {
+        // A count over no rows is 0, not NULL.
+        for (std::int32_t i = 0; i < columns_.Count(); ++i) {
+          const TResultDataField& c = *columns_.Get(i);
+          if (c.aggregate_ != AggregateKind::kCount) continue;
+          bool blank = true;
+          result.GetFieldValue(true, c.result_field_number_, blank, nullptr, st.found_row);
+          if (blank) StoreCount(result, c.result_field_number_, 0, st.found_row);
+        }
+        result.InsertRecord(st.found_row);
+      }
     }
 
     if (avg && st.code == 0) {
