@@ -247,6 +247,24 @@ TEST_F(ExecParamTest, ParametersBindTypesAndValues) {
     EXPECT_EQ(rows, (std::vector<std::string>{"3", "4"}));
   }
 
+  // A ? that never got a value is refused, not compared as NULL.
+  for (const bool live : {false, true}) {
+    TDataQuery unbound;
+    unbound.SetDirectory(dir_);
+    unbound.SetLiveRequested(live);
+    ASSERT_EQ(unbound.PrepareQuery("SELECT id FROM p WHERE id > 0 AND name = ?"), 0);
+    storage::TDataFile* cursor = nullptr;
+    try {
+      (void)unbound.ExecuteQuery(cursor);
+      ADD_FAILURE() << "no error";
+    } catch (const storage::ETolmidEngineError& e) {
+      EXPECT_EQ(e.ErrorCode(), 11949);
+      EXPECT_EQ(storage::CurrentSession()->Context().extra_text,
+                "No value for parameter 1 in WHERE or JOIN clause");
+    }
+    EXPECT_EQ(cursor, nullptr);
+  }
+
   TDataQuery q;
   q.SetDirectory(dir_);
   ASSERT_EQ(q.PrepareQuery("SELECT id FROM p WHERE id = ?"), 0);
