@@ -675,6 +675,9 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
   } else {
     result.SwitchToIndex(0);
   }
+  // The result is read from here on: its rows go to its file now, not one
+  // cache miss at a time while the cursor walks it.
+  result.FlushTable(false);
   result.MoveToBegin();
   cursor = &result;
   executed_ = true;

@@ -85,6 +85,8 @@ class RecordCache {
   // The least recently used buffer that is neither in use nor modified;
   // nullptr when none.
   [[nodiscard]] TRecord* FindRecyclable() const;
+  // The least recently used buffer; nullptr when the list is empty.
+  [[nodiscard]] TRecord* Oldest() const { return list_.empty() ? nullptr : list_.back().get(); }
   // Buffers, most recently used first.
   [[nodiscard]] std::vector<TRecord*> All() const;
   // Frees every buffer.
