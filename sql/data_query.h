@@ -262,6 +262,9 @@ class TDataQuery {
   bool RunTable(ExecState& st, JoinStep& step, const Continuation& next);
   void LoadRows(JoinStep& step);
   bool EmitRow(ExecState& st);
+  void BufferRow(ExecState& st);
+  void FinishAverages(ExecState& st, std::span<std::byte> row);
+  void InsertBuffered(ExecState& st);
   void FillAggregates(ExecState& st, std::span<std::byte> target, std::span<const std::byte> acc);
   std::uint16_t FillRow(ExecState& st, std::span<std::byte> row);
   void ParseSelectItems();

@@ -13,6 +13,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <numeric>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,7 @@
 #include "storage/expression_eval.h"
 #include "storage/expression_types.h"
 #include "storage/index_filter.h"
+#include "storage/index_format.h"
 
 namespace sql {
 
@@ -45,6 +48,14 @@ struct TDataQuery::ExecState {
   std::uint32_t driving_count = 0;  // records of the driving table
   std::uint16_t code = 0;  // 11047 when a BLOB value could not be copied
   std::string key;         // scratch key of a lookup
+  // Buffered fill (see FillBuffered): the result rows in memory, width
+  // bytes each, and the row of each DISTINCT or group key.
+  bool buffered = false;
+  std::size_t width = 0;
+  std::vector<std::byte> rows;
+  std::uint32_t count = 0;
+  std::unordered_map<std::string, std::uint32_t> seen;
+  std::array<std::uint8_t, storage::kKeyBufferSize> key_buffer{};
 };
 
 // What follows a step: the next step of group (next == its count: the
@@ -404,6 +415,10 @@ bool TDataQuery::EmitRow(ExecState& st) {
     FillAggregates(st, st.found_row, st.found_row);
     return !st.abort;
   }
+  if (st.buffered) {
+    BufferRow(st);
+    return !st.abort;
+  }
   result.ApplyDefaultValues(st.new_row);
   if (FillRow(st, st.new_row) != 0) {
     st.code = kErrorExecuted;
@@ -425,6 +440,94 @@ bool TDataQuery::EmitRow(ExecState& st) {
   result.FreeBlobBuffers();
   for (std::int32_t i = 0; i < sources_.Count(); ++i) sources_.Get(i)->data_file_->FreeBlobBuffers();
   return !st.abort;
+}
+
+void TDataQuery::BufferRow(ExecState& st) {
+  TDataFile& result = *st.result;
+  result.ApplyDefaultValues(st.new_row);
+  (void)FillRow(st, st.new_row);  // no BLOB column: nothing to fail
+  auto lookup_key = [&] {
+    // The bytes an exact key lookup in the lookup index compares: the
+    // key less the record ID a non-unique index appends.
+    result.BuildIndexKey(st.new_row, st.key_buffer.data());
+    std::size_t n = result.CurrentKeySize();
+    if (n >= 4) n -= 4;
+    st.key.assign(reinterpret_cast<const char*>(st.key_buffer.data()), n);
+  };
+  auto append = [&](std::span<const std::byte> row) {
+    st.rows.insert(st.rows.end(), row.begin(), row.end());
+    return st.count++;
+  };
+  if (!flags_.grouped) {
+    if (flags_.distinct) {
+      lookup_key();
+      if (!st.seen.try_emplace(st.key, st.count).second) return;
+    }
+    append(st.new_row);
+    return;
+  }
+  lookup_key();
+  const auto [it, added] = st.seen.try_emplace(st.key, st.count);
+  if (!added) {
+    const std::span<std::byte> group(st.rows.data() + std::size_t{it->second} * st.width, st.width);
+    FillAggregates(st, group, group);
+    return;
+  }
+  result.ApplyDefaultValues(st.found_row);
+  FillAggregates(st, st.new_row, st.found_row);
+  append(st.new_row);
+}
+
+// Each AVG column of row: its sum divided by the row's count (0 for none).
+void TDataQuery::FinishAverages(ExecState& st, std::span<std::byte> row) {
+  TDataFile& result = *st.result;
+  bool blank = true;
+  std::int32_t n = 0;
+  result.GetFieldValue(true, st.avg_count_field, blank, &n, row);
+  for (std::int32_t i = 0; i < columns_.Count(); ++i) {
+    const TResultDataField& c = *columns_.Get(i);
+    if (c.aggregate_ != AggregateKind::kAvg) continue;
+    bool vb = true;
+    double sum = 0;
+    result.GetFieldValue(true, c.result_field_number_, vb, &sum, row);
+    double mean = n != 0 && !blank ? sum / n : 0;
+    result.SetFieldValue(true, c.result_field_number_, true, &mean, row);
+  }
+}
+
+// Inserts the buffered rows: in the order of the result's order index
+// when it has one (ties in arrival order, as the index itself breaks them
+// by record ID), so that the index grows at its end instead of at random
+// pages; else in arrival order.
+void TDataQuery::InsertBuffered(ExecState& st) {
+  TDataFile& result = *st.result;
+  auto row = [&](std::uint32_t i) {
+    return std::span<std::byte>(st.rows.data() + std::size_t{i} * st.width, st.width);
+  };
+  if (flags_.avg_used) {
+    for (std::uint32_t i = 0; i < st.count; ++i) FinishAverages(st, row(i));
+  }
+  std::vector<std::uint32_t> order(st.count);
+  std::iota(order.begin(), order.end(), 0u);
+  const char* index = flags_.order_by ? kOrderByIndexName.data()
+                      : flags_.grouped ? (flags_.order_by_serves ? kOrderByIndexName.data()
+                                                                 : kGroupByIndexName.data())
+                                       : nullptr;
+  if (index != nullptr && st.count > 1) {
+    result.SwitchToIndexByName(index);
+    const std::size_t n = result.CurrentKeySize();
+    std::vector<std::uint8_t> keys(std::size_t{st.count} * n);
+    for (std::uint32_t i = 0; i < st.count; ++i) {
+      result.BuildIndexKey(row(i), st.key_buffer.data());
+      std::memcpy(keys.data() + std::size_t{i} * n, st.key_buffer.data(), n);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+      return std::memcmp(keys.data() + std::size_t{a} * n, keys.data() + std::size_t{b} * n, n) < 0;
+    });
+  }
+  for (std::uint32_t i : order) result.InsertRecord(row(i));
+  st.rows.clear();
+  st.count = 0;
 }
 
 bool TDataQuery::Run(ExecState& st, const Continuation& k) {
@@ -593,6 +696,15 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
       result.ShowLastField();
       st.avg_count_field = result.WorkingFieldCount();
     }
+    // Rows are gathered in memory and inserted at the end, unless a BLOB
+    // column needs its value written with the row as it is made.
+    bool blobs = false;
+    for (int n = 1; n <= result.WorkingFieldCount(); ++n) {
+      blobs = blobs || result.GetFieldDescriptor(true, n).Type() == FieldType::kBlob;
+    }
+    st.buffered = !blobs && !flags_.single_group &&
+                  (flags_.order_by || flags_.distinct || flags_.grouped);
+    st.width = size;
     BuildPlan();
     ApplyWhereFilters();
     // Each source is read under one read section from here to the end of
@@ -617,7 +729,9 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
         const Continuation start{plan_.get(), 0, nullptr, nullptr, nullptr};
         Run(st, start);
       }
+      if (st.buffered) InsertBuffered(st);
       if (flags_.single_group && st.code == 0) {
+        if (avg) FinishAverages(st, st.found_row);
         // A count over no rows is 0, not NULL.
         for (std::int32_t i = 0; i < columns_.Count(); ++i) {
           const TResultDataField& c = *columns_.Get(i);
@@ -630,27 +744,17 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
       }
     }
 
-    if (avg && st.code == 0) {
+    if (avg && st.code == 0 && !st.buffered && !flags_.single_group) {
+      // Rows inserted as they came: their averages are finished in place.
       result.SwitchToIndex(0);
       result.MoveToBegin();
       std::vector<std::byte>& row = st.new_row;
       while (result.ReadNextRecord(row) == 0) {
-        bool blank = true;
-        std::int32_t n = 0;
-        result.GetFieldValue(true, st.avg_count_field, blank, &n, row);
-        for (std::int32_t i = 0; i < columns_.Count(); ++i) {
-          const TResultDataField& c = *columns_.Get(i);
-          if (c.aggregate_ != AggregateKind::kAvg) continue;
-          bool vb = true;
-          double sum = 0;
-          result.GetFieldValue(true, c.result_field_number_, vb, &sum, row);
-          double mean = n != 0 && !blank ? sum / n : 0;
-          result.SetFieldValue(true, c.result_field_number_, true, &mean, row);
-        }
+        FinishAverages(st, row);
         result.ModifyRecord(row, true);
       }
-      result.HideLastField();
     }
+    if (avg && st.code == 0) result.HideLastField();
   } catch (...) {
     if (avg && result.WorkingFieldCount() > columns_.Count()) result.HideLastField();
     for (std::int32_t i = 0; i < locked; ++i) {
