@@ -620,16 +620,6 @@ void TDataQuery::DropWhereFilters() noexcept {
   }
 }
 
-namespace {
-
-// An error code returned by a data file's routine, raised with that file's
-// name (the session's error context may still name another file).
-void CheckFileResult(const storage::TDataFile& file, storage::ErrorCode code) {
-  if (code != storage::ErrorCode::kNone) storage::EngineError(code, file.FileName());
-}
-
-}  // namespace
-
 void TDataQuery::ApplyWhereFilters() {
   auto install = [&](TSourceDataFile& s, ExpressionPtr tree) {
     auto f = std::make_unique<TSourceDataFile::Filter>();
@@ -641,15 +631,15 @@ void TDataQuery::ApplyWhereFilters() {
     if (!flags_.live) {
       // The table's own fields: an expression filter, answered from the
       // table's indexes where it can be.
-      CheckFileResult(file, file.AddFilter(std::move(f->tree), false, handle));
+      CheckFileResult(file, storage::Code(file.AddFilter(std::move(f->tree), false, handle)));
     } else {
       // The working fields are the result columns now; the filter reads
       // the stored record through the slots the tree was resolved with.
-      CheckFileResult(file, file.AddCallbackFilter(&EvaluateFilter, f.get(), handle));
+      CheckFileResult(file, storage::Code(file.AddCallbackFilter(&EvaluateFilter, f.get(), handle)));
     }
     f->handle = handle;
     s.filters_.push_back(std::move(f));
-    CheckFileResult(file, file.ActivateFilter(handle));
+    CheckFileResult(file, storage::Code(file.ActivateFilter(handle)));
   };
   if (flags_.live) {
     if (where_ && sources_.Count() > 0) install(*sources_.Get(0), storage::CopyExpression(where_.get()));

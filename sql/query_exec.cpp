@@ -92,9 +92,9 @@ bool CopyBlob(TSourceDataFile& source, int field, TDataFile& result, int result_
     return false;
   }
   (void)file.CloseBlobField(true, field, record);
-  storage::CheckEngineResult(result.OpenBlobField(true, result_field, row));
+  CheckFileResult(result, result.OpenBlobField(true, result_field, row));
   if (size > 0) {
-    storage::CheckEngineResult(result.WriteBlobField(true, result_field, data.data(), 0, size, row));
+    CheckFileResult(result, result.WriteBlobField(true, result_field, data.data(), 0, size, row));
   }
   return true;
 }
