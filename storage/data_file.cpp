@@ -434,14 +434,6 @@ void TDataFile::SetCurrentRecord(TRecord* r) {
 }
 
 TRecord* TDataFile::RecycleBuffer() {
-  // Modified buffers at the least recently used end would be stepped past
-  // by every later recycle until the next flush (reading back an exclusive
-  // table of thousands of unwritten rows took a walk over all of them per
-  // record read): they are written first, so the walk stays short.
-  const TRecord* oldest = cache_.Oldest();
-  if (oldest != nullptr && oldest->modified && !oldest->InUse()) {
-    if (FlushRecordBuffers()) WriteHeader();
-  }
   TRecord* r = cache_.FindRecyclable();
   if (r == nullptr) {
     if (FlushRecordBuffers()) WriteHeader();
