@@ -261,6 +261,8 @@ class TDataQuery {
   bool Run(ExecState& st, const Continuation& k);
   bool RunTable(ExecState& st, JoinStep& step, const Continuation& next);
   void LoadRows(JoinStep& step);
+  // The records of a table step's view: through its filter and condition.
+  std::uint32_t ViewCount(JoinStep& step);
   bool EmitRow(ExecState& st);
   void BufferRow(ExecState& st);
   void FinishAverages(ExecState& st, std::span<std::byte> row);

@@ -46,6 +46,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "sql/record_condition.h"
 #include "storage/expression_node.h"
 #include "storage/field_types.h"
 
@@ -135,6 +136,8 @@ struct JoinStep {
   TableSet needs;                        // tables its conditions read outside it
   std::vector<PlanCondition> pending;    // an optional group's conditions, to place
   std::vector<PlanCondition> filter_parts;  // the table's own conditions
+  // Those of them no index answers, tested while the table is read.
+  std::unique_ptr<RecordCondition> condition;
   std::vector<PlanCondition> checks;     // tested on each row of the step
   // The key: key_field of this table equals key_value over the tables
   // bound before the step.

@@ -16,6 +16,7 @@
 #include "storage/expression_eval.h"
 #include "storage/engine_error.h"
 #include "storage/filter_object.h"
+#include "storage/index_filter.h"
 
 namespace sql {
 
@@ -656,10 +657,26 @@ void TDataQuery::ApplyWhereFilters() {
         groups.push_back(step.optional.get());
         continue;
       }
-      ExpressionPtr tree;
-      for (PlanCondition& c : step.filter_parts) tree = AndOf(std::move(tree), std::move(c.tree));
+      // Conditions an index answers (even in part) make the engine filter;
+      // the others are tested on each record as it is read, compiled where
+      // their shape allows.
+      storage::TDataFile& file = *step.source->data_file_;
+      const auto language = static_cast<std::uint8_t>(file.LocaleLanguage() & 0xFF);
+      ExpressionPtr engine;
+      ExpressionPtr compiled;
+      for (PlanCondition& c : step.filter_parts) {
+        RewriteForFilter(*c.tree);
+        const bool by_records =
+            file.Filters().AnalyzeFilter(*c.tree) == storage::FilterLevel::kByRecords;
+        if (by_records && RecordCondition::Compile(*c.tree, step.source->slots_, language)) {
+          compiled = AndOf(std::move(compiled), std::move(c.tree));
+        } else {
+          engine = AndOf(std::move(engine), std::move(c.tree));
+        }
+      }
       step.filter_parts.clear();
-      if (tree) install(*step.source, std::move(tree));
+      if (compiled) step.condition = RecordCondition::Compile(*compiled, step.source->slots_, language);
+      if (engine) install(*step.source, std::move(engine));
     }
   }
 }

@@ -212,7 +212,8 @@ class ReadSections {
 // table's filtered view in record order, until visit answers false;
 // false then. Inside a read section.
 template <class Visit>
-bool ForEachViewRecord(TDataFile& file, std::span<std::byte> buffer, Visit&& visit) {
+bool ForEachViewRecord(TDataFile& file, const RecordCondition* condition,
+                       std::span<std::byte> buffer, Visit&& visit) {
   file.CheckHeaderChanged();
   const std::uint32_t last = file.PhysicalRecordCount();
   storage::FilterEngine& engine = file.Filters();
@@ -227,6 +228,7 @@ bool ForEachViewRecord(TDataFile& file, std::span<std::byte> buffer, Visit&& vis
     if (live) std::memcpy(buffer.data(), rec->Data().data(), size);
     file.ReleaseRecordBuffer(rec);
     if (!live || (!by_bitmap && !file.FilterAccepts(r))) continue;
+    if (condition != nullptr && !condition->Holds(buffer)) continue;
     if (!visit(r)) return false;
   }
   return true;
@@ -398,9 +400,7 @@ bool TDataQuery::EmitRow(ExecState& st) {
     st.last_position = st.driving_position;
     ++st.visited;
     if (progress_callback_) {
-      if (st.driving_count == 0) {
-        st.driving_count = st.driving->RecordCount();
-      }
+      if (st.driving_count == 0) st.driving_count = ViewCount(plan_->steps.front());
       const std::uint32_t count = st.driving_count;
       const std::uint16_t percent =
           count == 0 ? 100
@@ -560,12 +560,26 @@ bool TDataQuery::Run(ExecState& st, const Continuation& k) {
   return Run(st, after);
 }
 
+std::uint32_t TDataQuery::ViewCount(JoinStep& step) {
+  TDataFile& file = *step.source->data_file_;
+  // The engine counts through its filters; conditions tested as records
+  // are read need the records read.
+  if (!step.condition) return file.RecordCount();
+  std::vector<std::byte> buffer(file.GetRecordBufferSize());
+  std::uint32_t n = 0;
+  ForEachViewRecord(file, step.condition.get(), buffer, [&](std::uint32_t) {
+    ++n;
+    return true;
+  });
+  return n;
+}
+
 void TDataQuery::LoadRows(JoinStep& step) {
   RowSet& rows = step.rows;
   TSourceDataFile& s = *step.source;
   rows.width = s.record_buffer_.size();
   std::vector<std::byte> buffer(rows.width);
-  ForEachViewRecord(*s.data_file_, buffer, [&](std::uint32_t) {
+  ForEachViewRecord(*s.data_file_, step.condition.get(), buffer, [&](std::uint32_t) {
     rows.data.insert(rows.data.end(), buffer.begin(), buffer.end());
     ++rows.count;
     return true;
@@ -595,7 +609,8 @@ bool TDataQuery::RunTable(ExecState& st, JoinStep& step, const Continuation& nex
   TSourceDataFile& s = *step.source;
   if (&step == &plan_->steps.front()) {
     // The driving table: read once, straight from the table.
-    return ForEachViewRecord(*s.data_file_, s.record_buffer_, [&](std::uint32_t r) {
+    return ForEachViewRecord(*s.data_file_, step.condition.get(), s.record_buffer_,
+                             [&](std::uint32_t r) {
       st.driving_position = r;
       return Run(st, next);
     });
@@ -718,8 +733,7 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
                             columns_.Count() == 1 &&
                             columns_.Get(0)->aggregate_ == AggregateKind::kCount;
     if (count_only) {
-      TDataFile& driving = *sources_.Get(0)->data_file_;
-      const std::int32_t n = static_cast<std::int32_t>(driving.RecordCount());
+      const auto n = static_cast<std::int32_t>(ViewCount(plan_->steps.front()));
       StoreCount(result, columns_.Get(0)->result_field_number_, n, st.found_row);
       if (progress_callback_) progress_callback_(*this, n, 100, st.abort);
       result.InsertRecord(st.found_row);
