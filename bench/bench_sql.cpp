@@ -187,6 +187,8 @@ void MakeSelfJoinTable() {
 void Setup() {
   static const bool done = [] {
     storage::InitializeEngine();
+    // Result tables are made in the session's private folder.
+    storage::SetPrivateDirectory(Dir());
     MakeTables(10000);
     MakeTables(100000);
     MakeSelfJoinTable();

@@ -564,6 +564,9 @@ void TDataQuery::InsertBuffered(ExecState& st) {
       return std::memcmp(keys.data() + std::size_t{a} * n, keys.data() + std::size_t{b} * n, n) < 0;
     });
   }
+  // In natural order each insert finds its record again by number, not by
+  // a key search in the index.
+  result.SwitchToIndex(storage::kNoIndex);
   for (std::uint32_t i : order) result.InsertRecord(row(i));
   st.rows.clear();
   st.count = 0;
