@@ -195,7 +195,14 @@ void TDataQuery::ParseCondition(std::uint8_t join_mark) {
     if (!tree) SqlError("WHERE or JOIN clause is empty");
     // A bare column is a truth value: WHERE active reads WHERE active = TRUE
     // (the checker refuses it when the column is not boolean).
-    if (tree->kind == NodeKind::kField) tree = storage::MakeBooleanTest(std::move(tree));
+    if (tree->kind == NodeKind::kField) {
+      // The nodes the parser makes of "column = TRUE".
+      ExpressionPtr test = Boolean(NodeKind::kBinary, ExprOperator::kEqual, "=");
+      test->left = std::move(tree);
+      test->right = storage::NewBooleanConstant(true);
+      test->right->token = "TRUE";
+      tree = std::move(test);
+    }
     if (tree->type != FieldType::kBoolean) {
       SqlError("WHERE or JOIN clause must be a boolean expression");
     }
