@@ -171,6 +171,19 @@ bool AppendKey(FieldType type, bool null, const std::uint8_t* v, std::size_t ava
   }
 }
 
+// An integer-domain key of a record's field: false for null.
+bool IntKeyOfRecord(std::span<const std::byte> record, const storage::FieldSlot& slot,
+                    std::int64_t& out) {
+  if (!storage::FieldHasValue(record, slot)) return false;
+  const auto* v = reinterpret_cast<const std::uint8_t*>(storage::FieldValueBytes(record, slot).data());
+  switch (slot.type) {
+    case FieldType::kSmallInt: out = storage::LoadLittle<std::int16_t>(v); break;
+    case FieldType::kWord: out = storage::LoadLittle<std::uint16_t>(v); break;
+    default: out = storage::LoadLittle<std::int32_t>(v); break;
+  }
+  return true;
+}
+
 bool KeyOfRecord(std::span<const std::byte> record, const storage::FieldSlot& slot,
                  KeyDomain domain, std::string& out) {
   const bool has = storage::FieldHasValue(record, slot);
@@ -630,6 +643,27 @@ void TDataQuery::LoadRows(JoinStep& step) {
       static_cast<std::size_t>(step.key_field) < s.slots_.size()) {
     const storage::FieldSlot& slot = s.slots_[static_cast<std::size_t>(step.key_field)];
     rows.next.assign(rows.count, RowSet::kEnd);
+    if (step.domain == KeyDomain::kInteger) {
+      std::size_t size = 16;
+      while (size < std::size_t{rows.count} * 2) size *= 2;
+      rows.int_keys.assign(size, 0);
+      rows.int_first.assign(size, RowSet::kEnd);
+      for (std::uint32_t r = rows.count; r-- > 0;) {
+        const std::span<const std::byte> row(rows.data.data() + std::size_t{r} * rows.width,
+                                             rows.width);
+        std::int64_t key = 0;
+        std::uint32_t* head = &rows.null_first;
+        if (IntKeyOfRecord(row, slot, key)) {
+          const std::size_t i = rows.Slot(key);
+          rows.int_keys[i] = key;
+          head = &rows.int_first[i];
+        }
+        rows.next[r] = *head;
+        *head = r;
+      }
+      rows.loaded = true;
+      return;
+    }
     rows.first.reserve(rows.count);
     std::string key;
     // Chained from the last row back, so each chain runs in table order.
@@ -672,12 +706,36 @@ bool TDataQuery::RunTable(ExecState& st, JoinStep& step, const Continuation& nex
   }
   // The key value from the rows before: a column is read as it is stored.
   const TExpressionNode& value = *step.key_value;
-  bool keyed;
+  const TSourceDataFile* from = nullptr;
   if (value.kind == storage::NodeKind::kField && value.reserved2 < by_sequence_.size() &&
       by_sequence_[value.reserved2] != nullptr &&
       value.field_number < by_sequence_[value.reserved2]->slots_.size()) {
-    const TSourceDataFile& from = *by_sequence_[value.reserved2];
-    keyed = KeyOfRecord(from.record_buffer_, from.slots_[value.field_number], step.domain, st.key);
+    from = by_sequence_[value.reserved2];
+  }
+  if (step.domain == KeyDomain::kInteger) {
+    std::uint32_t r = rows.null_first;
+    std::int64_t key = 0;
+    bool has = false;
+    if (from != nullptr) {
+      has = IntKeyOfRecord(from->record_buffer_, from->slots_[value.field_number], key);
+    } else {
+      TExpressionNode v;
+      EvaluateOnRows(value, v);
+      has = v.null == 0;
+      if (has && KeyOfNode(v, step.domain, st.key)) std::memcpy(&key, st.key.data() + 1, sizeof key);
+    }
+    if (has) {
+      const std::size_t i = rows.Slot(key);
+      r = rows.int_first[i];
+    }
+    for (; r != RowSet::kEnd; r = rows.next[r]) {
+      if (!visit(r)) return false;
+    }
+    return true;
+  }
+  bool keyed;
+  if (from != nullptr) {
+    keyed = KeyOfRecord(from->record_buffer_, from->slots_[value.field_number], step.domain, st.key);
   } else {
     TExpressionNode v;
     EvaluateOnRows(value, v);
