@@ -261,6 +261,10 @@ class TDataQuery {
   bool Run(ExecState& st, const Continuation& k);
   bool RunTable(ExecState& st, JoinStep& step, const Continuation& next);
   void LoadRows(JoinStep& step);
+  // Key access of a step: its rows kept and chained (LoadRows), or an
+  // index seek per row before it (SeekRows).
+  void ChooseAccess(JoinStep& step);
+  bool SeekRows(ExecState& st, JoinStep& step, const Continuation& next);
   // The records of a table step's view: through its filter and condition.
   std::uint32_t ViewCount(JoinStep& step);
   bool EmitRow(ExecState& st);

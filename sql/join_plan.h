@@ -29,7 +29,10 @@
 //   - an equality of a column of a step's table with an expression over
 //     the tables before it is the step's key: the table is read once, its
 //     rows kept and chained by key, and each row before it finds its
-//     partners by one lookup instead of a walk over the whole table.
+//     partners by one lookup instead of a walk over the whole table. When
+//     the table has an index on the key column and the driving table's
+//     view holds far fewer rows than it, each row seeks the index instead
+//     (reading the whole table for a handful of lookups would cost more).
 //
 // Order. The first step of the outermost group is the first source (the
 // driving table); after it, each group takes next a table that its key
@@ -161,6 +164,11 @@ struct JoinStep {
   int key_field = 0;
   storage::ExpressionPtr key_value;
   RowSet rows;
+  // With an index on the key field and few rows before the step, each of
+  // them seeks the index instead (seek_index >= 0).
+  bool access_chosen = false;
+  int seek_index = -1;
+  std::vector<std::byte> probe;  // the record a seek builds its key from
 };
 
 struct JoinGroup {

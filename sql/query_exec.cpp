@@ -615,6 +615,85 @@ bool TDataQuery::Run(ExecState& st, const Continuation& k) {
   return Run(st, after);
 }
 
+void TDataQuery::ChooseAccess(JoinStep& step) {
+  step.access_chosen = true;
+  if (step.domain == KeyDomain::kNone) return;
+  TDataFile& file = *step.source->data_file_;
+  // Rows before the step, at least one per row of the driving table's view
+  // (its engine count; without one, every record it has).
+  const JoinStep& driving = plan_->steps.front();
+  TDataFile& first = *driving.source->data_file_;
+  const std::uint32_t probes =
+      driving.condition ? first.PhysicalRecordCount() : first.RecordCount();
+  if (std::uint64_t{probes} * 8 > file.PhysicalRecordCount()) return;
+  const storage::FieldSlot& slot = step.source->slots_[static_cast<std::size_t>(step.key_field)];
+  const bool locale = (file.LocaleLanguage() & 0xFF) != 0;
+  for (int n = file.TableHasPrimaryKey() ? 0 : 1; n <= file.SecondaryIndexCount(); ++n) {
+    const storage::TIndexDescriptor d = file.GetIndexDescriptor(n);
+    // Byte order of the key is the order of = here: ascending, and for
+    // strings case-sensitive without a locale.
+    if (d.FieldCount < 1 || d.FieldNumbers[0] != step.key_field || d.Descending != 0 ||
+        d.FieldDescending[0] != 0 ||
+        (slot.type == FieldType::kString && (d.CaseInsensitive != 0 || locale))) {
+      continue;
+    }
+    step.seek_index = n;
+    file.SwitchToIndex(static_cast<std::uint8_t>(n));
+    step.probe.assign(file.GetRecordBufferSize(), std::byte{0});
+    return;
+  }
+}
+
+bool TDataQuery::SeekRows(ExecState& st, JoinStep& step, const Continuation& next) {
+  TSourceDataFile& s = *step.source;
+  TDataFile& file = *s.data_file_;
+  const storage::FieldSlot& slot = s.slots_[static_cast<std::size_t>(step.key_field)];
+  // The key value as the column stores it; a value the column cannot hold
+  // matches nothing.
+  TExpressionNode v;
+  EvaluateOnRows(*step.key_value, v);
+  file.ApplyDefaultValues(step.probe);
+  storage::ClearField(step.probe, slot);
+  if (v.null == 0) {
+    std::array<std::uint8_t, 8> bytes{};
+    if (step.domain == KeyDomain::kInteger) {
+      std::int64_t i = 0;
+      switch (v.type) {
+        case FieldType::kSmallInt: i = storage::NodeValue<std::int16_t>(v); break;
+        case FieldType::kWord: i = storage::NodeValue<std::uint16_t>(v); break;
+        default: i = storage::NodeValue<std::int32_t>(v); break;
+      }
+      const bool fits = slot.type == FieldType::kSmallInt ? i >= -32768 && i <= 32767
+                        : slot.type == FieldType::kWord   ? i >= 0 && i <= 65535
+                                                          : i >= INT32_MIN && i <= INT32_MAX;
+      if (!fits) return true;
+      storage::StoreLittle<std::int64_t>(bytes.data(), i);  // little-endian: low bytes first
+      storage::PutFieldBytes(step.probe, slot, std::as_bytes(std::span(bytes)).first(slot.physical_size));
+    } else {
+      const auto* at = reinterpret_cast<const std::byte*>(v.value.data());
+      if (slot.type == FieldType::kString) {
+        const std::string_view text = storage::NodeString(v);
+        if (text.size() >= slot.physical_size) return true;  // longer than the column
+        std::vector<std::byte> padded(slot.physical_size, std::byte{0});
+        std::memcpy(padded.data(), text.data(), text.size());
+        storage::PutFieldBytes(step.probe, slot, padded);
+      } else {
+        storage::PutFieldBytes(step.probe, slot, std::span<const std::byte>(at, slot.physical_size));
+      }
+    }
+  }
+  std::string want;
+  if (!KeyOfRecord(step.probe, slot, step.domain, want)) return true;
+  std::string have;
+  if (!file.GotoKey(false, step.probe.data(), 1, true, 0, s.record_buffer_)) return true;
+  do {
+    if (!KeyOfRecord(s.record_buffer_, slot, step.domain, have) || have != want) break;
+    if (step.condition && !step.condition->Holds(s.record_buffer_)) continue;
+    if (!Run(st, next)) return false;
+  } while (file.ReadNextRecord(s.record_buffer_) == 0);
+  return true;
+}
+
 std::uint32_t TDataQuery::ViewCount(JoinStep& step) {
   TDataFile& file = *step.source->data_file_;
   // The engine counts through its filters; conditions tested as records
@@ -691,6 +770,8 @@ bool TDataQuery::RunTable(ExecState& st, JoinStep& step, const Continuation& nex
       return Run(st, next);
     });
   }
+  if (!step.access_chosen) ChooseAccess(step);
+  if (step.seek_index >= 0) return SeekRows(st, step, next);
   if (!step.rows.loaded) LoadRows(step);
   const RowSet& rows = step.rows;
   auto visit = [&](std::uint32_t r) {

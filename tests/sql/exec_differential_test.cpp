@@ -188,7 +188,14 @@ struct Generated {
 Generated Query(std::mt19937& rng) {
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
   const std::string k = std::to_string(pick(8));
-  switch (pick(22)) {
+  switch (pick(24)) {
+    // Few rows before the joined table: with an index each seeks it.
+    case 22:
+      return {"SELECT a.id, b.y, b.m FROM a, b WHERE a.id = " + std::to_string(1 + pick(20)) +
+              " AND a.x = b.aid"};
+    case 23:
+      return {"SELECT b.aid, a.id, a.f FROM b, a WHERE b.y = " + k +
+              " AND b.t = a.s AND a.s IS NOT NULL"};
     // BLOB columns of a table that is not the last of the join.
     case 13: return {"SELECT b.m, a.id, b.aid FROM b, a WHERE a.x = b.aid AND " + Condition(rng, "a.")};
     case 14: return {"SELECT a.id, b.m, c.z FROM a, b, c WHERE a.x = b.aid AND b.y = c.cid"};
