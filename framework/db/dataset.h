@@ -266,6 +266,8 @@ class TDataSet : public TComponent {
   void SetState(TDataSetState state);
   // Computes the calculated fields of buffer (state dsCalcFields).
   void GetCalcFields(char* buffer);
+  // The buffer that the calculate state reads (a lookup's scratch record).
+  void SetCalcBuffer(char* buffer) { calc_buffer_ = buffer; }
   // Re-reads the buffers around the cursor's record; exact: the record must
   // still exist ("Record not found"); center: it becomes the middle row.
   void Resync(bool exact, bool center);
