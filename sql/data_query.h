@@ -249,7 +249,8 @@ class TDataQuery {
   void ChooseKey(JoinStep& step, const TableSet& bound);
   void DropWhereFilters() noexcept;
   // Live: the whole WHERE as one callback filter. Canned: each table's own
-  // conditions as one expression filter.
+  // conditions, those an index answers as one expression filter, the
+  // others compiled to be tested as the table is read (record_condition.h).
   void ApplyWhereFilters();
   // The evaluator's field values from the sources' current record buffers.
   void LoadSourceField(storage::TExpressionNode& node) const;

@@ -462,6 +462,7 @@ void TDataQuery::BuildPlan() {
   std::vector<PlanCondition> conditions = std::move(where);
   if (root) Collect(*root, *plan_, conditions, sources_);
   PlaceConditions(*plan_, std::move(conditions), TableSet{}, true);
+  flags_.residual_join = !plan_->end.empty();
 }
 
 void TDataQuery::PlaceConditions(JoinGroup& group, std::vector<PlanCondition> conditions,
