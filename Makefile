@@ -3,12 +3,16 @@
 #              normal build, the sanitizer build, the thread sanitizer build
 #              of the threaded tests and the bounded fuzz runs
 # make bench - builds and runs the benchmarks
+# make crash-trials - kills repairs, restructures and writers at every step
+#              and at random moments (CRASH_TRIALS of them, 250) and checks
+#              what the next start makes of each table
 
 JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+CRASH_TRIALS ?= 250
 CMAKE_GEN   := -G Ninja
 
-.PHONY: all setup build build-asan build-tsan build-fuzz test test-main test-asan test-tsan fuzz run bench clean
+.PHONY: all setup build build-asan build-tsan build-fuzz test test-main test-asan test-tsan fuzz run bench crash-trials clean
 
 all: build
 
@@ -65,6 +69,9 @@ run: build
 
 bench: build
 	@for b in build/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+
+crash-trials: build
+	@cd build && TOLMID_CRASH_TRIALS=$(CRASH_TRIALS) ./tests/storage/storage_tests --gtest_filter='TableCrashTest.*'
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

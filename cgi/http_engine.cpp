@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -34,7 +35,7 @@ struct TRequestState {
   std::unique_ptr<fw::TMemoryStream> client_copy;
   std::unique_ptr<fw::TMemoryStream> user_log;
   std::unique_ptr<fw::TStringList> server_vars;
-  std::unique_ptr<fw::TStringList> fields;
+  TFormFields fields;
   TNameValueList cookies;
   std::vector<std::string> temp_files;
   std::vector<TUploadedFile> uploads;
@@ -44,6 +45,9 @@ struct TRequestState {
   bool headers_sent = false;
   bool output_sent = false;
   bool prepared = false;
+  bool executed = false;  // OnExecRequest has run for this request
+  // The request was answered and its state freed; setting up the next
+  // request (SetRequestStreams, SetServerVariables) clears it.
   bool ended = false;
   int debug_level = 0;
   int random_number = 0;
@@ -100,13 +104,15 @@ std::string Upper(std::string s) {
   return s;
 }
 
-std::string Trimmed(const std::string& s) {
-  std::size_t b = 0;
-  std::size_t e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
+std::string_view Trimmed(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+  return s;
 }
+
+// The whole text of a 500 answer: short, and telling nothing about the
+// program (the reason goes to the error log and the debug appendix).
+constexpr char kServerErrorText[] = "500 Internal Server Error\r\n";
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
@@ -189,6 +195,11 @@ bool WatchdogRunning() {
   return g_watchdog != nullptr;
 }
 
+fw::TThreadPriority WatchdogPriority() {
+  std::lock_guard<std::mutex> lock(g_globals_mutex);
+  return g_watchdog != nullptr ? g_watchdog->Priority() : fw::TThreadPriority::tpNormal;
+}
+
 // ---------------------------------------------------------------------------
 // Session properties.
 
@@ -214,6 +225,7 @@ THttpEngine::THttpEngine(fw::TComponent* owner) : fw::TComponent(owner) {
       // Not free-on-terminate: the unit's end joins and frees it, so that it
       // never runs on while the process tears down its static objects.
       g_watchdog = new TWatchDogThread();
+      g_watchdog->SetPriority(fw::TThreadPriority::tpHighest);
       g_watchdog->Resume();
     }
   }
@@ -271,6 +283,12 @@ THttpCGIEngine::THttpCGIEngine(fw::TComponent* owner) : THttpEngine(owner) {
   if (!st.output) st.output = std::make_unique<TFdStream>(STDOUT_FILENO);
 }
 
+// Here rather than in ~THttpEngine: by then this class's header writers are
+// gone.
+THttpCGIEngine::~THttpCGIEngine() {
+  if (State().engine == this) FinishRequest(false);
+}
+
 void THttpCGIEngine::SetCGIAutoTerminate(bool v) {
   cgi_auto_terminate_ = v;
   auto* current = dynamic_cast<THttpCGIEngine*>(State().engine);
@@ -283,7 +301,9 @@ void THttpCGIEngine::SetCGIAutoTerminate(bool v) {
 void THttpEngine::UnknownVariable(const std::string&, std::string& value) { value.clear(); }
 
 void THttpEngine::SetServerVariables(const fw::TStringList& variables) {
-  State().server_vars = std::make_unique<fw::TStringList>(variables);
+  TRequestState& st = State();
+  st.server_vars = std::make_unique<fw::TStringList>(variables);
+  st.ended = false;
 }
 
 std::string THttpEngine::GetServerVariable(const std::string& raw_name) {
@@ -383,6 +403,7 @@ void THttpEngine::SetRequestStreams(std::unique_ptr<fw::TStream> input, std::uni
   TRequestState& st = State();
   st.input = std::move(input);
   st.output = std::move(output);
+  st.ended = false;
 }
 
 void THttpEngine::RefuseRequest(int status, const std::string& reason, const std::string& error) {
@@ -396,11 +417,38 @@ void THttpEngine::RefuseRequest(int status, const std::string& reason, const std
   if (debug_mode_ == TDebugMode::DebugException && st.debug_level == 0) st.debug_level = 1;
 }
 
+void THttpEngine::ServerError(const std::string& reason) {
+  TRequestState& st = State();
+  std::fprintf(stderr, "THttpEngine: %s\n", reason.c_str());
+  if (st.headers_sent || st.output_sent) return;  // too late to change the answer
+  std::erase_if(st.headers, [](const auto& h) { return Upper(h.first) != "SET-COOKIE"; });
+  st.headers.insert(st.headers.begin(), {"HTTP/1.0 500 Internal Server Error", ""});
+  st.headers.emplace_back("content-type", "text/plain");
+  st.nested.clear();
+  st.body.Clear();
+  AppendText(st.body, kServerErrorText);
+  if (debug_mode_ > TDebugMode::NoDebug) {
+    if (!st.client_copy) st.client_copy = std::make_unique<fw::TMemoryStream>();
+    st.debug_level = std::max(st.debug_level, 1);
+    UserLog(reason);
+  }
+}
+
+void THttpEngine::SaveSessionBeforeAnswer() {
+  TThreadSession& ts = ThreadSession();
+  if (!ts.file_based || ts.saved || ts.key.empty()) return;
+  try {
+    SaveSessionVariables(cgi_session_.EncryptionKey());
+  } catch (const std::exception& e) {
+    ts.saved = true;  // reported once, here; the end of the request does not try again
+    ServerError(std::string("Session not saved: ") + e.what());
+  }
+}
+
 bool THttpEngine::PrepareRequest() {
   TRequestState& st = State();
   if (st.prepared) return st.request_error.empty();
   st.prepared = true;
-  if (!st.fields) st.fields = std::make_unique<fw::TStringList>();
   if (debug_mode_ == TDebugMode::DebugAlways) st.debug_level = 1;
   if (debug_mode_ > TDebugMode::NoDebug) {
     if (!st.client_copy) st.client_copy = std::make_unique<fw::TMemoryStream>();
@@ -423,8 +471,11 @@ bool THttpEngine::PrepareRequest() {
     return false;
   }
 
-  TNameValueList pairs;
-  ParseUrlEncoded(QueryString(), pairs);
+  {
+    TUrlEncodedParser query(st.fields);
+    query.Feed(QueryString());
+    query.Finish();
+  }
   st.cookies.clear();
   ParseCookies(HttpCookie(), st.cookies);
 
@@ -439,16 +490,18 @@ bool THttpEngine::PrepareRequest() {
       RefuseRequest(413, "Request Entity Too Large", "Request body too large");
       ok = false;
     } else if (length > 0) {
-      for (auto& [n, v] : pairs) st.fields->Add(n + "=" + v);
-      pairs.clear();
       ok = ReadFormBody(ContentType(), length);
     }
   }
-  for (auto& [n, v] : pairs) st.fields->Add(n + "=" + v);
   if (OnPrepareRequest) OnPrepareRequest(this);
   return ok;
 }
 
+// The body is parsed while it is read, straight into the field list: a
+// URL-encoded body costs its decoded fields (TFormFields) and one read
+// buffer, never a copy of the raw text; multipart file parts go to
+// temporary files. Past kMaxFormFields the request is refused (413) and the
+// rest of the body is not read.
 bool THttpEngine::ReadFormBody(const std::string& content_type, std::int64_t length) {
   TRequestState& st = State();
   THeaderParams type;
@@ -460,15 +513,16 @@ bool THttpEngine::ReadFormBody(const std::string& content_type, std::int64_t len
   const bool multipart = type.value == "multipart/form-data";
   if (!urlencoded && !multipart) return true;  // the program reads it with ReadClient
 
-  std::string body;
+  std::unique_ptr<TUrlEncodedParser> form;
   std::unique_ptr<TMultipartParser> parser;
   // State of the current multipart part; it lives as long as the parser.
   std::string part_name;
-  std::string part_value;
   bool part_is_file = false;
+  bool field_open = false;  // a plain part is being added to st.fields
   int part_fd = -1;
   TUploadedFile part_upload;
   bool store_failed = false;
+  if (urlencoded) form = std::make_unique<TUrlEncodedParser>(st.fields, kMaxFormFields);
   if (multipart) {
     const std::string* boundary = type.Find("boundary");
     if (boundary == nullptr || !IsValidBoundary(*boundary)) {
@@ -478,9 +532,14 @@ bool THttpEngine::ReadFormBody(const std::string& content_type, std::int64_t len
     parser = std::make_unique<TMultipartParser>(*boundary);
     parser->on_part_begin = [&](const TMultipartParser::TPartInfo& info) {
       part_name = info.name;
-      part_value.clear();
       part_is_file = info.has_file_name;
-      if (!part_is_file) return true;
+      if (!part_is_file) {
+        st.fields.BeginField();
+        st.fields.Append(info.name);
+        st.fields.EndName();
+        field_open = true;
+        return true;
+      }
       part_upload = TUploadedFile{info.name, info.file_name, info.content_type, "", 0};
       std::string templ = temp_dir_.empty() ? std::string("./") : temp_dir_;
       if (templ.back() != '/') templ.push_back('/');
@@ -496,7 +555,7 @@ bool THttpEngine::ReadFormBody(const std::string& content_type, std::int64_t len
     };
     parser->on_part_data = [&](std::string_view data) {
       if (!part_is_file) {
-        part_value.append(data);
+        st.fields.Append(data);
         return true;
       }
       std::size_t done = 0;
@@ -516,10 +575,11 @@ bool THttpEngine::ReadFormBody(const std::string& content_type, std::int64_t len
       if (part_is_file) {
         ::close(part_fd);
         part_fd = -1;
-        st.fields->Add(part_name + "=" + part_upload.file_name);
+        st.fields.Add(part_name, part_upload.file_name);
         st.uploads.push_back(part_upload);
       } else {
-        st.fields->Add(part_name + "=" + part_value);
+        st.fields.CommitField();
+        field_open = false;
       }
       return true;
     };
@@ -528,8 +588,9 @@ bool THttpEngine::ReadFormBody(const std::string& content_type, std::int64_t len
   std::vector<char> buffer(64 * 1024);
   std::int64_t left = length;
   TMultipartStatus status = TMultipartStatus::kOk;
+  bool too_many = false;
   bool truncated = false;
-  while (left > 0 && status == TMultipartStatus::kOk) {
+  while (left > 0 && status == TMultipartStatus::kOk && !too_many) {
     const int want = static_cast<int>(std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
     const int got = ReadClient(buffer.data(), want);
     if (got > 0) {
@@ -537,7 +598,7 @@ bool THttpEngine::ReadFormBody(const std::string& content_type, std::int64_t len
       if (multipart) {
         status = parser->Feed(buffer.data(), static_cast<std::size_t>(got));
       } else {
-        body.append(buffer.data(), static_cast<std::size_t>(got));
+        too_many = !form->Feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
       }
     }
     if (got < want) {
@@ -546,6 +607,13 @@ bool THttpEngine::ReadFormBody(const std::string& content_type, std::int64_t len
     }
   }
   if (part_fd >= 0) ::close(part_fd);
+  if (field_open) st.fields.DropField();
+  if (form && !too_many && !truncated) too_many = !form->Finish();
+  form.reset();  // drops a pair cut off by the end of input
+  if (too_many || status == TMultipartStatus::kTooManyParts) {
+    RefuseRequest(413, "Request Entity Too Large", "Too many form fields");
+    return false;
+  }
   if (truncated) {
     RefuseRequest(400, "Bad Request", "Client input ended early");
     return false;
@@ -560,11 +628,7 @@ bool THttpEngine::ReadFormBody(const std::string& content_type, std::int64_t len
       RefuseRequest(400, "Bad Request", MultipartStatusText(status));
       return false;
     }
-    return true;
   }
-  TNameValueList pairs;
-  ParseUrlEncoded(body, pairs);
-  for (auto& [n, v] : pairs) st.fields->Add(n + "=" + v);
   return true;
 }
 
@@ -588,33 +652,27 @@ std::string THttpEngine::GetCookie(const std::string& name) {
 
 std::string THttpEngine::GetField(const std::string& name, const std::string& default_value) {
   PrepareRequest();
-  TRequestState& st = State();
-  if (!st.fields || st.fields->Count() == 0) return default_value;
+  const TFormFields& fields = State().fields;
   // Names match without regard to ASCII case, as the field list's name
   // look-up always has; the first field of the name wins.
-  const std::string upper_name = Upper(name);
-  for (int i = 0; i < st.fields->Count(); ++i) {
-    const std::string& line = st.fields->Get(i);
-    if (line.size() > name.size() && line[name.size()] == '=' && Upper(line.substr(0, name.size())) == upper_name) {
-      std::string value = line.substr(name.size() + 1);
-      if (cgi_session_.TrimFields()) value = Trimmed(value);
-      return value.empty() ? default_value : value;
-    }
-  }
-  return default_value;
+  const std::optional<std::size_t> i = fields.Find(name);
+  if (!i) return default_value;
+  std::string_view value = fields.Value(*i);
+  if (cgi_session_.TrimFields()) value = Trimmed(value);
+  return value.empty() ? default_value : std::string(value);
 }
 
 std::unique_ptr<fw::TStringList> THttpEngine::GetFieldNames() {
   PrepareRequest();
   auto names = std::make_unique<fw::TStringList>();
-  TRequestState& st = State();
-  if (st.fields) {
-    for (int i = 0; i < st.fields->Count(); ++i) {
-      const std::string& line = st.fields->Get(i);
-      names->Add(line.substr(0, line.find('=')));
-    }
-  }
+  const TFormFields& fields = State().fields;
+  for (std::size_t i = 0; i < fields.Count(); ++i) names->Add(std::string(fields.Name(i)));
   return names;
+}
+
+const TFormFields& THttpEngine::FormFields() {
+  PrepareRequest();
+  return State().fields;
 }
 
 // ---------------------------------------------------------------------------
@@ -671,7 +729,7 @@ void THttpEngine::SetHeader(const std::string& name, const std::string& value) {
 }
 
 void THttpEngine::SetFileHeaders(const std::string& content_type, const std::string& file_name) {
-  std::string type = Trimmed(content_type);
+  std::string type(Trimmed(content_type));
   if (type.empty()) type = "application/binary";
   const std::string name = QuoteString(LastPathPart(file_name));
   SetHeader("Content-Type", type + "; name=" + name);
@@ -756,6 +814,9 @@ void THttpEngine::AppendDebugAppendix() {
 
 void THttpEngine::SendResponse() {
   TRequestState& st = State();
+  // Before the status line goes out, so that a session that cannot be saved
+  // still turns the answer into a 500.
+  if (!st.headers_sent && !st.output_sent) SaveSessionBeforeAnswer();
   auto pending = [&](const char* name) {
     for (const auto& [n, v] : st.headers) {
       if (Upper(n) == Upper(name)) return true;
@@ -804,6 +865,13 @@ void THttpEngine::SendResponse() {
 
 void THttpEngine::EndRequest() {
   TRequestState& st = State();
+  // The session is saved and the uploads removed before the response goes
+  // out: a client that sends its next request as soon as it has this
+  // response must find the session already written, and a session that
+  // cannot be saved still turns the answer into a 500. SessionEnd then only
+  // forgets the session; it has nothing left to save.
+  SaveSessionBeforeAnswer();
+  SessionEnd(cgi_session_.EncryptionKey(), false);
   if (st.debug_level > 0) {
     WriteLn("");
     AppendDebugAppendix();  // before the length, so that the length counts it
@@ -815,22 +883,40 @@ void THttpEngine::EndRequest() {
     SetHeader("content-length", std::to_string(st.body.Size()));
     SetHeader("Connection", "Keep-Alive");
   }
-  // The session is saved and the uploads removed before the response goes
-  // out: a client that sends its next request as soon as it has this
-  // response must find the session already written.
-  // A session that cannot be saved still lets the response go out; the
-  // error is raised after the request's state is freed.
-  std::exception_ptr save_error;
-  try {
-    SessionEnd(cgi_session_.EncryptionKey(), false);
-  } catch (...) {
-    save_error = std::current_exception();
-  }
   for (const auto& f : st.temp_files) ::unlink(f.c_str());
   st.temp_files.clear();
-  if (st.output) SendResponse();
+  try {
+    if (st.output) SendResponse();
+  } catch (...) {
+    FreeRequest();
+    throw;
+  }
   FreeRequest();
-  if (save_error) std::rethrow_exception(save_error);
+}
+
+void THttpEngine::FinishRequest(bool run_handler) noexcept {
+  TRequestState& st = State();
+  if (st.ended) return;
+  try {
+    if (run_handler && OnExecRequest && !st.executed) {
+      st.executed = true;
+      try {
+        OnExecRequest(this);
+      } catch (const std::exception& e) {
+        ServerError(std::string("Request failed: ") + e.what());
+      } catch (...) {
+        ServerError("Request failed: unknown exception");
+      }
+    }
+    THttpEngine::EndRequest();
+  } catch (const std::exception& e) {
+    // The answer could not be sent (the client went away, the output
+    // failed): nobody is left to tell but the error log.
+    std::fprintf(stderr, "THttpEngine: answer not sent: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "THttpEngine: answer not sent\n");
+  }
+  if (!st.ended) FreeRequest();
 }
 
 void THttpEngine::FreeRequest() {
@@ -845,7 +931,7 @@ void THttpEngine::FreeRequest() {
   st.session_id.clear();
   st.session_file.clear();
   st.server_vars.reset();
-  st.fields.reset();
+  st.fields.Clear();
   st.cookies.clear();
   for (const auto& f : st.temp_files) ::unlink(f.c_str());
   st.temp_files.clear();
@@ -854,6 +940,7 @@ void THttpEngine::FreeRequest() {
   st.body.Clear();
   st.nested.clear();
   st.prepared = false;
+  st.executed = false;
   st.request_error.clear();
   st.headers_sent = false;
   st.output_sent = false;
@@ -1004,11 +1091,14 @@ const std::string& THttpEngine::SessionFileName() {
 
 void RunCGIRequest() {
   TRequestState& st = State();
-  if (THttpEngine* engine = st.engine; engine != nullptr && !st.ended) {
-    // EndRequest sends the pending response, deletes the temporary files and
-    // saves the session; THttpCGIEngine's own EndRequest is bypassed so that
-    // it does not come back here.
-    engine->THttpEngine::EndRequest();
+  std::string key;
+  if (THttpEngine* engine = st.engine; engine != nullptr) {
+    key = engine->CGISession().EncryptionKey();
+    // Runs OnExecRequest, sends the answer (a 500 when the handler let an
+    // exception through), deletes the temporary files and saves the
+    // session; THttpCGIEngine's own EndRequest is bypassed so that it does
+    // not come back here. Never throws: this may run from the unit's end.
+    engine->FinishRequest(true);
   }
   {
     std::lock_guard<std::mutex> lock(g_globals_mutex);
@@ -1022,7 +1112,11 @@ void RunCGIRequest() {
     }
   }
   if (g_library) return;
-  SessionEnd(st.engine != nullptr ? st.engine->CGISession().EncryptionKey() : std::string(), true);
+  try {
+    SessionEnd(key, true);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "THttpEngine: session not saved: %s\n", e.what());
+  }
   ::_exit(0);
 }
 

@@ -17,9 +17,34 @@
 //     AutoReadLimit (when above 0) answers 413 and is not read; a body that
 //     ends before CONTENT_LENGTH bytes answers 400.
 //   - Form bodies are read only for application/x-www-form-urlencoded and
-//     multipart/form-data; any other body is left for ReadClient.
+//     multipart/form-data; any other body is left for ReadClient. A body of
+//     more than kMaxFormFields fields or parts answers 413; the rest of it
+//     is not read.
 //   - Header names and values are checked before they are queued; a CR or LF
 //     (response splitting) raises EHttpEngineError.
+//
+// Memory of a request: a form body is parsed while it is read; it costs its
+// decoded fields (bytes plus 24 a field, see TFormFields) and a 64 KiB read
+// buffer, never a copy of the raw body, and file parts go to TempDir. With
+// AutoReadLimit at its default of 0 a body is not bounded: a program that
+// takes requests from untrusted clients bounds them with SetAutoReadLimit.
+// DebugMode above NoDebug keeps a copy of the client input as well.
+//
+// Every request ends with one answer, sent once:
+//   - RunRequest (and the unit's end in a console program, RunCGIRequest)
+//     runs OnExecRequest and answers; an exception the handler lets through
+//     becomes "500 Internal Server Error" with a short plain text (the
+//     reason goes to standard error, and to the debug appendix when
+//     DebugMode is above NoDebug).
+//   - A THttpCGIEngine that is the thread's current engine answers a
+//     request still open when it is destroyed (an engine on main's stack);
+//     it does not run OnExecRequest then.
+//   - The session is saved before the status line goes out; when it cannot
+//     be saved (TempDir missing or not writable) the answer becomes a 500.
+//     TempDir is not created: the default "Temp" is relative to the working
+//     folder, which behind a web server is often the document root.
+//   - A request begins when it is given its streams or server variables, so
+//     a library answers every request of a thread.
 #pragma once
 
 #include <cstdint>
@@ -28,11 +53,13 @@
 #include <string>
 #include <vector>
 
+#include "cgi/form_fields.h"
 #include "framework/component.h"
 #include "framework/exceptions.h"
 #include "framework/streams.h"
 #include "framework/string_list.h"
 #include "framework/sync.h"
+#include "framework/thread.h"
 
 namespace cgi {
 
@@ -198,6 +225,8 @@ class THttpEngine : public fw::TComponent {
   virtual void Unlock(fw::TCriticalSection* lock);
   virtual void FreeLock(fw::TCriticalSection*& lock);
   virtual std::unique_ptr<fw::TStringList> GetFieldNames();
+  // The form fields themselves, as views (no copy of a large value).
+  const TFormFields& FormFields();
 
   // --- request set-up and parsing
   // Gives the request its streams (the CGI engine starts with standard
@@ -250,6 +279,10 @@ class THttpEngine : public fw::TComponent {
   // Frees the request's state: streams, copies, session, lists, temporary
   // files, headers and body.
   void FreeRequest();
+  // Answers the thread's request unless it was answered already: runs
+  // OnExecRequest first when run_handler (a 500 when it throws), then
+  // EndRequest. Never throws.
+  void FinishRequest(bool run_handler) noexcept;
   template <typename F>
   void Mirror(F apply);
 
@@ -257,6 +290,13 @@ class THttpEngine : public fw::TComponent {
   friend void RunCGIRequest();
   bool ReadFormBody(const std::string& content_type, std::int64_t length);
   void RefuseRequest(int status, const std::string& reason, const std::string& error);
+  // Makes the answer a 500 with a short plain text when none of it went out
+  // yet (queued headers but Set-Cookie and the body are dropped); logs the
+  // reason to standard error and, when debugging, to the user log.
+  void ServerError(const std::string& reason);
+  // Saves the thread's session when it has unsaved changes; a failure
+  // becomes a ServerError.
+  void SaveSessionBeforeAnswer();
   void StartSession();
 
   TAllowedMethods allowed_methods_;
@@ -274,6 +314,7 @@ class THttpEngine : public fw::TComponent {
 class THttpCGIEngine : public THttpEngine {
  public:
   explicit THttpCGIEngine(fw::TComponent* owner);
+  ~THttpCGIEngine() override;
   void WriteHeaderLine(const std::string& name, const std::string& value) override;
   void EndHeaders() override;
   void EndRequest() override;
@@ -297,7 +338,9 @@ void RunCGIRequest();
 void HttpEngInitialization();
 void HttpEngFinalization();
 
-// Whether a watchdog thread runs (the first engine of a program starts it).
+// Whether a watchdog thread runs (the first engine of a program starts it),
+// and its priority.
 bool WatchdogRunning();
+fw::TThreadPriority WatchdogPriority();
 
 }  // namespace cgi

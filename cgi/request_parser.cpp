@@ -109,23 +109,135 @@ bool IsValidFieldName(std::string_view name) {
   return true;
 }
 
-std::size_t ParseUrlEncoded(std::string_view text, TNameValueList& fields) {
-  std::size_t dropped = 0;
-  std::string name;
-  std::string value;
-  while (!text.empty()) {
-    const std::size_t end = text.find_first_of("&;");
-    const std::string_view pair = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (pair.empty()) continue;  // "a=1&&b=2"
-    const std::size_t eq = pair.find('=');
-    const std::string_view raw_name = pair.substr(0, eq);
-    const std::string_view raw_value = eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1);
-    if (!UrlDecode(raw_name, name) || !UrlDecode(raw_value, value) || !IsValidFieldName(name)) {
-      ++dropped;
+TUrlEncodedParser::TUrlEncodedParser(TFormFields& fields, std::size_t max_fields)
+    : fields_(fields), max_fields_(max_fields) {}
+
+TUrlEncodedParser::~TUrlEncodedParser() {
+  if (state_ == State::kName || state_ == State::kValue) fields_.DropField();
+}
+
+void TUrlEncodedParser::Bad() {
+  fields_.DropField();
+  ++dropped_;
+  escape_ = 0;
+  state_ = State::kSkip;
+}
+
+void TUrlEncodedParser::EndPair() {
+  const State state = state_;
+  state_ = State::kStart;
+  if (state == State::kStart || state == State::kSkip) return;
+  if (state == State::kName) fields_.EndName();
+  const std::size_t name_size = state == State::kName ? fields_.Pending().size() : name_size_;
+  if (escape_ > 0 || !IsValidFieldName(fields_.Pending().substr(0, name_size))) {
+    escape_ = 0;
+    fields_.DropField();
+    ++dropped_;
+    return;
+  }
+  if (++accepted_ > max_fields_) {
+    fields_.DropField();
+    too_many_ = true;
+    return;
+  }
+  fields_.CommitField();
+}
+
+bool TUrlEncodedParser::Feed(std::string_view data) {
+  // Bytes that are not plain text in a name or a value.
+  auto special = [](char c) { return c == '%' || c == '+' || c == '&' || c == ';' || c == '=' || c == '\0'; };
+  std::size_t i = 0;
+  while (i < data.size() && !too_many_) {
+    const char c = data[i];
+    if (c == '&' || c == ';') {
+      EndPair();
+      ++i;
       continue;
     }
-    fields.emplace_back(name, value);
+    if (state_ == State::kSkip) {
+      ++i;
+      continue;
+    }
+    if (state_ == State::kStart) {
+      fields_.BeginField();
+      name_size_ = 0;
+      state_ = State::kName;
+    }
+    if (escape_ > 0) {
+      const int digit = HexValue(c);
+      if (digit < 0) {
+        Bad();
+        ++i;
+        continue;
+      }
+      escape_value_ = escape_value_ * 16 + digit;
+      ++i;
+      if (--escape_ > 0) continue;
+      if (escape_value_ == 0) {
+        Bad();  // %00
+        continue;
+      }
+      const char decoded = static_cast<char>(escape_value_);
+      if (!Emit(std::string_view(&decoded, 1))) Bad();
+      continue;
+    }
+    if (c == '%') {
+      escape_ = 2;
+      escape_value_ = 0;
+      ++i;
+      continue;
+    }
+    if (c == '=' && state_ == State::kName) {
+      fields_.EndName();
+      state_ = State::kValue;
+      ++i;
+      continue;
+    }
+    if (c == '\0') {
+      Bad();
+      ++i;
+      continue;
+    }
+    if (c == '+') {
+      if (!Emit(" ")) Bad();
+      ++i;
+      continue;
+    }
+    // A run of plain bytes ("=" is plain in a value).
+    std::size_t run = i + 1;
+    while (run < data.size() && (!special(data[run]) || (data[run] == '=' && state_ == State::kValue))) ++run;
+    if (!Emit(data.substr(i, run - i))) Bad();
+    i = run;
+  }
+  return !too_many_;
+}
+
+bool TUrlEncodedParser::Emit(std::string_view bytes) {
+  if (state_ == State::kName) {
+    // A name past the longest valid one is dropped anyway: stop storing it.
+    if (bytes.size() > kMaxFieldNameLength - name_size_) return false;
+    name_size_ += bytes.size();
+  }
+  fields_.Append(bytes);
+  return true;
+}
+
+bool TUrlEncodedParser::Finish() {
+  if (!too_many_) EndPair();
+  return !too_many_;
+}
+
+std::size_t ParseUrlEncoded(std::string_view text, TNameValueList& fields) {
+  TFormFields parsed;
+  std::size_t dropped;
+  {
+    TUrlEncodedParser parser(parsed);
+    parser.Feed(text);
+    parser.Finish();
+    dropped = parser.Dropped();
+  }
+  for (std::size_t i = 0; i < parsed.Count(); ++i) {
+    fields.emplace_back(std::string(parsed.Name(i)), std::string(parsed.Value(i)));
   }
   return dropped;
 }

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "cgi/form_fields.h"
+
 namespace cgi {
 
 using TNameValueList = std::vector<std::pair<std::string, std::string>>;
@@ -40,10 +42,57 @@ enum class TDecodeMode {
 inline constexpr std::size_t kMaxFieldNameLength = 256;
 bool IsValidFieldName(std::string_view name);
 
-// Parses a query string or an application/x-www-form-urlencoded body:
-// pairs separated by "&" (";" too, as the HTML 4 recommendation allows),
-// each name=value (a pair without "=" has an empty value). Pairs that do not
-// decode or whose name is not valid are dropped; returns the count dropped.
+// Most form fields one request body may carry, URL-encoded or multipart;
+// past it the request is refused (413). A query string needs no such cap:
+// the web server bounds the request line, and the kernel one environment
+// string (128 KiB).
+inline constexpr std::size_t kMaxFormFields = 4096;
+
+// Streaming parser of a query string or an application/x-www-form-urlencoded
+// body: pairs separated by "&" (";" too, as the HTML 4 recommendation
+// allows), each name=value (a pair without "=" has an empty value; a later
+// "=" belongs to the value). Bytes may be fed in pieces split at any
+// offset; each field is decoded straight into the field list, so the raw
+// text need not be kept. Pairs that do not decode or whose name is not
+// valid are dropped; a name is no longer stored once it is too long to be
+// valid.
+class TUrlEncodedParser {
+ public:
+  // Fields beyond max_fields stop the parser (TooManyFields).
+  explicit TUrlEncodedParser(TFormFields& fields, std::size_t max_fields = SIZE_MAX);
+  ~TUrlEncodedParser();
+  TUrlEncodedParser(const TUrlEncodedParser&) = delete;
+  TUrlEncodedParser& operator=(const TUrlEncodedParser&) = delete;
+
+  // Returns false once the field cap was passed; later calls do nothing.
+  bool Feed(std::string_view data);
+  // Ends the last pair.
+  bool Finish();
+  bool TooManyFields() const { return too_many_; }
+  std::size_t Dropped() const { return dropped_; }
+  std::size_t Accepted() const { return accepted_; }
+
+ private:
+  enum class State { kStart, kName, kValue, kSkip };
+  void EndPair();
+  void Bad();
+  // Adds decoded bytes to the pair's name or value; false for a name that
+  // grows too long.
+  bool Emit(std::string_view bytes);
+
+  TFormFields& fields_;
+  std::size_t max_fields_;
+  State state_ = State::kStart;
+  int escape_ = 0;  // hexadecimal digits still due after a "%"
+  int escape_value_ = 0;
+  std::size_t name_size_ = 0;
+  std::size_t accepted_ = 0;
+  std::size_t dropped_ = 0;
+  bool too_many_ = false;
+};
+
+// Parses a whole query string or body with TUrlEncodedParser (no cap);
+// returns the count of pairs dropped.
 std::size_t ParseUrlEncoded(std::string_view text, TNameValueList& fields);
 
 // Parses an HTTP Cookie header: "name=value" pairs separated by ";". Names
@@ -109,7 +158,7 @@ const char* MultipartStatusText(TMultipartStatus status);
 class TMultipartParser {
  public:
   static constexpr std::size_t kMaxPartHeaderBytes = 16 * 1024;
-  static constexpr std::size_t kMaxParts = 4096;
+  static constexpr std::size_t kMaxParts = kMaxFormFields;
 
   struct TPartInfo {
     std::string name;          // form field name

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <thread>
 
@@ -45,6 +46,11 @@ TSessionData* FindSession(const std::string& key) {
   if (key.empty()) return nullptr;
   auto it = SessionList().find(key);
   return it == SessionList().end() ? nullptr : &it->second;
+}
+
+// REQUIRES: SessionLock() is held.
+bool Expired(const TSessionData& s) {
+  return s.expiry > 0 && static_cast<std::int64_t>(std::time(nullptr)) > s.expiry;
 }
 
 bool ValidLine(const std::string& line) {
@@ -132,9 +138,22 @@ void OpenSession(const std::string& key, const std::string& file_name, const std
   ts.file_name = file_name;
   ts.file_based = !file_name.empty();
   ts.saved = true;
+  bool expired = false;
   {
     fw::CriticalSectionGuard guard(SessionLock());
-    if (FindSession(key) != nullptr) return;
+    if (TSessionData* s = FindSession(key)) {
+      if (!Expired(*s)) return;
+      // A session kept in memory ends at its expiry as one read from its
+      // file does: empty, and its file gone.
+      for (auto& line : s->variables) SecureWipe(line);
+      s->variables.clear();
+      s->expiry = 0;
+      expired = true;
+    }
+  }
+  if (expired) {
+    if (ts.file_based) ::unlink(file_name.c_str());
+    return;
   }
   TSessionData data;
   data.key = key;
@@ -180,8 +199,10 @@ void SaveSessionVariables(const std::string& encryption_key) {
   }
   // Build the new file beside the old one and rename it over it, so that a
   // reader never sees half a session.
-  const std::string temp = ts.file_name + ".tmp" + std::to_string(::getpid());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  // The temporary name is unique (mkostemp), so that two threads or two
+  // programs saving one session never write into each other's file.
+  std::string temp = ts.file_name + ".XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) throw fw::EFCreateError("Cannot create file " + ts.file_name);
   std::size_t done = 0;
   bool ok = true;
@@ -224,7 +245,7 @@ std::string GetSessionVariable(const std::string& name) {
   if (!IsValidFieldName(name)) return "";
   fw::CriticalSectionGuard guard(SessionLock());
   const TSessionData* s = FindSession(ThreadSession().key);
-  if (s == nullptr) return "";
+  if (s == nullptr || Expired(*s)) return "";
   for (const auto& line : s->variables) {
     if (line.size() > name.size() && line[name.size()] == '=' && line.compare(0, name.size(), name) == 0) {
       return line.substr(name.size() + 1);
@@ -261,7 +282,7 @@ bool SetSessionVariable(const std::string& name, const std::string& value) {
 std::vector<std::string> SessionVariables() {
   fw::CriticalSectionGuard guard(SessionLock());
   const TSessionData* s = FindSession(ThreadSession().key);
-  return s == nullptr ? std::vector<std::string>() : s->variables;
+  return s == nullptr || Expired(*s) ? std::vector<std::string>() : s->variables;
 }
 
 void ClearSessionVariables() {
@@ -288,8 +309,9 @@ void SetSessionExpires(std::int64_t unix_seconds) {
 }
 
 bool SessionExpired() {
-  const std::int64_t expiry = SessionExpires();
-  return expiry > 0 && static_cast<std::int64_t>(std::time(nullptr)) > expiry;
+  fw::CriticalSectionGuard guard(SessionLock());
+  const TSessionData* s = FindSession(ThreadSession().key);
+  return s != nullptr && Expired(*s);
 }
 
 }  // namespace cgi

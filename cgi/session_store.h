@@ -49,6 +49,8 @@ inline constexpr std::int64_t kMaxSessionFileSize = 1 << 20;
 // Makes key the thread's session, creating an empty entry when the list has
 // none. With a file name and no entry yet, the file is read back first
 // (LoadSessionFile); an unreadable or expired file gives an empty session.
+// An entry already in the list that has expired is emptied (and its file
+// removed).
 void OpenSession(const std::string& key, const std::string& file_name, const std::string& encryption_key);
 
 // Reads a session file back. Returns false for a missing, damaged or foreign
@@ -57,8 +59,8 @@ void OpenSession(const std::string& key, const std::string& file_name, const std
 [[nodiscard]] bool LoadSessionFile(const std::string& file_name, const std::string& encryption_key,
                                    std::vector<std::string>& variables, std::int64_t& expiry);
 
-// Writes the thread's session to its file (through a temporary file renamed
-// over it) and marks it saved. Nothing happens when the session is not in
+// Writes the thread's session to its file (through a temporary file of a
+// unique name in the same folder, renamed over it) and marks it saved. Nothing happens when the session is not in
 // the list. Raises fw::EFCreateError / fw::EWriteError on file errors.
 void SaveSessionVariables(const std::string& encryption_key);
 
@@ -66,7 +68,8 @@ void SaveSessionVariables(const std::string& encryption_key);
 // forgets it for this thread; free_list also empties the process's list.
 void SessionEnd(const std::string& encryption_key, bool free_list);
 
-// Variables of the thread's session (under the lock).
+// Variables of the thread's session (under the lock). A session past its
+// expiry reads as empty; the next OpenSession of it empties it for good.
 std::string GetSessionVariable(const std::string& name);
 // An empty value removes the variable. Refuses (returns false) names that
 // are not valid field names.

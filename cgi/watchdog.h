@@ -4,9 +4,12 @@
 // The deadline is one process-wide value in milliseconds of the monotonic
 // clock (0 = no deadline), written by the request thread (ReadClient moves
 // it forward while input arrives) and only read by the watchdog, which polls
-// it every kWatchdogPollMs. A monotonic clock is used so that a change of
-// the wall clock or of daylight time neither fires the watchdog early nor
-// holds it off.
+// it every poll interval. A monotonic clock is used so that a change of the
+// wall clock or of daylight time neither fires the watchdog early nor holds
+// it off.
+//
+// The period (30 s) and the poll interval (2 s) are process-wide settings so
+// that a test program can shorten them; programs keep the defaults.
 #pragma once
 
 #include <atomic>
@@ -32,15 +35,23 @@ class TWatchDogThread : public fw::TThread {
 
   // 0 clears the deadline.
   static void SetDeadline(std::int64_t monotonic_ms) { deadline_ms_.store(monotonic_ms); }
-  // Now + kWatchdogPeriodSeconds.
-  static void ArmDeadline() { SetDeadline(MonotonicMs() + kWatchdogPeriodSeconds * 1000); }
+  // Now + the period.
+  static void ArmDeadline() { SetDeadline(MonotonicMs() + period_ms_.load()); }
   static std::int64_t Deadline() { return deadline_ms_.load(); }
+
+  // REQUIRES: period_ms > 0, poll_ms > 0.
+  static void SetTiming(int period_ms, int poll_ms);
+  // Checks of the deadline made so far by any watchdog of the process.
+  static std::uint64_t Polls() { return polls_.load(); }
 
  protected:
   void Execute() override;
 
  private:
   static std::atomic<std::int64_t> deadline_ms_;
+  static std::atomic<int> period_ms_;
+  static std::atomic<int> poll_ms_;
+  static std::atomic<std::uint64_t> polls_;
 };
 
 }  // namespace cgi

@@ -29,6 +29,8 @@ TTolmidDatabase::TTolmidDatabase(fw::TComponent* owner) : fw::TComponent(owner) 
 }
 
 TTolmidDatabase::~TTolmidDatabase() {
+  // Datasets detaching while it closes must not free it a second time.
+  MarkDestroying();
   try {
     Close();
   } catch (const std::exception&) {

@@ -69,6 +69,7 @@ class TTolmidDatabase : public fw::TComponent {
 
  private:
   friend class TTolmidSession;
+  friend class TTolmidDBDataSet;
   // Re-resolves the session from SessionName without activating it; stays
   // with the current one when no session has that name.
   void ResolveSession();

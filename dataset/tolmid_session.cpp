@@ -6,6 +6,7 @@
 
 #include "dataset/component_errors.h"
 #include "dataset/tolmid_database.h"
+#include "dataset/tolmid_db_dataset.h"
 #include "framework/sysutils.h"
 #include "storage/session.h"
 
@@ -252,9 +253,12 @@ void TTolmidSession::BuildAutoName() {
 void TTolmidSession::ApplyNameToOwnerComponents() {
   if (Owner() == nullptr) return;
   for (int i = 0; i < Owner()->ComponentCount(); ++i) {
-    auto* db = dynamic_cast<TTolmidDatabase*>(Owner()->Components(i));
-    if (db != nullptr && !fw::SameText(db->SessionName(), session_name_))
-      db->SetSessionName(session_name_);
+    fw::TComponent* c = Owner()->Components(i);
+    if (auto* ds = dynamic_cast<TTolmidDBDataSet*>(c)) {
+      if (!fw::SameText(ds->SessionName(), session_name_)) ds->SetSessionName(session_name_);
+    } else if (auto* db = dynamic_cast<TTolmidDatabase*>(c)) {
+      if (!fw::SameText(db->SessionName(), session_name_)) db->SetSessionName(session_name_);
+    }
   }
 }
 
@@ -423,7 +427,9 @@ void TTolmidSession::Notification(fw::TComponent* component, bool inserting) {
   fw::TComponent::Notification(component, inserting);
   if (inserting && auto_session_name_ && component != nullptr && component != this &&
       component->Owner() == Owner()) {
-    if (auto* db = dynamic_cast<TTolmidDatabase*>(component)) {
+    if (auto* ds = dynamic_cast<TTolmidDBDataSet*>(component)) {
+      if (!ds->Active()) ds->SetSessionName(session_name_);
+    } else if (auto* db = dynamic_cast<TTolmidDatabase*>(component)) {
       if (!db->Connected() && db->Session() != this) db->MoveToSession(this);
     }
   }

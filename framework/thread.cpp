@@ -29,6 +29,7 @@ struct SyncState {
   std::condition_variable cv;
   std::deque<SyncCall*> queue;
   std::thread::id main_thread = std::this_thread::get_id();
+  void (*wake)() = nullptr;  // GUARDED_BY(mutex)
 };
 
 // Never destroyed: detached FreeOnTerminate threads may still signal it
@@ -149,6 +150,7 @@ void TThread::StaticSynchronize(const std::function<void()>& method) {
   std::unique_lock<std::mutex> lock(s.mutex);
   s.queue.push_back(&call);
   s.cv.notify_all();
+  if (s.wake != nullptr) s.wake();
   s.cv.wait(lock, [&] { return call.done; });
   if (call.error) std::rethrow_exception(call.error);
 }
@@ -199,6 +201,12 @@ bool TThread::WaitAndCheckSynchronize(int timeout_ms) {
     s.cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return !s.queue.empty(); });
   }
   return CheckSynchronize();
+}
+
+void TThread::SetWakeMainThread(void (*wake)()) {
+  SyncState& s = Sync();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.wake = wake;
 }
 
 void TThread::SetMainThread() {

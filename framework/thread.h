@@ -68,6 +68,11 @@ class TThread {
   // Waits up to timeout_ms for a queued Synchronize call (0: no wait) and
   // runs what is queued; for message loops without other events.
   static bool WaitAndCheckSynchronize(int timeout_ms);
+  // Called (from the synchronising thread, with the queue's lock held) each
+  // time a call is queued, so that a main thread waiting in an event loop
+  // of its own wakes up and runs CheckSynchronize. It must only post, never
+  // run the call. nullptr: nobody is told.
+  static void SetWakeMainThread(void (*wake)());
   // Marks the calling thread as the main thread (done once at start-up;
   // the thread that runs static initialisation is the default).
   static void SetMainThread();

@@ -58,6 +58,27 @@ void FuzzParsers(std::string_view env, std::string_view body) {
   }
   parser.Finish();
   if (data_bytes > body.size()) __builtin_trap();  // data can only come from the input
+
+  // The URL-encoded parser gives the same fields fed whole or in two pieces.
+  cgi::TFormFields whole;
+  cgi::TFormFields split;
+  {
+    cgi::TUrlEncodedParser p(whole);
+    p.Feed(body);
+    p.Finish();
+  }
+  {
+    cgi::TUrlEncodedParser p(split);
+    p.Feed(body.substr(0, cut));
+    p.Feed(body.substr(cut));
+    p.Finish();
+  }
+  if (whole.Count() != split.Count()) __builtin_trap();
+  for (std::size_t i = 0; i < whole.Count(); ++i) {
+    if (whole.Name(i) != split.Name(i) || whole.Value(i) != split.Value(i)) __builtin_trap();
+    if (!cgi::IsValidFieldName(whole.Name(i))) __builtin_trap();
+    if (whole.Find(whole.Name(i)).value_or(i + 1) > i) __builtin_trap();  // found, at or before i
+  }
 }
 
 }  // namespace

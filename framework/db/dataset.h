@@ -67,6 +67,12 @@ class TDataSet : public TComponent {
   bool Bof() const { return bof_; }
   bool Eof() const { return eof_; }
   bool IsEmpty() const { return record_count_ == 0; }
+  // What the active row stands for (a grid places a row being inserted by
+  // it: bfEOF appended, bfInserted inserted before the record that was
+  // current); bfBOF when there is no row.
+  TBookmarkFlag ActiveBookmarkFlag() const {
+    return record_count_ > 0 ? GetBookmarkFlag(ActiveBuffer()) : TBookmarkFlag::bfBOF;
+  }
   bool CanModify() const { return GetCanModify(); }
   bool Found() const { return found_; }
   bool AutoCalcFields() const { return auto_calc_fields_; }
@@ -266,6 +272,8 @@ class TDataSet : public TComponent {
   void SetState(TDataSetState state);
   // Computes the calculated fields of buffer (state dsCalcFields).
   void GetCalcFields(char* buffer);
+  // The buffer that the calculate state reads (a lookup's scratch record).
+  void SetCalcBuffer(char* buffer) { calc_buffer_ = buffer; }
   // Re-reads the buffers around the cursor's record; exact: the record must
   // still exist ("Record not found"); center: it becomes the middle row.
   void Resync(bool exact, bool center);

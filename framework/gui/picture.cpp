@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "framework/gui/bitmap.h"
+#include "framework/gui/jpeg_image.h"
 
 namespace fw {
 
@@ -26,7 +27,9 @@ std::unique_ptr<TGraphic> NewBitmap() { return std::make_unique<TBitmap>(); }
 
 struct Registry {
   std::mutex mutex;
-  std::vector<FileFormat> files{{"bmp", "Bitmaps", &NewBitmap}};
+  std::vector<FileFormat> files{{"bmp", "Bitmaps", &NewBitmap},
+                                {"jpg", "JPEG Image File", &NewJPEGImage},
+                                {"jpeg", "JPEG Image File", &NewJPEGImage}};
   std::vector<ClipboardFormat> clipboard;
   unsigned next_id = 0xC000;  // registered clipboard formats start here
 };
@@ -96,6 +99,23 @@ TGraphicClass TPicture::FindClipboardClass(unsigned format) {
   for (const auto& f : r.clipboard)
     if (f.id == format) return f.graphic_class;
   return nullptr;
+}
+
+unsigned TPicture::FindClipboardFormat(const std::string& name) {
+  Registry& r = Reg();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  for (const auto& f : r.clipboard)
+    if (f.name == name) return f.id;
+  return 0;
+}
+
+std::vector<std::string> TPicture::ClipboardFormatNames() {
+  Registry& r = Reg();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  std::vector<std::string> out;
+  for (const auto& f : r.clipboard)
+    if (f.graphic_class != nullptr) out.push_back(f.name);
+  return out;
 }
 
 std::string TPicture::FileFormatDescription(const std::string& extension) {

@@ -2,8 +2,9 @@
 // picture classes by file extension and by clipboard format.
 //
 // The registry is process-wide and guarded by a mutex. TBitmap is
-// registered for "bmp" from the start; other classes register themselves
-// at their unit start-up (gif::GIFImageInitialization registers "gif").
+// registered for "bmp" and TJPEGImage for "jpg" and "jpeg" from the start;
+// other classes register themselves at their unit start-up
+// (gif::GIFImageInitialization registers "gif").
 #pragma once
 
 #include <functional>
@@ -38,6 +39,10 @@ class TPicture {
   // nullptr when the extension is not registered.
   static TGraphicClass FindGraphicClass(const std::string& extension);
   static TGraphicClass FindClipboardClass(unsigned format);
+  // The id of a registered clipboard format name, 0 when unknown.
+  static unsigned FindClipboardFormat(const std::string& name);
+  // The names of the registered clipboard formats that have a class.
+  static std::vector<std::string> ClipboardFormatNames();
   static std::string FileFormatDescription(const std::string& extension);
 
   // Picks the class by the file's extension; EInvalidGraphic

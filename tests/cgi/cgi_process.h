@@ -1,88 +1,185 @@
 // Runs a program as a child process with a given environment and standard
-// input, and waits for it a bounded time.
+// input, the way a web server runs a CGI program, and waits for it a
+// bounded time. Standard input is written while the output is read (so a
+// large body cannot deadlock against a large answer), may be generated on
+// the fly (so the test process stays small however large the body), and
+// stops at once when the child no longer reads it.
 #pragma once
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
 namespace cgi_test {
+
+struct ChildOptions {
+  std::vector<std::string> env;  // the whole environment
+  std::string input;             // written first
+  // Then generated_size bytes from generate(buffer, size, offset).
+  std::uint64_t generated_size = 0;
+  std::function<void(char*, std::size_t, std::uint64_t)> generate;
+  bool keep_input_open = false;  // a stalled client: the pipe stays open
+  std::string cwd;
+  double max_seconds = 30;
+};
 
 struct ChildResult {
   bool exited = false;  // false: still running at the time limit (then killed)
   int exit_code = -1;   // when exited normally
   int signal = 0;       // when ended by a signal
   std::string out;
+  std::string err;
   double seconds = 0;
+  // Peak resident memory (getrusage of the child). It also covers the test
+  // process as it was when forked, so it is an upper bound.
+  long max_rss_kb = 0;
 };
 
-// Starts program with env as its whole environment. When keep_stdin_open,
-// stdin_data is written and the pipe stays open (a stalled client) until the
-// child ends; otherwise it is closed after the data.
-inline ChildResult RunChild(const std::string& program, const std::vector<std::string>& env,
-                            const std::string& stdin_data, bool keep_stdin_open, double max_seconds) {
-  ChildResult result;
-  int in_pipe[2];
-  int out_pipe[2];
-  if (::pipe(in_pipe) != 0 || ::pipe(out_pipe) != 0) return result;
+inline ChildResult RunChild(const std::string& program, const ChildOptions& o) {
+  ChildResult r;
+  int in[2];
+  int out[2];
+  int err[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return r;
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::dup2(in_pipe[0], 0);
-    ::dup2(out_pipe[1], 1);
-    ::close(in_pipe[0]);
-    ::close(in_pipe[1]);
-    ::close(out_pipe[0]);
-    ::close(out_pipe[1]);
+    ::dup2(in[0], 0);
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    if (!o.cwd.empty() && ::chdir(o.cwd.c_str()) != 0) ::_exit(126);
     std::vector<char*> envp;
-    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    for (const auto& e : o.env) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
     ::execve(program.c_str(), argv, envp.data());
     ::_exit(127);
   }
-  ::close(in_pipe[0]);
-  ::close(out_pipe[1]);
+  ::close(in[0]);
+  ::close(out[1]);
+  ::close(err[1]);
   ::signal(SIGPIPE, SIG_IGN);
-  if (!stdin_data.empty()) {
-    [[maybe_unused]] ssize_t n = ::write(in_pipe[1], stdin_data.data(), stdin_data.size());
-  }
-  if (!keep_stdin_open) ::close(in_pipe[1]);
-  char buf[4096];
+  for (int fd : {in[1], out[0], err[0]}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
+
+  int in_fd = in[1];
+  std::string piece;         // bytes due next on standard input
+  std::size_t piece_at = 0;  // of piece, written
+  std::uint64_t generated = 0;
+  bool input_given = false;
+  auto refill = [&] {
+    piece_at = 0;
+    piece.clear();
+    if (!input_given) {
+      input_given = true;
+      piece = o.input;
+    }
+    if (piece.empty() && generated < o.generated_size) {
+      piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(o.generated_size - generated, 256 * 1024)));
+      o.generate(piece.data(), piece.size(), generated);
+      generated += piece.size();
+    }
+  };
+  refill();
+  int fds[2] = {out[0], err[0]};
+  std::string* sinks[2] = {&r.out, &r.err};
   int status = 0;
+  struct rusage usage {};
+  char buf[65536];
   for (;;) {
-    pollfd p{out_pipe[0], POLLIN, 0};
-    if (::poll(&p, 1, 50) > 0) {
-      const ssize_t n = ::read(out_pipe[0], buf, sizeof(buf));
-      if (n > 0) result.out.append(buf, static_cast<std::size_t>(n));
+    if (in_fd >= 0 && piece_at == piece.size()) refill();
+    if (in_fd >= 0 && piece.empty() && !o.keep_input_open) {
+      ::close(in_fd);
+      in_fd = -1;
     }
-    const pid_t done = ::waitpid(pid, &status, WNOHANG);
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (done == pid) {
-      result.exited = true;
+    pollfd p[3];
+    int n = 0;
+    for (int fd : fds) {
+      if (fd >= 0) p[n++] = {fd, POLLIN, 0};
+    }
+    if (in_fd >= 0 && piece_at < piece.size()) p[n++] = {in_fd, POLLOUT, 0};
+    ::poll(p, static_cast<nfds_t>(n), 20);
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i] < 0) continue;
+      const ssize_t got = ::read(fds[i], buf, sizeof(buf));
+      if (got > 0) sinks[i]->append(buf, static_cast<std::size_t>(got));
+      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+        ::close(fds[i]);
+        fds[i] = -1;
+      }
+    }
+    if (in_fd >= 0 && piece_at < piece.size()) {
+      const ssize_t put = ::write(in_fd, piece.data() + piece_at, piece.size() - piece_at);
+      if (put > 0) piece_at += static_cast<std::size_t>(put);
+      if (put < 0 && errno != EAGAIN && errno != EINTR) {  // the child stopped reading
+        ::close(in_fd);
+        in_fd = -1;
+      }
+    }
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (fds[0] < 0 && fds[1] < 0 && ::wait4(pid, &status, WNOHANG, &usage) == pid) {
+      r.exited = true;
       break;
     }
-    if (result.seconds > max_seconds) {
+    if (r.seconds > o.max_seconds) {
       ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
+      ::wait4(pid, &status, 0, &usage);
       break;
     }
   }
-  ssize_t n;
-  while ((n = ::read(out_pipe[0], buf, sizeof(buf))) > 0) result.out.append(buf, static_cast<std::size_t>(n));
-  ::close(out_pipe[0]);
-  if (keep_stdin_open) ::close(in_pipe[1]);
-  if (result.exited) {
-    if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  for (int fd : fds) {
+    if (fd >= 0) ::close(fd);
   }
-  return result;
+  if (in_fd >= 0) ::close(in_fd);
+  r.max_rss_kb = usage.ru_maxrss;
+  if (r.exited) {
+    if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+  }
+  return r;
+}
+
+// An answer split into its head lines and body.
+struct Answer {
+  std::vector<std::string> head;  // status line and header lines
+  std::string body;
+  bool complete = false;  // a head ended by an empty line was found
+  std::string Header(const std::string& name) const {
+    for (const auto& line : head) {
+      if (line.size() > name.size() && line[name.size()] == ':' &&
+          std::equal(name.begin(), name.end(), line.begin(),
+                     [](char a, char b) { return std::tolower(a) == std::tolower(b); })) {
+        return line.substr(name.size() + 1 + (line[name.size() + 1] == ' '));
+      }
+    }
+    return "";
+  }
+};
+
+inline Answer SplitAnswer(const std::string& raw) {
+  Answer a;
+  const std::size_t end = raw.find("\r\n\r\n");
+  if (end == std::string::npos) return a;
+  a.complete = true;
+  std::size_t pos = 0;
+  while (pos < end) {
+    const std::size_t eol = raw.find("\r\n", pos);
+    a.head.push_back(raw.substr(pos, eol - pos));
+    pos = eol + 2;
+  }
+  a.body = raw.substr(end + 4);
+  return a;
 }
 
 }  // namespace cgi_test

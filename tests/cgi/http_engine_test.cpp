@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -18,7 +19,9 @@
 
 #include "cgi/blowfish.h"
 #include "cgi/http_engine.h"
+#include "cgi/request_parser.h"
 #include "cgi/session_store.h"
+#include "cgi/watchdog.h"
 #include "tests/cgi/session_file_reader.h"
 
 namespace cgi {
@@ -190,6 +193,12 @@ TEST_F(EngineTest, MultipartUploadGoesToATemporaryFileRemovedAtTheEnd) {
 
 TEST_F(EngineTest, RefusedRequests) {
   const std::string good = MultipartBody("data");
+  std::string many_fields;
+  for (std::size_t i = 0; i <= kMaxFormFields; ++i) many_fields += "a=1&";
+  many_fields += std::string(100000, 'x');
+  std::string many_parts;
+  for (std::size_t i = 0; i <= kMaxFormFields; ++i) many_parts += "--XyZ\r\nContent-Disposition: form-data; name=a\r\n\r\n\r\n";
+  many_parts += "--XyZ--\r\n";
   struct Case {
     std::vector<std::string> vars;
     std::string body;
@@ -218,6 +227,12 @@ TEST_F(EngineTest, RefusedRequests) {
       {{"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=XyZ",
         "CONTENT_LENGTH=" + std::to_string(good.size() + 50)},
        good, 0, "HTTP/1.0 400 Bad Request", "Client input ended early", false},
+      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded",
+        "CONTENT_LENGTH=" + std::to_string(many_fields.size())},
+       many_fields, 0, "HTTP/1.0 413 Request Entity Too Large", "Too many form fields", false},
+      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=XyZ",
+        "CONTENT_LENGTH=" + std::to_string(many_parts.size())},
+       many_parts, 0, "HTTP/1.0 413 Request Entity Too Large", "Too many form fields", false},
   };
   for (const auto& c : cases) {
     THttpCGIEngine& e = Start(c.vars, c.body);
@@ -227,9 +242,19 @@ TEST_F(EngineTest, RefusedRequests) {
     if (c.body_untouched) {
       EXPECT_EQ(input_->Position(), 0) << "nothing may be read of a refused body";
     }
+    if (c.body == many_fields) {
+      EXPECT_LT(input_->Position(), 64 * 1024 + 1) << "the rest of a refused body is not read";
+    }
     const std::string out = Finish();
     EXPECT_EQ(out.substr(0, out.find("\r\n")), c.status);
   }
+  // Up to the cap the fields are taken, the query string's beside them.
+  const std::string at_cap = many_fields.substr(0, 4 * kMaxFormFields);
+  THttpCGIEngine& full = Start({"REQUEST_METHOD=POST", "QUERY_STRING=q=1", "CONTENT_TYPE=application/x-www-form-urlencoded",
+                                "CONTENT_LENGTH=" + std::to_string(at_cap.size())},
+                               at_cap);
+  EXPECT_TRUE(full.PrepareRequest()) << full.RequestError();
+  EXPECT_EQ(full.FormFields().Count(), kMaxFormFields + 1);
   // Within the limit the same body is read.
   THttpCGIEngine& e = Start(
       {"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=11"}, "a=123456789");
@@ -455,6 +480,27 @@ TEST_F(EngineTest, SessionExpiry) {
   EXPECT_FALSE(fs::exists(file)) << "the expired file is removed";
 }
 
+// A session kept in memory (the process goes on to its next request) ends at
+// its expiry as one read from its file does.
+TEST_F(EngineTest, ExpiredSessionInMemoryReadsEmpty) {
+  const std::time_t now = std::time(nullptr);
+  THttpCGIEngine& e = Start({});
+  e.SetSessionVariable("v", "1");
+  e.SetSessionExpires(now + 3600);
+  const std::string file = e.SessionFileName();
+  const std::string cookie = CookieFrom(Finish());
+  THttpCGIEngine& e2 = Start({"HTTP_COOKIE=" + cookie});  // still in the process's list
+  EXPECT_EQ(e2.GetSessionVariable("v"), "1");
+  e2.SetSessionExpires(now - 10);
+  EXPECT_EQ(e2.GetSessionVariable("v"), "") << "an expired session stops answering at once";
+  Finish();
+  THttpCGIEngine& e3 = Start({"HTTP_COOKIE=" + cookie});
+  EXPECT_EQ(e3.GetSessionVariable("v"), "");
+  EXPECT_FALSE(e3.SessionExpired()) << "emptied, it starts afresh";
+  Finish();
+  EXPECT_FALSE(fs::exists(file)) << "the expired file is removed";
+}
+
 TEST_F(EngineTest, DamagedOrHostileSessionInput) {
   THttpCGIEngine& e = Start({});
   e.SetSessionVariable("v", "secret value");
@@ -576,23 +622,60 @@ TEST(EngineThreadsTest, RequestsOnSeveralThreadsKeepTheirOwnState) {
   fs::remove_all(dir);
 }
 
-// While the deadline is 0 the watchdog never ends the process; the unit's
-// start and end in a windowed program have no visible effect.
+// Two threads of one process saving one session at once: every save lands
+// whole and every answer is a 200 (with one temporary name per process, one
+// thread's rename took the other's file away).
+TEST(EngineThreadsTest, TwoThreadsSavingOneSession) {
+  const fs::path dir = fs::temp_directory_path() / ("cgi_shared_session_test_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::atomic<int> failed{0};
+  auto run = [&](int t) {
+    for (int round = 0; round < 200; ++round) {
+      THttpCGIEngine e(nullptr);
+      e.SetCGIAutoTerminate(false);
+      e.SetTempDir(dir.string());
+      e.CGISession().SetSessionType(TSessionType::sGlobal);
+      std::string out;
+      e.SetServerVariables(fw::TStringList());
+      e.SetRequestStreams(std::make_unique<fw::TMemoryStream>(), std::make_unique<StringSink>(&out));
+      e.SetSessionVariable("t", std::to_string(t) + "/" + std::to_string(round));
+      e.EndRequest();
+      if (out.rfind("HTTP/1.0 200 OK\r\n", 0) != 0) ++failed;
+    }
+  };
+  std::thread a(run, 0);
+  std::thread b(run, 1);
+  a.join();
+  b.join();
+  EXPECT_EQ(failed.load(), 0);
+  auto lines = cgi_test::ReadSessionFileWithOpenSsl((dir / "hsess_Default_global.ses").string(), kDefaultEncryptionKey);
+  ASSERT_TRUE(lines.has_value());
+  ASSERT_EQ(lines->size(), 1u);
+  EXPECT_TRUE(std::regex_match((*lines)[0], std::regex("t=[01]/\\d+"))) << (*lines)[0];
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "temporary files left";
+  SessionEnd("", true);
+  fs::remove_all(dir);
+}
+
+// While the deadline is 0 the watchdog never ends the process, however
+// often it looks (a deadline that passes ends it: the stalled-client tests
+// of the programs); it runs at the highest normal priority. The unit's start
+// and end in a windowed program have no visible effect.
 TEST(WatchdogTest, IdleWatchdogLeavesTheProcessAlone) {
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
+  TWatchDogThread::SetTiming(20, 1);
+  {
     THttpCGIEngine engine(nullptr);
-    if (!WatchdogRunning()) ::_exit(3);
-    std::this_thread::sleep_for(std::chrono::seconds(5));
+    engine.SetRequestStreams(std::make_unique<fw::TMemoryStream>(), std::make_unique<fw::TMemoryStream>());
+    ASSERT_TRUE(WatchdogRunning());
+    EXPECT_EQ(WatchdogPriority(), fw::TThreadPriority::tpHighest);
+    TWatchDogThread::SetDeadline(0);
+    const std::uint64_t polls = TWatchDogThread::Polls();
+    while (TWatchDogThread::Polls() < polls + 50) std::this_thread::yield();
     HttpEngInitialization();
     HttpEngFinalization();
-    ::_exit(0);
+    EXPECT_TRUE(WatchdogRunning());
   }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  TWatchDogThread::SetTiming(kWatchdogPeriodSeconds * 1000, kWatchdogPollMs);
 }
 
 }  // namespace

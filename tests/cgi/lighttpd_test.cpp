@@ -1,183 +1,61 @@
-// The test CGI program behind a real web server: lighttpd with mod_cgi on
-// 127.0.0.1 and a free port, configured in a temporary folder, driven with
-// libcurl (and a raw socket for a client that stalls).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
+// The test CGI programs behind a real web server: lighttpd with mod_cgi and
+// mod_scgi on 127.0.0.1 and a free port, driven with libcurl (and a raw
+// socket for a client that stalls). Every request gets one complete answer,
+// whichever way the program keeps its engine.
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <regex>
 #include <thread>
 
+#include "tests/cgi/lighttpd_server.h"
 #include "tests/cgi/session_file_reader.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string FindLighttpd() {
-  for (const char* p : {"/usr/sbin/lighttpd", "/usr/bin/lighttpd", "/usr/local/sbin/lighttpd"}) {
-    if (::access(p, X_OK) == 0) return p;
-  }
-  return "";
-}
-
-int FreePort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = 0;
-  socklen_t len = sizeof(a);
-  int port = -1;
-  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 &&
-      ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-    port = ntohs(a.sin_port);
-  }
-  ::close(s);
-  return port;
-}
-
-int Connect(int port) {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-    ::close(s);
-    return -1;
-  }
-  return s;
-}
-
-struct Response {
-  long status = 0;
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;
-  std::string Header(const std::string& name) const {
-    for (const auto& [n, v] : headers) {
-      if (strcasecmp(n.c_str(), name.c_str()) == 0) return v;
-    }
-    return "";
-  }
-  bool HasHeader(const std::string& name) const {
-    for (const auto& [n, v] : headers) {
-      if (strcasecmp(n.c_str(), name.c_str()) == 0) return true;
-    }
-    return false;
-  }
-};
-
-std::size_t CollectBody(char* data, std::size_t size, std::size_t n, void* user) {
-  static_cast<Response*>(user)->body.append(data, size * n);
-  return size * n;
-}
-
-std::size_t CollectHeader(char* data, std::size_t size, std::size_t n, void* user) {
-  std::string line(data, size * n);
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-  const std::size_t colon = line.find(':');
-  if (colon != std::string::npos) {
-    std::string value = line.substr(colon + 1);
-    while (!value.empty() && value.front() == ' ') value.erase(0, 1);
-    static_cast<Response*>(user)->headers.emplace_back(line.substr(0, colon), value);
-  }
-  return size * n;
-}
+using cgi_test::HttpResponse;
+using Response = cgi_test::HttpResponse;
 
 class LighttpdTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    const std::string server = FindLighttpd();
-    if (server.empty()) return;
+    if (cgi_test::FindLighttpd().empty()) return;
     dir_ = fs::temp_directory_path() / ("cgi_lighttpd_test_" + std::to_string(::getpid()));
     fs::create_directories(dir_ / "www" / "tmp");
     fs::copy_file(TOLMID_CGI_TEST_PROGRAM, dir_ / "www" / "app.cgi", fs::copy_options::overwrite_existing);
-    port_ = FreePort();
-    const fs::path conf = dir_ / "lighttpd.conf";
-    {
-      std::ofstream c(conf);
-      c << "server.document-root = \"" << (dir_ / "www").string() << "\"\n"
-        << "server.bind = \"127.0.0.1\"\n"
-        << "server.port = " << port_ << "\n"
-        << "server.modules = ( \"mod_cgi\" )\n"
-        << "server.errorlog = \"" << (dir_ / "error.log").string() << "\"\n"
-        // Start the program before the whole body is in, so that a client
-        // that stalls reaches it.
-        << "server.stream-request-body = 2\n"
-        << "cgi.assign = ( \".cgi\" => \"\" )\n";
-    }
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::execl(server.c_str(), server.c_str(), "-D", "-f", conf.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    for (int i = 0; i < 200; ++i) {
-      const int s = Connect(port_);
-      if (s >= 0) {
-        ::close(s);
-        started_ = true;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    fs::copy_file(TOLMID_CGI_STACK_PROGRAM, dir_ / "www" / "stack.cgi", fs::copy_options::overwrite_existing);
+    server_ = new cgi_test::LighttpdServer;
+    started_ = server_->Start(dir_, TOLMID_CGI_LIBRARY_PROGRAM);
   }
 
   static void TearDownTestSuite() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-      pid_ = -1;
-    }
+    delete server_;
+    server_ = nullptr;
     if (!dir_.empty()) fs::remove_all(dir_);
     curl_global_cleanup();
   }
 
   void SetUp() override {
-    if (FindLighttpd().empty()) GTEST_SKIP() << "lighttpd is not installed";
-    if (!started_) {
-      std::ifstream log(dir_ / "error.log");
-      std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-      FAIL() << "lighttpd did not start: " << text;
-    }
+    if (cgi_test::FindLighttpd().empty()) GTEST_SKIP() << "lighttpd is not installed";
+    if (!started_) FAIL() << "lighttpd did not start: " << server_->ErrorLog();
   }
 
-  static std::string Url(const std::string& path) { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-
   static Response Fetch(const std::string& path, const std::function<void(CURL*)>& setup = {}) {
-    Response r;
-    CURL* curl = curl_easy_init();
-    curl_easy_setopt(curl, CURLOPT_URL, Url(path).c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &r);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, CollectHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &r);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    if (setup) setup(curl);
-    const CURLcode rc = curl_easy_perform(curl);
-    EXPECT_EQ(rc, CURLE_OK) << curl_easy_strerror(rc);
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &r.status);
-    curl_easy_cleanup(curl);
+    Response r = server_->Fetch(path, setup);
+    EXPECT_GT(r.status, 0) << "curl error " << -r.status << " for " << path;
     return r;
   }
 
   static inline fs::path dir_;
-  static inline int port_ = 0;
-  static inline pid_t pid_ = -1;
+  static inline cgi_test::LighttpdServer* server_ = nullptr;
   static inline bool started_ = false;
 };
 
@@ -201,7 +79,7 @@ TEST_F(LighttpdTest, ServerVariablesQueryCookiesAndBasicAuthorization) {
         "auth_user=user", "auth_password=p w", "cookie_a=1", "cookie_b=two", "field a=1", "field b=x y&z"}) {
     EXPECT_TRUE(HasLine(r.body, line)) << line << " in\n" << r.body;
   }
-  EXPECT_TRUE(HasLine(r.body, "server_port=" + std::to_string(port_)));
+  EXPECT_TRUE(HasLine(r.body, "server_port=" + std::to_string(server_->Port())));
   EXPECT_NE(r.body.find("software=lighttpd/"), std::string::npos);
 }
 
@@ -307,10 +185,11 @@ TEST_F(LighttpdTest, SessionVariablesAcrossTwoRequests) {
   EXPECT_TRUE(HasLine(other.body, "value=")) << other.body;
 }
 
+// The program shortens the watchdog's period to 300 ms for this request.
 TEST_F(LighttpdTest, StalledClientIsEndedByTheWatchdog) {
   const fs::path pid_file = dir_ / "www" / "tmp" / "stall.pid";
   fs::remove(pid_file);
-  const int s = Connect(port_);
+  const int s = cgi_test::ConnectLoopback(server_->Port());
   ASSERT_GE(s, 0);
   const std::string request =
       "POST /app.cgi/stall HTTP/1.1\r\nHost: 127.0.0.1\r\n"
@@ -325,7 +204,7 @@ TEST_F(LighttpdTest, StalledClientIsEndedByTheWatchdog) {
     std::ifstream in(pid_file);
     if (!(in >> cgi_pid)) {
       cgi_pid = 0;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
   ASSERT_GT(cgi_pid, 0) << "the program did not start";
@@ -336,11 +215,73 @@ TEST_F(LighttpdTest, StalledClientIsEndedByTheWatchdog) {
     if (!(stat >> pid >> name >> state)) return false;
     return state != "Z";
   };
-  while (alive() && elapsed() < 40) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  while (alive() && elapsed() < 10) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const double seconds = elapsed();
   ::close(s);
   EXPECT_FALSE(alive()) << "the watchdog did not end the stalled request";
-  EXPECT_GE(seconds, 25.0) << "ended before the deadline";
+  EXPECT_GE(seconds, 0.3) << "ended before the deadline";
+}
+
+// However a program keeps its engine (heap, main's stack, library mode),
+// every request gets one complete answer; a session folder that is missing
+// or cannot be written to gives a clean 500, as does an exception a request
+// handler lets through.
+TEST_F(LighttpdTest, EveryProgramAnswersEveryRequestOnce) {
+  struct Case {
+    std::string path;
+    long status;
+    std::string body_start;
+  };
+  const std::string kError = "500 Internal Server Error\r\n";
+  const Case cases[] = {
+      {"/vars?a=1", 200, "method=GET"},
+      {"/session-set?name=n&value=v", 200, "id="},
+      {"/session-set?name=n&value=v&tmp=nosuch", 500, kError},
+      {"/session-set?name=n&value=v&tmp=default", 500, kError},  // "Temp" under the document root
+      {"/session-set?name=n&value=v&tmp=proc", 500, kError},
+      {"/vars?b=2", 200, "method=GET"},
+  };
+  for (const std::string program : {"/app.cgi", "/stack.cgi", "/lib.scgi"}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(program + c.path);
+      Response r = Fetch(program + c.path);
+      EXPECT_EQ(r.status, c.status);
+      EXPECT_EQ(r.body.rfind(c.body_start, 0), 0u) << r.body;
+      if (program != "/lib.scgi") {
+        EXPECT_EQ(r.Header("Content-Length"), std::to_string(r.body.size()));
+      } else if (r.HasHeader("Content-Length")) {  // library mode leaves it to the server
+        EXPECT_EQ(r.Header("Content-Length"), std::to_string(r.body.size()));
+      }
+    }
+  }
+  for (const std::string program : {"/app.cgi", "/lib.scgi"}) {
+    Response r = Fetch(program + "/throw");
+    EXPECT_EQ(r.status, 500) << program;
+    EXPECT_EQ(r.body, kError);
+    EXPECT_EQ(r.Header("Content-Type"), "text/plain");
+    EXPECT_FALSE(r.HasHeader("X-Partial")) << "what the handler queued is dropped";
+  }
+}
+
+// The library program is started once by the server and answers request
+// after request on its main thread.
+TEST_F(LighttpdTest, LibraryProgramAnswersSeveralRequestsOnOneThread) {
+  const std::regex answer("request (\\d+) pid (\\d+) thread (\\d+)");
+  std::vector<std::smatch> seen(4);
+  std::vector<std::string> bodies(4);
+  for (int i = 0; i < 4; ++i) {
+    bodies[i] = Fetch(i == 2 ? "/lib.scgi/throw" : "/lib.scgi/count").body;
+    if (i != 2) {
+      ASSERT_TRUE(std::regex_match(bodies[i], seen[i], answer)) << bodies[i];
+    }
+  }
+  EXPECT_EQ(bodies[2], "500 Internal Server Error\r\n");
+  EXPECT_EQ(std::stoi(seen[1][1]), std::stoi(seen[0][1]) + 1);
+  EXPECT_EQ(std::stoi(seen[3][1]), std::stoi(seen[0][1]) + 3);
+  for (int i : {1, 3}) {
+    EXPECT_EQ(seen[i][2], seen[0][2]) << "one process";
+    EXPECT_EQ(seen[i][3], seen[0][3]) << "one thread";
+  }
 }
 
 }  // namespace

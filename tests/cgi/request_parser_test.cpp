@@ -3,6 +3,7 @@
 // pieces split at odd offsets.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 
@@ -87,14 +88,109 @@ TEST(RequestParserTest, UrlEncodedFormsTable) {
       {"v=line1%0D%0Aline2", {{"v", "line1\r\nline2"}}, 0},
       {"a=1=2", {{"a", "1=2"}}, 0},
   };
+  // The streaming parser gives the same fields however the text is cut:
+  // at every offset into two pieces, and byte by byte.
+  auto parse_in_pieces = [](std::string_view text, std::vector<std::size_t> cuts, std::size_t& dropped) {
+    TFormFields parsed;
+    TUrlEncodedParser parser(parsed);
+    std::size_t at = 0;
+    cuts.push_back(text.size());
+    for (std::size_t cut : cuts) {
+      parser.Feed(text.substr(at, cut - at));
+      at = cut;
+    }
+    parser.Finish();
+    dropped = parser.Dropped();
+    TNameValueList fields;
+    for (std::size_t i = 0; i < parsed.Count(); ++i) fields.emplace_back(parsed.Name(i), parsed.Value(i));
+    return fields;
+  };
   for (const auto& c : cases) {
     TNameValueList fields;
     EXPECT_EQ(ParseUrlEncoded(c.in, fields), c.dropped) << c.in;
     EXPECT_EQ(fields, c.fields) << c.in;
+    const std::string_view in(c.in);
+    std::vector<std::size_t> every;
+    for (std::size_t cut = 0; cut <= in.size(); ++cut) {
+      std::size_t dropped = 0;
+      EXPECT_EQ(parse_in_pieces(in, {cut}, dropped), c.fields) << c.in << " cut at " << cut;
+      EXPECT_EQ(dropped, c.dropped) << c.in << " cut at " << cut;
+      every.push_back(cut);
+    }
+    std::size_t dropped = 0;
+    EXPECT_EQ(parse_in_pieces(in, every, dropped), c.fields) << c.in << " byte by byte";
   }
   TNameValueList fields;
   EXPECT_EQ(ParseUrlEncoded("n=" + std::string(300, 'x') + "&" + std::string(300, 'y') + "=1", fields), 1u);
   EXPECT_EQ(fields.size(), 1u);
+
+  // The field cap stops the parser at the first field past it.
+  TFormFields capped;
+  TUrlEncodedParser parser(capped, 2);
+  EXPECT_TRUE(parser.Feed("a=1&b=2&"));
+  EXPECT_FALSE(parser.Feed("c=3&d=4"));
+  EXPECT_TRUE(parser.TooManyFields());
+  EXPECT_EQ(capped.Count(), 2u);
+}
+
+// TFormFields against a model: fields added whole or in pieces (some
+// dropped), looked up by name without regard to case (the first of a name
+// wins), with values large enough to move the byte area.
+TEST(RequestParserTest, FormFieldsAgainstAModel) {
+  std::mt19937 rng(11);
+  const char* const kNames[] = {"a", "A", "ab", "aB", "Ab", "name", "NAME", "x_1", "x-1", "zz"};
+  TNameValueList model;
+  TFormFields fields;
+  auto lower = [](std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  auto check = [&] {
+    ASSERT_EQ(fields.Count(), model.size());
+    for (const char* probe : kNames) {
+      std::optional<std::size_t> expected;
+      for (std::size_t i = 0; i < model.size() && !expected; ++i) {
+        if (lower(model[i].first) == lower(probe)) expected = i;
+      }
+      ASSERT_EQ(fields.Find(probe), expected) << probe;
+    }
+    for (std::size_t i = 0; i < model.size(); ++i) {
+      ASSERT_EQ(fields.Name(i), model[i].first);
+      ASSERT_EQ(fields.Value(i), model[i].second);
+    }
+  };
+  for (int round = 0; round < 300; ++round) {
+    const std::string name = kNames[rng() % std::size(kNames)];
+    std::string value(rng() % 8 == 0 ? rng() % 300000 : rng() % 20, '\0');
+    for (auto& c : value) c = static_cast<char>('a' + rng() % 26);
+    switch (rng() % 3) {
+      case 0:
+        fields.Add(name, value);
+        model.emplace_back(name, value);
+        break;
+      case 1: {  // in pieces
+        fields.BeginField();
+        fields.Append(name);
+        fields.EndName();
+        for (std::size_t at = 0; at < value.size(); at += 7000) fields.Append(std::string_view(value).substr(at, 7000));
+        fields.CommitField();
+        model.emplace_back(name, value);
+        break;
+      }
+      default:  // begun, then dropped: leaves nothing behind
+        fields.BeginField();
+        fields.Append(name);
+        fields.EndName();
+        fields.Append(value);
+        fields.DropField();
+        break;
+    }
+    if (round % 10 == 0) check();
+  }
+  check();
+  fields.Clear();
+  EXPECT_EQ(fields.Count(), 0u);
+  EXPECT_EQ(fields.Find("a"), std::nullopt);
 }
 
 TEST(RequestParserTest, CookiesTable) {

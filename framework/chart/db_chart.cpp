@@ -1,0 +1,215 @@
+#include "framework/chart/db_chart.h"
+
+#include <algorithm>
+#include <set>
+
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QApplication>
+#include <QGraphicsLayout>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPrinter>
+#include <QValueAxis>
+
+#include "framework/printing/print_job.h"
+#include "framework/streams.h"
+#include "platform/text.h"
+
+namespace fw {
+
+namespace {
+
+constexpr QSize kDefaultSize(640, 480);
+// Paper margin of a printed chart, report pixels (half an inch).
+constexpr double kPrintMargin = kReportPixelsPerInch / 2;
+// A category axis keeps one entry per distinct text; labels that are
+// empty or repeat get zero-width spaces added, which show nothing.
+const QChar kZeroWidthSpace(0x200B);
+
+QString FromAnsi(const std::string& text) { return QString::fromStdString(platform::Cp1252ToUtf8(text)); }
+
+QColor ToColor(TColor color) {
+  const TColor c = ColorToRGB(color);
+  return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
+}
+
+}  // namespace
+
+class TDBChart::ClickFilter : public QObject {
+ public:
+  explicit ClickFilter(TDBChart& chart) : chart_(chart) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::MouseButtonRelease || !chart_.OnClick) return QObject::eventFilter(watched, event);
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() != Qt::LeftButton ||
+        !static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint()))
+      return false;
+    try {
+      chart_.OnClick(chart_);
+    } catch (const std::exception& e) {
+      QMessageBox::warning(chart_.view_, QApplication::applicationDisplayName(),
+                           QString::fromStdString(platform::Cp1252ToUtf8(e.what())));
+    }
+    return false;
+  }
+
+ private:
+  TDBChart& chart_;
+};
+
+TDBChart::TDBChart(TComponent* owner)
+    : TComponent(owner), view_(new QChartView), chart_(new QChart), click_filter_(std::make_unique<ClickFilter>(*this)) {
+  view_->viewport()->installEventFilter(click_filter_.get());
+  chart_->setAnimationOptions(QChart::NoAnimation);
+  view_->setChart(chart_);
+  view_->setRenderHint(QPainter::Antialiasing);
+  SetBackWall(back_wall_);
+}
+
+TDBChart::~TDBChart() {
+  // The series tell the chart when they go; the chart must still be whole.
+  MarkDestroying();
+  DestroyComponents();
+  if (view_ != nullptr) view_->viewport()->removeEventFilter(click_filter_.get());
+  delete view_.data();
+}
+
+void TDBChart::SetTitle(const std::string& title) {
+  title_ = title;
+  chart_->setTitle(FromAnsi(title));
+}
+
+void TDBChart::SetLegendVisible(bool v) {
+  legend_visible_ = v;
+  chart_->legend()->setVisible(v);
+}
+
+void TDBChart::SetBackWall(const TChartWall& wall) {
+  back_wall_ = wall;
+  chart_->setPlotAreaBackgroundBrush(ToColor(wall.Color));
+  chart_->setPlotAreaBackgroundVisible(!wall.Transparent);
+}
+
+std::vector<TBarSeries*> TDBChart::Series() const {
+  std::vector<TBarSeries*> out;
+  for (int i = 0; i < ComponentCount(); ++i)
+    if (auto* s = dynamic_cast<TBarSeries*>(Components(i))) out.push_back(s);
+  return out;
+}
+
+void TDBChart::RefreshData() {
+  for (TBarSeries* s : Series()) s->CheckDataSource();
+}
+
+void TDBChart::SeriesChanged() {
+  if (!Destroying()) Rebuild();
+}
+
+void TDBChart::Rebuild() {
+  chart_->removeAllSeries();
+  for (QAbstractAxis* axis : chart_->axes()) {
+    chart_->removeAxis(axis);
+    delete axis;
+  }
+  const std::vector<TBarSeries*> series = Series();
+  if (series.empty()) return;
+
+  QStringList categories;
+  std::set<QString> used;
+  for (int i = 0; i < series.front()->Count(); ++i) {
+    QString text = FromAnsi(series.front()->XLabel(i));
+    if (text.isEmpty()) text = kZeroWidthSpace;
+    while (!used.insert(text).second) text += kZeroWidthSpace;
+    categories.append(text);
+  }
+
+  double low = 0;
+  double high = 0;
+  std::vector<QBarSeries*> bars;
+  for (TBarSeries* s : series) {
+    auto* set = new QBarSet(FromAnsi(s->Title()));
+    for (int i = 0; i < s->Count(); ++i) {
+      set->append(s->YValue(i));
+      low = std::min(low, s->YValue(i));
+      high = std::max(high, s->YValue(i));
+    }
+    auto* bar = new QBarSeries;
+    bar->append(set);
+    bar->setLabelsVisible(s->MarksVisible());
+    bar->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
+    bar->setLabelsFormat(QStringLiteral("@value"));
+    chart_->addSeries(bar);
+    // After addSeries: the chart's theme paints the sets as they join it.
+    set->setColor(ToColor(s->SeriesColor()));
+    set->setBorderColor(Qt::black);
+    set->setLabelColor(Qt::black);
+    bars.push_back(bar);
+  }
+
+  auto* x_axis = new QBarCategoryAxis;
+  x_axis->append(categories);
+  chart_->addAxis(x_axis, Qt::AlignBottom);
+  auto* y_axis = new QValueAxis;
+  // Room above the tallest bar for its value mark.
+  y_axis->setRange(low, high > low ? high + (high - low) * 0.1 : low + 1);
+  y_axis->applyNiceNumbers();
+  y_axis->setLabelFormat(QStringLiteral("%g"));
+  chart_->addAxis(y_axis, Qt::AlignLeft);
+  for (QBarSeries* bar : bars) {
+    bar->attachAxis(x_axis);
+    bar->attachAxis(y_axis);
+  }
+}
+
+QSize TDBChart::LogicalSize() const {
+  return view_ != nullptr && view_->isVisible() && !view_->size().isEmpty() ? view_->size() : kDefaultSize;
+}
+
+void TDBChart::Render(QPainter& painter, const QRectF& target, QSize size) {
+  // The chart is laid out at size for the drawing, then put back.
+  const QRectF old = chart_->geometry();
+  chart_->setGeometry(QRectF(QPointF(0, 0), size));
+  if (chart_->layout() != nullptr) chart_->layout()->activate();
+  chart_->scene()->render(&painter, target, QRectF(QPointF(0, 0), size), Qt::IgnoreAspectRatio);
+  chart_->setGeometry(old);
+  if (chart_->layout() != nullptr) chart_->layout()->activate();
+}
+
+QImage TDBChart::Grab(QSize size) {
+  if (size.isEmpty()) size = LogicalSize();
+  QImage image(size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::TextAntialiasing);
+  Render(painter, QRectF(QPointF(0, 0), size), size);
+  painter.end();
+  return image;
+}
+
+void TDBChart::SaveToPngFile(const std::string& file_name, QSize size) {
+  if (!Grab(size).save(QString::fromStdString(file_name), "PNG"))
+    throw EFCreateError("Cannot create file " + file_name);
+}
+
+void TDBChart::Print() {
+  QPrinter printer(QPrinter::HighResolution);
+  PrintTo(printer);
+}
+
+void TDBChart::PrintTo(QPrinter& printer) {
+  TPrintJob job(printer, FromAnsi(title_));
+  const QSize size = LogicalSize();
+  const double width = job.PageWidth() - 2 * kPrintMargin;
+  const double height = job.PageHeight() - 2 * kPrintMargin;
+  const double scale = std::min(width / size.width(), height / size.height());
+  Render(job.Painter(), QRectF(kPrintMargin, kPrintMargin, size.width() * scale, size.height() * scale), size);
+  job.Finish();
+}
+
+}  // namespace fw

@@ -1,0 +1,47 @@
+// TDBEdit (one line) and TDBMemo (a memo or string field, many lines):
+// text controls bound to a field (see framework/dbctrls/db_field_control.h
+// for the editing rule).
+#pragma once
+
+#include "framework/dbctrls/db_field_control.h"
+
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace fw {
+
+class TDBEdit : public TFieldControl {
+ public:
+  explicit TDBEdit(TComponent* owner);
+  std::string Text() const;
+  // As typing does: puts the dataset into edit state first.
+  void SetText(const std::string& text);
+  void SetReadOnly(bool v) override;
+  void SelectAll();
+
+ protected:
+  void DataChange() override;
+  void UpdateData() override;
+
+ private:
+  QLineEdit* Edit() const;
+  void UserEdited();
+};
+
+class TDBMemo : public TFieldControl {
+ public:
+  explicit TDBMemo(TComponent* owner);
+  std::string Text() const;
+  void SetText(const std::string& text);
+  void SetReadOnly(bool v) override;
+
+ protected:
+  void DataChange() override;
+  void UpdateData() override;
+
+ private:
+  QPlainTextEdit* Edit() const;
+  void UserEdited();
+};
+
+}  // namespace fw

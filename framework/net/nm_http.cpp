@@ -1,0 +1,164 @@
+#include "framework/net/nm_http.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "framework/db/db_common.h"
+#include "framework/net/http_transfer.h"
+#include "platform/file.h"
+
+namespace fw {
+
+namespace {
+
+bool HasScheme(const std::string& url, const char* scheme) {
+  const std::size_t n = std::strlen(scheme);
+  if (url.size() <= n) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (std::tolower(static_cast<unsigned char>(url[i])) != scheme[i]) return false;
+  return true;
+}
+
+// A temporary file beside the target, removed unless kept.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& target) : target_(target) {
+    const std::size_t slash = target.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    path_ = dir + "." + base + ".part-XXXXXX";
+    fd_ = ::mkstemp(path_.data());
+  }
+  ~TempFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!kept_) ::unlink(path_.c_str());
+  }
+  bool Open() const { return fd_ >= 0; }
+  bool Write(const char* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::write(fd_, data, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  // Moves the finished file to its name; false (and errno) when it fails.
+  bool Keep() {
+    // The permissions a new file would get (mkstemp makes it private).
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
+    if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
+      fd_ = -1;
+      return false;
+    }
+    fd_ = -1;
+    if (::rename(path_.c_str(), target_.c_str()) != 0) return false;
+    kept_ = true;
+    return true;
+  }
+
+ private:
+  std::string target_;
+  std::string path_;
+  int fd_ = -1;
+  bool kept_ = false;
+};
+
+}  // namespace
+
+TNMHTTP::TNMHTTP(TComponent* owner) : TComponent(owner), alive_(std::make_shared<bool>(true)) {}
+
+TNMHTTP::~TNMHTTP() {
+  // A Get under way (further up this thread's stack) sees the cancel and
+  // returns without touching this object.
+  *alive_ = false;
+  if (transfer_) transfer_->Cancel();
+}
+
+bool TNMHTTP::Busy() const { return transfer_ && transfer_->Running(); }
+
+void TNMHTTP::Cancel() {
+  if (transfer_) transfer_->Cancel();
+}
+
+void TNMHTTP::Get(const std::string& url) {
+  if (Busy()) throw EHTTPError("A fetch is already under way (" + url + ")");
+  if (!HasScheme(url, "http://") && !HasScheme(url, "https://"))
+    throw EHTTPError("Only http and https addresses can be fetched: " + url);
+  GetInto(url);
+}
+
+void TNMHTTP::GetInto(const std::string& url) {
+  // The transfer outlives this object if a handler frees the component
+  // while the fetch runs.
+  auto transfer = std::make_shared<net::HttpTransfer>();
+  const std::shared_ptr<bool> alive = alive_;
+  transfer_ = transfer;
+  header_.clear();
+  status_ = 0;
+
+  std::unique_ptr<TempFile> file;
+  std::string target;
+  std::string text;
+  net::TransferRequest request;
+  request.url = url;
+  request.stall_timeout_ms = time_out_;
+  request.max_body = max_body_;
+  if (input_file_mode_) {
+    if (body_.empty()) throw EHTTPError("No file named for the body of " + url);
+    target = platform::ResolvePath(body_);
+    file = std::make_unique<TempFile>(target);
+    if (!file->Open()) throw EHTTPError("Cannot create a file beside " + body_ + ": " + std::strerror(errno));
+    request.sink = [&file](const char* data, std::size_t size) { return file->Write(data, size); };
+  } else {
+    request.sink = [&text](const char* data, std::size_t size) {
+      text.append(data, size);
+      return true;
+    };
+  }
+
+  const net::TransferResult r = transfer->Run(request);
+  // A handler freed this component while the fetch ran.
+  if (!*alive) throw EAbort("Fetch cancelled");
+  header_ = r.headers;
+  status_ = r.status;
+  switch (r.end) {
+    case net::TransferEnd::kDone:
+      break;
+    case net::TransferEnd::kCancelled:
+      throw EAbort("Fetch cancelled");
+    case net::TransferEnd::kStalled:
+      throw EHTTPError("No answer from " + url + " within " + std::to_string(time_out_) + " ms");
+    case net::TransferEnd::kTooLarge:
+      throw EHTTPError("The answer from " + url + " is larger than " + std::to_string(max_body_) + " bytes");
+    case net::TransferEnd::kSinkFailed:
+      throw EHTTPError("Cannot write " + body_ + ": " + std::strerror(errno));
+    case net::TransferEnd::kFailed:
+      throw EHTTPError("Cannot fetch " + url + ": " + r.error);
+  }
+  if (r.status < 200 || r.status >= 300) {
+    std::string status = "HTTP error " + std::to_string(r.status);
+    if (!r.reason.empty()) status += " (" + r.reason + ")";
+    throw EHTTPError(status + " from " + url);
+  }
+  if (r.body_bytes == 0) throw EHTTPError("Empty answer from " + url);
+  if (file) {
+    if (!file->Keep()) throw EHTTPError("Cannot write " + body_ + ": " + std::strerror(errno));
+  } else {
+    body_ = std::move(text);
+  }
+}
+
+}  // namespace fw

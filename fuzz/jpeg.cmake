@@ -1,0 +1,1 @@
+tolmid_fuzz(fuzz_jpeg LIBS framework_gui)

@@ -1,0 +1,387 @@
+// Controls: alignment and anchors when a form grows, clicks (real and by
+// code), check and radio boxes, memo lines against a string list, combo
+// boxes, the notebook, images, hints, the clipboard, the shell opener and
+// screenshots.
+#include <QApplication>
+#include <QClipboard>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolButton>
+
+#include <filesystem>
+
+#include "framework/forms/buttons.h"
+#include "framework/forms/check_box.h"
+#include "framework/forms/clipboard.h"
+#include "framework/forms/combo_box.h"
+#include "framework/forms/edit.h"
+#include "framework/forms/image.h"
+#include "framework/forms/label.h"
+#include "framework/forms/memo.h"
+#include "framework/forms/notebook.h"
+#include "framework/forms/panels.h"
+#include "framework/forms/progress_bar.h"
+#include "framework/forms/shell.h"
+#include "framework/forms/timer.h"
+#include "framework/gui/canvas.h"
+#include "gif/gui/gif_graphic.h"
+#include "tests/common/manual_timers.h"
+#include "tests/common/widget_grab.h"
+#include "tests/forms/forms_test_support.h"
+
+namespace {
+
+using formstest::AppTest;
+using formstest::TestForm;
+
+using ControlsTest = AppTest;
+
+QRect Bounds(const fw::TControl* c) { return QRect(c->Left(), c->Top(), c->Width(), c->Height()); }
+
+TEST_F(ControlsTest, AlignedAndAnchoredChildrenFollowTheForm) {
+  auto* form = fw::NewForm<TestForm>(&App());
+  form->SetClientSize(400, 300);
+  auto panel = [&](const char* name, fw::TAlign a, int w, int h) {
+    auto* p = form->Make<fw::TPanel>(name, form);
+    p->SetBounds(0, 0, w, h);
+    p->SetAlign(a);
+    return p;
+  };
+  auto* top = panel("Top", fw::TAlign::alTop, 10, 40);
+  auto* bottom = panel("Bottom", fw::TAlign::alBottom, 10, 30);
+  auto* left = panel("Left", fw::TAlign::alLeft, 50, 10);
+  auto* right = panel("Right", fw::TAlign::alRight, 60, 10);
+  auto* client = panel("Client", fw::TAlign::alClient, 10, 10);
+  client->SetBorderWidth(3);  // frame 1 (outer bevel) + 3
+  auto* fill = form->Make<fw::TPanel>("Fill", client);
+  fill->SetAlign(fw::TAlign::alClient);
+  auto* ok = form->Make<fw::TButton>("OkBut", bottom);
+  ok->SetBounds(300, 2, 75, 25);
+  ok->SetAnchors(fw::akRight | fw::akTop);
+  auto* edit = form->Make<fw::TEdit>("Edit", top);
+  edit->SetBounds(10, 5, 380, 20);
+  edit->SetAnchors(fw::akLeft | fw::akTop | fw::akRight);
+  auto* corner = form->Make<fw::TLabel>("Corner", client);
+  corner->SetBounds(250, 170, 20, 10);
+  corner->SetAutoSize(false);
+  corner->SetAnchors(fw::akRight | fw::akBottom);
+
+  struct Expect {
+    int w, h;
+    QRect top, bottom, left, right, client, fill, ok, edit, corner;
+  };
+  const Expect cases[] = {
+      {400, 300, {0, 0, 400, 40}, {0, 270, 400, 30}, {0, 40, 50, 230}, {340, 40, 60, 230}, {50, 40, 290, 230},
+       {4, 4, 282, 222}, {300, 2, 75, 25}, {10, 5, 380, 20}, {250, 170, 20, 10}},
+      {600, 500, {0, 0, 600, 40}, {0, 470, 600, 30}, {0, 40, 50, 430}, {540, 40, 60, 430}, {50, 40, 490, 430},
+       {4, 4, 482, 422}, {500, 2, 75, 25}, {10, 5, 580, 20}, {450, 370, 20, 10}},
+  };
+  for (const Expect& e : cases) {
+    form->SetClientSize(e.w, e.h);
+    EXPECT_EQ(Bounds(top), e.top) << e.w;
+    EXPECT_EQ(Bounds(bottom), e.bottom) << e.w;
+    EXPECT_EQ(Bounds(left), e.left) << e.w;
+    EXPECT_EQ(Bounds(right), e.right) << e.w;
+    EXPECT_EQ(Bounds(client), e.client) << e.w;
+    EXPECT_EQ(Bounds(fill), e.fill) << e.w;
+    EXPECT_EQ(Bounds(ok), e.ok) << e.w;
+    EXPECT_EQ(Bounds(edit), e.edit) << e.w;
+    EXPECT_EQ(Bounds(corner), e.corner) << e.w;
+  }
+  // A hidden aligned panel gives its strip back.
+  top->Hide();
+  EXPECT_EQ(Bounds(left), QRect(0, 0, 50, 470));
+}
+
+TEST_F(ControlsTest, ClicksByUserAndByCode) {
+  auto* form = fw::NewForm<TestForm>(&App());
+  auto* button = form->Make<fw::TButton>("NewBut", form);
+  button->SetBounds(10, 10, 80, 25);
+  std::vector<std::string> log;
+  button->OnClick = [&](fw::TComponent* s) { log.push_back(static_cast<fw::TButton*>(s)->Name()); };
+  form->Show();
+  QTest::mouseClick(button->Widget(), Qt::LeftButton);
+  button->SetEnabled(false);
+  QTest::mouseClick(button->Widget(), Qt::LeftButton);  // a user cannot click it
+  button->Click();                                        // code can
+  EXPECT_EQ(log, (std::vector<std::string>{"NewBut", "NewBut"}));
+
+  // Speed buttons of one group stay down one at a time.
+  std::vector<fw::TSpeedButton*> modes;
+  for (const char* name : {"Type1But", "Type2But", "Type3But"}) {
+    auto* b = form->Make<fw::TSpeedButton>(name, form);
+    b->SetGroupIndex(1);
+    modes.push_back(b);
+  }
+  QTest::mouseClick(modes[1]->Widget(), Qt::LeftButton);
+  modes[2]->Click();
+  QTest::mouseClick(modes[2]->Widget(), Qt::LeftButton);  // stays down
+  EXPECT_FALSE(modes[0]->Down());
+  EXPECT_FALSE(modes[1]->Down());
+  EXPECT_TRUE(modes[2]->Down());
+  EXPECT_TRUE(static_cast<QToolButton*>(modes[2]->Widget())->isChecked());
+
+  auto* ok = form->Make<fw::TBitBtn>("ExitBut", form);
+  ok->SetKind(fw::TBitBtnKind::bkOK);
+  EXPECT_EQ(ok->Caption(), "OK");
+  EXPECT_EQ(ok->ModalResult(), fw::mrOk);
+}
+
+TEST_F(ControlsTest, CheckBoxesRunOnClickOncePerChange) {
+  auto* form = fw::NewForm<TestForm>(&App());
+  auto* cb = form->Make<fw::TCheckBox>("CategoryFilterCB", form);
+  cb->SetBounds(5, 5, 200, 20);
+  auto* up = form->Make<fw::TRadioButton>("ASCRB", form);
+  auto* down = form->Make<fw::TRadioButton>("DESCRB", form);
+  up->SetBounds(5, 30, 100, 20);
+  down->SetBounds(5, 50, 100, 20);
+  int clicks = 0;
+  cb->OnClick = [&](fw::TComponent*) { ++clicks; };
+  form->Show();
+  cb->SetChecked(true);
+  cb->SetChecked(true);  // no change, no click
+  QTest::mouseClick(cb->Widget(), Qt::LeftButton, {}, QPoint(5, 10));
+  EXPECT_FALSE(cb->Checked());
+  EXPECT_EQ(clicks, 2);
+  int up_clicks = 0, down_clicks = 0;
+  up->OnClick = [&](fw::TComponent*) { ++up_clicks; };
+  down->OnClick = [&](fw::TComponent*) { ++down_clicks; };
+  up->SetChecked(true);
+  QTest::mouseClick(down->Widget(), Qt::LeftButton, {}, QPoint(5, 10));
+  EXPECT_FALSE(up->Checked());
+  EXPECT_TRUE(down->Checked());
+  // Switched off by its neighbour: no click of its own.
+  EXPECT_EQ(up_clicks, 1);
+  EXPECT_EQ(down_clicks, 1);
+}
+
+// Memo lines against a string list model.
+TEST_F(ControlsTest, MemoLinesBehaveLikeAStringList) {
+  auto* form = fw::NewForm<TestForm>(&App());
+  auto* memo = form->Make<fw::TMemo>("Memo1", form);
+  fw::TStringList model;
+  struct Op {
+    char kind;  // a add, i insert, p put, d delete, c clear, t set text
+    int index;
+    std::string text;
+  };
+  const Op ops[] = {{'a', 0, "img/v1"}, {'a', 0, "2/pic"}, {'a', 0, "jpg"},     {'i', 0, "first"},
+                    {'p', 2, "two"},    {'d', 3, ""},      {'i', 3, "end"},     {'d', 0, ""},
+                    {'c', 0, ""},       {'a', 0, "again"}, {'t', 0, "x\r\ny\rz\n"}, {'d', 2, ""}};
+  for (const Op& op : ops) {
+    switch (op.kind) {
+      case 'a': memo->Lines().Add(op.text); model.Add(op.text); break;
+      case 'i': memo->Lines().Insert(op.index, op.text); model.Insert(op.index, op.text); break;
+      case 'p': memo->Lines().Put(op.index, op.text); model.Put(op.index, op.text); break;
+      case 'd': memo->Lines().Delete(op.index); model.Delete(op.index); break;
+      case 'c': memo->Lines().Clear(); model.Clear(); break;
+      case 't': memo->Lines().SetText(op.text); model.SetText(op.text); break;
+    }
+    ASSERT_EQ(memo->Lines().ToStringList().ToVector(), model.ToVector()) << op.kind << op.index;
+  }
+  EXPECT_THROW(memo->Lines().Get(5), fw::EStringListError);
+  memo->SetText("caf\xE9\r\nna\xEFve");
+  EXPECT_EQ(memo->Lines()[0], "caf\xE9");
+  EXPECT_EQ(memo->Text(), "caf\xE9\r\nna\xEFve");
+}
+
+TEST_F(ControlsTest, ComboBoxItemsAndText) {
+  auto* form = fw::NewForm<TestForm>(&App());
+  auto* combo = form->Make<fw::TComboBox>("CategoryDDLB", form);
+  for (const char* s : {"Fish Health", "Feeding Habits", "Various / Other"}) combo->Items().Add(s);
+  EXPECT_EQ(combo->Text(), "");
+  EXPECT_EQ(combo->ItemIndex(), -1);
+  combo->SetText("Feeding Habits");
+  EXPECT_EQ(combo->ItemIndex(), 1);
+  combo->SetText("typed");
+  EXPECT_EQ(combo->ItemIndex(), -1);
+  EXPECT_EQ(combo->Text(), "typed");
+  combo->Items().Add("more");  // adding keeps the typed text
+  EXPECT_EQ(combo->Text(), "typed");
+  combo->SetStyle(fw::TComboBoxStyle::csDropDownList);
+  combo->SetItemIndex(2);
+  EXPECT_EQ(combo->Text(), "Various / Other");
+}
+
+TEST_F(ControlsTest, NotebookRunsOnClickOnlyForTheUsersTabClick) {
+  auto* form = fw::NewForm<TestForm>(&App());
+  auto* pad = form->Make<fw::TTabbedNotebook>("FunctionPad", form);
+  pad->SetAlign(fw::TAlign::alClient);
+  for (const char* page : {"Category", "Capture", "Photos", "Internet"}) pad->AddPage(page);
+  auto* grid_stand_in = form->Make<fw::TPanel>("ExpenseGrid", pad->Pages(2));
+  grid_stand_in->SetAlign(fw::TAlign::alClient);
+  std::vector<std::string> seen;
+  pad->OnClick = [&](fw::TComponent*) { seen.push_back(pad->ActivePage()); };
+  form->Show();
+  pad->SetActivePage("Photos");
+  EXPECT_TRUE(seen.empty());
+  auto* bar = static_cast<QTabWidget*>(pad->Widget())->tabBar();
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(3).center());
+  EXPECT_EQ(seen, std::vector<std::string>{"Internet"});
+  EXPECT_THROW(pad->SetActivePage("Graphs"), fw::EInvalidOperation);
+  EXPECT_EQ(grid_stand_in->ParentForm(), form);
+  EXPECT_GT(grid_stand_in->Width(), 0);
+}
+
+TEST_F(ControlsTest, ImagePlacesAndPaintsThePicture) {
+  auto* form = fw::NewForm<TestForm>(&App());
+  auto* image = form->Make<fw::TImage>("Image1", form);
+  auto bitmap = std::make_unique<fw::TBitmap>();
+  bitmap->SetPixelFormat(fw::TPixelFormat::pf32bit);
+  bitmap->SetSize(400, 100);
+  bitmap->Canvas().SetBrushColor(fw::clRed);
+  bitmap->Canvas().FillRect(fw::Rect(0, 0, 400, 100));
+  image->SetAutoSize(true);
+  image->Picture().SetGraphic(std::move(bitmap));
+  EXPECT_EQ(image->Width(), 400);  // auto-sized to the picture
+  EXPECT_EQ(image->Height(), 100);
+  image->SetAutoSize(false);
+  image->SetBounds(0, 0, 147, 133);
+  struct Case {
+    bool stretch, proportional, center;
+    fw::TRect expect;
+  };
+  const Case cases[] = {
+      {false, false, false, fw::Rect(0, 0, 400, 100)}, {true, false, false, fw::Rect(0, 0, 147, 133)},
+      {true, true, false, fw::Rect(0, 0, 147, 36)},    {true, true, true, fw::Rect(0, 48, 147, 84)},
+      {false, false, true, fw::Rect(-126, 16, 274, 116)},
+  };
+  for (const Case& c : cases) {
+    image->SetStretch(c.stretch);
+    image->SetProportional(c.proportional);
+    image->SetCenter(c.center);
+    EXPECT_EQ(image->DestRect(), c.expect) << c.stretch << c.proportional << c.center;
+  }
+  image->SetStretch(true);
+  image->SetProportional(false);
+  image->SetCenter(false);
+  const QImage shot = image->Snapshot();
+  EXPECT_EQ(shot.size(), QSize(147, 133));
+  EXPECT_EQ(QColor(shot.pixel(146, 132)), QColor(Qt::red));
+}
+
+// An animated GIF plays in an image through painter threads that paint via
+// Synchronize; freeing the form stops them (ASan: nothing left running on
+// freed memory).
+TEST_F(ControlsTest, AnimatedGifPlaysAndStopsWithItsImage) {
+  gif::GIFImageInitialization();
+  auto* form = fw::NewForm<TestForm>(&App());
+  auto* image = form->Make<fw::TImage>("FrontImage", form);
+  image->SetAutoSize(true);
+  image->Picture().LoadFromFile(std::string(TOLMID_TEST_DATA) + "/gif/qt-spinner.gif");
+  auto* g = dynamic_cast<gif::TGIFGraphic*>(image->Picture().Graphic());
+  ASSERT_NE(g, nullptr);
+  ASSERT_GT(g->Image().Images().Count(), 1);
+  form->Show();
+  EXPECT_EQ(image->Snapshot().size(), QSize(16, 16));  // paints, which starts the painter
+  EXPECT_GE(g->PainterCount(), 1);
+  for (int i = 0; i < 10; ++i) App().ProcessMessages();
+  delete form;
+}
+
+TEST_F(ControlsTest, ShowHintFollowsTheParentUntilSetOwn) {
+  auto* form = fw::NewForm<TestForm>(&App());
+  auto* panel = form->Make<fw::TPanel>("ButtonPanel", form);
+  auto* a = form->Make<fw::TButton>("OkBut", panel);
+  auto* b = form->Make<fw::TButton>("CancelBut", panel);
+  a->SetHint("Save");
+  b->SetHint("Discard");
+  b->SetShowHint(false);
+  panel->SetShowHint(true);
+  EXPECT_EQ(a->Widget()->toolTip(), "Save");
+  EXPECT_EQ(b->Widget()->toolTip(), "");
+  panel->SetShowHint(false);
+  EXPECT_EQ(a->Widget()->toolTip(), "");
+}
+
+TEST_F(ControlsTest, ClipboardTextAndPictures) {
+  gif::GIFImageInitialization();
+  fw::Clipboard().SetAsText("http://example.test/caf\xE9.jpg");
+  EXPECT_EQ(fw::Clipboard().AsText(), "http://example.test/caf\xE9.jpg");
+
+  // "Select all and paste over it", and a paste without text keeps the edit.
+  auto* form = fw::NewForm<TestForm>(&App());
+  auto* edit = form->Make<fw::TEdit>("PhotoTE", form);
+  edit->SetText("PhotoTE");
+  edit->SelectAll();
+  edit->PasteFromClipboard();
+  EXPECT_EQ(edit->Text(), "http://example.test/caf\xE9.jpg");
+  fw::Clipboard().Clear();
+  edit->SelectAll();
+  edit->PasteFromClipboard();
+  EXPECT_EQ(edit->Text(), "http://example.test/caf\xE9.jpg");
+
+  fw::TBitmap b;
+  b.SetPixelFormat(fw::TPixelFormat::pf32bit);
+  b.SetSize(7, 5);
+  fw::Clipboard().Assign(b);
+  auto back = fw::Clipboard().GetGraphic();
+  ASSERT_NE(back, nullptr);
+  EXPECT_STREQ(back->ClassName(), "TBitmap");
+  EXPECT_EQ(back->Width(), 7);
+
+  gif::TGIFGraphic g;
+  g.LoadFromFile(std::string(TOLMID_TEST_DATA) + "/gif/cscope-up.gif");
+  fw::Clipboard().Assign(g);
+  auto pasted = fw::Clipboard().GetGraphic();
+  ASSERT_NE(pasted, nullptr);
+  EXPECT_STREQ(pasted->ClassName(), "TGIFImage");  // its own format first
+  EXPECT_EQ(pasted->Width(), g.Width());
+}
+
+TEST_F(ControlsTest, ShellOpenGoesThroughTheOpener) {
+  std::vector<std::string> opened;
+  auto old = fw::SetShellOpener([&](const std::string& t) {
+    opened.push_back(t);
+    return true;
+  });
+  EXPECT_GT(fw::ShellExecuteA(nullptr, "open", "http://example.test/guide", "", "", fw::SW_SHOWNORMAL), 32);
+  EXPECT_LE(fw::ShellExecuteA(nullptr, "print", "http://example.test/guide", "", "", 1), 32);
+  EXPECT_LE(fw::ShellExecuteA(nullptr, "open", "", "", "", 1), 32);
+  fw::SetShellOpener(std::move(old));
+  EXPECT_EQ(opened, std::vector<std::string>{"http://example.test/guide"});
+}
+
+TEST_F(ControlsTest, TimersFireByTheInjectedClock) {
+  testsupport::ManualTimers timers;
+  auto* form = fw::NewForm<TestForm>(&App());
+  auto* timer = new fw::TTimer(form);
+  int ticks = 0;
+  timer->OnTimer = [&](fw::TComponent*) {
+    if (++ticks == 3) timer->SetEnabled(false);
+  };
+  timer->SetInterval(100);
+  timers.Advance(250);
+  EXPECT_EQ(ticks, 2);
+  timers.Advance(1000);
+  EXPECT_EQ(ticks, 3);
+  EXPECT_EQ(timers.Running(), 0);
+  delete form;
+}
+
+TEST_F(ControlsTest, SplashLikeFormGrabsToPng) {
+  auto* form = fw::NewForm<TestForm>(&App(), "SplashForm");
+  form->SetBorderStyle(fw::TFormBorderStyle::bsNone);
+  form->SetClientSize(323, 246);
+  form->SetColor(fw::RGBColor(0xC0, 0xC0, 0xC0));
+  auto* label = form->Make<fw::TLabel>("LoadingLabel", form);
+  label->SetCaption("Opening Databases");
+  label->SetFont({"", 10, fw::clWhite, true});
+  label->SetTransparent(true);
+  label->SetBounds(100, 200, 0, 0);
+  label->SetCaption("Opening Databases");
+  auto* bar = form->Make<fw::TProgressBar>("LoadPB", form);
+  bar->SetBounds(10, 225, 303, 14);
+  bar->SetMax(6);
+  bar->SetStep(1);
+  for (int i = 0; i < 8; ++i) bar->StepIt();
+  EXPECT_EQ(bar->Position(), 6);
+  form->Show();
+  const QImage shot = testsupport::GrabToPng(*form, "forms_splash_like");
+  EXPECT_EQ(shot.size(), QSize(323, 246));
+  EXPECT_EQ(QColor(shot.pixel(5, 5)), QColor(0xC0, 0xC0, 0xC0));
+  EXPECT_TRUE(std::filesystem::exists(testsupport::ScreenshotDir() + "/forms_splash_like.png"));
+}
+
+}  // namespace

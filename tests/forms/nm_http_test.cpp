@@ -1,0 +1,175 @@
+// The HTTP client against a local lighttpd: pictures arrive byte for byte
+// in the named file; 404, an empty body, a stall (ended by a short injected
+// timeout) and a cancel fail with clear messages and leave the file as it
+// was, with no temporary file behind; only http and https are fetched; the
+// event loop runs during a fetch, and a component freed by a handler while
+// it fetches does not bring the program down.
+#include <QApplication>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "framework/db/db_common.h"
+#include "framework/gui/jpeg_codec.h"
+#include "framework/net/nm_http.h"
+#include "tests/common/http_server.h"
+#include "tests/forms/forms_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using formstest::AppTest;
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+std::string JpegBytes() {
+  std::vector<std::uint8_t> px(32 * 24 * 4, 0x80), out;
+  EXPECT_TRUE(fw::jpeg::Encode(px.data(), 32, 24, {}, out).ok());
+  return std::string(out.begin(), out.end());
+}
+
+class NMHTTPTest : public AppTest {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new testsupport::LocalHttpServer;
+    server_->AddFile("front.jpg", JpegBytes());
+    server_->AddFile("aqua01.gif", ReadAll(fs::path(TOLMID_TEST_DATA) / "gif" / "tk-logo64.gif"));
+    server_->AddFile("empty.jpg", "");
+    // Headers and a piece of the body, then nothing.
+    server_->AddCgi("stall_body.cgi", "printf 'Content-Type: image/jpeg\\r\\n\\r\\n'\nprintf 'partial'\nexec sleep 600\n");
+    server_->AddCgi("stall.cgi", "exec sleep 600\n");
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+  void SetUp() override {
+    if (!server_->Started()) GTEST_SKIP() << "lighttpd is not installed";
+    dir_ = fs::temp_directory_path() / ("tolmid_nmhttp_" + std::to_string(::getpid()));
+    fs::create_directories(dir_ / "data");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  // Files in the folder of the fetched files.
+  std::vector<std::string> Files(const fs::path& d) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(d)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  static inline testsupport::LocalHttpServer* server_ = nullptr;
+  fs::path dir_;
+};
+
+TEST_F(NMHTTPTest, PicturesArriveByteForByte) {
+  fw::TNMHTTP http(nullptr);
+  http.SetInputFileMode(true);
+  struct Case {
+    const char* path;
+    const char* file;  // as the program names it
+    fs::path lands;
+  };
+  const Case cases[] = {
+      {"front.jpg", "_front.jpg", "_front.jpg"},
+      {"aqua01.gif", "DATA\\0", "data/0"},  // backslash, folder matched without case
+  };
+  const fs::path home = fs::current_path();
+  fs::current_path(dir_);
+  for (const Case& c : cases) {
+    http.SetBody((dir_ / c.file).string());
+    if (std::string(c.file).find('\\') != std::string::npos) http.SetBody(c.file);
+    http.Get(server_->Url(c.path));
+    EXPECT_EQ(http.StatusCode(), 200);
+    EXPECT_EQ(ReadAll(dir_ / c.lands), ReadAll(server_->DocRoot() / "www" / c.path)) << c.path;
+  }
+  EXPECT_EQ(Files(dir_), (std::vector<std::string>{"_front.jpg", "data"}));
+  EXPECT_EQ(Files(dir_ / "data"), std::vector<std::string>{"0"});
+  fs::current_path(home);
+
+  http.SetInputFileMode(false);
+  http.Get(server_->Url("aqua01.gif"));
+  EXPECT_EQ(http.Body(), ReadAll(server_->DocRoot() / "www" / "aqua01.gif"));
+}
+
+TEST_F(NMHTTPTest, FailuresKeepTheFileAndSayWhy) {
+  const fs::path target = dir_ / "data" / "3.jpg";
+  {
+    std::ofstream f(target);
+    f << "earlier picture";
+  }
+  struct Case {
+    std::string url;
+    int timeout_ms;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {server_->Url("missing.jpg"), 5000, "HTTP error 404 (Not Found) from " + server_->Url("missing.jpg")},
+      {server_->Url("empty.jpg"), 5000, "Empty answer from " + server_->Url("empty.jpg")},
+      {server_->Url("stall.cgi"), 300, "No answer from " + server_->Url("stall.cgi") + " within 300 ms"},
+      {server_->Url("stall_body.cgi"), 300, "No answer from " + server_->Url("stall_body.cgi") + " within 300 ms"},
+      {"ftp://127.0.0.1/x.jpg", 5000, "Only http and https addresses can be fetched: ftp://127.0.0.1/x.jpg"},
+      {"file:///etc/passwd", 5000, "Only http and https addresses can be fetched: file:///etc/passwd"},
+      {"data\\3.jpg", 5000, "Only http and https addresses can be fetched: data\\3.jpg"},
+  };
+  fw::TNMHTTP http(nullptr);
+  http.SetInputFileMode(true);
+  http.SetBody(target.string());
+  for (const Case& c : cases) {
+    http.SetTimeOut(c.timeout_ms);
+    try {
+      http.Get(c.url);
+      ADD_FAILURE() << c.url << " fetched";
+    } catch (const fw::EHTTPError& e) {
+      EXPECT_EQ(e.Message(), c.message);
+    }
+    EXPECT_EQ(ReadAll(target), "earlier picture") << c.url;
+    EXPECT_EQ(Files(dir_ / "data"), std::vector<std::string>{"3.jpg"}) << c.url;
+  }
+}
+
+TEST_F(NMHTTPTest, CancelEndsTheFetchAtOnceAndTheLoopRuns) {
+  fw::TNMHTTP http(nullptr);
+  http.SetInputFileMode(true);
+  http.SetBody((dir_ / "temp").string());
+  http.SetTimeOut(0);  // only the cancel can end it
+  int ticks = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (++ticks == 3) {
+      EXPECT_TRUE(http.Busy());
+      // A second fetch while one runs is refused.
+      EXPECT_THROW(http.Get(server_->Url("front.jpg")), fw::EHTTPError);
+      http.Cancel();
+    }
+  });
+  ticker.start(0);
+  EXPECT_THROW(http.Get(server_->Url("stall_body.cgi")), fw::EAbort);
+  EXPECT_EQ(ticks, 3);
+  EXPECT_FALSE(http.Busy());
+  EXPECT_TRUE(Files(dir_).size() == 1);  // only "data"
+}
+
+TEST_F(NMHTTPTest, ComponentFreedDuringItsFetch) {
+  auto* http = new fw::TNMHTTP(nullptr);
+  http->SetTimeOut(0);
+  QTimer::singleShot(0, [&] { delete http; });
+  EXPECT_THROW(http->Get(server_->Url("stall.cgi")), fw::EAbort);
+}
+
+TEST_F(NMHTTPTest, UnreachableServer) {
+  // Port 1 on the loopback: nothing listens there.
+  fw::TNMHTTP http(nullptr);
+  http.SetTimeOut(5000);
+  try {
+    http.Get("http://127.0.0.1:1/x.jpg");
+    ADD_FAILURE();
+  } catch (const fw::EHTTPError& e) {
+    EXPECT_EQ(e.Message().rfind("Cannot fetch http://127.0.0.1:1/x.jpg: ", 0), 0u) << e.Message();
+  }
+}
+
+}  // namespace
