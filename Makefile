@@ -1,15 +1,20 @@
 # make run   - installs what is missing, builds and starts the program
 # make test  - installs what is missing, builds and runs every test: the
-#              normal build, the sanitizer build and the bounded fuzz runs;
-#              a compiler warning fails these builds (WERROR=OFF to allow)
+#              normal build, the sanitizer build, the thread sanitizer build
+#              of the threaded tests and the bounded fuzz runs; a compiler
+#              warning fails these builds (WERROR=OFF to allow)
 # make bench - builds and runs the benchmarks
+# make crash-trials - kills repairs, restructures and writers at every step
+#              and at random moments (CRASH_TRIALS of them, 250) and checks
+#              what the next start makes of each table
 
 JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+CRASH_TRIALS ?= 250
 CMAKE_GEN   := -G Ninja
 WERROR      ?= OFF
 
-.PHONY: all setup build build-asan build-fuzz test test-main test-asan fuzz run bench clean
+.PHONY: all setup build build-asan build-tsan build-fuzz test test-main test-asan test-tsan fuzz run bench crash-trials clean
 
 all: build
 
@@ -24,6 +29,16 @@ build-asan: setup
 	@cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTOLMID_SANITIZE=ON -DTOLMID_BENCH=OFF -DTOLMID_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 
+# ThreadSanitizer: only the executables that hold threaded tests, and only
+# those tests (thread objects and synchronisation, GIF painters, request
+# state per thread, the watchdog, locks shared between threads).
+TSAN_TARGETS := framework_tests gui_tests cgi_tests platform_tests dataset_tests
+TSAN_TESTS   := ^(Thread\.|GIFPainter\.|GIFImageDraw\.|GIFThreads\.|EngineThreadsTest\.|WatchdogTest\.|[A-Za-z]+\.StalledClientIsEndedByTheWatchdog$$|FileErrors\.LastErrorIsPerThread$$|SessionTest\.SessionLockNestsAndExcludesOtherThreads$$)
+
+build-tsan: setup
+	@cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTOLMID_TSAN=ON -DTOLMID_BENCH=OFF -DTOLMID_WERROR=$(WERROR) >/dev/null
+	@cmake --build build-tsan -j $(JOBS) --target $(TSAN_TARGETS)
+
 build-fuzz: setup
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMID_FUZZ=ON -DTOLMID_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
@@ -36,13 +51,17 @@ test-asan: build-asan
 	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest -j $(JOBS) --output-on-failure
 
+test-tsan: build-tsan
+	@cd build-tsan && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS=halt_on_error=1 \
+	  ctest -j $(JOBS) --output-on-failure -R '$(TSAN_TESTS)'
+
 fuzz: build-fuzz
 	@./scripts/run_fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
-test: test-main test-asan fuzz
+test: test-main test-asan test-tsan fuzz
 
 # The builds of make test allow no warning; make run and the others do.
-test test-main test-asan fuzz: WERROR = ON
+test test-main test-asan test-tsan fuzz: WERROR = ON
 
 run: build
 	@if [ -x build/app/morvella ]; then \
@@ -54,5 +73,8 @@ run: build
 bench: build
 	@for b in build/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
 
+crash-trials: build
+	@cd build && TOLMID_CRASH_TRIALS=$(CRASH_TRIALS) ./tests/storage/storage_tests --gtest_filter='TableCrashTest.*'
+
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz
