@@ -135,8 +135,11 @@ const std::vector<Op>& Ops() {
        [](Model& m) { m[kNew] = MakeRow(kNew); }},
       {"insert at the end",
        [](TDataFile& t, Model& m, std::optional<Rec>&) {
-         Insert(t, kNew + 1, MakeRow(kNew + 1));
-         m[kNew + 1] = MakeRow(kNew + 1);
+         // Deleted slots are taken first: use them up.
+         for (std::int32_t num = kNew + 1; t.NextFreeRecordNo() != t.Header().NextRecord(); ++num) {
+           Insert(t, num, MakeRow(num));
+           m[num] = MakeRow(num);
+         }
        },
        [](TDataFile& t, std::optional<Rec>&) { Insert(t, kNew, MakeRow(kNew)); },
        [](Model& m) { m[kNew] = MakeRow(kNew); }},
