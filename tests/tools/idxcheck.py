@@ -9,7 +9,9 @@ links of every level, subtree counts, interior keys equal to the first key
 of their child, key order (reversed for descending indexes), entry counts
 against page capacity, compressed-leaf prefixes and byte counts, and that
 every page of the file is used exactly once by a tree or a free list.
-Prints one summary line per index; with --dump, the keys of one index in
+Prints one "index" line per index in use (slot, name, key field numbers,
+descending, case-insensitive and unique flags) and one summary line per
+index; with --dump, the keys of one index in
 order as "hexkey record" lines. Exit status 0 when the file is sound, 1 when
 not (each fault printed as "ERROR: ..."). Key order is checked bytewise, so
 tables with a locale are out of its reach. Files of password-protected
@@ -276,8 +278,21 @@ class Checker:
             walk(dsc["root"], 0)
         return totals, firsts
 
+    def describe(self):
+        """One "index" line per index in use: its slot, name, key field
+        numbers and the descending, case-insensitive and unique flags."""
+        for slot in self.slots():
+            if slot == 31:
+                continue
+            dsc = self.desc[slot]
+            fields = [n for n in dsc["fnums"][:dsc["nfields"]]]
+            self.summary.append("index %d name=%s fields=%s desc=%d ci=%d unique=%d"
+                                % (slot, dsc["name"], ",".join(str(n) for n in fields),
+                                   dsc["desc"], dsc["ci"], dsc["unique"]))
+
     def run(self):
         self.check_header()
+        self.describe()
         for slot in self.slots():
             self.check_tree(slot)
         for off in range(BLOCK, self.end, BLOCK):
