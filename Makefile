@@ -1,13 +1,18 @@
 # make run   - installs what is missing, builds and starts the program in run/
 # make test  - installs what is missing, builds and runs every test: the
-#              normal build, the sanitizer build and the bounded fuzz runs
+#              normal build, the sanitizer build, the thread sanitizer build
+#              of the threaded tests and the bounded fuzz runs
 # make bench - builds and runs the benchmarks
+# make crash-trials - kills repairs, restructures and writers at every step
+#              and at random moments (CRASH_TRIALS of them, 250) and checks
+#              what the next start makes of each table
 
 JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+CRASH_TRIALS ?= 250
 CMAKE_GEN   := -G Ninja
 
-.PHONY: all setup build build-asan build-fuzz test test-main test-asan fuzz run bench clean
+.PHONY: all setup build build-asan build-tsan build-fuzz test test-main test-asan test-tsan fuzz run bench crash-trials clean
 
 all: build
 
@@ -22,6 +27,16 @@ build-asan: setup
 	@cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTOLMID_SANITIZE=ON -DTOLMID_BENCH=OFF >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 
+# ThreadSanitizer: only the executables that hold threaded tests, and only
+# those tests (thread objects and synchronisation, GIF painters, request
+# state per thread, the watchdog, locks shared between threads).
+TSAN_TARGETS := framework_tests gui_tests cgi_tests platform_tests dataset_tests
+TSAN_TESTS   := ^(Thread\.|GIFPainter\.|GIFImageDraw\.|GIFThreads\.|EngineThreadsTest\.|WatchdogTest\.|[A-Za-z]+\.StalledClientIsEndedByTheWatchdog$$|FileErrors\.LastErrorIsPerThread$$|SessionTest\.SessionLockNestsAndExcludesOtherThreads$$)
+
+build-tsan: setup
+	@cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTOLMID_TSAN=ON -DTOLMID_BENCH=OFF >/dev/null
+	@cmake --build build-tsan -j $(JOBS) --target $(TSAN_TARGETS)
+
 build-fuzz: setup
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMID_FUZZ=ON >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
@@ -34,10 +49,14 @@ test-asan: build-asan
 	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest -j $(JOBS) --output-on-failure
 
+test-tsan: build-tsan
+	@cd build-tsan && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS=halt_on_error=1 \
+	  ctest -j $(JOBS) --output-on-failure -R '$(TSAN_TESTS)'
+
 fuzz: build-fuzz
 	@./scripts/run_fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
-test: test-main test-asan fuzz
+test: test-main test-asan test-tsan fuzz
 
 # The program runs in run/ (made on first use, with the home picture), so
 # its first start makes a fresh catalogue in run/data.
@@ -49,5 +68,8 @@ run: build
 bench: build
 	@for b in build/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
 
+crash-trials: build
+	@cd build && TOLMID_CRASH_TRIALS=$(CRASH_TRIALS) ./tests/storage/storage_tests --gtest_filter='TableCrashTest.*'
+
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz

@@ -155,28 +155,43 @@ void TThread::StaticSynchronize(const std::function<void()>& method) {
   if (call.error) std::rethrow_exception(call.error);
 }
 
+// Takes the calls from the queue one at a time: a call that itself waits
+// for another thread (serving the queue meanwhile) must find the calls
+// queued behind it, not a batch held by the caller. At most as many calls
+// run as were queued at the start, so a thread that synchronises in a loop
+// cannot keep the caller here.
 bool TThread::CheckSynchronize() {
   if (!IsMainThread()) throw EThread("CheckSynchronize called from a thread other than the main thread");
   SyncState& s = Sync();
-  std::deque<SyncCall*> calls;
+  bool ran = false;
+  std::size_t left = 0;
   {
     std::lock_guard<std::mutex> lock(s.mutex);
-    calls.swap(s.queue);
+    left = s.queue.size();
   }
-  if (calls.empty()) return false;
-  for (SyncCall* call : calls) {
+  for (; left > 0; --left) {
+    SyncCall* call = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(s.mutex);
+      if (s.queue.empty()) break;
+      call = s.queue.front();
+      s.queue.pop_front();
+    }
     std::exception_ptr error;
     try {
       (*call->method)();
     } catch (...) {
       error = std::current_exception();
     }
-    std::lock_guard<std::mutex> lock(s.mutex);
-    call->error = error;
-    call->done = true;
+    {
+      std::lock_guard<std::mutex> lock(s.mutex);
+      call->error = error;
+      call->done = true;
+    }
+    s.cv.notify_all();
+    ran = true;
   }
-  s.cv.notify_all();
-  return true;
+  return ran;
 }
 
 bool TThread::WaitAndCheckSynchronize(int timeout_ms) {

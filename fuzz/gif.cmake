@@ -1,1 +1,1 @@
-tolmid_fuzz(fuzz_gif LIBS gif)
+tolmid_fuzz(fuzz_gif LIBS gif_gui)

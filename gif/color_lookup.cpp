@@ -65,11 +65,7 @@ TFastColorLookup::TFastColorLookup(const ColorPalette& palette)
     const TGIFColor c = palette[static_cast<std::size_t>(i)];
     entries_[static_cast<std::size_t>(i)] = c;
     std::uint16_t& slot = cache_[static_cast<std::size_t>(Cell(c.Red, c.Green, c.Blue))];
-    if (slot == kEmpty)
-      slot = static_cast<std::uint16_t>(i);
-    else if (slot != kShared && !(entries_[slot] == c))
-      slot = kShared;
-    // An exact duplicate keeps the lower index already in the slot.
+    if (slot == kEmpty) slot = static_cast<std::uint16_t>(i);
   }
 }
 
@@ -94,22 +90,19 @@ int TFastColorLookup::Lookup(std::uint8_t red, std::uint8_t green, std::uint8_t 
     return 0;
   }
   std::uint16_t& slot = cache_[static_cast<std::size_t>(Cell(red, green, blue))];
-  int index;
-  if (slot < kShared) {
-    index = slot;
-  } else {
-    index = Nearest(red, green, blue);
-    if (slot == kEmpty) slot = static_cast<std::uint16_t>(index);
-  }
+  if (slot == kEmpty) slot = static_cast<std::uint16_t>(Nearest(red, green, blue));
+  const int index = slot;
   chosen = entries_[static_cast<std::size_t>(index)];
   return index;
 }
 
 int TNetscapeColorLookup::Lookup(std::uint8_t red, std::uint8_t green, std::uint8_t blue, TGIFColor& chosen) {
-  // Rounded to the nearest step: 25 and below go down, 26 and above up.
-  const int r = (red + 25) / 51;
-  const int g = (green + 25) / 51;
-  const int b = (blue + 25) / 51;
+  // (c + 3) div 51: a channel goes up to the next step only from 3 below
+  // it (48 -> 51, 47 -> 0); the error is at most 47, and dithering carries
+  // it on.
+  const int r = (red + 3) / 51;
+  const int g = (green + 3) / 51;
+  const int b = (blue + 3) / 51;
   chosen = {Step51(r), Step51(g), Step51(b)};
   return 36 * r + 6 * g + b;
 }

@@ -44,9 +44,9 @@ class TColorLookup {
 // the sum of absolute channel differences, the lowest index on ties, with a
 // cache of one index per 5-bit-per-channel colour cell: a colour takes the
 // answer found for the first colour of its cell. Palette entries are entered
-// in their cells first, so a palette colour always finds its own entry;
-// cells holding two different palette colours are never cached and searched
-// every time (else one of the two colours would map to the other's entry).
+// in their cells first, the first entry of a cell winning: a palette colour
+// whose cell holds an earlier entry maps to that entry (the cache is as
+// coarse for palette colours as for any other).
 class TFastColorLookup : public TColorLookup {
  public:
   explicit TFastColorLookup(const ColorPalette& palette);
@@ -54,7 +54,6 @@ class TFastColorLookup : public TColorLookup {
 
  private:
   static constexpr std::uint16_t kEmpty = 0xFFFF;
-  static constexpr std::uint16_t kShared = 0xFFFE;
   // Cell of a colour: bits 0..4 red, 5..9 green, 10..14 blue (top 5 bits each).
   static int Cell(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     return (red >> 3) | ((green & 0xF8) << 2) | ((blue & 0xF8) << 7);
@@ -65,7 +64,8 @@ class TFastColorLookup : public TColorLookup {
   std::array<std::uint16_t, 32768> cache_;
 };
 
-// The web palette: each channel goes to the nearest of 0, 51, ..., 255.
+// The web palette: each channel c goes to step (c + 3) div 51 of 0, 51,
+// ..., 255.
 class TNetscapeColorLookup : public TColorLookup {
  public:
   TNetscapeColorLookup() : TColorLookup(216) {}

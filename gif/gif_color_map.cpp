@@ -194,6 +194,10 @@ void TGIFGlobalColorMap::ReportWarning(const std::string& message) {
   if (image_) image_->ReportWarning(this, 1, message);
 }
 
+void TGIFGlobalColorMap::Changed() {
+  if (image_ && image_->OnGlobalColorMapChange) image_->OnGlobalColorMapChange();
+}
+
 void TGIFGlobalColorMap::CountUsage(TColorUsage& usage) {
   for (auto& frame : image_->Images())
     if (&frame->ActiveColorMap() == this) CountFrame(*frame, usage);

@@ -101,6 +101,8 @@ class TGIFGlobalColorMap : public TGIFColorMap {
   void ReportWarning(const std::string& message) override;
   void CountUsage(TColorUsage& usage) override;
   void RemapPixels(const TColorRemap& map) override;
+  // Tells the image (TGIFImage::OnGlobalColorMapChange).
+  void Changed() override;
 
  private:
   TGIFImage* image_;

@@ -41,6 +41,7 @@ inline constexpr const char* kImageIsEmpty = "Image is empty";
 inline constexpr const char* kUnsupportedObject = "Object type not supported for operation";
 inline constexpr const char* kImageHeightTooSmall = "Image height too small for contained frames";
 inline constexpr const char* kImageWidthTooSmall = "Image width too small for contained frames";
+inline constexpr const char* kNoColorTable = "No global or local color table defined";
 // A frame whose pixel buffer would pass the codec's size limit.
 inline constexpr const char* kImageTooLarge = "Image dimensions too large";
 inline constexpr const char* kLoadingMessage = "Loading...";

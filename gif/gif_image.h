@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -72,6 +73,9 @@ class TGIFImage {
 
   TGIFWarning OnWarning;
   TGIFProgress OnProgress;
+  // Called after every change of the global colour table (a palette made
+  // from it is out of date).
+  std::function<void()> OnGlobalColorMapChange;
   void ReportWarning(const void* sender, int severity, const std::string& message);
   void Progress(const void* sender, TProgressStage stage, int percent, const std::string& message);
 

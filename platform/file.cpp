@@ -390,6 +390,17 @@ bool SetCurrentDirectory(std::string_view dir) {
   return true;
 }
 
+bool FlushDirectory(std::string_view dir) {
+  const std::string path = ResolvePath(dir.empty() ? std::string_view(".") : dir);
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return FailErrno();
+  const bool ok = fsync(fd) == 0;
+  const int e = errno;
+  close(fd);
+  if (!ok) return Fail(WindowsErrorFromErrno(e));
+  return true;
+}
+
 // ---------------------------------------------------------------------------
 // File
 

@@ -123,6 +123,11 @@ bool GetReadOnly(std::string_view name, bool* read_only);
 bool SetReadOnly(std::string_view name, bool read_only);
 std::string GetCurrentDirectory();
 bool SetCurrentDirectory(std::string_view dir);
+// Makes the entries of a directory (files created, renamed or deleted in
+// it) durable, as File::Flush does a file's contents. NTFS journals its
+// names and needs no such call; here a rename survives a power cut only
+// after it.
+bool FlushDirectory(std::string_view dir);
 
 // Offset of the first byte reserved for the sharing scheme (file.cpp); no
 // byte-range lock may reach it.

@@ -42,6 +42,10 @@ void TDataQuery::ClearParsed() {
   group_by_.Clear();
   where_.reset();
   residual_.reset();
+  condition_sources_.clear();
+  on_source_ = 0;
+  plan_.reset();
+  by_sequence_.clear();
   where_checked_ = false;
   from_sequence_ = 0;
   depth_ = 0;

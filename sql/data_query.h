@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "framework/sysutils.h"
+#include "sql/join_plan.h"
 #include "sql/query_items.h"
 #include "sql/sql_lexer.h"
 #include "storage/expression_node.h"
@@ -122,7 +123,7 @@ class TDataQuery {
   void ParseSelectItem(TResultDataField& column);
   // Reads one WHERE or ON condition and ANDs it into the WHERE tree;
   // join_mark (1 inner, 2 left, 3 right) marks its column-to-column
-  // comparisons.
+  // comparisons. A bare column reads as column = TRUE.
   void ParseCondition(std::uint8_t join_mark = 0);
   // A tree, or nullptr when the text ends where the expression should start.
   storage::ExpressionPtr ParseExpression(const ParseContext& context);
@@ -229,32 +230,48 @@ class TDataQuery {
   // the reservation of its name) that this preparation made.
   void DropTables(bool discard_result) noexcept;
   void SortSourcesByJoinOrder();
-  // Join links and residual condition from the WHERE tree. Hooks for the
-  // join step: they leave the WHERE tree as it is.
-  // (join_tree.cpp) Checks the WHERE tree and splits it into the sources'
-  // table filters, their link conditions and the residual condition.
+  // (join_tree.cpp) Slots of the tables' own fields for the WHERE tree.
   void ExtractJoinConditions();
   void BuildJoinTree();
-  // The split alone, from the WHERE tree as it is now (parameter values
-  // included); run again at every execution.
-  void SplitWhere();
+  // Resolves the WHERE tree's columns at preparation, so that a name that
+  // is not in the FROM clause, and a join comparison whose side reads two
+  // tables, are refused then.
+  void CheckJoinNames();
   // Checks the WHERE tree once (at execution, when the ? values are
-  // bound), its columns resolved against the tables' own fields.
+  // bound), its columns resolved against the tables' own fields; an
+  // unbound ? is refused.
   void CheckWhere();
-  // Sets the child's link filter from the current rows before it; false
-  // when the link condition is not made of column comparisons.
-  bool RefreshLinkFilter(TSourceDataFile& child);
   bool ResolveStoredColumn(storage::TExpressionNode& node) const;
+  // The plan (join_plan.h) from the checked WHERE tree.
+  void BuildPlan();
+  void PlaceConditions(JoinGroup& group, std::vector<PlanCondition> conditions,
+                       const TableSet& outside, bool outermost);
+  void ChooseKey(JoinStep& step, const TableSet& bound);
   void DropWhereFilters() noexcept;
+  // Live: the whole WHERE as one callback filter. Canned: each table's own
+  // conditions, those an index answers as one expression filter, the
+  // others compiled to be tested as the table is read (record_condition.h).
   void ApplyWhereFilters();
-  [[nodiscard]] bool ResidualHolds();
   // The evaluator's field values from the sources' current record buffers.
   void LoadSourceField(storage::TExpressionNode& node) const;
   void EvaluateOnRows(const storage::TExpressionNode& tree, storage::TExpressionNode& result);
+  bool AllHold(const std::vector<PlanCondition>& conditions);
   // (query_exec.cpp)
   struct ExecState;
-  bool JoinLevel(ExecState& st, std::int32_t depth);
+  struct Continuation;
+  bool Run(ExecState& st, const Continuation& k);
+  bool RunTable(ExecState& st, JoinStep& step, const Continuation& next);
+  void LoadRows(JoinStep& step);
+  // Key access of a step: its rows kept and chained (LoadRows), or an
+  // index seek per row before it (SeekRows).
+  void ChooseAccess(JoinStep& step);
+  bool SeekRows(ExecState& st, JoinStep& step, const Continuation& next);
+  // The records of a table step's view: through its filter and condition.
+  std::uint32_t ViewCount(JoinStep& step);
   bool EmitRow(ExecState& st);
+  void BufferRow(ExecState& st);
+  void FinishAverages(ExecState& st, std::span<std::byte> row);
+  void InsertBuffered(ExecState& st);
   void FillAggregates(ExecState& st, std::span<std::byte> target, std::span<const std::byte> acc);
   std::uint16_t FillRow(ExecState& st, std::span<std::byte> row);
   void ParseSelectItems();
@@ -301,6 +318,14 @@ class TDataQuery {
   OwnedList<TGroupByDataField> group_by_;
   storage::ExpressionPtr where_;
   storage::ExpressionPtr residual_;
+  // Where each condition ANDed into the WHERE tree came from, in text
+  // order: 0 the WHERE clause, else the FROM sequence number of the table
+  // whose ON clause it is. The tree is c1, AND(c1, c2), AND(AND(c1, c2),
+  // c3), ...: the conditions are the right operands down its left spine.
+  std::vector<std::int32_t> condition_sources_;
+  std::int32_t on_source_ = 0;  // while an ON condition is read
+  std::unique_ptr<JoinGroup> plan_;
+  std::vector<TSourceDataFile*> by_sequence_;  // index = FROM sequence number
   storage::TSystemList parameters_;  // not owned: nodes of the WHERE tree
   std::int32_t from_sequence_ = 0;
   bool where_checked_ = false;

@@ -88,6 +88,25 @@ bool HoldsColumn(const TExpressionNode* node) {
   return false;
 }
 
+bool IsAggregate(const TExpressionNode& n) {
+  return n.kind == NodeKind::kFunction && n.op >= ExprOperator::kSum && n.op <= ExprOperator::kAvg;
+}
+
+// True when an aggregate stands anywhere under node (right chains
+// included).
+bool HoldsAggregate(const TExpressionNode* node) {
+  std::vector<const TExpressionNode*> stack{node};
+  while (!stack.empty()) {
+    const TExpressionNode* n = stack.back();
+    stack.pop_back();
+    if (n == nullptr) continue;
+    if (IsAggregate(*n)) return true;
+    stack.push_back(n->left.get());
+    stack.push_back(n->right.get());
+  }
+  return false;
+}
+
 // Marks every comparison of tree whose two sides both hold a column.
 void MarkJoinComparisons(TExpressionNode& tree, std::uint8_t mark) {
   std::vector<TExpressionNode*> stack{&tree};
@@ -126,6 +145,17 @@ void TDataQuery::ParseSelectItem(TResultDataField& column) {
       default: break;
     }
   }
+  // An aggregate is computed over a group and stored as its column's value:
+  // one inside an expression (SUM(x) + 1) or around another (SUM(COUNT(x)))
+  // would be taken per row. Such items are refused.
+  const TExpressionNode* below = aggregate != AggregateKind::kNone ? tree->left.get() : tree.get();
+  if (HoldsAggregate(below)) {
+    const std::string_view text = lexer_.Text();
+    const std::size_t end = std::max(lexer_.PreviousEnd(), item_start_);
+    SqlError("Invalid use of aggregate function inside expression '" +
+             storage::RemoveLineBreaks(text.substr(item_start_, end - item_start_)) + "'" +
+             " in source columns");
+  }
   // An aggregate over an expression stays an aggregate: its kind names it
   // ("Sum Of Expr") and combines its values.
   column.aggregate_ = aggregate;
@@ -163,10 +193,21 @@ void TDataQuery::ParseCondition(std::uint8_t join_mark) {
   try {
     ExpressionPtr tree = ParseExpression(kConditionContext);
     if (!tree) SqlError("WHERE or JOIN clause is empty");
+    // A bare column is a truth value: WHERE active reads WHERE active = TRUE
+    // (the checker refuses it when the column is not boolean).
+    if (tree->kind == NodeKind::kField) {
+      // The nodes the parser makes of "column = TRUE".
+      ExpressionPtr test = Boolean(NodeKind::kBinary, ExprOperator::kEqual, "=");
+      test->left = std::move(tree);
+      test->right = storage::NewBooleanConstant(true);
+      test->right->token = "TRUE";
+      tree = std::move(test);
+    }
     if (tree->type != FieldType::kBoolean) {
       SqlError("WHERE or JOIN clause must be a boolean expression");
     }
     if (join_mark != 0) MarkJoinComparisons(*tree, join_mark);
+    condition_sources_.push_back(on_source_);
     if (!where_) {
       where_ = std::move(tree);
     } else {

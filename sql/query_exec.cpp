@@ -1,10 +1,21 @@
 // ExecuteQuery: a live result is the first source under its WHERE
-// filters; a canned result is filled row by row from the joined source
-// rows, with DISTINCT and grouping done by exact key lookups in the result
-// table's own index and aggregates accumulated in the result rows.
+// filter; a canned result is filled row by row from the joined source
+// rows of the plan (join_plan.h), with DISTINCT and grouping done by exact
+// key lookups in the result table's own index and aggregates accumulated
+// in the result rows.
+//
+// Reading the sources: each source table is read under one read section
+// for the whole fill (one index read lock and one header check, not one
+// per record), straight from its record buffers in record order, through
+// its filter's bitmap. A table read by a later step is read once and its
+// rows kept for the execution, chained by the step's key.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <numeric>
+#include <unordered_map>
+#include <string>
 #include <vector>
 
 #include "sql/data_query.h"
@@ -14,6 +25,9 @@
 #include "storage/engine_utils.h"
 #include "storage/expression_eval.h"
 #include "storage/expression_types.h"
+#include "storage/index_filter.h"
+#include "storage/index_format.h"
+#include "storage/data_file_format.h"
 
 namespace sql {
 
@@ -28,20 +42,46 @@ struct TDataQuery::ExecState {
   std::vector<std::byte> scratch;
   std::int32_t visited = 0;
   std::uint32_t last_position = 0;
+  std::uint32_t driving_position = 0;  // record number of the driving row
+  TDataFile* driving = nullptr;
   bool abort = false;
   int avg_count_field = 0;
   std::uint32_t driving_count = 0;  // records of the driving table
   std::uint16_t code = 0;  // 11047 when a BLOB value could not be copied
+  std::string key;         // scratch key of a lookup
+  // Buffered fill (see FillBuffered): the result rows in memory, width
+  // bytes each, and the row of each DISTINCT or group key.
+  bool buffered = false;
+  std::size_t width = 0;
+  std::vector<std::byte> rows;
+  std::uint32_t count = 0;
+  std::unordered_map<std::string, std::uint32_t> seen;
+  std::array<std::uint8_t, storage::kKeyBufferSize> key_buffer{};
+};
+
+// What follows a step: the next step of group (next == its count: the
+// group's end), with checks tested first; at the end of an optional group,
+// matched is set and the rows go on with parent.
+struct TDataQuery::Continuation {
+  JoinGroup* group = nullptr;
+  std::size_t next = 0;
+  const Continuation* parent = nullptr;
+  bool* matched = nullptr;
+  const std::vector<PlanCondition>* checks = nullptr;
 };
 
 namespace {
 
 // Copies the whole BLOB value of the source's current record into a new
 // BLOB value of the result row; false when the source value does not open.
+// The value is opened on a copy of the record: opening puts a handle in
+// place of the value's address, and the source's record buffer must keep
+// the address for the rows after this one.
 bool CopyBlob(TSourceDataFile& source, int field, TDataFile& result, int result_field,
               std::span<std::byte> row) {
   TDataFile& file = *source.data_file_;
-  std::span<std::byte> record(source.record_buffer_);
+  std::vector<std::byte> copy(source.record_buffer_);
+  std::span<std::byte> record(copy);
   if (file.OpenBlobField(true, field, record) != 0 || !file.IsBlobFieldOpen(true, field, record)) {
     return false;
   }
@@ -52,9 +92,10 @@ bool CopyBlob(TSourceDataFile& source, int field, TDataFile& result, int result_
   if (size > 0 && file.ReadBlobField(true, field, read, 0, data.data(), size, record) != 0) {
     return false;
   }
-  storage::CheckEngineResult(result.OpenBlobField(true, result_field, row));
+  (void)file.CloseBlobField(true, field, record);
+  CheckFileResult(result, result.OpenBlobField(true, result_field, row));
   if (size > 0) {
-    storage::CheckEngineResult(result.WriteBlobField(true, result_field, data.data(), 0, size, row));
+    CheckFileResult(result, result.WriteBlobField(true, result_field, data.data(), 0, size, row));
   }
   return true;
 }
@@ -82,6 +123,181 @@ bool NodeNumber(const TExpressionNode& n, double& out, std::int64_t& raw) {
   }
   out = static_cast<double>(raw);
   return true;
+}
+
+// Key bytes: 0 for null; else 1 and the value, so that two keys are equal
+// exactly when the evaluator's = holds for the two values (two nulls are
+// equal; integers compare as 64-bit numbers; -0.0 equals 0.0; a NaN equals
+// nothing and has no key). False: no key (nothing matches).
+bool AppendKey(FieldType type, bool null, const std::uint8_t* v, std::size_t avail,
+               KeyDomain domain, std::string& out) {
+  out.clear();
+  if (null) {
+    out.push_back('\0');
+    return true;
+  }
+  out.push_back('\1');
+  auto put = [&](const void* p, std::size_t n) {
+    out.append(static_cast<const char*>(p), n);
+  };
+  if (domain == KeyDomain::kInteger) {
+    std::int64_t i = 0;
+    switch (type) {
+      case FieldType::kSmallInt: i = storage::LoadLittle<std::int16_t>(v); break;
+      case FieldType::kWord: i = storage::LoadLittle<std::uint16_t>(v); break;
+      default: i = storage::LoadLittle<std::int32_t>(v); break;
+    }
+    put(&i, sizeof i);
+    return true;
+  }
+  switch (type) {
+    case FieldType::kFloat:
+    case FieldType::kTimestamp: {
+      double d = storage::LoadLittle<double>(v);
+      if (std::isnan(d)) return false;
+      if (d == 0) d = 0;  // -0.0
+      put(&d, sizeof d);
+      return true;
+    }
+    case FieldType::kDate:
+    case FieldType::kTime: put(v, 4); return true;
+    case FieldType::kString: {
+      std::size_t n = 0;
+      while (n < avail && v[n] != 0) ++n;
+      put(v, n);
+      return true;
+    }
+    default: return false;
+  }
+}
+
+// An integer-domain key of a record's field: false for null.
+bool IntKeyOfRecord(std::span<const std::byte> record, const storage::FieldSlot& slot,
+                    std::int64_t& out) {
+  if (!storage::FieldHasValue(record, slot)) return false;
+  const auto* v = reinterpret_cast<const std::uint8_t*>(storage::FieldValueBytes(record, slot).data());
+  switch (slot.type) {
+    case FieldType::kSmallInt: out = storage::LoadLittle<std::int16_t>(v); break;
+    case FieldType::kWord: out = storage::LoadLittle<std::uint16_t>(v); break;
+    default: out = storage::LoadLittle<std::int32_t>(v); break;
+  }
+  return true;
+}
+
+bool KeyOfRecord(std::span<const std::byte> record, const storage::FieldSlot& slot,
+                 KeyDomain domain, std::string& out) {
+  const bool has = storage::FieldHasValue(record, slot);
+  const auto bytes = storage::FieldValueBytes(record, slot);
+  return AppendKey(slot.type, !has, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                   bytes.size(), domain, out);
+}
+
+bool KeyOfNode(const TExpressionNode& n, KeyDomain domain, std::string& out) {
+  return AppendKey(n.type, n.null != 0, n.value.data(), storage::kNodeValueSize - 1, domain, out);
+}
+
+// One read section over a table for the time of a fill (nothing for
+// exclusive, read-only forced or table-locked tables; a nested section
+// inside it takes nothing more).
+class ReadSections {
+ public:
+  ReadSections() = default;
+  ReadSections(const ReadSections&) = delete;
+  ReadSections& operator=(const ReadSections&) = delete;
+  ~ReadSections() {
+    for (auto it = files_.rbegin(); it != files_.rend(); ++it) {
+      try {
+        (*it)->EndReadSection();
+      } catch (...) {
+        // Releasing a read lock only fails when the handle is gone.
+      }
+    }
+  }
+  void Begin(TDataFile& file) {
+    file.BeginReadSection();
+    files_.push_back(&file);
+  }
+
+ private:
+  std::vector<TDataFile*> files_;
+};
+
+// Calls visit(record number, stored record) for every record of the
+// table's filtered view that satisfies condition (when given), in record
+// order, until visit answers false; false then. Inside a read section.
+//
+// The records are read from the file in runs of about 64 KB, around the
+// table's record cache: a scan would otherwise push every record through
+// the cache (a lookup, a recycled buffer and two map updates per record)
+// only to drop it again. Within the read section the file holds what the
+// cache would: a shared table's writes are flushed when they end, and
+// writers wait for the read lock. A table whose records carry computed
+// fields is read through its cache, which computes them.
+template <class Visit>
+bool ForEachViewRecord(TDataFile& file, const RecordCondition* condition,
+                       std::span<std::byte> buffer, Visit&& visit) {
+  file.CheckHeaderChanged();
+  const std::uint32_t last = file.PhysicalRecordCount();
+  storage::FilterEngine& engine = file.Filters();
+  // With expression filters only, the result bitmap is the view: records
+  // outside it are not read at all.
+  const bool by_bitmap = engine.BitmapMode() && !engine.CallbackActive();
+  const std::size_t size = std::min(buffer.size(), file.GetRecordBufferSize());
+  const bool raw = !file.HasComputedFields();
+  const std::size_t record_size = file.RecordSize();
+  const std::uint32_t per_run =
+      static_cast<std::uint32_t>(std::max<std::size_t>(1, 65536 / std::max<std::size_t>(record_size, 1)));
+  std::vector<std::uint8_t> run;
+  std::uint32_t run_first = 0, run_count = 0;  // records held in run
+  if (raw) std::fill(buffer.begin(), buffer.end(), std::byte{0});
+  for (std::uint32_t r = by_bitmap ? engine.Result().NextSet(0) : 1; r >= 1 && r <= last;
+       r = by_bitmap ? engine.Result().NextSet(r) : r + 1) {
+    bool live;
+    if (raw) {
+      if (r < run_first || r >= run_first + run_count) {
+        run_first = r;
+        run_count = std::min(per_run, last - r + 1);
+        run.resize(std::size_t{run_count} * record_size);
+        const std::int64_t at = static_cast<std::int64_t>(file.Header().DataStart() +
+                                                          std::uint64_t{r - 1} * record_size);
+        const std::int32_t got = file.ReadAt(at, run.data(), static_cast<std::int32_t>(run.size()));
+        run_count = got > 0 ? static_cast<std::uint32_t>(static_cast<std::size_t>(got) / record_size) : 0;
+        if (run_count == 0) storage::EngineError(storage::ErrorCode::kCorruptRecords, file.FileName());
+      }
+      const std::uint8_t* p = run.data() + std::size_t{r - run_first} * record_size;
+      if (file.IsEncrypted()) {
+        std::memcpy(buffer.data(), p, std::min(size, record_size));
+        storage::ScrambleTableContents(buffer.data(), record_size);
+        live = std::to_integer<std::uint8_t>(buffer[0]) == 0;
+      } else {
+        live = p[0] == 0;
+        if (live) std::memcpy(buffer.data(), p, std::min(size, record_size));
+      }
+    } else {
+      storage::TRecord* rec = file.GetRecordBuffer(r, true, storage::ReadDirection::kForward, false);
+      live = rec->Status() == 0;
+      if (live) std::memcpy(buffer.data(), rec->Data().data(), size);
+      file.ReleaseRecordBuffer(rec);
+    }
+    if (!live || (!by_bitmap && !file.FilterAccepts(r))) continue;
+    if (condition != nullptr && !condition->Holds(buffer)) continue;
+    if (!visit(r)) return false;
+  }
+  return true;
+}
+
+// Stores the count n into a COUNT column of row, in the column's type.
+void StoreCount(const TDataFile& result, int field, std::int32_t n, std::span<std::byte> row) {
+  const storage::TFieldDescriptor& d = result.GetFieldDescriptor(true, field);
+  std::array<std::uint8_t, 16> buf{};
+  if (d.Type() == FieldType::kCurrency) {
+    storage::StoreLittle<std::int64_t>(buf.data(), std::int64_t{n} * 10000);
+  } else if (d.Type() == FieldType::kFloat) {
+    storage::StoreLittle<double>(buf.data(), n);
+  } else {
+    storage::StoreLittle<std::int32_t>(buf.data(), n);
+  }
+  result.SetFieldValue(true, field, true, buf.data(), row);
 }
 
 }  // namespace
@@ -204,6 +420,13 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
       case FieldType::kSmallInt: storage::StoreLittle<std::int16_t>(buf.data(), static_cast<std::int16_t>(ai)); break;
       case FieldType::kWord: storage::StoreLittle<std::uint16_t>(buf.data(), static_cast<std::uint16_t>(ai)); break;
       case FieldType::kInteger:
+        if (ai > std::numeric_limits<std::int32_t>::max() ||
+            ai < std::numeric_limits<std::int32_t>::min()) {
+          SqlError("Result of aggregate function for column '" + c.result_name_ + "'" +
+                   " exceeds the range of a 32-bit integer");
+        }
+        storage::StoreLittle<std::int32_t>(buf.data(), static_cast<std::int32_t>(ai));
+        break;
       case FieldType::kDate:
       case FieldType::kTime: storage::StoreLittle<std::int32_t>(buf.data(), static_cast<std::int32_t>(ai)); break;
       case FieldType::kFloat:
@@ -225,15 +448,11 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
 }
 
 bool TDataQuery::EmitRow(ExecState& st) {
-  TDataFile& driving = *sources_.Get(0)->data_file_;
-  const std::uint32_t position = driving.GetRecordPosition();
-  if (position != st.last_position) {
-    st.last_position = position;
+  if (st.driving_position != st.last_position) {
+    st.last_position = st.driving_position;
     ++st.visited;
     if (progress_callback_) {
-      if (st.driving_count == 0) {
-        st.driving_count = driving.RecordCount();
-      }
+      if (st.driving_count == 0) st.driving_count = ViewCount(plan_->steps.front());
       const std::uint32_t count = st.driving_count;
       const std::uint16_t percent =
           count == 0 ? 100
@@ -242,10 +461,14 @@ bool TDataQuery::EmitRow(ExecState& st) {
       progress_callback_(*this, st.visited, percent, st.abort);
     }
   }
-  if (!ResidualHolds()) return !st.abort;
+  if (!AllHold(plan_->end)) return !st.abort;
   TDataFile& result = *st.result;
   if (flags_.single_group) {
     FillAggregates(st, st.found_row, st.found_row);
+    return !st.abort;
+  }
+  if (st.buffered) {
+    BufferRow(st);
     return !st.abort;
   }
   result.ApplyDefaultValues(st.new_row);
@@ -271,30 +494,339 @@ bool TDataQuery::EmitRow(ExecState& st) {
   return !st.abort;
 }
 
-// The nested join: every row of the source at depth that satisfies its
-// link condition, then the sources after it; a left outer source without
-// such a row gives its blank record once.
-bool TDataQuery::JoinLevel(ExecState& st, std::int32_t depth) {
-  if (depth == sources_.Count()) return EmitRow(st);
-  TSourceDataFile& s = *sources_.Get(depth);
-  TDataFile& file = *s.data_file_;
-  // The child's rows for the current rows before it come from its indexes
-  // where the engine can; the condition is still tested on each row.
-  if (depth > 0 && s.link_condition_) RefreshLinkFilter(s);
-  file.MoveToBegin();
-  bool matched = false;
-  while (file.ReadNextRecord(s.record_buffer_) == 0) {
-    if (s.link_condition_) {
-      TExpressionNode holds;
-      EvaluateOnRows(*s.link_condition_, holds);
-      if (!storage::NodeIsTrue(holds)) continue;
+void TDataQuery::BufferRow(ExecState& st) {
+  TDataFile& result = *st.result;
+  result.ApplyDefaultValues(st.new_row);
+  (void)FillRow(st, st.new_row);  // no BLOB column: nothing to fail
+  auto lookup_key = [&] {
+    // The bytes an exact key lookup in the lookup index compares: the
+    // key less the record ID a non-unique index appends.
+    result.BuildIndexKey(st.new_row, st.key_buffer.data());
+    std::size_t n = result.CurrentKeySize();
+    if (n >= 4) n -= 4;
+    st.key.assign(reinterpret_cast<const char*>(st.key_buffer.data()), n);
+  };
+  auto append = [&](std::span<const std::byte> row) {
+    st.rows.insert(st.rows.end(), row.begin(), row.end());
+    return st.count++;
+  };
+  if (!flags_.grouped) {
+    if (flags_.distinct) {
+      lookup_key();
+      if (!st.seen.try_emplace(st.key, st.count).second) return;
     }
-    matched = true;
-    if (!JoinLevel(st, depth + 1)) return false;
+    append(st.new_row);
+    return;
   }
-  if (!matched && s.link_type_ == 2) {
-    file.ApplyDefaultValues(s.record_buffer_);
-    if (!JoinLevel(st, depth + 1)) return false;
+  lookup_key();
+  const auto [it, added] = st.seen.try_emplace(st.key, st.count);
+  if (!added) {
+    const std::span<std::byte> group(st.rows.data() + std::size_t{it->second} * st.width, st.width);
+    FillAggregates(st, group, group);
+    return;
+  }
+  result.ApplyDefaultValues(st.found_row);
+  FillAggregates(st, st.new_row, st.found_row);
+  append(st.new_row);
+}
+
+// Each AVG column of row: its sum divided by the row's count (0 for none).
+void TDataQuery::FinishAverages(ExecState& st, std::span<std::byte> row) {
+  TDataFile& result = *st.result;
+  bool blank = true;
+  std::int32_t n = 0;
+  result.GetFieldValue(true, st.avg_count_field, blank, &n, row);
+  for (std::int32_t i = 0; i < columns_.Count(); ++i) {
+    const TResultDataField& c = *columns_.Get(i);
+    if (c.aggregate_ != AggregateKind::kAvg) continue;
+    bool vb = true;
+    double sum = 0;
+    result.GetFieldValue(true, c.result_field_number_, vb, &sum, row);
+    double mean = n != 0 && !blank ? sum / n : 0;
+    result.SetFieldValue(true, c.result_field_number_, true, &mean, row);
+  }
+}
+
+// Inserts the buffered rows: in the order of the result's order index
+// when it has one (ties in arrival order, as the index itself breaks them
+// by record ID), so that the index grows at its end instead of at random
+// pages; else in arrival order.
+void TDataQuery::InsertBuffered(ExecState& st) {
+  TDataFile& result = *st.result;
+  auto row = [&](std::uint32_t i) {
+    return std::span<std::byte>(st.rows.data() + std::size_t{i} * st.width, st.width);
+  };
+  if (flags_.avg_used) {
+    for (std::uint32_t i = 0; i < st.count; ++i) FinishAverages(st, row(i));
+  }
+  std::vector<std::uint32_t> order(st.count);
+  std::iota(order.begin(), order.end(), 0u);
+  const char* index = flags_.order_by ? kOrderByIndexName.data()
+                      : flags_.grouped ? (flags_.order_by_serves ? kOrderByIndexName.data()
+                                                                 : kGroupByIndexName.data())
+                                       : nullptr;
+  if (index != nullptr && st.count > 1) {
+    result.SwitchToIndexByName(index);
+    const std::size_t n = result.CurrentKeySize();
+    std::vector<std::uint8_t> keys(std::size_t{st.count} * n);
+    for (std::uint32_t i = 0; i < st.count; ++i) {
+      result.BuildIndexKey(row(i), st.key_buffer.data());
+      std::memcpy(keys.data() + std::size_t{i} * n, st.key_buffer.data(), n);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+      return std::memcmp(keys.data() + std::size_t{a} * n, keys.data() + std::size_t{b} * n, n) < 0;
+    });
+  }
+  // In natural order each insert finds its record again by number, not by
+  // a key search in the index.
+  result.SwitchToIndex(storage::kNoIndex);
+  for (std::uint32_t i : order) result.InsertRecord(row(i));
+  st.rows.clear();
+  st.count = 0;
+}
+
+bool TDataQuery::Run(ExecState& st, const Continuation& k) {
+  if (k.checks != nullptr && !AllHold(*k.checks)) return true;
+  JoinGroup& group = *k.group;
+  if (k.next == group.steps.size()) {
+    if (k.parent == nullptr) return EmitRow(st);
+    if (!AllHold(group.end)) return true;
+    *k.matched = true;
+    return Run(st, *k.parent);
+  }
+  JoinStep& step = group.steps[k.next];
+  if (!step.optional) {
+    const Continuation next{k.group, k.next + 1, k.parent, k.matched, &step.checks};
+    return RunTable(st, step, next);
+  }
+  // An outer join: the optional group's rows, or once its blank records.
+  JoinGroup& inner = *step.optional;
+  const Continuation after{k.group, k.next + 1, k.parent, k.matched, &step.checks};
+  bool matched = false;
+  if (AllHold(inner.entry)) {
+    const Continuation into{&inner, 0, &after, &matched, nullptr};
+    if (!Run(st, into)) return false;
+  }
+  if (matched) return true;
+  for (std::size_t i : inner.tables.Members()) {
+    TSourceDataFile& s = *sources_.Get(static_cast<std::int32_t>(i));
+    s.data_file_->ApplyDefaultValues(s.record_buffer_);
+  }
+  return Run(st, after);
+}
+
+void TDataQuery::ChooseAccess(JoinStep& step) {
+  step.access_chosen = true;
+  if (step.domain == KeyDomain::kNone) return;
+  TDataFile& file = *step.source->data_file_;
+  // Rows before the step, at least one per row of the driving table's view
+  // (its engine count; without one, every record it has).
+  const JoinStep& driving = plan_->steps.front();
+  TDataFile& first = *driving.source->data_file_;
+  const std::uint32_t probes =
+      driving.condition ? first.PhysicalRecordCount() : first.RecordCount();
+  if (std::uint64_t{probes} * 8 > file.PhysicalRecordCount()) return;
+  const storage::FieldSlot& slot = step.source->slots_[static_cast<std::size_t>(step.key_field)];
+  const bool locale = (file.LocaleLanguage() & 0xFF) != 0;
+  for (int n = file.TableHasPrimaryKey() ? 0 : 1; n <= file.SecondaryIndexCount(); ++n) {
+    const storage::TIndexDescriptor d = file.GetIndexDescriptor(n);
+    // Byte order of the key is the order of = here: ascending, and for
+    // strings case-sensitive without a locale.
+    if (d.FieldCount < 1 || d.FieldNumbers[0] != step.key_field || d.Descending != 0 ||
+        d.FieldDescending[0] != 0 ||
+        (slot.type == FieldType::kString && (d.CaseInsensitive != 0 || locale))) {
+      continue;
+    }
+    step.seek_index = n;
+    file.SwitchToIndex(static_cast<std::uint8_t>(n));
+    step.probe.assign(file.GetRecordBufferSize(), std::byte{0});
+    return;
+  }
+}
+
+bool TDataQuery::SeekRows(ExecState& st, JoinStep& step, const Continuation& next) {
+  TSourceDataFile& s = *step.source;
+  TDataFile& file = *s.data_file_;
+  const storage::FieldSlot& slot = s.slots_[static_cast<std::size_t>(step.key_field)];
+  // The key value as the column stores it; a value the column cannot hold
+  // matches nothing.
+  TExpressionNode v;
+  EvaluateOnRows(*step.key_value, v);
+  file.ApplyDefaultValues(step.probe);
+  storage::ClearField(step.probe, slot);
+  if (v.null == 0) {
+    std::array<std::uint8_t, 8> bytes{};
+    if (step.domain == KeyDomain::kInteger) {
+      std::int64_t i = 0;
+      switch (v.type) {
+        case FieldType::kSmallInt: i = storage::NodeValue<std::int16_t>(v); break;
+        case FieldType::kWord: i = storage::NodeValue<std::uint16_t>(v); break;
+        default: i = storage::NodeValue<std::int32_t>(v); break;
+      }
+      const bool fits = slot.type == FieldType::kSmallInt ? i >= -32768 && i <= 32767
+                        : slot.type == FieldType::kWord   ? i >= 0 && i <= 65535
+                                                          : i >= INT32_MIN && i <= INT32_MAX;
+      if (!fits) return true;
+      storage::StoreLittle<std::int64_t>(bytes.data(), i);  // little-endian: low bytes first
+      storage::PutFieldBytes(step.probe, slot, std::as_bytes(std::span(bytes)).first(slot.physical_size));
+    } else {
+      const auto* at = reinterpret_cast<const std::byte*>(v.value.data());
+      if (slot.type == FieldType::kString) {
+        const std::string_view text = storage::NodeString(v);
+        if (text.size() >= slot.physical_size) return true;  // longer than the column
+        std::vector<std::byte> padded(slot.physical_size, std::byte{0});
+        std::memcpy(padded.data(), text.data(), text.size());
+        storage::PutFieldBytes(step.probe, slot, padded);
+      } else {
+        storage::PutFieldBytes(step.probe, slot, std::span<const std::byte>(at, slot.physical_size));
+      }
+    }
+  }
+  std::string want;
+  if (!KeyOfRecord(step.probe, slot, step.domain, want)) return true;
+  std::string have;
+  if (!file.GotoKey(false, step.probe.data(), 1, true, 0, s.record_buffer_)) return true;
+  do {
+    if (!KeyOfRecord(s.record_buffer_, slot, step.domain, have) || have != want) break;
+    if (step.condition && !step.condition->Holds(s.record_buffer_)) continue;
+    if (!Run(st, next)) return false;
+  } while (file.ReadNextRecord(s.record_buffer_) == 0);
+  return true;
+}
+
+std::uint32_t TDataQuery::ViewCount(JoinStep& step) {
+  TDataFile& file = *step.source->data_file_;
+  // The engine counts through its filters; conditions tested as records
+  // are read need the records read.
+  if (!step.condition) return file.RecordCount();
+  std::vector<std::byte> buffer(file.GetRecordBufferSize());
+  std::uint32_t n = 0;
+  ForEachViewRecord(file, step.condition.get(), buffer, [&](std::uint32_t) {
+    ++n;
+    return true;
+  });
+  return n;
+}
+
+void TDataQuery::LoadRows(JoinStep& step) {
+  RowSet& rows = step.rows;
+  TSourceDataFile& s = *step.source;
+  rows.width = s.record_buffer_.size();
+  std::vector<std::byte> buffer(rows.width);
+  ForEachViewRecord(*s.data_file_, step.condition.get(), buffer, [&](std::uint32_t) {
+    rows.data.insert(rows.data.end(), buffer.begin(), buffer.end());
+    ++rows.count;
+    return true;
+  });
+  if (step.domain != KeyDomain::kNone && step.key_field > 0 &&
+      static_cast<std::size_t>(step.key_field) < s.slots_.size()) {
+    const storage::FieldSlot& slot = s.slots_[static_cast<std::size_t>(step.key_field)];
+    rows.next.assign(rows.count, RowSet::kEnd);
+    if (step.domain == KeyDomain::kInteger) {
+      std::size_t size = 16;
+      while (size < std::size_t{rows.count} * 2) size *= 2;
+      rows.int_keys.assign(size, 0);
+      rows.int_first.assign(size, RowSet::kEnd);
+      for (std::uint32_t r = rows.count; r-- > 0;) {
+        const std::span<const std::byte> row(rows.data.data() + std::size_t{r} * rows.width,
+                                             rows.width);
+        std::int64_t key = 0;
+        std::uint32_t* head = &rows.null_first;
+        if (IntKeyOfRecord(row, slot, key)) {
+          const std::size_t i = rows.Slot(key);
+          rows.int_keys[i] = key;
+          head = &rows.int_first[i];
+        }
+        rows.next[r] = *head;
+        *head = r;
+      }
+      rows.loaded = true;
+      return;
+    }
+    rows.first.reserve(rows.count);
+    std::string key;
+    // Chained from the last row back, so each chain runs in table order.
+    for (std::uint32_t r = rows.count; r-- > 0;) {
+      const std::span<const std::byte> row(rows.data.data() + std::size_t{r} * rows.width,
+                                           rows.width);
+      if (!KeyOfRecord(row, slot, step.domain, key)) continue;
+      auto [it, added] = rows.first.try_emplace(key, r);
+      if (!added) {
+        rows.next[r] = it->second;
+        it->second = r;
+      }
+    }
+  }
+  rows.loaded = true;
+}
+
+bool TDataQuery::RunTable(ExecState& st, JoinStep& step, const Continuation& next) {
+  TSourceDataFile& s = *step.source;
+  if (&step == &plan_->steps.front()) {
+    // The driving table: read once, straight from the table.
+    return ForEachViewRecord(*s.data_file_, step.condition.get(), s.record_buffer_,
+                             [&](std::uint32_t r) {
+      st.driving_position = r;
+      return Run(st, next);
+    });
+  }
+  if (!step.access_chosen) ChooseAccess(step);
+  if (step.seek_index >= 0) return SeekRows(st, step, next);
+  if (!step.rows.loaded) LoadRows(step);
+  const RowSet& rows = step.rows;
+  auto visit = [&](std::uint32_t r) {
+    std::memcpy(s.record_buffer_.data(), rows.data.data() + std::size_t{r} * rows.width,
+                rows.width);
+    return Run(st, next);
+  };
+  if (step.domain == KeyDomain::kNone) {
+    for (std::uint32_t r = 0; r < rows.count; ++r) {
+      if (!visit(r)) return false;
+    }
+    return true;
+  }
+  // The key value from the rows before: a column is read as it is stored.
+  const TExpressionNode& value = *step.key_value;
+  const TSourceDataFile* from = nullptr;
+  if (value.kind == storage::NodeKind::kField && value.reserved2 < by_sequence_.size() &&
+      by_sequence_[value.reserved2] != nullptr &&
+      value.field_number < by_sequence_[value.reserved2]->slots_.size()) {
+    from = by_sequence_[value.reserved2];
+  }
+  if (step.domain == KeyDomain::kInteger) {
+    std::uint32_t r = rows.null_first;
+    std::int64_t key = 0;
+    bool has = false;
+    if (from != nullptr) {
+      has = IntKeyOfRecord(from->record_buffer_, from->slots_[value.field_number], key);
+    } else {
+      TExpressionNode v;
+      EvaluateOnRows(value, v);
+      has = v.null == 0;
+      if (has && KeyOfNode(v, step.domain, st.key)) std::memcpy(&key, st.key.data() + 1, sizeof key);
+    }
+    if (has) {
+      const std::size_t i = rows.Slot(key);
+      r = rows.int_first[i];
+    }
+    for (; r != RowSet::kEnd; r = rows.next[r]) {
+      if (!visit(r)) return false;
+    }
+    return true;
+  }
+  bool keyed;
+  if (from != nullptr) {
+    keyed = KeyOfRecord(from->record_buffer_, from->slots_[value.field_number], step.domain, st.key);
+  } else {
+    TExpressionNode v;
+    EvaluateOnRows(value, v);
+    keyed = KeyOfNode(v, step.domain, st.key);
+  }
+  if (!keyed) return true;
+  const auto it = rows.first.find(st.key);
+  if (it == rows.first.end()) return true;
+  for (std::uint32_t r = it->second; r != RowSet::kEnd; r = rows.next[r]) {
+    if (!visit(r)) return false;
   }
   return true;
 }
@@ -324,7 +856,6 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
   if (sources_.Count() == 0) SqlError("Internal join error attempting to validate table correlation names involved in join");
   DropWhereFilters();
   CheckWhere();
-  SplitWhere();
 
   if (flags_.live) {
     TDataFile& file = *sources_.Get(0)->data_file_;
@@ -361,53 +892,64 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
       result.ShowLastField();
       st.avg_count_field = result.WorkingFieldCount();
     }
+    // Rows are gathered in memory and inserted at the end, unless a BLOB
+    // column needs its value written with the row as it is made.
+    bool blobs = false;
+    for (int n = 1; n <= result.WorkingFieldCount(); ++n) {
+      blobs = blobs || result.GetFieldDescriptor(true, n).Type() == FieldType::kBlob;
+    }
+    st.buffered = !blobs && !flags_.single_group &&
+                  (flags_.order_by || flags_.distinct || flags_.grouped);
+    st.width = size;
+    BuildPlan();
     ApplyWhereFilters();
+    // Each source is read under one read section from here to the end of
+    // the fill.
+    ReadSections sections;
+    for (std::int32_t i = 0; i < sources_.Count(); ++i) sections.Begin(*sources_.Get(i)->data_file_);
+    st.driving = plan_->steps.empty() ? sources_.Get(0)->data_file_.get()
+                                      : plan_->steps.front().source->data_file_.get();
 
     const bool count_only = flags_.single_group && sources_.Count() == 1 &&
                             columns_.Count() == 1 &&
                             columns_.Get(0)->aggregate_ == AggregateKind::kCount;
     if (count_only) {
-      TDataFile& driving = *sources_.Get(0)->data_file_;
-      const std::int32_t n = static_cast<std::int32_t>(driving.RecordCount());
-      const TResultDataField& c = *columns_.Get(0);
-      const storage::TFieldDescriptor& d = result.GetFieldDescriptor(true, c.result_field_number_);
-      std::array<std::uint8_t, 16> buf{};
-      if (d.Type() == FieldType::kCurrency) {
-        storage::StoreLittle<std::int64_t>(buf.data(), std::int64_t{n} * 10000);
-      } else if (d.Type() == FieldType::kFloat) {
-        storage::StoreLittle<double>(buf.data(), n);
-      } else {
-        storage::StoreLittle<std::int32_t>(buf.data(), n);
-      }
-      result.SetFieldValue(true, c.result_field_number_, true, buf.data(), st.found_row);
+      const auto n = static_cast<std::int32_t>(ViewCount(plan_->steps.front()));
+      StoreCount(result, columns_.Get(0)->result_field_number_, n, st.found_row);
       if (progress_callback_) progress_callback_(*this, n, 100, st.abort);
       result.InsertRecord(st.found_row);
     } else {
-      JoinLevel(st, 0);
-      if (flags_.single_group && st.code == 0) result.InsertRecord(st.found_row);
+      // Conditions that read no table decide once whether there are rows.
+      if (!plan_->steps.empty() && AllHold(plan_->entry)) {
+        const Continuation start{plan_.get(), 0, nullptr, nullptr, nullptr};
+        Run(st, start);
+      }
+      if (st.buffered) InsertBuffered(st);
+      if (flags_.single_group && st.code == 0) {
+        if (avg) FinishAverages(st, st.found_row);
+        // A count over no rows is 0, not NULL.
+        for (std::int32_t i = 0; i < columns_.Count(); ++i) {
+          const TResultDataField& c = *columns_.Get(i);
+          if (c.aggregate_ != AggregateKind::kCount) continue;
+          bool blank = true;
+          result.GetFieldValue(true, c.result_field_number_, blank, nullptr, st.found_row);
+          if (blank) StoreCount(result, c.result_field_number_, 0, st.found_row);
+        }
+        result.InsertRecord(st.found_row);
+      }
     }
 
-    if (avg && st.code == 0) {
+    if (avg && st.code == 0 && !st.buffered && !flags_.single_group) {
+      // Rows inserted as they came: their averages are finished in place.
       result.SwitchToIndex(0);
       result.MoveToBegin();
       std::vector<std::byte>& row = st.new_row;
       while (result.ReadNextRecord(row) == 0) {
-        bool blank = true;
-        std::int32_t n = 0;
-        result.GetFieldValue(true, st.avg_count_field, blank, &n, row);
-        for (std::int32_t i = 0; i < columns_.Count(); ++i) {
-          const TResultDataField& c = *columns_.Get(i);
-          if (c.aggregate_ != AggregateKind::kAvg) continue;
-          bool vb = true;
-          double sum = 0;
-          result.GetFieldValue(true, c.result_field_number_, vb, &sum, row);
-          double mean = n != 0 && !blank ? sum / n : 0;
-          result.SetFieldValue(true, c.result_field_number_, true, &mean, row);
-        }
+        FinishAverages(st, row);
         result.ModifyRecord(row, true);
       }
-      result.HideLastField();
     }
+    if (avg && st.code == 0) result.HideLastField();
   } catch (...) {
     if (avg && result.WorkingFieldCount() > columns_.Count()) result.HideLastField();
     for (std::int32_t i = 0; i < locked; ++i) {
@@ -432,6 +974,9 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
   } else {
     result.SwitchToIndex(0);
   }
+  // The result is read from here on: its rows go to its file now, not one
+  // cache miss at a time while the cursor walks it.
+  result.FlushTable(false);
   result.MoveToBegin();
   cursor = &result;
   executed_ = true;

@@ -79,28 +79,19 @@ class TSourceDataFile {
   // How the table was written: a FROM item (kNone) or the kind of JOIN that
   // brought it in. Execution takes the join kind from the ON comparisons.
   JoinKind join_kind_ = JoinKind::kNone;
+  // The FROM item (1, 2, ... between the commas) the table belongs to.
+  std::int32_t from_item_ = 0;
   std::int32_t current_link_ = 0;
-  // Join state (join_tree.cpp). The condition that ties this source to the
-  // sources before it (nullptr: every row of it pairs with every row
-  // before it), and the link type: 0 none, 1 inner, 2 left outer (a row
-  // without a match pairs once with the blank record).
-  storage::ExpressionPtr link_condition_;
-  std::uint8_t link_type_ = 0;
-  // The engine filter that keeps the rows matching the current rows before
-  // this source (0 none); off when the condition has another shape.
-  std::int32_t link_filter_ = 0;
-  bool link_filter_usable_ = true;
-  // Slots of the working fields as the WHERE tree was resolved (index =
-  // field number; 0 unused).
+  // Slots of the table's own fields as the WHERE tree was resolved (index
+  // = field number; 0 unused).
   std::vector<storage::FieldSlot> slots_;
-  // The WHERE parts over this table alone, each an engine callback filter
-  // on its data file; kept while the filter is registered.
+  // The WHERE parts over this table alone, as one engine filter on its data
+  // file (a callback filter for a live result); kept while registered.
   struct Filter {
     TSourceDataFile* source = nullptr;
     storage::ExpressionPtr tree;
     std::int32_t handle = 0;
   };
-  std::vector<storage::ExpressionPtr> where_parts_;
   std::vector<std::unique_ptr<Filter>> filters_;
   // Closed and freed with the source (before the filters it calls).
   std::unique_ptr<storage::TDataFile> data_file_;

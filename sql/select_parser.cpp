@@ -103,6 +103,12 @@ void TDataQuery::ParseInto() {
   } else if (!IsName(lexer_.TokenType())) {
     Expected("Result table name expected in INTO clause, instead found '");
   }
+  // An empty quoted name ('' or "") names no table.
+  if (lexer_.TokenValue().empty()) {
+    Expected(flags_.in_memory_result
+                 ? "Result table name expected in INTO MEMORY clause, instead found '"
+                 : "Result table name expected in INTO clause, instead found '");
+  }
   result_table_name_ = lexer_.TokenValue();
   NextToken();
 }
@@ -142,7 +148,9 @@ void TDataQuery::ParseFrom() {
       CheckDuplicateCorrelation(source);
     }
   };
+  std::int32_t item = 0;
   while (true) {
+    ++item;
     bool in_memory = false;
     if (IsKeyword("MEMORY")) {
       in_memory = true;
@@ -152,6 +160,7 @@ void TDataQuery::ParseFrom() {
       Expected("Symbol or string expected after FROM keyword, instead found '");
     }
     TSourceDataFile* source = NewSource(JoinKind::kNone, in_memory);
+    source->from_item_ = item;
     NextToken();
     if (IsTokenType(kTokenIdentifier)) {
       bool reserved = false;
@@ -195,10 +204,13 @@ void TDataQuery::ParseFrom() {
         joined->correlation_name_ = TokenText();
         NextToken();
       }
+      joined->from_item_ = item;
       check_duplicate(*joined);
       if (!IsKeyword("ON")) Expected("ON keyword expected in JOIN clause, instead found '");
       NextToken();
+      on_source_ = joined->from_sequence_;
       ParseCondition(static_cast<std::uint8_t>(kind));
+      on_source_ = 0;
     }
     if (!IsTokenType(',')) break;
     flags_.join = true;

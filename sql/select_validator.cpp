@@ -56,10 +56,40 @@ bool IsPlain(const TResultDataField& c) {
   return !c.expression_ && c.aggregate_ == AggregateKind::kNone;
 }
 
+// The size of a checked string expression before the checker bounds it
+// to a field's 251: a concatenation counts both sides (less one
+// terminating zero), so 'x' || a of a 250-character a is 252 and does not
+// fit a result column.
+std::int64_t StringSize(const TExpressionNode& n) {
+  if (n.type != storage::FieldType::kString) return n.size;
+  if (n.kind == storage::NodeKind::kBinary && n.op == storage::ExprOperator::kAdd && n.left &&
+      n.right) {
+    // Concatenations nest to the right: walk the chain in a loop.
+    std::int64_t size = 0;
+    int parts = 0;
+    const TExpressionNode* at = &n;
+    while (at->kind == storage::NodeKind::kBinary && at->op == storage::ExprOperator::kAdd &&
+           at->left && at->right && at->type == storage::FieldType::kString) {
+      size += StringSize(*at->left);
+      ++parts;
+      at = at->right.get();
+    }
+    return size + StringSize(*at) - parts;
+  }
+  if ((n.op == storage::ExprOperator::kUpper || n.op == storage::ExprOperator::kLower ||
+       (n.op >= storage::ExprOperator::kTrimLeading && n.op <= storage::ExprOperator::kTrimBoth)) &&
+      n.kind == storage::NodeKind::kFunction && n.left) {
+    return StringSize(*n.left);
+  }
+  return n.size;
+}
+
 // A string counts its terminating zero in its size: a column of 250
 // characters has size 251 and fits a field.
 bool ExceedsFieldSize(const TResultDataField& c) {
-  if (c.type_ == storage::TypeCode(storage::FieldType::kString)) return c.size_ > 251;
+  if (c.type_ == storage::TypeCode(storage::FieldType::kString)) {
+    return c.size_ > 251 || (c.tree_ && StringSize(*c.tree_) > 251);
+  }
   return c.size_ > storage::kMaxDeclaredSize;
 }
 
@@ -184,6 +214,7 @@ void TDataQuery::ValidateSteps() {
   }
 
   NameResultColumns();
+  CheckJoinNames();
 
   const bool live_possible =
       flags_.live_requested && !flags_.distinct && !flags_.join && !flags_.grouped;
@@ -246,6 +277,15 @@ void TDataQuery::TypeSelectItems() {
     c.subtype_ = tree.subtype;
     c.size_ = tree.size;
     c.decimals_ = tree.decimals;
+    // A sum of small integers outgrows their type: 1,000 rows of 100 in a
+    // 16-bit column sum to 100,000. Sums of integers are 32-bit integers,
+    // accumulated wide and refused when they leave that range.
+    if (c.aggregate_ == AggregateKind::kSum &&
+        (tree.type == storage::FieldType::kSmallInt || tree.type == storage::FieldType::kWord)) {
+      c.type_ = storage::TypeCode(storage::FieldType::kInteger);
+      c.subtype_ = 0;
+      c.size_ = 4;
+    }
     if (ExceedsFieldSize(c)) {
       SqlError("Column expression '" + c.expression_text_ + "'" +
                " exceeds the maximum allowable field size");
@@ -372,6 +412,12 @@ std::vector<std::uint16_t> TDataQuery::ItemFieldNumbers(bool order_by, bool of_s
       int n = 0;
       column = FindResultColumn(item.correlation_name_, item.column_name_, n);
       if (column == nullptr) InvalidColumn(item.column_name_, item.correlation_name_, clause);
+    }
+    // A group is found by its key while its aggregates still change: an
+    // aggregate cannot be part of that key.
+    if (!order_by && column->aggregate_ != AggregateKind::kNone) {
+      SqlError("Invalid use of aggregate column '" + column->result_name_ + "'" + " in " +
+               clause);
     }
     if (!of_source) {
       numbers.push_back(column->result_field_number_);

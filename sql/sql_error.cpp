@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "storage/data_file.h"
 #include "storage/engine_error.h"
 
 namespace sql {
@@ -12,6 +13,10 @@ std::string ShortString(std::string_view text) {
 
 void SqlError(std::string_view message) {
   storage::EngineError(kSqlErrorCode, {}, {}, {}, ShortString(message));
+}
+
+void CheckFileResult(const storage::TDataFile& file, std::uint16_t code) {
+  if (code != 0) storage::EngineError(code, file.FileName());
 }
 
 }  // namespace sql

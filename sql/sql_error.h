@@ -8,6 +8,10 @@
 #include <string>
 #include <string_view>
 
+namespace storage {
+class TDataFile;
+}
+
 namespace sql {
 
 inline constexpr std::uint16_t kSqlErrorCode = 11949;
@@ -19,5 +23,9 @@ std::string ShortString(std::string_view text);
 
 // Raises engine error 11949 with message (cut to 255 characters).
 [[noreturn]] void SqlError(std::string_view message);
+
+// Raises a non-zero code that a routine of file returned, naming file: the
+// session's error context may still hold an earlier error's file.
+void CheckFileResult(const storage::TDataFile& file, std::uint16_t code);
 
 }  // namespace sql

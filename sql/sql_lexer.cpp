@@ -93,9 +93,12 @@ int SqlLexer::NextToken() {
     auto is_digit = [this](std::size_t i) {
       return platform::IsCharAlphaNumericA(At(i)) && !platform::IsCharAlphaA(At(i));
     };
+    // '+' belongs to a number only as the sign of its exponent (1E+5);
+    // after any other character it is the operator (4+5, qty*3+2).
     auto is_number_char = [this](std::size_t i) {
       const unsigned char b = At(i);
-      return b == '+' || b == '.' || b == 'E' || b == 'e';
+      if (b == '+') return i > 0 && (At(i - 1) == 'E' || At(i - 1) == 'e');
+      return b == '.' || b == 'E' || b == 'e';
     };
     while (pos_ < text_.size() && is_digit(pos_)) ++pos_;
     type_ = kTokenInteger;

@@ -8,9 +8,10 @@
 //
 // Blanks are the bytes 1 to 32. One comment /* ... */ is skipped between two
 // tokens; a second comment right after it reads as the character '/'.
-// Numbers: digits, and when the byte after them is '+', '.', 'E' or 'e', a
-// type 4 token running over digits and those four characters ("1.5E+3" is
-// one token, "1E-3" is "1E", '-', "3"). '-' never starts a number.
+// Numbers: digits, and when the byte after them is '.', 'E' or 'e', a type
+// 4 token running over digits, '.', 'E', 'e' and a '+' right after an E
+// ("1.5E+3" is one token, "1E-3" is "1E", '-', "3", and "4+5" is 4, '+',
+// 5). '-' never starts a number.
 //
 // The lexer never reads past the end of its copy of the text.
 #pragma once

@@ -17,6 +17,8 @@ namespace {
 
 constexpr std::uint16_t kCorrupt = Code(ErrorCode::kCorruptBlob);
 constexpr std::uint16_t kBadHandle = Code(ErrorCode::kInvalidBlobHandle);
+// Freeing a chain that leads somewhere it must not (outside a repair).
+constexpr std::uint16_t kBadOffset = Code(ErrorCode::kInvalidBlobOffset);
 
 // Handle numbers: drawn once, never reused while the process runs. 0 means
 // "used up" (after 2^31 - 1 opens).
@@ -49,12 +51,13 @@ void TBlobBuffer::SetBlobBufferSize(std::int32_t n) {
   }
 }
 
-void TBlobBuffer::ReadBlobChain(std::uint32_t expected_record) {
-  if (first_ == 0) return;
+std::uint16_t TBlobBuffer::ReadBlobChain(std::uint32_t expected_record) {
+  if (first_ == 0) return 0;
   TBlobFile& f = *owner_;
   BlockPin block = f.GetChainBlock(first_);
   if (expected_record != 0 && block->RecordNumber() != expected_record) f.BlobError(kCorrupt);
   const std::uint32_t owner_record = block->RecordNumber();
+  record_ = owner_record;
   const std::uint32_t total = block->TotalLength();
   if (total > static_cast<std::uint32_t>(INT32_MAX)) f.BlobError(kCorrupt);
   const std::int64_t data_size = f.GetBlockDataSize();
@@ -84,7 +87,7 @@ void TBlobBuffer::ReadBlobChain(std::uint32_t expected_record) {
     f.BlobError(Code(ErrorCode::kNoMemory));
   }
   modified_ = false;
-  if (pos != total) f.BlobError(Code(ErrorCode::kBlobEnded));
+  return pos == total ? 0 : Code(ErrorCode::kBlobEnded);
 }
 
 void TBlobBuffer::WriteBlobChain() {
@@ -136,11 +139,11 @@ void TBlobBuffer::WriteBlobChain() {
     // leaks at worst, then free the rest without re-entering this chain.
     block->SetNextBlock(0);
     if (!f.IsBlockOffset(rest) || seen.count(rest) != 0) {
-      if (!f.Owner()->Repairing()) f.BlobError(kCorrupt);
+      if (!f.Owner()->Repairing()) f.BlobError(kBadOffset);
     } else {
       BlockPin rest_block = f.GetBlock(rest);
       if (rest_block->RecordNumber() != record_) {
-        if (!f.Owner()->Repairing()) f.BlobError(kCorrupt);
+        if (!f.Owner()->Repairing()) f.BlobError(kBadOffset);
       } else {
         f.FreeChain(std::move(rest_block), record_, seen, f.Owner()->Repairing());
       }
@@ -150,8 +153,17 @@ void TBlobBuffer::WriteBlobChain() {
 }
 
 void TBlobBuffer::FreeBlobValue() {
-  if (first_ != 0) owner_->FreeBlobChainAt(first_, record_);
+  if (first_ == 0) return;
+  const std::uint32_t first = first_;
+  owner_->FreeBlobChainAt(first_, record_);
   first_ = 0;
+  owner_->ForgetChain(first, this);
+}
+
+void TBlobBuffer::DetachChain() {
+  first_ = 0;
+  record_ = 0;
+  modified_ = true;
 }
 
 // ---------------------------------------------------------------- open values
@@ -174,7 +186,7 @@ std::uint16_t TBlobFile::OpenBlob(std::uint32_t first_block, std::uint16_t field
   auto buffer = std::make_unique<TBlobBuffer>(this, field_number, first_block);
   if (buffer->Handle() == 0) return Code(ErrorCode::kTooManyBlobs);
   // Loaded before it is registered: a chain that fails leaves no buffer.
-  buffer->ReadBlobChain(expected_record);
+  if (const std::uint16_t rc = buffer->ReadBlobChain(expected_record); rc != 0) return rc;
   handle = buffer->Handle();
   open_.push_back(std::move(buffer));
   return 0;
@@ -243,6 +255,13 @@ std::uint16_t TBlobFile::GetBlobSize(std::int32_t handle, std::int32_t& size) {
 }
 
 void TBlobFile::CloseAllBlobs() { open_.clear(); }
+
+void TBlobFile::ForgetChain(std::uint32_t first_block, const TBlobBuffer* except) {
+  if (first_block == 0) return;
+  for (auto& b : open_) {
+    if (b.get() != except && b->FirstBlock() == first_block) b->DetachChain();
+  }
+}
 
 void TBlobFile::SetBlobRecordNumbers(std::uint32_t record_number) {
   for (auto& b : open_) b->SetRecordNumber(record_number);

@@ -6,6 +6,12 @@
 // drawn from a process-wide counter, never reused while the process runs,
 // so a stale handle can never name a later value. The record buffer holds
 // an open value's handle negated.
+//
+// Ownership: a value whose first block is not 0 belongs to the record
+// number it carries (the chain's owner when it was read, the record it was
+// saved for since). Saving it for another record never hands that record
+// the same chain: it gets a chain of its own (BlobSaveForRecord), so no two
+// records ever share a block.
 #pragma once
 
 #include <cstdint>
@@ -24,18 +30,23 @@ class TBlobBuffer {
   // When n differs from the size: modified; n >= 1 resizes (new bytes zero),
   // n < 1 frees the data. 11016 when the memory is not there.
   void SetBlobBufferSize(std::int32_t n);
-  // Reads the whole value from its chain (nothing when first block is 0).
-  // expected_record, when not 0, must own the chain. A chain that is
-  // damaged (bad offset, foreign block, loop) raises 8963; one shorter than
-  // its stored length raises 8711. The stored length never sizes memory
-  // beyond what the blocks actually deliver.
-  void ReadBlobChain(std::uint32_t expected_record = 0);
+  // Reads the whole value from its chain (nothing when first block is 0)
+  // and takes the chain's owner as its record number. expected_record, when
+  // not 0, must own the chain. A chain that is damaged (bad offset, foreign
+  // block, loop) raises 8963; one shorter than its stored length returns
+  // 8711 (the value then holds what the blocks delivered). The stored length
+  // never sizes memory beyond what the blocks actually deliver.
+  [[nodiscard]] std::uint16_t ReadBlobChain(std::uint32_t expected_record = 0);
   // Writes the whole value to its chain, reusing the existing chain in
   // place; surplus blocks go to the free list, missing ones come from it
   // first. Nothing when the size is 0.
   void WriteBlobChain();
-  // Frees the chain (when there is one); first block := 0.
+  // Frees the chain (when there is one); first block := 0. Other open
+  // values on the same chain let go of it (TBlobFile::ForgetChain).
   void FreeBlobValue();
+  // The value no longer names a chain: the next save writes a new one
+  // (when the value is not empty) for whichever record it is saved for.
+  void DetachChain();
   // The value's bytes; nullptr when the size is 0.
   [[nodiscard]] std::uint8_t* GetBlobBufferData() { return data_.empty() ? nullptr : data_.data(); }
   [[nodiscard]] const std::uint8_t* GetBlobBufferData() const {

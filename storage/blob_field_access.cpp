@@ -40,6 +40,7 @@ std::uint32_t BlobSaveForRecord(TBlobFile& file, std::int32_t handle,
                                 std::uint32_t record_number) {
   TBlobBuffer* b = file.FindBlob(handle);
   if (b == nullptr) return 0;
+  if (b->FirstBlock() != 0 && b->RecordNumber() != record_number) b->DetachChain();
   // The owner first: freeing or rewriting a chain checks every block
   // against it.
   b->SetRecordNumber(record_number);
@@ -52,6 +53,20 @@ std::uint32_t BlobSaveForRecord(TBlobFile& file, std::int32_t handle,
     b->SetModified(false);
   }
   return b->FirstBlock();
+}
+
+void BlobFreeReplacedChain(TBlobFile& file, std::uint32_t first_block,
+                           std::uint32_t record_number) {
+  // An offset that names no block, or a chain of another owner, is not
+  // this record's to free: it is left as it is.
+  if (first_block == 0 || !file.IsBlockOffset(first_block)) return;
+  {
+    BlockPin first = file.GetChainBlock(first_block);
+    if (first->RecordNumber() != record_number) return;
+  }
+  std::uint32_t offset = first_block;
+  file.FreeBlobChainAt(offset, record_number);
+  file.ForgetChain(first_block);
 }
 
 std::uint32_t BlobFirstBlock(const TBlobFile& file, std::int32_t handle) {

@@ -28,9 +28,16 @@ std::uint16_t BlobSize(TBlobFile& file, std::int32_t handle, std::int32_t& size)
 [[nodiscard]] int BlobOpenCount(const TBlobFile& file);
 // Gives the open value of handle the owner record_number and, when it was
 // modified, writes its chain (or frees it when the value is empty); the
-// value stays open. Returns its first-block offset afterwards. Raises the
-// BLOB file's errors (8963 for a chain another record owns).
+// value stays open. A value whose chain belongs to another record (read
+// from it, or saved for it before) is written to a new chain of its own:
+// two records never share one. Returns the first-block offset afterwards.
+// Raises the BLOB file's errors.
 std::uint32_t BlobSaveForRecord(TBlobFile& file, std::int32_t handle, std::uint32_t record_number);
+// The chain at first_block was record_number's value and has been replaced
+// by another: it is freed when that record owns it (a chain of another
+// owner is left alone), and open values on it let go of it. Raises 9998
+// for a chain that leads astray.
+void BlobFreeReplacedChain(TBlobFile& file, std::uint32_t first_block, std::uint32_t record_number);
 // The first-block offset of an open value; 0 when the handle is unknown.
 [[nodiscard]] std::uint32_t BlobFirstBlock(const TBlobFile& file, std::int32_t handle);
 void BlobCloseAll(TBlobFile& file);

@@ -14,6 +14,8 @@ namespace storage {
 namespace {
 
 constexpr std::uint16_t kCorrupt = Code(ErrorCode::kCorruptBlob);
+// A chain being freed that leads somewhere it must not (outside a repair).
+constexpr std::uint16_t kBadOffset = Code(ErrorCode::kInvalidBlobOffset);
 
 }  // namespace
 
@@ -332,7 +334,7 @@ void TBlobFile::FreeChain(BlockPin block, std::uint32_t record_number,
       }
     }
     if (bad != nullptr) {
-      if (!repair) BlobError(kCorrupt);
+      if (!repair) BlobError(kBadOffset);
       RepairLog(bad, record_number);
       block->SetNextBlock(0);
       FreeBlock(block.get());
@@ -351,6 +353,7 @@ void TBlobFile::FreeBlobChain(BlockPin block, std::uint32_t record_number) {
 
 void TBlobFile::FreeBlobChainAt(std::uint32_t& offset, std::uint32_t record_number) {
   if (offset == 0) return;
+  if (!IsBlockOffset(offset)) BlobError(kBadOffset);
   FreeBlobChain(GetChainBlock(offset), record_number);
   offset = 0;
 }

@@ -81,7 +81,7 @@ class TBlobFile : public TFileHandler {
   void FreeBlock(TBlock* block);
   // Frees the chain from block onward. A next pointer that is not a valid
   // block, leads back into the chain or into another record's block raises
-  // 8963 (nothing is followed into another record), except while the owner
+  // 9998 (nothing is followed into another record), except while the owner
   // is repairing: then the chain is cut there with a repair-log line.
   void FreeBlobChain(BlockPin block, std::uint32_t record_number);
   // FreeBlobChain of the chain at offset (when not 0); offset := 0.
@@ -133,8 +133,9 @@ class TBlobFile : public TFileHandler {
   // 9494 when 64 values are open (or the handle numbers are used up).
   // Otherwise a new buffer with field_number and first_block; its handle
   // goes to handle; the chain is read at once when first_block is not 0.
-  // expected_record, when not 0, must own the chain. A chain that fails to
-  // load raises and leaves no buffer behind.
+  // expected_record, when not 0, must own the chain. A damaged chain raises
+  // 8963 and one shorter than its stored length returns 8711; neither
+  // leaves a buffer behind.
   std::uint16_t OpenBlob(std::uint32_t first_block, std::uint16_t field_number,
                          std::int32_t& handle, std::uint32_t expected_record = 0);
   // 10030 for a handle that is not open. Otherwise the buffer's first-block
@@ -156,6 +157,9 @@ class TBlobFile : public TFileHandler {
   // The open buffer of handle; nullptr when none.
   [[nodiscard]] TBlobBuffer* FindBlob(std::int32_t handle) const;
   void CloseAllBlobs();
+  // Every open value other than except whose first block is first_block
+  // lets go of that chain (it was freed, or is no longer its record's).
+  void ForgetChain(std::uint32_t first_block, const TBlobBuffer* except = nullptr);
   void SetBlobRecordNumbers(std::uint32_t record_number);
   // Writes (or, when empty, frees) every modified value. Modified values of
   // two records raise 8963 before anything is written.

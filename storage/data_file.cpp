@@ -14,6 +14,7 @@
 #include "storage/engine_utils.h"
 #include "storage/index_file.h"
 #include "storage/session.h"
+#include "storage/table_swap.h"
 
 namespace storage {
 namespace {
@@ -85,6 +86,7 @@ void TDataFile::ClearOpenState() {
   cache_.Clear();
   cache_.SetCapacity(0);
   has_checks_ = has_defaults_ = has_computed_ = false;
+  table_changed_ = false;
 }
 
 void TDataFile::PrepareIndexFile() {
@@ -144,11 +146,18 @@ bool MayBeHalfWritten(std::int32_t code) {
 
 void TDataFile::Open() {
   if (IsOpen()) return;
-  auto undo = [this] {
+  // A swap of the table's files that a killed program left half done is
+  // finished before anything is read (table_swap.h).
+  if (!InMemory()) RecoverTableSwap(FileName());
+  // A file carrying the read-only attribute opens read only by force; an
+  // open that fails leaves the read-only flag as the caller set it.
+  const bool asked_read_only = ReadOnly();
+  auto undo = [this, asked_read_only] {
     CloseBlobFile();
     index_file_->Close();
     ClearOpenState();
     TFileHandler::Close();
+    SetReadOnly(asked_read_only);
   };
   for (int attempt = 1;; ++attempt) {
     ClearOpenState();
@@ -621,12 +630,13 @@ void TDataFile::MarkRecordDeleted(TRecord* r) {
 }
 
 void TDataFile::CheckHeaderChanged() {
-  if (header_checked_ || table_locked_) return;
+  if (header_checked_ || table_locked_ || data_checked_) return;
   std::uint8_t raw[4];
   if (ReadAt(kDhCounter, raw, 4) != 4) Fail(ErrorCode::kHeaderError);
   if (LoadLittle<std::uint32_t>(raw) == header_.Counter()) return;
   ReadHeader();
   DropAllRecords();
+  NoteChangedByOther();
 }
 
 void TDataFile::RefreshCurrentRecord() {
@@ -670,10 +680,12 @@ void TDataFile::ResetTableCaches(bool trim) {
   DropAllRecords();
   if (trim) ResetCacheCapacity();
   ReadHeader();
+  // What the files hold now may differ from what the bitmaps were built on.
+  table_changed_ = true;
   if (index_file_->IsOpen()) {
     index_file_->ResetIndexCaches(trim);
+    RefreshRangeAndFilters();
     if (!InNaturalOrder()) {
-      RefreshRangeAndFilters();
       std::array<std::uint8_t, kKeyBufferSize> key{};
       if (!image.empty()) BuildIndexKey(image, key.data());
       index_file_->FindKey(key.data(), true, false);

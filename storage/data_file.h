@@ -17,6 +17,7 @@
 // filling them changes no caller.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -102,9 +103,10 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // restart at 1.
   void EmptyDataTable();
   // Checks and mends the closed, exclusive, writable table's three files
-  // (table_repair.cpp): 10031 when open, 10253 not exclusive, 11013 read
+  // (table_repair.h): 10031 when open, 10253 not exclusive, 11013 read
   // only; an in-memory table is left alone. The files are rebuilt under
-  // temporary names and renamed over the old ones at the end.
+  // temporary names and swapped in as one step (table_swap.h); what cannot
+  // be mended is refused with an error and nothing changed.
   void RepairDataTable();
   using RepairProgressEvent =
       std::function<void(TDataFile& sender, int current_record, std::uint16_t percent_done)>;
@@ -277,6 +279,11 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void GotoBookmark(std::span<const std::uint8_t> bookmark);
   int CompareBookmarks(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b,
                        int* result = nullptr);
+  // The range bounds of the current index; when a change check found the
+  // table changed by another program, also the data header and every
+  // active filter's bitmap with the live-record and result bitmaps (a full
+  // rebuild, made only then: this cursor's own writes keep the bitmaps
+  // current record by record).
   void RefreshRangeAndFilters();
   void ResyncCursor();
   [[nodiscard]] const std::byte* CurrentRecordData() const;
@@ -420,12 +427,16 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   virtual bool LockSemaphore();
   // Releases the semaphore byte (10242) and clears the semaphore-held flag.
   virtual void UnlockSemaphore();
-  // 0 means the current record; with no current record 8710. Retried
+  // 0 means the current record; with no current record 0 is locked as it
+  // is (the byte of "record 0", between the table-lock range and the
+  // semaphore: it guards no record and meets only another cursor's lock of
+  // record 0). Retried
   // lock-retry-count times, lock-wait-time apart, then 10258. Nothing while
   // table-locked or when this cursor holds the record already.
   virtual void LockRecord(std::uint32_t record_no);
-  // 0 means the current record (none: nothing). 10242 when the byte was not
-  // locked by this cursor.
+  // 0 means the current record; with none, the lock of record 0 when this
+  // cursor holds one, else nothing. 10242 when the byte was not locked by
+  // this cursor.
   void UnlockRecord(std::uint32_t record_no);
   // Every record lock of this cursor, last first; the first failure is
   // raised after all were tried, and the list ends empty.
@@ -439,8 +450,12 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // what it took by these states, not by the section flags.
   void BlobWriteLockChanged(bool locked) override { blob_write_locked_ = locked; }
   [[nodiscard]] const std::vector<std::uint32_t>& LockedRecords() const { return locked_records_; }
-  // Index read lock and index change check around a read operation. Nested
-  // sections (and sections inside a write section) take nothing more.
+  // Index read lock and the index and data change checks around a read
+  // operation. When another program changed the table, the range bounds and
+  // filter bitmaps are rebuilt and the cursor finds its place again (before
+  // the first or after the last record stays so) before the operation
+  // reads, counts or positions. Nested sections (and sections inside a
+  // write section) take nothing more.
   void BeginReadSection();
   void EndReadSection();
   // The same on the BLOB file, around opening a BLOB field.
@@ -528,6 +543,36 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   std::uint16_t blob_read_depth_ = 0;
   bool blob_read_lock_taken_ = false;
   bool semaphore_locked_ = false;
+  // The .DAT counter was checked in the read section open now: writers
+  // change the .DAT only under the index write lock, which the section's
+  // read lock excludes, so the check holds until the section ends.
+  bool data_checked_ = false;
+  // A change check found the table changed by another program and the
+  // filters' bitmaps are not rebuilt yet; changes_seen_ counts such finds.
+  bool table_changed_ = false;
+  std::uint32_t changes_seen_ = 0;
+  void NoteChangedByOther() {
+    table_changed_ = true;
+    ++changes_seen_;
+  }
+  // Where the cursor stands, kept across a rebuild of the filter bitmaps
+  // (which may move the index cursor while it walks keys): the flags and,
+  // in index order, the key stood on; in natural order the record number.
+  struct CursorPlace {
+    bool bof = false;
+    bool eof = false;
+    bool on_record = false;
+    std::uint32_t natural_record = 0;
+    std::array<std::uint8_t, kKeyBufferSize> key{};
+  };
+  [[nodiscard]] CursorPlace SaveCursorPlace();
+  // After another program's change or a filter operation: back before the
+  // first record (bof), after the last (eof), or on the record stood on
+  // (else the nearest one the view shows after its key); a cursor that
+  // stood nowhere stays so. The current record is reloaded.
+  void RepositionInView(const CursorPlace& place);
+  [[nodiscard]] bool CursorBof() const;
+  [[nodiscard]] bool CursorEof() const;
   bool blob_write_locked_ = false;
   RecordCache cache_;
   TRecord* current_ = nullptr;

@@ -1,6 +1,7 @@
 // TDataFile: BLOB fields. An open field holds its value's handle negated in
 // the record buffer; the value reaches the BLOB file only when its record
 // is inserted or modified (WriteRecordBlobs).
+#include <algorithm>
 #include <cstring>
 
 #include "storage/blob_field_access.h"
@@ -26,9 +27,12 @@ std::uint16_t TDataFile::OpenBlobFieldUnlocked(bool working, int field_no,
   if (f.Type() != FieldType::kBlob) return kNotBlob;
   if (header_.BlobCount() == 0 || !BlobFileOpen()) return kNotBlob;
   const std::int32_t v = StoredValue(record, f);
-  if (v < 0 && BlobIsOpen(*blob_file_, Negate(v))) return 0;
-  // A negative value whose value was closed is no offset: it opens empty.
-  const std::uint32_t first = v > 0 ? static_cast<std::uint32_t>(v) : 0;
+  // A negative value is a handle. One whose value was closed (by
+  // CloseBlobField elsewhere or FreeBlobBuffers) no longer says where the
+  // value is: opening it as an empty value would let the next post store
+  // "no value" over the record's chain.
+  if (v < 0) return BlobIsOpen(*blob_file_, Negate(v)) ? 0 : kBadHandle;
+  const auto first = static_cast<std::uint32_t>(v);
   std::int32_t handle = 0;
   const std::uint16_t rc =
       BlobOpen(*blob_file_, first, static_cast<std::uint16_t>(f.FieldNumber), handle, 0);
@@ -129,12 +133,16 @@ void TDataFile::FreeBlobBuffers() {
 }
 
 // For each stored BLOB field of the caller's record:
-//  - an open value (its handle names an open buffer) is given the slot's
-//    record as owner, written when modified, and its first-block offset
-//    stored; values open in other record buffers are not touched;
+//  - an open value (its handle names an open buffer) is saved for the
+//    slot's record (written when modified, or to a new chain when its chain
+//    is another record's) and its first-block offset stored; values open in
+//    other record buffers are not touched;
 //  - a handle whose value was closed is never taken for an offset: the
 //    field keeps the offset it had in the stored record (none on insert);
 //  - an offset is stored as it is.
+// When an open value replaces the chain the stored record had (a value
+// saved to a chain of its own, or emptied elsewhere), that old chain is
+// freed: every block stays in exactly one chain or on the free list.
 void TDataFile::WriteRecordBlobs(TRecord* slot, std::span<const std::byte> caller,
                                  std::span<const std::byte> old) {
   const std::uint32_t n = slot->RecordNumber();
@@ -142,13 +150,18 @@ void TDataFile::WriteRecordBlobs(TRecord* slot, std::span<const std::byte> calle
     const TFieldDescriptor& f = stored_[i - 1];
     if (f.Type() != FieldType::kBlob) continue;
     const std::int32_t v = StoredValue(caller, f);
+    const auto old_offset =
+        old.empty() ? 0u : static_cast<std::uint32_t>(std::max(StoredValue(old, f), 0));
     std::uint32_t offset;
     if (v < 0) {
       const std::int32_t handle = Negate(v);
       if (BlobFileOpen() && BlobIsOpen(*blob_file_, handle)) {
+        const std::uint32_t before = BlobFirstBlock(*blob_file_, handle);
         offset = BlobSaveForRecord(*blob_file_, handle, n);
+        if (old_offset != 0 && old_offset != before && old_offset != offset)
+          BlobFreeReplacedChain(*blob_file_, old_offset, n);
       } else {
-        offset = old.empty() ? 0 : static_cast<std::uint32_t>(std::max(StoredValue(old, f), 0));
+        offset = old_offset;
       }
     } else {
       offset = static_cast<std::uint32_t>(v);

@@ -238,6 +238,20 @@ void TDataFile::CreateIndexes(const TIndexDescriptor& primary, int primary_field
 }
 
 void TDataFile::CreateDataTable(const DataTableDefinition& def) {
+  // A temporary name reserved on disk (session.h) is given back when no
+  // table comes into being over it, and claimed when one does.
+  struct Reservation {
+    const TDataFile& table;
+    bool claimed = false;
+    ~Reservation() {
+      if (claimed || table.InMemory()) return;
+      try {
+        ReleaseTempTableName(table.FileName());
+      } catch (...) {
+        // The creation's own error is on its way; an empty file is no harm.
+      }
+    }
+  } reservation{*this};
   if (IsOpen()) Fail(ErrorCode::kInUse);
   if (!Exclusive()) Fail(ErrorCode::kMustBeExclusive);
   if (ReadOnly()) Fail(ErrorCode::kAccessDenied);
@@ -312,6 +326,8 @@ void TDataFile::CreateDataTable(const DataTableDefinition& def) {
     CreateIndexes(primary, primary_field_count, secondary);
     Close();
     created_files_ = 0;
+    reservation.claimed = true;
+    if (!InMemory()) ClaimTempTableName(FileName());
   } catch (...) {
     // Nothing of a table that failed to come into being stays behind.
     try {

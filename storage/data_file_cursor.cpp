@@ -18,6 +18,7 @@
 #include "storage/session.h"
 #include "storage/engine_utils.h"
 #include "storage/index_file.h"
+#include "storage/index_filter.h"
 
 namespace storage {
 namespace {
@@ -190,10 +191,87 @@ const std::byte* TDataFile::CurrentRecordData() const {
 }
 
 void TDataFile::RefreshRangeAndFilters() {
-  // The filters keep their bitmaps current themselves (NoteRecordChanged,
-  // NoteRecordDeleted after every write; rebuilt by each filter
-  // operation); what is left here is the range.
   if (!InNaturalOrder()) index_file_->SetRangeBounds();
+  // The filters follow this cursor's own writes record by record
+  // (NoteRecordChanged, NoteRecordDeleted) and are rebuilt by each filter
+  // operation. Another program's writes are seen only as moved counters:
+  // then every bitmap is built again from the files, the data header first
+  // (its next record number sizes the bitmaps).
+  if (!table_changed_) return;
+  CheckHeaderChanged();
+  table_changed_ = false;
+  if (filters_) Filters().Rebuild();
+}
+
+bool TDataFile::CursorBof() const {
+  return InNaturalOrder() ? natural_bof_ : index_file_->Bof();
+}
+
+bool TDataFile::CursorEof() const {
+  return InNaturalOrder() ? natural_eof_ : index_file_->Eof();
+}
+
+TDataFile::CursorPlace TDataFile::SaveCursorPlace() {
+  CursorPlace place;
+  place.bof = CursorBof();
+  place.eof = CursorEof();
+  if (InNaturalOrder()) {
+    place.natural_record = natural_record_;
+    place.on_record = natural_record_ != 0;
+  } else {
+    const auto k = index_file_->CurrentKey();
+    place.on_record = !k.empty();
+    if (place.on_record) std::memcpy(place.key.data(), k.data(), std::min(k.size(), place.key.size()));
+  }
+  return place;
+}
+
+void TDataFile::RepositionInView(const CursorPlace& place) {
+  if (InNaturalOrder()) {
+    const std::uint32_t last = header_.NextRecord() - 1;
+    natural_record_ = place.natural_record;
+    if (!place.on_record) {
+      natural_record_ = 0;
+      natural_bof_ = natural_eof_ = true;
+    } else if (place.bof) {
+      if (NaturalSeek(1, true)) {
+        natural_bof_ = true;
+        natural_eof_ = false;
+      } else {
+        natural_record_ = 0;
+        natural_bof_ = natural_eof_ = true;
+      }
+    } else if (place.eof) {
+      if (NaturalSeek(last, false)) {
+        natural_bof_ = false;
+        natural_eof_ = true;
+      } else {
+        natural_record_ = 0;
+        natural_bof_ = natural_eof_ = true;
+      }
+    } else if (NaturalSeek(natural_record_, true)) {
+      natural_bof_ = natural_eof_ = false;
+    } else if (NaturalSeek(natural_record_, false)) {
+      natural_bof_ = false;
+      natural_eof_ = true;
+    } else {
+      natural_record_ = 0;
+      natural_bof_ = natural_eof_ = true;
+    }
+  } else {
+    TIndexFile& ix = *index_file_;
+    if (!place.on_record) {
+      // Nowhere before: nowhere now (a read from here starts at the first
+      // record).
+    } else if (place.bof) {
+      if (ix.FirstKey()) ix.MoveBy(-1);
+    } else if (place.eof) {
+      if (ix.LastKey()) ix.MoveBy(1);
+    } else {
+      ix.FindKey(place.key.data(), true, false);
+    }
+  }
+  LoadCursorRecord(ReadDirection::kForward);
 }
 
 void TDataFile::ResyncCursor() {
@@ -224,10 +302,12 @@ void TDataFile::IndexChangedByOther() {
   std::vector<std::byte> image;
   if (current_ != nullptr) image.assign(current_->Data().begin(), current_->Data().end());
   DropAllRecords();
-  if (InNaturalOrder()) return;
+  NoteChangedByOther();
   RefreshRangeAndFilters();
+  // Without a record the cursor stays nowhere (the index check emptied it).
+  if (InNaturalOrder() || image.empty()) return;
   Key key{};
-  if (!image.empty()) BuildIndexKey(image, key.data());
+  BuildIndexKey(image, key.data());
   index_file_->FindKey(key.data(), true, false);
 }
 

@@ -172,11 +172,17 @@ class FilterReadSection {
 
 }  // namespace
 
+// After the bitmaps, the cursor is placed in the new view: before the first
+// or after the last record when it stood there, else on the record it
+// stood on, or the nearest one the view still shows; with no record at all
+// on the first record of the view. The current record is reloaded, so it is
+// always the one the cursor stands on (none when the view is empty).
 ErrorCode TDataFile::RunFilterOperation(const std::function<ErrorCode(FilterEngine&)>& op,
                                         bool build, std::int32_t handle) {
   FilterEngine& engine = Filters();
   FilterReadSection section(*this);
   CheckHeaderChanged();
+  const CursorPlace place = SaveCursorPlace();
   const ErrorCode code = op(engine);
   if (code != ErrorCode::kNone) return code;
   if (build) {
@@ -184,7 +190,14 @@ ErrorCode TDataFile::RunFilterOperation(const std::function<ErrorCode(FilterEngi
     if (built != ErrorCode::kNone) return built;
   }
   engine.BuildResultBitmap();
-  if (IsOpen() && current_ != nullptr) ResyncCursor();
+  if (!IsOpen()) return ErrorCode::kNone;
+  if (place.on_record) {
+    RepositionInView(place);
+  } else {
+    SetCurrentRecord(nullptr);
+    ResyncCursor();
+    LoadCursorRecord(ReadDirection::kForward);
+  }
   return ErrorCode::kNone;
 }
 

@@ -46,6 +46,7 @@ void TDataFile::ResetLockState() {
   blob_read_lock_taken_ = false;
   semaphore_locked_ = false;
   blob_write_locked_ = false;
+  data_checked_ = false;
 }
 
 // ------------------------------------------------------------------ semaphore
@@ -72,12 +73,10 @@ void TDataFile::UnlockSemaphore() {
 
 void TDataFile::LockRecord(std::uint32_t record_no) {
   if (Exclusive() || ForcedReadOnly() || table_locked_) return;
-  if (record_no == 0) {
-    // Without a current record there is nothing to lock: a lock on the
-    // byte of "record 0" would protect nothing and collide with nobody.
-    if (current_ == nullptr || current_->RecordNumber() == 0) Fail(ErrorCode::kRecordNotFound);
-    record_no = current_->RecordNumber();
-  }
+  // 0 without a current record stays 0: its byte lies above the table-lock
+  // range and below the semaphore, so it guards nothing but another
+  // cursor's lock of record 0.
+  if (record_no == 0 && current_ != nullptr) record_no = current_->RecordNumber();
   if (std::find(locked_records_.begin(), locked_records_.end(), record_no) !=
       locked_records_.end())
     return;
@@ -95,8 +94,12 @@ void TDataFile::LockRecord(std::uint32_t record_no) {
 void TDataFile::UnlockRecord(std::uint32_t record_no) {
   if (Exclusive() || ForcedReadOnly() || table_locked_) return;
   if (record_no == 0) {
-    if (current_ == nullptr || current_->RecordNumber() == 0) return;
-    record_no = current_->RecordNumber();
+    if (current_ != nullptr) {
+      record_no = current_->RecordNumber();
+    } else if (std::find(locked_records_.begin(), locked_records_.end(), 0u) ==
+               locked_records_.end()) {
+      return;  // no current record and no lock of record 0: nothing to release
+    }
   }
   const auto it = std::find(locked_records_.begin(), locked_records_.end(), record_no);
   if (it != locked_records_.end()) locked_records_.erase(it);
@@ -131,6 +134,9 @@ void TDataFile::LockTable() {
   }
   try {
     const bool had_current = current_ != nullptr;
+    const bool bof = index_file_->IsOpen() && CursorBof();
+    const bool eof = index_file_->IsOpen() && CursorEof();
+    const std::uint32_t seen = changes_seen_;
     if (index_file_->IsOpen()) {
       // Outside this cursor's own sections the flag can only be stale.
       if (read_depth_ == 0 && !index_file_->IndexWriteLocked())
@@ -138,6 +144,15 @@ void TDataFile::LockTable() {
       index_file_->CheckIndexHeaderChanged();
     }
     CheckHeaderChanged();
+    if (index_file_->IsOpen() && (table_changed_ || changes_seen_ != seen)) {
+      // Nobody else writes while the table lock is held: the view is made
+      // current now, once.
+      CursorPlace place = SaveCursorPlace();
+      place.bof = bof;
+      place.eof = eof;
+      RefreshRangeAndFilters();
+      RepositionInView(place);
+    }
     if (had_current && current_ == nullptr) RefreshCurrentRecord();
     if (header_.BlobCount() > 0) CheckBlobChanged(*blob_file_);
   } catch (...) {
@@ -162,6 +177,9 @@ void TDataFile::BeginReadSection() {
     ++read_depth_;
     return;
   }
+  const bool bof = CursorBof();
+  const bool eof = CursorEof();
+  const std::uint32_t seen = changes_seen_;
   index_file_->LockIndexFileShared();
   try {
     // The flag can only be stale here (no lock of ours was held): the check
@@ -169,7 +187,23 @@ void TDataFile::BeginReadSection() {
     index_file_->SetWriteLockHeld(false);
     index_file_->CheckIndexHeaderChanged();
     index_file_->SetWriteLockHeld(true);
+    CheckHeaderChanged();
+    data_checked_ = true;
+    // Another program's change (here, or found by an earlier check whose
+    // rebuild did not run): the view is rebuilt before the operation uses
+    // it, and the cursor goes back to its place: the one after the index
+    // check (which found the record again by its key when the index
+    // changed), with the flags from before it. Nothing is done when both
+    // counters stood still.
+    if (table_changed_ || changes_seen_ != seen) {
+      CursorPlace place = SaveCursorPlace();
+      place.bof = bof;
+      place.eof = eof;
+      RefreshRangeAndFilters();
+      RepositionInView(place);
+    }
   } catch (...) {
+    data_checked_ = false;
     try {
       index_file_->UnlockIndexFileShared();
     } catch (...) {
@@ -184,6 +218,7 @@ void TDataFile::BeginReadSection() {
 void TDataFile::EndReadSection() {
   if (read_depth_ == 0) return;
   if (--read_depth_ > 0) return;
+  data_checked_ = false;
   if (!read_lock_taken_) return;
   read_lock_taken_ = false;
   index_file_->UnlockIndexFileShared();
@@ -272,6 +307,7 @@ void TDataFile::BeginWriteSection(WriteLocks& held) {
     // section it belonged to ends without unlocking.
     if (read_lock_taken_) {
       read_lock_taken_ = false;
+      data_checked_ = false;
       index_file_->UnlockIndexFileShared();
     }
     if (blob_read_lock_taken_) {

@@ -83,6 +83,9 @@ void TDataFile::GetFieldValue(bool working, int field_no, bool& is_blank, void* 
   if (std::size_t{f.Offset} + 1 + f.PhysicalSize > record.size()) Fail(ErrorCode::kCorruptRecords);
   const std::byte* p = record.data() + f.Offset;
   is_blank = std::to_integer<std::uint8_t>(p[0]) == 0;
+  // A stored NaN reads as null with the value 0 (field_types.h).
+  const bool nan = !is_blank && f.PhysicalSize >= 8 && IsNotANumber(f.Type(), p + 1);
+  if (nan) is_blank = true;
   if (f.Type() == FieldType::kBlob) {
     const auto v = LoadLittle<std::int32_t>(p + 1);
     if (v < 0) {
@@ -97,7 +100,7 @@ void TDataFile::GetFieldValue(bool working, int field_no, bool& is_blank, void* 
   }
   if (value != nullptr) {
     std::memset(value, 0, f.PhysicalSize);
-    std::memcpy(value, p + 1, f.PhysicalSize);
+    if (!nan) std::memcpy(value, p + 1, f.PhysicalSize);
   }
 }
 
@@ -157,7 +160,12 @@ void TDataFile::SetFieldValue(bool working, int field_no, bool force, const void
       break;
     }
     default:
-      std::memcpy(p + 1, value, f.PhysicalSize);
+      // NaN is stored as null (field_types.h).
+      if (f.PhysicalSize >= 8 && IsNotANumber(f.Type(), value)) {
+        flag = 0;
+      } else {
+        std::memcpy(p + 1, value, f.PhysicalSize);
+      }
       break;
   }
   p[0] = std::byte{flag};

@@ -18,7 +18,8 @@
 //                            -0.0 is not below 0 and encodes like 0.0.
 //                            NaN is not below 0 either: its bits get the
 //                            top bit set, so NaNs of both signs sort above
-//                            +inf (fields should not hold them).
+//                            +inf. No key holds one: the data file reads a
+//                            NaN field as null (field_types.h).
 #pragma once
 
 #include <array>

@@ -277,6 +277,7 @@ void Arithmetic(Op op, const TExpressionNode& l, const TExpressionNode& r,
         break;
     }
     Store<double>(result, T::kFloat, v);
+    if (std::isnan(v)) SetNullResult(result);  // infinity - infinity, 0 x infinity
     return;
   }
 
@@ -561,10 +562,27 @@ int CompareStrings(std::uint8_t language, std::uint8_t sort, std::string_view s1
   return 0;
 }
 
+namespace {
+
+// A float or timestamp value that is NaN: null with the value 0, wherever
+// it came from (field_types.h).
+bool IsNanValue(const TExpressionNode& n) {
+  return n.null == 0 && IsNotANumber(n.type, n.value.data());
+}
+
+void CopyAsNull(const TExpressionNode& from, TExpressionNode& to) {
+  CopyNodeFields(from, to);
+  if (!IsNanValue(to)) return;
+  to.null = 1;
+  to.value.fill(0);
+}
+
+}  // namespace
+
 void EvaluateUnary(ExprOperator op, const TExpressionNode& l, TExpressionNode& result) {
   switch (op) {
-    case Op::kIsNull: SetBooleanResult(result, l.null != 0); break;
-    case Op::kIsNotNull: SetBooleanResult(result, l.null == 0); break;
+    case Op::kIsNull: SetBooleanResult(result, l.null != 0 || IsNanValue(l)); break;
+    case Op::kIsNotNull: SetBooleanResult(result, l.null == 0 && !IsNanValue(l)); break;
     case Op::kNot: SetBooleanResult(result, !Truth(l)); break;
     default: break;
   }
@@ -572,6 +590,13 @@ void EvaluateUnary(ExprOperator op, const TExpressionNode& l, TExpressionNode& r
 
 void EvaluateBinary(ExprOperator op, const TExpressionNode& l, const TExpressionNode& r,
                     std::uint8_t language, std::uint8_t sort, TExpressionNode& result) {
+  if (IsNanValue(l) || IsNanValue(r)) {
+    TExpressionNode a, b;
+    CopyAsNull(l, a);
+    CopyAsNull(r, b);
+    EvaluateBinary(op, a, b, language, sort, result);
+    return;
+  }
   switch (op) {
     case Op::kEqual:
     case Op::kNotEqual: {

@@ -58,7 +58,10 @@ void LoadRecordValue(std::span<const std::byte> record, const FieldSlot& slot,
   node.size = slot.IsAutoIncrement() ? 4 : slot.physical_size;
   node.value.fill(0);
   const std::size_t n = std::min(bytes.size(), node.value.size());
-  std::memcpy(node.value.data(), bytes.data(), n);
+  // A NaN is null with the value 0 (field_types.h): in ordering
+  // comparisons a null field takes part with the value it holds.
+  if (node.null == 0 || n < 8 || !IsNotANumber(slot.type, bytes.data()))
+    std::memcpy(node.value.data(), bytes.data(), n);
   if (slot.type == FieldType::kBoolean) {
     SetNodeBoolean(node, LoadLittle<std::uint16_t>(bytes.data()) != 0);
   } else if (slot.type == FieldType::kString) {

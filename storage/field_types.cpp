@@ -49,10 +49,16 @@ void DoubleToExtended(double value, void* ten_bytes) {
   StoreLittle<std::uint16_t>(b + 8, se);
 }
 
+bool IsNotANumber(FieldType type, const void* value) {
+  if (type != FieldType::kFloat && type != FieldType::kTimestamp) return false;
+  return std::isnan(LoadLittle<double>(value));
+}
+
 bool FieldHasValue(std::span<const std::byte> record, const FieldSlot& slot) {
   assert(slot.Extent() <= record.size());
   if (slot.IsAutoIncrement()) return true;
-  return record[slot.offset] != std::byte{0};
+  if (record[slot.offset] == std::byte{0}) return false;
+  return slot.physical_size < 8 || !IsNotANumber(slot.type, record.data() + slot.offset + 1);
 }
 
 std::span<const std::byte> FieldValueBytes(std::span<const std::byte> record,

@@ -212,8 +212,16 @@ struct FieldSlot {
 // data file checks its descriptors against the record size when it reads
 // them, so a slot never points outside the record.
 
-// True when the field holds a value (flag byte non-zero; an auto-increment
-// field always does).
+// Not-a-number in a float or timestamp value (8 bytes, little-endian).
+// NaN has one meaning in the engine: it is null, as SQLite stores it. It
+// has no place in an order (every comparison with it is false), so a key,
+// a filter bitmap and the evaluator could otherwise each place it
+// differently. Stored values are read as null with the value 0 (records,
+// keys, expression nodes), and a NaN written to a field stores null.
+[[nodiscard]] bool IsNotANumber(FieldType type, const void* value);
+
+// True when the field holds a value (flag byte non-zero and not NaN; an
+// auto-increment field always does).
 bool FieldHasValue(std::span<const std::byte> record, const FieldSlot& slot);
 
 // The value bytes of the field (physical size bytes after the flag; the 4

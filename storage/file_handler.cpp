@@ -118,6 +118,7 @@ void TFileHandler::Open() {
     if (!platform::FileExists(name_)) Fail(Code(ErrorCode::kInvalidPath));
     bool attribute_read_only = false;
     if (!platform::GetReadOnly(name_, &attribute_read_only)) Fail(MapOSError(0));
+    const bool asked_read_only = read_only_;
     if (attribute_read_only) {
       read_only_ = true;
       forced_read_only_ = true;
@@ -125,7 +126,12 @@ void TFileHandler::Open() {
     if (!file_.Open(name_, read_only_ ? platform::Access::Read : platform::Access::ReadWrite,
                     exclusive_ ? platform::Share::None : platform::Share::ReadWrite,
                     platform::Disposition::OpenExisting)) {
-      Fail(MapOSError(0));
+      const std::uint16_t code = MapOSError(0);
+      // The attribute forces read only for an open that happens; a failed
+      // one leaves the handle as the caller set it.
+      read_only_ = asked_read_only;
+      forced_read_only_ = false;
+      Fail(code);
     }
   }
   open_ = true;

@@ -401,6 +401,13 @@ void IndexStore::VerifyIndexDescriptors(const std::function<void(const std::stri
 }
 
 void IndexStore::LoadCurrentDescriptor() {
+  if (cur_slot_ < 0 || cur_slot_ >= kIndexSlots) {
+    // Natural order (no index, slot 255) has no descriptor to load.
+    key_size_ = 0;
+    index_name_.clear();
+    parts_.clear();
+    return;
+  }
   TIndexDescriptor d = header_.Descriptor(cur_slot_);
   key_size_ = d.KeySize;
   compressed_ = d.Compressed != 0;

@@ -802,6 +802,12 @@ void FilterEngine::BuildResultBitmap() {
   }
 }
 
+void FilterEngine::Rebuild() {
+  if (!bitmap_mode_) return;
+  built_ = false;
+  BuildResultBitmap();
+}
+
 bool FilterEngine::Matches(const TFilter& filter, std::span<const std::byte> record) const {
   return filter.Tree() != nullptr && EvaluateFilterRecord(*filter.Tree(), *this, record);
 }

@@ -112,6 +112,10 @@ class FilterEngine : public FilterTable, public IndexRecordFilter {
   [[nodiscard]] ErrorCode BuildFilterBitmap(std::int32_t handle);
   // result := live AND every active expression filter's bitmap.
   void BuildResultBitmap();
+  // Every bitmap built again from the files (another program changed the
+  // table): the live records, each active filter's, the result. Nothing
+  // without an active expression filter.
+  void Rebuild();
   // Drops every filter and frees the bitmaps (the index file closes).
   void Reset();
 

@@ -89,10 +89,11 @@ void RecordCache::SetNumber(TRecord* r, std::uint32_t number) {
   }
 }
 
-TRecord* RecordCache::FindRecyclable() const {
-  for (auto it = list_.rbegin(); it != list_.rend(); ++it) {
-    TRecord* r = it->get();
+TRecord* RecordCache::FindRecyclable() {
+  for (std::size_t left = list_.size(); left > 0; --left) {
+    TRecord* r = list_.back().get();
     if (!r->InUse() && !r->modified) return r;
+    list_.splice(list_.begin(), list_, std::prev(list_.end()));
   }
   return nullptr;
 }

@@ -83,8 +83,12 @@ class RecordCache {
   // Changes the number under which the map finds r (0: none).
   void SetNumber(TRecord* r, std::uint32_t number);
   // The least recently used buffer that is neither in use nor modified;
-  // nullptr when none.
-  [[nodiscard]] TRecord* FindRecyclable() const;
+  // nullptr when none. The buffers passed over on the way (in use or
+  // modified) move to the front: the next search does not walk past them
+  // again (reading back an exclusive table of thousands of unwritten rows
+  // walked past all of them on every record read). When nothing is found
+  // every buffer has moved once and the order is as before.
+  [[nodiscard]] TRecord* FindRecyclable();
   // Buffers, most recently used first.
   [[nodiscard]] std::vector<TRecord*> All() const;
   // Frees every buffer.

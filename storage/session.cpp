@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <random>
+#include <set>
 
 #include "platform/file.h"
 #include "storage/engine_utils.h"
@@ -24,6 +26,13 @@ std::atomic<TFileSession*> g_default{nullptr};
 std::atomic<bool> g_initialized{false};
 
 std::string ShortString(std::string_view s) { return std::string(s.substr(0, kMaxShortString)); }
+
+// Names reserved on disk by this process and not yet claimed by a table,
+// by resolved path. GUARDED_BY(EngineLock()).
+std::set<std::string>& Reservations() {
+  static std::set<std::string> names;
+  return names;
+}
 
 }  // namespace
 
@@ -124,7 +133,10 @@ std::string GetTempTableName(bool in_memory, std::string_view prefix) {
     platform::File reservation;
     if (reservation.Open(name, platform::Access::ReadWrite, platform::Share::ReadWrite,
                          platform::Disposition::CreateNew)) {
-      return name;  // the empty file stays as the reservation
+      // The empty file stays as the reservation.
+      fw::CriticalSectionGuard guard(EngineLock());
+      Reservations().insert(platform::ResolvePath(name));
+      return name;
     }
     const std::uint32_t error = platform::GetLastError();
     if (error == platform::ERROR_FILE_EXISTS || error == platform::ERROR_ALREADY_EXISTS ||
@@ -136,6 +148,20 @@ std::string GetTempTableName(bool in_memory, std::string_view prefix) {
     // reports the real failure.
     return name;
   }
+}
+
+void ReleaseTempTableName(std::string_view name) {
+  const std::string path = platform::ResolvePath(name);
+  fw::CriticalSectionGuard guard(EngineLock());
+  if (Reservations().erase(path) == 0) return;
+  std::error_code ec;
+  if (std::filesystem::file_size(path, ec) == 0 && !ec) (void)platform::DeleteFile(path);
+}
+
+void ClaimTempTableName(std::string_view name) {
+  const std::string path = platform::ResolvePath(name);
+  fw::CriticalSectionGuard guard(EngineLock());
+  Reservations().erase(path);
 }
 
 std::string GetTempTableName(bool in_memory) {

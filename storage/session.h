@@ -9,7 +9,10 @@
 // the file with O_CREAT|O_EXCL: the empty file that comes into being is the
 // reservation, so two processes (or threads) never get the same name; the
 // caller then creates its table over it (a create-or-replace, fine since
-// nobody has it open).
+// nobody has it open). The process remembers its reservations until a
+// table is created over them: when TDataFile::CreateDataTable refuses or
+// fails there, or the caller gives the name up (ReleaseTempTableName), the
+// empty file goes again.
 #pragma once
 
 #include <cstdint>
@@ -88,5 +91,11 @@ fw::TCriticalSection& EngineLock();
 std::string GetTempTableName(bool in_memory);
 // The same with a given prefix in place of the thread's.
 std::string GetTempTableName(bool in_memory, std::string_view prefix);
+// A name GetTempTableName reserved on disk and no table was created over:
+// its file is deleted while it is still empty, and the name forgotten.
+// Nothing for any other name.
+void ReleaseTempTableName(std::string_view name);
+// A table now exists under the name: it is no reservation any more.
+void ClaimTempTableName(std::string_view name);
 
 }  // namespace storage

@@ -1,45 +1,24 @@
-// Table repair: checks and mends a table's .DAT, .IDX and .BLB.
-//
-// The files are never mended where they lie. The repair
-//   1. holds the old .DAT open exclusively (nobody opens the table
-//      meanwhile) and reads its header and field descriptors leniently,
-//      mending what can be recomputed from the field types (offsets,
-//      numbers, record size, BLOB count, record count, free-list head);
-//   2. writes a new set under temporary names (NAME_rpPID.DAT/.IDX/.BLB):
-//      the mended header and descriptors with every whole record of the
-//      old file, the old index header with every tree emptied, and a copy
-//      of the BLOB file with its header made readable;
-//   3. opens the new set as a table and runs the record pass on it (keys
-//      rebuilt, BLOB chains checked, free lists rebuilt);
-//   4. flushes it to disk and renames the new files over the old ones.
-// Whatever fails before step 4 deletes the new files and leaves the old
-// ones exactly as they were. The renames go BLOB file, index file, data
-// file; each one is atomic. A crash between two of them leaves a table
-// whose records are those of the old .DAT with the new index or BLOB file:
-// a second repair (from the .DAT, which alone is authoritative) mends it.
-//
-// What the repair cannot mend it refuses, changing nothing: a data file too
-// short for its header or descriptors, a field count outside 1..1024, a
-// descriptor that is not a field definition at all (unknown type, string
-// widths, declared size), an index file without a readable header (the
-// index definitions live there only), a locale that is not installed.
-#include <unistd.h>
+// Table repair: the run, the new set's files, the record pass and the
+// swap. The design (what is trusted, what is mended, what is refused) is at
+// the top of table_repair.h; the checks of the definitions are in
+// table_repair_checks.cpp.
+#include "storage/table_repair.h"
 
-#include <cmath>
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/file.h"
-#include "platform/ticks.h"
 #include "storage/blob_block.h"
 #include "storage/blob_file.h"
 #include "storage/blob_format.h"
-#include "storage/data_file.h"
 #include "storage/engine_error.h"
 #include "storage/index_file.h"
+#include "storage/session.h"
+#include "storage/table_swap.h"
 
 namespace storage {
 
@@ -48,49 +27,7 @@ namespace {
 constexpr std::size_t kMaxLogLine = 255;  // the log event takes a short string
 constexpr std::size_t kCopyChunk = 1u << 20;
 
-std::string Stem(const std::string& name) {
-  const std::size_t slash = name.find_last_of("\\/:");
-  const std::size_t dot = name.find_last_of('.');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-    return name.substr(0, dot);
-  return name;
-}
-
-// A plain file of the table, opened or created exclusively.
-class RawFile {
- public:
-  explicit RawFile(const std::string& name) {
-    file_.SetExclusive(true);
-    file_.SetFileName(name);
-  }
-  ~RawFile() {
-    try {
-      file_.Close();
-    } catch (...) {
-    }
-  }
-  RawFile(const RawFile&) = delete;
-  RawFile& operator=(const RawFile&) = delete;
-  bool Exists() { return file_.FileExists(); }
-  void Open() { file_.Open(); }
-  void Create() { file_.CreateFile(); }
-  void Close() { file_.Close(); }
-  std::int64_t Size() { return file_.GetFileSize(); }
-  // Exactly n bytes at position or false.
-  bool ReadExact(std::int64_t position, void* buffer, std::size_t n) {
-    return file_.ReadAt(position, buffer, static_cast<std::int32_t>(n)) ==
-           static_cast<std::int32_t>(n);
-  }
-  void WriteAt(std::int64_t position, const void* buffer, std::size_t n) {
-    if (n > 0) file_.WriteAt(position, buffer, static_cast<std::int32_t>(n));
-  }
-  const std::string& Name() const { return file_.FileName(); }
-
- private:
-  TFileHandler file_;
-};
-
-void CopyRange(RawFile& from, RawFile& to, std::int64_t start, std::int64_t length) {
+void CopyRange(RepairFile& from, RepairFile& to, std::int64_t start, std::int64_t length) {
   std::vector<std::uint8_t> buffer(kCopyChunk);
   std::int64_t done = 0;
   while (done < length) {
@@ -114,143 +51,56 @@ std::uint16_t Percent(std::uint64_t n, std::uint64_t m) {
 
 }  // namespace
 
-// The repair of one TDataFile (see the file comment). REQUIRES: the data
-// file is closed, exclusive, writable and on disk.
-class TableRepair {
- public:
-  explicit TableRepair(TDataFile& table) : table_(table) {}
-  void Run();
-
- private:
-  void Log(const std::string& line) { table_.DoRepairLog(line); }
-  void MendDataHeader(RawFile& dat);
-  void WriteNewDataFile(RawFile& dat);
-  void WriteNewIndexFile();
-  void WriteNewBlobFile();
-  void RecordPass(TDataFile& work);
-  static void ReclaimBlocks(TBlobFile& blob, const std::vector<std::uint32_t>& live_chains);
-  void RemoveNewFiles() noexcept;
-  void ReplaceOldFiles();
-
-  TDataFile& table_;
-  std::string old_dat_, old_idx_, old_blb_;
-  std::string new_dat_, new_idx_, new_blb_;
-  DataFileHeader header_;
-  std::vector<TFieldDescriptor> fields_;
-  std::int64_t data_bytes_ = 0;  // whole records kept
-  std::uint32_t blob_fields_ = 0;
-};
-
-void TableRepair::MendDataHeader(RawFile& dat) {
-  const std::string& name = old_dat_;
-  const std::int64_t size = dat.Size();
-  if (size < static_cast<std::int64_t>(kDataHeaderSize) ||
-      !dat.ReadExact(0, header_.Data(), kDataHeaderSize))
-    EngineError(ErrorCode::kHeaderError, name);
-  // Step 2 of the algorithm: the version is simply set.
-  header_.SetVersion(kDataFileVersion);
-  const std::uint16_t count = header_.FieldCount();
-  if (count == 0 || count > kMaxFields || header_.EncryptedByte() > 1 ||
-      header_.Description().Length > kMaxDescriptionLength ||
-      header_.Password().Length > kMaxPasswordLength ||
-      static_cast<std::uint64_t>(size) < header_.DataStart())
-    EngineError(ErrorCode::kHeaderError, name);
-  fields_.resize(count);
-  const std::size_t bytes = std::size_t{count} * kFieldDescriptorSize;
-  if (!dat.ReadExact(kDataHeaderSize, fields_.data(), bytes)) EngineError(ErrorCode::kHeaderError, name);
-  if (header_.Encrypted()) ScrambleTableContents(fields_.data(), bytes);
-
-  // Field definitions: r runs over the stored record from the 9-byte
-  // prefix, s over the computed area.
-  std::uint64_t r = kRecordPrefixSize;
-  std::uint64_t s = 0;
-  blob_fields_ = 0;
-  for (int i = 1; i <= count; ++i) {
-    TFieldDescriptor& f = fields_[static_cast<std::size_t>(i - 1)];
-    if (!IsKnownFieldType(f.FieldType) || f.Name.Length > 30 || f.SecondText.Length > 50 ||
-        f.MinValue.Length > 50 || f.MaxValue.Length > 50 || f.DefaultValue.Length > 50 ||
-        f.Computed > 1)
-      EngineError(ErrorCode::kHeaderError, name);
-    const FieldType type = f.Type();
-    int declared = 0;
-    if (HasDeclaredSize(type)) {
-      if (f.Size > kMaxDeclaredSize) EngineError(ErrorCode::kHeaderError, name);
-      declared = f.Size;
-    } else {
-      f.Size = 0;
-    }
-    f.PhysicalSize = static_cast<std::uint8_t>(PhysicalSize(type, declared));
-    if (type != FieldType::kCurrency) f.Decimals = 0;
-    f.PhysicalDecimals = f.Decimals;
-    const std::string field_name(f.Name.View());
-    if (f.IsComputed()) {
-      // Placed after the stored record once its size is known (below).
-      s += f.PhysicalSize + 1u;
-    } else if (f.IsAutoIncrement()) {
-      f.Offset = kRecordIdOffset;
-    } else {
-      if (f.Offset != r) {
-        Log("Invalid field offset for field " + field_name + " in data file header, error fixed");
-        f.Offset = static_cast<std::uint16_t>(r);
-      }
-      r += f.PhysicalSize + 1u;
-    }
-    if (f.FieldNumber != i) {
-      Log("Invalid field number for field " + field_name + " in data file header, error fixed");
-      f.FieldNumber = static_cast<std::uint16_t>(i);
-    }
-    if (type == FieldType::kBlob) ++blob_fields_;
-    if (r + s > kMaxRecordBufferSize) EngineError(ErrorCode::kHeaderError, name);
-  }
-  std::uint64_t c = r;
-  for (TFieldDescriptor& f : fields_) {
-    if (!f.IsComputed()) continue;
-    f.Offset = static_cast<std::uint16_t>(c);
-    c += f.PhysicalSize + 1u;
-  }
-  if (blob_fields_ > static_cast<std::uint32_t>(kMaxBlobFields)) EngineError(ErrorCode::kHeaderError, name);
-  if (header_.RecordSize() != r) {
-    Log("Invalid physical record length in data file header, error fixed");
-    header_.SetRecordSize(static_cast<std::uint16_t>(r));
-  }
-  header_.SetComputedSize(static_cast<std::uint16_t>(s));
-
-  const std::int64_t start = static_cast<std::int64_t>(header_.DataStart());
-  const std::int64_t record_size = static_cast<std::int64_t>(r);
-  std::int64_t area = size - start;
-  if (area > 0 && area % record_size != 0) {
-    Log("Physical records not aligned on even record size boundaries, error fixed");
-    area -= area % record_size;
-  }
-  // Record numbers are 32-bit and positions stay below 2^31: records past
-  // that are out of reach of every reader.
-  const std::int64_t reachable = (0x7FFFFFFFLL - start) / record_size - 1;
-  std::int64_t records = area / record_size;
-  if (records > reachable) records = reachable;
-  data_bytes_ = records * record_size;
-  const std::uint32_t next = static_cast<std::uint32_t>(records + 1);
-  if (header_.NextRecord() != next) {
-    Log("Physical record count not correct, error fixed");
-    header_.SetNextRecord(next);
-  }
-  header_.SetCounter(platform::GetTickCount() + next);
-  if (header_.BlobCount() != blob_fields_) {
-    Log("Invalid BLOB field count in data file header, error fixed");
-    header_.SetBlobCount(static_cast<std::uint16_t>(blob_fields_));
-  }
-  header_.SetFreeHead(0);
+RepairFile::RepairFile(const std::string& name) {
+  file_.SetExclusive(true);
+  file_.SetFileName(name);
 }
 
-void TableRepair::WriteNewDataFile(RawFile& dat) {
-  RawFile out(new_dat_);
+RepairFile::~RepairFile() {
+  try {
+    file_.Close();
+  } catch (...) {
+  }
+}
+
+bool RepairFile::ReadExact(std::int64_t position, void* buffer, std::size_t n) {
+  return file_.ReadAt(position, buffer, static_cast<std::int32_t>(n)) == static_cast<std::int32_t>(n);
+}
+
+void RepairFile::WriteAt(std::int64_t position, const void* buffer, std::size_t n) {
+  if (n > 0) file_.WriteAt(position, buffer, static_cast<std::int32_t>(n));
+}
+
+// The mended header and descriptors and every whole record, copied as
+// they are; the largest record ID of any slot is noted on the way (new IDs
+// must follow it even when the header's last ID is damaged).
+void TableRepair::WriteNewDataFile(RepairFile& dat) {
+  RepairFile out(new_dat_);
   out.Create();
   out.WriteAt(0, header_.Data(), kDataHeaderSize);
   std::vector<TFieldDescriptor> block = fields_;
-  for (TFieldDescriptor& f : block) f.ExpressionRef = 0;
   const std::size_t bytes = block.size() * kFieldDescriptorSize;
   if (header_.Encrypted()) ScrambleTableContents(block.data(), bytes);
   out.WriteAt(kDataHeaderSize, block.data(), bytes);
-  CopyRange(dat, out, static_cast<std::int64_t>(header_.DataStart()), data_bytes_);
+  const std::int64_t start = static_cast<std::int64_t>(header_.DataStart());
+  const std::size_t record_size = header_.RecordSize();
+  const std::size_t per_chunk = std::max<std::size_t>(1, kCopyChunk / record_size) * record_size;
+  std::vector<std::uint8_t> buffer(per_chunk);
+  for (std::int64_t done = 0; done < data_bytes_;) {
+    const std::size_t n = static_cast<std::size_t>(
+        std::min<std::int64_t>(data_bytes_ - done, static_cast<std::int64_t>(per_chunk)));
+    if (!dat.ReadExact(start + done, buffer.data(), n)) EngineError(ErrorCode::kCorruptRecords, old_dat_);
+    for (std::size_t at = 0; at + record_size <= n; at += record_size) {
+      std::uint8_t prefix[kRecordPrefixSize];
+      std::memcpy(prefix, &buffer[at], kRecordPrefixSize);
+      if (header_.Encrypted()) ScrambleTableContents(prefix, kRecordPrefixSize);
+      std::uint32_t id = 0;
+      std::memcpy(&id, prefix + kRecordIdOffset, 4);
+      largest_id_ = std::max(largest_id_, id);
+    }
+    out.WriteAt(start + done, buffer.data(), n);
+    done += static_cast<std::int64_t>(n);
+  }
   out.Close();
 }
 
@@ -258,7 +108,7 @@ void TableRepair::WriteNewDataFile(RawFile& dat) {
 // one the table can't be repaired. The trees are dropped (every key is
 // inserted again), so the old pages don't matter, damaged or not.
 void TableRepair::WriteNewIndexFile() {
-  RawFile old(old_idx_);
+  RepairFile old(old_idx_);
   if (!old.Exists()) EngineError(ErrorCode::kHeaderError, old_dat_);
   old.Open();
   IndexHeader h;
@@ -266,7 +116,7 @@ void TableRepair::WriteNewIndexFile() {
   old.Close();
   if (header_.Encrypted()) ScrambleTableContents(h.Data(), kIndexBlockSize);
   if (h.Version() != kIndexVersion) EngineError(ErrorCode::kWrongVersion, old_dat_);
-  if (h.SecondaryCount() > kMaxSecondaryIndexes) EngineError(ErrorCode::kCorruptIndex, old_dat_);
+  MendIndexHeader(h);
   h.SetEndOffset(kIndexBlockSize);
   h.SetRecordCount(0);
   for (int slot = 0; slot < kIndexSlots; ++slot) {
@@ -289,7 +139,7 @@ void TableRepair::WriteNewIndexFile() {
   sys.Compressed = 0;
   h.SetDescriptor(kSysDeletedSlot, sys);
   if (header_.Encrypted()) ScrambleTableContents(h.Data(), kIndexBlockSize);
-  RawFile out(new_idx_);
+  RepairFile out(new_idx_);
   out.Create();
   out.WriteAt(0, h.Data(), kIndexBlockSize);
   out.Close();
@@ -300,11 +150,11 @@ void TableRepair::WriteNewIndexFile() {
 // block. The trailing partial block is left for AlignBlobFile, which logs it.
 void TableRepair::WriteNewBlobFile() {
   const std::uint32_t b = EffectiveBlobBlockSize(header_.BlobBlockSize());
-  RawFile out(new_blb_);
+  RepairFile out(new_blb_);
   out.Create();
   std::vector<std::uint8_t> head(kBlobHeaderSize, 0);
   std::int64_t size = 0;
-  RawFile old(old_blb_);
+  RepairFile old(old_blb_);
   if (old.Exists()) {
     old.Open();
     size = old.Size();
@@ -337,13 +187,30 @@ void TableRepair::RecordPass(TDataFile& w) {
   w.DropAllRecords();
   ix.EmptyAllIndexes();
   ix.VerifyIndexDescriptors([this](const std::string& line) { Log(line); });
+  std::vector<int> indexes;
+  if (primary) indexes.push_back(0);
+  for (int i = 1; i <= ix.SecondaryIndexCount(); ++i) indexes.push_back(i);
+  // An index the descriptor check could not make whole would reject every
+  // record: refused, not run.
+  std::vector<std::string> index_names;
+  std::vector<bool> id_keyed;
+  for (int slot : indexes) {
+    const TIndexDescriptor d = ix.GetDescriptorCopy(slot);
+    const std::string name = slot == 0 ? std::string("Primary") : d.NameText();
+    if (d.FieldCount == 0 || d.KeySize == 0 || d.KeySize > kMaxKeySize)
+      EngineError(ErrorCode::kInvalidKeySize, old_dat_, {}, name);
+    bool by_id = false;
+    for (int i = 0; i < d.FieldCount && i < kMaxKeyFields; ++i) {
+      const std::uint16_t f = d.FieldNumbers[i];
+      by_id = by_id || (f >= 1 && f <= w.stored_.size() && w.stored_[f - 1u].IsAutoIncrement());
+    }
+    index_names.push_back(name);
+    id_keyed.push_back(by_id && d.Unique != 0);
+  }
   if (blobs) {
     w.BlobFile().ResetBlobBlocks();
     w.BlobFile().AlignBlobFile();
   }
-  std::vector<int> indexes;
-  if (primary) indexes.push_back(0);
-  for (int i = 1; i <= ix.SecondaryIndexCount(); ++i) indexes.push_back(i);
   std::vector<const TFieldDescriptor*> blob_fields;
   for (const TFieldDescriptor& f : w.stored_) {
     if (f.Type() == FieldType::kBlob && !f.IsComputed()) blob_fields.push_back(&f);
@@ -351,11 +218,21 @@ void TableRepair::RecordPass(TDataFile& w) {
 
   using Key = std::array<std::uint8_t, kKeyBufferSize>;
   std::vector<Key> keys(indexes.size());
+  std::vector<std::uint32_t> duplicates(indexes.size(), 0);
   Key deleted_key{};
   const std::uint32_t next = w.header_.NextRecord();
   std::vector<std::uint32_t> live_chains;
   std::uint32_t largest_id = 0;
   std::uint32_t active = 0;
+  // New IDs (for 0 and for a duplicate ID) follow every ID in the file.
+  std::uint32_t next_id = std::max(w.header_.LastRecordId(), largest_id_);
+  auto new_id = [&](TRecord* r) {
+    const std::uint32_t id = ++next_id;
+    w.header_.SetLastRecordId(std::max(w.header_.LastRecordId(), id));
+    r->SetRecordId(id);
+    TDataFile::SetRecordID(id, r->Data());
+    return id;
+  };
 
   auto blob_offset = [](std::span<std::byte> rec, const TFieldDescriptor& f) {
     return LoadLittle<std::int32_t>(rec.data() + f.Offset + 1);
@@ -364,20 +241,17 @@ void TableRepair::RecordPass(TDataFile& w) {
     StoreLittle<std::int32_t>(rec.data() + f.Offset + 1, static_cast<std::int32_t>(v));
     if (v == 0) rec[f.Offset] = std::byte{0};
   };
-  // Frees the chains a record still names (never raises: a chain that
-  // can't be followed is left where it is) and empties the fields.
+  // Frees the chains a record still names and empties the fields. A chain
+  // that can't be followed is left where it is (ReclaimBlocks finds its
+  // blocks); only a chain the record owns is freed: a damaged pointer into
+  // another record's value must not free that value.
   auto free_blobs = [&](TRecord* r, std::uint32_t n) {
     for (const TFieldDescriptor* f : blob_fields) {
       const std::int32_t v = blob_offset(r->Data(), *f);
       if (v == 0) continue;
       if (v > 0 && w.BlobFile().IsBlockOffset(static_cast<std::uint32_t>(v))) {
-        // Only a chain the record owns: a damaged pointer into another
-        // record's value must not free that value.
-        try {
-          BlockPin first = w.BlobFile().GetChainBlock(static_cast<std::uint32_t>(v));
-          if (first->RecordNumber() == n) w.BlobFile().FreeBlobChain(std::move(first), n);
-        } catch (const ETolmidEngineError&) {
-        }
+        BlockPin first = w.BlobFile().GetChainBlock(static_cast<std::uint32_t>(v));
+        if (first->RecordNumber() == n) w.BlobFile().FreeBlobChain(std::move(first), n);
       }
       set_blob_offset(r->Data(), *f, 0);
     }
@@ -391,6 +265,22 @@ void TableRepair::RecordPass(TDataFile& w) {
       ix.InsertKey(deleted_key.data(), r->RecordNumber());
     }
   };
+  // The index (position in indexes) in which the record's key is taken,
+  // or -1; every key is built. Any other failure is the engine's and
+  // raises.
+  auto find_duplicate = [&](std::span<const std::byte> rec) {
+    for (std::size_t k = 0; k < indexes.size(); ++k) {
+      ix.SelectIndex(indexes[k]);
+      w.BuildIndexKey(rec, keys[k].data());
+      try {
+        ix.CheckUniqueKey(keys[k].data());
+      } catch (const ETolmidEngineError& e) {
+        if (e.ErrorCode() != Code(ErrorCode::kDuplicateKey)) throw;
+        return static_cast<int>(k);
+      }
+    }
+    return -1;
+  };
 
   for (std::uint32_t n = 1; n < next; ++n) {
     TRecord* r = w.GetRecordBuffer(n, false, ReadDirection::kForward, false);
@@ -399,34 +289,32 @@ void TableRepair::RecordPass(TDataFile& w) {
       ~Release() { r->ReleaseUse(); }
     } release{r};
     std::span<std::byte> rec = r->Data();
-    if (r->RecordId() == 0) {
-      const std::uint32_t id = w.header_.LastRecordId() + 1;
-      w.header_.SetLastRecordId(id);
-      r->SetRecordId(id);
-      TDataFile::SetRecordID(id, rec);
-    }
-    largest_id = std::max(largest_id, r->RecordId());
+    if (r->RecordId() == 0) new_id(r);
     if (r->Status() == 0) {
-      // Every uniqueness test comes before the first insert, and keys
-      // already inserted are taken out again on a failure: a record that
-      // is deleted leaves no key behind.
-      std::size_t inserted = 0;
-      bool sys_inserted = false;
-      try {
+      int duplicate = find_duplicate(rec);
+      if (duplicate >= 0 && id_keyed[static_cast<std::size_t>(duplicate)]) {
+        // Two records with one ID: the engine hands out IDs, so one of
+        // them is damaged, and a new ID keeps both.
+        const std::uint32_t id = new_id(r);
+        Log("Duplicate record ID for physical record # " + std::to_string(n) +
+            ", error fixed - new record ID " + std::to_string(id));
+        duplicate = find_duplicate(rec);
+      }
+      if (duplicate >= 0) {
+        ++duplicates[static_cast<std::size_t>(duplicate)];
+        Log("Error rebuilding index keys for physical record # " + std::to_string(n) +
+            ", error fixed but physical record deleted");
+        free_blobs(r, n);
+        push_deleted(r);
+      } else {
         for (std::size_t k = 0; k < indexes.size(); ++k) {
           ix.SelectIndex(indexes[k]);
-          w.BuildIndexKey(rec, keys[k].data());
-          ix.CheckUniqueKey(keys[k].data());
-        }
-        for (; inserted < indexes.size(); ++inserted) {
-          ix.SelectIndex(indexes[inserted]);
-          ix.InsertKey(keys[inserted].data(), n);
+          ix.InsertKey(keys[k].data(), n);
         }
         if (primary) {
           ix.SelectIndex(kSysDeletedSlot);
           w.BuildDeletedKey(0, deleted_key.data(), rec);
           ix.InsertKey(deleted_key.data(), n);
-          sys_inserted = true;
         }
         for (const TFieldDescriptor* f : blob_fields) {
           const std::int32_t v = blob_offset(rec, *f);
@@ -450,25 +338,6 @@ void TableRepair::RecordPass(TDataFile& w) {
           if (offset != 0) live_chains.push_back(offset);
         }
         ++active;
-      } catch (const ETolmidEngineError&) {
-        Log("Error rebuilding index keys for physical record # " + std::to_string(n) +
-            ", error fixed but physical record deleted");
-        for (std::size_t k = 0; k < inserted; ++k) {
-          try {
-            ix.SelectIndex(indexes[k]);
-            ix.DeleteKey(keys[k].data());
-          } catch (const ETolmidEngineError&) {
-          }
-        }
-        if (sys_inserted) {
-          try {
-            ix.SelectIndex(kSysDeletedSlot);
-            ix.DeleteKey(deleted_key.data());
-          } catch (const ETolmidEngineError&) {
-          }
-        }
-        free_blobs(r, n);
-        push_deleted(r);
       }
     } else {
       // A status other than 0 or 1 is no record anyone wrote: it goes
@@ -476,7 +345,18 @@ void TableRepair::RecordPass(TDataFile& w) {
       free_blobs(r, n);
       push_deleted(r);
     }
+    largest_id = std::max(largest_id, r->RecordId());
+    TableStep("repair record");
     w.DoRepairProgress(static_cast<int>(n), Percent(n, next - 1));
+  }
+  // Duplicates in numbers say the index is defined on the wrong fields
+  // (a damaged field number of the same size), not that the records are
+  // damaged: nothing is deleted for them.
+  std::uint32_t seen = active;
+  for (std::uint32_t d : duplicates) seen += d;
+  for (std::size_t k = 0; k < indexes.size(); ++k) {
+    if (duplicates[k] >= 2 && std::uint64_t{duplicates[k]} * 20 > seen)
+      EngineError(ErrorCode::kDuplicateKey, old_dat_, {}, index_names[k]);
   }
   ix.SetRecordCount(active);
   if (blobs) ReclaimBlocks(w.BlobFile(), live_chains);
@@ -497,22 +377,40 @@ void TableRepair::ReclaimBlocks(TBlobFile& blob, const std::vector<std::uint32_t
   if (end <= kBlobHeaderSize) return;
   const std::size_t blocks = (end - kBlobHeaderSize) / b;
   std::vector<bool> reached(blocks, false);
-  // tidy: a kept value, whose later blocks must carry total length 0 (the
-  // chain check leaves a damaged one standing) and link back to the block
-  // before them.
+  // tidy: a kept value. Its later blocks carry total length 0 and link back
+  // to the block before them (the chain check leaves damaged ones
+  // standing); readers take every block but the last as full, so the value
+  // ends at the first one that is not (and no block counts more bytes than
+  // its data area holds); its first block's total is what is left.
+  const std::uint32_t data = blob.GetBlockDataSize();
   auto walk = [&](std::uint32_t offset, bool tidy) {
+    const std::uint32_t first = offset;
     std::uint32_t prev = 0;
+    std::uint64_t length = 0;
     while (offset != 0 && blob.IsBlockOffset(offset)) {
       const std::size_t i = (offset - kBlobHeaderSize) / b;
-      if (reached[i]) return;
+      if (reached[i]) break;
       reached[i] = true;
       BlockPin block = blob.GetChainBlock(offset);
-      if (tidy && prev != 0) {
-        if (block->TotalLength() != 0) block->SetTotalLength(0);
-        if (block->PrevBlock() != prev) block->SetPrevBlock(prev);
+      std::uint32_t next = block->NextBlock();
+      if (tidy) {
+        if (prev != 0) {
+          if (block->TotalLength() != 0) block->SetTotalLength(0);
+          if (block->PrevBlock() != prev) block->SetPrevBlock(prev);
+        }
+        if (block->BytesUsed() > data) block->WriteBlockData(static_cast<std::int32_t>(data), 0, nullptr);
+        length += block->BytesUsed();
+        if (next != 0 && block->BytesUsed() < data) {
+          block->SetNextBlock(0);
+          next = 0;
+        }
       }
       prev = offset;
-      offset = block->NextBlock();
+      offset = next;
+    }
+    if (tidy && first != 0) {
+      BlockPin head = blob.GetChainBlock(first);
+      if (head->TotalLength() != length) head->SetTotalLength(static_cast<std::uint32_t>(length));
     }
   };
   for (std::uint32_t first : live_chains) walk(first, true);
@@ -524,49 +422,34 @@ void TableRepair::ReclaimBlocks(TBlobFile& blob, const std::vector<std::uint32_t
   }
 }
 
-void TableRepair::RemoveNewFiles() noexcept {
-  for (const std::string* name : {&new_dat_, &new_idx_, &new_blb_}) {
-    std::error_code ec;
-    std::filesystem::remove(*name, ec);
-  }
-}
-
-void TableRepair::ReplaceOldFiles() {
-  auto replace = [&](const std::string& from, const std::string& to) {
-    // The old file's own spelling: names are found without regard to case.
-    const std::string target = platform::ResolvePath(to);
-    std::error_code ec;
-    std::filesystem::rename(from, target, ec);
-    if (ec) EngineError(ErrorCode::kUnknownOSError, old_dat_);
-  };
-  if (blob_fields_ > 0) replace(new_blb_, old_blb_);
-  replace(new_idx_, old_idx_);
-  replace(new_dat_, old_dat_);
-}
-
 void TableRepair::Run() {
   old_dat_ = table_.FileName();
-  const std::string stem = Stem(old_dat_);
-  old_idx_ = stem + ".IDX";
-  old_blb_ = stem + ".BLB";
-  const std::string temp = stem + "_rp" + std::to_string(::getpid());
-  new_dat_ = platform::ResolvePath(temp + ".DAT");
-  new_idx_ = platform::ResolvePath(temp + ".IDX");
-  new_blb_ = platform::ResolvePath(temp + ".BLB");
-  // Held exclusively to the end: nobody opens the table meanwhile, and a
-  // second repair of it fails here before touching the new files.
-  RawFile dat(old_dat_);
+  // A swap a killed program left is finished first: the repair works on
+  // the table as it stands after it.
+  RecoverTableSwap(old_dat_);
+  const TableNames names(old_dat_);
+  old_dat_ = names.file[0];
+  old_idx_ = names.file[1];
+  old_blb_ = names.file[2];
+  const std::string temp = TemporaryTableName(old_dat_, "RP");
+  const TableNames temp_names(temp);
+  new_dat_ = temp_names.file[0];
+  new_idx_ = temp_names.file[1];
+  new_blb_ = temp_names.file[2];
+  // Held exclusively until the swap's intent is on disk: nobody opens the
+  // table meanwhile, and a second repair of it fails here.
+  RepairFile dat(old_dat_);
   dat.Open();
-  RemoveNewFiles();  // left by a repair that died
+  RemoveLeftoverFiles(old_dat_);
+  TableSwap swap(old_dat_, new_dat_, TableSwap::Aside::kDropped);
+  MendDataHeader(dat);
+  WriteNewDataFile(dat);
+  WriteNewIndexFile();
+  if (blob_fields_ > 0) WriteNewBlobFile();
   try {
-    MendDataHeader(dat);
-    WriteNewDataFile(dat);
-    WriteNewIndexFile();
-    if (blob_fields_ > 0) WriteNewBlobFile();
-
     TDataFile work(table_.Owner());
     work.SetExclusive(true);
-    work.SetFileName(temp + ".DAT");
+    work.SetFileName(new_dat_);
     work.repairing_ = true;
     work.password_callback_ = table_.password_callback_;
     // Lines of the index and BLOB files come through the work table.
@@ -588,14 +471,20 @@ void TableRepair::Run() {
       work.BlobFile().FlushBlob();
       work.BlobFile().WriteBlobHeader();
     }
-    work.FlushToDisk();
     work.Close();
-    ReplaceOldFiles();
-    dat.Close();
-  } catch (...) {
-    RemoveNewFiles();
-    throw;
+  } catch (const ETolmidEngineError& e) {
+    // The new set is the repair's own: what it refuses is the table's.
+    ErrorContext c;
+    if (const TFileSession* session = CurrentSessionOrNull()) c = session->Context();
+    EngineError(static_cast<std::uint16_t>(e.ErrorCode()), old_dat_, c.field_name, c.index_name,
+                c.extra_text);
   }
+  TableStep("new files written");
+  // A .BLB beside a table without BLOB fields is no part of it: it stays.
+  swap.Prepare(blob_fields_ > 0 ? 7 : 3);
+  dat.Close();
+  TableStep("table closed");
+  swap.Commit();
 }
 
 // ------------------------------------------------------------------ TDataFile

@@ -20,29 +20,29 @@
 //     ConvertFieldValue, losses reported through the data-lost event), and
 //     the new files replace the old ones.
 //
-// Replacing the files keeps the table whole:
-//   1. The old files are copied to NAME.DBK, NAME.IBK and NAME.BBK (older
-//      backups deleted first). The old files stay where they are.
-//   2. The old files are held open with no sharing, so no other program
-//      opens the table while it changes.
-//   3. The new .IDX, .BLB and .DAT are renamed over the old names one by
-//      one; each rename is atomic, so every name always holds a whole file.
-//   4. When a step fails, each file already replaced is put back from its
-//      backup (copied to a temporary name, renamed over), a new .BLB that
-//      had no old one is removed, and the temporary files are deleted.
-//      The old table is reopened as it was.
-// A crash inside step 3 can leave a mix of old and new files; the backups
-// then still hold the whole old table.
+// Replacing the files (table_swap.h): the new set is built in the table's
+// own directory as NAME~RS<pid> (a rename never crosses file systems, and
+// the name tells a killed run's leftovers apart), the old files become the
+// backups NAME.DBK, NAME.IBK and NAME.BBK, and the swap is one step as the
+// next open sees it. The old table stays open, exclusively, until the swap's
+// intent is on disk. A failure before the swap deletes the new files and
+// leaves the old table open as it was; a failure inside it moves back what
+// it moved.
+//
+// Losses. Besides the causes of the data-lost event for a dropped field (3)
+// and a pair of types without conversion (4), a value carried over only in
+// part is reported with cause 4: a string or bytes value cut to a shorter
+// field (blanks apart), an integer that does not fit a narrower type, text
+// that does not read as the new type (stored as zero). Nothing that becomes
+// a BLOB field comes from a value of another type: raw bytes are no BLOB
+// offset (records would share one chain, and deleting one would free the
+// others' data), so such a value is stored as null and reported (cause 4).
 #include "storage/table_restructure.h"
-
-#include <sys/types.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cassert>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,18 +55,10 @@
 #include "storage/expression_types.h"
 #include "storage/index_file.h"
 #include "storage/session.h"
+#include "storage/table_swap.h"
 
 namespace storage {
 namespace {
-
-RestructureFaultHook& FaultHook() {
-  static RestructureFaultHook hook;
-  return hook;
-}
-
-void Step(std::string_view name) {
-  if (FaultHook()) FaultHook()(name);
-}
 
 // ---------------------------------------------------------------- conversion
 
@@ -150,6 +142,9 @@ bool ConvertUnguarded(const TFieldDescriptor& source, const TFieldDescriptor& ta
                       std::span<std::uint8_t> v, bool& lossy) {
   const FieldType s = source.Type();
   const FieldType t = target.Type();
+  // A BLOB field holds the offset of a chain of its own: no other type's
+  // bytes make one.
+  if (t == FieldType::kBlob && s != FieldType::kBlob) return false;
   if (s == t) {
     if (s == FieldType::kString) {
       PutText(target, StoredText(source, v), v, lossy);
@@ -332,21 +327,6 @@ class SessionPassword {
   std::string password_;
 };
 
-// The three files of a table and their backups.
-struct TableFiles {
-  explicit TableFiles(std::string_view data_name) {
-    const std::string base = RemoveFileExt(data_name);
-    for (int k = 0; k < 3; ++k) {
-      file[k] = base + kExt[k];
-      backup[k] = base + kBackupExt[k];
-    }
-  }
-  static constexpr const char* kExt[3] = {".DAT", ".IDX", ".BLB"};
-  static constexpr const char* kBackupExt[3] = {".DBK", ".IBK", ".BBK"};
-  std::string file[3];
-  std::string backup[3];
-};
-
 }  // namespace
 
 bool ConvertFieldValue(const TFieldDescriptor& source, const TFieldDescriptor& target,
@@ -374,8 +354,6 @@ bool SameFieldDefinition(const TFieldDescriptor& a, const TFieldDescriptor& b) {
          EqualNoCase(a.MaxValue.View(), b.MaxValue.View()) && a.Computed == b.Computed &&
          EqualNoCase(a.Expression.View(), b.Expression.View());
 }
-
-void SetRestructureFaultHook(RestructureFaultHook hook) { FaultHook() = std::move(hook); }
 
 // ------------------------------------------------------------------ restructure
 
@@ -529,24 +507,6 @@ class TableRestructure {
     t_.Open();
   }
 
-  // A free name for the new table in the table's own directory (so that
-  // its files can be renamed over the old ones), reserved by an empty .DAT
-  // as GetTempTableName reserves its names.
-  std::string TargetName() const {
-    if (t_.InMemory()) return GetTempTableName(true);
-    const std::string dir = fw::ExtractFilePath(platform::ResolvePath(t_.FileName()));
-    const std::string stem = dir + "_RST" + std::to_string(static_cast<long>(getpid()) % 100000) + "_";
-    for (std::uint64_t k = 0;; ++k) {
-      const std::string base = stem + std::to_string(k);
-      if (platform::FileExists(base + ".IDX") || platform::FileExists(base + ".BLB")) continue;
-      platform::File reservation;
-      if (reservation.Open(base + ".DAT", platform::Access::ReadWrite, platform::Share::ReadWrite,
-                           platform::Disposition::CreateNew))
-        return base + ".DAT";
-      if (!platform::FileExists(base + ".DAT")) return base + ".DAT";  // creation reports why
-    }
-  }
-
   void Lost(std::uint8_t cause) {
     if (stop_asking_) return;
     t_.DoDataLost(cause, continue_, stop_asking_);
@@ -624,7 +584,7 @@ class TableRestructure {
       t_.ReleaseRecordBuffer(buffer);
       if (std::to_integer<std::uint8_t>(old_rec[0]) == 0) {
         CopyRecord(target, old_rec, new_rec);
-        Step("copy");
+        TableStep("copy record");
       }
       t_.FreeBlobBuffers();
       target.FreeBlobBuffers();
@@ -665,12 +625,13 @@ class TableRestructure {
     const bool in_memory = t_.InMemory();
     SessionPassword session_password;
     if (def_.encrypted) session_password.AddIfMissing(password_);
-    const std::string target_name = TargetName();
-    const TableFiles target_files(target_name);
-    const TableFiles files(t_.FileName());
-    bool replaced[3] = {false, false, false};
-    bool existed[3] = {false, false, false};
+    // The table is held exclusively and no swap is pending (the open
+    // finished any): every temporary set beside it is a killed run's.
+    if (!in_memory) RemoveLeftoverFiles(t_.FileName());
+    const std::string target_name =
+        in_memory ? GetTempTableName(true) : TemporaryTableName(t_.FileName(), "RS");
     TDataFile target;
+    std::optional<TableSwap> swap;
     try {
       target.SetInMemory(in_memory);
       target.SetFileName(target_name);
@@ -679,6 +640,7 @@ class TableRestructure {
       def.fields = fields_;
       def.primary = primary_;
       def.secondary = secondary_;
+      if (!in_memory) swap.emplace(t_.FileName(), target_name, TableSwap::Aside::kBackups);
       target.CreateDataTable(def);
       target.SetKeepRecordIds(true);
       target.Open();
@@ -690,98 +652,44 @@ class TableRestructure {
       target.WriteHeader();
       target.SetKeepRecordIds(false);
       target.Close();
-      t_.Close();
+      TableStep("new files written");
       if (!continue_) {
-        target.DeleteTableFiles();
-        t_.Open();
+        // The table stays open as it was.
+        if (swap) swap->Abandon();
+        else target.DeleteTableFiles();
         return;
       }
       if (in_memory) {
+        t_.Close();
         t_.DeleteTableFiles();
         target.RenameTableFiles(t_.FileName());
       } else {
-        ReplaceFiles(files, target_files, existed, replaced);
+        // The intent is written while the old table is still held: no
+        // program opens it between the close and the moves unwarned.
+        swap->Prepare();
+        t_.Close();
+        TableStep("table closed");
+        swap->Commit();
       }
       t_.Open();
     } catch (...) {
       target.SetKeepRecordIds(false);
       CloseQuietly(target);
-      CloseQuietly(t_);
-      if (!in_memory) Restore(files, existed, replaced);
-      for (const std::string& name : target_files.file) {
-        if (in_memory) break;
-        if (platform::FileExists(name)) platform::DeleteFile(name);
-      }
-      if (in_memory) {
+      if (swap) {
+        swap->Abandon();
+      } else if (in_memory) {
         try {
           target.DeleteTableFiles();
         } catch (...) {
         }
       }
+      // Reopened as it stands: the old table, or the new one when a swap
+      // that could not be undone is finished by this open.
       try {
         t_.Open();
       } catch (...) {
       }
       throw;
-    }
-  }
-
-  // The thread's last OS error as the engine code the file handler maps.
-  [[noreturn]] void FailOS() const {
-    t_.Fail(static_cast<ErrorCode>(TFileHandler::MapOSCode(platform::GetLastError())));
-  }
-
-  void ReplaceFiles(const TableFiles& files, const TableFiles& target, bool existed[3],
-                    bool replaced[3]) {
-    Step("backup");
-    for (int k = 0; k < 3; ++k) {
-      existed[k] = platform::FileExists(files.file[k]);
-      if (platform::FileExists(files.backup[k]) && !platform::DeleteFile(files.backup[k]))
-        FailOS();
-    }
-    for (int k = 0; k < 3; ++k) {
-      if (existed[k] && !platform::CopyFile(files.file[k], files.backup[k], false))
-        FailOS();
-    }
-    // No other program may open the table while its files change.
-    platform::File hold[3];
-    for (int k = 0; k < 3; ++k) {
-      if (existed[k] && !hold[k].Open(files.file[k], platform::Access::ReadWrite,
-                                      platform::Share::None, platform::Disposition::OpenExisting))
-        FailOS();
-    }
-    static constexpr int kOrder[3] = {1, 2, 0};  // .IDX, .BLB, then .DAT
-    static constexpr const char* kStep[3] = {"swap DAT", "swap IDX", "swap BLB"};
-    for (int k : kOrder) {
-      if (!platform::FileExists(target.file[k])) continue;
-      Step(kStep[k]);
-      const std::string from = platform::ResolvePath(target.file[k]);
-      const std::string to = platform::ResolvePath(files.file[k]);
-      if (std::rename(from.c_str(), to.c_str()) != 0) {
-        platform::SetLastError(platform::WindowsErrorFromErrno(errno));
-        FailOS();
-      }
-      replaced[k] = true;
-    }
-    for (auto& h : hold) h.Close();
-    // The new table has no BLOB fields: the old .BLB lives on as the backup.
-    if (existed[2] && !replaced[2]) platform::DeleteFile(files.file[2]);
-  }
-
-  // Puts back each replaced file from its backup; never throws.
-  static void Restore(const TableFiles& files, const bool existed[3], const bool replaced[3]) {
-    for (int k = 0; k < 3; ++k) {
-      if (!replaced[k]) continue;
-      const std::string to = platform::ResolvePath(files.file[k]);
-      if (!existed[k]) {
-        ::unlink(to.c_str());
-        continue;
-      }
-      const std::string temp = to + ".RST";
-      if (platform::CopyFile(files.backup[k], temp, false)) {
-        const std::string from = platform::ResolvePath(temp);
-        if (std::rename(from.c_str(), to.c_str()) != 0) ::unlink(from.c_str());
-      }
     }
   }
 

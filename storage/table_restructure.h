@@ -5,9 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
-#include <string_view>
 
 #include "storage/data_file_format.h"
 
@@ -19,7 +17,8 @@ inline constexpr std::size_t kConvertScratchSize = 251;
 
 // Converts the stored value in value (at least kConvertScratchSize bytes,
 // in source's stored form) in place into target's stored form. False only
-// for a pair of types without a conversion. A conversion that fails on the
+// for a pair of types without a conversion; no type but BLOB converts into
+// BLOB (raw bytes are no chain offset). A conversion that fails on the
 // value (text that does not read as a number, a date out of range) leaves
 // zero bytes and still counts as converted. lossy, when given, is set when
 // the value did not survive whole: a string or bytes cut shorter, text that
@@ -33,11 +32,5 @@ bool ConvertFieldValue(const TFieldDescriptor& source, const TFieldDescriptor& t
 // minimum, maximum and expression texts without regard to letter case; the
 // computed flag. Names and descriptions do not count.
 bool SameFieldDefinition(const TFieldDescriptor& a, const TFieldDescriptor& b);
-
-// Test seam: called with the name of each step of a restructure that
-// changes files ("copy", "backup", "swap IDX", "swap BLB", "swap DAT",
-// "reopen"); an exception it throws is handled as a failure of that step.
-using RestructureFaultHook = std::function<void(std::string_view step)>;
-void SetRestructureFaultHook(RestructureFaultHook hook);
 
 }  // namespace storage

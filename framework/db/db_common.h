@@ -95,6 +95,9 @@ inline constexpr const char* kFieldNameMissing = "Field name missing";
 inline constexpr const char* kDuplicateFieldName = "Duplicate field name '%s'";
 inline constexpr const char* kFieldNotFound = "Field '%s' not found";
 inline constexpr const char* kParameterNotFound = "Parameter '%s' not found";
+inline constexpr const char* kBadParameterData = "Unable to load bind parameters";
+inline constexpr const char* kParameterTooBig =
+    "Parameter '%s', cannot save data larger than %d bytes";
 inline constexpr const char* kFieldRequired = "Field '%s' must have a value";
 inline constexpr const char* kFieldAccessError = "Cannot access field '%s' as type %s";
 inline constexpr const char* kRecordNotFound = "Record not found";

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include <QImage>
 
@@ -49,6 +50,9 @@ class TCanvas {
   void Lock() { lock_.Enter(); }
   void Unlock() { lock_.Leave(); }
   std::function<void(TCanvas* sender)> OnChange;
+  // Expires when the canvas is destroyed: code that keeps a canvas between
+  // calls (an animation painter) checks it before drawing.
+  std::weak_ptr<const void> Handle() const { return handle_; }
 
  private:
   void Changed();
@@ -56,6 +60,7 @@ class TCanvas {
   TColor brush_color_ = clWhite;
   TColor pen_color_ = clBlack;
   TCriticalSection lock_;
+  std::shared_ptr<const void> handle_ = std::make_shared<char>(0);
 };
 
 }  // namespace fw

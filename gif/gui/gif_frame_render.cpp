@@ -6,6 +6,8 @@
 
 #include <QImage>
 
+#include "framework/gui/picture.h"
+
 #include "gif/color_lookup.h"
 #include "gif/dither.h"
 #include "gif/gif_exception.h"
@@ -246,6 +248,8 @@ void ImportBitmap(TGIFSubImage& frame, const fw::TBitmap& source, const TGIFImpo
   const int h = source.Height();
   GrowImage(frame, w, h);
   const QImage& img = source.Image();
+  // Palette pictures keep their indexes. The framework holds 4-bit pictures
+  // (16-colour BMP files among them) as 8-bit rows with their 16 colours.
   if (img.format() == QImage::Format_Mono || img.format() == QImage::Format_Indexed8) {
     frame.SetSize(w, h);
     ProgressRun progress(frame, kConvertingMessage);
@@ -280,8 +284,14 @@ void ImportBitmap(TGIFSubImage& frame, const fw::TBitmap& source, const TGIFImpo
       reduced = ReduceColors(tc, settings.Reduction, settings.Dither, nullptr, settings.ReductionBits);
     }
     if (!reduced.Empty()) {
+      frame.SetSize(w, h);
       ProgressRun progress(frame, kConvertingMessage);
-      AssignToFrame(reduced, frame);
+      for (int y = 0; y < h; ++y) {
+        progress.Row(y, h);
+        std::memcpy(frame.Data() + static_cast<std::size_t>(y) * w,
+                    reduced.pixels.data() + static_cast<std::size_t>(y) * w, static_cast<std::size_t>(w));
+      }
+      frame.ColorMap().ImportColors(reduced.palette.data(), static_cast<int>(reduced.palette.size()));
       progress.Done();
     } else {
       frame.SetSize(w, h);
@@ -331,6 +341,14 @@ void ImportFrameMask(TGIFSubImage& frame, const std::vector<std::uint8_t>& marks
         frame.Extensions().Add(std::make_unique<TGIFGraphicControlExtension>(&frame)));
   gce->SetTransparent(true);
   gce->SetTransparentColorIndex(index);
+}
+
+void ImportFrame(TGIFSubImage& frame, const fw::TPicture& source, const TGIFImportSettings& settings) {
+  if (!source.Graphic()) {
+    frame.Clear();
+    return;
+  }
+  ImportFrame(frame, *source.Graphic(), settings);
 }
 
 void ImportFrame(TGIFSubImage& frame, const fw::TGraphic& source, const TGIFImportSettings& settings) {

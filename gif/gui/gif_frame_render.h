@@ -17,6 +17,10 @@
 #include "gif/color_reduction.h"
 #include "gif/gif_sub_image.h"
 
+namespace fw {
+class TPicture;
+}
+
 namespace gif {
 
 inline constexpr const char* kRenderingMessage = "Rendering...";
@@ -86,13 +90,16 @@ struct TGIFImportSettings {
   int ReductionBits = 8;
 };
 
-// Makes the frame a copy of a picture. A 1- or 8-bit bitmap keeps its
+// Makes the frame a copy of a picture. A 1-, 4- or 8-bit bitmap keeps its
 // palette and indexes; any other is reduced by settings (rmNone: the
 // picture's own colours, "Color table overflow" past 256). A transparent
 // bitmap's pixels of its transparent colour, and those of any other
 // transparent graphic that differ between drawing it on white and on black,
 // become the frame's transparent index. The image grows to hold the frame.
+// Progress "Converting..." goes to the frame's image, every 32 rows.
 void ImportFrame(TGIFSubImage& frame, const fw::TGraphic& source, const TGIFImportSettings& settings);
+// A picture holder's graphic; a holder without one clears the frame.
+void ImportFrame(TGIFSubImage& frame, const fw::TPicture& source, const TGIFImportSettings& settings);
 // marks: one byte a pixel, non-zero where the frame becomes transparent.
 void ImportFrameMask(TGIFSubImage& frame, const std::vector<std::uint8_t>& marks);
 

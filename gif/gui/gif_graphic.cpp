@@ -52,18 +52,16 @@ TGIFGraphic::TGIFGraphic() {
   image_.OnProgress = [this](const void* sender, TProgressStage stage, int percent, const std::string& message) {
     if (OnProgress) OnProgress(sender, stage, percent, message);
   };
+  image_.OnGlobalColorMapChange = [this] { palette_.reset(); };
 }
 
 TGIFGraphic::~TGIFGraphic() {
-  StopAllPainters();
-  {
-    fw::CriticalSectionGuard lock(painter_lock_);
-    for (TGIFPainter* p : painters_) p->image_ = nullptr;
-    painters_.clear();
-  }
-  owned_.clear();
+  // A handler served while waiting may start another painter.
+  while (PainterCount() > 0) StopAllPainters();
+  ReapPainters();
+  FreeBitmap();
   frame_bitmaps_.clear();
-  bitmap_.reset();
+  image_.OnGlobalColorMapChange = nullptr;
 }
 
 void TGIFGraphic::ReportWarning(const void* sender, int severity, const std::string& message) {
@@ -75,17 +73,25 @@ bool TGIFGraphic::Dithering() const {
 }
 
 void TGIFGraphic::FreeBitmap() {
-  if (bitmap_) bitmap_->OnChange = nullptr;
-  bitmap_.reset();
+  while (bitmap_) {
+    fw::TBitmap* cache = bitmap_.get();
+    const fw::TCanvas* canvas = &cache->Canvas();
+    StopPainters([canvas](const TGIFPainter& p) { return p.Canvas() == canvas; });
+    // A handler served meanwhile may have freed it already.
+    if (bitmap_.get() == cache) {
+      cache->OnChange = nullptr;
+      bitmap_.reset();
+    }
+  }
 }
 
 void TGIFGraphic::InvalidateFrames() {
+  StopAllPainters();
   frame_bitmaps_.clear();
-  FreeBitmap();
+  palette_.reset();
 }
 
 void TGIFGraphic::Clear() {
-  StopAllPainters();
   InvalidateFrames();
   image_.Clear();
 }
@@ -105,12 +111,10 @@ void TGIFGraphic::SetHeight(int height) {
 }
 
 void TGIFGraphic::LoadFromStream(fw::TStream& stream) {
-  StopAllPainters();
   InvalidateFrames();
   try {
     image_.LoadFromStream(stream);
   } catch (...) {
-    InvalidateFrames();
     Changed();
     throw;
   }
@@ -126,14 +130,21 @@ void TGIFGraphic::Add(const fw::TGraphic* source) {
   settings.Reduction = ColorReduction;
   settings.Dither = DitherMode;
   settings.ReductionBits = ReductionBits;
+  // The import may grow the logical screen, which the cache is sized by.
+  FreeBitmap();
   ImportFrame(*frame, *source, settings);
   Add(std::move(frame));
 }
 
 void TGIFGraphic::Add(std::unique_ptr<TGIFSubImage> frame) {
   if (!frame) RaiseGIFError(kUnsupportedObject);
-  image_.Add(std::move(frame));
   FreeBitmap();
+  image_.Add(std::move(frame));
+  // Painters on other canvases go on, now with the new frame.
+  {
+    fw::CriticalSectionGuard lock(painter_lock_);
+    for (TGIFPainter* p : painters_) p->UpdateTiming();
+  }
   Changed();
 }
 
@@ -191,31 +202,93 @@ bool TGIFGraphic::AssignTo(fw::TGraphic& dest) const {
   return true;
 }
 
+void TGIFGraphic::RenderFrame(int index) {
+  if (index < 0 || index >= image_.Images().Count()) return;
+  TGIFSubImage* frame = image_.Images()[index];
+  if (frame_bitmaps_.count(frame)) return;
+  frame_bitmaps_.emplace(frame, gif::RenderFrame(*frame, Dithering()));
+  if (PaletteModified()) Changed();
+}
+
 const TGIFFrameBitmap& TGIFGraphic::FrameBitmap(int index) {
+  RenderFrame(index);
+  // The change handler may have dropped the rendered frames: looked up again.
   TGIFSubImage* frame = image_.Images().Items(index);
   auto it = frame_bitmaps_.find(frame);
-  if (it == frame_bitmaps_.end()) it = frame_bitmaps_.emplace(frame, RenderFrame(*frame, Dithering())).first;
+  if (it == frame_bitmaps_.end()) it = frame_bitmaps_.emplace(frame, gif::RenderFrame(*frame, Dithering())).first;
   return it->second;
 }
 
 void TGIFGraphic::DrawFrame(fw::TCanvas& canvas, const fw::TRect& rect, int index, bool transparent, bool tile) {
   if (index < 0 || index >= image_.Images().Count()) return;
-  gif::DrawFrame(canvas, rect, *image_.Images()[index], FrameBitmap(index), transparent, tile);
+  const TGIFFrameBitmap& rendered = FrameBitmap(index);
+  if (index >= image_.Images().Count()) return;
+  gif::DrawFrame(canvas, rect, *image_.Images()[index], rendered, transparent, tile);
 }
 
-std::vector<fw::TColor> TGIFGraphic::Palette() {
+namespace {
+
+std::vector<fw::TColor> TableColors(const TGIFColorMap& map) {
   std::vector<fw::TColor> out;
-  if (Dithering()) {
-    for (const TGIFColor& c : WebSafePalette()) out.push_back(ColorValue(c));
-  } else if (image_.GlobalColorMap().Count() > 0) {
-    for (int i = 0; i < image_.GlobalColorMap().Count(); ++i) out.push_back(ColorValue(image_.GlobalColorMap().Colors(i)));
-  } else if (!Empty()) {
-    const TGIFColorMap& map = image_.Images()[0]->ColorMap();
-    for (int i = 0; i < map.Count(); ++i) out.push_back(ColorValue(map.Colors(i)));
-  }
+  for (int i = 0; i < map.Count(); ++i) out.push_back(ColorValue(map.Colors(i)));
   return out;
 }
 
+std::vector<fw::TColor> WebColors() {
+  std::vector<fw::TColor> out;
+  for (const TGIFColor& c : WebSafePalette()) out.push_back(ColorValue(c));
+  return out;
+}
+
+}  // namespace
+
+std::vector<fw::TColor> TGIFGraphic::GetPalette() {
+  if (palette_query_) RaiseGIFError(kNoColorTable);
+  palette_query_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{palette_query_};
+  if (bitmap_) {
+    std::vector<fw::TColor> p = bitmap_->Palette();
+    if (!p.empty()) return p;
+  }
+  if (palette_) return *palette_;
+  if (Dithering()) {
+    palette_ = WebColors();
+    return *palette_;
+  }
+  if (image_.GlobalColorMap().Count() > 0) {
+    palette_ = TableColors(image_.GlobalColorMap());
+    return *palette_;
+  }
+  if (!Empty()) return FramePaletteOf(0);
+  return {};
+}
+
+std::vector<fw::TColor> TGIFGraphic::FramePaletteOf(int index) {
+  TGIFSubImage* frame = image_.Images().Items(index);
+  auto it = frame_bitmaps_.find(frame);
+  if (it != frame_bitmaps_.end() && it->second.Bitmap) {
+    std::vector<fw::TColor> p = it->second.Bitmap->Palette();
+    if (!p.empty()) return p;
+  }
+  if (Dithering()) return WebColors();
+  if (frame->ColorMap().Count() == 0) return GetPalette();
+  return TableColors(frame->ColorMap());
+}
+
+void TGIFGraphic::SetPalette(const std::vector<fw::TColor>& palette) {
+  if (!palette_ || *palette_ != palette) palette_ = palette;
+  if (bitmap_ && bitmap_->Palette() != palette) {
+    FreeBitmap();
+    SetPaletteModified(true);
+    Changed();
+  }
+}
+
+// The cache starts as a copy of the first frame's picture, with index 0 of
+// the image's palette where the frame does not cover the screen.
 fw::TBitmap* TGIFGraphic::Bitmap() {
   if (Empty()) return nullptr;
   if (bitmap_) return bitmap_.get();
@@ -226,11 +299,18 @@ fw::TBitmap* TGIFGraphic::Bitmap() {
   } else {
     b->SetPixelFormat(fw::TPixelFormat::pf32bit);
     b->SetSize(Width(), Height());
-    const std::vector<fw::TColor> palette = Palette();
+    std::vector<fw::TColor> palette;
+    try {
+      palette = GetPalette();
+    } catch (const GIFException&) {
+      // No colour table anywhere: nothing but black to show.
+    }
     b->Canvas().SetBrushColor(palette.empty() ? fw::clBlack : palette[0]);
     b->Canvas().FillRect(fw::Rect(0, 0, Width(), Height()));
     DrawFrame(b->Canvas(), fw::Rect(0, 0, Width(), Height()), 0, false, false);
   }
+  // Rendering may have signalled a change whose handler made a cache.
+  if (bitmap_) return bitmap_.get();
   b->OnChange = [this](fw::TGraphic*) { Changed(); };
   bitmap_ = std::move(b);
   return bitmap_.get();
@@ -281,11 +361,10 @@ void TGIFGraphic::Draw(fw::TCanvas& canvas, const fw::TRect& rect) {
   }
   TGIFPainter* painter = CreateGIFPainter(*target, target_rect, DrawOptions);
   if (painter) {
+    const std::uint64_t serial = painter->Serial();
     painter->Start();
     if (!(DrawOptions & goDirectDraw)) {
-      // Synchronised calls of the painter run here while we wait.
-      while (!painter->Started() && !painter->Terminated() && !painter->Ended())
-        fw::TThread::WaitAndCheckSynchronize(5);
+      ServeUntil(serial, [](const TGIFPainter& p) { return p.Started() || p.Terminated(); });
       PaintCache(canvas, rect);
     }
   }
@@ -305,14 +384,15 @@ TGIFPainter* TGIFGraphic::CreateGIFPainter(fw::TCanvas& canvas, const fw::TRect&
     fw::CriticalSectionGuard lock(painter_lock_);
     painters_.push_back(painter);
     painter_ = painter;
-    owned_.push_back(std::move(owned));
+    if (options & goAsync) owned_.push_back(std::move(owned));
   }
   if (options & goAsync) {
     painter->SetPriority(ThreadPriority);
     return painter;
   }
+  // Freed on the way out; ends (or is given up) before that.
   painter->RunSynchronous();
-  ReapPainters();
+  ReportKeptException(painter);
   return nullptr;
 }
 
@@ -332,6 +412,49 @@ void TGIFGraphic::PainterEnded(TGIFPainter* painter) {
   std::erase(painters_, painter);
 }
 
+TGIFPainter* TGIFGraphic::FindPainter(std::uint64_t serial) {
+  for (TGIFPainter* p : painters_)
+    if (p->Serial() == serial) return p;
+  return nullptr;
+}
+
+void TGIFGraphic::GiveUp(TGIFPainter* painter) {
+  painter->Detach();
+  if (painter_ == painter) painter_ = nullptr;
+  std::erase(painters_, painter);
+  for (auto it = owned_.begin(); it != owned_.end(); ++it) {
+    if (it->get() != painter) continue;
+    // Its thread is held in the synchronised call running up the stack;
+    // it frees the painter once it has left its body.
+    painter->SetFreeOnTerminate(true);
+    (void)it->release();
+    owned_.erase(it);
+    break;
+  }
+}
+
+void TGIFGraphic::ServeUntil(std::uint64_t serial, const std::function<bool(const TGIFPainter&)>& done) {
+  while (true) {
+    {
+      fw::CriticalSectionGuard lock(painter_lock_);
+      TGIFPainter* p = FindPainter(serial);
+      if (!p || (done && done(*p))) return;
+    }
+    fw::TThread::WaitAndCheckSynchronize(5);
+  }
+}
+
+void TGIFGraphic::ReportKeptException(TGIFPainter* painter) {
+  if (!painter->KeptException()) return;
+  try {
+    std::rethrow_exception(painter->KeptException());
+  } catch (const std::exception& e) {
+    ReportWarning(painter, 1, e.what());
+  } catch (...) {
+    ReportWarning(painter, 1, "Painter failed");
+  }
+}
+
 void TGIFGraphic::ReapPainters() {
   std::vector<std::unique_ptr<TGIFPainter>> ended;
   {
@@ -346,52 +469,55 @@ void TGIFGraphic::ReapPainters() {
     }
   }
   for (auto& p : ended) {
-    if (!p->Suspended()) p->WaitFor();  // joins; the thread is past its end handler
-    if (p->KeptException()) {
-      try {
-        std::rethrow_exception(p->KeptException());
-      } catch (const std::exception& e) {
-        ReportWarning(p.get(), 1, e.what());
-      } catch (...) {
-        ReportWarning(p.get(), 1, "Painter failed");
-      }
-    }
+    if (!p->Suspended()) p->WaitFor();  // joins; the thread is past its end
+    ReportKeptException(p.get());
   }
 }
 
-void TGIFGraphic::StopGIFPainters() {
-  TGIFPainter* painter = nullptr;
+void TGIFGraphic::StopPainters(const std::function<bool(const TGIFPainter&)>& which) {
+  std::vector<std::uint64_t> waiting;
   {
     fw::CriticalSectionGuard lock(painter_lock_);
-    painter = painter_;
-    if (painter) painter->Stop();
+    std::vector<TGIFPainter*> given_up;
+    for (auto it = painters_.rbegin(); it != painters_.rend(); ++it) {
+      TGIFPainter* p = *it;
+      if (!which(*p)) continue;
+      p->Stop();
+      if (p->InCall())
+        given_up.push_back(p);
+      else
+        waiting.push_back(p->Serial());
+    }
+    for (TGIFPainter* p : given_up) GiveUp(p);
   }
-  // Its end handler runs among the synchronised calls served while waiting.
-  if (painter && painter->Asynchronous() && !painter->Suspended())
-    while (!painter->Ended()) fw::TThread::WaitAndCheckSynchronize(5);
-  {
-    fw::CriticalSectionGuard lock(painter_lock_);
-    if (painter_ == painter) painter_ = nullptr;
+  for (const std::uint64_t serial : waiting) {
+    {
+      fw::CriticalSectionGuard lock(painter_lock_);
+      TGIFPainter* p = FindPainter(serial);
+      if (!p) continue;
+      if (p->Suspended()) {
+        p->EndPainter();  // never started: nothing runs it
+        continue;
+      }
+    }
+    // Its end comes as a synchronised call, served here.
+    ServeUntil(serial, nullptr);
   }
   ReapPainters();
+}
+
+void TGIFGraphic::StopGIFPainters() {
+  std::uint64_t serial = 0;
+  {
+    fw::CriticalSectionGuard lock(painter_lock_);
+    if (painter_) serial = painter_->Serial();
+  }
+  if (serial != 0) StopPainters([serial](const TGIFPainter& p) { return p.Serial() == serial; });
   FreeBitmap();
 }
 
 void TGIFGraphic::StopAllPainters() {
-  std::vector<TGIFPainter*> running;
-  {
-    fw::CriticalSectionGuard lock(painter_lock_);
-    running = painters_;
-    for (auto it = running.rbegin(); it != running.rend(); ++it) (*it)->Stop();
-  }
-  for (TGIFPainter* p : running) {
-    if (p->Asynchronous() && !p->Suspended()) {
-      while (!p->Ended()) fw::TThread::WaitAndCheckSynchronize(5);
-    } else if (!p->Ended()) {
-      p->EndPainter();  // never started
-    }
-  }
-  ReapPainters();
+  StopPainters([](const TGIFPainter&) { return true; });
   FreeBitmap();
 }
 
@@ -423,13 +549,12 @@ void TGIFGraphic::LoadFromClipboardFormat(unsigned format, const std::vector<std
 
 void TGIFGraphic::Optimize(std::uint8_t options, TColorReduction method, TDitherMode dither, int color_bits) {
   if (Empty()) return;
-  StopAllPainters();
+  InvalidateFrames();
   {
     fw::CriticalSectionGuard lock(painter_lock_);
-    InvalidateFrames();
     OptimizeImage(image_, options, method, dither, color_bits);
-    InvalidateFrames();
   }
+  InvalidateFrames();
   Changed();
 }
 

@@ -8,14 +8,30 @@
 // The file model stays free of the graphics library (the codec's reader and
 // writer are built and fuzzed without it); this class wraps it.
 //
+// Threads: every method runs on the main thread (the thread that serves
+// TThread::Synchronize). Painter threads reach this class only through
+// synchronised calls (see gif_painter.h for what they share).
+//
 // Lock rule: painter_lock_ guards painter_ and painters_; Draw,
-// StopGIFPainters, StopAllPainters and the painters' end handlers take it,
-// always on the main thread.
+// StopGIFPainters, StopAllPainters and the painters' ends take it.
+//
+// Invariants:
+//   (1) No painter draws into a bitmap cache that has been freed: FreeBitmap
+//       stops (or gives up on) the cache's painters first.
+//   (2) No painter runs over frames that have been freed or replaced: Clear,
+//       LoadFromStream, Assign, InvalidateFrames and Optimize stop every
+//       painter first; Add only appends and hands the running painters the
+//       new frame timing.
+//   (3) A painter object is freed only after it has left painters_ and its
+//       thread has been joined (ReapPainters), or by itself once given up.
+//       Code that serves synchronised calls while it waits for a painter
+//       finds it again by Serial() each round, since a handler may end it.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -103,13 +119,28 @@ class TGIFGraphic : public fw::TGraphic {
   // The first frame at its place on a bitmap of the logical screen's size
   // (nullptr for an empty image).
   fw::TBitmap* Bitmap();
-  // The frame rendered (cached until the frames change).
+  // The frame rendered (cached until the frames change). After a render the
+  // image signals a change when its palette was modified (SetPalette).
   const TGIFFrameBitmap& FrameBitmap(int index);
+  // Renders frame index ahead of its use; nothing for an index outside the
+  // frame list.
+  void RenderFrame(int index);
   // Draws one frame into rect (used by Draw and the painters).
   void DrawFrame(fw::TCanvas& canvas, const fw::TRect& rect, int index, bool transparent, bool tile);
-  // The colours the image is shown with: the web palette when dithering,
-  // else the global table, else the first frame's table.
-  std::vector<fw::TColor> Palette();
+  // The palette: the bitmap cache's when it has one; else the one kept by
+  // SetPalette or an earlier query; else the web palette when dithering, the
+  // global table, or the first frame's palette. Asking again while a query
+  // runs (a frame without colours asks the image) raises GIFException "No
+  // global or local color table defined". Empty: none.
+  std::vector<fw::TColor> GetPalette();
+  // Keeps palette as the image's palette; when the bitmap cache shows
+  // another one, the cache is freed, the palette marked modified and a
+  // change signalled.
+  void SetPalette(const std::vector<fw::TColor>& palette);
+  // Frame index's palette: its rendered bitmap's; else the web palette when
+  // dithering; else its local table; else, without local colours, the
+  // image's (GetPalette).
+  std::vector<fw::TColor> FramePaletteOf(int index);
   bool Dithering() const;
 
   // The clipboard: the GIF stream as the bytes of the "GIF Image" format.
@@ -119,9 +150,13 @@ class TGIFGraphic : public fw::TGraphic {
   // is converted; anything else GIFException "Unsupported clipboard format".
   void LoadFromClipboardFormat(unsigned format, const std::vector<std::uint8_t>& data);
 
-  // Stops the current painter and waits for it.
+  // Stops the current painter and waits for it, then frees the bitmap cache.
   void StopGIFPainters();
-  // Stops every painter and waits for them.
+  // Stops every painter and waits for them, serving their synchronised
+  // calls. A painter whose own call is running further up the stack (this is
+  // called from one of its event handlers or while it paints) cannot be
+  // waited for: it is given up (taken off the list, terminated, cut from
+  // the image; an asynchronous one frees itself when its thread ends).
   void StopAllPainters();
   // A painter for canvas/rect, or nullptr (empty image, empty rect, or a
   // synchronous painter, which has already run when this returns).
@@ -129,8 +164,9 @@ class TGIFGraphic : public fw::TGraphic {
   TGIFPainter* CurrentPainter();
   int PainterCount();
 
-  // Drops the rendered frames and the bitmap cache; call after changing
-  // frames through Image() (the cache is keyed by frame).
+  // Stops the painters and drops the rendered frames, the bitmap cache and
+  // the kept palette; call after changing frames through Image() (rendered
+  // frames are kept by frame).
   void InvalidateFrames();
 
   // Whole-image optimiser (options ooCrop..ooReduceColors).
@@ -153,20 +189,36 @@ class TGIFGraphic : public fw::TGraphic {
 
  private:
   friend class TGIFPainter;
+  // Frees the bitmap cache once no painter draws into it (invariant 1).
   void FreeBitmap();
   void PaintCache(fw::TCanvas& canvas, const fw::TRect& rect);
+  // Stops the painters that which picks; waits for them or gives up on
+  // them (see StopAllPainters).
+  void StopPainters(const std::function<bool(const TGIFPainter&)>& which);
+  // Serves synchronised calls until the painter has left the list or
+  // done(painter) holds.
+  void ServeUntil(std::uint64_t serial, const std::function<bool(const TGIFPainter&)>& done);
+  // REQUIRES: painter_lock_ held.
+  TGIFPainter* FindPainter(std::uint64_t serial);
+  // REQUIRES: painter_lock_ held; painter->InCall().
+  void GiveUp(TGIFPainter* painter);
   // Frees ended painters (joining their threads).
   void ReapPainters();
   void PainterEnded(TGIFPainter* painter);
+  void ReportKeptException(TGIFPainter* painter);
 
   TGIFImage image_;
   bool drawing_ = false;
+  bool palette_query_ = false;  // GetPalette is running
+  // Kept by SetPalette or an earlier GetPalette; dropped when the global
+  // table changes.
+  std::optional<std::vector<fw::TColor>> palette_;
   std::unique_ptr<fw::TBitmap> bitmap_;
   std::unordered_map<const TGIFSubImage*, TGIFFrameBitmap> frame_bitmaps_;
   fw::TCriticalSection painter_lock_;
   TGIFPainter* painter_ = nullptr;         // GUARDED_BY(painter_lock_)
   std::vector<TGIFPainter*> painters_;     // running; GUARDED_BY(painter_lock_)
-  std::vector<std::unique_ptr<TGIFPainter>> owned_;  // all not yet freed
+  std::vector<std::unique_ptr<TGIFPainter>> owned_;  // asynchronous ones not yet freed
 };
 
 }  // namespace gif

@@ -5,8 +5,16 @@
 // visible area, remove frames that became empty, and drop extensions that
 // carry nothing.
 //
-// Invariant kept by every step: the pictures shown after each frame stay
-// the same (checked by the tests against giflib's decoding).
+// Invariants:
+//   (1) Every step keeps what a viewer shows: the same pictures for the same
+//       time (a frame removed gives its delay to the one before).
+//   (2) The image never grows as written: the steps run on a copy; when the
+//       result is not smaller than the image, the same steps without
+//       widening a colour table (a transparent colour added to a table of
+//       2^n entries doubles it and widens every code of the frames using
+//       it), then without merging, are tried, and the smallest of these
+//       replaces the image only when it is smaller; else the image stays as
+//       it was.
 #pragma once
 
 #include <cstdint>
@@ -16,9 +24,12 @@
 
 namespace gif {
 
-// Progress "Optimizing..." goes to the image. GIFException "Invalid
-// reduction method" for ooReduceColors with rmPalette and without
-// ooCleanup; reducing colours does nothing more.
+// Progress "Optimizing..." goes to the image, one step a frame for each of
+// the six parts (colour tables, unused transparency, covered disposal,
+// merge, crop, extensions); a part switched off counts at once.
+// GIFException "Invalid reduction method" for ooReduceColors with rmPalette
+// and without ooCleanup, before anything changes; reducing colours does
+// nothing more.
 void OptimizeImage(TGIFImage& image, std::uint8_t options, TColorReduction method, TDitherMode dither,
                    int color_bits);
 

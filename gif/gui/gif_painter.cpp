@@ -15,25 +15,118 @@ namespace {
 
 constexpr int kInfinite = -1;
 
-std::uint32_t SystemMilliseconds() {
-  using namespace std::chrono;
-  return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
+std::atomic<std::uint64_t> g_next_serial{1};
+
+class SystemClock : public TGIFPainterClock {
+ public:
+  std::uint32_t Now() override {
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  }
+  void Sleep(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+  bool Wait(TGIFWakeEvent& event, int ms) override { return event.WaitFor(ms); }
+};
+
+// Holds the change notices of a canvas and of its bitmap while a frame is
+// painted, so that no handler runs while the painter holds frames and
+// canvases; Replay puts the handlers back and passes on what came in, one
+// notice of each kind.
+class NoticeHold {
+ public:
+  explicit NoticeHold(fw::TCanvas& canvas) : canvas_(canvas), bitmap_(canvas.Bitmap()) {
+    bitmap_handler_ = bitmap_.OnChange;
+    canvas_handler_ = canvas_.OnChange;
+    bitmap_.OnChange = [this](fw::TGraphic*) { bitmap_changed_ = true; };
+    canvas_.OnChange = [this](fw::TCanvas*) { canvas_changed_ = true; };
+  }
+  ~NoticeHold() { Restore(); }
+  NoticeHold(const NoticeHold&) = delete;
+  NoticeHold& operator=(const NoticeHold&) = delete;
+
+  // The bitmap's handler goes first, as TCanvas signals them; it may free
+  // the canvas, which the handle tells.
+  void Replay() {
+    Restore();
+    const std::weak_ptr<const void> alive = canvas_.Handle();
+    const auto bitmap_handler = bitmap_handler_;
+    const auto canvas_handler = canvas_handler_;
+    fw::TCanvas* canvas = &canvas_;
+    fw::TBitmap* bitmap = &bitmap_;
+    if (bitmap_changed_ && bitmap_handler) bitmap_handler(bitmap);
+    if (canvas_changed_ && canvas_handler && !alive.expired()) canvas_handler(canvas);
+  }
+
+ private:
+  void Restore() {
+    if (restored_) return;
+    restored_ = true;
+    bitmap_.OnChange = bitmap_handler_;
+    canvas_.OnChange = canvas_handler_;
+  }
+
+  fw::TCanvas& canvas_;
+  fw::TBitmap& bitmap_;
+  std::function<void(fw::TGraphic*)> bitmap_handler_;
+  std::function<void(fw::TCanvas*)> canvas_handler_;
+  bool bitmap_changed_ = false;
+  bool canvas_changed_ = false;
+  bool restored_ = false;
+};
 
 }  // namespace
+
+TGIFPainterClock& SystemPainterClock() {
+  static SystemClock clock;
+  return clock;
+}
+
+void TGIFWakeEvent::Signal() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    signalled_ = true;
+  }
+  cv_.notify_all();
+}
+
+void TGIFWakeEvent::Notify() {
+  // Taking the lock orders this with a waiter that is between looking at
+  // its time limit and going to sleep.
+  { std::lock_guard<std::mutex> lock(mutex_); }
+  cv_.notify_all();
+}
+
+bool TGIFWakeEvent::WaitFor(int ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (ms < 0)
+    cv_.wait(lock, [&] { return signalled_; });
+  else
+    cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return signalled_; });
+  const bool woken = signalled_;
+  signalled_ = false;
+  return woken;
+}
+
+bool TGIFWakeEvent::WaitUntil(const std::function<bool()>& time_is_up) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  cv_.wait(lock, [&] { return signalled_ || time_is_up(); });
+  const bool woken = signalled_;
+  signalled_ = false;
+  return woken;
+}
 
 TGIFPainter::TGIFPainter(TGIFGraphic* image, fw::TCanvas* canvas, const fw::TRect& rect, std::uint16_t options,
                          TGIFPainterClock* clock)
     : fw::TThread(true),
       image_(image),
       canvas_(canvas),
+      canvas_handle_(canvas->Handle()),
       rect_(rect),
       options_(options),
       speed_(image->AnimationSpeed),
-      clock_(clock) {
-  SetOnTerminate([this] { EndPainter(); });
+      clock_(clock ? clock : &SystemPainterClock()),
+      serial_(g_next_serial++) {
+  UpdateTiming();
   TGIFImage& gif = image_->Image();
-  if ((options_ & goAsync) && (options_ & goAnimate) && gif.Images().Count() >= 2 && speed_ >= 0) has_event_ = true;
   // Background colour.
   if (image_->BackgroundColor != fw::clNone) {
     background_color_ = fw::ColorToRGB(image_->BackgroundColor);
@@ -46,7 +139,8 @@ TGIFPainter::TGIFPainter(TGIFGraphic* image, fw::TCanvas* canvas, const fw::TRec
   }
   std::set<int> methods;
   for (const auto& frame : gif.Images())
-    if (frame->GraphicControlExtension()) methods.insert(frame->GraphicControlExtension()->Disposal());
+    for (const auto& ext : frame->Extensions())
+      if (auto* gce = dynamic_cast<const TGIFGraphicControlExtension*>(ext.get())) methods.insert(gce->Disposal());
   if (options_ & goClearOnLoop) methods.insert(2);
   const int w = rect_.Width();
   const int h = rect_.Height();
@@ -68,11 +162,41 @@ TGIFPainter::TGIFPainter(TGIFGraphic* image, fw::TCanvas* canvas, const fw::TRec
 }
 
 TGIFPainter::~TGIFPainter() {
-  // The thread has ended (the image joins it before freeing the painter).
-  if (!Suspended()) {
+  // The image joins its painters before freeing them; a painter that frees
+  // itself does so on its own thread after its body. What is left is a
+  // started painter freed by someone else: it must end before its members go.
+  if (!Suspended() && !FreeOnTerminate()) {
     Stop();
-    if (!Finished()) WaitFor();
+    WaitFor();
   }
+}
+
+void TGIFPainter::UpdateTiming() {
+  std::vector<TGIFFrameTiming> timing;
+  if (image_) {
+    for (const auto& frame : image_->Image().Images()) {
+      TGIFFrameTiming t;
+      t.Empty = frame->Empty();
+      if (const TGIFGraphicControlExtension* gce = frame->GraphicControlExtension()) t.Delay = gce->Delay();
+      for (const auto& ext : frame->Extensions()) {
+        if (auto* loop = dynamic_cast<const TGIFAppExtNSLoop*>(ext.get())) {
+          if (t.Loops < 0) t.Loops = loop->Loops();
+        } else if (auto* gce = dynamic_cast<const TGIFGraphicControlExtension*>(ext.get())) {
+          t.Disposal = gce->Disposal();
+        }
+      }
+      timing.push_back(t);
+    }
+  }
+  std::lock_guard<std::mutex> lock(timing_mutex_);
+  timing_ = std::move(timing);
+}
+
+TGIFFrameTiming TGIFPainter::Timing(int index, int* count) {
+  std::lock_guard<std::mutex> lock(timing_mutex_);
+  *count = static_cast<int>(timing_.size());
+  if (index < 0 || index >= *count) return {};
+  return timing_[static_cast<std::size_t>(index)];
 }
 
 void TGIFPainter::Start() {
@@ -82,13 +206,15 @@ void TGIFPainter::Start() {
 void TGIFPainter::Stop() {
   Terminate();
   if (Asynchronous()) {
-    {
-      std::lock_guard<std::mutex> lock(wake_mutex_);
-      wake_signalled_ = true;
-    }
-    wake_cv_.notify_all();
+    wake_.Signal();
     SetPriority(fw::TThreadPriority::tpNormal);
   }
+}
+
+void TGIFPainter::Detach() {
+  Stop();
+  image_ = nullptr;
+  detached_ = true;
 }
 
 int TGIFPainter::FrameWait(int delay, int speed, bool synchronous) {
@@ -99,43 +225,30 @@ int TGIFPainter::FrameWait(int delay, int speed, bool synchronous) {
   return fw::MulDiv(delay * kDelayScale, 100, speed);
 }
 
-std::uint32_t TGIFPainter::Now() { return clock_ ? clock_->Now() : SystemMilliseconds(); }
-
-void TGIFPainter::Pause(int ms) {
-  if (clock_)
-    clock_->Sleep(ms);
-  else
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-bool TGIFPainter::WaitWake(int ms) {
-  std::unique_lock<std::mutex> lock(wake_mutex_);
-  if (clock_) {
-    // The fake clock passes the time at once; a Stop that came before still
-    // counts as a wake-up.
-    lock.unlock();
-    if (ms > 0) clock_->Sleep(ms);
-    lock.lock();
-  } else if (ms < 0) {
-    wake_cv_.wait(lock, [&] { return wake_signalled_; });
-  } else {
-    wake_cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return wake_signalled_; });
-  }
-  const bool woken = wake_signalled_;
-  wake_signalled_ = false;  // auto-reset
-  return woken;
-}
+std::uint32_t TGIFPainter::Now() { return clock_->Now(); }
 
 void TGIFPainter::OnMain(const std::function<void()>& method) {
-  if (Asynchronous())
-    Synchronize(method);
-  else
+  if (!Asynchronous()) {
     method();
+    return;
+  }
+  Synchronize([&] {
+    ++in_call_;
+    try {
+      method();
+    } catch (...) {
+      --in_call_;
+      throw;
+    }
+    --in_call_;
+  });
 }
 
 void TGIFPainter::Fire(const TGIFPainterEvent& event) {
   if (!event || Terminated()) return;
-  OnMain([&] { event(this); });
+  OnMain([&] {
+    if (image_ && !Terminated()) event(this);
+  });
 }
 
 void TGIFPainter::Execute() {
@@ -145,11 +258,19 @@ void TGIFPainter::Execute() {
     Terminate();
     kept_exception_ = std::current_exception();
   }
+  // A painter the image gave up on has nothing left to do there.
+  if (!detached_) OnMain([this] { EndPainter(); });
 }
 
 void TGIFPainter::RunSynchronous() {
-  Execute();
-  EndPainter();
+  ++in_call_;
+  try {
+    Execute();
+  } catch (...) {
+    --in_call_;
+    throw;
+  }
+  --in_call_;
 }
 
 void TGIFPainter::Body() {
@@ -174,25 +295,28 @@ void TGIFPainter::Body() {
       if (started_) Fire(OnPainterLoop);
       // Without the animate option only the current frame is painted.
       for (bool first = true; first || (options_ & goAnimate); first = false) {
-        TGIFImage& gif = image_->Image();
         const int index = active_image_;
-        if (index < 0 || index >= gif.Images().Count() || Terminated() || restart_) break;
-        TGIFSubImage* frame = gif.Images()[index];
-        if (frame->Empty()) break;
+        int count = 0;
+        const TGIFFrameTiming timing = Timing(index, &count);
+        if (index < 0 || index >= count || Terminated() || restart_ || timing.Empty) break;
         if (delay > 0) {
-          OnMain([&] { image_->FrameBitmap(index); });  // rendered before the wait
+          // Rendered before the wait, so that the wait covers the work.
+          OnMain([&] {
+            if (image_) image_->RenderFrame(index);
+          });
           const std::uint32_t now = Now();
           if (speed_ < 1) {
             delay = async ? kInfinite : kMaximumDelay * kDelayScale;
           } else {
             const long long overrun =
                 (static_cast<long long>(static_cast<std::int32_t>(now - reference)) - previous_delay) / 2;
-            const long long d = (static_cast<long long>(delay) * kDelayScale - overrun) * 100 / speed_;
+            const long long wanted = static_cast<long long>(delay) * kDelayScale - overrun;
+            const long long d = wanted * 100 / speed_;
             if (d > INT_MAX || d < INT_MIN) {
               delay = kMaximumDelay * kDelayScale;
               previous_delay = 0;
             } else {
-              delay = fw::MulDiv(static_cast<int>(static_cast<long long>(delay) * kDelayScale - overrun), 100, speed_);
+              delay = fw::MulDiv(static_cast<int>(wanted), 100, speed_);
               previous_delay = delay;
             }
           }
@@ -200,7 +324,7 @@ void TGIFPainter::Body() {
         }
         if (async) {
           if (delay > 0 || (delay == kInfinite && speed_ == 0)) {
-            if (WaitWake(delay)) {
+            if (clock_->Wait(wake_, delay)) {
               previous_delay = 0;
               reference = Now();
             }
@@ -209,7 +333,7 @@ void TGIFPainter::Body() {
           int left = std::max(delay, 1);
           while (left > 0 && !Terminated() && !restart_) {
             const std::uint32_t before = Now();
-            Pause(std::min(left, 100));
+            clock_->Sleep(std::min(left, 100));
             const int passed = static_cast<int>(Now() - before);
             left -= std::max(passed, 1);
             if (fw::TThread::IsMainThread()) fw::TThread::CheckSynchronize();
@@ -218,28 +342,21 @@ void TGIFPainter::Body() {
         if (delay <= 0 && delay != kInfinite) std::this_thread::yield();
         if (Terminated()) break;
         Fire(OnFramePaint);
-        disposal_ = 1;
-        for (const auto& ext_ptr : frame->Extensions()) {
-          TGIFExtension* ext = ext_ptr.get();
-          if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(ext)) {
-            if (loop_seen) continue;
-            loop_seen = true;
-            loop_counter = loop->Loops();
-            if (loop_counter != 0 && !(options_ & goLoopContinously)) {
-              loop_start = index;
-            } else if (async) {
-              loop_counter = -1;  // for ever
-              loop_start = index;
-            }
-          } else if (auto* gce = dynamic_cast<TGIFGraphicControlExtension*>(ext)) {
-            disposal_ = gce->Disposal();
+        disposal_ = timing.Disposal;
+        if (timing.Loops >= 0 && !loop_seen) {
+          loop_seen = true;
+          loop_counter = timing.Loops;
+          if (loop_counter != 0 && !(options_ & goLoopContinously)) {
+            loop_start = index;
+          } else if (async) {
+            loop_counter = -1;  // for ever
+            loop_start = index;
           }
         }
         OnMain([&] { Paint(); });
         previous_disposal_ = disposal_;
-        const TGIFGraphicControlExtension* gce = frame->GraphicControlExtension();
-        if (gce && gce->Delay() > 0) {
-          delay = std::max<int>(gce->Delay(), kMinimumDelay);
+        if (timing.Delay > 0) {
+          delay = std::max(timing.Delay, kMinimumDelay);
           if (!async) delay = std::min(delay, kMaximumDelay);
         } else {
           delay = kDefaultDelay;
@@ -256,10 +373,21 @@ void TGIFPainter::Body() {
 
 void TGIFPainter::Paint() {
   if (!image_ || Terminated()) return;
+  // Rendering may signal a change, whose handler may stop this painter or
+  // free the canvas: done before any frame or canvas is held.
+  image_->RenderFrame(active_image_);
+  if (!image_ || Terminated()) return;
+  if (canvas_handle_.expired()) {
+    // The canvas is gone; a buffered painter told to watch it ends.
+    if ((options_ & goValidateCanvas) && frame_buffer_) Terminate();
+    return;
+  }
+  NoticeHold hold(*canvas_);
   if (frame_buffer_)
     BufferedPaint();
   else
     DirectPaint();
+  hold.Replay();
 }
 
 void TGIFPainter::DirectPaint() {
@@ -342,12 +470,12 @@ void TGIFPainter::RestoreBackground() {
 }
 
 void TGIFPainter::EndPainter() {
-  ended_ = true;
   if (image_) image_->PainterEnded(this);
   image_ = nullptr;
   frame_buffer_.reset();
   previous_buffer_.reset();
   background_buffer_.reset();
+  ended_ = true;
 }
 
 }  // namespace gif

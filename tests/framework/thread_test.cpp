@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "framework/exceptions.h"
 
@@ -162,6 +163,43 @@ TEST(Thread, StoppingServesPendingSynchronize) {
   while (t->calls < 3) TThread::WaitAndCheckSynchronize(10);
   delete t;  // would hang if waiting did not serve the last call
   SUCCEED();
+}
+
+}  // namespace
+}  // namespace fw
+
+namespace fw {
+namespace {
+
+// A synchronised call that waits for another thread, serving the queue
+// meanwhile, must see the calls queued behind it (a batch taken whole by
+// the outer CheckSynchronize would leave the other thread blocked).
+TEST(Thread, NestedWaitServesCallsQueuedBehindTheRunningOne) {
+  std::atomic<int> other_calls{0};
+  std::atomic<bool> stop{false};
+  FnThread other([&](FnThread& self) {
+    while (!stop) self.Synchronize([&] { ++other_calls; });
+  });
+  bool saw_other = false;
+  std::atomic<bool> queueing{false};
+  FnThread waiter([&](FnThread& self) {
+    queueing = true;
+    self.Synchronize([&] {
+      const int before = other_calls;
+      for (int i = 0; i < 2000 && other_calls < before + 2; ++i) TThread::WaitAndCheckSynchronize(1);
+      saw_other = other_calls >= before + 2;
+    });
+  });
+  other.Start();
+  while (other_calls < 2) TThread::WaitAndCheckSynchronize(10);
+  // Both calls should be queued before the main thread looks again.
+  waiter.Start();
+  while (!queueing) std::this_thread::yield();
+  for (int i = 0; i < 1000; ++i) std::this_thread::yield();
+  waiter.WaitFor();
+  stop = true;
+  other.WaitFor();
+  EXPECT_TRUE(saw_other);
 }
 
 }  // namespace

@@ -6,12 +6,16 @@
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
@@ -119,6 +123,9 @@ inline Picture Snapshot(const fw::TBitmap& b) {
   return p;
 }
 
+// A clock that moves only when told. A synchronous painter's sleep moves it
+// at once; an asynchronous painter's wait ends when Advance passes its
+// deadline or Stop wakes it. Safe to call from painter threads.
 class FakeClock : public gif::TGIFPainterClock {
  public:
   std::uint32_t Now() override { return now_; }
@@ -126,17 +133,80 @@ class FakeClock : public gif::TGIFPainterClock {
     now_ += static_cast<std::uint32_t>(ms);
     slept_ += ms;
   }
-  // Milliseconds slept since the last call.
-  int TakeSlept() {
-    const int s = slept_;
-    slept_ = 0;
-    return s;
+  bool Wait(gif::TGIFWakeEvent& event, int ms) override {
+    const std::uint32_t deadline = now_ + static_cast<std::uint32_t>(ms);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      waiting_.push_back(&event);
+      waits_.push_back(ms);
+    }
+    const bool woken = event.WaitUntil([&] {
+      {
+        std::lock_guard<std::mutex> lock(looks_mutex_);
+        ++looks_;
+      }
+      looks_cv_.notify_all();
+      return ms >= 0 && static_cast<std::int32_t>(now_ - deadline) >= 0;
+    });
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::erase(waiting_, &event);
+    return woken;
   }
 
+  // Moves the clock on and lets every waiter look at its deadline; returns
+  // once each has looked.
+  void Advance(int ms) {
+    std::unique_lock<std::mutex> looks(looks_mutex_);
+    const int before = looks_;
+    looks.unlock();
+    now_ += static_cast<std::uint32_t>(ms);
+    int waiters = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      waiters = static_cast<int>(waiting_.size());
+      for (gif::TGIFWakeEvent* e : waiting_) e->Notify();
+    }
+    looks.lock();
+    looks_cv_.wait(looks, [&] { return looks_ >= before + waiters; });
+  }
+  // Serves the painters' synchronised calls until wait number n (from 1)
+  // has begun; returns its length in milliseconds (-1: no limit).
+  int AwaitWait(std::size_t n) {
+    while (true) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (waits_.size() >= n) return waits_[n - 1];
+      }
+      fw::TThread::WaitAndCheckSynchronize(1);
+    }
+  }
+  std::size_t Waits() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return waits_.size();
+  }
+  bool Waiting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !waiting_.empty();
+  }
+  // Milliseconds slept since the last call.
+  int TakeSlept() { return slept_.exchange(0); }
+
  private:
-  std::uint32_t now_ = 1000;
-  int slept_ = 0;
+  std::atomic<std::uint32_t> now_{1000};
+  std::atomic<int> slept_{0};
+  // Lock order: mutex_ before an event's own mutex before looks_mutex_.
+  std::mutex mutex_;
+  std::vector<gif::TGIFWakeEvent*> waiting_;  // GUARDED_BY(mutex_)
+  std::vector<int> waits_;                    // GUARDED_BY(mutex_)
+  std::mutex looks_mutex_;
+  std::condition_variable looks_cv_;
+  int looks_ = 0;  // GUARDED_BY(looks_mutex_)
 };
+
+// Serves synchronised calls until done() holds.
+inline void ServeUntil(const std::function<bool()>& done) {
+  while (!done()) fw::TThread::WaitAndCheckSynchronize(1);
+}
 
 // Plays the whole image synchronously (fake clock, no waiting) on a screen
 // filled with background; returns the picture after each frame.

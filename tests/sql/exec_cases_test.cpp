@@ -68,6 +68,7 @@ class ExecCases : public ExecTestBase {
   // and 6), with the index ByName (name).
   // dept: did, dname (string 20); dept 40 has nobody, dept 30 is missing.
   // neg: v (int32), all negative.
+  // small: s (int16), 1,000 rows of 100. flags: id, active (boolean).
   void MakeTables() {
     storage::TIndexDescriptor by_name;
     by_name.SetName("ByName");
@@ -88,6 +89,10 @@ class ExecCases : public ExecTestBase {
                     {40, std::string("Empty")}});
     Create("neg", {Field(1, "v", FieldType::kInteger)});
     Insert("neg", {{-5}, {-2}, {-9}});
+    Create("small", {Field(1, "s", FieldType::kSmallInt)});
+    Insert("small", std::vector<std::vector<Value>>(1000, {100}));
+    Create("flags", {Field(1, "id", FieldType::kInteger), Field(2, "active", FieldType::kBoolean)});
+    Insert("flags", {{1, 1}, {2, 0}, {3, 1}, {4, Value{}}});
   }
 };
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "exec_test_support.h"
+#include "sql/sql_error.h"
 
 namespace sql::xtest {
 namespace {
@@ -247,6 +248,24 @@ TEST_F(ExecParamTest, ParametersBindTypesAndValues) {
     EXPECT_EQ(rows, (std::vector<std::string>{"3", "4"}));
   }
 
+  // A ? that never got a value is refused, not compared as NULL.
+  for (const bool live : {false, true}) {
+    TDataQuery unbound;
+    unbound.SetDirectory(dir_);
+    unbound.SetLiveRequested(live);
+    ASSERT_EQ(unbound.PrepareQuery("SELECT id FROM p WHERE id > 0 AND name = ?"), 0);
+    storage::TDataFile* cursor = nullptr;
+    try {
+      (void)unbound.ExecuteQuery(cursor);
+      ADD_FAILURE() << "no error";
+    } catch (const storage::ETolmidEngineError& e) {
+      EXPECT_EQ(e.ErrorCode(), 11949);
+      EXPECT_EQ(storage::CurrentSession()->Context().extra_text,
+                "No value for parameter 1 in WHERE or JOIN clause");
+    }
+    EXPECT_EQ(cursor, nullptr);
+  }
+
   TDataQuery q;
   q.SetDirectory(dir_);
   ASSERT_EQ(q.PrepareQuery("SELECT id FROM p WHERE id = ?"), 0);
@@ -257,6 +276,36 @@ TEST_F(ExecParamTest, ParametersBindTypesAndValues) {
     EXPECT_EQ(e.ErrorCode(), 11949);
     EXPECT_EQ(storage::CurrentSession()->Context().extra_text, "Internal parameter error");
   }
+}
+
+}  // namespace
+}  // namespace sql::xtest
+
+namespace sql::xtest {
+namespace {
+
+class ExecErrorTest : public ExecTestBase {};
+
+// A code a table's routine returns is raised naming that table, not the
+// file of whatever error the session saw before.
+TEST_F(ExecErrorTest, ReturnedCodesNameTheirOwnFile) {
+  Create("mine", {Field(1, "id", FieldType::kInteger)});
+  storage::TDataFile missing;
+  missing.SetFileName(dir_ + "/missing");
+  EXPECT_THROW(missing.Open(), storage::ETolmidEngineError);
+  ASSERT_NE(storage::CurrentSession()->Context().data_file_name.find("missing"), std::string::npos)
+      << storage::CurrentSession()->Context().data_file_name;
+  storage::TDataFile mine;
+  mine.SetFileName(dir_ + "/mine");
+  mine.Open();
+  try {
+    CheckFileResult(mine, 10030);
+    ADD_FAILURE() << "no error";
+  } catch (const storage::ETolmidEngineError& e) {
+    EXPECT_EQ(e.ErrorCode(), 10030);
+    EXPECT_EQ(storage::CurrentSession()->Context().data_file_name, mine.FileName());
+  }
+  EXPECT_NO_THROW(CheckFileResult(mine, 0));
 }
 
 }  // namespace

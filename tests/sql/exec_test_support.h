@@ -37,10 +37,9 @@ inline TFieldDescriptor Field(std::uint16_t number, const std::string& name, Fie
   return f;
 }
 
-// Prints a field of a record: "NULL", an integer, a float with 4 decimals
-// or the text.
-inline std::string PrintField(const storage::TDataFile& file, int n,
-                              std::span<const std::byte> record) {
+// Prints a field of a record: "NULL", an integer (booleans 0 and 1), a
+// float with 4 decimals, the text, or a BLOB's whole contents.
+inline std::string PrintField(storage::TDataFile& file, int n, std::span<const std::byte> record) {
   const TFieldDescriptor& d = file.GetFieldDescriptor(true, n);
   bool blank = true;
   std::array<std::uint8_t, 300> v{};
@@ -48,6 +47,18 @@ inline std::string PrintField(const storage::TDataFile& file, int n,
   if (blank) return "NULL";
   char buf[64];
   switch (d.Type()) {
+    case FieldType::kBoolean: return storage::LoadLittle<std::uint16_t>(v.data()) != 0 ? "1" : "0";
+    case FieldType::kBlob: {
+      std::vector<std::byte> copy(record.begin(), record.end());
+      if (file.OpenBlobField(true, n, copy) != 0) return "?";
+      std::int32_t size = 0;
+      if (file.GetBlobFieldSize(true, n, size, copy) != 0) return "?";
+      std::string text(static_cast<std::size_t>(size), '\0');
+      std::int32_t read = 0;
+      if (size > 0 && file.ReadBlobField(true, n, read, 0, text.data(), size, copy) != 0) return "?";
+      (void)file.CloseBlobField(true, n, copy);
+      return text.empty() ? "NULL" : text;
+    }
     case FieldType::kInteger:
     case FieldType::kDate:
       return std::to_string(storage::LoadLittle<std::int32_t>(v.data()));
@@ -106,11 +117,19 @@ class ExecTestBase : public ::testing::Test {
         } else {
           const std::string& s = std::get<std::string>(*row[i]);
           if (s.empty()) continue;
+          if (file.GetFieldDescriptor(false, n).Type() == FieldType::kBlob) {
+            ASSERT_EQ(file.OpenBlobField(false, n, buf), 0);
+            ASSERT_EQ(file.WriteBlobField(false, n, s.data(), 0, static_cast<std::int32_t>(s.size()),
+                                          buf),
+                      0);
+            continue;
+          }
           std::copy(s.begin(), s.end(), v.begin());
         }
         file.SetFieldValue(false, n, false, v.data(), buf);
       }
       file.InsertRecord(buf);
+      file.FreeBlobBuffers();
     }
     file.Close();
   }

@@ -190,13 +190,22 @@ class Generator {
       }
       case 8: case 9: return Column();
       case 10: {
+        // An aggregate is a whole select item: one inside an expression is
+        // refused.
+        if (depth != item_depth_) return Column();
         static const char* kAgg[] = {"SUM", "AVG", "MIN", "MAX", "COUNT"};
+        item_depth_ = -1;
         return Kw(kAgg[Below(5)]) + Gap() + "(" + Gap() + (Chance(4) ? std::string("*") : Value(depth - 1, condition)) + Gap() + ")";
       }
       default: return Chance(2) ? "*" : Identifier() + Gap() + "." + Gap() + "*";
     }
   }
-  std::string Expr(int depth, bool condition) { return Value(depth, condition); }
+  std::string Expr(int depth, bool condition) {
+    item_depth_ = depth;
+    std::string e = Value(depth, condition);
+    item_depth_ = -1;
+    return e;
+  }
 
   std::string Predicate(int depth) {
     switch (Below(9)) {
@@ -231,6 +240,7 @@ class Generator {
 
   std::mt19937 rng_;
   int tables_ = 0;
+  int item_depth_ = -1;  // depth of the select item's own level
 };
 
 // Everything of two parsed queries but the expression texts (which are the

@@ -163,7 +163,7 @@ TEST_F(BlobCorruptTest, FreeingDamagedChains) {
     owner_.repairing = false;
     Damage(c.edit);
     std::uint32_t first = 512;
-    EXPECT_EQ(CodeOf([&] { file_->FreeBlobChainAt(first, 1); }), 8963);
+    EXPECT_EQ(CodeOf([&] { file_->FreeBlobChainAt(first, 1); }), 9998);
     EXPECT_EQ(file_->PinnedBlockCount(), 0u);
     file_->ResetBlobBlocks();
     file_->Close();

@@ -2,6 +2,7 @@
 // 9221 or 8962; 15878 for a locale) and never read out of bounds (run under
 // the sanitizer build). Each case names the damage; the checker must call
 // the same files faulty.
+#include "platform/file.h"
 #include "storage/engine_utils.h"
 #include "tests/storage/data_file_test_support.h"
 
@@ -204,6 +205,27 @@ TEST_F(DataFileCorruptTest, HeaderChangedToAnotherLayoutUnderAnOpenTable) {
   Put16(bytes, 21, 30);          // and says the records are another size
   WriteBytes(Path("good.DAT"), bytes);
   EXPECT_EQ(CodeOf([&] { t->CheckHeaderChanged(); }), 9221);
+}
+
+// A damaged file that carries the read-only attribute: the failed open
+// leaves the handle as the caller set it (writable), so the same object
+// opens the mended file for writing.
+TEST_F(DataFileCorruptTest, FailedOpenOfAReadOnlyFileKeepsTheHandleWritable) {
+  const std::vector<std::uint8_t> good = MakeValid();
+  WriteBytes(Path("bad.DAT"), std::vector<std::uint8_t>(good.begin(), good.begin() + 50));
+  std::filesystem::copy_file(Path("good.IDX"), Path("bad.IDX"),
+                             std::filesystem::copy_options::overwrite_existing);
+  ASSERT_TRUE(platform::SetReadOnly(Path("bad.DAT"), true));
+  TDataFile t;
+  t.SetFileName(Path("bad"));
+  t.SetExclusive(true);
+  EXPECT_EQ(CodeOf([&] { t.Open(); }), 9221);
+  EXPECT_FALSE(t.ReadOnly());
+  ASSERT_TRUE(platform::SetReadOnly(Path("bad.DAT"), false));
+  WriteBytes(Path("bad.DAT"), good);
+  t.Open();
+  EXPECT_FALSE(t.ReadOnly());
+  EXPECT_EQ(CodeOf([&] { Append(t, 2, "six"); }), 0);
 }
 
 }  // namespace

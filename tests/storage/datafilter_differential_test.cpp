@@ -6,10 +6,12 @@
 // Each condition runs on a table whose indexes can answer it and on one
 // without secondary indexes; all three must agree. A difference between
 // the two tables is an index path that means something other than the
-// evaluator.
+// evaluator. Float values include NaN (stored as it comes, read as null:
+// SQLite stores a NaN as NULL) and both infinities.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -78,7 +80,10 @@ class Generator {
     if (Pick(5) != 0) r.n = Pick(11) - 5;
     if (Pick(5) != 0) r.m = static_cast<std::int16_t>(Pick(7) - 3);
     if (Pick(3) != 0) r.b = Pick(2) == 1;
-    if (Pick(5) != 0) r.f = (Pick(13) - 6) / 2.0;
+    if (Pick(5) != 0) {
+      static const double odd[] = {std::nan(""), -std::nan(""), HUGE_VAL, -HUGE_VAL};
+      r.f = Pick(8) == 0 ? odd[Pick(4)] : (Pick(13) - 6) / 2.0;
+    }
     return r;
   }
 
@@ -142,9 +147,10 @@ class Generator {
           c->ctype = Cond::kInt;
           c->i = Pick(9) - 4;
         } else {
-          static const double ds[] = {-2.5, -0.5, 0.0, 0.25, 1.5, 3.0, -3.0};
+          static const double ds[] = {-2.5, -0.5, 0.0,      0.25,      1.5,
+                                      3.0,  -3.0, HUGE_VAL, -HUGE_VAL, std::nan("")};
           c->ctype = Cond::kFloat;
-          c->d = ds[Pick(7)];
+          c->d = ds[Pick(10)];
         }
         break;
       default:  // B
@@ -211,12 +217,21 @@ ExpressionPtr Tree(TDataFile& t, const Cond& c) {
   }
 }
 
-std::string Literal(const Cond& c) {
+// A double as SQLite reads it: infinities as out-of-range literals; a NaN
+// constant is the engine's null of value 0.
+std::string FloatLiteral(double d) {
+  if (std::isnan(d)) return "0";
+  if (std::isinf(d)) return d > 0 ? "1e999" : "-1e999";
   char buf[64];
+  std::snprintf(buf, sizeof buf, "%.17g", d);
+  return buf;
+}
+
+std::string Literal(const Cond& c) {
   switch (c.ctype) {
     case Cond::kStr: return "'" + c.str + "'";
     case Cond::kInt: return std::to_string(c.i);
-    case Cond::kFloat: std::snprintf(buf, sizeof buf, "%.17g", c.d); return buf;
+    case Cond::kFloat: return FloatLiteral(c.d);
     case Cond::kBool: return c.b ? "1" : "0";
     default: return "NULL";
   }
@@ -250,7 +265,8 @@ std::string Sql(const Cond& c) {
     }
     default: break;
   }
-  if (c.ctype == Cond::kNullConst) {
+  const bool null_constant = c.ctype == Cond::kNullConst || (c.ctype == Cond::kFloat && std::isnan(c.d));
+  if (null_constant && (c.op == Op::kEqual || c.op == Op::kNotEqual)) {
     return c.op == Op::kEqual ? "(" + col + " IS NULL)" : "(" + col + " IS NOT NULL)";
   }
   const std::string lit = Literal(c);
@@ -279,8 +295,7 @@ class Peer {
       return s ? "'" + *s + "'" : std::string("NULL");
     };
     auto num = [](auto v) { return v ? std::to_string(*v) : std::string("NULL"); };
-    char f[64] = "NULL";
-    if (r.f) std::snprintf(f, sizeof f, "%.17g", *r.f);
+    const std::string f = r.f && !std::isnan(*r.f) ? FloatLiteral(*r.f) : "NULL";
     Exec("INSERT INTO t VALUES(" + std::to_string(r.id) + "," + text(r.s) + "," + num(r.n) + "," +
          text(r.t) + "," + num(r.m) + "," + (r.b ? (*r.b ? "1" : "0") : "NULL") + "," + f + ")");
   }
@@ -424,6 +439,72 @@ TEST_F(FilterDifferential, IndexPathCornerCases) {
     EXPECT_EQ(FilteredIds(*ta, c.tree(*ta)), expect);
     EXPECT_EQ(FilteredIds(*tb, c.tree(*tb)), expect);
   }
+}
+
+// NaN means null everywhere: a stored NaN reads as null (value 0) in the
+// evaluator and keys as null in the index, so F = 5, F > 1, F = 0 and the
+// rest give the same records through the index, through a scan and in
+// SQLite (which stores NaN as NULL). Infinities order at both ends.
+TEST_F(FilterDifferential, NanIsNullAndInfinitiesOrderThroughIndexAndScan) {
+  Create(Path("A.DAT"), FilterTableDefinition(true));
+  Create(Path("B.DAT"), FilterTableDefinition(false));
+  auto ta = OpenTable(Path("A.DAT"));
+  auto tb = OpenTable(Path("B.DAT"));
+  Peer peer;
+  const std::optional<double> values[] = {std::nullopt, std::nan(""), -std::nan(""), HUGE_VAL,
+                                          -HUGE_VAL,    0.0,          1.0,           5.0,
+                                          -1.0,         1e308};
+  std::int32_t id = 0;
+  for (const auto& v : values) {
+    Row r;
+    r.id = ++id;
+    r.f = v;
+    InsertRow(*ta, r);
+    InsertRow(*tb, r);
+    peer.Insert(r);
+  }
+  struct Case {
+    Op op;
+    double constant;
+    const char* where;
+  };
+  const Case cases[] = {
+      {Op::kEqual, 5, "f IS NOT NULL AND f = 5"},
+      {Op::kGreater, 1, "COALESCE(f,0) > 1"},
+      {Op::kEqual, 0, "f IS NOT NULL AND f = 0"},
+      {Op::kLess, 1, "COALESCE(f,0) < 1"},
+      {Op::kNotEqual, 0, "f IS NULL OR f <> 0"},
+      {Op::kGreaterEqual, HUGE_VAL, "COALESCE(f,0) >= 1e999"},
+      {Op::kLessEqual, -HUGE_VAL, "COALESCE(f,0) <= -1e999"},
+      {Op::kEqual, HUGE_VAL, "f IS NOT NULL AND f = 1e999"},
+      {Op::kLess, HUGE_VAL, "COALESCE(f,0) < 1e999"},
+      {Op::kGreater, -HUGE_VAL, "COALESCE(f,0) > -1e999"},
+      {Op::kEqual, std::nan(""), "f IS NULL"},
+      {Op::kNotEqual, std::nan(""), "f IS NOT NULL"},
+      {Op::kGreaterEqual, std::nan(""), "COALESCE(f,0) >= 0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    const auto expect = peer.Ids(c.where);
+    auto tree = [&](TDataFile& t) { return Binary(c.op, FieldRef(t, "F"), NewFloatConstant(c.constant)); };
+    EXPECT_EQ(FilteredIds(*ta, tree(*ta)), expect) << "indexed";
+    EXPECT_EQ(FilteredIds(*tb, tree(*tb)), expect) << "scan";
+  }
+  for (const bool is_null : {true, false}) {
+    const auto expect = peer.Ids(is_null ? "f IS NULL" : "f IS NOT NULL");
+    auto tree = [&](TDataFile& t) {
+      return Unary(is_null ? Op::kIsNull : Op::kIsNotNull, FieldRef(t, "F"));
+    };
+    EXPECT_EQ(FilteredIds(*ta, tree(*ta)), expect);
+    EXPECT_EQ(FilteredIds(*tb, tree(*tb)), expect);
+  }
+  // Arithmetic that makes a NaN makes a null: F - F is null for the
+  // infinities (and for null fields only through the null of F itself:
+  // 0 - 0 is 0, not null).
+  auto diff = [](TDataFile& t) {
+    return Unary(Op::kIsNull, Binary(Op::kSubtract, FieldRef(t, "F"), FieldRef(t, "F")));
+  };
+  EXPECT_EQ(FilteredIds(*tb, diff(*tb)), (std::set<std::int32_t>{4, 5}));
 }
 
 // Indexes whose key order is not the evaluator's order are not used: a

@@ -256,6 +256,14 @@ TEST_F(FileHandlerTest, ReadOnlyAttributeForcesReadOnly) {
     char buf[4];
     EXPECT_EQ(h.ReadAt(0, buf, 4), 4);
     EXPECT_EQ(CodeOf([&] { h.WriteAt(0, "zz", 2); }), 9218);
+    // A second, exclusive open is refused while h holds the file: the
+    // attribute must not have turned that handle read-only.
+    TFileHandler x;
+    x.SetFileName(name);
+    x.SetExclusive(true);
+    EXPECT_NE(CodeOf([&] { x.Open(); }), 0);
+    EXPECT_FALSE(x.ReadOnly());
+    EXPECT_FALSE(x.ForcedReadOnly());
     h.Close();
   }
   ASSERT_TRUE(platform::SetReadOnly(name, false));

@@ -466,9 +466,23 @@ TEST_F(LockProcessTest, AForcedReadOnlyTableTakesNoLock) {
 
 TEST_F(LockProcessTest, RefusedAndFailedLockCalls) {
   auto t = Open(0, 10);
-  // No current record: nothing to lock.
-  EXPECT_EQ(CodeOf([&] { t->LockRecord(0); }), 8710);
+  // No current record: 0 is locked as it is, a byte above the table-lock
+  // range. Another program's table lock is not held up by it; its lock of
+  // record 0 is. UnlockRecord(0) gives it back, and once more finds
+  // nothing to give.
+  EXPECT_EQ(CodeOf([&] { t->LockRecord(0); }), 0);
+  EXPECT_EQ(ProcLocks(Dat()), Ranges({{0x7FFFFFFE, 1}}));
+  EXPECT_EQ(t->LockedRecords(), std::vector<std::uint32_t>{0});
+  Peer other([&](Peer&) {
+    auto o = Open(0, 10);
+    if (CodeOf([&] { o->LockTable(); }) != 0) return 1;
+    o->UnlockTable();
+    return CodeOf([&] { o->LockRecord(0); }) == 10258 ? 0 : 2;
+  });
+  EXPECT_EQ(other.Wait(), 0);
+  EXPECT_EQ(CodeOf([&] { t->UnlockRecord(0); }), 0);
   EXPECT_EQ(ProcLocks(Dat()), Ranges({}));
+  EXPECT_TRUE(t->LockedRecords().empty());
   EXPECT_EQ(CodeOf([&] { t->UnlockRecord(0); }), 0);
   // Unlocking what this cursor never locked.
   EXPECT_EQ(CodeOf([&] { t->UnlockRecord(12); }), 10242);

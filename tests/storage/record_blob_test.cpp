@@ -2,7 +2,8 @@
 // round-trip through insert, modify and delete; deleting frees every block
 // (the independent BLOB reader must find them all on the free list); the
 // field operations' result codes; only a record's own open values are
-// written into it, and a stale handle never becomes a file offset.
+// written into it, a stale handle never becomes a file offset, and no two
+// records (nor a record and the free list) ever share a block.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -278,6 +279,67 @@ TEST_F(RecordBlobTest, OnlyTheRecordsOwnValuesAreWrittenAndStaleHandlesAreNoOffs
   }
   t->Close();
   CheckBlobFile(chains);
+}
+
+// A value left open on a record's chain while the record is deleted: the
+// chain goes to the free list, and the open value lets go of it. Posted
+// for a new record in the very slot (same physical record number), it is
+// written to a new chain instead of naming blocks on the free list.
+TEST_F(RecordBlobTest, AValueOpenOnAFreedChainNeverNamesIt) {
+  auto t = MakeTable();
+  Rec a(*t);
+  a.Num<std::int32_t>(1, 1);
+  Put(*t, a, 2, std::vector<std::uint8_t>(700, 'a'));
+  t->InsertRecord(a.span());
+  CloseAll(*t, a);
+  Rec e(*t);
+  ASSERT_EQ(t->ReadCurrentRecord(e.span(), true), 0);
+  ASSERT_EQ(t->OpenBlobField(false, 2, e.span()), 0);  // on record 1's chain
+  const std::uint32_t slot = t->CurrentRecord()->RecordNumber();
+  t->DeleteRecord();
+  e.Num<std::int32_t>(1, 2);
+  t->InsertRecord(e.span());  // reuses the slot
+  EXPECT_EQ(t->CurrentRecord()->RecordNumber(), slot);
+  CloseAll(*t, e);
+  Rec b(*t);
+  b.Num<std::int32_t>(1, 3);
+  Put(*t, b, 2, std::vector<std::uint8_t>(1200, 'b'));  // takes the free blocks
+  t->InsertRecord(b.span());
+  CloseAll(*t, b);
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> chains;
+  t->MoveToBegin();
+  Rec r(*t);
+  while (t->ReadNextRecord(r.span()) == 0) {
+    const std::int32_t id = *r.GetNum<std::int32_t>(1);
+    EXPECT_EQ(Get(*t, r, 2), std::vector<std::uint8_t>(id == 2 ? 700 : 1200, id == 2 ? 'a' : 'b'));
+    chains.emplace_back(*r.GetNum<std::uint32_t>(2), t->CurrentRecord()->RecordNumber());
+  }
+  t->Close();
+  CheckBlobFile(chains);
+}
+
+// A chain shorter than its stored length: opening the field returns 8711
+// and opens nothing; the record buffer keeps its offset.
+TEST_F(RecordBlobTest, OpeningAShortChainReturns8711) {
+  auto t = MakeTable();
+  Rec a(*t);
+  a.Num<std::int32_t>(1, 1);
+  Put(*t, a, 2, std::vector<std::uint8_t>(1000, 'a'));
+  t->InsertRecord(a.span());
+  CloseAll(*t, a);
+  t->Close();
+  auto blb = ReadBytes(Path("b.BLB"));
+  ASSERT_GT(blb.size(), 512u + 14 + 4);
+  blb[512 + 14 + 1] = 0x20;  // total length 1000 (0x03E8) -> 8424 (0x20E8)
+  WriteBytes(Path("b.BLB"), blb);
+  t = OpenTable(Path("b.dat"));
+  t->MoveToBegin();
+  Rec r(*t);
+  ASSERT_EQ(t->ReadNextRecord(r.span()), 0);
+  const auto before = r.bytes;
+  EXPECT_EQ(t->OpenBlobField(false, 2, r.span()), 8711);
+  EXPECT_EQ(r.bytes, before);
+  EXPECT_FALSE(t->IsBlobFieldOpen(false, 2, r.span()));
 }
 
 }  // namespace

@@ -11,16 +11,26 @@
 // index upper-cased, ASCII only; null first), then the record ID. Natural
 // order is the order of physical record numbers, which the model tracks
 // (deleted slots are reused last-in first-out only with a primary index).
+//
+// BLOB columns take their values along random paths through open, write,
+// close, FreeBlobBuffers (which leaves stale handles in record buffers) and
+// re-open before the post, and an open value is sometimes posted for a
+// second record too. The model knows which paths lose the write. After each
+// run every value is read back and the independent BLOB checker must find
+// every block in exactly one chain or on the free list.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdio.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
 
+#include "framework/sysutils.h"
 #include "storage/index_file.h"
 #include "tests/storage/record_test_support.h"
 
@@ -65,7 +75,8 @@ std::vector<Schema> Schemas() {
             {"Name", FieldType::kString, 12, false, "", "", "abAB c", 0, 0},
             {"Qty", FieldType::kSmallInt, 0, false, "0", "50", "", -3, 55},
             {"Price", FieldType::kFloat, 0, false, "", "", "", -800, 800},
-            {"Code", FieldType::kString, 6, true, "", "", "xyXY", 0, 0}},
+            {"Code", FieldType::kString, 6, true, "", "", "xyXY", 0, 0},
+            {"Memo", FieldType::kBlob, 0, false, "", "", "", 0, 0}},
            {1},
            false,
            {{"ByName", {2}, false, true}, {"ByQty", {3, 2}, false, false}, {"UCode", {5}, true, true}},
@@ -81,7 +92,8 @@ std::vector<Schema> Schemas() {
   Schema c{"pairs",
            {{"Grp", FieldType::kSmallInt, 0, false, "", "", "", 0, 5},
             {"Name", FieldType::kString, 8, false, "", "", "mnMN", 0, 0},
-            {"Val", FieldType::kInteger, 0, false, "", "", "", 0, 300}},
+            {"Val", FieldType::kInteger, 0, false, "", "", "", 0, 300},
+            {"Note", FieldType::kBlob, 0, false, "", "", "", 0, 0}},
            {1, 2},
            true,
            {{"ByVal", {3}, true, false}},
@@ -103,7 +115,11 @@ class Model {
     sql << "CREATE TABLE t(rid INTEGER, recno INTEGER";
     for (std::size_t i = 0; i < s.cols.size(); ++i) {
       const Col& c = s.cols[i];
-      sql << ", c" << i + 1 << (c.type == FieldType::kString ? " TEXT" : c.type == FieldType::kFloat ? " REAL" : " INTEGER");
+      sql << ", c" << i + 1
+          << (c.type == FieldType::kString  ? " TEXT"
+              : c.type == FieldType::kFloat ? " REAL"
+              : c.type == FieldType::kBlob  ? " BLOB"
+                                            : " INTEGER");
       if (c.required) sql << " NOT NULL";
       if (!c.min.empty()) sql << " CHECK(ifnull(c" << i + 1 << ",0) >= " << c.min << ")";
       if (!c.max.empty()) sql << " CHECK(ifnull(c" << i + 1 << ",0) <= " << c.max << ")";
@@ -165,6 +181,8 @@ class Model {
       sqlite3_bind_null(st, k);
     } else if (col < s_.cols.size() && s_.cols[col].type == FieldType::kString) {
       sqlite3_bind_text(st, k, v->c_str(), -1, SQLITE_TRANSIENT);
+    } else if (col < s_.cols.size() && s_.cols[col].type == FieldType::kBlob) {
+      sqlite3_bind_blob(st, k, v->data(), static_cast<int>(v->size()), SQLITE_TRANSIENT);
     } else if (col < s_.cols.size() && s_.cols[col].type == FieldType::kFloat) {
       sqlite3_bind_double(st, k, std::stod(*v));
     } else {
@@ -190,6 +208,9 @@ class Model {
       for (std::size_t i = 0; i < s_.cols.size(); ++i) {
         if (sqlite3_column_type(st, static_cast<int>(i)) == SQLITE_NULL) {
           out.push_back(std::nullopt);
+        } else if (s_.cols[i].type == FieldType::kBlob) {
+          const auto* b = static_cast<const char*>(sqlite3_column_blob(st, static_cast<int>(i)));
+          out.push_back(std::string(b, static_cast<std::size_t>(sqlite3_column_bytes(st, static_cast<int>(i)))));
         } else if (s_.cols[i].type == FieldType::kFloat) {
           std::ostringstream o;
           o.precision(17);
@@ -288,6 +309,16 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
     bof = eof = cur == 0;
   };
   auto random_value = [&](const Col& c) -> Value {
+    if (c.type == FieldType::kBlob) {
+      // Empty, a few bytes, around one block's data area (494), or several
+      // blocks.
+      const int kind = rnd(0, 3);
+      if (kind == 0) return std::nullopt;
+      const int n = kind == 1 ? rnd(1, 3) : kind == 2 ? rnd(492, 497) : rnd(498, 1700);
+      std::string v(static_cast<std::size_t>(n), '\0');
+      for (char& ch : v) ch = static_cast<char>(rnd(0, 255));
+      return v;
+    }
     if (!c.required && rnd(0, 9) == 0) return std::nullopt;
     if (c.type == FieldType::kString) {
       std::string v;
@@ -317,6 +348,7 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
       const Col& c = s.cols[i];
       const int n = static_cast<int>(i) + 1;
       switch (c.type) {
+        case FieldType::kBlob: break;  // blob_path
         case FieldType::kString: r.Str(n, vals[i]); break;
         case FieldType::kFloat: r.Num<double>(n, vals[i] ? std::optional<double>(std::stod(*vals[i])) : std::nullopt); break;
         case FieldType::kSmallInt: r.Num<std::int16_t>(n, vals[i] ? std::optional<std::int16_t>(static_cast<std::int16_t>(std::stoi(*vals[i]))) : std::nullopt); break;
@@ -330,6 +362,23 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
     for (std::size_t i = 0; i < s.cols.size(); ++i) {
       const int n = static_cast<int>(i) + 1;
       switch (s.cols[i].type) {
+        case FieldType::kBlob: {
+          // Through a copy, opened (unless open already) and closed again.
+          Rec c = r;
+          const bool was_open = t->IsBlobFieldOpen(false, n, c.span());
+          EXPECT_EQ(t->OpenBlobField(false, n, c.span()), 0);
+          std::int32_t size = 0, got = 0;
+          EXPECT_EQ(t->GetBlobFieldSize(false, n, size, c.span()), 0);
+          std::string v(static_cast<std::size_t>(std::max(size, 0)), '\0');
+          if (size > 0) {
+            EXPECT_EQ(t->ReadBlobField(false, n, got, 0, v.data(), size, c.span()), 0);
+          }
+          if (!was_open) {
+            EXPECT_EQ(t->CloseBlobField(false, n, c.span()), 0);
+          }
+          out.push_back(v.empty() ? Value() : Value(v));
+          break;
+        }
         case FieldType::kString: out.push_back(r.GetStr(n)); break;
         case FieldType::kFloat: {
           auto v = r.GetNum<double>(n);
@@ -363,6 +412,79 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
   const bool natural_zero = !has_primary;
   std::map<std::string, int> counts;
 
+  int blob_col = -1;
+  for (std::size_t i = 0; i < s.cols.size(); ++i)
+    if (s.cols[i].type == FieldType::kBlob) blob_col = static_cast<int>(i);
+  const int blob_field = blob_col + 1;
+  // The BLOB field of r along one of these paths towards want; returns
+  // what a post of r then stores: want, or old (the record's value; none
+  // for a new record) when the write was lost before the post.
+  //   0 untouched                       old
+  //   1 open, write                      want
+  //   2 open, write, close               old  (closing drops the write)
+  //   3 open, write, close, open, write  want
+  //   4 open, write, FreeBlobBuffers     old  (a stale handle is no offset)
+  //   5 as 4, then open again: 10030, the buffer unchanged     old
+  auto blob_path = [&](Rec& r, const Value& old, const Value& want, int& path) -> Value {
+    auto put = [&](const Value& v) {
+      EXPECT_EQ(t->OpenBlobField(false, blob_field, r.span()), 0);
+      EXPECT_EQ(t->TruncateBlobField(false, blob_field, 0, r.span()), 0);
+      if (v) {
+        EXPECT_EQ(t->WriteBlobField(false, blob_field, v->data(), 0,
+                                    static_cast<std::int32_t>(v->size()), r.span()),
+                  0);
+      }
+    };
+    path = rnd(0, 5);
+    switch (path) {
+      case 0: return old;
+      case 1: put(want); return want;
+      case 2:
+        put(want);
+        EXPECT_EQ(t->CloseBlobField(false, blob_field, r.span()), 0);
+        return old;
+      case 3:
+        put(std::string(7, 'j'));
+        EXPECT_EQ(t->CloseBlobField(false, blob_field, r.span()), 0);
+        put(want);
+        return want;
+      default: {
+        put(want);
+        t->FreeBlobBuffers();
+        if (path == 5) {
+          const auto before = r.bytes;
+          EXPECT_EQ(t->OpenBlobField(false, blob_field, r.span()), 10030);
+          EXPECT_EQ(r.bytes, before);
+        }
+        return old;
+      }
+    }
+  };
+  // Every value open in r goes: all of the table's, or r's own.
+  auto let_go = [&](Rec& r) {
+    if (blob_col < 0) return;
+    if (rnd(0, 1) == 0) {
+      t->FreeBlobBuffers();
+    } else if (t->IsBlobFieldOpen(false, blob_field, r.span())) {
+      EXPECT_EQ(t->CloseBlobField(false, blob_field, r.span()), 0);
+    }
+  };
+  auto inserted = [&](std::uint32_t rid) {
+    ASSERT_GT(rid, last_rid);
+    last_rid = rid;
+    std::uint32_t recno;
+    if (has_primary && !free_slots.empty()) {
+      recno = free_slots.back();
+      free_slots.pop_back();
+    } else {
+      recno = next_append++;
+    }
+    recno_of[rid] = recno;
+    m.Exec("UPDATE t SET rid=" + std::to_string(rid) + ", recno=" + std::to_string(recno) + " WHERE rid=0");
+    cur = rid;
+    bof = eof = false;
+  };
+
   for (int step = 0; step < steps; ++step) {
     int op = rnd(0, 99);
     if (range_steps > 0 && --range_steps == 0) {
@@ -380,44 +502,77 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
       for (const Col& c : s.cols) vals.push_back(normalise(c, random_value(c)));
       Rec r(*t);
       fill(r, vals);
+      int path = 0;
+      if (blob_col >= 0) {
+        vals[blob_col] = blob_path(r, std::nullopt, vals[blob_col], path);
+        ++counts["blob path " + std::to_string(path)];
+      }
       const int ours = engine_category(CodeOf([&] { t->InsertRecord(r.span()); }));
       const int theirs = m.Run(insert_sql(), vals);
       what = "insert";
       ASSERT_EQ(ours, theirs) << "step " << step << " insert";
       if (ours == 0) {
-        const std::uint32_t rid = r.Id();
-        ASSERT_GT(rid, last_rid);
-        last_rid = rid;
-        std::uint32_t recno;
-        if (has_primary && !free_slots.empty()) {
-          recno = free_slots.back();
-          free_slots.pop_back();
-        } else {
-          recno = next_append++;
+        const std::uint32_t first_rid = r.Id();
+        inserted(first_rid);
+        if (HasFatalFailure()) return;
+        if ((path == 1 || path == 3) && rnd(0, 2) == 0) {
+          // The same open value posted for a second record: it gets a
+          // chain of its own (deleting either record later must leave the
+          // other's value whole).
+          std::vector<Value> again;
+          for (const Col& c : s.cols) again.push_back(normalise(c, random_value(c)));
+          again[blob_col] = vals[blob_col];
+          fill(r, again);
+          const int ours2 = engine_category(CodeOf([&] { t->InsertRecord(r.span()); }));
+          ASSERT_EQ(ours2, m.Run(insert_sql(), again)) << "step " << step << " second insert";
+          ++counts["blob posted twice"];
+          if (ours2 == 0) {
+            inserted(r.Id());
+            if (HasFatalFailure()) return;
+            if (rnd(0, 1) == 0) {
+              // ...and posted once more for the first record, whose chain
+              // it no longer names: the first record gets a new chain and
+              // its old one must go to the free list.
+              t->SetRecordPosition(static_cast<std::uint32_t>(pos_in(view(), first_rid) + 1));
+              cur = first_rid;
+              Rec e(*t);
+              ASSERT_EQ(t->ReadCurrentRecord(e.span(), true), 0);
+              const std::size_t at = t->GetFieldDescriptor(false, blob_field).Offset;
+              std::memcpy(e.bytes.data() + at, r.bytes.data() + at, 5);
+              ASSERT_EQ(CodeOf([&] { t->ModifyRecord(e.span(), true); }), 0);
+              ++counts["blob posted back"];
+            }
+          } else if (ours2 == 2) {
+            resync();
+          }
         }
-        recno_of[rid] = recno;
-        m.Exec("UPDATE t SET rid=" + std::to_string(rid) + ", recno=" + std::to_string(recno) + " WHERE rid=0");
-        cur = rid;
-        bof = eof = false;
       } else if (ours == 2) {
         resync();
       }
+      let_go(r);
     } else if (!ranged && op < 45 && cur != 0 && !bof && !eof) {  // modify
       what = "modify";
       Rec r(*t);
       ASSERT_EQ(t->ReadCurrentRecord(r.span(), true), 0);
       std::vector<Value> vals = read_back(r);
+      const Value old_blob = blob_col >= 0 ? vals[blob_col] : std::nullopt;
       const int k = rnd(1, static_cast<int>(s.cols.size()));
       for (int i = 0; i < k; ++i) {
         const int f = rnd(0, static_cast<int>(s.cols.size()) - 1);
         vals[f] = normalise(s.cols[f], random_value(s.cols[f]));
       }
       fill(r, vals);
+      if (blob_col >= 0) {
+        int path = 0;
+        vals[blob_col] = blob_path(r, old_blob, vals[blob_col], path);
+        ++counts["blob path " + std::to_string(path)];
+      }
       const int ours = engine_category(CodeOf([&] { t->ModifyRecord(r.span(), true); }));
       const int theirs = m.Run(update_sql(cur), vals);
       ASSERT_EQ(ours, theirs) << "step " << step << " modify";
       if (ours == 2) resync();
       if (ours != 0) t->UnlockRecord(0);
+      let_go(r);
     } else if (!ranged && op < 55 && cur != 0 && !bof && !eof) {  // delete
       what = "delete";
       const auto before = view();
@@ -626,7 +781,34 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
   if (!range_where.empty()) t->ClearKeyRange();
   std::map<std::uint32_t, std::uint32_t> rid_of;
   for (auto [rid, recno] : recno_of) rid_of[recno] = rid;
+  // Every record read back whole, BLOB values included; their chains (first
+  // block, owner) for the BLOB checker.
+  std::string chains;
+  std::map<std::uint32_t, std::size_t> blob_length;
+  t->MoveToBegin();
+  for (Rec r(*t); t->ReadNextRecord(r.span()) == 0;) {
+    const std::uint32_t rid = r.Id();
+    ASSERT_EQ(read_back(r), m.Row(rid)) << "record " << rid;
+    if (blob_col < 0) continue;
+    if (const auto first = r.GetNum<std::uint32_t>(blob_field)) {
+      chains += " " + std::to_string(*first) + ":" + std::to_string(recno_of[rid]);
+      blob_length[*first] = m.Row(rid)[blob_col]->size();
+    }
+  }
   t->Close();
+  if (blob_col >= 0) {
+    const auto bc = datatest::RunTool("blbcheck.py", Path(s.name + ".BLB"), "512" + chains);
+    ASSERT_EQ(bc.status, 0) << bc.output;
+    std::map<std::uint32_t, std::size_t> lengths;
+    std::istringstream in(bc.output);
+    for (std::string word; in >> word;) {
+      std::uint32_t first = 0;
+      std::size_t length = 0;
+      std::string label;
+      if (word == "chain" && in >> first >> label >> length) lengths[first] = length;
+    }
+    EXPECT_EQ(lengths, blob_length);
+  }
   const std::string idx = Path(s.name + ".IDX");
   auto dc = datatest::RunTool("datcheck.py", path);
   EXPECT_EQ(dc.status, 0) << dc.output;
@@ -703,6 +885,240 @@ TEST_P(RecordModelTest, AgreesWithSqlite) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Schemas, RecordModelTest, ::testing::Values(0, 1, 2));
+
+// ---------------------------------------------------------------- rules
+// The encodings the files and other programs rely on, case by case: key
+// bytes of every key kind, default values and minimum/maximum checks.
+
+class RecordRulesTest : public datatest::DataFileTestBase {
+ protected:
+  static std::string Hex(std::span<const std::uint8_t> b) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (std::uint8_t x : b) {
+      out += digits[x >> 4];
+      out += digits[x & 15];
+    }
+    return out;
+  }
+};
+
+// Three records (IDs 1, 2, 3; the third null in every key field) in one
+// table with an index of each kind. Each index is walked: the records come
+// in the order given and each stored key holds the bytes given (flag byte
+// 1 for a value, 0 for null; big-endian values with the sign bit flipped,
+// negative floats inverted; descending fields inverted, the last byte of a
+// string slot excepted; the record ID appended to non-unique keys).
+TEST_F(RecordRulesTest, KeysHoldTheDocumentedBytesInTheirOrder) {
+  std::vector<TFieldDescriptor> f = {
+      Field(1, "ID", FieldType::kInteger),    Field(2, "S", FieldType::kString, 4),
+      Field(3, "D", FieldType::kDate),        Field(4, "T", FieldType::kTime),
+      Field(5, "TS", FieldType::kTimestamp),  Field(6, "C", FieldType::kCurrency),
+      Field(7, "W", FieldType::kWord),        Field(8, "SI", FieldType::kSmallInt),
+      Field(9, "F", FieldType::kFloat),       Field(10, "B", FieldType::kBoolean)};
+  DataTableDefinition def = Definition(f, {1});
+  auto desc_field = Index("FDesc", {9}, true);
+  desc_field.FieldDescending[0] = 1;
+  auto desc_whole = Index("BDesc", {10});
+  desc_whole.Descending = 1;
+  auto ci = Index("SNoCase", {2});
+  ci.CaseInsensitive = 1;
+  auto compound = Index("SiS", {8, 2});
+  compound.FieldDescending[1] = 1;
+  def.secondary = {Index("S", {2}), ci, Index("D", {3}, true), Index("T", {4}, true),
+                   Index("TS", {5}, true), Index("C", {6}, true), Index("W", {7}, true),
+                   Index("SI", {8}, true), desc_field, desc_whole, compound};
+  Create(Path("k.dat"), def);
+  auto t = OpenTable(Path("k.dat"));
+  {
+    Rec r(*t);
+    r.Num<std::int32_t>(1, 1).Str(2, std::string("ab")).Num<std::int32_t>(3, 738960);  // 2024-03-15
+    r.Num<std::int32_t>(4, 45296789).Num<double>(5, 738960.0 * 86400000 + 45296789);  // 12:34:56.789
+    r.Num<std::int64_t>(6, 123456).Num<std::uint16_t>(7, 513).Num<std::int16_t>(8, -2);
+    r.Num<double>(9, 1.5).Num<std::uint16_t>(10, 1);
+    t->InsertRecord(r.span());
+  }
+  {
+    Rec r(*t);
+    r.Num<std::int32_t>(1, 2).Str(2, std::string("aB")).Num<std::int32_t>(3, 1);  // 0001-01-01
+    r.Num<std::int32_t>(4, 0).Num<double>(5, 86400000.0).Num<std::int64_t>(6, -1);
+    r.Num<std::uint16_t>(7, 0).Num<std::int16_t>(8, 300).Num<double>(9, -1.5).Num<std::uint16_t>(10, 0);
+    t->InsertRecord(r.span());
+  }
+  {
+    Rec r(*t);
+    r.Num<std::int32_t>(1, 3);
+    t->InsertRecord(r.span());
+  }
+  struct KeyCase {
+    const char* index;
+    std::vector<std::int32_t> order;  // IDs as walked
+    std::vector<std::string> keys;    // hex, in walk order
+  };
+  const KeyCase cases[] = {
+      {"", {1, 2, 3}, {"0180000001", "0180000002", "0180000003"}},
+      {"S", {3, 2, 1}, {"00000000000080000003", "01614200000080000002", "01616200000080000001"}},
+      {"SNoCase", {3, 1, 2}, {"00000000000080000003", "01414200000080000001", "01414200000080000002"}},
+      {"D", {3, 2, 1}, {"0080000000", "0180000001", "01800b4690"}},
+      {"T", {3, 2, 1}, {"0080000000", "0180000000", "0182b32c95"}},
+      {"TS", {3, 2, 1}, {"008000000000000000", "01c194997000000000", "01c2cd08acb7764a80"}},
+      {"C", {3, 2, 1}, {"008000000000000000", "017fffffffffffffff", "01800000000001e240"}},
+      {"W", {3, 2, 1}, {"000000", "010000", "010201"}},
+      {"SI", {3, 1, 2}, {"008000", "017ffe", "01812c"}},
+      {"FDesc", {1, 2, 3}, {"fe4007ffffffffffff", "febff8000000000000", "ff7fffffffffffffff"}},
+      {"BDesc", {1, 2, 3}, {"01000180000001", "01000080000002", "00000080000003"}},
+      {"SiS",
+       {3, 1, 2},
+       {"008000ffffffffff0080000003", "017ffefe9e9dffff0080000001", "01812cfe9ebdffff0080000002"}},
+  };
+  for (const KeyCase& c : cases) {
+    SCOPED_TRACE(c.index);
+    t->SwitchToIndexByName(c.index);
+    std::vector<std::int32_t> ids;
+    std::vector<std::string> keys;
+    t->MoveToBegin();
+    for (Rec r(*t); t->ReadNextRecord(r.span()) == 0;) {
+      ids.push_back(*r.GetNum<std::int32_t>(1));
+      std::vector<std::uint8_t> key(t->GetBookmarkSize());
+      t->GetBookmark(key);
+      keys.push_back(Hex(key));
+    }
+    EXPECT_EQ(ids, c.order);
+    EXPECT_EQ(keys, c.keys);
+  }
+  t->Close();
+  const auto ic = datatest::RunTool("idxcheck.py", Path("k.IDX"));
+  EXPECT_EQ(ic.status, 0) << ic.output;
+}
+
+// Default texts by type, as a new record buffer receives them. Today and
+// now are read from the clock around the call.
+TEST_F(RecordRulesTest, DefaultValuesByType) {
+  struct DefaultCase {
+    FieldType type;
+    const char* text;
+    std::uint8_t decimals;
+    // The stored value, or (for the clock) the lowest and highest allowed.
+    std::function<std::pair<double, double>()> expected;
+  };
+  const auto day = [] { return std::trunc(fw::Date()) + 693594.0; };
+  const auto ms = [] {
+    const double f = fw::Time();
+    return std::round((f - std::trunc(f)) * 86400000.0);
+  };
+  const auto exact = [](double v) { return [v] { return std::make_pair(v, v); }; };
+  const double d0 = day(), m0 = ms(), n0 = d0 * 86400000.0 + m0;
+  const std::vector<DefaultCase> cases = {
+      {FieldType::kDate, "DATE", 0, [&] { return std::make_pair(d0, day()); }},
+      {FieldType::kDate, "date", 0, [&] { return std::make_pair(d0, day()); }},
+      {FieldType::kDate, "3/15/2024", 0, exact(738960)},
+      {FieldType::kTime, "TIME", 0, [&] { return std::make_pair(m0, ms()); }},
+      {FieldType::kTime, "1:02:03 PM", 0, exact(46923000)},
+      {FieldType::kTimestamp, "NOW", 0, [&] { return std::make_pair(n0, day() * 86400000.0 + ms()); }},
+      {FieldType::kTimestamp, "DATE", 0,
+       [&] { return std::make_pair(d0 * 86400000.0, day() * 86400000.0); }},
+      {FieldType::kTimestamp, "TIME", 0,
+       [&] { return std::make_pair(693594.0 * 86400000 + m0, 693594.0 * 86400000 + ms()); }},
+      {FieldType::kTimestamp, "3/15/2024 1:02:03 PM", 0, exact(738960.0 * 86400000 + 46923000)},
+      {FieldType::kCurrency, "12.3456", 2, exact(123500)},
+      {FieldType::kCurrency, "-0.005", 2, exact(-100)},
+      {FieldType::kCurrency, "7.25", 0, exact(70000)},
+      {FieldType::kBoolean, "TRUE", 0, exact(1)},
+      {FieldType::kBoolean, "false", 0, exact(0)},
+      {FieldType::kSmallInt, "-12", 0, exact(-12)},
+      {FieldType::kWord, "65535", 0, exact(65535)},
+      {FieldType::kInteger, "-70000", 0, exact(-70000)},
+      {FieldType::kFloat, "2.5", 0, exact(2.5)},
+  };
+  int k = 0;
+  for (const DefaultCase& c : cases) {
+    SCOPED_TRACE(std::string(c.text) + " as type " + std::to_string(TypeCode(c.type)));
+    std::vector<TFieldDescriptor> f = {Field(1, "ID", FieldType::kInteger), Field(2, "V", c.type),
+                                       Field(3, "M", FieldType::kBlob)};
+    f[1].DefaultValue.Assign(c.text);
+    f[1].Decimals = c.decimals;
+    const std::string name = Path("d" + std::to_string(k++) + ".dat");
+    Create(name, Definition(f, {1}));
+    auto t = OpenTable(name);
+    Rec r(*t);  // ApplyDefaultValues
+    const auto [lo, hi] = c.expected();
+    double v = 0;
+    switch (c.type) {
+      case FieldType::kDate:
+      case FieldType::kTime:
+      case FieldType::kInteger: v = *r.GetNum<std::int32_t>(2); break;
+      case FieldType::kTimestamp:
+      case FieldType::kFloat: v = *r.GetNum<double>(2); break;
+      case FieldType::kCurrency: v = static_cast<double>(*r.GetNum<std::int64_t>(2)); break;
+      case FieldType::kSmallInt: v = *r.GetNum<std::int16_t>(2); break;
+      default: v = *r.GetNum<std::uint16_t>(2); break;
+    }
+    EXPECT_GE(v, lo);
+    EXPECT_LE(v, hi);
+    EXPECT_FALSE(r.GetNum<std::uint32_t>(3).has_value());  // a BLOB takes no default
+  }
+}
+
+// Minimum and maximum by type: below the minimum 9730, above the maximum
+// 9731, both bounds themselves accepted; a blank value is compared as
+// zero. Word limits compare unsigned, currency limits are rounded to the
+// field's decimals first; booleans and bytes always pass.
+TEST_F(RecordRulesTest, MinimumAndMaximumByType) {
+  using Setter = std::function<void(Rec&)>;
+  struct LimitCase {
+    FieldType type;
+    std::uint8_t size, decimals;
+    const char* min;
+    const char* max;
+    std::vector<std::pair<Setter, int>> values;
+  };
+  auto i32 = [](std::optional<std::int32_t> v) -> Setter { return [v](Rec& r) { r.Num<std::int32_t>(2, v); }; };
+  auto i16 = [](std::int16_t v) -> Setter { return [v](Rec& r) { r.Num<std::int16_t>(2, v); }; };
+  auto u16 = [](std::uint16_t v) -> Setter { return [v](Rec& r) { r.Num<std::uint16_t>(2, v); }; };
+  auto f64 = [](double v) -> Setter { return [v](Rec& r) { r.Num<double>(2, v); }; };
+  auto i64 = [](std::int64_t v) -> Setter { return [v](Rec& r) { r.Num<std::int64_t>(2, v); }; };
+  auto str = [](const char* v) -> Setter { return [v](Rec& r) { r.Str(2, std::string(v)); }; };
+  const std::vector<LimitCase> cases = {
+      {FieldType::kString, 5, 0, "b", "d", {{str("a"), 9730}, {str("b"), 0}, {str("d"), 0}, {str("dz"), 9731}}},
+      {FieldType::kDate, 0, 0, "1/1/2000", "12/31/2000",
+       {{i32(730119), 9730}, {i32(730120), 0}, {i32(730485), 0}, {i32(730486), 9731}}},
+      {FieldType::kTime, 0, 0, "8:00:00 AM", "5:00:00 PM",
+       {{i32(28799999), 9730}, {i32(28800000), 0}, {i32(61200000), 0}, {i32(61200001), 9731}}},
+      {FieldType::kTimestamp, 0, 0, "1/1/2000 8:00:00 AM", "12/31/2000 5:00:00 PM",
+       {{f64(63082396799999.0), 9730}, {f64(63082396800000.0), 0}, {f64(63113965200000.0), 0},
+        {f64(63113965200001.0), 9731}}},
+      {FieldType::kSmallInt, 0, 0, "-5", "5", {{i16(-6), 9730}, {i16(-5), 0}, {i16(5), 0}, {i16(6), 9731}}},
+      {FieldType::kInteger, 0, 0, "1", "100000",
+       {{i32(0), 9730}, {i32(std::nullopt), 9730}, {i32(1), 0}, {i32(100000), 0}, {i32(100001), 9731}}},
+      {FieldType::kWord, 0, 0, "10", "60000", {{u16(9), 9730}, {u16(60000), 0}, {u16(65535), 9731}}},
+      {FieldType::kFloat, 0, 0, "-1.5", "2.25",
+       {{f64(-1.5000001), 9730}, {f64(-1.5), 0}, {f64(2.25), 0}, {f64(2.2500001), 9731}}},
+      {FieldType::kCurrency, 0, 2, "1.005", "2",
+       {{i64(10050), 9730}, {i64(10100), 0}, {i64(20000), 0}, {i64(20001), 9731}}},
+      {FieldType::kBoolean, 0, 0, "TRUE", "TRUE", {{u16(0), 0}, {u16(1), 0}}},
+  };
+  int k = 0;
+  for (const LimitCase& c : cases) {
+    SCOPED_TRACE(std::string("type ") + std::to_string(TypeCode(c.type)) + " " + c.min + ".." + c.max);
+    std::vector<TFieldDescriptor> f = {Field(1, "ID", FieldType::kInteger), Field(2, "V", c.type, c.size)};
+    f[1].MinValue.Assign(c.min);
+    f[1].MaxValue.Assign(c.max);
+    f[1].Decimals = c.decimals;
+    const std::string name = Path("m" + std::to_string(k++) + ".dat");
+    Create(name, Definition(f, {1}));
+    auto t = OpenTable(name);
+    std::int32_t id = 0;
+    std::uint32_t accepted = 0;
+    for (const auto& [set, code] : c.values) {
+      Rec r(*t);
+      r.Num<std::int32_t>(1, ++id);
+      set(r);
+      EXPECT_EQ(CodeOf([&] { t->InsertRecord(r.span()); }), code) << "value " << id;
+      accepted += code == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(t->RecordCount(), accepted);
+  }
+}
 
 }  // namespace
 }  // namespace storage::rectest

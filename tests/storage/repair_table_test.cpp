@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "storage/blob_format.h"
+#include "storage/table_swap.h"
 #include "tests/storage/record_test_support.h"
 
 namespace storage::rectest {
@@ -575,6 +576,33 @@ TEST_F(RepairTest, EmptyTableFiresNoProgress) {
   m.SetInMemory(true);
   m.SetFileName("nowhere.dat");
   m.RepairDataTable();
+}
+
+}  // namespace
+}  // namespace storage::rectest
+
+namespace storage::rectest {
+namespace {
+
+// Only a record's own bytes may cost it: a failure of the engine in the
+// middle of the record pass (here an index page error) ends the repair with
+// that error, and the table is as it was, temporary files and all.
+TEST_F(RepairTest, AnEngineFailureInThePassChangesNothing) {
+  Build();
+  PatchDat(RecordPos(2) + 13, {0x7F});  // something to mend
+  std::map<std::string, std::vector<std::uint8_t>> before;
+  for (const auto& e : std::filesystem::directory_iterator(Path("")))
+    before[e.path().filename().string()] = ReadBytes(e.path().string());
+  SetTableStepHook([](std::string_view point) {
+    if (point == "repair record") EngineError(ErrorCode::kCorruptIndex, "t.dat");
+  });
+  const int code = CodeOf([&] { Repair(); });
+  SetTableStepHook(nullptr);
+  EXPECT_EQ(code, 8965);
+  std::map<std::string, std::vector<std::uint8_t>> after;
+  for (const auto& e : std::filesystem::directory_iterator(Path("")))
+    after[e.path().filename().string()] = ReadBytes(e.path().string());
+  EXPECT_EQ(after, before);
 }
 
 }  // namespace

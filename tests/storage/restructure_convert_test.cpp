@@ -173,6 +173,10 @@ TEST(RestructureConvert, PairsWithoutConversion) {
       {FieldType::kDate, FieldType::kInteger},    {FieldType::kTime, FieldType::kDate},
       {FieldType::kBoolean, FieldType::kFloat},   {FieldType::kString, FieldType::kBlob},
       {FieldType::kTimestamp, FieldType::kFloat}, {FieldType::kCurrency, FieldType::kBoolean},
+      // Nothing but a BLOB is a chain offset.
+      {FieldType::kBytes, FieldType::kBlob},      {FieldType::kVarBytes, FieldType::kBlob},
+      {FieldType::kLongWord, FieldType::kBlob},   {FieldType::kExtended, FieldType::kBlob},
+      {FieldType::kInteger, FieldType::kBlob},
   };
   for (auto [from, to] : none) {
     SCOPED_TRACE(static_cast<int>(from) * 100 + static_cast<int>(to));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "storage/data_file.h"
 #include "storage/memory_file.h"
 
 namespace storage {
@@ -133,6 +134,52 @@ TEST_F(SessionTest, TempNameInPrivateDirectorySkipsExistingFiles) {
   EXPECT_EQ(GetTempTableName(false, "12345"), dir_ + "\\123451.DAT");
   // The existing file was not touched.
   EXPECT_EQ(std::filesystem::file_size(dir_ + "/123450.DAT"), 5u);
+}
+
+// A reservation goes again when no table comes into being over it (the
+// definition refused, or the name given up); a table created over it, and
+// files this process did not reserve, are never touched.
+TEST_F(SessionTest, AReservedNameLeavesNothingWhenNoTableIsCreated) {
+  SetPrivateDirectory(dir_);
+  auto create = [](const std::string& name, bool valid) {
+    DataTableDefinition def;
+    if (valid) {
+      TFieldDescriptor f;
+      f.FieldNumber = 1;
+      f.Name.Assign("Id");
+      f.FieldType = TypeCode(FieldType::kInteger);
+      def.fields.push_back(f);
+      def.allow_empty_primary = true;
+    }
+    TDataFile t;
+    t.SetFileName(name);
+    t.SetExclusive(true);
+    try {
+      t.CreateDataTable(def);
+    } catch (const ETolmidEngineError& e) {
+      return e.ErrorCode();
+    }
+    return 0;
+  };
+  const std::string refused = GetTempTableName(false, "44444");
+  ASSERT_TRUE(platform::FileExists(refused));
+  EXPECT_NE(create(refused, false), 0);
+  EXPECT_FALSE(platform::FileExists(refused));
+
+  const std::string given_up = GetTempTableName(false, "44444");
+  ReleaseTempTableName(given_up);
+  EXPECT_FALSE(platform::FileExists(given_up));
+
+  const std::string made = GetTempTableName(false, "44444");
+  ASSERT_EQ(create(made, true), 0);
+  ReleaseTempTableName(made);
+  EXPECT_TRUE(platform::FileExists(made));
+
+  std::FILE* f = std::fopen((dir_ + "/mine.DAT").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  ReleaseTempTableName(dir_ + "\\mine.DAT");
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/mine.DAT"));
 }
 
 TEST_F(SessionTest, InMemoryTempNamesLookAtTheSessionFiles) {

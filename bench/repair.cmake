@@ -1,0 +1,1 @@
+tolmid_bench(bench_repair LIBS storage platform)

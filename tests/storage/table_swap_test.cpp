@@ -1,0 +1,156 @@
+// The swap's intent file and the leftovers of killed runs, as the next open
+// and the next repair or restructure meet them: an intent cut while it was
+// written, one whose writer still lives, one that fits no state of the
+// files, and temporary files of other processes beside files that only
+// look like them.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/file.h"
+#include "storage/table_swap.h"
+#include "tests/storage/table_trial_support.h"
+
+namespace storage::trialtest {
+namespace {
+
+class TableSwapTest : public datatest::DataFileTestBase {
+ protected:
+  void SetUp() override {
+    DataFileTestBase::SetUp();
+    UseMemoryDirectory(dir_);
+    Create(Path("t.dat"), CatalogueLayout(true));
+    auto t = OpenTable(Path("t.dat"));
+    std::mt19937 rng(5);
+    for (int i = 1; i <= 5; ++i) {
+      Entry e = InsertEntry(*t, "e" + std::to_string(i), i, MemoBytes(rng, 300 * i), 738000);
+      model_[e.id] = e;
+    }
+    t->Close();
+  }
+  void TearDown() override {
+    SetTableStepHook(nullptr);
+    DataFileTestBase::TearDown();
+  }
+  std::map<std::string, std::vector<std::uint8_t>> Files() {
+    std::map<std::string, std::vector<std::uint8_t>> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir_))
+      out[e.path().filename().string()] = ReadBytes(e.path().string());
+    return out;
+  }
+  // A restructure killed with its intent on disk; returns the intent.
+  std::vector<std::uint8_t> KilledAfterIntent() {
+    const pid_t child = fork();
+    if (child == 0) {
+      SetTableStepHook([](std::string_view p) {
+        if (p == "intent written") raise(SIGKILL);
+      });
+      try {
+        TDataFile t;
+        t.SetFileName(Path("t.dat"));
+        t.SetExclusive(true);
+        t.AlterDataTable(CatalogueLayout(false));
+      } catch (...) {
+      }
+      _exit(3);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    return ReadBytes(Path("t.SWP"));
+  }
+  Model model_;
+};
+
+// A power cut in the middle of writing the intent leaves it short: no file
+// has moved yet, the intent is dropped and the old table opens. Whatever
+// the cut, never a wrong swap.
+TEST_F(TableSwapTest, AnIntentCutShortLeavesTheOldTable) {
+  const auto whole = KilledAfterIntent();
+  ASSERT_GT(whole.size(), 20u);
+  const auto files = Files();
+  for (std::size_t size : {std::size_t{0}, std::size_t{7}, std::size_t{12}, whole.size() - 5, whole.size() - 1}) {
+    SCOPED_TRACE(size);
+    for (const auto& [name, bytes] : files) WriteBytes(Path(name), bytes);
+    WriteBytes(Path("t.SWP"), std::vector<std::uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size)));
+    EXPECT_EQ(ReadTable(Path("t.dat")), model_);
+    EXPECT_FALSE(std::filesystem::exists(Path("t.SWP")));
+    auto t = OpenTable(Path("t.dat"));
+    EXPECT_EQ(t->FieldCount(), 7);  // the old layout: nothing was swapped
+  }
+  // The whole intent finishes the swap.
+  for (const auto& [name, bytes] : files) WriteBytes(Path(name), bytes);
+  auto t = OpenTable(Path("t.dat"));
+  EXPECT_EQ(t->FieldCount(), 6);
+  t->Close();
+  // The temporary set of the dead run is gone at the next restructure.
+  WriteBytes(Path("t~RS77.DAT"), {1, 2, 3});
+  WriteBytes(Path("t~RP123.IDX"), {1});
+  WriteBytes(Path("T~ro9.blb"), {1});
+  StartUp(Path("t.dat"));
+  EXPECT_EQ(StrayFiles(dir_), std::vector<std::string>{});
+}
+
+// While the swapping program lives it holds its intent: an open in another
+// process is told the table is in use and changes nothing. An intent that
+// fits no state of the files (the table's files gone, no new ones) stops
+// the open too, and nothing is deleted.
+TEST_F(TableSwapTest, AHeldOrHopelessIntentStopsTheOpen) {
+  KilledAfterIntent();
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    platform::File f;
+    const char ok = f.Open(Path("t.SWP"), platform::Access::ReadWrite, platform::Share::None,
+                           platform::Disposition::OpenExisting) ? 'y' : 'n';
+    (void)!write(ready[1], &ok, 1);
+    char c;
+    (void)!read(done[0], &c, 1);
+    _exit(0);
+  }
+  char ok = 0;
+  ASSERT_EQ(read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+  const auto before = Files();
+  TDataFile t;
+  t.SetFileName(Path("t.dat"));
+  EXPECT_EQ(datatest::CodeOf([&] { t.Open(); }), 11013);
+  EXPECT_EQ(Files(), before);
+  (void)!write(done[1], "x", 1);
+  waitpid(holder, nullptr, 0);
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+
+  for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+    if (e.path().filename().string().find('~') != std::string::npos) std::filesystem::remove(e.path());
+  }
+  std::filesystem::remove(Path("t.dat"));
+  const auto hopeless = Files();
+  EXPECT_EQ(datatest::CodeOf([&] { t.Open(); }), 9221);
+  EXPECT_EQ(Files(), hopeless);
+}
+
+// Only NAME~RP/RS/RO<digits>.DAT/IDX/BLB of this table are leftovers; a file
+// another program holds is left where it is.
+TEST_F(TableSwapTest, LeftoversAreOnlyTheTablesOwnTemporaryFiles) {
+  const std::vector<std::string> kept = {"t2~RS1.DAT", "t~RS.DAT", "t~XX1.DAT", "t~RS1.TXT", "t~RS1x.IDX", "u~RP4.DAT"};
+  for (const std::string& name : kept) WriteBytes(Path(name), {1});
+  for (const char* name : {"t~RS1.DAT", "t~rp22.idx", "T~RO3.BLB", "t~RS4.BLB"}) WriteBytes(Path(name), {1});
+  platform::File held;
+  ASSERT_TRUE(held.Open(Path("t~RS4.BLB"), platform::Access::ReadWrite, platform::Share::ReadWrite,
+                        platform::Disposition::OpenExisting));
+  RemoveLeftoverFiles(Path("t.dat"));
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(dir_)) left.push_back(e.path().filename().string());
+  std::sort(left.begin(), left.end());
+  std::vector<std::string> want = kept;
+  for (const char* name : {"t.dat", "t.IDX", "t.BLB", "t~RS4.BLB"}) want.push_back(name);
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(left, want);
+}
+
+}  // namespace
+}  // namespace storage::trialtest
