@@ -9,6 +9,7 @@
 #include "framework/forms/application.h"
 #include "framework/sysutils.h"
 #include "platform/file.h"
+#include "storage/table_swap.h"
 
 namespace app {
 namespace {
@@ -87,6 +88,11 @@ void CreateTables(TDatamodule1& module) {
     table->SetExclusive(true);
     // The database's directory is still the stored relative "data" here.
     const std::string path = home + "\\" + module.QuennetDB->Directory() + "\\" + layout.table_name;
+    // A swap of the table's files that a killed repair or restructure left
+    // half done is finished first (its data file may be aside then, and
+    // the backups older than it); only a data file that is still missing
+    // afterwards is restored from a backup.
+    storage::RecoverTableSwap(path);
     RestoreFromBackup(path);
     if (!platform::FileExists(path)) {
       Create(*table, layout);

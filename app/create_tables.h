@@ -6,7 +6,9 @@
 // of an older layout gains what it lacks and one that has it is rewritten
 // in place.
 //
-// A table whose data file is missing while its restructure backup
+// Before a table is looked for, a swap of its files that a killed repair
+// or restructure left half done is finished (storage/table_swap.h). A table
+// whose data file is then still missing while its restructure backup
 // (NAME.DBK, with NAME.IBK and NAME.BBK) is there is restored from the
 // backup instead of being created empty: an empty table would be
 // restructured over the only copy of its records. When the restore fails

@@ -134,8 +134,8 @@ class CatalogueTest : public ::testing::Test {
 
   // The independent checkers' verdict on a table's files ("" when sound)
   // and their output.
-  static tooltest::ToolResult Check(const std::string& tool, const fs::path& file) {
-    return tooltest::RunTool(tool, file.string());
+  static tooltest::ToolResult Check(const std::string& tool, const fs::path& file, const std::string& extra = "") {
+    return tooltest::RunTool(tool, file.string(), extra);
   }
 
   fs::path home_;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/splash_form.h"
+#include "storage/table_swap.h"
 #include "tests/app/app_test_support.h"
 
 namespace apptest {
@@ -16,7 +17,7 @@ namespace {
 
 // The layouts as the data and index files must hold them, written out
 // here (not taken from the program): "name type/subtype size required",
-// and the index lines of idxcheck.py.
+// and the index lines of idxcheck.py --indexes.
 struct Layout {
   const char* table;
   std::vector<std::string> fields;
@@ -94,7 +95,7 @@ class StartupTest : public CatalogueTest {
       const tooltest::ToolResult dat = Check("datcheck.py", Data(std::string(l.table) + ".dat"));
       EXPECT_EQ(dat.status, 0) << dat.output;
       EXPECT_EQ(StoredFields(dat.output), l.fields);
-      const tooltest::ToolResult idx = Check("idxcheck.py", Data(std::string(l.table) + ".IDX"));
+      const tooltest::ToolResult idx = Check("idxcheck.py", Data(std::string(l.table) + ".IDX"), "--indexes");
       EXPECT_EQ(idx.status, 0) << idx.output;
       EXPECT_EQ(IndexLines(idx.output), l.indexes);
     }
@@ -247,6 +248,47 @@ TEST_F(StartupTest, MissingTableComesBackFromItsBackupsOrTheStartStops) {
   EXPECT_EQ(Rows("type2.dat"), rows);
   EXPECT_TRUE(fs::exists(Data("type2.DBK")));
   ExpectCatalogueLayout("type2");
+}
+
+// A restructure killed halfway through its swap (data file aside as the
+// backup, the new files under their temporary names) is finished at the
+// next start, not undone from the backup.
+TEST_F(StartupTest, RestructureKilledInItsSwapIsFinishedAtTheNextStart) {
+  StartAndStop();
+  AddRecords(1, {1000, 1001, 1002});
+  const std::vector<std::string> rows = Rows("type1.dat");
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // A wider JournalName: the copy path, with its swap.
+    storage::SetTableStepHook([](std::string_view point) {
+      if (point == "old DAT aside") _exit(0);
+    });
+    WithTable("type1.dat", [&](dataset::TTolmidTable& t) {
+      t.SetExclusive(true);
+      int n = 0;
+      for (const app::CatalogueField& f : app::CatalogueTables()[0].fields)
+        t.RestructureFieldDefs().Add(f.name, f.type, ++n, {}, {}, {}, {}, f.required,
+                                     f.name == "JournalName" ? 200 : f.size);
+      t.IndexDefs().Add("", "RecordNum", {fw::TIndexOption::ixPrimary, fw::TIndexOption::ixUnique});
+      t.RestructureTable(0, 0, 512, "", "", false, 0, true);
+    });
+    _exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_FALSE(fs::exists(Data("type1.dat")));
+  ASSERT_TRUE(fs::exists(Data("type1.DBK")));
+
+  StartAndStop();
+  EXPECT_TRUE(boxes_.requests.empty());
+  EXPECT_EQ(Rows("type1.dat"), rows);
+  for (const auto& e : fs::directory_iterator(Data())) {
+    const std::string name = e.path().filename().string();
+    EXPECT_TRUE(name.find('~') == std::string::npos && name.find(".SWP") == std::string::npos) << name;
+  }
+  ExpectCatalogueLayout("type1");
 }
 
 // A second copy of the program on a catalogue that a first copy (another
