@@ -4,6 +4,7 @@
 
 #include "app/catalogue_schema.h"
 #include "app/data_module.h"
+#include "app/home.h"
 #include "dataset/tolmid_table.h"
 #include "framework/exceptions.h"
 #include "framework/forms/application.h"
@@ -77,7 +78,7 @@ bool RestoreFromBackup(const std::string& table_path) {
 }
 
 void CreateTables(TDatamodule1& module) {
-  const std::string home = platform::GetCurrentDirectory();
+  const std::string home = HomeDirectory();
   platform::CreateDirectory(home + "\\data");  // may exist already
   // Owned by the application, as the program's other components; freed
   // here whatever happens.

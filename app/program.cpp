@@ -85,10 +85,16 @@ int RunProgram(int argc, char** argv) {
     // Titled before the splash window shows, so that a box it raises
     // carries the program's name.
     app.SetTitle(kApplicationTitle);
-    if (StartProgram(app))
-      app.Run();
-    else
+    try {
+      if (StartProgram(app))
+        app.Run();
+      else
+        status = 1;
+    } catch (...) {
+      // What the windows' constructors raise ends the program after the box.
+      app.HandleException(nullptr);
       status = 1;
+    }
   }
   UnitsFinalization();
   return status;

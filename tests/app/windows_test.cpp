@@ -109,6 +109,16 @@ TEST_F(WindowsTest, MainWindowAfterTheStartAndLeavingTheProgram) {
   EXPECT_EQ(main.ExpenseGrid->Columns(0).TitleCaption, "Photo Name");
   EXPECT_EQ(main.ExpenseGrid->DataSource(), app::Datamodule1->Type3Source);
 
+  // A larger window: the panels grow, the right-hand buttons keep their
+  // distance to the edge.
+  const int exit_gap = main.ButtonPanel->Width() - main.BitBtn2->Left();
+  const QSize results(main.ResultsPanel->Width(), main.ResultsPanel->Height());
+  main.SetBounds(main.Left(), main.Top(), 900, 650);
+  EXPECT_EQ(main.ButtonPanel->Width() - main.BitBtn2->Left(), exit_gap);
+  EXPECT_EQ(main.TopPanel->Width() - main.ExitBut->Left(), 98);
+  EXPECT_EQ(QSize(main.ResultsPanel->Width(), main.ResultsPanel->Height()), results + QSize(266, 169));
+  main.SetBounds(main.Left(), main.Top(), 634, 481);
+
   // The Photos page as ListData shows it.
   main.FunctionPad->SetVisible(true);
   main.FunctionPad->SetActivePage("Photos");
