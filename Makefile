@@ -1,4 +1,4 @@
-# make run   - installs what is missing, builds and starts the program
+# make run   - installs what is missing, builds and starts the program in run/
 # make test  - installs what is missing, builds and runs every test: the
 #              normal build, the sanitizer build, the thread sanitizer build
 #              of the threaded tests and the bounded fuzz runs; a compiler
@@ -63,12 +63,12 @@ test: test-main test-asan test-tsan fuzz
 # The builds of make test allow no warning; make run and the others do.
 test test-main test-asan test-tsan fuzz: WERROR = ON
 
+# The program runs in run/ (made on first use, with the home picture), so
+# its first start makes a fresh catalogue in run/data.
 run: build
-	@if [ -x build/app/morvella ]; then \
-	  cd "$(CURDIR)" && ./build/app/morvella; \
-	else \
-	  echo "The catalogue program is not built yet."; exit 1; \
-	fi
+	@mkdir -p run
+	@[ -f run/_tavlin2.jpg ] || cp build/app/_tavlin2.jpg run/
+	@cd run && ../build/app/morvella
 
 bench: build
 	@for b in build/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true

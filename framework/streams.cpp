@@ -18,6 +18,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/file.h"
+
 #include "framework/exceptions.h"
 
 namespace fw {
@@ -135,9 +137,11 @@ void TMemoryStream::SaveToFile(const std::string& file_name) {
 // TFileStream
 
 TFileStream::TFileStream(const std::string& file_name, std::uint32_t mode) : file_name_(file_name) {
+  // Names as the program keeps them: '\' or '/', any letter case.
+  const std::string path = platform::ResolvePath(file_name);
   if (mode == fmCreate) {
     do {
-      fd_ = ::open(file_name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+      fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) throw EFCreateError("Cannot create file " + file_name);
     return;
@@ -149,7 +153,7 @@ TFileStream::TFileStream(const std::string& file_name, std::uint32_t mode) : fil
     default: flags |= O_RDWR; break;
   }
   do {
-    fd_ = ::open(file_name.c_str(), flags);
+    fd_ = ::open(path.c_str(), flags);
   } while (fd_ < 0 && errno == EINTR);
   if (fd_ >= 0) {
     struct stat st;

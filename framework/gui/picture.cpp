@@ -46,7 +46,7 @@ std::string NormalExtension(std::string ext) {
 }
 
 std::string ExtensionOf(const std::string& file_name) {
-  const std::size_t slash = file_name.find_last_of('/');
+  const std::size_t slash = file_name.find_last_of("/\\");
   const std::size_t dot = file_name.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
   return file_name.substr(dot + 1);
@@ -128,7 +128,10 @@ std::string TPicture::FileFormatDescription(const std::string& extension) {
 }
 
 void TPicture::LoadFromFile(const std::string& file_name) {
-  const std::string ext = ExtensionOf(file_name);
+  LoadFromFileAs(file_name, ExtensionOf(file_name));
+}
+
+void TPicture::LoadFromFileAs(const std::string& file_name, const std::string& ext) {
   TGraphicClass cls = FindGraphicClass(ext);
   if (!cls) throw EInvalidGraphic("Unknown picture file extension (." + ext + ")");
   std::unique_ptr<TGraphic> graphic = cls();

@@ -49,6 +49,9 @@ class TPicture {
   // "Unknown picture file extension (.<ext>)" when none fits. A failed load
   // keeps the old graphic.
   void LoadFromFile(const std::string& file_name);
+  // The same with the class chosen by extension instead of by the file's
+  // own name (for picture files stored without an extension).
+  void LoadFromFileAs(const std::string& file_name, const std::string& extension);
   // EInvalidGraphicOperation "Picture is empty" without a graphic.
   void SaveToFile(const std::string& file_name);
 

@@ -3,6 +3,7 @@
 #include "framework/streams.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,6 +71,21 @@ TEST(Streams, OpenAndCreateErrorsNameTheFile) {
   }
   // A directory is not a file.
   EXPECT_THROW(TFileStream(testing::TempDir(), fmOpenRead), EFOpenError);
+}
+
+// Names as the catalogue stores them: "data\\1000.jpg" with either
+// separator and any letter case reaches the file.
+TEST(Streams, FileNamesTakeEitherSeparatorAndAnyCase) {
+  const std::string dir = TempName("Photos");
+  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  { TFileStream f(dir + "\\Pic.JPG", fmCreate); f.WriteBuffer("ab", 2); }
+  ASSERT_EQ(::access((dir + "/Pic.JPG").c_str(), F_OK), 0);
+  TFileStream f(dir + "\\pic.jpg", fmOpenRead);
+  char b[2];
+  f.ReadBuffer(b, 2);
+  EXPECT_EQ(std::string(b, 2), "ab");
+  ::unlink((dir + "/Pic.JPG").c_str());
+  ::rmdir(dir.c_str());
 }
 
 TEST(Streams, CopyFromZeroCopiesWholeSourceFromStart) {

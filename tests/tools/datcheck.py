@@ -14,8 +14,8 @@ field), and walks the chain of deleted records (inside 1..next-1, only
 deleted records, no cycles). Encrypted tables are unscrambled with the
 format's fixed start pairs.
 
-Prints "name value" lines: the header fields, one "field" line per
-descriptor and a "records" summary. Exit status 0 when the file is sound, 1
+Prints "name value" lines: the header fields, one "field" line and one
+"required NUMBER FLAG" line per descriptor and a "records" summary. Exit status 0 when the file is sound, 1
 when not (each fault printed as "ERROR: ..."), 2 on usage errors.
 """
 import struct
@@ -167,6 +167,9 @@ class Checker:
             label = "field %d" % (i + 1)
             self.out("field", "%d %s type=%d sub=%d size=%d phys=%d offset=%d computed=%d"
                      % (num, name.decode("latin-1"), typ, sub, size, phys, off, computed))
+            self.out("required", "%d %d" % (num, b[92]))
+            if b[92] not in (0, 1):
+                self.err("%s: required flag %d" % (label, b[92]))
             if nlen == 0 or nlen > 30 or not is_letter(name[0]):
                 self.err("%s: bad name" % label)
             if name.upper() in names:

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Independent checker of index files (NAME.IDX), written from the format.
 
-Usage: idxcheck.py FILE [--dump SLOT] [--scramble LOW HIGH]
+Usage: idxcheck.py FILE [--dump SLOT] [--scramble LOW HIGH] [--indexes]
 
 Checks the header (version, end offset, counts, descriptors, "Sys Deleted"),
 and for every index in use its B+-tree: page types and levels, prev/next
@@ -9,7 +9,9 @@ links of every level, subtree counts, interior keys equal to the first key
 of their child, key order (reversed for descending indexes), entry counts
 against page capacity, compressed-leaf prefixes and byte counts, and that
 every page of the file is used exactly once by a tree or a free list.
-Prints one summary line per index; with --dump, the keys of one index in
+Prints one summary line per index (with --indexes first one "index" line
+per index in use: slot, name, key field numbers, descending,
+case-insensitive and unique flags); with --dump, the keys of one index in
 order as "hexkey record" lines. Exit status 0 when the file is sound, 1 when
 not (each fault printed as "ERROR: ..."). Key order is checked bytewise, so
 tables with a locale are out of its reach. Files of password-protected
@@ -276,8 +278,22 @@ class Checker:
             walk(dsc["root"], 0)
         return totals, firsts
 
-    def run(self):
+    def describe(self):
+        """One "index" line per index in use: its slot, name, key field
+        numbers and the descending, case-insensitive and unique flags."""
+        for slot in self.slots():
+            if slot == 31:
+                continue
+            dsc = self.desc[slot]
+            fields = dsc["fnums"][:dsc["nfields"]]
+            self.summary.append("index %d name=%s fields=%s desc=%d ci=%d unique=%d"
+                                % (slot, dsc["name"], ",".join(str(n) for n in fields),
+                                   dsc["desc"], dsc["ci"], dsc["unique"]))
+
+    def run(self, describe=False):
         self.check_header()
+        if describe:
+            self.describe()
         for slot in self.slots():
             self.check_tree(slot)
         for off in range(BLOCK, self.end, BLOCK):
@@ -303,9 +319,13 @@ def main(argv):
     with open(argv[1], "rb") as f:
         data = f.read()
     dump = None
+    describe = False
     args = argv[2:]
     while args:
-        if args[0] == "--dump" and len(args) >= 2:
+        if args[0] == "--indexes":
+            describe = True
+            args = args[1:]
+        elif args[0] == "--dump" and len(args) >= 2:
             dump = int(args[1])
             args = args[2:]
         elif args[0] == "--scramble" and len(args) >= 3:
@@ -316,7 +336,7 @@ def main(argv):
             return 2
     c = Checker(data)
     try:
-        c.run()
+        c.run(describe)
     except Fault as e:
         c.err(str(e))
     for line in c.summary:

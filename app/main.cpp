@@ -1,0 +1,4 @@
+// Morvella Software: the catalogue program.
+#include "app/program.h"
+
+int main(int argc, char** argv) { return app::RunProgram(argc, argv); }

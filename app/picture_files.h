@@ -1,0 +1,51 @@
+// Picture files of the catalogue: the extension a picture URL gives, the
+// loading of picture files that are stored without an extension, and the
+// rule that fits a picture into a box.
+//
+// Picture files live in the data folder under names such as data\7 or
+// data\7.gif (kept with '\' as stored; the platform layer accepts either
+// separator). The picture registry chooses a picture class by extension; a
+// file stored without one is read with the class of the URL's extension
+// directly, so the user's file is never renamed or deleted to load it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace fw {
+class TPicture;
+}
+
+namespace app {
+
+// Longest extension taken from a URL.
+inline constexpr std::size_t kMaxUrlExtension = 5;
+
+// The URL's extension: the URL is split at "." as SplitToLines does (the
+// first empty piece ends the split) and the last piece is taken. A URL
+// without "." gives the whole URL. The result is untrusted text that ends
+// up in file names, so only its leading letters and digits are kept, at most
+// kMaxUrlExtension of them: "pic.jpg?w=2" gives "jpg", "a/../b" gives "".
+std::string UrlExtension(std::string_view url);
+
+// A picture file name with no extension of its own (SplitToLines at "."
+// gives fewer than two pieces).
+bool HasNoExtension(const std::string& file_name);
+
+// The picture load of the windows and reports: file f of a record whose URL
+// is url. Names without an extension take the URL's extension for the load.
+void LoadPictureFile(fw::TPicture& picture, const std::string& file_name, std::string_view url);
+
+struct FittedSize {
+  int width = 0;
+  int height = 0;
+};
+
+// Fits a picture of natural size w x h into a box aw x ah, keeping its
+// proportions and touching the box on one side (small pictures grow):
+// with dw = w - aw and dh = h - ah, dh <= dw fixes the width at aw, else the
+// height at ah; the other side is rounded to the nearest integer, halves to
+// even. A picture with no area keeps its size.
+FittedSize FitPictureSize(int w, int h, int aw, int ah);
+
+}  // namespace app

@@ -1,0 +1,152 @@
+// Support of the catalogue program's tests: a fixture that runs each test
+// in a scratch home directory (the process's current directory) with the
+// built home picture in it, a fresh engine, an application object on the
+// offscreen platform and scripted message boxes; the real start-up and
+// shut-down; and reading or writing the catalogue's tables behind the
+// program's back through components of the test's own.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/catalogue_schema.h"
+#include "app/data_module.h"
+#include "app/main_form.h"
+#include "app/program.h"
+#include "dataset/tolmid_database.h"
+#include "dataset/tolmid_session.h"
+#include "dataset/tolmid_table.h"
+#include "framework/forms/application.h"
+#include "storage/session.h"
+#include "tests/common/scripted_messages.h"
+#include "tests/tools/run_tool.h"
+
+namespace apptest {
+
+namespace fs = std::filesystem;
+
+inline std::string ReadBytes(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// Every file of dir (name -> bytes).
+inline std::map<std::string, std::string> DirBytes(const fs::path& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::directory_iterator(dir)) out[e.path().filename().string()] = ReadBytes(e.path());
+  return out;
+}
+
+class CatalogueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dataset::FinalizeSessions();
+    storage::ShutdownEngine();
+    char tmpl[] = "/tmp/catalogue_test_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    home_ = tmpl;
+    old_cwd_ = fs::current_path();
+    fs::current_path(home_);
+    fs::copy_file(TOLMID_HOME_PICTURE, home_ / "_tavlin2.jpg");
+    NewApplication();
+  }
+  void TearDown() override {
+    app_.reset();
+    dataset::FinalizeSessions();
+    fs::current_path(old_cwd_);
+    std::error_code ec;
+    fs::remove_all(home_, ec);
+  }
+
+  void NewApplication() {
+    app_ = std::make_unique<fw::TApplication>(argc_, argv_);
+    app_->SetTitle(app::kApplicationTitle);
+  }
+
+  // The program's start; true when it would run its message loop.
+  bool Start() { return app::StartProgram(*app_); }
+  // The main window closes (its OnClose posts and closes the tables), the
+  // application frees the windows and the data module.
+  void Stop() {
+    if (app::MainForm != nullptr) app::MainForm->Close();
+    app_.reset();
+    dataset::FinalizeSessions();
+    NewApplication();
+  }
+  // Start and Stop, no box expected.
+  void StartAndStop() {
+    ASSERT_TRUE(Start());
+    Stop();
+  }
+
+  fs::path Data(const std::string& leaf = "") const { return leaf.empty() ? home_ / "data" : home_ / "data" / leaf; }
+
+  // Runs fn on a table component of the test's own on data/name (shared).
+  void WithTable(const std::string& name, const std::function<void(dataset::TTolmidTable&)>& fn) {
+    fw::TComponent owner(nullptr);
+    auto* db = new dataset::TTolmidDatabase(&owner);
+    db->SetDatabaseName("Check");
+    db->SetDirectory(Data().string());
+    db->Open();
+    auto* t = new dataset::TTolmidTable(&owner);
+    t->SetDatabaseName("Check");
+    t->SetTableName(name);
+    fn(*t);
+    t->Close();
+  }
+
+  // Every record in primary order as "field=value|..." (record ids and
+  // memos included).
+  std::vector<std::string> Rows(const std::string& name) {
+    std::vector<std::string> rows;
+    WithTable(name, [&](dataset::TTolmidTable& t) {
+      t.Open();
+      for (t.First(); !t.Eof(); t.Next()) {
+        std::string row;
+        for (int i = 0; i < t.FieldCount(); ++i) {
+          fw::TField* f = t.Fields(i);
+          row += f->FieldName() + "=" + (f->IsNull() ? "<null>" : f->AsString()) + "|";
+        }
+        rows.push_back(row);
+      }
+    });
+    return rows;
+  }
+
+  int Counter(const std::string& name) {
+    int value = -1;
+    WithTable("defaults.dat", [&](dataset::TTolmidTable& t) {
+      t.Open();
+      value = t.FieldByName(name)->AsInteger();
+    });
+    return value;
+  }
+
+  // The independent checkers' verdict on a table's files ("" when sound)
+  // and their output.
+  static tooltest::ToolResult Check(const std::string& tool, const fs::path& file, const std::string& extra = "") {
+    return tooltest::RunTool(tool, file.string(), extra);
+  }
+
+  fs::path home_;
+  fs::path old_cwd_;
+  std::unique_ptr<fw::TApplication> app_;
+  testsupport::ScriptedMessages boxes_;
+
+ private:
+  static inline int argc_ = 1;
+  static inline char arg0_[] = "app_tests";
+  static inline char* argv_[] = {arg0_, nullptr};
+};
+
+}  // namespace apptest

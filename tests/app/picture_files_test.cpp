@@ -1,0 +1,74 @@
+// Picture files: the URL extension (untrusted text that reaches file names),
+// pictures stored without an extension, and the fit rule.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/picture_files.h"
+#include "framework/gui/picture.h"
+#include "gif/gui/gif_graphic.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(PictureFiles, UrlExtension) {
+  const struct {
+    const char* url;
+    const char* ext;
+  } cases[] = {
+      {"http://x/pic.jpg", "jpg"},          {"http://x/pic.JPEG", "JPEG"},
+      {"http://x/a.b.gif", "gif"},          {"http://x/pic.jpg?w=2&h=3", "jpg"},
+      {"http://x/pic..jpg", "http"},        // the first empty piece ends the split
+      {"noextension", "noext"},             // the whole URL, cut to five
+      {"http://x/p.j/../../etc", "j"},      // nothing from a URL makes a path
+      {"http://x/p.%2e%2e", ""},            {"http://x/p.gif\\..\\x", "gif"},
+      {".jpg", ""},                         {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(app::UrlExtension(c.url), c.ext) << c.url;
+}
+
+TEST(PictureFiles, FitRule) {
+  const struct {
+    int w, h, aw, ah, fw, fh;
+  } cases[] = {
+      {200, 185, 147, 133, 147, 136},  // dh <= dw: the width fixed
+      {294, 145, 147, 133, 147, 72},   // 72.5: halves to even
+      {294, 147, 147, 133, 147, 74},   // 73.5: halves to even
+      {400, 100, 147, 133, 147, 37},   {100, 400, 147, 133, 33, 133},
+      {1000, 500, 700, 850, 700, 350}, {10, 10, 281, 233, 233, 233},  // small ones grow
+      {0, 0, 147, 133, 0, 0},
+  };
+  for (const auto& c : cases) {
+    const app::FittedSize s = app::FitPictureSize(c.w, c.h, c.aw, c.ah);
+    EXPECT_EQ(s.width, c.fw) << c.w << "x" << c.h;
+    EXPECT_EQ(s.height, c.fh) << c.w << "x" << c.h;
+  }
+}
+
+// A picture stored without an extension is read as the URL's kind and keeps
+// its name; a load that fails leaves the file where it was.
+TEST(PictureFiles, StoredWithoutExtension) {
+  gif::GIFImageInitialization();
+  const fs::path dir = fs::temp_directory_path() / ("picture_files_" + std::to_string(::getpid()));
+  fs::create_directories(dir / "data");
+  const fs::path stored = dir / "data" / "7";
+  fs::copy_file(fs::path(TOLMID_SOURCE_DIR) / "tests/data/gif/cscope-bomb.gif", stored);
+  const std::string name = (dir / "data").string() + "\\7";  // kept with '\' as stored
+
+  fw::TPicture picture;
+  app::LoadPictureFile(picture, name, "http://host/bomb.gif");
+  EXPECT_GT(picture.Width(), 0);
+  EXPECT_TRUE(fs::exists(stored));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "data"), fs::directory_iterator()), 1);
+
+  EXPECT_THROW(app::LoadPictureFile(picture, name, "http://host/bomb.jpg"), std::exception);
+  EXPECT_THROW(app::LoadPictureFile(picture, name, "http://host/bomb.xyz"), std::exception);
+  EXPECT_TRUE(fs::exists(stored));
+  EXPECT_GT(picture.Width(), 0);  // a failed load keeps the picture shown
+  fs::remove_all(dir);
+}
+
+}  // namespace

@@ -1,0 +1,347 @@
+// The program's start on a catalogue: tables created with the catalogue's
+// layout (read back by the independent checkers), counters, the one-time
+// sample removal, an older layout brought up to date, a table restored
+// from its restructure backups, and a second copy of the program refused
+// by the first one's tables.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "app/splash_form.h"
+#include "storage/table_swap.h"
+#include "tests/app/app_test_support.h"
+
+namespace apptest {
+namespace {
+
+// The layouts as the data and index files must hold them, written out
+// here (not taken from the program): "name type/subtype size required",
+// and the index lines of idxcheck.py --indexes.
+struct Layout {
+  const char* table;
+  std::vector<std::string> fields;
+  std::vector<std::string> indexes;
+};
+
+const std::vector<Layout>& Expected() {
+  static const std::vector<Layout> layouts = {
+      {"type1",
+       {"RecordNum 6/29 0 1", "JournalName 1/0 250 0", "JournalDate 2/0 0 0", "Category 1/0 40 0", "Details 3/22 0 0",
+        "Type1Num 6/0 0 0", "CategoryFK 6/0 0 0"},
+       {"index 0 name= fields=1 desc=0 ci=0 unique=1", "index 1 name=JDate fields=3 desc=0 ci=1 unique=0"}},
+      {"type2",
+       {"RecordNum 6/29 0 1", "ActivityName 1/0 250 0", "ActivityDate 2/0 0 0", "Category 1/0 40 0", "DueDate 2/0 0 0",
+        "Done 4/0 0 0", "Details 3/22 0 0", "Type2Num 6/0 0 0", "CategoryFK 6/0 0 0", "ExtType 1/0 10 0"},
+       {"index 0 name= fields=1 desc=0 ci=0 unique=1", "index 1 name=ActDate fields=3 desc=0 ci=1 unique=0"}},
+      {"type3",
+       {"RecordNum 6/29 0 1", "ResourceName 1/0 250 0", "PhotoDate 2/0 0 0", "Category 1/0 40 0", "Details 3/22 0 0",
+        "Type3Num 6/0 0 0", "Pic 3/26 0 0", "Filename 1/0 250 0", "Filetype 1/0 10 0", "ShowStyle 1/0 10 0",
+        "PhotoURL 1/0 250 0", "CategoryFK 6/0 0 0", "ExtType 1/0 10 0"},
+       {"index 0 name= fields=1 desc=0 ci=0 unique=1", "index 1 name=ResName fields=2 desc=0 ci=1 unique=0"}},
+      {"type4",
+       {"RecordNum 6/29 0 1", "LinkName 1/0 250 0", "URL 1/0 250 0", "ParmURL 1/0 250 0", "ParmPrefix 1/0 30 0",
+        "ParmSuffix 1/0 30 0", "URLSuffix 1/0 60 0", "ParmSeparator 1/0 20 0", "IsDefaultStock 4/0 0 0",
+        "Type4Num 6/0 0 0", "pic 3/26 0 0", "Category 1/0 40 0", "Details 3/22 0 0", "CategoryFK 6/0 0 0"},
+       {"index 0 name= fields=1 desc=0 ci=0 unique=1", "index 1 name=Name fields=2 desc=0 ci=1 unique=0"}},
+      {"defaults",
+       {"RecordID 6/29 0 0", "NextType1Num 6/0 0 0", "NextType2Num 6/0 0 0", "NextType3Num 6/0 0 0",
+        "NextType4Num 6/0 0 0", "NextPicNum 6/0 0 0"},
+       {"index 0 name= fields=1 desc=0 ci=0 unique=1"}},
+  };
+  return layouts;
+}
+
+// The layout datcheck.py reads: "field N name type=T sub=S size=Z ..."
+// and "required N R" lines, in field order.
+std::vector<std::string> StoredFields(const std::string& output) {
+  std::vector<std::string> fields;
+  std::map<std::string, std::string> required;
+  std::istringstream in(output);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream l(line);
+    std::string tag, num, name, type, sub, size;
+    l >> tag >> num;
+    if (tag == "required") {
+      l >> required[num];
+    } else if (tag == "field") {
+      l >> name >> type >> sub >> size;
+      fields.push_back(num + " " + name + " " + type.substr(5) + "/" + sub.substr(4) + " " + size.substr(5));
+    }
+  }
+  for (std::string& f : fields) {
+    const std::string num = f.substr(0, f.find(' '));
+    f = f.substr(num.size() + 1) + " " + required[num];
+  }
+  return fields;
+}
+
+std::vector<std::string> IndexLines(const std::string& output) {
+  std::vector<std::string> lines;
+  std::istringstream in(output);
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("index ", 0) == 0) lines.push_back(line);
+  return lines;
+}
+
+class StartupTest : public CatalogueTest {
+ protected:
+  void ExpectCatalogueLayout(const std::string& only = "") {
+    for (const Layout& l : Expected()) {
+      if (!only.empty() && only != l.table) continue;
+      SCOPED_TRACE(l.table);
+      const tooltest::ToolResult dat = Check("datcheck.py", Data(std::string(l.table) + ".dat"));
+      EXPECT_EQ(dat.status, 0) << dat.output;
+      EXPECT_EQ(StoredFields(dat.output), l.fields);
+      const tooltest::ToolResult idx = Check("idxcheck.py", Data(std::string(l.table) + ".IDX"), "--indexes");
+      EXPECT_EQ(idx.status, 0) << idx.output;
+      EXPECT_EQ(IndexLines(idx.output), l.indexes);
+    }
+  }
+
+  // Appends records numbered nums to table kind (1..4), with a name and a
+  // memo of each; photos name the picture file data\<num>.jpg.
+  void AddRecords(int kind, const std::vector<int>& nums) {
+    const std::string k = std::to_string(kind);
+    const char* name_field[] = {"JournalName", "ActivityName", "ResourceName", "LinkName"};
+    WithTable("type" + k + ".dat", [&](dataset::TTolmidTable& t) {
+      t.Open();
+      for (int n : nums) {
+        t.Append();
+        t.FieldByName("Type" + k + "Num")->SetAsInteger(n);
+        t.FieldByName(name_field[kind - 1])->SetAsString("record " + std::to_string(n));
+        t.FieldByName("Details")->SetAsString(std::string(static_cast<std::size_t>(300 + n % 900), 'm'));
+        if (kind == 3) t.FieldByName("Filename")->SetAsString("data\\" + std::to_string(n) + ".jpg");
+        t.Post();
+      }
+    });
+  }
+
+  void SetCounters(int value) {
+    WithTable("defaults.dat", [&](dataset::TTolmidTable& t) {
+      t.Open();
+      t.Edit();
+      for (const char* c : {"NextType1Num", "NextType2Num", "NextType3Num", "NextType4Num"})
+        t.FieldByName(c)->SetAsInteger(value);
+      t.Post();
+    });
+  }
+};
+
+TEST_F(StartupTest, FirstStartCreatesTheCatalogueWithCountersAt999ThenOpenDBsSets1000) {
+  // The data module's creation alone: the tables, counters 999.
+  app_->CreateForm(app::Datamodule1);
+  ASSERT_FALSE(app::Datamodule1->CreateFailed());
+  ExpectCatalogueLayout();
+  const std::vector<std::string> fresh = {
+      "RecordID=1|NextType1Num=999|NextType2Num=999|NextType3Num=999|NextType4Num=999|NextPicNum=<null>|"};
+  EXPECT_EQ(Rows("defaults.dat"), fresh);
+  for (int kind = 1; kind <= 4; ++kind) EXPECT_TRUE(Rows("type" + std::to_string(kind) + ".dat").empty());
+
+  // The splash window opens the catalogue: a new one becomes one in use.
+  auto* splash = fw::NewForm<app::TSplashForm>(app_.get());
+  splash->OpenDBs();
+  EXPECT_FALSE(app::Datamodule1->DefaultsTable->Active());
+  EXPECT_TRUE(app::Datamodule1->Type4Table->Active());
+  EXPECT_EQ(splash->LoadPB->Position(), 6);
+  EXPECT_EQ(app::Datamodule1->QuennetDB->Directory(), home_.string() + "\\data");
+  delete splash;
+  EXPECT_EQ(Rows("defaults.dat"), std::vector<std::string>{"RecordID=1|NextType1Num=1000|NextType2Num=1000|"
+                                                           "NextType3Num=1000|NextType4Num=1000|NextPicNum=<null>|"});
+}
+
+TEST_F(StartupTest, SampleRecordsGoAtTheFirstStartOnlyAndTheirPicturesStay) {
+  StartAndStop();
+  EXPECT_TRUE(boxes_.requests.empty());
+  // A catalogue as shipped: counters at 999, samples below 1000 among
+  // records of the user's.
+  SetCounters(999);
+  std::map<int, std::vector<std::string>> kept;
+  for (int kind = 1; kind <= 4; ++kind) {
+    AddRecords(kind, {1000, 5, 999, 4321, 0});
+    const std::vector<std::string> rows = Rows("type" + std::to_string(kind) + ".dat");
+    kept[kind] = {rows[0], rows[3]};
+  }
+  for (const char* pic : {"5.jpg", "999.jpg"}) std::ofstream(Data(pic)) << "picture";
+
+  StartAndStop();
+  for (int kind = 1; kind <= 4; ++kind) {
+    // 1000 and 4321 stay with their record ids and memos; 5, 999 and 0 go.
+    EXPECT_EQ(Rows("type" + std::to_string(kind) + ".dat"), kept[kind]) << "type" << kind;
+  }
+  EXPECT_EQ(Counter("NextType1Num"), 1000);
+  EXPECT_EQ(Counter("NextType4Num"), 1000);
+  EXPECT_TRUE(fs::exists(Data("5.jpg")));
+  EXPECT_TRUE(fs::exists(Data("999.jpg")));
+
+  // In use now: a second start deletes and changes nothing.
+  std::map<std::string, std::vector<std::string>> before;
+  for (const char* t : {"type1.dat", "type2.dat", "type3.dat", "type4.dat", "defaults.dat"}) before[t] = Rows(t);
+  StartAndStop();
+  for (const auto& [t, rows] : before) EXPECT_EQ(Rows(t), rows) << t;
+  EXPECT_TRUE(boxes_.requests.empty());
+}
+
+TEST_F(StartupTest, TablesOfAnOlderLayoutGainTheirLastColumn) {
+  // Record tables built without their last column, with gaps.
+  fs::create_directory(Data());
+  std::map<std::string, std::vector<std::string>> before;
+  for (int kind = 1; kind <= 4; ++kind) {
+    const app::CatalogueTable& layout = app::CatalogueTables()[static_cast<std::size_t>(kind - 1)];
+    WithTable(layout.table_name, [&](dataset::TTolmidTable& t) {
+      for (std::size_t i = 0; i + 1 < layout.fields.size(); ++i) {
+        const app::CatalogueField& f = layout.fields[i];
+        t.FieldDefs().Add(f.name, f.type, f.size, f.required);
+      }
+      t.IndexDefs().Add("", "RecordNum", {fw::TIndexOption::ixPrimary, fw::TIndexOption::ixUnique});
+      t.CreateTable();
+    });
+    std::vector<int> nums;
+    for (int i = 0; i < 25; ++i) nums.push_back(1000 + i * 37);
+    AddRecords(kind, nums);
+    WithTable(layout.table_name, [&](dataset::TTolmidTable& t) {
+      t.Open();
+      t.MoveBy(3);
+      t.Delete();
+    });
+    before[layout.table_name] = Rows(layout.table_name);
+    for (std::string& row : before[layout.table_name]) row += layout.fields.back().name + "=<null>|";
+  }
+
+  StartAndStop();
+  for (const auto& [t, rows] : before) EXPECT_EQ(Rows(t), rows) << t;
+  ExpectCatalogueLayout();
+}
+
+// A table whose data file is gone while its restructure backups are there
+// is restored from them, never made anew (an empty table would later be
+// restructured over the only copy). A restore that cannot be done stops
+// the start with a clear error and creates nothing.
+TEST_F(StartupTest, MissingTableComesBackFromItsBackupsOrTheStartStops) {
+  StartAndStop();
+  AddRecords(2, {1000, 1001, 1002});
+  const std::vector<std::string> rows = Rows("type2.dat");
+  for (const auto& [file, backup] : {std::pair{"type2.dat", "type2.DBK"}, std::pair{"type2.IDX", "type2.IBK"},
+                                      std::pair{"type2.BLB", "type2.BBK"}})
+    fs::copy_file(Data(file), Data(backup));
+  fs::remove(Data("type2.dat"));
+  fs::create_directory(Data("type2.dat.restore"));  // the restore's scratch name is taken
+  boxes_.Answer(fw::mrOk);
+  ASSERT_FALSE(Start());
+  ASSERT_EQ(boxes_.requests.size(), 1u);
+  EXPECT_EQ(boxes_.requests[0].caption, "Morvella Software");
+  EXPECT_EQ(boxes_.requests[0].text.rfind("Table file " + home_.string() + "\\data\\type2.dat is missing and could "
+                                          "not be restored from its backup " + home_.string() + "\\data\\type2.DBK",
+                                          0),
+            0u)
+      << boxes_.requests[0].text;
+  EXPECT_FALSE(fs::exists(Data("type2.dat")));
+  Stop();
+
+  boxes_.requests.clear();
+  fs::remove(Data("type2.dat.restore"));
+  fs::remove(Data("type2.IDX"));
+  StartAndStop();
+  EXPECT_TRUE(boxes_.requests.empty());
+  EXPECT_EQ(Rows("type2.dat"), rows);
+  EXPECT_TRUE(fs::exists(Data("type2.DBK")));
+  ExpectCatalogueLayout("type2");
+}
+
+// A restructure killed halfway through its swap (data file aside as the
+// backup, the new files under their temporary names) is finished at the
+// next start, not undone from the backup.
+TEST_F(StartupTest, RestructureKilledInItsSwapIsFinishedAtTheNextStart) {
+  StartAndStop();
+  AddRecords(1, {1000, 1001, 1002});
+  const std::vector<std::string> rows = Rows("type1.dat");
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // A wider JournalName: the copy path, with its swap.
+    storage::SetTableStepHook([](std::string_view point) {
+      if (point == "old DAT aside") _exit(0);
+    });
+    WithTable("type1.dat", [&](dataset::TTolmidTable& t) {
+      t.SetExclusive(true);
+      int n = 0;
+      for (const app::CatalogueField& f : app::CatalogueTables()[0].fields)
+        t.RestructureFieldDefs().Add(f.name, f.type, ++n, {}, {}, {}, {}, f.required,
+                                     f.name == "JournalName" ? 200 : f.size);
+      t.IndexDefs().Add("", "RecordNum", {fw::TIndexOption::ixPrimary, fw::TIndexOption::ixUnique});
+      t.RestructureTable(0, 0, 512, "", "", false, 0, true);
+    });
+    _exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_FALSE(fs::exists(Data("type1.dat")));
+  ASSERT_TRUE(fs::exists(Data("type1.DBK")));
+
+  StartAndStop();
+  EXPECT_TRUE(boxes_.requests.empty());
+  EXPECT_EQ(Rows("type1.dat"), rows);
+  for (const auto& e : fs::directory_iterator(Data())) {
+    const std::string name = e.path().filename().string();
+    EXPECT_TRUE(name.find('~') == std::string::npos && name.find(".SWP") == std::string::npos) << name;
+  }
+  ExpectCatalogueLayout("type1");
+}
+
+// A second copy of the program on a catalogue that a first copy (another
+// process) has open: its exclusive opens fail with the engine's error, it
+// stops, and the first copy's files are untouched.
+TEST_F(StartupTest, SecondCopyOfTheProgramStopsAndTouchesNothing) {
+  StartAndStop();
+  AddRecords(1, {1000, 1001});
+  const std::map<std::string, std::string> files = DirBytes(Data());
+  int to_child[2], to_parent[2];
+  ASSERT_EQ(pipe(to_child), 0);
+  ASSERT_EQ(pipe(to_parent), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // The first copy, as it runs: its tables open (engine only, no Qt).
+    int status = 0;
+    try {
+      fw::TComponent owner(nullptr);
+      auto* db = new dataset::TTolmidDatabase(&owner);
+      db->SetDatabaseName("First");
+      db->SetDirectory(Data().string());
+      db->Open();
+      for (const char* name : {"type1.dat", "type2.dat", "type3.dat", "type4.dat"}) {
+        auto* t = new dataset::TTolmidTable(&owner);
+        t->SetDatabaseName("First");
+        t->SetTableName(name);
+        t->Open();
+      }
+      char c;
+      if (write(to_parent[1], "o", 1) != 1 || read(to_child[0], &c, 1) != 1) status = 10;
+    } catch (...) {
+      status = 20;
+    }
+    _exit(status);
+  }
+  char c = 0;
+  ASSERT_EQ(read(to_parent[0], &c, 1), 1);
+  boxes_.Answer(fw::mrOk);
+  EXPECT_FALSE(Start());
+  ASSERT_EQ(write(to_child[1], "x", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  for (int fd : {to_child[0], to_child[1], to_parent[0], to_parent[1]}) close(fd);
+
+  ASSERT_EQ(boxes_.requests.size(), 1u);
+  EXPECT_EQ(boxes_.requests[0].type, fw::TMsgDlgType::mtError);
+  EXPECT_EQ(boxes_.requests[0].caption, "Morvella Software");
+  EXPECT_EQ(boxes_.requests[0].text.rfind("Tolmid Engine Error # ", 0), 0u) << boxes_.requests[0].text;
+  Stop();
+  EXPECT_EQ(DirBytes(Data()), files);
+}
+
+}  // namespace
+}  // namespace apptest
