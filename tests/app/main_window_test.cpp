@@ -156,5 +156,120 @@ TEST_F(MainWindowTest, CaptureModeOpensTheCaptureWindow) {
   EXPECT_FALSE(m.DeleteBut->Enabled());
 }
 
+std::set<std::string> DataFiles(const fs::path& dir) {
+  std::set<std::string> out;
+  for (const auto& e : fs::directory_iterator(dir)) out.insert(e.path().filename().string());
+  return out;
+}
+
+// The category filter with a quote in the category's name; ZAP All under
+// it takes only that category's photos, each record before its picture
+// file, and no file that is not a photo's own picture in the data folder.
+TEST_F(MainWindowTest, CategoryFilterAndZapAll) {
+  app::TMainForm& m = Main();
+  const std::string cat = "O'Brien's";
+  Put(1, {{"JournalName", "Fish"}, {"Type1Num", "1000"}});
+  Put(1, {{"JournalName", cat}, {"Type1Num", "1001"}});
+  WriteBytes(home_ / "outside.txt", "not a picture");
+  for (const char* f : {"1.jpg", "keep"}) WriteBytes(Data(f), f);
+  WriteBytes(Data("2"), JpegBytes(30, 20));
+  WriteBytes(Data("3.gif"), GifBytes(30, 20));
+  fs::create_symlink(home_ / "outside.txt", Data("link"));
+  const std::set<std::string> tables = DataFiles(Data());
+  const struct {
+    const char* name;
+    const char* file;
+    const char* category;
+  } photos[] = {
+      {"A", "data\\1.jpg", "Fish"},        {"B", "data\\2", "O'Brien's"},
+      {"C", "DATA/3.gif", "O'Brien's"},     {"D", "data\\type1.dat", "O'Brien's"},
+      {"E", "data\\TYPE3.IDX", "O'Brien's"}, {"F", "data\\..\\outside.txt", "O'Brien's"},
+      {"G", "..\\outside.txt", "O'Brien's"}, {"H", "data\\link", "O'Brien's"},
+      {"I", "data\\missing", "O'Brien's"},   {"J", "data", "O'Brien's"},
+  };
+  for (const auto& p : photos)
+    Put(3, {{"ResourceName", p.name}, {"Filename", p.file}, {"Category", p.category}, {"PhotoURL", "http://h/x.jpg"}});
+  for (int kind : {2, 4}) {
+    const std::string name = kind == 2 ? "ActivityName" : "LinkName";
+    Put(kind, {{name, "fish " + std::to_string(kind)}, {"Category", "Fish"}});
+    Put(kind, {{name, "quoted " + std::to_string(kind)}, {"Category", cat}});
+  }
+
+  m.Type1But->Click();
+  Locate(1, "JournalName", cat);
+  m.CategoryFilterCB->SetChecked(true);
+  Locate(1, "JournalName", "Fish");  // the filter stays with the category clicked
+  EXPECT_EQ(Column(2, "ActivityName"), Names{"quoted 2"});
+  EXPECT_EQ(Column(4, "LinkName"), Names{"quoted 4"});
+  m.Type3But->Click();
+  EXPECT_EQ(Column(3, "ResourceName"), (Names{"B", "C", "D", "E", "F", "G", "H", "I", "J"}));
+
+  boxes_.Answer(fw::mrNo).Answer(fw::mrYes);
+  m.DeleteAllBut->Click();
+  EXPECT_EQ(Column(3, "ResourceName").size(), 9u);
+  m.DeleteAllBut->Click();
+  EXPECT_EQ(boxes_.Texts(), (Names{"Delete All Photos?", "Delete All Photos?"}));
+  EXPECT_TRUE(Column(3, "ResourceName").empty());
+  EXPECT_FALSE(m.DeleteBut->Enabled() || m.ExpenseScrollBox->Visible());
+  std::set<std::string> left = tables;
+  left.erase("2");
+  left.erase("3.gif");
+  EXPECT_EQ(DataFiles(Data()), left);
+  EXPECT_EQ(ReadBytes(home_ / "outside.txt"), "not a picture");
+  EXPECT_EQ(Rows("type1.dat").size(), 2u);
+
+  m.CategoryFilterCB->SetChecked(false);
+  EXPECT_EQ(Column(3, "ResourceName"), Names{"A"});
+  EXPECT_EQ(Column(2, "ActivityName").size(), 2u);
+
+  boxes_.requests.clear();
+  boxes_.Answer(fw::mrYes);
+  m.Type2But->Click();
+  m.DeleteCaptureBut->Click();
+  EXPECT_EQ(boxes_.Texts(), Names{"Delete All Captured Photo URLs?"});
+  EXPECT_TRUE(Column(2, "ActivityName").empty());
+  EXPECT_FALSE(m.EditBut->Enabled() || m.RevenueScrollBox->Visible());
+}
+
+// Re-Process asks before it changes anything; Yes makes the photo's URL a
+// captured URL numbered from the counter as stored (0 stays 0) and removes
+// the photo and its file.
+TEST_F(MainWindowTest, ReProcessAsksFirst) {
+  app::TMainForm& m = Main();
+  WriteBytes(Data("5.jpg"), JpegBytes(20, 10));
+  WriteBytes(Data("6.jpg"), JpegBytes(20, 10));
+  Put(3, {{"ResourceName", "P"}, {"Filename", "data\\5.jpg"}, {"PhotoURL", "http://h/p.jpg"}});
+  Put(3, {{"ResourceName", "Q"}, {"Filename", "data\\6.jpg"}, {"PhotoURL", "http://h/q.jpg"}});
+  m.Type3But->Click();
+  Locate(3, "ResourceName", "P");
+  boxes_.Answer(fw::mrNo);
+  m.ReProcessBut->Click();
+  EXPECT_TRUE(Column(2, "ActivityName").empty());
+  EXPECT_EQ(AppCounter("NextType2Num"), 1000);
+  EXPECT_EQ(Column(3, "ResourceName").size(), 2u);
+  EXPECT_TRUE(fs::exists(Data("5.jpg")));
+
+  boxes_.Answer(fw::mrYes);
+  m.ReProcessBut->Click();
+  EXPECT_EQ(Column(2, "ActivityName"), Names{"http://h/p.jpg"});
+  EXPECT_EQ(Column(2, "Type2Num"), Names{"1000"});
+  EXPECT_EQ(AppCounter("NextType2Num"), 1001);
+  EXPECT_EQ(Column(3, "ResourceName"), Names{"Q"});
+  EXPECT_FALSE(fs::exists(Data("5.jpg")));
+  // The photo now current shows.
+  EXPECT_TRUE(m.Image1->Visible());
+  EXPECT_EQ(m.Image1->Picture().Width(), 20);
+
+  SetAppCounter("NextType2Num", 0);
+  boxes_.Answer(fw::mrYes);
+  m.ReProcessBut->Click();
+  EXPECT_EQ(Column(2, "Type2Num"), (Names{"1000", "0"}));
+  EXPECT_EQ(AppCounter("NextType2Num"), 1);
+  EXPECT_TRUE(Column(3, "ResourceName").empty());
+  EXPECT_FALSE(m.Image1->Visible());
+  EXPECT_EQ(m.Image1->Picture().Graphic(), nullptr);
+  EXPECT_EQ(boxes_.Texts(), Names(3, "Delete This Photo?"));
+}
+
 }  // namespace
 }  // namespace apptest
