@@ -22,41 +22,42 @@ TType3EditForm::TType3EditForm(fw::TComponent* owner)
   ExpenseGrid->SetDataSource(source);
   ExpenseGrid->AddColumn("ResourceName", "Quick-Browse Photos", 350);
 
-  // The scroll box takes what the grid leaves: 428 x 423.
+  // The scroll box takes what the grid leaves, about 426 x 399 inside;
+  // everything shows without scrolling.
   FieldLabel("AffNameLabel", "Photo Name", 8, 8);
-  AffNameTE = Bound<fw::TDBEdit>("AffNameTE", source, "ResourceName", 8, 24, 404, 21);
+  AffNameTE = Bound<fw::TDBEdit>("AffNameTE", source, "ResourceName", 8, 24, 396, 21);
   FieldLabel("PhotoDateLabel", "Date", 8, 50);
   PhotoDateEdit = Bound<fw::TDBDateEdit>("PhotoDateEdit", source, "PhotoDate", 8, 66, 120, 21);
   FieldLabel("CategoryLabel", "Category", 140, 50);
-  CategoryLookup = Bound<fw::TDBLookupComboBox>("CategoryLookup", source, "Category", 140, 66, 272, 21);
+  CategoryLookup = Bound<fw::TDBLookupComboBox>("CategoryLookup", source, "Category", 140, 66, 264, 21);
   CategoryLookup->SetListSource(Datamodule1->Type1Source);
   CategoryLookup->SetKeyField("JournalName");
   CategoryLookup->SetListField("JournalName");
   FieldLabel("PhotoURLLabel", "Photo URL", 8, 92);
-  PhotoURLEdit = Bound<fw::TDBEdit>("PhotoURLEdit", source, "PhotoURL", 8, 108, 404, 21);
+  PhotoURLEdit = Bound<fw::TDBEdit>("PhotoURLEdit", source, "PhotoURL", 8, 108, 396, 21);
   FieldLabel("FileLabel", "File", 8, 134);
-  FileEdit = Bound<fw::TDBEdit>("FileEdit", source, "Filename", 8, 150, 404, 21);
+  FileEdit = Bound<fw::TDBEdit>("FileEdit", source, "Filename", 8, 150, 396, 21);
   FieldLabel("DetailsLabel", "Photo Description:", 8, 176);
-  DetailsMemo = Bound<fw::TDBMemo>("DetailsMemo", source, "Details", 8, 192, 180, 188);
+  DetailsMemo = Bound<fw::TDBMemo>("DetailsMemo", source, "Details", 8, 192, 180, 150);
 
   PicHolder = Make<fw::TPanel>("PicHolder", EditScrollBox);
-  PicHolder->SetBounds(196, 176, 216, 204);
+  PicHolder->SetBounds(196, 176, 208, 166);
   PicHolder->SetBevelOuter(fw::TPanelBevel::bvNone);
   PicHolder->SetAnchors(fw::akLeft | fw::akTop | fw::akRight | fw::akBottom);
   Panel4 = Make<fw::TPanel>("Panel4", PicHolder);
-  Panel4->SetBounds(0, 0, 216, 204);
+  Panel4->SetBounds(0, 0, 208, 166);
   Panel4->SetBevelOuter(fw::TPanelBevel::bvNone);
   PicBevel = Make<fw::TBevel>("PicBevel", Panel4);
-  PicBevel->SetBounds(4, 4, 208, 196);
+  PicBevel->SetBounds(4, 4, 200, 158);
   Image1 = Make<fw::TImage>("Image1", Panel4);
-  Image1->SetBounds(9, 9, 198, 186);
+  Image1->SetBounds(9, 9, 190, 148);
   Image1->SetVisible(false);
 
-  DeleteBut = Button("DeleteBut", "Delete", 8, 390);
-  PrintBut = Button("PrintBut", "Print", 88, 390);
-  BrowseBut = Button("BrowseBut", "Browse", 168, 390);
+  DeleteBut = Button("DeleteBut", "Delete", 8, 352);
+  PrintBut = Button("PrintBut", "Print", 88, 352);
+  BrowseBut = Button("BrowseBut", "Browse", 168, 352);
   for (fw::TButton* b : {DeleteBut, PrintBut, BrowseBut}) b->SetAnchors(fw::akLeft | fw::akBottom);
-  PicBut = Button("PicBut", "PicBut", 337, 390);
+  PicBut = Button("PicBut", "PicBut", 329, 352);
   PicBut->SetVisible(false);
   DirectoryLabel = Make<fw::TLabel>("DirectoryLabel", ButtonPanel);
   DirectoryLabel->SetBounds(100, 12, DirectoryLabel->Width(), DirectoryLabel->Height());
