@@ -271,5 +271,28 @@ TEST_F(MainWindowTest, ReProcessAsksFirst) {
   EXPECT_EQ(boxes_.Texts(), Names(3, "Delete This Photo?"));
 }
 
+// The notebook's tabs switch modes as the mode buttons do; the handlers no
+// control invokes still work: set-up, repair of the record tables,
+// emptying of the first three.
+TEST_F(MainWindowTest, NotebookTabsAndHiddenHandlers) {
+  app::TMainForm& m = Main();
+  for (int kind = 1; kind <= 4; ++kind) Put(kind, {{"Category", "c" + std::to_string(kind)}});
+  m.Type1But->Click();
+  m.FunctionPad->SetActivePage("Internet");
+  m.FunctionPad->Click();
+  EXPECT_EQ(m.ModeLabel->Caption(), "Type4");
+  EXPECT_EQ(m.Caption(), "Browsing All Morvella Internet Links");
+  EXPECT_TRUE(m.InternetScrollBox->Visible());
+
+  m.ProgramOptions1Click(nullptr);
+  EXPECT_FALSE(m.FunctionPad->Visible());
+  EXPECT_TRUE(m.OptionsGB->Visible());
+  m.RebuildDataTables1Click(nullptr);
+  EXPECT_EQ(m.ModeLabel->Caption(), "Rebuild Data Tables");
+  for (int kind = 1; kind <= 4; ++kind) EXPECT_EQ(Column(kind, "Category").size(), 1u) << kind;
+  m.zapbut->Click();
+  for (int kind = 1; kind <= 4; ++kind) EXPECT_EQ(Column(kind, "Category").size(), kind == 4 ? 1u : 0u) << kind;
+}
+
 }  // namespace
 }  // namespace apptest
