@@ -91,9 +91,11 @@ void TMainForm::ListData() {
   Image1->Hide();
   FunctionPad->SetActivePage(ViewOf(kind).page);
   KindGrid(kind)->Refresh();
-  if (kind == 3) Updateimage();
   FunctionPad->SetAlign(fw::TAlign::alClient);
   FunctionPad->Show();
+  // Last, so that a photo whose picture cannot be read still leaves the
+  // page on show for the user to move on or delete it.
+  if (kind == 3) Updateimage();
 }
 
 void TMainForm::EnableWidgets(bool enable) {

@@ -73,9 +73,17 @@ TEST_F(PicturesTest, PhotoFittedIntoItsPanel) {
     Put(3, {{"ResourceName", c.name}, {"Filename", file}, {"PhotoURL", c.url}});
   }
   const auto files = DirBytes(Data());
+  // The first listing, on a photo whose picture cannot be read: the box,
+  // and the page on show all the same.
+  const Box panel_at_start = BoxOf(*m.Panel4);
+  boxes_.Answer(fw::mrOk);
+  fw::Guarded([&] { m.Type3But->Click(); });
+  EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"Unknown picture file extension (.tiff)"});
+  boxes_.requests.clear();
+  EXPECT_TRUE(m.FunctionPad->Visible());
+  EXPECT_EQ(m.FunctionPad->ActivePage(), "Photos");
   app::Datamodule1->Type3Table->First();
   m.Type3But->Click();
-  const Box panel_at_start = BoxOf(*m.Panel4);
   Box panel = panel_at_start;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
