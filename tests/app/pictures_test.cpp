@@ -60,7 +60,7 @@ TEST_F(PicturesTest, PhotoFittedIntoItsPanel) {
       {"f truncated gif", "14.gif", Truncated(gif), "", 147, 72, false},
       {"f2 gif cut early", "19", gif.substr(0, 20), "http://h/f.gif", 0, 0, true},
       {"g huge gif", "15", huge_gif, "http://h/g.gif", 0, 0, true},
-      {"h not a jpeg", "16.jpg", std::string("\xff\xd8\xff\xe0 garbage", 14), "", 0, 0, true},
+      {"h not a jpeg", "16.jpg", std::string("\xff\xd8\xff\xe0") + " garbage", "", 0, 0, true},
       {"i missing", "17.jpg", "", "", 0, 0, true},
       {"j unknown kind", "18", jpeg, "http://h/j.tiff", 0, 0, true},
   };
