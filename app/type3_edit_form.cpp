@@ -103,7 +103,8 @@ void TType3EditForm::DeleteButClick(fw::TComponent*) {
 }
 
 void TType3EditForm::PrintButClick(fw::TComponent*) {
-  PrintPhotoPage(this, Datamodule1->Type3Table->FieldByName("type3num")->AsInteger());
+  const fw::TField* number = Datamodule1->Type3Table->FieldByName("type3num");
+  PrintPhotoPage(this, number->IsNull() ? std::nullopt : std::optional<int>(number->AsInteger()));
 }
 
 void TType3EditForm::BrowseButClick(fw::TComponent*) {

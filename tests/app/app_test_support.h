@@ -231,4 +231,34 @@ class CatalogueTest : public ::testing::Test {
   static inline char* argv_[] = {arg0_, nullptr};
 };
 
+// The program started and its main window shown (first activation done).
+class StartedCatalogueTest : public CatalogueTest {
+ protected:
+  void SetUp() override {
+    CatalogueTest::SetUp();
+    ASSERT_TRUE(Start());
+    Main().Show();
+  }
+  void TearDown() override {
+    app_->OnModalShown = nullptr;
+    CatalogueTest::TearDown();
+  }
+  // Makes the record of kind whose field holds value current.
+  static void Locate(int kind, const std::string& field, const std::string& value) {
+    ASSERT_TRUE(app::Datamodule1->TypeTable(kind)->Locate(field, {fw::Variant(value)}, {}));
+  }
+};
+
+// A control's place and size.
+struct Box {
+  int left, top, width, height;
+  bool operator==(const Box&) const = default;
+};
+inline std::ostream& operator<<(std::ostream& o, const Box& b) {
+  return o << b.left << "," << b.top << " " << b.width << "x" << b.height;
+}
+inline Box BoxOf(const fw::TControl& c) { return {c.Left(), c.Top(), c.Width(), c.Height()}; }
+
+using Names = std::vector<std::string>;
+
 }  // namespace apptest

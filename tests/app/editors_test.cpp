@@ -14,21 +14,18 @@
 namespace apptest {
 namespace {
 
-class EditorsTest : public CatalogueTest {
+class EditorsTest : public StartedCatalogueTest {
  protected:
   void SetUp() override {
-    CatalogueTest::SetUp();
     previous_opener_ = fw::SetShellOpener([this](const std::string& target) {
       opened_.push_back(target);
       return true;
     });
-    ASSERT_TRUE(Start());
-    Main().Show();
+    StartedCatalogueTest::SetUp();
   }
   void TearDown() override {
-    app_->OnModalShown = nullptr;
     fw::SetShellOpener(std::move(previous_opener_));
-    CatalogueTest::TearDown();
+    StartedCatalogueTest::TearDown();
   }
   // Opens the editor of the current mode on the current record and runs
   // body on it; true when it was shown.
@@ -45,17 +42,8 @@ class EditorsTest : public CatalogueTest {
   }
 
   fw::TShellOpener previous_opener_;
-  std::vector<std::string> opened_;
+  Names opened_;
 };
-
-struct Box {
-  int left, top, width, height;
-  bool operator==(const Box&) const = default;
-};
-std::ostream& operator<<(std::ostream& o, const Box& b) {
-  return o << b.left << "," << b.top << " " << b.width << "x" << b.height;
-}
-Box BoxOf(const fw::TControl& c) { return {c.Left(), c.Top(), c.Width(), c.Height()}; }
 
 TEST_F(EditorsTest, PhotoEditor) {
   WriteBytes(Data("1.jpg"), JpegBytes(200, 185));
@@ -84,7 +72,7 @@ TEST_F(EditorsTest, PhotoEditor) {
     // The grid moves the record being edited; a photo without a file
     // shows nothing.
     auto click_row = [&](const char* name) {
-      ASSERT_TRUE(app::Datamodule1->Type3Table->Locate("ResourceName", {fw::Variant(name)}, {}));
+      Locate(3, "ResourceName", name);
       e.ExpenseGrid->OnCellClick(e.ExpenseGrid);
     };
     click_row("C photo");
@@ -114,10 +102,10 @@ TEST_F(EditorsTest, PhotoEditor) {
     e.OKBut->Click();
   });
   ASSERT_TRUE(shown);
-  EXPECT_EQ(boxes_.Texts(), (std::vector<std::string>{"Delete This Photo?", "Delete This Photo?"}));
-  EXPECT_EQ(opened_, std::vector<std::string>{"http://h/b.gif"});
-  EXPECT_EQ(Column(3, "ResourceName"), (std::vector<std::string>{"B photo", "C photo"}));
-  EXPECT_EQ(Column(3, "Category"), (std::vector<std::string>{"Fish Health", ""}));
+  EXPECT_EQ(boxes_.Texts(), (Names{"Delete This Photo?", "Delete This Photo?"}));
+  EXPECT_EQ(opened_, Names{"http://h/b.gif"});
+  EXPECT_EQ(Column(3, "ResourceName"), (Names{"B photo", "C photo"}));
+  EXPECT_EQ(Column(3, "Category"), (Names{"Fish Health", ""}));
 }
 
 TEST_F(EditorsTest, LinkAndCategoryEditors) {
@@ -151,12 +139,12 @@ TEST_F(EditorsTest, LinkAndCategoryEditors) {
       if (e.CategoryLookup->ListModel().CellText(row, 0) == "Research") e.CategoryLookup->SelectRow(row);
     e.OKBut->Click();
   }));
-  EXPECT_EQ(Column(4, "Category"), std::vector<std::string>{"Research"});
+  EXPECT_EQ(Column(4, "Category"), Names{"Research"});
   EXPECT_FALSE(Column(4, "pic")[0].empty());
 
   Main().UserGuide1->Click();
   Main().HelpdeskTechnicalSupport1->Click();
-  EXPECT_EQ(opened_, (std::vector<std::string>{"http://aquaria.example/", app::TMainForm::kUserGuideURL,
+  EXPECT_EQ(opened_, (Names{"http://aquaria.example/", app::TMainForm::kUserGuideURL,
                                                app::TMainForm::kHelpdeskURL}));
 }
 

@@ -11,18 +11,8 @@
 namespace apptest {
 namespace {
 
-class MainWindowTest : public CatalogueTest {
+class MainWindowTest : public StartedCatalogueTest {
  protected:
-  void SetUp() override {
-    CatalogueTest::SetUp();
-    ASSERT_TRUE(Start());
-    Main().Show();
-  }
-  void TearDown() override {
-    app_->OnModalShown = nullptr;
-    CatalogueTest::TearDown();
-  }
-
   // The next modal window: its caption and ModeLabel are checked, text is
   // typed into the control named edit (when given), then button is pressed.
   void NextEditor(const std::string& caption, const std::string& edit, const std::string& text,
@@ -38,14 +28,8 @@ class MainWindowTest : public CatalogueTest {
     };
   }
 
-  void Locate(int kind, const std::string& field, const std::string& value) {
-    ASSERT_TRUE(app::Datamodule1->TypeTable(kind)->Locate(field, {fw::Variant(value)}, {}));
-  }
-
   int editors_ = 0;
 };
-
-using Names = std::vector<std::string>;
 
 // New at 1000 gives 1000 and leaves 1001, a counter of 0 gives 1000, a
 // cancelled record keeps its number used; the photo editor posts what was
@@ -130,35 +114,9 @@ TEST_F(MainWindowTest, NewEditCancelAndDeleteInEachMode) {
   EXPECT_EQ(Counter("NextType4Num"), 1002);
 }
 
-// Capture mode: New and Edit open the capture window and insert nothing;
-// the number is the capture window's to take.
-TEST_F(MainWindowTest, CaptureModeOpensTheCaptureWindow) {
-  app::TMainForm& m = Main();
-  m.CapturedPhotos1->Click();
-  EXPECT_EQ(m.Caption(), "Browsing All Morvella Captured Photo Entries");
-  EXPECT_EQ(m.FunctionPad->ActivePage(), "Capture");
-  NextEditor("Capture Photos", "", "", "CancelBut");
-  m.NewBut->Click();
-  EXPECT_EQ(editors_, 1);
-  EXPECT_TRUE(Column(2, "Type2Num").empty());
-  EXPECT_EQ(AppCounter("NextType2Num"), 1000);
-
-  Put(2, {{"ActivityName", "http://host/a.jpg"}, {"Type2Num", "1000"}});
-  m.Type2But->Click();
-  EXPECT_TRUE(m.EditBut->Enabled() && m.RevenueScrollBox->Visible());
-  NextEditor("Capture Photos", "", "", "OKBut");
-  m.GridDblClick(m.RevenueGrid);
-  EXPECT_EQ(editors_, 2);
-  boxes_.Answer(fw::mrYes);
-  m.DeleteBut->Click();
-  EXPECT_EQ(boxes_.Texts(), Names{"Delete This Captured Photo URL?"});
-  EXPECT_TRUE(Column(2, "Type2Num").empty());
-  EXPECT_FALSE(m.DeleteBut->Enabled());
-}
-
 std::set<std::string> DataFiles(const fs::path& dir) {
   std::set<std::string> out;
-  for (const auto& e : fs::directory_iterator(dir)) out.insert(e.path().filename().string());
+  for (const auto& [name, bytes] : DirBytes(dir)) out.insert(name);
   return out;
 }
 
@@ -176,19 +134,12 @@ TEST_F(MainWindowTest, CategoryFilterAndZapAll) {
   WriteBytes(Data("3.gif"), GifBytes(30, 20));
   fs::create_symlink(home_ / "outside.txt", Data("link"));
   const std::set<std::string> tables = DataFiles(Data());
-  const struct {
-    const char* name;
-    const char* file;
-    const char* category;
-  } photos[] = {
-      {"A", "data\\1.jpg", "Fish"},        {"B", "data\\2", "O'Brien's"},
-      {"C", "DATA/3.gif", "O'Brien's"},     {"D", "data\\type1.dat", "O'Brien's"},
-      {"E", "data\\TYPE3.IDX", "O'Brien's"}, {"F", "data\\..\\outside.txt", "O'Brien's"},
-      {"G", "..\\outside.txt", "O'Brien's"}, {"H", "data\\link", "O'Brien's"},
-      {"I", "data\\missing", "O'Brien's"},   {"J", "data", "O'Brien's"},
-  };
-  for (const auto& p : photos)
-    Put(3, {{"ResourceName", p.name}, {"Filename", p.file}, {"Category", p.category}, {"PhotoURL", "http://h/x.jpg"}});
+  Put(3, {{"ResourceName", "A"}, {"Filename", "data\\1.jpg"}, {"Category", "Fish"}});
+  char name = 'B';
+  for (const char* file : {"data\\2", "DATA/3.gif", "data\\type1.dat", "data\\TYPE3.IDX", "data\\..\\outside.txt",
+                           "..\\outside.txt", "data\\link", "data\\missing", "data"})
+    Put(3, {{"ResourceName", std::string(1, name++)}, {"Filename", file}, {"Category", cat},
+            {"PhotoURL", "http://h/x.jpg"}});
   for (int kind : {2, 4}) {
     const std::string name = kind == 2 ? "ActivityName" : "LinkName";
     Put(kind, {{name, "fish " + std::to_string(kind)}, {"Category", "Fish"}});
@@ -271,11 +222,28 @@ TEST_F(MainWindowTest, ReProcessAsksFirst) {
   EXPECT_EQ(boxes_.Texts(), Names(3, "Delete This Photo?"));
 }
 
-// The notebook's tabs switch modes as the mode buttons do; the handlers no
-// control invokes still work: set-up, repair of the record tables,
-// emptying of the first three.
-TEST_F(MainWindowTest, NotebookTabsAndHiddenHandlers) {
+// Capture mode: New and Edit open the capture window and insert nothing
+// (the number is the capture window's to take). The notebook's tabs switch
+// modes as the mode buttons do; the handlers no control invokes still
+// work: set-up, repair of the record tables, emptying of the first three.
+TEST_F(MainWindowTest, CaptureModeTabsAndHiddenHandlers) {
   app::TMainForm& m = Main();
+  m.CapturedPhotos1->Click();
+  EXPECT_EQ(m.Caption(), "Browsing All Morvella Captured Photo Entries");
+  NextEditor("Capture Photos", "", "", "CancelBut");
+  m.NewBut->Click();
+  EXPECT_TRUE(Column(2, "Type2Num").empty());
+  EXPECT_EQ(AppCounter("NextType2Num"), 1000);
+  Put(2, {{"ActivityName", "http://host/a.jpg"}});
+  m.Type2But->Click();
+  NextEditor("Capture Photos", "", "", "OKBut");
+  m.GridDblClick(m.RevenueGrid);
+  EXPECT_EQ(editors_, 2);
+  boxes_.Answer(fw::mrYes);
+  m.DeleteBut->Click();
+  EXPECT_EQ(boxes_.Texts(), Names{"Delete This Captured Photo URL?"});
+  EXPECT_FALSE(m.DeleteBut->Enabled() || m.RevenueScrollBox->Visible());
+
   for (int kind = 1; kind <= 4; ++kind) Put(kind, {{"Category", "c" + std::to_string(kind)}});
   m.Type1But->Click();
   m.FunctionPad->SetActivePage("Internet");

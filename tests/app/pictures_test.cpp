@@ -9,29 +9,15 @@
 namespace apptest {
 namespace {
 
-class PicturesTest : public CatalogueTest {
+class PicturesTest : public StartedCatalogueTest {
  protected:
-  void SetUp() override {
-    CatalogueTest::SetUp();
-    ASSERT_TRUE(Start());
-    Main().Show();
-  }
   // Moves to the photo named name and clicks its grid cell, as Qt does
   // (errors become boxes).
   void ShowPhoto(const std::string& name) {
-    ASSERT_TRUE(app::Datamodule1->Type3Table->Locate("ResourceName", {fw::Variant(name)}, {}));
+    Locate(3, "ResourceName", name);
     fw::Guarded([&] { Main().ExpenseGrid->OnCellClick(Main().ExpenseGrid); });
   }
 };
-
-struct Box {
-  int left, top, width, height;
-  bool operator==(const Box&) const = default;
-};
-std::ostream& operator<<(std::ostream& o, const Box& b) {
-  return o << b.left << "," << b.top << " " << b.width << "x" << b.height;
-}
-Box BoxOf(const fw::TControl& c) { return {c.Left(), c.Top(), c.Width(), c.Height()}; }
 
 std::string Truncated(const std::string& bytes) { return bytes.substr(0, bytes.size() / 2); }
 
@@ -78,7 +64,7 @@ TEST_F(PicturesTest, PhotoFittedIntoItsPanel) {
   const Box panel_at_start = BoxOf(*m.Panel4);
   boxes_.Answer(fw::mrOk);
   fw::Guarded([&] { m.Type3But->Click(); });
-  EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"Unknown picture file extension (.tiff)"});
+  EXPECT_EQ(boxes_.Texts(), Names{"Unknown picture file extension (.tiff)"});
   boxes_.requests.clear();
   EXPECT_TRUE(m.FunctionPad->Visible());
   EXPECT_EQ(m.FunctionPad->ActivePage(), "Photos");
