@@ -54,8 +54,8 @@ int CentredOffset(int outer, int inner) {
   return std::max(5, static_cast<int>(std::nearbyint((outer - inner) / 2.0)));
 }
 
-// Shows editor modally on the current record; the main window's mode goes
-// into its ModeLabel, the hint switch into its panels.
+// Shows editor modally on the current record, with the main window's mode
+// in its ModeLabel.
 template <class Editor>
 fw::TModalResult ShowEditor(Editor& editor, const TMainForm& main) {
   editor.ModeLabel->SetCaption(main.ModeLabel->Caption());
