@@ -4,6 +4,7 @@
 
 #include "app/data_module.h"
 #include "app/picture_files.h"
+#include "framework/forms/dialogs.h"
 
 namespace app {
 
@@ -176,6 +177,10 @@ fw::TQuickRep* TGenericReportForm::NewReport(const char* name, const char* title
   rep->Page().BottomMargin = 127.0;
   rep->Page().Zoom = 100;
   rep->SetDataSet(dataset);
+  // The preview's reports of errors are the program's warning boxes.
+  rep->OnError = [](const std::string& message) {
+    fw::MessageDlg(message, fw::TMsgDlgType::mtWarning, {fw::TMsgDlgBtn::mbOK});
+  };
   return rep;
 }
 
