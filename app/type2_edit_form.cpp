@@ -158,7 +158,8 @@ int TType2EditForm::TakeType2Num() {
   return TakeCounter(defaults, "nextType2Num", 1000);
 }
 
-void TType2EditForm::AppendCapturedUrl(int number, const std::string& url, const std::string* category) {
+TType2EditForm::AddedUrl TType2EditForm::AppendCapturedUrl(int number, const std::string& url,
+                                                           const std::string* category) {
   dataset::TTolmidTable& t = *Datamodule1->Type2Table;
   t.Insert();
   try {
@@ -170,6 +171,31 @@ void TType2EditForm::AppendCapturedUrl(int number, const std::string& url, const
     t.Cancel();
     throw;
   }
+  AddedUrl added{number, {}};
+  if (!t.IsEmpty() && t.FieldByName("type2Num")->AsInteger() == number) added.bookmark = t.GetBookmark();
+  return added;
+}
+
+void TType2EditForm::DeleteCapturedUrl(const AddedUrl& added) {
+  TDatamodule1& dm = *Datamodule1;
+  if (!added.bookmark.empty()) {
+    dm.Type2Table->GotoBookmark(added.bookmark);
+    dm.Type2Table->Delete();
+    return;
+  }
+  // Hidden by the table's filter: the newest record with the number (a
+  // live result runs in the table's order, by RecordNum).
+  dataset::TTolmidQuery& q = *dm.StandardUpdateQuery;
+  q.Close();
+  q.SetSQLText("select * from type2 where type2num=" + std::to_string(added.number));
+  q.Open();
+  struct CloseQuery {
+    dataset::TTolmidQuery& q;
+    ~CloseQuery() { q.Close(); }
+  } close{q};
+  if (q.IsEmpty()) return;
+  q.Last();
+  q.Delete();
 }
 
 void TType2EditForm::CaptureButClick(fw::TComponent*) {
@@ -183,17 +209,16 @@ void TType2EditForm::CaptureButClick(fw::TComponent*) {
   }
   PhotoTE->SelectAll();
   PhotoTE->SetSelText(text);
-  AppendCapturedUrl(TakeType2Num(), PhotoTE->Text(), nullptr);
+  (void)AppendCapturedUrl(TakeType2Num(), PhotoTE->Text(), nullptr);
 }
 
 void TType2EditForm::ViewButClick(fw::TComponent*) {
   if (running_) return;
-  View();
+  View(Datamodule1->Type2Table->FieldByName("ActivityName")->AsString());
 }
 
-bool TType2EditForm::View() {
+bool TType2EditForm::View(const std::string& url) {
   NMHTTP1->Disconnect();
-  const std::string url = Datamodule1->Type2Table->FieldByName("ActivityName")->AsString();
   const std::string extension = UrlExtension(url);
   NMHTTP1->SetInputFileMode(true);
   NMHTTP1->SetBody(kViewFile);

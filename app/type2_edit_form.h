@@ -33,6 +33,7 @@
 #include <memory>
 #include <string>
 
+#include "framework/db/dataset.h"
 #include "framework/dbctrls/db_combo_box.h"
 #include "framework/dbctrls/db_edit.h"
 #include "framework/dbctrls/db_grid.h"
@@ -117,12 +118,22 @@ class TType2EditForm : public fw::TForm {
   // Takes the next captured-URL number (0 counts as 1000) and closes the
   // counters table.
   int TakeType2Num();
-  // Captured URLs get their number, URL and category, posted.
-  void AppendCapturedUrl(int number, const std::string& url, const std::string* category);
+  // A captured URL as it was posted: its number, and its bookmark when the
+  // table shows it (a filter on the table may hide it).
+  struct AddedUrl {
+    int number = 0;
+    fw::TBookmark bookmark;
+  };
+  // Posts a captured URL with its number, URL and category (none: left
+  // empty).
+  AddedUrl AppendCapturedUrl(int number, const std::string& url, const std::string* category);
+  // Deletes a URL that a run posted: through the table when it shows it,
+  // else found by its number.
+  static void DeleteCapturedUrl(const AddedUrl& added);
   void SetRunning(bool running);
-  // Fetches and shows the current captured URL; false when the window went
-  // away during the fetch.
-  bool View();
+  // Fetches url into "temp" and shows it; false when the window went away
+  // during the fetch.
+  bool View(const std::string& url);
 
   TAutoCaptureForm* settings_ = nullptr;
   bool running_ = false;

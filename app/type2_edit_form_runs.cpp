@@ -36,13 +36,6 @@ bool Ask(const std::string& question) {
          fw::mrYes;
 }
 
-// Deletes the captured URL that a run added (the table may have moved
-// since).
-void DeleteAdded(dataset::TTolmidTable& type2, const fw::TBookmark& added) {
-  type2.GotoBookmark(added);
-  type2.Delete();
-}
-
 // A picture file fetched by Process: removed again unless its photo
 // record was posted, so that no picture file is left without a photo.
 class FetchedPicture {
@@ -86,7 +79,6 @@ void TType2EditForm::AutoCapture() {
     s = settings->Settings();
   }
 
-  dataset::TTolmidTable& type2 = *Datamodule1->Type2Table;
   const std::shared_ptr<bool> alive = alive_;
   // Wide enough for the run's jumps past either end of any int range.
   std::int64_t i = s.up ? s.low : s.high;
@@ -96,13 +88,12 @@ void TType2EditForm::AutoCapture() {
     const std::string url = AutoCaptureUrl(s, static_cast<int>(i));
     PhotoTE->SetText(url);
     NMHTTP1->Disconnect();
-    AppendCapturedUrl(TakeType2Num(), PhotoTE->Text(), &s.category);
-    const fw::TBookmark added = type2.GetBookmark();
+    const AddedUrl added = AppendCapturedUrl(TakeType2Num(), PhotoTE->Text(), &s.category);
 
     bool failed = false;
     bool aborted = false;
     try {
-      aborted = !View();
+      aborted = !View(url);
     } catch (const fw::EAbort&) {
       aborted = true;
     } catch (...) {
@@ -111,20 +102,20 @@ void TType2EditForm::AutoCapture() {
     if (!*alive) {
       // The window went away during the fetch: only the data is left to
       // put right.
-      DeleteAdded(type2, added);
+      DeleteCapturedUrl(added);
       return;
     }
     if (aborted) {
       // "Abort" (or closing the window) ended the fetch: the URL goes and
       // the run ends without a question.
-      DeleteAdded(type2, added);
+      DeleteCapturedUrl(added);
       break;
     }
     if (failed) {
       if (!s.unattended && Ask("Error Encountered. End Auto-Capture?")) i = s.up ? s.high + std::int64_t{10} : s.low - std::int64_t{10};
-      DeleteAdded(type2, added);
+      DeleteCapturedUrl(added);
     } else if (!s.unattended && !Ask("Keep this Photo?")) {
-      DeleteAdded(type2, added);
+      DeleteCapturedUrl(added);
       if (Ask("End Auto-Capture?")) i = s.high + std::int64_t{10};
     }
     i += s.up ? 1 : -1;
@@ -167,7 +158,7 @@ void TType2EditForm::Process() {
     NMHTTP1->Get(url);
     FetchedPicture fetched(file);
     if (!*alive || !AutoCB->Checked()) break;
-    if (!View()) break;
+    if (!View(url)) break;
     // "temp" stays beside the picture file: the picture file is there
     // already and is not replaced.
     if (!platform::FileExists(file)) platform::MoveFile(kViewFile, file);

@@ -295,6 +295,22 @@ TEST_F(CaptureTest, AutoCaptureTakesExactlyTheExistingNumbers) {
   EXPECT_EQ(ReadBytes(home_ / "temp"), ServedBytes("aqua09.jpg"));
 }
 
+TEST_F(CaptureTest, AUrlHiddenByACategoryFilterIsDroppedAllTheSame) {
+  // The main window's category filter is on the captured URLs; the run's
+  // category is another, so its new URLs do not show in the table.
+  dataset::TTolmidTable& t = *app::Datamodule1->Type2Table;
+  t.SetFilter("category='Research'");
+  t.SetFiltered(true);
+  boxes_.Answer(fw::mrNo).Answer(fw::mrNo).Answer(fw::mrYes);
+  AutoCapture({Url("aqua"), ".jpg", "1", "2", true, false, false, "Fish Health"});
+  EXPECT_EQ(boxes_.Texts(), (std::vector<std::string>{"Keep this Photo?", "End Auto-Capture?", "Keep this Photo?"}));
+  EXPECT_TRUE(t.IsEmpty());
+  EXPECT_EQ(CapturedUrls(), (std::vector<Captured>{{1001, Url("aqua02.jpg"), "Fish Health"}}));
+  EXPECT_EQ(ReadBytes(home_ / "temp"), ServedBytes("aqua02.jpg"));
+  EXPECT_FALSE(app::Datamodule1->StandardUpdateQuery->Active());
+  t.SetFiltered(false);
+}
+
 TEST_F(CaptureTest, AbortInTheMiddleOfAFetchEndsTheRunAtOnce) {
   form_->NMHTTP1->SetTimeOut(0);  // only the abort ends the stalled fetch
   bool aborted = false;
