@@ -264,8 +264,8 @@ void TType2EditForm::DeleteButClick(fw::TComponent*) {
   if (running_) return;
   dataset::TTolmidTable& t = *Datamodule1->Type2Table;
   if (t.IsEmpty()) return;
-  if (fw::MessageDlg("Delete This URL?", fw::TMsgDlgType::mtConfirmation, {fw::TMsgDlgBtn::mbYes, fw::TMsgDlgBtn::mbNo}) ==
-      fw::mrYes)
+  if (fw::MessageDlg("Delete This URL?", fw::TMsgDlgType::mtConfirmation,
+                     {fw::TMsgDlgBtn::mbYes, fw::TMsgDlgBtn::mbNo}) == fw::mrYes)
     t.Delete();
 }
 

@@ -112,7 +112,8 @@ void TType2EditForm::AutoCapture() {
       break;
     }
     if (failed) {
-      if (!s.unattended && Ask("Error Encountered. End Auto-Capture?")) i = s.up ? s.high + std::int64_t{10} : s.low - std::int64_t{10};
+      if (!s.unattended && Ask("Error Encountered. End Auto-Capture?"))
+        i = s.up ? s.high + std::int64_t{10} : s.low - std::int64_t{10};
       DeleteCapturedUrl(added);
     } else if (!s.unattended && !Ask("Keep this Photo?")) {
       DeleteCapturedUrl(added);

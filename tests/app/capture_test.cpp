@@ -371,7 +371,8 @@ TEST_F(CaptureTest, ClosingTheWindowInTheMiddleOfAFetchLeavesNoHalfRecord) {
 TEST_F(CaptureTest, ProcessTurnsCapturedUrlsIntoPhotoFiles) {
   const std::vector<std::pair<std::string, std::string>> urls = {
       {"aqua01.jpg", "Fish Health"}, {"betta8.gif", "Research"}, {"aqua12.jpg", ""}};
-  for (std::size_t i = 0; i < urls.size(); ++i) AddCaptured(1000 + static_cast<int>(i), Url(urls[i].first), urls[i].second);
+  for (std::size_t i = 0; i < urls.size(); ++i)
+    AddCaptured(1000 + static_cast<int>(i), Url(urls[i].first), urls[i].second);
   form_->Show();
   form_->ProcessBut->Click();
   EXPECT_TRUE(boxes_.requests.empty());
@@ -489,8 +490,9 @@ TEST_F(CaptureTest, SettingsWindowListsCategoriesAndKeepsTheCategoryGrid) {
             std::make_tuple(std::string(app::TAutoCaptureForm::kExample2Prefix), std::string(".gif"), 1, 12,
                             std::string(), true, true));
   settings->ExampleBut->Click();
-  EXPECT_EQ(app::AutoCaptureUrl(settings->Settings(), 7), std::string(app::TAutoCaptureForm::kExample1Prefix) + "07.jpg");
-  EXPECT_EQ(app::AutoCaptureUrl(settings->Settings(), 10), std::string(app::TAutoCaptureForm::kExample1Prefix) + "10.jpg");
+  const std::string example1 = app::TAutoCaptureForm::kExample1Prefix;
+  EXPECT_EQ(app::AutoCaptureUrl(settings->Settings(), 7), example1 + "07.jpg");
+  EXPECT_EQ(app::AutoCaptureUrl(settings->Settings(), 10), example1 + "10.jpg");
   testsupport::GrabToPng(*settings, "app_capture_settings");
   settings->HelpBut->Click();
   ASSERT_NE(settings->HelpForm(), nullptr);

@@ -47,6 +47,8 @@ class GraphTest : public CatalogueTest {
   void TearDown() override {
     if (db_ != nullptr) sqlite3_close(db_);
     CatalogueTest::TearDown();
+    // What the charts left to deleteLater (see the grab below).
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
 
   // The table's category and number columns, copied into SQLite.
