@@ -1,7 +1,8 @@
 # make run   - installs what is missing, builds and starts the program in run/
 # make test  - installs what is missing, builds and runs every test: the
 #              normal build, the sanitizer build, the thread sanitizer build
-#              of the threaded tests and the bounded fuzz runs
+#              of the threaded tests and the bounded fuzz runs; a compiler
+#              warning fails these builds (WERROR=OFF to allow)
 # make bench - builds and runs the benchmarks
 # make crash-trials - kills repairs, restructures and writers at every step
 #              and at random moments (CRASH_TRIALS of them, 250) and checks
@@ -11,6 +12,7 @@ JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CRASH_TRIALS ?= 250
 CMAKE_GEN   := -G Ninja
+WERROR      ?= OFF
 
 .PHONY: all setup build build-asan build-tsan build-fuzz test test-main test-asan test-tsan fuzz run bench crash-trials clean
 
@@ -20,11 +22,11 @@ setup:
 	@./scripts/setup.sh
 
 build: setup
-	@cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMID_WERROR=$(WERROR) >/dev/null
 	@cmake --build build -j $(JOBS)
 
 build-asan: setup
-	@cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTOLMID_SANITIZE=ON -DTOLMID_BENCH=OFF >/dev/null
+	@cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTOLMID_SANITIZE=ON -DTOLMID_BENCH=OFF -DTOLMID_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 
 # ThreadSanitizer: only the executables that hold threaded tests, and only
@@ -34,11 +36,11 @@ TSAN_TARGETS := framework_tests gui_tests cgi_tests platform_tests dataset_tests
 TSAN_TESTS   := ^(Thread\.|GIFPainter\.|GIFImageDraw\.|GIFThreads\.|EngineThreadsTest\.|WatchdogTest\.|[A-Za-z]+\.StalledClientIsEndedByTheWatchdog$$|FileErrors\.LastErrorIsPerThread$$|SessionTest\.SessionLockNestsAndExcludesOtherThreads$$)
 
 build-tsan: setup
-	@cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTOLMID_TSAN=ON -DTOLMID_BENCH=OFF >/dev/null
+	@cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTOLMID_TSAN=ON -DTOLMID_BENCH=OFF -DTOLMID_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-tsan -j $(JOBS) --target $(TSAN_TARGETS)
 
 build-fuzz: setup
-	@CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMID_FUZZ=ON >/dev/null
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMID_FUZZ=ON -DTOLMID_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
 
 test-main: build
@@ -57,6 +59,9 @@ fuzz: build-fuzz
 	@./scripts/run_fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
 test: test-main test-asan test-tsan fuzz
+
+# The builds of make test allow no warning; make run and the others do.
+test test-main test-asan test-tsan fuzz: WERROR = ON
 
 # The program runs in run/ (made on first use, with the home picture), so
 # its first start makes a fresh catalogue in run/data.

@@ -161,7 +161,7 @@ void OursWalk(benchmark::State& state) {
     std::vector<std::byte> out(t->GetRecordBufferSize());
     const auto t0 = Clock::now();
     t->SwitchToIndexByName("ByName");
-    t->MoveToBegin();
+    storage::CheckEngineResult(t->MoveToBegin());
     std::size_t n = 0;
     while (t->ReadNextRecord(out) == 0) ++n;
     Record(state, "walk ours", Since(t0));

@@ -114,8 +114,9 @@ void Build(bool current, const std::string& keep) {
     const std::size_t size = rng() % 1001;
     if (size > 0) {
       for (std::size_t k = 0; k < size; ++k) memo[k] = static_cast<std::uint8_t>('a' + (i + k) % 26);
-      t.OpenBlobField(false, 5, rec);
-      t.WriteBlobField(false, 5, memo.data(), 0, static_cast<std::int32_t>(size), rec);
+      storage::CheckEngineResult(t.OpenBlobField(false, 5, rec));
+      storage::CheckEngineResult(
+          t.WriteBlobField(false, 5, memo.data(), 0, static_cast<std::int32_t>(size), rec));
     }
     t.InsertRecord(rec);
     t.FreeBlobBuffers();

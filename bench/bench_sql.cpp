@@ -214,7 +214,7 @@ std::size_t Ours(const std::string& sql) {
   if (q.ExecuteQuery(cursor) != 0 || cursor == nullptr) std::abort();
   std::vector<std::byte> buf(cursor->GetRecordBufferSize());
   std::size_t rows = 0;
-  cursor->MoveToBegin();
+  if (cursor->MoveToBegin() != 0) std::abort();
   while (cursor->ReadNextRecord(buf) == 0) ++rows;
   return rows;
 }

@@ -67,7 +67,7 @@ void TTolmidDataSet::InternalOpen() {
   bookmark_offset_ = info_offset_ + kInfoSize;
   buffer_size_ = bookmark_offset_ + kBookmarkRoom;
   AllocKeyBuffers();
-  cursor_->MoveToBegin();
+  storage::CheckEngineResult(cursor_->MoveToBegin());
   PrepareCursor();
   if (!Filter().empty()) expr_filter_ = MakeExpressionFilter(Filter(), FilterOptions());
   if (OnFilterRecord()) func_filter_ = MakeCallbackFilter();
@@ -217,9 +217,9 @@ bool TTolmidDataSet::GetCurrentRecord(char* buffer) {
 // ---------------------------------------------------------------------------
 // Navigation and bookmarks
 
-void TTolmidDataSet::InternalFirst() { cursor_->MoveToBegin(); }
+void TTolmidDataSet::InternalFirst() { storage::CheckEngineResult(cursor_->MoveToBegin()); }
 
-void TTolmidDataSet::InternalLast() { cursor_->MoveToEnd(); }
+void TTolmidDataSet::InternalLast() { storage::CheckEngineResult(cursor_->MoveToEnd()); }
 
 void TTolmidDataSet::SetBookmarkSizeFromCursor() {
   SetBookmarkSize(static_cast<int>(cursor_->GetBookmarkSize()) + 4);
@@ -319,7 +319,7 @@ int TTolmidDataSet::CountViewPosition(const char* buffer) {
   // filter leaves is counted by walking it up to the record.
   const std::uint32_t wanted = LoadU32(buffer + bookmark_offset_ + EngineBookmarkSize());
   CursorPosChanged();
-  cursor_->MoveToBegin();
+  storage::CheckEngineResult(cursor_->MoveToBegin());
   int n = 0;
   int found = -1;
   while (cursor_->ReadNextRecord({}) == 0) {
@@ -343,7 +343,7 @@ void TTolmidDataSet::SetRecNo(int value) {
   if (sequenced) {
     cursor_->SetRecordPosition(static_cast<std::uint32_t>(std::max(value, 1)));
   } else {
-    cursor_->MoveToBegin();
+    storage::CheckEngineResult(cursor_->MoveToBegin());
     for (int i = 0; i < std::max(value, 1); ++i)
       if (cursor_->ReadNextRecord({}) != 0) break;
   }
@@ -362,10 +362,10 @@ bool TTolmidDataSet::FindRecord(bool restart, bool go_forward) {
   std::uint16_t rc;
   try {
     if (go_forward) {
-      if (restart) cursor_->MoveToBegin();
+      if (restart) storage::CheckEngineResult(cursor_->MoveToBegin());
       rc = cursor_->ReadNextRecord({});
     } else {
-      if (restart) cursor_->MoveToEnd();
+      if (restart) storage::CheckEngineResult(cursor_->MoveToEnd());
       rc = cursor_->ReadPriorRecord({});
     }
   } catch (...) {

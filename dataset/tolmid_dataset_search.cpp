@@ -376,7 +376,7 @@ bool TTolmidDataSet::LocateByFilter(const std::vector<fw::TField*>& fields,
     bool found = false;
     try {
       storage::CheckEngineResult(static_cast<std::int32_t>(cursor_->ActivateFilter(handle)));
-      cursor_->MoveToBegin();
+      storage::CheckEngineResult(cursor_->MoveToBegin());
       found = cursor_->ReadNextRecord(EngineRecord(temp)) == 0;
     } catch (...) {
       (void)cursor_->DropFilter(handle);

@@ -8,6 +8,7 @@
 // sanitizer report, a hang or a huge allocation is not.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string>
@@ -96,17 +97,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::int32_t h = 0;
       if (file.OpenBlob(first, 1, h) != 0) return;
       std::int32_t n = 0, got = 0;
-      file.GetBlobSize(h, n);
+      if (file.GetBlobSize(h, n) != 0) return;
       buf.resize(static_cast<std::size_t>(n));
-      file.ReadBlob(h, 0, got, n, buf.data());
+      if (file.ReadBlob(h, 0, got, n, buf.data()) != 0) return;
       // Rewrite it a little longer in place, as a record post would.
       const std::uint8_t more[70] = {1, 2, 3};
-      file.WriteBlob(h, n, static_cast<std::int32_t>(sizeof more), more);
+      if (file.WriteBlob(h, n, static_cast<std::int32_t>(sizeof more), more) != 0) return;
       std::uint32_t owner_record = record;
       if (first != 0) owner_record = file.GetChainBlock(first)->RecordNumber();
       file.SetBlobRecordNumbers(owner_record);
       file.SaveModifiedBlobs();
-      file.CloseBlob(h);
+      if (file.CloseBlob(h) != 0) std::abort();  // the handle is open
     });
     file.CloseAllBlobs();
   }
@@ -125,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int32_t h = 0;
     if (file.OpenBlob(0, 2, h) != 0) return;
     std::vector<std::uint8_t> v(300, 0x5A);
-    file.WriteBlob(h, 0, static_cast<std::int32_t>(v.size()), v.data());
+    if (file.WriteBlob(h, 0, static_cast<std::int32_t>(v.size()), v.data()) != 0) return;
     file.SetBlobRecordNumbers(record);
     file.SaveModifiedBlobs();
   });

@@ -120,6 +120,9 @@ void Exercise(TDataFile& t) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const Template tpl = [] {
     InitializeEngine();
+    // Damaged headers met by a shared open are not retried: nobody is
+    // writing these files.
+    CurrentSession()->SetSharedOpenRetries(0, 0);
     // The password of the encrypted seed, so that its contents are read.
     CurrentSession()->AddPassword("pw");
     return MakeTemplate();

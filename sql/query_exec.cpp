@@ -861,7 +861,7 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
     TDataFile& file = *sources_.Get(0)->data_file_;
     file.SwitchToIndex(flags_.order_by_matches_index ? flags_.live_index : 0);
     ApplyWhereFilters();
-    file.MoveToBegin();
+    storage::CheckEngineResult(file.MoveToBegin());
     cursor = &file;
     executed_ = true;
     return 0;
@@ -942,7 +942,7 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
     if (avg && st.code == 0 && !st.buffered && !flags_.single_group) {
       // Rows inserted as they came: their averages are finished in place.
       result.SwitchToIndex(0);
-      result.MoveToBegin();
+      storage::CheckEngineResult(result.MoveToBegin());
       std::vector<std::byte>& row = st.new_row;
       while (result.ReadNextRecord(row) == 0) {
         FinishAverages(st, row);
@@ -977,7 +977,7 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
   // The result is read from here on: its rows go to its file now, not one
   // cache miss at a time while the cursor walks it.
   result.FlushTable(false);
-  result.MoveToBegin();
+  storage::CheckEngineResult(result.MoveToBegin());
   cursor = &result;
   executed_ = true;
   return 0;

@@ -41,6 +41,26 @@ void TBlock::SetNextBlock(std::uint32_t v) {
   }
 }
 
+void TBlock::Save(Snapshot& s) const {
+  s.dirty = dirty_;
+  s.used = used_;
+  s.record = record_;
+  s.total = total_;
+  s.prev = prev_;
+  s.next = next_;
+  s.data.assign(data_.get(), data_.get() + data_size_);
+}
+
+void TBlock::Restore(const Snapshot& s) {
+  dirty_ = s.dirty;
+  used_ = s.used;
+  record_ = s.record;
+  total_ = s.total;
+  prev_ = s.prev;
+  next_ = s.next;
+  std::memcpy(data_.get(), s.data.data(), std::min<std::size_t>(data_size_, s.data.size()));
+}
+
 void TBlock::ClearBlock() {
   dirty_ = false;
   std::memset(data_.get(), 0, data_size_);

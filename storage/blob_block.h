@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <utility>
+#include <vector>
 
 namespace storage {
 
@@ -63,6 +64,23 @@ class TBlock {
   [[nodiscard]] std::uint32_t NextBlock() const { return next_; }
   [[nodiscard]] std::uint16_t PinCount() const { return pins_; }
   [[nodiscard]] std::int32_t DataSize() const { return static_cast<std::int32_t>(data_size_); }
+
+  // What a write's undo keeps of a block: its header fields, data area and
+  // dirty state, not its pins, offset or place in the cache.
+  struct Snapshot {
+    bool dirty = false;
+    std::uint16_t used = 0;
+    std::uint32_t record = 0;
+    std::uint32_t total = 0;
+    std::uint32_t prev = 0;
+    std::uint32_t next = 0;
+    std::vector<std::uint8_t> data;  // capacity reused
+  };
+  void Save(Snapshot& s) const;
+  void Restore(const Snapshot& s);
+  // The write whose undo holds this block's snapshot (TBlobFile's stamp);
+  // 0 when none. Cleared whenever the block object takes another offset.
+  std::uint32_t undo_stamp = 0;
 
  private:
   TBlobFile* owner_;

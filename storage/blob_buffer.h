@@ -60,6 +60,8 @@ class TBlobBuffer {
   void SetRecordNumber(std::uint32_t r) { record_ = r; }
   [[nodiscard]] std::uint16_t FieldNumber() const { return field_; }
   [[nodiscard]] std::uint32_t FirstBlock() const { return first_; }
+  // A write's undo puts the offset of the chain back (TBlobFile::RollbackUndo).
+  void SetFirstBlock(std::uint32_t offset) { first_ = offset; }
   [[nodiscard]] std::int32_t Size() const { return static_cast<std::int32_t>(data_.size()); }
 
  private:

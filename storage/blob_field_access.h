@@ -14,16 +14,19 @@ namespace storage {
 
 class TBlobFile;
 
-std::uint16_t BlobOpen(TBlobFile& file, std::uint32_t first_block, std::uint16_t field_number,
-                       std::int32_t& handle, std::uint32_t expected_record);
+[[nodiscard]] std::uint16_t BlobOpen(TBlobFile& file, std::uint32_t first_block,
+                                     std::uint16_t field_number, std::int32_t& handle,
+                                     std::uint32_t expected_record);
 // first_block (when given) receives the value's first-block offset.
-std::uint16_t BlobClose(TBlobFile& file, std::int32_t handle, std::uint32_t* first_block);
-std::uint16_t BlobRead(TBlobFile& file, std::int32_t handle, std::int32_t offset,
-                       std::int32_t& bytes_read, std::int32_t count, void* dest);
-std::uint16_t BlobWrite(TBlobFile& file, std::int32_t handle, std::int32_t offset,
-                        std::int32_t count, const void* src);
-std::uint16_t BlobTruncate(TBlobFile& file, std::int32_t handle, std::int32_t new_size);
-std::uint16_t BlobSize(TBlobFile& file, std::int32_t handle, std::int32_t& size);
+[[nodiscard]] std::uint16_t BlobClose(TBlobFile& file, std::int32_t handle,
+                                      std::uint32_t* first_block);
+[[nodiscard]] std::uint16_t BlobRead(TBlobFile& file, std::int32_t handle, std::int32_t offset,
+                                     std::int32_t& bytes_read, std::int32_t count, void* dest);
+[[nodiscard]] std::uint16_t BlobWrite(TBlobFile& file, std::int32_t handle, std::int32_t offset,
+                                      std::int32_t count, const void* src);
+[[nodiscard]] std::uint16_t BlobTruncate(TBlobFile& file, std::int32_t handle,
+                                         std::int32_t new_size);
+[[nodiscard]] std::uint16_t BlobSize(TBlobFile& file, std::int32_t handle, std::int32_t& size);
 [[nodiscard]] bool BlobIsOpen(const TBlobFile& file, std::int32_t handle);
 [[nodiscard]] int BlobOpenCount(const TBlobFile& file);
 // Gives the open value of handle the owner record_number and, when it was

@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "platform/ticks.h"
 #include "storage/engine_error.h"
+#include "storage/fault_injection.h"
 
 namespace storage {
 
@@ -180,9 +181,7 @@ void TBlobFile::AlignBlobFile() {
   for (auto& b : cache_) {
     if (b->Offset() != 0 && b->Offset() >= end) {
       Forget(b.get());
-      b->ClearPins();
-      b->ClearBlock();
-      b->SetOffset(0);
+      Vacate(b.get());
     }
   }
   header_[kHeaderVersion] = kBlobVersion;
@@ -198,11 +197,19 @@ void TBlobFile::Forget(TBlock* block) {
   if (block->Offset() != 0) index_.erase(block->Offset());
 }
 
+void TBlobFile::Vacate(TBlock* b) {
+  b->ClearPins();
+  b->ClearBlock();
+  b->SetOffset(0);
+  b->undo_stamp = 0;
+}
+
 void TBlobFile::MoveToFront(CacheList::iterator it) {
   if (it != cache_.begin()) cache_.splice(cache_.begin(), cache_, it);
 }
 
 TBlock* TBlobFile::TakeSlot() {
+  if (FaultHit(FaultSite::kCacheSlot)) BlobError(kCorrupt);
   if (cache_.size() >= capacity_ && owner_->InBatch()) capacity_ += kBatchCacheGrowth;
   if (cache_.size() < capacity_) {
     cache_.push_front(std::make_unique<TBlock>(this, block_size_));
@@ -218,17 +225,25 @@ TBlock* TBlobFile::EvictBlock() {
       TBlock* b = it->get();
       if (!b->Dirty() && b->PinCount() == 0) {
         Forget(b);
-        b->ClearPins();
-        b->ClearBlock();
-        b->SetOffset(0);
+        Vacate(b);
         MoveToFront(it);
         return b;
       }
     }
     if (attempt == 0) {
-      if (!FlushBlobBlocks()) break;
-      WriteBlobHeader();
+      if (undo_active_) {
+        if (!WriteDirtyBlocks(true)) break;
+        undo_flushed_ = true;
+        header_dirty_ = true;
+      } else {
+        if (!FlushBlobBlocks()) break;
+        WriteBlobHeader();
+      }
     }
+  }
+  if (undo_active_) {
+    cache_.push_front(std::make_unique<TBlock>(this, block_size_));
+    return cache_.front().get();
   }
   BlobError(kCorrupt);
 }
@@ -241,12 +256,14 @@ TBlock* TBlobFile::ReadBlock(std::uint32_t offset) {
   const std::int64_t size = GetFileSize();
   if (static_cast<std::int64_t>(offset) + block_size_ > size) BlobError(kCorrupt);
   if (ReadAt(offset, image.data(), static_cast<std::int32_t>(block_size_)) !=
-      static_cast<std::int32_t>(block_size_)) {
+          static_cast<std::int32_t>(block_size_) ||
+      FaultHit(FaultSite::kDamage)) {
     BlobError(kCorrupt);
   }
   b->LoadBlock(image);
   b->SetOffset(offset);
   index_[offset] = cache_.begin();  // TakeSlot put it at the front
+  Journal(b, false);
   return b;
 }
 
@@ -265,6 +282,7 @@ BlockPin TBlobFile::GetBlock(std::uint32_t offset) {
     b->MarkDirty();  // the new block must reach the file at the next flush
     index_[offset] = cache_.begin();
     SetEndOffset(end + block_size_);
+    Journal(b, true);
     b->PinBlock();
     return BlockPin(b);
   }
@@ -273,6 +291,7 @@ BlockPin TBlobFile::GetBlock(std::uint32_t offset) {
   if (auto found = index_.find(offset); found != index_.end()) {
     b = found->second->get();
     MoveToFront(found->second);
+    Journal(b, false);
   } else {
     b = ReadBlock(offset);
   }
@@ -358,31 +377,38 @@ void TBlobFile::FreeBlobChainAt(std::uint32_t& offset, std::uint32_t record_numb
   offset = 0;
 }
 
-bool TBlobFile::FlushBlobBlocks() {
+bool TBlobFile::WriteDirtyBlocks(bool untouched_only) {
   std::vector<TBlock*> dirty;
   for (auto& b : cache_) {
-    if (b->Dirty() && b->PinCount() == 0 && b->Offset() != 0) dirty.push_back(b.get());
+    if (!b->Dirty() || b->PinCount() != 0 || b->Offset() == 0) continue;
+    if (untouched_only && b->undo_stamp == undo_stamp_) continue;
+    dirty.push_back(b.get());
   }
-  if (!dirty.empty()) {
-    std::sort(dirty.begin(), dirty.end(),
-              [](const TBlock* a, const TBlock* b) { return a->Offset() < b->Offset(); });
-    const std::size_t bs = block_size_;
-    std::vector<std::uint8_t> image(dirty.size() * bs);
-    for (std::size_t i = 0; i < dirty.size(); ++i) {
-      dirty[i]->StoreBlock(std::span<std::uint8_t>(image.data() + i * bs, bs));
-    }
-    std::size_t start = 0;
-    while (start < dirty.size()) {
-      std::size_t end = start + 1;
-      while (end < dirty.size() && dirty[end]->Offset() == dirty[end - 1]->Offset() + bs) ++end;
-      WriteAt(dirty[start]->Offset(), image.data() + start * bs,
-              static_cast<std::int32_t>((end - start) * bs));
-      // Only now is the run on disk: a failed write keeps every block dirty.
-      for (std::size_t i = start; i < end; ++i) dirty[i]->MarkClean();
-      start = end;
-    }
+  if (dirty.empty()) return false;
+  std::sort(dirty.begin(), dirty.end(),
+            [](const TBlock* a, const TBlock* b) { return a->Offset() < b->Offset(); });
+  const std::size_t bs = block_size_;
+  // Not zeroed: StoreBlock fills every byte of each image.
+  const auto image = std::make_unique_for_overwrite<std::uint8_t[]>(dirty.size() * bs);
+  for (std::size_t i = 0; i < dirty.size(); ++i) {
+    dirty[i]->StoreBlock(std::span<std::uint8_t>(image.get() + i * bs, bs));
   }
-  return !dirty.empty() || header_dirty_;
+  std::size_t start = 0;
+  while (start < dirty.size()) {
+    std::size_t end = start + 1;
+    while (end < dirty.size() && dirty[end]->Offset() == dirty[end - 1]->Offset() + bs) ++end;
+    WriteAt(dirty[start]->Offset(), image.get() + start * bs,
+            static_cast<std::int32_t>((end - start) * bs));
+    // Only now is the run on disk: a failed write keeps every block dirty.
+    for (std::size_t i = start; i < end; ++i) dirty[i]->MarkClean();
+    start = end;
+  }
+  return true;
+}
+
+bool TBlobFile::FlushBlobBlocks() {
+  const bool wrote = WriteDirtyBlocks(false);
+  return wrote || header_dirty_;
 }
 
 void TBlobFile::FlushBlob() {
@@ -390,11 +416,7 @@ void TBlobFile::FlushBlob() {
 }
 
 void TBlobFile::ResetBlobBlocks() {
-  for (auto& b : cache_) {
-    b->ClearPins();
-    b->ClearBlock();
-    b->SetOffset(0);
-  }
+  for (auto& b : cache_) Vacate(b.get());
   index_.clear();
 }
 
@@ -416,6 +438,75 @@ void TBlobFile::ResetBlockCacheSize() {
 void TBlobFile::FreeAllBlocks() {
   index_.clear();
   cache_.clear();
+}
+
+// ---------------------------------------------------------------- undo
+
+void TBlobFile::BeginUndo(bool copy_clean) {
+  undo_copy_clean_ = copy_clean;
+  if (++undo_stamp_ == 0) {
+    // Wrapped: no block may still carry a stamp from 2^32 writes ago.
+    for (auto& b : cache_) b->undo_stamp = 0;
+    undo_stamp_ = 1;
+  }
+  undo_header_ = header_;
+  undo_header_dirty_ = header_dirty_;
+  undo_end_beyond_file_ = end_beyond_file_;
+  undo_flushed_ = false;
+  undo_count_ = 0;
+  undo_values_.clear();
+  for (const auto& v : open_) {
+    undo_values_.push_back({v->Handle(), v->FirstBlock(), v->Modified(), v->RecordNumber()});
+  }
+  undo_active_ = true;
+}
+
+void TBlobFile::DiscardChanges() {
+  undo_active_ = false;
+  ResetBlobBlocks();
+  header_dirty_ = false;
+}
+
+void TBlobFile::JournalBlock(TBlock* b, bool appended) {
+  if (undo_count_ == undo_blocks_.size()) undo_blocks_.emplace_back();
+  BlockUndo& u = undo_blocks_[undo_count_];
+  u.offset = b->Offset();
+  u.appended = appended;
+  u.saved = !appended && (b->Dirty() || undo_copy_clean_);
+  if (u.saved) b->Save(u.snapshot);
+  ++undo_count_;
+  b->undo_stamp = undo_stamp_;
+}
+
+void TBlobFile::RollbackUndo(bool rewrite) {
+  if (!undo_active_) return;
+  undo_active_ = false;
+  // Newest first: a block saved twice (evicted clean and read again) ends
+  // with its first snapshot, the state before the write.
+  for (std::size_t i = undo_count_; i-- > 0;) {
+    const BlockUndo& u = undo_blocks_[i];
+    const auto found = index_.find(u.offset);
+    // Not cached: evicted while clean, so the file holds it as it was.
+    if (found == index_.end()) continue;
+    TBlock* b = found->second->get();
+    if (!u.saved) {
+      index_.erase(found);
+      Vacate(b);
+      continue;
+    }
+    b->Restore(u.snapshot);
+    if (rewrite) b->MarkDirty();
+  }
+  for (const ValueUndo& v : undo_values_) {
+    if (TBlobBuffer* b = FindBlob(v.handle)) {
+      b->SetFirstBlock(v.first_block);
+      b->SetModified(v.modified);
+      b->SetRecordNumber(v.record);
+    }
+  }
+  header_ = undo_header_;
+  header_dirty_ = undo_header_dirty_ || undo_flushed_ || rewrite;
+  end_beyond_file_ = undo_end_beyond_file_;
 }
 
 // ---------------------------------------------------------------- locks

@@ -20,6 +20,12 @@
 //  (6) Every block offset taken from the file is checked against the block
 //      size and the end offset before it is followed (IsValidBlockOffset);
 //      chain walks remember the blocks seen, so a loop is refused.
+//  (7) While a write's undo is open (BeginUndo to CommitUndo/RollbackUndo)
+//      every block the cache hands out has its snapshot in the undo once,
+//      and no block the write touched reaches the file except through the
+//      write's own final flush. Making room writes only untouched blocks and
+//      no header (it stays dirty: owed to the next flush); when nothing can
+//      go, the cache grows instead (as in a batch).
 //
 // Results of the open-value routines are 16-bit engine codes (0 done);
 // chain and cache routines raise through EngineError with the data file's
@@ -101,6 +107,24 @@ class TBlobFile : public TFileHandler {
   void ResetBlockCacheSize();
   void FreeAllBlocks();
 
+  // ------------------------------------------------------------ undo
+
+  // Undo of one write of the owning data file (invariant 7). Keeps the
+  // header and the chain state of every open value (first block, modified,
+  // owner); RollbackUndo puts back every saved block, the header and those
+  // states, and drops the blocks appended. A block that was clean when the
+  // write first used it is saved only with copy_clean: else the file holds
+  // it as it was, and a rollback drops it from the cache. With rewrite (the
+  // write's own flush had begun; it needs copy_clean) what it puts back,
+  // and the header, is marked dirty so that a flush writes it over whatever
+  // the failed flush left in the file.
+  void BeginUndo(bool copy_clean);
+  void CommitUndo() { undo_active_ = false; }
+  void RollbackUndo(bool rewrite);
+  // Every cached block dropped, dirty or not, and the header taken as
+  // written: nothing is left for a close to write (a failed table).
+  void DiscardChanges();
+
   // ------------------------------------------------------------ header
 
   void ReadBlobHeader();
@@ -136,23 +160,23 @@ class TBlobFile : public TFileHandler {
   // expected_record, when not 0, must own the chain. A damaged chain raises
   // 8963 and one shorter than its stored length returns 8711; neither
   // leaves a buffer behind.
-  std::uint16_t OpenBlob(std::uint32_t first_block, std::uint16_t field_number,
-                         std::int32_t& handle, std::uint32_t expected_record = 0);
+  [[nodiscard]] std::uint16_t OpenBlob(std::uint32_t first_block, std::uint16_t field_number,
+                                       std::int32_t& handle, std::uint32_t expected_record = 0);
   // 10030 for a handle that is not open. Otherwise the buffer's first-block
   // offset goes to *first_block (when given) and the buffer is freed with
   // any unsaved changes.
-  std::uint16_t CloseBlob(std::int32_t handle, std::uint32_t* first_block = nullptr);
+  [[nodiscard]] std::uint16_t CloseBlob(std::int32_t handle, std::uint32_t* first_block = nullptr);
   // bytes_read := bytes copied. 10030 bad handle; 9998 a negative offset or
   // one whose sum with count overflows; 10029 a negative count; 8711 fewer
   // than count bytes were there.
-  std::uint16_t ReadBlob(std::int32_t handle, std::int32_t offset, std::int32_t& bytes_read,
-                         std::int32_t count, void* dest);
+  [[nodiscard]] std::uint16_t ReadBlob(std::int32_t handle, std::int32_t offset,
+                                       std::int32_t& bytes_read, std::int32_t count, void* dest);
   // Grows the value as needed (new bytes zero) and copies count bytes in.
   // 10030, 9998 and 10029 as for ReadBlob.
-  std::uint16_t WriteBlob(std::int32_t handle, std::int32_t offset, std::int32_t count,
-                          const void* src);
-  std::uint16_t TruncateBlob(std::int32_t handle, std::int32_t new_size);
-  std::uint16_t GetBlobSize(std::int32_t handle, std::int32_t& size);
+  [[nodiscard]] std::uint16_t WriteBlob(std::int32_t handle, std::int32_t offset,
+                                        std::int32_t count, const void* src);
+  [[nodiscard]] std::uint16_t TruncateBlob(std::int32_t handle, std::int32_t new_size);
+  [[nodiscard]] std::uint16_t GetBlobSize(std::int32_t handle, std::int32_t& size);
   [[nodiscard]] bool IsOpenBlob(std::int32_t handle) const;
   // The open buffer of handle; nullptr when none.
   [[nodiscard]] TBlobBuffer* FindBlob(std::int32_t handle) const;
@@ -216,6 +240,28 @@ class TBlobFile : public TFileHandler {
  private:
   using CacheList = std::list<std::unique_ptr<TBlock>>;
 
+  struct BlockUndo {
+    std::uint32_t offset = 0;
+    bool appended = false;  // new at the end of the file in this write
+    bool saved = false;     // snapshot holds it; else the file does
+    TBlock::Snapshot snapshot;
+  };
+  struct ValueUndo {
+    std::int32_t handle;
+    std::uint32_t first_block;
+    bool modified;
+    std::uint32_t record;
+  };
+  void Journal(TBlock* b, bool appended) {
+    if (undo_active_ && b->undo_stamp != undo_stamp_) JournalBlock(b, appended);
+  }
+  void JournalBlock(TBlock* b, bool appended);
+  // Writes the dirty unpinned blocks (untouched_only: those outside the
+  // write's undo), sorted, one write per run; true when any was written.
+  bool WriteDirtyBlocks(bool untouched_only);
+  // A block object taken for another offset (or none).
+  static void Vacate(TBlock* b);
+
   void TakeBlockSize();
   std::uint32_t NormalCapacity() const;
   // A block object at the front of the cache with offset 0 and no pins: a
@@ -250,6 +296,18 @@ class TBlobFile : public TFileHandler {
   std::size_t capacity_ = 0;
   CacheList cache_;  // most recently used first
   std::unordered_map<std::uint32_t, CacheList::iterator> index_;
+
+  // Undo of the write in progress (invariant 7).
+  bool undo_active_ = false;
+  bool undo_copy_clean_ = false;
+  std::uint32_t undo_stamp_ = 0;
+  std::array<std::uint8_t, kBlobHeaderSize> undo_header_{};
+  bool undo_header_dirty_ = false;
+  bool undo_end_beyond_file_ = false;
+  bool undo_flushed_ = false;  // making room wrote blocks: the header is owed
+  std::vector<BlockUndo> undo_blocks_;  // the first undo_count_ are this write's
+  std::size_t undo_count_ = 0;
+  std::vector<ValueUndo> undo_values_;
 };
 
 }  // namespace storage

@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "storage/engine_error.h"
 #include "storage/engine_utils.h"
+#include "storage/fault_injection.h"
 #include "storage/index_file.h"
 #include "storage/session.h"
 #include "storage/table_swap.h"
@@ -86,6 +87,11 @@ void TDataFile::ClearOpenState() {
   cache_.Clear();
   cache_.SetCapacity(0);
   has_checks_ = has_defaults_ = has_computed_ = false;
+  header_owed_ = false;
+  failed_code_ = 0;
+  undo_active_ = false;
+  undo_flushing_ = false;
+  undo_count_ = 0;
   table_changed_ = false;
 }
 
@@ -131,9 +137,8 @@ namespace {
 // which is opened only after the data header has been read and checked,
 // and the semaphore is not taken by a writer holding the table lock. So
 // a shared open that finds the headers inconsistent tries again a bounded
-// number of times before it gives up with the error found.
-constexpr int kSharedOpenAttempts = 50;
-constexpr std::uint32_t kSharedOpenRetryMs = 10;
+// number of times (a session setting) before it gives up with the error
+// found.
 
 bool MayBeHalfWritten(std::int32_t code) {
   return code == static_cast<std::int32_t>(ErrorCode::kCorruptRecords) ||
@@ -159,7 +164,12 @@ void TDataFile::Open() {
     TFileHandler::Close();
     SetReadOnly(asked_read_only);
   };
-  for (int attempt = 1;; ++attempt) {
+  const TFileSession* session = CurrentSessionOrNull();
+  const int retries = session != nullptr ? session->SharedOpenRetries()
+                                         : TFileSession::kDefaultOpenRetries;
+  const std::uint32_t delay_ms = session != nullptr ? session->SharedOpenRetryDelayMs()
+                                                    : TFileSession::kDefaultOpenRetryDelayMs;
+  for (int attempt = 0;; ++attempt) {
     ClearOpenState();
     TFileHandler::Open();
     try {
@@ -185,19 +195,24 @@ void TDataFile::Open() {
       return;
     } catch (const ETolmidEngineError& e) {
       undo();
-      if (Exclusive() || attempt >= kSharedOpenAttempts || !MayBeHalfWritten(e.ErrorCode()))
-        throw;
+      if (Exclusive() || attempt >= retries || !MayBeHalfWritten(e.ErrorCode())) throw;
     } catch (...) {
       undo();
       throw;
     }
-    Delay(kSharedOpenRetryMs);
+    Delay(delay_ms);
   }
 }
 
 void TDataFile::Close() {
   if (!IsOpen()) return;
   std::exception_ptr error;
+  if (Failed()) {
+    // Nothing of a failed table is written, not even by the index and BLOB
+    // files' own close.
+    index_file_->DiscardChanges();
+    if (header_.BlobCount() > 0) BlobDiscardChanges(*blob_file_);
+  }
   try {
     if (batch_held_) {
       EndBatchLock();
@@ -295,6 +310,7 @@ void TDataFile::WriteHeader() {
   header_.SetCounter(header_.Counter() + 1);
   header_.SetUpdateTime(fw::Now() - kUpdateTimeBias);
   WriteAt(0, header_.Data(), kDataHeaderSize);
+  header_owed_ = false;
 }
 
 void TDataFile::TruncateTable() {
@@ -444,7 +460,14 @@ void TDataFile::SetCurrentRecord(TRecord* r) {
 
 TRecord* TDataFile::RecycleBuffer() {
   TRecord* r = cache_.FindRecyclable();
-  if (r == nullptr) {
+  if (r == nullptr && undo_active_) {
+    // Inside a write: only buffers of earlier writes may go to the file,
+    // and not the header the write has changed (owed to the next flush).
+    // When none can go the cache grows until the write is over.
+    if (WriteRecordBuffers(true)) header_owed_ = true;
+    r = cache_.FindRecyclable();
+    if (r == nullptr) return cache_.AddFront(GetRecordBufferSize());
+  } else if (r == nullptr) {
     if (FlushRecordBuffers()) WriteHeader();
     r = cache_.FindRecyclable();
   }
@@ -457,6 +480,7 @@ TRecord* TDataFile::RecycleBuffer() {
 }
 
 TRecord* TDataFile::TakeNewBuffer() {
+  if (FaultHit(FaultSite::kCacheSlot)) Fail(ErrorCode::kCorruptRecords);
   if (cache_.Count() < cache_.Capacity()) return cache_.AddFront(GetRecordBufferSize());
   if (batch_held_) {
     cache_.SetCapacity(cache_.Capacity() + kBatchCacheGrowth);
@@ -486,6 +510,7 @@ TRecord* TDataFile::GetRecordBuffer(std::uint32_t n, bool read_ahead, ReadDirect
     if (next == 0xFFFFFFFFu || RecordPosition(next) + 2u * record_size_ > 0x7FFFFFFFu)
       Fail(ErrorCode::kWriteError);
     r = TakeNewBuffer();
+    JournalRecord(r, true);
     cache_.SetNumber(r, n);
     r->AddUse();
     header_.SetNextRecord(next + 1);
@@ -542,6 +567,7 @@ TRecord* TDataFile::ReadRun(std::uint32_t n, std::uint32_t count, ReadDirection 
     if (r != nullptr) {
       if (!r->InUse() && !r->modified) LoadRecordBuffer(r, src);
     } else {
+      if (FaultHit(FaultSite::kCacheSlot)) Fail(ErrorCode::kCorruptRecords);
       r = (cache_.Count() < cache_.Capacity() || batch_held_)
               ? cache_.AddFront(GetRecordBufferSize())
               : RecycleBuffer();
@@ -562,10 +588,20 @@ void TDataFile::ReleaseRecordBuffer(TRecord* r) {
   if (r != nullptr) r->ReleaseUse();
 }
 
-bool TDataFile::FlushRecordBuffers() {
+bool TDataFile::FlushRecordBuffers() { return WriteRecordBuffers(false); }
+
+bool TDataFile::Journaled(const TRecord* r) const {
+  for (std::size_t i = 0; i < undo_count_; ++i) {
+    if (undo_records_[i].record == r) return true;
+  }
+  return false;
+}
+
+bool TDataFile::WriteRecordBuffers(bool untouched_only) {
   std::vector<TRecord*> dirty;
   for (TRecord* r : cache_.All()) {
     if (!r->modified || r->InUse()) continue;
+    if (untouched_only && Journaled(r)) continue;
     if (r->RecordNumber() == 0) {
       r->modified = false;  // a free buffer has nothing to write
       continue;
@@ -609,6 +645,12 @@ TRecord* TDataFile::TakeFreeRecord() {
   const bool reuse = n != header_.NextRecord();
   TRecord* r = GetRecordBuffer(n, false, ReadDirection::kForward, false);
   if (reuse) {
+    try {
+      JournalRecord(r, false);
+    } catch (...) {
+      r->ReleaseUse();
+      throw;
+    }
     // The chain comes from the file: its head must be a deleted record
     // whose link stays inside the file. A cycle ends here too, at the first
     // slot that was taken back into use.
@@ -665,6 +707,7 @@ void TDataFile::ReleaseAllPins() {
 
 void TDataFile::ResetTableCaches(bool trim) {
   if (!IsOpen()) return;
+  CheckNotFailed();
   // The cursor finds its record again by the key of the record it stood on.
   std::vector<std::byte> image;
   if (current_ != nullptr) {
@@ -695,8 +738,8 @@ void TDataFile::ResetTableCaches(bool trim) {
 }
 
 void TDataFile::FlushTable(bool trim) {
-  if (ReadOnly()) return;
-  if (FlushRecordBuffers()) WriteHeader();
+  if (ReadOnly() || Failed()) return;
+  if (FlushRecordBuffers() || header_owed_) WriteHeader();
   if (trim) ResetCacheCapacity();
   if (index_file_->IsOpen()) {
     if (index_file_->FlushIndexPages()) index_file_->WriteHeader();

@@ -187,7 +187,8 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
 
   // ---------------------------------------------------------------- flush
   // Writes modified records (and then the header), index pages (and its
-  // header); trim shrinks the record cache. Nothing for a read-only table.
+  // header); trim shrinks the record cache. Nothing for a read-only or
+  // failed table.
   void FlushTable(bool trim);
   void ReleaseAllPins();
   // Drops every cached record, index page and BLOB block (modified ones
@@ -228,13 +229,43 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void SetNoUniqueChecks(bool on) { no_unique_checks_ = on; }
 
   // ---------------------------------------------------------------- writes
-  // Each runs in a write section; a rejected record (9729, 9730 to 9732,
-  // 8708 for a missing old key) changes nothing. Modify and delete work
-  // on the current record: none is 8710. The cursor ends on the written
-  // record (after a delete: on the record that followed it).
+  // Each runs in a write section with a write undo (data_file_undo.cpp): a
+  // write that fails, for whatever reason and at whatever step, leaves the
+  // caches and the files as they were before it (apart from the record ID
+  // previewed in an insert's buffer), or, when even that fails, the table
+  // failed (Failed). Modify and delete work on the current record: none is
+  // 8710. The cursor ends on the written record (after a delete: on the
+  // record that followed it).
   void InsertRecord(std::span<std::byte> record);
   void ModifyRecord(std::span<std::byte> record, bool unlock);
   void DeleteRecord();
+
+  // The undo of one write, from just after the write section's locks and
+  // checks to the end of the write's own flush. Rolls back when it goes
+  // without Commit (an error is on its way out).
+  class WriteUndo {
+   public:
+    explicit WriteUndo(TDataFile& file) : file_(file) { file_.BeginWriteUndo(); }
+    ~WriteUndo() {
+      if (!committed_) file_.RollbackWriteUndo();
+    }
+    WriteUndo(const WriteUndo&) = delete;
+    WriteUndo& operator=(const WriteUndo&) = delete;
+    void Commit() {
+      file_.CommitWriteUndo();
+      committed_ = true;
+    }
+
+   private:
+    TDataFile& file_;
+    bool committed_ = false;
+  };
+
+  // A table whose files could not be put back after a failed write: its
+  // state on disk is unknown. Nothing more is flushed (Close writes
+  // nothing) and every read, write, lock or refresh raises the error that
+  // broke the write until the table is closed; it then wants a repair.
+  [[nodiscard]] bool Failed() const { return failed_code_ != 0; }
 
   // ---------------------------------------------------------------- cursor
   // data_file_cursor.cpp. Moves and searches run in a read section and end
@@ -252,11 +283,11 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[nodiscard]] TIndexDescriptor GetIndexDescriptor(int n) const;
   // Natural order: no index, or index 0 of a table without primary key.
   [[nodiscard]] bool InNaturalOrder() const;
-  std::uint16_t MoveToBegin();
-  std::uint16_t MoveToEnd();
-  std::uint16_t ReadCurrentRecord(std::span<std::byte> buffer, bool lock);
-  std::uint16_t ReadNextRecord(std::span<std::byte> buffer);
-  std::uint16_t ReadPriorRecord(std::span<std::byte> buffer);
+  [[nodiscard]] std::uint16_t MoveToBegin();
+  [[nodiscard]] std::uint16_t MoveToEnd();
+  [[nodiscard]] std::uint16_t ReadCurrentRecord(std::span<std::byte> buffer, bool lock);
+  [[nodiscard]] std::uint16_t ReadNextRecord(std::span<std::byte> buffer);
+  [[nodiscard]] std::uint16_t ReadPriorRecord(std::span<std::byte> buffer);
   // 1-based position in the index or range (0 before the first); in
   // natural order the physical record number.
   std::uint32_t GetRecordPosition();
@@ -267,7 +298,7 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   bool GotoKey(bool key_given, const void* value, int field_count, bool nearest,
                std::uint8_t partial_length, std::span<std::byte> out);
   bool GotoExactKey(std::span<const std::byte> record, std::span<std::byte> out);
-  std::uint16_t SyncToCursor(TDataFile& other);
+  [[nodiscard]] std::uint16_t SyncToCursor(TDataFile& other);
   void SetKeyRange(bool key_given, const void* start, int start_field_count, const void* end,
                    int end_field_count);
   void ClearKeyRange();
@@ -294,18 +325,20 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // ---------------------------------------------------------------- BLOB fields
   // data_file_blobs.cpp. Results: 0, 10753 not a BLOB field, 10030 not
   // open, 9494 too many open values, 8711 a short read.
-  std::uint16_t OpenBlobField(bool working, int field_no, std::span<std::byte> record);
-  std::uint16_t CloseBlobField(bool working, int field_no, std::span<std::byte> record);
-  std::uint16_t ReadBlobField(bool working, int field_no, std::int32_t& bytes_read,
-                              std::int32_t offset, void* buffer, std::int32_t length,
-                              std::span<std::byte> record);
-  std::uint16_t WriteBlobField(bool working, int field_no, const void* buffer,
-                               std::int32_t offset, std::int32_t length,
-                               std::span<std::byte> record);
-  std::uint16_t TruncateBlobField(bool working, int field_no, std::int32_t new_size,
-                                  std::span<std::byte> record);
-  std::uint16_t GetBlobFieldSize(bool working, int field_no, std::int32_t& size,
-                                 std::span<std::byte> record);
+  [[nodiscard]] std::uint16_t OpenBlobField(bool working, int field_no,
+                                            std::span<std::byte> record);
+  [[nodiscard]] std::uint16_t CloseBlobField(bool working, int field_no,
+                                             std::span<std::byte> record);
+  [[nodiscard]] std::uint16_t ReadBlobField(bool working, int field_no, std::int32_t& bytes_read,
+                                            std::int32_t offset, void* buffer, std::int32_t length,
+                                            std::span<std::byte> record);
+  [[nodiscard]] std::uint16_t WriteBlobField(bool working, int field_no, const void* buffer,
+                                             std::int32_t offset, std::int32_t length,
+                                             std::span<std::byte> record);
+  [[nodiscard]] std::uint16_t TruncateBlobField(bool working, int field_no, std::int32_t new_size,
+                                                std::span<std::byte> record);
+  [[nodiscard]] std::uint16_t GetBlobFieldSize(bool working, int field_no, std::int32_t& size,
+                                               std::span<std::byte> record);
   [[nodiscard]] bool IsBlobFieldOpen(bool working, int field_no,
                                      std::span<const std::byte> record) const;
   void FreeBlobBuffers();
@@ -500,6 +533,22 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[noreturn]] void Fail(ErrorCode code, std::string_view field = {},
                          std::string_view index = {}) const;
   void ClearOpenState();
+  // Write undo (data_file_undo.cpp).
+  void BeginWriteUndo();
+  void CommitWriteUndo();
+  // Never throws: what cannot be put back marks the table failed.
+  void RollbackWriteUndo() noexcept;
+  // Saves a record buffer into the open undo before the write changes it;
+  // appended: the buffer is a new slot at the append position.
+  void JournalRecord(TRecord* r, bool appended);
+  // The write's own flush of a shared table (FlushAfterWrite) failed: the
+  // files get the state before the write written back over it.
+  void RewriteAfterFailedFlush();
+  // Raises the error of a failed table.
+  void CheckNotFailed() const {
+    if (failed_code_ != 0) FailedTable();
+  }
+  [[noreturn]] void FailedTable() const;
   void ResetLockState();  // data_file_lock.cpp
   void PrepareIndexFile();
   // The BLOB file goes with the table when the table has BLOB fields.
@@ -512,6 +561,10 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void SetFlagsFromWorking();
   TRecord* TakeNewBuffer();
   TRecord* RecycleBuffer();
+  // FlushRecordBuffers; untouched_only leaves the buffers saved in the
+  // write undo alone.
+  bool WriteRecordBuffers(bool untouched_only);
+  [[nodiscard]] bool Journaled(const TRecord* r) const;
   TRecord* ReadRun(std::uint32_t n, std::uint32_t count, ReadDirection direction);
   [[nodiscard]] std::uint64_t RecordPosition(std::uint32_t n) const;
   void ClearBuffer(TRecord* r);
@@ -576,6 +629,27 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   bool blob_write_locked_ = false;
   RecordCache cache_;
   TRecord* current_ = nullptr;
+  // The header holds changes that no header write has put in the file yet
+  // although records were written (a cache flush inside a write): the next
+  // flush writes it.
+  bool header_owed_ = false;
+  std::uint16_t failed_code_ = 0;  // Failed(): the code that broke the table
+  // The write undo in progress: the data header as it was, and the record
+  // buffers saved (at most a few per write).
+  struct RecordUndo {
+    TRecord* record = nullptr;
+    bool appended = false;
+    bool modified = false;
+    bool computed = false;
+    std::vector<std::byte> image;  // capacity reused
+  };
+  bool undo_active_ = false;
+  bool undo_flushing_ = false;  // the write's own flush has begun
+  DataFileHeader undo_header_;
+  std::vector<RecordUndo> undo_records_;  // the first undo_count_ are this write's
+  std::size_t undo_count_ = 0;
+  // File sizes (.DAT, .IDX, .BLB) when the write's own flush began.
+  std::array<std::int64_t, 3> undo_sizes_{};
   // Record operations and cursor (data_file_records.cpp,
   // data_file_cursor.cpp, data_file_blobs.cpp).
   bool no_unique_checks_ = false;

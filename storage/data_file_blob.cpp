@@ -32,4 +32,14 @@ void ResetBlobCaches(TBlobFile& file, bool trim) {
   file.ReadBlobHeader();
 }
 
+void BlobBeginUndo(TBlobFile& file, bool copy_clean) {
+  if (file.IsOpen()) file.BeginUndo(copy_clean);
+}
+
+void BlobCommitUndo(TBlobFile& file) { file.CommitUndo(); }
+
+void BlobRollbackUndo(TBlobFile& file, bool rewrite) { file.RollbackUndo(rewrite); }
+
+void BlobDiscardChanges(TBlobFile& file) { file.DiscardChanges(); }
+
 }  // namespace storage

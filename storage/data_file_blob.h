@@ -29,5 +29,11 @@ void ClearBlobPins(TBlobFile& file);
 // Drops every cached block (dirty contents too), shrinks the block cache
 // when trim is set and reads the header again. Nothing when not open.
 void ResetBlobCaches(TBlobFile& file, bool trim);
+// A write's undo on the BLOB file (TBlobFile::BeginUndo and the others);
+// nothing when the file is not open.
+void BlobBeginUndo(TBlobFile& file, bool copy_clean);
+void BlobCommitUndo(TBlobFile& file);
+void BlobRollbackUndo(TBlobFile& file, bool rewrite);
+void BlobDiscardChanges(TBlobFile& file);
 
 }  // namespace storage

@@ -683,7 +683,9 @@ std::unique_ptr<TDataFile> TDataFile::CloneCursor() {
     if (key_range_active_ && !InNaturalOrder())
       clone->SetKeyRange(true, range_low_.data(), 0, range_high_.data(), 0);
     CopyFiltersTo(*clone);
-    clone->SyncToCursor(*this);
+    // A record the clone cannot see (8710) leaves it where the search ended,
+    // as on a record deleted under a cursor.
+    static_cast<void>(clone->SyncToCursor(*this));
   } catch (...) {
     if (lend) session->RemovePassword(password);
     throw;

@@ -126,6 +126,7 @@ void TDataFile::UnlockAllRecords() {
 // ------------------------------------------------------------------ table
 
 void TDataFile::LockTable() {
+  CheckNotFailed();
   if (Exclusive() || ForcedReadOnly() || table_locked_) return;
   unsigned failures = 0;
   while (!LockRange(kTableLockStart, kTableLockLength, true)) {
@@ -171,6 +172,7 @@ void TDataFile::UnlockTable() {
 // ------------------------------------------------------------------ read sections
 
 void TDataFile::BeginReadSection() {
+  CheckNotFailed();
   if (Exclusive() || ForcedReadOnly() || table_locked_ || !index_file_->IsOpen()) return;
   // Nested, or inside this cursor's write section: the lock held covers it.
   if (read_depth_ > 0 || index_file_->IndexWriteLocked()) {
@@ -225,6 +227,7 @@ void TDataFile::EndReadSection() {
 }
 
 void TDataFile::BeginBlobReadSection() {
+  CheckNotFailed();
   if (Exclusive() || ForcedReadOnly() || table_locked_ || header_.BlobCount() == 0 ||
       BlobLockFree(*blob_file_))
     return;
@@ -288,6 +291,7 @@ void TDataFile::CheckHeadersForWrite() {
 }
 
 void TDataFile::BeginWriteSection(WriteLocks& held) {
+  CheckNotFailed();
   if (ReadOnly()) Fail(ErrorCode::kAccessDenied);
   // An exclusive table takes no lock and checks no header.
   if (Exclusive() || ForcedReadOnly()) return;

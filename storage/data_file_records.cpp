@@ -2,10 +2,12 @@
 // keys, and inserting, modifying and deleting records with their keys and
 // BLOB values.
 //
-// Every write keeps one rule: everything that can refuse the record
-// (checks, duplicate keys, missing old keys, BLOB chains that do not load)
-// is tried before the first byte of a file or cache changes, so a refused
-// write leaves the record, its keys and the counts as they were.
+// Everything that can refuse the record (checks, duplicate keys, missing
+// old keys, BLOB chains that do not load) is tried before the first byte of
+// a cache changes; whatever fails after that (a damaged page, a failed read
+// or write, a cache with no room) is undone by the write undo
+// (data_file_undo.cpp). Either way a failed write leaves the caches and the
+// files as they were.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -20,6 +22,7 @@
 #include "storage/expression_eval.h"
 #include "storage/expression_types.h"
 #include "storage/index_file.h"
+#include "storage/lock_guards.h"
 
 namespace storage {
 namespace {
@@ -474,33 +477,6 @@ void TDataFile::BuildDeletedKey(std::uint8_t status, std::uint8_t* key,
 
 namespace {
 
-// The write section of one operation, released on every path. Record locks
-// are the operation's own.
-class WriteSection {
- public:
-  explicit WriteSection(TDataFile& t) : t_(t) { t_.BeginWriteSection(held_); }
-  WriteSection(const WriteSection&) = delete;
-  WriteSection& operator=(const WriteSection&) = delete;
-  ~WriteSection() {
-    if (!ended_) {
-      try {
-        t_.EndWriteSection(held_);
-      } catch (...) {
-        // An error is already on its way out; the first one wins.
-      }
-    }
-  }
-  void End() {
-    ended_ = true;
-    t_.EndWriteSection(held_);
-  }
-
- private:
-  TDataFile& t_;
-  TDataFile::WriteLocks held_;
-  bool ended_ = false;
-};
-
 // The indexes every record has keys in: the primary index (when the table
 // has one), then the secondary ones.
 std::vector<int> KeyedIndexes(TDataFile& t) {
@@ -512,17 +488,45 @@ std::vector<int> KeyedIndexes(TDataFile& t) {
 
 using Key = std::array<std::uint8_t, kKeyBufferSize>;
 
+// Runs f; keeps its failure in first unless an earlier one is there.
+template <typename F>
+void KeepFirstError(std::exception_ptr& first, F&& f) {
+  try {
+    f();
+  } catch (...) {
+    if (!first) first = std::current_exception();
+  }
+}
+
 }  // namespace
 
 void TDataFile::FlushAfterWrite(TRecord* keep) {
   if (Exclusive() || ForcedReadOnly()) return;
-  // Buffers in use are not written: every pin goes first. The flush
-  // recycles no buffer, so the written record is still there to be pinned
-  // again until the cursor has repositioned on it.
+  if (undo_active_) {
+    // From here on the files change: a rollback cuts them back to these
+    // sizes and writes the state before the write over the rest.
+    undo_sizes_[0] = GetFileSize();
+    undo_sizes_[1] = index_file_->IsOpen() ? index_file_->GetFileSize() : 0;
+    undo_sizes_[2] =
+        header_.BlobCount() > 0 && BlobFileOpen() ? BlobHandler(*blob_file_).GetFileSize() : 0;
+    undo_flushing_ = true;
+  }
+  // Buffers in use are not written: every pin goes first and comes back
+  // after, also when the flush fails. The flush recycles no buffer, so the
+  // written record is still there to be pinned again until the cursor has
+  // repositioned on it.
   const std::uint16_t uses = keep != nullptr ? keep->UseCount() : 0;
   ReleaseAllPins();
-  FlushTable(false);
-  for (std::uint16_t i = 0; i < uses; ++i) keep->AddUse();
+  auto repin = [&] {
+    for (std::uint16_t i = 0; i < uses; ++i) keep->AddUse();
+  };
+  try {
+    FlushTable(false);
+  } catch (...) {
+    repin();
+    throw;
+  }
+  repin();
 }
 
 void TDataFile::RepositionAfterWrite(int saved_index) {
@@ -534,18 +538,19 @@ void TDataFile::RepositionAfterWrite(int saved_index) {
 
 void TDataFile::InsertRecord(std::span<std::byte> record) {
   CheckRecordSpan(record);
-  WriteSection section(*this);
+  WriteSectionGuard section(*this);
   TIndexFile& ix = *index_file_;
   const int saved = ix.CurrentIndex();
   std::exception_ptr error;
   std::uint32_t n = NextFreeRecordNo();
-  LockRecord(n);
+  section.LockRecord(n);
   TRecord* slot = nullptr;
   bool reposition = false;
   try {
     ValidateRecord(record);
     reposition = true;
     if (!keep_record_ids_) SetRecordID(header_.LastRecordId() + 1, record);
+    WriteUndo undo(*this);
     const std::vector<int> indexes = KeyedIndexes(*this);
     Key key{};
     if (!no_unique_checks_) {
@@ -585,32 +590,24 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
     SetCurrentRecord(slot);
     slot = nullptr;  // the current record now holds the pin
     FlushAfterWrite(current_);
+    undo.Commit();
     NoteRecordChanged(n);
   } catch (...) {
     error = std::current_exception();
     if (slot != nullptr) slot->ReleaseUse();
   }
   if (reposition) {
-    try {
-      RepositionAfterWrite(saved);
-    } catch (...) {
-      if (!error) error = std::current_exception();
-    }
+    KeepFirstError(error, [&] { RepositionAfterWrite(saved); });
   } else {
     ix.SelectIndex(saved);
   }
-  try {
-    UnlockRecord(n);
-  } catch (...) {
-    if (!error) error = std::current_exception();
-  }
   if (error) std::rethrow_exception(error);
-  section.End();
+  section.Release();
 }
 
 void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
   CheckRecordSpan(record);
-  WriteSection section(*this);
+  WriteSectionGuard section(*this);
   TIndexFile& ix = *index_file_;
   const int saved = ix.CurrentIndex();
   if (current_ == nullptr || current_->Status() != 0) Fail(ErrorCode::kRecordNotFound);
@@ -623,6 +620,8 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
     ValidateRecord(record);
     SetRecordID(cur->RecordId(), record);
     reposition = true;
+    WriteUndo undo(*this);
+    JournalRecord(cur, false);
     const std::vector<int> indexes = KeyedIndexes(*this);
     std::vector<std::byte> old(cur->Data().begin(), cur->Data().end());
     struct Change {
@@ -648,38 +647,41 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
     cur->CopyRecordData(record);
     if (header_.BlobCount() > 0) WriteRecordBlobs(cur, record, old);
     FlushAfterWrite(cur);
+    undo.Commit();
     NoteRecordChanged(n);
     if (unlock) UnlockRecord(n);
   } catch (...) {
     error = std::current_exception();
   }
   if (reposition) {
-    try {
-      RepositionAfterWrite(saved);
-    } catch (...) {
-      if (!error) error = std::current_exception();
-    }
+    KeepFirstError(error, [&] { RepositionAfterWrite(saved); });
   } else {
     ix.SelectIndex(saved);
   }
   cur->ReleaseUse();
   if (error) std::rethrow_exception(error);
-  section.End();
+  section.Release();
 }
 
 void TDataFile::DeleteRecord() {
-  WriteSection section(*this);
+  WriteSectionGuard section(*this);
   TIndexFile& ix = *index_file_;
   const int saved = ix.CurrentIndex();
   if (current_ == nullptr || current_->Status() != 0) Fail(ErrorCode::kRecordNotFound);
   TRecord* cur = current_;
   const std::uint32_t n = cur->RecordNumber();
-  LockRecord(n);
+  // A lock this cursor held already (an edit) goes with the record too;
+  // one the section takes goes with the section.
+  const bool held = std::find(locked_records_.begin(), locked_records_.end(), n) !=
+                    locked_records_.end();
+  section.LockRecord(n);
   cur->AddUse();
   std::exception_ptr error;
   std::vector<std::int32_t> handles;
   TBlobFile* blobs = header_.BlobCount() > 0 ? blob_file_.get() : nullptr;
   try {
+    WriteUndo undo(*this);
+    JournalRecord(cur, false);
     std::vector<std::byte> scratch(cur->Data().begin(), cur->Data().end());
     const std::vector<int> indexes = KeyedIndexes(*this);
     std::vector<std::pair<int, Key>> keys;
@@ -723,7 +725,7 @@ void TDataFile::DeleteRecord() {
     ix.DecrementRecordCount();
     for (std::int32_t h : handles) {
       // The owner is set before the chain goes to the free list.
-      BlobTruncate(*blobs, h, 0);
+      if (const std::uint16_t rc = BlobTruncate(*blobs, h, 0); rc != 0) EngineError(rc, FileName());
       BlobSaveForRecord(*blobs, h, n);
     }
     for (int i = 1; i <= FieldCount(); ++i) {
@@ -735,26 +737,20 @@ void TDataFile::DeleteRecord() {
     }
     MarkRecordDeleted(cur);
     FlushAfterWrite(cur);
+    undo.Commit();
     NoteRecordDeleted(n);
   } catch (...) {
     error = std::current_exception();
   }
   if (blobs != nullptr) {
-    for (std::int32_t h : handles) BlobClose(*blobs, h, nullptr);
+    // Values opened here only to free their chains; each handle is open.
+    for (std::int32_t h : handles) static_cast<void>(BlobClose(*blobs, h, nullptr));
   }
-  try {
-    RepositionAfterWrite(saved);
-  } catch (...) {
-    if (!error) error = std::current_exception();
-  }
+  KeepFirstError(error, [&] { RepositionAfterWrite(saved); });
   cur->ReleaseUse();
-  try {
-    UnlockRecord(n);
-  } catch (...) {
-    if (!error) error = std::current_exception();
-  }
+  if (held) KeepFirstError(error, [&] { UnlockRecord(n); });
   if (error) std::rethrow_exception(error);
-  section.End();
+  section.Release();
 }
 
 }  // namespace storage

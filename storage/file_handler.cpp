@@ -3,6 +3,7 @@
 #include "framework/sync.h"
 #include "storage/engine_error.h"
 #include "storage/engine_utils.h"
+#include "storage/fault_injection.h"
 #include "storage/memory_file.h"
 #include "storage/session.h"
 
@@ -222,7 +223,7 @@ void TFileHandler::CopyFile(std::string_view destination) {
 std::int32_t TFileHandler::Read(void* buffer, std::int32_t n) {
   TraceLine("Read from file " + name_ + " of " + Num(n));
   const std::uint16_t kRead = Code(ErrorCode::kReadError);
-  if (n < 0) Fail(kRead);
+  if (n < 0 || FaultHit(FaultSite::kRead)) Fail(kRead);
   std::int32_t got;
   if (in_memory_) {
     TMemoryFile* file = RequireMemoryFile(kRead);
@@ -239,8 +240,17 @@ std::int32_t TFileHandler::Read(void* buffer, std::int32_t n) {
 
 void TFileHandler::Write(const void* buffer, std::int32_t n) {
   TraceLine("Write to file " + name_ + " of " + Num(n));
+  if (n < 0) Fail(Code(ErrorCode::kWriteError));
+  if (FaultHit(FaultSite::kWrite)) {
+    // A torn write: the first half reaches the file, then the error.
+    if (n > 1) WriteBytes(buffer, n / 2);
+    Fail(Code(ErrorCode::kWriteError));
+  }
+  WriteBytes(buffer, n);
+}
+
+void TFileHandler::WriteBytes(const void* buffer, std::int32_t n) {
   const std::uint16_t kWrite = Code(ErrorCode::kWriteError);
-  if (n < 0) Fail(kWrite);
   if (in_memory_) {
     TMemoryFile* file = RequireMemoryFile(kWrite);
     // A disk file opened for reading refuses writes; so does a memory one.

@@ -16,6 +16,9 @@
 //
 // With the trace flag set, every operation first appends a line to
 // "tolmidio.log" in the current directory (see TraceLine in the .cpp).
+//
+// Read and Write are fault sites (fault_injection.h): a test can make any
+// one of them fail.
 #pragma once
 
 #include <cstdint>
@@ -112,6 +115,8 @@ class TFileHandler {
 
  private:
   void SetFlag(bool& flag, bool value);
+  // Write's work, without its trace line or fault site.
+  void WriteBytes(const void* buffer, std::int32_t n);
   [[nodiscard]] TMemoryFile* RequireMemoryFile(std::uint16_t code) const;
 
   bool in_memory_ = false;

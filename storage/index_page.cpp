@@ -14,18 +14,50 @@ bool LinkOk(std::uint32_t link, std::uint32_t end_offset) {
 }  // namespace
 
 void TPage::Format(std::uint16_t key_size, bool compressed) {
+  WholeChanging();
   key_size_ = key_size;
   compressed_ = compressed;
   Clear();
 }
 
 void TPage::Clear() {
+  WholeChanging();
   type_ = 0;
   count_ = 0;
   prev_ = next_ = 0;
   bytes_used_ = 0;
   dirty_ = false;
   free_page = false;
+}
+
+void TPage::Save(Snapshot& s) const {
+  s.key_size = key_size_;
+  s.compressed = compressed_;
+  s.type = type_;
+  s.count = count_;
+  s.prev = prev_;
+  s.next = next_;
+  s.bytes_used = bytes_used_;
+  s.dirty = dirty_;
+  s.free_page = free_page;
+  s.entries.assign(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(Stride() * count_));
+}
+
+void TPage::Restore(const Snapshot& s) {
+  key_size_ = s.key_size;
+  compressed_ = s.compressed;
+  type_ = s.type;
+  count_ = s.count;
+  prev_ = s.prev;
+  next_ = s.next;
+  bytes_used_ = s.bytes_used;
+  dirty_ = s.dirty;
+  free_page = s.free_page;
+  Reserve(count_);
+  std::copy(s.entries.begin(), s.entries.end(), entries_.begin());
+  // Bytes past the last entry stay zero (Store packs only the entries, but
+  // the unpacked array is kept clean all the same).
+  std::fill(entries_.begin() + static_cast<std::ptrdiff_t>(s.entries.size()), entries_.end(), 0);
 }
 
 std::uint16_t TPage::SharedPrefix(int i) const {
@@ -154,6 +186,14 @@ bool TPage::Store(std::uint8_t* buf) const {
 }
 
 void TPage::SetKey(int i, const std::uint8_t* key) {
+  if (undo_recorder) {
+    // A compressed leaf's neighbour changes its prefix too.
+    if (CompressedLeaf()) {
+      WholeChanging();
+    } else {
+      undo_recorder->EntryChanging(*this, i);
+    }
+  }
   std::memcpy(Slot(i), key, key_size_);
   dirty_ = true;
   if (CompressedLeaf()) {
@@ -192,9 +232,11 @@ void TPage::InsertAt(int i, const std::uint8_t* key, std::uint32_t link, std::ui
     FixPrefix(i);
     FixPrefix(i + 1);
   }
+  if (undo_recorder) undo_recorder->EntryInserted(*this, i);
 }
 
 void TPage::RemoveAt(int i) {
+  if (undo_recorder) undo_recorder->EntryRemoving(*this, i);
   if (CompressedLeaf()) bytes_used_ -= 2u + key_size_ - Prefix(i) + 4u;
   if (i + 1 < count_) std::memmove(Slot(i), Slot(i + 1), Stride() * (count_ - i - 1));
   --count_;
@@ -204,6 +246,8 @@ void TPage::RemoveAt(int i) {
 
 void TPage::MoveTailTo(TPage& dst, int n) {
   if (n <= 0) return;
+  WholeChanging();
+  dst.WholeChanging();
   dst.Reserve(dst.count_ + n);
   std::memmove(dst.Slot(n), dst.Slot(0), Stride() * dst.count_);
   std::memcpy(dst.Slot(0), Slot(count_ - n), Stride() * n);
@@ -216,6 +260,8 @@ void TPage::MoveTailTo(TPage& dst, int n) {
 
 void TPage::MoveHeadTo(TPage& dst, int n) {
   if (n <= 0) return;
+  WholeChanging();
+  dst.WholeChanging();
   dst.Reserve(dst.count_ + n);
   std::memcpy(dst.Slot(dst.count_), Slot(0), Stride() * n);
   dst.count_ += n;

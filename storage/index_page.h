@@ -10,6 +10,11 @@
 //      always describe the current entries (kept by every change).
 //  (2) pins_ counts the holders of the page; a pinned page is never evicted,
 //      reused or written by the cache.
+//  (3) While a page has an undo recorder (a write's undo, IndexStore), every
+//      change of its contents reaches the recorder: a change of one entry's
+//      key, link or count and the removal of an entry before they happen,
+//      an insertion after it; any other change first asks for the whole
+//      page, after which the recorder lets go of the page.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +54,7 @@ class TPage {
   [[nodiscard]] bool CompressedLeaf() const { return compressed_ && IsLeaf(); }
   [[nodiscard]] std::uint8_t Type() const { return type_; }
   void SetType(std::uint8_t t) {
+    WholeChanging();
     type_ = t;
     dirty_ = true;
     if (CompressedLeaf()) RecomputePrefixes();
@@ -76,10 +82,12 @@ class TPage {
   [[nodiscard]] std::uint16_t Prefix(int i) const { return LoadU16(Slot(i) + key_size_ + 8); }
   void SetKey(int i, const std::uint8_t* key);
   void SetLink(int i, std::uint32_t v) {
+    if (undo_recorder) undo_recorder->EntryChanging(*this, i);
     StoreU32(Slot(i) + key_size_, v);
     dirty_ = true;
   }
   void SetSubCount(int i, std::uint32_t v) {
+    if (undo_recorder) undo_recorder->EntryChanging(*this, i);
     StoreU32(Slot(i) + key_size_ + 4, v);
     dirty_ = true;
   }
@@ -102,10 +110,12 @@ class TPage {
   [[nodiscard]] std::uint32_t Prev() const { return prev_; }
   [[nodiscard]] std::uint32_t Next() const { return next_; }
   void SetPrev(std::uint32_t v) {
+    WholeChanging();
     prev_ = v;
     dirty_ = true;
   }
   void SetNext(std::uint32_t v) {
+    WholeChanging();
     next_ = v;
     dirty_ = true;
   }
@@ -119,13 +129,56 @@ class TPage {
   }
   void ResetPins() { pins_ = 0; }
 
+  // What a write's undo keeps of a page: its contents and dirty state, not
+  // its pins, offset or place in the cache.
+  struct Snapshot {
+    std::uint16_t key_size = 0;
+    bool compressed = false;
+    std::uint8_t type = 0;
+    int count = 0;
+    std::uint32_t prev = 0;
+    std::uint32_t next = 0;
+    std::uint32_t bytes_used = 0;
+    bool dirty = false;
+    bool free_page = false;
+    std::vector<std::uint8_t> entries;  // count entries; capacity reused
+  };
+  void Save(Snapshot& s) const;
+  void Restore(const Snapshot& s);
+  // One entry's bytes as held (key size + 10), and putting them back.
+  [[nodiscard]] std::size_t EntrySize() const { return Stride(); }
+  [[nodiscard]] const std::uint8_t* EntryBytes(int i) const { return Slot(i); }
+  void RestoreEntry(int i, const std::uint8_t* bytes) { std::memcpy(Slot(i), bytes, Stride()); }
+
+  // Invariant 3. The recorder's calls come with the page as it is before
+  // the change (after it, for an insertion).
+  class UndoRecorder {
+   public:
+    virtual void EntryChanging(TPage& page, int i) = 0;
+    virtual void EntryInserted(TPage& page, int i) = 0;
+    virtual void EntryRemoving(TPage& page, int i) = 0;
+    // Saves the whole page and sets page.undo_recorder to nullptr.
+    virtual void PageChanging(TPage& page) = 0;
+
+   protected:
+    ~UndoRecorder() = default;
+  };
+  UndoRecorder* undo_recorder = nullptr;
+  std::uint32_t undo_record = 0;  // the recorder's number for this page
+
   // Cache bookkeeping (owned by the cache).
   TPage* lru_prev = nullptr;
   TPage* lru_next = nullptr;
   bool free_page = false;  // loaded only for its free-list link
+  // The write whose undo holds this page's snapshot (IndexStore's stamp);
+  // 0 when none. Cleared whenever the page object takes another offset.
+  std::uint32_t undo_stamp = 0;
 
  private:
   [[nodiscard]] std::size_t Stride() const { return key_size_ + 10u; }
+  void WholeChanging() {
+    if (undo_recorder) undo_recorder->PageChanging(*this);
+  }
   std::uint8_t* Slot(int i) { return entries_.data() + Stride() * i; }
   const std::uint8_t* Slot(int i) const { return entries_.data() + Stride() * i; }
   void Reserve(int n) {

@@ -10,6 +10,12 @@
 //      repeats; when every page is pinned the list grows. A split cascade
 //      therefore never fails for want of cache.
 //  (3) Inside a batch (owner's flag) a full list grows instead of evicting.
+//  (4) While a write's undo is open (BeginUndo to CommitUndo/RollbackUndo)
+//      every page the cache hands out is entered in the undo once and
+//      records its changes there (TPage invariant 3), and no page the write
+//      touched reaches the file except through the write's own final flush:
+//      making room writes only untouched pages and no header (it stays
+//      dirty, owed to the next flush).
 //
 // Tree operations keep the whole descent path pinned (page and entry per
 // level), so a parent's chosen entry can't be lost to eviction in the
@@ -55,7 +61,7 @@ struct IndexDefinition {
 void CheckIndexDefinitions(const IndexFileOwner& owner, const IndexDefinition* primary,
                            std::span<const IndexDefinition> secondary);
 
-class IndexStore {
+class IndexStore : private TPage::UndoRecorder {
  public:
   static constexpr int kInitialListCapacity = 31;
 
@@ -124,6 +130,10 @@ class IndexStore {
   void FlushIndexFile();
   // Number of page objects held (all lists).
   [[nodiscard]] std::size_t CachedPageCount() const;
+  // Pages of index slot's list: held, and held clean (what eviction can
+  // take without a flush).
+  [[nodiscard]] std::size_t ListPageCount(int slot) const;
+  [[nodiscard]] std::size_t CleanPageCount(int slot) const;
   // After a batch: every list back to its initial capacity (clean unpinned
   // pages beyond it are dropped).
   void ShrinkPageLists();
@@ -135,6 +145,25 @@ class IndexStore {
   // cursor keeps its one hold on its own leaf: that page must not be evicted
   // while the cursor points at it.
   void ClearAllPins();
+
+  // ---------------------------------------------------------------- undo
+  // Undo of one write of the owning data file (cache invariant 4). Keeps
+  // the header; every page the write uses records its changes (TPage
+  // invariant 3: one entry's old bytes, an insertion, a removal, or once
+  // the whole page). RollbackUndo undoes them newest first, puts the header
+  // back, drops the pages appended, and lets the cursor go of its leaf (it
+  // finds its entry again when next used). A page that was clean when the
+  // write first used it records nothing without copy_clean: the file holds
+  // it as it was, and a rollback drops it from the cache. With rewrite (the
+  // write's own flush had begun; it needs copy_clean) what it puts back,
+  // and the header, is marked dirty so that a flush writes it over whatever
+  // the failed flush left in the file.
+  void BeginUndo(bool copy_clean);
+  void CommitUndo();
+  void RollbackUndo(bool rewrite);
+  // Every cached page dropped, dirty or not, and the header taken as
+  // written: nothing is left for a close to write (a failed table).
+  void DiscardChanges();
 
   // ---------------------------------------------------------------- keys
   [[nodiscard]] bool SearchKey(const std::uint8_t* key);
@@ -222,9 +251,43 @@ class IndexStore {
     TPage* page;
     int idx;
   };
+  struct PageUndo {
+    int slot = 0;
+    std::uint32_t offset = 0;
+    bool appended = false;  // new at the end of the file in this write
+    bool drop = false;      // clean and not recorded: the file holds it
+    bool was_dirty = false;
+    bool changed = false;   // has undo events
+    TPage::Snapshot snapshot;  // an event of the whole page
+  };
+  enum class UndoKind : std::uint8_t { kEntry, kInserted, kRemoved, kWhole };
+  struct UndoEvent {
+    std::uint32_t record;  // into undo_pages_
+    int entry;
+    UndoKind kind;
+    std::size_t bytes;  // into undo_bytes_: the entry as it was
+  };
   class PathGuard;
 
   void LoadCurrentDescriptor();
+  // Saves p into the open undo before its first use in this write.
+  void Journal(TPage* p, bool appended) {
+    if (undo_active_ && p->undo_stamp != undo_stamp_) JournalPage(p, appended);
+  }
+  void JournalPage(TPage* p, bool appended);
+  // TPage::UndoRecorder.
+  void EntryChanging(TPage& page, int i) override;
+  void EntryInserted(TPage& page, int i) override;
+  void EntryRemoving(TPage& page, int i) override;
+  void PageChanging(TPage& page) override;
+  void AddUndoEvent(TPage& page, int i, UndoKind kind, bool keep_bytes);
+  // The cached page of a journaled one (it may have been evicted: nullptr).
+  TPage* UndoPage(const PageUndo& u);
+  // Every page of this write's undo lets go of its recorder.
+  void ReleaseRecorders();
+  // Writes the dirty unpinned pages (untouched_only: those outside the
+  // write's undo) in offset order; true when any was written.
+  bool WritePages(bool untouched_only);
   void Unlink(PageList& list, TPage* p);
   void PushFront(PageList& list, TPage* p);
   TPage* TakeSlot(PageList& list);
@@ -276,6 +339,18 @@ class IndexStore {
   bool write_lock_held_ = false;
   bool header_dirty_ = false;  // header changed since it was last read or written
   std::array<PageList, kIndexSlots> lists_;
+
+  // Undo of the write in progress (cache invariant 4).
+  bool undo_active_ = false;
+  bool undo_copy_clean_ = false;
+  std::uint32_t undo_stamp_ = 0;
+  IndexHeader undo_header_;
+  bool undo_header_dirty_ = false;
+  bool undo_flushed_ = false;  // making room wrote pages: the header is owed
+  std::vector<PageUndo> undo_pages_;  // the first undo_count_ are this write's
+  std::size_t undo_count_ = 0;
+  std::vector<UndoEvent> undo_events_;
+  std::vector<std::uint8_t> undo_bytes_;
 
   // Current index.
   int cur_slot_ = 0;

@@ -55,6 +55,19 @@ class TFileSession {
   TMemoryFileList& MemoryFiles() { return *memory_files_; }
   TPasswordList& Passwords() { return *passwords_; }
 
+  // A shared open that meets a table's headers half-written (another
+  // program is in the middle of a write) tries again: retries times,
+  // delay_ms apart. Tests and fuzz targets that open damaged files on
+  // purpose set fewer, or none.
+  static constexpr int kDefaultOpenRetries = 49;
+  static constexpr std::uint32_t kDefaultOpenRetryDelayMs = 10;
+  void SetSharedOpenRetries(int retries, std::uint32_t delay_ms) {
+    open_retries_ = retries < 0 ? 0 : retries;
+    open_retry_delay_ms_ = delay_ms;
+  }
+  [[nodiscard]] int SharedOpenRetries() const { return open_retries_; }
+  [[nodiscard]] std::uint32_t SharedOpenRetryDelayMs() const { return open_retry_delay_ms_; }
+
   void AddPassword(std::string_view text) { passwords_->Add(text); }
   void RemovePassword(std::string_view text) { passwords_->Remove(text); }
   void RemoveAllPasswords() { passwords_->RemoveAll(); }
@@ -65,6 +78,8 @@ class TFileSession {
   ErrorContext error_context_;
   std::unique_ptr<TMemoryFileList> memory_files_;
   std::unique_ptr<TPasswordList> passwords_;
+  int open_retries_ = kDefaultOpenRetries;
+  std::uint32_t open_retry_delay_ms_ = kDefaultOpenRetryDelayMs;
 };
 
 // Creates the default session and makes it current; nothing when already

@@ -18,7 +18,6 @@ namespace storage {
 
 namespace {
 
-constexpr std::size_t kChunk = 1u << 20;
 constexpr int kMaxEvidence = 256;  // values looked at per field
 constexpr int kBlockSamples = 64;  // blocks looked at for the block size
 

@@ -9,9 +9,18 @@
 #include <exception>
 
 #include "dataset/tolmid_session.h"
+#include "platform/text.h"
 
 namespace dataset {
 namespace {
+
+// The engine keeps passwords and messages in code page 1252; the widgets
+// hold Unicode. Text crosses between them here and nowhere else.
+std::string EngineText(const QString& text) { return platform::Utf8ToCp1252(text.toStdString()); }
+
+QString WidgetText(std::string_view engine_text) {
+  return QString::fromStdString(platform::Cp1252ToUtf8(engine_text));
+}
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int l, int t,
                         int w, int h) {
@@ -70,7 +79,7 @@ bool TTolmidPasswordDialog::Guarded(F&& f) {
     f();
     return true;
   } catch (const std::exception& e) {
-    QMessageBox::critical(this, windowTitle(), QString::fromUtf8(e.what()));
+    QMessageBox::critical(this, windowTitle(), WidgetText(e.what()));
     return false;
   }
 }
@@ -83,7 +92,7 @@ void TTolmidPasswordDialog::EditChanged() {
 }
 
 void TTolmidPasswordDialog::AddClick() {
-  const std::string text = Edit->text().toStdString();
+  const std::string text = EngineText(Edit->text());
   if (!Guarded([&] { session_.AddPassword(text); })) return;
   password_added_ = true;
   Edit->clear();
@@ -91,7 +100,7 @@ void TTolmidPasswordDialog::AddClick() {
 }
 
 void TTolmidPasswordDialog::RemoveClick() {
-  const std::string text = Edit->text().toStdString();
+  const std::string text = EngineText(Edit->text());
   if (!Guarded([&] { session_.RemovePassword(text); })) return;
   Edit->clear();
   Edit->setFocus();
@@ -103,7 +112,7 @@ void TTolmidPasswordDialog::RemoveAllClick() {
 }
 
 void TTolmidPasswordDialog::OKClick() {
-  const std::string text = Edit->text().toStdString();
+  const std::string text = EngineText(Edit->text());
   if (!text.empty() && !Guarded([&] { session_.AddPassword(text); })) return;
   accept();
 }

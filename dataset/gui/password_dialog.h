@@ -1,6 +1,8 @@
 // The password dialog: a session's fallback when a table asks for a
 // password and no OnPassword handler is set. The user types passwords into
-// the session's list; OK closes and lets the engine try again.
+// the session's list; OK closes and lets the engine try again. Passwords
+// go to the session, and error texts come from it, in code page 1252
+// (characters it lacks become '?').
 #pragma once
 
 #include <QDialog>

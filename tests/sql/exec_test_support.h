@@ -138,7 +138,7 @@ class ExecTestBase : public ::testing::Test {
   static std::vector<std::string> Rows(storage::TDataFile& cursor) {
     std::vector<std::string> rows;
     std::vector<std::byte> buf(cursor.GetRecordBufferSize());
-    cursor.MoveToBegin();
+    EXPECT_EQ(cursor.MoveToBegin(), 0);
     while (cursor.ReadNextRecord(buf) == 0) {
       std::string line;
       for (int n = 1; n <= cursor.WorkingFieldCount(); ++n) {

@@ -38,13 +38,15 @@ class BlobCorruptTest : public BlobTest {
     const int before = file_->OpenBlobCount();
     std::int32_t h = 0;
     const int code = CodeOf([&] {
-      const std::uint16_t c = file_->OpenBlob(first, 1, h, record);
-      if (c != 0) EngineError(c);
+      auto check = [](std::uint16_t c) {
+        if (c != 0) EngineError(c);
+      };
+      check(file_->OpenBlob(first, 1, h, record));
       std::int32_t size = 0, got = 0;
-      file_->GetBlobSize(h, size);
+      check(file_->GetBlobSize(h, size));
       Bytes v(static_cast<std::size_t>(size));
-      file_->ReadBlob(h, 0, got, size, v.data());
-      file_->CloseBlob(h);
+      check(file_->ReadBlob(h, 0, got, size, v.data()));
+      check(file_->CloseBlob(h));
     });
     EXPECT_EQ(file_->OpenBlobCount(), before) << "a failed load left a buffer";
     EXPECT_EQ(file_->PinnedBlockCount(), 0u);

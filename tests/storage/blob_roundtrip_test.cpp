@@ -207,8 +207,8 @@ TEST_F(BlobTest, SavingValuesOfTwoRecordsTogetherIsRefused) {
   ASSERT_EQ(file_->OpenBlob(0, 1, a), 0);
   ASSERT_EQ(file_->OpenBlob(0, 2, b), 0);
   const Bytes v(10, 1);
-  file_->WriteBlob(a, 0, 10, v.data());
-  file_->WriteBlob(b, 0, 10, v.data());
+  ASSERT_EQ(file_->WriteBlob(a, 0, 10, v.data()), 0);
+  ASSERT_EQ(file_->WriteBlob(b, 0, 10, v.data()), 0);
   file_->FindBlob(a)->SetRecordNumber(1);
   file_->FindBlob(b)->SetRecordNumber(2);
   EXPECT_EQ(CodeOf([&] { file_->SaveModifiedBlobs(); }), 8963);

@@ -175,7 +175,7 @@ TEST_F(ComputedFieldsTest, ValuesFollowInsertReadAndFieldChanges) {
   // path (the cached buffer itself holds them).
   t = OpenTable(Path("c.dat"));
   AddComputedFields(*t);
-  t->MoveToBegin();
+  EXPECT_EQ(t->MoveToBegin(), 0);
   Rec cur(*t);
   for (const auto& [row, e] : Cases()) {
     ASSERT_EQ(t->ReadNextRecord(cur.span()), 0);
@@ -240,11 +240,11 @@ TEST_F(ComputedFieldsTest, ComputedValuesNeverReachTheFile) {
     t = OpenTable(Path("d.dat"), exclusive);
     AddComputedFields(*t);
     Rec cur(*t);
-    t->MoveToBegin();
+    EXPECT_EQ(t->MoveToBegin(), 0);
     int n = 0;
     while (t->ReadNextRecord(cur.span()) == 0) ++n;
     EXPECT_EQ(n, static_cast<int>(Cases().size()));
-    t->MoveToEnd();
+    EXPECT_EQ(t->MoveToEnd(), 0);
     while (t->ReadPriorRecord(cur.span()) == 0) --n;
     EXPECT_EQ(n, 0);
     t->Close();

@@ -68,10 +68,10 @@ class ReadAheadTest : public datatest::DataFileTestBase {
     Rec r(t);
     const int before = t.reads;
     if (forward) {
-      t.MoveToBegin();
+      EXPECT_EQ(t.MoveToBegin(), 0);
       while (t.ReadNextRecord(r.span()) == 0) out.emplace_back(*r.GetNum<std::int32_t>(1), *r.GetStr(2));
     } else {
-      t.MoveToEnd();
+      EXPECT_EQ(t.MoveToEnd(), 0);
       while (t.ReadPriorRecord(r.span()) == 0) out.emplace_back(*r.GetNum<std::int32_t>(1), *r.GetStr(2));
     }
     reads = t.reads - before;

@@ -46,7 +46,7 @@ TEST_F(CursorNavTest, EmptyTableEndsBothWaysWithBlankRecords) {
     r.Num<std::int32_t>(1, 5);
     EXPECT_EQ(t->ReadNextRecord(r.span()), 8706);
     EXPECT_FALSE(r.GetNum<std::int32_t>(1).has_value());  // blank
-    t->MoveToBegin();
+    EXPECT_EQ(t->MoveToBegin(), 0);
     EXPECT_EQ(t->ReadPriorRecord(r.span()), 8705);
     EXPECT_EQ(t->RecordCount(), 0u);
     EXPECT_EQ(t->GetRecordPosition(), 0u);
@@ -102,7 +102,7 @@ TEST_F(CursorNavTest, BookmarksFollowTheIndexAndNaturalOrderComparesPositions) {
   std::vector<std::uint8_t> mark(t->GetBookmarkSize());
   t->GetBookmark(mark);
   t->SwitchToIndex(1);  // by name: e d c b a -> IDs 5 4 3 2 1
-  t->MoveToBegin();
+  EXPECT_EQ(t->MoveToBegin(), 0);
   t->GotoBookmark(mark);  // a primary key used on ByName: the nearest key
   EXPECT_GE(CurrentKey(*t), 1);
   t->SwitchToIndex(0);
@@ -132,12 +132,12 @@ TEST_F(CursorNavTest, BookmarksFollowTheIndexAndNaturalOrderComparesPositions) {
   EXPECT_EQ(CurrentKey(*n), 3);
   EXPECT_EQ(n->RecordCount(), 3u);
   std::vector<std::int32_t> seen;
-  n->MoveToBegin();
+  EXPECT_EQ(n->MoveToBegin(), 0);
   Rec r(*n);
   while (n->ReadNextRecord(r.span()) == 0) seen.push_back(*r.GetNum<std::int32_t>(1));
   EXPECT_EQ(seen, (std::vector<std::int32_t>{1, 3, 4}));
   seen.clear();
-  n->MoveToEnd();
+  EXPECT_EQ(n->MoveToEnd(), 0);
   while (n->ReadPriorRecord(r.span()) == 0) seen.push_back(*r.GetNum<std::int32_t>(1));
   EXPECT_EQ(seen, (std::vector<std::int32_t>{4, 3, 1}));
 }
@@ -151,18 +151,18 @@ TEST_F(CursorNavTest, RangesBoundTheViewAndAnInvertedRangeIsEmpty) {
   t->SetKeyRange(false, lo.bytes.data(), 0, hi.bytes.data(), 0);
   EXPECT_TRUE(t->IsRangeActive());
   EXPECT_EQ(t->RecordCount(), 5u);
-  t->MoveToBegin();
+  EXPECT_EQ(t->MoveToBegin(), 0);
   Rec r(*t);
   ASSERT_EQ(t->ReadNextRecord(r.span()), 0);
   EXPECT_EQ(r.GetNum<std::int32_t>(1), 5);
   EXPECT_EQ(t->GetRecordPosition(), 1u);
-  t->MoveToEnd();
+  EXPECT_EQ(t->MoveToEnd(), 0);
   ASSERT_EQ(t->ReadPriorRecord(r.span()), 0);
   EXPECT_EQ(r.GetNum<std::int32_t>(1), 9);
   EXPECT_EQ(t->GetRecordPosition(), 5u);
   t->SetKeyRange(false, hi.bytes.data(), 0, lo.bytes.data(), 0);
   EXPECT_EQ(t->RecordCount(), 0u);
-  t->MoveToBegin();
+  EXPECT_EQ(t->MoveToBegin(), 0);
   EXPECT_EQ(t->ReadNextRecord(r.span()), 8706);
   t->ClearKeyRange();
   EXPECT_EQ(t->RecordCount(), 20u);
@@ -219,7 +219,7 @@ TEST_F(CursorNavTest, AClonedCursorStandsOnTheSameRecordInTheSameView) {
   ASSERT_EQ(t->ReadCurrentRecord(r.span(), true), 0);
   c->SetLockRetryCount(0);
   Rec e(*c);
-  EXPECT_EQ(CodeOf([&] { c->ReadCurrentRecord(e.span(), true); }), 10258);
+  EXPECT_EQ(CodeOf([&] { CheckEngineResult(c->ReadCurrentRecord(e.span(), true)); }), 10258);
   t->UnlockRecord(0);
   c.reset();
   t.reset();

@@ -219,7 +219,7 @@ void FilterTwoProcessTest::Run(Mode mode, std::uint32_t seed) {
   // The plain scan: every live record, no filters.
   auto snapshot = [&] {
     std::vector<Rec2> rows;
-    plain->MoveToBegin();
+    EXPECT_EQ(plain->MoveToBegin(), 0);
     for (Rec r(*plain); plain->ReadNextRecord(r.span()) == 0;)
       rows.push_back(Decode(*plain, r.bytes, plain->CurrentRecord()->RecordNumber()));
     return rows;
@@ -322,9 +322,9 @@ void FilterTwoProcessTest::Run(Mode mode, std::uint32_t seed) {
     const int place = before.empty() ? 0 : rnd(0, 3);
     std::optional<Rec2> stood;
     if (place == 0) {
-      t->MoveToBegin();
+      EXPECT_EQ(t->MoveToBegin(), 0);
     } else if (place == 1) {
-      t->MoveToEnd();
+      EXPECT_EQ(t->MoveToEnd(), 0);
     } else {
       const auto& r = before[static_cast<std::size_t>(rnd(0, static_cast<int>(before.size()) - 1))];
       t->SetRecordPosition(r.recno);
@@ -366,9 +366,9 @@ void FilterTwoProcessTest::Run(Mode mode, std::uint32_t seed) {
 
     // Walks both ways, the count, positions.
     std::vector<std::int32_t> forward, backward;
-    t->MoveToBegin();
+    EXPECT_EQ(t->MoveToBegin(), 0);
     for (Rec r(*t); t->ReadNextRecord(r.span()) == 0;) forward.push_back(*r.GetNum<std::int32_t>(kFId));
-    t->MoveToEnd();
+    EXPECT_EQ(t->MoveToEnd(), 0);
     for (Rec r(*t); t->ReadPriorRecord(r.span()) == 0;)
       backward.insert(backward.begin(), *r.GetNum<std::int32_t>(kFId));
     ASSERT_EQ(forward, ids(view));

@@ -17,12 +17,11 @@ using Clock = std::chrono::steady_clock;
 std::uint32_t StoreBlob(TBlobFile& b, const std::string& value, std::uint32_t first) {
   std::int32_t h = 0;
   if (b.OpenBlob(first, 3, h) != 0) return 0;
-  b.WriteBlob(h, 0, static_cast<std::int32_t>(value.size()), value.data());
+  if (b.WriteBlob(h, 0, static_cast<std::int32_t>(value.size()), value.data()) != 0) return 0;
   b.SetBlobRecordNumbers(1);
   b.SaveModifiedBlobs();
   std::uint32_t out = 0;
-  b.CloseBlob(h, &out);
-  return out;
+  return b.CloseBlob(h, &out) == 0 ? out : 0;
 }
 
 std::string LoadBlob(TBlobFile& b, std::uint32_t first, std::size_t size) {
@@ -30,8 +29,8 @@ std::string LoadBlob(TBlobFile& b, std::uint32_t first, std::size_t size) {
   if (b.OpenBlob(first, 3, h) != 0) return {};
   std::string s(size, '\0');
   std::int32_t n = 0;
-  b.ReadBlob(h, 0, n, static_cast<std::int32_t>(size), s.data());
-  b.CloseBlob(h);
+  const std::uint16_t read = b.ReadBlob(h, 0, n, static_cast<std::int32_t>(size), s.data());
+  if (b.CloseBlob(h) != 0 || read != 0) return {};
   s.resize(static_cast<std::size_t>(n));
   return s;
 }

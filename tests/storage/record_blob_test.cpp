@@ -137,7 +137,7 @@ TEST_F(RecordBlobTest, RandomValuesRoundTripAndDeletesFreeTheirBlocks) {
   // Every value once more from the file, then the file itself.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> chains;
   std::map<std::uint32_t, std::uint32_t> expected_length;
-  t->MoveToBegin();
+  EXPECT_EQ(t->MoveToBegin(), 0);
   Rec r(*t);
   while (t->ReadNextRecord(r.span()) == 0) {
     const auto& live = model.at(*r.GetNum<std::int32_t>(1));
@@ -171,7 +171,7 @@ TEST_F(RecordBlobTest, DeletingEveryRecordLeavesOnlyFreeBlocks) {
     CloseAll(*t, r);
   }
   for (int i = 0; i < 20; ++i) {
-    t->MoveToBegin();
+    EXPECT_EQ(t->MoveToBegin(), 0);
     Rec r(*t);
     ASSERT_EQ(t->ReadNextRecord(r.span()), 0);
     t->DeleteRecord();
@@ -273,7 +273,7 @@ TEST_F(RecordBlobTest, OnlyTheRecordsOwnValuesAreWrittenAndStaleHandlesAreNoOffs
   ASSERT_EQ(t->ReadCurrentRecord(back.span(), false), 0);
   EXPECT_FALSE(back.GetNum<std::uint32_t>(3).has_value());
   std::vector<std::pair<std::uint32_t, std::uint32_t>> chains;
-  t->MoveToBegin();
+  EXPECT_EQ(t->MoveToBegin(), 0);
   while (t->ReadNextRecord(back.span()) == 0) {
     if (auto o = back.GetNum<std::uint32_t>(2)) chains.emplace_back(*o, t->CurrentRecord()->RecordNumber());
   }
@@ -307,7 +307,7 @@ TEST_F(RecordBlobTest, AValueOpenOnAFreedChainNeverNamesIt) {
   t->InsertRecord(b.span());
   CloseAll(*t, b);
   std::vector<std::pair<std::uint32_t, std::uint32_t>> chains;
-  t->MoveToBegin();
+  EXPECT_EQ(t->MoveToBegin(), 0);
   Rec r(*t);
   while (t->ReadNextRecord(r.span()) == 0) {
     const std::int32_t id = *r.GetNum<std::int32_t>(1);
@@ -333,7 +333,7 @@ TEST_F(RecordBlobTest, OpeningAShortChainReturns8711) {
   blb[512 + 14 + 1] = 0x20;  // total length 1000 (0x03E8) -> 8424 (0x20E8)
   WriteBytes(Path("b.BLB"), blb);
   t = OpenTable(Path("b.dat"));
-  t->MoveToBegin();
+  EXPECT_EQ(t->MoveToBegin(), 0);
   Rec r(*t);
   ASSERT_EQ(t->ReadNextRecord(r.span()), 0);
   const auto before = r.bytes;

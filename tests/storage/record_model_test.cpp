@@ -625,14 +625,14 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
       ASSERT_EQ(rc, expect) << "step " << step;
     } else if (op < 81) {
       what = "begin";
-      t->MoveToBegin();
+      EXPECT_EQ(t->MoveToBegin(), 0);
       const auto l = view();
       cur = l.empty() ? 0 : l.front();
       bof = true;
       eof = l.empty();
     } else if (op < 84) {
       what = "end";
-      t->MoveToEnd();
+      EXPECT_EQ(t->MoveToEnd(), 0);
       const auto l = view();
       cur = l.empty() ? 0 : l.back();
       eof = true;
@@ -785,7 +785,7 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
   // block, owner) for the BLOB checker.
   std::string chains;
   std::map<std::uint32_t, std::size_t> blob_length;
-  t->MoveToBegin();
+  EXPECT_EQ(t->MoveToBegin(), 0);
   for (Rec r(*t); t->ReadNextRecord(r.span()) == 0;) {
     const std::uint32_t rid = r.Id();
     ASSERT_EQ(read_back(r), m.Row(rid)) << "record " << rid;
@@ -976,7 +976,7 @@ TEST_F(RecordRulesTest, KeysHoldTheDocumentedBytesInTheirOrder) {
     t->SwitchToIndexByName(c.index);
     std::vector<std::int32_t> ids;
     std::vector<std::string> keys;
-    t->MoveToBegin();
+    EXPECT_EQ(t->MoveToBegin(), 0);
     for (Rec r(*t); t->ReadNextRecord(r.span()) == 0;) {
       ids.push_back(*r.GetNum<std::int32_t>(1));
       std::vector<std::uint8_t> key(t->GetBookmarkSize());

@@ -42,7 +42,7 @@ class RecordOpsTest : public datatest::DataFileTestBase {
   }
   std::vector<std::int32_t> Walk(TDataFile& t) {
     std::vector<std::int32_t> ids;
-    t.MoveToBegin();
+    EXPECT_EQ(t.MoveToBegin(), 0);
     Rec r(t);
     while (t.ReadNextRecord(r.span()) == 0) ids.push_back(*r.GetNum<std::int32_t>(1));
     return ids;
@@ -147,7 +147,7 @@ TEST_F(RecordOpsTest, KeysOrderEveryIndexAndFollowModifies) {
   EXPECT_EQ(Walk(*t), (std::vector<std::int32_t>{10, 9, 6, 7, 8}));
   // A modify to a duplicate unique code is refused and changes nothing.
   ASSERT_EQ(t->ReadCurrentRecord(cur.span(), false), 8706);  // after the walk
-  t->MoveToBegin();
+  EXPECT_EQ(t->MoveToBegin(), 0);
   ASSERT_EQ(t->ReadNextRecord(cur.span()), 0);
   cur.Str(5, std::string("C1"));
   EXPECT_EQ(CodeOf([&] { t->ModifyRecord(cur.span(), true); }), 9729);

@@ -139,7 +139,7 @@ TEST_F(RecordTwoProcessTest, ConcurrentInsertsAndUpdatesLoseNothing) {
   std::set<std::uint32_t> ids;
   long counters = 0;
   std::map<int, int> per_owner;
-  t->MoveToBegin();
+  EXPECT_EQ(t->MoveToBegin(), 0);
   Rec r(*t);
   while (t->ReadNextRecord(r.span()) == 0) {
     EXPECT_TRUE(keys.insert(*r.GetNum<std::int32_t>(1)).second);
@@ -179,7 +179,7 @@ TEST_F(RecordTwoProcessTest, ARecordBeingEditedRefusesTheOthersEdit) {
         Rec e(*u);
         e.Num<std::int32_t>(1, 7);
         if (!u->GotoKey(false, e.bytes.data(), 0, false, 0, {})) _exit(98);
-        code = CodeOf([&] { u->ReadCurrentRecord(e.span(), true); });
+        code = CodeOf([&] { CheckEngineResult(u->ReadCurrentRecord(e.span(), true)); });
         if (code == 0) {
           e.Num<std::int32_t>(3, 5);
           u->ModifyRecord(e.span(), true);

@@ -150,7 +150,7 @@ TEST_F(RepairRandomTest, AnyDamageEndsInASoundTableOrAnUntouchedRefusal) {
     auto table = OpenTable(Path("r.dat"));
     Rec r(*table);
     std::uint32_t walked = 0;
-    table->MoveToBegin();
+    EXPECT_EQ(table->MoveToBegin(), 0);
     while (table->ReadNextRecord(r.span()) == 0) {
       ++walked;
       ASSERT_EQ(table->OpenBlobField(false, 3, r.span()), 0);

@@ -124,7 +124,7 @@ class RepairTest : public datatest::DataFileTestBase {
     auto t = OpenTable(Path("t.dat"));
     std::vector<Row> rows;
     Rec r(*t);
-    t->MoveToBegin();
+    EXPECT_EQ(t->MoveToBegin(), 0);
     while (t->ReadNextRecord(r.span()) == 0) {
       Row row{*r.GetNum<std::int32_t>(1), r.GetStr(2).value_or(""), {}};
       EXPECT_EQ(t->OpenBlobField(false, 3, r.span()), 0);
@@ -142,7 +142,7 @@ class RepairTest : public datatest::DataFileTestBase {
     for (const char* index : {"ByName", "UName"}) {
       t->SwitchToIndexByName(index);
       std::vector<std::int32_t> ids;
-      t->MoveToBegin();
+      EXPECT_EQ(t->MoveToBegin(), 0);
       while (t->ReadNextRecord(r.span()) == 0) ids.push_back(*r.GetNum<std::int32_t>(1));
       std::vector<std::int32_t> expected;
       for (const Row& row : rows) expected.push_back(row.id);

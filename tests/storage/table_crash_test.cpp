@@ -190,7 +190,8 @@ class TableCrashTest : public datatest::DataFileTestBase {
             r.Str(kName, op.entry.name);
             PutMemo(t, r, op.entry.memo);
             t.ModifyRecord(r.span(), true);
-            if (t.IsBlobFieldOpen(false, kMemo, r.span())) t.CloseBlobField(false, kMemo, r.span());
+            if (t.IsBlobFieldOpen(false, kMemo, r.span()))
+              Check(t.CloseBlobField(false, kMemo, r.span()), "close memo");
             t.FreeBlobBuffers();
           }
           model[op.entry.id] = op.entry;

@@ -116,7 +116,7 @@ inline Model ReadTable(const std::string& name) {
   t.Open();
   Model m;
   Rec r(t);
-  t.MoveToBegin();
+  EXPECT_EQ(t.MoveToBegin(), 0);
   while (t.ReadNextRecord(r.span()) == 0) {
     Entry e{r.Id(), r.GetStr(kName).value_or(""), r.GetNum<std::int32_t>(kNumber).value_or(0), GetMemo(t, r)};
     m[e.id] = e;
