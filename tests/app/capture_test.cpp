@@ -8,8 +8,6 @@
 // Screenshots go to <build>/screenshots/app_capture*.png.
 #include <QTimer>
 
-#include <tuple>
-
 #include "app/auto_capture_form.h"
 #include "app/auto_capture_help_form.h"
 #include "app/type2_edit_form.h"
@@ -206,11 +204,15 @@ TEST_F(CaptureTest, ViewFetchesIntoTempAndFitsThePicture) {
 }
 
 TEST_F(CaptureTest, AutoCaptureTakesExactlyTheExistingNumbers) {
+  using Box = std::pair<std::string, fw::TModalResult>;  // a question and its answer
+  const Box keep{"Keep this Photo?", fw::mrYes}, drop{"Keep this Photo?", fw::mrNo};
+  const Box go_on{"End Auto-Capture?", fw::mrNo}, end{"End Auto-Capture?", fw::mrYes};
+  const Box error_go_on{"Error Encountered. End Auto-Capture?", fw::mrNo};
+  const Box error_end{"Error Encountered. End Auto-Capture?", fw::mrYes};
   struct Case {
     const char* what;
     Settings settings;
-    std::vector<fw::TModalResult> answers;
-    std::vector<std::string> questions;
+    std::vector<Box> boxes;
     // URL paths kept, in capture order, with their number's distance from
     // the run's first number.
     std::vector<std::pair<std::string, int>> kept;
@@ -219,71 +221,35 @@ TEST_F(CaptureTest, AutoCaptureTakesExactlyTheExistingNumbers) {
   const std::string aqua = Url("aqua");
   const std::string betta = Url("betta");
   const std::vector<Case> cases = {
-      {"unattended, ascending, leading zeroes",
-       {aqua, ".jpg", "1", "12", true, false, true, "Fish Health"},
-       {},
-       {},
+      {"unattended, ascending, leading zeroes", {aqua, ".jpg", "1", "12", true, false, true, "Fish Health"}, {},
        {{"aqua01.jpg", 0}, {"aqua02.jpg", 1}, {"aqua04.jpg", 3}, {"aqua09.jpg", 8}, {"aqua10.jpg", 9},
         {"aqua12.jpg", 11}},
        12},
-      {"attended, descending: keep, error-go-on, drop-go-on, error-go-on, keep",
-       {betta, ".gif", "8", "12", false, true, false, "Research"},
-       {fw::mrYes, fw::mrNo, fw::mrNo, fw::mrNo, fw::mrNo, fw::mrYes},
-       {"Keep this Photo?", "Error Encountered. End Auto-Capture?", "Keep this Photo?", "End Auto-Capture?",
-        "Error Encountered. End Auto-Capture?", "Keep this Photo?"},
-       {{"betta12.gif", 0}, {"betta8.gif", 4}},
-       5},
-      {"attended: drop and end",
-       {betta, ".gif", "8", "12", false, false, false, ""},
-       {fw::mrNo, fw::mrYes},
-       {"Keep this Photo?", "End Auto-Capture?"},
-       {},
-       1},
-      {"attended: an error ends it (descending)",
-       {betta, ".gif", "9", "11", false, true, false, ""},
-       {fw::mrYes},
-       {"Error Encountered. End Auto-Capture?"},
-       {},
-       1},
-      {"descending with leading zeroes",
-       {aqua, ".jpg", "8", "12", true, true, true, ""},
-       {},
-       {},
-       {{"aqua12.jpg", 0}, {"aqua10.jpg", 2}, {"aqua09.jpg", 3}},
-       5},
-      {"unattended, nothing there",
-       {aqua, ".jpg", "13", "16", false, false, true, ""},
-       {},
-       {},
-       {},
-       4},
-      {"low above high: the note, then nothing",
-       {aqua, ".jpg", "12", "1", false, false, true, ""},
-       {fw::mrOk},
-       {"Note: Invalid Range (The Low end is Higher than the High End)"},
-       {},
-       0},
-      {"an empty range end: no run",
-       {aqua, ".jpg", "1", "", false, false, true, ""},
-       {},
-       {},
-       {},
-       0},
-      {"a range end that is no number",
-       {aqua, ".jpg", "1", "2a", false, false, true, ""},
-       {fw::mrOk},
-       {"'2a' is not a valid integer value"},
-       {},
-       0},
+      {"attended, descending", {betta, ".gif", "8", "12", false, true, false, "Research"},
+       {keep, error_go_on, drop, go_on, error_go_on, keep}, {{"betta12.gif", 0}, {"betta8.gif", 4}}, 5},
+      {"attended: drop and end", {betta, ".gif", "8", "12", false, false, false, ""}, {drop, end}, {}, 1},
+      {"attended: an error ends it", {betta, ".gif", "9", "11", false, true, false, ""}, {error_end}, {}, 1},
+      {"descending with leading zeroes", {aqua, ".jpg", "8", "12", true, true, true, ""}, {},
+       {{"aqua12.jpg", 0}, {"aqua10.jpg", 2}, {"aqua09.jpg", 3}}, 5},
+      {"unattended, nothing there", {aqua, ".jpg", "13", "16", false, false, true, ""}, {}, {}, 4},
+      {"low above high: the note, then nothing", {aqua, ".jpg", "12", "1", false, false, true, ""},
+       {{"Note: Invalid Range (The Low end is Higher than the High End)", fw::mrOk}}, {}, 0},
+      {"an empty range end: no run", {aqua, ".jpg", "1", "", false, false, true, ""}, {}, {}, 0},
+      {"a range end that is no number", {aqua, ".jpg", "1", "2a", false, false, true, ""},
+       {{"'2a' is not a valid integer value", fw::mrOk}}, {}, 0},
   };
   std::vector<Captured> expected;
   int next = 1000;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     boxes_.requests.clear();
-    for (fw::TModalResult a : c.answers) boxes_.Answer(a);
+    std::vector<std::string> questions;
+    for (const auto& [question, answer] : c.boxes) {
+      boxes_.Answer(answer);
+      questions.push_back(question);
+    }
     AutoCapture(c.settings);
-    EXPECT_EQ(boxes_.Texts(), c.questions);
+    EXPECT_EQ(boxes_.Texts(), questions);
     for (const auto& [path, offset] : c.kept) expected.push_back({next + offset, Url(path), c.settings.category});
     next += c.numbers_used;
     EXPECT_EQ(CapturedUrls(), expected);
@@ -479,16 +445,11 @@ TEST_F(CaptureTest, SettingsWindowListsCategoriesAndKeepsTheCategoryGrid) {
   EXPECT_FALSE(t1.ControlsDisabled());
   EXPECT_EQ(main.RecipientGrid->Row(), row);
 
-  // Defaults, the examples, and the help window.
+  // Defaults, an example, and the help window.
   EXPECT_EQ(settings->URLSuffixTE->Text(), ".jpg");
   EXPECT_TRUE(settings->ASCRB->Checked());
   EXPECT_TRUE(settings->UnattendedCB->Checked());
   EXPECT_FALSE(settings->NestedGB->Visible());
-  settings->BitBtn5->Click();
-  const app::AutoCaptureSettings s = settings->Settings();
-  EXPECT_EQ(std::tie(s.prefix, s.suffix, s.low, s.high, s.pad, s.up, s.unattended),
-            std::make_tuple(std::string(app::TAutoCaptureForm::kExample2Prefix), std::string(".gif"), 1, 12,
-                            std::string(), true, true));
   settings->ExampleBut->Click();
   const std::string example1 = app::TAutoCaptureForm::kExample1Prefix;
   EXPECT_EQ(app::AutoCaptureUrl(settings->Settings(), 7), example1 + "07.jpg");
@@ -501,10 +462,6 @@ TEST_F(CaptureTest, SettingsWindowListsCategoriesAndKeepsTheCategoryGrid) {
   settings->HelpForm()->OKBut->Click();
   EXPECT_FALSE(settings->HelpForm()->Visible());
 
-  // Paste puts the clipboard's URL over the whole prefix.
-  fw::Clipboard().SetAsText("http://pictures.test/fish");
-  settings->PasteBut->Click();
-  EXPECT_EQ(settings->URLPrefixTE->Text(), "http://pictures.test/fish");
   delete settings;
 }
 
