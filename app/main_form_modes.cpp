@@ -54,14 +54,6 @@ int CentredOffset(int outer, int inner) {
   return std::max(5, static_cast<int>(std::nearbyint((outer - inner) / 2.0)));
 }
 
-// Shows editor modally on the current record, with the main window's mode
-// in its ModeLabel.
-template <class Editor>
-fw::TModalResult ShowEditor(Editor& editor, const TMainForm& main) {
-  editor.ModeLabel->SetCaption(main.ModeLabel->Caption());
-  return editor.ShowModal();
-}
-
 }  // namespace
 
 int TMainForm::ModeKind() const {
@@ -141,32 +133,27 @@ void TMainForm::NewData() {
   NextActionLabel->SetCaption("None");
 }
 
-fw::TModalResult TMainForm::RunEditor(int kind) {
+std::unique_ptr<fw::TForm> TMainForm::NewEditor(int kind) {
   const bool hints = ShowHintsCB->Checked();
+  auto hinted = [this, hints](TRecordEditForm* editor) {
+    editor->ButtonPanel->SetShowHint(hints);
+    editor->EditScrollBox->SetShowHint(hints);
+    editor->ModeLabel->SetCaption(ModeLabel->Caption());
+    return std::unique_ptr<fw::TForm>(editor);
+  };
   switch (kind) {
-    case 1: {
-      std::unique_ptr<TType1EditForm> editor(fw::NewForm<TType1EditForm>(this));
-      editor->ButtonPanel->SetShowHint(hints);
-      editor->EditScrollBox->SetShowHint(hints);
-      return ShowEditor(*editor, *this);
-    }
+    case 1: return hinted(fw::NewForm<TType1EditForm>(this));
     case 2: {
-      std::unique_ptr<TType2EditForm> editor(fw::NewForm<TType2EditForm>(this));
-      return ShowEditor(*editor, *this);
+      auto* editor = fw::NewForm<TType2EditForm>(this);
+      editor->ModeLabel->SetCaption(ModeLabel->Caption());
+      return std::unique_ptr<fw::TForm>(editor);
     }
     case 3: {
-      std::unique_ptr<TType3EditForm> editor(fw::NewForm<TType3EditForm>(this));
+      auto* editor = fw::NewForm<TType3EditForm>(this);
       editor->DirectoryLabel->SetCaption(DirectoryLabel->Caption());
-      editor->ButtonPanel->SetShowHint(hints);
-      editor->EditScrollBox->SetShowHint(hints);
-      return ShowEditor(*editor, *this);
+      return hinted(editor);
     }
-    default: {
-      std::unique_ptr<TType4EditForm> editor(fw::NewForm<TType4EditForm>(this));
-      editor->ButtonPanel->SetShowHint(hints);
-      editor->EditScrollBox->SetShowHint(hints);
-      return ShowEditor(*editor, *this);
-    }
+    default: return hinted(fw::NewForm<TType4EditForm>(this));
   }
 }
 
@@ -178,10 +165,16 @@ void TMainForm::EditData() {
   if (kind != 0) {
     dataset::TTolmidTable* t = Datamodule1->TypeTable(kind);
     const fw::TBookmark here = t->GetBookmark();
-    if (RunEditor(kind) == fw::mrOk)
-      SaveData();
-    else
-      CancelData();
+    {
+      // The editor stays until the record is posted or cancelled: a post
+      // takes the text its controls hold, also of a control that never
+      // had the focus.
+      const std::unique_ptr<fw::TForm> editor = NewEditor(kind);
+      if (editor->ShowModal() == fw::mrOk)
+        SaveData();
+      else
+        CancelData();
+    }
     t->GotoBookmark(here);
   }
   ListData();

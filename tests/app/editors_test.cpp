@@ -148,5 +148,43 @@ TEST_F(EditorsTest, LinkAndCategoryEditors) {
                                                app::TMainForm::kHelpdeskURL}));
 }
 
+// OK posts what every control of the editor holds, also a control that
+// never had the focus (text dropped into it); Cancel discards it all.
+TEST_F(EditorsTest, OkPostsTheTextOfEveryControl) {
+  struct Typed {
+    const char* control;
+    const char* field;
+  };
+  struct Case {
+    int kind;
+    fw::TSpeedButton* mode;
+    std::vector<Typed> typed;
+  };
+  const Case cases[] = {
+      {1, Main().Type1But, {{"AffNameTE", "JournalName"}, {"DetailsMemo", "Details"}}},
+      {4, Main().Type4But, {{"LinkNameTE", "LinkName"}, {"URLEdit", "URL"}, {"DetailsMemo", "Details"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    c.mode->Click();
+    for (const char* button : {"OKBut", "CancelBut"}) {
+      const std::string text = std::string("text by ") + button;
+      app_->OnModalShown = [&](fw::TForm& form) {
+        for (const Typed& t : c.typed) {
+          fw::TComponent* control = form.FindComponent(t.control);
+          if (auto* edit = dynamic_cast<fw::TDBEdit*>(control))
+            edit->SetText(text + " in " + t.field);
+          else
+            dynamic_cast<fw::TDBMemo&>(*control).SetText(text + " in " + t.field);
+        }
+        dynamic_cast<fw::TButton&>(*form.FindComponent(button)).Click();
+      };
+      (std::string(button) == "OKBut" ? Main().NewBut : Main().EditBut)->Click();
+      for (const Typed& t : c.typed) EXPECT_EQ(Column(c.kind, t.field), Names{"text by OKBut in " + std::string(t.field)});
+    }
+  }
+  app_->OnModalShown = nullptr;
+}
+
 }  // namespace
 }  // namespace apptest
