@@ -54,6 +54,23 @@ int CentredOffset(int outer, int inner) {
   return std::max(5, static_cast<int>(std::nearbyint((outer - inner) / 2.0)));
 }
 
+// Goes back to the record that was current when an editor opened (here).
+// The edit may have deleted that record (the photo editor's Delete) or
+// taken it out of the table's filter (its category changed): the table then
+// stays on the record it is on now, or goes to its first when that one is
+// out of view as well. An empty bookmark (a new record) leaves the table
+// where it is.
+void ReturnTo(dataset::TTolmidTable& t, const fw::TBookmark& here) {
+  if (here.empty()) return;
+  const fw::TBookmark now = t.GetBookmark();
+  if (t.BookmarkValid(here))
+    t.GotoBookmark(here);
+  else if (!now.empty() && t.BookmarkValid(now))
+    t.GotoBookmark(now);
+  else
+    t.First();
+}
+
 }  // namespace
 
 int TMainForm::ModeKind() const {
@@ -157,8 +174,6 @@ std::unique_ptr<fw::TForm> TMainForm::NewEditor(int kind) {
   }
 }
 
-// A record inserted by NewData has no bookmark yet: after its post the
-// table stays on it.
 void TMainForm::EditData() {
   if (NextActionLabel->Caption() != "Edit") return;
   const int kind = ModeKind();
@@ -175,7 +190,7 @@ void TMainForm::EditData() {
       else
         CancelData();
     }
-    t->GotoBookmark(here);
+    ReturnTo(*t, here);
   }
   ListData();
   NextActionLabel->SetCaption("None");
