@@ -3,6 +3,8 @@
 // following the grid and the window's size), its Delete and Browse; the
 // link editor's category list, Browse and clipboard; the pages opened in
 // the browser. Screenshots go to <build>/screenshots/app_editor_*.png.
+#include <QTest>
+
 #include "app/type1_edit_form.h"
 #include "app/type3_edit_form.h"
 #include "app/type4_edit_form.h"
@@ -184,6 +186,34 @@ TEST_F(EditorsTest, OkPostsTheTextOfEveryControl) {
     }
   }
   app_->OnModalShown = nullptr;
+}
+
+// A category's name takes no more characters than the other kinds' Category
+// columns hold, so that what is filed under it is found under it again:
+// typing stops there, and the category filter lists the link filed under
+// the category.
+TEST_F(EditorsTest, CategoryNameFitsTheCategoryColumns) {
+  const std::string typed(60, 'c');
+  Main().Type1But->Click();
+  app_->OnModalShown = [&](fw::TForm& form) {
+    auto& e = dynamic_cast<app::TType1EditForm&>(form);
+    QTest::keyClicks(e.AffNameTE->Widget(), QString::fromStdString(typed));
+    e.OKBut->Click();
+  };
+  Main().NewBut->Click();
+  EXPECT_EQ(Column(1, "JournalName"), Names{typed.substr(0, 40)});
+  Main().Type4But->Click();
+  app_->OnModalShown = [&](fw::TForm& form) {
+    auto& e = dynamic_cast<app::TType4EditForm&>(form);
+    e.LinkNameTE->SetText("filed");
+    e.CategoryLookup->SelectRow(0);
+    e.OKBut->Click();
+  };
+  Main().NewBut->Click();
+  app_->OnModalShown = nullptr;
+  Main().Type1But->Click();
+  Main().CategoryFilterCB->SetChecked(true);
+  EXPECT_EQ(Column(4, "LinkName"), Names{"filed"});
 }
 
 }  // namespace
