@@ -541,6 +541,11 @@ TRecord* TDataFile::GetRecordBuffer(std::uint32_t n, bool read_ahead, ReadDirect
   return r;
 }
 
+// The buffer of n is taken before the run is read from the file: making
+// room may flush changed buffers, and bytes read before that flush would
+// be older than what it wrote (a record of the run loaded from them would
+// lose its change). The rest of the run takes only room that needs no
+// flush, and stops where there is none.
 TRecord* TDataFile::ReadRun(std::uint32_t n, std::uint32_t count, ReadDirection direction) {
   // Only records present in the file are read: appended buffers not yet
   // written lie beyond its end.
@@ -553,35 +558,46 @@ TRecord* TDataFile::ReadRun(std::uint32_t n, std::uint32_t count, ReadDirection 
   } else {
     count = std::min(count, n);
   }
+  if (FaultHit(FaultSite::kCacheSlot)) Fail(ErrorCode::kCorruptRecords);
+  TRecord* slot = (cache_.Count() < cache_.Capacity() || batch_held_)
+                      ? cache_.AddFront(GetRecordBufferSize())
+                      : RecycleBuffer();
+  slot->AddUse();
+  RecordPin result(slot);  // unnumbered until loaded: dropped again on failure
   const std::uint32_t first = direction == ReadDirection::kForward ? n : n - count + 1;
   const std::size_t bytes = std::size_t{count} * record_size_;
   std::vector<std::uint8_t> block(bytes);
   if (ReadAt(static_cast<std::int64_t>(RecordPosition(first)), block.data(),
              static_cast<std::int32_t>(bytes)) != static_cast<std::int32_t>(bytes))
     Fail(ErrorCode::kCorruptRecords);
-  TRecord* result = nullptr;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint32_t k = direction == ReadDirection::kForward ? first + i : n - i;
-    const std::uint8_t* src = block.data() + std::size_t{k - first} * record_size_;
+  auto image = [&](std::uint32_t k) { return block.data() + std::size_t{k - first} * record_size_; };
+  cache_.SetNumber(slot, n);
+  LoadRecordBuffer(slot, image(n));
+  for (std::uint32_t i = 1; i < count; ++i) {
+    const std::uint32_t k = direction == ReadDirection::kForward ? n + i : n - i;
     TRecord* r = cache_.Find(k);
     if (r != nullptr) {
-      if (!r->InUse() && !r->modified) LoadRecordBuffer(r, src);
-    } else {
-      if (FaultHit(FaultSite::kCacheSlot)) Fail(ErrorCode::kCorruptRecords);
-      r = (cache_.Count() < cache_.Capacity() || batch_held_)
-              ? cache_.AddFront(GetRecordBufferSize())
-              : RecycleBuffer();
-      cache_.SetNumber(r, k);
-      LoadRecordBuffer(r, src);
+      // A buffer in use or changed is newer than the file.
+      if (!r->InUse() && !r->modified) LoadRecordBuffer(r, image(k));
+      continue;
     }
-    // Pinned at once, so that the rest of the run cannot recycle it.
-    if (k == n) {
-      r->AddUse();
-      result = r;
-    }
+    if (FaultHit(FaultSite::kCacheSlot)) Fail(ErrorCode::kCorruptRecords);
+    r = TakeCleanBuffer();
+    if (r == nullptr) break;
+    cache_.SetNumber(r, k);
+    LoadRecordBuffer(r, image(k));
   }
-  if (result == nullptr) Fail(ErrorCode::kCorruptRecords);
-  return result;
+  return result.release();
+}
+
+TRecord* TDataFile::TakeCleanBuffer() {
+  if (cache_.Count() < cache_.Capacity() || batch_held_) return cache_.AddFront(GetRecordBufferSize());
+  TRecord* r = cache_.FindRecyclable();
+  if (r == nullptr) return nullptr;
+  ClearBuffer(r);
+  cache_.SetNumber(r, 0);
+  cache_.MoveToFront(r);
+  return r;
 }
 
 void TDataFile::ReleaseRecordBuffer(TRecord* r) {

@@ -561,6 +561,9 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void SetFlagsFromWorking();
   TRecord* TakeNewBuffer();
   TRecord* RecycleBuffer();
+  // A free or recyclable buffer without flushing anything; nullptr when
+  // every buffer is in use or changed.
+  TRecord* TakeCleanBuffer();
   // FlushRecordBuffers; untouched_only leaves the buffers saved in the
   // write undo alone.
   bool WriteRecordBuffers(bool untouched_only);
