@@ -318,8 +318,10 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void RefreshRangeAndFilters();
   void ResyncCursor();
   [[nodiscard]] const std::byte* CurrentRecordData() const;
-  // A second cursor on the same table (lookups): same index, range and
-  // record; 11013 for an exclusive table. Filters are not carried over.
+  // A second cursor on the same table (lookups): same index, range,
+  // filters (copies, active where active here) and record; 11013 for an
+  // exclusive table. Like every cursor it sees the writes of the others,
+  // in this program or another, by the files' change counters.
   [[nodiscard]] std::unique_ptr<TDataFile> CloneCursor();
 
   // ---------------------------------------------------------------- BLOB fields

@@ -669,6 +669,7 @@ std::unique_ptr<TDataFile> TDataFile::CloneCursor() {
   const bool lend = !password.empty() && session != nullptr && !session->HasPassword(password);
   if (lend) session->AddPassword(password);
   try {
+    clone->SetInMemory(InMemory());
     clone->SetFileName(FileName());
     clone->SetExclusive(false);
     clone->SetReadOnly(ReadOnly());
