@@ -235,7 +235,10 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // previewed in an insert's buffer), or, when even that fails, the table
   // failed (Failed). Modify and delete work on the current record: none is
   // 8710. The cursor ends on the written record (after a delete: on the
-  // record that followed it).
+  // record that followed it). A BLOB field of the caller's record holds
+  // an open value, the stored record's own offset, or 0 (no value; the
+  // chain the record had is freed); any other offset is 9998
+  // (CheckBlobOffsets).
   void InsertRecord(std::span<std::byte> record);
   void ModifyRecord(std::span<std::byte> record, bool unlock);
   void DeleteRecord();
@@ -665,6 +668,16 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   bool natural_eof_ = true;
   void CheckRecordSpan(std::span<const std::byte> record) const;
   std::uint16_t OpenBlobFieldUnlocked(bool working, int field_no, std::span<std::byte> record);
+  // A record keeps only the chain it owns: every plain (not open) BLOB
+  // offset in the caller's record must be the stored record's own (old;
+  // empty for a new record) or 0. Another record's offset, copied from its
+  // buffer, or one the record held before its value was replaced (by
+  // another program, say) would let two records share a chain, and
+  // deleting either would free the other's value: 9998 with the field's
+  // name, before the write changes anything. The offset alone cannot tell
+  // a live chain from one freed and reused since, so its value is not
+  // copied instead.
+  void CheckBlobOffsets(std::span<const std::byte> caller, std::span<const std::byte> old) const;
   // The record's own open BLOB values written for record n and their
   // offsets stored into slot (the stored record never holds a handle).
   void WriteRecordBlobs(TRecord* slot, std::span<const std::byte> caller,

@@ -132,6 +132,17 @@ void TDataFile::FreeBlobBuffers() {
   if (header_.BlobCount() > 0 && BlobFileOpen()) BlobCloseAll(*blob_file_);
 }
 
+void TDataFile::CheckBlobOffsets(std::span<const std::byte> caller,
+                                 std::span<const std::byte> old) const {
+  for (const TFieldDescriptor& f : stored_) {
+    if (f.Type() != FieldType::kBlob) continue;
+    const std::int32_t v = StoredValue(caller, f);
+    if (v <= 0) continue;  // a handle, or no value
+    const std::int32_t own = old.empty() ? 0 : StoredValue(old, f);
+    if (v != own) Fail(ErrorCode::kInvalidBlobOffset, f.Name.View());
+  }
+}
+
 // For each stored BLOB field of the caller's record:
 //  - an open value (its handle names an open buffer) is saved for the
 //    slot's record (written when modified, or to a new chain when its chain
@@ -139,10 +150,12 @@ void TDataFile::FreeBlobBuffers() {
 //    other record buffers are not touched;
 //  - a handle whose value was closed is never taken for an offset: the
 //    field keeps the offset it had in the stored record (none on insert);
-//  - an offset is stored as it is.
-// When an open value replaces the chain the stored record had (a value
-// saved to a chain of its own, or emptied elsewhere), that old chain is
-// freed: every block stays in exactly one chain or on the free list.
+//  - an offset is the stored record's own (CheckBlobOffsets) or 0, which
+//    empties the value.
+// When the record's value moves off the chain the stored record had (an
+// open value saved to a chain of its own, a value emptied elsewhere, or
+// the offset 0), that old chain is freed: every block stays in exactly one
+// chain or on the free list.
 void TDataFile::WriteRecordBlobs(TRecord* slot, std::span<const std::byte> caller,
                                  std::span<const std::byte> old) {
   const std::uint32_t n = slot->RecordNumber();
@@ -165,6 +178,7 @@ void TDataFile::WriteRecordBlobs(TRecord* slot, std::span<const std::byte> calle
       }
     } else {
       offset = static_cast<std::uint32_t>(v);
+      if (offset == 0 && old_offset != 0) BlobFreeReplacedChain(*blob_file_, old_offset, n);
     }
     std::byte* p = slot->Data().data() + f.Offset;
     p[0] = std::byte{static_cast<std::uint8_t>(offset != 0 ? 1 : 0)};

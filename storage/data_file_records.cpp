@@ -548,6 +548,7 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
   bool reposition = false;
   try {
     ValidateRecord(record);
+    if (header_.BlobCount() > 0) CheckBlobOffsets(record, {});
     reposition = true;
     if (!keep_record_ids_) SetRecordID(header_.LastRecordId() + 1, record);
     WriteUndo undo(*this);
@@ -618,6 +619,7 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
   bool reposition = false;
   try {
     ValidateRecord(record);
+    if (header_.BlobCount() > 0) CheckBlobOffsets(record, cur->Data());
     SetRecordID(cur->RecordId(), record);
     reposition = true;
     WriteUndo undo(*this);
