@@ -14,6 +14,7 @@
 #include "storage/engine_utils.h"
 #include "storage/fault_injection.h"
 #include "storage/index_file.h"
+#include "storage/lock_guards.h"
 #include "storage/session.h"
 #include "storage/table_swap.h"
 
@@ -659,25 +660,18 @@ std::uint32_t TDataFile::NextFreeRecordNo() const {
 TRecord* TDataFile::TakeFreeRecord() {
   const std::uint32_t n = NextFreeRecordNo();
   const bool reuse = n != header_.NextRecord();
-  TRecord* r = GetRecordBuffer(n, false, ReadDirection::kForward, false);
+  RecordPin r(GetRecordBuffer(n, false, ReadDirection::kForward, false));
   if (reuse) {
-    try {
-      JournalRecord(r, false);
-    } catch (...) {
-      r->ReleaseUse();
-      throw;
-    }
+    JournalRecord(r.get(), false);
     // The chain comes from the file: its head must be a deleted record
     // whose link stays inside the file. A cycle ends here too, at the first
     // slot that was taken back into use.
     const std::uint32_t link = r->FreeLink();
-    if (r->Status() != 1 || link >= header_.NextRecord() || link == n) {
-      r->ReleaseUse();
+    if (r->Status() != 1 || link >= header_.NextRecord() || link == n)
       Fail(ErrorCode::kCorruptRecords);
-    }
     header_.SetFreeHead(link);
   }
-  return r;
+  return r.release();
 }
 
 void TDataFile::MarkRecordDeleted(TRecord* r) {
@@ -698,19 +692,14 @@ void TDataFile::CheckHeaderChanged() {
 }
 
 void TDataFile::RefreshCurrentRecord() {
-  BeginReadSection();
-  try {
-    CheckHeaderChanged();
-    SetCurrentRecord(nullptr);
-    const std::uint32_t n = index_file_->GetCurrentRecordNumber();
-    // An index entry names an existing slot, never the append position.
-    if (n >= header_.NextRecord()) Fail(ErrorCode::kCorruptRecords);
-    current_ = GetRecordBuffer(n, true, ReadDirection::kForward, true);
-  } catch (...) {
-    EndReadSection();
-    throw;
-  }
-  EndReadSection();
+  ReadSectionGuard section(*this);
+  CheckHeaderChanged();
+  SetCurrentRecord(nullptr);
+  const std::uint32_t n = index_file_->GetCurrentRecordNumber();
+  // An index entry names an existing slot, never the append position.
+  if (n >= header_.NextRecord()) Fail(ErrorCode::kCorruptRecords);
+  current_ = GetRecordBuffer(n, true, ReadDirection::kForward, true);
+  section.Release();
 }
 
 // ------------------------------------------------------------------ flush
@@ -731,9 +720,8 @@ void TDataFile::ResetTableCaches(bool trim) {
   } else if (index_file_->IsOpen() && !InNaturalOrder()) {
     const std::uint32_t n = index_file_->GetCurrentRecordNumber();
     if (n != 0 && n < header_.NextRecord()) {
-      TRecord* r = GetRecordBuffer(n, false, ReadDirection::kForward, true);
+      const RecordPin r(GetRecordBuffer(n, false, ReadDirection::kForward, true));
       image.assign(r->Data().begin(), r->Data().end());
-      ReleaseRecordBuffer(r);
     }
   }
   DropAllRecords();

@@ -7,6 +7,7 @@
 #include "storage/blob_field_access.h"
 #include "storage/data_file.h"
 #include "storage/engine_utils.h"
+#include "storage/lock_guards.h"
 
 namespace storage {
 namespace {
@@ -43,18 +44,9 @@ std::uint16_t TDataFile::OpenBlobFieldUnlocked(bool working, int field_no,
 }
 
 std::uint16_t TDataFile::OpenBlobField(bool working, int field_no, std::span<std::byte> record) {
-  BeginBlobReadSection();
-  std::uint16_t rc;
-  try {
-    rc = OpenBlobFieldUnlocked(working, field_no, record);
-  } catch (...) {
-    try {
-      EndBlobReadSection();
-    } catch (...) {
-    }
-    throw;
-  }
-  EndBlobReadSection();
+  BlobReadSectionGuard section(*this);
+  const std::uint16_t rc = OpenBlobFieldUnlocked(working, field_no, record);
+  section.Release();
   return rc;
 }
 

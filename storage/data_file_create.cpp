@@ -27,29 +27,6 @@ void Normalise(ShortString<N>& s) {
   s.Assign(std::string(s.View()));
 }
 
-// Removes a password that creation added to the session, on every path.
-class SessionPasswordGuard {
- public:
-  SessionPasswordGuard() = default;
-  SessionPasswordGuard(const SessionPasswordGuard&) = delete;
-  SessionPasswordGuard& operator=(const SessionPasswordGuard&) = delete;
-  ~SessionPasswordGuard() {
-    if (!added_) return;
-    if (TFileSession* s = CurrentSessionOrNull()) s->RemovePassword(password_);
-  }
-  void AddIfMissing(const std::string& password) {
-    TFileSession* s = CurrentSession();
-    if (s->HasPassword(password)) return;
-    s->AddPassword(password);
-    password_ = password;
-    added_ = true;
-  }
-
- private:
-  bool added_ = false;
-  std::string password_;
-};
-
 bool IsUpperWord(std::string_view text, std::string_view word) {
   return platform::AnsiUpperCase(text) == word;
 }
@@ -309,7 +286,7 @@ void TDataFile::CreateDataTable(const DataTableDefinition& def) {
   h.SetComputedSize(static_cast<std::uint16_t>(sizes.computed));
   h.SetCounter(0);
 
-  SessionPasswordGuard password_guard;
+  SessionPassword password_guard;
   if (def.encrypted) password_guard.AddIfMissing(password);
 
   ClearOpenState();

@@ -3,9 +3,10 @@
 // BLOB files' write and read locks, and the change checks that make a
 // cursor drop what it cached when another user wrote a file.
 //
-// Whatever a step takes it gives back when a later step fails: the write
-// frame remembers what it took (WriteLocks) rather than trusting the
-// section flags, which are set only once every lock is held.
+// Whatever a step takes it gives back when a later step fails (TakenLock,
+// lock_guards.h): the write frame remembers what it took (WriteLocks)
+// rather than trusting the section flags, which are set only once every
+// lock is held.
 #include <algorithm>
 #include <cstdint>
 #include <exception>
@@ -15,6 +16,7 @@
 #include "storage/engine_error.h"
 #include "storage/engine_utils.h"
 #include "storage/index_file.h"
+#include "storage/lock_guards.h"
 
 namespace storage {
 namespace {
@@ -133,33 +135,30 @@ void TDataFile::LockTable() {
     if (++failures > lock_retry_count_) Fail(ErrorCode::kTableLocked);
     Delay(lock_wait_time_);
   }
-  try {
-    const bool had_current = current_ != nullptr;
-    const bool bof = index_file_->IsOpen() && CursorBof();
-    const bool eof = index_file_->IsOpen() && CursorEof();
-    const std::uint32_t seen = changes_seen_;
-    if (index_file_->IsOpen()) {
-      // Outside this cursor's own sections the flag can only be stale.
-      if (read_depth_ == 0 && !index_file_->IndexWriteLocked())
-        index_file_->SetWriteLockHeld(false);
-      index_file_->CheckIndexHeaderChanged();
-    }
-    CheckHeaderChanged();
-    if (index_file_->IsOpen() && (table_changed_ || changes_seen_ != seen)) {
-      // Nobody else writes while the table lock is held: the view is made
-      // current now, once.
-      CursorPlace place = SaveCursorPlace();
-      place.bof = bof;
-      place.eof = eof;
-      RefreshRangeAndFilters();
-      RepositionInView(place);
-    }
-    if (had_current && current_ == nullptr) RefreshCurrentRecord();
-    if (header_.BlobCount() > 0) CheckBlobChanged(*blob_file_);
-  } catch (...) {
-    LockRange(kTableLockStart, kTableLockLength, false);
-    throw;
+  TakenLock lock([this] { LockRange(kTableLockStart, kTableLockLength, false); });
+  const bool had_current = current_ != nullptr;
+  const bool bof = index_file_->IsOpen() && CursorBof();
+  const bool eof = index_file_->IsOpen() && CursorEof();
+  const std::uint32_t seen = changes_seen_;
+  if (index_file_->IsOpen()) {
+    // Outside this cursor's own sections the flag can only be stale.
+    if (read_depth_ == 0 && !index_file_->IndexWriteLocked())
+      index_file_->SetWriteLockHeld(false);
+    index_file_->CheckIndexHeaderChanged();
   }
+  CheckHeaderChanged();
+  if (index_file_->IsOpen() && (table_changed_ || changes_seen_ != seen)) {
+    // Nobody else writes while the table lock is held: the view is made
+    // current now, once.
+    CursorPlace place = SaveCursorPlace();
+    place.bof = bof;
+    place.eof = eof;
+    RefreshRangeAndFilters();
+    RepositionInView(place);
+  }
+  if (had_current && current_ == nullptr) RefreshCurrentRecord();
+  if (header_.BlobCount() > 0) CheckBlobChanged(*blob_file_);
+  lock.Keep();
   table_locked_ = true;
 }
 
@@ -183,36 +182,31 @@ void TDataFile::BeginReadSection() {
   const bool eof = CursorEof();
   const std::uint32_t seen = changes_seen_;
   index_file_->LockIndexFileShared();
-  try {
-    // The flag can only be stale here (no lock of ours was held): the check
-    // must run.
-    index_file_->SetWriteLockHeld(false);
-    index_file_->CheckIndexHeaderChanged();
-    index_file_->SetWriteLockHeld(true);
-    CheckHeaderChanged();
-    data_checked_ = true;
-    // Another program's change (here, or found by an earlier check whose
-    // rebuild did not run): the view is rebuilt before the operation uses
-    // it, and the cursor goes back to its place: the one after the index
-    // check (which found the record again by its key when the index
-    // changed), with the flags from before it. Nothing is done when both
-    // counters stood still.
-    if (table_changed_ || changes_seen_ != seen) {
-      CursorPlace place = SaveCursorPlace();
-      place.bof = bof;
-      place.eof = eof;
-      RefreshRangeAndFilters();
-      RepositionInView(place);
-    }
-  } catch (...) {
+  TakenLock lock([this] {
     data_checked_ = false;
-    try {
-      index_file_->UnlockIndexFileShared();
-    } catch (...) {
-      // The check's error is the one to report.
-    }
-    throw;
+    index_file_->UnlockIndexFileShared();
+  });
+  // The flag can only be stale here (no lock of ours was held): the check
+  // must run.
+  index_file_->SetWriteLockHeld(false);
+  index_file_->CheckIndexHeaderChanged();
+  index_file_->SetWriteLockHeld(true);
+  CheckHeaderChanged();
+  data_checked_ = true;
+  // Another program's change (here, or found by an earlier check whose
+  // rebuild did not run): the view is rebuilt before the operation uses
+  // it, and the cursor goes back to its place: the one after the index
+  // check (which found the record again by its key when the index
+  // changed), with the flags from before it. Nothing is done when both
+  // counters stood still.
+  if (table_changed_ || changes_seen_ != seen) {
+    CursorPlace place = SaveCursorPlace();
+    place.bof = bof;
+    place.eof = eof;
+    RefreshRangeAndFilters();
+    RepositionInView(place);
   }
+  lock.Keep();
   read_depth_ = 1;
   read_lock_taken_ = true;
 }
@@ -236,17 +230,10 @@ void TDataFile::BeginBlobReadSection() {
     return;
   }
   LockBlobRead(*blob_file_);
-  try {
-    CheckBlobChanged(*blob_file_);
-    SetBlobSectionFlag(*blob_file_, true);
-  } catch (...) {
-    try {
-      UnlockBlobRead(*blob_file_);
-    } catch (...) {
-      // The check's error is the one to report.
-    }
-    throw;
-  }
+  TakenLock lock([this] { UnlockBlobRead(*blob_file_); });
+  CheckBlobChanged(*blob_file_);
+  SetBlobSectionFlag(*blob_file_, true);
+  lock.Keep();
   blob_read_depth_ = 1;
   blob_read_lock_taken_ = true;
 }
@@ -305,34 +292,29 @@ void TDataFile::BeginWriteSection(WriteLocks& held) {
     held.index = held.index || (!index_before && index_file_->IndexWriteLocked());
     held.blob = held.blob || (!blob_before && blob_write_locked_);
   };
-  try {
-    // A read lock of this cursor's own would stand in the way of the write
-    // lock over the same bytes: the write lock replaces it, and the read
-    // section it belonged to ends without unlocking.
-    if (read_lock_taken_) {
-      read_lock_taken_ = false;
-      data_checked_ = false;
-      index_file_->UnlockIndexFileShared();
-    }
-    if (blob_read_lock_taken_) {
-      blob_read_lock_taken_ = false;
-      UnlockBlobRead(*blob_file_);
-    }
-    if (!header_checked_ && !semaphore_locked_) LockSemaphore();
-    if (!index_file_->IndexWriteLocked()) LockIndexForWrite();
-    if (header_.BlobCount() > 0 && !BlobLockFree(*blob_file_) && !blob_write_locked_ &&
-        !BlobSectionFlag(*blob_file_))
-      LockBlobForWrite();
-    CheckHeadersForWrite();
-  } catch (...) {
+  TakenLock taken([&] {
     note_taken();
-    try {
-      EndWriteSection(held);
-    } catch (...) {
-      // The first failure is the one to report.
-    }
-    throw;
+    EndWriteSection(held);
+  });
+  // A read lock of this cursor's own would stand in the way of the write
+  // lock over the same bytes: the write lock replaces it, and the read
+  // section it belonged to ends without unlocking.
+  if (read_lock_taken_) {
+    read_lock_taken_ = false;
+    data_checked_ = false;
+    index_file_->UnlockIndexFileShared();
   }
+  if (blob_read_lock_taken_) {
+    blob_read_lock_taken_ = false;
+    UnlockBlobRead(*blob_file_);
+  }
+  if (!header_checked_ && !semaphore_locked_) LockSemaphore();
+  if (!index_file_->IndexWriteLocked()) LockIndexForWrite();
+  if (header_.BlobCount() > 0 && !BlobLockFree(*blob_file_) && !blob_write_locked_ &&
+      !BlobSectionFlag(*blob_file_))
+    LockBlobForWrite();
+  CheckHeadersForWrite();
+  taken.Keep();
   note_taken();
 }
 

@@ -544,7 +544,7 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
   std::exception_ptr error;
   std::uint32_t n = NextFreeRecordNo();
   section.LockRecord(n);
-  TRecord* slot = nullptr;
+  RecordPin slot;  // the slot until the cursor takes it
   bool reposition = false;
   try {
     ValidateRecord(record);
@@ -564,7 +564,7 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
     // The slot: a reused one must really be a deleted record (checked
     // before any key is written).
     const bool reuse = n != header_.NextRecord();
-    slot = TakeFreeRecord();
+    slot = RecordPin(TakeFreeRecord());
     n = slot->RecordNumber();
     Key old_deleted{};
     if (reuse) BuildDeletedKey(1, old_deleted.data(), slot->Data());
@@ -582,20 +582,19 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
         ix.InsertKey(key.data(), n);
       }
     }
-    InitRecordBuffer(slot);
+    InitRecordBuffer(slot.get());
     slot->CopyRecordData(record);
     slot->SetRecordId(GetRecordID(record));
     slot->modified = true;
     ix.IncrementRecordCount();
-    if (header_.BlobCount() > 0) WriteRecordBlobs(slot, record, {});
-    SetCurrentRecord(slot);
-    slot = nullptr;  // the current record now holds the pin
+    if (header_.BlobCount() > 0) WriteRecordBlobs(slot.get(), record, {});
+    SetCurrentRecord(slot.release());  // the current record holds the pin
     FlushAfterWrite(current_);
     undo.Commit();
     NoteRecordChanged(n);
   } catch (...) {
     error = std::current_exception();
-    if (slot != nullptr) slot->ReleaseUse();
+    slot.reset();
   }
   if (reposition) {
     KeepFirstError(error, [&] { RepositionAfterWrite(saved); });
@@ -613,7 +612,8 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
   const int saved = ix.CurrentIndex();
   if (current_ == nullptr || current_->Status() != 0) Fail(ErrorCode::kRecordNotFound);
   TRecord* cur = current_;
-  cur->AddUse();  // pinned until the cursor stands on it again
+  cur->AddUse();
+  const RecordPin pin(cur);  // until the cursor stands on it again
   const std::uint32_t n = cur->RecordNumber();
   std::exception_ptr error;
   bool reposition = false;
@@ -660,7 +660,6 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
   } else {
     ix.SelectIndex(saved);
   }
-  cur->ReleaseUse();
   if (error) std::rethrow_exception(error);
   section.Release();
 }
@@ -678,6 +677,7 @@ void TDataFile::DeleteRecord() {
                     locked_records_.end();
   section.LockRecord(n);
   cur->AddUse();
+  const RecordPin pin(cur);  // until the cursor stands somewhere again
   std::exception_ptr error;
   std::vector<std::int32_t> handles;
   TBlobFile* blobs = header_.BlobCount() > 0 ? blob_file_.get() : nullptr;
@@ -749,7 +749,6 @@ void TDataFile::DeleteRecord() {
     for (std::int32_t h : handles) static_cast<void>(BlobClose(*blobs, h, nullptr));
   }
   KeepFirstError(error, [&] { RepositionAfterWrite(saved); });
-  cur->ReleaseUse();
   if (held) KeepFirstError(error, [&] { UnlockRecord(n); });
   if (error) std::rethrow_exception(error);
   section.Release();

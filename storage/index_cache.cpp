@@ -450,9 +450,9 @@ void IndexStore::PushFront(PageList& list, TPage* p) {
   if (!list.tail) list.tail = p;
 }
 
-TPage* IndexStore::Pinned(TPage* p) {
+PagePin IndexStore::Pinned(TPage* p) {
   if (!p->Pin()) Corrupt();
-  return p;
+  return PagePin(p);
 }
 
 // A page object for a new offset: a new one while the list has room (or in
@@ -505,8 +505,8 @@ void IndexStore::ReadPageImage(std::uint32_t offset, std::uint8_t* buffer) {
   if (owner_->Scrambled()) owner_->ScrambleBlock({buffer, kIndexBlockSize});
 }
 
-TPage* IndexStore::GetPage(std::uint32_t offset) {
-  if (offset == 0) return nullptr;
+PagePin IndexStore::GetPage(std::uint32_t offset) {
+  if (offset == 0) return {};
   if (cur_slot_ < 0 || cur_slot_ >= kIndexSlots) Corrupt();
   PageList& list = lists_[cur_slot_];
   auto it = list.map.find(offset);
@@ -536,11 +536,7 @@ TPage* IndexStore::GetPage(std::uint32_t offset) {
   return Pinned(p);
 }
 
-void IndexStore::ReleasePage(TPage* page) {
-  if (page) page->Release();
-}
-
-TPage* IndexStore::NewPage() {
+PagePin IndexStore::NewPage() {
   PageList& list = lists_[cur_slot_];
   const std::uint32_t head = header_.FreeHead(cur_slot_);
   TPage* p = nullptr;
@@ -593,7 +589,7 @@ bool IndexStore::WritePages(bool untouched_only) {
     for (auto& p : list.pages) {
       // The cursor's own pin does not keep its leaf from the disk: that page
       // is in no operation's hands.
-      const int own = p.get() == cur_leaf_ ? 1 : 0;
+      const int own = p.get() == cur_leaf_.get() ? 1 : 0;
       if (!p->Dirty() || p->Pins() != own || p->Offset() == 0) continue;
       if (untouched_only && p->undo_stamp == undo_stamp_) continue;
       dirty.push_back(p.get());
@@ -695,10 +691,7 @@ void IndexStore::ClearAllPins() {
 }
 
 void IndexStore::DropAllPages() {
-  if (cur_leaf_) {
-    cur_leaf_->Release();
-    cur_leaf_ = nullptr;
-  }
+  cur_leaf_.reset();
   for (PageList& list : lists_) {
     list.map.clear();
     list.pages.clear();
@@ -708,10 +701,7 @@ void IndexStore::DropAllPages() {
 }
 
 void IndexStore::ResetAllPages() {
-  if (cur_leaf_) {
-    cur_leaf_->Release();
-    cur_leaf_ = nullptr;
-  }
+  cur_leaf_.reset();
   for (PageList& list : lists_) {
     list.map.clear();
     for (auto& p : list.pages) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "storage/index_format.h"
+#include "storage/pin.h"
 
 namespace storage {
 
@@ -201,5 +202,9 @@ class TPage {
   bool dirty_ = false;
   std::vector<std::uint8_t> entries_;
 };
+
+// A pin of a page (TPage::Pin) held by a guard.
+inline void Unpin(TPage& p) { p.Release(); }
+using PagePin = Pin<TPage>;
 
 }  // namespace storage

@@ -51,6 +51,20 @@ void TPasswordList::Remove(std::string_view text) {
   }
 }
 
+SessionPassword::~SessionPassword() {
+  if (!added_) return;
+  if (TFileSession* s = CurrentSessionOrNull()) s->RemovePassword(password_);
+}
+
+void SessionPassword::AddIfMissing(const std::string& password) {
+  if (added_ || password.empty()) return;
+  TFileSession* s = CurrentSession();
+  if (s->HasPassword(password)) return;
+  s->AddPassword(password);
+  password_ = password;
+  added_ = true;
+}
+
 bool TPasswordList::Has(std::string_view text) const {
   const std::string key = ShortString(text);
   for (const std::string& p : items_) {

@@ -283,11 +283,8 @@ void TableRepair::RecordPass(TDataFile& w) {
   };
 
   for (std::uint32_t n = 1; n < next; ++n) {
-    TRecord* r = w.GetRecordBuffer(n, false, ReadDirection::kForward, false);
-    struct Release {
-      TRecord* r;
-      ~Release() { r->ReleaseUse(); }
-    } release{r};
+    const RecordPin pin(w.GetRecordBuffer(n, false, ReadDirection::kForward, false));
+    TRecord* r = pin.get();
     std::span<std::byte> rec = r->Data();
     if (r->RecordId() == 0) new_id(r);
     if (r->Status() == 0) {

@@ -304,29 +304,6 @@ std::string Trimmed(std::string_view s) {
   return std::string(s);
 }
 
-// A password added to the session for the time of the restructure.
-class SessionPassword {
- public:
-  SessionPassword() = default;
-  SessionPassword(const SessionPassword&) = delete;
-  SessionPassword& operator=(const SessionPassword&) = delete;
-  ~SessionPassword() {
-    if (!added_) return;
-    if (TFileSession* s = CurrentSessionOrNull()) s->RemovePassword(password_);
-  }
-  void AddIfMissing(const std::string& password) {
-    TFileSession* s = CurrentSession();
-    if (added_ || s->HasPassword(password)) return;
-    s->AddPassword(password);
-    password_ = password;
-    added_ = true;
-  }
-
- private:
-  bool added_ = false;
-  std::string password_;
-};
-
 }  // namespace
 
 bool ConvertFieldValue(const TFieldDescriptor& source, const TFieldDescriptor& target,
@@ -577,11 +554,12 @@ class TableRestructure {
     const std::uint32_t next = t_.header_.NextRecord();
     const std::uint32_t last = next > 0 ? next - 1 : 0;
     for (std::uint32_t r = 1; r <= last && continue_; ++r) {
-      TRecord* buffer = t_.GetRecordBuffer(r, true, ReadDirection::kForward, false);
-      std::fill(old_rec.begin(), old_rec.end(), std::byte{0});
-      std::memcpy(old_rec.data(), buffer->Data().data(),
-                  std::min(old_rec.size(), buffer->Data().size()));
-      t_.ReleaseRecordBuffer(buffer);
+      {
+        const RecordPin buffer(t_.GetRecordBuffer(r, true, ReadDirection::kForward, false));
+        std::fill(old_rec.begin(), old_rec.end(), std::byte{0});
+        std::memcpy(old_rec.data(), buffer->Data().data(),
+                    std::min(old_rec.size(), buffer->Data().size()));
+      }
       if (std::to_integer<std::uint8_t>(old_rec[0]) == 0) {
         CopyRecord(target, old_rec, new_rec);
         TableStep("copy record");
