@@ -8,10 +8,10 @@
 #include "dataset/tolmid_blob_stream.h"
 #include "storage/data_file.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/index_format.h"
 #include "storage/lock_guards.h"
 #include "storage/record_cache.h"
+#include "storage/value_text.h"
 
 namespace dataset {
 

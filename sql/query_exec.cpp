@@ -21,14 +21,14 @@
 #include "sql/data_query.h"
 #include "sql/result_table.h"
 #include "sql/sql_error.h"
+#include "storage/data_file_format.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/expression_eval.h"
 #include "storage/expression_types.h"
-#include "storage/index_filter.h"
+#include "storage/filter_engine.h"
 #include "storage/index_format.h"
 #include "storage/lock_guards.h"
-#include "storage/data_file_format.h"
+#include "storage/value_text.h"
 
 namespace sql {
 

@@ -10,32 +10,18 @@
 #include "framework/sysutils.h"
 #include "platform/locale.h"
 #include "platform/text.h"
+#include "storage/blob_file.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/fault_injection.h"
 #include "storage/index_file.h"
 #include "storage/lock_guards.h"
 #include "storage/session.h"
+#include "storage/table_locks.h"
+#include "storage/table_names.h"
 #include "storage/table_swap.h"
 
 namespace storage {
 namespace {
-
-std::string TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return std::string(s);
-}
-
-// The base name with its extension (after the last '.' that follows the
-// last separator) replaced by ext.
-std::string WithExtension(std::string_view name, std::string_view ext) {
-  std::string s = TrimBlanks(name);
-  const std::size_t sep = s.find_last_of("\\/:");
-  const std::size_t dot = s.find_last_of('.');
-  if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) s.erase(dot);
-  return s + std::string(ext);
-}
 
 // The day-number origin of the header's update-time field.
 constexpr double kUpdateTimeBias = 693594.0;
@@ -45,7 +31,7 @@ constexpr double kUpdateTimeBias = 693594.0;
 TDataFile::TDataFile(void* owner)
     : owner_(owner),
       index_file_(std::make_unique<TIndexFile>(this)),
-      blob_file_(MakeBlobFile(this)),
+      blob_file_(std::make_unique<TBlobFile>(this)),
       cache_(this) {}
 
 TDataFile::~TDataFile() {
@@ -62,13 +48,7 @@ void TDataFile::Fail(ErrorCode code, std::string_view field, std::string_view in
 }
 
 std::string TDataFile::NormaliseFileName(std::string_view name) {
-  std::string s = TrimBlanks(name);
-  const std::size_t sep = s.find_last_of("\\/:");
-  const std::size_t dot = s.find_last_of('.');
-  if (dot != std::string::npos && (sep == std::string::npos || dot > sep) &&
-      platform::AnsiUpperCase(s.substr(dot + 1)) == "DAT")
-    return s;
-  return WithExtension(s, ".DAT");
+  return TableFileName(name, kDataExtension);
 }
 
 // ------------------------------------------------------------------ open, close
@@ -104,7 +84,7 @@ void TDataFile::PrepareIndexFile() {
 }
 
 void TDataFile::PrepareBlobFile() {
-  TFileHandler& blob = BlobHandler(*blob_file_);
+  TFileHandler& blob = *blob_file_;
   blob.SetInMemory(InMemory());
   blob.SetExclusive(Exclusive());
   blob.SetReadOnly(ReadOnly());
@@ -113,21 +93,28 @@ void TDataFile::PrepareBlobFile() {
 
 void TDataFile::CreateBlobFile() {
   PrepareBlobFile();
-  BlobHandler(*blob_file_).CreateFile();
+  blob_file_->CreateFile();
 }
 
 void TDataFile::OpenBlobFile() {
   PrepareBlobFile();
-  BlobHandler(*blob_file_).Open();
+  blob_file_->Open();
 }
 
-void TDataFile::CloseBlobFile() { BlobHandler(*blob_file_).Close(); }
+void TDataFile::CloseBlobFile() { blob_file_->Close(); }
 
-bool TDataFile::BlobFileOpen() const { return BlobHandler(*blob_file_).IsOpen(); }
+bool TDataFile::BlobFileOpen() const { return blob_file_->IsOpen(); }
 
-void TDataFile::EmptyBlobFile() { storage::EmptyBlobFile(*blob_file_); }
+void TDataFile::EmptyBlobFile() {
+  blob_file_->TruncateBlobFile();
+  blob_file_->WriteBlobHeader();
+}
 
-void TDataFile::FlushBlobFile(bool trim) { storage::FlushBlobFile(*blob_file_, trim); }
+void TDataFile::FlushBlobFile(bool trim) {
+  if (!blob_file_->IsOpen()) return;
+  blob_file_->FlushBlob();
+  if (trim) blob_file_->ResetBlockCacheSize();
+}
 
 namespace {
 
@@ -212,43 +199,31 @@ void TDataFile::Close() {
     // Nothing of a failed table is written, not even by the index and BLOB
     // files' own close.
     index_file_->DiscardChanges();
-    if (header_.BlobCount() > 0) BlobDiscardChanges(*blob_file_);
+    if (header_.BlobCount() > 0) blob_file_->DiscardChanges();
   }
-  try {
+  KeepFirstError(error, [&] {
     if (batch_held_) {
       EndBatchLock();
     } else if (Exclusive() && !ReadOnly()) {
       ReleaseAllPins();
       FlushTable(true);
     }
-  } catch (...) {
-    error = std::current_exception();
-  }
-  try {
+  });
+  KeepFirstError(error, [&] {
     if (table_locked_) {
       UnlockTable();
     } else {
       UnlockAllRecords();
     }
-  } catch (...) {
-    if (!error) error = std::current_exception();
-  }
-  try {
+  });
+  KeepFirstError(error, [&] {
     if (header_.BlobCount() > 0) CloseBlobFile();
-  } catch (...) {
-    if (!error) error = std::current_exception();
-  }
+  });
   index_file_->Close();
   ResetFilters();  // the filters go with the index file
   ClearOpenState();
   TFileHandler::Close();
-  if (delete_on_close_) {
-    try {
-      DeleteTableFiles();
-    } catch (...) {
-      if (!error) error = std::current_exception();
-    }
-  }
+  if (delete_on_close_) KeepFirstError(error, [&] { DeleteTableFiles(); });
   password_callback_ = nullptr;
   if (error) std::rethrow_exception(error);
 }
@@ -271,7 +246,7 @@ void TDataFile::DeleteTableFiles() {
   PrepareIndexFile();
   index_file_->DeleteFile();
   PrepareBlobFile();
-  TFileHandler& blob = BlobHandler(*blob_file_);
+  TFileHandler& blob = *blob_file_;
   if (blob.FileExists()) blob.DeleteFile();
 }
 
@@ -281,7 +256,7 @@ void TDataFile::RenameTableFiles(std::string_view new_name) {
   index_file_->SetInMemory(InMemory());
   index_file_->SetFileName(old_name);
   index_file_->RenameFile(new_name);
-  TFileHandler& blob = BlobHandler(*blob_file_);
+  TFileHandler& blob = *blob_file_;
   blob.SetInMemory(InMemory());
   blob.SetFileName(old_name);
   if (blob.FileExists()) blob.RenameFile(new_name);
@@ -707,7 +682,7 @@ void TDataFile::RefreshCurrentRecord() {
 void TDataFile::ReleaseAllPins() {
   for (TRecord* r : cache_.All()) r->ClearUses();
   if (index_file_->IsOpen()) index_file_->ClearAllPins();
-  ClearBlobPins(*blob_file_);
+  if (blob_file_->IsOpen()) blob_file_->ClearAllPins();
 }
 
 void TDataFile::ResetTableCaches(bool trim) {
@@ -738,7 +713,7 @@ void TDataFile::ResetTableCaches(bool trim) {
       index_file_->FindKey(key.data(), true, false);
     }
   }
-  if (header_.BlobCount() > 0) ResetBlobCaches(*blob_file_, trim);
+  if (header_.BlobCount() > 0) blob_file_->ResetCaches(trim);
 }
 
 void TDataFile::FlushTable(bool trim) {
@@ -816,7 +791,7 @@ void TDataFile::ScrambleContents(std::span<std::uint8_t> buffer) const {
 bool TDataFile::KeyFieldInfo(std::uint16_t field_number, IndexFieldInfo& info) const {
   if (field_number < 1 || field_number > stored_.size()) return false;
   const TFieldDescriptor& f = stored_[field_number - 1];
-  info.type = f.FieldType;
+  info.type = f.Type();
   info.stored_size = f.PhysicalSize;
   return true;
 }

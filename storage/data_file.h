@@ -11,10 +11,13 @@
 // CheckFieldDescriptors): a damaged file is refused with 12035, 9221 or
 // 8962 and nothing is read outside what the checks proved present.
 //
-// Pieces that later steps fill are marked "Hook"; computed fields and the
-// index read-ahead are filled (data_file_records.cpp, data_file.cpp). Locks between
-// programs: data_file_lock.cpp. They are called where the table's life needs them, so that
-// filling them changes no caller.
+// The class is spread over: data_file.cpp (life, header, record cache),
+// data_file_create.cpp (creation and emptying), data_file_lock.cpp (locks
+// between programs and change checks), data_file_undo.cpp (the undo of a
+// failed write), data_file_records.cpp (field values and record writes),
+// data_file_cursor.cpp (the cursor), data_file_blobs.cpp (BLOB fields),
+// data_file_filter.cpp (filters, flush, passwords), table_repair.cpp and
+// table_restructure.cpp.
 #pragma once
 
 #include <array>
@@ -27,7 +30,6 @@
 #include <vector>
 
 #include "storage/blob_owner.h"
-#include "storage/data_file_blob.h"
 #include "storage/data_file_format.h"
 #include "storage/engine_error.h"
 #include "storage/expression_node.h"
@@ -40,6 +42,7 @@
 namespace storage {
 
 class TIndexFile;
+class TBlobFile;
 class FilterEngine;
 
 // Everything CreateDataTable takes; fields and indexes are copied, never
@@ -453,13 +456,12 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void DoRepairLog(std::string_view line) override;
 
   // ---------------------------------------------------------------- locks
-  // Sharing a table between programs (data_file_lock.cpp). Byte ranges far
-  // beyond the data: the semaphore 0x7FFFFFFF, the record lock of record n
-  // 0x7FFFFFFE - n, the table lock 100000000 bytes from 2047483646 (every
-  // record-lock byte of records 1..100000000). Exclusive and forced
-  // read-only tables lock nothing. Each step that fails leaves nothing
-  // locked by that step; write sections (WriteSectionGuard, lock_guards.h)
-  // release everything they took, in reverse order, on every path.
+  // Sharing a table between programs (data_file_lock.cpp): the semaphore,
+  // record locks and the table lock on the .DAT (byte ranges and retries
+  // in table_locks.h). Exclusive and forced read-only tables lock nothing.
+  // Each step that fails leaves nothing locked by that step; write sections
+  // (WriteSectionGuard, lock_guards.h) release everything they took, in
+  // reverse order, on every path.
   //
   // True when taken; retried every 10 ms (busy wait), 10249 after 8192.
   virtual bool LockSemaphore();
@@ -522,18 +524,18 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   virtual void UnlockIndexForWrite();
   virtual void UnlockBlobForWrite();
 
-  // ---------------------------------------------------------------- hooks
-  virtual void EndBatchLock() { batch_held_ = false; }
+ private:
+  // Ends a batch: the caches stop growing past their capacity.
+  void EndBatchLock() { batch_held_ = false; }
   // Computed fields of a record read from the file (data_file_records.cpp).
-  virtual void CalculateComputedFields(TRecord* r);
-  // The cursor (the cursor step): back to before the first record.
-  virtual void ResetCursor();  // data_file_cursor.cpp
+  void CalculateComputedFields(TRecord* r);
+  // Back to before the first record (data_file_cursor.cpp).
+  void ResetCursor();
   // How many records, record n included, lie physically in sequence from
   // the index cursor's entry in the direction of reading (data_file.cpp);
   // 1 reads only record n.
-  virtual std::uint32_t IndexReadAheadCount(std::uint32_t n, ReadDirection direction);
+  std::uint32_t IndexReadAheadCount(std::uint32_t n, ReadDirection direction);
 
- private:
   struct Validated;
   [[noreturn]] void Fail(ErrorCode code, std::string_view field = {},
                          std::string_view index = {}) const;
@@ -585,7 +587,7 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
 
   void* owner_;
   std::unique_ptr<TIndexFile> index_file_;
-  BlobFilePtr blob_file_;
+  std::unique_ptr<TBlobFile> blob_file_;
   DataFileHeader header_;
   std::uint16_t record_size_ = 0;
   std::uint16_t records_per_block_ = 0;

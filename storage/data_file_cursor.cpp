@@ -15,11 +15,11 @@
 
 #include "platform/text.h"
 #include "storage/data_file.h"
-#include "storage/session.h"
-#include "storage/engine_utils.h"
+#include "storage/filter_engine.h"
 #include "storage/index_file.h"
-#include "storage/index_filter.h"
+#include "storage/key_encoding.h"
 #include "storage/lock_guards.h"
+#include "storage/session.h"
 
 namespace storage {
 namespace {

@@ -1,6 +1,6 @@
 // TDataFile: filters, the flush to disk and the password request.
 //
-// The filters of a table live in a FilterEngine (index_filter.h) made on
+// The filters of a table live in a FilterEngine (filter_engine.h) made on
 // first use; the table is its FilterSource. Every filter operation runs in
 // a read section: the index file's operation, then (when it succeeded) the
 // bitmaps, then the current record is found again.
@@ -11,8 +11,8 @@
 #include "framework/sysutils.h"
 #include "storage/blob_file.h"
 #include "storage/data_file.h"
+#include "storage/filter_engine.h"
 #include "storage/index_file.h"
-#include "storage/index_filter.h"
 #include "storage/lock_guards.h"
 #include "storage/session.h"
 

@@ -11,34 +11,14 @@
 #include <cstdint>
 #include <exception>
 
-#include "storage/blob_lock.h"
+#include "storage/blob_file.h"
 #include "storage/data_file.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/index_file.h"
 #include "storage/lock_guards.h"
+#include "storage/table_locks.h"
 
 namespace storage {
-namespace {
-
-constexpr std::int64_t kSemaphoreOffset = 0x7FFFFFFF;
-constexpr std::int64_t kRecordLockTop = 0x7FFFFFFE;  // record n: this - n
-constexpr std::int64_t kTableLockStart = 2047483646;
-constexpr std::int64_t kTableLockLength = 100000000;
-constexpr int kSemaphoreRetries = 8192;
-constexpr std::uint32_t kSemaphoreWaitMs = 10;
-
-// Runs f; keeps the first failure in first instead of letting it out.
-template <typename F>
-void TryKeepFirst(std::exception_ptr& first, F&& f) {
-  try {
-    f();
-  } catch (...) {
-    if (!first) first = std::current_exception();
-  }
-}
-
-}  // namespace
 
 void TDataFile::ResetLockState() {
   locked_records_.clear();
@@ -56,9 +36,9 @@ void TDataFile::ResetLockState() {
 bool TDataFile::LockSemaphore() {
   if (Exclusive() || ForcedReadOnly()) return true;
   int failures = 0;
-  while (!LockRange(kSemaphoreOffset, 1, true)) {
-    if (++failures > kSemaphoreRetries) Fail(ErrorCode::kLockFailure);
-    Delay(kSemaphoreWaitMs);
+  while (!LockRange(kSemaphoreByte, 1, true)) {
+    if (++failures > kLockRetries) Fail(ErrorCode::kLockFailure);
+    Delay(kLockRetryWaitMs);
   }
   semaphore_locked_ = true;
   return true;
@@ -68,7 +48,7 @@ void TDataFile::UnlockSemaphore() {
   if (Exclusive() || ForcedReadOnly()) return;
   header_checked_ = false;
   semaphore_locked_ = false;
-  if (!LockRange(kSemaphoreOffset, 1, false)) Fail(ErrorCode::kCannotUnlock);
+  if (!LockRange(kSemaphoreByte, 1, false)) Fail(ErrorCode::kCannotUnlock);
 }
 
 // ------------------------------------------------------------------ records
@@ -157,7 +137,7 @@ void TDataFile::LockTable() {
     RepositionInView(place);
   }
   if (had_current && current_ == nullptr) RefreshCurrentRecord();
-  if (header_.BlobCount() > 0) CheckBlobChanged(*blob_file_);
+  if (header_.BlobCount() > 0) blob_file_->CheckBlobHeaderChanged();
   lock.Keep();
   table_locked_ = true;
 }
@@ -223,16 +203,16 @@ void TDataFile::EndReadSection() {
 void TDataFile::BeginBlobReadSection() {
   CheckNotFailed();
   if (Exclusive() || ForcedReadOnly() || table_locked_ || header_.BlobCount() == 0 ||
-      BlobLockFree(*blob_file_))
+      blob_file_->LockFree())
     return;
-  if (blob_read_depth_ > 0 || BlobSectionFlag(*blob_file_)) {
+  if (blob_read_depth_ > 0 || blob_file_->HeaderChecked()) {
     ++blob_read_depth_;
     return;
   }
-  LockBlobRead(*blob_file_);
-  TakenLock lock([this] { UnlockBlobRead(*blob_file_); });
-  CheckBlobChanged(*blob_file_);
-  SetBlobSectionFlag(*blob_file_, true);
+  blob_file_->LockBlobFileShared();
+  TakenLock lock([this] { blob_file_->UnlockBlobFileShared(); });
+  blob_file_->CheckBlobHeaderChanged();
+  blob_file_->SetHeaderChecked(true);
   lock.Keep();
   blob_read_depth_ = 1;
   blob_read_lock_taken_ = true;
@@ -243,7 +223,7 @@ void TDataFile::EndBlobReadSection() {
   if (--blob_read_depth_ > 0) return;
   if (!blob_read_lock_taken_) return;
   blob_read_lock_taken_ = false;
-  UnlockBlobRead(*blob_file_);
+  blob_file_->UnlockBlobFileShared();
 }
 
 // ------------------------------------------------------------------ write sections
@@ -252,17 +232,21 @@ void TDataFile::LockIndexForWrite() { index_file_->LockIndexFile(); }
 
 void TDataFile::UnlockIndexForWrite() { index_file_->UnlockIndexFile(); }
 
-void TDataFile::LockBlobForWrite() { LockBlobWrite(*blob_file_); }
+void TDataFile::LockBlobForWrite() {
+  if (!blob_file_->LockFree()) blob_file_->LockBlobFile();
+}
 
-void TDataFile::UnlockBlobForWrite() { UnlockBlobWrite(*blob_file_); }
+void TDataFile::UnlockBlobForWrite() {
+  if (!blob_file_->LockFree()) blob_file_->UnlockBlobFile();
+}
 
 void TDataFile::CheckHeadersForWrite() {
-  const bool has_blob = header_.BlobCount() > 0 && !BlobLockFree(*blob_file_);
+  const bool has_blob = header_.BlobCount() > 0 && !blob_file_->LockFree();
   if (table_locked_) {
     // Checked when the table lock was taken; nobody wrote since.
     header_checked_ = true;
     index_file_->SetWriteLockHeld(true);
-    if (has_blob) SetBlobSectionFlag(*blob_file_, true);
+    if (has_blob) blob_file_->SetHeaderChecked(true);
     return;
   }
   const bool had_current = current_ != nullptr;
@@ -272,8 +256,8 @@ void TDataFile::CheckHeadersForWrite() {
   header_checked_ = true;
   if (had_current && current_ == nullptr) RefreshCurrentRecord();
   if (has_blob) {
-    CheckBlobChanged(*blob_file_);
-    SetBlobSectionFlag(*blob_file_, true);
+    blob_file_->CheckBlobHeaderChanged();
+    blob_file_->SetHeaderChecked(true);
   }
 }
 
@@ -306,12 +290,12 @@ void TDataFile::BeginWriteSection(WriteLocks& held) {
   }
   if (blob_read_lock_taken_) {
     blob_read_lock_taken_ = false;
-    UnlockBlobRead(*blob_file_);
+    blob_file_->UnlockBlobFileShared();
   }
   if (!header_checked_ && !semaphore_locked_) LockSemaphore();
   if (!index_file_->IndexWriteLocked()) LockIndexForWrite();
-  if (header_.BlobCount() > 0 && !BlobLockFree(*blob_file_) && !blob_write_locked_ &&
-      !BlobSectionFlag(*blob_file_))
+  if (header_.BlobCount() > 0 && !blob_file_->LockFree() && !blob_write_locked_ &&
+      !blob_file_->HeaderChecked())
     LockBlobForWrite();
   CheckHeadersForWrite();
   taken.Keep();
@@ -322,15 +306,15 @@ void TDataFile::EndWriteSection(WriteLocks& held) {
   std::exception_ptr first;
   if (held.blob) {
     held.blob = false;
-    TryKeepFirst(first, [&] { UnlockBlobForWrite(); });
+    KeepFirstError(first, [&] { UnlockBlobForWrite(); });
   }
   if (held.index) {
     held.index = false;
-    TryKeepFirst(first, [&] { UnlockIndexForWrite(); });
+    KeepFirstError(first, [&] { UnlockIndexForWrite(); });
   }
   if (held.semaphore) {
     held.semaphore = false;
-    TryKeepFirst(first, [&] { UnlockSemaphore(); });
+    KeepFirstError(first, [&] { UnlockSemaphore(); });
   }
   if (first) std::rethrow_exception(first);
 }

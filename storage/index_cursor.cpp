@@ -3,8 +3,8 @@
 //
 // Positions are absolute (1-based among all keys of the index); the view is
 // [first, last] of the range, or the whole index. Natural order (no index,
-// or index 0 of a table without primary key) walks the record bitmap of
-// the filters; until those exist its view here is empty.
+// or index 0 of a table without primary key) has no view here: the data
+// file walks it by physical record number (data_file_cursor.cpp).
 #include <cstring>
 
 #include "platform/text.h"

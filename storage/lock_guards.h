@@ -73,19 +73,9 @@ class WriteSectionGuard {
     if (file_ == nullptr) return;
     TDataFile& file = *std::exchange(file_, nullptr);
     std::exception_ptr first;
-    if (record_taken_) {
-      record_taken_ = false;
-      try {
-        file.UnlockRecord(record_);
-      } catch (...) {
-        first = std::current_exception();
-      }
-    }
-    try {
-      file.EndWriteSection(held_);
-    } catch (...) {
-      if (!first) first = std::current_exception();
-    }
+    if (std::exchange(record_taken_, false))
+      KeepFirstError(first, [&] { file.UnlockRecord(record_); });
+    KeepFirstError(first, [&] { file.EndWriteSection(held_); });
     if (first) std::rethrow_exception(first);
   }
 
@@ -96,87 +86,59 @@ class WriteSectionGuard {
   bool record_taken_ = false;
 };
 
+// What the guards below share: the cursor whose hold is given back by
+// kRelease, none once released or moved from.
+template <void (TDataFile::*kRelease)()>
+class TableHold {
+ public:
+  TableHold() = default;
+  ~TableHold() {
+    try {
+      Release();
+    } catch (...) {
+      // Released all the same.
+    }
+  }
+  TableHold(const TableHold&) = delete;
+  TableHold& operator=(const TableHold&) = delete;
+  TableHold(TableHold&& other) noexcept : file_(std::exchange(other.file_, nullptr)) {}
+  TableHold& operator=(TableHold&&) = delete;
+  void Release() {
+    if (file_ != nullptr) (std::exchange(file_, nullptr)->*kRelease)();
+  }
+
+ protected:
+  TDataFile* file_ = nullptr;
+};
+
 // A read operation's index read lock and change check
 // (TDataFile::BeginReadSection); nested sections take nothing more.
-class ReadSectionGuard {
+class ReadSectionGuard : public TableHold<&TDataFile::EndReadSection> {
  public:
   explicit ReadSectionGuard(TDataFile& file) {
     file.BeginReadSection();
     file_ = &file;
   }
-  ~ReadSectionGuard() {
-    try {
-      Release();
-    } catch (...) {
-      // Released all the same.
-    }
-  }
-  ReadSectionGuard(const ReadSectionGuard&) = delete;
-  ReadSectionGuard& operator=(const ReadSectionGuard&) = delete;
-  ReadSectionGuard(ReadSectionGuard&& other) noexcept
-      : file_(std::exchange(other.file_, nullptr)) {}
-  ReadSectionGuard& operator=(ReadSectionGuard&&) = delete;
-  void Release() {
-    if (file_ != nullptr) std::exchange(file_, nullptr)->EndReadSection();
-  }
-
- private:
-  TDataFile* file_ = nullptr;
 };
 
 // Opening a BLOB field: the BLOB file's read lock and change check.
-class BlobReadSectionGuard {
+class BlobReadSectionGuard : public TableHold<&TDataFile::EndBlobReadSection> {
  public:
   explicit BlobReadSectionGuard(TDataFile& file) {
     file.BeginBlobReadSection();
     file_ = &file;
   }
-  ~BlobReadSectionGuard() {
-    try {
-      Release();
-    } catch (...) {
-      // Released all the same.
-    }
-  }
-  BlobReadSectionGuard(const BlobReadSectionGuard&) = delete;
-  BlobReadSectionGuard& operator=(const BlobReadSectionGuard&) = delete;
-  BlobReadSectionGuard(BlobReadSectionGuard&& other) noexcept
-      : file_(std::exchange(other.file_, nullptr)) {}
-  BlobReadSectionGuard& operator=(BlobReadSectionGuard&&) = delete;
-  void Release() {
-    if (file_ != nullptr) std::exchange(file_, nullptr)->EndBlobReadSection();
-  }
-
- private:
-  TDataFile* file_ = nullptr;
 };
 
 // A table lock for the length of a scope (SQL WITH LOCKS); one the cursor
 // held already is left alone.
-class TableLockGuard {
+class TableLockGuard : public TableHold<&TDataFile::UnlockTable> {
  public:
   explicit TableLockGuard(TDataFile& file) {
     const bool before = file.TableLocked();
     file.LockTable();
     if (!before && file.TableLocked()) file_ = &file;
   }
-  ~TableLockGuard() {
-    try {
-      Release();
-    } catch (...) {
-      // Released all the same.
-    }
-  }
-  TableLockGuard(const TableLockGuard&) = delete;
-  TableLockGuard& operator=(const TableLockGuard&) = delete;
-  TableLockGuard(TableLockGuard&& other) noexcept : file_(std::exchange(other.file_, nullptr)) {}
-  TableLockGuard& operator=(TableLockGuard&&) = delete;
-  void Release() {
-    if (file_ != nullptr) std::exchange(file_, nullptr)->UnlockTable();
-  }
-
- private:
-  TDataFile* file_ = nullptr;
 };
 
 // Inside a lock primitive: a lock it has just taken, given back by unlock

@@ -51,11 +51,12 @@
 #include "platform/text.h"
 #include "storage/data_file.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/expression_types.h"
 #include "storage/index_file.h"
 #include "storage/session.h"
+#include "storage/table_names.h"
 #include "storage/table_swap.h"
+#include "storage/value_text.h"
 
 namespace storage {
 namespace {
@@ -298,12 +299,6 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return platform::AnsiUpperCase(a) == platform::AnsiUpperCase(b);
 }
 
-std::string Trimmed(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return std::string(s);
-}
-
 }  // namespace
 
 bool ConvertFieldValue(const TFieldDescriptor& source, const TFieldDescriptor& target,
@@ -362,7 +357,7 @@ class TableRestructure {
 
   // Every definition rule is checked before anything is opened or made.
   void Prepare() {
-    password_ = Trimmed(def_.password);
+    password_ = std::string(TrimBlanks(def_.password));
     if (def_.encrypted && (password_.empty() || password_.size() > kMaxPasswordLength))
       t_.Fail(ErrorCode::kInvalidPassword);
     if (def_.fields.empty() || def_.fields.size() > static_cast<std::size_t>(kMaxFields))

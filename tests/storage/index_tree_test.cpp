@@ -21,8 +21,9 @@
 #include <vector>
 
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/index_file.h"
+#include "storage/key_encoding.h"
+#include "storage/scrambler.h"
 #include "storage/session.h"
 
 namespace storage {
@@ -64,7 +65,9 @@ class TestOwner : public IndexFileOwner {
   bool InBatch() const override { return batch; }
   bool SuppressFirstKeyAtOpen() const override { return false; }
   bool KeyFieldInfo(std::uint16_t n, IndexFieldInfo& info) const override {
-    static const IndexFieldInfo kFields[] = {{6, 4}, {1, 15}, {3, 10}, {1, 255}, {1, 1029}, {9, 11}};
+    static const IndexFieldInfo kFields[] = {
+        {FieldType::kInteger, 4}, {FieldType::kString, 15},   {FieldType::kBlob, 10},
+        {FieldType::kString, 255}, {FieldType::kString, 1029}, {FieldType::kBytes, 11}};
     if (n < 1 || n > 6) return false;
     info = kFields[n - 1];
     return true;

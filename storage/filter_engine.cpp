@@ -1,6 +1,6 @@
 // FilterEngine: filters turned into record bitmaps, from index key ranges
 // where the key order is the evaluator's order and by reading records
-// everywhere else (see index_filter.h for the rules).
+// everywhere else (see filter_engine.h for the rules).
 //
 // Contract of Compute (bitmap C in, R out), for every node:
 //   R is a subset of the live records, and R AND C = (records matching the
@@ -8,7 +8,7 @@
 // So a scan needs to test only the records of C, an AND computes its right
 // side from what its left side kept, and the filter's bitmap (C = its base)
 // is exact on its base.
-#include "storage/index_filter.h"
+#include "storage/filter_engine.h"
 
 #include <algorithm>
 #include <cassert>
@@ -16,9 +16,9 @@
 #include <cstring>
 #include <limits>
 
-#include "storage/engine_utils.h"
 #include "storage/expression_eval.h"
 #include "storage/index_page.h"
+#include "storage/key_encoding.h"
 
 namespace storage {
 
