@@ -96,8 +96,7 @@ TEST_F(CgiProgramTest, SessionFolderMissingOrUnwritableGivesA500) {
     const char* status;
   };
   const Case cases[] = {
-      {"nosuch", "HTTP/1.0 500 Internal Server Error"},
-      {"afile", "HTTP/1.0 500 Internal Server Error"},
+      {"nosuch", "HTTP/1.0 500 Internal Server Error"}, {"afile", "HTTP/1.0 500 Internal Server Error"},
       {"proc", "HTTP/1.0 500 Internal Server Error"},     // /proc/self: not writable, even by root
       {"default", "HTTP/1.0 500 Internal Server Error"},  // "Temp" under the working folder, missing
       {"tmp", "HTTP/1.0 200 OK"},

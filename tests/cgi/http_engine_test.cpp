@@ -106,27 +106,19 @@ TEST_F(EngineTest, ServerVariablesAndAliases) {
       // A direct hit first, then the alias group in its own order.
       {{"HTTP_USER_AGENT=direct"}, "http-user-agent", "direct"},
       {{"USER_AGENT=short", "HTTP_USER_AGENT="}, "http-user-agent", "short"},
-      {{"USER_AGENT=short", "X=1"}, "HTTP_USER_AGENT", "short"},
-      {{"HTTP_USER_AGENT=long"}, "USER_AGENT", "long"},
+      {{"USER_AGENT=short", "X=1"}, "HTTP_USER_AGENT", "short"}, {{"HTTP_USER_AGENT=long"}, "USER_AGENT", "long"},
       {{"USER_AGENT=short", "HTTP_USER_AGENT=long"}, "user agent", "short"},
-      {{"SERVER_NAME=host"}, "SERVER SOFTWARE", "host"},
-      {{"URL=/u", "URI=/i"}, "SCRIPT_NAME", "/u"},
-      {{"HTTP_URL=/h", "URI=/i"}, "EXECUTABLE_PATH", "/h"},
-      {{"QUERY=a=1"}, "QUERY_STRING", "a=1"},
-      {{"IP=10.0.0.1"}, "REMOTE_ADDR", "10.0.0.1"},
-      {{"METHOD=POST"}, "REQUEST_METHOD", "POST"},
-      {{"DNS=example"}, "remote-host", "example"},
-      {{"REFERER=r", "HTTP_REFERER=h"}, "HTTP_REFERER", "h"},
-      {{"REFERER=", "HTTP_REFERER=h"}, "REFERER", "h"},
-      {{"COOKIE=c=1"}, "HTTP_COOKIE", "c=1"},
-      {{"PATH_TRANSLATED=/t"}, "DOCUMENT_ROOT", "/t"},
-      {{"PROTOCOL=HTTP/1.1"}, "SERVER_PROTOCOL", "HTTP/1.1"},
+      {{"SERVER_NAME=host"}, "SERVER SOFTWARE", "host"}, {{"URL=/u", "URI=/i"}, "SCRIPT_NAME", "/u"},
+      {{"HTTP_URL=/h", "URI=/i"}, "EXECUTABLE_PATH", "/h"}, {{"QUERY=a=1"}, "QUERY_STRING", "a=1"},
+      {{"IP=10.0.0.1"}, "REMOTE_ADDR", "10.0.0.1"}, {{"METHOD=POST"}, "REQUEST_METHOD", "POST"},
+      {{"DNS=example"}, "remote-host", "example"}, {{"REFERER=r", "HTTP_REFERER=h"}, "HTTP_REFERER", "h"},
+      {{"REFERER=", "HTTP_REFERER=h"}, "REFERER", "h"}, {{"COOKIE=c=1"}, "HTTP_COOKIE", "c=1"},
+      {{"PATH_TRANSLATED=/t"}, "DOCUMENT_ROOT", "/t"}, {{"PROTOCOL=HTTP/1.1"}, "SERVER_PROTOCOL", "HTTP/1.1"},
       {{"HTTP_AUTHORIZATION=Basic dXNlcjpwdw=="}, "AUTH_USER", "user"},
       {{"HTTP_AUTHORIZATION=Basic dXNlcjpwdw=="}, "AUTHENTICATED_PASSWORD", "pw"},
       {{"AUTH_USER=given", "HTTP_AUTHORIZATION=Basic dXNlcjpwdw=="}, "AUTH_USER", "given"},
       {{"HTTP_AUTHORIZATION=Digest dXNlcjpwdw=="}, "AUTH_USER", ""},
-      {{"HTTP_AUTHORIZATION=Basic !!!!"}, "AUTH_PASSWORD", ""},
-      {{"SOMETHING=1"}, "UNKNOWN_NAME", ""},
+      {{"HTTP_AUTHORIZATION=Basic !!!!"}, "AUTH_PASSWORD", ""}, {{"SOMETHING=1"}, "UNKNOWN_NAME", ""},
   };
   for (const auto& c : cases) {
     THttpCGIEngine& e = Start(c.vars);
@@ -304,14 +296,8 @@ TEST_F(EngineTest, StatusLineAndHeaders) {
 TEST_F(EngineTest, HeaderInjectionIsRefused) {
   THttpCGIEngine& e = Start({});
   const std::pair<std::string, std::string> bad[] = {
-      {"X-A", "a\r\nSet-Cookie: evil=1"},
-      {"X-A", "a\nb"},
-      {"X-A", "a\rb"},
-      {"X-A", std::string("a\0b", 3)},
-      {"X-A\r\nSet-Cookie", "1"},
-      {"Bad Name", "1"},
-      {"", "1"},
-      {"HTTP/1.1 200 OK", "value"},
+      {"X-A", "a\r\nSet-Cookie: evil=1"}, {"X-A", "a\nb"}, {"X-A", "a\rb"}, {"X-A", std::string("a\0b", 3)},
+      {"X-A\r\nSet-Cookie", "1"}, {"Bad Name", "1"}, {"", "1"}, {"HTTP/1.1 200 OK", "value"},
       {"HTTP/1.1 200 OK\r\nX: 1", ""},
   };
   for (const auto& [n, v] : bad) {

@@ -234,12 +234,10 @@ TEST_F(LighttpdTest, EveryProgramAnswersEveryRequestOnce) {
   };
   const std::string kError = "500 Internal Server Error\r\n";
   const Case cases[] = {
-      {"/vars?a=1", 200, "method=GET"},
-      {"/session-set?name=n&value=v", 200, "id="},
+      {"/vars?a=1", 200, "method=GET"}, {"/session-set?name=n&value=v", 200, "id="},
       {"/session-set?name=n&value=v&tmp=nosuch", 500, kError},
       {"/session-set?name=n&value=v&tmp=default", 500, kError},  // "Temp" under the document root
-      {"/session-set?name=n&value=v&tmp=proc", 500, kError},
-      {"/vars?b=2", 200, "method=GET"},
+      {"/session-set?name=n&value=v&tmp=proc", 500, kError}, {"/vars?b=2", 200, "method=GET"},
   };
   for (const std::string program : {"/app.cgi", "/stack.cgi", "/lib.scgi"}) {
     for (const auto& c : cases) {

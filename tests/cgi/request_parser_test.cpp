@@ -20,21 +20,12 @@ struct DecodeCase {
 
 TEST(RequestParserTest, UrlDecodeTable) {
   const DecodeCase cases[] = {
-      {true, "", ""},
-      {true, "foo", "foo"},
-      {true, "-_foo%2bbar.-", "-_foo+bar.-"},
-      {true, "a+b", "a b"},
-      {true, "%41%42%43", "ABC"},
-      {true, "%e9t%C3%A9", "\xe9t\xc3\xa9"},
-      {true, "100%25", "100%"},
-      {false, "foo%", nullptr},
-      {false, "foo%2", nullptr},
-      {false, "foo%zz", nullptr},
-      {false, "%g0", nullptr},
+      {true, "", ""}, {true, "foo", "foo"}, {true, "-_foo%2bbar.-", "-_foo+bar.-"}, {true, "a+b", "a b"},
+      {true, "%41%42%43", "ABC"}, {true, "%e9t%C3%A9", "\xe9t\xc3\xa9"}, {true, "100%25", "100%"},
+      {false, "foo%", nullptr}, {false, "foo%2", nullptr}, {false, "foo%zz", nullptr}, {false, "%g0", nullptr},
       {false, "%0g", nullptr},
       {false, "nil%00byte", nullptr},  // no NUL may reach a field
-      {false, "%", nullptr},
-      {false, "%%41", nullptr},
+      {false, "%", nullptr}, {false, "%%41", nullptr},
   };
   for (const auto& c : cases) {
     std::string out;
@@ -73,20 +64,15 @@ TEST(RequestParserTest, UrlEncodedFormsTable) {
     std::size_t dropped;
   };
   const Case cases[] = {
-      {"", {}, 0},
-      {"a=1", {{"a", "1"}}, 0},
-      {"a=1&b=2;c=3", {{"a", "1"}, {"b", "2"}, {"c", "3"}}, 0},
-      {"a=&b", {{"a", ""}, {"b", ""}}, 0},
-      {"&&a=1&&", {{"a", "1"}}, 0},
-      {"x=a%3Db", {{"x", "a=b"}}, 0},
+      {"", {}, 0}, {"a=1", {{"a", "1"}}, 0}, {"a=1&b=2;c=3", {{"a", "1"}, {"b", "2"}, {"c", "3"}}, 0},
+      {"a=&b", {{"a", ""}, {"b", ""}}, 0}, {"&&a=1&&", {{"a", "1"}}, 0}, {"x=a%3Db", {{"x", "a=b"}}, 0},
       {"first+name=J%C3%B6rg+M", {{"first name", "J\xc3\xb6rg M"}}, 0},
       {"a=%zz&b=2", {{"b", "2"}}, 1},         // a bad escape drops its pair
       {"a%3Db=1&c=2", {{"c", "2"}}, 1},        // "=" in a name
       {"=v&c=2", {{"c", "2"}}, 1},             // empty name
       {"n=%00&c=2", {{"c", "2"}}, 1},          // NUL
       {"a%0Ab=1", {}, 1},                      // control character in a name
-      {"v=line1%0D%0Aline2", {{"v", "line1\r\nline2"}}, 0},
-      {"a=1=2", {{"a", "1=2"}}, 0},
+      {"v=line1%0D%0Aline2", {{"v", "line1\r\nline2"}}, 0}, {"a=1=2", {{"a", "1=2"}}, 0},
   };
   // The streaming parser gives the same fields however the text is cut:
   // at every offset into two pieces, and byte by byte.
@@ -200,16 +186,11 @@ TEST(RequestParserTest, CookiesTable) {
     std::size_t dropped;
   };
   const Case cases[] = {
-      {"", {}, 0},
-      {"a=1", {{"a", "1"}}, 0},
-      {"a=1; b=2;c=3", {{"a", "1"}, {"b", "2"}, {"c", "3"}}, 0},
+      {"", {}, 0}, {"a=1", {{"a", "1"}}, 0}, {"a=1; b=2;c=3", {{"a", "1"}, {"b", "2"}, {"c", "3"}}, 0},
       {"  a = \"quoted\" ;", {{"a", "quoted"}}, 0},
       {"id=abc%20def", {{"id", "abc%20def"}}, 0},  // not URL-decoded
-      {"novalue; a=1", {{"a", "1"}}, 1},
-      {"bad name=1; a=1", {{"a", "1"}}, 1},
-      {"a=x\\y; b=\"un\"closed\"", {}, 2},
-      {"a=\x01; b=2", {{"b", "2"}}, 1},
-      {"=1", {}, 1},
+      {"novalue; a=1", {{"a", "1"}}, 1}, {"bad name=1; a=1", {{"a", "1"}}, 1}, {"a=x\\y; b=\"un\"closed\"", {}, 2},
+      {"a=\x01; b=2", {{"b", "2"}}, 1}, {"=1", {}, 1},
   };
   for (const auto& c : cases) {
     TNameValueList cookies;
@@ -228,16 +209,13 @@ TEST(RequestParserTest, BasicAuthorizationTable) {
   const Case cases[] = {
       {"Basic " + Base64Encode("user:pw"), true, "user", "pw"},
       {"basic   " + Base64Encode("Aladdin:open sesame"), true, "Aladdin", "open sesame"},
-      {"BASIC " + Base64Encode(" u : p:q "), true, "u", "p:q"},
-      {"Basic " + Base64Encode(":"), true, "", ""},
-      {"Basic " + Base64Encode("nocolon"), false, "", ""},
-      {"Bearer " + Base64Encode("user:pw"), false, "", ""},
+      {"BASIC " + Base64Encode(" u : p:q "), true, "u", "p:q"}, {"Basic " + Base64Encode(":"), true, "", ""},
+      {"Basic " + Base64Encode("nocolon"), false, "", ""}, {"Bearer " + Base64Encode("user:pw"), false, "", ""},
       {Base64Encode("user:pw"), false, "", ""},  // no scheme word
       {"Basic dXNlcjpwdw", false, "", ""},        // missing padding
       {"Basic dXNl*jpwdw==", false, "", ""},      // not in the alphabet
       {"Basic dXNlcjpwdw=x", false, "", ""},      // "=" inside
-      {"Basic " + Base64Encode(std::string("u\0x:pw", 6)), false, "", ""},
-      {"Basic ", false, "", ""},
+      {"Basic " + Base64Encode(std::string("u\0x:pw", 6)), false, "", ""}, {"Basic ", false, "", ""},
   };
   for (const auto& c : cases) {
     std::string user = "stale";
@@ -417,11 +395,9 @@ TEST(MultipartParserTest, TruncatedAndHostileBodies) {
     TMultipartStatus status;
   };
   const Case cases[] = {
-      {"", TMultipartStatus::kTruncated},
-      {"no delimiter at all", TMultipartStatus::kTruncated},
+      {"", TMultipartStatus::kTruncated}, {"no delimiter at all", TMultipartStatus::kTruncated},
       {body.substr(0, close), TMultipartStatus::kTruncated},
-      {body.substr(0, close + 15), TMultipartStatus::kTruncated},
-      {body.substr(0, 60), TMultipartStatus::kTruncated},
+      {body.substr(0, close + 15), TMultipartStatus::kTruncated}, {body.substr(0, 60), TMultipartStatus::kTruncated},
       {"------b0undaryX\r\n", TMultipartStatus::kBadSyntax},
       {"------b0undary\r\nNo colon here\r\n\r\nx\r\n------b0undary--", TMultipartStatus::kBadSyntax},
       {"------b0undary\r\nContent-Disposition: attachment; name=a\r\n\r\nx\r\n------b0undary--",

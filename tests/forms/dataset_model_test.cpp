@@ -123,8 +123,7 @@ TEST_F(DataSetModelTest, PeeksLeaveBofEofAndRecordAsTheyWere) {
     int row_to_read;
   };
   const std::vector<Case> cases = {
-      {"at Eof", [&] { ds->Last(); ds->Next(); }, 3},
-      {"at Bof", [&] { ds->First(); }, 400},
+      {"at Eof", [&] { ds->Last(); ds->Next(); }, 3}, {"at Bof", [&] { ds->First(); }, 400},
       {"middle", [&] { ds->First(); ds->MoveBy(250); }, 10},
   };
   for (const Case& c : cases) {

@@ -31,10 +31,8 @@ class DBControlsTest : public AppTest {
   DBControlsTest() {
     form = fw::NewForm<TestForm>(&App());
     ds = new CountingDataSet(form, {{"Num", fw::TFieldType::ftInteger},
-                                    {"Name", fw::TFieldType::ftString, 20},
-                                    {"Details", fw::TFieldType::ftMemo},
-                                    {"PhotoDate", fw::TFieldType::ftDate},
-                                    {"Category", fw::TFieldType::ftString, 40},
+                                    {"Name", fw::TFieldType::ftString, 20}, {"Details", fw::TFieldType::ftMemo},
+                                    {"PhotoDate", fw::TFieldType::ftDate}, {"Category", fw::TFieldType::ftString, 40},
                                     {"pic", fw::TFieldType::ftGraphic}});
     formstest::FillNumbered(*ds, 3);
     source = new fw::TDataSource(form);

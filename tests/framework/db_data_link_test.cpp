@@ -10,20 +10,17 @@
 #include "framework/db/data_link.h"
 #include "framework/db/dataset.h"
 #include "framework/db/field_data_link.h"
-#include "tests/framework/db_memory_dataset.h"
+#include "tests/common/error_text.h"
+#include "tests/common/memory_dataset.h"
 
 namespace fw {
 namespace {
 
 using testing::MemoryDataSet;
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no error)";
+template <class F>
+std::string ErrorOf(F f) {
+  return testsupport::ErrorText<Exception>(f);
 }
 
 class LogLink : public TDataLink {

@@ -9,28 +9,24 @@
 
 #include "framework/db/data_link.h"
 #include "framework/db/dataset.h"
-#include "tests/framework/db_memory_dataset.h"
+#include "tests/common/error_text.h"
+#include "tests/common/memory_dataset.h"
 
 namespace fw {
 namespace {
 
 using testing::MemoryDataSet;
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no error)";
+template <class F>
+std::string ErrorOf(F f) {
+  return testsupport::ErrorText<Exception>(f);
 }
 
 class DataSetTest : public ::testing::Test {
  protected:
   DataSetTest()
       : ds_(nullptr, {{"RecordNum", TFieldType::ftAutoInc, 0, true},
-                      {"ID", TFieldType::ftInteger, 0, true},
-                      {"Name", TFieldType::ftString, 20},
+                      {"ID", TFieldType::ftInteger, 0, true}, {"Name", TFieldType::ftString, 20},
                       {"Amount", TFieldType::ftFloat},
                       {"Details", TFieldType::ftMemo}}) {}
 
@@ -241,8 +237,7 @@ TEST_F(DataSetTest, EventOrder) {
       {[&] { ds_.Open(); }, {"BeforeOpen", "AfterOpen", "AfterScroll"}},
       {[&] { ds_.Next(); }, {"BeforeScroll", "AfterScroll"}},
       {[&] { ds_.Next(); }, {"BeforeScroll", "AfterScroll"}},  // hits Eof
-      {[&] { ds_.Edit(); }, {"BeforeEdit", "AfterEdit"}},
-      {[&] { ds_.FieldByName("Name")->SetAsString("x"); }, {}},
+      {[&] { ds_.Edit(); }, {"BeforeEdit", "AfterEdit"}}, {[&] { ds_.FieldByName("Name")->SetAsString("x"); }, {}},
       {[&] { ds_.Post(); }, {"BeforePost", "AfterPost"}},
       {[&] { ds_.Insert(); }, {"BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert", "AfterScroll"}},
       {[&] { ds_.Cancel(); }, {"BeforeCancel", "AfterCancel"}},
@@ -382,7 +377,7 @@ TEST_F(DataSetTest, FilterRecordEvent) {
   ds_.Prior();
   EXPECT_EQ(Cur(), "c");
   EXPECT_FALSE(states.empty());
-  for (TDataSetState s : states) EXPECT_EQ(s, TDataSetState::dsFilter);
+  for (TDataSetState s : states) { EXPECT_EQ(s, TDataSetState::dsFilter); }
   EXPECT_EQ(ds_.State(), TDataSetState::dsBrowse);
   // An edit that makes the record fail the filter moves off it.
   ds_.Edit();

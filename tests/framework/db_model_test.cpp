@@ -11,7 +11,7 @@
 
 #include "framework/db/data_link.h"
 #include "framework/db/dataset.h"
-#include "tests/framework/db_memory_dataset.h"
+#include "tests/common/memory_dataset.h"
 
 namespace fw {
 namespace {
@@ -254,7 +254,7 @@ void RunModel(unsigned seed, int steps) {
       ASSERT_EQ(ds.RecNo(), m.cur + 1);
     }
     ASSERT_EQ(ds.Rows().size(), m.all.size());
-    for (std::size_t i = 0; i < m.all.size(); ++i) ASSERT_EQ(std::string(ds.StoredValue(i, 1)), m.all[i].name);
+    for (std::size_t i = 0; i < m.all.size(); ++i) { ASSERT_EQ(std::string(ds.StoredValue(i, 1)), m.all[i].name); }
     // Every link shows consecutive records around the current one, as
     // many as fit.
     for (PaintLink* link : {&grid, &single}) {

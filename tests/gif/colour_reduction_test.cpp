@@ -45,10 +45,8 @@ TEST(ColourReduction, EveryMethodGivesItsPalette) {
       {TColorReduction::rmWindowsGray, gif::GrayPalette4(), 4},
       {TColorReduction::rmMonochrome, gif::MonochromePalette(), 2},
       {TColorReduction::rmGrayScale, gif::GrayPalette256(), 256},
-      {TColorReduction::rmNetscape, gif::WebSafePalette(), 216},
-      {TColorReduction::rmQuantize, {}, 64},
-      {TColorReduction::rmQuantizeWindows, {}, 256},
-      {TColorReduction::rmPalette, caller, 5},
+      {TColorReduction::rmNetscape, gif::WebSafePalette(), 216}, {TColorReduction::rmQuantize, {}, 64},
+      {TColorReduction::rmQuantizeWindows, {}, 256}, {TColorReduction::rmPalette, caller, 5},
   };
   for (const Case& c : cases)
     for (TDitherMode mode : kAllModes) {

@@ -140,8 +140,7 @@ TEST(JPEGImage, DecodesLikeQtsReader) {
       {"progressive", Encode(Pattern(64, 33, 2), 70, true, false)},
       {"grey", Encode(Pattern(31, 40, 3), 90, false, true)},
       {"odd size, quality 100", Encode(Pattern(1, 17, 4), 100, false, false)},
-      {"written by Qt", QtEncode(Pattern(120, 80, 5), 60)},
-      {"CMYK with Adobe marker", CmykFile(40, 24)},
+      {"written by Qt", QtEncode(Pattern(120, 80, 5), 60)}, {"CMYK with Adobe marker", CmykFile(40, 24)},
   };
   for (const Case& c : cases) {
     fw::TJPEGImage j;

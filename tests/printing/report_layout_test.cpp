@@ -74,14 +74,12 @@ struct OverflowCase {
 TEST_F(ReportLayoutTest, BandsThatDoNotFitStartANewPage) {
   const OverflowCase cases[] = {
       // 960 - 40 footer = 920 for the body: title 41 + 12 x 69, then 13 x 69.
-      {"list", 0, 41, 69, 40, 30, {12, 13, 5}},
-      {"exactly full", 0, 0, 96, 0, 20, {10, 10}},
+      {"list", 0, 41, 69, 40, 30, {12, 13, 5}}, {"exactly full", 0, 0, 96, 0, 20, {10, 10}},
       {"one a page", 0, 0, 921, 0, 3, {1, 1, 1}},
       // Page header 50 on every page: 910 left, 9 bands of 100.
       {"page header", 50, 0, 100, 0, 20, {9, 9, 2}},
       // Taller than a page: alone on each page all the same.
-      {"too tall", 0, 41, 1000, 0, 2, {0, 1, 1}},
-      {"empty dataset", 0, 41, 69, 40, 0, {0}},
+      {"too tall", 0, 41, 1000, 0, 2, {0, 1, 1}}, {"empty dataset", 0, 41, 69, 40, 0, {0}},
   };
   for (const OverflowCase& c : cases) {
     SCOPED_TRACE(c.name);

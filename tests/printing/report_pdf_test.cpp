@@ -55,8 +55,7 @@ class AlbumReport {
  public:
   explicit AlbumReport(const std::vector<Photo>& photos)
       : ds_(nullptr, {{"Name", TFieldType::ftString, 40},
-                      {"Notes", TFieldType::ftMemo},
-                      {"FileName", TFieldType::ftString, 200},
+                      {"Notes", TFieldType::ftMemo}, {"FileName", TFieldType::ftString, 200},
                       {"Pic", TFieldType::ftGraphic}}),
         rep_(nullptr) {
     ds_.Open();
@@ -129,8 +128,7 @@ TEST(ReportPdfTest, AlbumRowsPicturesAndPages) {
   const std::string long_notes = Words(60);
   AlbumReport album({
       {"Aquarium", "First line\r\nSecond line", wide, printtest::BmpBytes(50, 40, clBlue)},
-      {"Betta", long_notes, big, ""},
-      {"Cichlid", "no picture here", "", "this is not a picture"},
+      {"Betta", long_notes, big, ""}, {"Cichlid", "no picture here", "", "this is not a picture"},
       {"Discus", "tall one", tall, ""},
   });
   const std::string pdf = printtest::OutputPath("album.pdf");
