@@ -48,7 +48,7 @@ TEST(ColourLookup, FixedPalettes) {
     SCOPED_TRACE(c.name);
     const ColorPalette p = c.make();
     ASSERT_EQ(p.size(), c.size);
-    for (const Entry& e : c.entries) EXPECT_EQ(p.at(static_cast<std::size_t>(e.index)), e.color) << "entry " << e.index;
+    for (const Entry& e : c.entries) { EXPECT_EQ(p.at(static_cast<std::size_t>(e.index)), e.color) << "entry " << e.index; }
   }
 }
 

@@ -101,7 +101,7 @@ TEST(ColourQuantizer, NeverMoreColoursThanAsked) {
         gif::ReduceColors(noise, TColorReduction::rmQuantize, TDitherMode::dmFloydSteinberg, nullptr, bits);
     ASSERT_FALSE(r.Empty());
     EXPECT_LE(r.palette.size(), std::size_t{1} << bits);
-    for (std::uint8_t i : r.pixels) ASSERT_LT(i, r.palette.size());
+    for (std::uint8_t i : r.pixels) { ASSERT_LT(i, r.palette.size()); }
   }
 }
 
@@ -196,7 +196,7 @@ TEST(ColourQuantizer, HostileParametersAreHeldToTheirRanges) {
     const gif::IndexedImage r = gif::ReduceColors(image, TColorReduction::rmQuantize, TDitherMode::dmNearest, nullptr, bits);
     ASSERT_FALSE(r.Empty());
     EXPECT_LE(r.palette.size(), 256u);
-    for (std::uint8_t i : r.pixels) ASSERT_LT(i, r.palette.size());
+    for (std::uint8_t i : r.pixels) { ASSERT_LT(i, r.palette.size()); }
   }
   // A quantizer of one colour keeps up to 8 leaves and merges them.
   gif::TColorQuantizer one(1, 8);

@@ -15,36 +15,9 @@ namespace {
 
 using namespace guitest;
 
-// Decodes with giflib; colours of every pixel of frame 0 (transparent: kNone).
+// Colours of the first picture giflib shows; transparent pixels: kNone.
 constexpr std::uint32_t kNone = 0xFF000000;
-Picture DecodeFirstFrame(const Bytes& data, int* w, int* h) {
-  ReadState st{&data, 0};
-  int err = 0;
-  GifFileType* gif = DGifOpen(&st, ReadMem, &err);
-  EXPECT_NE(gif, nullptr);
-  EXPECT_EQ(DGifSlurp(gif), GIF_OK);
-  Picture p;
-  if (gif->ImageCount > 0) {
-    const SavedImage& im = gif->SavedImages[0];
-    GraphicsControlBlock gcb{};
-    gcb.TransparentColor = NO_TRANSPARENT_COLOR;
-    DGifSavedExtensionToGCB(gif, 0, &gcb);
-    const ColorMapObject* map = im.ImageDesc.ColorMap ? im.ImageDesc.ColorMap : gif->SColorMap;
-    *w = im.ImageDesc.Width;
-    *h = im.ImageDesc.Height;
-    for (int i = 0; i < *w * *h; ++i) {
-      const int v = im.RasterBits[i];
-      if (v == gcb.TransparentColor) {
-        p.push_back(kNone);
-        continue;
-      }
-      const GifColorType& c = map->Colors[v];
-      p.push_back(c.Red | (c.Green << 8) | (static_cast<std::uint32_t>(c.Blue) << 16));
-    }
-  }
-  DGifCloseFile(gif, &err);
-  return p;
-}
+Picture DecodeFirstFrame(const Bytes& data, int* w, int* h) { return ModelComposite(data, kNone, w, h).at(0); }
 
 std::unique_ptr<fw::TBitmap> TrueColorBitmap(int w, int h, int colors, std::uint32_t seed) {
   std::mt19937 rng(seed);

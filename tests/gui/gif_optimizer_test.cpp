@@ -23,10 +23,8 @@ struct Shown {
 
 std::vector<Shown> Timeline(const Bytes& data, int* w, int* h) {
   const std::vector<Picture> pictures = ModelComposite(data, 0x00FEDCBA, w, h);
-  ReadState st{&data, 0};
-  int err = 0;
-  GifFileType* gif = DGifOpen(&st, ReadMem, &err);
-  EXPECT_EQ(DGifSlurp(gif), GIF_OK);
+  auto g = giftest::LoadGiflib(data);
+  GifFileType* gif = g->file;
   std::vector<Shown> out;
   for (std::size_t i = 0; i < pictures.size(); ++i) {
     GraphicsControlBlock gcb{};
@@ -37,7 +35,6 @@ std::vector<Shown> Timeline(const Bytes& data, int* w, int* h) {
     else
       out.push_back({pictures[i], gcb.DelayTime});
   }
-  DGifCloseFile(gif, &err);
   return out;
 }
 
@@ -68,7 +65,7 @@ Bytes ExpectOptimisedSame(const Bytes& data, const std::string& name, std::uint8
 
 TEST(GIFOptimizer, CorpusShowsTheSameAndNeverGrows) {
   for (const std::string& path : CorpusFiles()) {
-    const Bytes data = ReadFile(path);
+    const Bytes data = ReadFileBytes(path);
     const Bytes out = ExpectOptimisedSame(data, path);
     // These files are written as this codec writes them or a little larger.
     EXPECT_LE(out.size(), data.size()) << path;
@@ -79,7 +76,7 @@ TEST(GIFOptimizer, CorpusShowsTheSameAndNeverGrows) {
 // transparent colour, a 129th entry, which doubles the table and widens
 // every code; the image is then kept as it was.
 TEST(GIFOptimizer, SpinnerDoesNotGrow) {
-  const Bytes data = ReadFile(std::string(TOLMID_TEST_DATA) + "/gif/qt-spinner.gif");
+  const Bytes data = ReadFileBytes(std::string(TOLMID_TEST_DATA) + "/gif/qt-spinner.gif");
   ASSERT_EQ(data.size(), 2037u);
   EXPECT_LE(ExpectOptimisedSame(data, "spinner").size(), data.size());
 }
