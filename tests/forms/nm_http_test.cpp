@@ -17,6 +17,7 @@
 #include "tests/common/http_server.h"
 #include "tests/common/scratch_dir.h"
 #include "tests/forms/forms_test_support.h"
+#include "tests/common/error_text.h"
 
 namespace {
 
@@ -118,12 +119,7 @@ TEST_F(NMHTTPTest, FailuresKeepTheFileAndSayWhy) {
   http.SetBody(target.string());
   for (const Case& c : cases) {
     http.SetTimeOut(c.timeout_ms);
-    try {
-      http.Get(c.url);
-      ADD_FAILURE() << c.url << " fetched";
-    } catch (const fw::EHTTPError& e) {
-      EXPECT_EQ(e.Message(), c.message);
-    }
+    EXPECT_EQ(testsupport::ErrorText<fw::EHTTPError>([&] { http.Get(c.url); }), c.message);
     EXPECT_EQ(ReadAll(target), "earlier picture") << c.url;
     EXPECT_EQ(Files(dir_ / "data"), std::vector<std::string>{"3.jpg"}) << c.url;
   }

@@ -347,12 +347,6 @@ TEST(IndexDefsTest, FindsIndexesByFields) {
   EXPECT_EQ(updates, 1);
 }
 
-}  // namespace
-}  // namespace fw
-
-namespace fw {
-namespace {
-
 TEST(VariantTest, ConversionsUseTheUsFormats) {
   struct Case {
     Variant v;

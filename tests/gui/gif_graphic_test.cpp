@@ -10,6 +10,8 @@
 #include "gif/gif_exception.h"
 #include "gif/gif_extension.h"
 #include "gui_test_support.h"
+#include "tests/common/scratch_dir.h"
+#include "tests/common/error_text.h"
 
 namespace {
 
@@ -33,22 +35,17 @@ std::unique_ptr<fw::TBitmap> TrueColorBitmap(int w, int h, int colors, std::uint
 
 TEST(GIFImage, RegisteredForGifExtension) {
   gif::GIFImageInitialization();
-  const std::string path = (std::filesystem::temp_directory_path() /
-                            ("tolmid_gif_" + std::to_string(::getpid()) + ".GIF")).string();
-  {
-    std::ofstream f(path, std::ios::binary);
-    const Bytes data = MakeGif(5, 4, {{0, 0, 5, 4, 0, -1, 0, false, {}}}, 3);
-    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-  }
+  testsupport::ScratchDir dir;
+  const Bytes data = MakeGif(5, 4, {{0, 0, 5, 4, 0, -1, 0, false, {}}}, 3);
+  testsupport::WriteFile(dir / "a.GIF", std::string(data.begin(), data.end()));
   fw::TPicture picture;
-  picture.LoadFromFile(path);
+  picture.LoadFromFile(dir / "a.GIF");
   auto* g = dynamic_cast<gif::TGIFGraphic*>(picture.Graphic());
   ASSERT_NE(g, nullptr);
   EXPECT_EQ(picture.Width(), 5);
   EXPECT_STREQ(g->ClassName(), "TGIFImage");
   EXPECT_EQ(fw::TPicture::FileFormatDescription(".gif"), "GIF Image");
   EXPECT_NE(fw::TPicture::FindClipboardClass(gif::GIFClipboardFormat()), nullptr);
-  std::filesystem::remove(path);
 }
 
 // A true-colour picture with few colours imports exactly (no reduction) and
@@ -56,7 +53,7 @@ TEST(GIFImage, RegisteredForGifExtension) {
 TEST(GIFImage, ImportTrueColorRoundTrip) {
   for (int colors : {1, 2, 17, 200, 256}) {
     auto src_ptr = TrueColorBitmap(23, 11, colors, static_cast<std::uint32_t>(colors));
-  fw::TBitmap& src = *src_ptr;
+    fw::TBitmap& src = *src_ptr;
     gif::TGIFGraphic g;
     g.ColorReduction = gif::TColorReduction::rmNone;
     g.Add(&src);
@@ -76,12 +73,7 @@ TEST(GIFImage, ImportReducesWithSettings) {
   fw::TBitmap& src = *src_ptr;
   gif::TGIFGraphic g;
   g.ColorReduction = gif::TColorReduction::rmNone;
-  try {
-    g.Add(&src);
-    FAIL();
-  } catch (const gif::GIFException& e) {
-    EXPECT_STREQ(e.what(), "Color table overflow");
-  }
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.Add(&src); }), "Color table overflow");
   gif::TGIFGraphic web;  // default: web palette
   web.Add(&src);
   int w = 0, h = 0;
@@ -153,12 +145,7 @@ TEST(GIFImage, ClipboardBytesRoundTrip) {
   gif::TGIFGraphic back;
   back.LoadFromClipboardFormat(gif::GIFClipboardFormat(), clip);
   EXPECT_EQ(SaveBytes(back), SaveBytes(g));
-  try {
-    back.LoadFromClipboardFormat(12345, clip);
-    FAIL();
-  } catch (const gif::GIFException& e) {
-    EXPECT_STREQ(e.what(), "Unsupported clipboard format");
-  }
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { back.LoadFromClipboardFormat(12345, clip); }), "Unsupported clipboard format");
   gif::TGIFGraphic empty;
   EXPECT_TRUE(empty.SaveToClipboardFormat().empty());
 }
@@ -194,12 +181,7 @@ TEST(GIFImage, AssignCopiesSettingsButNotSpeedOrHandlers) {
 TEST(GIFImage, SetWidthKeepsFramesInside) {
   gif::TGIFGraphic g;
   LoadBytes(g, MakeGif(10, 8, {{2, 1, 6, 5, 0, -1, 0, false, {}}}, 1));
-  try {
-    g.SetWidth(7);
-    FAIL();
-  } catch (const gif::GIFException& e) {
-    EXPECT_STREQ(e.what(), "Image width too small for contained frames");
-  }
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.SetWidth(7); }), "Image width too small for contained frames");
   EXPECT_EQ(g.Width(), 10);
   EXPECT_THROW(g.SetHeight(5), gif::GIFException);
   g.SetWidth(8);
@@ -222,12 +204,6 @@ TEST(GIFImage, HostileFileLeavesWhatWasRead) {
   g.Draw(screen.Canvas(), fw::Rect(0, 0, 10, 8));
   PlayFrames(g, 0, gif::goAnimate | gif::goTransparent);
 }
-
-}  // namespace
-
-namespace {
-
-using namespace guitest;
 
 std::vector<fw::TColor> Colors(const gif::TGIFColorMap& map) {
   std::vector<fw::TColor> out;
@@ -282,12 +258,7 @@ TEST(GIFImage, PaletteWithoutColorTables) {
   f->SetSize(3, 2);
   g.Add(std::move(f));
   g.DrawOptions = 0;
-  try {
-    g.GetPalette();
-    FAIL();
-  } catch (const gif::GIFException& e) {
-    EXPECT_STREQ(e.what(), "No global or local color table defined");
-  }
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.GetPalette(); }), "No global or local color table defined");
   g.FrameBitmap(0);
   EXPECT_EQ(g.GetPalette().size(), 256u);
   gif::TGIFGraphic empty;

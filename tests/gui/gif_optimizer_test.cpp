@@ -6,6 +6,7 @@
 #include "gif/gif_exception.h"
 #include "gif/gif_extension.h"
 #include "gui_test_support.h"
+#include "tests/common/error_text.h"
 
 namespace {
 
@@ -195,12 +196,7 @@ TEST(GIFOptimizer, SingleFrameLosesItsExtensions) {
 TEST(GIFOptimizer, PaletteReductionNeedsCleanup) {
   gif::TGIFGraphic g;
   LoadBytes(g, MakeGif(6, 6, {{0, 0, 6, 6, 0, -1, 0, false, {}}}, 1));
-  try {
-    g.Optimize(gif::ooReduceColors, gif::TColorReduction::rmPalette, gif::TDitherMode::dmNearest, 8);
-    FAIL();
-  } catch (const gif::GIFException& e) {
-    EXPECT_STREQ(e.what(), "Invalid reduction method");
-  }
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.Optimize(gif::ooReduceColors, gif::TColorReduction::rmPalette, gif::TDitherMode::dmNearest, 8); }), "Invalid reduction method");
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "framework/chart/db_chart.h"
 #include "framework/db/dataset.h"
 #include "printing_test_support.h"
+#include "tests/common/error_text.h"
 
 namespace fw {
 namespace {
@@ -140,12 +141,7 @@ TEST_F(ChartTest, MissingFieldEmptiesTheSeries) {
   series_->SetYValuesSource("Count Of type2num");
   series_->SetDataSource(&ds_);
   EXPECT_EQ(series_->Count(), 0);
-  try {
-    series_->CheckDataSource();
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "Field 'Count Of type2num' not found");
-  }
+  EXPECT_EQ(testsupport::ErrorText<EDatabaseError>([&] { series_->CheckDataSource(); }), "Field 'Count Of type2num' not found");
 }
 
 TEST_F(ChartTest, DataSetGoneFirst) {

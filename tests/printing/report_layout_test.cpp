@@ -11,6 +11,7 @@
 
 #include "framework/report/quick_rep.h"
 #include "printing_test_support.h"
+#include "tests/common/error_text.h"
 
 namespace fw {
 namespace {
@@ -291,12 +292,7 @@ TEST_F(ReportLayoutTest, FailingEventKeepsPagesBuiltAndTheDataSet) {
   };
   ds_.First();
   ds_.Next();
-  try {
-    rep_.Prepare();
-    FAIL() << "the event's error was lost";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), "Unknown picture file extension (.xyz)");
-  }
+  EXPECT_EQ(testsupport::ErrorText<Exception>([&] { rep_.Prepare(); }), "Unknown picture file extension (.xyz)");
   ASSERT_NE(rep_.Prepared(), nullptr);
   EXPECT_EQ(DetailsPerPage(), (std::vector<std::vector<int>>{{1, 2}, {3}}));
   // The unfinished page still gets its footer.
@@ -309,12 +305,7 @@ TEST_F(ReportLayoutTest, FailingEventKeepsPagesBuiltAndTheDataSet) {
 
 TEST_F(ReportLayoutTest, ClosedDataSetIsRefused) {
   Band(TQRBandType::rbDetail, 40);
-  try {
-    rep_.Prepare();
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "Cannot perform this operation on a closed dataset");
-  }
+  EXPECT_EQ(testsupport::ErrorText<EDatabaseError>([&] { rep_.Prepare(); }), "Cannot perform this operation on a closed dataset");
   EXPECT_EQ(rep_.Prepared(), nullptr);
 }
 

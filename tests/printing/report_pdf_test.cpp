@@ -13,6 +13,7 @@
 #include "framework/printing/print_job.h"
 #include "framework/report/quick_rep.h"
 #include "printing_test_support.h"
+#include "tests/common/error_text.h"
 
 namespace fw {
 namespace {
@@ -164,12 +165,7 @@ TEST(ReportPdfTest, AlbumRowsPicturesAndPages) {
 TEST(ReportPdfTest, UnwritablePdfFails) {
   AlbumReport album({{"Aquarium", "", "", ""}});
   auto printer = printtest::PdfPrinter("/nonexistent-folder/report.pdf");
-  try {
-    album.Report().PrintTo(*printer);
-    FAIL() << "printed to a folder that does not exist";
-  } catch (const EPrinter& e) {
-    EXPECT_EQ(e.Message(), "Cannot create file /nonexistent-folder/report.pdf");
-  }
+  EXPECT_EQ(testsupport::ErrorText<EPrinter>([&] { album.Report().PrintTo(*printer); }), "Cannot create file /nonexistent-folder/report.pdf");
 }
 
 }  // namespace
