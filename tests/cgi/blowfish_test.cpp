@@ -117,7 +117,8 @@ TEST(BlowfishTest, Cfb64VectorOfTheCipherAuthor) {
 }
 
 TEST(BlowfishTest, KeyLengthIsCheckedBeforeEnciphering) {
-  for (auto [length, accepted] : {std::pair{0, false}, {7, false}, {8, true}, {32, true}, {56, true}, {65, true}, {66, false}}) {
+  for (auto [length, accepted] :
+       {std::pair{0, false}, {7, false}, {8, true}, {32, true}, {56, true}, {65, true}, {66, false}}) {
     TBlowfish bf(std::string(static_cast<std::size_t>(length), 'k'));
     EXPECT_EQ(testsupport::ErrorText<EBlowfishError>([&] { (void)BlowfishEncryptString(bf, "text"); }),
               accepted ? "(none)" : "Blowfish keylength out of range")

@@ -124,7 +124,8 @@ struct Answer {
   bool complete = false;  // a head ended by an empty line was found
   std::string Header(const std::string& name) const {
     for (const auto& line : head)
-      if (line.size() > name.size() + 1 && line[name.size()] == ':' && ::strncasecmp(line.c_str(), name.c_str(), name.size()) == 0)
+      if (line.size() > name.size() + 1 && line[name.size()] == ':' &&
+          ::strncasecmp(line.c_str(), name.c_str(), name.size()) == 0)
         return line.substr(name.size() + 1 + (line[name.size() + 1] == ' '));
     return "";
   }
@@ -135,7 +136,8 @@ inline Answer SplitAnswer(const std::string& raw) {
   const std::size_t end = raw.find("\r\n\r\n");
   if (end == std::string::npos) return a;
   a.complete = true;
-  for (std::size_t pos = 0, eol; pos < end; pos = eol + 2) a.head.push_back(raw.substr(pos, (eol = raw.find("\r\n", pos)) - pos));
+  for (std::size_t pos = 0, eol; pos < end; pos = eol + 2)
+    a.head.push_back(raw.substr(pos, (eol = raw.find("\r\n", pos)) - pos));
   a.body = raw.substr(end + 4);
   return a;
 }

@@ -29,7 +29,8 @@ class CgiProgramTest : public ::testing::Test {
     std::ofstream(dir_ / "afile") << "not a folder";
   }
   ChildResult Run(const std::string& program, std::vector<std::string> env, const std::string& input = "") {
-    env.insert(env.end(), {"SCRIPT_FILENAME=" + dir_ / "app.cgi", "GATEWAY_INTERFACE=CGI/1.1", "SERVER_SOFTWARE=lighttpd/1.4.69"});
+    env.insert(env.end(),
+               {"SCRIPT_FILENAME=" + dir_ / "app.cgi", "GATEWAY_INTERFACE=CGI/1.1", "SERVER_SOFTWARE=lighttpd/1.4.69"});
     return cgi_test::RunChild(program, {env, input, 0, {}, false, dir_.path(), 30});
   }
   testsupport::ScratchDir dir_;
@@ -65,7 +66,8 @@ TEST_F(CgiProgramTest, EveryProgramAnswersEveryRequestOnce) {
       {"GET", "/session-set", "name=n&value=v&tmp=tmp", "", ok, "id=", ""},
       {"GET", "/session-set", "name=n&value=v&tmp=nosuch", "", failed, kServerError, "Session not saved"},
       {"GET", "/session-set", "name=n&value=v&tmp=afile", "", failed, kServerError, "Session not saved"},
-      {"GET", "/session-set", "name=n&value=v&tmp=proc", "", failed, kServerError, "Session not saved"},  // even for root
+      {"GET", "/session-set", "name=n&value=v&tmp=proc", "", failed, kServerError,
+       "Session not saved"},  // even for root
       {"GET", "/session-set", "name=n&value=v&tmp=default", "", failed, kServerError, "Session not saved"},  // "Temp"
       // What a handler lets through (names the engine refuses, any
       // exception) ends in a 500; its output is dropped.
@@ -84,9 +86,10 @@ TEST_F(CgiProgramTest, EveryProgramAnswersEveryRequestOnce) {
     for (const auto& c : cases) {
       if (c.heap && program != std::string(TOLMID_CGI_TEST_PROGRAM)) continue;
       SCOPED_TRACE(std::string(program) + " " + c.path + "?" + c.query);
-      const ChildResult r = Run(program, {"REQUEST_METHOD=" + c.method, "PATH_INFO=" + c.path, "QUERY_STRING=" + c.query,
-                                          "CONTENT_LENGTH=" + std::string(c.input.empty() ? "0" : "100"),
-                                          "CONTENT_TYPE=application/x-www-form-urlencoded"},
+      const ChildResult r = Run(program,
+                                {"REQUEST_METHOD=" + c.method, "PATH_INFO=" + c.path, "QUERY_STRING=" + c.query,
+                                 "CONTENT_LENGTH=" + std::string(c.input.empty() ? "0" : "100"),
+                                 "CONTENT_TYPE=application/x-www-form-urlencoded"},
                                 c.input);
       ExpectOneAnswer(r, c.status);
       const cgi_test::Answer a = SplitAnswer(r.out);
@@ -108,7 +111,8 @@ TEST_F(CgiProgramTest, EveryProgramAnswersEveryRequestOnce) {
 // 50 MB body of tiny fields is refused after its 4,096th field, and a 200
 // MB field costs about its own size.
 TEST_F(CgiProgramTest, LargeBodiesStayWithinAMemoryBound) {
-  const ChildResult small = Run(TOLMID_CGI_TEST_PROGRAM, {"REQUEST_METHOD=GET", "PATH_INFO=/sizes", "QUERY_STRING=a=1"});
+  const ChildResult small =
+      Run(TOLMID_CGI_TEST_PROGRAM, {"REQUEST_METHOD=GET", "PATH_INFO=/sizes", "QUERY_STRING=a=1"});
   ExpectOneAnswer(small, "HTTP/1.0 200 OK");
   auto post = [&](std::uint64_t size, std::string prefix, std::function<void(char*, std::size_t, std::uint64_t)> gen) {
     return cgi_test::RunChild(
@@ -130,16 +134,17 @@ TEST_F(CgiProgramTest, LargeBodiesStayWithinAMemoryBound) {
   });
   ExpectOneAnswer(big, "HTTP/1.0 200 OK");
   EXPECT_EQ(SplitAnswer(big.out).body, "fields=1\r\nfield v size=" + std::to_string(k200MB) + " first=a last=z\r\n");
-  EXPECT_LT(big.max_rss_kb - small.max_rss_kb, static_cast<long>(k200MB / 1024) + 16 * 1024) << "peak RSS of one 200 MB field";
+  EXPECT_LT(big.max_rss_kb - small.max_rss_kb, static_cast<long>(k200MB / 1024) + 16 * 1024)
+      << "peak RSS of one 200 MB field";
 }
 
 // A client that sends part of its body and then nothing: the watchdog ends
 // the process, without an answer, once the deadline has passed (the
 // program shortens the period to 300 ms for this request).
 TEST_F(CgiProgramTest, StalledClientIsEndedByTheWatchdog) {
-  ChildOptions o{{"REQUEST_METHOD=POST", "PATH_INFO=/stall", "CONTENT_LENGTH=100", "SCRIPT_FILENAME=" + dir_ / "app.cgi",
-                  "CONTENT_TYPE=application/x-www-form-urlencoded"},
-                 "a=", 0, {}, true, dir_.path(), 10};
+  ChildOptions o{{"REQUEST_METHOD=POST", "PATH_INFO=/stall", "CONTENT_LENGTH=100",
+                  "SCRIPT_FILENAME=" + dir_ / "app.cgi", "CONTENT_TYPE=application/x-www-form-urlencoded"},
+                 "a=", 0, {}, /*keep_input_open=*/true, dir_.path(), 10};
   const ChildResult r = cgi_test::RunChild(TOLMID_CGI_TEST_PROGRAM, o);
   ASSERT_TRUE(r.exited) << "the watchdog did not end the process";
   EXPECT_EQ(r.exit_code, 124);

@@ -80,7 +80,8 @@ class EngineTest : public ::testing::Test {
   }
   // A POST of body with the given type.
   THttpCGIEngine& Post(const std::string& type, const std::string& body) {
-    return Start({"REQUEST_METHOD=POST", "CONTENT_TYPE=" + type, "CONTENT_LENGTH=" + std::to_string(body.size())}, body);
+    return Start({"REQUEST_METHOD=POST", "CONTENT_TYPE=" + type, "CONTENT_LENGTH=" + std::to_string(body.size())},
+                 body);
   }
   // Ends the request and returns what was sent.
   std::string Finish() {
@@ -133,9 +134,10 @@ TEST_F(EngineTest, ServerVariablesAndAliases) {
 
 TEST_F(EngineTest, FieldsFromQueryStringAndUrlEncodedBody) {
   const std::string body = "f=2&g=+%20trimmed%09+&bad=%zz&e=";
-  THttpCGIEngine& e = Start({"REQUEST_METHOD=POST", "QUERY_STRING=q=1&x=a+b", "CONTENT_TYPE=" + kForm + "; charset=UTF-8",
-                             "CONTENT_LENGTH=" + std::to_string(body.size())},
-                            body);
+  THttpCGIEngine& e =
+      Start({"REQUEST_METHOD=POST", "QUERY_STRING=q=1&x=a+b", "CONTENT_TYPE=" + kForm + "; charset=UTF-8",
+             "CONTENT_LENGTH=" + std::to_string(body.size())},
+            body);
   EXPECT_TRUE(e.PrepareRequest());
   EXPECT_EQ(e.GetField("q"), "1");
   EXPECT_EQ(e.GetField("x"), "a b");
@@ -184,7 +186,8 @@ TEST_F(EngineTest, RefusedRequests) {
   for (std::size_t i = 0; i <= kMaxFormFields; ++i) many_fields += "a=1&";
   many_fields += std::string(100000, 'x');
   std::string many_parts;
-  for (std::size_t i = 0; i <= kMaxFormFields; ++i) many_parts += "--XyZ\r\nContent-Disposition: form-data; name=a\r\n\r\n\r\n";
+  for (std::size_t i = 0; i <= kMaxFormFields; ++i)
+    many_parts += "--XyZ\r\nContent-Disposition: form-data; name=a\r\n\r\n\r\n";
   many_parts += "--XyZ--\r\n";
   const std::string multipart = "multipart/form-data; boundary=XyZ";
   const struct {
@@ -200,21 +203,26 @@ TEST_F(EngineTest, RefusedRequests) {
       {"POST", kForm, "a=1", "-5", 0, "400 Bad Request", "Bad content length", true},
       {"POST", kForm, "a=1", "0x10", 0, "400 Bad Request", "Bad content length", true},
       {"POST", kForm, "a=1&b=2", "100", 0, "400 Bad Request", "Client input ended early", false},
-      {"POST", "multipart/form-data; boundary=\"bad;boundary\"", good, "", 0, "400 Bad Request", "Bad multipart boundary", true},
+      {"POST", "multipart/form-data; boundary=\"bad;boundary\"", good, "", 0, "400 Bad Request",
+       "Bad multipart boundary", true},
       {"POST", multipart, good.substr(0, 30), "", 0, "400 Bad Request", "multipart body ended early", false},
-      {"POST", multipart, good, std::to_string(good.size() + 50), 0, "400 Bad Request", "Client input ended early", false},
+      {"POST", multipart, good, std::to_string(good.size() + 50), 0, "400 Bad Request", "Client input ended early",
+       false},
       {"POST", kForm, many_fields, "", 0, "413 Request Entity Too Large", "Too many form fields", false},
       {"POST", multipart, many_parts, "", 0, "413 Request Entity Too Large", "Too many form fields", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.error);
     const std::string length = c.length.empty() ? std::to_string(c.body.size()) : c.length;
-    THttpCGIEngine& e = Start({"REQUEST_METHOD=" + c.method, "CONTENT_TYPE=" + c.type, "CONTENT_LENGTH=" + length}, c.body);
+    THttpCGIEngine& e =
+        Start({"REQUEST_METHOD=" + c.method, "CONTENT_TYPE=" + c.type, "CONTENT_LENGTH=" + length}, c.body);
     e.SetAutoReadLimit(c.read_limit);
     EXPECT_FALSE(e.PrepareRequest());
     EXPECT_EQ(e.RequestError(), c.error);
     if (c.body_untouched) { EXPECT_EQ(input_->Position(), 0) << "nothing may be read of a refused body"; }
-    if (c.body == many_fields) { EXPECT_LT(input_->Position(), 64 * 1024 + 1) << "the rest of a refused body is not read"; }
+    if (c.body == many_fields) {
+      EXPECT_LT(input_->Position(), 64 * 1024 + 1) << "the rest of a refused body is not read";
+    }
     const std::string out = Finish();
     EXPECT_EQ(out.substr(0, out.find("\r\n")), std::string("HTTP/1.0 ") + c.status);
   }
@@ -303,7 +311,8 @@ TEST_F(EngineTest, DownloadHeadersAndNoCache) {
   EXPECT_NE(out.find("\r\nCache-Control: no-cache\r\n"), std::string::npos);
   EXPECT_EQ(out.find("Document"), std::string::npos);  // no header name with a blank
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(out, m, std::regex("\r\nExpires: (\\w{3}, \\d\\d \\w{3} \\d{4} \\d\\d:\\d\\d:\\d\\d GMT)\r\n")))
+  ASSERT_TRUE(
+      std::regex_search(out, m, std::regex("\r\nExpires: (\\w{3}, \\d\\d \\w{3} \\d{4} \\d\\d:\\d\\d:\\d\\d GMT)\r\n")))
       << out;
   struct tm tm {};
   ASSERT_NE(strptime(m[1].str().c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm), nullptr);

@@ -29,9 +29,12 @@ struct Response {
     return "";
   }
   bool HasHeader(const std::string& name) const {
-    return std::any_of(headers.begin(), headers.end(), [&](auto& h) { return strcasecmp(h.first.c_str(), name.c_str()) == 0; });
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](auto& h) { return strcasecmp(h.first.c_str(), name.c_str()) == 0; });
   }
-  bool HasLine(const std::string& line) const { return ("\r\n" + body).find("\r\n" + line + "\r\n") != std::string::npos; }
+  bool HasLine(const std::string& line) const {
+    return ("\r\n" + body).find("\r\n" + line + "\r\n") != std::string::npos;
+  }
 };
 
 class LighttpdTest : public ::testing::Test {
@@ -68,7 +71,8 @@ class LighttpdTest : public ::testing::Test {
       std::string line(d, size * n);
       while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
       if (const std::size_t colon = line.find(':'); colon != std::string::npos)
-        static_cast<Response*>(u)->headers.emplace_back(line.substr(0, colon), line.substr(line.find_first_not_of(' ', colon + 1)));
+        static_cast<Response*>(u)->headers.emplace_back(line.substr(0, colon),
+                                                        line.substr(line.find_first_not_of(' ', colon + 1)));
       return size * n;
     });
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &r);
@@ -106,9 +110,11 @@ TEST_F(LighttpdTest, ServerVariablesQueryCookiesAndBasicAuthorization) {
 }
 
 TEST_F(LighttpdTest, UrlEncodedAndMultipartPosts) {
-  Response r = Fetch("/app.cgi/vars?q=0", [](CURL* c) { curl_easy_setopt(c, CURLOPT_POSTFIELDS, "f=1&g=h%20i&bad=%00"); });
+  Response r =
+      Fetch("/app.cgi/vars?q=0", [](CURL* c) { curl_easy_setopt(c, CURLOPT_POSTFIELDS, "f=1&g=h%20i&bad=%00"); });
   EXPECT_EQ(r.status, 200);
-  for (const char* line : {"method=POST", "content_type=application/x-www-form-urlencoded", "field q=0", "field f=1", "field g=h i"})
+  for (const char* line :
+       {"method=POST", "content_type=application/x-www-form-urlencoded", "field q=0", "field f=1", "field g=h i"})
     EXPECT_TRUE(r.HasLine(line)) << line;
   EXPECT_EQ(r.body.find("field bad"), std::string::npos);
 
@@ -130,7 +136,8 @@ TEST_F(LighttpdTest, UrlEncodedAndMultipartPosts) {
   EXPECT_NE(m.body.find("content_type=multipart/form-data; boundary="), std::string::npos);
   EXPECT_TRUE(m.HasLine("field title=My picture"));
   EXPECT_TRUE(m.HasLine("field pic=pic.txt"));
-  EXPECT_TRUE(m.HasLine("upload pic name=pic.txt type=text/plain size=" + std::to_string(file.size()) + " content=" + file))
+  EXPECT_TRUE(
+      m.HasLine("upload pic name=pic.txt type=text/plain size=" + std::to_string(file.size()) + " content=" + file))
       << m.body.substr(0, 400);
   for (const auto& e : fs::directory_iterator(Www() / "tmp"))  // the temporary file is gone after the request
     EXPECT_NE(e.path().filename().string().rfind("upload-", 0), 0u) << e.path();
@@ -155,7 +162,8 @@ TEST_F(LighttpdTest, StatusHeadersDownloadsAndNoCache) {
   EXPECT_EQ(fresh.Header("Pragma"), "no-cache");
   EXPECT_EQ(fresh.Header("Cache-Control"), "no-cache");
   struct tm tm {};
-  ASSERT_NE(strptime(fresh.Header("Expires").c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm), nullptr) << fresh.Header("Expires");
+  ASSERT_NE(strptime(fresh.Header("Expires").c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm), nullptr)
+      << fresh.Header("Expires");
   EXPECT_LT(timegm(&tm), std::time(nullptr) - 999L * 86400);
 }
 
@@ -164,13 +172,15 @@ TEST_F(LighttpdTest, SessionVariablesAcrossTwoRequests) {
   EXPECT_EQ(set.status, 200);
   std::smatch m;
   const std::string cookie_header = set.Header("Set-Cookie");
-  ASSERT_TRUE(std::regex_match(cookie_header, m, std::regex("(HSESS_Default=[0-9a-f]{32}); Path=/; HttpOnly"))) << cookie_header;
+  ASSERT_TRUE(std::regex_match(cookie_header, m, std::regex("(HSESS_Default=[0-9a-f]{32}); Path=/; HttpOnly")))
+      << cookie_header;
   const std::string cookie = m[1].str();
   ASSERT_TRUE(std::regex_search(set.body, m, std::regex("file=([^\r]+)\r\n")));
   EXPECT_EQ(fs::path(m[1].str()).parent_path(), Www() / "tmp");
   EXPECT_EQ(cgi_test::ReadSessionFileWithOpenSsl(m[1].str(), "session-key-for-tests"),
             std::vector<std::string>{"color=blue green"});
-  Response get = Fetch("/app.cgi/session-get?name=color", [&](CURL* c) { curl_easy_setopt(c, CURLOPT_COOKIE, cookie.c_str()); });
+  Response get =
+      Fetch("/app.cgi/session-get?name=color", [&](CURL* c) { curl_easy_setopt(c, CURLOPT_COOKIE, cookie.c_str()); });
   EXPECT_TRUE(get.HasLine("value=blue green")) << get.body;
   EXPECT_FALSE(get.HasHeader("Set-Cookie"));
   EXPECT_TRUE(Fetch("/app.cgi/session-get?name=color").HasLine("value="));  // no cookie: another, empty session

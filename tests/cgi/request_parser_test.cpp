@@ -228,10 +228,16 @@ TEST(RequestParserTest, BasicAuthorizationTable) {
 }
 
 TEST(RequestParserTest, HeaderChecksRefuseResponseSplitting) {
-  const std::pair<std::string, bool> names[] = {
-      {"Content-Type", true}, {"X-My_Header.1", true}, {"HTTP/1.1 302 Found", true}, {"HTTP/1.0 404", true}, {"", false},
-      {"Bad Name", false}, {"X\r\nSet-Cookie", false}, {"Name:", false}, {"HTTP/1.1 302 Found\r\nX: y", false},
-      {"HTTP/1.1 9999 x", false}};
+  const std::pair<std::string, bool> names[] = {{"Content-Type", true},
+                                                {"X-My_Header.1", true},
+                                                {"HTTP/1.1 302 Found", true},
+                                                {"HTTP/1.0 404", true},
+                                                {"", false},
+                                                {"Bad Name", false},
+                                                {"X\r\nSet-Cookie", false},
+                                                {"Name:", false},
+                                                {"HTTP/1.1 302 Found\r\nX: y", false},
+                                                {"HTTP/1.1 9999 x", false}};
   for (const auto& [name, ok] : names) { EXPECT_EQ(IsValidHeaderName(name), ok) << name; }
   const std::pair<std::string, bool> values[] = {
       {"text/html; charset=utf-8", true}, {"tab\there", true}, {"", true}, {"a\r\nSet-Cookie: x=1", false},

@@ -19,7 +19,8 @@ namespace cgi_test {
 
 // The lines of the file, or nullopt when a record does not decipher to 0x01
 // and a line.
-inline std::optional<std::vector<std::string>> ReadSessionFileWithOpenSsl(const std::string& path, const std::string& key) {
+inline std::optional<std::vector<std::string>> ReadSessionFileWithOpenSsl(const std::string& path,
+                                                                          const std::string& key) {
   const std::string data = testsupport::ReadFile(path);
   std::vector<std::string> lines;
   for (std::size_t pos = 0, end; pos < data.size(); pos = end + 1) {
@@ -27,7 +28,8 @@ inline std::optional<std::vector<std::string>> ReadSessionFileWithOpenSsl(const 
     if (end == std::string::npos) return std::nullopt;
     std::string cipher;
     for (std::size_t i = pos; i < end; ++i) {
-      if (data[i] == '%' && i + 2 < end) cipher += static_cast<char>(std::stoi(data.substr(i + 1, 2), nullptr, 16)), i += 2;
+      if (data[i] == '%' && i + 2 < end)
+        cipher += static_cast<char>(std::stoi(data.substr(i + 1, 2), nullptr, 16)), i += 2;
       else if (data[i] == '%') return std::nullopt;
       else cipher += data[i] == '+' ? ' ' : data[i];
     }
@@ -37,8 +39,9 @@ inline std::optional<std::vector<std::string>> ReadSessionFileWithOpenSsl(const 
     std::memcpy(iv, "k4vq82tz", 8);
     int num = 0;
     std::string plain(cipher.size(), '\0');
-    BF_cfb64_encrypt(reinterpret_cast<const unsigned char*>(cipher.data()), reinterpret_cast<unsigned char*>(plain.data()),
-                     static_cast<long>(cipher.size()), &bk, iv, &num, BF_DECRYPT);
+    BF_cfb64_encrypt(reinterpret_cast<const unsigned char*>(cipher.data()),
+                     reinterpret_cast<unsigned char*>(plain.data()), static_cast<long>(cipher.size()), &bk, iv, &num,
+                     BF_DECRYPT);
     if (plain.empty() || plain[0] != '\x01') return std::nullopt;
     lines.push_back(plain.substr(1));
   }

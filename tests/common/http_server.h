@@ -70,7 +70,8 @@ class LocalHttpServer {
            "\"application/octet-stream\" )\n";
       if (!scgi_program.empty()) {
         c << "scgi.server = ( \"/lib.scgi\" => (( \"socket\" => \"" << (dir_ / "lib.sock").string()
-          << "\", \"bin-path\" => \"" << scgi_program << "\", \"check-local\" => \"disable\", \"max-procs\" => 1 )) )\n";
+          << "\", \"bin-path\" => \"" << scgi_program
+          << "\", \"check-local\" => \"disable\", \"max-procs\" => 1 )) )\n";
       }
     }
     pid_ = ::fork();

@@ -39,7 +39,9 @@ class DBControlsTest : public AppTest {
     source->SetDataSet(ds);
   }
   ~DBControlsTest() override { delete form; }
-  std::string Stored(std::size_t row, int field) { return ds->StoredNull(row, field) ? "<null>" : ds->StoredValue(row, field); }
+  std::string Stored(std::size_t row, int field) {
+    return ds->StoredNull(row, field) ? "<null>" : ds->StoredValue(row, field);
+  }
 
   TestForm* form;
   CountingDataSet* ds;

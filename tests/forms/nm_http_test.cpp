@@ -40,7 +40,8 @@ class NMHTTPTest : public AppTest {
     server_->AddFile("aqua01.gif", ReadAll(fs::path(TOLMID_TEST_DATA) / "gif" / "tk-logo64.gif"));
     server_->AddFile("empty.jpg", "");
     // Headers and a piece of the body, then nothing.
-    server_->AddCgi("stall_body.cgi", "printf 'Content-Type: image/jpeg\\r\\n\\r\\n'\nprintf 'partial'\nexec sleep 600\n");
+    server_->AddCgi("stall_body.cgi",
+                    "printf 'Content-Type: image/jpeg\\r\\n\\r\\n'\nprintf 'partial'\nexec sleep 600\n");
     server_->AddCgi("stall.cgi", "exec sleep 600\n");
   }
   static void TearDownTestSuite() {

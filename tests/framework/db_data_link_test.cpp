@@ -311,7 +311,8 @@ class MasterLink : public TDataLink {
     if (log) log->push_back("detail follows");
     master_id_ = Active() ? DataSet()->FieldByName("ID")->AsInteger() : -1;
     int id = master_id_;
-    detail_->SetOnFilterRecord([id](TDataSet& d, bool& accept) { accept = d.FieldByName("Master")->AsInteger() == id; });
+    detail_->SetOnFilterRecord(
+        [id](TDataSet& d, bool& accept) { accept = d.FieldByName("Master")->AsInteger() == id; });
     detail_->SetFiltered(true);  // moves to its first record
   }
   MemoryDataSet* detail_;
@@ -322,7 +323,8 @@ TEST_F(DataLinkTest, DetailFollowsItsMasterBeforeTheControls) {
   MemoryDataSet detail(nullptr, {{"Master", TFieldType::ftInteger}, {"Item", TFieldType::ftString, 10}});
   detail.Open();
   for (int m = 1; m <= 3; ++m)
-    for (int k = 0; k < m; ++k) detail.AppendRecord({Variant(m), Variant("m" + std::to_string(m) + "." + std::to_string(k))});
+    for (int k = 0; k < m; ++k)
+      detail.AppendRecord({Variant(m), Variant("m" + std::to_string(m) + "." + std::to_string(k))});
   MasterLink master_link(&detail);
   master_link.log = &log_;
   LogLink grid("grid", &log_);

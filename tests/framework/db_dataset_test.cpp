@@ -40,7 +40,9 @@ class DataSetTest : public ::testing::Test {
   std::string Cur() { return ds_.FieldByName("Name")->AsString(); }
   std::vector<std::string> All() {
     std::vector<std::string> out;
-    for (auto& row : ds_.Rows()) out.push_back(ds_.StoredNull(&row - ds_.Rows().data(), 2) ? "<null>" : ds_.StoredValue(&row - ds_.Rows().data(), 2));
+    for (auto& row : ds_.Rows())
+      out.push_back(ds_.StoredNull(&row - ds_.Rows().data(), 2) ? "<null>"
+                                                                : ds_.StoredValue(&row - ds_.Rows().data(), 2));
     return out;
   }
 

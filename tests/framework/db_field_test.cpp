@@ -155,7 +155,8 @@ TEST_F(FieldTest, ConversionAndRangeErrorsHaveTheFrameworkTexts) {
   } cases[] = {
       {"Sm", "40000", "40000 is not a valid value for field 'Sm'. The allowed range is -32768 to 32767"},
       {"W", "-1", "-1 is not a valid value for field 'W'. The allowed range is 0 to 65535"},
-      {"I", "3000000000", "3000000000 is not a valid value for field 'I'. The allowed range is -2147483648 to 2147483647"},
+      {"I", "3000000000",
+       "3000000000 is not a valid value for field 'I'. The allowed range is -2147483648 to 2147483647"},
       {"I", "abc", "'abc' is not a valid integer value for field 'I'"},
       {"I", "1.5", "'1.5' is not a valid integer value for field 'I'"},
       {"F", "x1", "'x1' is not a valid floating point value for field 'F'"},

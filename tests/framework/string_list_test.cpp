@@ -197,7 +197,8 @@ TEST(StringList, SortIsStableAndCustomSortWorksOnUnsorted) {
   TStringList c = l;
   l.Sort();
   EXPECT_EQ(l.ToVector(), (V{"a", "A", "b", "B"}));
-  c.CustomSort([](const TStringList& list, int a, int b) { return CompareStr(list[b], list[a]); });  // bytes, descending
+  c.CustomSort(
+      [](const TStringList& list, int a, int b) { return CompareStr(list[b], list[a]); });  // bytes, descending
   EXPECT_EQ(c.ToVector(), (V{"b", "a", "B", "A"}));
   int obj = 5;
   c.AddObject("x", &obj);

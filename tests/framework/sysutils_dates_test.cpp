@@ -31,7 +31,8 @@ TEST(SysUtilsDates, DayNumbersOfKnownDates) {
 }
 
 TEST(SysUtilsDates, EncodeErrors) {
-  const int bad_dates[][3] = {{0, 1, 1}, {10000, 1, 1}, {2023, 2, 29}, {1900, 2, 29}, {2000, 13, 1}, {2000, 4, 31}, {2000, 1, 0}};
+  const int bad_dates[][3] = {{0, 1, 1},     {10000, 1, 1}, {2023, 2, 29}, {1900, 2, 29},
+                              {2000, 13, 1}, {2000, 4, 31}, {2000, 1, 0}};
   for (auto& b : bad_dates)
     EXPECT_EQ(ConvertErrorOf([&] { EncodeDate(b[0], b[1], b[2]); }), "Invalid argument to date encode");
   EXPECT_NO_THROW(EncodeDate(2000, 2, 29));

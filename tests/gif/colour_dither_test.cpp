@@ -33,18 +33,67 @@ const std::vector<Kernel>& Kernels() {
   static const std::vector<Kernel> kernels = {
       {TDitherMode::dmNearest, "nearest", 1, {}},
       {TDitherMode::dmFloydSteinberg, "floyd-steinberg", 16, {{0, 1, 7}, {1, -1, 3}, {1, 0, 5}, {1, 1, 1}}},
-      {TDitherMode::dmStucki, "stucki", 42,
-       {{0, 1, 8}, {0, 2, 4}, {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2},
-        {2, -2, 1}, {2, -1, 2}, {2, 0, 4}, {2, 1, 2}, {2, 2, 1}}},
-      {TDitherMode::dmSierra, "sierra", 32,
-       {{0, 1, 5}, {0, 2, 3}, {1, -2, 2}, {1, -1, 4}, {1, 0, 5}, {1, 1, 4}, {1, 2, 2}, {2, -1, 2}, {2, 0, 3}, {2, 1, 2}}},
-      {TDitherMode::dmJaJuNI, "jarvis-judice-ninke", 48,
-       {{0, 1, 7}, {0, 2, 5}, {1, -2, 3}, {1, -1, 5}, {1, 0, 7}, {1, 1, 5}, {1, 2, 3},
-        {2, -2, 1}, {2, -1, 3}, {2, 0, 5}, {2, 1, 3}, {2, 2, 1}}},
-      {TDitherMode::dmSteveArche, "4-row", 200,
-       {{0, 2, 32}, {1, -3, 12}, {1, -1, 26}, {1, 1, 30}, {1, 3, 16}, {2, -2, 12}, {2, 0, 26}, {2, 2, 12},
-        {3, -3, 5}, {3, -1, 12}, {3, 1, 12}, {3, 3, 5}}},
-      {TDitherMode::dmBurkes, "burkes", 32,
+      {TDitherMode::dmStucki,
+       "stucki",
+       42,
+       {{0, 1, 8},
+        {0, 2, 4},
+        {1, -2, 2},
+        {1, -1, 4},
+        {1, 0, 8},
+        {1, 1, 4},
+        {1, 2, 2},
+        {2, -2, 1},
+        {2, -1, 2},
+        {2, 0, 4},
+        {2, 1, 2},
+        {2, 2, 1}}},
+      {TDitherMode::dmSierra,
+       "sierra",
+       32,
+       {{0, 1, 5},
+        {0, 2, 3},
+        {1, -2, 2},
+        {1, -1, 4},
+        {1, 0, 5},
+        {1, 1, 4},
+        {1, 2, 2},
+        {2, -1, 2},
+        {2, 0, 3},
+        {2, 1, 2}}},
+      {TDitherMode::dmJaJuNI,
+       "jarvis-judice-ninke",
+       48,
+       {{0, 1, 7},
+        {0, 2, 5},
+        {1, -2, 3},
+        {1, -1, 5},
+        {1, 0, 7},
+        {1, 1, 5},
+        {1, 2, 3},
+        {2, -2, 1},
+        {2, -1, 3},
+        {2, 0, 5},
+        {2, 1, 3},
+        {2, 2, 1}}},
+      {TDitherMode::dmSteveArche,
+       "4-row",
+       200,
+       {{0, 2, 32},
+        {1, -3, 12},
+        {1, -1, 26},
+        {1, 1, 30},
+        {1, 3, 16},
+        {2, -2, 12},
+        {2, 0, 26},
+        {2, 2, 12},
+        {3, -3, 5},
+        {3, -1, 12},
+        {3, 1, 12},
+        {3, 3, 5}}},
+      {TDitherMode::dmBurkes,
+       "burkes",
+       32,
        {{0, 1, 8}, {0, 2, 4}, {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2}}},
   };
   return kernels;
@@ -80,7 +129,8 @@ std::vector<std::uint8_t> ModelDither(const TrueColorImage& image, const Kernel&
       const int got[3] = {chosen.Red, chosen.Green, chosen.Blue};
       for (int c = 0; c < 3; ++c)
         for (const Tap& t : k.taps)
-          if (std::int64_t* e = at(x + t.offset * dir, y + t.row, c)) *e += static_cast<std::int64_t>(v[c] - got[c]) * t.weight;
+          if (std::int64_t* e = at(x + t.offset * dir, y + t.row, c))
+            *e += static_cast<std::int64_t>(v[c] - got[c]) * t.weight;
     }
   }
   return out;
@@ -186,7 +236,8 @@ TEST(ColourDither, MidGreyToBlackAndWhite) {
   for (int y = 0; y < 32; ++y) {
     int run = 0;
     for (int x = 0; x < 32; ++x) {
-      run = x > 0 && fs[static_cast<std::size_t>(y * 32 + x)] == fs[static_cast<std::size_t>(y * 32 + x - 1)] ? run + 1 : 1;
+      run = x > 0 && fs[static_cast<std::size_t>(y * 32 + x)] == fs[static_cast<std::size_t>(y * 32 + x - 1)] ? run + 1
+                                                                                                              : 1;
       EXPECT_LE(run, 2) << "row " << y << " column " << x;
     }
   }
@@ -226,7 +277,9 @@ TEST(ColourDither, AccumulatedErrorIsClamped) {
       ASSERT_EQ(lookup.asked.size(), 32u);
       EXPECT_EQ(lookup.asked[0], (TGIFColor{v, v, v}));
       const std::uint8_t bound = light ? 255 : 0;
-      for (std::size_t i = 8; i < lookup.asked.size(); ++i) { EXPECT_EQ(lookup.asked[i], (TGIFColor{bound, bound, bound})) << i; }
+      for (std::size_t i = 8; i < lookup.asked.size(); ++i) {
+        EXPECT_EQ(lookup.asked[i], (TGIFColor{bound, bound, bound})) << i;
+      }
     }
   }
 }

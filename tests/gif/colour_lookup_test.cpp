@@ -23,7 +23,8 @@ TEST(ColourLookup, FixedPalettes) {
     ASSERT_EQ(web[static_cast<std::size_t>(i)], (TGIFColor{v(36), v(6), v(1)})) << i;
   }
   ASSERT_EQ(grey.size(), 256u);
-  for (int i = 0; i < 256; ++i) ASSERT_EQ(grey[static_cast<std::size_t>(i)], (TGIFColor{std::uint8_t(i), std::uint8_t(i), std::uint8_t(i)}));
+  for (int i = 0; i < 256; ++i)
+    ASSERT_EQ(grey[static_cast<std::size_t>(i)], (TGIFColor{std::uint8_t(i), std::uint8_t(i), std::uint8_t(i)}));
   EXPECT_EQ(gif::GrayPalette4(), (ColorPalette{{0, 0, 0}, {0x80, 0x80, 0x80}, {0xC0, 0xC0, 0xC0}, {0xFF, 0xFF, 0xFF}}));
   EXPECT_EQ(gif::MonochromePalette(), (ColorPalette{{0, 0, 0}, {255, 255, 255}}));
   ASSERT_EQ(system.size(), 20u);
@@ -132,7 +133,8 @@ TEST(ColourLookup, FastLookupFindsTheNearestOnAFreshCell) {
       seen[static_cast<std::size_t>(cell)] = true;
       TGIFColor chosen;
       const int index = lookup.Lookup(q.Red, q.Green, q.Blue, chosen);
-      EXPECT_EQ(Distance(p[static_cast<std::size_t>(index)], q), Distance(p[static_cast<std::size_t>(BruteNearest(p, q))], q));
+      EXPECT_EQ(Distance(p[static_cast<std::size_t>(index)], q),
+                Distance(p[static_cast<std::size_t>(BruteNearest(p, q))], q));
     }
   }
 }
@@ -183,8 +185,9 @@ TEST(ColourLookup, WebLookupStepsEachChannel) {
 TEST(ColourLookup, GreyLookupUsesTheWeightedSum) {
   gif::TGrayScaleLookup lookup;
   TGIFColor chosen;
-  const std::pair<TGIFColor, int> cases[] = {{{0, 0, 0}, 0},     {{255, 255, 255}, 255}, {{255, 0, 0}, 76},
-                                             {{0, 255, 0}, 149}, {{0, 0, 255}, 28}, {{10, 200, 30}, (770 + 30000 + 870) >> 8}};
+  const std::pair<TGIFColor, int> cases[] = {{{0, 0, 0}, 0},    {{255, 255, 255}, 255},
+                                             {{255, 0, 0}, 76}, {{0, 255, 0}, 149},
+                                             {{0, 0, 255}, 28}, {{10, 200, 30}, (770 + 30000 + 870) >> 8}};
   for (const auto& [in, grey] : cases) {
     EXPECT_EQ(lookup.Lookup(in.Red, in.Green, in.Blue, chosen), grey);
     EXPECT_EQ(chosen, (TGIFColor{std::uint8_t(grey), std::uint8_t(grey), std::uint8_t(grey)}));

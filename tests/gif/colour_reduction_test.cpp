@@ -160,7 +160,8 @@ TEST(ColourReduction, ReducedPictureSurvivesAGifRoundTrip) {
   for (const Case& c : cases)
     for (gif::TGIFCompression compression : {gif::TGIFCompression::gcLZW, gif::TGIFCompression::gcRLE}) {
       SCOPED_TRACE("method " + std::to_string(static_cast<int>(c.method)) + " dither " +
-                   std::to_string(static_cast<int>(c.mode)) + (compression == gif::TGIFCompression::gcRLE ? " rle" : ""));
+                   std::to_string(static_cast<int>(c.mode)) +
+                   (compression == gif::TGIFCompression::gcRLE ? " rle" : ""));
       const gif::IndexedImage r = gif::ReduceColors(*c.image, c.method, c.mode, nullptr, c.bits);
       ASSERT_FALSE(r.Empty());
       gif::TGIFImage image;

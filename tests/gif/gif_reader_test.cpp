@@ -163,7 +163,8 @@ TEST(GifReader, AllFramesTogetherAreLimited) {
   fw::TMemoryStream stream;
   stream.WriteBuffer(file.data(), static_cast<std::int64_t>(file.size()));
   stream.SetPosition(0);
-  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { image.LoadFromStream(stream); }), "Image dimensions too large");
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { image.LoadFromStream(stream); }),
+            "Image dimensions too large");
   EXPECT_EQ(image.TotalPixels(), 16);
   image.Images().Delete(0);
   EXPECT_EQ(image.TotalPixels(), 8);

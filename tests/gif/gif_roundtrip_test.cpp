@@ -62,8 +62,9 @@ TEST(GifRoundTrip, SmallestCodeStreams) {
     auto frame = std::make_unique<gif::TGIFSubImage>(&image);
     frame->SetSize(1, 1, 0);
     image.Add(std::move(frame));
-    EXPECT_EQ(SaveOurs(image, c), (Bytes{'G', 'I', 'F', '8', '7', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF,
-                                         0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B}));
+    EXPECT_EQ(SaveOurs(image, c),
+              (Bytes{'G',  'I',  'F', '8', '7', 'a', 1, 0, 1, 0, 0x80, 0,    0,    0,    0,    0,    0xFF, 0xFF,
+                     0xFF, 0x2C, 0,   0,   0,   0,   1, 0, 1, 0, 0,    0x02, 0x02, 0x44, 0x01, 0x00, 0x3B}));
   }
   gif::TLZWEncoder lzw;
   EXPECT_EQ(EncodeRaw(lzw, 1, 2, {}, 0, 0), (Bytes{0x02, 0x01, 0x05, 0x00}));
@@ -141,7 +142,8 @@ TEST(GifRoundTrip, RandomFramesDecodeInGiflib) {
     auto frame = std::make_unique<gif::TGIFSubImage>(&image);
     for (int i = 0; i < colors; ++i) {
       if (tables >= 2) frame->ColorMap().Add(static_cast<gif::TColorValue>(rng() & 0xFFFFFF));
-      if ((tables == 1 || tables == 2) && i <= colors / 3) image.GlobalColorMap().Add(static_cast<gif::TColorValue>(rng()));
+      if ((tables == 1 || tables == 2) && i <= colors / 3)
+        image.GlobalColorMap().Add(static_cast<gif::TColorValue>(rng()));
     }
     frame->SetSize(w, h, 0);
     frame->SetInterlaced(rng() % 3 == 0);
@@ -161,7 +163,9 @@ TEST(GifRoundTrip, RandomFramesDecodeInGiflib) {
       auto theirs = LoadGiflib(out);
       ASSERT_NE(theirs->file, nullptr) << round;
       ExpectSameAsGiflib(image, theirs->file, "round " + std::to_string(round));
-      if (tables == 2) { EXPECT_EQ((out[10] >> 4) & 7, gif::BitsNeeded(colors) - 1) << "resolution of the largest table"; }
+      if (tables == 2) {
+        EXPECT_EQ((out[10] >> 4) & 7, gif::BitsNeeded(colors) - 1) << "resolution of the largest table";
+      }
       if (HasFailure()) return;
     }
   }

@@ -54,7 +54,9 @@ struct ExtBlock {
   bool operator==(const ExtBlock&) const = default;
 };
 
-inline void PrintTo(const ExtBlock& b, std::ostream* os) { *os << "{fn " << b.function << ", " << b.bytes.size() << " bytes}"; }
+inline void PrintTo(const ExtBlock& b, std::ostream* os) {
+  *os << "{fn " << b.function << ", " << b.bytes.size() << " bytes}";
+}
 
 // Our extensions in giflib's block form.
 inline std::vector<ExtBlock> OurBlocks(const gif::TGIFExtensionList& list) {
@@ -105,7 +107,8 @@ inline std::vector<ExtBlock> OurBlocks(const gif::TGIFExtensionList& list) {
 
 inline std::vector<ExtBlock> GiflibBlocks(const ExtensionBlock* blocks, int count) {
   std::vector<ExtBlock> out;
-  for (int i = 0; i < count; ++i) out.push_back({blocks[i].Function, Bytes(blocks[i].Bytes, blocks[i].Bytes + blocks[i].ByteCount)});
+  for (int i = 0; i < count; ++i)
+    out.push_back({blocks[i].Function, Bytes(blocks[i].Bytes, blocks[i].Bytes + blocks[i].ByteCount)});
   return out;
 }
 
@@ -118,7 +121,8 @@ inline std::vector<gif::TGIFColor> PaddedColors(const gif::TGIFColorMap& map) {
 
 inline std::vector<gif::TGIFColor> GiflibColors(const ColorMapObject* map) {
   std::vector<gif::TGIFColor> out;
-  for (int i = 0; map && i < map->ColorCount; ++i) out.push_back({map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue});
+  for (int i = 0; map && i < map->ColorCount; ++i)
+    out.push_back({map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue});
   return out;
 }
 
@@ -207,13 +211,14 @@ struct Sample {
 // Files for what the corpus lacks, written by giflib's encoder.
 inline std::vector<Sample> BuiltSamples() {
   std::vector<Sample> out;
-  auto add = [&](const std::string& name, int w, int h, std::vector<gif::TGIFColor> global, std::vector<GenFrame> frames,
-                 std::vector<GenExtension> trailing = {}, bool v89 = true) {
+  auto add = [&](const std::string& name, int w, int h, std::vector<gif::TGIFColor> global,
+                 std::vector<GenFrame> frames, std::vector<GenExtension> trailing = {}, bool v89 = true) {
     out.push_back({name, BuildWithGiflib({w, h, 0, std::move(global), v89, std::move(frames), std::move(trailing)})});
   };
   add("built-87a-two-colours", 7, 5, Palette(2, 1), {Frame(0, 0, 7, 5, 2, 2, true)}, {}, false);
   {  // local tables of 4, 16 and 256 entries at offsets
-    GenFrame a = Frame(3, 4, 20, 10, 4, 4), b = Frame(10, 11, 33, 21, 16, 6, true), c = Frame(0, 0, 64, 48, 256, 8, true);
+    GenFrame a = Frame(3, 4, 20, 10, 4, 4), b = Frame(10, 11, 33, 21, 16, 6, true),
+             c = Frame(0, 0, 64, 48, 256, 8, true);
     a.local = Palette(4, 5), b.local = Palette(16, 7), c.local = Palette(256, 9);
     b.interlace = true;
     add("built-local-tables", 64, 48, Palette(2, 3), {a, b, c});
@@ -229,8 +234,8 @@ inline std::vector<Sample> BuiltSamples() {
   }
   {  // loop counts and an unknown application block
     GenFrame a = Frame(0, 0, 10, 10, 4, 15), b = Frame(2, 2, 5, 5, 4, 16);
-    a.extensions = {App("NETSCAPE2.0", {{1, 5, 0}}), App("XMP DataXMP", {Text("<x:xmpmeta>"), Bytes(200, 7), Text("end")}),
-                    Gce(1, false, 0, 25)};
+    a.extensions = {App("NETSCAPE2.0", {{1, 5, 0}}),
+                    App("XMP DataXMP", {Text("<x:xmpmeta>"), Bytes(200, 7), Text("end")}), Gce(1, false, 0, 25)};
     b.extensions = {App("ANIMEXTS1.0", {{1, 0x34, 0x12}, {2, 0, 0x10, 0, 0}})};
     add("built-applications", 10, 10, Palette(4, 14), {a, b});
   }

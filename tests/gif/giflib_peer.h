@@ -138,7 +138,8 @@ inline Bytes BuildWithGiflib(const GenGif& gif) {
 inline std::vector<gif::TGIFColor> Palette(int n, std::uint32_t seed) {
   std::mt19937 rng(seed);
   std::vector<gif::TGIFColor> c(static_cast<std::size_t>(n));
-  for (auto& e : c) e = {static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng())};
+  for (auto& e : c)
+    e = {static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng())};
   return c;
 }
 
@@ -148,7 +149,8 @@ inline Bytes Pixels(int w, int h, int colors, std::uint32_t seed, bool noisy) {
   std::mt19937 rng(seed);
   Bytes p(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
   for (std::size_t i = 0; i < p.size(); ++i) {
-    const int x = static_cast<int>(i % static_cast<std::size_t>(w)), y = static_cast<int>(i / static_cast<std::size_t>(w));
+    const int x = static_cast<int>(i % static_cast<std::size_t>(w)),
+              y = static_cast<int>(i / static_cast<std::size_t>(w));
     p[i] = static_cast<std::uint8_t>(noisy ? rng() % static_cast<unsigned>(colors)
                                            : ((x / 7 + y / 5) + (rng() % 16 == 0 ? 1 : 0)) % colors);
   }

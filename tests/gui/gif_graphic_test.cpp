@@ -145,7 +145,8 @@ TEST(GIFImage, ClipboardBytesRoundTrip) {
   gif::TGIFGraphic back;
   back.LoadFromClipboardFormat(gif::GIFClipboardFormat(), clip);
   EXPECT_EQ(SaveBytes(back), SaveBytes(g));
-  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { back.LoadFromClipboardFormat(12345, clip); }), "Unsupported clipboard format");
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { back.LoadFromClipboardFormat(12345, clip); }),
+            "Unsupported clipboard format");
   gif::TGIFGraphic empty;
   EXPECT_TRUE(empty.SaveToClipboardFormat().empty());
 }
@@ -175,13 +176,15 @@ TEST(GIFImage, AssignCopiesSettingsButNotSpeedOrHandlers) {
   fw::TBitmap b;
   b.Assign(src);
   EXPECT_EQ(b.Width(), 7);
-  EXPECT_EQ(b.Canvas().Pixel(3, 3), gif::ColorValue(src.Image().GlobalColorMap().Colors(src.Image().Images()[0]->Pixels(3, 3))));
+  EXPECT_EQ(b.Canvas().Pixel(3, 3),
+            gif::ColorValue(src.Image().GlobalColorMap().Colors(src.Image().Images()[0]->Pixels(3, 3))));
 }
 
 TEST(GIFImage, SetWidthKeepsFramesInside) {
   gif::TGIFGraphic g;
   LoadBytes(g, MakeGif(10, 8, {{2, 1, 6, 5, 0, -1, 0, false, {}}}, 1));
-  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.SetWidth(7); }), "Image width too small for contained frames");
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.SetWidth(7); }),
+            "Image width too small for contained frames");
   EXPECT_EQ(g.Width(), 10);
   EXPECT_THROW(g.SetHeight(5), gif::GIFException);
   g.SetWidth(8);
@@ -258,7 +261,8 @@ TEST(GIFImage, PaletteWithoutColorTables) {
   f->SetSize(3, 2);
   g.Add(std::move(f));
   g.DrawOptions = 0;
-  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.GetPalette(); }), "No global or local color table defined");
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.GetPalette(); }),
+            "No global or local color table defined");
   g.FrameBitmap(0);
   EXPECT_EQ(g.GetPalette().size(), 256u);
   gif::TGIFGraphic empty;
@@ -376,7 +380,11 @@ TEST(GIFImage, ProgressOfConvertRenderAndOptimise) {
     EXPECT_EQ(std::get<0>(log.calls.front()), g.Image().Images()[0]);
   }
   gif::TGIFGraphic g;
-  LoadBytes(g, MakeGif(6, 6, {{0, 0, 6, 6, 1, -1, 4, false, {}}, {0, 0, 6, 6, 1, 2, 4, false, {}}, {0, 0, 6, 6, 1, 3, 4, false, {}}}, 3));
+  LoadBytes(
+      g,
+      MakeGif(6, 6,
+              {{0, 0, 6, 6, 1, -1, 4, false, {}}, {0, 0, 6, 6, 1, 2, 4, false, {}}, {0, 0, 6, 6, 1, 3, 4, false, {}}},
+              3));
   ProgressLog log;
   g.OnProgress = log.Handler();
   g.Optimize(gif::ooCrop, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);

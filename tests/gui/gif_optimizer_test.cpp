@@ -109,7 +109,8 @@ TEST(GIFOptimizer, RandomAnimationsShowTheSameAndNeverGrow) {
           f.pixels[static_cast<std::size_t>(y) * f.width + x] =
               rng() % 5 == 0 ? static_cast<std::uint8_t>(rng() % 6)
                              : base[static_cast<std::size_t>(f.top + y) * w + f.left + x];
-      if (rng() % 6 == 0) std::fill(f.pixels.begin(), f.pixels.end(), static_cast<std::uint8_t>(f.transparent < 0 ? 0 : f.transparent));
+      if (rng() % 6 == 0)
+        std::fill(f.pixels.begin(), f.pixels.end(), static_cast<std::uint8_t>(f.transparent < 0 ? 0 : f.transparent));
       frames.push_back(f);
     }
     // Tables of 16 colours: no room for a transparent one without widening
@@ -196,7 +197,10 @@ TEST(GIFOptimizer, SingleFrameLosesItsExtensions) {
 TEST(GIFOptimizer, PaletteReductionNeedsCleanup) {
   gif::TGIFGraphic g;
   LoadBytes(g, MakeGif(6, 6, {{0, 0, 6, 6, 0, -1, 0, false, {}}}, 1));
-  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.Optimize(gif::ooReduceColors, gif::TColorReduction::rmPalette, gif::TDitherMode::dmNearest, 8); }), "Invalid reduction method");
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] {
+              g.Optimize(gif::ooReduceColors, gif::TColorReduction::rmPalette, gif::TDitherMode::dmNearest, 8);
+            }),
+            "Invalid reduction method");
 }
 
 }  // namespace

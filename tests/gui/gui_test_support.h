@@ -58,12 +58,14 @@ inline std::vector<Picture> ModelComposite(const Bytes& data, std::uint32_t back
         const int sx = d.Left + x, sy = d.Top + y, v = im.RasterBits[static_cast<std::size_t>(y) * d.Width + x];
         if (sx >= w || sy >= h || v == gcb.TransparentColor) continue;
         const GifColorType e = map && v < map->ColorCount ? map->Colors[v] : GifColorType{0, 0, 0};
-        screen[static_cast<std::size_t>(sy) * w + sx] = e.Red | (e.Green << 8) | (static_cast<std::uint32_t>(e.Blue) << 16);
+        screen[static_cast<std::size_t>(sy) * w + sx] =
+            e.Red | (e.Green << 8) | (static_cast<std::uint32_t>(e.Blue) << 16);
       }
     out.push_back(screen);
     if (gcb.DisposalMode == DISPOSE_BACKGROUND) {
       for (int y = d.Top; y < std::min(h, d.Top + d.Height); ++y)
-        for (int x = d.Left; x < std::min(w, d.Left + d.Width); ++x) screen[static_cast<std::size_t>(y) * w + x] = background;
+        for (int x = d.Left; x < std::min(w, d.Left + d.Width); ++x)
+          screen[static_cast<std::size_t>(y) * w + x] = background;
     } else if (gcb.DisposalMode == DISPOSE_PREVIOUS) {
       screen = before;
     }
@@ -209,7 +211,8 @@ inline Bytes MakeGif(int w, int h, const std::vector<FrameSpec>& frames, std::ui
     if (!f.pixels.empty()) frame.pixels = f.pixels;
     if (f.local_map) frame.local = giftest::Palette(colors, rng());
     if (g.frames.empty() && loops >= 0)
-      frame.extensions.push_back(giftest::App("NETSCAPE2.0", {{1, static_cast<std::uint8_t>(loops), static_cast<std::uint8_t>(loops >> 8)}}));
+      frame.extensions.push_back(
+          giftest::App("NETSCAPE2.0", {{1, static_cast<std::uint8_t>(loops), static_cast<std::uint8_t>(loops >> 8)}}));
     frame.extensions.push_back(giftest::Gce(f.disposal, f.transparent >= 0, std::max(f.transparent, 0), f.delay));
     g.frames.push_back(std::move(frame));
   }

@@ -43,7 +43,8 @@ Bytes Encode(const QImage& img, int quality, bool progressive, bool gray) {
     std::memcpy(rows.data() + static_cast<std::size_t>(y) * rgb.width() * 4, rgb.constScanLine(y),
                 static_cast<std::size_t>(rgb.width()) * 4);
   Bytes out;
-  const fw::jpeg::Status st = fw::jpeg::Encode(rows.data(), rgb.width(), rgb.height(), {quality, progressive, gray}, out);
+  const fw::jpeg::Status st =
+      fw::jpeg::Encode(rows.data(), rgb.width(), rgb.height(), {quality, progressive, gray}, out);
   EXPECT_TRUE(st.ok()) << st.Message();
   return out;
 }
@@ -113,7 +114,8 @@ int MaxDiff(const QImage& a, const QImage& b) {
   for (int y = 0; y < a.height(); ++y)
     for (int x = 0; x < a.width(); ++x) {
       const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-      worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+      worst = std::max(
+          {worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
     }
   return worst;
 }

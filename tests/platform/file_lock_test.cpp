@@ -32,13 +32,17 @@ class LockTest : public ::testing::TestWithParam<std::pair<bool, bool>> {
   void TearDown() override { internal::SetPreferReadOnlyDescriptors(false); }
   bool ReadOnly(int h) const { return h < 2 ? GetParam().first : GetParam().second; }
   std::string Open(int h) {
-    if (h >= 2) return child_.Do("open " + std::to_string(h - 2) + " " + path_ + (ReadOnly(h) ? " r" : " rw") + " rw existing");
-    return mine_[h].Open(path_, ReadOnly(h) ? Access::Read : Access::ReadWrite, Share::ReadWrite, Disposition::OpenExisting)
-               ? "ok" : Err(GetLastError());
+    if (h >= 2)
+      return child_.Do("open " + std::to_string(h - 2) + " " + path_ + (ReadOnly(h) ? " r" : " rw") + " rw existing");
+    return mine_[h].Open(path_, ReadOnly(h) ? Access::Read : Access::ReadWrite, Share::ReadWrite,
+                         Disposition::OpenExisting)
+               ? "ok"
+               : Err(GetLastError());
   }
   std::string Lock(int h, bool lock, std::uint64_t off, std::uint64_t len) {
-    if (h >= 2) return child_.Do((lock ? "lock " : "unlock ") + std::to_string(h - 2) + " " + std::to_string(off) + " " +
-                                 std::to_string(len));
+    if (h >= 2)
+      return child_.Do((lock ? "lock " : "unlock ") + std::to_string(h - 2) + " " + std::to_string(off) + " " +
+                       std::to_string(len));
     return (lock ? mine_[h].LockFile(off, len) : mine_[h].UnlockFile(off, len)) ? "ok" : Err(GetLastError());
   }
 
@@ -97,7 +101,8 @@ TEST_P(LockTest, RandomLocksAgainstTheModelAndTheKernel) {
         for (const auto& [o, l] : held[k]) mine[o] = {ReadOnly(k) ? "READ" : "WRITE", o, o + l - 1};
         std::vector<KernelLock> joined;
         for (const auto& [o, lock] : mine) {
-          if (!joined.empty() && std::get<0>(joined.back()) == std::get<0>(lock) && std::get<2>(joined.back()) + 1 == o) {
+          if (!joined.empty() && std::get<0>(joined.back()) == std::get<0>(lock) &&
+              std::get<2>(joined.back()) + 1 == o) {
             std::get<2>(joined.back()) = std::get<2>(lock);
           } else {
             joined.push_back(lock);

@@ -25,7 +25,8 @@ inline std::function<std::string(const std::string&)> FileCommands() {
     is >> cmd;
     bool ok = true;
     if (cmd == "open" && is >> slot >> a >> b >> c >> d) {
-      ok = (*files)[slot].Open(a, b == "rw" ? Access::ReadWrite : Access::Read, c == "none" ? Share::None : Share::ReadWrite,
+      ok = (*files)[slot].Open(a, b == "rw" ? Access::ReadWrite : Access::Read,
+                               c == "none" ? Share::None : Share::ReadWrite,
                                d == "always" ? Disposition::CreateAlways
                                : d == "new"  ? Disposition::CreateNew
                                              : Disposition::OpenExisting);

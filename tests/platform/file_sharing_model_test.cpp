@@ -43,8 +43,8 @@ void RunModel(bool read_only_descriptors, unsigned seed) {
       const bool read = op == 0 || read_only_descriptors;
       std::string reply;
       if (here) {
-        reply = mine[slot].Open(path, read ? Access::Read : Access::ReadWrite, exclusive ? Share::None : Share::ReadWrite,
-                                Disposition::OpenExisting)
+        reply = mine[slot].Open(path, read ? Access::Read : Access::ReadWrite,
+                                exclusive ? Share::None : Share::ReadWrite, Disposition::OpenExisting)
                     ? "ok"
                     : Err(GetLastError());
       } else {
@@ -68,9 +68,10 @@ void RunModel(bool read_only_descriptors, unsigned seed) {
     } else if (!read_only_descriptors) {  // CreateAlways, exclusive, then close
       const bool expect = !anyone(false);
       File f;
-      ASSERT_EQ(here ? f.Open(path, Access::ReadWrite, Share::None, Disposition::CreateAlways) ? "ok" : Err(GetLastError())
-                     : child.Do("open 9 " + path + " rw none always"),
-                expect ? "ok" : Err(ERROR_SHARING_VIOLATION));
+      ASSERT_EQ(
+          here ? f.Open(path, Access::ReadWrite, Share::None, Disposition::CreateAlways) ? "ok" : Err(GetLastError())
+               : child.Do("open 9 " + path + " rw none always"),
+          expect ? "ok" : Err(ERROR_SHARING_VIOLATION));
       if (!here) { ASSERT_EQ(child.Do("close 9"), "ok"); }
       if (expect) size = 0;
     }

@@ -39,7 +39,8 @@ TEST(FileSharing, CreateAlwaysTruncatesAFileNobodyHasOpen) {
   EXPECT_EQ(f.Size(), 0);
   EXPECT_TRUE(g.Open(path, Access::Read, Share::ReadWrite, Disposition::OpenExisting));  // back to a shared open
   EXPECT_FAILS(h.Open(path, Access::ReadWrite, Share::None, Disposition::CreateNew), ERROR_FILE_EXISTS);
-  EXPECT_FAILS(h.Open(dir / "none.dat", Access::Read, Share::ReadWrite, Disposition::OpenExisting), ERROR_FILE_NOT_FOUND);
+  EXPECT_FAILS(h.Open(dir / "none.dat", Access::Read, Share::ReadWrite, Disposition::OpenExisting),
+               ERROR_FILE_NOT_FOUND);
   EXPECT_FAILS(h.Open(dir / "nodir/none.dat", Access::Read, Share::ReadWrite, Disposition::OpenExisting),
                ERROR_PATH_NOT_FOUND);
   EXPECT_FAILS(h.Open(dir.path(), Access::Read, Share::ReadWrite, Disposition::OpenExisting), ERROR_ACCESS_DENIED);

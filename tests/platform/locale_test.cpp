@@ -20,7 +20,9 @@ TEST(Locale, InstalledLocales) {
     EXPECT_TRUE(IsValidLocale(id)) << std::hex << id;
     EXPECT_EQ(CompareStringA(id, 0, "a", "b"), CSTR_LESS_THAN) << std::hex << id;
   }
-  for (LCID id : {0x0000u, 0x0411u, 0x0419u, 0x0804u, 0x0401u, 0x10407u, 0x0415u}) { EXPECT_FALSE(IsValidLocale(id)) << id; }
+  for (LCID id : {0x0000u, 0x0411u, 0x0419u, 0x0804u, 0x0401u, 0x10407u, 0x0415u}) {
+    EXPECT_FALSE(IsValidLocale(id)) << id;
+  }
   for (LCID id : {0x0411u, 0x0419u, 0x10407u}) {
     EXPECT_EQ(CompareStringA(id, 0, "a", "b"), 0) << std::hex << id;
     std::string out;

@@ -25,7 +25,8 @@ constexpr double kBottom = 48 + 960;
 class ReportLayoutTest : public ::testing::Test {
  protected:
   ReportLayoutTest()
-      : ds_(nullptr, {{"Name", TFieldType::ftString, 40}, {"Notes", TFieldType::ftMemo}, {"File", TFieldType::ftString, 200}}),
+      : ds_(nullptr,
+            {{"Name", TFieldType::ftString, 40}, {"Notes", TFieldType::ftMemo}, {"File", TFieldType::ftString, 200}}),
         rep_(nullptr) {
     rep_.SetDataSet(&ds_);
   }
@@ -134,7 +135,8 @@ TEST_F(ReportLayoutTest, BandsThatDoNotFitStartANewPage) {
 // Items of the prepared page that a text control made, by its first line.
 const TQRTextItem* TextItem(const TQRPreparedPage& page, const QString& first_line) {
   for (const TQRItem& item : page.Items)
-    if (const auto* t = std::get_if<TQRTextItem>(&item); t != nullptr && !t->Lines.isEmpty() && t->Lines[0] == first_line)
+    if (const auto* t = std::get_if<TQRTextItem>(&item);
+        t != nullptr && !t->Lines.isEmpty() && t->Lines[0] == first_line)
       return t;
   return nullptr;
 }
@@ -305,7 +307,8 @@ TEST_F(ReportLayoutTest, FailingEventKeepsPagesBuiltAndTheDataSet) {
 
 TEST_F(ReportLayoutTest, ClosedDataSetIsRefused) {
   Band(TQRBandType::rbDetail, 40);
-  EXPECT_EQ(testsupport::ErrorText<EDatabaseError>([&] { rep_.Prepare(); }), "Cannot perform this operation on a closed dataset");
+  EXPECT_EQ(testsupport::ErrorText<EDatabaseError>([&] { rep_.Prepare(); }),
+            "Cannot perform this operation on a closed dataset");
   EXPECT_EQ(rep_.Prepared(), nullptr);
 }
 

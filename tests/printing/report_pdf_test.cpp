@@ -165,7 +165,8 @@ TEST(ReportPdfTest, AlbumRowsPicturesAndPages) {
 TEST(ReportPdfTest, UnwritablePdfFails) {
   AlbumReport album({{"Aquarium", "", "", ""}});
   auto printer = printtest::PdfPrinter("/nonexistent-folder/report.pdf");
-  EXPECT_EQ(testsupport::ErrorText<EPrinter>([&] { album.Report().PrintTo(*printer); }), "Cannot create file /nonexistent-folder/report.pdf");
+  EXPECT_EQ(testsupport::ErrorText<EPrinter>([&] { album.Report().PrintTo(*printer); }),
+            "Cannot create file /nonexistent-folder/report.pdf");
 }
 
 }  // namespace
