@@ -48,68 +48,49 @@ TEST(GIFImage, RegisteredForGifExtension) {
   EXPECT_NE(fw::TPicture::FindClipboardClass(gif::GIFClipboardFormat()), nullptr);
 }
 
-// A true-colour picture with few colours imports exactly (no reduction) and
-// survives the writer and giflib's reader.
-TEST(GIFImage, ImportTrueColorRoundTrip) {
-  for (int colors : {1, 2, 17, 200, 256}) {
-    auto src_ptr = TrueColorBitmap(23, 11, colors, static_cast<std::uint32_t>(colors));
-    fw::TBitmap& src = *src_ptr;
+// True-colour pictures imported and written, as giflib decodes them: with
+// few colours exactly (no reduction), with more through the web palette
+// (the default), transparent ones with their key colour left out.
+TEST(GIFImage, ImportTrueColorPictures) {
+  gif::TNetscapeColorLookup web;
+  const struct {
+    int w, h, colors;
+    bool reduce, transparent;
+  } cases[] = {{23, 11, 1, false, false},  {23, 11, 2, false, false},  {23, 11, 17, false, false},
+               {23, 11, 200, false, false}, {23, 11, 256, false, false}, {20, 15, 300, true, false},
+               {8, 8, 5, false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.colors) + " colours");
+    auto src = TrueColorBitmap(c.w, c.h, c.colors, static_cast<std::uint32_t>(c.colors));
+    const fw::TColor key = src->Canvas().Pixel(0, c.h - 1);  // the bottom-left pixel's colour
+    src->SetTransparent(c.transparent);
     gif::TGIFGraphic g;
-    g.ColorReduction = gif::TColorReduction::rmNone;
-    g.Add(&src);
-    ASSERT_EQ(g.Width(), 23);
+    if (!c.reduce) g.ColorReduction = gif::TColorReduction::rmNone;
+    g.Add(src.get());
     int w = 0, h = 0;
     const Picture p = DecodeFirstFrame(SaveBytes(g), &w, &h);
-    ASSERT_EQ(w, 23);
-    ASSERT_EQ(h, 11);
+    ASSERT_EQ(w, c.w);
+    ASSERT_EQ(h, c.h);
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x)
-        ASSERT_EQ(p[static_cast<std::size_t>(y * w + x)], src.Canvas().Pixel(x, y)) << colors << " " << x << "," << y;
+      for (int x = 0; x < w; ++x) {
+        fw::TColor want = src->Canvas().Pixel(x, y);
+        gif::TGIFColor chosen{};
+        if (c.reduce) web.Lookup(fw::GetRValue(want), fw::GetGValue(want), fw::GetBValue(want), chosen);
+        if (c.reduce) want = gif::ColorValue(chosen);
+        if (c.transparent && want == key) want = kNone;
+        ASSERT_EQ(p[static_cast<std::size_t>(y * w + x)], want) << x << "," << y;
+      }
   }
-}
-
-TEST(GIFImage, ImportReducesWithSettings) {
-  auto src_ptr = TrueColorBitmap(20, 15, 300, 5);
-  fw::TBitmap& src = *src_ptr;
+  auto many = TrueColorBitmap(20, 15, 300, 5);
   gif::TGIFGraphic g;
   g.ColorReduction = gif::TColorReduction::rmNone;
-  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.Add(&src); }), "Color table overflow");
-  gif::TGIFGraphic web;  // default: web palette
-  web.Add(&src);
-  int w = 0, h = 0;
-  const Picture p = DecodeFirstFrame(SaveBytes(web), &w, &h);
-  gif::TNetscapeColorLookup lookup;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const fw::TColor c = src.Canvas().Pixel(x, y);
-      gif::TGIFColor chosen{};
-      lookup.Lookup(fw::GetRValue(c), fw::GetGValue(c), fw::GetBValue(c), chosen);
-      ASSERT_EQ(p[static_cast<std::size_t>(y * w + x)], gif::ColorValue(chosen));
-    }
-}
-
-TEST(GIFImage, ImportTransparentBitmap) {
-  auto src_ptr = TrueColorBitmap(8, 8, 5, 11);
-  fw::TBitmap& src = *src_ptr;
-  const fw::TColor key = src.Canvas().Pixel(0, 7);
-  src.SetTransparent(true);  // key: the bottom-left pixel's colour
-  gif::TGIFGraphic g;
-  g.ColorReduction = gif::TColorReduction::rmNone;
-  g.Add(&src);
-  int w = 0, h = 0;
-  const Picture p = DecodeFirstFrame(SaveBytes(g), &w, &h);
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) {
-      const fw::TColor c = src.Canvas().Pixel(x, y);
-      EXPECT_EQ(p[static_cast<std::size_t>(y * 8 + x)], c == key ? kNone : c);
-    }
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.Add(many.get()); }), "Color table overflow");
   // A transparent picture that already uses 256 colours gets no transparency.
-  auto full_ptr = TrueColorBitmap(16, 16, 256, 12);
-  fw::TBitmap& full = *full_ptr;
-  full.SetTransparent(true);
+  auto full = TrueColorBitmap(16, 16, 256, 12);
+  full->SetTransparent(true);
   gif::TGIFGraphic g2;
   g2.ColorReduction = gif::TColorReduction::rmNone;
-  g2.Add(&full);
+  g2.Add(full.get());
   EXPECT_FALSE(g2.Image().Images()[0]->Transparent());
 }
 
