@@ -122,23 +122,16 @@ TEST_F(FieldTest, RawLayoutSeenByTheDataset) {
   F("B")->SetAsBoolean(true);
   F("Sm")->SetAsInteger(-2);
   F("N")->SetAsString("1.25");
-  std::int32_t i32;
-  ASSERT_TRUE(F("D")->GetData(&i32));
-  EXPECT_EQ(i32, 693594);
-  ASSERT_TRUE(F("T")->GetData(&i32));
-  EXPECT_EQ(i32, ((13 * 60 + 5) * 60 + 9) * 1000 + 250);
-  double d;
-  ASSERT_TRUE(F("DT")->GetData(&d));
-  EXPECT_EQ(d, 693595.0 * 86400000.0 + 43200000.0);
-  std::uint16_t u16;
-  ASSERT_TRUE(F("B")->GetData(&u16));
-  EXPECT_EQ(u16, 0xFFFF);  // 16-bit Boolean true
-  std::int16_t i16;
-  ASSERT_TRUE(F("Sm")->GetData(&i16));
-  EXPECT_EQ(i16, -2);
-  std::int64_t i64;
-  ASSERT_TRUE(F("N")->GetData(&i64));
-  EXPECT_EQ(i64, 12500);  // count of 1/10000
+  auto raw = [&](const char* name, auto value) {
+    EXPECT_TRUE(F(name)->GetData(&value)) << name;
+    return value;
+  };
+  EXPECT_EQ(raw("D", std::int32_t{}), 693594);
+  EXPECT_EQ(raw("T", std::int32_t{}), ((13 * 60 + 5) * 60 + 9) * 1000 + 250);
+  EXPECT_EQ(raw("DT", double{}), 693595.0 * 86400000.0 + 43200000.0);
+  EXPECT_EQ(raw("B", std::uint16_t{}), 0xFFFF);  // 16-bit Boolean true
+  EXPECT_EQ(raw("Sm", std::int16_t{}), -2);
+  EXPECT_EQ(raw("N", std::int64_t{}), 12500);  // count of 1/10000
   // Any non-zero 16-bit value reads as true.
   std::uint16_t one = 1;
   F("B")->SetData(&one);
