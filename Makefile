@@ -12,6 +12,10 @@ JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CRASH_TRIALS ?= 250
 CMAKE_GEN   := -G Ninja
+# Line tables only (-g1): backtraces and sanitizer reports keep their file and
+# line, and the builds take about a quarter less time than with full -g.
+REL_FLAGS   := -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+DBG_FLAGS   := -DCMAKE_CXX_FLAGS_DEBUG="-O0 -g1" -DCMAKE_C_FLAGS_DEBUG="-O0 -g1"
 WERROR      ?= OFF
 
 .PHONY: all setup build build-asan build-tsan build-fuzz test test-main test-asan test-tsan fuzz run bench crash-trials clean
@@ -22,11 +26,11 @@ setup:
 	@./scripts/setup.sh
 
 build: setup
-	@cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMID_WERROR=$(WERROR) >/dev/null
+	@cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(REL_FLAGS) -DTOLMID_WERROR=$(WERROR) >/dev/null
 	@cmake --build build -j $(JOBS)
 
 build-asan: setup
-	@cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTOLMID_SANITIZE=ON -DTOLMID_BENCH=OFF -DTOLMID_WERROR=$(WERROR) >/dev/null
+	@cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug $(DBG_FLAGS) -DTOLMID_SANITIZE=ON -DTOLMID_BENCH=OFF -DTOLMID_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 
 # ThreadSanitizer: only the executables that hold threaded tests, and only
@@ -36,11 +40,11 @@ TSAN_TARGETS := framework_tests gui_tests cgi_tests platform_tests dataset_tests
 TSAN_TESTS   := ^(Thread\.|GIFPainter\.|GIFImageDraw\.|GIFThreads\.|EngineThreadsTest\.|WatchdogTest\.|[A-Za-z]+\.StalledClientIsEndedByTheWatchdog$$|FileErrors\.LastErrorIsPerThread$$|SessionTest\.SessionLockNestsAndExcludesOtherThreads$$)
 
 build-tsan: setup
-	@cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTOLMID_TSAN=ON -DTOLMID_BENCH=OFF -DTOLMID_WERROR=$(WERROR) >/dev/null
+	@cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug $(DBG_FLAGS) -DTOLMID_TSAN=ON -DTOLMID_BENCH=OFF -DTOLMID_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-tsan -j $(JOBS) --target $(TSAN_TARGETS)
 
 build-fuzz: setup
-	@CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMID_FUZZ=ON -DTOLMID_WERROR=$(WERROR) >/dev/null
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(REL_FLAGS) -DTOLMID_FUZZ=ON -DTOLMID_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
 
 test-main: build

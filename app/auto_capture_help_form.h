@@ -1,10 +1,12 @@
-// TAutoCaptureHelpForm: the help text of auto-capture. Shell only: its
-// caption, header and OK button; the rest of the window is not built.
+// TAutoCaptureHelpForm: how to fill in the auto-capture settings, as a
+// fixed text of numbered steps. Shown (not modally) from the settings
+// window; its OK button closes it.
 #pragma once
 
 #include "framework/forms/buttons.h"
 #include "framework/forms/form.h"
 #include "framework/forms/label.h"
+#include "framework/forms/memo.h"
 
 namespace app {
 
@@ -13,7 +15,13 @@ class TAutoCaptureHelpForm : public fw::TForm {
   explicit TAutoCaptureHelpForm(fw::TComponent* owner);
 
   fw::TLabel* HeaderLabel;
+  fw::TMemo* HelpMemo;
   fw::TBitBtn* OKBut;
+
+  void OKButClick(fw::TComponent* sender);
+
+  // The example picture of the help text, on the maker's web site.
+  static constexpr const char* kExampleURL = "http://www.morvella.example/images/aqua07.jpg";
 };
 
 extern TAutoCaptureHelpForm* AutoCaptureHelpForm;

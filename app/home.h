@@ -14,5 +14,10 @@ inline std::string HomeDirectory() { return platform::GetCurrentDirectory(); }
 
 // The splash, about and fall-back front picture, in the home directory.
 inline constexpr const char* kHomePicture = "_tavlin2.jpg";
+// The front picture: the first line of the sponsor file (home directory)
+// names its URL; each fetch writes it to the front picture file (current
+// directory).
+inline constexpr const char* kSponsorFile = "_sponsor.txt";
+inline constexpr const char* kFrontPicture = "_front.jpg";
 
 }  // namespace app

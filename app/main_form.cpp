@@ -219,41 +219,44 @@ void TMainForm::BuildNotebook() {
   DeleteAllBut->SetBounds(200, 3, 75, 24);
   ExpenseGrid = Grid(*this, PhotosPage, "ExpenseGrid", 380);
   ExpenseScrollBox = DetailBox(*this, PhotosPage, "ExpenseScrollBox");
-  FieldLabel(*this, ExpenseScrollBox, "ExpenseNameLabel", "Photo Name", 8, 8);
-  ExpenseNameEdit = ReadOnly<fw::TDBEdit>(*this, ExpenseScrollBox, "ExpenseNameEdit", 8, 24, 210, 21);
-  FieldLabel(*this, ExpenseScrollBox, "ExpenseDateLabel", "Date", 8, 50);
-  ExpenseDateEdit = ReadOnly<fw::TDBEdit>(*this, ExpenseScrollBox, "ExpenseDateEdit", 8, 66, 100, 21);
-  FieldLabel(*this, ExpenseScrollBox, "ExpenseDetailsLabel", "Photo Description:", 8, 92);
-  ExpenseDetailsMemo = ReadOnly<fw::TDBMemo>(*this, ExpenseScrollBox, "ExpenseDetailsMemo", 8, 108, 210, 60);
+  // The detail boxes show whole without scrolling at the window's
+  // designed size (about 248 x 283 here, 296 x 283 on "Internet").
+  FieldLabel(*this, ExpenseScrollBox, "ExpenseNameLabel", "Photo Name", 8, 4);
+  ExpenseNameEdit = ReadOnly<fw::TDBEdit>(*this, ExpenseScrollBox, "ExpenseNameEdit", 8, 19, 230, 21);
+  FieldLabel(*this, ExpenseScrollBox, "ExpenseDetailsLabel", "Photo Description:", 8, 44);
+  ExpenseDetailsMemo = ReadOnly<fw::TDBMemo>(*this, ExpenseScrollBox, "ExpenseDetailsMemo", 8, 59, 230, 36);
+  FieldLabel(*this, ExpenseScrollBox, "ExpenseDateLabel", "Date", 8, 102);
+  ExpenseDateEdit = ReadOnly<fw::TDBEdit>(*this, ExpenseScrollBox, "ExpenseDateEdit", 40, 99, 90, 21);
+  ReProcessBut = Make<fw::TButton>("ReProcessBut", ExpenseScrollBox);
+  ReProcessBut->SetCaption("Re-Process");
+  ReProcessBut->SetBounds(140, 97, 90, 25);
+  // The photo's panel: 165 x 151 before a picture is fitted into it.
   Panel4 = Make<fw::TPanel>("Panel4", ExpenseScrollBox);
-  Panel4->SetBounds(8, 174, 165, 151);
+  Panel4->SetBounds(8, 126, 165, 151);
   Panel4->SetBevelOuter(fw::TPanelBevel::bvNone);
   PicBevel = Make<fw::TBevel>("PicBevel", Panel4);
   PicBevel->SetBounds(4, 4, 157, 143);
   Image1 = Make<fw::TImage>("Image1", Panel4);
   Image1->SetBounds(9, 9, 147, 133);
   Image1->SetVisible(false);
-  ReProcessBut = Make<fw::TButton>("ReProcessBut", ExpenseScrollBox);
-  ReProcessBut->SetCaption("Re-Process");
-  ReProcessBut->SetBounds(8, 332, 90, 25);
 
   InternetPage = page("Internet", "InternetPage");
   InternetHeader = Header(*this, InternetPage, "InternetHeader", InternetHeaderLabel, "Internet Links");
   InternetGrid = Grid(*this, InternetPage, "InternetGrid", 330);
   InternetScrollBox = DetailBox(*this, InternetPage, "InternetScrollBox");
-  FieldLabel(*this, InternetScrollBox, "InternetNameLabel", "Link Name", 8, 8);
-  InternetNameEdit = ReadOnly<fw::TDBEdit>(*this, InternetScrollBox, "InternetNameEdit", 8, 24, 260, 21);
-  FieldLabel(*this, InternetScrollBox, "InternetURLLabel", "Link URL", 8, 50);
-  InternetURLEdit = ReadOnly<fw::TDBEdit>(*this, InternetScrollBox, "InternetURLEdit", 8, 66, 260, 21);
-  FieldLabel(*this, InternetScrollBox, "InternetCategoryLabel", "Category", 8, 92);
-  InternetCategoryCombo = ReadOnly<fw::TDBComboBox>(*this, InternetScrollBox, "InternetCategoryCombo", 8, 108, 260, 21);
+  FieldLabel(*this, InternetScrollBox, "InternetNameLabel", "Link Name", 8, 4);
+  InternetNameEdit = ReadOnly<fw::TDBEdit>(*this, InternetScrollBox, "InternetNameEdit", 8, 19, 262, 21);
+  FieldLabel(*this, InternetScrollBox, "InternetURLLabel", "Link URL", 8, 44);
+  InternetURLEdit = ReadOnly<fw::TDBEdit>(*this, InternetScrollBox, "InternetURLEdit", 8, 59, 262, 21);
+  FieldLabel(*this, InternetScrollBox, "InternetCategoryLabel", "Category", 8, 84);
+  InternetCategoryCombo = ReadOnly<fw::TDBComboBox>(*this, InternetScrollBox, "InternetCategoryCombo", 8, 99, 262, 21);
   for (const char* c : {"Fish Health", "Feeding Habits", "Breeding Habits", "Plant Health", "Tank Maintenance",
                         "Purchases", "Research", "Various / Other"})
     InternetCategoryCombo->Items().Add(c);
-  FieldLabel(*this, InternetScrollBox, "InternetDetailsLabel", "Link Description:", 8, 134);
-  InternetDetailsMemo = ReadOnly<fw::TDBMemo>(*this, InternetScrollBox, "InternetDetailsMemo", 8, 150, 260, 60);
+  FieldLabel(*this, InternetScrollBox, "InternetDetailsLabel", "Link Description:", 8, 124);
+  InternetDetailsMemo = ReadOnly<fw::TDBMemo>(*this, InternetScrollBox, "InternetDetailsMemo", 8, 139, 125, 100);
   pic = Make<fw::TDBImage>("pic", InternetScrollBox);
-  pic->SetBounds(8, 216, 129, 113);
+  pic->SetBounds(141, 126, 129, 113);
   pic->SetStretch(true);
   pic->SetReadOnly(true);
 

@@ -31,6 +31,8 @@
 //                           ReProcess, InitialSetup, CrashRecovery,
 //                           OpenFiles, zapbutClick
 //   main_form_pictures.cpp  Updateimage, PlaceFrontImage
+// The record editors (TType1EditForm .. TType4EditForm) are made by
+// EditData, one modal showing each.
 #pragma once
 
 #include <string>
@@ -236,12 +238,26 @@ class TMainForm : public fw::TForm {
   static constexpr const char* kUpdatesURL = "https://www.morvella.example/updates/";
 
  private:
+  // The record kind of the mode, 1..4 ("Type1" .. "Type4"); 0 for the
+  // other modes.
+  int ModeKind() const;
+  fw::TDBGrid* KindGrid(int kind) const;
+  fw::TScrollBox* KindDetailBox(int kind) const;
+  // The editor of kind, shown modally on the kind's current record.
+  fw::TModalResult RunEditor(int kind);
+  void ShowFrontPicture(const std::string& file_name);
+  void SizeFrontPanels();
+
   void BuildMenus();
   void BuildPanels();
   void BuildNotebook();
   void BuildHiddenState();
   void WireEvents();
   void OpenWebPage(const char* url);
+
+  // Counts the front picture's placings; a placing that finds the count
+  // moved on was overtaken by a later one (PlaceFrontImage).
+  int front_fetch_ = 0;
 };
 
 // The main window (nullptr before it is made and after it is freed).

@@ -1,11 +1,16 @@
 #include "app/picture_files.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstdint>
+#include <vector>
 
 #include "app/string_routines.h"
 #include "framework/gui/picture.h"
 #include "framework/string_list.h"
+#include "framework/sysutils.h"
+#include "platform/file.h"
 
 namespace app {
 
@@ -24,6 +29,8 @@ int RoundHalfEven(std::int64_t num, std::int64_t den) {
   if (r2 > den || (r2 == den && (q & 1) != 0)) ++q;
   return static_cast<int>(q);
 }
+
+constexpr const char* kTableFileExtensions[] = {"dat", "idx", "blb", "dbk", "ibk", "bbk"};
 
 }  // namespace
 
@@ -57,6 +64,29 @@ FittedSize FitPictureSize(int w, int h, int aw, int ah) {
   const std::int64_t dh = std::int64_t{h} - ah;
   if (dh <= dw) return {aw, RoundHalfEven(std::int64_t{h} * aw, w)};
   return {RoundHalfEven(std::int64_t{w} * ah, h), ah};
+}
+
+bool IsPictureFileOfPhoto(const std::string& file_name) {
+  std::vector<std::string> parts(1);
+  for (const char c : file_name) {
+    if (c == '\\' || c == '/')
+      parts.emplace_back();
+    else
+      parts.back().push_back(c);
+  }
+  if (parts.size() != 2 || !fw::SameText(parts[0], kDataFolder)) return false;
+  const std::string& leaf = parts[1];
+  if (leaf.empty() || leaf == "." || leaf == "..") return false;
+  const std::size_t dot = leaf.rfind('.');
+  if (dot != std::string::npos)
+    for (const char* ext : kTableFileExtensions)
+      if (fw::SameText(std::string_view(leaf).substr(dot + 1), ext)) return false;
+  struct stat st {};
+  return ::lstat(platform::ResolvePath(file_name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DeletePictureFile(const std::string& file_name) {
+  return IsPictureFileOfPhoto(file_name) && platform::DeleteFile(file_name);
 }
 
 }  // namespace app

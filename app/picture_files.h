@@ -48,4 +48,21 @@ struct FittedSize {
 // even. A picture with no area keeps its size.
 FittedSize FitPictureSize(int w, int h, int aw, int ah);
 
+// The data folder, relative to the home directory; picture files live
+// directly inside it.
+inline constexpr const char* kDataFolder = "data";
+
+// A photo's Filename is user-editable text. The only file a photo may take
+// with it when it is deleted is its own picture: a plain file (not a link,
+// not a folder) directly inside the data folder, named as "data\<name>" or
+// "data/<name>" (letter case aside), that is not one of the engine's table
+// files or their backups (.dat .idx .blb .dbk .ibk .bbk). Anything else
+// ("data\type1.dat", "..\x", "data\..\x", "/etc/x", "x") is never a
+// photo's picture.
+bool IsPictureFileOfPhoto(const std::string& file_name);
+
+// Deletes the photo's picture file when IsPictureFileOfPhoto allows it;
+// true when a file was deleted. Never raises.
+bool DeletePictureFile(const std::string& file_name);
+
 }  // namespace app

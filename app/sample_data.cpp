@@ -20,6 +20,10 @@ void RemoveSampleData(TDatamodule1& module) {
     q.Open();
     while (!q.Eof()) q.Delete();
   }
+  // A prepared statement keeps its source table open after Close; left
+  // prepared it would keep type4.dat from a repair or an exclusive open.
+  q.Close();
+  q.UnPrepare();
 }
 
 }  // namespace app

@@ -216,9 +216,22 @@ void TTolmidQuery::PrepareSQL(const std::string& text) {
 
 storage::TDataFile* TTolmidQuery::CreateHandle() {
   if (sql_.Count() == 0) RaiseComponentError(ComponentMessage::kEmptySql);
-  SetPrepared(true);
+  if (!prepared_) {
+    SetPrepared(true);
+    prepared_on_open_ = true;
+  }
   if (data_link_.DataSource() != nullptr) SetParamsFromCursor();
   return OpenQueryCursor();
+}
+
+void TTolmidQuery::CloseCursor() {
+  // A failed open closes too, with no cursor made: the query stays prepared.
+  const bool had_cursor = Handle() != nullptr;
+  TTolmidDBDataSet::CloseCursor();
+  if (had_cursor && prepared_on_open_) {
+    prepared_on_open_ = false;
+    SetPrepared(false);
+  }
 }
 
 bool TTolmidQuery::GetCanModify() const {

@@ -100,7 +100,13 @@ class TTolmidQuery : public TTolmidDBDataSet {
   // --- statement
   // "Cannot perform this operation on an open dataset"; "No SQL statement
   // available" for a text shorter than 2 characters.
-  void Prepare() { SetPrepared(true); }
+  // A statement prepared by Prepare() stays prepared after Close; one that
+  // opening prepared is freed when the query closes, so a closed query holds
+  // none of its source tables open (exclusive operations on them work).
+  void Prepare() {
+    SetPrepared(true);
+    prepared_on_open_ = false;
+  }
   void UnPrepare() { SetPrepared(false); }
   [[nodiscard]] bool Prepared() const { return prepared_; }
   // Closes the dataset and frees the statement.
@@ -111,6 +117,7 @@ class TTolmidQuery : public TTolmidDBDataSet {
 
  protected:
   storage::TDataFile* CreateHandle() override;
+  void CloseCursor() override;
   // A canned result is a scratch table: changes to it would be lost, so
   // only a live result can be modified.
   bool GetCanModify() const override;
@@ -128,6 +135,7 @@ class TTolmidQuery : public TTolmidDBDataSet {
   std::unique_ptr<sql::TDataQuery> statement_;
   fw::TStringList sql_;
   bool prepared_ = false;
+  bool prepared_on_open_ = false;  // prepared by CreateHandle, not by Prepare()
   TTolmidParams params_;
   std::string text_;
   TTolmidQueryDataLink data_link_;

@@ -66,7 +66,11 @@ TDBChart::TDBChart(TComponent* owner)
     : TComponent(owner), view_(new QChartView), chart_(new QChart), click_filter_(std::make_unique<ClickFilter>(*this)) {
   view_->viewport()->installEventFilter(click_filter_.get());
   chart_->setAnimationOptions(QChart::NoAnimation);
+  // A chart view comes with a chart of its own, which setChart gives up
+  // without freeing.
+  QChart* initial = view_->chart();
   view_->setChart(chart_);
+  delete initial;
   view_->setRenderHint(QPainter::Antialiasing);
   SetBackWall(back_wall_);
 }

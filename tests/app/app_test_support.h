@@ -19,6 +19,9 @@
 #include <string>
 #include <vector>
 
+#include <QImage>
+#include <QPainter>
+
 #include "app/catalogue_schema.h"
 #include "app/data_module.h"
 #include "app/main_form.h"
@@ -27,6 +30,10 @@
 #include "dataset/tolmid_session.h"
 #include "dataset/tolmid_table.h"
 #include "framework/forms/application.h"
+#include "framework/gui/bitmap.h"
+#include "framework/gui/jpeg_image.h"
+#include "framework/streams.h"
+#include "gif/gui/gif_graphic.h"
 #include "storage/session.h"
 #include "tests/common/scripted_messages.h"
 #include "tests/tools/run_tool.h"
@@ -46,6 +53,46 @@ inline std::map<std::string, std::string> DirBytes(const fs::path& dir) {
   for (const auto& e : fs::directory_iterator(dir)) out[e.path().filename().string()] = ReadBytes(e.path());
   return out;
 }
+
+inline void WriteBytes(const fs::path& p, const std::string& bytes) {
+  std::ofstream f(p, std::ios::binary);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A picture of w x h: a colour field with a band across it, so that a
+// screenshot shows where it went and how it was scaled.
+inline void DrawPicture(fw::TBitmap& b, int w, int h, QColor colour) {
+  b.SetPixelFormat(fw::TPixelFormat::pf32bit);
+  b.SetSize(w, h);
+  QPainter p(&b.PaintImage());
+  p.fillRect(0, 0, w, h, colour);
+  p.setPen(QPen(Qt::white, std::max(2, std::min(w, h) / 8)));
+  p.drawLine(0, h, w, 0);
+  p.setPen(QPen(Qt::black, 1));
+  p.drawRect(0, 0, w - 1, h - 1);
+}
+
+inline std::string JpegBytes(int w, int h, QColor colour = QColor(40, 110, 170)) {
+  fw::TBitmap b;
+  DrawPicture(b, w, h, colour);
+  fw::TJPEGImage jpeg;
+  jpeg.Assign(b);
+  const std::vector<std::uint8_t>& d = jpeg.Data();
+  return std::string(d.begin(), d.end());
+}
+
+inline std::string GifBytes(int w, int h, QColor colour = QColor(170, 60, 40)) {
+  gif::GIFImageInitialization();
+  fw::TBitmap b;
+  DrawPicture(b, w, h, colour);
+  gif::TGIFGraphic g;
+  g.Assign(b);
+  fw::TMemoryStream s;
+  g.SaveToStream(s);
+  return std::string(reinterpret_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size()));
+}
+
+using FieldValues = std::vector<std::pair<std::string, std::string>>;
 
 class CatalogueTest : public ::testing::Test {
  protected:
@@ -87,6 +134,41 @@ class CatalogueTest : public ::testing::Test {
   void StartAndStop() {
     ASSERT_TRUE(Start());
     Stop();
+  }
+
+  app::TMainForm& Main() { return *app::MainForm; }
+
+  // Appends a record to the program's own table of kind 1..4 and posts it.
+  void Put(int kind, const FieldValues& values) {
+    dataset::TTolmidTable* t = app::Datamodule1->TypeTable(kind);
+    t->Append();
+    for (const auto& [field, value] : values) t->FieldByName(field)->SetAsString(value);
+    t->Post();
+  }
+
+  // The program's counter, read through its own table.
+  int AppCounter(const std::string& name) {
+    dataset::TTolmidTable* d = app::Datamodule1->DefaultsTable;
+    d->Open();
+    return d->FieldByName(name)->AsInteger();
+  }
+  void SetAppCounter(const std::string& name, int value) {
+    dataset::TTolmidTable* d = app::Datamodule1->DefaultsTable;
+    d->Open();
+    d->Edit();
+    d->FieldByName(name)->SetAsInteger(value);
+    d->Post();
+  }
+
+  // The values of field of every record of the program's table of kind, in
+  // its index order (under its filter).
+  std::vector<std::string> Column(int kind, const std::string& field) {
+    dataset::TTolmidTable* t = app::Datamodule1->TypeTable(kind);
+    const fw::TBookmark here = t->GetBookmark();
+    std::vector<std::string> out;
+    for (t->First(); !t->Eof(); t->Next()) out.push_back(t->FieldByName(field)->AsString());
+    t->GotoBookmark(here);
+    return out;
   }
 
   fs::path Data(const std::string& leaf = "") const { return leaf.empty() ? home_ / "data" : home_ / "data" / leaf; }
@@ -148,5 +230,35 @@ class CatalogueTest : public ::testing::Test {
   static inline char arg0_[] = "app_tests";
   static inline char* argv_[] = {arg0_, nullptr};
 };
+
+// The program started and its main window shown (first activation done).
+class StartedCatalogueTest : public CatalogueTest {
+ protected:
+  void SetUp() override {
+    CatalogueTest::SetUp();
+    ASSERT_TRUE(Start());
+    Main().Show();
+  }
+  void TearDown() override {
+    app_->OnModalShown = nullptr;
+    CatalogueTest::TearDown();
+  }
+  // Makes the record of kind whose field holds value current.
+  static void Locate(int kind, const std::string& field, const std::string& value) {
+    ASSERT_TRUE(app::Datamodule1->TypeTable(kind)->Locate(field, {fw::Variant(value)}, {}));
+  }
+};
+
+// A control's place and size.
+struct Box {
+  int left, top, width, height;
+  bool operator==(const Box&) const = default;
+};
+inline std::ostream& operator<<(std::ostream& o, const Box& b) {
+  return o << b.left << "," << b.top << " " << b.width << "x" << b.height;
+}
+inline Box BoxOf(const fw::TControl& c) { return {c.Left(), c.Top(), c.Width(), c.Height()}; }
+
+using Names = std::vector<std::string>;
 
 }  // namespace apptest

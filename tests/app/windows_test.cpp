@@ -92,7 +92,7 @@ TEST_F(WindowsTest, MainWindowAfterTheStartAndLeavingTheProgram) {
                                                           {"GraphsBut", "Graphs", false, true},
                                                           {"zapbut", "zapbut", false, true},
                                                           {"FunctionPad", "", false, true},
-                                                          {"OptionsGB", "", false, true},
+                                                          {"OptionsGB", "", true, true},
                                                           {"ModeLabel", "Program Options", false, true}}) {
     SCOPED_TRACE(c.name);
     auto* control = dynamic_cast<fw::TControl*>(main.FindComponent(c.name));

@@ -202,6 +202,21 @@ TEST_F(QueryComponent, ParameterFaultsAndSqlChanges) {
   EXPECT_EQ(q->ParamByName("lo").AsInteger(), 3);
   q->Open();
   EXPECT_EQ(Tags(*q), (std::vector<int>{1, 2}));
+  // Closing frees a statement that opening prepared, with the live result's
+  // source table: the table opens exclusively again. One prepared by hand
+  // stays prepared.
+  q->SetRequestLive(true);
+  q->Open();
+  q->Close();
+  EXPECT_FALSE(q->Prepared());
+  t->SetExclusive(true);
+  t->Open();
+  t->Close();
+  q->Prepare();
+  q->Open();
+  q->Close();
+  EXPECT_TRUE(q->Prepared());
+  q->UnPrepare();
   EXPECT_EQ(ErrorOf([&] { q->SetSQLText(" "); q->Open(); }), "No SQL statement available");
   q->SetParamCheck(false);
   q->SetSQLText("select * from t where tag = :x");
