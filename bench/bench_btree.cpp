@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "storage/engine_utils.h"
 #include "storage/index_file.h"
+#include "storage/key_encoding.h"
 #include "storage/session.h"
 
 namespace {
@@ -42,8 +42,8 @@ class BenchOwner : public IndexFileOwner {
   bool InBatch() const override { return true; }
   bool SuppressFirstKeyAtOpen() const override { return false; }
   bool KeyFieldInfo(std::uint16_t n, IndexFieldInfo& info) const override {
-    if (n == 1) info = {9, 16};   // bytes
-    else if (n == 2) info = {1, 251};  // string
+    if (n == 1) info = {FieldType::kBytes, 16};
+    else if (n == 2) info = {FieldType::kString, 251};
     else return false;
     return true;
   }

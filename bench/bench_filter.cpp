@@ -24,8 +24,8 @@
 #include "storage/data_file.h"
 #include "storage/expression_node.h"
 #include "storage/field_types.h"
+#include "storage/filter_engine.h"
 #include "storage/index_file.h"
-#include "storage/index_filter.h"
 #include "storage/session.h"
 
 namespace {

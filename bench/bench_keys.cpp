@@ -1,5 +1,5 @@
-// Key byte comparison, key encoders and the LIKE matcher: the inner loops of
-// index searches and filters.
+// Key encoders and the LIKE matcher: inner loops of key building and
+// filters.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -7,22 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "storage/engine_utils.h"
+#include "storage/key_encoding.h"
+#include "storage/like_pattern.h"
 
 namespace {
-
-// Keys that agree up to the last byte: the comparison walks all of them.
-void BM_CompareKeyBytes(benchmark::State& state) {
-  const auto n = static_cast<std::size_t>(state.range(0));
-  std::vector<std::uint8_t> a(n, 0x41), b(n, 0x41);
-  b[n - 1] = 0x42;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(storage::CompareKeyBytes(a.data(), b.data(), n, false));
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * n));
-}
-BENCHMARK(BM_CompareKeyBytes)->Arg(4)->Arg(16)->Arg(256);
 
 template <class T, class Enc>
 void EncodeLoop(benchmark::State& state, Enc enc) {

@@ -5,8 +5,8 @@
 
 #include "framework/exceptions.h"
 #include "framework/sysutils.h"
-#include "storage/engine_utils.h"
 #include "storage/expression_node.h"
+#include "storage/value_text.h"
 
 namespace dataset {
 namespace {

@@ -8,9 +8,10 @@
 #include "dataset/tolmid_blob_stream.h"
 #include "storage/data_file.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/index_format.h"
+#include "storage/lock_guards.h"
 #include "storage/record_cache.h"
+#include "storage/value_text.h"
 
 namespace dataset {
 
@@ -240,19 +241,16 @@ void TTolmidDataSet::InternalGotoBookmark(const void* bookmark) {
   // as it is now.
   std::vector<std::uint8_t> key(storage::kKeyBufferSize, 0);
   bool live = false;
-  cursor_->BeginReadSection();
-  try {
-    storage::TRecord* r = cursor_->GetRecordBuffer(n, false, storage::ReadDirection::kForward, false);
-    if (r != nullptr) {
+  {
+    storage::ReadSectionGuard section(*cursor_);
+    const storage::RecordPin r(
+        cursor_->GetRecordBuffer(n, false, storage::ReadDirection::kForward, false));
+    if (r) {
       live = r->Status() == 0;
       if (live) cursor_->BuildIndexKey(r->Data(), key.data());
-      cursor_->ReleaseRecordBuffer(r);
     }
-  } catch (...) {
-    cursor_->EndReadSection();
-    throw;
+    section.Release();
   }
-  cursor_->EndReadSection();
   if (!live) return;
   cursor_->GotoBookmark({key.data(), key_size});
   if (!on_record()) cursor_->GotoBookmark({b, key_size});

@@ -339,14 +339,10 @@ bool TTolmidDataSet::LocateRecord(const std::string& key_fields,
   const bool ci = options.Has(fw::TLocateOption::loCaseInsensitive);
   const bool partial = options.Has(fw::TLocateOption::loPartialKey);
 
-  // A second cursor keeps its own copy of the filters, which need not
-  // follow changes made through this one: with filters on, the search
-  // stays on this cursor.
-  const bool filtering = Filtered() && (expr_filter_ != 0 || func_filter_ != 0);
   storage::TDataFile* index_cursor = nullptr;
   if (IndexFitsSearch(fields, ci))
     index_cursor = cursor_;
-  else if (!filtering)
+  else
     index_cursor = GetLookupCursor(key_fields, ci);
   return index_cursor == nullptr
              ? LocateByFilter(fields, key_values, ci, partial)

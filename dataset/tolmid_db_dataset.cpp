@@ -4,7 +4,7 @@
 #include "dataset/tolmid_session.h"
 #include "framework/sysutils.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
+#include "storage/table_names.h"
 
 namespace dataset {
 

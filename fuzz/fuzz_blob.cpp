@@ -16,8 +16,8 @@
 
 #include "storage/blob_file.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/file_handler.h"
+#include "storage/scrambler.h"
 #include "storage/session.h"
 
 namespace {
@@ -65,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   owner.repairing = (data[2] & 2) != 0;
   const bool exclusive = (data[2] & 4) != 0;
   std::uint32_t firsts[4];
-  for (int i = 0; i < 4; ++i) firsts[i] = BlobGetU32(data + 3 + 4 * i);
-  const std::uint32_t record = BlobGetU32(data + 19);
+  for (int i = 0; i < 4; ++i) firsts[i] = LoadLittle<std::uint32_t>(data + 3 + 4 * i);
+  const std::uint32_t record = LoadLittle<std::uint32_t>(data + 19);
   const std::uint8_t* image = data + 23;
   const auto image_size = static_cast<std::int32_t>(size - 23);
 

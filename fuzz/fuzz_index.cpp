@@ -27,7 +27,7 @@ class FuzzOwner : public IndexFileOwner {
   bool SuppressFirstKeyAtOpen() const override { return false; }
   bool KeyFieldInfo(std::uint16_t n, IndexFieldInfo& info) const override {
     if (n < 1 || n > 64) return false;
-    info.type = n % 2 ? 1 : 6;
+    info.type = n % 2 ? FieldType::kString : FieldType::kInteger;
     info.stored_size = static_cast<std::uint16_t>(n % 2 ? 15 : 4);
     return true;
   }

@@ -1,7 +1,7 @@
 #include "sql/data_query.h"
 
 #include "sql/sql_error.h"
-#include "storage/engine_utils.h"
+#include "storage/table_names.h"
 
 namespace sql {
 

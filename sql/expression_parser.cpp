@@ -28,8 +28,8 @@
 #include "framework/sysutils.h"
 #include "sql/data_query.h"
 #include "sql/sql_error.h"
-#include "storage/engine_utils.h"
 #include "storage/expression_eval.h"
+#include "storage/table_names.h"
 
 namespace sql {
 
@@ -60,6 +60,16 @@ class TDataQuery::DepthGuard {
 };
 
 namespace {
+
+// s with every CR and LF deleted (column names made from expression texts).
+std::string RemoveLineBreaks(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (char c : s) {
+    if (c != '\r' && c != '\n') out.push_back(c);
+  }
+  return out;
+}
 
 bool IsName(int type) { return type == kTokenIdentifier || type == kTokenQuoted; }
 
@@ -153,7 +163,7 @@ void TDataQuery::ParseSelectItem(TResultDataField& column) {
     const std::string_view text = lexer_.Text();
     const std::size_t end = std::max(lexer_.PreviousEnd(), item_start_);
     SqlError("Invalid use of aggregate function inside expression '" +
-             storage::RemoveLineBreaks(text.substr(item_start_, end - item_start_)) + "'" +
+             RemoveLineBreaks(text.substr(item_start_, end - item_start_)) + "'" +
              " in source columns");
   }
   // An aggregate over an expression stays an aggregate: its kind names it
@@ -174,7 +184,7 @@ void TDataQuery::ParseSelectItem(TResultDataField& column) {
   } else {
     const std::string_view text = lexer_.Text();
     const std::size_t end = std::max(lexer_.PreviousEnd(), item_start_);
-    std::string expression = storage::RemoveLineBreaks(text.substr(item_start_, end - item_start_));
+    std::string expression = RemoveLineBreaks(text.substr(item_start_, end - item_start_));
     if (expression.size() > kMaxShortString) {
       SqlError("Source column expression exceeds maximum expression length of " +
                std::to_string(kMaxShortString) + " characters");

@@ -12,11 +12,11 @@
 
 #include "sql/data_query.h"
 #include "sql/sql_error.h"
+#include "storage/engine_error.h"
 #include "storage/expression_check.h"
 #include "storage/expression_eval.h"
-#include "storage/engine_error.h"
+#include "storage/filter_engine.h"
 #include "storage/filter_object.h"
-#include "storage/index_filter.h"
 
 namespace sql {
 

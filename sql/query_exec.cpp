@@ -21,13 +21,14 @@
 #include "sql/data_query.h"
 #include "sql/result_table.h"
 #include "sql/sql_error.h"
+#include "storage/data_file_format.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/expression_eval.h"
 #include "storage/expression_types.h"
-#include "storage/index_filter.h"
+#include "storage/filter_engine.h"
 #include "storage/index_format.h"
-#include "storage/data_file_format.h"
+#include "storage/lock_guards.h"
+#include "storage/value_text.h"
 
 namespace sql {
 
@@ -195,32 +196,6 @@ bool KeyOfRecord(std::span<const std::byte> record, const storage::FieldSlot& sl
 bool KeyOfNode(const TExpressionNode& n, KeyDomain domain, std::string& out) {
   return AppendKey(n.type, n.null != 0, n.value.data(), storage::kNodeValueSize - 1, domain, out);
 }
-
-// One read section over a table for the time of a fill (nothing for
-// exclusive, read-only forced or table-locked tables; a nested section
-// inside it takes nothing more).
-class ReadSections {
- public:
-  ReadSections() = default;
-  ReadSections(const ReadSections&) = delete;
-  ReadSections& operator=(const ReadSections&) = delete;
-  ~ReadSections() {
-    for (auto it = files_.rbegin(); it != files_.rend(); ++it) {
-      try {
-        (*it)->EndReadSection();
-      } catch (...) {
-        // Releasing a read lock only fails when the handle is gone.
-      }
-    }
-  }
-  void Begin(TDataFile& file) {
-    file.BeginReadSection();
-    files_.push_back(&file);
-  }
-
- private:
-  std::vector<TDataFile*> files_;
-};
 
 // Calls visit(record number, stored record) for every record of the
 // table's filtered view that satisfies condition (when given), in record
@@ -871,10 +846,12 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
   st.result = result_.get();
   TDataFile& result = *st.result;
   const bool avg = flags_.avg_used;
-  int locked = 0;
+  std::vector<storage::TableLockGuard> table_locks;  // WITH LOCKS
   try {
     if (with_locks_) {
-      for (; locked < sources_.Count(); ++locked) sources_.Get(locked)->data_file_->LockTable();
+      table_locks.reserve(static_cast<std::size_t>(sources_.Count()));
+      for (std::int32_t i = 0; i < sources_.Count(); ++i)
+        table_locks.emplace_back(*sources_.Get(i)->data_file_);
     }
     const std::size_t size = result.GetRecordBufferSize();
     st.new_row.assign(size, std::byte{0});
@@ -904,9 +881,12 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
     BuildPlan();
     ApplyWhereFilters();
     // Each source is read under one read section from here to the end of
-    // the fill.
-    ReadSections sections;
-    for (std::int32_t i = 0; i < sources_.Count(); ++i) sections.Begin(*sources_.Get(i)->data_file_);
+    // the fill (nothing for exclusive, read-only forced or table-locked
+    // tables; a nested section inside it takes nothing more).
+    std::vector<storage::ReadSectionGuard> sections;
+    sections.reserve(static_cast<std::size_t>(sources_.Count()));
+    for (std::int32_t i = 0; i < sources_.Count(); ++i)
+      sections.emplace_back(*sources_.Get(i)->data_file_);
     st.driving = plan_->steps.empty() ? sources_.Get(0)->data_file_.get()
                                       : plan_->steps.front().source->data_file_.get();
 
@@ -952,15 +932,9 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
     if (avg && st.code == 0) result.HideLastField();
   } catch (...) {
     if (avg && result.WorkingFieldCount() > columns_.Count()) result.HideLastField();
-    for (std::int32_t i = 0; i < locked; ++i) {
-      try {
-        sources_.Get(i)->data_file_->UnlockTable();
-      } catch (...) {
-      }
-    }
     throw;
   }
-  for (std::int32_t i = 0; i < locked; ++i) sources_.Get(i)->data_file_->UnlockTable();
+  for (storage::TableLockGuard& lock : table_locks) lock.Release();
   for (std::int32_t i = 0; i < sources_.Count(); ++i) sources_.Get(i)->data_file_->FreeBlobBuffers();
   if (st.code != 0) {
     if (avg && result.WorkingFieldCount() > columns_.Count()) result.HideLastField();

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "storage/engine_utils.h"
+#include "storage/like_pattern.h"
 
 namespace sql {
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/text.h"
+#include "storage/table_names.h"
 
 namespace sql {
 
@@ -14,12 +15,6 @@ using storage::TIndexDescriptor;
 using storage::TypeCode;
 
 namespace {
-
-std::string_view TrimSpaces(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
 
 std::string_view LastChars(std::string_view s, std::size_t n) {
   return s.size() > n ? s.substr(s.size() - n) : s;
@@ -68,7 +63,7 @@ void SetExpressionType(TFieldDescriptor& f, const TResultDataField& column) {
 
 std::string ResultNameSet::Key(std::string_view name) {
   return platform::AnsiUpperCase(
-      TrimSpaces(name.substr(0, std::min(name.size(), kMaxFieldNameLength))));
+      storage::TrimBlanks(name.substr(0, std::min(name.size(), kMaxFieldNameLength))));
 }
 
 bool ResultNameSet::Contains(std::string_view name) const { return keys_.count(Key(name)) != 0; }

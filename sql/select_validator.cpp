@@ -26,9 +26,9 @@
 #include "sql/data_query.h"
 #include "sql/result_table.h"
 #include "sql/sql_error.h"
-#include "storage/engine_utils.h"
 #include "storage/expression_check.h"
 #include "storage/session.h"
+#include "storage/table_names.h"
 
 namespace sql {
 

@@ -77,22 +77,22 @@ void TBlock::LoadBlock(std::span<std::uint8_t> image) {
     owner_->Owner()->ScrambleContents(image.first(kBlockHeaderSize));
     owner_->Owner()->ScrambleContents(image.subspan(kBlockHeaderSize, data_size_));
   }
-  prev_ = BlobGetU32(p + kBlockPrev);
-  next_ = BlobGetU32(p + kBlockNext);
-  used_ = BlobGetU16(p + kBlockUsed);
-  record_ = BlobGetU32(p + kBlockRecord);
-  total_ = BlobGetU32(p + kBlockTotal);
+  prev_ = LoadLittle<std::uint32_t>(p + kBlockPrev);
+  next_ = LoadLittle<std::uint32_t>(p + kBlockNext);
+  used_ = LoadLittle<std::uint16_t>(p + kBlockUsed);
+  record_ = LoadLittle<std::uint32_t>(p + kBlockRecord);
+  total_ = LoadLittle<std::uint32_t>(p + kBlockTotal);
   std::memcpy(data_.get(), p + kBlockHeaderSize, data_size_);
   dirty_ = false;
 }
 
 void TBlock::StoreBlock(std::span<std::uint8_t> image) const {
   std::uint8_t* p = image.data();
-  BlobPutU32(p + kBlockPrev, prev_);
-  BlobPutU32(p + kBlockNext, next_);
-  BlobPutU16(p + kBlockUsed, used_);
-  BlobPutU32(p + kBlockRecord, record_);
-  BlobPutU32(p + kBlockTotal, total_);
+  StoreLittle<std::uint32_t>(p + kBlockPrev, prev_);
+  StoreLittle<std::uint32_t>(p + kBlockNext, next_);
+  StoreLittle<std::uint16_t>(p + kBlockUsed, used_);
+  StoreLittle<std::uint32_t>(p + kBlockRecord, record_);
+  StoreLittle<std::uint32_t>(p + kBlockTotal, total_);
   std::memcpy(p + kBlockHeaderSize, data_.get(), data_size_);
   if (owner_->Owner()->IsEncrypted()) {
     owner_->Owner()->ScrambleContents(image.first(kBlockHeaderSize));

@@ -1,5 +1,5 @@
 // TBlock: one cached block of a BLOB file, and BlockPin, the guard that
-// holds one pin on it.
+// holds one pin on it (pin.h).
 //
 // The block header fields are kept apart from the data area; StoreBlock
 // builds the on-disk image (blob_format.h) and LoadBlock takes one apart.
@@ -11,6 +11,8 @@
 #include <span>
 #include <utility>
 #include <vector>
+
+#include "storage/pin.h"
 
 namespace storage {
 
@@ -96,36 +98,8 @@ class TBlock {
   std::uint16_t pins_ = 0;
 };
 
-// Holds one pin of a block and releases it when it goes, also when an
-// error unwinds. Adopts a pin already taken (GetBlock returns one).
-class BlockPin {
- public:
-  BlockPin() = default;
-  explicit BlockPin(TBlock* block) : block_(block) {}
-  ~BlockPin() { reset(); }
-  BlockPin(const BlockPin&) = delete;
-  BlockPin& operator=(const BlockPin&) = delete;
-  BlockPin(BlockPin&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
-  BlockPin& operator=(BlockPin&& other) noexcept {
-    if (this != &other) {
-      reset();
-      block_ = std::exchange(other.block_, nullptr);
-    }
-    return *this;
-  }
-
-  void reset() {
-    if (block_) block_->UnpinBlock();
-    block_ = nullptr;
-  }
-  // Gives the pin to the caller.
-  TBlock* release() { return std::exchange(block_, nullptr); }
-  [[nodiscard]] TBlock* get() const { return block_; }
-  TBlock* operator->() const { return block_; }
-  explicit operator bool() const { return block_ != nullptr; }
-
- private:
-  TBlock* block_ = nullptr;
-};
+// A pin of a block (TBlock::PinBlock) held by a guard.
+inline void Unpin(TBlock& b) { b.UnpinBlock(); }
+using BlockPin = Pin<TBlock>;
 
 }  // namespace storage

@@ -10,7 +10,7 @@
 // Ownership: a value whose first block is not 0 belongs to the record
 // number it carries (the chain's owner when it was read, the record it was
 // saved for since). Saving it for another record never hands that record
-// the same chain: it gets a chain of its own (BlobSaveForRecord), so no two
+// the same chain: it gets a chain of its own (TBlobFile::SaveForRecord), so no two
 // records ever share a block.
 #pragma once
 

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <span>
 
 #include "platform/text.h"
-#include "platform/ticks.h"
 #include "storage/engine_error.h"
 #include "storage/fault_injection.h"
+#include "storage/table_locks.h"
+#include "storage/table_names.h"
 
 namespace storage {
 
@@ -27,13 +27,7 @@ TBlobFile::~TBlobFile() { Close(); }
 void TBlobFile::BlobError(std::uint16_t code) const { EngineError(code, owner_->DataFileName()); }
 
 std::string TBlobFile::NormaliseFileName(std::string_view name) {
-  std::string s(name);
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  while (!s.empty() && s.front() == ' ') s.erase(s.begin());
-  const std::size_t slash = s.find_last_of("\\/:");
-  const std::size_t dot = s.find_last_of('.');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) s.erase(dot);
-  return s + ".BLB";
+  return TableFileName(name, kBlobExtension);
 }
 
 void TBlobFile::TakeBlockSize() {
@@ -89,8 +83,8 @@ void TBlobFile::CreateFile() {
   try {
     header_.fill(0);
     header_[kHeaderVersion] = kBlobVersion;
-    BlobPutU32(&header_[kHeaderFreeHead], 0);
-    BlobPutU32(&header_[kHeaderEndOffset], kBlobHeaderSize);
+    StoreLittle<std::uint32_t>(&header_[kHeaderFreeHead], 0);
+    StoreLittle<std::uint32_t>(&header_[kHeaderEndOffset], kBlobHeaderSize);
     end_beyond_file_ = false;
     FreeAllBlocks();
     WriteBlobHeader();
@@ -121,7 +115,7 @@ void TBlobFile::ReadBlobHeader() {
 }
 
 void TBlobFile::WriteBlobHeader() {
-  BlobPutU32(&header_[kHeaderCounter], ChangeCounter() + 1);
+  StoreLittle<std::uint32_t>(&header_[kHeaderCounter], ChangeCounter() + 1);
   std::array<std::uint8_t, kBlobHeaderSize> image = header_;
   Scramble(image.data(), image.size());
   WriteAt(0, image.data(), kBlobHeaderSize);
@@ -129,25 +123,32 @@ void TBlobFile::WriteBlobHeader() {
 }
 
 void TBlobFile::CheckBlobHeaderChanged() {
-  if (header_checked_) return;
+  if (header_checked_ || !IsOpen()) return;
   std::uint8_t counter[4] = {};
   const std::int32_t got = ReadAt(0, counter, 4);
   Scramble(counter, 4);
-  if (got == 4 && BlobGetU32(counter) == ChangeCounter()) return;
+  if (got == 4 && LoadLittle<std::uint32_t>(counter) == ChangeCounter()) return;
   ReadBlobHeader();
   ResetBlobBlocks();
 }
 
+void TBlobFile::ResetCaches(bool trim) {
+  if (!IsOpen()) return;
+  ResetBlobBlocks();
+  if (trim) ResetBlockCacheSize();
+  ReadBlobHeader();
+}
+
 void TBlobFile::SetFreeListHead(std::uint32_t offset) {
   if (GetFreeListHead() != offset) {
-    BlobPutU32(&header_[kHeaderFreeHead], offset);
+    StoreLittle<std::uint32_t>(&header_[kHeaderFreeHead], offset);
     header_dirty_ = true;
   }
 }
 
 void TBlobFile::SetEndOffset(std::uint32_t offset) {
   if (GetEndOffset() != offset) {
-    BlobPutU32(&header_[kHeaderEndOffset], offset);
+    StoreLittle<std::uint32_t>(&header_[kHeaderEndOffset], offset);
     header_dirty_ = true;
   }
 }
@@ -511,52 +512,61 @@ void TBlobFile::RollbackUndo(bool rewrite) {
 
 // ---------------------------------------------------------------- locks
 
-void TBlobFile::LockRetry(std::int64_t offset, std::int64_t length, bool shared) {
-  thread_local std::minstd_rand rng{std::random_device{}()};
-  auto draw = [&]() {
-    auto r = static_cast<std::uint16_t>(rng() % 65535);
-    return r == 0 ? std::uint16_t{1} : r;
-  };
-  if (shared) {
-    read_lock_offset_ = draw();
-    offset = kBlobReadLockTop - read_lock_offset_;
-  }
-  int failures = 0;
-  while (!LockRange(offset, length, true)) {
-    if (++failures > kBlobLockRetries) BlobError(Code(ErrorCode::kLockFailure));
-    if (shared) {
-      read_lock_offset_ = draw();
-      offset = kBlobReadLockTop - read_lock_offset_;
-    }
-    platform::Sleep(kBlobLockWaitMs);
-  }
-}
-
 void TBlobFile::LockBlobFile() {
-  LockRetry(kBlobWriteLockStart, kBlobWriteLockLength, false);
+  if (!TakeFileWriteLock(*this)) BlobError(Code(ErrorCode::kLockFailure));
   owner_->BlobWriteLockChanged(true);
 }
 
 void TBlobFile::UnlockBlobFile() {
   if (Exclusive() || ForcedReadOnly()) return;
-  if (!LockRange(kBlobWriteLockStart, kBlobWriteLockLength, false)) {
-    BlobError(Code(ErrorCode::kCannotUnlock));
-  }
+  if (!ReleaseFileWriteLock(*this)) BlobError(Code(ErrorCode::kCannotUnlock));
   header_checked_ = false;
   owner_->BlobWriteLockChanged(false);
 }
 
 void TBlobFile::LockBlobFileShared() {
-  LockRetry(0, 1, true);
+  read_lock_offset_ = TakeFileReadLock(*this);
+  if (read_lock_offset_ == 0) BlobError(Code(ErrorCode::kLockFailure));
   owner_->BlobReadLockChanged(true);
 }
 
 void TBlobFile::UnlockBlobFileShared() {
-  if (!LockRange(kBlobReadLockTop - read_lock_offset_, 1, false)) {
-    BlobError(Code(ErrorCode::kCannotUnlock));
-  }
+  if (!ReleaseFileReadLock(*this, read_lock_offset_)) BlobError(Code(ErrorCode::kCannotUnlock));
   header_checked_ = false;
   owner_->BlobReadLockChanged(false);
+}
+
+// ---------------------------------------------------------------- record values
+
+std::uint32_t TBlobFile::SaveForRecord(std::int32_t handle, std::uint32_t record_number) {
+  TBlobBuffer* b = FindBlob(handle);
+  if (b == nullptr) return 0;
+  if (b->FirstBlock() != 0 && b->RecordNumber() != record_number) b->DetachChain();
+  // The owner first: freeing or rewriting a chain checks every block
+  // against it.
+  b->SetRecordNumber(record_number);
+  if (b->Modified()) {
+    if (b->Size() > 0) {
+      b->WriteBlobChain();
+    } else {
+      b->FreeBlobValue();
+    }
+    b->SetModified(false);
+  }
+  return b->FirstBlock();
+}
+
+void TBlobFile::FreeReplacedChain(std::uint32_t first_block, std::uint32_t record_number) {
+  if (first_block == 0 || !IsBlockOffset(first_block)) return;
+  if (GetChainBlock(first_block)->RecordNumber() != record_number) return;
+  std::uint32_t offset = first_block;
+  FreeBlobChainAt(offset, record_number);
+  ForgetChain(first_block);
+}
+
+std::uint32_t TBlobFile::FirstBlockOf(std::int32_t handle) const {
+  const TBlobBuffer* b = FindBlob(handle);
+  return b != nullptr ? b->FirstBlock() : 0;
 }
 
 }  // namespace storage

@@ -57,7 +57,7 @@ class TBlobFile : public TFileHandler {
   // Close; never throws.
   ~TBlobFile() override;
 
-  // Trims blanks and replaces the extension with ".BLB".
+  // Trims blanks; any extension other than BLB becomes ".BLB".
   std::string NormaliseFileName(std::string_view name) override;
   // Opens the file and reads the header: 9221 when it is short, 12035 when
   // the version is not 3. A failure leaves the file closed.
@@ -129,9 +129,13 @@ class TBlobFile : public TFileHandler {
 
   void ReadBlobHeader();
   void WriteBlobHeader();
-  // Nothing when HeaderChecked; else when the counter on disk differs from
-  // the one in memory, re-reads the header and drops every cached block.
+  // Nothing when HeaderChecked or closed; else when the counter on disk
+  // differs from the one in memory, re-reads the header and drops every
+  // cached block.
   void CheckBlobHeaderChanged();
+  // Drops every cached block (dirty contents too), shrinks the cache when
+  // trim is set and reads the header again. Nothing when closed.
+  void ResetCaches(bool trim);
   // Empties the file: cut at 512, version 3, no free block, end 512, cache
   // dropped. The caller writes the header.
   void TruncateBlobFile();
@@ -142,15 +146,19 @@ class TBlobFile : public TFileHandler {
 
   // ------------------------------------------------------------ locks
 
-  // Write lock: 65535 bytes from 0x7FFF0000. Retries every 10 ms; 10249
-  // after 8192 failures.
+  // The file's write lock and read locks (table_locks.h); 10249 when not
+  // had after the retries.
   void LockBlobFile();
   // Unless exclusive or forced read only: unlocks (10242 on failure) and
   // clears HeaderChecked.
   void UnlockBlobFile();
-  // Read lock: one random byte inside the write-lock range.
+  // A read lock on a byte drawn at random, remembered for the unlock (10242
+  // on failure), which clears HeaderChecked.
   void LockBlobFileShared();
   void UnlockBlobFileShared();
+  // Closed, exclusive or forced read only: the file takes no lock and
+  // makes no change check.
+  [[nodiscard]] bool LockFree() const { return !IsOpen() || Exclusive() || ForcedReadOnly(); }
 
   // ------------------------------------------------------------ open values
 
@@ -188,6 +196,20 @@ class TBlobFile : public TFileHandler {
   // Writes (or, when empty, frees) every modified value. Modified values of
   // two records raise 8963 before anything is written.
   void SaveModifiedBlobs();
+  // Gives the open value of handle the owner record_number and, when it was
+  // modified, writes its chain (or frees it when the value is empty); the
+  // value stays open. A value whose chain belongs to another record (read
+  // from it, or saved for it before) is written to a new chain of its own:
+  // two records never share one. Returns the first-block offset afterwards
+  // (0 for an unknown handle).
+  std::uint32_t SaveForRecord(std::int32_t handle, std::uint32_t record_number);
+  // The chain at first_block was record_number's value and has been replaced
+  // by another: it is freed when that record owns it (a chain of another
+  // owner, or an offset that names no block, is left alone), and open
+  // values on it let go of it. Raises 9998 for a chain that leads astray.
+  void FreeReplacedChain(std::uint32_t first_block, std::uint32_t record_number);
+  // The first-block offset of an open value; 0 when the handle is unknown.
+  [[nodiscard]] std::uint32_t FirstBlockOf(std::int32_t handle) const;
   // Calls store(field number, first-block offset) for every open value in
   // slot order (the data file stores them into the record buffer).
   void StoreBlobReferences(const std::function<void(std::uint16_t, std::uint32_t)>& store) const;
@@ -201,15 +223,15 @@ class TBlobFile : public TFileHandler {
 
   [[nodiscard]] std::uint32_t GetBlockSize() const { return block_size_; }
   [[nodiscard]] std::uint32_t GetBlockDataSize() const { return block_size_ - kBlockHeaderSize; }
-  [[nodiscard]] std::uint32_t GetFreeListHead() const { return BlobGetU32(&header_[kHeaderFreeHead]); }
-  [[nodiscard]] std::uint32_t GetEndOffset() const { return BlobGetU32(&header_[kHeaderEndOffset]); }
+  [[nodiscard]] std::uint32_t GetFreeListHead() const { return HeaderU32(kHeaderFreeHead); }
+  [[nodiscard]] std::uint32_t GetEndOffset() const { return HeaderU32(kHeaderEndOffset); }
   [[nodiscard]] std::uint32_t GetFreeOrEndOffset() const {
     const std::uint32_t head = GetFreeListHead();
     return head != 0 ? head : GetEndOffset();
   }
   void SetFreeListHead(std::uint32_t offset);
   void SetEndOffset(std::uint32_t offset);
-  [[nodiscard]] std::uint32_t ChangeCounter() const { return BlobGetU32(&header_[kHeaderCounter]); }
+  [[nodiscard]] std::uint32_t ChangeCounter() const { return HeaderU32(kHeaderCounter); }
   [[nodiscard]] std::uint8_t Version() const { return header_[kHeaderVersion]; }
   [[nodiscard]] bool HeaderChecked() const { return header_checked_; }
   void SetHeaderChecked(bool checked) { header_checked_ = checked; }
@@ -239,6 +261,10 @@ class TBlobFile : public TFileHandler {
 
  private:
   using CacheList = std::list<std::unique_ptr<TBlock>>;
+
+  [[nodiscard]] std::uint32_t HeaderU32(std::size_t offset) const {
+    return LoadLittle<std::uint32_t>(&header_[offset]);
+  }
 
   struct BlockUndo {
     std::uint32_t offset = 0;
@@ -277,7 +303,6 @@ class TBlobFile : public TFileHandler {
                  std::unordered_set<std::uint32_t>& seen, bool repair);
   void RepairLog(std::string_view what, std::uint32_t record_number);
   void Scramble(std::uint8_t* p, std::size_t n) const;
-  void LockRetry(std::int64_t offset, std::int64_t length, bool shared);
 
   friend class TBlobBuffer;
 

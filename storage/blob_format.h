@@ -44,6 +44,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "storage/little_endian.h"
+
 namespace storage {
 
 constexpr std::uint32_t kBlobHeaderSize = 512;
@@ -73,29 +75,10 @@ constexpr std::size_t kBlockUsed = 8;
 constexpr std::size_t kBlockRecord = 10;
 constexpr std::size_t kBlockTotal = 14;
 
-// Lock ranges (beyond any data): the write lock covers every read byte.
-constexpr std::int64_t kBlobWriteLockStart = 0x7FFF0000;
-constexpr std::int64_t kBlobWriteLockLength = 65535;
-constexpr std::int64_t kBlobReadLockTop = 0x7FFFFFFF;
-constexpr int kBlobLockRetries = 8192;
-constexpr std::uint32_t kBlobLockWaitMs = 10;
-
-inline std::uint32_t BlobGetU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-inline std::uint16_t BlobGetU16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-inline void BlobPutU32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-inline void BlobPutU16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
+// An open value's handle as a record's BLOB field holds it, and back:
+// negated (-x; INT32_MIN has no positive counterpart and stays as it is).
+constexpr std::int32_t Negate(std::int32_t x) {
+  return static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(x));
 }
 
 // B from the data file's header field: low 16 bits, 0 meaning 512.

@@ -1,6 +1,6 @@
-// What a BLOB file asks of the table that owns it.
+// What a BLOB file asks of the table that owns it. TDataFile is the owner;
+// the BLOB tests stand one in of their own.
 //
-// TDataFile implements BlobFileOwner; until then tests supply their own.
 // The BLOB file takes and releases its own byte-range locks
 // (TBlobFile::LockBlobFile and friends); deciding when to hold them, and
 // setting HeaderChecked after a change check under a lock, is the data

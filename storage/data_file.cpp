@@ -10,31 +10,18 @@
 #include "framework/sysutils.h"
 #include "platform/locale.h"
 #include "platform/text.h"
+#include "storage/blob_file.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/fault_injection.h"
 #include "storage/index_file.h"
+#include "storage/lock_guards.h"
 #include "storage/session.h"
+#include "storage/table_locks.h"
+#include "storage/table_names.h"
 #include "storage/table_swap.h"
 
 namespace storage {
 namespace {
-
-std::string TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return std::string(s);
-}
-
-// The base name with its extension (after the last '.' that follows the
-// last separator) replaced by ext.
-std::string WithExtension(std::string_view name, std::string_view ext) {
-  std::string s = TrimBlanks(name);
-  const std::size_t sep = s.find_last_of("\\/:");
-  const std::size_t dot = s.find_last_of('.');
-  if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) s.erase(dot);
-  return s + std::string(ext);
-}
 
 // The day-number origin of the header's update-time field.
 constexpr double kUpdateTimeBias = 693594.0;
@@ -44,7 +31,7 @@ constexpr double kUpdateTimeBias = 693594.0;
 TDataFile::TDataFile(void* owner)
     : owner_(owner),
       index_file_(std::make_unique<TIndexFile>(this)),
-      blob_file_(MakeBlobFile(this)),
+      blob_file_(std::make_unique<TBlobFile>(this)),
       cache_(this) {}
 
 TDataFile::~TDataFile() {
@@ -61,13 +48,7 @@ void TDataFile::Fail(ErrorCode code, std::string_view field, std::string_view in
 }
 
 std::string TDataFile::NormaliseFileName(std::string_view name) {
-  std::string s = TrimBlanks(name);
-  const std::size_t sep = s.find_last_of("\\/:");
-  const std::size_t dot = s.find_last_of('.');
-  if (dot != std::string::npos && (sep == std::string::npos || dot > sep) &&
-      platform::AnsiUpperCase(s.substr(dot + 1)) == "DAT")
-    return s;
-  return WithExtension(s, ".DAT");
+  return TableFileName(name, kDataExtension);
 }
 
 // ------------------------------------------------------------------ open, close
@@ -103,7 +84,7 @@ void TDataFile::PrepareIndexFile() {
 }
 
 void TDataFile::PrepareBlobFile() {
-  TFileHandler& blob = BlobHandler(*blob_file_);
+  TFileHandler& blob = *blob_file_;
   blob.SetInMemory(InMemory());
   blob.SetExclusive(Exclusive());
   blob.SetReadOnly(ReadOnly());
@@ -112,21 +93,28 @@ void TDataFile::PrepareBlobFile() {
 
 void TDataFile::CreateBlobFile() {
   PrepareBlobFile();
-  BlobHandler(*blob_file_).CreateFile();
+  blob_file_->CreateFile();
 }
 
 void TDataFile::OpenBlobFile() {
   PrepareBlobFile();
-  BlobHandler(*blob_file_).Open();
+  blob_file_->Open();
 }
 
-void TDataFile::CloseBlobFile() { BlobHandler(*blob_file_).Close(); }
+void TDataFile::CloseBlobFile() { blob_file_->Close(); }
 
-bool TDataFile::BlobFileOpen() const { return BlobHandler(*blob_file_).IsOpen(); }
+bool TDataFile::BlobFileOpen() const { return blob_file_->IsOpen(); }
 
-void TDataFile::EmptyBlobFile() { storage::EmptyBlobFile(*blob_file_); }
+void TDataFile::EmptyBlobFile() {
+  blob_file_->TruncateBlobFile();
+  blob_file_->WriteBlobHeader();
+}
 
-void TDataFile::FlushBlobFile(bool trim) { storage::FlushBlobFile(*blob_file_, trim); }
+void TDataFile::FlushBlobFile(bool trim) {
+  if (!blob_file_->IsOpen()) return;
+  blob_file_->FlushBlob();
+  if (trim) blob_file_->ResetBlockCacheSize();
+}
 
 namespace {
 
@@ -211,43 +199,31 @@ void TDataFile::Close() {
     // Nothing of a failed table is written, not even by the index and BLOB
     // files' own close.
     index_file_->DiscardChanges();
-    if (header_.BlobCount() > 0) BlobDiscardChanges(*blob_file_);
+    if (header_.BlobCount() > 0) blob_file_->DiscardChanges();
   }
-  try {
+  KeepFirstError(error, [&] {
     if (batch_held_) {
       EndBatchLock();
     } else if (Exclusive() && !ReadOnly()) {
       ReleaseAllPins();
       FlushTable(true);
     }
-  } catch (...) {
-    error = std::current_exception();
-  }
-  try {
+  });
+  KeepFirstError(error, [&] {
     if (table_locked_) {
       UnlockTable();
     } else {
       UnlockAllRecords();
     }
-  } catch (...) {
-    if (!error) error = std::current_exception();
-  }
-  try {
+  });
+  KeepFirstError(error, [&] {
     if (header_.BlobCount() > 0) CloseBlobFile();
-  } catch (...) {
-    if (!error) error = std::current_exception();
-  }
+  });
   index_file_->Close();
   ResetFilters();  // the filters go with the index file
   ClearOpenState();
   TFileHandler::Close();
-  if (delete_on_close_) {
-    try {
-      DeleteTableFiles();
-    } catch (...) {
-      if (!error) error = std::current_exception();
-    }
-  }
+  if (delete_on_close_) KeepFirstError(error, [&] { DeleteTableFiles(); });
   password_callback_ = nullptr;
   if (error) std::rethrow_exception(error);
 }
@@ -270,7 +246,7 @@ void TDataFile::DeleteTableFiles() {
   PrepareIndexFile();
   index_file_->DeleteFile();
   PrepareBlobFile();
-  TFileHandler& blob = BlobHandler(*blob_file_);
+  TFileHandler& blob = *blob_file_;
   if (blob.FileExists()) blob.DeleteFile();
 }
 
@@ -280,7 +256,7 @@ void TDataFile::RenameTableFiles(std::string_view new_name) {
   index_file_->SetInMemory(InMemory());
   index_file_->SetFileName(old_name);
   index_file_->RenameFile(new_name);
-  TFileHandler& blob = BlobHandler(*blob_file_);
+  TFileHandler& blob = *blob_file_;
   blob.SetInMemory(InMemory());
   blob.SetFileName(old_name);
   if (blob.FileExists()) blob.RenameFile(new_name);
@@ -541,6 +517,11 @@ TRecord* TDataFile::GetRecordBuffer(std::uint32_t n, bool read_ahead, ReadDirect
   return r;
 }
 
+// The buffer of n is taken before the run is read from the file: making
+// room may flush changed buffers, and bytes read before that flush would
+// be older than what it wrote (a record of the run loaded from them would
+// lose its change). The rest of the run takes only room that needs no
+// flush, and stops where there is none.
 TRecord* TDataFile::ReadRun(std::uint32_t n, std::uint32_t count, ReadDirection direction) {
   // Only records present in the file are read: appended buffers not yet
   // written lie beyond its end.
@@ -553,35 +534,46 @@ TRecord* TDataFile::ReadRun(std::uint32_t n, std::uint32_t count, ReadDirection 
   } else {
     count = std::min(count, n);
   }
+  if (FaultHit(FaultSite::kCacheSlot)) Fail(ErrorCode::kCorruptRecords);
+  TRecord* slot = (cache_.Count() < cache_.Capacity() || batch_held_)
+                      ? cache_.AddFront(GetRecordBufferSize())
+                      : RecycleBuffer();
+  slot->AddUse();
+  RecordPin result(slot);  // unnumbered until loaded: dropped again on failure
   const std::uint32_t first = direction == ReadDirection::kForward ? n : n - count + 1;
   const std::size_t bytes = std::size_t{count} * record_size_;
   std::vector<std::uint8_t> block(bytes);
   if (ReadAt(static_cast<std::int64_t>(RecordPosition(first)), block.data(),
              static_cast<std::int32_t>(bytes)) != static_cast<std::int32_t>(bytes))
     Fail(ErrorCode::kCorruptRecords);
-  TRecord* result = nullptr;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint32_t k = direction == ReadDirection::kForward ? first + i : n - i;
-    const std::uint8_t* src = block.data() + std::size_t{k - first} * record_size_;
+  auto image = [&](std::uint32_t k) { return block.data() + std::size_t{k - first} * record_size_; };
+  cache_.SetNumber(slot, n);
+  LoadRecordBuffer(slot, image(n));
+  for (std::uint32_t i = 1; i < count; ++i) {
+    const std::uint32_t k = direction == ReadDirection::kForward ? n + i : n - i;
     TRecord* r = cache_.Find(k);
     if (r != nullptr) {
-      if (!r->InUse() && !r->modified) LoadRecordBuffer(r, src);
-    } else {
-      if (FaultHit(FaultSite::kCacheSlot)) Fail(ErrorCode::kCorruptRecords);
-      r = (cache_.Count() < cache_.Capacity() || batch_held_)
-              ? cache_.AddFront(GetRecordBufferSize())
-              : RecycleBuffer();
-      cache_.SetNumber(r, k);
-      LoadRecordBuffer(r, src);
+      // A buffer in use or changed is newer than the file.
+      if (!r->InUse() && !r->modified) LoadRecordBuffer(r, image(k));
+      continue;
     }
-    // Pinned at once, so that the rest of the run cannot recycle it.
-    if (k == n) {
-      r->AddUse();
-      result = r;
-    }
+    if (FaultHit(FaultSite::kCacheSlot)) Fail(ErrorCode::kCorruptRecords);
+    r = TakeCleanBuffer();
+    if (r == nullptr) break;
+    cache_.SetNumber(r, k);
+    LoadRecordBuffer(r, image(k));
   }
-  if (result == nullptr) Fail(ErrorCode::kCorruptRecords);
-  return result;
+  return result.release();
+}
+
+TRecord* TDataFile::TakeCleanBuffer() {
+  if (cache_.Count() < cache_.Capacity() || batch_held_) return cache_.AddFront(GetRecordBufferSize());
+  TRecord* r = cache_.FindRecyclable();
+  if (r == nullptr) return nullptr;
+  ClearBuffer(r);
+  cache_.SetNumber(r, 0);
+  cache_.MoveToFront(r);
+  return r;
 }
 
 void TDataFile::ReleaseRecordBuffer(TRecord* r) {
@@ -643,25 +635,18 @@ std::uint32_t TDataFile::NextFreeRecordNo() const {
 TRecord* TDataFile::TakeFreeRecord() {
   const std::uint32_t n = NextFreeRecordNo();
   const bool reuse = n != header_.NextRecord();
-  TRecord* r = GetRecordBuffer(n, false, ReadDirection::kForward, false);
+  RecordPin r(GetRecordBuffer(n, false, ReadDirection::kForward, false));
   if (reuse) {
-    try {
-      JournalRecord(r, false);
-    } catch (...) {
-      r->ReleaseUse();
-      throw;
-    }
+    JournalRecord(r.get(), false);
     // The chain comes from the file: its head must be a deleted record
     // whose link stays inside the file. A cycle ends here too, at the first
     // slot that was taken back into use.
     const std::uint32_t link = r->FreeLink();
-    if (r->Status() != 1 || link >= header_.NextRecord() || link == n) {
-      r->ReleaseUse();
+    if (r->Status() != 1 || link >= header_.NextRecord() || link == n)
       Fail(ErrorCode::kCorruptRecords);
-    }
     header_.SetFreeHead(link);
   }
-  return r;
+  return r.release();
 }
 
 void TDataFile::MarkRecordDeleted(TRecord* r) {
@@ -682,19 +667,14 @@ void TDataFile::CheckHeaderChanged() {
 }
 
 void TDataFile::RefreshCurrentRecord() {
-  BeginReadSection();
-  try {
-    CheckHeaderChanged();
-    SetCurrentRecord(nullptr);
-    const std::uint32_t n = index_file_->GetCurrentRecordNumber();
-    // An index entry names an existing slot, never the append position.
-    if (n >= header_.NextRecord()) Fail(ErrorCode::kCorruptRecords);
-    current_ = GetRecordBuffer(n, true, ReadDirection::kForward, true);
-  } catch (...) {
-    EndReadSection();
-    throw;
-  }
-  EndReadSection();
+  ReadSectionGuard section(*this);
+  CheckHeaderChanged();
+  SetCurrentRecord(nullptr);
+  const std::uint32_t n = index_file_->GetCurrentRecordNumber();
+  // An index entry names an existing slot, never the append position.
+  if (n >= header_.NextRecord()) Fail(ErrorCode::kCorruptRecords);
+  current_ = GetRecordBuffer(n, true, ReadDirection::kForward, true);
+  section.Release();
 }
 
 // ------------------------------------------------------------------ flush
@@ -702,7 +682,7 @@ void TDataFile::RefreshCurrentRecord() {
 void TDataFile::ReleaseAllPins() {
   for (TRecord* r : cache_.All()) r->ClearUses();
   if (index_file_->IsOpen()) index_file_->ClearAllPins();
-  ClearBlobPins(*blob_file_);
+  if (blob_file_->IsOpen()) blob_file_->ClearAllPins();
 }
 
 void TDataFile::ResetTableCaches(bool trim) {
@@ -715,9 +695,8 @@ void TDataFile::ResetTableCaches(bool trim) {
   } else if (index_file_->IsOpen() && !InNaturalOrder()) {
     const std::uint32_t n = index_file_->GetCurrentRecordNumber();
     if (n != 0 && n < header_.NextRecord()) {
-      TRecord* r = GetRecordBuffer(n, false, ReadDirection::kForward, true);
+      const RecordPin r(GetRecordBuffer(n, false, ReadDirection::kForward, true));
       image.assign(r->Data().begin(), r->Data().end());
-      ReleaseRecordBuffer(r);
     }
   }
   DropAllRecords();
@@ -734,7 +713,7 @@ void TDataFile::ResetTableCaches(bool trim) {
       index_file_->FindKey(key.data(), true, false);
     }
   }
-  if (header_.BlobCount() > 0) ResetBlobCaches(*blob_file_, trim);
+  if (header_.BlobCount() > 0) blob_file_->ResetCaches(trim);
 }
 
 void TDataFile::FlushTable(bool trim) {
@@ -812,7 +791,7 @@ void TDataFile::ScrambleContents(std::span<std::uint8_t> buffer) const {
 bool TDataFile::KeyFieldInfo(std::uint16_t field_number, IndexFieldInfo& info) const {
   if (field_number < 1 || field_number > stored_.size()) return false;
   const TFieldDescriptor& f = stored_[field_number - 1];
-  info.type = f.FieldType;
+  info.type = f.Type();
   info.stored_size = f.PhysicalSize;
   return true;
 }

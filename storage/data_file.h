@@ -11,10 +11,13 @@
 // CheckFieldDescriptors): a damaged file is refused with 12035, 9221 or
 // 8962 and nothing is read outside what the checks proved present.
 //
-// Pieces that later steps fill are marked "Hook"; computed fields and the
-// index read-ahead are filled (data_file_records.cpp, data_file.cpp). Locks between
-// programs: data_file_lock.cpp. They are called where the table's life needs them, so that
-// filling them changes no caller.
+// The class is spread over: data_file.cpp (life, header, record cache),
+// data_file_create.cpp (creation and emptying), data_file_lock.cpp (locks
+// between programs and change checks), data_file_undo.cpp (the undo of a
+// failed write), data_file_records.cpp (field values and record writes),
+// data_file_cursor.cpp (the cursor), data_file_blobs.cpp (BLOB fields),
+// data_file_filter.cpp (filters, flush, passwords), table_repair.cpp and
+// table_restructure.cpp.
 #pragma once
 
 #include <array>
@@ -27,7 +30,6 @@
 #include <vector>
 
 #include "storage/blob_owner.h"
-#include "storage/data_file_blob.h"
 #include "storage/data_file_format.h"
 #include "storage/engine_error.h"
 #include "storage/expression_node.h"
@@ -40,6 +42,7 @@
 namespace storage {
 
 class TIndexFile;
+class TBlobFile;
 class FilterEngine;
 
 // Everything CreateDataTable takes; fields and indexes are copied, never
@@ -235,7 +238,10 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // previewed in an insert's buffer), or, when even that fails, the table
   // failed (Failed). Modify and delete work on the current record: none is
   // 8710. The cursor ends on the written record (after a delete: on the
-  // record that followed it).
+  // record that followed it). A BLOB field of the caller's record holds
+  // an open value, the stored record's own offset, or 0 (no value; the
+  // chain the record had is freed); any other offset is 9998
+  // (CheckBlobOffsets).
   void InsertRecord(std::span<std::byte> record);
   void ModifyRecord(std::span<std::byte> record, bool unlock);
   void DeleteRecord();
@@ -318,8 +324,10 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void RefreshRangeAndFilters();
   void ResyncCursor();
   [[nodiscard]] const std::byte* CurrentRecordData() const;
-  // A second cursor on the same table (lookups): same index, range and
-  // record; 11013 for an exclusive table. Filters are not carried over.
+  // A second cursor on the same table (lookups): same index, range,
+  // filters (copies, active where active here) and record; 11013 for an
+  // exclusive table. Like every cursor it sees the writes of the others,
+  // in this program or another, by the files' change counters.
   [[nodiscard]] std::unique_ptr<TDataFile> CloneCursor();
 
   // ---------------------------------------------------------------- BLOB fields
@@ -448,13 +456,12 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void DoRepairLog(std::string_view line) override;
 
   // ---------------------------------------------------------------- locks
-  // Sharing a table between programs (data_file_lock.cpp). Byte ranges far
-  // beyond the data: the semaphore 0x7FFFFFFF, the record lock of record n
-  // 0x7FFFFFFE - n, the table lock 100000000 bytes from 2047483646 (every
-  // record-lock byte of records 1..100000000). Exclusive and forced
-  // read-only tables lock nothing. Each step that fails leaves nothing
-  // locked by that step; write sections (WriteSectionGuard, lock_guards.h)
-  // release everything they took, in reverse order, on every path.
+  // Sharing a table between programs (data_file_lock.cpp): the semaphore,
+  // record locks and the table lock on the .DAT (byte ranges and retries
+  // in table_locks.h). Exclusive and forced read-only tables lock nothing.
+  // Each step that fails leaves nothing locked by that step; write sections
+  // (WriteSectionGuard, lock_guards.h) release everything they took, in
+  // reverse order, on every path.
   //
   // True when taken; retried every 10 ms (busy wait), 10249 after 8192.
   virtual bool LockSemaphore();
@@ -517,18 +524,18 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   virtual void UnlockIndexForWrite();
   virtual void UnlockBlobForWrite();
 
-  // ---------------------------------------------------------------- hooks
-  virtual void EndBatchLock() { batch_held_ = false; }
+ private:
+  // Ends a batch: the caches stop growing past their capacity.
+  void EndBatchLock() { batch_held_ = false; }
   // Computed fields of a record read from the file (data_file_records.cpp).
-  virtual void CalculateComputedFields(TRecord* r);
-  // The cursor (the cursor step): back to before the first record.
-  virtual void ResetCursor();  // data_file_cursor.cpp
+  void CalculateComputedFields(TRecord* r);
+  // Back to before the first record (data_file_cursor.cpp).
+  void ResetCursor();
   // How many records, record n included, lie physically in sequence from
   // the index cursor's entry in the direction of reading (data_file.cpp);
   // 1 reads only record n.
-  virtual std::uint32_t IndexReadAheadCount(std::uint32_t n, ReadDirection direction);
+  std::uint32_t IndexReadAheadCount(std::uint32_t n, ReadDirection direction);
 
- private:
   struct Validated;
   [[noreturn]] void Fail(ErrorCode code, std::string_view field = {},
                          std::string_view index = {}) const;
@@ -561,6 +568,9 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void SetFlagsFromWorking();
   TRecord* TakeNewBuffer();
   TRecord* RecycleBuffer();
+  // A free or recyclable buffer without flushing anything; nullptr when
+  // every buffer is in use or changed.
+  TRecord* TakeCleanBuffer();
   // FlushRecordBuffers; untouched_only leaves the buffers saved in the
   // write undo alone.
   bool WriteRecordBuffers(bool untouched_only);
@@ -577,7 +587,7 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
 
   void* owner_;
   std::unique_ptr<TIndexFile> index_file_;
-  BlobFilePtr blob_file_;
+  std::unique_ptr<TBlobFile> blob_file_;
   DataFileHeader header_;
   std::uint16_t record_size_ = 0;
   std::uint16_t records_per_block_ = 0;
@@ -660,6 +670,16 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   bool natural_eof_ = true;
   void CheckRecordSpan(std::span<const std::byte> record) const;
   std::uint16_t OpenBlobFieldUnlocked(bool working, int field_no, std::span<std::byte> record);
+  // A record keeps only the chain it owns: every plain (not open) BLOB
+  // offset in the caller's record must be the stored record's own (old;
+  // empty for a new record) or 0. Another record's offset, copied from its
+  // buffer, or one the record held before its value was replaced (by
+  // another program, say) would let two records share a chain, and
+  // deleting either would free the other's value: 9998 with the field's
+  // name, before the write changes anything. The offset alone cannot tell
+  // a live chain from one freed and reused since, so its value is not
+  // copied instead.
+  void CheckBlobOffsets(std::span<const std::byte> caller, std::span<const std::byte> old) const;
   // The record's own open BLOB values written for record n and their
   // offsets stored into slot (the stored record never holds a handle).
   void WriteRecordBlobs(TRecord* slot, std::span<const std::byte> caller,

@@ -4,9 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "storage/blob_field_access.h"
+#include "storage/blob_file.h"
+#include "storage/blob_format.h"
 #include "storage/data_file.h"
-#include "storage/engine_utils.h"
+#include "storage/lock_guards.h"
 
 namespace storage {
 namespace {
@@ -31,11 +32,11 @@ std::uint16_t TDataFile::OpenBlobFieldUnlocked(bool working, int field_no,
   // CloseBlobField elsewhere or FreeBlobBuffers) no longer says where the
   // value is: opening it as an empty value would let the next post store
   // "no value" over the record's chain.
-  if (v < 0) return BlobIsOpen(*blob_file_, Negate(v)) ? 0 : kBadHandle;
+  if (v < 0) return blob_file_->IsOpenBlob(Negate(v)) ? 0 : kBadHandle;
   const auto first = static_cast<std::uint32_t>(v);
   std::int32_t handle = 0;
   const std::uint16_t rc =
-      BlobOpen(*blob_file_, first, static_cast<std::uint16_t>(f.FieldNumber), handle, 0);
+      blob_file_->OpenBlob(first, static_cast<std::uint16_t>(f.FieldNumber), handle, 0);
   if (rc != 0) return rc;
   const std::int32_t stored = Negate(handle);
   SetFieldValue(working, field_no, false, &stored, record);
@@ -43,18 +44,9 @@ std::uint16_t TDataFile::OpenBlobFieldUnlocked(bool working, int field_no,
 }
 
 std::uint16_t TDataFile::OpenBlobField(bool working, int field_no, std::span<std::byte> record) {
-  BeginBlobReadSection();
-  std::uint16_t rc;
-  try {
-    rc = OpenBlobFieldUnlocked(working, field_no, record);
-  } catch (...) {
-    try {
-      EndBlobReadSection();
-    } catch (...) {
-    }
-    throw;
-  }
-  EndBlobReadSection();
+  BlobReadSectionGuard section(*this);
+  const std::uint16_t rc = OpenBlobFieldUnlocked(working, field_no, record);
+  section.Release();
   return rc;
 }
 
@@ -65,7 +57,7 @@ std::uint16_t TDataFile::CloseBlobField(bool working, int field_no, std::span<st
   const std::int32_t v = StoredValue(record, f);
   if (v >= 0 || header_.BlobCount() == 0 || !BlobFileOpen()) return kBadHandle;
   std::uint32_t first = 0;
-  const std::uint16_t rc = BlobClose(*blob_file_, Negate(v), &first);
+  const std::uint16_t rc = blob_file_->CloseBlob(Negate(v), &first);
   if (rc != 0) return rc;
   SetFieldValue(working, field_no, false, &first, record);
   return 0;
@@ -80,7 +72,7 @@ std::uint16_t TDataFile::ReadBlobField(bool working, int field_no, std::int32_t&
   if (f.Type() != FieldType::kBlob) return kNotBlob;
   const std::int32_t v = StoredValue(record, f);
   if (v >= 0 || header_.BlobCount() == 0 || !BlobFileOpen()) return kBadHandle;
-  return BlobRead(*blob_file_, Negate(v), offset, bytes_read, length, buffer);
+  return blob_file_->ReadBlob(Negate(v), offset, bytes_read, length, buffer);
 }
 
 std::uint16_t TDataFile::WriteBlobField(bool working, int field_no, const void* buffer,
@@ -91,7 +83,7 @@ std::uint16_t TDataFile::WriteBlobField(bool working, int field_no, const void* 
   if (f.Type() != FieldType::kBlob) return kNotBlob;
   const std::int32_t v = StoredValue(record, f);
   if (v >= 0 || header_.BlobCount() == 0 || !BlobFileOpen()) return kBadHandle;
-  const std::uint16_t rc = BlobWrite(*blob_file_, Negate(v), offset, length, buffer);
+  const std::uint16_t rc = blob_file_->WriteBlob(Negate(v), offset, length, buffer);
   if (rc == 0) SetFieldValue(working, field_no, false, &v, record);  // the null flag follows
   return rc;
 }
@@ -103,7 +95,7 @@ std::uint16_t TDataFile::TruncateBlobField(bool working, int field_no, std::int3
   if (f.Type() != FieldType::kBlob) return kNotBlob;
   const std::int32_t v = StoredValue(record, f);
   if (v >= 0 || header_.BlobCount() == 0 || !BlobFileOpen()) return kBadHandle;
-  const std::uint16_t rc = BlobTruncate(*blob_file_, Negate(v), new_size);
+  const std::uint16_t rc = blob_file_->TruncateBlob(Negate(v), new_size);
   if (rc == 0) SetFieldValue(working, field_no, false, &v, record);
   return rc;
 }
@@ -116,7 +108,7 @@ std::uint16_t TDataFile::GetBlobFieldSize(bool working, int field_no, std::int32
   if (f.Type() != FieldType::kBlob) return kNotBlob;
   const std::int32_t v = StoredValue(record, f);
   if (v >= 0 || header_.BlobCount() == 0 || !BlobFileOpen()) return kBadHandle;
-  return BlobSize(*blob_file_, Negate(v), size);
+  return blob_file_->GetBlobSize(Negate(v), size);
 }
 
 bool TDataFile::IsBlobFieldOpen(bool working, int field_no,
@@ -125,11 +117,22 @@ bool TDataFile::IsBlobFieldOpen(bool working, int field_no,
   const TFieldDescriptor& f = GetFieldDescriptor(working, field_no);
   if (f.Type() != FieldType::kBlob || header_.BlobCount() == 0 || !BlobFileOpen()) return false;
   const std::int32_t v = StoredValue(record, f);
-  return v < 0 && BlobIsOpen(*blob_file_, Negate(v));
+  return v < 0 && blob_file_->IsOpenBlob(Negate(v));
 }
 
 void TDataFile::FreeBlobBuffers() {
-  if (header_.BlobCount() > 0 && BlobFileOpen()) BlobCloseAll(*blob_file_);
+  if (header_.BlobCount() > 0 && BlobFileOpen()) blob_file_->CloseAllBlobs();
+}
+
+void TDataFile::CheckBlobOffsets(std::span<const std::byte> caller,
+                                 std::span<const std::byte> old) const {
+  for (const TFieldDescriptor& f : stored_) {
+    if (f.Type() != FieldType::kBlob) continue;
+    const std::int32_t v = StoredValue(caller, f);
+    if (v <= 0) continue;  // a handle, or no value
+    const std::int32_t own = old.empty() ? 0 : StoredValue(old, f);
+    if (v != own) Fail(ErrorCode::kInvalidBlobOffset, f.Name.View());
+  }
 }
 
 // For each stored BLOB field of the caller's record:
@@ -139,10 +142,12 @@ void TDataFile::FreeBlobBuffers() {
 //    other record buffers are not touched;
 //  - a handle whose value was closed is never taken for an offset: the
 //    field keeps the offset it had in the stored record (none on insert);
-//  - an offset is stored as it is.
-// When an open value replaces the chain the stored record had (a value
-// saved to a chain of its own, or emptied elsewhere), that old chain is
-// freed: every block stays in exactly one chain or on the free list.
+//  - an offset is the stored record's own (CheckBlobOffsets) or 0, which
+//    empties the value.
+// When the record's value moves off the chain the stored record had (an
+// open value saved to a chain of its own, a value emptied elsewhere, or
+// the offset 0), that old chain is freed: every block stays in exactly one
+// chain or on the free list.
 void TDataFile::WriteRecordBlobs(TRecord* slot, std::span<const std::byte> caller,
                                  std::span<const std::byte> old) {
   const std::uint32_t n = slot->RecordNumber();
@@ -155,16 +160,17 @@ void TDataFile::WriteRecordBlobs(TRecord* slot, std::span<const std::byte> calle
     std::uint32_t offset;
     if (v < 0) {
       const std::int32_t handle = Negate(v);
-      if (BlobFileOpen() && BlobIsOpen(*blob_file_, handle)) {
-        const std::uint32_t before = BlobFirstBlock(*blob_file_, handle);
-        offset = BlobSaveForRecord(*blob_file_, handle, n);
+      if (BlobFileOpen() && blob_file_->IsOpenBlob(handle)) {
+        const std::uint32_t before = blob_file_->FirstBlockOf(handle);
+        offset = blob_file_->SaveForRecord(handle, n);
         if (old_offset != 0 && old_offset != before && old_offset != offset)
-          BlobFreeReplacedChain(*blob_file_, old_offset, n);
+          blob_file_->FreeReplacedChain(old_offset, n);
       } else {
         offset = old_offset;
       }
     } else {
       offset = static_cast<std::uint32_t>(v);
+      if (offset == 0 && old_offset != 0) blob_file_->FreeReplacedChain(old_offset, n);
     }
     std::byte* p = slot->Data().data() + f.Offset;
     p[0] = std::byte{static_cast<std::uint8_t>(offset != 0 ? 1 : 0)};

@@ -7,48 +7,22 @@
 
 #include "platform/locale.h"
 #include "platform/text.h"
+#include "storage/blob_file.h"
 #include "storage/data_file.h"
+#include "storage/data_file_format.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/index_file.h"
 #include "storage/session.h"
+#include "storage/table_names.h"
+#include "storage/value_text.h"
 
 namespace storage {
 namespace {
-
-std::string TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return std::string(s);
-}
 
 template <std::size_t N>
 void Normalise(ShortString<N>& s) {
   s.Assign(std::string(s.View()));
 }
-
-// Removes a password that creation added to the session, on every path.
-class SessionPasswordGuard {
- public:
-  SessionPasswordGuard() = default;
-  SessionPasswordGuard(const SessionPasswordGuard&) = delete;
-  SessionPasswordGuard& operator=(const SessionPasswordGuard&) = delete;
-  ~SessionPasswordGuard() {
-    if (!added_) return;
-    if (TFileSession* s = CurrentSessionOrNull()) s->RemovePassword(password_);
-  }
-  void AddIfMissing(const std::string& password) {
-    TFileSession* s = CurrentSession();
-    if (s->HasPassword(password)) return;
-    s->AddPassword(password);
-    password_ = password;
-    added_ = true;
-  }
-
- private:
-  bool added_ = false;
-  std::string password_;
-};
 
 bool IsUpperWord(std::string_view text, std::string_view word) {
   return platform::AnsiUpperCase(text) == word;
@@ -82,7 +56,7 @@ void TDataFile::CheckFieldDefinitions(std::vector<TFieldDescriptor>& fields,
   std::unordered_set<std::uint16_t> numbers;
   std::uint32_t offset = kRecordPrefixSize;
   for (TFieldDescriptor& f : fields) {
-    const std::string name = TrimBlanks(f.Name.View());
+    const std::string name(TrimBlanks(f.Name.View()));
     f.Name.Assign(name);
     if (name.empty() || !platform::IsCharAlphaA(static_cast<unsigned char>(name[0])) ||
         !names.insert(platform::AnsiUpperCase(name)).second)
@@ -182,7 +156,7 @@ void TDataFile::CheckIndexDefinitions(const std::vector<TFieldDescriptor>& field
 
   std::unordered_set<std::string> names;
   for (TIndexDescriptor& d : secondary) {
-    const std::string name = TrimBlanks(d.NameText());
+    const std::string name(TrimBlanks(d.NameText()));
     key = walk(d, name, false, count);
     // The index file allows 16 key fields for a secondary index together
     // with the primary key's.
@@ -257,7 +231,7 @@ void TDataFile::CreateDataTable(const DataTableDefinition& def) {
   if (ReadOnly()) Fail(ErrorCode::kAccessDenied);
 
   // Every rule first: nothing is created for a refused definition.
-  const std::string password = TrimBlanks(def.password);
+  const std::string password(TrimBlanks(def.password));
   if (def.encrypted && (password.empty() || password.size() > kMaxPasswordLength))
     Fail(ErrorCode::kInvalidPassword);
   if (def.language != 0 && !platform::IsValidLocale(MakeLong(def.language, def.sort)))
@@ -309,7 +283,7 @@ void TDataFile::CreateDataTable(const DataTableDefinition& def) {
   h.SetComputedSize(static_cast<std::uint16_t>(sizes.computed));
   h.SetCounter(0);
 
-  SessionPasswordGuard password_guard;
+  SessionPassword password_guard;
   if (def.encrypted) password_guard.AddIfMissing(password);
 
   ClearOpenState();
@@ -348,7 +322,7 @@ void TDataFile::CreateDataTable(const DataTableDefinition& def) {
     }
     try {
       PrepareBlobFile();
-      if (created_files_ & 4) BlobHandler(*blob_file_).DeleteFile();
+      if (created_files_ & 4) blob_file_->DeleteFile();
     } catch (...) {
     }
     created_files_ = 0;

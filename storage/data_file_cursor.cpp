@@ -15,40 +15,16 @@
 
 #include "platform/text.h"
 #include "storage/data_file.h"
-#include "storage/session.h"
-#include "storage/engine_utils.h"
+#include "storage/filter_engine.h"
 #include "storage/index_file.h"
-#include "storage/index_filter.h"
+#include "storage/key_encoding.h"
+#include "storage/lock_guards.h"
+#include "storage/session.h"
 
 namespace storage {
 namespace {
 
 using Key = std::array<std::uint8_t, kKeyBufferSize>;
-
-// One read section, ended on every path.
-class ReadSection {
- public:
-  explicit ReadSection(TDataFile& t) : t_(t) { t_.BeginReadSection(); }
-  ReadSection(const ReadSection&) = delete;
-  ReadSection& operator=(const ReadSection&) = delete;
-  ~ReadSection() {
-    if (!ended_) {
-      try {
-        t_.EndReadSection();
-      } catch (...) {
-        // The operation's own error is already on its way.
-      }
-    }
-  }
-  void End() {
-    ended_ = true;
-    t_.EndReadSection();
-  }
-
- private:
-  TDataFile& t_;
-  bool ended_ = false;
-};
 
 }  // namespace
 
@@ -88,7 +64,7 @@ TIndexDescriptor TDataFile::GetIndexDescriptor(int n) const {
 
 void TDataFile::SwitchToIndex(std::uint8_t n) {
   if (n == index_file_->CurrentIndex()) return;
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   key_range_active_ = false;
   index_file_->ClearRange();
   index_file_->SelectIndex(n);
@@ -96,14 +72,14 @@ void TDataFile::SwitchToIndex(std::uint8_t n) {
   RefreshRangeAndFilters();
   ResyncCursor();
   LoadCursorRecord(ReadDirection::kForward);
-  section.End();
+  section.Release();
 }
 
 void TDataFile::SwitchToIndexByName(std::string_view name) {
   if (platform::AnsiUpperCase(name) == platform::AnsiUpperCase(GetCurrentIndexName()) &&
       index_file_->CurrentIndex() != kNoIndex)
     return;
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   key_range_active_ = false;
   index_file_->ClearRange();
   index_file_->SelectIndexByName(name);
@@ -113,16 +89,15 @@ void TDataFile::SwitchToIndexByName(std::string_view name) {
   RefreshRangeAndFilters();
   ResyncCursor();
   LoadCursorRecord(ReadDirection::kForward);
-  section.End();
+  section.Release();
 }
 
 // ------------------------------------------------------------------ natural order
 
 bool TDataFile::NaturalVisible(std::uint32_t n) {
   if (n == 0 || n >= header_.NextRecord()) return false;
-  TRecord* r = GetRecordBuffer(n, true, ReadDirection::kForward, false);
-  const bool live = r->Status() == 0;
-  ReleaseRecordBuffer(r);
+  const bool live =
+      RecordPin(GetRecordBuffer(n, true, ReadDirection::kForward, false))->Status() == 0;
   return live && FilterAccepts(n);
 }
 
@@ -314,7 +289,7 @@ void TDataFile::IndexChangedByOther() {
 // ------------------------------------------------------------------ movement
 
 std::uint16_t TDataFile::MoveToBegin() {
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   if (InNaturalOrder()) {
     if (NaturalSeek(1, true)) {
       natural_bof_ = true;
@@ -327,12 +302,12 @@ std::uint16_t TDataFile::MoveToBegin() {
     index_file_->MoveBy(-1);
   }
   LoadCursorRecord(ReadDirection::kForward);
-  section.End();
+  section.Release();
   return 0;
 }
 
 std::uint16_t TDataFile::MoveToEnd() {
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   if (InNaturalOrder()) {
     if (NaturalSeek(header_.NextRecord() - 1, false)) {
       natural_eof_ = true;
@@ -345,12 +320,12 @@ std::uint16_t TDataFile::MoveToEnd() {
     index_file_->MoveBy(1);
   }
   LoadCursorRecord(ReadDirection::kBackward);
-  section.End();
+  section.Release();
   return 0;
 }
 
 std::uint16_t TDataFile::ReadCurrentRecord(std::span<std::byte> buffer, bool lock) {
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   const bool natural = InNaturalOrder();
   const bool bof = natural ? natural_bof_ : index_file_->Bof();
   const bool eof = natural ? natural_eof_ : index_file_->Eof();
@@ -366,12 +341,12 @@ std::uint16_t TDataFile::ReadCurrentRecord(std::span<std::byte> buffer, bool loc
     }
     CopyOut(buffer);
   }
-  section.End();
+  section.Release();
   return rc;
 }
 
 std::uint16_t TDataFile::ReadNextRecord(std::span<std::byte> buffer) {
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   bool ok;
   if (InNaturalOrder()) {
     ok = natural_bof_ || natural_record_ == 0 ? NaturalSeek(1, true)
@@ -393,12 +368,12 @@ std::uint16_t TDataFile::ReadNextRecord(std::span<std::byte> buffer) {
   } else {
     CopyOut(buffer);
   }
-  section.End();
+  section.Release();
   return rc;
 }
 
 std::uint16_t TDataFile::ReadPriorRecord(std::span<std::byte> buffer) {
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   bool ok;
   if (InNaturalOrder()) {
     if (natural_eof_ || natural_record_ == 0) {
@@ -423,7 +398,7 @@ std::uint16_t TDataFile::ReadPriorRecord(std::span<std::byte> buffer) {
   } else {
     CopyOut(buffer);
   }
-  section.End();
+  section.Release();
   return rc;
 }
 
@@ -435,22 +410,22 @@ std::uint32_t TDataFile::GetRecordPosition() {
 }
 
 void TDataFile::SetRecordPosition(std::uint32_t n) {
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   if (InNaturalOrder()) {
     SetNaturalPosition(n);
   } else {
     index_file_->SetLogicalPosition(static_cast<std::int32_t>(std::min<std::uint32_t>(n, INT32_MAX)));
   }
   LoadCursorRecord(ReadDirection::kForward);
-  section.End();
+  section.Release();
 }
 
 std::uint32_t TDataFile::RecordCount() {
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   CheckHeaderChanged();
   // With filters active the count is that of the records they let through.
   const std::uint32_t n = FilteredRecordCount();
-  section.End();
+  section.Release();
   return n;
 }
 
@@ -461,7 +436,7 @@ std::uint32_t TDataFile::PhysicalRecordCount() const { return header_.NextRecord
 bool TDataFile::GotoKey(bool key_given, const void* value, int field_count, bool nearest,
                         std::uint8_t partial_length, std::span<std::byte> out) {
   if (value == nullptr) return false;
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   TIndexFile& ix = *index_file_;
   bool found = false;
   if (!InNaturalOrder()) {
@@ -504,13 +479,13 @@ bool TDataFile::GotoKey(bool key_given, const void* value, int field_count, bool
   }
   LoadCursorRecord(ReadDirection::kForward);
   CopyOut(out);
-  section.End();
+  section.Release();
   return found;
 }
 
 bool TDataFile::GotoExactKey(std::span<const std::byte> record, std::span<std::byte> out) {
   CheckRecordSpan(record);
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   bool found = false;
   if (!InNaturalOrder()) {
     TIndexFile& ix = *index_file_;
@@ -523,12 +498,12 @@ bool TDataFile::GotoExactKey(std::span<const std::byte> record, std::span<std::b
   }
   LoadCursorRecord(ReadDirection::kForward);
   if (found) CopyOut(out);
-  section.End();
+  section.Release();
   return found;
 }
 
 std::uint16_t TDataFile::SyncToCursor(TDataFile& other) {
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   bool found;
   if (InNaturalOrder()) {
     const std::uint32_t n = other.current_ != nullptr ? other.current_->RecordNumber() : 0;
@@ -543,7 +518,7 @@ std::uint16_t TDataFile::SyncToCursor(TDataFile& other) {
     found = index_file_->FindKey(key.data(), false, false);
   }
   LoadCursorRecord(ReadDirection::kForward);
-  section.End();
+  section.Release();
   return found ? 0 : Code(ErrorCode::kRecordNotFound);
 }
 
@@ -551,7 +526,7 @@ std::uint16_t TDataFile::SyncToCursor(TDataFile& other) {
 
 void TDataFile::SetKeyRange(bool key_given, const void* start, int start_field_count,
                             const void* end, int end_field_count) {
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   TIndexFile& ix = *index_file_;
   if (!InNaturalOrder()) {
     const int slot = ix.CurrentIndex();
@@ -592,17 +567,17 @@ void TDataFile::SetKeyRange(bool key_given, const void* start, int start_field_c
   RefreshRangeAndFilters();
   ResyncCursor();
   LoadCursorRecord(ReadDirection::kForward);
-  section.End();
+  section.Release();
 }
 
 void TDataFile::ClearKeyRange() {
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   index_file_->ClearRange();
   key_range_active_ = false;
   RefreshRangeAndFilters();
   ResyncCursor();
   LoadCursorRecord(ReadDirection::kForward);
-  section.End();
+  section.Release();
 }
 
 // ------------------------------------------------------------------ bookmarks
@@ -623,7 +598,7 @@ void TDataFile::GetBookmark(std::span<std::uint8_t> bookmark) {
 }
 
 void TDataFile::GotoBookmark(std::span<const std::uint8_t> bookmark) {
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   if (InNaturalOrder()) {
     SetNaturalPosition(bookmark.size() >= 4 ? LoadLittle<std::uint32_t>(bookmark.data()) : 0);
   } else {
@@ -635,7 +610,7 @@ void TDataFile::GotoBookmark(std::span<const std::uint8_t> bookmark) {
     if (index_file_->Eof()) index_file_->LastKey();
   }
   LoadCursorRecord(ReadDirection::kForward);
-  section.End();
+  section.Release();
 }
 
 int TDataFile::CompareBookmarks(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b,
@@ -660,38 +635,31 @@ int TDataFile::CompareBookmarks(std::span<const std::uint8_t> a, std::span<const
 
 std::unique_ptr<TDataFile> TDataFile::CloneCursor() {
   if (Exclusive()) Fail(ErrorCode::kAccessDenied);
-  ReadSection section(*this);
+  ReadSectionGuard section(*this);
   auto clone = std::make_unique<TDataFile>(Owner());
   // The clone opens with this table's password, lent to the session for
   // the time of the open when the session lacks it.
-  const std::string password = GetTablePassword();
-  TFileSession* session = CurrentSession();
-  const bool lend = !password.empty() && session != nullptr && !session->HasPassword(password);
-  if (lend) session->AddPassword(password);
-  try {
-    clone->SetFileName(FileName());
-    clone->SetExclusive(false);
-    clone->SetReadOnly(ReadOnly());
-    clone->Open();
-    clone->SetWorkingFieldDefs(std::span<const TFieldDescriptor>(working_.data(),
-                                                                 static_cast<std::size_t>(working_count_)));
-    if (index_file_->CurrentIndex() == kNoIndex) {
-      clone->SwitchToIndex(kNoIndex);
-    } else if (index_file_->CurrentIndex() != 0) {
-      clone->SwitchToIndexByName(GetCurrentIndexName());
-    }
-    if (key_range_active_ && !InNaturalOrder())
-      clone->SetKeyRange(true, range_low_.data(), 0, range_high_.data(), 0);
-    CopyFiltersTo(*clone);
-    // A record the clone cannot see (8710) leaves it where the search ended,
-    // as on a record deleted under a cursor.
-    static_cast<void>(clone->SyncToCursor(*this));
-  } catch (...) {
-    if (lend) session->RemovePassword(password);
-    throw;
+  SessionPassword password;
+  password.AddIfMissing(GetTablePassword());
+  clone->SetInMemory(InMemory());
+  clone->SetFileName(FileName());
+  clone->SetExclusive(false);
+  clone->SetReadOnly(ReadOnly());
+  clone->Open();
+  clone->SetWorkingFieldDefs(std::span<const TFieldDescriptor>(working_.data(),
+                                                               static_cast<std::size_t>(working_count_)));
+  if (index_file_->CurrentIndex() == kNoIndex) {
+    clone->SwitchToIndex(kNoIndex);
+  } else if (index_file_->CurrentIndex() != 0) {
+    clone->SwitchToIndexByName(GetCurrentIndexName());
   }
-  if (lend) session->RemovePassword(password);
-  section.End();
+  if (key_range_active_ && !InNaturalOrder())
+    clone->SetKeyRange(true, range_low_.data(), 0, range_high_.data(), 0);
+  CopyFiltersTo(*clone);
+  // A record the clone cannot see (8710) leaves it where the search ended,
+  // as on a record deleted under a cursor.
+  static_cast<void>(clone->SyncToCursor(*this));
+  section.Release();
   return clone;
 }
 

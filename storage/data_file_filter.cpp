@@ -1,6 +1,6 @@
 // TDataFile: filters, the flush to disk and the password request.
 //
-// The filters of a table live in a FilterEngine (index_filter.h) made on
+// The filters of a table live in a FilterEngine (filter_engine.h) made on
 // first use; the table is its FilterSource. Every filter operation runs in
 // a read section: the index file's operation, then (when it succeeded) the
 // bitmaps, then the current record is found again.
@@ -11,8 +11,9 @@
 #include "framework/sysutils.h"
 #include "storage/blob_file.h"
 #include "storage/data_file.h"
+#include "storage/filter_engine.h"
 #include "storage/index_file.h"
-#include "storage/index_filter.h"
+#include "storage/lock_guards.h"
 #include "storage/session.h"
 
 namespace storage {
@@ -63,17 +64,17 @@ class DataFileFilterSource : public FilterSource {
     const std::uint32_t slots = std::min(RecordSlots(), only ? only->Slots() : RecordSlots());
     for (std::uint32_t r = only ? only->NextSet(0) : 1; r >= 1 && r <= slots;
          r = only ? only->NextSet(r) : r + 1) {
-      Pinned rec(t_, t_.GetRecordBuffer(r, true, ReadDirection::kForward, false));
-      if (rec.get()->Status() != 0) continue;  // deleted
-      visit(r, rec.get()->Data());
+      const RecordPin rec(t_.GetRecordBuffer(r, true, ReadDirection::kForward, false));
+      if (rec->Status() != 0) continue;  // deleted
+      visit(r, rec->Data());
     }
   }
 
   std::vector<std::byte> ReadRecordCopy(std::uint32_t r) override {
     if (r < 1 || r > RecordSlots()) return {};
-    Pinned rec(t_, t_.GetRecordBuffer(r, false, ReadDirection::kForward, false));
-    if (rec.get()->Status() != 0) return {};
-    auto data = rec.get()->Data();
+    const RecordPin rec(t_.GetRecordBuffer(r, false, ReadDirection::kForward, false));
+    if (rec->Status() != 0) return {};
+    auto data = rec->Data();
     return std::vector<std::byte>(data.begin(), data.end());
   }
 
@@ -82,20 +83,6 @@ class DataFileFilterSource : public FilterSource {
   }
 
  private:
-  // A record buffer with its use count held.
-  class Pinned {
-   public:
-    Pinned(TDataFile& t, TRecord* r) : t_(t), r_(r) {}
-    ~Pinned() { t_.ReleaseRecordBuffer(r_); }
-    Pinned(const Pinned&) = delete;
-    Pinned& operator=(const Pinned&) = delete;
-    TRecord* get() const { return r_; }
-
-   private:
-    TDataFile& t_;
-    TRecord* r_;
-  };
-
   // The live records from the keys of "Sys Deleted" with status 0, when
   // the table keeps that index (tables with a primary key) and its live
   // keys account for every record the index file counts; false otherwise
@@ -150,28 +137,6 @@ FilterEngine& TDataFile::Filters() {
   return filters_->engine;
 }
 
-namespace {
-
-// One read section, ended on every path.
-class FilterReadSection {
- public:
-  explicit FilterReadSection(TDataFile& t) : t_(t) { t_.BeginReadSection(); }
-  ~FilterReadSection() {
-    try {
-      t_.EndReadSection();
-    } catch (...) {
-      // The operation's own error is already on its way.
-    }
-  }
-  FilterReadSection(const FilterReadSection&) = delete;
-  FilterReadSection& operator=(const FilterReadSection&) = delete;
-
- private:
-  TDataFile& t_;
-};
-
-}  // namespace
-
 // After the bitmaps, the cursor is placed in the new view: before the first
 // or after the last record when it stood there, else on the record it
 // stood on, or the nearest one the view still shows; with no record at all
@@ -180,7 +145,7 @@ class FilterReadSection {
 ErrorCode TDataFile::RunFilterOperation(const std::function<ErrorCode(FilterEngine&)>& op,
                                         bool build, std::int32_t handle) {
   FilterEngine& engine = Filters();
-  FilterReadSection section(*this);
+  ReadSectionGuard section(*this);
   CheckHeaderChanged();
   const CursorPlace place = SaveCursorPlace();
   const ErrorCode code = op(engine);

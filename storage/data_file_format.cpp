@@ -1,7 +1,7 @@
 #include "storage/data_file_format.h"
 
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
+#include "storage/scrambler.h"
 
 namespace storage {
 namespace {
@@ -25,14 +25,6 @@ template void ScrambleHeaderString<50>(ShortString<50>&);
 void ScrambleTableContents(void* buffer, std::size_t n) {
   ScrambleBuffer(buffer, static_cast<std::uint16_t>(n & 0xFFFF), kContentScrambleLow,
                  kContentScrambleHigh);
-}
-
-bool IsMappingOnlyType(std::uint8_t type) {
-  return type == 17 || type == 18 || (type >= 20 && type <= 23);
-}
-
-bool IsKnownFieldType(std::uint8_t type) {
-  return (type >= 1 && type <= 15) || IsMappingOnlyType(type);
 }
 
 RecordSizes ComputeRecordSizes(std::span<const TFieldDescriptor> fields) {

@@ -69,7 +69,7 @@
 // record size + computed-area size <= 65535. Record numbers are 1-based;
 // the record count is kept by the index file.
 //
-// Scrambling (encrypted tables): ScrambleBuffer (engine_utils.h) from a
+// Scrambling (encrypted tables): ScrambleBuffer (scrambler.h) from a
 // fixed start pair, applied to every record image (whole record size), to
 // the descriptor area as one block whose length is taken modulo 65536 (so a
 // table of more than 85 fields has only the first (768 x fields) mod 65536
@@ -130,6 +130,12 @@ inline constexpr std::size_t kDhEncrypted = 86;
 inline constexpr std::size_t kDhPassword = 87;
 inline constexpr std::size_t kDhLanguage = 103;
 inline constexpr std::size_t kDhSort = 105;
+
+// The locale identifier of a table: the sort id (high word) and language id
+// (low word) of the header.
+constexpr std::uint32_t MakeLong(std::uint16_t low, std::uint16_t high) {
+  return (static_cast<std::uint32_t>(high) << 16) | low;
+}
 inline constexpr std::size_t kDhCreator1 = 107;
 inline constexpr std::size_t kDhCreator2 = 109;
 inline constexpr std::size_t kDhComputedSize = 111;
@@ -298,12 +304,6 @@ void ScrambleHeaderString(ShortString<N>& s);
 
 // Contents pair over n bytes, n taken modulo 65536 as the files are written.
 void ScrambleTableContents(void* buffer, std::size_t n);
-
-// Types a descriptor may carry: 1..15 and the mapping-only types 17..23
-// but 19 (which has no mapping).
-[[nodiscard]] bool IsKnownFieldType(std::uint8_t type);
-// The mapping-only types 17, 18, 20..23: declared size 0, flag byte only.
-[[nodiscard]] bool IsMappingOnlyType(std::uint8_t type);
 
 // Checks a header read from a file of file_size bytes before anything
 // trusts it. Returns 0 or the engine code: 12035 version; 9221 a header

@@ -3,40 +3,22 @@
 // BLOB files' write and read locks, and the change checks that make a
 // cursor drop what it cached when another user wrote a file.
 //
-// Whatever a step takes it gives back when a later step fails: the write
-// frame remembers what it took (WriteLocks) rather than trusting the
-// section flags, which are set only once every lock is held.
+// Whatever a step takes it gives back when a later step fails (TakenLock,
+// lock_guards.h): the write frame remembers what it took (WriteLocks)
+// rather than trusting the section flags, which are set only once every
+// lock is held.
 #include <algorithm>
 #include <cstdint>
 #include <exception>
 
-#include "storage/blob_lock.h"
+#include "storage/blob_file.h"
 #include "storage/data_file.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/index_file.h"
+#include "storage/lock_guards.h"
+#include "storage/table_locks.h"
 
 namespace storage {
-namespace {
-
-constexpr std::int64_t kSemaphoreOffset = 0x7FFFFFFF;
-constexpr std::int64_t kRecordLockTop = 0x7FFFFFFE;  // record n: this - n
-constexpr std::int64_t kTableLockStart = 2047483646;
-constexpr std::int64_t kTableLockLength = 100000000;
-constexpr int kSemaphoreRetries = 8192;
-constexpr std::uint32_t kSemaphoreWaitMs = 10;
-
-// Runs f; keeps the first failure in first instead of letting it out.
-template <typename F>
-void TryKeepFirst(std::exception_ptr& first, F&& f) {
-  try {
-    f();
-  } catch (...) {
-    if (!first) first = std::current_exception();
-  }
-}
-
-}  // namespace
 
 void TDataFile::ResetLockState() {
   locked_records_.clear();
@@ -54,9 +36,9 @@ void TDataFile::ResetLockState() {
 bool TDataFile::LockSemaphore() {
   if (Exclusive() || ForcedReadOnly()) return true;
   int failures = 0;
-  while (!LockRange(kSemaphoreOffset, 1, true)) {
-    if (++failures > kSemaphoreRetries) Fail(ErrorCode::kLockFailure);
-    Delay(kSemaphoreWaitMs);
+  while (!LockRange(kSemaphoreByte, 1, true)) {
+    if (++failures > kLockRetries) Fail(ErrorCode::kLockFailure);
+    Delay(kLockRetryWaitMs);
   }
   semaphore_locked_ = true;
   return true;
@@ -66,7 +48,7 @@ void TDataFile::UnlockSemaphore() {
   if (Exclusive() || ForcedReadOnly()) return;
   header_checked_ = false;
   semaphore_locked_ = false;
-  if (!LockRange(kSemaphoreOffset, 1, false)) Fail(ErrorCode::kCannotUnlock);
+  if (!LockRange(kSemaphoreByte, 1, false)) Fail(ErrorCode::kCannotUnlock);
 }
 
 // ------------------------------------------------------------------ records
@@ -133,33 +115,30 @@ void TDataFile::LockTable() {
     if (++failures > lock_retry_count_) Fail(ErrorCode::kTableLocked);
     Delay(lock_wait_time_);
   }
-  try {
-    const bool had_current = current_ != nullptr;
-    const bool bof = index_file_->IsOpen() && CursorBof();
-    const bool eof = index_file_->IsOpen() && CursorEof();
-    const std::uint32_t seen = changes_seen_;
-    if (index_file_->IsOpen()) {
-      // Outside this cursor's own sections the flag can only be stale.
-      if (read_depth_ == 0 && !index_file_->IndexWriteLocked())
-        index_file_->SetWriteLockHeld(false);
-      index_file_->CheckIndexHeaderChanged();
-    }
-    CheckHeaderChanged();
-    if (index_file_->IsOpen() && (table_changed_ || changes_seen_ != seen)) {
-      // Nobody else writes while the table lock is held: the view is made
-      // current now, once.
-      CursorPlace place = SaveCursorPlace();
-      place.bof = bof;
-      place.eof = eof;
-      RefreshRangeAndFilters();
-      RepositionInView(place);
-    }
-    if (had_current && current_ == nullptr) RefreshCurrentRecord();
-    if (header_.BlobCount() > 0) CheckBlobChanged(*blob_file_);
-  } catch (...) {
-    LockRange(kTableLockStart, kTableLockLength, false);
-    throw;
+  TakenLock lock([this] { LockRange(kTableLockStart, kTableLockLength, false); });
+  const bool had_current = current_ != nullptr;
+  const bool bof = index_file_->IsOpen() && CursorBof();
+  const bool eof = index_file_->IsOpen() && CursorEof();
+  const std::uint32_t seen = changes_seen_;
+  if (index_file_->IsOpen()) {
+    // Outside this cursor's own sections the flag can only be stale.
+    if (read_depth_ == 0 && !index_file_->IndexWriteLocked())
+      index_file_->SetWriteLockHeld(false);
+    index_file_->CheckIndexHeaderChanged();
   }
+  CheckHeaderChanged();
+  if (index_file_->IsOpen() && (table_changed_ || changes_seen_ != seen)) {
+    // Nobody else writes while the table lock is held: the view is made
+    // current now, once.
+    CursorPlace place = SaveCursorPlace();
+    place.bof = bof;
+    place.eof = eof;
+    RefreshRangeAndFilters();
+    RepositionInView(place);
+  }
+  if (had_current && current_ == nullptr) RefreshCurrentRecord();
+  if (header_.BlobCount() > 0) blob_file_->CheckBlobHeaderChanged();
+  lock.Keep();
   table_locked_ = true;
 }
 
@@ -183,36 +162,31 @@ void TDataFile::BeginReadSection() {
   const bool eof = CursorEof();
   const std::uint32_t seen = changes_seen_;
   index_file_->LockIndexFileShared();
-  try {
-    // The flag can only be stale here (no lock of ours was held): the check
-    // must run.
-    index_file_->SetWriteLockHeld(false);
-    index_file_->CheckIndexHeaderChanged();
-    index_file_->SetWriteLockHeld(true);
-    CheckHeaderChanged();
-    data_checked_ = true;
-    // Another program's change (here, or found by an earlier check whose
-    // rebuild did not run): the view is rebuilt before the operation uses
-    // it, and the cursor goes back to its place: the one after the index
-    // check (which found the record again by its key when the index
-    // changed), with the flags from before it. Nothing is done when both
-    // counters stood still.
-    if (table_changed_ || changes_seen_ != seen) {
-      CursorPlace place = SaveCursorPlace();
-      place.bof = bof;
-      place.eof = eof;
-      RefreshRangeAndFilters();
-      RepositionInView(place);
-    }
-  } catch (...) {
+  TakenLock lock([this] {
     data_checked_ = false;
-    try {
-      index_file_->UnlockIndexFileShared();
-    } catch (...) {
-      // The check's error is the one to report.
-    }
-    throw;
+    index_file_->UnlockIndexFileShared();
+  });
+  // The flag can only be stale here (no lock of ours was held): the check
+  // must run.
+  index_file_->SetWriteLockHeld(false);
+  index_file_->CheckIndexHeaderChanged();
+  index_file_->SetWriteLockHeld(true);
+  CheckHeaderChanged();
+  data_checked_ = true;
+  // Another program's change (here, or found by an earlier check whose
+  // rebuild did not run): the view is rebuilt before the operation uses
+  // it, and the cursor goes back to its place: the one after the index
+  // check (which found the record again by its key when the index
+  // changed), with the flags from before it. Nothing is done when both
+  // counters stood still.
+  if (table_changed_ || changes_seen_ != seen) {
+    CursorPlace place = SaveCursorPlace();
+    place.bof = bof;
+    place.eof = eof;
+    RefreshRangeAndFilters();
+    RepositionInView(place);
   }
+  lock.Keep();
   read_depth_ = 1;
   read_lock_taken_ = true;
 }
@@ -229,24 +203,17 @@ void TDataFile::EndReadSection() {
 void TDataFile::BeginBlobReadSection() {
   CheckNotFailed();
   if (Exclusive() || ForcedReadOnly() || table_locked_ || header_.BlobCount() == 0 ||
-      BlobLockFree(*blob_file_))
+      blob_file_->LockFree())
     return;
-  if (blob_read_depth_ > 0 || BlobSectionFlag(*blob_file_)) {
+  if (blob_read_depth_ > 0 || blob_file_->HeaderChecked()) {
     ++blob_read_depth_;
     return;
   }
-  LockBlobRead(*blob_file_);
-  try {
-    CheckBlobChanged(*blob_file_);
-    SetBlobSectionFlag(*blob_file_, true);
-  } catch (...) {
-    try {
-      UnlockBlobRead(*blob_file_);
-    } catch (...) {
-      // The check's error is the one to report.
-    }
-    throw;
-  }
+  blob_file_->LockBlobFileShared();
+  TakenLock lock([this] { blob_file_->UnlockBlobFileShared(); });
+  blob_file_->CheckBlobHeaderChanged();
+  blob_file_->SetHeaderChecked(true);
+  lock.Keep();
   blob_read_depth_ = 1;
   blob_read_lock_taken_ = true;
 }
@@ -256,7 +223,7 @@ void TDataFile::EndBlobReadSection() {
   if (--blob_read_depth_ > 0) return;
   if (!blob_read_lock_taken_) return;
   blob_read_lock_taken_ = false;
-  UnlockBlobRead(*blob_file_);
+  blob_file_->UnlockBlobFileShared();
 }
 
 // ------------------------------------------------------------------ write sections
@@ -265,17 +232,21 @@ void TDataFile::LockIndexForWrite() { index_file_->LockIndexFile(); }
 
 void TDataFile::UnlockIndexForWrite() { index_file_->UnlockIndexFile(); }
 
-void TDataFile::LockBlobForWrite() { LockBlobWrite(*blob_file_); }
+void TDataFile::LockBlobForWrite() {
+  if (!blob_file_->LockFree()) blob_file_->LockBlobFile();
+}
 
-void TDataFile::UnlockBlobForWrite() { UnlockBlobWrite(*blob_file_); }
+void TDataFile::UnlockBlobForWrite() {
+  if (!blob_file_->LockFree()) blob_file_->UnlockBlobFile();
+}
 
 void TDataFile::CheckHeadersForWrite() {
-  const bool has_blob = header_.BlobCount() > 0 && !BlobLockFree(*blob_file_);
+  const bool has_blob = header_.BlobCount() > 0 && !blob_file_->LockFree();
   if (table_locked_) {
     // Checked when the table lock was taken; nobody wrote since.
     header_checked_ = true;
     index_file_->SetWriteLockHeld(true);
-    if (has_blob) SetBlobSectionFlag(*blob_file_, true);
+    if (has_blob) blob_file_->SetHeaderChecked(true);
     return;
   }
   const bool had_current = current_ != nullptr;
@@ -285,8 +256,8 @@ void TDataFile::CheckHeadersForWrite() {
   header_checked_ = true;
   if (had_current && current_ == nullptr) RefreshCurrentRecord();
   if (has_blob) {
-    CheckBlobChanged(*blob_file_);
-    SetBlobSectionFlag(*blob_file_, true);
+    blob_file_->CheckBlobHeaderChanged();
+    blob_file_->SetHeaderChecked(true);
   }
 }
 
@@ -305,34 +276,29 @@ void TDataFile::BeginWriteSection(WriteLocks& held) {
     held.index = held.index || (!index_before && index_file_->IndexWriteLocked());
     held.blob = held.blob || (!blob_before && blob_write_locked_);
   };
-  try {
-    // A read lock of this cursor's own would stand in the way of the write
-    // lock over the same bytes: the write lock replaces it, and the read
-    // section it belonged to ends without unlocking.
-    if (read_lock_taken_) {
-      read_lock_taken_ = false;
-      data_checked_ = false;
-      index_file_->UnlockIndexFileShared();
-    }
-    if (blob_read_lock_taken_) {
-      blob_read_lock_taken_ = false;
-      UnlockBlobRead(*blob_file_);
-    }
-    if (!header_checked_ && !semaphore_locked_) LockSemaphore();
-    if (!index_file_->IndexWriteLocked()) LockIndexForWrite();
-    if (header_.BlobCount() > 0 && !BlobLockFree(*blob_file_) && !blob_write_locked_ &&
-        !BlobSectionFlag(*blob_file_))
-      LockBlobForWrite();
-    CheckHeadersForWrite();
-  } catch (...) {
+  TakenLock taken([&] {
     note_taken();
-    try {
-      EndWriteSection(held);
-    } catch (...) {
-      // The first failure is the one to report.
-    }
-    throw;
+    EndWriteSection(held);
+  });
+  // A read lock of this cursor's own would stand in the way of the write
+  // lock over the same bytes: the write lock replaces it, and the read
+  // section it belonged to ends without unlocking.
+  if (read_lock_taken_) {
+    read_lock_taken_ = false;
+    data_checked_ = false;
+    index_file_->UnlockIndexFileShared();
   }
+  if (blob_read_lock_taken_) {
+    blob_read_lock_taken_ = false;
+    blob_file_->UnlockBlobFileShared();
+  }
+  if (!header_checked_ && !semaphore_locked_) LockSemaphore();
+  if (!index_file_->IndexWriteLocked()) LockIndexForWrite();
+  if (header_.BlobCount() > 0 && !blob_file_->LockFree() && !blob_write_locked_ &&
+      !blob_file_->HeaderChecked())
+    LockBlobForWrite();
+  CheckHeadersForWrite();
+  taken.Keep();
   note_taken();
 }
 
@@ -340,15 +306,15 @@ void TDataFile::EndWriteSection(WriteLocks& held) {
   std::exception_ptr first;
   if (held.blob) {
     held.blob = false;
-    TryKeepFirst(first, [&] { UnlockBlobForWrite(); });
+    KeepFirstError(first, [&] { UnlockBlobForWrite(); });
   }
   if (held.index) {
     held.index = false;
-    TryKeepFirst(first, [&] { UnlockIndexForWrite(); });
+    KeepFirstError(first, [&] { UnlockIndexForWrite(); });
   }
   if (held.semaphore) {
     held.semaphore = false;
-    TryKeepFirst(first, [&] { UnlockSemaphore(); });
+    KeepFirstError(first, [&] { UnlockSemaphore(); });
   }
   if (first) std::rethrow_exception(first);
 }

@@ -16,13 +16,15 @@
 #include "framework/sysutils.h"
 #include "platform/locale.h"
 #include "platform/text.h"
-#include "storage/blob_field_access.h"
+#include "storage/blob_file.h"
+#include "storage/blob_format.h"
 #include "storage/data_file.h"
-#include "storage/engine_utils.h"
 #include "storage/expression_eval.h"
 #include "storage/expression_types.h"
 #include "storage/index_file.h"
+#include "storage/key_encoding.h"
 #include "storage/lock_guards.h"
+#include "storage/value_text.h"
 
 namespace storage {
 namespace {
@@ -97,7 +99,7 @@ void TDataFile::GetFieldValue(bool working, int field_no, bool& is_blank, void* 
       is_blank = false;
       std::int32_t size = 0;
       if (header_.BlobCount() > 0 && BlobFileOpen() &&
-          BlobSize(*blob_file_, Negate(v), size) == 0)
+          blob_file_->GetBlobSize(Negate(v), size) == 0)
         is_blank = size == 0;
     }
   }
@@ -128,19 +130,12 @@ void TDataFile::SetFieldValue(bool working, int field_no, bool force, const void
   std::uint8_t flag = 1;
   switch (f.Type()) {
     case FieldType::kString: {
-      // Bounded copy: the caller's text ends at its zero byte or after 250
-      // characters; the field keeps at most physical size - 1 of them.
-      char scratch[kScratchSize] = {};
+      // The caller's text ends at its zero byte or after 250 characters.
       const char* src = static_cast<const char*>(value);
       std::size_t n = 0;
       while (n < kMaxStringChars && src[n] != '\0') ++n;
-      const std::size_t room = f.PhysicalSize > 0 ? f.PhysicalSize - 1u : 0u;
-      n = std::min(n, room);
-      std::memcpy(scratch, src, n);
-      while (n > 0 && scratch[n - 1] == ' ') --n;
-      scratch[n] = '\0';
-      flag = n > 0 ? 1 : 0;
-      std::memcpy(p + 1, scratch, n);
+      PutFieldString(record, f.Slot(), {src, n});
+      flag = std::to_integer<std::uint8_t>(p[0]);
       break;
     }
     case FieldType::kBlob: {
@@ -151,7 +146,7 @@ void TDataFile::SetFieldValue(bool working, int field_no, bool force, const void
       } else if (v < 0) {
         std::int32_t size = 0;
         flag = header_.BlobCount() > 0 && BlobFileOpen() &&
-                       BlobSize(*blob_file_, Negate(v), size) == 0 && size > 0
+                       blob_file_->GetBlobSize(Negate(v), size) == 0 && size > 0
                    ? 1
                    : 0;
       }
@@ -488,16 +483,6 @@ std::vector<int> KeyedIndexes(TDataFile& t) {
 
 using Key = std::array<std::uint8_t, kKeyBufferSize>;
 
-// Runs f; keeps its failure in first unless an earlier one is there.
-template <typename F>
-void KeepFirstError(std::exception_ptr& first, F&& f) {
-  try {
-    f();
-  } catch (...) {
-    if (!first) first = std::current_exception();
-  }
-}
-
 }  // namespace
 
 void TDataFile::FlushAfterWrite(TRecord* keep) {
@@ -508,7 +493,7 @@ void TDataFile::FlushAfterWrite(TRecord* keep) {
     undo_sizes_[0] = GetFileSize();
     undo_sizes_[1] = index_file_->IsOpen() ? index_file_->GetFileSize() : 0;
     undo_sizes_[2] =
-        header_.BlobCount() > 0 && BlobFileOpen() ? BlobHandler(*blob_file_).GetFileSize() : 0;
+        header_.BlobCount() > 0 && BlobFileOpen() ? blob_file_->GetFileSize() : 0;
     undo_flushing_ = true;
   }
   // Buffers in use are not written: every pin goes first and comes back
@@ -544,10 +529,11 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
   std::exception_ptr error;
   std::uint32_t n = NextFreeRecordNo();
   section.LockRecord(n);
-  TRecord* slot = nullptr;
+  RecordPin slot;  // the slot until the cursor takes it
   bool reposition = false;
   try {
     ValidateRecord(record);
+    if (header_.BlobCount() > 0) CheckBlobOffsets(record, {});
     reposition = true;
     if (!keep_record_ids_) SetRecordID(header_.LastRecordId() + 1, record);
     WriteUndo undo(*this);
@@ -563,7 +549,7 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
     // The slot: a reused one must really be a deleted record (checked
     // before any key is written).
     const bool reuse = n != header_.NextRecord();
-    slot = TakeFreeRecord();
+    slot = RecordPin(TakeFreeRecord());
     n = slot->RecordNumber();
     Key old_deleted{};
     if (reuse) BuildDeletedKey(1, old_deleted.data(), slot->Data());
@@ -581,20 +567,19 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
         ix.InsertKey(key.data(), n);
       }
     }
-    InitRecordBuffer(slot);
+    InitRecordBuffer(slot.get());
     slot->CopyRecordData(record);
     slot->SetRecordId(GetRecordID(record));
     slot->modified = true;
     ix.IncrementRecordCount();
-    if (header_.BlobCount() > 0) WriteRecordBlobs(slot, record, {});
-    SetCurrentRecord(slot);
-    slot = nullptr;  // the current record now holds the pin
+    if (header_.BlobCount() > 0) WriteRecordBlobs(slot.get(), record, {});
+    SetCurrentRecord(slot.release());  // the current record holds the pin
     FlushAfterWrite(current_);
     undo.Commit();
     NoteRecordChanged(n);
   } catch (...) {
     error = std::current_exception();
-    if (slot != nullptr) slot->ReleaseUse();
+    slot.reset();
   }
   if (reposition) {
     KeepFirstError(error, [&] { RepositionAfterWrite(saved); });
@@ -612,12 +597,14 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
   const int saved = ix.CurrentIndex();
   if (current_ == nullptr || current_->Status() != 0) Fail(ErrorCode::kRecordNotFound);
   TRecord* cur = current_;
-  cur->AddUse();  // pinned until the cursor stands on it again
+  cur->AddUse();
+  const RecordPin pin(cur);  // until the cursor stands on it again
   const std::uint32_t n = cur->RecordNumber();
   std::exception_ptr error;
   bool reposition = false;
   try {
     ValidateRecord(record);
+    if (header_.BlobCount() > 0) CheckBlobOffsets(record, cur->Data());
     SetRecordID(cur->RecordId(), record);
     reposition = true;
     WriteUndo undo(*this);
@@ -658,7 +645,6 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
   } else {
     ix.SelectIndex(saved);
   }
-  cur->ReleaseUse();
   if (error) std::rethrow_exception(error);
   section.Release();
 }
@@ -676,6 +662,7 @@ void TDataFile::DeleteRecord() {
                     locked_records_.end();
   section.LockRecord(n);
   cur->AddUse();
+  const RecordPin pin(cur);  // until the cursor stands somewhere again
   std::exception_ptr error;
   std::vector<std::int32_t> handles;
   TBlobFile* blobs = header_.BlobCount() > 0 ? blob_file_.get() : nullptr;
@@ -709,7 +696,7 @@ void TDataFile::DeleteRecord() {
         if (v <= 0) continue;
         std::int32_t h = 0;
         const std::uint16_t rc =
-            BlobOpen(*blobs, static_cast<std::uint32_t>(v), static_cast<std::uint16_t>(i), h, n);
+            blobs->OpenBlob(static_cast<std::uint32_t>(v), static_cast<std::uint16_t>(i), h, n);
         if (rc != 0) EngineError(rc, FileName(), f.Name.View());
         handles.push_back(h);
       }
@@ -725,8 +712,8 @@ void TDataFile::DeleteRecord() {
     ix.DecrementRecordCount();
     for (std::int32_t h : handles) {
       // The owner is set before the chain goes to the free list.
-      if (const std::uint16_t rc = BlobTruncate(*blobs, h, 0); rc != 0) EngineError(rc, FileName());
-      BlobSaveForRecord(*blobs, h, n);
+      if (const std::uint16_t rc = blobs->TruncateBlob(h, 0); rc != 0) EngineError(rc, FileName());
+      blobs->SaveForRecord(h, n);
     }
     for (int i = 1; i <= FieldCount(); ++i) {
       const TFieldDescriptor& f = stored_[i - 1];
@@ -744,10 +731,9 @@ void TDataFile::DeleteRecord() {
   }
   if (blobs != nullptr) {
     // Values opened here only to free their chains; each handle is open.
-    for (std::int32_t h : handles) static_cast<void>(BlobClose(*blobs, h, nullptr));
+    for (std::int32_t h : handles) static_cast<void>(blobs->CloseBlob(h, nullptr));
   }
   KeepFirstError(error, [&] { RepositionAfterWrite(saved); });
-  cur->ReleaseUse();
   if (held) KeepFirstError(error, [&] { UnlockRecord(n); });
   if (error) std::rethrow_exception(error);
   section.Release();

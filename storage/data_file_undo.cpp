@@ -40,6 +40,7 @@
 // changed entries cost about 3%).
 #include <algorithm>
 
+#include "storage/blob_file.h"
 #include "storage/data_file.h"
 #include "storage/engine_error.h"
 #include "storage/index_file.h"
@@ -55,7 +56,7 @@ void TDataFile::BeginWriteUndo() {
   const bool copy_clean = !Exclusive();
   if (index_file_->IsOpen()) index_file_->BeginUndo(copy_clean);
   try {
-    if (header_.BlobCount() > 0) BlobBeginUndo(*blob_file_, copy_clean);
+    if (header_.BlobCount() > 0 && blob_file_->IsOpen()) blob_file_->BeginUndo(copy_clean);
   } catch (...) {
     index_file_->CommitUndo();  // nothing changed yet: the undo just ends
     throw;
@@ -67,7 +68,7 @@ void TDataFile::CommitWriteUndo() {
   undo_active_ = false;
   undo_flushing_ = false;
   index_file_->CommitUndo();
-  if (header_.BlobCount() > 0) BlobCommitUndo(*blob_file_);
+  if (header_.BlobCount() > 0) blob_file_->CommitUndo();
 }
 
 void TDataFile::JournalRecord(TRecord* r, bool appended) {
@@ -107,7 +108,7 @@ void TDataFile::RollbackWriteUndo() noexcept {
     }
     header_ = undo_header_;
     index_file_->RollbackUndo(rewrite);
-    if (header_.BlobCount() > 0) BlobRollbackUndo(*blob_file_, rewrite);
+    if (header_.BlobCount() > 0) blob_file_->RollbackUndo(rewrite);
     if (rewrite) RewriteAfterFailedFlush();
   } catch (const ETolmidEngineError& e) {
     failed_code_ = e.ErrorCode() > 0 ? static_cast<std::uint16_t>(e.ErrorCode())
@@ -123,7 +124,7 @@ void TDataFile::RewriteAfterFailedFlush() {
   };
   cut(*this, undo_sizes_[0]);
   cut(*index_file_, undo_sizes_[1]);
-  if (header_.BlobCount() > 0) cut(BlobHandler(*blob_file_), undo_sizes_[2]);
+  if (header_.BlobCount() > 0) cut(*blob_file_, undo_sizes_[2]);
   header_owed_ = true;
   // Pinned entries are not written: every pin goes for the flush and the
   // current record's come back.

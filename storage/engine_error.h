@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -139,6 +140,18 @@ class ETolmidEngineError : public fw::EDatabaseError {
  private:
   std::vector<TTolmidError> errors_;
 };
+
+// Runs f; a failure goes into first unless an earlier one is there: where
+// several steps must all be tried (releases, closes), the first failure is
+// the one reported.
+template <typename F>
+void KeepFirstError(std::exception_ptr& first, F&& f) {
+  try {
+    f();
+  } catch (...) {
+    if (!first) first = std::current_exception();
+  }
+}
 
 // Constructs and raises ETolmidEngineError for code.
 [[noreturn]] void RaiseEngineError(std::int32_t code);

@@ -11,8 +11,9 @@
 #include "platform/locale.h"
 #include "platform/text.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/expression_types.h"
+#include "storage/like_pattern.h"
+#include "storage/value_text.h"
 
 namespace storage {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "framework/sysutils.h"
-#include "storage/engine_utils.h"
+#include "storage/value_text.h"
 
 namespace storage {
 

@@ -49,6 +49,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "storage/little_endian.h"
+
 namespace storage {
 
 // Logical field types. 0 is no type: the NULL literal inside expressions
@@ -104,11 +106,16 @@ inline constexpr std::uint16_t kRecordIdOffset = 5;
 // The fixed record prefix: status u8, free link u32, record ID u32.
 inline constexpr std::uint16_t kRecordPrefixSize = 9;
 
-// True for the types 1..15 that a table may declare (not 0 and not the
-// mapping-only types).
-constexpr bool IsStorableType(FieldType t) {
-  const auto c = TypeCode(t);
-  return c >= 1 && c <= 15;
+// The mapping-only types (17, 18, 20..23): declared size 0, flag byte only.
+constexpr bool IsMappingOnlyType(FieldType t) {
+  return t == FieldType::kCursor || t == FieldType::kLargeInt ||
+         (TypeCode(t) >= TypeCode(FieldType::kADT) && TypeCode(t) <= TypeCode(FieldType::kDataSet));
+}
+// Type codes a field descriptor may carry: 1..15 and the mapping-only types
+// (19 has no mapping).
+constexpr bool IsKnownFieldType(std::uint8_t code) {
+  return (code >= TypeCode(FieldType::kString) && code <= TypeCode(FieldType::kVarBytes)) ||
+         IsMappingOnlyType(static_cast<FieldType>(code));
 }
 
 // Types whose declared size the caller gives (1 to 250).
@@ -158,29 +165,6 @@ constexpr bool IsDateTimeType(FieldType t) {
 inline constexpr double kMSecsPerDay = 86400000.0;
 
 // ---------------------------------------------------------------- raw values
-
-// Little-endian loads and stores of fixed-width values at any alignment.
-template <class T>
-inline T LoadLittle(const void* p) {
-  static_assert(std::is_trivially_copyable_v<T>);
-  T v;
-  std::memcpy(&v, p, sizeof(T));  // a plain load on little-endian hosts
-  if constexpr (std::endian::native == std::endian::big && sizeof(T) > 1) {
-    auto* b = reinterpret_cast<unsigned char*>(&v);
-    for (std::size_t i = 0; i < sizeof(T) / 2; ++i) std::swap(b[i], b[sizeof(T) - 1 - i]);
-  }
-  return v;
-}
-
-template <class T>
-inline void StoreLittle(void* p, T v) {
-  static_assert(std::is_trivially_copyable_v<T>);
-  if constexpr (std::endian::native == std::endian::big && sizeof(T) > 1) {
-    auto* b = reinterpret_cast<unsigned char*>(&v);
-    for (std::size_t i = 0; i < sizeof(T) / 2; ++i) std::swap(b[i], b[sizeof(T) - 1 - i]);
-  }
-  std::memcpy(p, &v, sizeof(T));
-}
 
 // 80-bit x87 extended float (64-bit mantissa with explicit integer bit,
 // 15-bit exponent, sign) to and from double. Values beyond the double range

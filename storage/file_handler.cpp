@@ -1,8 +1,9 @@
 #include "storage/file_handler.h"
 
+#include <memory>
+
 #include "framework/sync.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/fault_injection.h"
 #include "storage/memory_file.h"
 #include "storage/session.h"
@@ -13,6 +14,40 @@ namespace {
 constexpr char kTraceLogName[] = "tolmidio.log";
 
 std::string Num(std::int64_t n) { return std::to_string(n); }
+
+// Copies source to dest (created or replaced) in chunks of 8192 bytes.
+// Returns 0, or the negated Windows error number of the first failure
+// (opening, reading or writing either file).
+int CopyDiskFile(std::string_view source, std::string_view dest) {
+  auto fail = [](std::uint32_t fallback) {
+    std::uint32_t err = platform::GetLastError();
+    if (err == platform::ERROR_SUCCESS) err = fallback;
+    return -static_cast<int>(err);
+  };
+  platform::File in;
+  if (!in.Open(source, platform::Access::Read, platform::Share::ReadWrite,
+               platform::Disposition::OpenExisting)) {
+    return fail(platform::ERROR_FILE_NOT_FOUND);
+  }
+  platform::File out;
+  if (!out.Open(dest, platform::Access::ReadWrite, platform::Share::None,
+                platform::Disposition::CreateAlways)) {
+    return fail(platform::ERROR_ACCESS_DENIED);
+  }
+  constexpr std::uint32_t kChunk = 8192;
+  std::unique_ptr<std::uint8_t[]> buf(new std::uint8_t[kChunk]);
+  for (;;) {
+    std::uint32_t got = 0;
+    if (!in.Read(buf.get(), kChunk, &got)) return fail(platform::ERROR_READ_FAULT);
+    if (got > 0) {
+      std::uint32_t put = 0;
+      if (!out.Write(buf.get(), got, &put)) return fail(platform::ERROR_WRITE_FAULT);
+      if (put != got) return -static_cast<int>(platform::ERROR_HANDLE_DISK_FULL);
+    }
+    if (got < kChunk) break;
+  }
+  return 0;
+}
 
 }  // namespace
 

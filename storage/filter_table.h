@@ -1,7 +1,7 @@
 // What a filter needs from the table it restricts: its fields by name, a
 // record's field values for the evaluator, the table's locale, and the
-// index-driven analysis and bitmap computation. The data file (through its
-// index file) implements it; tests supply small tables of their own.
+// index-driven analysis and bitmap computation. A data file's FilterEngine
+// (filter_engine.h) implements it; tests supply small tables of their own.
 #pragma once
 
 #include <cstdint>

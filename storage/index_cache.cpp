@@ -4,6 +4,7 @@
 #include "platform/text.h"
 #include "storage/fault_injection.h"
 #include "storage/index_store.h"
+#include "storage/table_names.h"
 
 namespace storage {
 
@@ -47,7 +48,8 @@ void CheckIndexDefinitions(const IndexFileOwner& owner, const IndexDefinition* p
     for (std::uint16_t n : d.field_numbers) {
       IndexFieldInfo info;
       if (!owner.KeyFieldInfo(n, info)) EngineError(ErrorCode::kInvalidIndexField, table, {}, name);
-      if (info.type == kFieldTypeBlob) EngineError(ErrorCode::kInvalidIndexFieldType, table, {}, name);
+      if (info.type == FieldType::kBlob)
+        EngineError(ErrorCode::kInvalidIndexFieldType, table, {}, name);
     }
     if (d.key_size == 0 || d.key_size > kMaxKeySize)
       EngineError(ErrorCode::kInvalidKeySize, table, {}, name);
@@ -62,9 +64,7 @@ void CheckIndexDefinitions(const IndexFileOwner& owner, const IndexDefinition* p
   std::vector<std::string> seen;
   for (const IndexDefinition& d : secondary) {
     if (d.field_numbers.empty()) EngineError(ErrorCode::kIndexLimits, table, {}, d.name);
-    std::string trimmed = d.name;
-    while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
-    while (!trimmed.empty() && trimmed.front() == ' ') trimmed.erase(trimmed.begin());
+    const std::string trimmed(TrimBlanks(d.name));
     if (trimmed.empty()) EngineError(ErrorCode::kIndexNameMissing, table, {}, d.name);
     if (!platform::IsCharAlphaA(static_cast<unsigned char>(d.name[0])))
       EngineError(ErrorCode::kInvalidIndexName, table, {}, d.name);
@@ -133,10 +133,7 @@ void IndexStore::InitNewHeader() {
   header_ = IndexHeader();
   header_.SetVersion(kIndexVersion);
   header_.SetEndOffset(kIndexBlockSize);
-  TIndexDescriptor d;
-  d.SetName(kSysDeletedName);
-  d.KeySize = kSysDeletedKeySize;
-  header_.SetDescriptor(kSysDeletedSlot, d);
+  header_.SetSysDeletedDescriptor();
   WriteHeader();
   // A new file is open exclusively: no locks are ever taken on it.
   write_lock_held_ = true;
@@ -155,7 +152,7 @@ void IndexStore::VerifyFreeLists() {
     for (std::uint32_t steps = 0; link != 0; ++steps) {
       if (steps >= pages) Corrupt();
       ReadPageImage(link, buf.data());
-      std::uint32_t next = LoadU32(buf.data() + kPageNext);
+      std::uint32_t next = LoadLittle<std::uint32_t>(buf.data() + kPageNext);
       if (next != 0 && (next % kIndexBlockSize != 0 || next >= header_.EndOffset())) Corrupt();
       link = next;
     }
@@ -218,8 +215,8 @@ void IndexStore::CreatePrimaryIndex(std::uint16_t key_size, int field_count,
   for (int i = 0; i < field_count; ++i) {
     IndexFieldInfo info;
     if (!owner_->KeyFieldInfo(field_numbers[i], info)) Fail(ErrorCode::kInvalidIndexField, "Primary");
-    if (info.type == kFieldTypeBlob) Fail(ErrorCode::kInvalidIndexFieldType, "Primary");
-    if (i == 0) first_is_string = info.type == kFieldTypeString;
+    if (info.type == FieldType::kBlob) Fail(ErrorCode::kInvalidIndexFieldType, "Primary");
+    if (i == 0) first_is_string = info.type == FieldType::kString;
   }
   if (field_count > 0 && (key_size == 0 || key_size > kMaxKeySize))
     Fail(ErrorCode::kInvalidKeySize, "Primary");
@@ -257,25 +254,21 @@ void IndexStore::AddIndex(std::string_view name, std::uint16_t key_size,
       static_cast<int>(field_descending.size()) < field_count ||
       static_cast<int>(field_numbers.size()) < field_count)
     Fail(ErrorCode::kIndexLimits, name);
-  std::string trimmed(name);
-  while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
-  while (!trimmed.empty() && trimmed.front() == ' ') trimmed.erase(trimmed.begin());
+  const std::string trimmed(TrimBlanks(name));
   if (trimmed.empty()) Fail(ErrorCode::kIndexNameMissing, name);
   if (!platform::IsCharAlphaA(static_cast<unsigned char>(name[0])))
     Fail(ErrorCode::kInvalidIndexName, name);
   const std::string upper = platform::AnsiUpperCase(trimmed.substr(0, 30));
   for (int slot = 1; slot <= header_.SecondaryCount(); ++slot) {
-    std::string other = header_.Descriptor(slot).NameText();
-    while (!other.empty() && other.back() == ' ') other.pop_back();
-    while (!other.empty() && other.front() == ' ') other.erase(other.begin());
-    if (platform::AnsiUpperCase(other) == upper) Fail(ErrorCode::kIndexExists, name);
+    if (platform::AnsiUpperCase(TrimBlanks(header_.Descriptor(slot).NameText())) == upper)
+      Fail(ErrorCode::kIndexExists, name);
   }
   bool first_is_string = false;
   for (int i = 0; i < field_count; ++i) {
     IndexFieldInfo info;
     if (!owner_->KeyFieldInfo(field_numbers[i], info)) Fail(ErrorCode::kInvalidIndexField, name);
-    if (info.type == kFieldTypeBlob) Fail(ErrorCode::kInvalidIndexFieldType, name);
-    if (i == 0) first_is_string = info.type == kFieldTypeString;
+    if (info.type == FieldType::kBlob) Fail(ErrorCode::kInvalidIndexFieldType, name);
+    if (i == 0) first_is_string = info.type == FieldType::kString;
   }
   if (key_size == 0 || key_size > kMaxKeySize) Fail(ErrorCode::kInvalidKeySize, name);
   const int slot = header_.SecondaryCount() + 1;
@@ -321,14 +314,6 @@ std::array<std::uint16_t, kMaxKeyFields> IndexStore::GetIndexFieldNumbers(int n)
   return out;
 }
 
-namespace {
-std::string Trimmed(std::string s) {
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  while (!s.empty() && s.front() == ' ') s.erase(s.begin());
-  return s;
-}
-}  // namespace
-
 void IndexStore::VerifyIndexDescriptors(const std::function<void(const std::string&)>& log) {
   const int count = std::min<int>(header_.SecondaryCount(), kMaxSecondaryIndexes);
   const bool no_primary = header_.NoPrimaryKey();
@@ -355,7 +340,7 @@ void IndexStore::VerifyIndexDescriptors(const std::function<void(const std::stri
         d.FieldDescending[kMaxKeyFields - 1] = 0;
         continue;
       }
-      if (kept == 0) first_is_string = info.type == kFieldTypeString;
+      if (kept == 0) first_is_string = info.type == FieldType::kString;
       size += info.stored_size + 1u;
       ++kept;
       ++i;
@@ -368,10 +353,10 @@ void IndexStore::VerifyIndexDescriptors(const std::function<void(const std::stri
     if (slot == 0) {
       d.SetName("");
     } else {
-      const std::string upper = platform::AnsiUpperCase(Trimmed(name));
+      const std::string upper = platform::AnsiUpperCase(TrimBlanks(name));
       bool duplicate = false;
       for (int other = 1; other < slot; ++other) {
-        if (platform::AnsiUpperCase(Trimmed(header_.Descriptor(other).NameText())) == upper)
+        if (platform::AnsiUpperCase(TrimBlanks(header_.Descriptor(other).NameText())) == upper)
           duplicate = true;
       }
       if (upper.empty() || !platform::IsCharAlphaA(static_cast<unsigned char>(upper[0]))) {
@@ -393,11 +378,7 @@ void IndexStore::VerifyIndexDescriptors(const std::function<void(const std::stri
     d.Compressed = kept > 0 && CompressionFor(kept, slot == 0 || d.Unique, first_is_string);
     header_.SetDescriptor(slot, d);
   }
-  TIndexDescriptor sys = header_.Descriptor(kSysDeletedSlot);
-  sys.SetName(kSysDeletedName);
-  sys.KeySize = kSysDeletedKeySize;
-  sys.Compressed = 0;
-  header_.SetDescriptor(kSysDeletedSlot, sys);
+  header_.SetSysDeletedDescriptor();
   if (cur_slot_ >= 0 && cur_slot_ < kIndexSlots) LoadCurrentDescriptor();
 }
 
@@ -423,7 +404,7 @@ void IndexStore::LoadCurrentDescriptor() {
     for (int i = 0; i < d.FieldCount && i < kMaxKeyFields; ++i) {
       IndexFieldInfo info;
       if (!owner_->KeyFieldInfo(d.FieldNumbers[i], info)) break;
-      bool s = info.type == kFieldTypeString;
+      bool s = info.type == FieldType::kString;
       any_string = any_string || s;
       parts_.push_back({o, info.stored_size, s});
       o += 1 + info.stored_size;
@@ -450,9 +431,9 @@ void IndexStore::PushFront(PageList& list, TPage* p) {
   if (!list.tail) list.tail = p;
 }
 
-TPage* IndexStore::Pinned(TPage* p) {
+PagePin IndexStore::Pinned(TPage* p) {
   if (!p->Pin()) Corrupt();
-  return p;
+  return PagePin(p);
 }
 
 // A page object for a new offset: a new one while the list has room (or in
@@ -505,8 +486,8 @@ void IndexStore::ReadPageImage(std::uint32_t offset, std::uint8_t* buffer) {
   if (owner_->Scrambled()) owner_->ScrambleBlock({buffer, kIndexBlockSize});
 }
 
-TPage* IndexStore::GetPage(std::uint32_t offset) {
-  if (offset == 0) return nullptr;
+PagePin IndexStore::GetPage(std::uint32_t offset) {
+  if (offset == 0) return {};
   if (cur_slot_ < 0 || cur_slot_ >= kIndexSlots) Corrupt();
   PageList& list = lists_[cur_slot_];
   auto it = list.map.find(offset);
@@ -536,11 +517,7 @@ TPage* IndexStore::GetPage(std::uint32_t offset) {
   return Pinned(p);
 }
 
-void IndexStore::ReleasePage(TPage* page) {
-  if (page) page->Release();
-}
-
-TPage* IndexStore::NewPage() {
+PagePin IndexStore::NewPage() {
   PageList& list = lists_[cur_slot_];
   const std::uint32_t head = header_.FreeHead(cur_slot_);
   TPage* p = nullptr;
@@ -593,7 +570,7 @@ bool IndexStore::WritePages(bool untouched_only) {
     for (auto& p : list.pages) {
       // The cursor's own pin does not keep its leaf from the disk: that page
       // is in no operation's hands.
-      const int own = p.get() == cur_leaf_ ? 1 : 0;
+      const int own = p.get() == cur_leaf_.get() ? 1 : 0;
       if (!p->Dirty() || p->Pins() != own || p->Offset() == 0) continue;
       if (untouched_only && p->undo_stamp == undo_stamp_) continue;
       dirty.push_back(p.get());
@@ -611,7 +588,7 @@ bool IndexStore::WritePages(bool untouched_only) {
     bool ok;
     if (p->free_page) {
       std::memset(b, 0, kIndexBlockSize);
-      StoreU32(b + kPageNext, p->Next());
+      StoreLittle<std::uint32_t>(b + kPageNext, p->Next());
       ok = true;
     } else {
       ok = p->Store(b);
@@ -695,10 +672,7 @@ void IndexStore::ClearAllPins() {
 }
 
 void IndexStore::DropAllPages() {
-  if (cur_leaf_) {
-    cur_leaf_->Release();
-    cur_leaf_ = nullptr;
-  }
+  cur_leaf_.reset();
   for (PageList& list : lists_) {
     list.map.clear();
     list.pages.clear();
@@ -708,10 +682,7 @@ void IndexStore::DropAllPages() {
 }
 
 void IndexStore::ResetAllPages() {
-  if (cur_leaf_) {
-    cur_leaf_->Release();
-    cur_leaf_ = nullptr;
-  }
+  cur_leaf_.reset();
   for (PageList& list : lists_) {
     list.map.clear();
     for (auto& p : list.pages) {
@@ -836,8 +807,8 @@ void IndexStore::RollbackUndo(bool rewrite) {
         p->RemoveAt(e.entry);
         break;
       case UndoKind::kRemoved:
-        p->InsertAt(e.entry, bytes, LoadU32(bytes + p->KeySize()),
-                    LoadU32(bytes + p->KeySize() + 4));
+        p->InsertAt(e.entry, bytes, LoadLittle<std::uint32_t>(bytes + p->KeySize()),
+                    LoadLittle<std::uint32_t>(bytes + p->KeySize() + 4));
         break;
       case UndoKind::kWhole:
         p->Restore(u.snapshot);

@@ -3,8 +3,8 @@
 //
 // Positions are absolute (1-based among all keys of the index); the view is
 // [first, last] of the range, or the whole index. Natural order (no index,
-// or index 0 of a table without primary key) walks the record bitmap of
-// the filters; until those exist its view here is empty.
+// or index 0 of a table without primary key) has no view here: the data
+// file walks it by physical record number (data_file_cursor.cpp).
 #include <cstring>
 
 #include "platform/text.h"
@@ -19,10 +19,7 @@ bool IndexStore::NaturalOrder() const {
 void IndexStore::SelectIndex(int n) {
   if (n == cur_slot_) return;
   if (n != kNoIndex && (n < 0 || n > kSysDeletedSlot)) Fail(ErrorCode::kIndexLimits);
-  if (cur_leaf_) {
-    cur_leaf_->Release();
-    cur_leaf_ = nullptr;
-  }
+  cur_leaf_.reset();
   position_ = 0;
   cur_slot_ = n;
   if (n == kNoIndex) {
@@ -49,20 +46,15 @@ void IndexStore::SelectIndexByName(std::string_view name) {
 // ------------------------------------------------------------------ internals
 
 void IndexStore::EmptyCursor() {
-  if (cur_leaf_) {
-    cur_leaf_->Release();
-    cur_leaf_ = nullptr;
-  }
+  cur_leaf_.reset();
   cur_idx_ = 0;
   position_ = 0;
   bof_ = eof_ = true;
   cursor_detached_ = false;
 }
 
-void IndexStore::SetCurrent(TPage* leaf, int idx, std::int64_t position) {
-  if (cur_leaf_ && cur_leaf_ != leaf) cur_leaf_->Release();
-  else if (cur_leaf_ == leaf) leaf->Release();  // keep one pin
-  cur_leaf_ = leaf;
+void IndexStore::SetCurrent(PagePin leaf, int idx, std::int64_t position) {
+  cur_leaf_ = std::move(leaf);
   cur_idx_ = idx;
   position_ = position;
   cursor_detached_ = false;
@@ -70,8 +62,7 @@ void IndexStore::SetCurrent(TPage* leaf, int idx, std::int64_t position) {
 
 void IndexStore::DetachCursor() {
   if (!cur_leaf_) return;
-  cur_leaf_->Release();
-  cur_leaf_ = nullptr;
+  cur_leaf_.reset();
   cursor_detached_ = true;
 }
 
@@ -90,12 +81,9 @@ void IndexStore::RefreshCursor() {
 }
 
 bool IndexStore::SeekAbsolute(std::int64_t position) {
-  TPage* p = GetPage(RootPage());
+  PagePin p = GetPage(RootPage());
   if (!p) return false;
-  if (!p->IsRoot() || p->Count() == 0) {
-    p->Release();
-    Corrupt();
-  }
+  if (!p->IsRoot() || p->Count() == 0) Corrupt();
   std::int64_t remaining = position;
   int depth = 0;
   while (!p->IsLeaf()) {
@@ -105,48 +93,28 @@ bool IndexStore::SeekAbsolute(std::int64_t position) {
       if (remaining <= c) break;
       remaining -= c;
     }
-    TPage* c;
-    try {
-      c = Child(*p, i, ++depth);
-    } catch (...) {
-      p->Release();
-      throw;
-    }
-    p->Release();
-    p = c;
+    p = Child(*p, i, ++depth);
   }
   if (remaining < 1) remaining = 1;
   if (remaining > p->Count()) remaining = p->Count();
   leaf_crossings_ = 0;
-  SetCurrent(p, static_cast<int>(remaining - 1), position);
+  const int idx = static_cast<int>(remaining - 1);
+  SetCurrent(std::move(p), idx, position);
   return true;
 }
 
 std::uint32_t IndexStore::CountBelow(const std::uint8_t* key, std::size_t n, bool not_greater) {
-  TPage* p = GetPage(RootPage());
+  PagePin p = GetPage(RootPage());
   if (!p) return 0;
   std::uint32_t total = 0;
   int depth = 0;
   while (!p->IsLeaf()) {
     int i = SearchLast(*p, key, n, not_greater);
-    if (i < 0) {  // every key of the subtree is beyond
-      p->Release();
-      return total;
-    }
+    if (i < 0) return total;  // every key of the subtree is beyond
     total += p->CountBefore(i);
-    TPage* c;
-    try {
-      c = Child(*p, i, ++depth);
-    } catch (...) {
-      p->Release();
-      throw;
-    }
-    p->Release();
-    p = c;
+    p = Child(*p, i, ++depth);
   }
-  total += static_cast<std::uint32_t>(SearchLast(*p, key, n, not_greater) + 1);
-  p->Release();
-  return total;
+  return total + static_cast<std::uint32_t>(SearchLast(*p, key, n, not_greater) + 1);
 }
 
 bool IndexStore::StepForward() {
@@ -159,13 +127,9 @@ bool IndexStore::StepForward() {
   std::uint32_t next = cur_leaf_->Next();
   if (next == 0) return false;
   if (++leaf_crossings_ > header_.EndOffset() / kIndexBlockSize) Corrupt();  // a cycle
-  TPage* n = GetPage(next);
-  if (!n->IsLeaf() || n->IsRoot() || n->Count() == 0 || n->Prev() != cur_leaf_->Offset()) {
-    n->Release();
-    Corrupt();
-  }
-  cur_leaf_->Release();
-  cur_leaf_ = n;
+  PagePin n = GetPage(next);
+  if (!n->IsLeaf() || n->IsRoot() || n->Count() == 0 || n->Prev() != cur_leaf_->Offset()) Corrupt();
+  cur_leaf_ = std::move(n);
   cur_idx_ = 0;
   ++position_;
   return true;
@@ -181,14 +145,10 @@ bool IndexStore::StepBackward() {
   std::uint32_t prev = cur_leaf_->Prev();
   if (prev == 0) return false;
   if (++leaf_crossings_ > header_.EndOffset() / kIndexBlockSize) Corrupt();
-  TPage* n = GetPage(prev);
-  if (!n->IsLeaf() || n->IsRoot() || n->Count() == 0 || n->Next() != cur_leaf_->Offset()) {
-    n->Release();
-    Corrupt();
-  }
-  cur_leaf_->Release();
-  cur_leaf_ = n;
-  cur_idx_ = n->Count() - 1;
+  PagePin n = GetPage(prev);
+  if (!n->IsLeaf() || n->IsRoot() || n->Count() == 0 || n->Next() != cur_leaf_->Offset()) Corrupt();
+  cur_leaf_ = std::move(n);
+  cur_idx_ = cur_leaf_->Count() - 1;
   --position_;
   return true;
 }
@@ -246,38 +206,32 @@ std::uint32_t IndexStore::PassingCount() {
   if (filter_ == nullptr || NaturalOrder()) return RangeCount();
   std::uint32_t first, last;
   if (!View(first, last)) return 0;
-  // The cursor's leaf keeps an extra pin while the walk uses the cursor
-  // fields, so that it is still cached when the cursor gets it back.
-  TPage* const saved_leaf = cur_leaf_;
-  if (saved_leaf != nullptr && !saved_leaf->Pin()) Corrupt();
-  const int saved_idx = cur_idx_;
-  const std::int64_t saved_position = position_;
-  const bool saved_bof = bof_, saved_eof = eof_, saved_detached = cursor_detached_;
-  const std::uint32_t saved_crossings = leaf_crossings_;
-  cur_leaf_ = nullptr;
-  auto restore = [&] {
-    EmptyCursor();
-    cur_leaf_ = saved_leaf;
-    if (saved_leaf != nullptr) saved_leaf->Release();
-    cur_idx_ = saved_idx;
-    position_ = saved_position;
-    bof_ = saved_bof;
-    eof_ = saved_eof;
-    cursor_detached_ = saved_detached;
-    leaf_crossings_ = saved_crossings;
-  };
-  std::uint32_t n = 0;
-  try {
-    if (SeekAbsolute(first)) {
-      do {
-        if (CurrentPasses()) ++n;
-      } while (position_ < static_cast<std::int64_t>(last) && StepForward());
+  // The walk uses the cursor's fields. The cursor's place, with its pin of
+  // its leaf (the page stays cached for it), is put back on every path.
+  struct SavedCursor {
+    IndexStore& s;
+    PagePin leaf;
+    int idx;
+    std::int64_t position;
+    bool bof, eof, detached;
+    std::uint32_t crossings;
+    ~SavedCursor() {
+      s.EmptyCursor();
+      s.cur_leaf_ = std::move(leaf);
+      s.cur_idx_ = idx;
+      s.position_ = position;
+      s.bof_ = bof;
+      s.eof_ = eof;
+      s.cursor_detached_ = detached;
+      s.leaf_crossings_ = crossings;
     }
-  } catch (...) {
-    restore();
-    throw;
+  } saved{*this, std::move(cur_leaf_), cur_idx_, position_, bof_, eof_, cursor_detached_, leaf_crossings_};
+  std::uint32_t n = 0;
+  if (SeekAbsolute(first)) {
+    do {
+      if (CurrentPasses()) ++n;
+    } while (position_ < static_cast<std::int64_t>(last) && StepForward());
   }
-  restore();
   return n;
 }
 
@@ -316,7 +270,7 @@ bool IndexStore::MoveBy(int n) {
     return false;
   }
   RefreshCursor();
-  if (n == 0) return cur_leaf_ != nullptr;
+  if (n == 0) return static_cast<bool>(cur_leaf_);
   if (!cur_leaf_) {
     if (n > 0) {
       if (!FirstKey()) return false;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/text.h"
+#include "storage/table_names.h"
 
 namespace storage {
 
@@ -11,15 +11,7 @@ TIndexFile::TIndexFile(IndexFileOwner* owner) : IndexStore(owner) {}
 TIndexFile::~TIndexFile() { TIndexFile::Close(); }
 
 std::string TIndexFile::NormaliseFileName(std::string_view name) {
-  std::string s(name);
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  while (!s.empty() && s.front() == ' ') s.erase(s.begin());
-  const std::size_t slash = s.find_last_of("\\/:");
-  const std::size_t dot = s.find_last_of('.');
-  const bool has_ext = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-  if (has_ext && platform::AnsiUpperCase(s.substr(dot + 1)) == "IDX") return s;
-  if (has_ext) s.erase(dot);
-  return s + ".IDX";
+  return TableFileName(name, kIndexExtension);
 }
 
 void TIndexFile::Open() {

@@ -31,11 +31,10 @@ class TIndexFile : public TFileHandler, public IndexStore {
   // Creates the file (exclusive access required) with a new header.
   void CreateFile() override;
 
-  // Locks between programs (index_lock.cpp). The write lock covers 65535
-  // bytes from 0x7FFF0000 and so every read-lock byte 0x7FFFFFFF - r
-  // (r in 1..65534, drawn at random). Both retry every 10 ms and raise
-  // 10249 after 8192 failures; unlocks raise 10242. Unlocking clears the
-  // section flag (WriteLockHeld).
+  // Locks between programs (index_lock.cpp): the write lock, which covers
+  // every read-lock byte, and a read lock on a byte drawn at random (byte
+  // ranges and retries in table_locks.h). Not had after the retries: 10249;
+  // unlocks raise 10242. Unlocking clears the section flag (WriteLockHeld).
   void LockIndexFile();
   void UnlockIndexFile();
   void LockIndexFileShared();

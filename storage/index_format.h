@@ -71,6 +71,8 @@
 #include <string>
 #include <string_view>
 
+#include "storage/little_endian.h"
+
 namespace storage {
 
 static_assert(std::endian::native == std::endian::little, "index files are little-endian");
@@ -120,20 +122,6 @@ constexpr int LeafCapacity(std::uint16_t key_size) {
 }
 static_assert(InteriorCapacity(5) == 314 && LeafCapacity(5) == 453);
 static_assert(InteriorCapacity(kMaxKeySize) == 3 && LeafCapacity(kMaxKeySize) == 3);
-
-// Little-endian loads and stores of unaligned fields.
-inline std::uint16_t LoadU16(const std::uint8_t* p) {
-  std::uint16_t v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-inline std::uint32_t LoadU32(const std::uint8_t* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-inline void StoreU16(std::uint8_t* p, std::uint16_t v) { std::memcpy(p, &v, 2); }
-inline void StoreU32(std::uint8_t* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
 
 #pragma pack(push, 1)
 // One index definition; filled by the dataset layer for table creation and
@@ -187,16 +175,16 @@ class IndexHeader {
   [[nodiscard]] std::uint8_t* Data() { return bytes_.data(); }
   [[nodiscard]] const std::uint8_t* Data() const { return bytes_.data(); }
 
-  [[nodiscard]] std::uint32_t Counter() const { return LoadU32(&bytes_[kHdrCounter]); }
-  void SetCounter(std::uint32_t v) { StoreU32(&bytes_[kHdrCounter], v); }
+  [[nodiscard]] std::uint32_t Counter() const { return U32(kHdrCounter); }
+  void SetCounter(std::uint32_t v) { SetU32(kHdrCounter, v); }
   [[nodiscard]] std::uint8_t Version() const { return bytes_[kHdrVersion]; }
   void SetVersion(std::uint8_t v) { bytes_[kHdrVersion] = v; }
-  [[nodiscard]] std::uint32_t EndOffset() const { return LoadU32(&bytes_[kHdrEndOffset]); }
-  void SetEndOffset(std::uint32_t v) { StoreU32(&bytes_[kHdrEndOffset], v); }
+  [[nodiscard]] std::uint32_t EndOffset() const { return U32(kHdrEndOffset); }
+  void SetEndOffset(std::uint32_t v) { SetU32(kHdrEndOffset, v); }
   [[nodiscard]] std::uint8_t SecondaryCount() const { return bytes_[kHdrSecondaryCount]; }
   void SetSecondaryCount(std::uint8_t v) { bytes_[kHdrSecondaryCount] = v; }
-  [[nodiscard]] std::uint32_t RecordCount() const { return LoadU32(&bytes_[kHdrRecordCount]); }
-  void SetRecordCount(std::uint32_t v) { StoreU32(&bytes_[kHdrRecordCount], v); }
+  [[nodiscard]] std::uint32_t RecordCount() const { return U32(kHdrRecordCount); }
+  void SetRecordCount(std::uint32_t v) { SetU32(kHdrRecordCount, v); }
   [[nodiscard]] bool NoPrimaryKey() const { return bytes_[kHdrNoPrimaryKey] != 0; }
   void SetNoPrimaryKey(bool v) { bytes_[kHdrNoPrimaryKey] = v ? 1 : 0; }
 
@@ -208,17 +196,27 @@ class IndexHeader {
   void SetDescriptor(int slot, const TIndexDescriptor& d) {
     std::memcpy(&bytes_[kHdrDescriptors + kDescriptorSize * slot], &d, kDescriptorSize);
   }
-  [[nodiscard]] std::uint32_t Root(int slot) const { return LoadU32(DescField(slot, 86)); }
-  void SetRoot(int slot, std::uint32_t v) { StoreU32(DescField(slot, 86), v); }
-  [[nodiscard]] std::uint32_t FreeHead(int slot) const { return LoadU32(DescField(slot, 90)); }
-  void SetFreeHead(int slot, std::uint32_t v) { StoreU32(DescField(slot, 90), v); }
+  // Slot 31 as every index file has it: "Sys Deleted", key size 5, not
+  // compressed (its root and free list kept).
+  void SetSysDeletedDescriptor() {
+    TIndexDescriptor d = Descriptor(kSysDeletedSlot);
+    d.SetName(kSysDeletedName);
+    d.KeySize = kSysDeletedKeySize;
+    d.Compressed = 0;
+    SetDescriptor(kSysDeletedSlot, d);
+  }
+  [[nodiscard]] std::uint32_t Root(int slot) const { return U32(DescOffset(slot, 86)); }
+  void SetRoot(int slot, std::uint32_t v) { SetU32(DescOffset(slot, 86), v); }
+  [[nodiscard]] std::uint32_t FreeHead(int slot) const { return U32(DescOffset(slot, 90)); }
+  void SetFreeHead(int slot, std::uint32_t v) { SetU32(DescOffset(slot, 90), v); }
 
  private:
-  std::uint8_t* DescField(int slot, std::size_t off) {
-    return &bytes_[kHdrDescriptors + kDescriptorSize * slot + off];
+  [[nodiscard]] std::uint32_t U32(std::size_t o) const {
+    return LoadLittle<std::uint32_t>(&bytes_[o]);
   }
-  const std::uint8_t* DescField(int slot, std::size_t off) const {
-    return &bytes_[kHdrDescriptors + kDescriptorSize * slot + off];
+  void SetU32(std::size_t o, std::uint32_t v) { StoreLittle<std::uint32_t>(&bytes_[o], v); }
+  static constexpr std::size_t DescOffset(int slot, std::size_t off) {
+    return kHdrDescriptors + kDescriptorSize * static_cast<std::size_t>(slot) + off;
   }
   std::array<std::uint8_t, kIndexBlockSize> bytes_;
 };

@@ -1,7 +1,6 @@
 // What an index file asks of the table that owns it, and the record test
-// that its cursor applies while walking.
-//
-// TDataFile implements IndexFileOwner; until then tests supply their own.
+// that its cursor applies while walking. TDataFile is the owner; the index
+// tests and benchmarks stand one in of their own.
 #pragma once
 
 #include <cstdint>
@@ -9,15 +8,12 @@
 #include <string>
 
 #include "platform/locale.h"
+#include "storage/field_types.h"
 
 namespace storage {
 
-// Logical field type numbers that the index file cares about.
-constexpr std::uint8_t kFieldTypeString = 1;
-constexpr std::uint8_t kFieldTypeBlob = 3;
-
 struct IndexFieldInfo {
-  std::uint8_t type = 0;         // logical field type
+  FieldType type = FieldType::kNone;
   std::uint16_t stored_size = 0;  // value bytes in a key part (flag byte apart)
 };
 

@@ -73,7 +73,7 @@ void TPage::FixPrefix(int i) {
   if (i < 0 || i >= count_) return;
   std::uint16_t old = Prefix(i);
   std::uint16_t now = SharedPrefix(i);
-  StoreU16(Slot(i) + key_size_ + 8, now);
+  StoreLittle<std::uint16_t>(Slot(i) + key_size_ + 8, now);
   bytes_used_ = bytes_used_ + old - now;
 }
 
@@ -81,7 +81,7 @@ void TPage::RecomputePrefixes() {
   bytes_used_ = 0;
   for (int i = 0; i < count_; ++i) {
     std::uint16_t p = SharedPrefix(i);
-    StoreU16(Slot(i) + key_size_ + 8, p);
+    StoreLittle<std::uint16_t>(Slot(i) + key_size_ + 8, p);
     bytes_used_ += 2u + key_size_ - p + 4u;
   }
 }
@@ -92,21 +92,21 @@ bool TPage::Load(const std::uint8_t* buf, std::uint32_t end_offset) {
   std::uint8_t type = buf[kPageType];
   if (type > 3) return false;
   type_ = type;
-  int count = LoadU16(buf + kPageCount);
-  prev_ = LoadU32(buf + kPagePrev);
-  next_ = LoadU32(buf + kPageNext);
+  int count = LoadLittle<std::uint16_t>(buf + kPageCount);
+  prev_ = LoadLittle<std::uint32_t>(buf + kPagePrev);
+  next_ = LoadLittle<std::uint32_t>(buf + kPageNext);
   if (!LinkOk(prev_, end_offset) || !LinkOk(next_, end_offset)) return false;
   const std::size_t k = key_size_;
   const std::uint8_t* p = buf + kPageEntries;
   const std::uint8_t* end = buf + kIndexBlockSize;
   if (CompressedLeaf()) {
-    if (LoadU16(buf + kPageBytesUsed) > kPageEntryArea) return false;
+    if (LoadLittle<std::uint16_t>(buf + kPageBytesUsed) > kPageEntryArea) return false;
     // Smallest entry is 2 + 0 + 4 bytes.
     if (count > static_cast<int>(kPageEntryArea / 6)) return false;
     Reserve(count);
     for (int i = 0; i < count; ++i) {
       if (end - p < 2) return false;
-      std::size_t shared = LoadU16(p);
+      std::size_t shared = LoadLittle<std::uint16_t>(p);
       if (shared > k || (i == 0 && shared != 0)) return false;
       p += 2;
       std::size_t rest = k - shared;
@@ -117,8 +117,8 @@ bool TPage::Load(const std::uint8_t* buf, std::uint32_t end_offset) {
       p += rest;
       std::memcpy(slot + k, p, 4);
       p += 4;
-      StoreU32(slot + k + 4, 0);
-      StoreU16(slot + k + 8, 0);
+      StoreLittle<std::uint32_t>(slot + k + 4, 0);
+      StoreLittle<std::uint16_t>(slot + k + 8, 0);
     }
     count_ = count;
     RecomputePrefixes();
@@ -130,10 +130,10 @@ bool TPage::Load(const std::uint8_t* buf, std::uint32_t end_offset) {
     for (int i = 0; i < count; ++i) {
       std::uint8_t* slot = Slot(i);
       std::memcpy(slot, p, width);
-      if (IsLeaf()) StoreU32(slot + k + 4, 0);
-      StoreU16(slot + k + 8, 0);
+      if (IsLeaf()) StoreLittle<std::uint32_t>(slot + k + 4, 0);
+      StoreLittle<std::uint16_t>(slot + k + 8, 0);
       if (!IsLeaf()) {
-        std::uint32_t child = LoadU32(slot + k);
+        std::uint32_t child = LoadLittle<std::uint32_t>(slot + k);
         if (child == 0 || !LinkOk(child, end_offset)) return false;
       }
       p += width;
@@ -146,7 +146,7 @@ bool TPage::Load(const std::uint8_t* buf, std::uint32_t end_offset) {
 
 bool TPage::LoadFreeLink(const std::uint8_t* buf, std::uint32_t end_offset) {
   Clear();
-  std::uint32_t next = LoadU32(buf + kPageNext);
+  std::uint32_t next = LoadLittle<std::uint32_t>(buf + kPageNext);
   if (!LinkOk(next, end_offset)) return false;
   next_ = next;
   free_page = true;
@@ -156,18 +156,18 @@ bool TPage::LoadFreeLink(const std::uint8_t* buf, std::uint32_t end_offset) {
 bool TPage::Store(std::uint8_t* buf) const {
   std::memset(buf, 0, kIndexBlockSize);
   buf[kPageType] = type_;
-  StoreU16(buf + kPageCount, static_cast<std::uint16_t>(count_));
-  StoreU32(buf + kPagePrev, prev_);
-  StoreU32(buf + kPageNext, next_);
+  StoreLittle<std::uint16_t>(buf + kPageCount, static_cast<std::uint16_t>(count_));
+  StoreLittle<std::uint32_t>(buf + kPagePrev, prev_);
+  StoreLittle<std::uint32_t>(buf + kPageNext, next_);
   const std::size_t k = key_size_;
   std::uint8_t* p = buf + kPageEntries;
   if (CompressedLeaf()) {
     if (bytes_used_ > kPageEntryArea) return false;
-    StoreU16(buf + kPageBytesUsed, static_cast<std::uint16_t>(bytes_used_));
+    StoreLittle<std::uint16_t>(buf + kPageBytesUsed, static_cast<std::uint16_t>(bytes_used_));
     for (int i = 0; i < count_; ++i) {
       const std::uint8_t* slot = Slot(i);
       std::uint16_t shared = Prefix(i);
-      StoreU16(p, shared);
+      StoreLittle<std::uint16_t>(p, shared);
       p += 2;
       std::memcpy(p, slot + shared, k - shared);
       p += k - shared;
@@ -221,13 +221,13 @@ void TPage::InsertAt(int i, const std::uint8_t* key, std::uint32_t link, std::ui
   std::uint8_t* slot = Slot(i);
   if (i < count_) std::memmove(Slot(i + 1), slot, Stride() * (count_ - i));
   std::memcpy(slot, key, key_size_);
-  StoreU32(slot + key_size_, link);
-  StoreU32(slot + key_size_ + 4, IsLeaf() ? 0 : sub_count);
+  StoreLittle<std::uint32_t>(slot + key_size_, link);
+  StoreLittle<std::uint32_t>(slot + key_size_ + 4, IsLeaf() ? 0 : sub_count);
   ++count_;
   dirty_ = true;
   if (CompressedLeaf()) {
     // The new entry counts in full first; FixPrefix takes its prefix off.
-    StoreU16(slot + key_size_ + 8, 0);
+    StoreLittle<std::uint16_t>(slot + key_size_ + 8, 0);
     bytes_used_ += 2u + key_size_ + 4u;
     FixPrefix(i);
     FixPrefix(i + 1);

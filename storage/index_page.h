@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "storage/index_format.h"
+#include "storage/pin.h"
 
 namespace storage {
 
@@ -74,21 +75,25 @@ class TPage {
   [[nodiscard]] std::uint32_t BytesUsed() const { return bytes_used_; }
 
   [[nodiscard]] const std::uint8_t* Key(int i) const { return Slot(i); }
-  [[nodiscard]] std::uint32_t Link(int i) const { return LoadU32(Slot(i) + key_size_); }
+  [[nodiscard]] std::uint32_t Link(int i) const {
+    return LoadLittle<std::uint32_t>(Slot(i) + key_size_);
+  }
   // 1 in a leaf.
   [[nodiscard]] std::uint32_t SubCount(int i) const {
-    return IsLeaf() ? 1 : LoadU32(Slot(i) + key_size_ + 4);
+    return IsLeaf() ? 1 : LoadLittle<std::uint32_t>(Slot(i) + key_size_ + 4);
   }
-  [[nodiscard]] std::uint16_t Prefix(int i) const { return LoadU16(Slot(i) + key_size_ + 8); }
+  [[nodiscard]] std::uint16_t Prefix(int i) const {
+    return LoadLittle<std::uint16_t>(Slot(i) + key_size_ + 8);
+  }
   void SetKey(int i, const std::uint8_t* key);
   void SetLink(int i, std::uint32_t v) {
     if (undo_recorder) undo_recorder->EntryChanging(*this, i);
-    StoreU32(Slot(i) + key_size_, v);
+    StoreLittle<std::uint32_t>(Slot(i) + key_size_, v);
     dirty_ = true;
   }
   void SetSubCount(int i, std::uint32_t v) {
     if (undo_recorder) undo_recorder->EntryChanging(*this, i);
-    StoreU32(Slot(i) + key_size_ + 4, v);
+    StoreLittle<std::uint32_t>(Slot(i) + key_size_ + 4, v);
     dirty_ = true;
   }
   // Leaf entries below the page: the count of a leaf, the sum of the
@@ -201,5 +206,9 @@ class TPage {
   bool dirty_ = false;
   std::vector<std::uint8_t> entries_;
 };
+
+// A pin of a page (TPage::Pin) held by a guard.
+inline void Unpin(TPage& p) { p.Release(); }
+using PagePin = Pin<TPage>;
 
 }  // namespace storage

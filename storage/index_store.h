@@ -120,9 +120,9 @@ class IndexStore : private TPage::UndoRecorder {
   void VerifyIndexDescriptors(const std::function<void(const std::string&)>& log);
 
   // ---------------------------------------------------------------- cache
-  // The cached or loaded page of the current index, pinned; nullptr for 0.
-  TPage* GetPage(std::uint32_t offset);
-  void ReleasePage(TPage* page);
+  // The cached or loaded page of the current index, pinned by the guard;
+  // an empty guard for 0.
+  PagePin GetPage(std::uint32_t offset);
   // Writes every dirty unpinned page in offset order, contiguous runs in
   // one write; true when anything was written.
   bool FlushIndexPages();
@@ -247,8 +247,10 @@ class IndexStore : private TPage::UndoRecorder {
     TPage* tail = nullptr;
     std::size_t capacity = kInitialListCapacity;
   };
+  // One level of a descent path: the page (pinned while the path lives)
+  // and the entry chosen there.
   struct Step {
-    TPage* page;
+    PagePin page;
     int idx;
   };
   struct PageUndo {
@@ -267,7 +269,6 @@ class IndexStore : private TPage::UndoRecorder {
     UndoKind kind;
     std::size_t bytes;  // into undo_bytes_: the entry as it was
   };
-  class PathGuard;
 
   void LoadCurrentDescriptor();
   // Saves p into the open undo before its first use in this write.
@@ -291,11 +292,12 @@ class IndexStore : private TPage::UndoRecorder {
   void Unlink(PageList& list, TPage* p);
   void PushFront(PageList& list, TPage* p);
   TPage* TakeSlot(PageList& list);
-  TPage* Pinned(TPage* p);
+  // One more pin of p (8965 past 64).
+  PagePin Pinned(TPage* p);
   void ReadPageImage(std::uint32_t offset, std::uint8_t* buffer);
   void DropAllPages();
   void ResetAllPages();
-  TPage* NewPage();
+  PagePin NewPage();
   void FreePage(TPage* page);
   void SetRoot(std::uint32_t root) { header_.SetRoot(cur_slot_, root); }
   // Key operations need a real index with a key: 10026 otherwise.
@@ -307,7 +309,7 @@ class IndexStore : private TPage::UndoRecorder {
   // Largest i whose key is less than (or_equal: not greater than) key on
   // the first n bytes; -1 when none.
   int SearchLast(const TPage& p, const std::uint8_t* key, std::size_t n, bool or_equal) const;
-  TPage* Child(const TPage& parent, int idx, int depth);
+  PagePin Child(const TPage& parent, int idx, int depth);
   bool DescendExact(const std::uint8_t* key, std::vector<Step>& path);
   void InsertEntry(std::vector<Step>& path, int level, int idx, const std::uint8_t* key,
                    std::uint32_t link, std::uint32_t sub_count);
@@ -318,7 +320,7 @@ class IndexStore : private TPage::UndoRecorder {
 
   // Cursor internals.
   void EmptyCursor();
-  void SetCurrent(TPage* leaf, int idx, std::int64_t position);
+  void SetCurrent(PagePin leaf, int idx, std::int64_t position);
   void RefreshCursor();
   void DetachCursor();
   bool SeekAbsolute(std::int64_t position);
@@ -369,7 +371,7 @@ class IndexStore : private TPage::UndoRecorder {
   bool bytewise_ = true;
 
   // Cursor.
-  TPage* cur_leaf_ = nullptr;
+  PagePin cur_leaf_;
   int cur_idx_ = 0;
   std::int64_t position_ = 0;
   bool cursor_detached_ = false;  // leaf let go for a tree change; re-find by position

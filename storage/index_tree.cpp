@@ -17,35 +17,6 @@ namespace {
 constexpr int kMaxDepth = 40;
 }  // namespace
 
-// Releases the pages of a descent path, also when an error leaves early.
-class IndexStore::PathGuard {
- public:
-  explicit PathGuard(std::vector<Step>& path) : path_(path) {}
-  ~PathGuard() {
-    for (Step& s : path_) s.page->Release();
-    path_.clear();
-  }
-
- private:
-  std::vector<Step>& path_;
-};
-
-namespace {
-// Holds one pinned page for the scope.
-class PinGuard {
- public:
-  explicit PinGuard(TPage* p) : p_(p) {}
-  ~PinGuard() {
-    if (p_) p_->Release();
-  }
-  PinGuard(const PinGuard&) = delete;
-  PinGuard& operator=(const PinGuard&) = delete;
-
- private:
-  TPage* p_;
-};
-}  // namespace
-
 // ------------------------------------------------------------------ comparison
 
 int IndexStore::CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) const {
@@ -113,22 +84,20 @@ int IndexStore::SearchLast(const TPage& p, const std::uint8_t* key, std::size_t 
 
 // ------------------------------------------------------------------ pages of a descent
 
-TPage* IndexStore::Child(const TPage& parent, int idx, int depth) {
+PagePin IndexStore::Child(const TPage& parent, int idx, int depth) {
   if (depth >= kMaxDepth || idx < 0 || idx >= parent.Count()) Corrupt();
-  TPage* c = GetPage(parent.Link(idx));
+  PagePin c = GetPage(parent.Link(idx));
   // A child that is a root or that has no entries breaks the tree, and a
   // page met twice on one path is a cycle.
-  if (c->IsRoot() || c->Count() == 0 || c == &parent) {
-    c->Release();
-    Corrupt();
-  }
+  if (c->IsRoot() || c->Count() == 0 || c.get() == &parent) Corrupt();
   return c;
 }
 
 bool IndexStore::DescendExact(const std::uint8_t* key, std::vector<Step>& path) {
-  TPage* p = GetPage(RootPage());
-  if (!p) return false;
-  path.push_back({p, 0});
+  PagePin root = GetPage(RootPage());
+  if (!root) return false;
+  TPage* p = root.get();
+  path.push_back({std::move(root), 0});
   if (!p->IsRoot() || p->Count() == 0) Corrupt();
   while (!p->IsLeaf()) {
     int i = SearchLastNotGreater(*p, key);
@@ -137,8 +106,9 @@ bool IndexStore::DescendExact(const std::uint8_t* key, std::vector<Step>& path) 
     for (const Step& s : path) {
       if (s.page->Offset() == p->Link(i)) Corrupt();
     }
-    p = Child(*p, i, static_cast<int>(path.size()));
-    path.push_back({p, 0});
+    PagePin c = Child(*p, i, static_cast<int>(path.size()));
+    p = c.get();
+    path.push_back({std::move(c), 0});
   }
   int i = SearchLastNotGreater(*p, key);
   path.back().idx = i;
@@ -146,10 +116,8 @@ bool IndexStore::DescendExact(const std::uint8_t* key, std::vector<Step>& path) 
 }
 
 std::uint32_t IndexStore::KeyCount() {
-  TPage* root = GetPage(RootPage());
-  if (!root) return 0;
-  PinGuard g(root);
-  return root->Total();
+  const PagePin root = GetPage(RootPage());
+  return root ? root->Total() : 0;
 }
 
 // ------------------------------------------------------------------ key operations
@@ -162,7 +130,6 @@ void IndexStore::RequireKeyedIndex() const {
 bool IndexStore::SearchKey(const std::uint8_t* key) {
   RequireKeyedIndex();
   std::vector<Step> path;
-  PathGuard g(path);
   return DescendExact(key, path);
 }
 
@@ -174,17 +141,16 @@ void IndexStore::InsertKey(const std::uint8_t* key, std::uint32_t record_number)
   RequireKeyedIndex();
   DetachCursor();
   std::vector<Step> path;
-  PathGuard g(path);
-  TPage* p = GetPage(RootPage());
-  if (!p) {
-    TPage* n = NewPage();
-    PinGuard ng(n);
+  PagePin root = GetPage(RootPage());
+  if (!root) {
+    const PagePin n = NewPage();
     n->SetType(static_cast<std::uint8_t>(PageType::kRootLeaf));
     n->InsertAt(0, key, record_number, 1);
     SetRoot(n->Offset());
     return;
   }
-  path.push_back({p, 0});
+  TPage* p = root.get();
+  path.push_back({std::move(root), 0});
   if (!p->IsRoot() || p->Count() == 0) Corrupt();
   while (!p->IsLeaf()) {
     int i = SearchLastNotGreater(*p, key);
@@ -194,8 +160,9 @@ void IndexStore::InsertKey(const std::uint8_t* key, std::uint32_t record_number)
       if (s.page->Offset() == p->Link(i)) Corrupt();
     }
     p->SetSubCount(i, p->SubCount(i) + 1);
-    p = Child(*p, i, static_cast<int>(path.size()));
-    path.push_back({p, 0});
+    PagePin c = Child(*p, i, static_cast<int>(path.size()));
+    p = c.get();
+    path.push_back({std::move(c), 0});
   }
   int pos = SearchLastNotGreater(*p, key) + 1;
   InsertEntry(path, static_cast<int>(path.size()) - 1, pos, key, record_number, 1);
@@ -211,18 +178,16 @@ void IndexStore::PropagateFirstKey(std::vector<Step>& path, int level) {
 
 void IndexStore::InsertEntry(std::vector<Step>& path, int level, int idx, const std::uint8_t* key,
                              std::uint32_t link, std::uint32_t sub_count) {
-  TPage* p = path[level].page;
+  TPage* p = path[level].page.get();
   p->InsertAt(idx, key, link, sub_count);
   if (idx == 0) PropagateFirstKey(path, level);
   if (!p->Overflows()) return;
-  TPage* r = NewPage();
-  PinGuard rg(r);
+  const PagePin r = NewPage();
   SplitPage(*p, *r);
   std::uint8_t rkey[kKeyBufferSize];
   std::memcpy(rkey, r->Key(0), key_size_);
   if (level == 0) {
-    TPage* n = NewPage();
-    PinGuard ng(n);
+    const PagePin n = NewPage();
     n->SetType(static_cast<std::uint8_t>(PageType::kRootInterior));
     n->InsertAt(0, p->Key(0), p->Offset(), p->Total());
     n->InsertAt(1, rkey, r->Offset(), r->Total());
@@ -241,11 +206,7 @@ void IndexStore::SplitPage(TPage& p, TPage& r) {
   p.MoveTailTo(r, p.Count() / 2);
   r.SetPrev(p.Offset());
   r.SetNext(p.Next());
-  if (p.Next() != 0) {
-    TPage* n = GetPage(p.Next());
-    PinGuard ng(n);
-    n->SetPrev(r.Offset());
-  }
+  if (p.Next() != 0) GetPage(p.Next())->SetPrev(r.Offset());
   p.SetNext(r.Offset());
   if (p.CompressedLeaf()) {
     if (p.BytesUsed() > kPageEntryArea) {
@@ -261,12 +222,11 @@ void IndexStore::SplitPage(TPage& p, TPage& r) {
 void IndexStore::DeleteKey(const std::uint8_t* key) {
   RequireKeyedIndex();
   std::vector<Step> path;
-  PathGuard g(path);
   if (!DescendExact(key, path)) Fail(ErrorCode::kKeyNotFound, index_name_);
   DetachCursor();
   const int leaf = static_cast<int>(path.size()) - 1;
   for (int l = 0; l < leaf; ++l) {
-    TPage* p = path[l].page;
+    TPage* p = path[l].page.get();
     std::uint32_t c = p->SubCount(path[l].idx);
     if (c == 0) Corrupt();
     p->SetSubCount(path[l].idx, c - 1);
@@ -283,28 +243,20 @@ void IndexStore::ReplaceKey(const std::uint8_t* old_key, const std::uint8_t* new
 
 // Unlinks and frees an empty non-root page, then drops its parent entry.
 void IndexStore::RemoveEmptyPage(std::vector<Step>& path, int level) {
-  TPage* p = path[level].page;
+  TPage* p = path[level].page.get();
   if (level == 0) {
     FreePage(p);
     SetRoot(0);
     return;
   }
-  if (p->Prev() != 0) {
-    TPage* l = GetPage(p->Prev());
-    PinGuard lg(l);
-    l->SetNext(p->Next());
-  }
-  if (p->Next() != 0) {
-    TPage* n = GetPage(p->Next());
-    PinGuard ng(n);
-    n->SetPrev(p->Prev());
-  }
+  if (p->Prev() != 0) GetPage(p->Prev())->SetNext(p->Next());
+  if (p->Next() != 0) GetPage(p->Next())->SetPrev(p->Prev());
   FreePage(p);
   DeleteEntry(path, level - 1, path[level - 1].idx);
 }
 
 void IndexStore::DeleteEntry(std::vector<Step>& path, int level, int idx) {
-  TPage* p = path[level].page;
+  TPage* p = path[level].page.get();
   if (idx < 0 || idx >= p->Count()) Corrupt();
   p->RemoveAt(idx);
   if (p->Count() > 0 && idx == 0 && level > 0) PropagateFirstKey(path, level);
@@ -315,8 +267,7 @@ void IndexStore::DeleteEntry(std::vector<Step>& path, int level, int idx) {
   }
   if (level == 0) {
     if (!p->IsLeaf() && p->Count() == 1) {
-      TPage* c = GetPage(p->Link(0));
-      PinGuard cg(c);
+      const PagePin c = GetPage(p->Link(0));
       c->SetType(c->IsLeaf() ? 3 : 0);
       c->SetPrev(0);
       c->SetNext(0);
@@ -330,7 +281,7 @@ void IndexStore::DeleteEntry(std::vector<Step>& path, int level, int idx) {
   }
   const int cap = p->Capacity();
   if (p->Count() > 0 && p->Count() >= cap / 2) return;
-  TPage* q = path[level - 1].page;
+  TPage* q = path[level - 1].page.get();
   const int qi = path[level - 1].idx;
   if (q->Count() == 1) {
     // No sibling under the same parent (only with the largest keys): an
@@ -339,17 +290,12 @@ void IndexStore::DeleteEntry(std::vector<Step>& path, int level, int idx) {
     return;
   }
   if (qi > 0) {
-    TPage* l = GetPage(q->Link(qi - 1));
-    PinGuard lg(l);
-    if (l->Offset() != p->Prev() || l->IsLeaf() != p->IsLeaf() || l == p) Corrupt();
+    const PagePin l = GetPage(q->Link(qi - 1));
+    if (l->Offset() != p->Prev() || l->IsLeaf() != p->IsLeaf() || l.get() == p) Corrupt();
     if (cap > p->Count() + l->Count()) {
       p->MoveHeadTo(*l, p->Count());
       l->SetNext(p->Next());
-      if (p->Next() != 0) {
-        TPage* n = GetPage(p->Next());
-        PinGuard ng(n);
-        n->SetPrev(l->Offset());
-      }
+      if (p->Next() != 0) GetPage(p->Next())->SetPrev(l->Offset());
       q->SetSubCount(qi - 1, l->Total());
       FreePage(p);
       DeleteEntry(path, level - 1, qi);
@@ -362,17 +308,12 @@ void IndexStore::DeleteEntry(std::vector<Step>& path, int level, int idx) {
     }
     return;
   }
-  TPage* r = GetPage(q->Link(1));
-  PinGuard rg(r);
-  if (r->Offset() != p->Next() || r->IsLeaf() != p->IsLeaf() || r == p) Corrupt();
+  const PagePin r = GetPage(q->Link(1));
+  if (r->Offset() != p->Next() || r->IsLeaf() != p->IsLeaf() || r.get() == p) Corrupt();
   if (cap > p->Count() + r->Count()) {
     p->MoveTailTo(*r, p->Count());
     r->SetPrev(p->Prev());
-    if (p->Prev() != 0) {
-      TPage* l = GetPage(p->Prev());
-      PinGuard lg(l);
-      l->SetNext(r->Offset());
-    }
+    if (p->Prev() != 0) GetPage(p->Prev())->SetNext(r->Offset());
     q->SetKey(1, r->Key(0));
     q->SetSubCount(1, r->Total());
     FreePage(p);

@@ -1,12 +1,20 @@
-// Scoped holds on a table's locks. Each guard gives back exactly what it
-// took, on every path: a failure anywhere in the guarded code leaves no
-// lock of the guard behind. Release() ends the hold early and raises the
-// first unlock failure (10242) after every release was tried; the
-// destructor does the same silently.
+// Scoped holds on a table's locks, as LevelDB's MutexLock holds a mutex:
+// every lock a cursor takes is held by one of these, so a failure anywhere
+// in the guarded code leaves no lock of the guard behind. Each guard gives
+// back exactly what it took (a lock the cursor held already stays held).
+// Release() ends the hold early and raises the first unlock failure
+// (10242) after every release was tried; the destructor does the same
+// silently. Guards are movable, not copyable; a moved-from guard holds
+// nothing.
+//
+// Lock order (and the order the guards are nested in): table lock,
+// semaphore, index write lock, BLOB write lock, record lock; read sections
+// take only the index (or BLOB) read lock.
 #pragma once
 
 #include <cstdint>
 #include <exception>
+#include <utility>
 
 #include "storage/data_file.h"
 
@@ -18,7 +26,7 @@ namespace storage {
 // reverse: record lock, BLOB, index, semaphore.
 class WriteSectionGuard {
  public:
-  explicit WriteSectionGuard(TDataFile& file) : file_(file) { file_.BeginWriteSection(held_); }
+  explicit WriteSectionGuard(TDataFile& file) : file_(&file) { file.BeginWriteSection(held_); }
   ~WriteSectionGuard() {
     try {
       Release();
@@ -28,27 +36,33 @@ class WriteSectionGuard {
   }
   WriteSectionGuard(const WriteSectionGuard&) = delete;
   WriteSectionGuard& operator=(const WriteSectionGuard&) = delete;
+  WriteSectionGuard(WriteSectionGuard&& other) noexcept
+      : file_(std::exchange(other.file_, nullptr)),
+        held_(other.held_),
+        record_(other.record_),
+        record_taken_(std::exchange(other.record_taken_, false)) {}
+  WriteSectionGuard& operator=(WriteSectionGuard&&) = delete;
 
   // The record lock of the record being written (0: the current record).
   // Released with the section unless this cursor held it before (an edit's
   // lock stays with the edit).
   void LockRecord(std::uint32_t record_no) {
-    const std::size_t before = file_.LockedRecords().size();
+    const std::size_t before = file_->LockedRecords().size();
     try {
-      file_.LockRecord(record_no);
+      file_->LockRecord(record_no);
     } catch (...) {
       // A lock granted before the failure is not left behind.
-      if (file_.LockedRecords().size() > before) {
+      if (file_->LockedRecords().size() > before) {
         try {
-          file_.UnlockRecord(file_.LockedRecords().back());
+          file_->UnlockRecord(file_->LockedRecords().back());
         } catch (...) {
           // The first failure is the one to report.
         }
       }
       throw;
     }
-    if (file_.LockedRecords().size() > before) {
-      record_ = file_.LockedRecords().back();
+    if (file_->LockedRecords().size() > before) {
+      record_ = file_->LockedRecords().back();
       record_taken_ = true;
     }
   }
@@ -56,111 +70,99 @@ class WriteSectionGuard {
   void KeepRecordLock() { record_taken_ = false; }
 
   void Release() {
+    if (file_ == nullptr) return;
+    TDataFile& file = *std::exchange(file_, nullptr);
     std::exception_ptr first;
-    if (record_taken_) {
-      record_taken_ = false;
-      try {
-        file_.UnlockRecord(record_);
-      } catch (...) {
-        first = std::current_exception();
-      }
-    }
-    try {
-      file_.EndWriteSection(held_);
-    } catch (...) {
-      if (!first) first = std::current_exception();
-    }
+    if (std::exchange(record_taken_, false))
+      KeepFirstError(first, [&] { file.UnlockRecord(record_); });
+    KeepFirstError(first, [&] { file.EndWriteSection(held_); });
     if (first) std::rethrow_exception(first);
   }
 
  private:
-  TDataFile& file_;
+  TDataFile* file_;
   TDataFile::WriteLocks held_;
   std::uint32_t record_ = 0;
   bool record_taken_ = false;
 };
 
-// A read operation's index read lock and change check.
-class ReadSectionGuard {
+// What the guards below share: the cursor whose hold is given back by
+// kRelease, none once released or moved from.
+template <void (TDataFile::*kRelease)()>
+class TableHold {
  public:
-  explicit ReadSectionGuard(TDataFile& file) : file_(file) {
-    file_.BeginReadSection();
-    active_ = true;
-  }
-  ~ReadSectionGuard() {
+  TableHold() = default;
+  ~TableHold() {
     try {
       Release();
     } catch (...) {
       // Released all the same.
     }
   }
-  ReadSectionGuard(const ReadSectionGuard&) = delete;
-  ReadSectionGuard& operator=(const ReadSectionGuard&) = delete;
+  TableHold(const TableHold&) = delete;
+  TableHold& operator=(const TableHold&) = delete;
+  TableHold(TableHold&& other) noexcept : file_(std::exchange(other.file_, nullptr)) {}
+  TableHold& operator=(TableHold&&) = delete;
   void Release() {
-    if (!active_) return;
-    active_ = false;
-    file_.EndReadSection();
+    if (file_ != nullptr) (std::exchange(file_, nullptr)->*kRelease)();
   }
 
- private:
-  TDataFile& file_;
-  bool active_ = false;
+ protected:
+  TDataFile* file_ = nullptr;
+};
+
+// A read operation's index read lock and change check
+// (TDataFile::BeginReadSection); nested sections take nothing more.
+class ReadSectionGuard : public TableHold<&TDataFile::EndReadSection> {
+ public:
+  explicit ReadSectionGuard(TDataFile& file) {
+    file.BeginReadSection();
+    file_ = &file;
+  }
 };
 
 // Opening a BLOB field: the BLOB file's read lock and change check.
-class BlobReadSectionGuard {
+class BlobReadSectionGuard : public TableHold<&TDataFile::EndBlobReadSection> {
  public:
-  explicit BlobReadSectionGuard(TDataFile& file) : file_(file) {
-    file_.BeginBlobReadSection();
-    active_ = true;
+  explicit BlobReadSectionGuard(TDataFile& file) {
+    file.BeginBlobReadSection();
+    file_ = &file;
   }
-  ~BlobReadSectionGuard() {
-    try {
-      Release();
-    } catch (...) {
-      // Released all the same.
-    }
-  }
-  BlobReadSectionGuard(const BlobReadSectionGuard&) = delete;
-  BlobReadSectionGuard& operator=(const BlobReadSectionGuard&) = delete;
-  void Release() {
-    if (!active_) return;
-    active_ = false;
-    file_.EndBlobReadSection();
-  }
-
- private:
-  TDataFile& file_;
-  bool active_ = false;
 };
 
 // A table lock for the length of a scope (SQL WITH LOCKS); one the cursor
 // held already is left alone.
-class TableLockGuard {
+class TableLockGuard : public TableHold<&TDataFile::UnlockTable> {
  public:
-  explicit TableLockGuard(TDataFile& file) : file_(file) {
-    const bool before = file_.TableLocked();
-    file_.LockTable();
-    taken_ = !before && file_.TableLocked();
+  explicit TableLockGuard(TDataFile& file) {
+    const bool before = file.TableLocked();
+    file.LockTable();
+    if (!before && file.TableLocked()) file_ = &file;
   }
-  ~TableLockGuard() {
+};
+
+// Inside a lock primitive: a lock it has just taken, given back by unlock
+// when a later step of the primitive fails, kept for the caller once
+// Keep() is called. An unlock failure during the unwind is dropped: the
+// step's error is the one to report.
+template <class Unlock>
+class TakenLock {
+ public:
+  explicit TakenLock(Unlock unlock) : unlock_(std::move(unlock)) {}
+  ~TakenLock() {
+    if (kept_) return;
     try {
-      Release();
+      unlock_();
     } catch (...) {
-      // Released all the same.
     }
   }
-  TableLockGuard(const TableLockGuard&) = delete;
-  TableLockGuard& operator=(const TableLockGuard&) = delete;
-  void Release() {
-    if (!taken_) return;
-    taken_ = false;
-    file_.UnlockTable();
-  }
+  TakenLock(const TakenLock&) = delete;
+  TakenLock& operator=(const TakenLock&) = delete;
+  void Keep() { kept_ = true; }
 
  private:
-  TDataFile& file_;
-  bool taken_ = false;
+  Unlock unlock_;
+  bool kept_ = false;
 };
 
 }  // namespace storage

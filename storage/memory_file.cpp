@@ -5,6 +5,7 @@
 #include <new>
 
 #include "storage/engine_error.h"
+#include "storage/table_names.h"
 
 namespace storage {
 namespace {
@@ -12,12 +13,6 @@ namespace {
 constexpr std::int32_t kNoSuchFile = -static_cast<std::int32_t>(Code(ErrorCode::kInvalidPath));
 constexpr std::int32_t kInUse = -static_cast<std::int32_t>(Code(ErrorCode::kAccessDenied));
 constexpr std::int32_t kCopyChunk = 8192;
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 

@@ -20,6 +20,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "storage/pin.h"
+
 namespace storage {
 
 class TDataFile;
@@ -71,6 +73,10 @@ class TRecord {
   std::unique_ptr<std::byte[]> buffer_;  // zero-filled at allocation
   std::list<std::unique_ptr<TRecord>>::iterator pos_;
 };
+
+// A use of a record buffer (TRecord::AddUse) held by a guard.
+inline void Unpin(TRecord& r) { r.ReleaseUse(); }
+using RecordPin = Pin<TRecord>;
 
 class RecordCache {
  public:

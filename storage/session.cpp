@@ -10,8 +10,8 @@
 #include <set>
 
 #include "platform/file.h"
-#include "storage/engine_utils.h"
 #include "storage/memory_file.h"
+#include "storage/table_names.h"
 
 namespace storage {
 namespace {
@@ -49,6 +49,20 @@ void TPasswordList::Remove(std::string_view text) {
       return;
     }
   }
+}
+
+SessionPassword::~SessionPassword() {
+  if (!added_) return;
+  if (TFileSession* s = CurrentSessionOrNull()) s->RemovePassword(password_);
+}
+
+void SessionPassword::AddIfMissing(const std::string& password) {
+  if (added_ || password.empty()) return;
+  TFileSession* s = CurrentSession();
+  if (s->HasPassword(password)) return;
+  s->AddPassword(password);
+  password_ = password;
+  added_ = true;
 }
 
 bool TPasswordList::Has(std::string_view text) const {
@@ -124,12 +138,12 @@ std::string GetTempTableName(bool in_memory, std::string_view prefix) {
   if (in_memory) {
     fw::CriticalSectionGuard guard(EngineLock());
     for (std::uint64_t k = 0;; ++k) {
-      std::string name = stem + std::to_string(k) + ".DAT";
+      std::string name = stem + std::to_string(k) + std::string(kDataExtension);
       if (!session->MemoryFiles().MemoryFileExists(name)) return name;
     }
   }
   for (std::uint64_t k = 0;; ++k) {
-    std::string name = stem + std::to_string(k) + ".DAT";
+    std::string name = stem + std::to_string(k) + std::string(kDataExtension);
     platform::File reservation;
     if (reservation.Open(name, platform::Access::ReadWrite, platform::Share::ReadWrite,
                          platform::Disposition::CreateNew)) {

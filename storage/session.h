@@ -82,6 +82,23 @@ class TFileSession {
   std::uint32_t open_retry_delay_ms_ = kDefaultOpenRetryDelayMs;
 };
 
+// A table password lent to the current session for the length of a scope
+// (creating, restructuring or cloning a password-protected table): added
+// only when the session lacks it, and then removed again on every path.
+class SessionPassword {
+ public:
+  SessionPassword() = default;
+  ~SessionPassword();
+  SessionPassword(const SessionPassword&) = delete;
+  SessionPassword& operator=(const SessionPassword&) = delete;
+  // Nothing for "", for a password the session holds, or a second time.
+  void AddIfMissing(const std::string& password);
+
+ private:
+  bool added_ = false;
+  std::string password_;
+};
+
 // Creates the default session and makes it current; nothing when already
 // initialised.
 void InitializeEngine();

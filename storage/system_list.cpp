@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "framework/exceptions.h"
-#include "storage/engine_utils.h"
 
 namespace storage {
 namespace {

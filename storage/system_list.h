@@ -8,8 +8,39 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 namespace storage {
+
+// Quicksort of items[first..last] in place with compare(a, b) < 0, == 0,
+// > 0. Pivot: the item at (first + last) / 2. Recurses into the smaller
+// part and loops on the larger, so the stack stays O(log n). Index checks
+// keep a comparison that is not a strict weak order inside the array.
+template <class Compare>
+void QuickSortPointers(void** items, int first, int last, Compare compare) {
+  while (first < last) {
+    int i = first;
+    int j = last;
+    void* pivot = items[first + (last - first) / 2];
+    while (i <= j) {
+      while (i < last && compare(items[i], pivot) < 0) ++i;
+      while (j > first && compare(items[j], pivot) > 0) --j;
+      if (i <= j) {
+        std::swap(items[i], items[j]);
+        ++i;
+        --j;
+      }
+    }
+    // Now items[first..j] <= pivot <= items[i..last].
+    if (j - first < last - i) {
+      if (first < j) QuickSortPointers(items, first, j, compare);
+      first = i;
+    } else {
+      if (i < last) QuickSortPointers(items, i, last, compare);
+      last = j;
+    }
+  }
+}
 
 // Compare routine for Sort: negative, 0 or positive.
 using ListCompare = int (*)(const void* a, const void* b);

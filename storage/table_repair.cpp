@@ -133,11 +133,7 @@ void TableRepair::WriteNewIndexFile() {
     }
     h.SetDescriptor(slot, d);
   }
-  TIndexDescriptor sys = h.Descriptor(kSysDeletedSlot);
-  sys.SetName(kSysDeletedName);
-  sys.KeySize = kSysDeletedKeySize;
-  sys.Compressed = 0;
-  h.SetDescriptor(kSysDeletedSlot, sys);
+  h.SetSysDeletedDescriptor();
   if (header_.Encrypted()) ScrambleTableContents(h.Data(), kIndexBlockSize);
   RepairFile out(new_idx_);
   out.Create();
@@ -173,8 +169,8 @@ void TableRepair::WriteNewBlobFile() {
   if (size > static_cast<std::int64_t>(kBlobHeaderSize))
     end = size - (size - kBlobHeaderSize) % b;
   head[kHeaderVersion] = kBlobVersion;
-  BlobPutU32(&head[kHeaderFreeHead], 0);
-  BlobPutU32(&head[kHeaderEndOffset], static_cast<std::uint32_t>(end));
+  StoreLittle<std::uint32_t>(&head[kHeaderFreeHead], 0);
+  StoreLittle<std::uint32_t>(&head[kHeaderEndOffset], static_cast<std::uint32_t>(end));
   if (header_.Encrypted()) ScrambleTableContents(head.data(), kBlobHeaderSize);
   out.WriteAt(0, head.data(), kBlobHeaderSize);
   out.Close();
@@ -283,11 +279,8 @@ void TableRepair::RecordPass(TDataFile& w) {
   };
 
   for (std::uint32_t n = 1; n < next; ++n) {
-    TRecord* r = w.GetRecordBuffer(n, false, ReadDirection::kForward, false);
-    struct Release {
-      TRecord* r;
-      ~Release() { r->ReleaseUse(); }
-    } release{r};
+    const RecordPin pin(w.GetRecordBuffer(n, false, ReadDirection::kForward, false));
+    TRecord* r = pin.get();
     std::span<std::byte> rec = r->Data();
     if (r->RecordId() == 0) new_id(r);
     if (r->Status() == 0) {

@@ -140,7 +140,8 @@ void TableRepair::MendDataHeader(RepairFile& dat) {
   if (size < static_cast<std::int64_t>(kDataHeaderSize) ||
       !dat.ReadExact(0, header_.Data(), kDataHeaderSize))
     EngineError(ErrorCode::kHeaderError, name);
-  // Step 2 of the algorithm: the version is simply set.
+  // A wrong version byte is mended without a log line: the rest of the
+  // header decides whether the file is a table.
   header_.SetVersion(kDataFileVersion);
   if (header_.EncryptedByte() > 1) EngineError(ErrorCode::kHeaderError, name);
   if (header_.Description().Length > kMaxDescriptionLength) {
@@ -336,8 +337,9 @@ TableRepair::BlobEvidence TableRepair::EvidenceOfBlobs(RepairFile& dat, const TF
         !blb.ReadExact(v, head, kBlockHeaderSize))
       continue;
     if (header_.Encrypted()) ScrambleTableContents(head, kBlockHeaderSize);
-    if (BlobGetU32(&head[kBlockRecord]) == n && BlobGetU32(&head[kBlockPrev]) == 0 &&
-        BlobGetU16(&head[kBlockUsed]) <= b - kBlockHeaderSize)
+    if (LoadLittle<std::uint32_t>(&head[kBlockRecord]) == n &&
+        LoadLittle<std::uint32_t>(&head[kBlockPrev]) == 0 &&
+        LoadLittle<std::uint16_t>(&head[kBlockUsed]) <= b - kBlockHeaderSize)
       ++e.chains;
   }
   return e;
@@ -398,8 +400,9 @@ void TableRepair::CheckBlobBlockSize(RepairFile& dat) {
     if (!blb.ReadExact(kBlobHeaderSize + k * b, head, kBlockHeaderSize)) break;
     if (header_.Encrypted()) ScrambleTableContents(head, kBlockHeaderSize);
     ++looked;
-    if (BlobGetU16(&head[kBlockUsed]) > b - kBlockHeaderSize || !boundary(BlobGetU32(&head[kBlockPrev])) ||
-        !boundary(BlobGetU32(&head[kBlockNext])))
+    if (LoadLittle<std::uint16_t>(&head[kBlockUsed]) > b - kBlockHeaderSize ||
+        !boundary(LoadLittle<std::uint32_t>(&head[kBlockPrev])) ||
+        !boundary(LoadLittle<std::uint32_t>(&head[kBlockNext])))
       ++wrong;
   }
   for (const TFieldDescriptor& f : fields_) {

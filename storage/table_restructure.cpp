@@ -51,11 +51,12 @@
 #include "platform/text.h"
 #include "storage/data_file.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/expression_types.h"
 #include "storage/index_file.h"
 #include "storage/session.h"
+#include "storage/table_names.h"
 #include "storage/table_swap.h"
+#include "storage/value_text.h"
 
 namespace storage {
 namespace {
@@ -298,35 +299,6 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return platform::AnsiUpperCase(a) == platform::AnsiUpperCase(b);
 }
 
-std::string Trimmed(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return std::string(s);
-}
-
-// A password added to the session for the time of the restructure.
-class SessionPassword {
- public:
-  SessionPassword() = default;
-  SessionPassword(const SessionPassword&) = delete;
-  SessionPassword& operator=(const SessionPassword&) = delete;
-  ~SessionPassword() {
-    if (!added_) return;
-    if (TFileSession* s = CurrentSessionOrNull()) s->RemovePassword(password_);
-  }
-  void AddIfMissing(const std::string& password) {
-    TFileSession* s = CurrentSession();
-    if (added_ || s->HasPassword(password)) return;
-    s->AddPassword(password);
-    password_ = password;
-    added_ = true;
-  }
-
- private:
-  bool added_ = false;
-  std::string password_;
-};
-
 }  // namespace
 
 bool ConvertFieldValue(const TFieldDescriptor& source, const TFieldDescriptor& target,
@@ -385,7 +357,7 @@ class TableRestructure {
 
   // Every definition rule is checked before anything is opened or made.
   void Prepare() {
-    password_ = Trimmed(def_.password);
+    password_ = std::string(TrimBlanks(def_.password));
     if (def_.encrypted && (password_.empty() || password_.size() > kMaxPasswordLength))
       t_.Fail(ErrorCode::kInvalidPassword);
     if (def_.fields.empty() || def_.fields.size() > static_cast<std::size_t>(kMaxFields))
@@ -577,11 +549,12 @@ class TableRestructure {
     const std::uint32_t next = t_.header_.NextRecord();
     const std::uint32_t last = next > 0 ? next - 1 : 0;
     for (std::uint32_t r = 1; r <= last && continue_; ++r) {
-      TRecord* buffer = t_.GetRecordBuffer(r, true, ReadDirection::kForward, false);
-      std::fill(old_rec.begin(), old_rec.end(), std::byte{0});
-      std::memcpy(old_rec.data(), buffer->Data().data(),
-                  std::min(old_rec.size(), buffer->Data().size()));
-      t_.ReleaseRecordBuffer(buffer);
+      {
+        const RecordPin buffer(t_.GetRecordBuffer(r, true, ReadDirection::kForward, false));
+        std::fill(old_rec.begin(), old_rec.end(), std::byte{0});
+        std::memcpy(old_rec.data(), buffer->Data().data(),
+                    std::min(old_rec.size(), buffer->Data().size()));
+      }
       if (std::to_integer<std::uint8_t>(old_rec[0]) == 0) {
         CopyRecord(target, old_rec, new_rec);
         TableStep("copy record");

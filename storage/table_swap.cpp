@@ -11,14 +11,15 @@
 #include <vector>
 
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/file_handler.h"
+#include "storage/table_names.h"
 
 namespace storage {
 namespace {
 
-constexpr const char* kExtension[3] = {".DAT", ".IDX", ".BLB"};
-constexpr const char* kBackupExtension[3] = {".DBK", ".IBK", ".BBK"};
+constexpr std::string_view kExtension[3] = {kDataExtension, kIndexExtension, kBlobExtension};
+constexpr std::string_view kBackupExtension[3] = {kDataBackupExtension, kIndexBackupExtension,
+                                                  kBlobBackupExtension};
 constexpr const char* kPointOldAside[3] = {"old DAT aside", "old IDX aside", "old BLB aside"};
 constexpr const char* kPointNewInPlace[3] = {"new DAT in place", "new IDX in place",
                                              "new BLB in place"};
@@ -190,13 +191,13 @@ TableNames::TableNames(std::string_view data_file_name) {
   for (int k = 0; k < 3; ++k) {
     file[static_cast<std::size_t>(k)] = k == 0 ? path : platform::ResolvePath(Sibling(base, k));
     backup[static_cast<std::size_t>(k)] =
-        platform::ResolvePath(directory + "/" + base + kBackupExtension[k]);
+        platform::ResolvePath(directory + "/" + base + std::string(kBackupExtension[k]));
   }
   intent = platform::ResolvePath(directory + "/" + base + ".SWP");
 }
 
 std::string TableNames::Sibling(std::string_view base_name, int k) const {
-  return directory + "/" + std::string(base_name) + kExtension[k];
+  return directory + "/" + std::string(base_name) + std::string(kExtension[k]);
 }
 
 std::string TemporaryTableName(std::string_view data_file_name, std::string_view tag) {
@@ -221,7 +222,7 @@ void RemoveLeftoverFiles(std::string_view data_file_name) {
     const std::size_t dot = name.size() - 4;
     const std::string_view digits = std::string_view(name).substr(stem + 3, dot - stem - 3);
     bool extension = false;
-    for (const char* e : kExtension) extension = extension || EqualNoCase(name.substr(dot), e);
+    for (std::string_view e : kExtension) extension = extension || EqualNoCase(name.substr(dot), e);
     if (!known || !extension || digits.empty() ||
         digits.find_first_not_of("0123456789") != std::string_view::npos)
       continue;

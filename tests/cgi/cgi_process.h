@@ -1,14 +1,15 @@
 // Runs a program as a child process with a given environment and standard
-// input, the way a web server runs a CGI program, and waits for it a
-// bounded time. Standard input is written while the output is read (so a
-// large body cannot deadlock against a large answer), may be generated on
-// the fly (so the test process stays small however large the body), and
-// stops at once when the child no longer reads it.
+// input, the way a web server runs a CGI program, for a bounded time.
+// Standard input is written while the output is read (so a large body
+// cannot deadlock against a large answer), may be generated on the fly (so
+// the test process stays small however large the body), and stops at once
+// when the child no longer reads it.
 #pragma once
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,7 +19,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -39,26 +39,21 @@ struct ChildResult {
   bool exited = false;  // false: still running at the time limit (then killed)
   int exit_code = -1;   // when exited normally
   int signal = 0;       // when ended by a signal
-  std::string out;
-  std::string err;
+  std::string out, err;
   double seconds = 0;
-  // Peak resident memory (getrusage of the child). It also covers the test
-  // process as it was when forked, so it is an upper bound.
+  // Peak resident memory of the child; it also covers the test process as
+  // it was when forked, so it is an upper bound.
   long max_rss_kb = 0;
 };
 
 inline ChildResult RunChild(const std::string& program, const ChildOptions& o) {
   ChildResult r;
-  int in[2];
-  int out[2];
-  int err[2];
+  int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return r;
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::dup2(in[0], 0);
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
+    ::dup2(in[0], 0), ::dup2(out[1], 1), ::dup2(err[1], 2);
     if (!o.cwd.empty() && ::chdir(o.cwd.c_str()) != 0) ::_exit(126);
     std::vector<char*> envp;
     for (const auto& e : o.env) envp.push_back(const_cast<char*>(e.c_str()));
@@ -67,65 +62,41 @@ inline ChildResult RunChild(const std::string& program, const ChildOptions& o) {
     ::execve(program.c_str(), argv, envp.data());
     ::_exit(127);
   }
-  ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
+  ::close(in[0]), ::close(out[1]), ::close(err[1]);
   ::signal(SIGPIPE, SIG_IGN);
   for (int fd : {in[1], out[0], err[0]}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
-
-  int in_fd = in[1];
-  std::string piece;         // bytes due next on standard input
-  std::size_t piece_at = 0;  // of piece, written
-  std::uint64_t generated = 0;
-  bool input_given = false;
-  auto refill = [&] {
-    piece_at = 0;
-    piece.clear();
-    if (!input_given) {
-      input_given = true;
-      piece = o.input;
-    }
-    if (piece.empty() && generated < o.generated_size) {
-      piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(o.generated_size - generated, 256 * 1024)));
-      o.generate(piece.data(), piece.size(), generated);
-      generated += piece.size();
-    }
-  };
-  refill();
-  int fds[2] = {out[0], err[0]};
+  int in_fd = in[1], fds[2] = {out[0], err[0]};
   std::string* sinks[2] = {&r.out, &r.err};
+  std::string piece = o.input;  // bytes due next on standard input
+  std::size_t piece_at = 0;
+  std::uint64_t generated = 0;
   int status = 0;
   struct rusage usage {};
   char buf[65536];
   for (;;) {
-    if (in_fd >= 0 && piece_at == piece.size()) refill();
-    if (in_fd >= 0 && piece.empty() && !o.keep_input_open) {
-      ::close(in_fd);
-      in_fd = -1;
+    if (in_fd >= 0 && piece_at == piece.size()) {
+      piece.assign(static_cast<std::size_t>(std::min<std::uint64_t>(o.generated_size - generated, 256 * 1024)), '\0');
+      if (!piece.empty()) o.generate(piece.data(), piece.size(), generated);
+      generated += piece.size();
+      piece_at = 0;
+      if (piece.empty() && !o.keep_input_open) ::close(in_fd), in_fd = -1;
     }
     pollfd p[3];
-    int n = 0;
-    for (int fd : fds) {
+    nfds_t n = 0;
+    for (int fd : fds)
       if (fd >= 0) p[n++] = {fd, POLLIN, 0};
-    }
     if (in_fd >= 0 && piece_at < piece.size()) p[n++] = {in_fd, POLLOUT, 0};
-    ::poll(p, static_cast<nfds_t>(n), 20);
+    ::poll(p, n, 20);
     for (int i = 0; i < 2; ++i) {
       if (fds[i] < 0) continue;
       const ssize_t got = ::read(fds[i], buf, sizeof(buf));
       if (got > 0) sinks[i]->append(buf, static_cast<std::size_t>(got));
-      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
-        ::close(fds[i]);
-        fds[i] = -1;
-      }
+      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) ::close(fds[i]), fds[i] = -1;
     }
     if (in_fd >= 0 && piece_at < piece.size()) {
       const ssize_t put = ::write(in_fd, piece.data() + piece_at, piece.size() - piece_at);
       if (put > 0) piece_at += static_cast<std::size_t>(put);
-      if (put < 0 && errno != EAGAIN && errno != EINTR) {  // the child stopped reading
-        ::close(in_fd);
-        in_fd = -1;
-      }
+      if (put < 0 && errno != EAGAIN && errno != EINTR) ::close(in_fd), in_fd = -1;  // the child stopped reading
     }
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (fds[0] < 0 && fds[1] < 0 && ::wait4(pid, &status, WNOHANG, &usage) == pid) {
@@ -138,15 +109,11 @@ inline ChildResult RunChild(const std::string& program, const ChildOptions& o) {
       break;
     }
   }
-  for (int fd : fds) {
+  for (int fd : {fds[0], fds[1], in_fd})
     if (fd >= 0) ::close(fd);
-  }
-  if (in_fd >= 0) ::close(in_fd);
   r.max_rss_kb = usage.ru_maxrss;
-  if (r.exited) {
-    if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
-  }
+  if (r.exited && WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
+  if (r.exited && WIFSIGNALED(status)) r.signal = WTERMSIG(status);
   return r;
 }
 
@@ -156,13 +123,10 @@ struct Answer {
   std::string body;
   bool complete = false;  // a head ended by an empty line was found
   std::string Header(const std::string& name) const {
-    for (const auto& line : head) {
-      if (line.size() > name.size() && line[name.size()] == ':' &&
-          std::equal(name.begin(), name.end(), line.begin(),
-                     [](char a, char b) { return std::tolower(a) == std::tolower(b); })) {
+    for (const auto& line : head)
+      if (line.size() > name.size() + 1 && line[name.size()] == ':' &&
+          ::strncasecmp(line.c_str(), name.c_str(), name.size()) == 0)
         return line.substr(name.size() + 1 + (line[name.size() + 1] == ' '));
-      }
-    }
     return "";
   }
 };
@@ -172,12 +136,8 @@ inline Answer SplitAnswer(const std::string& raw) {
   const std::size_t end = raw.find("\r\n\r\n");
   if (end == std::string::npos) return a;
   a.complete = true;
-  std::size_t pos = 0;
-  while (pos < end) {
-    const std::size_t eol = raw.find("\r\n", pos);
-    a.head.push_back(raw.substr(pos, eol - pos));
-    pos = eol + 2;
-  }
+  for (std::size_t pos = 0, eol; pos < end; pos = eol + 2)
+    a.head.push_back(raw.substr(pos, (eol = raw.find("\r\n", pos)) - pos));
   a.body = raw.substr(end + 4);
   return a;
 }

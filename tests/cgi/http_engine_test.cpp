@@ -23,6 +23,7 @@
 #include "cgi/session_store.h"
 #include "cgi/watchdog.h"
 #include "tests/cgi/session_file_reader.h"
+#include "tests/common/scratch_dir.h"
 
 namespace cgi {
 namespace {
@@ -54,16 +55,11 @@ struct ConsoleProgram {
 
 class EngineTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("cgi_engine_test_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    SessionEnd("", true);
-  }
+  void SetUp() override { SessionEnd("", true); }
   void TearDown() override {
     if (engine_) engine_->EndRequest();
     engine_.reset();
     SessionEnd("", true);
-    fs::remove_all(dir_);
   }
 
   THttpCGIEngine& Start(const std::vector<std::string>& vars, const std::string& body = "") {
@@ -71,7 +67,7 @@ class EngineTest : public ::testing::Test {
     out_.clear();
     engine_ = std::make_unique<THttpCGIEngine>(nullptr);
     engine_->SetCGIAutoTerminate(false);
-    engine_->SetTempDir(dir_.string());
+    engine_->SetTempDir(dir_.path());
     fw::TStringList list;
     for (const auto& v : vars) list.Add(v);
     engine_->SetServerVariables(list);
@@ -82,7 +78,11 @@ class EngineTest : public ::testing::Test {
     engine_->SetRequestStreams(std::move(in), std::make_unique<StringSink>(&out_));
     return *engine_;
   }
-
+  // A POST of body with the given type.
+  THttpCGIEngine& Post(const std::string& type, const std::string& body) {
+    return Start({"REQUEST_METHOD=POST", "CONTENT_TYPE=" + type, "CONTENT_LENGTH=" + std::to_string(body.size())},
+                 body);
+  }
   // Ends the request and returns what was sent.
   std::string Finish() {
     engine_->EndRequest();
@@ -90,11 +90,13 @@ class EngineTest : public ::testing::Test {
     return out_;
   }
 
-  fs::path dir_;
+  testsupport::ScratchDir dir_;
   std::string out_;
   std::unique_ptr<THttpCGIEngine> engine_;
   fw::TMemoryStream* input_ = nullptr;
 };
+
+const std::string kForm = "application/x-www-form-urlencoded";
 
 TEST_F(EngineTest, ServerVariablesAndAliases) {
   struct Case {
@@ -106,27 +108,19 @@ TEST_F(EngineTest, ServerVariablesAndAliases) {
       // A direct hit first, then the alias group in its own order.
       {{"HTTP_USER_AGENT=direct"}, "http-user-agent", "direct"},
       {{"USER_AGENT=short", "HTTP_USER_AGENT="}, "http-user-agent", "short"},
-      {{"USER_AGENT=short", "X=1"}, "HTTP_USER_AGENT", "short"},
-      {{"HTTP_USER_AGENT=long"}, "USER_AGENT", "long"},
+      {{"USER_AGENT=short", "X=1"}, "HTTP_USER_AGENT", "short"}, {{"HTTP_USER_AGENT=long"}, "USER_AGENT", "long"},
       {{"USER_AGENT=short", "HTTP_USER_AGENT=long"}, "user agent", "short"},
-      {{"SERVER_NAME=host"}, "SERVER SOFTWARE", "host"},
-      {{"URL=/u", "URI=/i"}, "SCRIPT_NAME", "/u"},
-      {{"HTTP_URL=/h", "URI=/i"}, "EXECUTABLE_PATH", "/h"},
-      {{"QUERY=a=1"}, "QUERY_STRING", "a=1"},
-      {{"IP=10.0.0.1"}, "REMOTE_ADDR", "10.0.0.1"},
-      {{"METHOD=POST"}, "REQUEST_METHOD", "POST"},
-      {{"DNS=example"}, "remote-host", "example"},
-      {{"REFERER=r", "HTTP_REFERER=h"}, "HTTP_REFERER", "h"},
-      {{"REFERER=", "HTTP_REFERER=h"}, "REFERER", "h"},
-      {{"COOKIE=c=1"}, "HTTP_COOKIE", "c=1"},
-      {{"PATH_TRANSLATED=/t"}, "DOCUMENT_ROOT", "/t"},
-      {{"PROTOCOL=HTTP/1.1"}, "SERVER_PROTOCOL", "HTTP/1.1"},
+      {{"SERVER_NAME=host"}, "SERVER SOFTWARE", "host"}, {{"URL=/u", "URI=/i"}, "SCRIPT_NAME", "/u"},
+      {{"HTTP_URL=/h", "URI=/i"}, "EXECUTABLE_PATH", "/h"}, {{"QUERY=a=1"}, "QUERY_STRING", "a=1"},
+      {{"IP=10.0.0.1"}, "REMOTE_ADDR", "10.0.0.1"}, {{"METHOD=POST"}, "REQUEST_METHOD", "POST"},
+      {{"DNS=example"}, "remote-host", "example"}, {{"REFERER=r", "HTTP_REFERER=h"}, "HTTP_REFERER", "h"},
+      {{"REFERER=", "HTTP_REFERER=h"}, "REFERER", "h"}, {{"COOKIE=c=1"}, "HTTP_COOKIE", "c=1"},
+      {{"PATH_TRANSLATED=/t"}, "DOCUMENT_ROOT", "/t"}, {{"PROTOCOL=HTTP/1.1"}, "SERVER_PROTOCOL", "HTTP/1.1"},
       {{"HTTP_AUTHORIZATION=Basic dXNlcjpwdw=="}, "AUTH_USER", "user"},
       {{"HTTP_AUTHORIZATION=Basic dXNlcjpwdw=="}, "AUTHENTICATED_PASSWORD", "pw"},
       {{"AUTH_USER=given", "HTTP_AUTHORIZATION=Basic dXNlcjpwdw=="}, "AUTH_USER", "given"},
       {{"HTTP_AUTHORIZATION=Digest dXNlcjpwdw=="}, "AUTH_USER", ""},
-      {{"HTTP_AUTHORIZATION=Basic !!!!"}, "AUTH_PASSWORD", ""},
-      {{"SOMETHING=1"}, "UNKNOWN_NAME", ""},
+      {{"HTTP_AUTHORIZATION=Basic !!!!"}, "AUTH_PASSWORD", ""}, {{"SOMETHING=1"}, "UNKNOWN_NAME", ""},
   };
   for (const auto& c : cases) {
     THttpCGIEngine& e = Start(c.vars);
@@ -140,10 +134,10 @@ TEST_F(EngineTest, ServerVariablesAndAliases) {
 
 TEST_F(EngineTest, FieldsFromQueryStringAndUrlEncodedBody) {
   const std::string body = "f=2&g=+%20trimmed%09+&bad=%zz&e=";
-  THttpCGIEngine& e = Start({"REQUEST_METHOD=POST", "QUERY_STRING=q=1&x=a+b",
-                             "CONTENT_TYPE=application/x-www-form-urlencoded; charset=UTF-8",
-                             "CONTENT_LENGTH=" + std::to_string(body.size())},
-                            body);
+  THttpCGIEngine& e =
+      Start({"REQUEST_METHOD=POST", "QUERY_STRING=q=1&x=a+b", "CONTENT_TYPE=" + kForm + "; charset=UTF-8",
+             "CONTENT_LENGTH=" + std::to_string(body.size())},
+            body);
   EXPECT_TRUE(e.PrepareRequest());
   EXPECT_EQ(e.GetField("q"), "1");
   EXPECT_EQ(e.GetField("x"), "a b");
@@ -172,10 +166,7 @@ std::string MultipartBody(const std::string& file_content) {
 TEST_F(EngineTest, MultipartUploadGoesToATemporaryFileRemovedAtTheEnd) {
   std::string content;
   for (int i = 0; i < 5000; ++i) content.push_back(static_cast<char>(i * 7));
-  const std::string body = MultipartBody(content);
-  THttpCGIEngine& e = Start({"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=XyZ",
-                             "CONTENT_LENGTH=" + std::to_string(body.size())},
-                            body);
+  THttpCGIEngine& e = Post("multipart/form-data; boundary=XyZ", MultipartBody(content));
   ASSERT_TRUE(e.PrepareRequest()) << e.RequestError();
   EXPECT_EQ(e.GetField("title"), "My picture");
   EXPECT_EQ(e.GetField("pic"), "x.gif");
@@ -183,10 +174,8 @@ TEST_F(EngineTest, MultipartUploadGoesToATemporaryFileRemovedAtTheEnd) {
   const TUploadedFile up = e.Uploads()[0];
   EXPECT_EQ(up.content_type, "image/gif");
   EXPECT_EQ(up.size, 5000);
-  EXPECT_EQ(fs::path(up.temp_path).parent_path(), dir_);
-  std::ifstream in(up.temp_path, std::ios::binary);
-  std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(stored, content);
+  EXPECT_EQ(fs::path(up.temp_path).parent_path(), dir_.path());
+  EXPECT_EQ(testsupport::ReadFile(up.temp_path), content);
   Finish();
   EXPECT_FALSE(fs::exists(up.temp_path));
 }
@@ -197,75 +186,59 @@ TEST_F(EngineTest, RefusedRequests) {
   for (std::size_t i = 0; i <= kMaxFormFields; ++i) many_fields += "a=1&";
   many_fields += std::string(100000, 'x');
   std::string many_parts;
-  for (std::size_t i = 0; i <= kMaxFormFields; ++i) many_parts += "--XyZ\r\nContent-Disposition: form-data; name=a\r\n\r\n\r\n";
+  for (std::size_t i = 0; i <= kMaxFormFields; ++i)
+    many_parts += "--XyZ\r\nContent-Disposition: form-data; name=a\r\n\r\n\r\n";
   many_parts += "--XyZ--\r\n";
-  struct Case {
-    std::vector<std::string> vars;
-    std::string body;
+  const std::string multipart = "multipart/form-data; boundary=XyZ";
+  const struct {
+    std::string method, type, body;
+    std::string length;  // announced, "": the body's own
     std::int64_t read_limit;
-    const char* status;
-    const char* error;
+    const char *status, *error;
     bool body_untouched;
-  };
-  const Case cases[] = {
-      {{"REQUEST_METHOD=DELETE"}, "", 0, "HTTP/1.0 405 Method Not Allowed", "Method not allowed: DELETE", true},
-      {{"REQUEST_METHOD=PUT", "CONTENT_LENGTH=1"}, "x", 0, "HTTP/1.0 405 Method Not Allowed",
-       "Method not allowed: PUT", true},
-      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=11"},
-       "a=123456789", 10, "HTTP/1.0 413 Request Entity Too Large", "Request body too large", true},
-      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=-5"}, "a=1", 0,
-       "HTTP/1.0 400 Bad Request", "Bad content length", true},
-      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=0x10"}, "a=1", 0,
-       "HTTP/1.0 400 Bad Request", "Bad content length", true},
-      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=100"},
-       "a=1&b=2", 0, "HTTP/1.0 400 Bad Request", "Client input ended early", false},
-      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=\"bad;boundary\"",
-        "CONTENT_LENGTH=" + std::to_string(good.size())},
-       good, 0, "HTTP/1.0 400 Bad Request", "Bad multipart boundary", true},
-      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=XyZ", "CONTENT_LENGTH=30"},
-       good.substr(0, 30), 0, "HTTP/1.0 400 Bad Request", "multipart body ended early", false},
-      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=XyZ",
-        "CONTENT_LENGTH=" + std::to_string(good.size() + 50)},
-       good, 0, "HTTP/1.0 400 Bad Request", "Client input ended early", false},
-      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded",
-        "CONTENT_LENGTH=" + std::to_string(many_fields.size())},
-       many_fields, 0, "HTTP/1.0 413 Request Entity Too Large", "Too many form fields", false},
-      {{"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=XyZ",
-        "CONTENT_LENGTH=" + std::to_string(many_parts.size())},
-       many_parts, 0, "HTTP/1.0 413 Request Entity Too Large", "Too many form fields", false},
+  } cases[] = {
+      {"DELETE", "", "", "0", 0, "405 Method Not Allowed", "Method not allowed: DELETE", true},
+      {"PUT", "", "x", "1", 0, "405 Method Not Allowed", "Method not allowed: PUT", true},
+      {"POST", kForm, "a=123456789", "", 10, "413 Request Entity Too Large", "Request body too large", true},
+      {"POST", kForm, "a=1", "-5", 0, "400 Bad Request", "Bad content length", true},
+      {"POST", kForm, "a=1", "0x10", 0, "400 Bad Request", "Bad content length", true},
+      {"POST", kForm, "a=1&b=2", "100", 0, "400 Bad Request", "Client input ended early", false},
+      {"POST", "multipart/form-data; boundary=\"bad;boundary\"", good, "", 0, "400 Bad Request",
+       "Bad multipart boundary", true},
+      {"POST", multipart, good.substr(0, 30), "", 0, "400 Bad Request", "multipart body ended early", false},
+      {"POST", multipart, good, std::to_string(good.size() + 50), 0, "400 Bad Request", "Client input ended early",
+       false},
+      {"POST", kForm, many_fields, "", 0, "413 Request Entity Too Large", "Too many form fields", false},
+      {"POST", multipart, many_parts, "", 0, "413 Request Entity Too Large", "Too many form fields", false},
   };
   for (const auto& c : cases) {
-    THttpCGIEngine& e = Start(c.vars, c.body);
+    SCOPED_TRACE(c.error);
+    const std::string length = c.length.empty() ? std::to_string(c.body.size()) : c.length;
+    THttpCGIEngine& e =
+        Start({"REQUEST_METHOD=" + c.method, "CONTENT_TYPE=" + c.type, "CONTENT_LENGTH=" + length}, c.body);
     e.SetAutoReadLimit(c.read_limit);
-    EXPECT_FALSE(e.PrepareRequest()) << c.vars[0];
+    EXPECT_FALSE(e.PrepareRequest());
     EXPECT_EQ(e.RequestError(), c.error);
-    if (c.body_untouched) {
-      EXPECT_EQ(input_->Position(), 0) << "nothing may be read of a refused body";
-    }
+    if (c.body_untouched) { EXPECT_EQ(input_->Position(), 0) << "nothing may be read of a refused body"; }
     if (c.body == many_fields) {
       EXPECT_LT(input_->Position(), 64 * 1024 + 1) << "the rest of a refused body is not read";
     }
     const std::string out = Finish();
-    EXPECT_EQ(out.substr(0, out.find("\r\n")), c.status);
+    EXPECT_EQ(out.substr(0, out.find("\r\n")), std::string("HTTP/1.0 ") + c.status);
   }
   // Up to the cap the fields are taken, the query string's beside them.
   const std::string at_cap = many_fields.substr(0, 4 * kMaxFormFields);
-  THttpCGIEngine& full = Start({"REQUEST_METHOD=POST", "QUERY_STRING=q=1", "CONTENT_TYPE=application/x-www-form-urlencoded",
-                                "CONTENT_LENGTH=" + std::to_string(at_cap.size())},
-                               at_cap);
+  THttpCGIEngine& full = Start({"REQUEST_METHOD=POST", "QUERY_STRING=q=1", "CONTENT_TYPE=" + kForm,
+                                "CONTENT_LENGTH=" + std::to_string(at_cap.size())}, at_cap);
   EXPECT_TRUE(full.PrepareRequest()) << full.RequestError();
   EXPECT_EQ(full.FormFields().Count(), kMaxFormFields + 1);
   // Within the limit the same body is read.
-  THttpCGIEngine& e = Start(
-      {"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=11"}, "a=123456789");
+  THttpCGIEngine& e = Post(kForm, "a=123456789");
   e.SetAutoReadLimit(11);
   EXPECT_TRUE(e.PrepareRequest());
   EXPECT_EQ(e.GetField("a"), "123456789");
   // Other body types are left for ReadClient, which reads in pieces.
-  std::string big(5000, 'z');
-  THttpCGIEngine& raw = Start({"REQUEST_METHOD=POST", "CONTENT_TYPE=application/octet-stream",
-                               "CONTENT_LENGTH=5000"},
-                              big);
+  THttpCGIEngine& raw = Post("application/octet-stream", std::string(5000, 'z'));
   EXPECT_TRUE(raw.PrepareRequest());
   std::string got(6000, '\0');
   EXPECT_EQ(raw.ReadClient(got.data(), 6000), 5000);
@@ -304,14 +277,8 @@ TEST_F(EngineTest, StatusLineAndHeaders) {
 TEST_F(EngineTest, HeaderInjectionIsRefused) {
   THttpCGIEngine& e = Start({});
   const std::pair<std::string, std::string> bad[] = {
-      {"X-A", "a\r\nSet-Cookie: evil=1"},
-      {"X-A", "a\nb"},
-      {"X-A", "a\rb"},
-      {"X-A", std::string("a\0b", 3)},
-      {"X-A\r\nSet-Cookie", "1"},
-      {"Bad Name", "1"},
-      {"", "1"},
-      {"HTTP/1.1 200 OK", "value"},
+      {"X-A", "a\r\nSet-Cookie: evil=1"}, {"X-A", "a\nb"}, {"X-A", "a\rb"}, {"X-A", std::string("a\0b", 3)},
+      {"X-A\r\nSet-Cookie", "1"}, {"Bad Name", "1"}, {"", "1"}, {"HTTP/1.1 200 OK", "value"},
       {"HTTP/1.1 200 OK\r\nX: 1", ""},
   };
   for (const auto& [n, v] : bad) {
@@ -344,7 +311,8 @@ TEST_F(EngineTest, DownloadHeadersAndNoCache) {
   EXPECT_NE(out.find("\r\nCache-Control: no-cache\r\n"), std::string::npos);
   EXPECT_EQ(out.find("Document"), std::string::npos);  // no header name with a blank
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(out, m, std::regex("\r\nExpires: (\\w{3}, \\d\\d \\w{3} \\d{4} \\d\\d:\\d\\d:\\d\\d GMT)\r\n")))
+  ASSERT_TRUE(
+      std::regex_search(out, m, std::regex("\r\nExpires: (\\w{3}, \\d\\d \\w{3} \\d{4} \\d\\d:\\d\\d:\\d\\d GMT)\r\n")))
       << out;
   struct tm tm {};
   ASSERT_NE(strptime(m[1].str().c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm), nullptr);
@@ -356,9 +324,8 @@ TEST_F(EngineTest, DownloadHeadersAndNoCache) {
 TEST_F(EngineTest, DebugAppendixIsCountedInTheContentLength) {
   ConsoleProgram console;
   const std::string body = "a=1";
-  THttpCGIEngine& e = Start({"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded",
-                             "CONTENT_LENGTH=3", "HTTP_AUTHORIZATION=Basic dXNlcjpwdw=="},
-                            body);
+  THttpCGIEngine& e = Start({"REQUEST_METHOD=POST", "CONTENT_TYPE=" + kForm, "CONTENT_LENGTH=3",
+                             "HTTP_AUTHORIZATION=Basic dXNlcjpwdw=="}, body);
   e.SetDebugMode(TDebugMode::DebugAlways);
   ASSERT_TRUE(e.PrepareRequest());
   e.UserLog("log line");
@@ -417,7 +384,7 @@ TEST_F(EngineTest, SessionKeptInAnEncipheredFileAcrossRequests) {
   EXPECT_THROW(e.SetSessionVariable("a=b", "1"), EHttpEngineError);
   const std::string file = e.SessionFileName();
   const std::string id = e.SessionID();
-  EXPECT_EQ(fs::path(file).parent_path(), dir_);
+  EXPECT_EQ(fs::path(file).parent_path(), dir_.path());
   EXPECT_EQ(fs::path(file).filename().string(), "hsess_Default_" + id + ".ses");
   const std::string out = Finish();
   const std::string cookie = CookieFrom(out);
@@ -452,53 +419,37 @@ TEST_F(EngineTest, SessionKeptInAnEncipheredFileAcrossRequests) {
   Finish();
 }
 
+// An expired session reads as empty and its file goes, whether it is read
+// back from the file or still kept in the process's list (the process goes
+// on to its next request).
 TEST_F(EngineTest, SessionExpiry) {
   const std::time_t now = std::time(nullptr);
-  THttpCGIEngine& e = Start({});
-  e.SetSessionVariable("v", "1");
-  e.SetSessionExpires(now + 3600);
-  const std::string file = e.SessionFileName();
-  const std::string cookie = CookieFrom(Finish());
-  struct stat st {};
-  ASSERT_EQ(::stat(file.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtime, now + 3600);
-
-  SessionEnd("", true);
-  THttpCGIEngine& e2 = Start({"HTTP_COOKIE=" + cookie});
-  EXPECT_EQ(e2.GetSessionVariable("v"), "1");
-  EXPECT_EQ(e2.SessionExpires(), now + 3600);
-  EXPECT_FALSE(e2.SessionExpired());
-  e2.SetSessionExpires(now - 10);  // ends the session
-  EXPECT_TRUE(e2.SessionExpired());
-  Finish();
-
-  SessionEnd("", true);
-  THttpCGIEngine& e3 = Start({"HTTP_COOKIE=" + cookie});
-  EXPECT_EQ(e3.GetSessionVariable("v"), "") << "an expired session reads as empty";
-  EXPECT_FALSE(e3.SessionExpired());
-  Finish();
-  EXPECT_FALSE(fs::exists(file)) << "the expired file is removed";
-}
-
-// A session kept in memory (the process goes on to its next request) ends at
-// its expiry as one read from its file does.
-TEST_F(EngineTest, ExpiredSessionInMemoryReadsEmpty) {
-  const std::time_t now = std::time(nullptr);
-  THttpCGIEngine& e = Start({});
-  e.SetSessionVariable("v", "1");
-  e.SetSessionExpires(now + 3600);
-  const std::string file = e.SessionFileName();
-  const std::string cookie = CookieFrom(Finish());
-  THttpCGIEngine& e2 = Start({"HTTP_COOKIE=" + cookie});  // still in the process's list
-  EXPECT_EQ(e2.GetSessionVariable("v"), "1");
-  e2.SetSessionExpires(now - 10);
-  EXPECT_EQ(e2.GetSessionVariable("v"), "") << "an expired session stops answering at once";
-  Finish();
-  THttpCGIEngine& e3 = Start({"HTTP_COOKIE=" + cookie});
-  EXPECT_EQ(e3.GetSessionVariable("v"), "");
-  EXPECT_FALSE(e3.SessionExpired()) << "emptied, it starts afresh";
-  Finish();
-  EXPECT_FALSE(fs::exists(file)) << "the expired file is removed";
+  for (const bool in_memory : {false, true}) {
+    SCOPED_TRACE(in_memory ? "in memory" : "from the file");
+    THttpCGIEngine& e = Start({});
+    e.SetSessionVariable("v", "1");
+    e.SetSessionExpires(now + 3600);
+    const std::string file = e.SessionFileName();
+    const std::string cookie = CookieFrom(Finish());
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, now + 3600);
+    if (!in_memory) SessionEnd("", true);
+    THttpCGIEngine& e2 = Start({"HTTP_COOKIE=" + cookie});
+    EXPECT_EQ(e2.GetSessionVariable("v"), "1");
+    EXPECT_EQ(e2.SessionExpires(), now + 3600);
+    EXPECT_FALSE(e2.SessionExpired());
+    e2.SetSessionExpires(now - 10);  // ends the session
+    EXPECT_TRUE(e2.SessionExpired());
+    if (in_memory) { EXPECT_EQ(e2.GetSessionVariable("v"), "") << "an expired session stops answering at once"; }
+    Finish();
+    if (!in_memory) SessionEnd("", true);
+    THttpCGIEngine& e3 = Start({"HTTP_COOKIE=" + cookie});
+    EXPECT_EQ(e3.GetSessionVariable("v"), "") << "an expired session reads as empty";
+    EXPECT_FALSE(e3.SessionExpired()) << "emptied, it starts afresh";
+    Finish();
+    EXPECT_FALSE(fs::exists(file)) << "the expired file is removed";
+  }
 }
 
 TEST_F(EngineTest, DamagedOrHostileSessionInput) {
@@ -507,14 +458,9 @@ TEST_F(EngineTest, DamagedOrHostileSessionInput) {
   const std::string file = e.SessionFileName();
   const std::string cookie = CookieFrom(Finish());
   // Flip one byte of the first record.
-  {
-    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
-    char c;
-    f.seekg(2);
-    f.get(c);
-    f.seekp(2);
-    f.put(c == 'A' ? 'B' : 'A');
-  }
+  std::string bytes = testsupport::ReadFile(file);
+  bytes[2] = bytes[2] == 'A' ? 'B' : 'A';
+  testsupport::WriteFile(file, bytes);
   SessionEnd("", true);
   THttpCGIEngine& e2 = Start({"HTTP_COOKIE=" + cookie});
   EXPECT_EQ(e2.GetSessionVariable("v"), "");
@@ -562,7 +508,7 @@ TEST_F(EngineTest, SessionTypesAndVisibility) {
   m.SetSessionVariable("v", "1");
   EXPECT_EQ(m.SessionFileName(), "");
   Finish();
-  EXPECT_TRUE(fs::is_empty(dir_));
+  EXPECT_TRUE(fs::is_empty(dir_.path()));
   TSessionProperties p;
   p.SetFileBased(false);
   p.SetVisibility(TSessionVisibility::AllApplications);
@@ -582,8 +528,7 @@ TEST_F(EngineTest, SettersMirrorOntoTheCurrentEngine) {
 // Request state belongs to the thread: requests on several threads at once
 // keep their own variables, fields, output and sessions.
 TEST(EngineThreadsTest, RequestsOnSeveralThreadsKeepTheirOwnState) {
-  const fs::path dir = fs::temp_directory_path() / ("cgi_threads_test_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  testsupport::ScratchDir dir;
   constexpr int kThreads = 8;
   std::vector<std::string> outs(kThreads);
   std::vector<std::string> files(kThreads);
@@ -593,7 +538,7 @@ TEST(EngineThreadsTest, RequestsOnSeveralThreadsKeepTheirOwnState) {
       for (int round = 0; round < 20; ++round) {
         THttpCGIEngine e(nullptr);
         e.SetCGIAutoTerminate(false);
-        e.SetTempDir(dir.string());
+        e.SetTempDir(dir.path());
         fw::TStringList vars;
         vars.Add("QUERY_STRING=t=" + std::to_string(t) + "&r=" + std::to_string(round));
         e.SetServerVariables(vars);
@@ -619,21 +564,19 @@ TEST(EngineThreadsTest, RequestsOnSeveralThreadsKeepTheirOwnState) {
     EXPECT_EQ(*lines, std::vector<std::string>{"t=" + std::to_string(t)});
   }
   SessionEnd("", true);
-  fs::remove_all(dir);
 }
 
 // Two threads of one process saving one session at once: every save lands
 // whole and every answer is a 200 (with one temporary name per process, one
 // thread's rename took the other's file away).
 TEST(EngineThreadsTest, TwoThreadsSavingOneSession) {
-  const fs::path dir = fs::temp_directory_path() / ("cgi_shared_session_test_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  testsupport::ScratchDir dir;
   std::atomic<int> failed{0};
   auto run = [&](int t) {
     for (int round = 0; round < 200; ++round) {
       THttpCGIEngine e(nullptr);
       e.SetCGIAutoTerminate(false);
-      e.SetTempDir(dir.string());
+      e.SetTempDir(dir.path());
       e.CGISession().SetSessionType(TSessionType::sGlobal);
       std::string out;
       e.SetServerVariables(fw::TStringList());
@@ -648,13 +591,12 @@ TEST(EngineThreadsTest, TwoThreadsSavingOneSession) {
   a.join();
   b.join();
   EXPECT_EQ(failed.load(), 0);
-  auto lines = cgi_test::ReadSessionFileWithOpenSsl((dir / "hsess_Default_global.ses").string(), kDefaultEncryptionKey);
+  auto lines = cgi_test::ReadSessionFileWithOpenSsl(dir / "hsess_Default_global.ses", kDefaultEncryptionKey);
   ASSERT_TRUE(lines.has_value());
   ASSERT_EQ(lines->size(), 1u);
   EXPECT_TRUE(std::regex_match((*lines)[0], std::regex("t=[01]/\\d+"))) << (*lines)[0];
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "temporary files left";
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1) << "temporary files left";
   SessionEnd("", true);
-  fs::remove_all(dir);
 }
 
 // While the deadline is 0 the watchdog never ends the process, however

@@ -1,67 +1,94 @@
-// The test CGI programs behind a real web server: lighttpd with mod_cgi and
-// mod_scgi on 127.0.0.1 and a free port, driven with libcurl (and a raw
-// socket for a client that stalls). Every request gets one complete answer,
-// whichever way the program keeps its engine.
-#include <sys/socket.h>
-#include <unistd.h>
-
+// The test CGI programs behind a real web server (tests/common's lighttpd
+// with mod_cgi and mod_scgi), driven with libcurl: what the engine reads
+// from real requests, what the server makes of its answers, sessions across
+// requests, and one complete answer to every request whichever way the
+// program keeps its engine.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <curl/curl.h>
+#include <strings.h>
+
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <thread>
 
-#include "tests/cgi/lighttpd_server.h"
 #include "tests/cgi/session_file_reader.h"
+#include "tests/common/http_server.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using cgi_test::HttpResponse;
-using Response = cgi_test::HttpResponse;
+
+struct Response {
+  long status = 0;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  std::string Header(const std::string& name) const {
+    for (const auto& [n, v] : headers)
+      if (strcasecmp(n.c_str(), name.c_str()) == 0) return v;
+    return "";
+  }
+  bool HasHeader(const std::string& name) const {
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](auto& h) { return strcasecmp(h.first.c_str(), name.c_str()) == 0; });
+  }
+  bool HasLine(const std::string& line) const {
+    return ("\r\n" + body).find("\r\n" + line + "\r\n") != std::string::npos;
+  }
+};
 
 class LighttpdTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (cgi_test::FindLighttpd().empty()) return;
-    dir_ = fs::temp_directory_path() / ("cgi_lighttpd_test_" + std::to_string(::getpid()));
-    fs::create_directories(dir_ / "www" / "tmp");
-    fs::copy_file(TOLMID_CGI_TEST_PROGRAM, dir_ / "www" / "app.cgi", fs::copy_options::overwrite_existing);
-    fs::copy_file(TOLMID_CGI_STACK_PROGRAM, dir_ / "www" / "stack.cgi", fs::copy_options::overwrite_existing);
-    server_ = new cgi_test::LighttpdServer;
-    started_ = server_->Start(dir_, TOLMID_CGI_LIBRARY_PROGRAM);
+    server_ = new testsupport::LocalHttpServer(TOLMID_CGI_LIBRARY_PROGRAM);
+    if (!server_->Started()) return;
+    fs::create_directories(Www() / "tmp");
+    fs::copy_file(TOLMID_CGI_TEST_PROGRAM, Www() / "app.cgi");
+    fs::copy_file(TOLMID_CGI_STACK_PROGRAM, Www() / "stack.cgi");
   }
-
   static void TearDownTestSuite() {
+    // What the programs wrote to standard error: no sanitizer report.
+    if (server_->Started()) { EXPECT_EQ(server_->Log("programs.log").find("Sanitizer"), std::string::npos); }
     delete server_;
-    server_ = nullptr;
-    if (!dir_.empty()) fs::remove_all(dir_);
     curl_global_cleanup();
   }
-
   void SetUp() override {
-    if (cgi_test::FindLighttpd().empty()) GTEST_SKIP() << "lighttpd is not installed";
-    if (!started_) FAIL() << "lighttpd did not start: " << server_->ErrorLog();
+    if (!server_->Started()) GTEST_SKIP() << "lighttpd is not installed";
   }
+  static fs::path Www() { return server_->DocRoot() / "www"; }
 
   static Response Fetch(const std::string& path, const std::function<void(CURL*)>& setup = {}) {
-    Response r = server_->Fetch(path, setup);
+    Response r;
+    CURL* curl = curl_easy_init();
+    curl_easy_setopt(curl, CURLOPT_URL, server_->Url(path.substr(1)).c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* d, std::size_t size, std::size_t n, void* u) {
+      static_cast<Response*>(u)->body.append(d, size * n);
+      return size * n;
+    });
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &r);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, +[](char* d, std::size_t size, std::size_t n, void* u) {
+      std::string line(d, size * n);
+      while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+      if (const std::size_t colon = line.find(':'); colon != std::string::npos)
+        static_cast<Response*>(u)->headers.emplace_back(line.substr(0, colon),
+                                                        line.substr(line.find_first_not_of(' ', colon + 1)));
+      return size * n;
+    });
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &r);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    if (setup) setup(curl);
+    const CURLcode rc = curl_easy_perform(curl);
+    if (rc != CURLE_OK) r.status = -static_cast<long>(rc);
+    else curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &r.status);
+    curl_easy_cleanup(curl);
     EXPECT_GT(r.status, 0) << "curl error " << -r.status << " for " << path;
     return r;
   }
 
-  static inline fs::path dir_;
-  static inline cgi_test::LighttpdServer* server_ = nullptr;
-  static inline bool started_ = false;
+  static inline testsupport::LocalHttpServer* server_ = nullptr;
 };
-
-bool HasLine(const std::string& body, const std::string& line) {
-  return ("\r\n" + body).find("\r\n" + line + "\r\n") != std::string::npos;
-}
 
 TEST_F(LighttpdTest, ServerVariablesQueryCookiesAndBasicAuthorization) {
   Response r = Fetch("/app.cgi/vars?a=1&b=x+y%26z", [](CURL* c) {
@@ -73,31 +100,27 @@ TEST_F(LighttpdTest, ServerVariablesQueryCookiesAndBasicAuthorization) {
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.Header("Content-Type"), "text/html");
   EXPECT_EQ(r.Header("Content-Length"), std::to_string(r.body.size()));
-  for (const std::string line :
-       {"method=GET", "query=a=1&b=x+y%26z", "script=/app.cgi", "path_info=/vars", "content_length=0",
-        "user_agent=tolmid-test/1.0", "remote_addr=127.0.0.1", "protocol=HTTP/1.1", "has_authorization=yes",
-        "auth_user=user", "auth_password=p w", "cookie_a=1", "cookie_b=two", "field a=1", "field b=x y&z"}) {
-    EXPECT_TRUE(HasLine(r.body, line)) << line << " in\n" << r.body;
-  }
-  EXPECT_TRUE(HasLine(r.body, "server_port=" + std::to_string(server_->Port())));
+  const std::vector<std::string> lines = {
+      "method=GET", "query=a=1&b=x+y%26z", "script=/app.cgi", "path_info=/vars", "content_length=0",
+      "user_agent=tolmid-test/1.0", "remote_addr=127.0.0.1", "protocol=HTTP/1.1", "has_authorization=yes",
+      "auth_user=user", "auth_password=p w", "cookie_a=1", "cookie_b=two", "field a=1", "field b=x y&z",
+      "server_port=" + std::to_string(server_->Port())};
+  for (const std::string& line : lines) { EXPECT_TRUE(r.HasLine(line)) << line << " in\n" << r.body; }
   EXPECT_NE(r.body.find("software=lighttpd/"), std::string::npos);
 }
 
 TEST_F(LighttpdTest, UrlEncodedAndMultipartPosts) {
-  Response r = Fetch("/app.cgi/vars?q=0", [](CURL* c) {
-    curl_easy_setopt(c, CURLOPT_POSTFIELDS, "f=1&g=h%20i&bad=%00");
-  });
+  Response r =
+      Fetch("/app.cgi/vars?q=0", [](CURL* c) { curl_easy_setopt(c, CURLOPT_POSTFIELDS, "f=1&g=h%20i&bad=%00"); });
   EXPECT_EQ(r.status, 200);
-  EXPECT_TRUE(HasLine(r.body, "method=POST"));
-  EXPECT_TRUE(HasLine(r.body, "content_type=application/x-www-form-urlencoded"));
-  EXPECT_TRUE(HasLine(r.body, "field q=0"));
-  EXPECT_TRUE(HasLine(r.body, "field f=1"));
-  EXPECT_TRUE(HasLine(r.body, "field g=h i"));
+  for (const char* line :
+       {"method=POST", "content_type=application/x-www-form-urlencoded", "field q=0", "field f=1", "field g=h i"})
+    EXPECT_TRUE(r.HasLine(line)) << line;
   EXPECT_EQ(r.body.find("field bad"), std::string::npos);
 
   const std::string file = "first line\r\nsecond -- line\r\n--not a boundary\r\n" + std::string(3000, 'x');
-  CURL* curl_for_mime = curl_easy_init();
-  curl_mime* mime = curl_mime_init(curl_for_mime);
+  CURL* owner = curl_easy_init();
+  curl_mime* mime = curl_mime_init(owner);
   curl_mimepart* part = curl_mime_addpart(mime);
   curl_mime_name(part, "title");
   curl_mime_data(part, "My picture", CURL_ZERO_TERMINATED);
@@ -108,21 +131,16 @@ TEST_F(LighttpdTest, UrlEncodedAndMultipartPosts) {
   curl_mime_type(part, "text/plain");
   Response m = Fetch("/app.cgi/vars", [&](CURL* c) { curl_easy_setopt(c, CURLOPT_MIMEPOST, mime); });
   curl_mime_free(mime);
-  curl_easy_cleanup(curl_for_mime);
+  curl_easy_cleanup(owner);
   EXPECT_EQ(m.status, 200);
   EXPECT_NE(m.body.find("content_type=multipart/form-data; boundary="), std::string::npos);
-  EXPECT_TRUE(HasLine(m.body, "field title=My picture"));
-  EXPECT_TRUE(HasLine(m.body, "field pic=pic.txt"));
-  EXPECT_NE(m.body.find("upload pic name=pic.txt type=text/plain size=" + std::to_string(file.size()) +
-                        " content=" + file + "\r\n"),
-            std::string::npos)
+  EXPECT_TRUE(m.HasLine("field title=My picture"));
+  EXPECT_TRUE(m.HasLine("field pic=pic.txt"));
+  EXPECT_TRUE(
+      m.HasLine("upload pic name=pic.txt type=text/plain size=" + std::to_string(file.size()) + " content=" + file))
       << m.body.substr(0, 400);
-  // The temporary file is gone after the request.
-  std::size_t uploads_left = 0;
-  for (const auto& e : fs::directory_iterator(dir_ / "www" / "tmp")) {
-    uploads_left += e.path().filename().string().rfind("upload-", 0) == 0;
-  }
-  EXPECT_EQ(uploads_left, 0u);
+  for (const auto& e : fs::directory_iterator(Www() / "tmp"))  // the temporary file is gone after the request
+    EXPECT_NE(e.path().filename().string().rfind("upload-", 0), 0u) << e.path();
 }
 
 TEST_F(LighttpdTest, StatusHeadersDownloadsAndNoCache) {
@@ -130,17 +148,14 @@ TEST_F(LighttpdTest, StatusHeadersDownloadsAndNoCache) {
   EXPECT_EQ(created.status, 201);
   EXPECT_EQ(created.Header("X-Test"), "value 1");
   EXPECT_EQ(created.body, "created");
-
   Response moved = Fetch("/app.cgi/redirect");
   EXPECT_EQ(moved.status, 302);
   EXPECT_EQ(moved.Header("Location"), "http://127.0.0.1/elsewhere");
-
   Response download = Fetch("/app.cgi/download");
   EXPECT_EQ(download.status, 200);
   EXPECT_EQ(download.Header("Content-Disposition"), "attachment; filename=\"list \\\"1\\\".txt\"");
   EXPECT_EQ(download.Header("Content-Type"), "text/plain; name=\"list \\\"1\\\".txt\"");
   EXPECT_EQ(download.body, "line 1\r\nline 2\r\n");
-
   Response fresh = Fetch("/app.cgi/nocache");
   EXPECT_EQ(fresh.status, 200) << "the server must accept the no-cache headers";
   EXPECT_EQ(fresh.body, "fresh");
@@ -152,14 +167,6 @@ TEST_F(LighttpdTest, StatusHeadersDownloadsAndNoCache) {
   EXPECT_LT(timegm(&tm), std::time(nullptr) - 999L * 86400);
 }
 
-TEST_F(LighttpdTest, HeaderInjectionIsRefused) {
-  Response r = Fetch("/app.cgi/inject");
-  EXPECT_EQ(r.status, 200);
-  EXPECT_EQ(r.body, "refused: Invalid header line");
-  EXPECT_FALSE(r.HasHeader("Set-Cookie"));
-  EXPECT_FALSE(r.HasHeader("X-Bad"));
-}
-
 TEST_F(LighttpdTest, SessionVariablesAcrossTwoRequests) {
   Response set = Fetch("/app.cgi/session-set?name=color&value=blue+green");
   EXPECT_EQ(set.status, 200);
@@ -169,111 +176,58 @@ TEST_F(LighttpdTest, SessionVariablesAcrossTwoRequests) {
       << cookie_header;
   const std::string cookie = m[1].str();
   ASSERT_TRUE(std::regex_search(set.body, m, std::regex("file=([^\r]+)\r\n")));
-  const std::string file = m[1].str();
-  EXPECT_EQ(fs::path(file).parent_path(), dir_ / "www" / "tmp");
-
-  auto lines = cgi_test::ReadSessionFileWithOpenSsl(file, "session-key-for-tests");
-  ASSERT_TRUE(lines.has_value());
-  EXPECT_EQ(*lines, std::vector<std::string>{"color=blue green"});
-
-  Response get = Fetch("/app.cgi/session-get?name=color",
-                       [&](CURL* c) { curl_easy_setopt(c, CURLOPT_COOKIE, cookie.c_str()); });
-  EXPECT_TRUE(HasLine(get.body, "value=blue green")) << get.body;
+  EXPECT_EQ(fs::path(m[1].str()).parent_path(), Www() / "tmp");
+  EXPECT_EQ(cgi_test::ReadSessionFileWithOpenSsl(m[1].str(), "session-key-for-tests"),
+            std::vector<std::string>{"color=blue green"});
+  Response get =
+      Fetch("/app.cgi/session-get?name=color", [&](CURL* c) { curl_easy_setopt(c, CURLOPT_COOKIE, cookie.c_str()); });
+  EXPECT_TRUE(get.HasLine("value=blue green")) << get.body;
   EXPECT_FALSE(get.HasHeader("Set-Cookie"));
-  // Without the cookie: another, empty session.
-  Response other = Fetch("/app.cgi/session-get?name=color");
-  EXPECT_TRUE(HasLine(other.body, "value=")) << other.body;
-}
-
-// The program shortens the watchdog's period to 300 ms for this request.
-TEST_F(LighttpdTest, StalledClientIsEndedByTheWatchdog) {
-  const fs::path pid_file = dir_ / "www" / "tmp" / "stall.pid";
-  fs::remove(pid_file);
-  const int s = cgi_test::ConnectLoopback(server_->Port());
-  ASSERT_GE(s, 0);
-  const std::string request =
-      "POST /app.cgi/stall HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-      "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 1000\r\n\r\na=123";
-  ASSERT_EQ(::send(s, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
-  const auto start = std::chrono::steady_clock::now();
-  auto elapsed = [&] {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  };
-  pid_t cgi_pid = 0;
-  while (elapsed() < 10 && cgi_pid == 0) {
-    std::ifstream in(pid_file);
-    if (!(in >> cgi_pid)) {
-      cgi_pid = 0;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-  ASSERT_GT(cgi_pid, 0) << "the program did not start";
-  // Gone (or a zombie lighttpd has not reaped yet) within the bound.
-  auto alive = [&] {
-    std::ifstream stat("/proc/" + std::to_string(cgi_pid) + "/stat");
-    std::string pid, name, state;
-    if (!(stat >> pid >> name >> state)) return false;
-    return state != "Z";
-  };
-  while (alive() && elapsed() < 10) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  const double seconds = elapsed();
-  ::close(s);
-  EXPECT_FALSE(alive()) << "the watchdog did not end the stalled request";
-  EXPECT_GE(seconds, 0.3) << "ended before the deadline";
+  EXPECT_TRUE(Fetch("/app.cgi/session-get?name=color").HasLine("value="));  // no cookie: another, empty session
 }
 
 // However a program keeps its engine (heap, main's stack, library mode),
 // every request gets one complete answer; a session folder that is missing
 // or cannot be written to gives a clean 500, as does an exception a request
-// handler lets through.
+// handler lets through (what it queued is dropped).
 TEST_F(LighttpdTest, EveryProgramAnswersEveryRequestOnce) {
-  struct Case {
+  const std::string kError = "500 Internal Server Error\r\n";
+  const struct {
     std::string path;
     long status;
     std::string body_start;
-  };
-  const std::string kError = "500 Internal Server Error\r\n";
-  const Case cases[] = {
-      {"/vars?a=1", 200, "method=GET"},
-      {"/session-set?name=n&value=v", 200, "id="},
+  } cases[] = {
+      {"/vars?a=1", 200, "method=GET"}, {"/session-set?name=n&value=v", 200, "id="},
       {"/session-set?name=n&value=v&tmp=nosuch", 500, kError},
       {"/session-set?name=n&value=v&tmp=default", 500, kError},  // "Temp" under the document root
-      {"/session-set?name=n&value=v&tmp=proc", 500, kError},
-      {"/vars?b=2", 200, "method=GET"},
+      {"/session-set?name=n&value=v&tmp=proc", 500, kError}, {"/throw", 500, kError}, {"/vars?b=2", 200, "method=GET"},
   };
   for (const std::string program : {"/app.cgi", "/stack.cgi", "/lib.scgi"}) {
     for (const auto& c : cases) {
+      if (program == "/stack.cgi" && c.path == "/throw") continue;  // main runs its handler itself
       SCOPED_TRACE(program + c.path);
       Response r = Fetch(program + c.path);
       EXPECT_EQ(r.status, c.status);
       EXPECT_EQ(r.body.rfind(c.body_start, 0), 0u) << r.body;
-      if (program != "/lib.scgi") {
-        EXPECT_EQ(r.Header("Content-Length"), std::to_string(r.body.size()));
-      } else if (r.HasHeader("Content-Length")) {  // library mode leaves it to the server
+      EXPECT_FALSE(r.HasHeader("X-Partial"));
+      if (c.status == 500) { EXPECT_EQ(r.Header("Content-Type"), "text/plain"); }
+      // Library mode may leave the length to the server.
+      if (program != "/lib.scgi" || r.HasHeader("Content-Length")) {
         EXPECT_EQ(r.Header("Content-Length"), std::to_string(r.body.size()));
       }
     }
   }
-  for (const std::string program : {"/app.cgi", "/lib.scgi"}) {
-    Response r = Fetch(program + "/throw");
-    EXPECT_EQ(r.status, 500) << program;
-    EXPECT_EQ(r.body, kError);
-    EXPECT_EQ(r.Header("Content-Type"), "text/plain");
-    EXPECT_FALSE(r.HasHeader("X-Partial")) << "what the handler queued is dropped";
-  }
 }
 
 // The library program is started once by the server and answers request
-// after request on its main thread.
+// after request on its main thread, a failed one among them.
 TEST_F(LighttpdTest, LibraryProgramAnswersSeveralRequestsOnOneThread) {
   const std::regex answer("request (\\d+) pid (\\d+) thread (\\d+)");
-  std::vector<std::smatch> seen(4);
-  std::vector<std::string> bodies(4);
+  std::smatch seen[4];
+  std::string bodies[4];
   for (int i = 0; i < 4; ++i) {
     bodies[i] = Fetch(i == 2 ? "/lib.scgi/throw" : "/lib.scgi/count").body;
-    if (i != 2) {
-      ASSERT_TRUE(std::regex_match(bodies[i], seen[i], answer)) << bodies[i];
-    }
+    if (i != 2) { ASSERT_TRUE(std::regex_match(bodies[i], seen[i], answer)) << bodies[i]; }
   }
   EXPECT_EQ(bodies[2], "500 Internal Server Error\r\n");
   EXPECT_EQ(std::stoi(seen[1][1]), std::stoi(seen[0][1]) + 1);

@@ -9,59 +9,43 @@
 #include <openssl/blowfish.h>
 
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
-namespace cgi_test {
+#include "tests/common/scratch_dir.h"
 
-inline std::optional<std::string> PlainUrlDecode(const std::string& in) {
-  std::string out;
-  for (std::size_t i = 0; i < in.size(); ++i) {
-    if (in[i] == '+') {
-      out.push_back(' ');
-    } else if (in[i] == '%') {
-      if (i + 2 >= in.size()) return std::nullopt;
-      out.push_back(static_cast<char>(std::stoi(in.substr(i + 1, 2), nullptr, 16)));
-      i += 2;
-    } else {
-      out.push_back(in[i]);
-    }
-  }
-  return out;
-}
+namespace cgi_test {
 
 // The lines of the file, or nullopt when a record does not decipher to 0x01
 // and a line.
 inline std::optional<std::vector<std::string>> ReadSessionFileWithOpenSsl(const std::string& path,
                                                                           const std::string& key) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::stringstream ss;
-  ss << in.rdbuf();
-  const std::string data = ss.str();
+  const std::string data = testsupport::ReadFile(path);
   std::vector<std::string> lines;
-  std::size_t pos = 0;
-  while (pos < data.size()) {
-    const std::size_t end = data.find('\0', pos);
+  for (std::size_t pos = 0, end; pos < data.size(); pos = end + 1) {
+    end = data.find('\0', pos);
     if (end == std::string::npos) return std::nullopt;
-    auto cipher = PlainUrlDecode(data.substr(pos, end - pos));
-    if (!cipher) return std::nullopt;
+    std::string cipher;
+    for (std::size_t i = pos; i < end; ++i) {
+      if (data[i] == '%' && i + 2 < end)
+        cipher += static_cast<char>(std::stoi(data.substr(i + 1, 2), nullptr, 16)), i += 2;
+      else if (data[i] == '%') return std::nullopt;
+      else cipher += data[i] == '+' ? ' ' : data[i];
+    }
     BF_KEY bk;
     BF_set_key(&bk, static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(key.data()));
     unsigned char iv[8];
     std::memcpy(iv, "k4vq82tz", 8);
     int num = 0;
-    std::string plain(cipher->size(), '\0');
-    BF_cfb64_encrypt(reinterpret_cast<const unsigned char*>(cipher->data()),
-                     reinterpret_cast<unsigned char*>(plain.data()), static_cast<long>(cipher->size()), &bk, iv,
-                     &num, BF_DECRYPT);
+    std::string plain(cipher.size(), '\0');
+    BF_cfb64_encrypt(reinterpret_cast<const unsigned char*>(cipher.data()),
+                     reinterpret_cast<unsigned char*>(plain.data()), static_cast<long>(cipher.size()), &bk, iv, &num,
+                     BF_DECRYPT);
     if (plain.empty() || plain[0] != '\x01') return std::nullopt;
     lines.push_back(plain.substr(1));
-    pos = end + 1;
   }
+  if (data.empty() && !std::filesystem::exists(path)) return std::nullopt;
   return lines;
 }
 

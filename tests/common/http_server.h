@@ -1,8 +1,13 @@
 // A local web server for tests: lighttpd on 127.0.0.1 serving files from a
-// temporary document root, with CGI scripts for answers a file cannot give
-// (a stall). The listening socket is made here and handed to lighttpd by
-// socket activation, so the server takes connections the moment the
-// constructor returns (no waiting for it to come up, no port race).
+// temporary document root (DocRoot()/www), running programs named *.cgi
+// there through mod_cgi (shell scripts for answers a file cannot give, or
+// real CGI programs), and optionally one program over SCGI under /lib.scgi
+// (lighttpd starts it once and sends it every request). Request and
+// response bodies stream, so that a client or a script can stop halfway;
+// the programs' standard error goes to DocRoot()/programs.log. The
+// listening socket is made here and handed to lighttpd by socket
+// activation, so the server takes connections the moment the constructor
+// returns (no waiting for it to come up, no port race).
 //
 //   LocalHttpServer server;
 //   server.AddFile("a.gif", bytes);
@@ -23,13 +28,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace testsupport {
 
 class LocalHttpServer {
  public:
-  LocalHttpServer() {
+  explicit LocalHttpServer(const std::string& scgi_program = "") {
     const std::string server = FindLighttpd();
     if (server.empty()) return;
     static int counter = 0;
@@ -54,13 +60,19 @@ class LocalHttpServer {
         << "server.bind = \"127.0.0.1\"\n"
         << "server.port = " << port_ << "\n"
         << "server.systemd-socket-activation = \"enable\"\n"
-        << "server.modules = ( \"mod_cgi\" )\n"
+        << "server.modules = ( \"mod_cgi\", \"mod_scgi\" )\n"
         << "server.errorlog = \"" << (dir_ / "error.log").string() << "\"\n"
-        // Bodies go out as they come, so that a script can stop halfway.
+        << "server.breakagelog = \"" << (dir_ / "programs.log").string() << "\"\n"
         << "server.stream-response-body = 2\n"
+        << "server.stream-request-body = 2\n"
         << "cgi.assign = ( \".cgi\" => \"\" )\n"
         << "mimetype.assign = ( \".gif\" => \"image/gif\", \".jpg\" => \"image/jpeg\", \"\" => "
            "\"application/octet-stream\" )\n";
+      if (!scgi_program.empty()) {
+        c << "scgi.server = ( \"/lib.scgi\" => (( \"socket\" => \"" << (dir_ / "lib.sock").string()
+          << "\", \"bin-path\" => \"" << scgi_program
+          << "\", \"check-local\" => \"disable\", \"max-procs\" => 1 )) )\n";
+      }
     }
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -101,6 +113,10 @@ class LocalHttpServer {
   void AddFile(const std::string& name, const std::string& bytes) {
     std::ofstream f(dir_ / "www" / name, std::ios::binary);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  std::string Log(const std::string& name) const {
+    std::ifstream f(dir_ / name);
+    return std::string(std::istreambuf_iterator<char>(f), {});
   }
   // A shell CGI script; its output is the answer (headers, blank line,
   // body).

@@ -57,7 +57,9 @@ TEST_F(DataSetModelTest, RandomWalkMatchesTheDataset) {
     switch (op) {
       case 0: ds->MoveBy(static_cast<int>(rng() % 21) - 10); break;
       case 1: rng() % 2 ? ds->First() : ds->Last(); break;
-      case 2: model.SetCurrentRow(static_cast<int>(rng() % static_cast<unsigned>(std::max(1, model.rowCount())))); break;
+      case 2:
+        model.SetCurrentRow(static_cast<int>(rng() % static_cast<unsigned>(std::max(1, model.rowCount()))));
+        break;
       case 3:
         ds->Insert();
         ds->FieldByName("Name")->SetAsString("new" + std::to_string(next_name++));
@@ -123,8 +125,7 @@ TEST_F(DataSetModelTest, PeeksLeaveBofEofAndRecordAsTheyWere) {
     int row_to_read;
   };
   const std::vector<Case> cases = {
-      {"at Eof", [&] { ds->Last(); ds->Next(); }, 3},
-      {"at Bof", [&] { ds->First(); }, 400},
+      {"at Eof", [&] { ds->Last(); ds->Next(); }, 3}, {"at Bof", [&] { ds->First(); }, 400},
       {"middle", [&] { ds->First(); ds->MoveBy(250); }, 10},
   };
   for (const Case& c : cases) {

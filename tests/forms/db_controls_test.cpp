@@ -33,17 +33,17 @@ class DBControlsTest : public AppTest {
   DBControlsTest() {
     form = fw::NewForm<TestForm>(&App());
     ds = new CountingDataSet(form, {{"Num", fw::TFieldType::ftInteger},
-                                    {"Name", fw::TFieldType::ftString, 20},
-                                    {"Details", fw::TFieldType::ftMemo},
-                                    {"PhotoDate", fw::TFieldType::ftDate},
-                                    {"Category", fw::TFieldType::ftString, 40},
+                                    {"Name", fw::TFieldType::ftString, 20}, {"Details", fw::TFieldType::ftMemo},
+                                    {"PhotoDate", fw::TFieldType::ftDate}, {"Category", fw::TFieldType::ftString, 40},
                                     {"pic", fw::TFieldType::ftGraphic}});
     formstest::FillNumbered(*ds, 3);
     source = new fw::TDataSource(form);
     source->SetDataSet(ds);
   }
   ~DBControlsTest() override { delete form; }
-  std::string Stored(std::size_t row, int field) { return ds->StoredNull(row, field) ? "<null>" : ds->StoredValue(row, field); }
+  std::string Stored(std::size_t row, int field) {
+    return ds->StoredNull(row, field) ? "<null>" : ds->StoredValue(row, field);
+  }
 
   TestForm* form;
   CountingDataSet* ds;

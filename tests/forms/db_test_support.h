@@ -9,7 +9,7 @@
 
 #include "framework/db/data_link.h"
 #include "framework/db/field.h"
-#include "tests/framework/db_memory_dataset.h"
+#include "tests/common/memory_dataset.h"
 
 namespace formstest {
 

@@ -13,6 +13,7 @@
 #include "dataset/tolmid_table.h"
 #include "framework/dbctrls/db_grid.h"
 #include "storage/session.h"
+#include "tests/common/scratch_dir.h"
 #include "tests/forms/forms_test_support.h"
 
 namespace {
@@ -25,19 +26,15 @@ class EngineGridTest : public AppTest {
   void SetUp() override {
     dataset::FinalizeSessions();
     storage::ShutdownEngine();
-    char tmpl[] = "/tmp/forms_engine_grid_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     form_ = fw::NewForm<TestForm>(&App());
     db_ = new dataset::TTolmidDatabase(form_);
     db_->SetDatabaseName("Quennet");
-    db_->SetDirectory(dir_);
+    db_->SetDirectory(dir_.path());
     db_->Open();
   }
   void TearDown() override {
     delete form_;
     dataset::FinalizeSessions();
-    std::filesystem::remove_all(dir_);
   }
   dataset::TTolmidTable* PhotoTable(int records) {
     auto* t = new dataset::TTolmidTable(form_);
@@ -61,7 +58,7 @@ class EngineGridTest : public AppTest {
     t->SetIndexName("ResName");
     return t;
   }
-  std::string dir_;
+  testsupport::ScratchDir dir_;
   TestForm* form_ = nullptr;
   dataset::TTolmidDatabase* db_ = nullptr;
 };

@@ -10,20 +10,17 @@
 #include "framework/db/data_link.h"
 #include "framework/db/dataset.h"
 #include "framework/db/field_data_link.h"
-#include "tests/framework/db_memory_dataset.h"
+#include "tests/common/error_text.h"
+#include "tests/common/memory_dataset.h"
 
 namespace fw {
 namespace {
 
 using testing::MemoryDataSet;
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no error)";
+template <class F>
+std::string ErrorOf(F f) {
+  return testsupport::ErrorText<Exception>(f);
 }
 
 class LogLink : public TDataLink {
@@ -314,7 +311,8 @@ class MasterLink : public TDataLink {
     if (log) log->push_back("detail follows");
     master_id_ = Active() ? DataSet()->FieldByName("ID")->AsInteger() : -1;
     int id = master_id_;
-    detail_->SetOnFilterRecord([id](TDataSet& d, bool& accept) { accept = d.FieldByName("Master")->AsInteger() == id; });
+    detail_->SetOnFilterRecord(
+        [id](TDataSet& d, bool& accept) { accept = d.FieldByName("Master")->AsInteger() == id; });
     detail_->SetFiltered(true);  // moves to its first record
   }
   MemoryDataSet* detail_;
@@ -325,7 +323,8 @@ TEST_F(DataLinkTest, DetailFollowsItsMasterBeforeTheControls) {
   MemoryDataSet detail(nullptr, {{"Master", TFieldType::ftInteger}, {"Item", TFieldType::ftString, 10}});
   detail.Open();
   for (int m = 1; m <= 3; ++m)
-    for (int k = 0; k < m; ++k) detail.AppendRecord({Variant(m), Variant("m" + std::to_string(m) + "." + std::to_string(k))});
+    for (int k = 0; k < m; ++k)
+      detail.AppendRecord({Variant(m), Variant("m" + std::to_string(m) + "." + std::to_string(k))});
   MasterLink master_link(&detail);
   master_link.log = &log_;
   LogLink grid("grid", &log_);

@@ -7,7 +7,8 @@
 #include <memory>
 
 #include "framework/db/dataset.h"
-#include "tests/framework/db_memory_dataset.h"
+#include "tests/common/error_text.h"
+#include "tests/common/memory_dataset.h"
 
 namespace fw {
 namespace {
@@ -15,33 +16,20 @@ namespace {
 using testing::ColumnDef;
 using testing::MemoryDataSet;
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(no error)";
+template <class F>
+std::string ErrorOf(F f) {
+  return testsupport::ErrorText<Exception>(f);
 }
 
 class FieldTest : public ::testing::Test {
  protected:
   FieldTest()
       : ds_(nullptr, {{"S", TFieldType::ftString, 5},
-                      {"Sm", TFieldType::ftSmallint},
-                      {"I", TFieldType::ftInteger},
-                      {"W", TFieldType::ftWord},
-                      {"B", TFieldType::ftBoolean},
-                      {"F", TFieldType::ftFloat},
-                      {"C", TFieldType::ftCurrency},
-                      {"N", TFieldType::ftBCD, 2},
-                      {"D", TFieldType::ftDate},
-                      {"T", TFieldType::ftTime},
-                      {"DT", TFieldType::ftDateTime},
-                      {"By", TFieldType::ftBytes, 4},
-                      {"VB", TFieldType::ftVarBytes, 4},
-                      {"A", TFieldType::ftAutoInc},
-                      {"M", TFieldType::ftMemo},
+                      {"Sm", TFieldType::ftSmallint}, {"I", TFieldType::ftInteger}, {"W", TFieldType::ftWord},
+                      {"B", TFieldType::ftBoolean}, {"F", TFieldType::ftFloat}, {"C", TFieldType::ftCurrency},
+                      {"N", TFieldType::ftBCD, 2}, {"D", TFieldType::ftDate}, {"T", TFieldType::ftTime},
+                      {"DT", TFieldType::ftDateTime}, {"By", TFieldType::ftBytes, 4},
+                      {"VB", TFieldType::ftVarBytes, 4}, {"A", TFieldType::ftAutoInc}, {"M", TFieldType::ftMemo},
                       {"G", TFieldType::ftGraphic},
                       {"L", TFieldType::ftLargeint}}) {
     ds_.Open();
@@ -64,8 +52,7 @@ TEST_F(FieldTest, DefaultFieldClassesFollowTheTypes) {
       {"D", TFieldType::ftDate, 4},       {"T", TFieldType::ftTime, 4},
       {"DT", TFieldType::ftDateTime, 8},  {"By", TFieldType::ftBytes, 4},
       {"VB", TFieldType::ftVarBytes, 6},  {"A", TFieldType::ftAutoInc, 4},
-      {"M", TFieldType::ftMemo, 0},       {"G", TFieldType::ftGraphic, 0},
-      {"L", TFieldType::ftLargeint, 8},
+      {"M", TFieldType::ftMemo, 0},       {"G", TFieldType::ftGraphic, 0}, {"L", TFieldType::ftLargeint, 8},
   };
   ASSERT_EQ(ds_.FieldCount(), 17);
   for (const Case& c : cases) {
@@ -88,26 +75,17 @@ TEST_F(FieldTest, TextRoundTripsInUsFormats) {
     const char* display;
   } cases[] = {
       {"S", "abcdefg", "abcde", "abcde"},  // cut to Size
-      {"S", "", "", ""},
-      {"Sm", "-32768", "-32768", "-32768"},
-      {"I", "  42", "42", "42"},
-      {"W", "65535", "65535", "65535"},
-      {"B", "t", "True", "True"},
-      {"B", "FALSE", "False", "False"},
-      {"F", "1.5", "1.5", "1.5"},
-      {"F", "1e20", "1E20", "1E20"},
-      {"C", "1.5", "1.5", "$1.50"},
+      {"S", "", "", ""}, {"Sm", "-32768", "-32768", "-32768"}, {"I", "  42", "42", "42"},
+      {"W", "65535", "65535", "65535"}, {"B", "t", "True", "True"}, {"B", "FALSE", "False", "False"},
+      {"F", "1.5", "1.5", "1.5"}, {"F", "1e20", "1E20", "1E20"}, {"C", "1.5", "1.5", "$1.50"},
       {"C", "-2.25", "-2.25", "($2.25)"},
       {"N", "12.3456", "12.35", "12.35"},  // two decimals, rounded half away
-      {"N", "-0.005", "-0.01", "-0.01"},
-      {"D", "3/5/2024", "3/5/2024", "3/5/2024"},
+      {"N", "-0.005", "-0.01", "-0.01"}, {"D", "3/5/2024", "3/5/2024", "3/5/2024"},
       {"T", "13:05:09", "1:05:09 PM", "1:05:09 PM"},
       {"DT", "3/5/2024 13:05:09", "3/5/2024 1:05:09 PM", "3/5/2024 1:05:09 PM"},
       {"DT", "3/5/2024", "3/5/2024", "3/5/2024"},  // midnight: no time
-      {"A", "7", "7", "7"},
-      {"L", "-9000000000", "-9000000000", "-9000000000"},
-      {"M", "hello memo", "hello memo", "(MEMO)"},
-      {"VB", "ab", "ab", "(VarBytes)"},
+      {"A", "7", "7", "7"}, {"L", "-9000000000", "-9000000000", "-9000000000"},
+      {"M", "hello memo", "hello memo", "(MEMO)"}, {"VB", "ab", "ab", "(VarBytes)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.field) + " <- " + c.input);
@@ -144,23 +122,16 @@ TEST_F(FieldTest, RawLayoutSeenByTheDataset) {
   F("B")->SetAsBoolean(true);
   F("Sm")->SetAsInteger(-2);
   F("N")->SetAsString("1.25");
-  std::int32_t i32;
-  ASSERT_TRUE(F("D")->GetData(&i32));
-  EXPECT_EQ(i32, 693594);
-  ASSERT_TRUE(F("T")->GetData(&i32));
-  EXPECT_EQ(i32, ((13 * 60 + 5) * 60 + 9) * 1000 + 250);
-  double d;
-  ASSERT_TRUE(F("DT")->GetData(&d));
-  EXPECT_EQ(d, 693595.0 * 86400000.0 + 43200000.0);
-  std::uint16_t u16;
-  ASSERT_TRUE(F("B")->GetData(&u16));
-  EXPECT_EQ(u16, 0xFFFF);  // 16-bit Boolean true
-  std::int16_t i16;
-  ASSERT_TRUE(F("Sm")->GetData(&i16));
-  EXPECT_EQ(i16, -2);
-  std::int64_t i64;
-  ASSERT_TRUE(F("N")->GetData(&i64));
-  EXPECT_EQ(i64, 12500);  // count of 1/10000
+  auto raw = [&](const char* name, auto value) {
+    EXPECT_TRUE(F(name)->GetData(&value)) << name;
+    return value;
+  };
+  EXPECT_EQ(raw("D", std::int32_t{}), 693594);
+  EXPECT_EQ(raw("T", std::int32_t{}), ((13 * 60 + 5) * 60 + 9) * 1000 + 250);
+  EXPECT_EQ(raw("DT", double{}), 693595.0 * 86400000.0 + 43200000.0);
+  EXPECT_EQ(raw("B", std::uint16_t{}), 0xFFFF);  // 16-bit Boolean true
+  EXPECT_EQ(raw("Sm", std::int16_t{}), -2);
+  EXPECT_EQ(raw("N", std::int64_t{}), 12500);  // count of 1/10000
   // Any non-zero 16-bit value reads as true.
   std::uint16_t one = 1;
   F("B")->SetData(&one);
@@ -177,7 +148,8 @@ TEST_F(FieldTest, ConversionAndRangeErrorsHaveTheFrameworkTexts) {
   } cases[] = {
       {"Sm", "40000", "40000 is not a valid value for field 'Sm'. The allowed range is -32768 to 32767"},
       {"W", "-1", "-1 is not a valid value for field 'W'. The allowed range is 0 to 65535"},
-      {"I", "3000000000", "3000000000 is not a valid value for field 'I'. The allowed range is -2147483648 to 2147483647"},
+      {"I", "3000000000",
+       "3000000000 is not a valid value for field 'I'. The allowed range is -2147483648 to 2147483647"},
       {"I", "abc", "'abc' is not a valid integer value for field 'I'"},
       {"I", "1.5", "'1.5' is not a valid integer value for field 'I'"},
       {"F", "x1", "'x1' is not a valid floating point value for field 'F'"},
@@ -321,7 +293,7 @@ TEST(FieldSizeTest, SizesAllowedPerType) {
     std::unique_ptr<TField> f(CreateFieldOfType(c.type, nullptr));
     ASSERT_NE(f, nullptr);
     std::string err = ErrorOf([&] { f->SetSize(c.size); });
-    EXPECT_EQ(err, c.ok ? "(no error)" : "Invalid field size");
+    EXPECT_EQ(err, c.ok ? "(none)" : "Invalid field size");
   }
   EXPECT_EQ(CreateFieldOfType(TFieldType::ftADT, nullptr), nullptr);
 }
@@ -369,26 +341,16 @@ TEST(IndexDefsTest, FindsIndexesByFields) {
   EXPECT_EQ(updates, 1);
 }
 
-}  // namespace
-}  // namespace fw
-
-namespace fw {
-namespace {
-
 TEST(VariantTest, ConversionsUseTheUsFormats) {
   struct Case {
     Variant v;
     const char* text;
   } cases[] = {
-      {Variant(), ""},
-      {Variant(true), "True"},
-      {Variant(-12), "-12"},
-      {Variant(2.5), "2.5"},
-      {Variant(Currency::FromRaw(15000)), "1.5"},
-      {Variant::FromDateTime(EncodeDate(2001, 2, 3)), "2/3/2001"},
+      {Variant(), ""}, {Variant(true), "True"}, {Variant(-12), "-12"}, {Variant(2.5), "2.5"},
+      {Variant(Currency::FromRaw(15000)), "1.5"}, {Variant::FromDateTime(EncodeDate(2001, 2, 3)), "2/3/2001"},
       {Variant("text"), "text"},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.v.AsString(), c.text);
+  for (const Case& c : cases) { EXPECT_EQ(c.v.AsString(), c.text); }
   EXPECT_EQ(Variant("42").AsInteger(), 42);
   EXPECT_EQ(Variant("1.25").AsCurrency().value, 12500);
   EXPECT_EQ(Variant(3).AsCurrency().value, 30000);

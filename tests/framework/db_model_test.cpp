@@ -11,7 +11,7 @@
 
 #include "framework/db/data_link.h"
 #include "framework/db/dataset.h"
-#include "tests/framework/db_memory_dataset.h"
+#include "tests/common/memory_dataset.h"
 
 namespace fw {
 namespace {
@@ -38,6 +38,11 @@ class Model {
     return v;
   }
   int N() const { return static_cast<int>(Visible().size()); }
+  void First() {
+    cur = N() > 0 ? 0 : -1;
+    bof = true;
+    eof = N() == 0;
+  }
   void Settle() {
     // After Post/Cancel/Delete the dataset resynchronises on a record.
     int n = N();
@@ -91,9 +96,7 @@ void RunModel(unsigned seed, int steps) {
   src.SetDataSet(&ds);
   ds.SetOnFilterRecord([](TDataSet& d, bool& accept) { accept = d.FieldByName("ID")->AsInteger() % 2 != 0; });
   ds.Open();
-  m.cur = m.N() > 0 ? 0 : -1;
-  m.bof = true;
-  m.eof = m.N() == 0;
+  m.First();
   std::vector<TBookmark> marks;
   std::vector<int> mark_ids;
 
@@ -111,9 +114,7 @@ void RunModel(unsigned seed, int steps) {
       case 0:
         what = "First";
         ds.First();
-        m.cur = m.N() > 0 ? 0 : -1;
-        m.bof = true;
-        m.eof = m.N() == 0;
+        m.First();
         break;
       case 1:
         what = "Last";
@@ -145,28 +146,22 @@ void RunModel(unsigned seed, int steps) {
         ASSERT_EQ(moved, expect) << what;
         break;
       }
-      case 4: {
-        what = "Insert+Post";
-        int id = new_id();
-        ds.Insert();
+      case 4:
+      case 5: {  // Insert or Append, then Post
+        const int id = new_id();
+        const std::string name = (op == 4 ? "i" : "a") + std::to_string(id);
+        what = op == 4 ? "Insert+Post" : "Append+Post";
+        op == 4 ? ds.Insert() : ds.Append();
         ds.FieldByName("ID")->SetAsInteger(id);
-        ds.FieldByName("Name")->SetAsString("i" + std::to_string(id));
+        ds.FieldByName("Name")->SetAsString(name);
         ds.Post();
-        int at = m.N() == 0 ? 0 : cur_full();
-        m.all.insert(m.all.begin() + at, Rec{id, "i" + std::to_string(id)});
-        m.cur = std::max(m.cur, 0);
-        m.Settle();
-        break;
-      }
-      case 5: {
-        what = "Append+Post";
-        int id = new_id();
-        ds.Append();
-        ds.FieldByName("ID")->SetAsInteger(id);
-        ds.FieldByName("Name")->SetAsString("a" + std::to_string(id));
-        ds.Post();
-        m.all.push_back(Rec{id, "a" + std::to_string(id)});
-        m.cur = m.N() - 1;
+        if (op == 4) {
+          m.all.insert(m.all.begin() + (m.N() == 0 ? 0 : cur_full()), Rec{id, name});
+          m.cur = std::max(m.cur, 0);
+        } else {
+          m.all.push_back(Rec{id, name});
+          m.cur = m.N() - 1;
+        }
         m.Settle();
         break;
       }
@@ -235,9 +230,7 @@ void RunModel(unsigned seed, int steps) {
         what = "Filtered";
         m.filtered = !m.filtered;
         ds.SetFiltered(m.filtered);
-        m.cur = m.N() > 0 ? 0 : -1;
-        m.bof = true;
-        m.eof = m.N() == 0;
+        m.First();
         break;
     }
     SCOPED_TRACE("step " + std::to_string(step) + ": " + what);
@@ -254,7 +247,7 @@ void RunModel(unsigned seed, int steps) {
       ASSERT_EQ(ds.RecNo(), m.cur + 1);
     }
     ASSERT_EQ(ds.Rows().size(), m.all.size());
-    for (std::size_t i = 0; i < m.all.size(); ++i) ASSERT_EQ(std::string(ds.StoredValue(i, 1)), m.all[i].name);
+    for (std::size_t i = 0; i < m.all.size(); ++i) { ASSERT_EQ(std::string(ds.StoredValue(i, 1)), m.all[i].name); }
     // Every link shows consecutive records around the current one, as
     // many as fit.
     for (PaintLink* link : {&grid, &single}) {
@@ -266,7 +259,8 @@ void RunModel(unsigned seed, int steps) {
       for (std::size_t i = 0; i < rows.size(); ++i)
         ASSERT_EQ(rows[i], m.all[static_cast<std::size_t>(vis[static_cast<std::size_t>(top) + i])].name) << "row " << i;
     }
-    ASSERT_EQ(ds.FieldByName("Name")->AsString(), m.N() > 0 ? m.all[static_cast<std::size_t>(vis[static_cast<std::size_t>(m.cur)])].name : "");
+    ASSERT_EQ(ds.FieldByName("Name")->AsString(),
+              m.N() > 0 ? m.all[static_cast<std::size_t>(vis[static_cast<std::size_t>(m.cur)])].name : "");
   }
 }
 

@@ -8,23 +8,19 @@
 #include <vector>
 
 #include "framework/exceptions.h"
+#include "tests/common/error_text.h"
 
 namespace fw {
 namespace {
 
-template <typename F>
-std::string ListErrorOf(F f) {
-  try {
-    f();
-  } catch (const EListError& e) {
-    return e.Message();
-  }
-  return "(none)";
-}
-
 void* P(std::intptr_t v) { return reinterpret_cast<void*>(v); }
 
-TEST(List, GrowthFromEmpty) {
+template <class F>
+std::string Error(F f) {
+  return testsupport::ErrorText<EListError>(f);
+}
+
+TEST(List, GrowthAndErrors) {
   TList l;
   std::vector<int> caps;
   for (int i = 0; i < 100; ++i) {
@@ -32,24 +28,20 @@ TEST(List, GrowthFromEmpty) {
     if (caps.empty() || caps.back() != l.Capacity()) caps.push_back(l.Capacity());
   }
   EXPECT_EQ(caps, (std::vector<int>{4, 8, 12, 28, 44, 60, 76, 95, 118}));
-}
-
-TEST(List, Errors) {
-  TList l;
+  l.Clear();
+  EXPECT_EQ(l.Capacity(), 0);
   l.Add(P(1));
-  EXPECT_EQ(ListErrorOf([&] { l.Get(1); }), "List index out of bounds (1)");
-  EXPECT_EQ(ListErrorOf([&] { l.Insert(3, nullptr); }), "List index out of bounds (3)");
-  EXPECT_EQ(ListErrorOf([&] { l.Delete(-1); }), "List index out of bounds (-1)");
-  EXPECT_EQ(ListErrorOf([&] { l.Move(0, 1); }), "List index out of bounds (1)");
-  EXPECT_EQ(ListErrorOf([&] { l.SetCapacity(0); }), "List capacity out of bounds (0)");
-  EXPECT_EQ(ListErrorOf([&] { l.SetCapacity(134217728); }), "List capacity out of bounds (134217728)");
-  EXPECT_EQ(ListErrorOf([&] { l.SetCount(-1); }), "List count out of bounds (-1)");
+  EXPECT_EQ(Error([&] { l.Get(1); }), "List index out of bounds (1)");
+  EXPECT_EQ(Error([&] { l.Insert(3, nullptr); }), "List index out of bounds (3)");
+  EXPECT_EQ(Error([&] { l.Delete(-1); }), "List index out of bounds (-1)");
+  EXPECT_EQ(Error([&] { l.Move(0, 1); }), "List index out of bounds (1)");
+  EXPECT_EQ(Error([&] { l.SetCapacity(0); }), "List capacity out of bounds (0)");
+  EXPECT_EQ(Error([&] { l.SetCapacity(134217728); }), "List capacity out of bounds (134217728)");
+  EXPECT_EQ(Error([&] { l.SetCount(-1); }), "List count out of bounds (-1)");
   l.SetCount(5);
   EXPECT_EQ(l.Get(4), nullptr);
   l.Pack();
   EXPECT_EQ(l.Count(), 1);
-  l.Clear();
-  EXPECT_EQ(l.Capacity(), 0);
 }
 
 TEST(List, ModelUnderRandomOperations) {
@@ -57,21 +49,22 @@ TEST(List, ModelUnderRandomOperations) {
   TList l;
   std::vector<void*> model;
   for (int op = 0; op < 20000; ++op) {
-    int k = static_cast<int>(rng() % 6);
+    const int k = static_cast<int>(rng() % 6);
     void* v = P(static_cast<std::intptr_t>(rng() % 50 + 1));
+    const int n = static_cast<int>(model.size());
     if (k <= 1) {
       l.Add(v);
       model.push_back(v);
     } else if (k == 2) {
-      int i = static_cast<int>(rng() % (model.size() + 1));
+      const int i = static_cast<int>(rng() % (model.size() + 1));
       l.Insert(i, v);
       model.insert(model.begin() + i, v);
-    } else if (k == 3 && !model.empty()) {
-      int i = static_cast<int>(rng() % model.size());
+    } else if (k == 3 && n > 0) {
+      const int i = static_cast<int>(rng() % model.size());
       l.Delete(i);
       model.erase(model.begin() + i);
-    } else if (k == 4 && !model.empty()) {
-      int a = static_cast<int>(rng() % model.size()), b = static_cast<int>(rng() % model.size());
+    } else if (k == 4 && n > 0) {
+      const int a = static_cast<int>(rng() % model.size()), b = static_cast<int>(rng() % model.size());
       l.Move(a, b);
       void* x = model[static_cast<std::size_t>(a)];
       model.erase(model.begin() + a);
@@ -83,13 +76,11 @@ TEST(List, ModelUnderRandomOperations) {
     }
     ASSERT_EQ(l.Count(), static_cast<int>(model.size()));
   }
-  for (int i = 0; i < l.Count(); ++i) ASSERT_EQ(l[i], model[static_cast<std::size_t>(i)]);
-  l.Sort([](void* a, void* b) {
-    auto x = reinterpret_cast<std::intptr_t>(a), y = reinterpret_cast<std::intptr_t>(b);
-    return x < y ? -1 : (x > y ? 1 : 0);
-  });
-  std::sort(model.begin(), model.end());
-  for (int i = 0; i < l.Count(); ++i) ASSERT_EQ(l[i], model[static_cast<std::size_t>(i)]);
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int i = 0; i < l.Count(); ++i) { ASSERT_EQ(l[i], model[static_cast<std::size_t>(i)]); }
+    l.Sort([](void* a, void* b) { std::less<void*> lt; return lt(a, b) ? -1 : lt(b, a) ? 1 : 0; });
+    std::sort(model.begin(), model.end());
+  }
 }
 
 TEST(Bits, GrowOpenBitAndErrors) {
@@ -105,14 +96,9 @@ TEST(Bits, GrowOpenBitAndErrors) {
   EXPECT_EQ(b.OpenBit(), 64);
   b.SetSize(60);
   b.SetSize(200);
-  EXPECT_FALSE(b[59 + 1]);  // cleared when cut
+  EXPECT_FALSE(b[60]);  // cleared when cut
   EXPECT_TRUE(b[59]);
-  try {
-    b.Get(200);
-    FAIL();
-  } catch (const EBitsError& e) {
-    EXPECT_EQ(e.Message(), "Bits index out of range");
-  }
+  EXPECT_EQ(testsupport::ErrorText<EBitsError>([&] { b.Get(200); }), "Bits index out of range");
   EXPECT_THROW(b.Set(-1, true), EBitsError);
 }
 

@@ -13,18 +13,15 @@
 
 #include "framework/exceptions.h"
 #include "framework/sysutils.h"
+#include "tests/common/error_text.h"
+#include "tests/common/scratch_dir.h"
 
 namespace fw {
 namespace {
 
 template <typename F>
 std::string ConvertErrorOf(F f) {
-  try {
-    f();
-  } catch (const EConvertError& e) {
-    return e.Message();
-  }
-  return "(none)";
+  return testsupport::ErrorText<EConvertError>(f);
 }
 
 TEST(SysUtilsNumbers, StrToInt) {
@@ -67,14 +64,10 @@ TEST(SysUtilsNumbers, RoundHalvesToEven) {
   const Case cases[] = {{0.5, 0},    {1.5, 2},   {2.5, 2},    {3.5, 4},   {-0.5, 0},  {-1.5, -2},
                         {-2.5, -2},  {2.4999, 2}, {2.5001, 3}, {-2.51, -3}, {0.0, 0},  {1e15 + 0.5, 1000000000000000},
                         {4503599627370497.0, 4503599627370497}, {-9.2e18, -9200000000000000000}};
-  for (const Case& c : cases) EXPECT_EQ(Round(c.x), c.r) << c.x;
+  for (const Case& c : cases) { EXPECT_EQ(Round(c.x), c.r) << c.x; }
   EXPECT_THROW(Round(1e19), EInvalidOp);
   EXPECT_THROW(Round(std::nan("")), EInvalidOp);
-  try {
-    Round(-1e300);
-  } catch (const EInvalidOp& e) {
-    EXPECT_EQ(e.Message(), "Invalid floating point operation");
-  }
+  EXPECT_EQ(testsupport::ErrorText<EInvalidOp>([] { Round(-1e300); }), "Invalid floating point operation");
   EXPECT_EQ(Trunc(-2.7), -2);
 }
 
@@ -88,7 +81,7 @@ TEST(SysUtilsNumbers, FloatToStr) {
       {0.0001, "0.0001"}, {0.00001, "1E-5"}, {1.5e-7, "1.5E-7"}, {1234.5, "1234.5"},
       {999999999999999.9, "1E15"},          {-3.25e-10, "-3.25E-10"},
   };
-  for (const Case& c : cases) EXPECT_EQ(FloatToStr(c.x), c.text) << c.x;
+  for (const Case& c : cases) { EXPECT_EQ(FloatToStr(c.x), c.text) << c.x; }
   EXPECT_EQ(FloatToStrF(1234.5, TFloatFormat::ffExponent, 4, 2), "1.235E+03");
   EXPECT_EQ(FloatToStrF(0, TFloatFormat::ffExponent, 4, 2), "0.000E+00");
   EXPECT_EQ(FloatToStrF(-0.00123, TFloatFormat::ffExponent, 3, 0), "-1.23E-3");
@@ -103,40 +96,20 @@ TEST(SysUtilsNumbers, FloatToStr) {
 TEST(SysUtilsNumbers, FormatFloatMasks) {
   struct Case { const char* mask; double x; const char* text; };
   const Case cases[] = {
-      {"##############0.000", 3.14159, "3.142"},
-      {"##############0.000", -2.5, "-2.500"},
-      {"##############0.000", 0, "0.000"},
-      {"##############0", 2.5, "3"},
-      {"##############0", -2.5, "-3"},
-      {"##############0.00", 0.125, "0.13"},
-      {"##############0.00", 1.005, "1.00"},  // 1.005 is 1.00499999...
+      {"##############0.000", 3.14159, "3.142"}, {"##############0.000", -2.5, "-2.500"},
+      {"##############0.000", 0, "0.000"}, {"##############0", 2.5, "3"}, {"##############0", -2.5, "-3"},
+      {"##############0.00", 0.125, "0.13"}, {"##############0.00", 1.005, "1.00"},  // 1.005 is 1.00499999...
       {"##############0.0000", 123456789.12346, "123456789.1235"},
-      {"##############0.0000", 123456789.12345, "123456789.1234"},  // held as ...1234499,
-      {"#,##0.00", 1234567.891, "1,234,567.89"},
-      {"#,##0", 999, "999"},
-      {"#,##0", -1000, "-1,000"},
-      {"0.00E+00", 1234.5, "1.23E+03"},
-      {"0.00E+00", 0.000123, "1.23E-04"},
-      {"00.0E-0", 1234.5, "12.3E2"},
-      {"0.###", 1.5, "1.5"},
-      {"0.###", 2, "2"},
-      {"000", 7, "007"},
-      {"#", 0, ""},
-      {"#.##", 0.5, ".5"},
-      {"0.0;(0.0);zero", -1.25, "(1.3)"},
-      {"0.0;(0.0);zero", 0, "zero"},
-      {"0.0;(0.0);zero", 2, "2.0"},
-      {"\"$\"#,##0", 1000, "$1,000"},
-      {"0.00", -0.001, "0.00"},
-      {"", 1.5, "1.5"},
-      {".00", 12.5, "12.50"},
-      {"0 'kg'", 3, "3 kg"},
-      {"#,##0.00;(#,##0.00)", -1234.5, "(1,234.50)"},
-      {"0.00", 1e20, "1E20"},
-      {"###-####", 5551234, "555-1234"},
-      {"#,##0", 1234567890123.0, "1,234,567,890,123"},
+      {"##############0.0000", 123456789.12345, "123456789.1234"},  // held as ...1234499
+      {"#,##0.00", 1234567.891, "1,234,567.89"}, {"#,##0", 999, "999"}, {"#,##0", -1000, "-1,000"},
+      {"0.00E+00", 1234.5, "1.23E+03"}, {"0.00E+00", 0.000123, "1.23E-04"}, {"00.0E-0", 1234.5, "12.3E2"},
+      {"0.###", 1.5, "1.5"}, {"0.###", 2, "2"}, {"000", 7, "007"}, {"#", 0, ""}, {"#.##", 0.5, ".5"},
+      {"0.0;(0.0);zero", -1.25, "(1.3)"}, {"0.0;(0.0);zero", 0, "zero"}, {"0.0;(0.0);zero", 2, "2.0"},
+      {"\"$\"#,##0", 1000, "$1,000"}, {"0.00", -0.001, "0.00"}, {"", 1.5, "1.5"}, {".00", 12.5, "12.50"},
+      {"0 'kg'", 3, "3 kg"}, {"#,##0.00;(#,##0.00)", -1234.5, "(1,234.50)"}, {"0.00", 1e20, "1E20"},
+      {"###-####", 5551234, "555-1234"}, {"#,##0", 1234567890123.0, "1,234,567,890,123"},
   };
-  for (const Case& c : cases) EXPECT_EQ(FormatFloat(c.mask, c.x), c.text) << c.mask << " " << c.x;
+  for (const Case& c : cases) { EXPECT_EQ(FormatFloat(c.mask, c.x), c.text) << c.mask << " " << c.x; }
 }
 
 TEST(SysUtilsNumbers, StrToFloat) {
@@ -173,23 +146,14 @@ TEST(SysUtilsNumbers, CurrencyTextTables) {
   const Case to_text[] = {{10000, "1"},        {15000, "1.5"},       {-12345678, "-1234.5678"},
                           {1, "0.0001"},       {0, "0"},             {INT64_MAX, "922337203685477.5807"},
                           {INT64_MIN, "-922337203685477.5808"}};
-  for (const Case& c : to_text) EXPECT_EQ(CurrToStr(Currency{c.raw}), c.text);
+  for (const Case& c : to_text) { EXPECT_EQ(CurrToStr(Currency{c.raw}), c.text); }
   struct ParseCase { const char* text; bool ok; std::int64_t raw; };
   const ParseCase parse[] = {
-      {"1.23455", true, 12346},  // tie, odd neighbour: up
-      {"1.23445", true, 12344},  // tie, even neighbour: stays
-      {"1.234451", true, 12345},
-      {"-1.23455", true, -12346},
-      {"0.00005", true, 0},
-      {"0.000051", true, 1},
-      {"1e2", true, 1000000},
-      {"  -12.5  ", true, -125000},
-      {"922337203685477.5807", true, INT64_MAX},
-      {"-922337203685477.5808", true, INT64_MIN},
-      {"922337203685477.5808", false, 0},
-      {"1e15", false, 0},
-      {"1e-30", true, 0},
-      {"12,5", false, 0},
+      {"1.23455", true, 12346}, {"1.23445", true, 12344},  // ties: to the even neighbour
+      {"1.234451", true, 12345}, {"-1.23455", true, -12346}, {"0.00005", true, 0}, {"0.000051", true, 1},
+      {"1e2", true, 1000000}, {"  -12.5  ", true, -125000}, {"922337203685477.5807", true, INT64_MAX},
+      {"-922337203685477.5808", true, INT64_MIN}, {"922337203685477.5808", false, 0}, {"1e15", false, 0},
+      {"1e-30", true, 0}, {"12,5", false, 0},
   };
   for (const ParseCase& c : parse) {
     if (c.ok) {
@@ -229,11 +193,7 @@ TEST(SysUtilsNumbers, StrToCurrIsExact) {
 }
 
 TEST(SysUtilsNumbers, Booleans) {
-  EXPECT_TRUE(StrToBool("true"));
-  EXPECT_FALSE(StrToBool("FALSE"));
-  EXPECT_TRUE(StrToBool("-1"));
-  EXPECT_TRUE(StrToBool("2.5"));
-  EXPECT_FALSE(StrToBool("0"));
+  EXPECT_TRUE(StrToBool("true") && !StrToBool("FALSE") && StrToBool("-1") && StrToBool("2.5") && !StrToBool("0"));
   EXPECT_EQ(ConvertErrorOf([] { StrToBool("yes"); }), "'yes' is not a valid boolean value");
   EXPECT_EQ(BoolToStr(true), "-1");
   EXPECT_EQ(BoolToStr(false, true), "False");
@@ -272,15 +232,11 @@ TEST(SysUtilsNumbers, CLocaleDoesNotChangeConversions) {
       break;
     }
   }
-  std::string dir;
-  if (!set) {
-    // Build a comma-decimal locale of our own when none is installed.
-    dir = testing::TempDir() + "fw_locale_" + std::to_string(::getpid());
-    std::string cmd = "mkdir -p " + dir + " && localedef -i de_DE -f UTF-8 " + dir + "/de_DE.UTF-8 >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) == 0 || std::system(("test -d " + dir + "/de_DE.UTF-8").c_str()) == 0) {
-      ::setenv("LOCPATH", dir.c_str(), 1);
-      set = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-    }
+  testsupport::ScratchDir dir;
+  if (!set && std::system(("localedef -i de_DE -f UTF-8 " + dir / "de_DE.UTF-8 >/dev/null 2>&1").c_str()) >= 0 &&
+      std::filesystem::is_directory(dir / "de_DE.UTF-8")) {
+    ::setenv("LOCPATH", dir.path().c_str(), 1);  // a comma-decimal locale of our own when none is installed
+    set = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
   }
   if (!set) GTEST_SKIP() << "no comma-decimal locale available";
   ASSERT_STREQ(std::localeconv()->decimal_point, ",");
@@ -292,10 +248,7 @@ TEST(SysUtilsNumbers, CLocaleDoesNotChangeConversions) {
   EXPECT_EQ(StrToCurr("1.5").value, 15000);
   EXPECT_EQ(DateTimeToStr(EncodeDate(2000, 1, 1) + EncodeTime(13, 0, 0, 0)), "1/1/2000 1:00:00 PM");
   std::setlocale(LC_ALL, old.c_str());
-  if (!dir.empty()) {
-    ::unsetenv("LOCPATH");
-    std::system(("rm -rf " + dir).c_str());
-  }
+  ::unsetenv("LOCPATH");
 }
 
 }  // namespace

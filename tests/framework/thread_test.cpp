@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <stdexcept>
 #include <thread>
 
@@ -81,7 +80,7 @@ TEST(Thread, SynchronizeOnMainThreadRunsAtOnceAndExceptionsComeBack) {
 TEST(Thread, TerminateStopsPollingLoopAndOnTerminateRunsOnMain) {
   std::atomic<bool> on_main{false};
   FnThread t([](FnThread& self) {
-    while (!self.Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!self.Terminated()) std::this_thread::yield();
   });
   t.OnTerminate = [&] { on_main = TThread::IsMainThread(); };
   t.Start();
@@ -94,13 +93,16 @@ TEST(Thread, FreeOnTerminateDeletesItself) {
   static std::atomic<bool> destroyed{false};
   struct Self : TThread {
     Self() : TThread(true) { SetFreeOnTerminate(true); }
-    ~Self() override { destroyed = true; }
+    ~Self() override {
+      destroyed = true;
+      destroyed.notify_all();
+    }
     void Execute() override {}
   };
   auto* s = new Self;
   EXPECT_THROW(s->WaitFor(), EThread);
   s->Start();
-  for (int i = 0; i < 10000 && !destroyed; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  destroyed.wait(false);  // returns once the thread has freed itself
   EXPECT_TRUE(destroyed);
 }
 
@@ -116,7 +118,7 @@ TEST(Thread, DestroyingRunningThreadTerminatesAndWaits) {
   std::atomic<bool> left{false};
   {
     FnThread t([&](FnThread& self) {
-      while (!self.Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      while (!self.Terminated()) std::this_thread::yield();
       left = true;
     });
     t.Start();
@@ -136,12 +138,6 @@ TEST(Thread, SynchronizeFromWorkerServedByCheckSynchronize) {
   EXPECT_EQ(value, 7);
   t.WaitFor();
 }
-
-}  // namespace
-}  // namespace fw
-
-namespace fw {
-namespace {
 
 // A thread still synchronising when its owner stops it from the main
 // thread: waiting must serve the pending calls, not deadlock.
@@ -164,12 +160,6 @@ TEST(Thread, StoppingServesPendingSynchronize) {
   delete t;  // would hang if waiting did not serve the last call
   SUCCEED();
 }
-
-}  // namespace
-}  // namespace fw
-
-namespace fw {
-namespace {
 
 // A synchronised call that waits for another thread, serving the queue
 // meanwhile, must see the calls queued behind it (a batch taken whole by

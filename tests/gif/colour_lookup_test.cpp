@@ -14,53 +14,30 @@ namespace {
 
 using gif::ColorPalette;
 
-struct Entry {
-  int index;
-  TGIFColor color;
-};
-
-struct FixedPaletteCase {
-  std::string name;
-  std::function<ColorPalette()> make;
-  std::size_t size;
-  std::vector<Entry> entries;
-};
-
 TEST(ColourLookup, FixedPalettes) {
+  const ColorPalette web = gif::WebSafePalette(), grey = gif::GrayPalette256(), halftone = gif::HalftonePalette();
   const ColorPalette system = gif::SystemDefaultPalette();
-  const std::vector<FixedPaletteCase> cases = {
-      {"web", gif::WebSafePalette, 216,
-       {{0, {0, 0, 0}}, {1, {0, 0, 51}}, {6, {0, 51, 0}}, {36, {51, 0, 0}}, {51, {51, 102, 153}},
-        {180, {255, 0, 0}}, {30, {0, 255, 0}}, {5, {0, 0, 255}}, {215, {255, 255, 255}}}},
-      {"grey 256", gif::GrayPalette256, 256, {{0, {0, 0, 0}}, {1, {1, 1, 1}}, {128, {128, 128, 128}}, {255, {255, 255, 255}}}},
-      {"grey 4", gif::GrayPalette4, 4,
-       {{0, {0, 0, 0}}, {1, {0x80, 0x80, 0x80}}, {2, {0xC0, 0xC0, 0xC0}}, {3, {0xFF, 0xFF, 0xFF}}}},
-      {"black and white", gif::MonochromePalette, 2, {{0, {0, 0, 0}}, {1, {255, 255, 255}}}},
-      {"system", gif::SystemDefaultPalette, 20,
-       {{0, {0, 0, 0}}, {1, {0x80, 0, 0}}, {2, {0, 0x80, 0}}, {4, {0, 0, 0x80}}, {7, {0xC0, 0xC0, 0xC0}},
-        {8, {0xC0, 0xDC, 0xC0}}, {9, {0xA6, 0xCA, 0xF0}}, {10, {0xFF, 0xFB, 0xF0}}, {11, {0xA0, 0xA0, 0xA4}},
-        {12, {0x80, 0x80, 0x80}}, {13, {0xFF, 0, 0}}, {16, {0, 0, 0xFF}}, {19, {0xFF, 0xFF, 0xFF}}}},
-      {"halftone", gif::HalftonePalette, 256,
-       {{0, system[0]}, {9, system[9]}, {10, {0, 0, 0}}, {10 + 180, {255, 0, 0}}, {225, {255, 255, 255}},
-        {246, system[10]}, {255, system[19]}}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const ColorPalette p = c.make();
-    ASSERT_EQ(p.size(), c.size);
-    for (const Entry& e : c.entries) EXPECT_EQ(p.at(static_cast<std::size_t>(e.index)), e.color) << "entry " << e.index;
+  ASSERT_EQ(web.size(), 216u);
+  for (int i = 0; i < 216; ++i) {  // the cube in index order, blue fastest
+    const auto v = [&](int d) { return static_cast<std::uint8_t>(51 * (i / d % 6)); };
+    ASSERT_EQ(web[static_cast<std::size_t>(i)], (TGIFColor{v(36), v(6), v(1)})) << i;
   }
-}
-
-TEST(ColourLookup, WebPaletteIsTheCubeInIndexOrder) {
-  const ColorPalette p = gif::WebSafePalette();
-  for (int r = 0; r < 6; ++r)
-    for (int g = 0; g < 6; ++g)
-      for (int b = 0; b < 6; ++b) {
-        const TGIFColor want{static_cast<std::uint8_t>(51 * r), static_cast<std::uint8_t>(51 * g),
-                             static_cast<std::uint8_t>(51 * b)};
-        ASSERT_EQ(p[static_cast<std::size_t>(36 * r + 6 * g + b)], want);
-      }
+  ASSERT_EQ(grey.size(), 256u);
+  for (int i = 0; i < 256; ++i)
+    ASSERT_EQ(grey[static_cast<std::size_t>(i)], (TGIFColor{std::uint8_t(i), std::uint8_t(i), std::uint8_t(i)}));
+  EXPECT_EQ(gif::GrayPalette4(), (ColorPalette{{0, 0, 0}, {0x80, 0x80, 0x80}, {0xC0, 0xC0, 0xC0}, {0xFF, 0xFF, 0xFF}}));
+  EXPECT_EQ(gif::MonochromePalette(), (ColorPalette{{0, 0, 0}, {255, 255, 255}}));
+  ASSERT_EQ(system.size(), 20u);
+  const std::pair<int, TGIFColor> entries[] = {
+      {0, {0, 0, 0}}, {1, {0x80, 0, 0}}, {2, {0, 0x80, 0}}, {4, {0, 0, 0x80}}, {7, {0xC0, 0xC0, 0xC0}},
+      {8, {0xC0, 0xDC, 0xC0}}, {9, {0xA6, 0xCA, 0xF0}}, {10, {0xFF, 0xFB, 0xF0}}, {11, {0xA0, 0xA0, 0xA4}},
+      {12, {0x80, 0x80, 0x80}}, {13, {0xFF, 0, 0}}, {16, {0, 0, 0xFF}}, {19, {0xFF, 0xFF, 0xFF}}};
+  for (const auto& [i, c] : entries) EXPECT_EQ(system[static_cast<std::size_t>(i)], c) << i;
+  // Halftone: the first ten system colours, the web cube, the last ten.
+  ASSERT_EQ(halftone.size(), 256u);
+  EXPECT_EQ(ColorPalette(halftone.begin(), halftone.begin() + 10), ColorPalette(system.begin(), system.begin() + 10));
+  EXPECT_EQ(ColorPalette(halftone.begin() + 10, halftone.begin() + 226), web);
+  EXPECT_EQ(ColorPalette(halftone.begin() + 246, halftone.end()), ColorPalette(system.begin() + 10, system.end()));
 }
 
 // Each lookup with the palette it indexes.
@@ -156,49 +133,36 @@ TEST(ColourLookup, FastLookupFindsTheNearestOnAFreshCell) {
       seen[static_cast<std::size_t>(cell)] = true;
       TGIFColor chosen;
       const int index = lookup.Lookup(q.Red, q.Green, q.Blue, chosen);
-      EXPECT_EQ(Distance(p[static_cast<std::size_t>(index)], q), Distance(p[static_cast<std::size_t>(BruteNearest(p, q))], q));
+      EXPECT_EQ(Distance(p[static_cast<std::size_t>(index)], q),
+                Distance(p[static_cast<std::size_t>(BruteNearest(p, q))], q));
     }
   }
 }
 
-TEST(ColourLookup, FastLookupTiesAndDuplicatesGoToTheLowerIndex) {
+TEST(ColourLookup, FastLookupTiesDuplicatesCellsAndSizes) {
+  TGIFColor chosen{9, 9, 9};
   // Entries 1 and 3 are the same colour; (10, 10, 10) is as near to entry 0
-  // as to entry 2.
-  const ColorPalette p = {{0, 0, 10}, {100, 100, 100}, {20, 20, 10}, {100, 100, 100}};
-  gif::TFastColorLookup lookup(p);
-  TGIFColor chosen;
+  // as to entry 2: the lower index, also from the cache.
+  gif::TFastColorLookup ties({{0, 0, 10}, {100, 100, 100}, {20, 20, 10}, {100, 100, 100}});
   for (int pass = 0; pass < 2; ++pass) {
-    EXPECT_EQ(lookup.Lookup(100, 100, 100, chosen), 1);
-    EXPECT_EQ(lookup.Lookup(98, 101, 100, chosen), 1);
-    EXPECT_EQ(lookup.Lookup(10, 10, 10, chosen), 0);
+    EXPECT_EQ(ties.Lookup(100, 100, 100, chosen), 1);
+    EXPECT_EQ(ties.Lookup(98, 101, 100, chosen), 1);
+    EXPECT_EQ(ties.Lookup(10, 10, 10, chosen), 0);
   }
-}
-
-TEST(ColourLookup, FastLookupCellsShareTheFirstAnswer) {
   // (0..7, 0..7, 0..7) is one cell: the first colour asked decides for the
   // cell, as long as no palette colour lies in it.
-  const ColorPalette p = {{0, 0, 9}, {9, 0, 0}};
-  gif::TFastColorLookup lookup(p);
-  TGIFColor chosen;
-  EXPECT_EQ(lookup.Lookup(1, 0, 7, chosen), 0);
-  EXPECT_EQ(lookup.Lookup(7, 0, 1, chosen), 0);  // nearer to entry 1, but cached
-}
-
-TEST(ColourLookup, FastLookupWithoutColours) {
-  gif::TFastColorLookup lookup(ColorPalette{});
-  EXPECT_EQ(lookup.Colors(), 0);
-  TGIFColor chosen{9, 9, 9};
-  EXPECT_EQ(lookup.Lookup(1, 2, 3, chosen), 0);
+  gif::TFastColorLookup cells({{0, 0, 9}, {9, 0, 0}});
+  EXPECT_EQ(cells.Lookup(1, 0, 7, chosen), 0);
+  EXPECT_EQ(cells.Lookup(7, 0, 1, chosen), 0);  // nearer to entry 1, but cached
+  gif::TFastColorLookup none(ColorPalette{});
+  EXPECT_EQ(none.Colors(), 0);
+  EXPECT_EQ(none.Lookup(1, 2, 3, chosen), 0);
   EXPECT_EQ(chosen, (TGIFColor{0, 0, 0}));
-}
-
-TEST(ColourLookup, FastLookupTakesAtMost256Entries) {
   ColorPalette p = gif::GrayPalette256();
   p.push_back({1, 2, 3});
-  gif::TFastColorLookup lookup(p);
-  EXPECT_EQ(lookup.Colors(), 256);
-  TGIFColor chosen;
-  EXPECT_LT(lookup.Lookup(1, 2, 3, chosen), 256);
+  gif::TFastColorLookup big(p);  // at most 256 entries
+  EXPECT_EQ(big.Colors(), 256);
+  EXPECT_LT(big.Lookup(1, 2, 3, chosen), 256);
 }
 
 // Each channel c goes to step (c + 3) div 51: from 3 below a step up to 48
@@ -206,8 +170,6 @@ TEST(ColourLookup, FastLookupTakesAtMost256Entries) {
 TEST(ColourLookup, WebLookupStepsEachChannel) {
   gif::TNetscapeColorLookup lookup;
   TGIFColor chosen;
-  EXPECT_EQ(lookup.Lookup(255, 0, 0, chosen), 180);
-  EXPECT_EQ(chosen, (TGIFColor{255, 0, 0}));
   for (int v = 0; v < 256; ++v) {
     const auto c = static_cast<std::uint8_t>(v);
     const int step = (v + 3) / 51;
@@ -218,56 +180,37 @@ TEST(ColourLookup, WebLookupStepsEachChannel) {
     EXPECT_EQ(lookup.Lookup(0, 0, c, chosen), step) << v;
     EXPECT_EQ(chosen.Blue, 51 * step) << v;
   }
-  struct {
-    std::uint8_t in;
-    std::uint8_t out;
-  } const steps[] = {{47, 0}, {48, 51}, {98, 51}, {99, 102}, {149, 102}, {150, 153},
-                     {200, 153}, {201, 204}, {251, 204}, {252, 255}, {255, 255}};
-  for (const auto& r : steps) {
-    EXPECT_EQ(lookup.Lookup(r.in, r.in, r.in, chosen), 43 * (r.out / 51)) << int{r.in};
-    EXPECT_EQ(chosen, (TGIFColor{r.out, r.out, r.out})) << int{r.in};
-  }
 }
 
 TEST(ColourLookup, GreyLookupUsesTheWeightedSum) {
   gif::TGrayScaleLookup lookup;
   TGIFColor chosen;
-  struct {
-    TGIFColor in;
-    int grey;
-  } const cases[] = {{{0, 0, 0}, 0},     {{255, 255, 255}, 255}, {{255, 0, 0}, 76},
-                     {{0, 255, 0}, 149}, {{0, 0, 255}, 28},      {{10, 200, 30}, (770 + 30000 + 870) >> 8}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(lookup.Lookup(c.in.Red, c.in.Green, c.in.Blue, chosen), c.grey);
-    const auto g = static_cast<std::uint8_t>(c.grey);
-    EXPECT_EQ(chosen, (TGIFColor{g, g, g}));
+  const std::pair<TGIFColor, int> cases[] = {{{0, 0, 0}, 0},    {{255, 255, 255}, 255},
+                                             {{255, 0, 0}, 76}, {{0, 255, 0}, 149},
+                                             {{0, 0, 255}, 28}, {{10, 200, 30}, (770 + 30000 + 870) >> 8}};
+  for (const auto& [in, grey] : cases) {
+    EXPECT_EQ(lookup.Lookup(in.Red, in.Green, in.Blue, chosen), grey);
+    EXPECT_EQ(chosen, (TGIFColor{std::uint8_t(grey), std::uint8_t(grey), std::uint8_t(grey)}));
   }
 }
 
+// Every colour of luminance 77 r + 150 g + 29 b = 32512 is black, of 32513
+// white.
 TEST(ColourLookup, MonochromeThresholdIsLuminance32513) {
   gif::TMonochromeLookup lookup;
   TGIFColor chosen;
-  int seen_black = 0, seen_white = 0;
-  // Every colour of luminance 32512 is black and of 32513 white.
-  for (int r = 0; r < 256; r += 1)
+  int seen[2] = {0, 0};
+  for (int r = 0; r < 256; ++r)
     for (int g = 100; g < 160; ++g)
-      for (int b = 0; b < 256; b += 1) {
+      for (int b = 0; b < 256; ++b) {
         const int lum = 77 * r + 150 * g + 29 * b;
         if (lum != 32512 && lum != 32513) continue;
-        const int index = lookup.Lookup(static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(g),
-                                        static_cast<std::uint8_t>(b), chosen);
-        if (lum == 32512) {
-          ++seen_black;
-          EXPECT_EQ(index, 0);
-          EXPECT_EQ(chosen, (TGIFColor{0, 0, 0}));
-        } else {
-          ++seen_white;
-          EXPECT_EQ(index, 1);
-          EXPECT_EQ(chosen, (TGIFColor{255, 255, 255}));
-        }
+        const int white = lum - 32512;
+        ++seen[white];
+        ASSERT_EQ(lookup.Lookup(std::uint8_t(r), std::uint8_t(g), std::uint8_t(b), chosen), white);
+        ASSERT_EQ(chosen, (TGIFColor{std::uint8_t(255 * white), std::uint8_t(255 * white), std::uint8_t(255 * white)}));
       }
-  EXPECT_GT(seen_black, 0);
-  EXPECT_GT(seen_white, 0);
+  EXPECT_TRUE(seen[0] > 0 && seen[1] > 0);
 }
 
 }  // namespace

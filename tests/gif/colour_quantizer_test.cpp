@@ -101,7 +101,7 @@ TEST(ColourQuantizer, NeverMoreColoursThanAsked) {
         gif::ReduceColors(noise, TColorReduction::rmQuantize, TDitherMode::dmFloydSteinberg, nullptr, bits);
     ASSERT_FALSE(r.Empty());
     EXPECT_LE(r.palette.size(), std::size_t{1} << bits);
-    for (std::uint8_t i : r.pixels) ASSERT_LT(i, r.palette.size());
+    for (std::uint8_t i : r.pixels) { ASSERT_LT(i, r.palette.size()); }
   }
 }
 
@@ -132,10 +132,12 @@ TEST(ColourQuantizer, FewColoursAskedFindTheClusters) {
       auto j = [&](std::uint8_t v) { return static_cast<std::uint8_t>(v + static_cast<int>(rng() % 5) - 2); };
       image.Pixel(x, y) = {j(c.Red), j(c.Green), j(c.Blue)};
     }
-  const gif::IndexedImage four = gif::ReduceColors(image, TColorReduction::rmQuantize, TDitherMode::dmNearest, nullptr, 2);
+  const gif::IndexedImage four =
+      gif::ReduceColors(image, TColorReduction::rmQuantize, TDitherMode::dmNearest, nullptr, 2);
   EXPECT_EQ(four.palette.size(), 4u);
   EXPECT_LT(MeanError(image, four), 6.0);
-  const gif::IndexedImage two = gif::ReduceColors(image, TColorReduction::rmQuantize, TDitherMode::dmNearest, nullptr, 1);
+  const gif::IndexedImage two =
+      gif::ReduceColors(image, TColorReduction::rmQuantize, TDitherMode::dmNearest, nullptr, 1);
   EXPECT_EQ(two.palette.size(), 2u);
   EXPECT_GT(MeanError(image, two), MeanError(image, four));
 }
@@ -193,10 +195,11 @@ TEST(ColourQuantizer, HostileParametersAreHeldToTheirRanges) {
     EXPECT_LE(p.size(), most) << colors << " " << bits;
   }
   for (int bits : {-1, 0, 9, 1000}) {
-    const gif::IndexedImage r = gif::ReduceColors(image, TColorReduction::rmQuantize, TDitherMode::dmNearest, nullptr, bits);
+    const gif::IndexedImage r =
+        gif::ReduceColors(image, TColorReduction::rmQuantize, TDitherMode::dmNearest, nullptr, bits);
     ASSERT_FALSE(r.Empty());
     EXPECT_LE(r.palette.size(), 256u);
-    for (std::uint8_t i : r.pixels) ASSERT_LT(i, r.palette.size());
+    for (std::uint8_t i : r.pixels) { ASSERT_LT(i, r.palette.size()); }
   }
   // A quantizer of one colour keeps up to 8 leaves and merges them.
   gif::TColorQuantizer one(1, 8);

@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "gif_samples.h"
+#include "tests/gif/gif_test_support.h"
 
 namespace giftest {
 namespace {
@@ -46,8 +46,8 @@ TEST(GifDifferential, CorpusCoversTheFeatures) {
   EXPECT_GT(offset, 1);
   EXPECT_GT(comments, 1);
   EXPECT_GT(unknown_app, 0);
-  for (int n : {2, 4, 8, 16, 32, 64, 128, 256}) EXPECT_TRUE(global_sizes.count(n)) << n;
-  for (int d : {0, 1, 2, 3}) EXPECT_TRUE(disposals.count(d)) << d;
+  for (int n : {2, 4, 8, 16, 32, 64, 128, 256}) { EXPECT_TRUE(global_sizes.count(n)) << n; }
+  for (int d : {0, 1, 2, 3}) { EXPECT_TRUE(disposals.count(d)) << d; }
 }
 
 TEST(GifDifferential, SameAsGiflib) {

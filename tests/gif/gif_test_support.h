@@ -1,54 +1,20 @@
-// Helpers of the GIF tests: giflib as a peer decoder and encoder over
-// memory, our image loaded from bytes, the corpus, a re-blocker of image
-// data and a comparison of our model against giflib's.
+// Helpers of the GIF tests: our image loaded from and saved to bytes, the
+// comparison of our model of a file with giflib's, a re-blocker of image
+// data, and the samples: the corpus of real files and files built with
+// giflib's encoder for what the corpus lacks.
 #pragma once
 
-#include <gif_lib.h>
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdint>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <random>
-#include <string>
-#include <vector>
 
 #include "framework/streams.h"
 #include "gif/gif_image.h"
+#include "tests/gif/giflib_peer.h"
 
 namespace giftest {
 
-using Bytes = std::vector<std::uint8_t>;
-
-inline Bytes ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline std::string CorpusDir() { return std::string(TOLMID_TEST_DATA) + "/gif"; }
-
-inline std::vector<std::string> CorpusFiles() {
-  std::vector<std::string> names;
-  for (auto& e : std::filesystem::directory_iterator(CorpusDir()))
-    if (e.path().extension() == ".gif") names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-inline std::unique_ptr<fw::TMemoryStream> MemoryStream(const Bytes& data) {
-  auto s = std::make_unique<fw::TMemoryStream>();
-  if (!data.empty()) s->WriteBuffer(data.data(), static_cast<std::int64_t>(data.size()));
-  s->SetPosition(0);
-  return s;
-}
-
 inline Bytes StreamBytes(fw::TMemoryStream& s) {
-  const auto& b = s.Bytes();
-  return Bytes(reinterpret_cast<const std::uint8_t*>(b.data()),
-               reinterpret_cast<const std::uint8_t*>(b.data()) + b.size());
+  const auto* p = reinterpret_cast<const std::uint8_t*>(s.Bytes().data());
+  return Bytes(p, p + s.Bytes().size());
 }
 
 // Our image loaded from bytes, with the warnings it reported.
@@ -59,18 +25,18 @@ struct Loaded {
 };
 
 inline std::unique_ptr<Loaded> LoadOurs(const Bytes& data, std::int64_t max_frame_pixels = 0) {
-  auto result = std::make_unique<Loaded>();
-  Loaded* r = result.get();
+  auto r = std::make_unique<Loaded>();
   if (max_frame_pixels > 0) r->image->SetMaxFramePixels(max_frame_pixels);
-  r->image->OnWarning = [r](const void*, int, const std::string& m) { r->warnings.push_back(m); };
-  auto stream = MemoryStream(data);
+  r->image->OnWarning = [p = r.get()](const void*, int, const std::string& m) { p->warnings.push_back(m); };
+  fw::TMemoryStream stream;
+  if (!data.empty()) stream.WriteBuffer(data.data(), static_cast<std::int64_t>(data.size()));
+  stream.SetPosition(0);
   try {
-    r->image->LoadFromStream(*stream);
+    r->image->LoadFromStream(stream);
   } catch (const gif::GIFException& e) {
-    r->error = e.Message();
-    if (r->error.empty()) r->error = "?";
+    r->error = e.Message().empty() ? "?" : e.Message();
   }
-  return result;
+  return r;
 }
 
 inline Bytes SaveOurs(gif::TGIFImage& image, gif::TGIFCompression compression) {
@@ -78,51 +44,6 @@ inline Bytes SaveOurs(gif::TGIFImage& image, gif::TGIFCompression compression) {
   fw::TMemoryStream out;
   image.SaveToStream(out);
   return StreamBytes(out);
-}
-
-// --- giflib -------------------------------------------------------------------
-
-struct MemoryInput {
-  const Bytes* data;
-  std::size_t pos;
-};
-
-inline int ReadMemory(GifFileType* gif, GifByteType* buf, int len) {
-  auto* in = static_cast<MemoryInput*>(gif->UserData);
-  const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(len), in->data->size() - in->pos);
-  if (n) std::memcpy(buf, in->data->data() + in->pos, n);
-  in->pos += n;
-  return static_cast<int>(n);
-}
-
-// A file slurped by giflib; file is null when giflib failed.
-struct GiflibImage {
-  MemoryInput input{};
-  GifFileType* file = nullptr;
-  int error = 0;
-  GiflibImage() = default;
-  GiflibImage(const GiflibImage&) = delete;
-  GiflibImage& operator=(const GiflibImage&) = delete;
-  ~GiflibImage() {
-    if (file) DGifCloseFile(file, &error);
-  }
-};
-
-inline std::unique_ptr<GiflibImage> LoadGiflib(const Bytes& data) {
-  auto g = std::make_unique<GiflibImage>();
-  g->input = {&data, 0};
-  g->file = DGifOpen(&g->input, ReadMemory, &g->error);
-  if (g->file && DGifSlurp(g->file) != GIF_OK) {
-    DGifCloseFile(g->file, &g->error);
-    g->file = nullptr;
-  }
-  return g;
-}
-
-inline int WriteMemory(GifFileType* gif, const GifByteType* buf, int len) {
-  auto* out = static_cast<Bytes*>(gif->UserData);
-  out->insert(out->end(), buf, buf + len);
-  return len;
 }
 
 // One extension block as giflib lists them: the function code on the first
@@ -137,128 +58,43 @@ inline void PrintTo(const ExtBlock& b, std::ostream* os) {
   *os << "{fn " << b.function << ", " << b.bytes.size() << " bytes}";
 }
 
-// An extension written by the giflib encoder: its sub-blocks.
-struct GenExtension {
-  int label;
-  std::vector<Bytes> blocks;
-};
-
-struct GenFrame {
-  int left = 0, top = 0, width = 1, height = 1;
-  bool interlace = false;
-  std::vector<gif::TGIFColor> local;  // empty: none
-  Bytes pixels;                       // width * height, display order
-  std::vector<GenExtension> extensions;
-};
-
-struct GenGif {
-  int width = 1, height = 1, background = 0;
-  std::vector<gif::TGIFColor> global;  // empty: none
-  bool version89 = true;
-  std::vector<GenFrame> frames;
-  std::vector<GenExtension> trailing;
-};
-
-inline ColorMapObject* MakeMap(const std::vector<gif::TGIFColor>& colors) {
-  if (colors.empty()) return nullptr;
-  std::vector<GifColorType> c(colors.size());
-  for (std::size_t i = 0; i < colors.size(); ++i) c[i] = {colors[i].Red, colors[i].Green, colors[i].Blue};
-  return GifMakeMapObject(static_cast<int>(colors.size()), c.data());
-}
-
-inline void PutExtensions(GifFileType* g, const std::vector<GenExtension>& exts) {
-  for (const auto& e : exts) {
-    EGifPutExtensionLeader(g, e.label);
-    for (const auto& b : e.blocks) EGifPutExtensionBlock(g, static_cast<int>(b.size()), b.data());
-    EGifPutExtensionTrailer(g);
-  }
-}
-
-// Writes the description with giflib's encoder. Colour table sizes must be
-// powers of two (giflib's rule).
-inline Bytes BuildWithGiflib(const GenGif& gif) {
-  Bytes out;
-  int err = 0;
-  GifFileType* g = EGifOpen(&out, WriteMemory, &err);
-  if (!g) return out;
-  EGifSetGifVersion(g, gif.version89);
-  ColorMapObject* global = MakeMap(gif.global);
-  EGifPutScreenDesc(g, gif.width, gif.height, 8, gif.background, global);
-  for (const GenFrame& f : gif.frames) {
-    PutExtensions(g, f.extensions);
-    ColorMapObject* local = MakeMap(f.local);
-    EGifPutImageDesc(g, f.left, f.top, f.width, f.height, f.interlace, local);
-    Bytes row(static_cast<std::size_t>(f.width));
-    auto put = [&](int y) {
-      std::memcpy(row.data(), f.pixels.data() + static_cast<std::size_t>(y) * f.width, row.size());
-      EGifPutLine(g, row.data(), f.width);
-    };
-    if (f.interlace) {
-      const int start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
-      for (int p = 0; p < 4; ++p)
-        for (int y = start[p]; y < f.height; y += step[p]) put(y);
-    } else {
-      for (int y = 0; y < f.height; ++y) put(y);
-    }
-    if (local) GifFreeMapObject(local);
-  }
-  PutExtensions(g, gif.trailing);
-  if (global) GifFreeMapObject(global);
-  EGifCloseFile(g, &err);
-  return out;
-}
-
-// --- comparing ----------------------------------------------------------------
-
 // Our extensions in giflib's block form.
 inline std::vector<ExtBlock> OurBlocks(const gif::TGIFExtensionList& list) {
   std::vector<ExtBlock> blocks;
   auto lines = [&](int function, const std::vector<std::string>& text) {
-    bool first = true;
-    for (const auto& line : text) {
-      for (std::size_t pos = 0; pos < line.size(); pos += 255) {
-        const std::size_t n = std::min<std::size_t>(255, line.size() - pos);
-        blocks.push_back({first ? function : CONTINUE_EXT_FUNC_CODE,
-                          Bytes(line.begin() + static_cast<long>(pos), line.begin() + static_cast<long>(pos + n))});
-        first = false;
-      }
-    }
+    for (const auto& line : text)
+      for (std::size_t pos = 0; pos < line.size(); pos += 255, function = CONTINUE_EXT_FUNC_CODE)
+        blocks.push_back({function, Text(line.substr(pos, 255))});
+  };
+  auto le = [](std::uint32_t v, int n) {
+    Bytes b;
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    return b;
   };
   for (auto& ext : list) {
     if (auto* gce = dynamic_cast<gif::TGIFGraphicControlExtension*>(ext.get())) {
-      blocks.push_back({GRAPHICS_EXT_FUNC_CODE,
-                        {gce->Packed(), static_cast<std::uint8_t>(gce->Delay()),
-                         static_cast<std::uint8_t>(gce->Delay() >> 8), gce->TransparentColorIndex()}});
+      Bytes b = {gce->Packed(), 0, 0, gce->TransparentColorIndex()};
+      std::memcpy(b.data() + 1, le(gce->Delay(), 2).data(), 2);
+      blocks.push_back({GRAPHICS_EXT_FUNC_CODE, b});
     } else if (auto* c = dynamic_cast<gif::TGIFCommentExtension*>(ext.get())) {
       lines(COMMENT_EXT_FUNC_CODE, c->Comment());
     } else if (auto* t = dynamic_cast<gif::TGIFTextExtension*>(ext.get())) {
-      Bytes h(12);
-      auto put16 = [&](int at, int v) {
-        h[at] = static_cast<std::uint8_t>(v);
-        h[at + 1] = static_cast<std::uint8_t>(v >> 8);
-      };
-      put16(0, t->GridLeft());
-      put16(2, t->GridTop());
-      put16(4, t->GridWidth());
-      put16(6, t->GridHeight());
-      h[8] = t->CellWidth();
-      h[9] = t->CellHeight();
-      h[10] = t->ForegroundColorIndex();
-      h[11] = t->BackgroundColorIndex();
+      Bytes h;
+      for (int v : {t->GridLeft(), t->GridTop(), t->GridWidth(), t->GridHeight()}) {
+        const Bytes two = le(static_cast<std::uint32_t>(v), 2);
+        h.insert(h.end(), two.begin(), two.end());
+      }
+      h.insert(h.end(), {t->CellWidth(), t->CellHeight(), t->ForegroundColorIndex(), t->BackgroundColorIndex()});
       blocks.push_back({PLAINTEXT_EXT_FUNC_CODE, h});
-      for (const auto& line : t->Text())
-        for (std::size_t pos = 0; pos < line.size(); pos += 255) {
-          const std::size_t n = std::min<std::size_t>(255, line.size() - pos);
-          blocks.push_back({CONTINUE_EXT_FUNC_CODE, Bytes(line.begin() + static_cast<long>(pos),
-                                                          line.begin() + static_cast<long>(pos + n))});
-        }
+      lines(CONTINUE_EXT_FUNC_CODE, t->Text());
     } else if (auto* loop = dynamic_cast<gif::TGIFAppExtNSLoop*>(ext.get())) {
       blocks.push_back({APPLICATION_EXT_FUNC_CODE, Bytes(loop->Identifier().begin(), loop->Identifier().end())});
-      blocks.push_back({CONTINUE_EXT_FUNC_CODE,
-                        {1, static_cast<std::uint8_t>(loop->Loops()), static_cast<std::uint8_t>(loop->Loops() >> 8)}});
+      Bytes b = le(static_cast<std::uint32_t>(loop->Loops()), 2);
+      b.insert(b.begin(), 1);
+      blocks.push_back({CONTINUE_EXT_FUNC_CODE, b});
       if (loop->BufferSize() != 0) {
-        Bytes b = {2, 0, 0, 0, 0};
-        for (int i = 0; i < 4; ++i) b[1 + i] = static_cast<std::uint8_t>(loop->BufferSize() >> (8 * i));
+        b = le(loop->BufferSize(), 4);
+        b.insert(b.begin(), 2);
         blocks.push_back({CONTINUE_EXT_FUNC_CODE, b});
       }
     } else if (auto* app = dynamic_cast<gif::TGIFApplicationExtension*>(ext.get())) {
@@ -276,21 +112,16 @@ inline std::vector<ExtBlock> GiflibBlocks(const ExtensionBlock* blocks, int coun
   return out;
 }
 
-inline std::vector<gif::TGIFColor> OurColors(const gif::TGIFColorMap& map) {
-  return std::vector<gif::TGIFColor>(map.Data(), map.Data() + map.Count());
-}
-
 // Our table as a file holds it: padded with black to a power of two.
 inline std::vector<gif::TGIFColor> PaddedColors(const gif::TGIFColorMap& map) {
-  std::vector<gif::TGIFColor> c = OurColors(map);
+  std::vector<gif::TGIFColor> c(map.Data(), map.Data() + map.Count());
   if (!c.empty()) c.resize(std::size_t{1} << gif::BitsNeeded(map.Count()), gif::TGIFColor{0, 0, 0});
   return c;
 }
 
 inline std::vector<gif::TGIFColor> GiflibColors(const ColorMapObject* map) {
   std::vector<gif::TGIFColor> out;
-  if (!map) return out;
-  for (int i = 0; i < map->ColorCount; ++i)
+  for (int i = 0; map && i < map->ColorCount; ++i)
     out.push_back({map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue});
   return out;
 }
@@ -310,12 +141,9 @@ inline void ExpectSameAsGiflib(gif::TGIFImage& ours, const GifFileType* theirs, 
   gif::TGIFSubImage* tail = nullptr;
   for (int i = 0; i < ours.Images().Count(); ++i) {
     gif::TGIFSubImage* f = ours.Images()[i];
-    if (!f->Empty())
-      frames.push_back(f);
-    else if (i == ours.Images().Count() - 1)
-      tail = f;
-    else
-      ADD_FAILURE() << "frame " << i << " without image inside the file";
+    if (!f->Empty()) frames.push_back(f);
+    else if (i == ours.Images().Count() - 1) tail = f;
+    else ADD_FAILURE() << "frame " << i << " without image inside the file";
   }
   ASSERT_EQ(static_cast<int>(frames.size()), theirs->ImageCount);
   for (int i = 0; i < theirs->ImageCount; ++i) {
@@ -329,16 +157,12 @@ inline void ExpectSameAsGiflib(gif::TGIFImage& ours, const GifFileType* theirs, 
     EXPECT_EQ(f.Interlaced(), static_cast<bool>(s.ImageDesc.Interlace));
     EXPECT_EQ(PaddedColors(f.ColorMap()), GiflibColors(s.ImageDesc.ColorMap));
     EXPECT_EQ(OurBlocks(f.Extensions()), GiflibBlocks(s.ExtensionBlocks, s.ExtensionBlockCount));
-    const std::size_t n = static_cast<std::size_t>(s.ImageDesc.Width) * static_cast<std::size_t>(s.ImageDesc.Height);
-    ASSERT_EQ(f.DataSize(), n);
-    EXPECT_EQ(0, std::memcmp(f.Data(), s.RasterBits, n)) << "pixels differ";
+    ASSERT_EQ(f.DataSize(), static_cast<std::size_t>(s.ImageDesc.Width) * static_cast<std::size_t>(s.ImageDesc.Height));
+    EXPECT_EQ(0, std::memcmp(f.Data(), s.RasterBits, f.DataSize())) << "pixels differ";
   }
-  std::vector<ExtBlock> tail_blocks;
-  if (tail) tail_blocks = OurBlocks(tail->Extensions());
-  EXPECT_EQ(tail_blocks, GiflibBlocks(theirs->ExtensionBlocks, theirs->ExtensionBlockCount));
+  EXPECT_EQ(tail ? OurBlocks(tail->Extensions()) : std::vector<ExtBlock>{},
+            GiflibBlocks(theirs->ExtensionBlocks, theirs->ExtensionBlockCount));
 }
-
-// --- re-blocking ----------------------------------------------------------------
 
 // Splits every image's data chain into sub-blocks whose sizes come from
 // next_size() (1..255); everything else is copied as it is. The input must
@@ -351,37 +175,25 @@ Bytes Reblock(const Bytes& in, NextSize next_size) {
     out.insert(out.end(), in.begin() + static_cast<long>(i), in.begin() + static_cast<long>(i + n));
     i += n;
   };
-  auto copy_chain = [&] {
-    for (;;) {
-      const std::size_t n = in.at(i);
-      copy(1 + n);
-      if (n == 0) return;
-    }
-  };
   copy(13);
   if (in[10] & 0x80) copy(3u * (2u << (in[10] & 7)));
   while (i < in.size()) {
-    const std::uint8_t b = in[i];
-    if (b == 0x21) {
+    if (in[i] == 0x21) {  // extension: label, then its chain as it is
       copy(2);
-      copy_chain();
-    } else if (b == 0x2C) {
+      for (std::size_t n; (n = in.at(i)) != 0;) copy(1 + n);
+      copy(1);
+    } else if (in[i] == 0x2C) {
       const std::uint8_t packed = in.at(i + 9);
       copy(10);
       if (packed & 0x80) copy(3u * (2u << (packed & 7)));
       copy(1);  // code size
       Bytes data;
-      for (;;) {
-        const std::size_t n = in.at(i++);
-        if (n == 0) break;
+      for (std::size_t n; (n = in.at(i++)) != 0; i += n)
         data.insert(data.end(), in.begin() + static_cast<long>(i), in.begin() + static_cast<long>(i + n));
-        i += n;
-      }
-      for (std::size_t pos = 0; pos < data.size();) {
-        const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(next_size()), data.size() - pos);
+      for (std::size_t pos = 0, n; pos < data.size(); pos += n) {
+        n = std::min<std::size_t>(static_cast<std::size_t>(next_size()), data.size() - pos);
         out.push_back(static_cast<std::uint8_t>(n));
         out.insert(out.end(), data.begin() + static_cast<long>(pos), data.begin() + static_cast<long>(pos + n));
-        pos += n;
       }
       out.push_back(0);
     } else {
@@ -389,6 +201,74 @@ Bytes Reblock(const Bytes& in, NextSize next_size) {
     }
   }
   return out;
+}
+
+struct Sample {
+  std::string name;
+  Bytes data;
+};
+
+// Files for what the corpus lacks, written by giflib's encoder.
+inline std::vector<Sample> BuiltSamples() {
+  std::vector<Sample> out;
+  auto add = [&](const std::string& name, int w, int h, std::vector<gif::TGIFColor> global,
+                 std::vector<GenFrame> frames, std::vector<GenExtension> trailing = {}, bool v89 = true) {
+    out.push_back({name, BuildWithGiflib({w, h, 0, std::move(global), v89, std::move(frames), std::move(trailing)})});
+  };
+  add("built-87a-two-colours", 7, 5, Palette(2, 1), {Frame(0, 0, 7, 5, 2, 2, true)}, {}, false);
+  {  // local tables of 4, 16 and 256 entries at offsets
+    GenFrame a = Frame(3, 4, 20, 10, 4, 4), b = Frame(10, 11, 33, 21, 16, 6, true),
+             c = Frame(0, 0, 64, 48, 256, 8, true);
+    a.local = Palette(4, 5), b.local = Palette(16, 7), c.local = Palette(256, 9);
+    b.interlace = true;
+    add("built-local-tables", 64, 48, Palette(2, 3), {a, b, c});
+  }
+  GenFrame no_global = Frame(0, 0, 16, 16, 8, 10);
+  no_global.local = Palette(8, 11);
+  add("built-no-global", 16, 16, {}, {no_global});
+  {  // plain text, comments (one line over 255 bytes), trailing comment
+    GenFrame a = Frame(0, 0, 40, 20, 32, 13);
+    a.extensions = {{0x01, {{0, 0, 0, 0, 40, 0, 20, 0, 8, 10, 1, 0}, Text("Hello"), Text("world")}},
+                    {0xFE, {Bytes(255, 'a'), Text("tail of a long line")}}};
+    add("built-text-comment", 40, 20, Palette(32, 12), {a}, {{0xFE, {Text("after the last image")}}});
+  }
+  {  // loop counts and an unknown application block
+    GenFrame a = Frame(0, 0, 10, 10, 4, 15), b = Frame(2, 2, 5, 5, 4, 16);
+    a.extensions = {App("NETSCAPE2.0", {{1, 5, 0}}),
+                    App("XMP DataXMP", {Text("<x:xmpmeta>"), Bytes(200, 7), Text("end")}), Gce(1, false, 0, 25)};
+    b.extensions = {App("ANIMEXTS1.0", {{1, 0x34, 0x12}, {2, 0, 0x10, 0, 0}})};
+    add("built-applications", 10, 10, Palette(4, 14), {a, b});
+  }
+  {  // disposal 0 to 3, transparency, user input, delays
+    std::vector<GenFrame> frames;
+    for (int d = 0; d < 4; ++d) {
+      frames.push_back(Frame(d * 3, d * 2, 20, 20, 16, 18 + static_cast<std::uint32_t>(d)));
+      frames.back().extensions = {Gce(d, d % 2 == 1, d * 4, d * 100 + 3, d == 2)};
+    }
+    frames[0].extensions.insert(frames[0].extensions.begin(), App("NETSCAPE2.0", {{1, 0, 0}}));
+    add("built-disposal", 30, 30, Palette(16, 17), frames);
+  }
+  {  // interlaced frames of many heights
+    std::vector<GenFrame> frames;
+    for (int h : {1, 2, 3, 4, 5, 8, 9, 17, 33, 40}) {
+      frames.push_back(Frame(0, 0, 23, h, 64, 21 + static_cast<std::uint32_t>(h), h % 2 == 0));
+      frames.back().interlace = true;
+    }
+    add("built-interlaced", 23, 40, Palette(64, 20), frames);
+  }
+  // 256-colour noise: full string tables and clear codes.
+  add("built-noise-256", 200, 150, Palette(256, 22), {Frame(0, 0, 200, 150, 256, 23, true)});
+  GenFrame one = Frame(0, 0, 300, 300, 1, 0);  // one colour throughout: very long strings
+  std::fill(one.pixels.begin(), one.pixels.end(), 1);
+  add("built-one-colour", 300, 300, Palette(2, 24), {one});
+  return out;
+}
+
+inline std::vector<Sample> AllSamples() {
+  std::vector<Sample> all;
+  for (const auto& name : CorpusFiles()) all.push_back({name, ReadFileBytes(CorpusDir() + "/" + name)});
+  for (auto& s : BuiltSamples()) all.push_back(std::move(s));
+  return all;
 }
 
 }  // namespace giftest

@@ -10,41 +10,16 @@
 #include "gif/gif_exception.h"
 #include "gif/gif_extension.h"
 #include "gui_test_support.h"
+#include "tests/common/scratch_dir.h"
+#include "tests/common/error_text.h"
 
 namespace {
 
 using namespace guitest;
 
-// Decodes with giflib; colours of every pixel of frame 0 (transparent: kNone).
+// Colours of the first picture giflib shows; transparent pixels: kNone.
 constexpr std::uint32_t kNone = 0xFF000000;
-Picture DecodeFirstFrame(const Bytes& data, int* w, int* h) {
-  ReadState st{&data, 0};
-  int err = 0;
-  GifFileType* gif = DGifOpen(&st, ReadMem, &err);
-  EXPECT_NE(gif, nullptr);
-  EXPECT_EQ(DGifSlurp(gif), GIF_OK);
-  Picture p;
-  if (gif->ImageCount > 0) {
-    const SavedImage& im = gif->SavedImages[0];
-    GraphicsControlBlock gcb{};
-    gcb.TransparentColor = NO_TRANSPARENT_COLOR;
-    DGifSavedExtensionToGCB(gif, 0, &gcb);
-    const ColorMapObject* map = im.ImageDesc.ColorMap ? im.ImageDesc.ColorMap : gif->SColorMap;
-    *w = im.ImageDesc.Width;
-    *h = im.ImageDesc.Height;
-    for (int i = 0; i < *w * *h; ++i) {
-      const int v = im.RasterBits[i];
-      if (v == gcb.TransparentColor) {
-        p.push_back(kNone);
-        continue;
-      }
-      const GifColorType& c = map->Colors[v];
-      p.push_back(c.Red | (c.Green << 8) | (static_cast<std::uint32_t>(c.Blue) << 16));
-    }
-  }
-  DGifCloseFile(gif, &err);
-  return p;
-}
+Picture DecodeFirstFrame(const Bytes& data, int* w, int* h) { return ModelComposite(data, kNone, w, h).at(0); }
 
 std::unique_ptr<fw::TBitmap> TrueColorBitmap(int w, int h, int colors, std::uint32_t seed) {
   std::mt19937 rng(seed);
@@ -60,91 +35,62 @@ std::unique_ptr<fw::TBitmap> TrueColorBitmap(int w, int h, int colors, std::uint
 
 TEST(GIFImage, RegisteredForGifExtension) {
   gif::GIFImageInitialization();
-  const std::string path = (std::filesystem::temp_directory_path() /
-                            ("tolmid_gif_" + std::to_string(::getpid()) + ".GIF")).string();
-  {
-    std::ofstream f(path, std::ios::binary);
-    const Bytes data = MakeGif(5, 4, {{0, 0, 5, 4, 0, -1, 0, false, {}}}, 3);
-    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-  }
+  testsupport::ScratchDir dir;
+  const Bytes data = MakeGif(5, 4, {{0, 0, 5, 4, 0, -1, 0, false, {}}}, 3);
+  testsupport::WriteFile(dir / "a.GIF", std::string(data.begin(), data.end()));
   fw::TPicture picture;
-  picture.LoadFromFile(path);
+  picture.LoadFromFile(dir / "a.GIF");
   auto* g = dynamic_cast<gif::TGIFGraphic*>(picture.Graphic());
   ASSERT_NE(g, nullptr);
   EXPECT_EQ(picture.Width(), 5);
   EXPECT_STREQ(g->ClassName(), "TGIFImage");
   EXPECT_EQ(fw::TPicture::FileFormatDescription(".gif"), "GIF Image");
   EXPECT_NE(fw::TPicture::FindClipboardClass(gif::GIFClipboardFormat()), nullptr);
-  std::filesystem::remove(path);
 }
 
-// A true-colour picture with few colours imports exactly (no reduction) and
-// survives the writer and giflib's reader.
-TEST(GIFImage, ImportTrueColorRoundTrip) {
-  for (int colors : {1, 2, 17, 200, 256}) {
-    auto src_ptr = TrueColorBitmap(23, 11, colors, static_cast<std::uint32_t>(colors));
-  fw::TBitmap& src = *src_ptr;
+// True-colour pictures imported and written, as giflib decodes them: with
+// few colours exactly (no reduction), with more through the web palette
+// (the default), transparent ones with their key colour left out.
+TEST(GIFImage, ImportTrueColorPictures) {
+  gif::TNetscapeColorLookup web;
+  const struct {
+    int w, h, colors;
+    bool reduce, transparent;
+  } cases[] = {{23, 11, 1, false, false},  {23, 11, 2, false, false},  {23, 11, 17, false, false},
+               {23, 11, 200, false, false}, {23, 11, 256, false, false}, {20, 15, 300, true, false},
+               {8, 8, 5, false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.colors) + " colours");
+    auto src = TrueColorBitmap(c.w, c.h, c.colors, static_cast<std::uint32_t>(c.colors));
+    const fw::TColor key = src->Canvas().Pixel(0, c.h - 1);  // the bottom-left pixel's colour
+    src->SetTransparent(c.transparent);
     gif::TGIFGraphic g;
-    g.ColorReduction = gif::TColorReduction::rmNone;
-    g.Add(&src);
-    ASSERT_EQ(g.Width(), 23);
+    if (!c.reduce) g.ColorReduction = gif::TColorReduction::rmNone;
+    g.Add(src.get());
     int w = 0, h = 0;
     const Picture p = DecodeFirstFrame(SaveBytes(g), &w, &h);
-    ASSERT_EQ(w, 23);
-    ASSERT_EQ(h, 11);
+    ASSERT_EQ(w, c.w);
+    ASSERT_EQ(h, c.h);
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x)
-        ASSERT_EQ(p[static_cast<std::size_t>(y * w + x)], src.Canvas().Pixel(x, y)) << colors << " " << x << "," << y;
+      for (int x = 0; x < w; ++x) {
+        fw::TColor want = src->Canvas().Pixel(x, y);
+        gif::TGIFColor chosen{};
+        if (c.reduce) web.Lookup(fw::GetRValue(want), fw::GetGValue(want), fw::GetBValue(want), chosen);
+        if (c.reduce) want = gif::ColorValue(chosen);
+        if (c.transparent && want == key) want = kNone;
+        ASSERT_EQ(p[static_cast<std::size_t>(y * w + x)], want) << x << "," << y;
+      }
   }
-}
-
-TEST(GIFImage, ImportReducesWithSettings) {
-  auto src_ptr = TrueColorBitmap(20, 15, 300, 5);
-  fw::TBitmap& src = *src_ptr;
+  auto many = TrueColorBitmap(20, 15, 300, 5);
   gif::TGIFGraphic g;
   g.ColorReduction = gif::TColorReduction::rmNone;
-  try {
-    g.Add(&src);
-    FAIL();
-  } catch (const gif::GIFException& e) {
-    EXPECT_STREQ(e.what(), "Color table overflow");
-  }
-  gif::TGIFGraphic web;  // default: web palette
-  web.Add(&src);
-  int w = 0, h = 0;
-  const Picture p = DecodeFirstFrame(SaveBytes(web), &w, &h);
-  gif::TNetscapeColorLookup lookup;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const fw::TColor c = src.Canvas().Pixel(x, y);
-      gif::TGIFColor chosen{};
-      lookup.Lookup(fw::GetRValue(c), fw::GetGValue(c), fw::GetBValue(c), chosen);
-      ASSERT_EQ(p[static_cast<std::size_t>(y * w + x)], gif::ColorValue(chosen));
-    }
-}
-
-TEST(GIFImage, ImportTransparentBitmap) {
-  auto src_ptr = TrueColorBitmap(8, 8, 5, 11);
-  fw::TBitmap& src = *src_ptr;
-  const fw::TColor key = src.Canvas().Pixel(0, 7);
-  src.SetTransparent(true);  // key: the bottom-left pixel's colour
-  gif::TGIFGraphic g;
-  g.ColorReduction = gif::TColorReduction::rmNone;
-  g.Add(&src);
-  int w = 0, h = 0;
-  const Picture p = DecodeFirstFrame(SaveBytes(g), &w, &h);
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) {
-      const fw::TColor c = src.Canvas().Pixel(x, y);
-      EXPECT_EQ(p[static_cast<std::size_t>(y * 8 + x)], c == key ? kNone : c);
-    }
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.Add(many.get()); }), "Color table overflow");
   // A transparent picture that already uses 256 colours gets no transparency.
-  auto full_ptr = TrueColorBitmap(16, 16, 256, 12);
-  fw::TBitmap& full = *full_ptr;
-  full.SetTransparent(true);
+  auto full = TrueColorBitmap(16, 16, 256, 12);
+  full->SetTransparent(true);
   gif::TGIFGraphic g2;
   g2.ColorReduction = gif::TColorReduction::rmNone;
-  g2.Add(&full);
+  g2.Add(full.get());
   EXPECT_FALSE(g2.Image().Images()[0]->Transparent());
 }
 
@@ -180,12 +126,8 @@ TEST(GIFImage, ClipboardBytesRoundTrip) {
   gif::TGIFGraphic back;
   back.LoadFromClipboardFormat(gif::GIFClipboardFormat(), clip);
   EXPECT_EQ(SaveBytes(back), SaveBytes(g));
-  try {
-    back.LoadFromClipboardFormat(12345, clip);
-    FAIL();
-  } catch (const gif::GIFException& e) {
-    EXPECT_STREQ(e.what(), "Unsupported clipboard format");
-  }
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { back.LoadFromClipboardFormat(12345, clip); }),
+            "Unsupported clipboard format");
   gif::TGIFGraphic empty;
   EXPECT_TRUE(empty.SaveToClipboardFormat().empty());
 }
@@ -215,18 +157,15 @@ TEST(GIFImage, AssignCopiesSettingsButNotSpeedOrHandlers) {
   fw::TBitmap b;
   b.Assign(src);
   EXPECT_EQ(b.Width(), 7);
-  EXPECT_EQ(b.Canvas().Pixel(3, 3), gif::ColorValue(src.Image().GlobalColorMap().Colors(src.Image().Images()[0]->Pixels(3, 3))));
+  EXPECT_EQ(b.Canvas().Pixel(3, 3),
+            gif::ColorValue(src.Image().GlobalColorMap().Colors(src.Image().Images()[0]->Pixels(3, 3))));
 }
 
 TEST(GIFImage, SetWidthKeepsFramesInside) {
   gif::TGIFGraphic g;
   LoadBytes(g, MakeGif(10, 8, {{2, 1, 6, 5, 0, -1, 0, false, {}}}, 1));
-  try {
-    g.SetWidth(7);
-    FAIL();
-  } catch (const gif::GIFException& e) {
-    EXPECT_STREQ(e.what(), "Image width too small for contained frames");
-  }
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.SetWidth(7); }),
+            "Image width too small for contained frames");
   EXPECT_EQ(g.Width(), 10);
   EXPECT_THROW(g.SetHeight(5), gif::GIFException);
   g.SetWidth(8);
@@ -249,12 +188,6 @@ TEST(GIFImage, HostileFileLeavesWhatWasRead) {
   g.Draw(screen.Canvas(), fw::Rect(0, 0, 10, 8));
   PlayFrames(g, 0, gif::goAnimate | gif::goTransparent);
 }
-
-}  // namespace
-
-namespace {
-
-using namespace guitest;
 
 std::vector<fw::TColor> Colors(const gif::TGIFColorMap& map) {
   std::vector<fw::TColor> out;
@@ -309,12 +242,8 @@ TEST(GIFImage, PaletteWithoutColorTables) {
   f->SetSize(3, 2);
   g.Add(std::move(f));
   g.DrawOptions = 0;
-  try {
-    g.GetPalette();
-    FAIL();
-  } catch (const gif::GIFException& e) {
-    EXPECT_STREQ(e.what(), "No global or local color table defined");
-  }
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.GetPalette(); }),
+            "No global or local color table defined");
   g.FrameBitmap(0);
   EXPECT_EQ(g.GetPalette().size(), 256u);
   gif::TGIFGraphic empty;
@@ -432,7 +361,11 @@ TEST(GIFImage, ProgressOfConvertRenderAndOptimise) {
     EXPECT_EQ(std::get<0>(log.calls.front()), g.Image().Images()[0]);
   }
   gif::TGIFGraphic g;
-  LoadBytes(g, MakeGif(6, 6, {{0, 0, 6, 6, 1, -1, 4, false, {}}, {0, 0, 6, 6, 1, 2, 4, false, {}}, {0, 0, 6, 6, 1, 3, 4, false, {}}}, 3));
+  LoadBytes(
+      g,
+      MakeGif(6, 6,
+              {{0, 0, 6, 6, 1, -1, 4, false, {}}, {0, 0, 6, 6, 1, 2, 4, false, {}}, {0, 0, 6, 6, 1, 3, 4, false, {}}},
+              3));
   ProgressLog log;
   g.OnProgress = log.Handler();
   g.Optimize(gif::ooCrop, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);

@@ -6,6 +6,7 @@
 #include "gif/gif_exception.h"
 #include "gif/gif_extension.h"
 #include "gui_test_support.h"
+#include "tests/common/error_text.h"
 
 namespace {
 
@@ -23,10 +24,8 @@ struct Shown {
 
 std::vector<Shown> Timeline(const Bytes& data, int* w, int* h) {
   const std::vector<Picture> pictures = ModelComposite(data, 0x00FEDCBA, w, h);
-  ReadState st{&data, 0};
-  int err = 0;
-  GifFileType* gif = DGifOpen(&st, ReadMem, &err);
-  EXPECT_EQ(DGifSlurp(gif), GIF_OK);
+  auto g = giftest::LoadGiflib(data);
+  GifFileType* gif = g->file;
   std::vector<Shown> out;
   for (std::size_t i = 0; i < pictures.size(); ++i) {
     GraphicsControlBlock gcb{};
@@ -37,7 +36,6 @@ std::vector<Shown> Timeline(const Bytes& data, int* w, int* h) {
     else
       out.push_back({pictures[i], gcb.DelayTime});
   }
-  DGifCloseFile(gif, &err);
   return out;
 }
 
@@ -68,7 +66,7 @@ Bytes ExpectOptimisedSame(const Bytes& data, const std::string& name, std::uint8
 
 TEST(GIFOptimizer, CorpusShowsTheSameAndNeverGrows) {
   for (const std::string& path : CorpusFiles()) {
-    const Bytes data = ReadFile(path);
+    const Bytes data = ReadFileBytes(path);
     const Bytes out = ExpectOptimisedSame(data, path);
     // These files are written as this codec writes them or a little larger.
     EXPECT_LE(out.size(), data.size()) << path;
@@ -79,7 +77,7 @@ TEST(GIFOptimizer, CorpusShowsTheSameAndNeverGrows) {
 // transparent colour, a 129th entry, which doubles the table and widens
 // every code; the image is then kept as it was.
 TEST(GIFOptimizer, SpinnerDoesNotGrow) {
-  const Bytes data = ReadFile(std::string(TOLMID_TEST_DATA) + "/gif/qt-spinner.gif");
+  const Bytes data = ReadFileBytes(std::string(TOLMID_TEST_DATA) + "/gif/qt-spinner.gif");
   ASSERT_EQ(data.size(), 2037u);
   EXPECT_LE(ExpectOptimisedSame(data, "spinner").size(), data.size());
 }
@@ -111,7 +109,8 @@ TEST(GIFOptimizer, RandomAnimationsShowTheSameAndNeverGrow) {
           f.pixels[static_cast<std::size_t>(y) * f.width + x] =
               rng() % 5 == 0 ? static_cast<std::uint8_t>(rng() % 6)
                              : base[static_cast<std::size_t>(f.top + y) * w + f.left + x];
-      if (rng() % 6 == 0) std::fill(f.pixels.begin(), f.pixels.end(), static_cast<std::uint8_t>(f.transparent < 0 ? 0 : f.transparent));
+      if (rng() % 6 == 0)
+        std::fill(f.pixels.begin(), f.pixels.end(), static_cast<std::uint8_t>(f.transparent < 0 ? 0 : f.transparent));
       frames.push_back(f);
     }
     // Tables of 16 colours: no room for a transparent one without widening
@@ -198,12 +197,10 @@ TEST(GIFOptimizer, SingleFrameLosesItsExtensions) {
 TEST(GIFOptimizer, PaletteReductionNeedsCleanup) {
   gif::TGIFGraphic g;
   LoadBytes(g, MakeGif(6, 6, {{0, 0, 6, 6, 0, -1, 0, false, {}}}, 1));
-  try {
-    g.Optimize(gif::ooReduceColors, gif::TColorReduction::rmPalette, gif::TDitherMode::dmNearest, 8);
-    FAIL();
-  } catch (const gif::GIFException& e) {
-    EXPECT_STREQ(e.what(), "Invalid reduction method");
-  }
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] {
+              g.Optimize(gif::ooReduceColors, gif::TColorReduction::rmPalette, gif::TDitherMode::dmNearest, 8);
+            }),
+            "Invalid reduction method");
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ int ExpectSameAsModel(const Bytes& data, const std::string& name,
 TEST(GIFRender, CorpusFramesMatchModel) {
   int files = 0, frames = 0;
   for (const std::string& path : CorpusFiles()) {
-    frames += ExpectSameAsModel(ReadFile(path), path);
+    frames += ExpectSameAsModel(ReadFileBytes(path), path);
     ++files;
   }
   EXPECT_GE(files, 30);

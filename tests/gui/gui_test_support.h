@@ -1,113 +1,75 @@
-// Helpers of the graphics tests: an independent compositing model of GIF
-// animations built on giflib's DGifSlurp, a giflib-built animation maker,
-// and a fake painter clock.
+// Helpers of the GIF picture-class tests: an independent compositing model
+// of animations on giflib's decoding, animations written by giflib's
+// encoder, and a fake painter clock.
 #pragma once
 
-#include <gif_lib.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <mutex>
-#include <random>
-#include <string>
-#include <vector>
 
 #include "framework/gui/bitmap.h"
 #include "gif/gui/gif_graphic.h"
 #include "gif/gui/gif_painter.h"
+#include "tests/gif/giflib_peer.h"
 
 namespace guitest {
 
 // Qt's platform plugin, should a test start one: never a display.
 inline const bool kOffscreenPlatform = (::setenv("QT_QPA_PLATFORM", "offscreen", 0), true);
 
-using Bytes = std::vector<std::uint8_t>;
-
-inline Bytes ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), {});
-}
+using giftest::Bytes;
 
 inline std::vector<std::string> CorpusFiles() {
   std::vector<std::string> out;
-  for (const auto& e : std::filesystem::directory_iterator(std::string(TOLMID_TEST_DATA) + "/gif"))
-    if (e.path().extension() == ".gif") out.push_back(e.path().string());
-  std::sort(out.begin(), out.end());
+  for (const auto& name : giftest::CorpusFiles()) out.push_back(giftest::CorpusDir() + "/" + name);
   return out;
 }
+using giftest::ReadFileBytes;
 
 // One displayed picture: width x height colours 0x00BBGGRR.
 using Picture = std::vector<std::uint32_t>;
-
-struct ReadState {
-  const Bytes* data;
-  std::size_t pos;
-};
-
-inline int ReadMem(GifFileType* gif, GifByteType* buf, int n) {
-  auto* s = static_cast<ReadState*>(gif->UserData);
-  const std::size_t left = s->data->size() - s->pos;
-  const std::size_t k = std::min<std::size_t>(left, static_cast<std::size_t>(n));
-  std::memcpy(buf, s->data->data() + s->pos, k);
-  s->pos += k;
-  return static_cast<int>(k);
-}
 
 // The pictures shown after each frame: frames composited in order on a
 // screen filled with background, transparent pixels left alone, each
 // frame's disposal applied before the next (2: its rectangle back to the
 // background, 3: the screen back to what it was before the frame).
 inline std::vector<Picture> ModelComposite(const Bytes& data, std::uint32_t background, int* width, int* height) {
-  ReadState st{&data, 0};
-  int err = 0;
-  GifFileType* gif = DGifOpen(&st, ReadMem, &err);
-  EXPECT_NE(gif, nullptr);
+  auto g = giftest::LoadGiflib(data);
+  EXPECT_NE(g->file, nullptr);
   std::vector<Picture> out;
-  if (!gif) return out;
-  EXPECT_EQ(DGifSlurp(gif), GIF_OK);
-  const int w = gif->SWidth, h = gif->SHeight;
-  *width = w;
-  *height = h;
+  if (!g->file) return out;
+  GifFileType* gif = g->file;
+  const int w = *width = gif->SWidth, h = *height = gif->SHeight;
   Picture screen(static_cast<std::size_t>(w) * h, background);
   for (int i = 0; i < gif->ImageCount; ++i) {
     const SavedImage& im = gif->SavedImages[i];
     GraphicsControlBlock gcb{};
     gcb.TransparentColor = NO_TRANSPARENT_COLOR;
-    gcb.DisposalMode = DISPOSAL_UNSPECIFIED;
     DGifSavedExtensionToGCB(gif, i, &gcb);
     const ColorMapObject* map = im.ImageDesc.ColorMap ? im.ImageDesc.ColorMap : gif->SColorMap;
     const Picture before = screen;
     const GifImageDesc& d = im.ImageDesc;
     for (int y = 0; y < d.Height; ++y)
       for (int x = 0; x < d.Width; ++x) {
-        const int sx = d.Left + x, sy = d.Top + y;
-        if (sx >= w || sy >= h) continue;
-        const int v = im.RasterBits[static_cast<std::size_t>(y) * d.Width + x];
-        if (v == gcb.TransparentColor) continue;
-        std::uint32_t c = 0;
-        if (map && v < map->ColorCount) {
-          const GifColorType& e = map->Colors[v];
-          c = e.Red | (e.Green << 8) | (static_cast<std::uint32_t>(e.Blue) << 16);
-        }
-        screen[static_cast<std::size_t>(sy) * w + sx] = c;
+        const int sx = d.Left + x, sy = d.Top + y, v = im.RasterBits[static_cast<std::size_t>(y) * d.Width + x];
+        if (sx >= w || sy >= h || v == gcb.TransparentColor) continue;
+        const GifColorType e = map && v < map->ColorCount ? map->Colors[v] : GifColorType{0, 0, 0};
+        screen[static_cast<std::size_t>(sy) * w + sx] =
+            e.Red | (e.Green << 8) | (static_cast<std::uint32_t>(e.Blue) << 16);
       }
     out.push_back(screen);
     if (gcb.DisposalMode == DISPOSE_BACKGROUND) {
       for (int y = d.Top; y < std::min(h, d.Top + d.Height); ++y)
-        for (int x = d.Left; x < std::min(w, d.Left + d.Width); ++x) screen[static_cast<std::size_t>(y) * w + x] = background;
+        for (int x = d.Left; x < std::min(w, d.Left + d.Width); ++x)
+          screen[static_cast<std::size_t>(y) * w + x] = background;
     } else if (gcb.DisposalMode == DISPOSE_PREVIOUS) {
       screen = before;
     }
   }
-  DGifCloseFile(gif, &err);
   return out;
 }
 
@@ -237,75 +199,24 @@ struct FrameSpec {
   Bytes pixels;  // empty: random below colours
 };
 
-struct WriteState {
-  Bytes* out;
-};
-
-inline int WriteMem(GifFileType* gif, const GifByteType* buf, int n) {
-  auto* s = static_cast<WriteState*>(gif->UserData);
-  s->out->insert(s->out->end(), buf, buf + n);
-  return n;
-}
-
-// Builds an animation with giflib: a 16-colour global table, frames as
-// given, a loop extension with loops when loops >= 0.
+// Builds an animation with giflib: a global table of colors random
+// entries, frames as given, each with a graphic control block, and a loop
+// extension with loops when loops >= 0.
 inline Bytes MakeGif(int w, int h, const std::vector<FrameSpec>& frames, std::uint32_t seed, int loops = -1,
                      int colors = 16) {
-  Bytes out;
-  WriteState st{&out};
-  int err = 0;
-  GifFileType* gif = EGifOpen(&st, WriteMem, &err);
-  gif->SWidth = w;
-  gif->SHeight = h;
-  gif->SColorResolution = 8;
-  gif->SBackGroundColor = 0;
   std::mt19937 rng(seed);
-  auto make_map = [&]() {
-    std::vector<GifColorType> c(static_cast<std::size_t>(colors));
-    for (auto& e : c) e = {static_cast<GifByteType>(rng()), static_cast<GifByteType>(rng()), static_cast<GifByteType>(rng())};
-    return GifMakeMapObject(colors, c.data());
-  };
-  gif->SColorMap = make_map();
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    const FrameSpec& f = frames[i];
-    SavedImage* im = GifMakeSavedImage(gif, nullptr);
-    im->ImageDesc.Left = f.left;
-    im->ImageDesc.Top = f.top;
-    im->ImageDesc.Width = f.width;
-    im->ImageDesc.Height = f.height;
-    im->ImageDesc.Interlace = false;
-    im->ImageDesc.ColorMap = f.local_map ? make_map() : nullptr;
-    const std::size_t n = static_cast<std::size_t>(f.width) * f.height;
-    im->RasterBits = static_cast<GifByteType*>(malloc(n));
-    for (std::size_t k = 0; k < n; ++k)
-      im->RasterBits[k] = f.pixels.empty() ? static_cast<GifByteType>(rng() % colors) : f.pixels[k];
-    if (i == 0 && loops >= 0) {
-      GifAddExtensionBlock(&im->ExtensionBlockCount, &im->ExtensionBlocks, APPLICATION_EXT_FUNC_CODE, 11,
-                           reinterpret_cast<unsigned char*>(const_cast<char*>("NETSCAPE2.0")));
-      unsigned char sub[3] = {1, static_cast<unsigned char>(loops & 0xFF), static_cast<unsigned char>(loops >> 8)};
-      GifAddExtensionBlock(&im->ExtensionBlockCount, &im->ExtensionBlocks, CONTINUE_EXT_FUNC_CODE, 3, sub);
-    }
-    GraphicsControlBlock gcb{};
-    gcb.DisposalMode = f.disposal;
-    gcb.UserInputFlag = false;
-    gcb.DelayTime = f.delay;
-    gcb.TransparentColor = f.transparent;
-    EGifGCBToSavedExtension(&gcb, gif, static_cast<int>(i));
+  giftest::GenGif g{w, h, 0, giftest::Palette(colors, rng()), true, {}, {}};
+  for (const FrameSpec& f : frames) {
+    giftest::GenFrame frame = giftest::Frame(f.left, f.top, f.width, f.height, colors, rng(), true);
+    if (!f.pixels.empty()) frame.pixels = f.pixels;
+    if (f.local_map) frame.local = giftest::Palette(colors, rng());
+    if (g.frames.empty() && loops >= 0)
+      frame.extensions.push_back(
+          giftest::App("NETSCAPE2.0", {{1, static_cast<std::uint8_t>(loops), static_cast<std::uint8_t>(loops >> 8)}}));
+    frame.extensions.push_back(giftest::Gce(f.disposal, f.transparent >= 0, std::max(f.transparent, 0), f.delay));
+    g.frames.push_back(std::move(frame));
   }
-  // giflib 5.2.1's EGifSpew closes the file but leaves the saved images.
-  SavedImage* images = gif->SavedImages;
-  const int count = gif->ImageCount;
-  // It also writes the screen through a copy of the global table.
-  ColorMapObject* global = gif->SColorMap;
-  EXPECT_EQ(EGifSpew(gif), GIF_OK);
-  GifFreeMapObject(global);
-  for (int i = 0; i < count; ++i) {
-    if (images[i].ImageDesc.ColorMap) GifFreeMapObject(images[i].ImageDesc.ColorMap);
-    free(images[i].RasterBits);
-    GifFreeExtensions(&images[i].ExtensionBlockCount, &images[i].ExtensionBlocks);
-  }
-  free(images);
-  return out;
+  return giftest::BuildWithGiflib(g);
 }
 
 inline void LoadBytes(gif::TGIFGraphic& g, const Bytes& data) {

@@ -20,6 +20,7 @@
 #include "framework/db/dataset.h"
 #include "platform/text.h"
 #include "printing_test_support.h"
+#include "tests/common/error_text.h"
 
 namespace fw {
 namespace {
@@ -30,7 +31,8 @@ constexpr const char* kCount = "Count Of type1num";
 
 class ChartTest : public ::testing::Test {
  protected:
-  ChartTest() : ds_(nullptr, {{"category", TFieldType::ftString, 30}, {kCount, TFieldType::ftInteger}}), chart_(nullptr) {
+  ChartTest()
+      : ds_(nullptr, {{"category", TFieldType::ftString, 30}, {kCount, TFieldType::ftInteger}}), chart_(nullptr) {
     chart_.SetTitle("Journal Entries");
     chart_.SetLegendVisible(false);
     chart_.SetView3D(false);
@@ -141,12 +143,8 @@ TEST_F(ChartTest, MissingFieldEmptiesTheSeries) {
   series_->SetYValuesSource("Count Of type2num");
   series_->SetDataSource(&ds_);
   EXPECT_EQ(series_->Count(), 0);
-  try {
-    series_->CheckDataSource();
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "Field 'Count Of type2num' not found");
-  }
+  EXPECT_EQ(testsupport::ErrorText<EDatabaseError>([&] { series_->CheckDataSource(); }),
+            "Field 'Count Of type2num' not found");
 }
 
 TEST_F(ChartTest, DataSetGoneFirst) {

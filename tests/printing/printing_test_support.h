@@ -18,7 +18,7 @@
 #include "framework/gui/bitmap.h"
 #include "framework/gui/canvas.h"
 #include "framework/streams.h"
-#include "tests/framework/db_memory_dataset.h"
+#include "tests/common/memory_dataset.h"
 
 namespace printtest {
 

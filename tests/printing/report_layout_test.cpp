@@ -11,6 +11,7 @@
 
 #include "framework/report/quick_rep.h"
 #include "printing_test_support.h"
+#include "tests/common/error_text.h"
 
 namespace fw {
 namespace {
@@ -24,7 +25,8 @@ constexpr double kBottom = 48 + 960;
 class ReportLayoutTest : public ::testing::Test {
  protected:
   ReportLayoutTest()
-      : ds_(nullptr, {{"Name", TFieldType::ftString, 40}, {"Notes", TFieldType::ftMemo}, {"File", TFieldType::ftString, 200}}),
+      : ds_(nullptr,
+            {{"Name", TFieldType::ftString, 40}, {"Notes", TFieldType::ftMemo}, {"File", TFieldType::ftString, 200}}),
         rep_(nullptr) {
     rep_.SetDataSet(&ds_);
   }
@@ -74,14 +76,12 @@ struct OverflowCase {
 TEST_F(ReportLayoutTest, BandsThatDoNotFitStartANewPage) {
   const OverflowCase cases[] = {
       // 960 - 40 footer = 920 for the body: title 41 + 12 x 69, then 13 x 69.
-      {"list", 0, 41, 69, 40, 30, {12, 13, 5}},
-      {"exactly full", 0, 0, 96, 0, 20, {10, 10}},
+      {"list", 0, 41, 69, 40, 30, {12, 13, 5}}, {"exactly full", 0, 0, 96, 0, 20, {10, 10}},
       {"one a page", 0, 0, 921, 0, 3, {1, 1, 1}},
       // Page header 50 on every page: 910 left, 9 bands of 100.
       {"page header", 50, 0, 100, 0, 20, {9, 9, 2}},
       // Taller than a page: alone on each page all the same.
-      {"too tall", 0, 41, 1000, 0, 2, {0, 1, 1}},
-      {"empty dataset", 0, 41, 69, 40, 0, {0}},
+      {"too tall", 0, 41, 1000, 0, 2, {0, 1, 1}}, {"empty dataset", 0, 41, 69, 40, 0, {0}},
   };
   for (const OverflowCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -135,7 +135,8 @@ TEST_F(ReportLayoutTest, BandsThatDoNotFitStartANewPage) {
 // Items of the prepared page that a text control made, by its first line.
 const TQRTextItem* TextItem(const TQRPreparedPage& page, const QString& first_line) {
   for (const TQRItem& item : page.Items)
-    if (const auto* t = std::get_if<TQRTextItem>(&item); t != nullptr && !t->Lines.isEmpty() && t->Lines[0] == first_line)
+    if (const auto* t = std::get_if<TQRTextItem>(&item);
+        t != nullptr && !t->Lines.isEmpty() && t->Lines[0] == first_line)
       return t;
   return nullptr;
 }
@@ -293,12 +294,7 @@ TEST_F(ReportLayoutTest, FailingEventKeepsPagesBuiltAndTheDataSet) {
   };
   ds_.First();
   ds_.Next();
-  try {
-    rep_.Prepare();
-    FAIL() << "the event's error was lost";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), "Unknown picture file extension (.xyz)");
-  }
+  EXPECT_EQ(testsupport::ErrorText<Exception>([&] { rep_.Prepare(); }), "Unknown picture file extension (.xyz)");
   ASSERT_NE(rep_.Prepared(), nullptr);
   EXPECT_EQ(DetailsPerPage(), (std::vector<std::vector<int>>{{1, 2}, {3}}));
   // The unfinished page still gets its footer.
@@ -311,12 +307,8 @@ TEST_F(ReportLayoutTest, FailingEventKeepsPagesBuiltAndTheDataSet) {
 
 TEST_F(ReportLayoutTest, ClosedDataSetIsRefused) {
   Band(TQRBandType::rbDetail, 40);
-  try {
-    rep_.Prepare();
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message(), "Cannot perform this operation on a closed dataset");
-  }
+  EXPECT_EQ(testsupport::ErrorText<EDatabaseError>([&] { rep_.Prepare(); }),
+            "Cannot perform this operation on a closed dataset");
   EXPECT_EQ(rep_.Prepared(), nullptr);
 }
 

@@ -13,6 +13,7 @@
 #include "framework/printing/print_job.h"
 #include "framework/report/quick_rep.h"
 #include "printing_test_support.h"
+#include "tests/common/error_text.h"
 
 namespace fw {
 namespace {
@@ -55,8 +56,7 @@ class AlbumReport {
  public:
   explicit AlbumReport(const std::vector<Photo>& photos)
       : ds_(nullptr, {{"Name", TFieldType::ftString, 40},
-                      {"Notes", TFieldType::ftMemo},
-                      {"FileName", TFieldType::ftString, 200},
+                      {"Notes", TFieldType::ftMemo}, {"FileName", TFieldType::ftString, 200},
                       {"Pic", TFieldType::ftGraphic}}),
         rep_(nullptr) {
     ds_.Open();
@@ -129,8 +129,7 @@ TEST(ReportPdfTest, AlbumRowsPicturesAndPages) {
   const std::string long_notes = Words(60);
   AlbumReport album({
       {"Aquarium", "First line\r\nSecond line", wide, printtest::BmpBytes(50, 40, clBlue)},
-      {"Betta", long_notes, big, ""},
-      {"Cichlid", "no picture here", "", "this is not a picture"},
+      {"Betta", long_notes, big, ""}, {"Cichlid", "no picture here", "", "this is not a picture"},
       {"Discus", "tall one", tall, ""},
   });
   const std::string pdf = printtest::OutputPath("album.pdf");
@@ -166,12 +165,8 @@ TEST(ReportPdfTest, AlbumRowsPicturesAndPages) {
 TEST(ReportPdfTest, UnwritablePdfFails) {
   AlbumReport album({{"Aquarium", "", "", ""}});
   auto printer = printtest::PdfPrinter("/nonexistent-folder/report.pdf");
-  try {
-    album.Report().PrintTo(*printer);
-    FAIL() << "printed to a folder that does not exist";
-  } catch (const EPrinter& e) {
-    EXPECT_EQ(e.Message(), "Cannot create file /nonexistent-folder/report.pdf");
-  }
+  EXPECT_EQ(testsupport::ErrorText<EPrinter>([&] { album.Report().PrintTo(*printer); }),
+            "Cannot create file /nonexistent-folder/report.pdf");
 }
 
 }  // namespace

@@ -15,8 +15,8 @@
 #include "sql/data_query.h"
 #include "sql/sql_lexer.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/session.h"
+#include "storage/table_names.h"
 
 namespace sql::test {
 

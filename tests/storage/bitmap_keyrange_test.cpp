@@ -10,7 +10,7 @@
 #include <set>
 
 #include "datafilter_test_support.h"
-#include "storage/engine_utils.h"
+#include "storage/key_encoding.h"
 
 namespace storage::filtertest {
 namespace {

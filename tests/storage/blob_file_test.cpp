@@ -2,6 +2,7 @@
 // free list, the block cache, flush failures, the header change check, the
 // byte-range locks, truncation and alignment.
 #include "tests/storage/blob_test_support.h"
+#include "tests/storage/lock_test_support.h"
 
 namespace storage::blobtest {
 namespace {
@@ -36,19 +37,19 @@ TEST_F(BlobTest, BlockBytesFollowTheLayout) {
   // Block at 512: the whole one-block value.
   EXPECT_EQ(U32At(b, 512 + 0), 0u);
   EXPECT_EQ(U32At(b, 512 + 4), 0u);
-  EXPECT_EQ(BlobGetU16(&b[512 + 8]), 46);
+  EXPECT_EQ(LoadLittle<std::uint16_t>(&b[512 + 8]), 46);
   EXPECT_EQ(U32At(b, 512 + 10), 7u);
   EXPECT_EQ(U32At(b, 512 + 14), 46u);
   EXPECT_TRUE(std::equal(one.begin(), one.end(), b.begin() + 512 + 18));
   // Chain 576 -> 640.
   EXPECT_EQ(U32At(b, 576 + 0), 0u);
   EXPECT_EQ(U32At(b, 576 + 4), 640u);
-  EXPECT_EQ(BlobGetU16(&b[576 + 8]), 46);
+  EXPECT_EQ(LoadLittle<std::uint16_t>(&b[576 + 8]), 46);
   EXPECT_EQ(U32At(b, 576 + 10), 9u);
   EXPECT_EQ(U32At(b, 576 + 14), 47u);
   EXPECT_EQ(U32At(b, 640 + 0), 576u);
   EXPECT_EQ(U32At(b, 640 + 4), 0u);
-  EXPECT_EQ(BlobGetU16(&b[640 + 8]), 1);
+  EXPECT_EQ(LoadLittle<std::uint16_t>(&b[640 + 8]), 1);
   EXPECT_EQ(U32At(b, 640 + 10), 9u);
   EXPECT_EQ(U32At(b, 640 + 14), 0u);
   EXPECT_EQ(b[640 + 18], two[46]);
@@ -248,17 +249,17 @@ TEST_F(BlobTest, LocksExcludeWritersAndAdmitReaders) {
   EXPECT_GE(r, 1);
   EXPECT_LE(r, 65534);
   // A writer cannot get in; another reader can.
-  EXPECT_FALSE(other->LockRange(kBlobWriteLockStart, kBlobWriteLockLength, true));
+  EXPECT_FALSE(other->LockRange(locktest::kWriteStart, locktest::kWriteLength, true));
   other->LockBlobFileShared();
   other->UnlockBlobFileShared();
   file_->SetHeaderChecked(true);
   file_->UnlockBlobFileShared();
   EXPECT_FALSE(file_->HeaderChecked());
   other->LockBlobFile();
-  EXPECT_FALSE(file_->LockRange(kBlobReadLockTop - r, 1, true));
+  EXPECT_FALSE(file_->LockRange(locktest::kReadTop - r, 1, true));
   other->UnlockBlobFile();
-  EXPECT_TRUE(file_->LockRange(kBlobReadLockTop - r, 1, true));
-  EXPECT_TRUE(file_->LockRange(kBlobReadLockTop - r, 1, false));
+  EXPECT_TRUE(file_->LockRange(locktest::kReadTop - r, 1, true));
+  EXPECT_TRUE(file_->LockRange(locktest::kReadTop - r, 1, false));
 }
 
 // Another program holding the write lock keeps this one from reading and
@@ -288,9 +289,9 @@ TEST_F(BlobTest, WriteLockOfAnotherProcessExcludesUs) {
   }
   char c = 0;
   ASSERT_EQ(read(to_parent[0], &c, 1), 1);
-  EXPECT_FALSE(file_->LockRange(kBlobWriteLockStart, kBlobWriteLockLength, true));
-  EXPECT_FALSE(file_->LockRange(kBlobReadLockTop - 1, 1, true));
-  EXPECT_FALSE(file_->LockRange(kBlobReadLockTop - 65534, 1, true));
+  EXPECT_FALSE(file_->LockRange(locktest::kWriteStart, locktest::kWriteLength, true));
+  EXPECT_FALSE(file_->LockRange(locktest::kReadTop - 1, 1, true));
+  EXPECT_FALSE(file_->LockRange(locktest::kReadTop - 65534, 1, true));
   ASSERT_EQ(write(to_child[1], &c, 1), 1);
   ASSERT_EQ(read(to_parent[0], &c, 1), 1);
   file_->LockBlobFileShared();

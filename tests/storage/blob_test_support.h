@@ -21,7 +21,7 @@
 
 #include "storage/blob_file.h"
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
+#include "storage/scrambler.h"
 #include "storage/session.h"
 
 namespace storage::blobtest {
@@ -231,7 +231,11 @@ class BlobTest : public ::testing::Test {
   std::unique_ptr<FailingBlobFile> file_;
 };
 
-inline std::uint32_t U32At(const Bytes& b, std::size_t off) { return BlobGetU32(&b[off]); }
-inline void PutU32(Bytes& b, std::size_t off, std::uint32_t v) { BlobPutU32(&b[off], v); }
+inline std::uint32_t U32At(const Bytes& b, std::size_t off) {
+  return LoadLittle<std::uint32_t>(&b[off]);
+}
+inline void PutU32(Bytes& b, std::size_t off, std::uint32_t v) {
+  StoreLittle<std::uint32_t>(&b[off], v);
+}
 
 }  // namespace storage::blobtest

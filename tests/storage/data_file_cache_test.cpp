@@ -1,13 +1,15 @@
 // The record cache against a model: random appends, changes, deletions
 // and reads (with read-ahead both ways) on a cache small enough to recycle,
-// with flushes and reopenings in between, on disk, in memory and encrypted;
-// then the file goes through the independent checker.
+// with flushes (some of them failing) and reopenings in between, on disk,
+// in memory and encrypted; then the file goes through the independent
+// checker.
 #include <map>
 #include <random>
 #include <set>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "storage/fault_injection.h"
 #include "tests/storage/data_file_test_support.h"
 
 namespace storage {
@@ -166,7 +168,11 @@ struct ModelRecord {
   std::string text;
 };
 
-enum class Mode { kDisk, kMemory, kEncrypted, kNoPrimary };
+// kSmallCache: records of about 8000 bytes, so that the cache holds 16
+// buffers and a read-ahead reads up to 4 records: the cache is often full
+// of changed buffers when a read-ahead needs room, and the flush that makes
+// it must not let the run's older bytes over the records it wrote.
+enum class Mode { kDisk, kMemory, kEncrypted, kNoPrimary, kSmallCache };
 
 class DataFileModelTest : public DataFileCacheTest, public ::testing::WithParamInterface<Mode> {};
 
@@ -174,11 +180,13 @@ TEST_P(DataFileModelTest, RandomOperationsAgreeWithTheModel) {
   const Mode mode = GetParam();
   const bool in_memory = mode == Mode::kMemory;
   // About 770 bytes a record: a cache of 170 buffers, 42 per read-ahead.
+  std::vector<TFieldDescriptor> fields = {AutoInc(1, "Id"), Field(2, "Text", FieldType::kString, 250)};
+  const int pads = mode == Mode::kSmallCache ? 31 : 2;
+  for (int i = 1; i <= pads; ++i)
+    fields.push_back(Field(static_cast<std::uint16_t>(2 + i), "Pad" + std::to_string(i), FieldType::kBytes, 250));
   DataTableDefinition def =
-      Definition({AutoInc(1, "Id"), Field(2, "Text", FieldType::kString, 250),
-                  Field(3, "Pad1", FieldType::kBytes, 250), Field(4, "Pad2", FieldType::kBytes, 250)},
-                 mode == Mode::kNoPrimary ? std::initializer_list<std::uint16_t>{}
-                                          : std::initializer_list<std::uint16_t>{1});
+      Definition(fields, mode == Mode::kNoPrimary ? std::initializer_list<std::uint16_t>{}
+                                                  : std::initializer_list<std::uint16_t>{1});
   if (mode == Mode::kEncrypted) {
     def.encrypted = true;
     def.password = "model";
@@ -186,8 +194,18 @@ TEST_P(DataFileModelTest, RandomOperationsAgreeWithTheModel) {
   }
   Create(Path("model"), def, in_memory);
   auto t = OpenTable(Path("model"), true, in_memory);
+  if (mode == Mode::kSmallCache) {
+    ASSERT_EQ(t->Cache().Capacity(), 16u);
+    ASSERT_EQ(t->RecordsPerBlock(), 4u);
+  }
   const bool reuse = mode != Mode::kNoPrimary;
+  // Upper ends of the operations' shares of 100: append, change, delete,
+  // read, flush (the rest reopens). The small cache changes more, so that
+  // it fills with changed buffers.
+  const std::array<int, 5> cut = mode == Mode::kSmallCache ? std::array<int, 5>{20, 65, 70, 97, 99}
+                                                            : std::array<int, 5>{35, 50, 62, 95, 98};
 
+  int failed_flushes = 0;
   std::map<std::uint32_t, ModelRecord> model;  // by record number
   std::vector<std::uint32_t> free_stack;       // deleted slots, last on top
   std::uint32_t last_id = 0;
@@ -203,7 +221,7 @@ TEST_P(DataFileModelTest, RandomOperationsAgreeWithTheModel) {
 
   for (int step = 0; step < kSteps; ++step) {
     const int op = static_cast<int>(rng() % 100);
-    if (op < 35) {  // append or reuse
+    if (op < cut[0]) {  // append or reuse
       const std::uint32_t want =
           reuse && !free_stack.empty() ? free_stack.back() : t->Header().NextRecord();
       TRecord* r = t->TakeFreeRecord();
@@ -216,7 +234,7 @@ TEST_P(DataFileModelTest, RandomOperationsAgreeWithTheModel) {
       model[want] = {false, r->RecordId(), text};
       EXPECT_EQ(r->RecordId(), ++last_id);
       t->ReleaseRecordBuffer(r);
-    } else if (op < 50) {  // change
+    } else if (op < cut[1]) {  // change
       const std::uint32_t n = pick(false);
       if (n == 0) continue;
       TRecord* r = t->GetRecordBuffer(n, rng() % 2 == 0, ReadDirection::kForward, false);
@@ -225,7 +243,7 @@ TEST_P(DataFileModelTest, RandomOperationsAgreeWithTheModel) {
       r->modified = true;
       model[n].text = text;
       t->ReleaseRecordBuffer(r);
-    } else if (op < 62) {  // delete
+    } else if (op < cut[2]) {  // delete
       const std::uint32_t n = pick(false);
       if (n == 0) continue;
       TRecord* r = t->GetRecordBuffer(n, false, ReadDirection::kForward, false);
@@ -237,21 +255,36 @@ TEST_P(DataFileModelTest, RandomOperationsAgreeWithTheModel) {
       } else {
         free_stack.assign(1, n);
       }
-    } else if (op < 95) {  // read
+    } else if (op < cut[3]) {  // read
       if (model.empty()) continue;
       const std::uint32_t n = 1 + static_cast<std::uint32_t>(rng() % model.size());
       const auto dir = rng() % 2 == 0 ? ReadDirection::kForward : ReadDirection::kBackward;
-      TRecord* r = t->GetRecordBuffer(n, rng() % 4 != 0, dir, false);
-      ASSERT_NE(r, nullptr);
-      ASSERT_EQ(r->RecordNumber(), n);
-      const ModelRecord& m = model[n];
-      ASSERT_EQ(r->Status(), m.deleted ? 1 : 0) << "record " << n << " step " << step;
-      if (!m.deleted) {
-        ASSERT_EQ(r->RecordId(), m.id) << "record " << n << " step " << step;
-        ASSERT_EQ(TextOf(*t, r, 2), m.text) << "record " << n << " step " << step;
+      // Now and then the flush that makes room for the read fails half-way
+      // (a torn write): the read fails, and nothing changed may be lost.
+      const bool fault = mode == Mode::kSmallCache && rng() % 8 == 0;
+      if (fault) ArmFault(FaultSite::kWrite, 1);
+      TRecord* r = nullptr;
+      const int code = CodeOf([&] { r = t->GetRecordBuffer(n, rng() % 4 != 0, dir, false); });
+      const bool fired = fault && FaultFired();
+      DisarmFault();
+      failed_flushes += fired ? 1 : 0;
+      ASSERT_EQ(code, fired ? 9218 : 0) << "step " << step;
+      if (r != nullptr) {
+        ASSERT_EQ(r->RecordNumber(), n);
+        t->ReleaseRecordBuffer(r);
       }
-      t->ReleaseRecordBuffer(r);
-    } else if (op < 98) {
+      // Every buffer the read left in the cache holds its record as the
+      // model has it, not only record n: a read-ahead loads its neighbours.
+      for (const TRecord* c : t->Cache().All()) {
+        if (c->RecordNumber() == 0) continue;
+        const ModelRecord& m = model[c->RecordNumber()];
+        ASSERT_EQ(c->Status(), m.deleted ? 1 : 0) << "record " << c->RecordNumber() << " step " << step;
+        if (!m.deleted) {
+          ASSERT_EQ(c->RecordId(), m.id) << "record " << c->RecordNumber() << " step " << step;
+          ASSERT_EQ(TextOf(*t, c, 2), m.text) << "record " << c->RecordNumber() << " step " << step;
+        }
+      }
+    } else if (op < cut[4]) {
       t->FlushTable(rng() % 2 == 0);
     } else {
       t->Close();
@@ -260,6 +293,9 @@ TEST_P(DataFileModelTest, RandomOperationsAgreeWithTheModel) {
     ASSERT_LE(t->Cache().Count(), t->Cache().Capacity());
     ASSERT_EQ(t->Header().NextRecord(), model.size() + 1);
     ASSERT_EQ(t->Header().FreeHead(), free_stack.empty() ? 0u : free_stack.back());
+  }
+  if (mode == Mode::kSmallCache) {
+    EXPECT_GT(failed_flushes, 0);
   }
   t->Close();
   if (in_memory) return;  // the checker reads disk files
@@ -276,7 +312,7 @@ TEST_P(DataFileModelTest, RandomOperationsAgreeWithTheModel) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, DataFileModelTest,
                          ::testing::Values(Mode::kDisk, Mode::kMemory, Mode::kEncrypted,
-                                           Mode::kNoPrimary));
+                                           Mode::kNoPrimary, Mode::kSmallCache));
 
 TEST_F(DataFileCacheTest, AnotherUsersHeaderWriteDropsTheCache) {
   Create(Path("shared"), Definition({Field(1, "Id", FieldType::kInteger),

@@ -3,7 +3,6 @@
 // the sanitizer build). Each case names the damage; the checker must call
 // the same files faulty.
 #include "platform/file.h"
-#include "storage/engine_utils.h"
 #include "tests/storage/data_file_test_support.h"
 
 namespace storage {

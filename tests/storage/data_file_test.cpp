@@ -2,10 +2,11 @@
 // against the layout, the independent checker, the definition rules (each
 // refused definition leaves nothing behind), encrypted tables, emptying,
 // names.
+#include <random>
 #include <set>
 
 #include "framework/sysutils.h"
-#include "storage/engine_utils.h"
+#include "storage/scrambler.h"
 #include "tests/storage/data_file_test_support.h"
 
 namespace storage {
@@ -671,6 +672,46 @@ TEST_F(DataFileTest, ClosedObjectRefusesSettingsChangesOnlyWhileOpen) {
   EXPECT_EQ(CodeOf([&] { t->SetFileName(Path("other")); }), 10031);
   t->Close();
   t->SetExclusive(false);
+}
+
+// The scrambler of password-protected tables.
+TEST(Scrambler, KnownBytes) {
+  std::uint8_t b[3] = {0, 0, 0};
+  ScrambleBuffer(b, 3, 1, 2);  // 1^2, 2^1, 3^0
+  EXPECT_EQ(std::vector<std::uint8_t>(b, b + 3), (std::vector<std::uint8_t>{3, 3, 3}));
+  std::uint8_t c[4] = {0x10, 0x20, 0x30, 0x40};
+  ScrambleBuffer(c, 4, 0xFE, 0x01);  // low FE FF 00 01, high 01 00 FF FE
+  EXPECT_EQ(std::vector<std::uint8_t>(c, c + 4),
+            (std::vector<std::uint8_t>{0x10 ^ 0xFF, 0x20 ^ 0xFF, 0x30 ^ 0xFF, 0x40 ^ 0xFF}));
+  std::uint8_t z[2] = {7, 8};
+  ScrambleBuffer(z, 0, 0x55, 0xAA);
+  EXPECT_EQ(z[0], 7);
+  EXPECT_EQ(z[1], 8);
+}
+
+TEST(Scrambler, LongRunWrapsBothCounters) {
+  // 600 zero bytes from (0, 0): byte i = (i mod 256) ^ (-i mod 256).
+  std::vector<std::uint8_t> buf(600, 0);
+  ScrambleBuffer(buf.data(), static_cast<std::uint16_t>(buf.size()), 0, 0);
+  for (std::size_t i = 0; i < buf.size(); ++i) {
+    ASSERT_EQ(buf[i], static_cast<std::uint8_t>((i & 0xFF) ^ ((256 - (i & 0xFF)) & 0xFF))) << i;
+  }
+}
+
+TEST(Scrambler, Involution) {
+  std::mt19937 rng(77);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<std::uint8_t> orig(rng() % 2000);
+    for (auto& b : orig) b = static_cast<std::uint8_t>(rng());
+    auto low = static_cast<std::uint8_t>(rng()), high = static_cast<std::uint8_t>(rng());
+    auto buf = orig;
+    ScrambleBuffer(buf.data(), static_cast<std::uint16_t>(buf.size()), low, high);
+    if (orig.size() > 8) {
+      ASSERT_NE(buf, orig);
+    }
+    ScrambleBuffer(buf.data(), static_cast<std::uint16_t>(buf.size()), low, high);
+    ASSERT_EQ(buf, orig);
+  }
 }
 
 }  // namespace

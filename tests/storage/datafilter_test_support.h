@@ -15,7 +15,7 @@
 #include "storage/data_file.h"
 #include "storage/expression_node.h"
 #include "storage/field_types.h"
-#include "storage/index_filter.h"
+#include "storage/filter_engine.h"
 
 namespace storage::filtertest {
 

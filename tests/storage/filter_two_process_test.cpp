@@ -1,11 +1,17 @@
-// Filtered views while another program writes the table. A writer process
-// inserts, modifies and deletes at random; between its batches (a pipe
-// sequences the two processes) this process keeps one to three filters
-// active on its cursor and walks the view both ways, counts it and
-// positions in it. Every answer must equal the same query over a plain
-// scan of the table by a second cursor without filters. Expression
-// filters run with an index that answers them and without one; then
-// callback filters; then a key range together with a filter.
+// Filtered views while another program, or another cursor of this
+// program, writes the table. A writer inserts, modifies and deletes at
+// random; between its batches (a pipe sequences a writer process) the
+// viewing cursor keeps one to three filters active and walks the view both
+// ways, counts it and positions in it. Every answer must equal the same
+// query over a plain scan of the table by a cursor without filters.
+// Expression filters run with an index that answers them and without one;
+// then callback filters; then a key range together with a filter.
+//
+// Writers: a second process; a second cursor of this process; and the
+// cursor a clone was made from, the clone (CloneCursor, which takes over
+// the index, range and filters) being the viewing cursor, as a dataset's
+// lookup cursor is. In one process every cursor has caches of its own, so
+// the only news of a change is the files' change counters.
 //
 // The cursor is also left somewhere before each batch: before the first
 // record, after the last, or on a record. Afterwards it must still be
@@ -123,15 +129,15 @@ std::vector<Filter> FilterPool(Mode mode) {
 class FilterTwoProcessTest : public datatest::DataFileTestBase {
  protected:
 
-  void SetUp() override {
-    DataFileTestBase::SetUp();
+  // The table of the runs, 40 records, on disk or in memory.
+  void MakeTable(bool in_memory) {
     DataTableDefinition def = Definition({datatest::Field(kFId, "Id", FieldType::kInteger),
                                           datatest::Field(kFN, "N", FieldType::kInteger),
                                           datatest::Field(kFM, "M", FieldType::kSmallInt),
                                           datatest::Field(kFS, "S", FieldType::kString, 4)});
     def.secondary = {datatest::Index("ByN", {kFN})};
-    Create(Path("f.dat"), def);
-    auto t = OpenTable(Path("f.dat"));
+    Create(Path("f.dat"), def, in_memory);
+    auto t = OpenTable(Path("f.dat"), true, in_memory);
     // The routine reads N and Id at fixed offsets: the layout must be so.
     ASSERT_EQ(t->GetFieldDescriptor(false, kFId).Offset, 9);
     ASSERT_EQ(t->GetFieldDescriptor(false, kFN).Offset, 14);
@@ -161,51 +167,82 @@ class FilterTwoProcessTest : public datatest::DataFileTestBase {
     }
   }
 
-  // The writer: one batch of one to three writes per byte received; 'q'
-  // (or a closed pipe) ends it.
-  static int Writer(Peer& peer, const std::string& path, std::uint32_t seed) {
+  // Ids of inserted records: apart for each writer seed, so that several
+  // runs can share one table.
+  static std::int32_t FirstWrittenId(std::uint32_t seed) {
+    return 1000 + static_cast<std::int32_t>(seed % 1000) * 1000;
+  }
+
+  // One batch of one to three writes through t.
+  static bool WriteBatch(TDataFile& t, std::mt19937& rng, std::int32_t& next_id) {
+    const int ops = 1 + static_cast<int>(rng() % 3);
+    for (int i = 0; i < ops; ++i) {
+      const int op = static_cast<int>(rng() % 10);
+      const std::uint32_t count = t.RecordCount();
+      if (op < 4 || count < 10) {
+        Insert(t, rng, next_id++);
+        continue;
+      }
+      t.SetRecordPosition(1 + static_cast<std::uint32_t>(rng() % count));
+      Rec r(t);
+      if (t.ReadCurrentRecord(r.span(), op < 8) != 0) return false;
+      if (op < 8) {
+        // One field: N moves the record in "ByN" (index and data change),
+        // M or S change the data file alone.
+        Randomise(r, rng, kFN + static_cast<int>(rng() % 3));
+        t.ModifyRecord(r.span(), true);
+      } else {
+        t.DeleteRecord();
+      }
+    }
+    return true;
+  }
+
+  // The writer process: one batch per byte received; 'q' (or a closed
+  // pipe) ends it.
+  static int WriterProcess(Peer& peer, const std::string& path, std::uint32_t seed) {
     TDataFile t;
     t.SetFileName(path);
     t.SetExclusive(false);
     t.Open();
     std::mt19937 rng(seed);
-    std::int32_t next_id = 1000;
+    std::int32_t next_id = FirstWrittenId(seed);
     for (;;) {
-      const char c = peer.Receive();
-      if (c != 'w') return 0;
-      const int ops = 1 + static_cast<int>(rng() % 3);
-      for (int i = 0; i < ops; ++i) {
-        const int op = static_cast<int>(rng() % 10);
-        const std::uint32_t count = t.RecordCount();
-        if (op < 4 || count < 10) {
-          Insert(t, rng, next_id++);
-          continue;
-        }
-        t.SetRecordPosition(1 + static_cast<std::uint32_t>(rng() % count));
-        Rec r(t);
-        if (t.ReadCurrentRecord(r.span(), op < 8) != 0) return 2;
-        if (op < 8) {
-          // One field: N moves the record in "ByN" (index and data change),
-          // M or S change the data file alone.
-          Randomise(r, rng, kFN + static_cast<int>(rng() % 3));
-          t.ModifyRecord(r.span(), true);
-        } else {
-          t.DeleteRecord();
-        }
-      }
+      if (peer.Receive() != 'w') return 0;
+      if (!WriteBatch(t, rng, next_id)) return 2;
       peer.Send('k');
     }
   }
 
-  void Run(Mode mode, std::uint32_t seed);
+  enum class Writer { kProcess, kCursor, kCloneSource };
+  void Run(Mode mode, Writer writer, std::uint32_t seed, bool in_memory = false);
 };
 
-void FilterTwoProcessTest::Run(Mode mode, std::uint32_t seed) {
+void FilterTwoProcessTest::Run(Mode mode, Writer writer, std::uint32_t seed, bool in_memory) {
   const std::string path = Path("f.dat");
-  Peer writer([&](Peer& p) { return Writer(p, path, seed * 31 + 7); });
-  ASSERT_TRUE(writer.Started());
-  auto t = OpenTable(path, false);
-  auto plain = OpenTable(path, false);
+  MakeTable(in_memory);
+  const std::uint32_t writer_seed = seed * 31 + 7;
+  std::optional<Peer> process;
+  std::unique_ptr<TDataFile> source;  // the in-process writer
+  if (writer == Writer::kProcess) {
+    process.emplace([&](Peer& p) { return WriterProcess(p, path, writer_seed); });
+    ASSERT_TRUE(process->Started());
+  } else {
+    source = OpenTable(path, false, in_memory);
+  }
+  std::mt19937 writer_rng(writer_seed);
+  std::int32_t next_id = FirstWrittenId(writer_seed);
+  auto write = [&] {
+    if (process) {
+      process->Send('w');
+      return process->Receive() == 'k';
+    }
+    return WriteBatch(*source, writer_rng, next_id);
+  };
+  auto t = OpenTable(path, false, in_memory);
+  auto plain = OpenTable(path, false, in_memory);
+  std::mt19937 own_rng(seed + 1000);
+  std::int32_t own_next_id = FirstWrittenId(seed + 500);
   std::mt19937 rng(seed);
   auto rnd = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
 
@@ -254,11 +291,14 @@ void FilterTwoProcessTest::Run(Mode mode, std::uint32_t seed) {
     }
     return v;
   };
-  // The cursor's current record (its recno field unused).
-  auto current = [&]() -> std::optional<Rec2> {
-    const std::byte* p = t->CurrentRecordData();
+  // A cursor's current record (its recno field unused); the viewing
+  // cursor's by default.
+  auto current = [&](std::optional<std::reference_wrapper<TDataFile>> of = std::nullopt)
+      -> std::optional<Rec2> {
+    TDataFile& c = of ? of->get() : *t;
+    const std::byte* p = c.CurrentRecordData();
     if (p == nullptr) return std::nullopt;
-    return Decode(*t, {p, t->GetRecordBufferSize()}, 0);
+    return Decode(c, {p, c.GetRecordBufferSize()}, 0);
   };
   auto ids = [](const std::vector<Rec2>& v) {
     std::vector<std::int32_t> out;
@@ -270,52 +310,66 @@ void FilterTwoProcessTest::Run(Mode mode, std::uint32_t seed) {
     SCOPED_TRACE("step " + std::to_string(step));
     if (phase_left-- <= 0) {
       // New filters (and order, and range): the old ones deactivated or
-      // dropped, the new ones added and activated one by one.
+      // dropped, the new ones added and activated one by one. The clone
+      // gets them from its source, which then drops its own.
       phase_left = rnd(2, 5);
+      TDataFile& f_cursor = writer == Writer::kCloneSource ? *source : *t;
       if (rnd(0, 1) == 0) {
         for (std::int32_t h : handles) ASSERT_EQ(t->DeactivateFilter(h), ErrorCode::kNone);
       }
       ASSERT_EQ(t->DropFilter(0), ErrorCode::kNone);
       handles.clear();
       active.clear();
-      if (range) t->ClearKeyRange();
+      if (range) f_cursor.ClearKeyRange();
       range.reset();
       order = mode == Mode::kRange ? 1 : rnd(0, mode == Mode::kExpression ? 2 : 1);
-      t->SwitchToIndex(static_cast<std::uint8_t>(order == 2 ? 255 : order));
+      f_cursor.SwitchToIndex(static_cast<std::uint8_t>(order == 2 ? 255 : order));
       if (mode == Mode::kRange) {
         const int lo = rnd(-6, 8);
         range = std::make_pair(lo, lo + rnd(0, 8));
-        Rec a(*t), b(*t);
+        Rec a(f_cursor), b(f_cursor);
         a.Num<std::int32_t>(kFN, range->first);
         b.Num<std::int32_t>(kFN, range->second);
-        t->SetKeyRange(false, a.bytes.data(), 1, b.bytes.data(), 1);
+        f_cursor.SetKeyRange(false, a.bytes.data(), 1, b.bytes.data(), 1);
       }
       const int n = mode == Mode::kRange ? 1 : rnd(1, 3);
       for (int i = 0; i < n; ++i) {
         const Filter& f = pool[static_cast<std::size_t>(rnd(0, static_cast<int>(pool.size()) - 1))];
         std::int32_t h = 0;
         if (f.tree) {
-          ASSERT_EQ(t->AddFilter(f.tree(*t), false, h), ErrorCode::kNone);
+          ASSERT_EQ(f_cursor.AddFilter(f.tree(f_cursor), false, h), ErrorCode::kNone);
         } else {
-          ASSERT_EQ(t->AddCallbackFilter(&CallbackRoutine,
-                                         reinterpret_cast<void*>(static_cast<std::intptr_t>(f.callback)), h),
+          ASSERT_EQ(f_cursor.AddCallbackFilter(&CallbackRoutine,
+                                               reinterpret_cast<void*>(static_cast<std::intptr_t>(f.callback)), h),
                     ErrorCode::kNone);
         }
-        ASSERT_EQ(t->ActivateFilter(h), ErrorCode::kNone);
+        ASSERT_EQ(f_cursor.ActivateFilter(h), ErrorCode::kNone);
         handles.push_back(h);
         active.push_back(&f);
         // After each filter operation the current record is one the view
         // shows (or there is none).
-        if (const auto c = current()) {
+        if (const auto c = current(f_cursor)) {
           const auto v = view_of(snapshot());
           EXPECT_TRUE(std::any_of(v.begin(), v.end(), [&](const Rec2& r) { return r.id == c->id; }))
               << "after adding " << f.what << " the cursor is on " << c->id;
         }
       }
+      if (writer == Writer::kCloneSource) {
+        t = source->CloneCursor();
+        handles.clear();  // the clone's own; dropped with the clone
+        ASSERT_EQ(source->DropFilter(0), ErrorCode::kNone);
+        if (range) source->ClearKeyRange();
+      }
     }
     std::string filters;
     for (const Filter* f : active) filters += f->what + "; ";
     SCOPED_TRACE("order " + std::to_string(order) + ", filters " + filters);
+
+    // In one process the viewing cursor writes too, now and then: its own
+    // writes and the other cursor's meet in the same view.
+    if (!process && rnd(0, 2) == 0) {
+      ASSERT_TRUE(WriteBatch(*t, own_rng, own_next_id)) << "the viewing cursor's write failed";
+    }
 
     // Leave the cursor somewhere, then let the other program write.
     const auto before = view_of(snapshot());
@@ -333,8 +387,7 @@ void FilterTwoProcessTest::Run(Mode mode, std::uint32_t seed) {
       ASSERT_EQ(stood->id, r.id);
       stood->recno = r.recno;
     }
-    writer.Send('w');
-    ASSERT_EQ(writer.Receive(), 'k') << "the writer failed";
+    ASSERT_TRUE(write()) << "the writer failed";
 
     const auto view = view_of(snapshot());
     // The first operation after the change sees it.
@@ -387,21 +440,48 @@ void FilterTwoProcessTest::Run(Mode mode, std::uint32_t seed) {
       EXPECT_EQ(t->GetRecordPosition(), want.recno);
     }
   }
-  writer.Send('q');
-  EXPECT_EQ(writer.Wait(), 0);
+  if (process) {
+    process->Send('q');
+    EXPECT_EQ(process->Wait(), 0);
+  }
   EXPECT_EQ(t->DropFilter(0), ErrorCode::kNone);
 }
 
 TEST_F(FilterTwoProcessTest, ExpressionFiltersFollowTheOtherProgramsWrites) {
-  Run(Mode::kExpression, 1);
+  Run(Mode::kExpression, Writer::kProcess, 1);
 }
 
 TEST_F(FilterTwoProcessTest, CallbackFiltersFollowTheOtherProgramsWrites) {
-  Run(Mode::kCallback, 2);
+  Run(Mode::kCallback, Writer::kProcess, 2);
 }
 
 TEST_F(FilterTwoProcessTest, ARangeWithAFilterFollowsTheOtherProgramsWrites) {
-  Run(Mode::kRange, 3);
+  Run(Mode::kRange, Writer::kProcess, 3);
+}
+
+// Each mode once on disk and once in memory (where every cursor shares the
+// session's memory files).
+TEST_F(FilterTwoProcessTest, FiltersFollowTheWritesOfAnotherCursorOfThisProgram) {
+  for (const bool in_memory : {false, true}) {
+    for (const Mode mode : {Mode::kExpression, Mode::kCallback, Mode::kRange}) {
+      SCOPED_TRACE("mode " + std::to_string(static_cast<int>(mode)) + (in_memory ? " in memory" : ""));
+      Run(mode, Writer::kCursor, 4 + static_cast<std::uint32_t>(mode), in_memory);
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+// A clone's view follows the writes made through the cursor it was cloned
+// from. A clone of an in-memory table must be a cursor on that table, not
+// on a disk file of the same name (the disk run leaves one behind).
+TEST_F(FilterTwoProcessTest, ACloneFollowsTheWritesOfItsSource) {
+  for (const bool in_memory : {false, true}) {
+    for (const Mode mode : {Mode::kExpression, Mode::kCallback, Mode::kRange}) {
+      SCOPED_TRACE("mode " + std::to_string(static_cast<int>(mode)) + (in_memory ? " in memory" : ""));
+      Run(mode, Writer::kCloneSource, 7 + static_cast<std::uint32_t>(mode), in_memory);
+      if (HasFatalFailure()) return;
+    }
+  }
 }
 
 }  // namespace

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/index_file.h"
+#include "storage/key_encoding.h"
 #include "storage/session.h"
 
 namespace storage {
@@ -43,7 +43,10 @@ class Owner : public IndexFileOwner {
   bool InBatch() const override { return false; }
   bool SuppressFirstKeyAtOpen() const override { return false; }
   bool KeyFieldInfo(std::uint16_t n, IndexFieldInfo& info) const override {
-    static const IndexFieldInfo kFields[] = {{6, 4}, {1, 15}, {3, 10}, {5, 2}};
+    static const IndexFieldInfo kFields[] = {{FieldType::kInteger, 4},
+                                                   {FieldType::kString, 15},
+                                                   {FieldType::kBlob, 10},
+                                                   {FieldType::kSmallInt, 2}};
     if (n < 1 || n > 4) return false;
     info = kFields[n - 1];
     return true;
@@ -62,10 +65,11 @@ void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t o) { return LoadU32(&b[o]); }
-std::uint16_t U16(const std::vector<std::uint8_t>& b, std::size_t o) { return LoadU16(&b[o]); }
-void Put32(std::vector<std::uint8_t>& b, std::size_t o, std::uint32_t v) { StoreU32(&b[o], v); }
-void Put16(std::vector<std::uint8_t>& b, std::size_t o, std::uint16_t v) { StoreU16(&b[o], v); }
+using Bytes = std::vector<std::uint8_t>;
+std::uint32_t U32(const Bytes& b, std::size_t o) { return LoadLittle<std::uint32_t>(&b[o]); }
+std::uint16_t U16(const Bytes& b, std::size_t o) { return LoadLittle<std::uint16_t>(&b[o]); }
+void Put32(Bytes& b, std::size_t o, std::uint32_t v) { StoreLittle<std::uint32_t>(&b[o], v); }
+void Put16(Bytes& b, std::size_t o, std::uint16_t v) { StoreLittle<std::uint16_t>(&b[o], v); }
 constexpr std::size_t Desc(int slot, std::size_t field) { return 14 + 120 * slot + field; }
 
 class IndexFileTest : public ::testing::Test {

@@ -21,8 +21,9 @@
 #include <vector>
 
 #include "storage/engine_error.h"
-#include "storage/engine_utils.h"
 #include "storage/index_file.h"
+#include "storage/key_encoding.h"
+#include "storage/scrambler.h"
 #include "storage/session.h"
 
 namespace storage {
@@ -64,7 +65,9 @@ class TestOwner : public IndexFileOwner {
   bool InBatch() const override { return batch; }
   bool SuppressFirstKeyAtOpen() const override { return false; }
   bool KeyFieldInfo(std::uint16_t n, IndexFieldInfo& info) const override {
-    static const IndexFieldInfo kFields[] = {{6, 4}, {1, 15}, {3, 10}, {1, 255}, {1, 1029}, {9, 11}};
+    static const IndexFieldInfo kFields[] = {
+        {FieldType::kInteger, 4}, {FieldType::kString, 15},   {FieldType::kBlob, 10},
+        {FieldType::kString, 255}, {FieldType::kString, 1029}, {FieldType::kBytes, 11}};
     if (n < 1 || n > 6) return false;
     info = kFields[n - 1];
     return true;
@@ -465,18 +468,18 @@ TEST_F(IndexTest, LeafSplitsAtCapacityPlusOne) {
   file_->InsertKey(k, 9999);
   file_->FlushIndexFile();
   EXPECT_EQ(file_->EndOffset(), 4 * kIndexBlockSize);  // header, old root, right, new root
-  TPage* root = file_->GetPage(file_->RootPage());
+  PagePin root = file_->GetPage(file_->RootPage());
   ASSERT_EQ(root->Count(), 2);
   EXPECT_EQ(root->Type(), 0);
   EXPECT_EQ(root->SubCount(0), static_cast<std::uint32_t>(cap + 1 - (cap + 1) / 2));
   EXPECT_EQ(root->SubCount(1), static_cast<std::uint32_t>((cap + 1) / 2));
-  file_->ReleasePage(root);
+  root.reset();
   // A key smaller than all updates the first key of the leftmost path.
   std::uint8_t small[5] = {0, 0, 0, 0, 0};
   file_->InsertKey(small, 77);
   root = file_->GetPage(file_->RootPage());
   EXPECT_EQ(std::memcmp(root->Key(0), small, 5), 0);
-  file_->ReleasePage(root);
+  root.reset();
   // Deleting back down collapses the root and finally empties the index.
   file_->DeleteKey(small);
   file_->DeleteKey(k);
@@ -484,9 +487,7 @@ TEST_F(IndexTest, LeafSplitsAtCapacityPlusOne) {
     std::uint8_t d[5] = {1, 0, 0, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)};
     file_->DeleteKey(d);
     if (i == cap / 2) {
-      TPage* r = file_->GetPage(file_->RootPage());
-      EXPECT_EQ(r->Type(), 3) << "the root collapsed to a leaf";
-      file_->ReleasePage(r);
+      EXPECT_EQ(file_->GetPage(file_->RootPage())->Type(), 3) << "the root collapsed to a leaf";
     }
   }
   EXPECT_EQ(file_->RootPage(), 0u);
@@ -512,10 +513,11 @@ TEST_F(IndexTest, CompressedEqualKeysTakeTenBytes) {
     std::memcpy(&k[256], rid.data(), 4);
     file_->InsertKey(k.data(), i);
   }
-  TPage* root = file_->GetPage(file_->RootPage());
-  EXPECT_TRUE(root->IsLeaf()) << "300 equal names fit one compressed page";
-  EXPECT_LE(root->BytesUsed(), 2u + 260 + 4 + (n - 1) * 10u);
-  file_->ReleasePage(root);
+  {
+    const PagePin root = file_->GetPage(file_->RootPage());
+    EXPECT_TRUE(root->IsLeaf()) << "300 equal names fit one compressed page";
+    EXPECT_LE(root->BytesUsed(), 2u + 260 + 4 + (n - 1) * 10u);
+  }
   file_->Close();
   Check();
 }
@@ -568,14 +570,14 @@ TEST_F(IndexTest, SplitCascadeWithAPinnedCache) {
   };
   for (int i = 0; i < 400; i += 2) file_->InsertKey(key(i).data(), i + 1);
   file_->FlushIndexFile();
-  std::vector<TPage*> held;
+  std::vector<PagePin> held;
   for (std::uint32_t off = kIndexBlockSize; held.size() < 31 && off < file_->EndOffset();
        off += kIndexBlockSize) {
     held.push_back(file_->GetPage(off));
   }
   ASSERT_EQ(held.size(), 31u);
   for (int i = 1; i < 400; i += 2) file_->InsertKey(key(i).data(), i + 1);
-  for (TPage* p : held) file_->ReleasePage(p);
+  held.clear();
   EXPECT_EQ(file_->KeyCount(), 400u);
   file_->Close();
   Check();

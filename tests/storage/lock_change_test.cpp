@@ -7,8 +7,8 @@
 #include <array>
 #include <cstring>
 
-#include "storage/engine_utils.h"
 #include "storage/index_file.h"
+#include "storage/key_encoding.h"
 #include "tests/storage/lock_test_support.h"
 
 namespace storage {

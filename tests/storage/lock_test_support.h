@@ -1,8 +1,7 @@
-// Shared pieces of the locking tests: a child process on pipes, the locks
-// /proc/locks shows on a file, and a fixture that makes small tables.
-//
-// Deliberately free of the index file's headers, so that the BLOB locking
-// test can include the BLOB file's.
+// Shared pieces of the locking tests: the documented lock ranges (the
+// tests' own copy, which the engine's must match), a child process on
+// pipes, the locks /proc/locks shows on a file, and a fixture that makes
+// small tables.
 #pragma once
 
 #include <fcntl.h>
@@ -40,8 +39,9 @@ constexpr std::int64_t kSemaphore = 0x7FFFFFFF;
 constexpr std::int64_t kRecordTop = 0x7FFFFFFE;
 constexpr std::int64_t kTableStart = 2047483646;
 constexpr std::int64_t kTableLength = 100000000;
-constexpr std::int64_t kWriteStart = 0x7FFF0000;
+constexpr std::int64_t kWriteStart = 0x7FFF0000;  // index and BLOB files
 constexpr std::int64_t kWriteLength = 65535;
+constexpr std::int64_t kReadTop = 0x7FFFFFFF;  // read byte r: this - r
 
 // The engine code f raised; 0 when it raised nothing.
 inline int CodeOf(const std::function<void()>& f) {

@@ -15,9 +15,13 @@
 // BLOB columns take their values along random paths through open, write,
 // close, FreeBlobBuffers (which leaves stale handles in record buffers) and
 // re-open before the post, and an open value is sometimes posted for a
-// second record too. The model knows which paths lose the write. After each
-// run every value is read back and the independent BLOB checker must find
-// every block in exactly one chain or on the free list.
+// second record too. The model knows which paths lose the write. A plain
+// (unopened) offset in the posted buffer is sometimes 0, which empties the
+// value, or one seen earlier in another record or in this one before its
+// value was replaced: the write is refused with 9998, since a record keeps
+// only the chain it owns. After each run every value is read back and the
+// independent BLOB checker must find every block in exactly one chain or
+// on the free list.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdio.h>
@@ -188,6 +192,14 @@ class Model {
     } else {
       sqlite3_bind_int64(st, k, std::stoll(*v));
     }
+  }
+  // What Run would answer, without keeping the change.
+  int Probe(const std::string& sql, const std::vector<Value>& values) {
+    Exec("SAVEPOINT probe");
+    const int c = Run(sql, values);
+    Exec("ROLLBACK TO probe");
+    Exec("RELEASE probe");
+    return c;
   }
   std::vector<std::uint32_t> Rids(const std::string& sql) {
     std::vector<std::uint32_t> out;
@@ -469,6 +481,26 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
       EXPECT_EQ(t->CloseBlobField(false, blob_field, r.span()), 0);
     }
   };
+  // Every first-block offset seen in a stored record, live or since
+  // replaced or freed.
+  std::vector<std::uint32_t> seen_offsets;
+  auto note_offset = [&](const Rec& r) {
+    if (blob_col < 0) return;
+    const auto v = r.GetNum<std::int32_t>(blob_field);
+    if (v && *v > 0) seen_offsets.push_back(static_cast<std::uint32_t>(*v));
+  };
+  // A seen offset other than own; 0 when there is none.
+  auto foreign_offset = [&](std::uint32_t own) -> std::uint32_t {
+    std::vector<std::uint32_t> other;
+    for (std::uint32_t o : seen_offsets)
+      if (o != own) other.push_back(o);
+    return other.empty() ? 0 : other[static_cast<std::size_t>(rnd(0, static_cast<int>(other.size()) - 1))];
+  };
+  // The engine's answer to a post whose buffer holds an offset the record
+  // does not own: a check of the fields comes first, then 9998.
+  auto refused_offset = [&](int code, const std::string& sql, const std::vector<Value>& vals) {
+    return m.Probe(sql, vals) == 1 ? engine_category(code) == 1 : code == 9998;
+  };
   auto inserted = [&](std::uint32_t rid) {
     ASSERT_GT(rid, last_rid);
     last_rid = rid;
@@ -503,6 +535,15 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
       Rec r(*t);
       fill(r, vals);
       int path = 0;
+      if (blob_col >= 0 && rnd(0, 11) == 0 && foreign_offset(0) != 0) {
+        // Another record's offset, copied into the new one's buffer.
+        what = "insert";
+        r.Num<std::uint32_t>(blob_field, foreign_offset(0));
+        const int code = CodeOf([&] { t->InsertRecord(r.span()); });
+        ASSERT_TRUE(refused_offset(code, insert_sql(), vals)) << "step " << step << ": " << code;
+        ++counts["blob offset refused"];
+        continue;
+      }
       if (blob_col >= 0) {
         vals[blob_col] = blob_path(r, std::nullopt, vals[blob_col], path);
         ++counts["blob path " + std::to_string(path)];
@@ -554,6 +595,7 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
       what = "modify";
       Rec r(*t);
       ASSERT_EQ(t->ReadCurrentRecord(r.span(), true), 0);
+      note_offset(r);
       std::vector<Value> vals = read_back(r);
       const Value old_blob = blob_col >= 0 ? vals[blob_col] : std::nullopt;
       const int k = rnd(1, static_cast<int>(s.cols.size()));
@@ -562,7 +604,22 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
         vals[f] = normalise(s.cols[f], random_value(s.cols[f]));
       }
       fill(r, vals);
-      if (blob_col >= 0) {
+      if (blob_col >= 0 && rnd(0, 9) == 0) {
+        // A plain offset: 0 empties the value (its chain is freed); any
+        // other than the record's own is refused.
+        const auto own = r.GetNum<std::uint32_t>(blob_field).value_or(0);
+        const std::uint32_t other = rnd(0, 1) == 0 ? foreign_offset(own) : 0;
+        r.Num<std::uint32_t>(blob_field, other != 0 ? std::optional<std::uint32_t>(other) : std::nullopt);
+        vals[blob_col] = std::nullopt;
+        if (other != 0) {
+          const int code = CodeOf([&] { t->ModifyRecord(r.span(), true); });
+          ASSERT_TRUE(refused_offset(code, update_sql(cur), vals)) << "step " << step << ": " << code;
+          t->UnlockRecord(0);
+          ++counts["blob offset refused"];
+          continue;
+        }
+        ++counts["blob offset emptied"];
+      } else if (blob_col >= 0) {
         int path = 0;
         vals[blob_col] = blob_path(r, old_blob, vals[blob_col], path);
         ++counts["blob path " + std::to_string(path)];
@@ -768,6 +825,7 @@ void RecordModelTest::RunSchema(const Schema& s, std::uint32_t seed, int steps) 
     const int rc = t->ReadCurrentRecord(r.span(), false);
     ASSERT_EQ(rc, bof ? 8705 : eof ? 8706 : 0) << "step " << step << " after " << what;
     if (rc == 0) {
+      note_offset(r);
       ASSERT_EQ(read_back(r), m.Row(cur)) << "step " << step << " after " << what;
     }
   }

@@ -7,7 +7,7 @@
 // index key ranges or reading records, it holds exactly the records for
 // which the expression evaluator (expression_eval.h) answers true. An index
 // answers a node only where its key order is provably the evaluator's
-// order (see IndexCondition in index_filter.cpp): comparisons of a field
+// order (see IndexCondition in filter_engine.cpp): comparisons of a field
 // with a constant, partial string matches, IS [NOT] NULL, and IN / BETWEEN
 // as the chains of comparisons the evaluator makes of them; AND, OR and NOT
 // combine bitmaps. Everything else is read record by record. In particular:

@@ -1,6 +1,6 @@
 // FilterEngine: filters turned into record bitmaps, from index key ranges
 // where the key order is the evaluator's order and by reading records
-// everywhere else (see index_filter.h for the rules).
+// everywhere else (see filter_engine.h for the rules).
 //
 // Contract of Compute (bitmap C in, R out), for every node:
 //   R is a subset of the live records, and R AND C = (records matching the
@@ -8,7 +8,7 @@
 // So a scan needs to test only the records of C, an AND computes its right
 // side from what its left side kept, and the filter's bitmap (C = its base)
 // is exact on its base.
-#include "storage/index_filter.h"
+#include "storage/filter_engine.h"
 
 #include <algorithm>
 #include <cassert>
@@ -16,9 +16,9 @@
 #include <cstring>
 #include <limits>
 
-#include "storage/engine_utils.h"
 #include "storage/expression_eval.h"
 #include "storage/index_page.h"
+#include "storage/key_encoding.h"
 
 namespace storage {
 
@@ -31,27 +31,6 @@ namespace {
 constexpr int kMaxTreeDepth = 64;
 
 [[noreturn]] void CorruptIndex() { EngineError(ErrorCode::kCorruptIndex); }
-
-// A pinned page, released on every path.
-class PinnedPage {
- public:
-  PinnedPage(IndexStore& store, TPage* page) : store_(store), page_(page) {}
-  ~PinnedPage() {
-    if (page_) store_.ReleasePage(page_);
-  }
-  PinnedPage(const PinnedPage&) = delete;
-  PinnedPage& operator=(const PinnedPage&) = delete;
-  void Reset(TPage* page) {
-    if (page_) store_.ReleasePage(page_);
-    page_ = page;
-  }
-  TPage* operator->() const { return page_; }
-  TPage* get() const { return page_; }
-
- private:
-  IndexStore& store_;
-  TPage* page_;
-};
 
 // Largest i (0..count-1) for which pred(key i) holds, pred being true on a
 // prefix of the sorted entries; -1 when none.
@@ -66,12 +45,10 @@ int LastWhere(const TPage& p, Pred pred) {
   return lo - 1;
 }
 
-TPage* ChildPage(IndexStore& store, const TPage& parent, int i) {
+PagePin ChildPage(IndexStore& store, const TPage& parent, int i) {
   const std::uint32_t link = parent.Link(i);
   if (link == 0) CorruptIndex();
-  TPage* c = store.GetPage(link);
-  if (c == nullptr) CorruptIndex();
-  return c;
+  return store.GetPage(link);
 }
 
 // Keys below key (or_equal: not above key).
@@ -81,17 +58,17 @@ std::uint32_t CountBelow(IndexStore& store, const std::uint8_t* key, bool or_equ
     const int c = store.CompareKeys(k, key, n);
     return or_equal ? c <= 0 : c < 0;
   };
-  PinnedPage p(store, store.GetPage(store.RootPage()));
-  if (!p.get()) return 0;
+  PagePin p = store.GetPage(store.RootPage());
+  if (!p) return 0;
   std::uint32_t total = 0;
   for (int depth = 0; !p->IsLeaf(); ++depth) {
     if (depth > kMaxTreeDepth) CorruptIndex();
-    const int i = LastWhere(*p.get(), below);
+    const int i = LastWhere(*p, below);
     if (i < 0) return total;  // every key of the tree is beyond
     total += p->CountBefore(i);
-    p.Reset(ChildPage(store, *p.get(), i));
+    p = ChildPage(store, *p, i);
   }
-  return total + static_cast<std::uint32_t>(LastWhere(*p.get(), below) + 1);
+  return total + static_cast<std::uint32_t>(LastWhere(*p, below) + 1);
 }
 
 // The leaf and entry of the first key k with not before(k), before being
@@ -99,29 +76,26 @@ std::uint32_t CountBelow(IndexStore& store, const std::uint8_t* key, bool or_equ
 // before. Interior entries are the first keys of their subtrees, so the
 // entry to follow is the last one whose key is before (duplicates of the
 // bound may start in the subtree to its left), or the first.
-TPage* SeekFirstNotBefore(IndexStore& store, const std::function<bool(const std::uint8_t*)>& before,
-                          int& idx) {
-  PinnedPage p(store, store.GetPage(store.RootPage()));
-  if (!p.get()) return nullptr;
+PagePin SeekFirstNotBefore(IndexStore& store, const std::function<bool(const std::uint8_t*)>& before,
+                           int& idx) {
+  PagePin p = store.GetPage(store.RootPage());
+  if (!p) return p;
   for (int depth = 0; !p->IsLeaf(); ++depth) {
     if (depth > kMaxTreeDepth) CorruptIndex();
-    const int i = std::max(LastWhere(*p.get(), before), 0);
-    p.Reset(ChildPage(store, *p.get(), i));
+    const int i = std::max(LastWhere(*p, before), 0);
+    p = ChildPage(store, *p, i);
   }
-  idx = LastWhere(*p.get(), before) + 1;
-  TPage* leaf = p.get();
-  if (!leaf->Pin()) CorruptIndex();  // the caller's pin; p lets go of its own
-  return leaf;
+  idx = LastWhere(*p, before) + 1;
+  return p;
 }
 
 // Walks the leaves from (leaf, idx) while keep(key) holds, setting the bit
-// of each entry's record. leaf arrives pinned and is released.
-void WalkLeaves(IndexStore& store, TPage* leaf, int idx,
+// of each entry's record.
+void WalkLeaves(IndexStore& store, PagePin p, int idx,
                 const std::function<bool(const std::uint8_t*)>& keep, RecordBitmap& bitmap) {
-  PinnedPage p(store, leaf);
   const std::uint32_t max_leaves = store.EndOffset() / kIndexBlockSize + 1;
   std::uint32_t crossings = 0;
-  while (p.get()) {
+  while (p) {
     for (; idx < p->Count(); ++idx) {
       if (!keep(p->Key(idx))) return;
       const std::uint32_t r = p->Link(idx);
@@ -130,12 +104,8 @@ void WalkLeaves(IndexStore& store, TPage* leaf, int idx,
     const std::uint32_t next = p->Next();
     if (next == 0) return;
     if (++crossings > max_leaves) CorruptIndex();
-    TPage* n = store.GetPage(next);
-    if (n == nullptr || !n->IsLeaf()) {
-      if (n) store.ReleasePage(n);
-      CorruptIndex();
-    }
-    p.Reset(n);
+    p = store.GetPage(next);
+    if (!p->IsLeaf()) CorruptIndex();
     idx = 0;
   }
 }
@@ -155,12 +125,12 @@ void SetBitsForKeyRange(IndexStore& store, const std::uint8_t* low, const std::u
   const std::size_t n = store.KeySize();
   if (store.CompareKeys(low, high, n) > 0) return;
   int idx = 0;
-  TPage* leaf = SeekFirstNotBefore(
+  PagePin leaf = SeekFirstNotBefore(
       store, [&](const std::uint8_t* k) { return store.CompareKeys(k, low, n) < 0; }, idx);
   if (!leaf) return;
   WalkLeaves(
-      store, leaf, idx, [&](const std::uint8_t* k) { return store.CompareKeys(k, high, n) <= 0; },
-      bitmap);
+      store, std::move(leaf), idx,
+      [&](const std::uint8_t* k) { return store.CompareKeys(k, high, n) <= 0; }, bitmap);
 }
 
 namespace {
@@ -170,15 +140,15 @@ void SetBitsOutsideKeyRange(IndexStore& store, const std::uint8_t* low, const st
                             RecordBitmap& bitmap) {
   const std::size_t n = store.KeySize();
   int idx = 0;
-  TPage* leaf = SeekFirstNotBefore(store, [](const std::uint8_t*) { return false; }, idx);
+  PagePin leaf = SeekFirstNotBefore(store, [](const std::uint8_t*) { return false; }, idx);
   if (!leaf) return;
   WalkLeaves(
-      store, leaf, idx, [&](const std::uint8_t* k) { return store.CompareKeys(k, low, n) < 0; },
-      bitmap);
+      store, std::move(leaf), idx,
+      [&](const std::uint8_t* k) { return store.CompareKeys(k, low, n) < 0; }, bitmap);
   leaf = SeekFirstNotBefore(
       store, [&](const std::uint8_t* k) { return store.CompareKeys(k, high, n) <= 0; }, idx);
   if (!leaf) return;
-  WalkLeaves(store, leaf, idx, [](const std::uint8_t*) { return true; }, bitmap);
+  WalkLeaves(store, std::move(leaf), idx, [](const std::uint8_t*) { return true; }, bitmap);
 }
 
 }  // namespace

@@ -384,7 +384,8 @@ class MemoryBlobStream : public TStream {
   }
   std::int64_t Write(const void* buffer, std::int64_t count) override {
     if (!writable_) return 0;
-    if (static_cast<std::int64_t>(value_->size()) < pos_ + count) value_->resize(static_cast<std::size_t>(pos_ + count));
+    if (static_cast<std::int64_t>(value_->size()) < pos_ + count)
+      value_->resize(static_cast<std::size_t>(pos_ + count));
     std::memcpy(value_->data() + pos_, buffer, static_cast<std::size_t>(count));
     pos_ += count;
     modified_ = true;
