@@ -40,6 +40,10 @@ struct CatalogueTable {
 // The five tables in the order they are created: type1 .. type4, defaults.
 const std::vector<CatalogueTable>& CatalogueTables();
 
+// Characters of the Category columns. A category entry's name (JournalName)
+// is what the other kinds store in theirs, so it takes no more.
+inline constexpr int kCategorySize = 40;
+
 // The sample-data threshold and the counter value of a new catalogue.
 inline constexpr int kFirstUserNumber = 1000;
 inline constexpr int kNewCatalogueCounter = 999;

@@ -35,6 +35,7 @@
 // EditData, one modal showing each.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "framework/dbctrls/db_combo_box.h"
@@ -243,8 +244,9 @@ class TMainForm : public fw::TForm {
   int ModeKind() const;
   fw::TDBGrid* KindGrid(int kind) const;
   fw::TScrollBox* KindDetailBox(int kind) const;
-  // The editor of kind, shown modally on the kind's current record.
-  fw::TModalResult RunEditor(int kind);
+  // The editor of kind on the kind's current record, with the window's mode
+  // and hint switch, ready to show modally.
+  std::unique_ptr<fw::TForm> NewEditor(int kind);
   void ShowFrontPicture(const std::string& file_name);
   void SizeFrontPanels();
 

@@ -54,12 +54,21 @@ int CentredOffset(int outer, int inner) {
   return std::max(5, static_cast<int>(std::nearbyint((outer - inner) / 2.0)));
 }
 
-// Shows editor modally on the current record, with the main window's mode
-// in its ModeLabel.
-template <class Editor>
-fw::TModalResult ShowEditor(Editor& editor, const TMainForm& main) {
-  editor.ModeLabel->SetCaption(main.ModeLabel->Caption());
-  return editor.ShowModal();
+// Goes back to the record that was current when an editor opened (here).
+// The edit may have deleted that record (the photo editor's Delete) or
+// taken it out of the table's filter (its category changed): the table then
+// stays on the record it is on now, or goes to its first when that one is
+// out of view as well. An empty bookmark (a new record) leaves the table
+// where it is.
+void ReturnTo(dataset::TTolmidTable& t, const fw::TBookmark& here) {
+  if (here.empty()) return;
+  const fw::TBookmark now = t.GetBookmark();
+  if (t.BookmarkValid(here))
+    t.GotoBookmark(here);
+  else if (!now.empty() && t.BookmarkValid(now))
+    t.GotoBookmark(now);
+  else
+    t.First();
 }
 
 }  // namespace
@@ -141,48 +150,47 @@ void TMainForm::NewData() {
   NextActionLabel->SetCaption("None");
 }
 
-fw::TModalResult TMainForm::RunEditor(int kind) {
+std::unique_ptr<fw::TForm> TMainForm::NewEditor(int kind) {
   const bool hints = ShowHintsCB->Checked();
+  auto hinted = [this, hints](TRecordEditForm* editor) {
+    editor->ButtonPanel->SetShowHint(hints);
+    editor->EditScrollBox->SetShowHint(hints);
+    editor->ModeLabel->SetCaption(ModeLabel->Caption());
+    return std::unique_ptr<fw::TForm>(editor);
+  };
   switch (kind) {
-    case 1: {
-      std::unique_ptr<TType1EditForm> editor(fw::NewForm<TType1EditForm>(this));
-      editor->ButtonPanel->SetShowHint(hints);
-      editor->EditScrollBox->SetShowHint(hints);
-      return ShowEditor(*editor, *this);
-    }
+    case 1: return hinted(fw::NewForm<TType1EditForm>(this));
     case 2: {
-      std::unique_ptr<TType2EditForm> editor(fw::NewForm<TType2EditForm>(this));
-      return ShowEditor(*editor, *this);
+      auto* editor = fw::NewForm<TType2EditForm>(this);
+      editor->ModeLabel->SetCaption(ModeLabel->Caption());
+      return std::unique_ptr<fw::TForm>(editor);
     }
     case 3: {
-      std::unique_ptr<TType3EditForm> editor(fw::NewForm<TType3EditForm>(this));
+      auto* editor = fw::NewForm<TType3EditForm>(this);
       editor->DirectoryLabel->SetCaption(DirectoryLabel->Caption());
-      editor->ButtonPanel->SetShowHint(hints);
-      editor->EditScrollBox->SetShowHint(hints);
-      return ShowEditor(*editor, *this);
+      return hinted(editor);
     }
-    default: {
-      std::unique_ptr<TType4EditForm> editor(fw::NewForm<TType4EditForm>(this));
-      editor->ButtonPanel->SetShowHint(hints);
-      editor->EditScrollBox->SetShowHint(hints);
-      return ShowEditor(*editor, *this);
-    }
+    default: return hinted(fw::NewForm<TType4EditForm>(this));
   }
 }
 
-// A record inserted by NewData has no bookmark yet: after its post the
-// table stays on it.
 void TMainForm::EditData() {
   if (NextActionLabel->Caption() != "Edit") return;
   const int kind = ModeKind();
   if (kind != 0) {
     dataset::TTolmidTable* t = Datamodule1->TypeTable(kind);
     const fw::TBookmark here = t->GetBookmark();
-    if (RunEditor(kind) == fw::mrOk)
-      SaveData();
-    else
-      CancelData();
-    t->GotoBookmark(here);
+    {
+      // The editor stays until the record is posted or cancelled: a post
+      // takes the text its controls hold, also of a control that never
+      // had the focus.
+      const std::unique_ptr<fw::TForm> editor = NewEditor(kind);
+      if (editor->ShowModal() == fw::mrOk)
+        SaveData();
+      else
+        CancelData();
+    }
+    ReturnTo(*t, here);
   }
   ListData();
   NextActionLabel->SetCaption("None");

@@ -1,5 +1,6 @@
 #include "app/type1_edit_form.h"
 
+#include "app/catalogue_schema.h"
 #include "app/data_module.h"
 
 namespace app {
@@ -9,6 +10,9 @@ TType1EditForm::TType1EditForm(fw::TComponent* owner)
   fw::TDataSource* source = Datamodule1->Type1Source;
   FieldLabel("AffNameLabel", "Category", 8, 8);
   AffNameTE = Bound<fw::TDBEdit>("AffNameTE", source, "JournalName", 8, 24, 400, 21);
+  // The name is what links, photos and captured URLs store as their
+  // category.
+  AffNameTE->SetMaxLength(kCategorySize);
   FieldLabel("DetailsLabel", "Category Description", 8, 54);
   DetailsMemo = Bound<fw::TDBMemo>("DetailsMemo", source, "Details", 8, 70, 400, 130);
 

@@ -207,9 +207,18 @@ void TType2EditForm::CaptureButClick(fw::TComponent*) {
     fw::MessageDlg("The clipboard holds no URL to capture.", fw::TMsgDlgType::mtInformation, {fw::TMsgDlgBtn::mbOK});
     return;
   }
+  if (!FitsCapturedUrl(text)) return;
   PhotoTE->SelectAll();
   PhotoTE->SetSelText(text);
   (void)AppendCapturedUrl(TakeType2Num(), PhotoTE->Text(), nullptr);
+}
+
+bool TType2EditForm::FitsCapturedUrl(const std::string& url) {
+  const int size = Datamodule1->Type2Table->FieldByName("ActivityName")->Size();
+  if (static_cast<int>(url.size()) <= size) return true;
+  fw::MessageDlg("The URL is longer than the " + std::to_string(size) + " characters a captured URL can hold.",
+                 fw::TMsgDlgType::mtInformation, {fw::TMsgDlgBtn::mbOK});
+  return false;
 }
 
 void TType2EditForm::ViewButClick(fw::TComponent*) {

@@ -130,6 +130,9 @@ class TType2EditForm : public fw::TForm {
   // Deletes a URL that a run posted: through the table when it shows it,
   // else found by its number.
   static void DeleteCapturedUrl(const AddedUrl& added);
+  // Whether url fits the captured URL's column (a longer one would be
+  // stored cut short); says so when not.
+  static bool FitsCapturedUrl(const std::string& url);
   void SetRunning(bool running);
   // Fetches url into "temp" and shows it; false when the window went away
   // during the fetch.

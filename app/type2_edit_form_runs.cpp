@@ -78,6 +78,9 @@ void TType2EditForm::AutoCapture() {
     if (settings->ShowModal() != fw::mrOk || !settings->HasRange()) return;
     s = settings->Settings();
   }
+  // The numbers with the most digits are at the ends of the range.
+  for (const int end : {s.low, s.high})
+    if (!FitsCapturedUrl(AutoCaptureUrl(s, end))) return;
 
   const std::shared_ptr<bool> alive = alive_;
   // Wide enough for the run's jumps past either end of any int range.

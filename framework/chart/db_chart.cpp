@@ -28,7 +28,9 @@ constexpr QSize kDefaultSize(640, 480);
 // Paper margin of a printed chart, report pixels (half an inch).
 constexpr double kPrintMargin = kReportPixelsPerInch / 2;
 // A category axis keeps one entry per distinct text; labels that are
-// empty or repeat get zero-width spaces added, which show nothing.
+// empty or repeat get zero-width spaces added, which show nothing. The axis
+// draws its labels as HTML, so they go to it escaped: a label is the
+// user's text, never markup.
 const QChar kZeroWidthSpace(0x200B);
 
 QString FromAnsi(const std::string& text) { return QString::fromStdString(platform::Cp1252ToUtf8(text)); }
@@ -126,7 +128,7 @@ void TDBChart::Rebuild() {
   QStringList categories;
   std::set<QString> used;
   for (int i = 0; i < series.front()->Count(); ++i) {
-    QString text = FromAnsi(series.front()->XLabel(i));
+    QString text = FromAnsi(series.front()->XLabel(i)).toHtmlEscaped();
     if (text.isEmpty()) text = kZeroWidthSpace;
     while (!used.insert(text).second) text += kZeroWidthSpace;
     categories.append(text);

@@ -1,5 +1,6 @@
 #include "framework/dbctrls/db_date_edit.h"
 
+#include <QCalendarWidget>
 #include <QDateEdit>
 #include <QKeyEvent>
 
@@ -19,6 +20,23 @@ const QDate kBlank(100, 1, 1);
 QDate ToQDate(TDateTime v) { return kDayZero.addDays(static_cast<qint64>(std::floor(v))); }
 TDateTime FromQDate(const QDate& d) { return static_cast<TDateTime>(kDayZero.daysTo(d)); }
 
+// The calendar of a blank date opens at the current month: the blank value
+// is the year 100, where nobody would look for a date to pick.
+class BlankDateCalendar : public QObject {
+ public:
+  BlankDateCalendar(QDateEdit* edit, QObject* parent) : QObject(parent), edit_(edit) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show && edit_->date() == kBlank) {
+      const QDate today = QDate::currentDate();
+      static_cast<QCalendarWidget*>(watched)->setCurrentPage(today.year(), today.month());
+    }
+    return false;
+  }
+
+ private:
+  QDateEdit* edit_;
+};
+
 }  // namespace
 
 TDBDateEdit::TDBDateEdit(TComponent* owner) : TFieldControl(owner, new QDateEdit) {
@@ -27,6 +45,8 @@ TDBDateEdit::TDBDateEdit(TComponent* owner) : TFieldControl(owner, new QDateEdit
   Edit()->setSpecialValueText(QStringLiteral(" "));
   Edit()->setDisplayFormat(QStringLiteral("M/d/yyyy"));
   Edit()->setDate(kBlank);
+  QCalendarWidget* calendar = Edit()->calendarWidget();
+  calendar->installEventFilter(new BlankDateCalendar(Edit(), calendar));
   QObject::connect(Edit(), &QDateEdit::dateChanged, Edit(), [this] {
     if (!showing_) Guarded([&] { UserChanged(); }, this);
   });

@@ -1,5 +1,6 @@
 // TDBDateEdit: a date field with a calendar drop-down. An empty (null)
-// field shows blank; clearing the text (Delete) makes it null again.
+// field shows blank, and its calendar opens at the current month; clearing
+// the text (Delete) makes it null again.
 #pragma once
 
 #include "framework/dbctrls/db_field_control.h"

@@ -3,6 +3,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
+#include <algorithm>
+
 #include "framework/db/field.h"
 #include "framework/forms/application.h"
 #include "framework/forms/memo.h"
@@ -44,9 +46,21 @@ void TDBEdit::UserEdited() {
   }
 }
 
+void TDBEdit::SetMaxLength(int max_length) {
+  max_length_ = std::max(0, max_length);
+  ApplyMaxLength();
+}
+
+void TDBEdit::ApplyMaxLength() {
+  TField* f = Field();
+  int limit = f != nullptr && f->DataType() == TFieldType::ftString && f->Size() > 0 ? f->Size() : 32767;
+  if (max_length_ > 0) limit = std::min(limit, max_length_);
+  Edit()->setMaxLength(limit);
+}
+
 void TDBEdit::DataChange() {
   TField* f = Field();
-  Edit()->setMaxLength(f != nullptr && f->DataType() == TFieldType::ftString && f->Size() > 0 ? f->Size() : 32767);
+  ApplyMaxLength();
   Edit()->setText(f != nullptr ? QStr(f->Text()) : QString());
 }
 

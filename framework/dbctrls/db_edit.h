@@ -18,6 +18,10 @@ class TDBEdit : public TFieldControl {
   void SetText(const std::string& text);
   void SetReadOnly(bool v) override;
   void SelectAll();
+  // Characters the user may type: at most the string field's size, and at
+  // most max_length when it is above 0 (0: the field's size alone).
+  int MaxLength() const { return max_length_; }
+  void SetMaxLength(int max_length);
 
  protected:
   void DataChange() override;
@@ -26,6 +30,8 @@ class TDBEdit : public TFieldControl {
  private:
   QLineEdit* Edit() const;
   void UserEdited();
+  void ApplyMaxLength();
+  int max_length_ = 0;
 };
 
 class TDBMemo : public TFieldControl {

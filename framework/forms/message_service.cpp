@@ -33,6 +33,8 @@ class QtMessageService : public TMessageService {
   TModalResult Ask(const TMessageRequest& request) override {
     QMessageBox box;
     box.setWindowTitle(QStr(request.caption));
+    // Texts carry file names, URLs and categories: never markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(QStr(request.text));
     switch (request.type) {
       case TMsgDlgType::mtWarning: box.setIcon(QMessageBox::Warning); break;

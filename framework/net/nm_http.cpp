@@ -13,6 +13,7 @@
 #include "framework/db/db_common.h"
 #include "framework/net/http_transfer.h"
 #include "platform/file.h"
+#include "platform/text.h"
 
 namespace fw {
 
@@ -24,6 +25,27 @@ bool HasScheme(const std::string& url, const char* scheme) {
   for (std::size_t i = 0; i < n; ++i)
     if (std::tolower(static_cast<unsigned char>(url[i])) != scheme[i]) return false;
   return true;
+}
+
+// The URL as it goes on the wire. The program holds URLs as typed or
+// copied, in code page 1252; a browser sends such a URL with every
+// character beyond ASCII as the percent escapes of its UTF-8 bytes, and
+// blanks and control characters escaped too (libcurl refuses a blank).
+// Escapes already in the URL stay as they are.
+std::string RequestUrl(const std::string& url) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : platform::Cp1252ToUtf8(url)) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b >= 0x7F) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 // A temporary file beside the target, removed unless kept.
@@ -113,7 +135,7 @@ void TNMHTTP::GetInto(const std::string& url) {
   std::string target;
   std::string text;
   net::TransferRequest request;
-  request.url = url;
+  request.url = RequestUrl(url);
   request.stall_timeout_ms = time_out_;
   request.max_body = max_body_;
   if (input_file_mode_) {

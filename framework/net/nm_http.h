@@ -2,6 +2,10 @@
 // GET and returns when the fetch is over; the Qt event loop runs meanwhile,
 // so windows repaint and buttons work (a button's handler may Cancel).
 //
+// The URL is requested as a browser requests it: characters beyond ASCII
+// (the URL is code page 1252 text) as the percent escapes of their UTF-8
+// bytes, blanks as %20.
+//
 // With InputFileMode the response body goes into the file named by Body,
 // else into Body itself. A fetch fails with EHTTPError and a message that
 // names the URL when:

@@ -40,6 +40,8 @@ std::vector<Served> ServedPictures() {
   return v;
 }
 
+constexpr const char* kTooLong = "The URL is longer than the 250 characters a captured URL can hold.";
+
 struct Captured {
   int number;
   std::string url;
@@ -153,6 +155,12 @@ TEST_F(CaptureTest, CaptureTakesOneUrlFromTheClipboard) {
     form_->CaptureBut->Click();
   }
   EXPECT_EQ(boxes_.Texts(), std::vector<std::string>(3, "The clipboard holds no URL to capture."));
+  // A URL longer than the table holds would be stored cut short.
+  boxes_.requests.clear();
+  fw::Clipboard().SetAsText(Url(std::string(251 - Url("").size() - 4, 'x') + ".jpg"));
+  boxes_.Answer(fw::mrOk);
+  form_->CaptureBut->Click();
+  EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{kTooLong});
   EXPECT_EQ(form_->PhotoTE->Text(), "PhotoTE");
   EXPECT_TRUE(CapturedUrls().empty());
   EXPECT_EQ(Counter("NextType2Num"), 1000);
@@ -237,6 +245,10 @@ TEST_F(CaptureTest, AutoCaptureTakesExactlyTheExistingNumbers) {
       {"an empty range end: no run", {aqua, ".jpg", "1", "", false, false, true, ""}, {}, {}, 0},
       {"a range end that is no number", {aqua, ".jpg", "1", "2a", false, false, true, ""},
        {{"'2a' is not a valid integer value", fw::mrOk}}, {}, 0},
+      // prefix9.jpg would fit, prefix10.jpg not.
+      {"URLs longer than the table holds: no run",
+       {aqua + std::string(245 - aqua.size(), 'x'), ".jpg", "9", "10", false, false, true, ""},
+       {{kTooLong, fw::mrOk}}, {}, 0},
   };
   std::vector<Captured> expected;
   int next = 1000;

@@ -182,6 +182,45 @@ TEST_F(MainWindowTest, CategoryFilterAndZapAll) {
   EXPECT_FALSE(m.EditBut->Enabled() || m.RevenueScrollBox->Visible());
 }
 
+// An edit that takes the only record the category filter shows out of it
+// (its category changed in the editor) is posted and ends quietly, with
+// nothing left to edit.
+TEST_F(MainWindowTest, EditThatLeavesTheCategoryFilter) {
+  app::TMainForm& m = Main();
+  Put(1, {{"JournalName", "Fish"}});
+  Put(1, {{"JournalName", "Plants"}});
+  struct Case {
+    int kind;
+    fw::TSpeedButton* mode;
+    const char* name_field;
+  };
+  const Case cases[] = {{3, m.Type3But, "ResourceName"}, {4, m.Type4But, "LinkName"}};
+  for (const Case& c : cases) {
+    Put(c.kind, {{c.name_field, "moved"}, {"Category", "Fish"}});
+    Put(c.kind, {{c.name_field, "other"}, {"Category", "Plants"}});
+  }
+  m.Type1But->Click();
+  Locate(1, "JournalName", "Fish");
+  m.CategoryFilterCB->SetChecked(true);
+  app_->OnModalShown = [](fw::TForm& f) {
+    auto& lookup = dynamic_cast<fw::TDBLookupComboBox&>(*f.FindComponent("CategoryLookup"));
+    for (int row = 0; row < lookup.ListModel().rowCount(); ++row)
+      if (lookup.ListModel().CellText(row, 0) == "Plants") lookup.SelectRow(row);
+    dynamic_cast<fw::TButton&>(*f.FindComponent("OKBut")).Click();
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    c.mode->Click();
+    m.EditBut->Click();
+    EXPECT_TRUE(boxes_.requests.empty());
+    EXPECT_TRUE(Column(c.kind, c.name_field).empty());
+    EXPECT_FALSE(m.EditBut->Enabled());
+    EXPECT_EQ(m.NextActionLabel->Caption(), "None");
+  }
+  m.CategoryFilterCB->SetChecked(false);
+  for (const Case& c : cases) EXPECT_EQ(Column(c.kind, "Category"), (Names{"Plants", "Plants"}));
+}
+
 // Re-Process asks before it changes anything; Yes makes the photo's URL a
 // captured URL numbered from the counter as stored (0 stays 0) and removes
 // the photo and its file.

@@ -1,7 +1,11 @@
 // The application object and forms: exceptions from handlers become the
 // exception box and the program goes on, modal results and closing, the
 // activation rule, the message loop's end, and the message boxes' texts.
+#include <QApplication>
 #include <QEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -207,6 +211,28 @@ TEST_F(ApplicationTest, MessageBoxTexts) {
   }
   EXPECT_STREQ(fw::ButtonText(B::mbYes), "&Yes");
   EXPECT_STREQ(fw::ButtonText(B::mbNo), "&No");
+}
+
+// The real box shows its text as written: an error naming a user's file
+// or category is never taken for markup.
+TEST_F(ApplicationTest, BoxTextIsPlainText) {
+  for (const char* text : {"Cannot open file data\\<b>x</b>.jpg", "<img src=\"x\">", "a < b & c"}) {
+    SCOPED_TRACE(text);
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+      ASSERT_NE(label, nullptr);
+      shown = label->text();
+      format = label->textFormat();
+      box->buttons().front()->click();
+    });
+    fw::MessageDlg(text, fw::TMsgDlgType::mtError, {fw::TMsgDlgBtn::mbOK});
+    EXPECT_EQ(shown.toStdString(), text);
+    EXPECT_EQ(format, Qt::PlainText);
+  }
 }
 
 // A thread's Synchronize call must reach the main thread while it waits in

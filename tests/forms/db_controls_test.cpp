@@ -4,7 +4,9 @@
 // picture fields round trip; a bad picture in a field is an error box, not
 // a crash.
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -114,6 +116,27 @@ TEST_F(DBControlsTest, MemoTextAndDateFieldsRoundTrip) {
   QTest::keyClick(date->Widget(), Qt::Key_Delete);
   ds->Post();
   EXPECT_TRUE(ds->FieldByName("PhotoDate")->IsNull());
+}
+
+// A blank date's calendar opens at the current month (not at the year 100
+// that stands for blank), so that a date can be picked for it; opening it
+// changes nothing.
+TEST_F(DBControlsTest, BlankDateCalendarOpensAtToday) {
+  auto* date = form->Make<fw::TDBDateEdit>("PhotoDate", form);
+  date->SetDataSource(source);
+  date->SetDataField("PhotoDate");
+  ds->Open();
+  form->Show();
+  auto* edit = static_cast<QDateEdit*>(date->Widget());
+  date->SetBounds(0, 0, 120, 21);
+  // A press on the arrow at the right opens the calendar.
+  QTest::mousePress(edit, Qt::LeftButton, {}, QPoint(edit->width() - 4, edit->height() / 2));
+  QCalendarWidget* calendar = edit->calendarWidget();
+  ASSERT_TRUE(calendar->isVisible());
+  const QDate today = QDate::currentDate();
+  EXPECT_EQ(std::make_pair(calendar->yearShown(), calendar->monthShown()), std::make_pair(today.year(), today.month()));
+  EXPECT_EQ(ds->State(), fw::TDataSetState::dsBrowse);
+  calendar->window()->hide();
 }
 
 TEST_F(DBControlsTest, LookupStoresTheChosenKey) {

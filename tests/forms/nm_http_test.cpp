@@ -95,6 +95,28 @@ TEST_F(NMHTTPTest, PicturesArriveByteForByte) {
   EXPECT_EQ(http.Body(), ReadAll(server_->DocRoot() / "www" / "aqua01.gif"));
 }
 
+// A URL as the program holds it (code page 1252, as typed or copied) is
+// requested as a browser requests it: characters beyond ASCII as UTF-8
+// percent escapes, blanks as %20, escapes already there kept.
+TEST_F(NMHTTPTest, UrlsBeyondAsciiAreRequestedEscaped) {
+  struct Case {
+    const char* served;  // the file's name on the server (UTF-8)
+    const char* path;    // the URL's path as the program holds it
+  };
+  const Case cases[] = {
+      {"caf\u00e9.jpg", "caf\xE9.jpg"},
+      {"\u20ac 5.jpg", "\x80 5.jpg"},
+      {"\u00e9t\u00e9.jpg", "%C3%A9t%C3%A9.jpg"},
+  };
+  fw::TNMHTTP http(nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    server_->AddFile(c.served, c.path);
+    http.Get(server_->Url(c.path));
+    EXPECT_EQ(http.Body(), c.path);
+  }
+}
+
 TEST_F(NMHTTPTest, FailuresKeepTheFileAndSayWhy) {
   const fs::path target = dir_ / "data" / "3.jpg";
   {

@@ -18,6 +18,7 @@
 
 #include "framework/chart/db_chart.h"
 #include "framework/db/dataset.h"
+#include "platform/text.h"
 #include "printing_test_support.h"
 #include "tests/common/error_text.h"
 
@@ -218,6 +219,24 @@ TEST_F(ChartTest, GrabAndPrint) {
   for (const auto& [word, n] : WordCounts(printtest::PdfText(bare)))
     if ((marks[word] -= n) == 0) marks.erase(word);
   EXPECT_EQ(marks, (std::map<std::string, int>{{"11", 1}, {"3", 1}, {"5", 1}}));
+}
+
+// Labels are the user's text, shown as written: nothing in them is taken
+// for markup. Each label is checked in a chart of its own, printed to PDF.
+TEST_F(ChartTest, LabelsShowAsWritten) {
+  ds_.Open();
+  series_->SetDataSource(&ds_);
+  for (const char* label : {"a<b", "<b>Bold</b>&Co", "x&amp;y", "<img src=\"x\">Caf\xE9"}) {
+    SCOPED_TRACE(label);
+    while (!ds_.IsEmpty()) ds_.Delete();
+    Add(label, 1);
+    // The old axis's label items go with the event loop's deferred deletes.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const std::string pdf = printtest::OutputPath("chart_label.pdf");
+    chart_.PrintTo(*printtest::PdfPrinter(pdf));
+    const std::string text = printtest::PdfText(pdf);
+    EXPECT_NE(text.find(platform::Cp1252ToUtf8(label)), std::string::npos) << text;
+  }
 }
 
 }  // namespace
