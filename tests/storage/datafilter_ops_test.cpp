@@ -1,7 +1,8 @@
-// Filter operations on real tables: counts under a filter for every table
-// size from 1 to 1,000 records (with deleted slots, with and without
-// indexes, a filter active while records are added), handles and limits,
-// several filters together, callback filters.
+// Filter operations on real tables: the view and its count under a filter
+// for every table size from 1 to 1,000 records (deleted slots, with and
+// without indexes, a filter active while records are added, a key range
+// and a callback filter on top); handles and limits; clones; the option
+// byte and lent trees.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -18,6 +19,19 @@ using datatest::CodeOf;
 
 class FilterOps : public datatest::DataFileTestBase {};
 
+std::uint32_t Walked(TDataFile& t) {
+  std::vector<std::byte> rec(t.GetRecordBufferSize());
+  std::uint32_t n = 0;
+  if (t.MoveToBegin() != 0) return 0;
+  while (t.ReadNextRecord(rec) == 0) ++n;
+  return n;
+}
+
+bool EvenId(void* client, std::span<const std::byte> record, std::uint32_t) {
+  auto* t = static_cast<TDataFile*>(client);
+  return GetFieldValue<std::int32_t>(record, t->GetFieldDescriptor(false, kId).Slot()) % 2 == 0;
+}
+
 bool IsSize(int n) {
   static const std::set<int> sizes = {1,   2,   3,   4,   5,   6,   7,   8,   9,   10,  15,  16,
                                       17,  31,  32,  33,  63,  64,  65,  127, 128, 129, 255, 256,
@@ -25,10 +39,11 @@ bool IsSize(int n) {
   return sizes.count(n) != 0;
 }
 
-// COUNT under a filter is the number of matching records: the spare bits
-// of the last bitmap byte and deleted slots never show up as records.
-// Without primary key deleted slots stay deleted; with one they are
-// reused by the next insert.
+// The view under a filter is the matching records: the spare bits of the
+// last bitmap byte and deleted slots never show up. Without a primary key
+// deleted slots stay deleted; with one they are reused by the next insert.
+// RecordCount is the view's count (within the key range when one is set),
+// the number the cursor reaches by walking.
 TEST_F(FilterOps, CountUnderFilterForEveryTableSize) {
   for (int variant = 0; variant < 3; ++variant) {
     SCOPED_TRACE("variant " + std::to_string(variant));
@@ -36,7 +51,7 @@ TEST_F(FilterOps, CountUnderFilterForEveryTableSize) {
     const bool primary = variant != 2;
     const std::string name = Path("C" + std::to_string(variant) + ".DAT");
     Create(name, FilterTableDefinition(indexed, primary));
-    auto t = OpenTable(name);
+    auto t = OpenTable(name, variant != 0);
     std::mt19937 rng(variant + 11);
     std::map<std::int32_t, Row> live;
 
@@ -89,7 +104,30 @@ TEST_F(FilterOps, CountUnderFilterForEveryTableSize) {
                 }())
           << added << " records";
       ASSERT_EQ(t->ActivateFilter(h), ErrorCode::kNone);
-      ASSERT_EQ(t->Filters().ViewCount(), expect.size()) << added << " records";
+      ASSERT_EQ(t->RecordCount(), expect.size()) << added << " records";
+      if (!primary || added % 2 == 0) continue;
+      ASSERT_EQ(Walked(*t), expect.size());
+      // A key range, then a callback filter on top (counted by walking).
+      const std::int32_t lo = id / 3, hi = 2 * id / 3 + 1;
+      std::uint32_t in_range = 0, even = 0;
+      for (std::int32_t k : expect) {
+        in_range += k >= lo && k <= hi;
+        even += k >= lo && k <= hi && k % 2 == 0;
+      }
+      std::vector<std::byte> ka(t->GetRecordBufferSize()), kb(t->GetRecordBufferSize());
+      PutFieldValue<std::int32_t>(ka, t->GetFieldDescriptor(false, kId).Slot(), lo);
+      PutFieldValue<std::int32_t>(kb, t->GetFieldDescriptor(false, kId).Slot(), hi);
+      t->SetKeyRange(false, ka.data(), 0, kb.data(), 0);
+      EXPECT_EQ(t->RecordCount(), in_range);
+      EXPECT_EQ(Walked(*t), in_range);
+      std::int32_t cb = 0;
+      ASSERT_EQ(t->AddCallbackFilter(&EvenId, t.get(), cb), ErrorCode::kNone);
+      ASSERT_EQ(t->ActivateFilter(cb), ErrorCode::kNone);
+      EXPECT_EQ(t->RecordCount(), even);
+      EXPECT_EQ(Walked(*t), even);
+      ASSERT_EQ(t->DropFilter(cb), ErrorCode::kNone);
+      t->ClearKeyRange();
+      EXPECT_EQ(t->RecordCount(), expect.size());
     }
   }
 }
@@ -168,42 +206,10 @@ TEST_F(FilterOps, HandlesLimitsAndErrors) {
   EXPECT_FALSE(std::count(handles.begin(), handles.end(), again));  // ids are not reused
 }
 
-// A callback filter is asked with a copy of the stored record and its
-// number; it combines with the expression filters.
-TEST_F(FilterOps, CallbackFiltersCombineWithExpressionFilters) {
-  Create(Path("K.DAT"), FilterTableDefinition(false));
-  auto t = OpenTable(Path("K.DAT"));
-  for (int i = 1; i <= 30; ++i) {
-    Row r;
-    r.id = i;
-    r.n = i;
-    InsertRow(*t, r);
-  }
-  struct Seen {
-    std::set<std::uint32_t> numbers;
-    FieldSlot id_slot;
-  } seen{{}, t->GetFieldDescriptor(false, kId).Slot()};
-  auto even_ids = [](void* data, std::span<const std::byte> record, std::uint32_t n) {
-    auto* s = static_cast<Seen*>(data);
-    s->numbers.insert(n);
-    return GetFieldValue<std::int32_t>(record, s->id_slot) % 2 == 0;
-  };
-  std::int32_t cb = 0, ex = 0;
-  ASSERT_EQ(t->AddCallbackFilter(even_ids, &seen, cb), ErrorCode::kNone);
-  ASSERT_EQ(t->AddFilter(Binary(Op::kGreater, FieldRef(*t, "N"), NewIntegerConstant(20)), false, ex),
-            ErrorCode::kNone);
-  ASSERT_EQ(t->ActivateFilter(cb), ErrorCode::kNone);
-  ASSERT_EQ(t->ActivateFilter(ex), ErrorCode::kNone);
-  std::set<std::uint32_t> passed;
-  for (std::uint32_t n = 1; n <= 30; ++n)
-    if (t->FilterAccepts(n)) passed.insert(n);
-  EXPECT_EQ(passed, (std::set<std::uint32_t>{22, 24, 26, 28, 30}));
-  EXPECT_TRUE(seen.numbers.count(22));
-}
-
-// Which conditions the indexes answer: an equality on an indexed string
-// field walks a key range and reads no record; the same on a table without
-// that index reads every live record once. AND puts the better side first.
+// An equality on an indexed field walks a key range and reads no record;
+// the same on a table without that index reads every live record once.
+// AND puts the indexed side first, so its scan reads only what the index
+// kept.
 TEST_F(FilterOps, AnalysisAndIndexUse) {
   Create(Path("I.DAT"), FilterTableDefinition(true));
   Create(Path("U.DAT"), FilterTableDefinition(false));
@@ -213,45 +219,57 @@ TEST_F(FilterOps, AnalysisAndIndexUse) {
     Row r;
     r.id = i;
     r.s = i % 3 ? "ab" : "b";
-    r.n = i % 4;
     InsertRow(*ti, r);
     InsertRow(*tu, r);
   }
-  auto like = [](TDataFile& t) {
-    return Binary(Op::kLike, FieldRef(t, "S"), NewStringConstant("a%"));
-  };
-  auto equal = [](TDataFile& t) {
-    return Binary(Op::kEqual, FieldRef(t, "S"), NewStringConstant("b"));
-  };
-  {
-    ExpressionPtr tree = Binary(Op::kAnd, equal(*ti), like(*ti));
-    const TExpressionNode* left = tree->left.get();
-    EXPECT_EQ(ti->Filters().AnalyzeFilter(*tree), FilterLevel::kPartly);
-    EXPECT_EQ(tree->left.get(), left);  // kept
-    ExpressionPtr swapped = Binary(Op::kAnd, like(*ti), equal(*ti));
-    const TExpressionNode* right = swapped->right.get();
-    EXPECT_EQ(ti->Filters().AnalyzeFilter(*swapped), FilterLevel::kPartly);
-    EXPECT_EQ(swapped->left.get(), right);  // the indexed equality first
-    EXPECT_EQ(ti->Filters().AnalyzeFilter(*equal(*ti)), FilterLevel::kByIndex);
-    EXPECT_EQ(tu->Filters().AnalyzeFilter(*equal(*tu)), FilterLevel::kByRecords);
-    ExpressionPtr both = Binary(Op::kOr, equal(*ti),
-                                Unary(Op::kIsNull, FieldRef(*ti, "N")));
-    EXPECT_EQ(ti->Filters().AnalyzeFilter(*both), FilterLevel::kByIndex);
-  }
-  const auto scanned_i = ti->Filters().RecordsScanned();
-  const auto ids_i = FilteredIds(*ti, equal(*ti));
+  auto like = [](TDataFile& t) { return Binary(Op::kLike, FieldRef(t, "S"), NewStringConstant("a%")); };
+  auto equal = [](TDataFile& t) { return Binary(Op::kEqual, FieldRef(t, "S"), NewStringConstant("b")); };
+  ExpressionPtr swapped = Binary(Op::kAnd, like(*ti), equal(*ti));
+  const TExpressionNode* right = swapped->right.get();
+  EXPECT_EQ(ti->Filters().AnalyzeFilter(*swapped), FilterLevel::kPartly);
+  EXPECT_EQ(swapped->left.get(), right);
+  EXPECT_EQ(tu->Filters().AnalyzeFilter(*equal(*tu)), FilterLevel::kByRecords);
+  const auto scanned_i = ti->Filters().RecordsScanned(), scanned_u = tu->Filters().RecordsScanned();
+  EXPECT_EQ(FilteredIds(*ti, equal(*ti)).size(), 16u);
+  EXPECT_EQ(FilteredIds(*tu, equal(*tu)).size(), 16u);
   EXPECT_EQ(ti->Filters().RecordsScanned(), scanned_i);
-  const auto scanned_u = tu->Filters().RecordsScanned();
-  const auto ids_u = FilteredIds(*tu, equal(*tu));
   EXPECT_EQ(tu->Filters().RecordsScanned() - scanned_u, 50u);
-  EXPECT_EQ(ids_i, ids_u);
-  EXPECT_EQ(ids_i.size(), 16u);
-  // With the indexed side first, the scan of the LIKE reads only the
-  // records the index kept.
-  const auto before = ti->Filters().RecordsScanned();
-  const auto ab = FilteredIds(*ti, Binary(Op::kAnd, like(*ti), equal(*ti)));
-  EXPECT_TRUE(ab.empty());
-  EXPECT_EQ(ti->Filters().RecordsScanned() - before, 16u);
+  EXPECT_TRUE(FilteredIds(*ti, Binary(Op::kAnd, like(*ti), equal(*ti))).empty());
+  EXPECT_EQ(ti->Filters().RecordsScanned() - scanned_i, 16u);
+}
+
+// A clone sees the same view: each expression filter copied (its own
+// tree) and each callback filter, active where active in the original.
+TEST_F(FilterOps, CloneCopiesTheFilters) {
+  Create(Path("K.DAT"), FilterTableDefinition(true));
+  auto t = OpenTable(Path("K.DAT"), false);
+  for (std::int32_t id = 1; id <= 150; ++id) {
+    Row r;
+    r.id = id;
+    r.n = id % 5;
+    InsertRow(*t, r);
+  }
+  auto at_least_3 = [&] { return Binary(Op::kGreaterEqual, FieldRef(*t, "N"), NewIntegerConstant(3)); };
+  std::int32_t active = 0, inactive = 0, cb = 0;
+  ASSERT_EQ(t->AddFilter(at_least_3(), false, active), ErrorCode::kNone);
+  ASSERT_EQ(t->AddFilter(Binary(Op::kLess, FieldRef(*t, "N"), NewIntegerConstant(2)), false, inactive),
+            ErrorCode::kNone);
+  ASSERT_EQ(t->ActivateFilter(active), ErrorCode::kNone);
+  auto c = t->CloneCursor();
+  ASSERT_EQ(c->Filters().Registry().FilterCount(), 2u);
+  EXPECT_FALSE(c->Filters().Registry().FilterAt(1).Active());
+  EXPECT_EQ(c->RecordCount(), 60u);
+  EXPECT_EQ(Walked(*c), 60u);
+  ASSERT_EQ(t->DropFilter(0), ErrorCode::kNone);  // the clone's filters are its own
+  EXPECT_EQ(t->RecordCount(), 150u);
+  EXPECT_EQ(c->RecordCount(), 60u);
+  c.reset();
+  ASSERT_EQ(t->AddCallbackFilter(&EvenId, t.get(), cb), ErrorCode::kNone);
+  ASSERT_EQ(t->AddFilter(at_least_3(), false, active), ErrorCode::kNone);
+  ASSERT_EQ(t->ActivateFilter(0), ErrorCode::kNone);
+  auto d = t->CloneCursor();
+  EXPECT_EQ(d->RecordCount(), 30u);
+  EXPECT_EQ(Walked(*d), 30u);
 }
 
 // Closing the table drops its filters: their handles name nothing after a
