@@ -290,6 +290,7 @@ TEST_F(TableRepairTest, DataFile) {
       {"string bytes", {Xor('D', Record(3) + name_offset_ + 3, {0x20, 0x20})}, Outcome::kKept, {3}},
       {"memo offset", {Xor('D', Record(3) + memo_offset_ + 2, {0x44})}, Outcome::kKept, {3}},
       {"memo offset zeroed", {Zero('D', Record(3) + memo_offset_ + 1, 4)}, Outcome::kKept, {3}},
+      {"memo null flag over an offset", {Set('D', Record(3) + memo_offset_, {0})}, Outcome::kKept, {3}},
       {"memo offset past the end", {Set('D', Record(3) + memo_offset_ + 1, {0, 0xFE, 0xFF, 0})}, Outcome::kKept, {3}, 0,
        "Invalid BLOB offset into BLOB file for physical record # 3, error fixed"},
       {"stray bytes after the last record", {Cut('D', Record(static_cast<int>(physical_) + 1) + 10)}, Outcome::kKept, {},
