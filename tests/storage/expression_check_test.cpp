@@ -8,6 +8,7 @@
 #include <string>
 
 #include "expression_test_support.h"
+#include "filter_test_support.h"
 #include "storage/engine_error.h"
 #include "storage/session.h"
 
@@ -187,77 +188,42 @@ TEST_F(ExpressionCheck, RaisesTheCallersCode) {
                 kContext);
 }
 
-TEST_F(ExpressionCheck, BareBooleanColumnsBecomeComparisonsWithTrue) {
-  // Active AND Qty = 1: the column is resolved first, then replaced.
-  auto tree = Bin(Op::kAnd, Col("Active"), Bin(Op::kEqual, Col("Qty"), Int(1)));
-  ASSERT_EQ(MessageOf(*tree), "");
-  const TExpressionNode& test = *tree->left;
-  EXPECT_EQ(test.kind, NodeKind::kBinary);
-  EXPECT_EQ(test.op, Op::kEqual);
-  EXPECT_EQ(test.left->column_name.View(), "Active");
-  EXPECT_EQ(test.right->token.View(), "True");
-  EXPECT_EQ(NodeValue<std::uint16_t>(*test.right), 0xFFFF);
-
-  // NOT Active becomes NOT (Active = True).
-  auto n = Un(Op::kNot, Col("Active"));
-  ASSERT_EQ(MessageOf(*n), "");
-  EXPECT_EQ(n->left->op, Op::kEqual);
-  EXPECT_EQ(n->type, T::kBoolean);
-
-  // A quoted name of a boolean column under OR becomes the column, then the test.
-  auto q = Bin(Op::kOr, Str("Active"), Bool(false));
-  ASSERT_EQ(MessageOf(*q), "");
-  EXPECT_EQ(q->left->op, Op::kEqual);
-  EXPECT_EQ(q->left->left->kind, NodeKind::kField);
-  EXPECT_EQ(q->right->kind, NodeKind::kConstant);  // constants stay as they are
-
-  // A boolean column compared directly is left alone.
-  auto c = Bin(Op::kEqual, Col("Active"), Bool(false));
-  ASSERT_EQ(MessageOf(*c), "");
-  EXPECT_EQ(c->left->kind, NodeKind::kField);
-}
-
-TEST_F(ExpressionCheck, StringConstantsThatNameColumns) {
-  auto t = Bin(Op::kEqual, Col("Other"), Str("Name"));
-  ASSERT_EQ(MessageOf(*t), "");
-  EXPECT_EQ(t->right->kind, NodeKind::kField);
-  EXPECT_EQ(t->right->field_number, 1);
-
-  auto s = Bin(Op::kEqual, Col("Other"), Str("Nobody"));
-  ASSERT_EQ(MessageOf(*s), "");
-  EXPECT_EQ(s->right->kind, NodeKind::kConstant);
-  EXPECT_TRUE(s->right->column_name.empty());
-  EXPECT_EQ(NodeString(*s->right), "Nobody");
-
-  // A parameter is never taken for a column.
-  auto p = Bin(Op::kEqual, Col("Other"), Str("Name"));
-  p->right->parameter = 1;
-  ASSERT_EQ(MessageOf(*p), "");
-  EXPECT_EQ(p->right->kind, NodeKind::kConstant);
-}
-
-TEST_F(ExpressionCheck, DateLiteralsTakeTheColumnsType) {
-  auto d = Bin(Op::kEqual, Col("OrderDate"), Str("12/31/1999"));
-  ASSERT_EQ(MessageOf(*d), "");
-  EXPECT_EQ(d->right->type, T::kDate);
-  EXPECT_EQ(d->right->size, 4);
-  EXPECT_EQ(NodeValue<std::uint32_t>(*d->right), DayNumber(1999, 12, 31));
-
-  auto s = Bin(Op::kGreaterEqual, Str("1/2/2003 10:00:00"), Col("Stamp"));
-  ASSERT_EQ(MessageOf(*s), "");
-  EXPECT_EQ(s->left->type, T::kTimestamp);
-  EXPECT_EQ(NodeValue<double>(*s->left), StampMs(2003, 1, 2, 36000000));
-
-  auto in = Pred(Op::kIn, Col("OrderDate"),
-                 Items(Str("1/1/2000"), Str("2/29/2000")));
+// How the checker reshapes trees, as kinds, operators, fields (number,
+// type, size) and constants (type, size, value bytes): a bare boolean
+// column becomes "= True" (also a quoted name of one, and under NOT); a
+// string constant naming a column becomes the column, unless it is a
+// parameter; a date, time or timestamp literal takes the type of the
+// column it meets. Two constants are not converted.
+TEST_F(ExpressionCheck, ReshapedTrees) {
+  auto parameter = [] {
+    auto t = Bin(Op::kEqual, Col("Other"), Str("Name"));
+    t->right->parameter = 1;
+    return t;
+  };
+  const std::pair<std::function<ExpressionPtr()>, std::string> cases[] = {
+      {[] { return Bin(Op::kAnd, Col("Active"), Bin(Op::kEqual, Col("Qty"), Int(1))); },
+       "bin10(bin3(f:Active#4/t4/s2,c/t4/s2=ffff),bin3(f:Qty#5/t6/s4,c/t6/s4=01000000))"},
+      {[] { return Un(Op::kNot, Col("Active")); }, "un9(bin3(f:Active#4/t4/s2,c/t4/s2=ffff))"},
+      {[] { return Bin(Op::kOr, Str("Active"), Bool(false)); },
+       "bin11(bin3(f:Active#4/t4/s2,c/t4/s2=ffff),c/t4/s2=0000)"},
+      {[] { return Bin(Op::kEqual, Col("Active"), Bool(false)); }, "bin3(f:Active#4/t4/s2,c/t4/s2=0000)"},
+      {[] { return Bin(Op::kEqual, Col("Other"), Str("Name")); }, "bin3(f:Other#2/t1/s11,f:Name#1/t1/s21)"},
+      {[] { return Bin(Op::kEqual, Col("Other"), Str("Nobody")); }, "bin3(f:Other#2/t1/s11,c/t1/s7'Nobody')"},
+      {parameter, "bin3(f:Other#2/t1/s11,c/t1/s5'Name')"},
+      {[] { return Bin(Op::kEqual, Col("OrderDate"), Str("12/31/1999")); },
+       "bin3(f:OrderDate#10/t2/s4,c/t2/s4=07240b00)"},
+      {[] { return Bin(Op::kGreaterEqual, Str("1/2/2003 10:00:00"), Col("Stamp")); },
+       "bin7(c/t11/s8=008036d4cabacc42,f:Stamp#12/t11/s8)"},
+  };
+  for (const auto& [tree, shape] : cases) {
+    auto t = tree();
+    ASSERT_EQ(MessageOf(*t), "");
+    EXPECT_EQ(Describe(t.get()), shape);
+  }
+  auto in = Pred(Op::kIn, Col("OrderDate"), Items(Str("1/1/2000"), Str("2/29/2000")));
   ASSERT_EQ(MessageOf(*in), "");
   EXPECT_EQ(NodeValue<std::uint32_t>(*in->right->right), DayNumber(2000, 2, 29));
-  EXPECT_EQ(in->type, T::kBoolean);
-  EXPECT_EQ(in->size, 2);
-
-  // Two constants are not converted: string = date constant is a mismatch.
-  auto cc = Bin(Op::kEqual, Date(2000, 1, 1), Str("1/1/2000"));
-  EXPECT_EQ(MessageOf(*cc),
+  EXPECT_EQ(MessageOf(*Bin(Op::kEqual, Date(2000, 1, 1), Str("1/1/2000"))),
             std::string("Type mismatch between constant 'c' and constant '1/1/2000' in ") + kContext);
 }
 

@@ -1,8 +1,8 @@
 // Evaluation of expression trees: hand-computed tables of what the SQLite
 // differential cannot check (the engine's NULL rules, which deliberately
 // differ from SQL; currency, word, time and timestamp arithmetic; high
-// bytes and locales; filter string-compare nodes), the value-area limits
-// and the nesting limit.
+// bytes and locales), the value-area limits and the nesting limit. Filter
+// string-compare nodes are in filter_object_test.
 #include "storage/expression_eval.h"
 
 #include <gtest/gtest.h>
@@ -202,28 +202,6 @@ TEST(ExpressionEval, TypesTheDifferentialDoesNotCover) {
       {"EXTRACT YEAR 1", [] { return Fn(Op::kExtractYear, Date(1, 1, 1)); }, std::int32_t{1}},
       {"EXTRACT YEAR 9999", [] { return Fn(Op::kExtractYear, Date(9999, 12, 31)); }, std::int32_t{9999}},
       {"SUM evaluates its argument", [] { return Fn(Op::kSum, Col("Qty")); }, std::int32_t{7}},
-  });
-}
-
-TEST(ExpressionEval, StringCompareNodesOfFilters) {
-  auto cmp = [](Op op, ExpressionPtr l, ExpressionPtr r, std::uint8_t partial, bool ci) {
-    auto n = NewNode(NodeKind::kStringCompare, op, "=");
-    n->type = T::kBoolean;
-    n->partial_length = partial;
-    n->case_insensitive = ci;
-    n->left = std::move(l);
-    n->right = std::move(r);
-    return n;
-  };
-  RunCases({
-      {"partial, case-insensitive", [&] { return cmp(Op::kEqual, Str("ABCdef"), Str("abc"), 3, true); }, true},
-      {"partial, case-sensitive", [&] { return cmp(Op::kEqual, Str("ABCdef"), Str("abc"), 3, false); }, false},
-      {"whole, case-insensitive", [&] { return cmp(Op::kEqual, Str("ABCdef"), Str("abc"), 0, true); }, false},
-      {"<> whole", [&] { return cmp(Op::kNotEqual, Str("abc"), Str("abd"), 0, false); }, true},
-      {"partial longer than both", [&] { return cmp(Op::kEqual, Str("ab"), Str("ab"), 200, false); }, true},
-      {"null = null constant", [&] { return cmp(Op::kEqual, Col("NameN"), Null(), 0, false); }, true},
-      {"value = null constant", [&] { return cmp(Op::kEqual, Col("Name"), Null(), 0, false); }, false},
-      {"null <> value", [&] { return cmp(Op::kNotEqual, Col("NameN"), Str("a"), 1, false); }, true},
   });
 }
 

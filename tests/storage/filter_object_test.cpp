@@ -89,6 +89,7 @@ TEST_F(FilterObjectTest, ReadFiltersGiveTheEvaluatorsTruthOnRecords) {
       {Buffer(SCmp(Op::kEqual, true, 2, "SM")), "TTFT"},
       {Buffer(SCmp(Op::kNotEqual, true, 2, "SM")), "FFTF"},
       {Buffer(SCmp(Op::kEqual, true, 0, "smith")), "TFFF"},
+      {Buffer(SCmp(Op::kEqual, false, 200, "Sm")), "FFFT"},  // a partial length past both strings
       {Buffer(Bin(Op::kGreater, Col("Name"), Str("Sm"))), "TTFF"},  // a longer string is greater
       {Buffer(Un(Op::kIsNull, Col("Qty"))), "FFTF"},
       {Buffer(Un(Op::kIsNotNull, Col("Qty"))), "TTFT"},
