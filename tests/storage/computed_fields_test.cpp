@@ -175,7 +175,8 @@ TEST_F(ComputedFieldsTest, ValuesFollowInsertReadAndFieldChanges) {
   AddComputedFields(*t);
   EXPECT_EQ(t->MoveToEnd(), 0);
   std::size_t k = Cases().size();
-  for (Rec cur(*t); k > 0 && t->ReadPriorRecord(cur.span()) == 0;) ExpectComputed(*t, cur.span(), Cases()[--k].second, "shared");
+  for (Rec cur(*t); k > 0 && t->ReadPriorRecord(cur.span()) == 0;)
+    ExpectComputed(*t, cur.span(), Cases()[--k].second, "shared");
   EXPECT_EQ(k, 0u);
   t->Close();
   EXPECT_EQ(ReadBytes(Path("c.dat")), before);

@@ -417,7 +417,9 @@ TEST_F(FilterDifferential, IndexPathCornerCases) {
     EXPECT_EQ(FilteredIds(*ta, Binary(c.op, FieldRef(*ta, c.field), constant(c.value))), expect) << c.where;
     EXPECT_EQ(FilteredIds(*tb, Binary(c.op, FieldRef(*tb, c.field), constant(c.value))), expect) << c.where;
   }
-  auto not_range = [](TDataFile& t) { return Unary(Op::kNot, Binary(Op::kEqual, FieldRef(t, "N"), NewIntegerConstant(0))); };
+  auto not_range = [](TDataFile& t) {
+    return Unary(Op::kNot, Binary(Op::kEqual, FieldRef(t, "N"), NewIntegerConstant(0)));
+  };
   EXPECT_EQ(FilteredIds(*ta, not_range(*ta)), peer.Ids("NOT (n IS NOT NULL AND n = 0)"));
   EXPECT_EQ(FilteredIds(*tb, not_range(*tb)), peer.Ids("NOT (n IS NOT NULL AND n = 0)"));
 }

@@ -169,7 +169,7 @@ TEST(ExpressionEval, TypesTheDifferentialDoesNotCover) {
       {"int16 + word is int32", [] { return Bin(Op::kAdd, Small(-5), Word(65535)); }, std::int32_t{65530}},
       {"word - int16 is word", [] { return Bin(Op::kSubtract, Word(1), Small(2)); }, Typed64{T::kWord, 65535}},
       {"int32 sum keeps 32 bits", [] { return Bin(Op::kAdd, Int(2147483647), Int(1)); }, std::int32_t{-2147483647 - 1}},
-      {"int32 product in 64 bits", [] { return Bin(Op::kMultiply, Int(100000), Int(100000)); }, std::int32_t{1410065408}},
+      {"int32 product in 64 bits", [] { return Bin(Op::kMultiply, Int(100000), Int(100000)); }, 1410065408},
       {"currency + int", [] { return Bin(Op::kAdd, Curr(15000), Int(1)); }, Cur(25000)},
       {"int - currency", [] { return Bin(Op::kSubtract, Int(1), Curr(2500)); }, Cur(7500)},
       {"currency * currency", [] { return Bin(Op::kMultiply, Curr(15000), Curr(15000)); }, Cur(22500)},
@@ -189,8 +189,10 @@ TEST(ExpressionEval, TypesTheDifferentialDoesNotCover) {
       {"time + int", [] { return Bin(Op::kAdd, TimeMs(1000), Int(500)); }, Typed64{T::kTime, 1500}},
       {"time - time", [] { return Bin(Op::kSubtract, TimeMs(1000), TimeMs(1500)); }, std::int32_t{-500}},
       {"time - int", [] { return Bin(Op::kSubtract, TimeMs(1000), Small(1)); }, Typed64{T::kTime, 999}},
-      {"1 + timestamp", [&] { return Bin(Op::kAdd, Int(1), Col("When")); }, Typed64{T::kTimestamp, (d2000 + 1) * day + tod}},
-      {"timestamp - 2", [&] { return Bin(Op::kSubtract, Col("When"), Int(2)); }, Typed64{T::kTimestamp, (d2000 - 2) * day + tod}},
+      {"1 + timestamp", [&] { return Bin(Op::kAdd, Int(1), Col("When")); },
+       Typed64{T::kTimestamp, (d2000 + 1) * day + tod}},
+      {"timestamp - 2", [&] { return Bin(Op::kSubtract, Col("When"), Int(2)); },
+       Typed64{T::kTimestamp, (d2000 - 2) * day + tod}},
       {"timestamp - timestamp: days of the dates",
        [] { return Bin(Op::kSubtract, Col("When"), Stamp(2000, 2, 29, 86399999)); }, std::int32_t{1}},
       {"timestamp - time", [] { return Bin(Op::kSubtract, Col("When"), TimeMs(5)); }, std::int32_t{13 * 3600000}},
@@ -315,7 +317,8 @@ TEST(ExpressionEval, AndOrChainsMatchTheRecursiveMeaning) {
       want_right = ops[i] == Op::kAnd ? (truth[i] && want_right) : (truth[i] || want_right);
     }
     for (int i = 0; i < n; ++i) {
-      left = Bin(ops[i], std::move(left), long_chain ? Bool(truth[i + 1]) : Bin(Op::kOr, Bool(false), Bool(truth[i + 1])));
+      ExpressionPtr operand = long_chain ? Bool(truth[i + 1]) : Bin(Op::kOr, Bool(false), Bool(truth[i + 1]));
+      left = Bin(ops[i], std::move(left), std::move(operand));
       want_left = ops[i] == Op::kAnd ? (want_left && truth[i + 1]) : (want_left || truth[i + 1]);
     }
     TExpressionNode r;

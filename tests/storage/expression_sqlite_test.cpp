@@ -110,7 +110,8 @@ class Generator {
     const std::string s1 = Word(), s2 = Coin() ? s1 : Word();
     const int i1 = Pick(-100, 100), i2 = Coin() ? i1 : Pick(-100, 100), sm = Pick(-100, 100), w = Pick(0, 200);
     const int nz = Pick(1, 9) * (Coin() ? 1 : -1);
-    const double f1 = Quarter(-50, 50), f2 = Coin() ? f1 : Quarter(-50, 50), fnz = Pick(1, 64) / 8.0 * (Coin() ? 1 : -1);
+    const double f1 = Quarter(-50, 50), f2 = Coin() ? f1 : Quarter(-50, 50);
+    const double fnz = Pick(1, 64) / 8.0 * (Coin() ? 1 : -1);
     const bool b1 = Coin();
     const std::uint32_t d1 = Day(), d2 = Coin() ? d1 : Day();
     const double t1 = Coin() ? static_cast<double>(d1) * 86400000.0 : StampValue();
@@ -168,7 +169,8 @@ class Generator {
       case 5: {
         const int p = Pick(0, 2);
         Expr arg = Coin() ? MakeDate() : MakeStamp();
-        const std::string sql = std::string("CAST(strftime('") + std::array{"%Y", "%m", "%d"}[p] + "', " + arg.sql + ") AS INTEGER)";
+        const std::string sql =
+            std::string("CAST(strftime('") + std::array{"%Y", "%m", "%d"}[p] + "', " + arg.sql + ") AS INTEGER)";
         return Function(std::array{Op::kExtractYear, Op::kExtractMonth, Op::kExtractDay}[p], std::move(arg), sql);
       }
       case 6: {
@@ -331,7 +333,8 @@ class Generator {
       }
       case 5:
       case 6:
-        return Binary(choice == 5 ? Op::kAnd : Op::kOr, MakeBool(depth - 1), MakeBool(depth - 1), choice == 5 ? "AND" : "OR");
+        return Binary(choice == 5 ? Op::kAnd : Op::kOr, MakeBool(depth - 1), MakeBool(depth - 1),
+                      choice == 5 ? "AND" : "OR");
       case 7:
       case 8: {
         const bool in = Coin();
@@ -349,8 +352,8 @@ class Generator {
         const bool between = Coin();
         Expr x = Tested(kind), lo = Constant(kind), hi = Constant(kind);
         std::string sql = "(" + x.sql + (between ? " BETWEEN " : " NOT BETWEEN ") + lo.sql + " AND " + hi.sql + ")";
-        return {Pred(between ? Op::kBetween : Op::kNotBetween, std::move(x.tree), Items(std::move(lo.tree), std::move(hi.tree))),
-                sql};
+        auto bounds = Items(std::move(lo.tree), std::move(hi.tree));
+        return {Pred(between ? Op::kBetween : Op::kNotBetween, std::move(x.tree), std::move(bounds)), sql};
       }
     }
   }
@@ -385,7 +388,8 @@ void RunDifferential(std::uint32_t seed) {
   }
   int compared = 0, true_results = 0, bool_results = 0;
   for (int i = 0; i < kExpressions; ++i) {
-    const Kind root = std::array{Kind::kBool, Kind::kBool, Kind::kBool, Kind::kInt, Kind::kFloat, Kind::kString}[gen.Pick(0, 5)];
+    const Kind root =
+        std::array{Kind::kBool, Kind::kBool, Kind::kBool, Kind::kInt, Kind::kFloat, Kind::kString}[gen.Pick(0, 5)];
     Expr e = gen.Make(root, 3);
     SCOPED_TRACE("expression " + std::to_string(i) + ": " + e.sql);
     ASSERT_NO_THROW(CheckExpression(11949, "source columns", *e.tree, Resolve));

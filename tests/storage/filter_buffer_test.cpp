@@ -271,11 +271,14 @@ TEST_F(FilterBufferTest, HostileBuffersAreRefusedWith10051) {
       {"constant type 13", Compare("Qty", 3, 13, Raw().U32(1))},
       {"partial length 256", One(3, 3, {0, 256, 16, 28}, F(1, 0).Append(C(1, 3, 5)), kNameSm)},
       {"string compare with >", One(3, 5, {0, 0, 16, 28}, F(1, 0).Append(C(1, 3, 5)), kNameSm)},
-      {"string compare of an integer field", One(3, 3, {0, 0, 16, 28}, F(2, 0).Append(C(1, 2, 4)), Raw().Text("Qty").Text("5"))},
-      {"string compare with an integer", One(3, 3, {0, 0, 16, 28}, F(1, 0).Append(C(6, 4, 5)), Raw().Text("Name").U32(5))},
+      {"string compare of an integer field",
+       One(3, 3, {0, 0, 16, 28}, F(2, 0).Append(C(1, 2, 4)), Raw().Text("Qty").Text("5"))},
+      {"string compare with an integer",
+       One(3, 3, {0, 0, 16, 28}, F(1, 0).Append(C(6, 4, 5)), Raw().Text("Name").U32(5))},
       {"string compare swapped", One(3, 3, {0, 0, 16, 30}, C(1, 3, 5).Append(F(1, 0)), kNameSm)},
       {"blank test over a comparison",
-       One(1, 1, {10}, Raw().U32(2).U32(3).U16(22).U16(34).Append(F(2, 0)).Append(C(6, 4, 4)), Raw().Text("Qty").U32(5))},
+       One(1, 1, {10}, Raw().U32(2).U32(3).U16(22).U16(34).Append(F(2, 0)).Append(C(6, 4, 4)),
+           Raw().Text("Qty").U32(5))},
       {"root is a field", One(4, 13, {4, 0}, Raw(), Raw().Text("Active"))},
       {"root is a constant", One(5, 14, {4, 2, 0}, Raw(), Raw().U16(1))},
       {"nested one deeper than the evaluator takes", DeepNots(255)},
@@ -284,7 +287,7 @@ TEST_F(FilterBufferTest, HostileBuffersAreRefusedWith10051) {
   for (const auto& [what, bytes] : built) EXPECT_EQ(ErrorOf(bytes), 10051) << what;
   const auto whole = AndOrNot();  // every truncation of a valid buffer
   for (std::size_t n = 0; n < whole.size(); ++n)
-    EXPECT_EQ(ErrorOf(std::vector<std::byte>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n))), 10051) << n;
+    EXPECT_EQ(ErrorOf({whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n)}), 10051) << n;
 }
 
 TEST_F(FilterBufferTest, WhatTheReaderDoesNotRelyOn) {

@@ -116,7 +116,8 @@ TEST_F(FilterObjectTest, ReadFiltersGiveTheEvaluatorsTruthOnRecords) {
       {Buffer(Bin(Op::kGreaterEqual, Col("Stamp"), Typed(T::kTimestamp, noon))), "TFFF"},
       {Buffer(Bin(Op::kLess, Col("Small"), Col("Qty"))), "TTFF"},
   };
-  for (const auto& [buffer, truths] : cases) EXPECT_EQ(Truths(buffer), truths) << Describe(ConvertFilterBlob(buffer, table_).get());
+  for (const auto& [buffer, truths] : cases)
+    EXPECT_EQ(Truths(buffer), truths) << Describe(ConvertFilterBlob(buffer, table_).get());
 }
 
 // Random trees of every node kind over every field type.

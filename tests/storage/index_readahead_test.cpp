@@ -85,9 +85,11 @@ TEST_F(ReadAheadTest, WalksFollowTheKeysAndTheCacheWins) {
           EXPECT_LE(t.reads - before, 100 / 16 + 3);  // by blocks
         }
         ASSERT_EQ(t.MoveToEnd(), 0);
-        while (t.ReadPriorRecord(r.span()) == 0) backward.emplace(backward.begin(), *r.GetNum<std::int32_t>(1), *r.GetStr(2));
+        while (t.ReadPriorRecord(r.span()) == 0)
+          backward.emplace(backward.begin(), *r.GetNum<std::int32_t>(1), *r.GetStr(2));
         std::vector<std::pair<std::int32_t, std::string>> expected(want.begin(), want.end());
-        if (index == 1) std::sort(expected.begin(), expected.end(), [](auto& a, auto& b) { return a.second < b.second; });
+        if (index == 1)
+          std::sort(expected.begin(), expected.end(), [](auto& a, auto& b) { return a.second < b.second; });
         EXPECT_EQ(forward, expected) << name << " exclusive " << exclusive << " index " << index;
         EXPECT_EQ(backward, expected) << name << " exclusive " << exclusive << " index " << index;
       }

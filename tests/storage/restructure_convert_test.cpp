@@ -115,20 +115,25 @@ TEST(RestructureConvert, IntoNumbersDatesAndBytes) {
       {text, Text("2/29/2024"), F(FieldType::kDate), Of<std::int32_t>(kDay2024_02_29), false},
       {text, Text("2/30/2024"), F(FieldType::kDate), Of<std::int32_t>(0), true},
       {text, Text("1:05:07 PM"), F(FieldType::kTime), Of<std::int32_t>(13 * 3600000 + 5 * 60000 + 7000), false},
-      {text, Text("2/29/2024 9:00:00 AM"), F(FieldType::kTimestamp), Of<double>(kDay2024_02_29 * 86400000.0 + 9 * 3600000.0), false},
+      {text, Text("2/29/2024 9:00:00 AM"), F(FieldType::kTimestamp),
+       Of<double>(kDay2024_02_29 * 86400000.0 + 9 * 3600000.0), false},
       {text, Text("xyz!"), F(FieldType::kBytes, 3), Text("xyz"), true},
       {F(FieldType::kInteger), Of<std::int32_t>(-5), F(FieldType::kSmallInt), Of<std::int16_t>(-5), false},
       {F(FieldType::kInteger), Of<std::int32_t>(65536 + 7), F(FieldType::kWord), Of<std::uint16_t>(7), true},
       {F(FieldType::kInteger), Of<std::int32_t>(3), F(FieldType::kCurrency, 0, 4), Of<std::int64_t>(30000), false},
-      {F(FieldType::kSmallInt), Of<std::int16_t>(9), F(FieldType::kBoolean), Of<std::uint16_t>(9), false},  // stored as 1
+      {F(FieldType::kSmallInt), Of<std::int16_t>(9), F(FieldType::kBoolean),
+       Of<std::uint16_t>(9), false},  // stored as 1
       {F(FieldType::kFloat), Of<double>(2.6), F(FieldType::kInteger), Of<std::int32_t>(3), false},
       {F(FieldType::kFloat), Of<double>(1e300), F(FieldType::kInteger), Of<std::int32_t>(0), true},  // out of range
       {F(FieldType::kCurrency), Of<std::int64_t>(15000), F(FieldType::kFloat), Of<double>(1.5), false},
       {F(FieldType::kCurrency), Of<std::int64_t>(27000), F(FieldType::kInteger), Of<std::int32_t>(3), false},
-      {F(FieldType::kBoolean), Of<std::uint16_t>(1), F(FieldType::kCurrency), Of<std::int64_t>(1), false},  // raw 0.0001
+      {F(FieldType::kBoolean), Of<std::uint16_t>(1), F(FieldType::kCurrency),
+       Of<std::int64_t>(1), false},  // raw 0.0001
       {F(FieldType::kBoolean), Of<std::uint16_t>(1), F(FieldType::kInteger), Of<std::int32_t>(1), false},
-      {F(FieldType::kDate), Of<std::int32_t>(kDay2024_02_29), F(FieldType::kTimestamp), Of<double>(kDay2024_02_29 * 86400000.0), false},
-      {F(FieldType::kTime), Of<std::int32_t>(1000), F(FieldType::kTimestamp), Of<double>(693594.0 * 86400000.0 + 1000), false},
+      {F(FieldType::kDate), Of<std::int32_t>(kDay2024_02_29), F(FieldType::kTimestamp),
+       Of<double>(kDay2024_02_29 * 86400000.0), false},
+      {F(FieldType::kTime), Of<std::int32_t>(1000), F(FieldType::kTimestamp),
+       Of<double>(693594.0 * 86400000.0 + 1000), false},
       {F(FieldType::kTimestamp), Of<double>(ts), F(FieldType::kDate), Of<std::int32_t>(kDay2024_02_29), false},
       {F(FieldType::kTimestamp), Of<double>(ts), F(FieldType::kTime), Of<std::int32_t>(3723004), false},
   };

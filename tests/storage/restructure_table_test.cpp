@@ -99,7 +99,8 @@ class RestructureTest : public datatest::DataFileTestBase {
       r.Num<std::int64_t>(8, i * 12345).Num<std::uint16_t>(9, row.word);
       if (!row.memo.empty()) {
         ASSERT_EQ(t->OpenBlobField(false, 4, r.span()), 0);
-        ASSERT_EQ(t->WriteBlobField(false, 4, row.memo.data(), 0, static_cast<std::int32_t>(row.memo.size()), r.span()), 0);
+        const auto size = static_cast<std::int32_t>(row.memo.size());
+        ASSERT_EQ(t->WriteBlobField(false, 4, row.memo.data(), 0, size, r.span()), 0);
       }
       t->InsertRecord(r.span());
       t->FreeBlobBuffers();
@@ -488,7 +489,8 @@ TEST_F(RestructureTest, AutoIncrementValuesSurviveAndContinue) {
 // with cause 4, and so are integers cut to a narrower type.
 TEST_F(RestructureTest, RawValuesIntoBlobFieldsAreLostNotMadeOffsets) {
   DataTableDefinition def = Definition({Field(1, "ID", FieldType::kInteger), Field(2, "Raw", FieldType::kBytes, 4),
-                                        Field(3, "Text", FieldType::kString, 10), Field(4, "Big", FieldType::kInteger)});
+                                        Field(3, "Text", FieldType::kString, 10),
+                                        Field(4, "Big", FieldType::kInteger)});
   Create(Path("r.dat"), def);
   {
     auto t = OpenTable(Path("r.dat"));

@@ -75,7 +75,7 @@ TEST_F(TableSwapTest, AnIntentCutShortLeavesTheOldTable) {
   for (std::size_t size : {std::size_t{0}, std::size_t{7}, std::size_t{12}, whole.size() - 5, whole.size() - 1}) {
     SCOPED_TRACE(size);
     for (const auto& [name, bytes] : files) WriteBytes(Path(name), bytes);
-    WriteBytes(Path("t.SWP"), std::vector<std::uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size)));
+    WriteBytes(Path("t.SWP"), {whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size)});
     EXPECT_EQ(ReadTable(Path("t.dat")), model_);
     EXPECT_FALSE(std::filesystem::exists(Path("t.SWP")));
     auto t = OpenTable(Path("t.dat"));
