@@ -1,7 +1,7 @@
 // Filters read from buffers and evaluated on records of a small in-memory
 // table: the truth of each condition on hand-made records, random trees
 // written and read back (the same tree, the same truth), TFilter's tree
-// ownership and bitmap, callback filters.
+// ownership.
 #include "storage/filter_object.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 
 #include "storage/engine_error.h"
 #include "storage/filter_reader.h"
-#include "storage/filter_registry.h"
 #include "storage/session.h"
 #include "tests/storage/expression_test_support.h"
 #include "tests/storage/filter_test_support.h"
@@ -265,53 +264,6 @@ TEST_F(FilterObjectTest, TreesOwnedOrLentAndBadBuffersChangeNothing) {
   }
   EXPECT_EQ(Describe(lent.get()), "bin3(f:Qty#2/t0/s0,c/t6/s4=05000000)");
   EXPECT_EQ(Describe(lent2.get()), "bin3(f:Qty#2/t0/s0,c/t6/s4=0a000000)");
-}
-
-TEST_F(FilterObjectTest, ComputeBitmapStartsFromTheBase) {
-  TFilter f(table_, false, Buffer(Bin(Op::kGreaterEqual, Col("Qty"), Int(5))));
-  // Records 1, 2 and 4 in the base; Qty >= 5 holds for 1 and 2.
-  f.ComputeBitmap(std::vector<std::uint8_t>{0b1011, 0xAA}, 1);
-  ASSERT_EQ(f.BitmapSize(), 1u);
-  EXPECT_EQ(f.Bitmap()[0], 0b0011);
-  f.SetBitmapSize(3);
-  EXPECT_EQ(f.Bitmap()[0], 0b0011);
-  EXPECT_EQ(f.Bitmap()[2], 0);
-}
-
-struct Asked {
-  std::vector<std::uint32_t> records;
-  std::vector<std::string> names;
-  bool answer = true;
-};
-
-bool AskName(void* data, std::span<const std::byte> record, std::uint32_t number) {
-  auto* asked = static_cast<Asked*>(data);
-  asked->records.push_back(number);
-  asked->names.emplace_back(reinterpret_cast<const char*>(record.data() + 10));
-  return asked->answer;
-}
-
-// Callback filters are asked with the record's bytes and number, in order;
-// the first refusal ends the round.
-TEST_F(FilterObjectTest, CallbackFiltersAskTheClientAboutEachRecord) {
-  FilterRegistry reg(table_);
-  Asked first, second;
-  std::int32_t h1 = 0, h2 = 0;
-  ASSERT_EQ(reg.AddCallbackFilter(AskName, &first, h1), ErrorCode::kNone);
-  ASSERT_EQ(reg.AddCallbackFilter(AskName, &second, h2), ErrorCode::kNone);
-  EXPECT_TRUE(reg.PassesCallbackFilters(table_.Record(1), 1));
-  EXPECT_TRUE(first.records.empty());  // inactive filters ask nothing
-  ASSERT_EQ(reg.ActivateFilter(h1), ErrorCode::kNone);
-  ASSERT_EQ(reg.ActivateFilter(h2), ErrorCode::kNone);
-  EXPECT_TRUE(reg.PassesCallbackFilters(table_.Record(1), 1));
-  EXPECT_EQ(first.names, std::vector<std::string>{"Smith"});
-  EXPECT_EQ(second.records, std::vector<std::uint32_t>{1});
-  first.answer = false;
-  EXPECT_FALSE(reg.PassesCallbackFilters(table_.Record(2), 2));
-  EXPECT_EQ(first.records.back(), 2u);
-  EXPECT_EQ(second.records.size(), 1u);
-  std::int32_t h3 = 0;
-  EXPECT_EQ(reg.AddCallbackFilter(nullptr, &first, h3), ErrorCode::kInvalidFilterExpression);
 }
 
 }  // namespace
