@@ -9,17 +9,16 @@
 // evaluator. Float values include NaN (stored as it comes, read as null:
 // SQLite stores a NaN as NULL) and both infinities.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cmath>
-#include <cstdio>
+#include <functional>
 #include <memory>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "datafilter_test_support.h"
+#include "tests/common/sqlite_peer.h"
 
 namespace storage::filtertest {
 namespace {
@@ -65,10 +64,10 @@ const std::vector<std::string> kPrefixes = {"a", "ab", "b", "abc", "zz", "aB", "
 const Op kOps[] = {Op::kEqual,   Op::kNotEqual,     Op::kLess,
                    Op::kGreater, Op::kGreaterEqual, Op::kLessEqual};
 
-class Generator {
+class Generator : public testsupport::Dice {
  public:
-  explicit Generator(std::uint32_t seed) : rng_(seed) {}
-  int Pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
+  using Dice::Dice;
+  int Pick(int n) { return Below(n); }
 
   Row RandomRow(std::int32_t id) {
     Row r;
@@ -175,9 +174,6 @@ class Generator {
     c->r = Random(depth - 1);
     return c;
   }
-
- private:
-  std::mt19937 rng_;
 };
 
 ExpressionPtr Constant(const Cond& c) {
@@ -217,15 +213,8 @@ ExpressionPtr Tree(TDataFile& t, const Cond& c) {
   }
 }
 
-// A double as SQLite reads it: infinities as out-of-range literals; a NaN
-// constant is the engine's null of value 0.
-std::string FloatLiteral(double d) {
-  if (std::isnan(d)) return "0";
-  if (std::isinf(d)) return d > 0 ? "1e999" : "-1e999";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.17g", d);
-  return buf;
-}
+// A NaN constant is the engine's null of value 0.
+std::string FloatLiteral(double d) { return std::isnan(d) ? "0" : testsupport::SqlReal(d); }
 
 std::string Literal(const Cond& c) {
   switch (c.ctype) {
@@ -278,42 +267,48 @@ std::string Sql(const Cond& c) {
   return "(COALESCE(" + col + ", " + zero + ") " + SqlOp(c.op) + " " + lit + ")";
 }
 
-class Peer {
+class Peer : public testsupport::SqlitePeer {
  public:
-  Peer() {
-    EXPECT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
-    Exec("CREATE TABLE t(id INTEGER, s TEXT, n INTEGER, tt TEXT, m INTEGER, b INTEGER, f REAL)");
-  }
-  ~Peer() { sqlite3_close(db_); }
-  void Exec(const std::string& sql) {
-    char* err = nullptr;
-    ASSERT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err), SQLITE_OK)
-        << (err ? err : "") << "\n" << sql;
-  }
+  Peer() : SqlitePeer("CREATE TABLE t(id INTEGER, s TEXT, n INTEGER, tt TEXT, m INTEGER, b INTEGER, f REAL)") {}
   void Insert(const Row& r) {
-    auto text = [](const std::optional<std::string>& s) {
-      return s ? "'" + *s + "'" : std::string("NULL");
-    };
+    auto text = [](const std::optional<std::string>& s) { return s ? "'" + *s + "'" : std::string("NULL"); };
     auto num = [](auto v) { return v ? std::to_string(*v) : std::string("NULL"); };
     const std::string f = r.f && !std::isnan(*r.f) ? FloatLiteral(*r.f) : "NULL";
-    Exec("INSERT INTO t VALUES(" + std::to_string(r.id) + "," + text(r.s) + "," + num(r.n) + "," +
-         text(r.t) + "," + num(r.m) + "," + (r.b ? (*r.b ? "1" : "0") : "NULL") + "," + f + ")");
+    Exec("INSERT INTO t VALUES(" + std::to_string(r.id) + "," + text(r.s) + "," + num(r.n) + "," + text(r.t) + "," +
+         num(r.m) + "," + (r.b ? (*r.b ? "1" : "0") : "NULL") + "," + f + ")");
   }
   std::set<std::int32_t> Ids(const std::string& where) {
     std::set<std::int32_t> out;
-    sqlite3_stmt* st = nullptr;
-    const std::string sql = "SELECT id FROM t WHERE " + where;
-    EXPECT_EQ(sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
-    while (st && sqlite3_step(st) == SQLITE_ROW) out.insert(sqlite3_column_int(st, 0));
-    sqlite3_finalize(st);
+    Query("SELECT id FROM t WHERE " + where, [&](sqlite3_stmt* st) { out.insert(sqlite3_column_int(st, 0)); });
     return out;
   }
-
- private:
-  sqlite3* db_ = nullptr;
 };
 
-class FilterDifferential : public datatest::DataFileTestBase {};
+using TreeOf = std::function<ExpressionPtr(TDataFile&)>;
+
+class FilterDifferential : public datatest::DataFileTestBase {
+ protected:
+  // The same rows in an indexed table, in one without secondary indexes
+  // and in SQLite.
+  void Fill(const std::vector<Row>& rows) {
+    Create(Path("A.DAT"), FilterTableDefinition(true));
+    Create(Path("B.DAT"), FilterTableDefinition(false));
+    ta_ = OpenTable(Path("A.DAT"));
+    tb_ = OpenTable(Path("B.DAT"));
+    for (const Row& r : rows) {
+      InsertRow(*ta_, r);
+      InsertRow(*tb_, r);
+      peer_.Insert(r);
+    }
+  }
+  void ExpectAgree(const TreeOf& tree, const std::string& where) {
+    const auto expect = peer_.Ids(where);
+    EXPECT_EQ(FilteredIds(*ta_, tree(*ta_)), expect) << where << " (indexed)";
+    EXPECT_EQ(FilteredIds(*tb_, tree(*tb_)), expect) << where << " (scan)";
+  }
+  std::unique_ptr<TDataFile> ta_, tb_;
+  Peer peer_;
+};
 
 TEST_F(FilterDifferential, RandomConditionsAgreeWithSqliteWithAndWithoutIndexes) {
   std::uint64_t index_ranges = 0;
@@ -362,30 +357,19 @@ TEST_F(FilterDifferential, RandomConditionsAgreeWithSqliteWithAndWithoutIndexes)
 // The corrections of the index path, one by one, each against the scan of
 // the same table without indexes.
 TEST_F(FilterDifferential, IndexPathCornerCases) {
-  Create(Path("A.DAT"), FilterTableDefinition(true));
-  Create(Path("B.DAT"), FilterTableDefinition(false));
-  auto ta = OpenTable(Path("A.DAT"));
-  auto tb = OpenTable(Path("B.DAT"));
-  Peer peer;
-  int id = 0;
+  std::vector<Row> rows;
   using S = std::optional<std::string>;
   using N = std::optional<std::int32_t>;
   using B = std::optional<bool>;
   for (S s : {S{}, S{"a"}, S{"abcde"}}) {
     for (N n : {N{}, N{-1}, N{0}, N{1}}) {
       for (B b : {B{}, B{false}, B{true}}) {
-        Row r;
-        r.id = ++id;
-        r.s = s;
-        r.n = n;
-        r.m = n ? std::optional<std::int16_t>(static_cast<std::int16_t>(*n * 32767)) : std::nullopt;
-        r.b = b;
-        InsertRow(*ta, r);
-        InsertRow(*tb, r);
-        peer.Insert(r);
+        const auto m = n ? std::optional<std::int16_t>(static_cast<std::int16_t>(*n * 32767)) : std::nullopt;
+        rows.push_back({static_cast<std::int32_t>(rows.size() + 1), s, {}, n, m, b, {}});
       }
     }
   }
+  Fill(rows);
   // A constant from its text: true/false, 'string', a number with a point
   // (float) or without (integer).
   auto constant = [](const std::string& v) {
@@ -412,16 +396,10 @@ TEST_F(FilterDifferential, IndexPathCornerCases) {
       {"M", Op::kLess, "-32768", "COALESCE(m,0) < -32768"},   // the smallest
       {"S", Op::kEqual, "''", "s IS NULL"},
   };
-  for (const auto& c : cases) {
-    const auto expect = peer.Ids(c.where);
-    EXPECT_EQ(FilteredIds(*ta, Binary(c.op, FieldRef(*ta, c.field), constant(c.value))), expect) << c.where;
-    EXPECT_EQ(FilteredIds(*tb, Binary(c.op, FieldRef(*tb, c.field), constant(c.value))), expect) << c.where;
-  }
-  auto not_range = [](TDataFile& t) {
-    return Unary(Op::kNot, Binary(Op::kEqual, FieldRef(t, "N"), NewIntegerConstant(0)));
-  };
-  EXPECT_EQ(FilteredIds(*ta, not_range(*ta)), peer.Ids("NOT (n IS NOT NULL AND n = 0)"));
-  EXPECT_EQ(FilteredIds(*tb, not_range(*tb)), peer.Ids("NOT (n IS NOT NULL AND n = 0)"));
+  for (const auto& c : cases)
+    ExpectAgree([&](TDataFile& t) { return Binary(c.op, FieldRef(t, c.field), constant(c.value)); }, c.where);
+  ExpectAgree([](TDataFile& t) { return Unary(Op::kNot, Binary(Op::kEqual, FieldRef(t, "N"), NewIntegerConstant(0))); },
+              "NOT (n IS NOT NULL AND n = 0)");
 }
 
 // NaN means null everywhere: a stored NaN reads as null (value 0) in the
@@ -429,29 +407,18 @@ TEST_F(FilterDifferential, IndexPathCornerCases) {
 // rest give the same records through the index, through a scan and in
 // SQLite (which stores NaN as NULL). Infinities order at both ends.
 TEST_F(FilterDifferential, NanIsNullAndInfinitiesOrderThroughIndexAndScan) {
-  Create(Path("A.DAT"), FilterTableDefinition(true));
-  Create(Path("B.DAT"), FilterTableDefinition(false));
-  auto ta = OpenTable(Path("A.DAT"));
-  auto tb = OpenTable(Path("B.DAT"));
-  Peer peer;
-  const std::optional<double> values[] = {std::nullopt, std::nan(""), -std::nan(""), HUGE_VAL,
-                                          -HUGE_VAL,    0.0,          1.0,           5.0,
-                                          -1.0,         1e308};
-  std::int32_t id = 0;
-  for (const auto& v : values) {
-    Row r;
-    r.id = ++id;
-    r.f = v;
-    InsertRow(*ta, r);
-    InsertRow(*tb, r);
-    peer.Insert(r);
-  }
-  struct Case {
+  std::vector<Row> rows;
+  for (const std::optional<double> f : {std::optional<double>{}, std::optional(std::nan("")),
+                                        std::optional(-std::nan("")), std::optional(HUGE_VAL),
+                                        std::optional(-HUGE_VAL), std::optional(0.0), std::optional(1.0),
+                                        std::optional(5.0), std::optional(-1.0), std::optional(1e308)})
+    rows.push_back({static_cast<std::int32_t>(rows.size() + 1), {}, {}, {}, {}, {}, f});
+  Fill(rows);
+  const struct {
     Op op;
     double constant;
     const char* where;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {Op::kEqual, 5, "f IS NOT NULL AND f = 5"},
       {Op::kGreater, 1, "COALESCE(f,0) > 1"},
       {Op::kEqual, 0, "f IS NOT NULL AND f = 0"},
@@ -466,28 +433,15 @@ TEST_F(FilterDifferential, NanIsNullAndInfinitiesOrderThroughIndexAndScan) {
       {Op::kNotEqual, std::nan(""), "f IS NOT NULL"},
       {Op::kGreaterEqual, std::nan(""), "COALESCE(f,0) >= 0"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.where);
-    const auto expect = peer.Ids(c.where);
-    auto tree = [&](TDataFile& t) { return Binary(c.op, FieldRef(t, "F"), NewFloatConstant(c.constant)); };
-    EXPECT_EQ(FilteredIds(*ta, tree(*ta)), expect) << "indexed";
-    EXPECT_EQ(FilteredIds(*tb, tree(*tb)), expect) << "scan";
-  }
-  for (const bool is_null : {true, false}) {
-    const auto expect = peer.Ids(is_null ? "f IS NULL" : "f IS NOT NULL");
-    auto tree = [&](TDataFile& t) {
-      return Unary(is_null ? Op::kIsNull : Op::kIsNotNull, FieldRef(t, "F"));
-    };
-    EXPECT_EQ(FilteredIds(*ta, tree(*ta)), expect);
-    EXPECT_EQ(FilteredIds(*tb, tree(*tb)), expect);
-  }
+  for (const auto& c : cases)
+    ExpectAgree([&](TDataFile& t) { return Binary(c.op, FieldRef(t, "F"), NewFloatConstant(c.constant)); }, c.where);
+  ExpectAgree([](TDataFile& t) { return Unary(Op::kIsNull, FieldRef(t, "F")); }, "f IS NULL");
+  ExpectAgree([](TDataFile& t) { return Unary(Op::kIsNotNull, FieldRef(t, "F")); }, "f IS NOT NULL");
   // Arithmetic that makes a NaN makes a null: F - F is null for the
   // infinities (and for null fields only through the null of F itself:
   // 0 - 0 is 0, not null).
-  auto diff = [](TDataFile& t) {
-    return Unary(Op::kIsNull, Binary(Op::kSubtract, FieldRef(t, "F"), FieldRef(t, "F")));
-  };
-  EXPECT_EQ(FilteredIds(*tb, diff(*tb)), (std::set<std::int32_t>{4, 5}));
+  EXPECT_EQ(FilteredIds(*tb_, Unary(Op::kIsNull, Binary(Op::kSubtract, FieldRef(*tb_, "F"), FieldRef(*tb_, "F")))),
+            (std::set<std::int32_t>{4, 5}));
 }
 
 // Indexes whose key order is not the evaluator's order are not used: a
