@@ -365,7 +365,7 @@ TEST_F(FilterDifferential, IndexPathCornerCases) {
     for (N n : {N{}, N{-1}, N{0}, N{1}}) {
       for (B b : {B{}, B{false}, B{true}}) {
         const auto m = n ? std::optional<std::int16_t>(static_cast<std::int16_t>(*n * 32767)) : std::nullopt;
-        rows.push_back({static_cast<std::int32_t>(rows.size() + 1), s, {}, n, m, b, {}});
+        rows.push_back({.id = static_cast<std::int32_t>(rows.size() + 1), .s = s, .n = n, .m = m, .b = b});
       }
     }
   }
@@ -412,7 +412,7 @@ TEST_F(FilterDifferential, NanIsNullAndInfinitiesOrderThroughIndexAndScan) {
                                         std::optional(-std::nan("")), std::optional(HUGE_VAL),
                                         std::optional(-HUGE_VAL), std::optional(0.0), std::optional(1.0),
                                         std::optional(5.0), std::optional(-1.0), std::optional(1e308)})
-    rows.push_back({static_cast<std::int32_t>(rows.size() + 1), {}, {}, {}, {}, {}, f});
+    rows.push_back({.id = static_cast<std::int32_t>(rows.size() + 1), .f = f});
   Fill(rows);
   const struct {
     Op op;
