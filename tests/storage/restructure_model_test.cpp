@@ -11,11 +11,12 @@
 #include <random>
 #include <string>
 
-#include "tests/storage/record_test_support.h"
+#include "tests/storage/table_trial_support.h"
 
 namespace storage::rectest {
 namespace {
 
+using trialtest::ExclusiveTable;
 using datatest::Field;
 using datatest::Index;
 
@@ -184,9 +185,7 @@ TEST_F(RestructureModelTest, RandomRestructuresKeepEveryValue) {
                   (nums.back() >= 900 ? 1 : 0);
     std::map<int, int> losses;
     {
-      TDataFile t;
-      t.SetFileName(Path("m.dat"));
-      t.SetExclusive(true);
+      ExclusiveTable t(Path("m.dat"));
       t.SetOnDataLost([&](TDataFile&, std::uint8_t cause, bool&, bool&) { ++losses[cause]; });
       t.AlterDataTable(Build(cols, nums, indexed));
       cols_ = cols;

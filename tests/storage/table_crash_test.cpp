@@ -111,16 +111,12 @@ class TableCrashTest : public datatest::DataFileTestBase {
   }
 
   static void Restructure(const std::string& name) {
-    TDataFile t;
-    t.SetFileName(name);
-    t.SetExclusive(true);
+    ExclusiveTable t(name);
     t.AlterDataTable(CatalogueLayout(true));
     t.Close();
   }
   static void Repair(const std::string& name) {
-    TDataFile t;
-    t.SetFileName(name);
-    t.SetExclusive(true);
+    ExclusiveTable t(name);
     t.RepairDataTable();
   }
   static void OpenShared(const std::string& name) {

@@ -49,9 +49,7 @@ class TableSwapTest : public datatest::DataFileTestBase {
         if (p == "intent written") raise(SIGKILL);
       });
       try {
-        TDataFile t;
-        t.SetFileName(Path("t.dat"));
-        t.SetExclusive(true);
+        ExclusiveTable t(Path("t.dat"));
         t.AlterDataTable(CatalogueLayout(false));
       } catch (...) {
       }

@@ -23,6 +23,14 @@ using datatest::Field;
 using datatest::Index;
 using rectest::Rec;
 
+// A cursor for a restructure or a repair: exclusive, not yet open.
+struct ExclusiveTable : TDataFile {
+  explicit ExclusiveTable(const std::string& name) {
+    SetFileName(name);
+    SetExclusive(true);
+  }
+};
+
 // One record as the trials know it.
 struct Entry {
   std::uint32_t id = 0;  // record ID = RecordNum
@@ -110,9 +118,7 @@ inline Entry InsertEntry(TDataFile& t, const std::string& name, std::int32_t num
 // Every active record by ID, walking the primary index; the walk must
 // agree with the record count.
 inline Model ReadTable(const std::string& name) {
-  TDataFile t;
-  t.SetFileName(name);
-  t.SetExclusive(true);
+  ExclusiveTable t(name);
   t.Open();
   Model m;
   Rec r(t);
@@ -129,9 +135,7 @@ inline Model ReadTable(const std::string& name) {
 // The catalogue's start-up on one existing table: repair, then restructure
 // to the current layout.
 inline void StartUp(const std::string& name) {
-  TDataFile t;
-  t.SetFileName(name);
-  t.SetExclusive(true);
+  ExclusiveTable t(name);
   t.RepairDataTable();
   t.AlterDataTable(CatalogueLayout(true));
   t.Close();
