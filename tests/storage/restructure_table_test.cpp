@@ -21,6 +21,7 @@
 namespace storage::rectest {
 namespace {
 
+using trialtest::ActiveRecords;
 using trialtest::ExclusiveTable;
 using datatest::Field;
 using datatest::Index;
@@ -118,19 +119,6 @@ class RestructureTest : public datatest::DataFileTestBase {
     }
     physical_ = t->Header().NextRecord() - 1;
     t->Close();
-  }
-
-  // Every active record: record buffer copies.
-  static std::vector<Rec> ActiveRecords(TDataFile& t) {
-    std::vector<Rec> out;
-    for (std::uint32_t n = 1; n < t.Header().NextRecord(); ++n) {
-      TRecord* r = t.GetRecordBuffer(n, false, ReadDirection::kForward, false);
-      Rec rec(t);
-      std::memcpy(rec.bytes.data(), r->Data().data(), std::min(rec.bytes.size(), r->Data().size()));
-      t.ReleaseRecordBuffer(r);
-      if (std::to_integer<int>(rec.bytes[0]) == 0) out.push_back(std::move(rec));
-    }
-    return out;
   }
 
   static std::vector<std::uint8_t> BlobOf(TDataFile& t, int n, std::vector<std::byte>& rec) {

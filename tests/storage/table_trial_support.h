@@ -31,6 +31,19 @@ struct ExclusiveTable : TDataFile {
   }
 };
 
+// Copies of every active record, in physical order.
+inline std::vector<Rec> ActiveRecords(TDataFile& t) {
+  std::vector<Rec> out;
+  for (std::uint32_t n = 1; n < t.Header().NextRecord(); ++n) {
+    TRecord* r = t.GetRecordBuffer(n, false, ReadDirection::kForward, false);
+    Rec rec(t);
+    std::memcpy(rec.bytes.data(), r->Data().data(), std::min(rec.bytes.size(), r->Data().size()));
+    t.ReleaseRecordBuffer(r);
+    if (std::to_integer<int>(rec.bytes[0]) == 0) out.push_back(std::move(rec));
+  }
+  return out;
+}
+
 // One record as the trials know it.
 struct Entry {
   std::uint32_t id = 0;  // record ID = RecordNum
