@@ -25,7 +25,7 @@ using trialtest::ActiveRecords;
 using trialtest::ExclusiveTable;
 using datatest::Field;
 using datatest::Index;
-using Files = std::map<std::string, std::vector<std::uint8_t>>;
+using trialtest::Files;
 
 struct Row {
   std::int32_t id = 0;
@@ -136,12 +136,7 @@ class RestructureTest : public datatest::DataFileTestBase {
     return v;
   }
 
-  Files Snapshot() {
-    Files files;
-    for (const auto& e : std::filesystem::directory_iterator(dir_))
-      files[e.path().filename().string()] = ReadBytes(e.path().string());
-    return files;
-  }
+  Files Snapshot() { return trialtest::FolderFiles(dir_); }
   // The old table's three files as they were, and no temporary file (nor
   // the swap's intent, unless the swap was stopped before its first move).
   void ExpectUnchanged(const Files& before, bool intent_may_stay = false) {

@@ -474,9 +474,7 @@ TEST_F(TableRepairTest, AnEngineFailureInThePassChangesNothing) {
   auto dat = ReadBytes(Path("pristine/t.dat"));
   dat[13] ^= 0x40;  // something to mend
   WriteBytes(Path("pristine/t.dat"), dat);
-  std::map<std::string, std::vector<std::uint8_t>> before, after;
-  for (const auto& e : std::filesystem::directory_iterator(Path("pristine")))
-    before[e.path().filename().string()] = ReadBytes(e.path().string());
+  const Files before = FolderFiles(Path("pristine"));
   SetTableStepHook([](std::string_view point) {
     if (point == "repair record") EngineError(ErrorCode::kCorruptIndex, "t.dat");
   });
@@ -484,9 +482,7 @@ TEST_F(TableRepairTest, AnEngineFailureInThePassChangesNothing) {
   const int code = datatest::CodeOf([&] { t.RepairDataTable(); });
   SetTableStepHook(nullptr);
   EXPECT_EQ(code, 8965);
-  for (const auto& e : std::filesystem::directory_iterator(Path("pristine")))
-    after[e.path().filename().string()] = ReadBytes(e.path().string());
-  EXPECT_EQ(after, before);
+  EXPECT_EQ(FolderFiles(Path("pristine")), before);
 }
 
 }  // namespace

@@ -35,12 +35,7 @@ class TableSwapTest : public datatest::DataFileTestBase {
     SetTableStepHook(nullptr);
     DataFileTestBase::TearDown();
   }
-  std::map<std::string, std::vector<std::uint8_t>> Files() {
-    std::map<std::string, std::vector<std::uint8_t>> out;
-    for (const auto& e : std::filesystem::directory_iterator(dir_))
-      out[e.path().filename().string()] = ReadBytes(e.path().string());
-    return out;
-  }
+  Files Here() const { return FolderFiles(dir_); }
   // A restructure killed with its intent on disk; returns the intent.
   std::vector<std::uint8_t> KilledAfterIntent() {
     const pid_t child = fork();
@@ -69,7 +64,7 @@ class TableSwapTest : public datatest::DataFileTestBase {
 TEST_F(TableSwapTest, AnIntentCutShortLeavesTheOldTable) {
   const auto whole = KilledAfterIntent();
   ASSERT_GT(whole.size(), 20u);
-  const auto files = Files();
+  const auto files = Here();
   for (std::size_t size : {std::size_t{0}, std::size_t{7}, std::size_t{12}, whole.size() - 5, whole.size() - 1}) {
     SCOPED_TRACE(size);
     for (const auto& [name, bytes] : files) WriteBytes(Path(name), bytes);
@@ -105,21 +100,21 @@ TEST_F(TableSwapTest, AHeldOrHopelessIntentStopsTheOpen) {
                     platform::Disposition::OpenExisting) ? "held" : "failed";
     });
     ASSERT_EQ(holder.Do("hold"), "held");
-    const auto before = Files();
+    const auto before = Here();
     TDataFile t;
     t.SetFileName(Path("t.dat"));
     EXPECT_EQ(datatest::CodeOf([&] { t.Open(); }), 11013);
-    EXPECT_EQ(Files(), before);
+    EXPECT_EQ(Here(), before);
   }
   for (const auto& e : std::filesystem::directory_iterator(dir_)) {
     if (e.path().filename().string().find('~') != std::string::npos) std::filesystem::remove(e.path());
   }
   std::filesystem::remove(Path("t.dat"));
-  const auto hopeless = Files();
+  const auto hopeless = Here();
   TDataFile t;
   t.SetFileName(Path("t.dat"));
   EXPECT_EQ(datatest::CodeOf([&] { t.Open(); }), 9221);
-  EXPECT_EQ(Files(), hopeless);
+  EXPECT_EQ(Here(), hopeless);
 }
 
 // Only NAME~RP/RS/RO<digits>.DAT/IDX/BLB of this table are leftovers; a file

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "storage/data_file.h"
+#include "tests/common/scratch_dir.h"
 #include "tests/storage/record_test_support.h"
 
 namespace storage::trialtest {
@@ -182,6 +183,17 @@ inline void UseMemoryDirectory(std::string& dir) {
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   dir = tmpl;
+}
+
+// Every file of a folder by name, with its bytes.
+using Files = std::map<std::string, std::vector<std::uint8_t>>;
+inline Files FolderFiles(const std::string& dir) {
+  Files out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    const std::string bytes = testsupport::ReadFile(e.path());
+    out[e.path().filename().string()].assign(bytes.begin(), bytes.end());
+  }
+  return out;
 }
 
 inline void CopyDirectory(const std::string& from, const std::string& to) {
