@@ -23,31 +23,21 @@ class BlobCorruptTest : public BlobTest {
     ASSERT_EQ(Store(a_, 1), 512u);
     ASSERT_EQ(Store(b_, 2), 704u);
     file_->Close();
-    base_ = ReadFileBytes();
+    base_ = FileBytes();
     ASSERT_EQ(base_.size(), 832u);
   }
   // Writes the base file changed by edit and opens it again.
   void Damage(const std::function<void(Bytes&)>& edit) {
     Bytes b = base_;
     edit(b);
-    WriteFileBytes(b);
+    SetFileBytes(b);
     owner_.log.clear();
     file_->Open();
   }
+  // The engine code of loading the value at first (0 when it loads).
   int OpenCode(std::uint32_t first, std::uint32_t record = 0) {
     const int before = file_->OpenBlobCount();
-    std::int32_t h = 0;
-    const int code = CodeOf([&] {
-      auto check = [](std::uint16_t c) {
-        if (c != 0) EngineError(c);
-      };
-      check(file_->OpenBlob(first, 1, h, record));
-      std::int32_t size = 0, got = 0;
-      check(file_->GetBlobSize(h, size));
-      Bytes v(static_cast<std::size_t>(size));
-      check(file_->ReadBlob(h, 0, got, size, v.data()));
-      check(file_->CloseBlob(h));
-    });
+    const int code = CodeOf([&] { Load(first, record); });
     EXPECT_EQ(file_->OpenBlobCount(), before) << "a failed load left a buffer";
     EXPECT_EQ(file_->PinnedBlockCount(), 0u);
     return code;
