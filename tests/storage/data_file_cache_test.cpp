@@ -6,8 +6,6 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "storage/fault_injection.h"
 #include "tests/storage/data_file_test_support.h"
@@ -19,12 +17,6 @@ using namespace datatest;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kSteps = 1500;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr int kSteps = 1500;
-#else
-constexpr int kSteps = 4000;
-#endif
 #else
 constexpr int kSteps = 4000;
 #endif
@@ -96,45 +88,6 @@ TEST_F(DataFileCacheTest, ReadAheadReadsABlockAndNeverBeforeRecordOne) {
     EXPECT_EQ(t->Cache().Count(), c.cached);  // all were there already
     t->Close();
   }
-}
-
-TEST_F(DataFileCacheTest, AnotherProcessesWritesAreSeenThroughTheCounter) {
-  Create(Path("proc"), Definition({Field(1, "Id", FieldType::kInteger),
-                                   Field(2, "Text", FieldType::kString, 30)}));
-  auto t = OpenTable(Path("proc"), /*exclusive=*/false);
-  Append(*t, 2, "mine");
-  t->FlushTable(false);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    int rc = 1;
-    try {
-      TDataFile other;
-      other.SetFileName(Path("proc"));
-      other.Open();
-      TRecord* r = other.GetRecordBuffer(1, false, ReadDirection::kForward, false);
-      PutFieldString(r->Data(), other.GetFieldDescriptor(false, 2).Slot(), "changed");
-      r->modified = true;
-      other.ReleaseRecordBuffer(r);
-      Append(other, 2, "theirs");
-      other.FlushTable(false);
-      other.Close();
-      rc = 0;
-    } catch (...) {
-    }
-    _exit(rc);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  t->CheckHeaderChanged();
-  EXPECT_EQ(t->Header().NextRecord(), 3u);
-  for (auto [n, text] : {std::pair<std::uint32_t, const char*>{1, "changed"}, {2, "theirs"}}) {
-    TRecord* r = t->GetRecordBuffer(n, true, ReadDirection::kForward, false);
-    EXPECT_EQ(TextOf(*t, r, 2), text);
-    t->ReleaseRecordBuffer(r);
-  }
-  t->Close();
 }
 
 TEST_F(DataFileCacheTest, RunawayPinsAndExhaustedCacheAreErrors) {
@@ -313,33 +266,6 @@ TEST_P(DataFileModelTest, RandomOperationsAgreeWithTheModel) {
 INSTANTIATE_TEST_SUITE_P(Modes, DataFileModelTest,
                          ::testing::Values(Mode::kDisk, Mode::kMemory, Mode::kEncrypted,
                                            Mode::kNoPrimary, Mode::kSmallCache));
-
-TEST_F(DataFileCacheTest, AnotherUsersHeaderWriteDropsTheCache) {
-  Create(Path("shared"), Definition({Field(1, "Id", FieldType::kInteger),
-                                     Field(2, "Text", FieldType::kString, 30)}));
-  auto a = OpenTable(Path("shared"), /*exclusive=*/false);
-  auto b = OpenTable(Path("shared"), /*exclusive=*/false);
-  Append(*a, 2, "first");
-  a->FlushTable(false);
-  b->CheckHeaderChanged();
-  EXPECT_EQ(b->Header().NextRecord(), 2u);
-  TRecord* r = b->GetRecordBuffer(1, true, ReadDirection::kForward, false);
-  EXPECT_EQ(TextOf(*b, r, 2), "first");
-  b->ReleaseRecordBuffer(r);
-  // a changes the record; b still has it cached until the counter moves.
-  r = a->GetRecordBuffer(1, false, ReadDirection::kForward, false);
-  PutFieldString(r->Data(), a->GetFieldDescriptor(false, 2).Slot(), "second");
-  r->modified = true;
-  a->ReleaseRecordBuffer(r);
-  a->FlushTable(false);
-  b->CheckHeaderChanged();
-  r = b->GetRecordBuffer(1, false, ReadDirection::kForward, false);
-  EXPECT_EQ(TextOf(*b, r, 2), "second");
-  b->ReleaseRecordBuffer(r);
-  // An exclusive opener never re-reads: nobody else can write.
-  a->Close();
-  b->Close();
-}
 
 // A recycle passes over modified and pinned buffers once: they move to
 // the front, so the next recycle does not walk past them again (thousands

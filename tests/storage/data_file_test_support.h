@@ -56,6 +56,18 @@ inline TIndexDescriptor Index(const std::string& name, std::initializer_list<std
   return d;
 }
 
+// Appends a record whose string field n holds text (below the record
+// layer: no keys, no checks).
+inline std::uint32_t AppendText(TDataFile& t, int n, const std::string& text) {
+  TRecord* r = t.TakeFreeRecord();
+  t.InitRecordBuffer(r);
+  PutFieldString(r->Data(), t.GetFieldDescriptor(false, n).Slot(), text);
+  r->modified = true;
+  const std::uint32_t number = r->RecordNumber();
+  t.ReleaseRecordBuffer(r);
+  return number;
+}
+
 using tooltest::HasLine;
 using tooltest::RunTool;
 using CheckResult = tooltest::ToolResult;
@@ -105,16 +117,7 @@ class DataFileTestBase : public ::testing::Test {
     testsupport::WriteFile(path, std::string(bytes.begin(), bytes.end()));
   }
 
-  // Appends a record whose string field n holds text.
-  static std::uint32_t Append(TDataFile& t, int n, const std::string& text) {
-    TRecord* r = t.TakeFreeRecord();
-    t.InitRecordBuffer(r);
-    PutFieldString(r->Data(), t.GetFieldDescriptor(false, n).Slot(), text);
-    r->modified = true;
-    const std::uint32_t number = r->RecordNumber();
-    t.ReleaseRecordBuffer(r);
-    return number;
-  }
+  static std::uint32_t Append(TDataFile& t, int n, const std::string& text) { return AppendText(t, n, text); }
 
   testsupport::ScratchDir scratch_;
   std::string dir_ = scratch_.path();

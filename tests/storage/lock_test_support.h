@@ -38,10 +38,12 @@ using datatest::CodeOf;
 // A child process that talks with the parent over two pipes, one byte per
 // message. The child runs body and exits with its result (99 when it
 // threw); it never returns into the test framework. A child still running
-// when its Peer goes is killed.
+// when its Peer goes is killed; a dead child answers 0 (SIGPIPE is
+// ignored), so that a crash fails the test instead of ending it.
 class Peer {
  public:
   explicit Peer(const std::function<int(Peer&)>& body) {
+    ::signal(SIGPIPE, SIG_IGN);
     int down[2], up[2];
     if (pipe(down) != 0 || pipe(up) != 0) return;
     std::fflush(nullptr);
