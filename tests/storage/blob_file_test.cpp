@@ -87,8 +87,9 @@ TEST_P(BlobRoundTrip, RandomValuesMatchTheModel) {
       EXPECT_EQ(it->second.first, 0u);
       model.erase(it);
     }
-    if (step % 20 == 19)
-      for (auto& [rec, fv] : model) ASSERT_EQ(Load(fv.first, rec), fv.second) << rec;
+    for (auto& [rec, fv] : model) {
+      if (step % 20 == 19) ASSERT_EQ(Load(fv.first, rec), fv.second) << rec;
+    }
   }
   // Long chains built both ways: one new, one grown in place and shrunk.
   Bytes v = RandomBytes(rng, 5 * 1024 * 1024 / kSlow + 7);

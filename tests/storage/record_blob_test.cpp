@@ -25,25 +25,8 @@ class RecordBlobTest : public datatest::DataFileTestBase {
     return OpenTable(Path("b.dat"), exclusive);
   }
   // Replaces the whole value of field n in r (opened first).
-  static void Put(TDataFile& t, Rec& r, int n, const std::vector<std::uint8_t>& v) {
-    ASSERT_EQ(t.OpenBlobField(false, n, r.span()), 0);
-    ASSERT_EQ(t.TruncateBlobField(false, n, 0, r.span()), 0);
-    if (!v.empty()) {
-      ASSERT_EQ(t.WriteBlobField(false, n, v.data(), 0, static_cast<std::int32_t>(v.size()), r.span()), 0);
-    }
-  }
-  static std::vector<std::uint8_t> Get(TDataFile& t, Rec& r, int n) {
-    EXPECT_EQ(t.OpenBlobField(false, n, r.span()), 0);
-    std::int32_t size = -1;
-    EXPECT_EQ(t.GetBlobFieldSize(false, n, size, r.span()), 0);
-    std::vector<std::uint8_t> v(static_cast<std::size_t>(std::max(size, 0)));
-    std::int32_t got = 0;
-    if (size > 0) {
-      EXPECT_EQ(t.ReadBlobField(false, n, got, 0, v.data(), size, r.span()), 0);
-    }
-    EXPECT_EQ(t.CloseBlobField(false, n, r.span()), 0);
-    return v;
-  }
+  static void Put(TDataFile& t, Rec& r, int n, const std::vector<std::uint8_t>& v) { PutBlob(t, r, n, v); }
+  static std::vector<std::uint8_t> Get(TDataFile& t, Rec& r, int n) { return GetBlob(t, r, n); }
   static void CloseAll(TDataFile& t, Rec& r) {
     for (int n : {2, 3}) {
       if (t.IsBlobFieldOpen(false, n, r.span())) {
