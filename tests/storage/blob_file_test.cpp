@@ -88,7 +88,9 @@ TEST_P(BlobRoundTrip, RandomValuesMatchTheModel) {
       model.erase(it);
     }
     for (auto& [rec, fv] : model) {
-      if (step % 20 == 19) ASSERT_EQ(Load(fv.first, rec), fv.second) << rec;
+      if (step % 20 == 19) {
+        ASSERT_EQ(Load(fv.first, rec), fv.second) << rec;
+      }
     }
   }
   // Long chains built both ways: one new, one grown in place and shrunk.
