@@ -441,51 +441,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ------------------------------------------------------------------ structure
 
-// Sequential keys into an uncompressed leaf of capacity c: the split comes
-// with key c + 1 and leaves c + 1 - (c + 1) div 2 on the left.
-TEST_F(IndexTest, LeafSplitsAtCapacityPlusOne) {
-  Create();
-  std::uint8_t desc[16] = {};
-  std::uint16_t fields[16] = {1};
-  file_->CreatePrimaryIndex(5, 1, desc, fields, false, false);
-  const int cap = LeafCapacity(5);
-  for (int i = 0; i < cap; ++i) {
-    std::uint8_t k[5] = {1, 0, 0, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)};
-    file_->InsertKey(k, i + 1);
-  }
-  EXPECT_EQ(file_->EndOffset(), 2 * kIndexBlockSize);
-  std::uint8_t k[5] = {1, 0, 0, 0xFF, 0xFF};
-  file_->InsertKey(k, 9999);
-  file_->FlushIndexFile();
-  EXPECT_EQ(file_->EndOffset(), 4 * kIndexBlockSize);  // header, old root, right, new root
-  PagePin root = file_->GetPage(file_->RootPage());
-  ASSERT_EQ(root->Count(), 2);
-  EXPECT_EQ(root->Type(), 0);
-  EXPECT_EQ(root->SubCount(0), static_cast<std::uint32_t>(cap + 1 - (cap + 1) / 2));
-  EXPECT_EQ(root->SubCount(1), static_cast<std::uint32_t>((cap + 1) / 2));
-  root.reset();
-  // A key smaller than all updates the first key of the leftmost path.
-  std::uint8_t small[5] = {0, 0, 0, 0, 0};
-  file_->InsertKey(small, 77);
-  root = file_->GetPage(file_->RootPage());
-  EXPECT_EQ(std::memcmp(root->Key(0), small, 5), 0);
-  root.reset();
-  // Deleting back down collapses the root and finally empties the index.
-  file_->DeleteKey(small);
-  file_->DeleteKey(k);
-  for (int i = 0; i < cap; ++i) {
-    std::uint8_t d[5] = {1, 0, 0, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)};
-    file_->DeleteKey(d);
-    if (i == cap / 2) {
-      EXPECT_EQ(file_->GetPage(file_->RootPage())->Type(), 3) << "the root collapsed to a leaf";
-    }
-  }
-  EXPECT_EQ(file_->RootPage(), 0u);
-  EXPECT_FALSE(file_->FirstKey());
-  file_->Close();
-  Check();
-}
-
 // In a compressed leaf of a non-unique index whose keys differ only in the
 // record ID, every entry after the first takes at most 2 + 4 + 4 bytes.
 TEST_F(IndexTest, CompressedEqualKeysTakeTenBytes) {
