@@ -27,33 +27,6 @@ std::string TextOf(const TDataFile& t, const TRecord* r, int field) {
   return std::string(GetFieldString(r->Data(), t.GetFieldDescriptor(false, field).Slot()));
 }
 
-TEST_F(DataFileCacheTest, CapacityAndReadAheadFollowTheRecordSize) {
-  struct Case {
-    std::vector<TFieldDescriptor> fields;
-    std::uint16_t record_size;
-    std::size_t capacity;
-    std::uint16_t per_block;
-  };
-  std::vector<TFieldDescriptor> wide;
-  for (int i = 1; i <= 158; ++i)
-    wide.push_back(Field(static_cast<std::uint16_t>(i), "S" + std::to_string(i), FieldType::kString, 250));
-  wide.push_back(Field(159, "Tail", FieldType::kString, 173));
-  const std::vector<Case> cases = {
-      {{Field(1, "A", FieldType::kString, 89)}, 100, 1310, 327},
-      {wide, 40000, 3, 1},
-      {{Field(1, "A", FieldType::kBoolean)}, 12, 4096, 2730},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.record_size);
-    Create(Path("cap"), Definition(c.fields));
-    auto t = OpenTable(Path("cap"));
-    EXPECT_EQ(t->RecordSize(), c.record_size);
-    EXPECT_EQ(t->Cache().Capacity(), c.capacity);
-    EXPECT_EQ(t->RecordsPerBlock(), c.per_block);
-    t->Close();
-  }
-}
-
 TEST_F(DataFileCacheTest, ReadAheadReadsABlockAndNeverBeforeRecordOne) {
   Create(Path("ra"), Definition({Field(1, "A", FieldType::kString, 89)}));  // 100-byte records
   auto t = OpenTable(Path("ra"));
@@ -266,28 +239,6 @@ TEST_P(DataFileModelTest, RandomOperationsAgreeWithTheModel) {
 INSTANTIATE_TEST_SUITE_P(Modes, DataFileModelTest,
                          ::testing::Values(Mode::kDisk, Mode::kMemory, Mode::kEncrypted,
                                            Mode::kNoPrimary, Mode::kSmallCache));
-
-// A recycle passes over modified and pinned buffers once: they move to
-// the front, so the next recycle does not walk past them again (thousands
-// of unwritten rows were walked on every record read back).
-TEST(RecordCacheRecycle, PassedOverBuffersMoveToTheFront) {
-  RecordCache cache(nullptr);
-  std::vector<TRecord*> made;  // made[i] was added i-th: the last is the front
-  for (int i = 0; i < 6; ++i) made.push_back(cache.AddFront(16));
-  made[0]->modified = true;  // the least recently used end
-  made[1]->AddUse();
-  EXPECT_EQ(cache.FindRecyclable(), made[2]);
-  std::vector<TRecord*> order = cache.All();
-  EXPECT_EQ(order.front(), made[1]);
-  EXPECT_EQ(order[1], made[0]);
-  EXPECT_EQ(order.back(), made[2]);
-  // Nothing recyclable: every buffer moved once, the order is as it was.
-  for (TRecord* r : made) r->modified = true;
-  order = cache.All();
-  EXPECT_EQ(cache.FindRecyclable(), nullptr);
-  EXPECT_EQ(cache.All(), order);
-  made[1]->ReleaseUse();
-}
 
 }  // namespace
 }  // namespace storage
