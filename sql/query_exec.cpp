@@ -71,6 +71,10 @@ struct TDataQuery::ExecState {
   std::vector<Aggregate> aggregates;
   bool aggregates_resolved = false;
   storage::FieldSlot avg_count_slot;
+  // The lookup index's key fields when a buffered row's key is taken
+  // from its bytes (BufferRow); empty: built by the index.
+  std::vector<storage::FieldSlot> key_slots;
+  bool key_fields_resolved = false;
 };
 
 // What follows a step: the next step of group (next == its count: the
@@ -563,7 +567,41 @@ void TDataQuery::BufferRow(ExecState& st) {
   TDataFile& result = *st.result;
   result.ApplyDefaultValues(st.new_row);
   (void)FillRow(st, st.new_row);  // no BLOB column: nothing to fail
+  if (!st.key_fields_resolved) {
+    st.key_fields_resolved = true;
+    // Key fields that are all whole numbers (or dates and times) are equal
+    // in the index exactly when their flags and value bytes are: the key
+    // is then those bytes, with no index key built.
+    const int index = result.CurrentIndexNumber();
+    const storage::TIndexDescriptor d = result.GetIndexDescriptor(index);
+    bool raw = d.FieldCount > 0;
+    for (int i = 0; raw && i < d.FieldCount && i < storage::kMaxKeyFields; ++i) {
+      const storage::FieldSlot slot = result.GetFieldDescriptor(false, d.FieldNumbers[i]).Slot();
+      switch (slot.type) {
+        case FieldType::kSmallInt:
+        case FieldType::kWord:
+        case FieldType::kInteger:
+        case FieldType::kDate:
+        case FieldType::kTime: st.key_slots.push_back(slot); break;
+        default: raw = false; break;
+      }
+    }
+    if (!raw) st.key_slots.clear();
+  }
   auto lookup_key = [&] {
+    if (!st.key_slots.empty()) {
+      st.key.clear();
+      for (const storage::FieldSlot& slot : st.key_slots) {
+        if (!storage::FieldHasValue(st.new_row, slot)) {
+          st.key.push_back('\0');
+          continue;
+        }
+        st.key.push_back('\1');
+        const auto bytes = storage::FieldValueBytes(st.new_row, slot);
+        st.key.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+      }
+      return;
+    }
     // The bytes an exact key lookup in the lookup index compares: the
     // key less the record ID a non-unique index appends.
     result.BuildIndexKey(st.new_row, st.key_buffer.data());
