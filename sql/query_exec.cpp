@@ -16,6 +16,7 @@
 #include <numeric>
 #include <unordered_map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sql/data_query.h"
@@ -35,6 +36,61 @@ namespace sql {
 using storage::FieldType;
 using storage::TDataFile;
 using storage::TExpressionNode;
+
+namespace {
+
+// Byte keys to row numbers, for the DISTINCT and group keys of a buffered
+// fill: open addressing over a power-of-two table at most half full, the
+// keys' bytes kept one after another in one string (no allocation per key).
+class KeyRows {
+ public:
+  // The row of key; when key is new it is added with row, and added set.
+  std::uint32_t FindOrAdd(std::string_view key, std::uint32_t row, bool& added) {
+    if ((used_ + 1) * 2 > slots_.size()) Grow();
+    const std::uint64_t hash = std::hash<std::string_view>{}(key);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
+      Slot& s = slots_[i];
+      if (s.row == kFree) {
+        s = Slot{hash, bytes_.size(), key.size(), row};
+        bytes_.append(key);
+        ++used_;
+        added = true;
+        return row;
+      }
+      if (s.hash == hash && s.length == key.size() &&
+          std::memcmp(bytes_.data() + s.offset, key.data(), key.size()) == 0) {
+        added = false;
+        return s.row;
+      }
+    }
+  }
+
+ private:
+  static constexpr std::uint32_t kFree = 0xFFFFFFFFu;
+  struct Slot {
+    std::uint64_t hash = 0;
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    std::uint32_t row = kFree;
+  };
+  void Grow() {
+    std::vector<Slot> old(std::max<std::size_t>(64, slots_.size() * 2));
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& s : old) {
+      if (s.row == kFree) continue;
+      std::size_t i = static_cast<std::size_t>(s.hash) & mask;
+      while (slots_[i].row != kFree) i = (i + 1) & mask;
+      slots_[i] = s;
+    }
+  }
+  std::vector<Slot> slots_;
+  std::string bytes_;
+  std::size_t used_ = 0;
+};
+
+}  // namespace
 
 struct TDataQuery::ExecState {
   TDataFile* result = nullptr;
@@ -56,7 +112,7 @@ struct TDataQuery::ExecState {
   std::size_t width = 0;
   std::vector<std::byte> rows;
   std::uint32_t count = 0;
-  std::unordered_map<std::string, std::uint32_t> seen;
+  KeyRows seen;
   std::array<std::uint8_t, storage::kKeyBufferSize> key_buffer{};
   // Each aggregate column resolved once per execution (FillAggregates):
   // where its accumulator sits in a result row and where its argument
@@ -616,15 +672,18 @@ void TDataQuery::BufferRow(ExecState& st) {
   if (!flags_.grouped) {
     if (flags_.distinct) {
       lookup_key();
-      if (!st.seen.try_emplace(st.key, st.count).second) return;
+      bool added = false;
+      (void)st.seen.FindOrAdd(st.key, st.count, added);
+      if (!added) return;
     }
     append(st.new_row);
     return;
   }
   lookup_key();
-  const auto [it, added] = st.seen.try_emplace(st.key, st.count);
+  bool added = false;
+  const std::uint32_t at = st.seen.FindOrAdd(st.key, st.count, added);
   if (!added) {
-    const std::span<std::byte> group(st.rows.data() + std::size_t{it->second} * st.width, st.width);
+    const std::span<std::byte> group(st.rows.data() + std::size_t{at} * st.width, st.width);
     FillAggregates(st, group, group);
     return;
   }
