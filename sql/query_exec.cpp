@@ -470,6 +470,22 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
   for (const ExecState::Aggregate& a : st.aggregates) {
     const TResultDataField& c = *a.column;
     const FieldType type = a.slot.type;
+    double vd = 0;
+    std::int64_t vi = 0;
+    bool has_new = false;
+    FieldType value_type = FieldType::kNone;
+    if (c.aggregate_ != AggregateKind::kCount) {
+      if (a.source != nullptr) {
+        has_new = FieldNumber(a.source->record_buffer_, a.from, vd, vi);
+        value_type = a.from.type;
+      } else if (c.expression_ && c.tree_ && c.tree_->left) {
+        // Evaluated whatever the column's type: its errors are raised.
+        TExpressionNode value;
+        EvaluateOnRows(*c.tree_->left, value);
+        has_new = NodeNumber(value, vd, vi);
+        value_type = value.type;
+      }
+    }
     switch (type) {
       case FieldType::kSmallInt:
       case FieldType::kWord:
@@ -480,21 +496,6 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
       case FieldType::kTimestamp:
       case FieldType::kCurrency: break;
       default: continue;  // strings and the like are not aggregated
-    }
-    double vd = 0;
-    std::int64_t vi = 0;
-    bool has_new = false;
-    FieldType value_type = FieldType::kNone;
-    if (c.aggregate_ != AggregateKind::kCount) {
-      if (a.source != nullptr) {
-        has_new = FieldNumber(a.source->record_buffer_, a.from, vd, vi);
-        value_type = a.from.type;
-      } else if (c.expression_ && c.tree_ && c.tree_->left) {
-        TExpressionNode value;
-        EvaluateOnRows(*c.tree_->left, value);
-        has_new = NodeNumber(value, vd, vi);
-        value_type = value.type;
-      }
     }
     const bool acc_blank = ReadAccumulator(acc, a.slot, buf);
     double ad = 0;
