@@ -19,9 +19,9 @@
 
 #include <random>
 
-#include "exec_test_support.h"
+#include "sql_tables.h"
 
-namespace sql::xtest {
+namespace sql::test {
 namespace {
 
 class SqliteDb {
@@ -77,7 +77,7 @@ std::string SqlValue(const Value& v) {
   return s.empty() ? "NULL" : "'" + s + "'";
 }
 
-class ExecDifferentialTest : public ExecTestBase {
+class ExecDifferentialTest : public SqlTables {
  protected:
   void Load(const std::string& name, const std::string& columns,
             const std::vector<std::vector<Value>>& rows) {
@@ -90,12 +90,23 @@ class ExecDifferentialTest : public ExecTestBase {
     }
   }
 
-  static storage::TIndexDescriptor On(const char* name, std::uint16_t field) {
-    storage::TIndexDescriptor d;
-    d.SetName(name);
-    d.FieldCount = 1;
-    d.FieldNumbers[0] = field;
-    return d;
+  static storage::TIndexDescriptor On(const char* name, std::uint16_t field) { return Index(name, {field}); }
+
+  // Runs sql on both (the peer's words when given) and compares the rows,
+  // in order or as multisets.
+  void Agree(const std::string& sql, bool live = false, bool ordered = false, const std::string& peer = "") {
+    std::vector<std::string> mine = Run(sql, live), theirs = sqlite_.Query(peer.empty() ? sql : peer);
+    if (live) EXPECT_TRUE(last_live_) << sql;
+    if (!ordered) {
+      std::sort(mine.begin(), mine.end());
+      std::sort(theirs.begin(), theirs.end());
+    }
+    ASSERT_EQ(mine, theirs) << sql;
+  }
+  void Restart() {
+    SqlTables::Restart();
+    sqlite_.~SqliteDb();
+    new (&sqlite_) SqliteDb();
   }
 
   void MakeTables(std::mt19937& rng, bool indexed = false) {
@@ -251,22 +262,13 @@ TEST_F(ExecDifferentialTest, RandomQueriesAgreeWithSqlite) {
     const std::uint32_t seed = run / 2 + 1;
     const bool indexed = run % 2 == 1;
     SCOPED_TRACE("seed " + std::to_string(seed) + (indexed ? " indexed" : ""));
-    TearDown();
-    SetUp();
-    sqlite_.~SqliteDb();
-    new (&sqlite_) SqliteDb();
+    Restart();
     std::mt19937 rng(seed);
     MakeTables(rng, indexed);
     for (int i = 0; i < 80; ++i) {
       const Generated g = Query(rng);
-      SCOPED_TRACE(g.sql);
-      std::vector<std::string> mine = Run(g.sql);
-      std::vector<std::string> theirs = sqlite_.Query(g.peer_sql.empty() ? g.sql : g.peer_sql);
-      if (!g.ordered) {
-        std::sort(mine.begin(), mine.end());
-        std::sort(theirs.begin(), theirs.end());
-      }
-      ASSERT_EQ(mine, theirs);
+      Agree(g.sql, false, g.ordered, g.peer_sql);
+      if (HasFatalFailure()) return;
     }
   }
 }
@@ -276,21 +278,12 @@ TEST_F(ExecDifferentialTest, RandomQueriesAgreeWithSqlite) {
 TEST_F(ExecDifferentialTest, LiveResultsAgreeWithSqlite) {
   for (const bool indexed : {false, true}) {
     SCOPED_TRACE(indexed ? "indexed" : "no index");
-    TearDown();
-    SetUp();
-    sqlite_.~SqliteDb();
-    new (&sqlite_) SqliteDb();
+    Restart();
     std::mt19937 rng(99);
     MakeTables(rng, indexed);
     for (int i = 0; i < 80; ++i) {
-      const std::string sql = "SELECT id, x, s FROM a WHERE " + Condition(rng, "");
-      SCOPED_TRACE(sql);
-      std::vector<std::string> mine = Run(sql, true);
-      EXPECT_TRUE(last_live_);
-      std::vector<std::string> theirs = sqlite_.Query(sql);
-      std::sort(mine.begin(), mine.end());
-      std::sort(theirs.begin(), theirs.end());
-      ASSERT_EQ(mine, theirs);
+      Agree("SELECT id, x, s FROM a WHERE " + Condition(rng, ""), true);
+      if (HasFatalFailure()) return;
     }
   }
 }
@@ -302,20 +295,8 @@ TEST_F(ExecDifferentialTest, ManyConditionsOnOneTable) {
   MakeTables(rng, true);
   std::string where = "id > 0";
   for (int i = 0; i < 200; ++i) where += " AND x <> " + std::to_string(100 + i);
-  for (const bool live : {false, true}) {
-    std::vector<std::string> mine = Run("SELECT id FROM a WHERE " + where + " AND x < 5", live);
-    std::vector<std::string> theirs = sqlite_.Query("SELECT id FROM a WHERE x < 5");
-    std::sort(mine.begin(), mine.end());
-    std::sort(theirs.begin(), theirs.end());
-    EXPECT_EQ(mine, theirs) << (live ? "live" : "canned");
-  }
+  for (const bool live : {false, true}) Agree("SELECT id FROM a WHERE " + where + " AND x < 5", live, false, "SELECT id FROM a WHERE x < 5");
 }
-
-}  // namespace
-}  // namespace sql::xtest
-
-namespace sql::xtest {
-namespace {
 
 // A password table's records are scrambled on disk: read as they are
 // scanned and joined, they give the same rows as a plain copy.
@@ -323,33 +304,18 @@ TEST_F(ExecDifferentialTest, PasswordTablesReadLikePlainOnes) {
   std::mt19937 rng(7);
   MakeTables(rng);
   storage::CurrentSession()->AddPassword("Hush");
-  storage::DataTableDefinition def;
-  def.creator1 = 1;
-  def.fields = {Field(1, "cid", FieldType::kInteger), Field(2, "z", FieldType::kInteger)};
-  def.allow_empty_primary = true;
-  def.encrypted = true;
-  def.password = "Hush";
-  {
-    storage::TDataFile file;
-    file.SetFileName(dir_ + "/locked");
-    file.SetExclusive(true);
-    file.CreateDataTable(def);
-  }
+  Create("locked", {Field(1, "cid", FieldType::kInteger), Field(2, "z", FieldType::kInteger)}, {},
+         {.password = "Hush"});
   std::vector<std::vector<Value>> rows;
   for (int i = 0; i < 40; ++i) rows.push_back({i % 9, i});
   Load("locked", "cid INTEGER, z INTEGER", rows);
   for (const std::string sql :
        {"SELECT cid, z FROM locked WHERE z > 10 AND cid < 5",
         "SELECT a.id, l.z FROM a, locked l WHERE a.x = l.cid AND l.z < 30",
-        "SELECT l.z, a.id FROM locked l, a WHERE a.x = l.cid"}) {
-    std::vector<std::string> mine = Run(sql);
-    std::vector<std::string> theirs = sqlite_.Query(sql);
-    std::sort(mine.begin(), mine.end());
-    std::sort(theirs.begin(), theirs.end());
-    EXPECT_EQ(mine, theirs) << sql;
-  }
+        "SELECT l.z, a.id FROM locked l, a WHERE a.x = l.cid"})
+    Agree(sql);
   storage::CurrentSession()->RemovePassword("Hush");
 }
 
 }  // namespace
-}  // namespace sql::xtest
+}  // namespace sql::test
