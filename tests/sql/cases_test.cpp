@@ -134,7 +134,8 @@ TEST_F(ValidateCases, AllCases) {
 // emp: id, name (string 20), dept, pay (float), bonus (int32; NULL for 3
 // and 6), with the index ByName (name). dept: did, dname; dept 40 has
 // nobody, dept 30 is missing. neg: v, all negative. small: s (int16),
-// 1,000 rows of 100. flags: id, active (boolean).
+// 1,000 rows of 100. flags: id, active (boolean). one: the row of
+// exec_conditions.test.
 class ExecCases : public SqlTables {};
 
 TEST_F(ExecCases, AllCases) {
@@ -157,6 +158,10 @@ TEST_F(ExecCases, AllCases) {
   Insert("small", std::vector<std::vector<Value>>(1000, {100}));
   Create("flags", {Field(1, "id", FieldType::kInteger), Field(2, "active", FieldType::kBoolean)});
   Insert("flags", {{1, 1}, {2, 0}, {3, 1}, {4, Value{}}});
+  Create("one", {Field(1, "a", FieldType::kInteger), Field(2, "b", FieldType::kInteger), Field(3, "c", FieldType::kInteger),
+                 Field(4, "s", FieldType::kString, 20), Field(5, "n", FieldType::kInteger), Field(6, "d", FieldType::kDate),
+                 Field(7, "flag", FieldType::kBoolean)});
+  Insert("one", {{10, 4, 3, std::string("Smith"), Value{}, 730179, 1}});  // d: 2000-02-29
   int run = 0;
   for (const Case& c : LoadCases("exec")) {
     ++run;

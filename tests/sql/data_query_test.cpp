@@ -1,5 +1,5 @@
 // The query object around the grammar: preparation, the lists and trees it
-// builds, the node fields the later stages read, and the engine error.
+// builds, and the node fields the later stages read.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,37 +20,6 @@ class DataQuery : public ::testing::Test {
     ASSERT_TRUE(r.ok) << r.message;
   }
 };
-
-TEST_F(DataQuery, SyntaxFaultIsEngineError11949WithTheMessageOnly) {
-  TDataQuery q;
-  try {
-    (void)q.PrepareQuery("SELECT a FROM t HAVING x");
-    FAIL() << "no error";
-  } catch (const storage::ETolmidEngineError& e) {
-    EXPECT_EQ(e.ErrorCode(), 11949);
-    EXPECT_EQ(e.Message(),
-              "Tolmid Engine Error # 11949 SQL - End of SELECT statement expected, instead found "
-              "'HAVING'");
-    const storage::ErrorContext& c = storage::CurrentSession()->Context();
-    EXPECT_EQ(c.code, 11949);
-    EXPECT_TRUE(c.data_file_name.empty());
-    EXPECT_TRUE(c.field_name.empty());
-    EXPECT_TRUE(c.index_name.empty());
-  }
-}
-
-TEST_F(DataQuery, ExecutedQueryRefusesPreparationAndDirectory) {
-  TDataQuery q;
-  Parse(q, "SELECT a FROM t");
-  q.SetDirectory("C:\\one");
-  q.SetExecuted();
-  q.SetDirectory("C:\\two");
-  EXPECT_EQ(q.Directory(), "C:\\one");
-  EXPECT_EQ(q.PrepareQuery("SELECT b FROM u"), 11047);
-  // Nothing of the first statement was dropped.
-  ASSERT_EQ(q.Columns().Count(), 1);
-  EXPECT_EQ(q.Columns().Get(0)->column_name_, "a");
-}
 
 // A second preparation must not add to what the first one parsed (the
 // duplicate check would otherwise see the first statement's tables).
@@ -117,17 +86,6 @@ TEST_F(DataQuery, ExpressionTextLimit) {
   EXPECT_EQ(q2.Columns().Get(0)->expression_text_, "a+" + std::string(251, 'b'));
 }
 
-// A string literal keeps at most 254 characters, as the value area allows;
-// the size byte never wraps.
-TEST_F(DataQuery, LongLiteralIsBoundedByTheValueArea) {
-  TDataQuery q;
-  Parse(q, "SELECT a FROM t WHERE a = '" + std::string(1000, 'x') + "'");
-  const TExpressionNode& c = *q.Where()->right;
-  EXPECT_EQ(storage::NodeString(c).size(), 254u);
-  EXPECT_EQ(c.size, 255);
-  EXPECT_EQ(c.token.size(), 255u);
-}
-
 TEST_F(DataQuery, DateAndNowAreTakenWhenParsed) {
   TDataQuery q;
   int calls = 0;
@@ -154,20 +112,6 @@ TEST_F(DataQuery, NulByteInAString) {
   TDataQuery q;
   Parse(q, std::string("SELECT a FROM t WHERE a = 'x\0y'", 31));
   EXPECT_EQ(storage::NodeString(*q.Where()->right), "x");
-}
-
-// Expression trees the renderer does not write (the fuzz target's round
-// trip covers the rest): the join marks are on comparisons of two columns only.
-TEST_F(DataQuery, JoinMarksOnlyOnColumnComparisons) {
-  TDataQuery q;
-  Parse(q, "SELECT a FROM t LEFT JOIN u ON t.a = u.a AND u.b = 1 AND 2 < t.c AND (t.x + 1) >= UPPER(u.y)");
-  std::vector<int> marks;
-  for (const TExpressionNode* w = q.Where(); w != nullptr;) {
-    const TExpressionNode* cmp = w->op == ExprOperator::kAnd ? w->left.get() : w;
-    marks.push_back(cmp->reserved1);
-    w = w->op == ExprOperator::kAnd ? w->right.get() : nullptr;
-  }
-  EXPECT_EQ(marks, (std::vector<int>{2, 0, 0, 2}));
 }
 
 }  // namespace

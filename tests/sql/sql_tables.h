@@ -33,6 +33,12 @@ using storage::TIndexDescriptor;
 using tooltest::HasLine;
 using tooltest::RunTool;
 
+inline std::string Repeat(std::string_view s, int n, std::string_view separator = "") {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += std::string(i == 0 ? "" : separator) + std::string(s);
+  return out;
+}
+
 // A field value for Insert: nullopt (or an empty string) is NULL.
 using Value = std::optional<std::variant<std::int32_t, double, std::string>>;
 
@@ -193,8 +199,7 @@ class SqlTables : public ::testing::Test {
     storage::ShutdownEngine();
     scratch_.reset();
   }
-  // Starts over with a new engine and an empty folder.
-  void Restart() {
+  void Restart() {  // a new engine and an empty folder
     TearDown();
     SetUp();
   }
@@ -223,24 +228,19 @@ class SqlTables : public ::testing::Test {
     std::vector<std::byte> buf(file.GetRecordBufferSize());
     for (const auto& row : rows) {
       file.ApplyDefaultValues(buf);
-      for (std::size_t i = 0; i < row.size(); ++i) {
-        if (!row[i]) continue;
-        const int n = static_cast<int>(i + 1);
+      for (int n = 1; n <= static_cast<int>(row.size()); ++n) {
+        const Value& value = row[static_cast<std::size_t>(n - 1)];
         std::array<std::uint8_t, 300> v{};
-        if (auto* p = std::get_if<std::int32_t>(&*row[i])) {
-          storage::StoreLittle<std::int32_t>(v.data(), *p);
-        } else if (auto* d = std::get_if<double>(&*row[i])) {
-          storage::StoreLittle<double>(v.data(), *d);
-        } else {
-          const std::string& s = std::get<std::string>(*row[i]);
-          if (s.empty()) continue;
-          if (file.GetFieldDescriptor(false, n).Type() == FieldType::kBlob) {
-            ASSERT_EQ(file.OpenBlobField(false, n, buf), 0);
-            ASSERT_EQ(file.WriteBlobField(false, n, s.data(), 0, static_cast<std::int32_t>(s.size()), buf), 0);
-            continue;
-          }
-          std::copy(s.begin(), s.end(), v.begin());
+        const std::string* s = value ? std::get_if<std::string>(&*value) : nullptr;
+        if (!value || (s && s->empty())) continue;
+        if (s && file.GetFieldDescriptor(false, n).Type() == FieldType::kBlob) {
+          ASSERT_EQ(file.OpenBlobField(false, n, buf), 0);
+          ASSERT_EQ(file.WriteBlobField(false, n, s->data(), 0, static_cast<std::int32_t>(s->size()), buf), 0);
+          continue;
         }
+        if (s) std::copy(s->begin(), s->end(), v.begin());
+        if (auto* p = std::get_if<std::int32_t>(&*value)) storage::StoreLittle<std::int32_t>(v.data(), *p);
+        if (auto* d = std::get_if<double>(&*value)) storage::StoreLittle<double>(v.data(), *d);
         file.SetFieldValue(false, n, false, v.data(), buf);
       }
       file.InsertRecord(buf);
@@ -272,18 +272,15 @@ class SqlTables : public ::testing::Test {
     q.SetLiveRequested(live);
   }
 
-  std::set<std::string> Files() const {
+  // The file names in the folder; those not there when baseline_ was
+  // taken.
+  std::set<std::string> Files(bool only_new = false) const {
     std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir_)) names.insert(e.path().filename().string());
+    for (const auto& e : std::filesystem::directory_iterator(dir_))
+      if (!only_new || !baseline_.contains(e.path().filename().string())) names.insert(e.path().filename().string());
     return names;
   }
-  // Files that were not there when baseline_ was taken.
-  std::set<std::string> NewFiles() const {
-    std::set<std::string> added;
-    for (const std::string& n : Files())
-      if (baseline_.count(n) == 0) added.insert(n);
-    return added;
-  }
+  std::set<std::string> NewFiles() const { return Files(true); }
   // True when the table can be opened exclusively: nobody holds it open.
   bool Free(const std::string& name) const {
     storage::TDataFile file;

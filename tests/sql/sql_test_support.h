@@ -31,54 +31,28 @@ inline std::string Num(double v) {
 }
 
 inline const char* OperatorName(const TExpressionNode& n) {
-  switch (n.op) {
-    case ExprOperator::kEqual: return "=";
-    case ExprOperator::kNotEqual: return "<>";
-    case ExprOperator::kGreater: return ">";
-    case ExprOperator::kLess: return "<";
-    case ExprOperator::kGreaterEqual: return ">=";
-    case ExprOperator::kLessEqual: return "<=";
-    case ExprOperator::kNot: return "NOT";
-    case ExprOperator::kAnd: return "AND";
-    case ExprOperator::kOr: return "OR";
-    case ExprOperator::kAdd: return n.token.View() == "||" ? "||" : "+";
-    case ExprOperator::kSubtract: return "-";
-    case ExprOperator::kMultiply: return "*";
-    case ExprOperator::kDivide: return "/";
-    case ExprOperator::kSum: return "SUM";
-    case ExprOperator::kCount: return "COUNT";
-    case ExprOperator::kMin: return "MIN";
-    case ExprOperator::kMax: return "MAX";
-    case ExprOperator::kAvg: return "AVG";
-    case ExprOperator::kLike: return "LIKE";
-    case ExprOperator::kIn: return "IN";
-    case ExprOperator::kUpper: return "UPPER";
-    case ExprOperator::kLower: return "LOWER";
-    case ExprOperator::kBetween: return "BETWEEN";
-    case ExprOperator::kNotBetween: return "NOT_BETWEEN";
-    case ExprOperator::kNotLike: return "NOT_LIKE";
-    case ExprOperator::kNotIn: return "NOT_IN";
-    case ExprOperator::kSubstring: return "SUBSTRING";
-    case ExprOperator::kTrimLeading: return "TRIM_LEADING";
-    case ExprOperator::kTrimTrailing: return "TRIM_TRAILING";
-    case ExprOperator::kTrimBoth: return "TRIM_BOTH";
-    case ExprOperator::kExtractYear: return "EXTRACT_YEAR";
-    case ExprOperator::kExtractMonth: return "EXTRACT_MONTH";
-    case ExprOperator::kExtractDay: return "EXTRACT_DAY";
-    default: return "?op";
-  }
+  using enum ExprOperator;
+  static const std::pair<ExprOperator, const char*> kNames[] = {
+      {kEqual, "="}, {kNotEqual, "<>"}, {kGreater, ">"}, {kLess, "<"}, {kGreaterEqual, ">="}, {kLessEqual, "<="},
+      {kNot, "NOT"}, {kAnd, "AND"}, {kOr, "OR"}, {kSubtract, "-"}, {kMultiply, "*"}, {kDivide, "/"},
+      {kSum, "SUM"}, {kCount, "COUNT"}, {kMin, "MIN"}, {kMax, "MAX"}, {kAvg, "AVG"}, {kLike, "LIKE"}, {kIn, "IN"},
+      {kUpper, "UPPER"}, {kLower, "LOWER"}, {kBetween, "BETWEEN"}, {kNotBetween, "NOT_BETWEEN"},
+      {kNotLike, "NOT_LIKE"}, {kNotIn, "NOT_IN"}, {kSubstring, "SUBSTRING"}, {kTrimLeading, "TRIM_LEADING"},
+      {kTrimTrailing, "TRIM_TRAILING"}, {kTrimBoth, "TRIM_BOTH"}, {kExtractYear, "EXTRACT_YEAR"},
+      {kExtractMonth, "EXTRACT_MONTH"}, {kExtractDay, "EXTRACT_DAY"}};
+  if (n.op == kAdd) return n.token.View() == "||" ? "||" : "+";
+  for (const auto& [op, name] : kNames)
+    if (op == n.op) return name;
+  return "?op";
 }
 
 inline const char* TypeLetter(FieldType t) {
-  switch (t) {
-    case FieldType::kString: return "s";
-    case FieldType::kDate: return "d";
-    case FieldType::kBoolean: return "b";
-    case FieldType::kInteger: return "i";
-    case FieldType::kFloat: return "f";
-    case FieldType::kTimestamp: return "ts";
-    default: return "?";
-  }
+  static const std::pair<FieldType, const char*> kLetters[] = {
+      {FieldType::kString, "s"}, {FieldType::kDate, "d"},   {FieldType::kBoolean, "b"},
+      {FieldType::kInteger, "i"}, {FieldType::kFloat, "f"}, {FieldType::kTimestamp, "ts"}};
+  for (const auto& [type, letter] : kLetters)
+    if (type == t) return letter;
+  return "?";
 }
 
 inline std::string Quote(std::string_view s, char q = '\'') {
