@@ -1,13 +1,18 @@
 // The query object around the grammar: preparation, the lists and trees it
-// builds, and the node fields the later stages read.
+// builds, the node fields the later stages read, and hostile text.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "sql_tables.h"
 #include "sql_test_support.h"
+#include "storage/expression_eval.h"
 
 namespace sql::test {
 namespace {
+
+constexpr const char* kTooDeepWhere = "Expression is nested too deeply in WHERE or JOIN clause";
+constexpr const char* kTooDeepColumns = "Expression is nested too deeply in source columns";
 
 class DataQuery : public ::testing::Test {
  protected:
@@ -18,6 +23,11 @@ class DataQuery : public ::testing::Test {
     q.SetClock(FixedClock);
     const ParseOutcome r = Prepare(q, sql);
     ASSERT_TRUE(r.ok) << r.message;
+  }
+  static ParseOutcome Parsed(const std::string& sql) {
+    TDataQuery q;
+    q.SetClock(FixedClock);
+    return Prepare(q, sql);
   }
 };
 
@@ -30,15 +40,6 @@ TEST_F(DataQuery, SecondPreparationStartsFromNothing) {
   EXPECT_EQ(Describe(q), "col 1: c column=c name=\"c\"\nsource 1: t as t\n");
   EXPECT_EQ(q.ParameterCount(), 0);
   EXPECT_FALSE(q.WithLocks());
-}
-
-TEST_F(DataQuery, LiveRequestSurvivesPreparationUnlessInto) {
-  TDataQuery q;
-  q.SetLiveRequested(true);
-  Parse(q, "SELECT a FROM t");
-  EXPECT_TRUE(q.Flags().live_requested);
-  Parse(q, "SELECT a INTO r FROM t");
-  EXPECT_FALSE(q.Flags().live_requested);
 }
 
 TEST_F(DataQuery, ParametersPointIntoTheWhereTreeInTextOrder) {
@@ -86,32 +87,68 @@ TEST_F(DataQuery, ExpressionTextLimit) {
   EXPECT_EQ(q2.Columns().Get(0)->expression_text_, "a+" + std::string(251, 'b'));
 }
 
-TEST_F(DataQuery, DateAndNowAreTakenWhenParsed) {
-  TDataQuery q;
-  int calls = 0;
-  q.SetClock([&] {
-    ++calls;
-    return fw::EncodeDate(1999, 12, 31) + 0.5;
-  });
-  ASSERT_EQ(q.ParseQuery("SELECT a FROM t WHERE d = date AND n = NOW"), 0);
-  EXPECT_EQ(calls, 2);
-  const TExpressionNode& date = *q.Where()->left->right;
-  EXPECT_EQ(date.type, FieldType::kDate);
-  EXPECT_EQ(date.size, 4);
-  EXPECT_EQ(storage::NodeValue<std::uint32_t>(date),
-            static_cast<std::uint32_t>(fw::DateTimeToTimeStamp(fw::EncodeDate(1999, 12, 31)).Date));
-  const TExpressionNode& now = *q.Where()->right->right;
-  EXPECT_EQ(now.type, FieldType::kTimestamp);
-  EXPECT_EQ(now.size, 8);
-  EXPECT_EQ(storage::NodeValue<double>(now),
-            storage::NodeValue<std::uint32_t>(date) * 86400000.0 + 43200000.0);
-}
-
 // A zero byte inside a quoted string is part of the string.
 TEST_F(DataQuery, NulByteInAString) {
   TDataQuery q;
   Parse(q, std::string("SELECT a FROM t WHERE a = 'x\0y'", 31));
   EXPECT_EQ(storage::NodeString(*q.Where()->right), "x");
+}
+
+// Hostile text: deep nesting, long chains, huge tokens. Truncated and
+// random texts are the fuzz target's (fuzz/corpus/fuzz_sql); hostile
+// statements against real tables are in validate_test.cpp.
+TEST_F(DataQuery, HostileTextParsesOrFailsWithTheExactMessage) {
+  const int kDeep = 100000;
+  const int kBound = storage::kMaxExpressionDepth - 2;  // a = 1 takes two levels
+  const std::string big(1 << 20, '9');
+  const struct {
+    std::string sql;
+    std::string message;  // "" = parses
+  } cases[] = {
+      {"SELECT a FROM t WHERE " + Repeat("(", kDeep) + "a = 1" + Repeat(")", kDeep), kTooDeepWhere},
+      {"SELECT a FROM t WHERE " + Repeat("NOT ", kDeep) + "a = 1", kTooDeepWhere},
+      {"SELECT a FROM t WHERE a = " + Repeat("b + ", kDeep) + "1", kTooDeepWhere},
+      {"SELECT a FROM t WHERE a = " + Repeat("b * ", kDeep) + "1", kTooDeepWhere},
+      {"SELECT a FROM t WHERE " + Repeat("a = ", kDeep) + "1", kTooDeepWhere},
+      {"SELECT a FROM t WHERE a LIKE " + Repeat("b LIKE ", kDeep) + "'x'", kTooDeepWhere},
+      {"SELECT " + Repeat("UPPER(", kDeep) + "a" + Repeat(")", kDeep) + " FROM t", kTooDeepColumns},
+      {"SELECT " + Repeat("SUM(", kDeep) + "a" + Repeat(")", kDeep) + " FROM t", kTooDeepColumns},
+      {"SELECT " + Repeat("EXTRACT(DAY FROM (", kDeep) + "a" + Repeat("))", kDeep) + " FROM t", kTooDeepColumns},
+      {"SELECT a FROM t WHERE " + Repeat("(", kDeep), kTooDeepWhere},  // bound before the missing ')'
+      {"SELECT a FROM t WHERE " + Repeat("(", kBound) + "a = 1" + Repeat(")", kBound), ""},
+      {"SELECT a FROM t WHERE " + Repeat("(", kBound + 1) + "a = 1" + Repeat(")", kBound + 1), kTooDeepWhere},
+      // Long chains are read in loops, and freed without recursion.
+      {"SELECT a FROM t WHERE x IN (" + Repeat("7", 200000, ",") + ")", ""},
+      {"SELECT a FROM t WHERE " + Repeat("a = 1 AND b = 2 OR ", 200000) + "c = 3", ""},
+      {"SELECT " + Repeat("a + 1", 50000, ", ") + " FROM t", ""},
+      // Huge tokens: messages and names are cut to 255 characters.
+      {"SELECT a FROM t WHERE a = " + big, ("'" + big).substr(0, 255)},
+      {"SELECT a FROM t WHERE a = " + big + ".5", ("'" + big).substr(0, 255)},
+      {"SELECT a FROM t WHERE a = 0." + big, ""},
+      {"SELECT a FROM t WHERE a = '" + std::string(1 << 20, 'x') + "'", ""},
+      {"SELECT " + std::string(1 << 20, 'c') + " FROM t", ""},
+      {"SELECT a AS [" + std::string(1 << 20, ' ') + "] FROM t", ""},
+      {"SELECT a FROM t WHERE a = '" + std::string(1 << 20, 'x'), "Missing single quote after '" + std::string(227, 'x')},
+      {"SELECT a /*" + std::string(1 << 20, ' '), "Missing ending comment slash and asterisk in SQL statement"},
+      {"SELECT a FROM t " + std::string(400, 'n') + " " + std::string(400, 'n'),
+       ("End of SELECT statement expected, instead found '" + std::string(400, 'n')).substr(0, 255)},
+      {"SELECT a + " + std::string(252, 'b') + " FROM t",
+       "Source column expression exceeds maximum expression length of 255 characters"},
+      {std::string("SELECT a FROM t\0 WHERE x", 24), std::string("End of SELECT statement expected, instead found '\0'", 51)},
+  };
+  for (const auto& c : cases) {
+    const ParseOutcome r = Parsed(c.sql);
+    EXPECT_EQ(r.ok, c.message.empty()) << c.sql.substr(0, 80) << ": " << r.message.substr(0, 80);
+    EXPECT_EQ(r.message, c.message) << c.sql.substr(0, 80);
+    if (!r.ok) EXPECT_EQ(r.code, 11949);
+  }
+  std::string joins = "SELECT a FROM t0";
+  for (int i = 1; i < 20000; ++i) joins += " JOIN t" + std::to_string(i) + " ON t0.a = t" + std::to_string(i) + ".a";
+  EXPECT_TRUE(Parsed(joins).ok);
+  std::string from = "SELECT a FROM t0";
+  for (int i = 1; i < 3000; ++i) from += ", t" + std::to_string(i);
+  EXPECT_TRUE(Parsed(from).ok);
+  EXPECT_EQ(Parsed(from + ", T1234").message, "Duplicate table correlation name 'T1234' found in source tables");
 }
 
 }  // namespace

@@ -15,55 +15,14 @@
 // column with = or ordering (a blank column compares as NULL = NULL), no
 // NOT over a LIKE (LIKE on NULL is false, so its NOT is true), and an AVG
 // of no rows reads 0 (SQLite's NULL is mapped).
-#include <sqlite3.h>
 
 #include <random>
 
 #include "sql_tables.h"
+#include "tests/common/sqlite_peer.h"
 
 namespace sql::test {
 namespace {
-
-class SqliteDb {
- public:
-  SqliteDb() { sqlite3_open(":memory:", &db_); }
-  ~SqliteDb() { sqlite3_close(db_); }
-  void Exec(const std::string& sql) {
-    char* err = nullptr;
-    ASSERT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err), SQLITE_OK)
-        << (err ? err : "") << " in " << sql;
-  }
-  std::vector<std::string> Query(const std::string& sql) {
-    std::vector<std::string> rows;
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-      return {std::string("sqlite error: ") + sqlite3_errmsg(db_)};
-    }
-    while (sqlite3_step(st) == SQLITE_ROW) {
-      std::string line;
-      for (int i = 0; i < sqlite3_column_count(st); ++i) {
-        if (i > 0) line += "|";
-        switch (sqlite3_column_type(st, i)) {
-          case SQLITE_NULL: line += "NULL"; break;
-          case SQLITE_INTEGER: line += std::to_string(sqlite3_column_int64(st, i)); break;
-          case SQLITE_FLOAT: {
-            char buf[64];
-            std::snprintf(buf, sizeof buf, "%.4f", sqlite3_column_double(st, i));
-            line += buf;
-            break;
-          }
-          default: line += reinterpret_cast<const char*>(sqlite3_column_text(st, i)); break;
-        }
-      }
-      rows.push_back(line);
-    }
-    sqlite3_finalize(st);
-    return rows;
-  }
-
- private:
-  sqlite3* db_ = nullptr;
-};
 
 std::string SqlValue(const Value& v) {
   if (!v) return "NULL";
@@ -82,11 +41,11 @@ class ExecDifferentialTest : public SqlTables {
   void Load(const std::string& name, const std::string& columns,
             const std::vector<std::vector<Value>>& rows) {
     Insert(name, rows);
-    sqlite_.Exec("CREATE TABLE " + name + " (" + columns + ")");
+    sqlite_->Exec("CREATE TABLE " + name + " (" + columns + ")");
     for (const auto& row : rows) {
       std::string sql = "INSERT INTO " + name + " VALUES (";
       for (std::size_t i = 0; i < row.size(); ++i) sql += (i ? ", " : "") + SqlValue(row[i]);
-      sqlite_.Exec(sql + ")");
+      sqlite_->Exec(sql + ")");
     }
   }
 
@@ -95,7 +54,7 @@ class ExecDifferentialTest : public SqlTables {
   // Runs sql on both (the peer's words when given) and compares the rows,
   // in order or as multisets.
   void Agree(const std::string& sql, bool live = false, bool ordered = false, const std::string& peer = "") {
-    std::vector<std::string> mine = Run(sql, live), theirs = sqlite_.Query(peer.empty() ? sql : peer);
+    std::vector<std::string> mine = Run(sql, live), theirs = sqlite_->Query(peer.empty() ? sql : peer);
     if (live) EXPECT_TRUE(last_live_) << sql;
     if (!ordered) {
       std::sort(mine.begin(), mine.end());
@@ -105,8 +64,7 @@ class ExecDifferentialTest : public SqlTables {
   }
   void Restart() {
     SqlTables::Restart();
-    sqlite_.~SqliteDb();
-    new (&sqlite_) SqliteDb();
+    sqlite_.emplace();
   }
 
   // Table c is scrambled on disk with a password when encrypted: read as
@@ -157,7 +115,7 @@ class ExecDifferentialTest : public SqlTables {
     Load("big", "k INTEGER, v INTEGER", big);
   }
 
-  SqliteDb sqlite_;
+  std::optional<testsupport::SqlitePeer> sqlite_{std::in_place};
 };
 
 // strings: may test the nullable s (not under NOT: the engine's NOT of a

@@ -182,7 +182,6 @@ inline std::string DescribeResult(const TDataQuery& q) {
 
 struct TableOptions {
   TIndexDescriptor primary{};
-  bool in_memory = false;
   std::string password;  // encrypted when given
 };
 
@@ -215,7 +214,6 @@ class SqlTables : public ::testing::Test {
     def.encrypted = !o.password.empty();
     def.password = o.password;
     storage::TDataFile file;
-    file.SetInMemory(o.in_memory);
     file.SetFileName(dir_ + "/" + name);
     file.SetExclusive(true);
     file.CreateDataTable(def);
