@@ -181,27 +181,6 @@ TEST_F(BlobStream, RandomOperationsAgreeWithByteVector) {
   EXPECT_EQ(ReadBlob(*t, "Pic"), model);
 }
 
-// A stream freed without an explicit close leaves no engine handle behind:
-// far more edits and reads than the engine's 64 open values.
-TEST_F(BlobStream, HandlesNeverPileUp) {
-  TTolmidTable* t = MakePictures();
-  t->Open();
-  t->Append();
-  t->Post();
-  for (int i = 0; i < 150; ++i) {
-    t->Edit();
-    t->FieldByName("Notes")->SetAsString("edit " + std::to_string(i));
-    { TTolmidBlobStream unused(t->FieldByName("Pic"), TBlobStreamMode::bmRead); }
-    if (i % 5 == 4)
-      t->Cancel();
-    else
-      t->Post();
-    EXPECT_FALSE(t->FieldByName("Notes")->AsString().empty());
-    { auto s = t->CreateBlobStream(t->FieldByName("Notes"), TBlobStreamMode::bmRead); }
-  }
-  EXPECT_EQ(t->FieldByName("Notes")->AsString(), "edit 148");
-}
-
 TEST_F(BlobStream, PositionsAndModesTheEngineCannotHold) {
   TTolmidTable* t = MakePictures();
   t->Open();

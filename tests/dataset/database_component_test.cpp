@@ -31,36 +31,6 @@ class FakeDataSet : public AttachedDataSet {
   bool detaches_;
 };
 
-TEST_F(DatabaseTest, BelongsToItsOwnerSessionOrTheDefault) {
-  std::vector<std::pair<int, TTolmidDatabase*>> events;
-  Session().OnDatabaseEvent = [&](TTolmidSession::DatabaseEvent e, TTolmidDatabase& d) {
-    events.emplace_back(static_cast<int>(e), &d);
-  };
-  auto db = std::make_unique<TTolmidDatabase>(nullptr);
-  EXPECT_EQ(db->Session(), &Session());
-  EXPECT_EQ(db->SessionName(), "Default");
-  EXPECT_TRUE(db->KeepConnection());
-  EXPECT_FALSE(db->Connected());
-  ASSERT_EQ(Session().DatabaseCount(), 1);
-  db->SetDatabaseName("Cat");
-  db->Open();
-  db->Close();
-  TTolmidDatabase* raw = db.get();
-  db.reset();
-  EXPECT_EQ(Session().DatabaseCount(), 0);
-  const std::vector<std::pair<int, TTolmidDatabase*>> expected = {{2, raw}, {0, raw}, {1, raw}, {3, raw}};
-  EXPECT_EQ(events, expected);
-  Session().OnDatabaseEvent = nullptr;
-
-  auto* s = new TTolmidSession(nullptr);
-  s->SetSessionName("Own");
-  auto* owned = new TTolmidDatabase(s);
-  EXPECT_EQ(owned->Session(), s);
-  EXPECT_EQ(owned->SessionName(), "Own");
-  delete s;  // frees its database too
-  EXPECT_EQ(Sessions().Count(), 1);
-}
-
 TEST_F(DatabaseTest, NamesAndTheChecksOnThem) {
   TTolmidDatabase db(nullptr);
   EXPECT_EQ(ErrorOf([&] { db.Open(); }), "Database name is missing.");
@@ -120,34 +90,6 @@ TEST_F(DatabaseTest, ConnectedDatabaseRefusesChanges) {
   EXPECT_EQ(Session().FindDatabase("Cat"), nullptr);
 }
 
-TEST_F(DatabaseTest, DuplicateNamesAndSharedHandles) {
-  TTolmidDatabase a(nullptr), b(nullptr);
-  a.SetDatabaseName("Cat");
-  EXPECT_EQ(ErrorOf([&] { b.SetDatabaseName("CAT"); }), "Database name CAT already exists.");
-  EXPECT_EQ(b.DatabaseName(), "");
-  a.SetHandleShared(true);
-  b.SetHandleShared(true);
-  EXPECT_EQ(ErrorOf([&] { b.SetDatabaseName("CAT"); }), "");
-  a.Open();
-  b.Open();
-  EXPECT_TRUE(b.Connected());
-  EXPECT_EQ(b.Handle(), a.Handle());
-
-  // The same name in another session is fine; moving there checks it.
-  TTolmidSession s(nullptr);
-  s.SetSessionName("S");
-  TTolmidDatabase c(&s), d(&s);
-  c.SetDatabaseName("Cat");
-  d.SetDatabaseName("Dog");
-  d.SetSessionName("Default");
-  EXPECT_EQ(d.Session(), &Session());
-  TTolmidDatabase e(nullptr);
-  e.SetDatabaseName("Cat2");
-  e.SetSessionName("Nope");  // stays in the default session's list
-  e.SetSessionName("S");
-  EXPECT_EQ(e.Session(), &s);
-}
-
 TEST_F(DatabaseTest, SessionMakesTemporaryDatabases) {
   TTolmidSession& def = Session();
   def.SetKeepConnections(false);
@@ -195,34 +137,6 @@ TEST_F(DatabaseTest, SessionMakesTemporaryDatabases) {
   EXPECT_EQ(def.FindDatabase("Busy"), nullptr);
 }
 
-TEST_F(DatabaseTest, OpenDatabasePrefersSharedDatabasesOfTheOwner) {
-  fw::TComponent form(nullptr);
-  auto* plain = new TTolmidDatabase(nullptr);
-  plain->SetDatabaseName("X");
-  plain->SetHandleShared(true);
-  auto* mine = new TTolmidDatabase(&form);
-  mine->SetHandleShared(true);
-  mine->SetDatabaseName("x");
-  EXPECT_EQ(Session().OpenDatabase("X", &form), mine);
-  EXPECT_EQ(Session().OpenDatabase("X", nullptr), plain);
-  delete plain;
-}
-
-TEST_F(DatabaseTest, KeepConnectionOffClosesAnUnusedDatabase) {
-  TTolmidDatabase db(nullptr);
-  db.SetDatabaseName("K");
-  db.Open();
-  db.SetKeepConnection(false);
-  EXPECT_FALSE(db.Connected());
-  db.SetKeepConnection(true);
-  TTolmidDatabase* same = Session().OpenDatabase("K", nullptr);
-  ASSERT_EQ(same, &db);
-  db.SetKeepConnection(false);
-  EXPECT_TRUE(db.Connected()) << "still in use";
-  Session().CloseDatabase(&db);
-  EXPECT_FALSE(db.Connected());
-}
-
 TEST_F(DatabaseTest, ClosingDisconnectsEveryAttachedDataSet) {
   TTolmidDatabase db(nullptr);
   db.SetDatabaseName("D");
@@ -234,24 +148,6 @@ TEST_F(DatabaseTest, ClosingDisconnectsEveryAttachedDataSet) {
   EXPECT_EQ(a.disconnects + b.disconnects + c.disconnects, 3);
   EXPECT_EQ(db.RefCount(), 0);
   EXPECT_FALSE(db.Connected());
-}
-
-TEST_F(DatabaseTest, StreamedPropertiesApplyWhenLoaded) {
-  TTolmidSession s(nullptr);
-  s.SetSessionName("Later");
-  TTolmidDatabase db(nullptr);
-  db.SetLoading(true);
-  db.SetConnected(true);
-  db.SetDatabaseName("C:\\Loaded");  // stored values are not checked
-  db.SetSessionName("Later");
-  EXPECT_FALSE(db.Connected());
-  db.SetLoading(false);
-  db.SetDatabaseName("Loaded");
-  db.SetLoading(true);
-  db.Loaded();
-  EXPECT_TRUE(db.Connected());
-  EXPECT_EQ(db.Session(), &s);
-  EXPECT_TRUE(s.Active());
 }
 
 }  // namespace

@@ -85,38 +85,5 @@ TEST_F(DBDataSet, PathDatabaseIsTemporaryAndCounted) {
   EXPECT_EQ(on_db->Database(), nullptr);
 }
 
-TEST_F(DBDataSet, DatabaseMadeBeforeItsSessionMovesToIt) {
-  auto* early = new TTolmidDatabase(owner_.get());
-  early->SetDatabaseName("Late");
-  early->SetSessionName("S2");  // no such session yet: stays in the default one
-  early->SetDirectory(dir_);
-  EXPECT_EQ(early->Session(), &Session());
-  auto* s2 = new TTolmidSession(owner_.get());
-  s2->SetSessionName("S2");
-  TTolmidTable* t = NewTable("t.dat");
-  t->SetDatabaseName("Late");
-  t->SetSessionName("S2");
-  t->Open();
-  EXPECT_EQ(early->Session(), s2);
-  EXPECT_EQ(t->Database(), early);
-  EXPECT_TRUE(s2->Active());
-  EXPECT_EQ(t->RecordCount(), 1);
-}
-
-TEST_F(DBDataSet, AutoSessionNamesReachDatasets) {
-  fw::TComponent form(nullptr);
-  TTolmidTable before(&form);
-  auto* s = new TTolmidSession(&form);
-  s->SetName("S");
-  s->SetAutoSessionName(true);
-  EXPECT_EQ(s->SessionName(), "S_1");
-  EXPECT_EQ(before.SessionName(), "S_1");
-  TTolmidTable after(&form);
-  EXPECT_EQ(after.SessionName(), "S_1");
-  s->SetName("Renamed");
-  EXPECT_EQ(before.SessionName(), "Renamed_1");
-  EXPECT_EQ(after.SessionName(), "Renamed_1");
-}
-
 }  // namespace
 }  // namespace dataset::dstest

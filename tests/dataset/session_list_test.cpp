@@ -117,109 +117,6 @@ TEST_F(SessionTest, StartingAndStoppingEngineSessions) {
   EXPECT_TRUE(storage::EngineInitialized());
 }
 
-TEST_F(SessionTest, StreamedActiveIsAppliedWhenLoaded) {
-  TTolmidSession s(nullptr);
-  s.SetLoading(true);
-  s.SetActive(true);
-  s.SetSessionName("Streamed");
-  EXPECT_FALSE(s.Active());
-  s.Loaded();
-  EXPECT_TRUE(s.Active());
-}
-
-TEST_F(SessionTest, AutomaticSessionNames) {
-  fw::TComponent form1(nullptr), form2(nullptr), form3(nullptr);
-  auto* s1 = new TTolmidSession(&form1);
-  s1->SetName("S1");
-  s1->SetAutoSessionName(true);
-  EXPECT_EQ(s1->SessionName(), "S1_1");
-  EXPECT_EQ(ErrorOf([&] { s1->SetSessionName("Mine"); }),
-            "Cannot perform this operation on the active auto-session.");
-  // A second session on the same owner is refused before it exists.
-  EXPECT_EQ(ErrorOf([&] { new TTolmidSession(&form1); }), "This auto-session already exists.");
-  EXPECT_EQ(form1.ComponentCount(), 1);
-
-  auto* s2 = new TTolmidSession(&form2);
-  s2->SetName("S");
-  s2->SetAutoSessionName(true);
-  EXPECT_EQ(s2->SessionName(), "S_2");
-  // Renaming the component rebuilds the name with the same number.
-  s2->SetName("Other");
-  EXPECT_EQ(s2->SessionName(), "Other_2");
-
-  // The lowest free number is taken again.
-  s1->SetAutoSessionName(false);
-  EXPECT_EQ(s1->SessionName(), "S1_1");  // kept, but settable again
-  EXPECT_EQ(ErrorOf([&] { s1->SetSessionName("Mine"); }), "");
-  auto* s3 = new TTolmidSession(&form3);
-  s3->SetName("S3");
-  s3->SetAutoSessionName(true);
-  EXPECT_EQ(s3->SessionName(), "S3_1");
-
-  // An owner with two sessions cannot have an automatic one.
-  auto* a = new TTolmidSession(&form1);
-  EXPECT_EQ(ErrorOf([&] { a->SetAutoSessionName(true); }),
-            "The active auto-session can be the only active session.");
-  EXPECT_FALSE(a->AutoSessionName());
-
-  // The database components of the owner follow the session.
-  fw::TComponent form4(nullptr);
-  auto* db = new TTolmidDatabase(&form4);
-  EXPECT_EQ(db->SessionName(), "Default");
-  auto* s4 = new TTolmidSession(&form4);
-  s4->SetName("S4");
-  s4->SetAutoSessionName(true);
-  EXPECT_EQ(db->SessionName(), "S4_3");
-  EXPECT_EQ(db->Session(), s4);
-  auto* db2 = new TTolmidDatabase(&form4);  // made after the session
-  EXPECT_EQ(db2->Session(), s4);
-  EXPECT_EQ(db2->SessionName(), "S4_3");
-}
-
-// Random switches of AutoSessionName on many owners against a model: each
-// switch-on takes the lowest number no other automatic session holds.
-TEST_F(SessionTest, AutomaticNumbersFollowAModel) {
-  constexpr int kOwners = 12;
-  std::vector<std::unique_ptr<fw::TComponent>> owners;
-  std::vector<TTolmidSession*> sessions;
-  std::vector<int> model(kOwners, -1);  // number held, -1 none
-  for (int i = 0; i < kOwners; ++i) {
-    owners.push_back(std::make_unique<fw::TComponent>(nullptr));
-    sessions.push_back(new TTolmidSession(owners.back().get()));
-    sessions.back()->SetName("S" + std::to_string(i));
-  }
-  std::uint32_t seed = 12345;
-  auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 8) % kOwners; };
-  for (int step = 0; step < 500; ++step) {
-    const int i = static_cast<int>(next());
-    if (model[i] < 0) {
-      int n = 0;
-      while (std::find(model.begin(), model.end(), n) != model.end()) ++n;
-      sessions[i]->SetAutoSessionName(true);
-      model[i] = n;
-      ASSERT_EQ(sessions[i]->SessionName(), "S" + std::to_string(i) + "_" + std::to_string(n + 1))
-          << "step " << step;
-    } else {
-      sessions[i]->SetAutoSessionName(false);
-      model[i] = -1;
-    }
-    ASSERT_EQ(sessions[i]->AutoNumber(), model[i]);
-  }
-}
-
-TEST_F(SessionTest, PrivateDirectoryReadsInUpperCase) {
-  TTolmidSession& def = Session();
-  def.SetPrivateDir("/tmp/lower");
-  EXPECT_EQ(def.PrivateDir(), "/TMP/LOWER");
-  def.SetActive(true);  // applied at start
-  EXPECT_EQ(def.Handle()->PrivateDirectory(), "/tmp/lower");
-  EXPECT_EQ(def.PrivateDir(), "/TMP/LOWER");
-  const std::string longer(300, 'p');
-  def.SetPrivateDir(longer);
-  EXPECT_EQ(def.Handle()->PrivateDirectory(), std::string(255, 'p'));
-  EXPECT_EQ(def.PrivateDir(), std::string(255, 'P'));
-}
-
 TEST_F(SessionTest, PasswordsReachTheEngineSession) {
   TTolmidSession s(nullptr);
   s.SetSessionName("P");
@@ -275,23 +172,6 @@ TEST_F(SessionTest, SessionLockNestsAndExcludesOtherThreads) {
   unnamed.AddPassword("x");
   EXPECT_TRUE(unnamed.Handle()->HasPassword("x"));
   EXPECT_TRUE(other_thread_gets_lock());
-}
-
-TEST_F(SessionTest, FreeingTheDefaultSessionByHandGetsANewOne) {
-  TTolmidSession other(nullptr);
-  other.SetSessionName("Other");
-  other.SetActive(true);
-  delete &Session();
-  EXPECT_FALSE(other.Active()) << "the engine went down with the default session";
-  EXPECT_FALSE(storage::EngineInitialized());
-  EXPECT_EQ(Sessions().DefaultSession(), nullptr);
-  TTolmidSession& def = Session();
-  EXPECT_TRUE(def.IsDefault());
-  EXPECT_EQ(def.SessionName(), "Default");
-  other.SetActive(true);
-  EXPECT_TRUE(def.Active());
-  TTolmidDatabase db(nullptr);
-  EXPECT_EQ(db.Session(), &def);
 }
 
 TEST_F(SessionTest, FinalizeFreesEverySessionAndStopsTheEngine) {
