@@ -14,7 +14,6 @@
 #include "framework/forms/clipboard.h"
 #include "framework/forms/shell.h"
 #include "tests/app/app_test_support.h"
-#include "tests/app/picture_test_support.h"
 #include "tests/common/http_server.h"
 #include "tests/common/widget_grab.h"
 
@@ -32,10 +31,10 @@ std::vector<Served> ServedPictures() {
   std::vector<Served> v;
   int shade = 0;
   for (const char* n : {"aqua01.jpg", "aqua02.jpg", "aqua04.jpg", "aqua09.jpg", "aqua10.jpg", "aqua12.jpg"})
-    v.push_back({n, JpegBytes(200, 150, static_cast<std::uint8_t>(40 * shade++), 90, 200)});
-  v.push_back({"betta8.gif", GifBytes("tk-logo64.gif")});
-  v.push_back({"betta10.gif", GifBytes("cscope-c.gif")});
-  v.push_back({"betta12.gif", GifBytes("tk-logo100.gif")});
+    v.push_back({n, JpegBytes(200, 150, QColor(200, 90, static_cast<std::uint8_t>(40 * shade++)))});
+  v.push_back({"betta8.gif", GifFile("tk-logo64.gif")});
+  v.push_back({"betta10.gif", GifFile("cscope-c.gif")});
+  v.push_back({"betta12.gif", GifFile("tk-logo100.gif")});
   v.push_back({"bad.jpg", "these bytes are not a JPEG picture"});
   return v;
 }
