@@ -1,6 +1,4 @@
-// The database component: names, the refusals while connected, the session
-// it belongs to, shared handles, temporary databases made by a session and
-// the datasets attached to a database.
+// The database component: names and the refusals while connected.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -12,24 +10,6 @@ namespace dataset::sessiontest {
 namespace {
 
 using DatabaseTest = SessionTest;
-
-// A dataset as a database sees it: Disconnect detaches it (or, when told
-// not to, forgets to).
-class FakeDataSet : public AttachedDataSet {
- public:
-  FakeDataSet(TTolmidDatabase* db, bool detaches) : db_(db), detaches_(detaches) {
-    db_->AddDataSet(this);
-  }
-  void Disconnect() override {
-    ++disconnects;
-    if (detaches_) db_->RemoveDataSet(this);
-  }
-  int disconnects = 0;
-
- private:
-  TTolmidDatabase* db_;
-  bool detaches_;
-};
 
 TEST_F(DatabaseTest, NamesAndTheChecksOnThem) {
   TTolmidDatabase db(nullptr);
@@ -88,66 +68,6 @@ TEST_F(DatabaseTest, ConnectedDatabaseRefusesChanges) {
   EXPECT_TRUE(other.Active());
   EXPECT_EQ(other.FindDatabase("cat"), &db);
   EXPECT_EQ(Session().FindDatabase("Cat"), nullptr);
-}
-
-TEST_F(DatabaseTest, SessionMakesTemporaryDatabases) {
-  TTolmidSession& def = Session();
-  def.SetKeepConnections(false);
-  TTolmidDatabase* t = def.OpenDatabase("/srv/tables", nullptr);
-  ASSERT_NE(t, nullptr);
-  EXPECT_TRUE(def.Active());
-  EXPECT_TRUE(t->Temporary());
-  EXPECT_TRUE(t->Connected());
-  EXPECT_EQ(t->Owner(), &def);
-  EXPECT_EQ(t->RefCount(), 1);
-  EXPECT_FALSE(t->KeepConnection());
-  EXPECT_EQ(t->Directory(), "/srv/tables") << "a temporary database named by a path is that path";
-  EXPECT_EQ(def.OpenDatabase("/SRV/TABLES", nullptr), t) << "found again";
-  EXPECT_EQ(t->RefCount(), 2);
-  def.CloseDatabase(t);
-  EXPECT_EQ(def.DatabaseCount(), 1);
-  def.CloseDatabase(t);  // the last user: freed
-  EXPECT_EQ(def.DatabaseCount(), 0);
-  EXPECT_EQ(def.ComponentCount(), 0);
-
-  // KeepConnections on: a temporary database outlives its users.
-  def.SetKeepConnections(true);
-  TTolmidDatabase* kept = def.OpenDatabase("Pets", nullptr);
-  def.CloseDatabase(kept);
-  ASSERT_EQ(def.DatabaseCount(), 1);
-  EXPECT_TRUE(kept->Connected());
-  EXPECT_EQ(kept->Directory(), "") << "not a path: no directory of its own";
-  // A component taking its name while it is unused makes it go away ...
-  TTolmidDatabase named(nullptr);
-  named.SetDatabaseName("pets");
-  EXPECT_EQ(def.DatabaseCount(), 1);
-  EXPECT_EQ(def.FindDatabase("Pets"), &named);
-  // ... and a named component is what OpenDatabase finds and counts.
-  EXPECT_EQ(def.OpenDatabase("PETS", nullptr), &named);
-  EXPECT_TRUE(named.Connected());
-  EXPECT_EQ(named.RefCount(), 1);
-  // A temporary one still in use keeps its name.
-  TTolmidDatabase* busy = def.OpenDatabase("Busy", nullptr);
-  TTolmidDatabase other(nullptr);
-  EXPECT_EQ(ErrorOf([&] { other.SetDatabaseName("Busy"); }), "Database name Busy already exists.");
-  // Stopping the session frees its temporary databases and closes the rest.
-  (void)busy;
-  def.SetActive(false);
-  EXPECT_FALSE(named.Connected());
-  EXPECT_EQ(def.FindDatabase("Busy"), nullptr);
-}
-
-TEST_F(DatabaseTest, ClosingDisconnectsEveryAttachedDataSet) {
-  TTolmidDatabase db(nullptr);
-  db.SetDatabaseName("D");
-  db.Open();
-  FakeDataSet a(&db, true), b(&db, false), c(&db, true);
-  ASSERT_EQ(db.DataSetCount(), 3);
-  db.Close();
-  EXPECT_EQ(db.DataSetCount(), 0);
-  EXPECT_EQ(a.disconnects + b.disconnects + c.disconnects, 3);
-  EXPECT_EQ(db.RefCount(), 0);
-  EXPECT_FALSE(db.Connected());
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // Datasets bound to databases and sessions: the name checks, attaching on
 // the first connection flag and detaching on the last, temporary databases
-// named by a path, a database made before its session, closing a database
-// with datasets on it, and automatic session names reaching datasets.
+// named by a path, closing a database with datasets on it.
 #include <gtest/gtest.h>
 
 #include "dataset/tolmid_query.h"

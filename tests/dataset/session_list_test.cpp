@@ -1,6 +1,6 @@
 // Sessions and the session list: the default session, names, starting and
-// stopping the engine sessions, automatic names, the private directory and
-// the nesting session lock.
+// stopping the engine sessions, the nesting session lock, and the
+// component-misuse messages.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -117,28 +117,6 @@ TEST_F(SessionTest, StartingAndStoppingEngineSessions) {
   EXPECT_TRUE(storage::EngineInitialized());
 }
 
-TEST_F(SessionTest, PasswordsReachTheEngineSession) {
-  TTolmidSession s(nullptr);
-  s.SetSessionName("P");
-  s.AddPassword("Secret");  // activates the session
-  ASSERT_TRUE(s.Active());
-  storage::TFileSession& e = *s.Handle();
-  EXPECT_TRUE(e.HasPassword("Secret"));
-  EXPECT_FALSE(Session().Handle()->HasPassword("Secret"));
-  s.RemovePassword("secret");  // case matters
-  EXPECT_TRUE(e.HasPassword("Secret"));
-  s.AddPassword("");
-  EXPECT_EQ(e.Passwords().Count(), 1u);
-  const std::string longer = std::string(255, 'a') + "TAIL";
-  s.AddPassword(longer);
-  EXPECT_TRUE(e.HasPassword(std::string(255, 'a')));
-  s.RemovePassword(longer);  // cut the same way, so it matches
-  EXPECT_FALSE(e.HasPassword(std::string(255, 'a')));
-  s.AddPassword("x");
-  s.RemoveAllPasswords();
-  EXPECT_EQ(e.Passwords().Count(), 0u);
-}
-
 TEST_F(SessionTest, SessionLockNestsAndExcludesOtherThreads) {
   TTolmidSession s(nullptr);
   s.SetSessionName("L");
@@ -189,6 +167,42 @@ TEST_F(SessionTest, FinalizeFreesEverySessionAndStopsTheEngine) {
   // A fresh list starts with a fresh default session.
   EXPECT_EQ(Sessions().Count(), 1);
   EXPECT_EQ(Session().SessionName(), "Default");
+}
+
+// The component-misuse messages with the name filled into "%s" as it
+// stands.
+TEST(ComponentMessages, RaisedAsDatabaseErrorWithTheNameFilledIn) {
+  struct Case {
+    ComponentMessage id;
+    const char* name;
+    const char* message;
+  };
+  const Case cases[] = {
+      {ComponentMessage::kUnknownFieldType, "Price", "Field 'Price' is of unknown type"},
+      {ComponentMessage::kUnsupportedFieldType, "P", "Field 'P' is of an unsupported type"},
+      {ComponentMessage::kNoParameterValue, "Id", "No value for parameter 'Id'"},
+      {ComponentMessage::kCannotAccessField, "Memo", "Cannot access field Memo."},
+      {ComponentMessage::kDuplicateDatabaseName, "DB", "Database name DB already exists."},
+      {ComponentMessage::kDuplicateSessionName, "S", "Session name S already exists."},
+      {ComponentMessage::kInvalidSessionName, "", "Session name  is not valid."},
+      {ComponentMessage::kInvalidDatabaseName, "C:\\x", "Database name C:\\x is not valid."},
+      // A name is text, never a format of its own.
+      {ComponentMessage::kInvalidSessionName, "%s%d%%", "Session name %s%d%% is not valid."},
+      // Texts without "%s" ignore the name.
+      {ComponentMessage::kDatabaseNameMissing, "X", "Database name is missing."},
+      {ComponentMessage::kSessionActive, "X", "Cannot perform this operation on an active session."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    EXPECT_EQ(FormatComponentMessage(c.id, c.name), c.message);
+    try {
+      RaiseComponentError(c.id, c.name);
+      ADD_FAILURE() << "nothing raised";
+    } catch (const fw::EDatabaseError& e) {
+      EXPECT_EQ(e.Message(), c.message);
+      EXPECT_STREQ(e.what(), c.message);
+    }
+  }
 }
 
 }  // namespace
