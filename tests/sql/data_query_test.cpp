@@ -2,8 +2,6 @@
 // builds, the node fields the later stages read, and hostile text.
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "sql_tables.h"
 #include "sql_test_support.h"
 #include "storage/expression_eval.h"

@@ -338,7 +338,8 @@ TEST(ResultNames, SuffixedBaseAndUnique) {
     std::string name;
   } suffixed[] = {
       {"a", 12, "a_12"},
-      {x28, 1, x28 + "_1"},  // 30: fits
+      {x28, 1, x28 + "_1"},                          // 30: fits
+      {x28 + "y", 1, std::string(27, 'x') + "y_1"},  // 31: one cut
       {std::string(27, 'x') + "abc", 1, std::string(25, 'x') + "abc_1"},
       {std::string(29, 'x') + "z", 100, std::string(25, 'x') + "z_100"},
       {"Sum Of AbcdefghijklmnopqrstuvwxyzAbc2", 1, "cdefghijklmnopqrstuvwxyzAbc2_1"},
