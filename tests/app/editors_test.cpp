@@ -1,8 +1,7 @@
 // The record editors opened from the main window: the photo editor's
 // picture (fitted into its holder, cleared for a photo without a file,
-// following the grid), its Delete and Browse; the link editor's category
-// list, Browse and clipboard; the pages opened in the browser; every
-// control posted by OK; category names that fit the Category columns.
+// following the grid), its Delete and Browse; every control posted by OK;
+// category names that fit the Category columns.
 #include <QTest>
 
 #include "app/type1_edit_form.h"
@@ -96,34 +95,6 @@ TEST_F(EditorsTest, PhotoEditor) {
   EXPECT_EQ(opened_, Names{"http://h/b.gif"});
   EXPECT_EQ(Column(3, "ResourceName"), (Names{"B photo", "C photo"}));
   EXPECT_EQ(Column(3, "Category"), (Names{"Fish Health", ""}));
-}
-
-TEST_F(EditorsTest, LinkEditor) {
-  Put(1, {{"JournalName", "Research"}});
-  Put(1, {{"JournalName", "Purchases"}});
-  Put(4, {{"LinkName", "Society"}, {"URL", "http://aquaria.example/"}, {"pic", JpegBytes(40, 30)}});
-  Main().Type4But->Click();
-  ASSERT_TRUE(WithEditor<app::TType4EditForm>([&](app::TType4EditForm& e) {
-    EXPECT_EQ(e.DBPic->Picture().Width(), 40);
-    e.ConnectBut->Click();
-    e.ConnectBrowse("other");  // any other link opens nothing
-    e.CopyBut->Click();
-    e.CutBut->Click();
-    EXPECT_EQ(e.DBPic->Picture().Graphic(), nullptr);
-    e.PasteBut->Click();
-    EXPECT_EQ(e.DBPic->Picture().Width(), 40);
-    ASSERT_EQ(e.CategoryLookup->ListModel().rowCount(), 2);
-    for (int row = 0; row < 2; ++row)
-      if (e.CategoryLookup->ListModel().CellText(row, 0) == "Research") e.CategoryLookup->SelectRow(row);
-    e.OKBut->Click();
-  }));
-  EXPECT_EQ(Column(4, "Category"), Names{"Research"});
-  EXPECT_FALSE(Column(4, "pic")[0].empty());
-
-  Main().UserGuide1->Click();
-  Main().HelpdeskTechnicalSupport1->Click();
-  EXPECT_EQ(opened_, (Names{"http://aquaria.example/", app::TMainForm::kUserGuideURL,
-                                               app::TMainForm::kHelpdeskURL}));
 }
 
 // OK posts what every control of the editor holds, also a control that
