@@ -124,31 +124,13 @@ std::vector<BytesCase> ByteCases() {
   c.push_back({"1 <> Qty", kNoOptions, FieldCompare(4, 2, "Qty", 6, Raw().U32(1))});
   // A lone Boolean field compares with 0xFFFF.
   c.push_back({"Active", kNoOptions, FieldCompare(3, 4, "Active", 4, Raw().U16(0xFFFF))});
-  {
-    // One string compare node: partial 2, "ab" without its '*'.
-    Raw nodes;
-    nodes.Append(StrCmp(3, 0, 2, 16, 28)).Append(Field(1, 0)).Append(Const(1, 3, 5));
-    Raw lits;
-    lits.Text("Name").Text("ab");
-    c.push_back({"Name = 'ab*'", kNoOptions, Assemble(nodes, lits)});
-  }
+  // One string compare node: partial 2, "ab" without its '*'.
+  c.push_back({"Name = 'ab*'", kNoOptions, Assemble(Raw().Append(StrCmp(3, 0, 2, 16, 28)).Append(Field(1, 0)).Append(Const(1, 3, 5)), Raw().Text("Name").Text("ab"))});
   c.push_back({"Name = 'ab*'", kNoPartial, FieldCompare(3, 1, "Name", 1, Str("ab*"))});
   c.push_back({"Name = '*'", kNoOptions, FieldCompare(3, 1, "Name", 1, Str("*"))});
   c.push_back({"Name > 'ab*'", kNoOptions, FieldCompare(5, 1, "Name", 1, Str("ab*"))});
-  {
-    Raw nodes;
-    nodes.Append(StrCmp(4, 1, 0, 16, 28)).Append(Field(1, 0)).Append(Const(1, 4, 5));
-    Raw lits;
-    lits.Text("Name").Text("abc");
-    c.push_back({"Name <> 'abc'", kCaseInsensitive, Assemble(nodes, lits)});
-  }
-  {
-    Raw nodes;
-    nodes.Append(StrCmp(3, 1, 1, 16, 28)).Append(Field(1, 0)).Append(Const(1, 2, 5));
-    Raw lits;
-    lits.Text("Name").Text("x");
-    c.push_back({"Name = 'x*'", kCaseInsensitive, Assemble(nodes, lits)});
-  }
+  c.push_back({"Name <> 'abc'", kCaseInsensitive, Assemble(Raw().Append(StrCmp(4, 1, 0, 16, 28)).Append(Field(1, 0)).Append(Const(1, 4, 5)), Raw().Text("Name").Text("abc"))});
+  c.push_back({"Name = 'x*'", kCaseInsensitive, Assemble(Raw().Append(StrCmp(3, 1, 1, 16, 28)).Append(Field(1, 0)).Append(Const(1, 2, 5)), Raw().Text("Name").Text("x"))});
   {
     // The case-insensitive empty string stays a plain compare (NULL).
     c.push_back({"Name = ''", kCaseInsensitive, FieldCompare(3, 1, "Name", 1, Str(""))});
@@ -160,29 +142,11 @@ std::vector<BytesCase> ByteCases() {
     keep = long_text;
     c.push_back({keep.c_str(), kNoOptions, FieldCompare(3, 1, "Name", 1, Str(std::string(255, 'q')))});
   }
-  {
-    Raw nodes;
-    nodes.Append(Unary(1, 10)).Append(Field(1, 0));
-    Raw lits;
-    lits.Text("Name");
-    c.push_back({"Name = NULL", kNoOptions, Assemble(nodes, lits)});
-    c.push_back({"null = Name", kNoOptions, Assemble(nodes, lits)});
-  }
-  {
-    Raw nodes;
-    nodes.Append(Unary(2, 10)).Append(Field(2, 0));
-    Raw lits;
-    lits.Text("Qty");
-    c.push_back({"Qty <> NULL", kNoOptions, Assemble(nodes, lits)});
-  }
-  {
-    // Field with field.
-    Raw nodes;
-    nodes.Append(Binary(6, 12, 24)).Append(Field(2, 0)).Append(Field(3, 4));
-    Raw lits;
-    lits.Text("Qty").Text("Small");
-    c.push_back({"Qty < Small", kNoOptions, Assemble(nodes, lits)});
-  }
+  c.push_back({"Name = NULL", kNoOptions, Assemble(Raw().Append(Unary(1, 10)).Append(Field(1, 0)), Raw().Text("Name"))});
+  c.push_back({"null = Name", kNoOptions, Assemble(Raw().Append(Unary(1, 10)).Append(Field(1, 0)), Raw().Text("Name"))});
+  c.push_back({"Qty <> NULL", kNoOptions, Assemble(Raw().Append(Unary(2, 10)).Append(Field(2, 0)), Raw().Text("Qty"))});
+  // Field with field.
+  c.push_back({"Qty < Small", kNoOptions, Assemble(Raw().Append(Binary(6, 12, 24)).Append(Field(2, 0)).Append(Field(3, 4)), Raw().Text("Qty").Text("Small"))});
   return c;
 }
 
