@@ -110,7 +110,7 @@ TEST_F(ValidateCases, AllCases) {
       EXPECT_EQ(r.ok ? DescribeResult(q) : Refusal(r.code, r.message), c.expected);
       if (r.ok && !q.Flags().in_memory_result) into = q.ResultTableName();
       // A refused statement holds no table open, even before it is freed.
-      if (!r.ok) EXPECT_TRUE(AllFree() && q.ResultDataFile() == nullptr);
+      if (!r.ok) { EXPECT_TRUE(AllFree() && q.ResultDataFile() == nullptr); }
     }
     EXPECT_TRUE(AllFree());
     for (const char* ext : {".DAT", ".IDX", ".BLB"})
@@ -160,7 +160,7 @@ TEST_F(ExecCases, AllCases) {
     std::vector<std::string> rows = Run(sql, c.Has("live"));
     std::vector<std::string> expected;
     for (std::istringstream in(c.expected); std::getline(in, sql);) expected.push_back(sql);
-    if (c.Has("live")) EXPECT_TRUE(last_live_);
+    if (c.Has("live")) { EXPECT_TRUE(last_live_); }
     if (c.Has("rowsort")) {
       std::sort(rows.begin(), rows.end());
       std::sort(expected.begin(), expected.end());

@@ -138,7 +138,7 @@ TEST_F(DataQuery, HostileTextParsesOrFailsWithTheExactMessage) {
     const ParseOutcome r = Parsed(c.sql);
     EXPECT_EQ(r.ok, c.message.empty()) << c.sql.substr(0, 80) << ": " << r.message.substr(0, 80);
     EXPECT_EQ(r.message, c.message) << c.sql.substr(0, 80);
-    if (!r.ok) EXPECT_EQ(r.code, 11949);
+    if (!r.ok) { EXPECT_EQ(r.code, 11949); }
   }
   std::string joins = "SELECT a FROM t0";
   for (int i = 1; i < 20000; ++i) joins += " JOIN t" + std::to_string(i) + " ON t0.a = t" + std::to_string(i) + ".a";

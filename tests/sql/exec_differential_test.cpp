@@ -55,7 +55,7 @@ class ExecDifferentialTest : public SqlTables {
   // in order or as multisets.
   void Agree(const std::string& sql, bool live = false, bool ordered = false, const std::string& peer = "") {
     std::vector<std::string> mine = Run(sql, live), theirs = sqlite_->Query(peer.empty() ? sql : peer);
-    if (live) EXPECT_TRUE(last_live_) << sql;
+    if (live) { EXPECT_TRUE(last_live_) << sql; }
     if (!ordered) {
       std::sort(mine.begin(), mine.end());
       std::sort(theirs.begin(), theirs.end());

@@ -319,11 +319,11 @@ class ValidateTables : public SqlTables {
             Field(3, "b", FieldType::kInteger), Field(4, "c", FieldType::kFloat), Field(5, "d", FieldType::kDate), m,
             Field(7, "memo", FieldType::kBlob, 0, FieldSubtype::kMemo), Field(8, "flag", FieldType::kBoolean),
             Field(9, "s", FieldType::kSmallInt)},
-           {Index("ByA", {2}), Index("ByBA", {3, 2}), Index("ByCDesc", {4}, {1})}, {Index("", {1}, {}, true)});
+           {Index("ByA", {2}), Index("ByBA", {3, 2}), Index("ByCDesc", {4}, {1})}, {Index("", {1}, {}, true), ""});
     Create("u", {Field(1, "uid", FieldType::kInteger), Field(2, "a", FieldType::kString, 20),
                  Field(3, "name", FieldType::kString, 250), Field(4, "b", FieldType::kInteger)});
     Create("w", {Field(1, "Row___No", FieldType::kInteger), Field(2, "x", FieldType::kInteger)}, {},
-           {Index("", {2}, {}, true)});
+           {Index("", {2}, {}, true), ""});
     Create("v", {Field(1, "AbcdefghijklmnopqrstuvwxyzAbc1", FieldType::kInteger),
                  Field(2, "AbcdefghijklmnopqrstuvwxyzAbc2", FieldType::kInteger)});
     baseline_ = Files();

@@ -225,7 +225,7 @@ TEST_F(Validation, HostileStatementsFailCleanly) {
       const Outcome r = Validate(q, c.sql);
       EXPECT_FALSE(r.ok);
       EXPECT_EQ(r.code, c.code) << r.message;
-      if (!c.message.empty()) EXPECT_EQ(r.message, c.message);
+      if (!c.message.empty()) { EXPECT_EQ(r.message, c.message); }
       EXPECT_TRUE(AllFree());
       EXPECT_EQ(q.ResultDataFile(), nullptr);
       for (std::int32_t i = 0; i < q.Sources().Count(); ++i) EXPECT_FALSE(q.Sources().Get(i)->data_file_->IsOpen());
@@ -319,7 +319,7 @@ TEST_F(Validation, ColumnLookupAndTheResolver) {
     const TSourceDataFile* s = q.FindSourceColumn(l.correlation, l.column, n);
     EXPECT_EQ(s ? s->correlation_name_ : "-", l.found ? l.found : "-")
         << l.correlation << "." << l.column;
-    if (s) EXPECT_EQ(n, l.field);
+    if (s) { EXPECT_EQ(n, l.field); }
   }
   // The resolver gives a column its source's field, type and FROM place.
   auto node = storage::NewFieldNode("name");
@@ -399,14 +399,15 @@ TEST_F(Validation, RandomStatementsKeepTheInvariants) {
         EXPECT_EQ(c.result_field_number_, i + 1);
         EXPECT_FALSE(names.Contains(c.result_name_)) << c.result_name_;
         names.Add(c.result_name_);
-        if (!c.expression_) EXPECT_TRUE(c.source_ != nullptr && c.field_number_ >= 1);
+        if (!c.expression_) { EXPECT_TRUE(c.source_ != nullptr && c.field_number_ >= 1); }
       }
       storage::TDataFile* file = q.Flags().live ? q.LiveDataFile() : q.ResultDataFile();
       EXPECT_EQ(file != nullptr, r.ok) << r.code;
-      if (r.ok && file) EXPECT_EQ(file->WorkingFieldCount(), q.Columns().Count());
-      if (r.ok && !q.Flags().live && !q.Flags().in_memory_result && round % 8 == 0)
+      if (r.ok && file) { EXPECT_EQ(file->WorkingFieldCount(), q.Columns().Count()); }
+      if (r.ok && !q.Flags().live && !q.Flags().in_memory_result && round % 8 == 0) {
         EXPECT_EQ(RunTool("datcheck.py", dir_ + "/" + OnlyNewTable()).status, 0);
-      if (!r.ok) EXPECT_TRUE(r.code != 0 && AllFree());
+      }
+      if (!r.ok) { EXPECT_TRUE(r.code != 0 && AllFree()); }
     }
     EXPECT_TRUE(AllFree());
     EXPECT_EQ(NewFiles(), std::set<std::string>{});
