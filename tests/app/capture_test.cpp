@@ -17,25 +17,6 @@
 namespace apptest {
 namespace {
 
-// Picture files on the server. Missing on purpose: aqua03, aqua05..08,
-// aqua11, betta9, betta11.
-struct Served {
-  const char* name;
-  std::string bytes;
-};
-
-std::vector<Served> ServedPictures() {
-  std::vector<Served> v;
-  int shade = 0;
-  for (const char* n : {"aqua01.jpg", "aqua02.jpg", "aqua04.jpg", "aqua09.jpg", "aqua10.jpg", "aqua12.jpg"})
-    v.push_back({n, JpegBytes(200, 150, QColor(200, 90, static_cast<std::uint8_t>(40 * shade++)))});
-  v.push_back({"betta8.gif", GifFile("tk-logo64.gif")});
-  v.push_back({"betta10.gif", GifFile("cscope-c.gif")});
-  v.push_back({"betta12.gif", GifFile("tk-logo100.gif")});
-  v.push_back({"bad.jpg", "these bytes are not a JPEG picture"});
-  return v;
-}
-
 constexpr const char* kTooLong = "The URL is longer than the 250 characters a captured URL can hold.";
 
 struct Captured {
@@ -52,8 +33,16 @@ std::ostream& operator<<(std::ostream& os, const Captured& c) {
 class CaptureTest : public CatalogueTest {
  protected:
   static void SetUpTestSuite() {
+    // Picture files. Missing on purpose: aqua03, aqua05..08, aqua11,
+    // betta9, betta11.
     server_ = new testsupport::LocalHttpServer;
-    for (const Served& s : ServedPictures()) server_->AddFile(s.name, s.bytes);
+    int shade = 0;
+    for (const char* n : {"aqua01.jpg", "aqua02.jpg", "aqua04.jpg", "aqua09.jpg", "aqua10.jpg", "aqua12.jpg"})
+      server_->AddFile(n, JpegBytes(200, 150, QColor(200, 90, 40 * shade++)));
+    for (const auto& [served, file] : {std::pair{"betta8.gif", "tk-logo64.gif"}, {"betta10.gif", "cscope-c.gif"},
+                                       {"betta12.gif", "tk-logo100.gif"}})
+      server_->AddFile(served, GifFile(file));
+    server_->AddFile("bad.jpg", "these bytes are not a JPEG picture");
     // Slow pictures: slow1 and slow3 come at once, slow2 sends a piece and
     // then nothing. Their URLs end in "?.jpg", which makes them JPEG
     // pictures to the program.

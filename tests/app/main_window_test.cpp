@@ -256,9 +256,8 @@ TEST_F(MainWindowTest, ReProcessAsksFirst) {
 }
 
 // Capture mode: New and Edit open the capture window and insert nothing
-// (the number is the capture window's to take). The notebook's tabs switch
-// modes as the mode buttons do.
-TEST_F(MainWindowTest, CaptureModeAndTabs) {
+// (the number is the capture window's to take).
+TEST_F(MainWindowTest, CaptureModeInsertsNothing) {
   app::TMainForm& m = Main();
   m.CapturedPhotos1->Click();
   EXPECT_EQ(m.Caption(), "Browsing All Morvella Captured Photo Entries");
@@ -276,13 +275,6 @@ TEST_F(MainWindowTest, CaptureModeAndTabs) {
   EXPECT_EQ(boxes_.Texts(), Names{"Delete This Captured Photo URL?"});
   EXPECT_FALSE(m.DeleteBut->Enabled() || m.RevenueScrollBox->Visible());
 
-  for (int kind = 1; kind <= 4; ++kind) Put(kind, {{"Category", "c" + std::to_string(kind)}});
-  m.Type1But->Click();
-  m.FunctionPad->SetActivePage("Internet");
-  m.FunctionPad->Click();
-  EXPECT_EQ(m.ModeLabel->Caption(), "Type4");
-  EXPECT_EQ(m.Caption(), "Browsing All Morvella Internet Links");
-  EXPECT_TRUE(m.InternetScrollBox->Visible());
 }
 
 }  // namespace
