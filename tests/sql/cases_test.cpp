@@ -9,9 +9,6 @@
 //       engine error; afterwards no table is open and no file is left
 //   query [rowsort] [live]     execution against the tables below: the
 //       rows (fields joined by '|'), or "error <code>: <message>"
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 

@@ -28,9 +28,6 @@ class Exec : public SqlTables {
       abort = static_cast<int>(calls.size()) == abort_at;
     });
   }
-  static std::string EngineMessage(const std::function<void()>& f) {
-    return testsupport::ErrorText<storage::ETolmidEngineError>(f);
-  }
 };
 
 TEST_F(Exec, ProgressOneCallPerDrivingRecordWithTruncatedPercent) {
@@ -123,14 +120,14 @@ TEST_F(Exec, ParametersBindTypesAndValues) {
     Setup(unbound, live);
     ASSERT_EQ(unbound.PrepareQuery("SELECT id FROM p WHERE id > 0 AND name = ?"), 0);
     cursor = nullptr;
-    EXPECT_EQ(EngineMessage([&] { (void)unbound.ExecuteQuery(cursor); }),
+    EXPECT_EQ(testsupport::ErrorText<storage::ETolmidEngineError>([&] { (void)unbound.ExecuteQuery(cursor); }),
               "Tolmid Engine Error # 11949 SQL - No value for parameter 1 in WHERE or JOIN clause");
     EXPECT_EQ(cursor, nullptr);
   }
   TDataQuery q;
   Setup(q);
   ASSERT_EQ(q.PrepareQuery("SELECT id FROM p WHERE id = ?"), 0);
-  EXPECT_EQ(EngineMessage([&] { (void)q.SetQueryParams(2, fields, record); }),
+  EXPECT_EQ(testsupport::ErrorText<storage::ETolmidEngineError>([&] { (void)q.SetQueryParams(2, fields, record); }),
             "Tolmid Engine Error # 11949 SQL - Internal parameter error");
 }
 

@@ -198,10 +198,7 @@ class SqlTables : public ::testing::Test {
     storage::ShutdownEngine();
     scratch_.reset();
   }
-  void Restart() {  // a new engine and an empty folder
-    TearDown();
-    SetUp();
-  }
+  void Restart() { TearDown(), SetUp(); }  // a new engine and an empty folder
 
   void Create(const std::string& name, std::vector<TFieldDescriptor> fields,
               std::vector<TIndexDescriptor> secondary = {}, const TableOptions& o = {}) {

@@ -3,7 +3,6 @@
 // source tables and their settings, column lookup, result names, and
 // random statements. The messages and result layouts of ordinary
 // statements are in tests/data/sql/validate.test (cases_test.cpp).
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +13,6 @@
 
 #include "sql/result_table.h"
 #include "sql_tables.h"
-#include "storage/memory_file.h"
 
 namespace sql::test {
 namespace {
