@@ -211,5 +211,46 @@ TEST_F(QueryComponent, ParameterFaultsAndSqlChanges) {
   EXPECT_EQ(q->Text(), "select * from t where tag = ?\r\n");
 }
 
+TEST_F(QueryComponent, MasterDrivesDetailAndCountColumnsByName) {
+  TTolmidTable* cats = CreateTable("cats.dat", {{"Category", TFieldType::ftString, 20, true}},
+                                   {{"", "Category", kPrimary}});
+  TTolmidTable* items = CreateTable("type1.dat",
+                                    {{"RecordNum", TFieldType::ftAutoInc, 0, true},
+                                     {"Category", TFieldType::ftString, 20},
+                                     {"Type1Num", TFieldType::ftInteger}},
+                                    {{"", "RecordNum", kPrimary}});
+  cats->Open();
+  items->Open();
+  const int counts[] = {3, 1, 0, 2};
+  for (int c = 0; c < 4; ++c) {
+    const std::string name = "cat" + std::to_string(c);
+    cats->AppendRecord({Variant(name)});
+    for (int i = 0; i < counts[c]; ++i) items->AppendRecord({Variant(), Variant(name), Variant(1000 + c * 10 + i)});
+  }
+  auto* source = new fw::TDataSource(owner_.get());
+  source->SetDataSet(cats);
+  TTolmidQuery* detail = NewQuery("select * from type1 where category = :category");
+  detail->SetDataSource(source);
+  cats->First();
+  detail->Open();
+  for (int c = 0; c < 4; ++c) {
+    SCOPED_TRACE(c);
+    EXPECT_EQ(detail->RecordCount(), counts[c]);
+    cats->Next();
+  }
+  TTolmidQuery* graph = NewQuery("select category, count(type1num) from type1 group by category");
+  graph->Open();
+  int total = 0;
+  while (!graph->Eof()) {
+    total += graph->FieldByName("Count Of type1num")->AsInteger();
+    graph->Next();
+  }
+  EXPECT_EQ(total, 6);
+  EXPECT_EQ(graph->FieldByName("COUNT OF TYPE1NUM")->DataType(), TFieldType::ftInteger);
+  // A canned result is a scratch table: it cannot be edited.
+  EXPECT_FALSE(graph->CanModify());
+  EXPECT_EQ(ErrorOf([&] { graph->Edit(); }), "Cannot modify a read-only dataset");
+}
+
 }  // namespace
 }  // namespace dataset::dstest
