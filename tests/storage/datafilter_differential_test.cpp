@@ -279,7 +279,7 @@ class Peer : public testsupport::SqlitePeer {
   }
   std::set<std::int32_t> Ids(const std::string& where) {
     std::set<std::int32_t> out;
-    Query("SELECT id FROM t WHERE " + where, [&](sqlite3_stmt* st) { out.insert(sqlite3_column_int(st, 0)); });
+    ForEachRow("SELECT id FROM t WHERE " + where, [&](sqlite3_stmt* st) { out.insert(sqlite3_column_int(st, 0)); });
     return out;
   }
 };

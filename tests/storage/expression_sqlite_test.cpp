@@ -367,7 +367,7 @@ void RunDifferential(std::uint32_t seed) {
     SCOPED_TRACE("expression " + std::to_string(i) + ": " + e.sql);
     ASSERT_NO_THROW(CheckExpression(11949, "source columns", *e.tree, Resolve));
     int r = 0;
-    const int count = db.Query("SELECT " + e.sql + " FROM t ORDER BY id", [&](sqlite3_stmt* stmt) {
+    const int count = db.ForEachRow("SELECT " + e.sql + " FROM t ORDER BY id", [&](sqlite3_stmt* stmt) {
       TExpressionNode result;
       Evaluate(*e.tree, rows[r], result);
       SCOPED_TRACE("row " + std::to_string(r++));
