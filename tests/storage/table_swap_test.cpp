@@ -5,10 +5,6 @@
 // look like them.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "platform/file.h"
 #include "storage/table_swap.h"
 #include "tests/common/forked_peer.h"
@@ -38,21 +34,8 @@ class TableSwapTest : public datatest::DataFileTestBase {
   Files Here() const { return FolderFiles(dir_); }
   // A restructure killed with its intent on disk; returns the intent.
   std::vector<std::uint8_t> KilledAfterIntent() {
-    const pid_t child = fork();
-    if (child == 0) {
-      SetTableStepHook([](std::string_view p) {
-        if (p == "intent written") raise(SIGKILL);
-      });
-      try {
-        ExclusiveTable t(Path("t.dat"));
-        t.AlterDataTable(CatalogueLayout(false));
-      } catch (...) {
-      }
-      _exit(3);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(RunKilled([&] { ExclusiveTable(Path("t.dat")).AlterDataTable(CatalogueLayout(false)); },
+                          "intent written", 1));
     return ReadBytes(Path("t.SWP"));
   }
   Model model_;

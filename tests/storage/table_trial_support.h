@@ -5,9 +5,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <stdexcept>
@@ -15,6 +19,7 @@
 #include <vector>
 
 #include "storage/data_file.h"
+#include "storage/table_swap.h"
 #include "tests/common/scratch_dir.h"
 #include "tests/storage/record_test_support.h"
 
@@ -160,6 +165,30 @@ inline tooltest::ToolResult CheckTables(const std::vector<std::string>& dats) {
   std::string args;
   for (std::size_t i = 1; i < dats.size(); ++i) args += " '" + dats[i] + "'";
   return tooltest::RunTool("tablecheck.py", dats.front(), args);
+}
+
+// Runs work in a child that kills itself the occurrence-th time it
+// passes point. Returns true when it died there, false when the run
+// ended first.
+inline bool RunKilled(const std::function<void()>& work, const std::string& point, int occurrence) {
+  const pid_t child = fork();
+  if (child == 0) {
+    int seen = 0;
+    SetTableStepHook([&](std::string_view p) {
+      if (p == point && ++seen == occurrence) raise(SIGKILL);
+    });
+    try {
+      work();
+    } catch (...) {
+      _exit(3);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return true;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed: " << status;
+  return false;
 }
 
 // Files of a killed run that a finished one must have removed.
