@@ -34,29 +34,16 @@ struct Expr {
 
 enum class Kind { kBool, kInt, kFloat, kString, kDate, kStamp };
 
-struct ColumnDef {
-  const char* name;
-  const char* sql_type;
-  T type;
-  std::uint8_t size;
+const TestColumn kColumns[] = {
+    {"s1", T::kString, 13}, {"s2", T::kString, 13}, {"i1", T::kInteger, 4},   {"i2", T::kInteger, 4},
+    {"sm", T::kSmallInt, 2}, {"w", T::kWord, 2},    {"nz", T::kInteger, 4},   {"f1", T::kFloat, 8},
+    {"f2", T::kFloat, 8},   {"fnz", T::kFloat, 8},  {"b1", T::kBoolean, 2},   {"d1", T::kDate, 4},
+    {"d2", T::kDate, 4},    {"t1", T::kTimestamp, 8},
 };
-const ColumnDef kColumns[] = {
-    {"s1", "TEXT", T::kString, 13},     {"s2", "TEXT", T::kString, 13},  {"i1", "INTEGER", T::kInteger, 4},
-    {"i2", "INTEGER", T::kInteger, 4},  {"sm", "INTEGER", T::kSmallInt, 2}, {"w", "INTEGER", T::kWord, 2},
-    {"nz", "INTEGER", T::kInteger, 4},  {"f1", "REAL", T::kFloat, 8},   {"f2", "REAL", T::kFloat, 8},
-    {"fnz", "REAL", T::kFloat, 8},      {"b1", "INTEGER", T::kBoolean, 2}, {"d1", "TEXT", T::kDate, 4},
-    {"d2", "TEXT", T::kDate, 4},        {"t1", "TEXT", T::kTimestamp, 8},
-};
-
-bool Resolve(TExpressionNode& node) {
-  for (const ColumnDef& c : kColumns) {
-    if (node.column_name.View() == c.name) {
-      node.type = c.type;
-      node.size = c.size;
-      return true;
-    }
-  }
-  return false;
+bool Resolve(TExpressionNode& node) { return ResolveColumn(kColumns, node); }
+// Dates and timestamps are ISO texts in SQLite.
+const char* SqlType(T type) {
+  return type == T::kFloat ? "REAL" : type == T::kString || type == T::kDate || type == T::kTimestamp ? "TEXT" : "INTEGER";
 }
 
 std::string IsoDate(std::uint32_t day) {
@@ -346,7 +333,7 @@ class Generator : public testsupport::Dice {
 void RunDifferential(std::uint32_t seed) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::string create = "CREATE TABLE t(id INTEGER PRIMARY KEY";
-  for (const ColumnDef& c : kColumns) create += std::string(", ") + c.name + " " + c.sql_type;
+  for (const TestColumn& c : kColumns) create += std::string(", ") + c.name + " " + SqlType(c.type);
   testsupport::SqlitePeer db(create + ")");
   db.Exec("PRAGMA case_sensitive_like=ON");
   Generator gen(seed);
