@@ -43,7 +43,8 @@ const TestColumn kColumns[] = {
 bool Resolve(TExpressionNode& node) { return ResolveColumn(kColumns, node); }
 // Dates and timestamps are ISO texts in SQLite.
 const char* SqlType(T type) {
-  return type == T::kFloat ? "REAL" : type == T::kString || type == T::kDate || type == T::kTimestamp ? "TEXT" : "INTEGER";
+  if (type == T::kFloat) return "REAL";
+  return type == T::kString || type == T::kDate || type == T::kTimestamp ? "TEXT" : "INTEGER";
 }
 
 std::string IsoDate(std::uint32_t day) {
