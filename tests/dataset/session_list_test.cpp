@@ -47,22 +47,6 @@ TEST_F(SessionTest, TheListStartsWithTheDefaultSession) {
   }
 }
 
-TEST_F(SessionTest, SessionNamesAreUniqueIgnoringCase) {
-  TTolmidSession a(nullptr), b(nullptr);
-  EXPECT_EQ(ErrorOf([&] { a.SetSessionName("Work"); }), "");
-  EXPECT_EQ(ErrorOf([&] { a.SetSessionName("WORK"); }), "");  // its own name
-  EXPECT_EQ(ErrorOf([&] { b.SetSessionName("work"); }), "Session name work already exists.");
-  EXPECT_EQ(ErrorOf([&] { b.SetSessionName("default"); }), "Session name default already exists.");
-  EXPECT_EQ(b.SessionName(), "");
-  EXPECT_EQ(ErrorOf([&] { b.SetSessionName(""); }), "");
-  // A freed session's name is free again.
-  {
-    TTolmidSession c(nullptr);
-    c.SetSessionName("Temp");
-  }
-  EXPECT_EQ(ErrorOf([&] { b.SetSessionName("Temp"); }), "");
-}
-
 TEST_F(SessionTest, StartingAndStoppingEngineSessions) {
   TTolmidSession& def = Session();
   TTolmidSession s(nullptr);

@@ -147,53 +147,6 @@ TEST(GIFOptimizer, PixelsBeyondTheTableKeepTheirColour) {
   ExpectOptimisedSame(data, "beyond all");
 }
 
-TEST(GIFOptimizer, RepeatedFrameBecomesMostlyTransparent) {
-  Bytes a(100);
-  for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<std::uint8_t>(i % 5);
-  Bytes b = a;
-  b[55] = 9;
-  gif::TGIFGraphic g;
-  LoadBytes(g, MakeGif(10, 10, {{0, 0, 10, 10, 1, -1, 5, false, a}, {0, 0, 10, 10, 1, -1, 5, false, b}}, 1, 0));
-  // The table's unused colours go first, leaving room for a transparent one.
-  g.Optimize(gif::ooColorMap | gif::ooMerge, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);
-  gif::TGIFSubImage* f = g.Image().Images()[1];
-  ASSERT_TRUE(f->Transparent());
-  const int t = f->GraphicControlExtension()->TransparentColorIndex();
-  int opaque = 0;
-  for (std::size_t i = 0; i < f->DataSize(); ++i) opaque += f->Data()[i] != t;
-  EXPECT_EQ(opaque, 1);
-  // Cropping then leaves the one pixel that changed.
-  g.Optimize(gif::ooCrop, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);
-  f = g.Image().Images()[1];
-  EXPECT_EQ(f->Width(), 1);
-  EXPECT_EQ(f->Left(), 5);
-  EXPECT_EQ(f->Top(), 5);
-}
-
-TEST(GIFOptimizer, TransparentFrameDisappearsAndGivesItsDelay) {
-  gif::TGIFGraphic g;
-  LoadBytes(g, MakeGif(6, 6,
-                       {{0, 0, 6, 6, 1, 3, 7, false, {}},
-                        {1, 1, 4, 4, 1, 3, 11, false, Bytes(16, 3)},
-                        {0, 0, 6, 6, 1, -1, 5, false, {}}},
-                       1, 0));
-  g.Optimize(gif::ooCrop, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);
-  ASSERT_EQ(g.Image().Images().Count(), 2);
-  EXPECT_EQ(g.Image().Images()[0]->GraphicControlExtension()->Delay(), 18);
-}
-
-TEST(GIFOptimizer, SingleFrameLosesItsExtensions) {
-  gif::TGIFGraphic g;
-  LoadBytes(g, MakeGif(6, 6, {{0, 0, 6, 6, 2, -1, 7, false, {}}}, 1, 0));
-  gif::TGIFSubImage* f = g.Image().Images()[0];
-  auto comment = std::make_unique<gif::TGIFCommentExtension>(f);
-  comment->Comment().push_back("hello");
-  f->Extensions().Add(std::move(comment));
-  ASSERT_GE(f->Extensions().Count(), 3);
-  g.Optimize(gif::ooCleanup, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);
-  EXPECT_EQ(g.Image().Images()[0]->Extensions().Count(), 0);
-}
-
 TEST(GIFOptimizer, PaletteReductionNeedsCleanup) {
   gif::TGIFGraphic g;
   LoadBytes(g, MakeGif(6, 6, {{0, 0, 6, 6, 0, -1, 0, false, {}}}, 1));
