@@ -111,12 +111,6 @@ TEST(SysUtilsDates, Parsing) {
   EXPECT_EQ(StrToDateTime(DateTimeToStr(dt)), dt);
 }
 
-TEST(SysUtilsDates, ClockIsSane) {
-  const TDateTime now = Now();
-  EXPECT_TRUE(now > EncodeDate(2020, 1, 1) && now < EncodeDate(2200, 1, 1) && Date() <= now) << now;
-  EXPECT_TRUE(Time() >= 0 && Time() < 1) << Time();
-}
-
 TEST(SysUtilsText, TrimAndCase) {
   EXPECT_EQ(Trim(std::string("\0 a b \t\0", 8)), "a b");
   EXPECT_EQ(TrimLeft(std::string("\0\x1f x ", 5)), "x ");

@@ -96,22 +96,6 @@ TEST(ColourLookup, EveryPaletteColourMapsToItsEntry) {
   }
 }
 
-TEST(ColourLookup, ChosenColourIsTheIndexedEntry) {
-  std::mt19937 rng(5);
-  for (const auto& c : AllLookups()) {
-    SCOPED_TRACE(c.name);
-    auto lookup = c.make();
-    for (int n = 0; n < 5000; ++n) {
-      const TGIFColor q = RandomColor(rng);
-      TGIFColor chosen;
-      const int index = lookup->Lookup(q.Red, q.Green, q.Blue, chosen);
-      ASSERT_GE(index, 0);
-      ASSERT_LT(index, static_cast<int>(c.palette.size()));
-      ASSERT_EQ(chosen, c.palette[static_cast<std::size_t>(index)]);
-    }
-  }
-}
-
 int BruteNearest(const ColorPalette& p, const TGIFColor& q) {
   int best = 0;
   for (std::size_t i = 1; i < p.size(); ++i)

@@ -84,27 +84,6 @@ TEST(ColourQuantizer, SystemColoursStayInPlace) {
   }
 }
 
-TEST(ColourQuantizer, NeverMoreColoursThanAsked) {
-  const TrueColorImage noise = NoiseImage(64, 48, 7);
-  const TrueColorImage photo = PhotoImage(64, 48, 8);
-  for (const TrueColorImage* image : {&noise, &photo})
-    for (int colors : {2, 3, 5, 8, 16, 100, 236, 256})
-      for (int bits : {1, 3, 5, 8}) {
-        gif::TColorQuantizer q(colors, bits);
-        q.ProcessImage(*image);
-        EXPECT_LE(q.LeafCount(), std::max(colors, 8));
-        EXPECT_EQ(q.Palette().size(), static_cast<std::size_t>(std::min(q.LeafCount(), colors)));
-        EXPECT_LE(gif::OctreePalette(*image, colors, bits, false).size(), static_cast<std::size_t>(colors));
-      }
-  for (int bits = 1; bits <= 8; ++bits) {
-    const gif::IndexedImage r =
-        gif::ReduceColors(noise, TColorReduction::rmQuantize, TDitherMode::dmFloydSteinberg, nullptr, bits);
-    ASSERT_FALSE(r.Empty());
-    EXPECT_LE(r.palette.size(), std::size_t{1} << bits);
-    for (std::uint8_t i : r.pixels) { ASSERT_LT(i, r.palette.size()); }
-  }
-}
-
 TEST(ColourQuantizer, ErrorFallsAsThePaletteGrows) {
   const TrueColorImage photo = PhotoImage(96, 64, 9);
   double previous = 1e9;
@@ -150,39 +129,6 @@ TEST(ColourQuantizer, LeafColourIsTheMeanOfItsPixels) {
   const ColorPalette p = gif::OctreePalette(image, 256, 4, false);
   ASSERT_EQ(p.size(), 1u);
   EXPECT_EQ(p[0], (TGIFColor{3, 3, 3}));
-}
-
-TEST(ColourQuantizer, FoldingTakesTheNewestDeepestNode) {
-  // Eight colours asked. Two pairs of colours that differ only in the last
-  // bit: (255, 0, 0) and (254, 0, 0) first, black and (1, 1, 1) last, with
-  // five corners of the cube between. The ninth leaf makes the newest node
-  // of the deepest level fold, which joins black and (1, 1, 1); folding the
-  // oldest would join the two reds instead.
-  const std::vector<TGIFColor> first = {{255, 0, 0},   {254, 0, 0},   {0, 255, 0},    {0, 0, 255},
-                                        {255, 255, 0}, {255, 0, 255}, {0, 255, 255}};
-  TrueColorImage image(10, 1);
-  for (int i = 0; i < 7; ++i) image.Pixel(i, 0) = first[static_cast<std::size_t>(i)];
-  image.Pixel(7, 0) = {0, 0, 0};
-  image.Pixel(8, 0) = {1, 1, 1};
-  image.Pixel(9, 0) = {1, 1, 1};
-  gif::TColorQuantizer q(8, 8);
-  q.ProcessImage(image);
-  EXPECT_EQ(q.LeafCount(), 8);
-  std::vector<TGIFColor> want = first;
-  want.push_back({0, 0, 0});  // (0 + 1 + 1) / 3
-  EXPECT_EQ(AsSet(q.Palette()), AsSet(want));
-}
-
-TEST(ColourQuantizer, FewerThanEightColoursMergeTheNearestLeaves) {
-  // Asked for 2 colours, four colours in two far-apart pairs: each pair
-  // becomes one colour holding its mean.
-  TrueColorImage image(4, 1);
-  image.Pixel(0, 0) = {0, 0, 0};
-  image.Pixel(1, 0) = {0, 0, 2};
-  image.Pixel(2, 0) = {250, 250, 250};
-  image.Pixel(3, 0) = {254, 250, 250};
-  const ColorPalette p = gif::OctreePalette(image, 2, 8, false);
-  EXPECT_EQ(AsSet(p), AsSet({{0, 0, 1}, {252, 250, 250}}));
 }
 
 TEST(ColourQuantizer, HostileParametersAreHeldToTheirRanges) {
