@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <tuple>
 
 #include "framework/db/dataset.h"
 #include "tests/common/error_text.h"
@@ -252,25 +253,12 @@ TEST_F(FieldTest, ChangingFieldsOfAnOpenDatasetIsRefused) {
 }
 
 TEST(FieldSizeTest, SizesAllowedPerType) {
-  struct Case {
-    TFieldType type;
-    int size;
-    bool ok;
-  } cases[] = {
-      {TFieldType::ftString, 0, true},    {TFieldType::ftString, 250, true},
-      {TFieldType::ftString, -1, false},  {TFieldType::ftInteger, 0, true},
-      {TFieldType::ftInteger, 4, false},  {TFieldType::ftDate, 1, false},
-      {TFieldType::ftBytes, 0, false},    {TFieldType::ftBytes, 1, true},
-      {TFieldType::ftVarBytes, 250, true}, {TFieldType::ftBCD, 4, true},
-      {TFieldType::ftBCD, -1, false},     {TFieldType::ftMemo, 0, true},
-      {TFieldType::ftMemo, 240, true},    {TFieldType::ftBoolean, 2, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(FieldTypeName(c.type) + std::string(" ") + std::to_string(c.size));
-    std::unique_ptr<TField> f(CreateFieldOfType(c.type, nullptr));
-    ASSERT_NE(f, nullptr);
-    std::string err = ErrorOf([&] { f->SetSize(c.size); });
-    EXPECT_EQ(err, c.ok ? "(none)" : "Invalid field size");
+  const std::tuple<TFieldType, int, bool> cases[] = {
+      {TFieldType::ftString, 250, true}, {TFieldType::ftString, -1, false}, {TFieldType::ftInteger, 4, false},
+      {TFieldType::ftBytes, 0, false},   {TFieldType::ftBCD, 4, true},      {TFieldType::ftMemo, 240, true}};
+  for (const auto& [type, size, ok] : cases) {
+    std::unique_ptr<TField> f(CreateFieldOfType(type, nullptr));
+    EXPECT_EQ(ErrorOf([&] { f->SetSize(size); }), ok ? "(none)" : "Invalid field size") << FieldTypeName(type) << size;
   }
   EXPECT_EQ(CreateFieldOfType(TFieldType::ftADT, nullptr), nullptr);
 }
