@@ -168,11 +168,6 @@ TEST_F(FieldTest, ConversionAndRangeErrorsHaveTheFrameworkTexts) {
   EXPECT_EQ(ErrorOf([&] { F("B")->SetAsDateTime(1); }), "Cannot access field 'B' as type DateTime");
   F("I")->SetDisplayLabel("Count");
   EXPECT_EQ(ErrorOf([&] { F("I")->SetAsString("z"); }), "'z' is not a valid integer value for field 'Count'");
-  auto* fl = static_cast<TFloatField*>(F("F"));
-  fl->SetMinValue(0);
-  fl->SetMaxValue(10);
-  EXPECT_EQ(ErrorOf([&] { fl->SetAsFloat(10.5); }),
-            "10.5 is not a valid value for field 'F'. The allowed range is 0 to 10");
 }
 
 TEST_F(FieldTest, CrossTypeAccess) {
@@ -200,18 +195,6 @@ TEST_F(FieldTest, CrossTypeAccess) {
   EXPECT_EQ(f->Text(), "1,234.50");  // edit text falls back to the display mask
   F("DT")->SetAsVariant(Variant::FromDateTime(2.25));
   EXPECT_EQ(F("DT")->AsVariant(), Variant::FromDateTime(2.25));
-}
-
-TEST_F(FieldTest, ValidateSeesTheNewValueAndCanRefuseIt) {
-  std::int32_t seen = 0;
-  F("I")->OnValidate = [&](TField& field) {
-    std::memcpy(&seen, field.ValidatingBuffer(), 4);
-    if (seen < 0) throw EDatabaseError("negative");
-  };
-  F("I")->SetAsInteger(5);
-  EXPECT_EQ(seen, 5);
-  EXPECT_EQ(ErrorOf([&] { F("I")->SetAsInteger(-1); }), "negative");
-  EXPECT_EQ(F("I")->AsInteger(), 5);
 }
 
 TEST_F(FieldTest, BlobFieldsStreamAndDiscardOnCancel) {

@@ -48,7 +48,7 @@ TEST(StringList, CaseInsensitiveByDefaultIncludingAnsiLetters) {
 }
 
 TEST(StringList, NamesAndValues) {
-  TStringList l, s;
+  TStringList l;
   l.SetText("Path=c:\\x\r\nname=a=b\r\nnovalue\r\nEmpty=\r\n");
   EXPECT_EQ(l.Names(0), "Path");
   EXPECT_EQ(l.Values("NAME"), "a=b");
@@ -56,18 +56,6 @@ TEST(StringList, NamesAndValues) {
   EXPECT_EQ(l.ValueFromIndex(2), "");
   EXPECT_EQ(l.ValueFromIndex(1), "a=b");
   EXPECT_EQ(l.IndexOfName("empty"), 3);
-  l.SetValue("path", "d:\\");
-  EXPECT_EQ(l.Get(0), "path=d:\\");
-  l.SetValue("new", "1");
-  EXPECT_EQ(l.Get(4), "new=1");
-  l.SetValue("NAME", "");  // an empty value deletes
-  EXPECT_EQ(l.IndexOfName("name"), -1);
-  EXPECT_EQ(l.Count(), 4);
-  s.SetSorted(true);
-  s.SetValue("b", "2");
-  s.SetValue("a", "1");
-  s.SetValue("b", "3");
-  EXPECT_EQ(s.ToVector(), (V{"a=1", "b=3"}));
 }
 
 TEST(StringList, TextSplitsAtCrLfLfAndCr) {
