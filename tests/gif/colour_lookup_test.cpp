@@ -1,6 +1,6 @@
 // Fixed palettes and colour lookups: palette contents, every lookup exact on
 // its own palette's colours, the fast lookup against a brute-force nearest
-// search, and the documented thresholds.
+// search, and the web lookup's steps.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -164,37 +164,6 @@ TEST(ColourLookup, WebLookupStepsEachChannel) {
     EXPECT_EQ(lookup.Lookup(0, 0, c, chosen), step) << v;
     EXPECT_EQ(chosen.Blue, 51 * step) << v;
   }
-}
-
-TEST(ColourLookup, GreyLookupUsesTheWeightedSum) {
-  gif::TGrayScaleLookup lookup;
-  TGIFColor chosen;
-  const std::pair<TGIFColor, int> cases[] = {{{0, 0, 0}, 0},    {{255, 255, 255}, 255},
-                                             {{255, 0, 0}, 76}, {{0, 255, 0}, 149},
-                                             {{0, 0, 255}, 28}, {{10, 200, 30}, (770 + 30000 + 870) >> 8}};
-  for (const auto& [in, grey] : cases) {
-    EXPECT_EQ(lookup.Lookup(in.Red, in.Green, in.Blue, chosen), grey);
-    EXPECT_EQ(chosen, (TGIFColor{std::uint8_t(grey), std::uint8_t(grey), std::uint8_t(grey)}));
-  }
-}
-
-// Every colour of luminance 77 r + 150 g + 29 b = 32512 is black, of 32513
-// white.
-TEST(ColourLookup, MonochromeThresholdIsLuminance32513) {
-  gif::TMonochromeLookup lookup;
-  TGIFColor chosen;
-  int seen[2] = {0, 0};
-  for (int r = 0; r < 256; ++r)
-    for (int g = 100; g < 160; ++g)
-      for (int b = 0; b < 256; ++b) {
-        const int lum = 77 * r + 150 * g + 29 * b;
-        if (lum != 32512 && lum != 32513) continue;
-        const int white = lum - 32512;
-        ++seen[white];
-        ASSERT_EQ(lookup.Lookup(std::uint8_t(r), std::uint8_t(g), std::uint8_t(b), chosen), white);
-        ASSERT_EQ(chosen, (TGIFColor{std::uint8_t(255 * white), std::uint8_t(255 * white), std::uint8_t(255 * white)}));
-      }
-  EXPECT_TRUE(seen[0] > 0 && seen[1] > 0);
 }
 
 }  // namespace
