@@ -1,6 +1,7 @@
-// Controls: clicks (real and by code), check and radio boxes, memo lines
-// against a string list, the notebook, images, the clipboard, the shell
-// opener and timers on the injected clock.
+// Controls: alignment and anchors when a form grows, clicks (real and by
+// code), check and radio boxes, memo lines against a string list, the
+// notebook, images, the clipboard, the shell opener and timers on the
+// injected clock.
 #include <QApplication>
 #include <QClipboard>
 #include <QTabBar>
@@ -30,6 +31,45 @@ using formstest::AppTest;
 using formstest::TestForm;
 
 using ControlsTest = AppTest;
+
+// Aligned panels share the form's client area in the order top, bottom,
+// left, right, client (inside the client panel's frame and border), and
+// anchored controls keep their distances when the form grows.
+TEST_F(ControlsTest, AlignedAndAnchoredChildrenFollowTheForm) {
+  auto* form = fw::NewForm<TestForm>(&App());
+  form->SetClientSize(400, 300);
+  using A = fw::TAlign;
+  const struct {
+    int parent;  // row of the parent, -1: the form
+    A align;
+    int anchors;
+    QRect bounds, grown;  // grown: after the form grows to 600 x 500
+  } rows[] = {
+      {-1, A::alTop, 0, {0, 0, 10, 40}, {0, 0, 600, 40}},       {-1, A::alBottom, 0, {0, 0, 10, 30}, {0, 470, 600, 30}},
+      {-1, A::alLeft, 0, {0, 0, 50, 10}, {0, 40, 50, 430}},     {-1, A::alRight, 0, {0, 0, 60, 10}, {540, 40, 60, 430}},
+      {-1, A::alClient, 0, {0, 0, 10, 10}, {50, 40, 490, 430}}, {4, A::alClient, 0, {0, 0, 10, 10}, {4, 4, 482, 422}},
+      {1, A::alNone, fw::akRight | fw::akTop, {300, 2, 75, 25}, {500, 2, 75, 25}},
+      {0, A::alNone, fw::akLeft | fw::akTop | fw::akRight, {10, 5, 380, 20}, {10, 5, 580, 20}},
+      {4, A::alNone, fw::akRight | fw::akBottom, {250, 170, 20, 10}, {450, 370, 20, 10}},
+  };
+  std::vector<fw::TPanel*> panels;
+  for (const auto& r : rows) {
+    auto* p = form->Make<fw::TPanel>("P" + std::to_string(panels.size()),
+                                     r.parent < 0 ? static_cast<fw::TWinControl*>(form) : panels[r.parent]);
+    p->SetBounds(r.bounds.x(), r.bounds.y(), r.bounds.width(), r.bounds.height());
+    p->SetAlign(r.align);
+    if (r.anchors != 0) p->SetAnchors(r.anchors);
+    if (panels.size() == 4) p->SetBorderWidth(3);  // frame 1 (outer bevel) + 3
+    panels.push_back(p);
+  }
+  form->SetClientSize(600, 500);
+  for (std::size_t i = 0; i < panels.size(); ++i) {
+    const fw::TPanel* p = panels[i];
+    EXPECT_EQ(QRect(p->Left(), p->Top(), p->Width(), p->Height()), rows[i].grown) << "row " << i;
+  }
+  panels[0]->Hide();  // a hidden aligned panel gives its strip back
+  EXPECT_EQ(panels[2]->Height(), 470);
+}
 
 TEST_F(ControlsTest, ClicksByUserAndByCode) {
   auto* form = fw::NewForm<TestForm>(&App());
