@@ -94,6 +94,9 @@ TEST(GifRoundTrip, ColourOutsideTheTableIsRefused) {
     image.Add(std::move(frame));
     EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { SaveOurs(image, c); }), "Color not in color table");
   }
+  gif::TGIFImage image;  // a table holds at most 256 colours
+  for (int i = 0; i < 256; ++i) image.GlobalColorMap().Add(static_cast<gif::TColorValue>(i));
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { image.GlobalColorMap().Add(1); }), "Color table overflow");
 }
 
 TEST(GifRoundTrip, VersionFollowsTheParts) {
