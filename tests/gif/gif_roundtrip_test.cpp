@@ -97,6 +97,14 @@ TEST(GifRoundTrip, ColourOutsideTheTableIsRefused) {
   gif::TGIFImage image;  // a table holds at most 256 colours
   for (int i = 0; i < 256; ++i) image.GlobalColorMap().Add(static_cast<gif::TColorValue>(i));
   EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { image.GlobalColorMap().Add(1); }), "Color table overflow");
+  gif::TGIFImage small;  // a transparent index past the table becomes 0
+  small.GlobalColorMap().Add(1);
+  small.GlobalColorMap().Add(2);
+  gif::TGIFSubImage frame(&small);
+  auto* gce = new gif::TGIFGraphicControlExtension(&frame);
+  frame.Extensions().Add(std::unique_ptr<gif::TGIFExtension>(gce));
+  gce->SetTransparentColorIndex(2);
+  EXPECT_EQ(gce->TransparentColorIndex(), 0);
 }
 
 TEST(GifRoundTrip, VersionFollowsTheParts) {
