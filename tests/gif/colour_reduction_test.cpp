@@ -1,13 +1,17 @@
 // ReduceColors: the palette of every method, indexes always inside it,
 // empty results for what cannot be reduced, size checks on pictures, and
 // reduced pictures written as GIF and read back (by our reader and by
-// giflib) with the same indexes and palette.
+// giflib) with the same indexes and palette, and the octree quantizer
+// lossless on pictures with few colours.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <tuple>
 
 #include "colour_test_support.h"
 #include "gif/color_lookup.h"
+#include "gif/color_quantizer.h"
 #include "gif/color_reduction.h"
 #include "tests/gif/gif_test_support.h"
 
@@ -162,6 +166,39 @@ TEST(ColourReduction, ReducedPictureSurvivesAGifRoundTrip) {
       ASSERT_EQ(s.ImageDesc.Width * s.ImageDesc.Height, static_cast<int>(r.pixels.size()));
       EXPECT_EQ(std::vector<std::uint8_t>(s.RasterBits, s.RasterBits + r.pixels.size()), r.pixels);
     }
+}
+
+std::set<std::tuple<int, int, int>> AsSet(const std::vector<TGIFColor>& colors) {
+  std::set<std::tuple<int, int, int>> s;
+  for (const auto& c : colors) s.insert({c.Red, c.Green, c.Blue});
+  return s;
+}
+
+// The octree quantizer is lossless on pictures with few colours.
+TEST(ColourReduction, FewColoursReduceLosslessly) {
+  // (distinct colours, colour count asked); colours in distinct lookup
+  // cache cells (colours sharing a cell take the cell's first entry).
+  const std::vector<std::pair<int, int>> cases = {{1, 2},   {2, 2},   {3, 4},    {4, 4},   {17, 32},
+                                                  {100, 128}, {200, 256}, {256, 256}};
+  for (auto [distinct, asked] : cases) {
+    SCOPED_TRACE(std::to_string(distinct) + " colours, " + std::to_string(asked) + " asked");
+    std::vector<TGIFColor> colors = DistinctColors(distinct, static_cast<unsigned>(distinct));
+    if (distinct >= 4) colors[1] = {0, 0, 0};
+    const TrueColorImage image = ImageOfColors(37, 23, colors, 9);
+    const ColorPalette p = gif::OctreePalette(image, asked, 8, false);
+    EXPECT_EQ(AsSet(p), AsSet(colors));
+    EXPECT_EQ(p.size(), colors.size());
+    int bits = 1;
+    while ((1 << bits) < asked) ++bits;
+    for (TDitherMode mode : {TDitherMode::dmNearest, TDitherMode::dmFloydSteinberg, TDitherMode::dmStucki}) {
+      const gif::IndexedImage r = gif::ReduceColors(image, TColorReduction::rmQuantize, mode, nullptr, bits);
+      ASSERT_FALSE(r.Empty());
+      EXPECT_EQ(r.palette, p);
+      for (int y = 0; y < image.Height(); ++y)
+        for (int x = 0; x < image.Width(); ++x)
+          ASSERT_EQ(r.palette.at(r.pixels[static_cast<std::size_t>(y) * image.Width() + x]), image.Pixel(x, y));
+    }
+  }
 }
 
 }  // namespace
