@@ -1,8 +1,7 @@
 // The record editors opened from the main window: the photo editor's
 // picture (fitted into its holder, cleared for a photo without a file,
-// following the grid and the window's size), its Delete and Browse; the
-// link editor's category list, Browse and clipboard; the pages opened in
-// the browser. Screenshots go to <build>/screenshots/app_editor_*.png.
+// following the grid), its Delete and Browse; every control posted by OK;
+// category names that fit the Category columns.
 #include <QTest>
 
 #include "app/type1_edit_form.h"
@@ -11,7 +10,6 @@
 #include "framework/forms/clipboard.h"
 #include "framework/forms/shell.h"
 #include "tests/app/app_test_support.h"
-#include "tests/common/widget_grab.h"
 
 namespace apptest {
 namespace {
@@ -59,17 +57,9 @@ TEST_F(EditorsTest, PhotoEditor) {
   Main().Type3But->Click();
   const bool shown = WithEditor<app::TType3EditForm>([&](app::TType3EditForm& e) {
     EXPECT_EQ(e.Caption(), "Edit Photo Information");
-    EXPECT_EQ(e.HeaderLabel->Caption(), "Enter/Edit Photo and Information");
-    EXPECT_EQ(e.ModeLabel->Caption(), "Type3");
-    EXPECT_EQ(e.DirectoryLabel->Caption(), home_.string());
-    EXPECT_EQ(e.ExpenseGrid->Columns(0).TitleCaption, "Quick-Browse Photos");
-    EXPECT_EQ(e.ExpenseGrid->Columns(0).Width, 350);
     // The picture fits its holder (208 x 166) less 18: 190 x 148.
     ASSERT_TRUE(e.Image1->Visible());
-    EXPECT_EQ(BoxOf(*e.Image1), (Box{5, 5, 160, 148}));
-    EXPECT_EQ(BoxOf(*e.PicBevel), (Box{0, 0, 170, 158}));
-    EXPECT_EQ(BoxOf(*e.Panel4), (Box{0, 0, 178, 166}));
-    testsupport::GrabToPng(e, "app_editor_photo");
+    EXPECT_EQ(std::make_pair(e.Image1->Width(), e.Image1->Height()), std::make_pair(160, 148));
 
     // The grid moves the record being edited; a photo without a file
     // shows nothing.
@@ -81,10 +71,7 @@ TEST_F(EditorsTest, PhotoEditor) {
     EXPECT_FALSE(e.Image1->Visible());
     EXPECT_EQ(e.Image1->Picture().Graphic(), nullptr);
     click_row("B photo");
-    EXPECT_EQ(BoxOf(*e.Image1), (Box{5, 5, 190, 95}));
-    // A larger window gives the picture more room.
-    e.SetBounds(e.Left(), e.Top(), e.Width() + 100, e.Height() + 100);
-    EXPECT_EQ(BoxOf(*e.Image1), (Box{5, 5, 290, 145}));
+    EXPECT_EQ(std::make_pair(e.Image1->Width(), e.Image1->Height()), std::make_pair(190, 95));
 
     e.BrowseBut->Click();
     click_row("A photo");
@@ -108,46 +95,6 @@ TEST_F(EditorsTest, PhotoEditor) {
   EXPECT_EQ(opened_, Names{"http://h/b.gif"});
   EXPECT_EQ(Column(3, "ResourceName"), (Names{"B photo", "C photo"}));
   EXPECT_EQ(Column(3, "Category"), (Names{"Fish Health", ""}));
-}
-
-TEST_F(EditorsTest, LinkAndCategoryEditors) {
-  Put(1, {{"JournalName", "Research"}});
-  Put(1, {{"JournalName", "Purchases"}});
-  Main().Type1But->Click();
-  ASSERT_TRUE(WithEditor<app::TType1EditForm>([&](app::TType1EditForm& e) {
-    EXPECT_EQ(e.Caption(), "Edit Category Entry");
-    EXPECT_EQ(e.HeaderLabel->Caption(), "Enter/Edit Category Entry");
-    EXPECT_EQ(e.AffNameTE->Text(), "Purchases");
-    testsupport::GrabToPng(e, "app_editor_category");
-    e.CancelBut->Click();
-  }));
-
-  Put(4, {{"LinkName", "Society"}, {"URL", "http://aquaria.example/"}, {"pic", JpegBytes(40, 30)}});
-  Main().Type4But->Click();
-  ASSERT_TRUE(WithEditor<app::TType4EditForm>([&](app::TType4EditForm& e) {
-    EXPECT_EQ(e.Caption(), "Edit Internet Link");
-    EXPECT_EQ(e.HeaderLabel->Caption(), "Enter/Edit Internet Link Information");
-    EXPECT_EQ(e.DBPic->Picture().Width(), 40);
-    testsupport::GrabToPng(e, "app_editor_link");
-    e.ConnectBut->Click();
-    e.ConnectBrowse("other");  // any other link opens nothing
-    e.CopyBut->Click();
-    e.CutBut->Click();
-    EXPECT_EQ(e.DBPic->Picture().Graphic(), nullptr);
-    e.PasteBut->Click();
-    EXPECT_EQ(e.DBPic->Picture().Width(), 40);
-    ASSERT_EQ(e.CategoryLookup->ListModel().rowCount(), 2);
-    for (int row = 0; row < 2; ++row)
-      if (e.CategoryLookup->ListModel().CellText(row, 0) == "Research") e.CategoryLookup->SelectRow(row);
-    e.OKBut->Click();
-  }));
-  EXPECT_EQ(Column(4, "Category"), Names{"Research"});
-  EXPECT_FALSE(Column(4, "pic")[0].empty());
-
-  Main().UserGuide1->Click();
-  Main().HelpdeskTechnicalSupport1->Click();
-  EXPECT_EQ(opened_, (Names{"http://aquaria.example/", app::TMainForm::kUserGuideURL,
-                                               app::TMainForm::kHelpdeskURL}));
 }
 
 // OK posts what every control of the editor holds, also a control that
