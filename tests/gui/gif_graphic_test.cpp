@@ -196,4 +196,21 @@ TEST(GIFImage, ImportFourBitBitmapAndPictureHolder) {
   EXPECT_TRUE(g.Image().Images()[0]->Empty());
 }
 
+// Without any colour table the first frame asks the image, which is
+// already answering: the guard refuses; once the frame is rendered its
+// bitmap answers.
+TEST(GIFImage, PaletteWithoutColorTables) {
+  gif::TGIFGraphic g;
+  auto f = std::make_unique<gif::TGIFSubImage>(&g.Image());
+  f->SetSize(3, 2);
+  g.Add(std::move(f));
+  g.DrawOptions = 0;
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.GetPalette(); }),
+            "No global or local color table defined");
+  g.FrameBitmap(0);
+  EXPECT_EQ(g.GetPalette().size(), 256u);
+  gif::TGIFGraphic empty;
+  EXPECT_TRUE(empty.GetPalette().empty());
+}
+
 }  // namespace

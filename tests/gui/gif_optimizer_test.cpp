@@ -149,4 +149,27 @@ TEST(GIFOptimizer, PaletteReductionNeedsCleanup) {
             "Invalid reduction method");
 }
 
+TEST(GIFOptimizer, RepeatedFrameBecomesMostlyTransparent) {
+  Bytes a(100);
+  for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<std::uint8_t>(i % 5);
+  Bytes b = a;
+  b[55] = 9;
+  gif::TGIFGraphic g;
+  LoadBytes(g, MakeGif(10, 10, {{0, 0, 10, 10, 1, -1, 5, false, a}, {0, 0, 10, 10, 1, -1, 5, false, b}}, 1, 0));
+  // The table's unused colours go first, leaving room for a transparent one.
+  g.Optimize(gif::ooColorMap | gif::ooMerge, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);
+  gif::TGIFSubImage* f = g.Image().Images()[1];
+  ASSERT_TRUE(f->Transparent());
+  const int t = f->GraphicControlExtension()->TransparentColorIndex();
+  int opaque = 0;
+  for (std::size_t i = 0; i < f->DataSize(); ++i) opaque += f->Data()[i] != t;
+  EXPECT_EQ(opaque, 1);
+  // Cropping then leaves the one pixel that changed.
+  g.Optimize(gif::ooCrop, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);
+  f = g.Image().Images()[1];
+  EXPECT_EQ(f->Width(), 1);
+  EXPECT_EQ(f->Left(), 5);
+  EXPECT_EQ(f->Top(), 5);
+}
+
 }  // namespace
