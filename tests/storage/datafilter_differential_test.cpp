@@ -67,45 +67,44 @@ const Op kOps[] = {Op::kEqual,   Op::kNotEqual,     Op::kLess,
 class Generator : public testsupport::Dice {
  public:
   using Dice::Dice;
-  int Pick(int n) { return Below(n); }
 
   Row RandomRow(std::int32_t id) {
     Row r;
     r.id = id;
     static const std::vector<std::string> pool = {"a", "ab", "abc", "b", "ba", "bb",
                                                   "abd", "A", "aB", "zzzzz", "ab"};
-    if (Pick(5) != 0) r.s = pool[Pick(static_cast<int>(pool.size()))];
-    if (Pick(5) != 0) r.t = pool[Pick(static_cast<int>(pool.size()))];
-    if (Pick(5) != 0) r.n = Pick(11) - 5;
-    if (Pick(5) != 0) r.m = static_cast<std::int16_t>(Pick(7) - 3);
-    if (Pick(3) != 0) r.b = Pick(2) == 1;
-    if (Pick(5) != 0) {
+    if (Below(5) != 0) r.s = Of(pool);
+    if (Below(5) != 0) r.t = Of(pool);
+    if (Below(5) != 0) r.n = Below(11) - 5;
+    if (Below(5) != 0) r.m = static_cast<std::int16_t>(Below(7) - 3);
+    if (Below(3) != 0) r.b = Below(2) == 1;
+    if (Below(5) != 0) {
       static const double odd[] = {std::nan(""), -std::nan(""), HUGE_VAL, -HUGE_VAL};
-      r.f = Pick(8) == 0 ? odd[Pick(4)] : (Pick(13) - 6) / 2.0;
+      r.f = Below(8) == 0 ? odd[Below(4)] : (Below(13) - 6) / 2.0;
     }
     return r;
   }
 
   std::unique_ptr<Cond> Leaf() {
     auto c = std::make_unique<Cond>();
-    const int f = kS + Pick(6);  // S..F
+    const int f = kS + Below(6);  // S..F
     c->field = f;
-    const int shape = Pick(10);
+    const int shape = Below(10);
     if (shape == 0) {
-      c->kind = Pick(2) ? Cond::kIsNull : Cond::kIsNotNull;
+      c->kind = Below(2) ? Cond::kIsNull : Cond::kIsNotNull;
       return c;
     }
     if (shape <= 2 && (f == kS || f == kT)) {
       c->kind = Cond::kPrefix;
-      c->op = Pick(4) ? Op::kEqual : Op::kNotEqual;
-      c->str = kPrefixes[Pick(static_cast<int>(kPrefixes.size()))];
+      c->op = Below(4) ? Op::kEqual : Op::kNotEqual;
+      c->str = Of(kPrefixes);
       return c;
     }
     if (shape == 3 && f != kB) {
       // IN of 1 to 3 values, or BETWEEN two values; sometimes negated.
-      c->kind = Pick(2) ? Cond::kIn : Cond::kBetween;
-      c->negate = Pick(3) == 0;
-      const int n = c->kind == Cond::kBetween ? 2 : 1 + Pick(3);
+      c->kind = Below(2) ? Cond::kIn : Cond::kBetween;
+      c->negate = Below(3) == 0;
+      const int n = c->kind == Cond::kBetween ? 2 : 1 + Below(3);
       for (int i = 0; i < n; ++i) {
         Cond item;
         item.field = f;
@@ -116,7 +115,7 @@ class Generator : public testsupport::Dice {
       return c;
     }
     c->kind = Cond::kCmp;
-    c->op = kOps[Pick(6)];
+    c->op = kOps[Below(6)];
     FillConstant(*c);
     return c;
   }
@@ -127,43 +126,43 @@ class Generator : public testsupport::Dice {
     switch (f) {
       case kS:
       case kT:
-        if (Pick(10) == 0 && (c->op == Op::kEqual || c->op == Op::kNotEqual)) {
+        if (Below(10) == 0 && (c->op == Op::kEqual || c->op == Op::kNotEqual)) {
           c->ctype = Cond::kNullConst;
         } else {
           c->ctype = Cond::kStr;
-          c->str = kStrings[Pick(static_cast<int>(kStrings.size()))];
+          c->str = Of(kStrings);
         }
         break;
       case kN:
       case kM: {
         c->ctype = Cond::kInt;
         static const std::int64_t extremes[] = {40000, -40000, 32767, -32768};
-        c->i = Pick(8) == 0 ? extremes[Pick(4)] : Pick(13) - 6;
+        c->i = Below(8) == 0 ? extremes[Below(4)] : Below(13) - 6;
         break;
       }
       case kF:
-        if (Pick(2)) {
+        if (Below(2)) {
           c->ctype = Cond::kInt;
-          c->i = Pick(9) - 4;
+          c->i = Below(9) - 4;
         } else {
           static const double ds[] = {-2.5, -0.5, 0.0,      0.25,      1.5,
                                       3.0,  -3.0, HUGE_VAL, -HUGE_VAL, std::nan("")};
           c->ctype = Cond::kFloat;
-          c->d = ds[Pick(10)];
+          c->d = ds[Below(10)];
         }
         break;
       default:  // B
-        c->op = Pick(2) ? Op::kEqual : Op::kNotEqual;
+        c->op = Below(2) ? Op::kEqual : Op::kNotEqual;
         c->ctype = Cond::kBool;
-        c->b = Pick(2) == 1;
+        c->b = Below(2) == 1;
         break;
     }
   }
 
   std::unique_ptr<Cond> Random(int depth) {
-    if (depth == 0 || Pick(3) == 0) return Leaf();
+    if (depth == 0 || Below(3) == 0) return Leaf();
     auto c = std::make_unique<Cond>();
-    const int k = Pick(5);
+    const int k = Below(5);
     if (k == 0) {
       c->kind = Cond::kNot;
       c->l = Random(depth - 1);
@@ -322,12 +321,12 @@ TEST_F(FilterDifferential, RandomConditionsAgreeWithSqliteWithAndWithoutIndexes)
     auto ta = OpenTable(a);
     auto tb = OpenTable(b);
     Peer peer;
-    const int rows = seed == 1 ? 0 : 20 + gen.Pick(400);
+    const int rows = seed == 1 ? 0 : 20 + gen.Below(400);
     for (int i = 1; i <= rows; ++i) {
       const Row r = gen.RandomRow(i);
       InsertRow(*ta, r);
       InsertRow(*tb, r);
-      if (gen.Pick(8) == 0) {
+      if (gen.Below(8) == 0) {
         // Deleted slots: reused by the next insert with a primary key,
         // left in place without one; never part of a filter's view.
         ta->DeleteRecord();
