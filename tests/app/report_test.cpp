@@ -1,5 +1,5 @@
-// The three reports the chooser offers over a catalogue of photos and
-// links, each previewed by GenReport and printed from its preview to PDF
+// The report chooser's five reports over a catalogue with records of every
+// kind, each previewed by GenReport and printed from its preview to PDF
 // (under <build>/test_output/app), read back with poppler-utils: the
 // report's title, the rows in the SELECT's order, the pictures (none for
 // a photo without a file), the page counts; the full-page photo's place;
@@ -36,6 +36,11 @@ class ReportTest : public CatalogueTest {
   void SetUp() override {
     CatalogueTest::SetUp();
     ASSERT_TRUE(Start());
+    Put(1, {{"JournalName", "Plant Health"}, {"JournalDate", "03/05/2021"}, {"Details", "Leaves and roots"}});
+    Put(1, {{"JournalName", "Fish Health"}, {"JournalDate", "01/10/2020"}, {"Details", "Fins, scales and gills"}});
+    Put(1, {{"JournalName", "Research"}, {"JournalDate", "07/01/2022"}});
+    Put(2, {{"ActivityName", "http://pictures.test/late.jpg"}, {"ActivityDate", "02/01/2023"}, {"Details", "later"}});
+    Put(2, {{"ActivityName", "http://pictures.test/early.gif"}, {"ActivityDate", "06/30/2019"}, {"Details", "earlier"}});
     // Photos: a JPEG stored without an extension, one without a file, a
     // GIF and a BMP.
     WriteBytes(Data("0"), JpegBytes(1000, 500, QColor(30, 60, 200)));
@@ -75,7 +80,6 @@ class ReportTest : public CatalogueTest {
 
 TEST_F(ReportTest, EachReportPrintsItsRowsInOrder) {
   auto* chooser = new app::TReportForm(app::MainForm);
-  // Reports 1 and 2 are never offered.
   EXPECT_FALSE(chooser->Rep1But->Visible());
   EXPECT_FALSE(chooser->Rep2But->Visible());
   EXPECT_EQ(chooser->Rep3But->Caption(), "Full Page Photo Print");
@@ -90,6 +94,13 @@ TEST_F(ReportTest, EachReportPrintsItsRowsInOrder) {
     std::vector<int> picture_pages;
   };
   const std::vector<Case> cases = {
+      {1, "Morvella Journal Listing",
+       {"Category Listing", "Fish Health", "Fins, scales and gills", "Plant Health", "Leaves and roots", "Research"},
+       1, {}},
+      {2, "Morvella Activity Listing",
+       {"Captured Photo URL Listing", "http://pictures.test/early.gif", "earlier", "http://pictures.test/late.jpg",
+        "later"},
+       1, {}},
       // One photo a page; Betta has no file and no picture.
       {3, "Morvella Activity /To Do Listing", {}, 4, {1, 3, 4}},
       {4, "Morvella Photo Album Listing", {"Photo Album Listing", "Angel", "Betta", "Cichlid", "\f", "Discus"}, 2,

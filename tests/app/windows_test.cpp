@@ -1,13 +1,51 @@
-// The program's windows on the offscreen platform: the start going on
-// without the home picture (one error box), the about window, and leaving
-// the program (the question, a pending edit posted, the tables closed).
+// The program's windows on the offscreen platform: the splash window with
+// the home picture, the start going on without it (one error box), the
+// about window, and leaving the program (the question, a pending edit
+// posted, the tables closed). Screenshots go to
+// <build>/screenshots/app_*.png.
 #include "app/about_form.h"
+#include "app/splash_form.h"
+#include "framework/gui/jpeg_image.h"
 #include "tests/app/app_test_support.h"
+#include "tests/common/widget_grab.h"
 
 namespace apptest {
 namespace {
 
 class WindowsTest : public CatalogueTest {};
+
+// Pixels of a grab inside rect that differ from picture by more than a
+// little (the grab goes through the window's own painting).
+int DifferingPixels(const QImage& grab, QPoint at, const QImage& picture) {
+  int differ = 0;
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x) {
+      const QColor a(grab.pixel(at.x() + x, at.y() + y)), b(picture.pixel(x, y));
+      if (std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) > 6) ++differ;
+    }
+  return differ;
+}
+
+QImage HomePicture() {
+  fw::TJPEGImage jpeg;
+  jpeg.LoadFromFile(TOLMID_HOME_PICTURE);
+  return jpeg.Bitmap().Image();
+}
+
+TEST_F(WindowsTest, SplashWindowShowsTheHomePicture) {
+  auto* splash = fw::NewForm<app::TSplashForm>(app_.get());
+  splash->Show();
+  EXPECT_TRUE(boxes_.requests.empty());
+  const QImage shot = testsupport::GrabToPng(*splash, "app_splash");
+  ASSERT_EQ(shot.size(), QSize(323, 246));
+  EXPECT_TRUE(splash->Widget()->windowFlags() & Qt::FramelessWindowHint);
+  const QImage picture = HomePicture();
+  ASSERT_EQ(picture.size(), QSize(297, 220));
+  EXPECT_EQ(splash->PicImage->Width(), 297);
+  EXPECT_EQ(DifferingPixels(shot, QPoint(13, 13), picture), 0);
+  EXPECT_EQ(QColor(shot.pixel(3, 3)), QColor(0xC0, 0xC0, 0xC0));
+  delete splash;
+}
 
 TEST_F(WindowsTest, MissingHomePictureGivesOneBoxAndTheStartGoesOn) {
   fs::remove(home_ / "_tavlin2.jpg");
