@@ -4,7 +4,6 @@
 // picture files on disk, the category filter, Re-Process.
 #include <set>
 
-#include "app/type2_edit_form.h"
 #include "framework/dbctrls/db_edit.h"
 #include "tests/app/app_test_support.h"
 
@@ -253,28 +252,6 @@ TEST_F(MainWindowTest, ReProcessAsksFirst) {
   EXPECT_FALSE(m.Image1->Visible());
   EXPECT_EQ(m.Image1->Picture().Graphic(), nullptr);
   EXPECT_EQ(boxes_.Texts(), Names(3, "Delete This Photo?"));
-}
-
-// Capture mode: New and Edit open the capture window and insert nothing
-// (the number is the capture window's to take).
-TEST_F(MainWindowTest, CaptureModeInsertsNothing) {
-  app::TMainForm& m = Main();
-  m.CapturedPhotos1->Click();
-  EXPECT_EQ(m.Caption(), "Browsing All Morvella Captured Photo Entries");
-  NextEditor("Capture Photos", "", "", "CancelBut");
-  m.NewBut->Click();
-  EXPECT_TRUE(Column(2, "Type2Num").empty());
-  EXPECT_EQ(AppCounter("NextType2Num"), 1000);
-  Put(2, {{"ActivityName", "http://host/a.jpg"}});
-  m.Type2But->Click();
-  NextEditor("Capture Photos", "", "", "OKBut");
-  m.GridDblClick(m.RevenueGrid);
-  EXPECT_EQ(editors_, 2);
-  boxes_.Answer(fw::mrYes);
-  m.DeleteBut->Click();
-  EXPECT_EQ(boxes_.Texts(), Names{"Delete This Captured Photo URL?"});
-  EXPECT_FALSE(m.DeleteBut->Enabled() || m.RevenueScrollBox->Visible());
-
 }
 
 }  // namespace

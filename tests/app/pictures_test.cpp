@@ -1,10 +1,23 @@
 // Photos on the main window's "Photos" page: the fit into the 147 x 133
-// box, pictures stored without an extension, a photo without a file, and
-// untrusted picture files, one row each.
+// box and the picture's place in its panel, pictures stored without an
+// extension, a photo without a file, untrusted picture files; and
+// screenshots of each mode with records and pictures
+// (<build>/screenshots/app_mode_*.png).
 #include "tests/app/app_test_support.h"
+#include "tests/common/widget_grab.h"
 
 namespace apptest {
 namespace {
+
+// A control's place and size.
+struct Box {
+  int left, top, width, height;
+  bool operator==(const Box&) const = default;
+};
+inline std::ostream& operator<<(std::ostream& o, const Box& b) {
+  return o << b.left << "," << b.top << " " << b.width << "x" << b.height;
+}
+inline Box BoxOf(const fw::TControl& c) { return {c.Left(), c.Top(), c.Width(), c.Height()}; }
 
 class PicturesTest : public StartedCatalogueTest {
  protected:
@@ -58,6 +71,7 @@ TEST_F(PicturesTest, PhotoFittedIntoItsPanel) {
   const auto files = DirBytes(Data());
   // The first listing, on a photo whose picture cannot be read: the box,
   // and the page on show all the same.
+  const Box panel_at_start = BoxOf(*m.Panel4);
   boxes_.Answer(fw::mrOk);
   fw::Guarded([&] { m.Type3But->Click(); });
   EXPECT_EQ(boxes_.Texts(), Names{"Unknown picture file extension (.tiff)"});
@@ -66,11 +80,13 @@ TEST_F(PicturesTest, PhotoFittedIntoItsPanel) {
   EXPECT_EQ(m.FunctionPad->ActivePage(), "Photos");
   app::Datamodule1->Type3Table->First();
   m.Type3But->Click();
+  Box panel = panel_at_start;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     // A picture on show first, so that a photo without one must clear it.
     ShowPhoto("a jpeg");
     ASSERT_TRUE(m.Image1->Visible());
+    panel = BoxOf(*m.Panel4);
     if (c.error) boxes_.Answer(fw::mrOk);
     ShowPhoto(c.name);
     if (c.error) {
@@ -81,13 +97,50 @@ TEST_F(PicturesTest, PhotoFittedIntoItsPanel) {
     if (c.w == 0) {
       EXPECT_FALSE(m.Image1->Visible());
       EXPECT_EQ(m.Image1->Picture().Graphic(), nullptr);
+      if (!c.error) {
+        EXPECT_EQ(BoxOf(*m.Panel4), panel);  // a photo without a file keeps the panel
+      }
       continue;
     }
     EXPECT_TRUE(m.Image1->Visible());
-    EXPECT_EQ(std::make_pair(m.Image1->Width(), m.Image1->Height()), std::make_pair(c.w, c.h));
+    EXPECT_TRUE(m.Image1->Stretch());
+    EXPECT_EQ(BoxOf(*m.Image1), (Box{9, 9, c.w, c.h}));
+    EXPECT_EQ(BoxOf(*m.PicBevel), (Box{4, 4, c.w + 10, c.h + 10}));
+    EXPECT_EQ(BoxOf(*m.Panel4), (Box{panel_at_start.left, panel_at_start.top, c.w + 18, c.h + 18}));
   }
   // Nothing was renamed, written or deleted to load a picture.
   EXPECT_EQ(DirBytes(Data()), files);
+}
+
+// Each mode with records, as the user sees it.
+TEST_F(PicturesTest, ScreenshotsOfEachMode) {
+  app::TMainForm& m = Main();
+  testsupport::GrabToPng(m, "app_mode_introduction");
+  for (const char* c : {"Fish Health", "Feeding Habits", "Plant Health"})
+    Put(1, {{"JournalName", c}, {"Details", std::string("All about ") + c}, {"Type1Num", "1000"}});
+  for (int i = 1; i <= 3; ++i)
+    Put(2, {{"ActivityName", "http://pictures.example/aqua0" + std::to_string(i) + ".jpg"}});
+  WriteBytes(Data("0"), JpegBytes(320, 240, QColor(30, 120, 90)));
+  WriteBytes(Data("1.gif"), GifBytes(120, 200));
+  Put(3, {{"ResourceName", "Angel fish"}, {"Filename", "data\\0"}, {"PhotoURL", "http://p.example/angel.jpg"},
+          {"Details", "A wide one"}, {"PhotoDate", "03/14/2024"}});
+  Put(3, {{"ResourceName", "Betta"}, {"Filename", "data\\1.gif"}, {"PhotoURL", "http://p.example/betta.gif"}});
+  Put(4, {{"LinkName", "Aquarium society"}, {"URL", "http://aquaria.example/"}, {"Category", "Research"},
+          {"Details", "Meetings every month"}, {"pic", JpegBytes(129, 113, QColor(200, 160, 40))}});
+  m.Type1But->Click();
+  testsupport::GrabToPng(m, "app_mode_category");
+  m.Type2But->Click();
+  testsupport::GrabToPng(m, "app_mode_capture");
+  app::Datamodule1->Type3Table->First();
+  m.Type3But->Click();
+  EXPECT_EQ(BoxOf(*m.Image1), (Box{9, 9, 147, 110}));
+  testsupport::GrabToPng(m, "app_mode_photos");
+  ShowPhoto("Betta");
+  EXPECT_EQ(BoxOf(*m.Image1), (Box{9, 9, 80, 133}));
+  testsupport::GrabToPng(m, "app_mode_photos_tall");
+  m.Type4But->Click();
+  EXPECT_EQ(m.pic->Picture().Width(), 129);
+  testsupport::GrabToPng(m, "app_mode_internet");
 }
 
 }  // namespace

@@ -48,34 +48,6 @@ TEST_F(DatabaseTest, NamesAndTheChecksOnThem) {
   EXPECT_EQ(db.Session(), &Session());
 }
 
-TEST_F(DatabaseTest, ConnectedDatabaseRefusesChanges) {
-  TTolmidSession other(nullptr);
-  other.SetSessionName("Other");
-  TTolmidDatabase db(nullptr);
-  db.SetDatabaseName("Cat");
-  db.SetDirectory("/tmp/cat");
-  db.SetConnected(true);
-  ASSERT_TRUE(db.Connected());
-  EXPECT_TRUE(Session().Active()) << "opening activates the session";
-  const std::string open = "Cannot perform this operation on an open database.";
-  EXPECT_EQ(ErrorOf([&] { db.SetDatabaseName("Other"); }), open);
-  EXPECT_EQ(ErrorOf([&] { db.SetDatabaseName("Cat"); }), "") << "the same name again";
-  EXPECT_EQ(ErrorOf([&] { db.SetDirectory("/tmp/x"); }), open);
-  EXPECT_EQ(ErrorOf([&] { db.SetSessionName("Other"); }), open);
-  EXPECT_EQ(db.DatabaseName(), "Cat");
-  EXPECT_EQ(db.Directory(), "/tmp/cat");
-  EXPECT_EQ(db.SessionName(), "Default");
-  db.SetConnected(false);
-  EXPECT_EQ(ErrorOf([&] { db.SetDirectory("/tmp/x"); }), "");
-  EXPECT_EQ(ErrorOf([&] { db.SetSessionName("Other"); }), "");
-  EXPECT_EQ(db.Session(), &other) << "re-resolved at once";
-  EXPECT_FALSE(other.Active()) << "but not activated";
-  db.Open();
-  EXPECT_TRUE(other.Active());
-  EXPECT_EQ(other.FindDatabase("cat"), &db);
-  EXPECT_EQ(Session().FindDatabase("Cat"), nullptr);
-}
-
 }  // namespace
 }  // namespace dataset::sessiontest
 
@@ -95,38 +67,6 @@ class DBDataSet : public DataSetTest {
     delete t;
   }
 };
-
-TEST_F(DBDataSet, NamesAreChecked) {
-  TTolmidTable* t = NewTable("t.dat");
-  t->Open();
-  EXPECT_EQ(ErrorOf([&] { t->SetDatabaseName("Other"); }),
-            "Cannot perform this operation on an open dataset");
-  EXPECT_EQ(ErrorOf([&] { t->SetSessionName("Other"); }),
-            "Cannot perform this operation on an open dataset");
-  EXPECT_EQ(t->Database(), db_);
-  EXPECT_EQ(t->DBFlags(), 1);
-  EXPECT_EQ(db_->DataSetCount(), 1);
-  t->Close();
-  EXPECT_EQ(t->Database(), nullptr);
-  EXPECT_EQ(db_->DataSetCount(), 0);
-
-  // A prepared query holds its database: its name cannot change.
-  auto* q = new TTolmidQuery(owner_.get());
-  q->SetDatabaseName("DB");
-  q->SetSQLText("select * from t");
-  q->Prepare();
-  EXPECT_EQ(ErrorOf([&] { q->SetDatabaseName("Other"); }),
-            "Cannot perform this operation on an open database.");
-  EXPECT_EQ(ErrorOf([&] { q->SetDatabaseName("DB"); }), "");  // unchanged: no check
-  q->UnPrepare();
-  EXPECT_EQ(q->Database(), nullptr);
-  q->SetDatabaseName("Other");
-
-  TTolmidTable* bad = NewTable("t.dat");
-  bad->SetSessionName("NoSuchSession");
-  EXPECT_EQ(ErrorOf([&] { bad->Open(); }), "Session name NoSuchSession is not valid.");
-  EXPECT_EQ(bad->DBFlags(), 0);
-}
 
 TEST_F(DBDataSet, PathDatabaseIsTemporaryAndCounted) {
   TTolmidTable* t = NewTable("t.dat");

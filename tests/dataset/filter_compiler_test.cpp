@@ -308,27 +308,6 @@ TEST(FilterCompilerTest, UntrustedTextIsBounded) {
   }
 }
 
-TEST(FilterCompilerTest, LocateComparisonsAreTypedAndPartial) {
-  const TestSource source;
-  TFilterExpr expr(source, kNoOptions);
-  TExprNode* a = expr.NewCompareNode("Name", TExprOperator::toEQ, std::string("Smi"));
-  a->FPartial = true;
-  TExprNode* b = expr.NewCompareNode("Qty", TExprOperator::toEQ, std::int64_t{5});
-  TExprNode* both = expr.NewNode(TExprNodeKind::enOperator, TExprOperator::toAND,
-                                 std::monostate{}, b, a);
-  Raw nodes;
-  nodes.Append(Binary(10, 12, 50))
-      .Append(Binary(3, 24, 36))
-      .Append(Field(2, 0))
-      .Append(Const(6, 4, 4))
-      .Append(StrCmp(3, 0, 3, 66, 78))
-      .Append(Field(1, 8))
-      .Append(Const(1, 4, 13));
-  Raw lits;
-  lits.Text("Qty").U32(5).Text("Name").Text("Smi");
-  EXPECT_EQ(expr.GetFilterData(both), Assemble(nodes, lits));
-}
-
 using storage::test::TestTable;
 
 struct Model {

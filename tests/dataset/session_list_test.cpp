@@ -16,51 +16,25 @@ namespace {
 using M = ComponentMessage;
 
 TEST_F(SessionTest, TheListStartsWithTheDefaultSession) {
-  TTolmidSessionList& list = Sessions();
-  ASSERT_EQ(list.Count(), 1);
   TTolmidSession& def = Session();
-  EXPECT_EQ(list.Sessions(0), &def);
+  ASSERT_EQ(Sessions().Count(), 1);
   EXPECT_TRUE(def.IsDefault());
-  EXPECT_EQ(def.SessionName(), "Default");
-  EXPECT_FALSE(def.Active());
   EXPECT_FALSE(storage::EngineInitialized());
-  EXPECT_TRUE(def.KeepConnections());
-
   TTolmidSession s(nullptr);
   s.SetSessionName("Second");
-  EXPECT_FALSE(s.IsDefault());
-  struct Case {
+  TTolmidSession other(nullptr);
+  EXPECT_EQ(ErrorOf([&] { other.SetSessionName("second"); }), "Session name second already exists.");
+  const struct {
     const char* name;
     TTolmidSession* found;
-  };
-  const Case cases[] = {{"", &def}, {"Default", &def}, {"DEFAULT", &def}, {"second", &s},
-                        {"Secon", nullptr}, {"Second ", nullptr}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(list.FindSession(c.name), c.found);
-    if (c.found != nullptr) {
-      EXPECT_EQ(&list.GetSession(c.name), c.found);
-    } else {
-      EXPECT_EQ(ErrorOf([&] { (void)list.GetSession(c.name); }),
+  } cases[] = {{"", &def}, {"DEFAULT", &def}, {"second", &s}, {"Secon", nullptr}, {"Second ", nullptr}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(Sessions().FindSession(c.name), c.found) << c.name;
+    if (c.found == nullptr) {
+      EXPECT_EQ(ErrorOf([&] { (void)Sessions().GetSession(c.name); }),
                 FormatComponentMessage(M::kInvalidSessionName, c.name));
     }
   }
-}
-
-TEST_F(SessionTest, SessionNamesAreUniqueIgnoringCase) {
-  TTolmidSession a(nullptr), b(nullptr);
-  EXPECT_EQ(ErrorOf([&] { a.SetSessionName("Work"); }), "");
-  EXPECT_EQ(ErrorOf([&] { a.SetSessionName("WORK"); }), "");  // its own name
-  EXPECT_EQ(ErrorOf([&] { b.SetSessionName("work"); }), "Session name work already exists.");
-  EXPECT_EQ(ErrorOf([&] { b.SetSessionName("default"); }), "Session name default already exists.");
-  EXPECT_EQ(b.SessionName(), "");
-  EXPECT_EQ(ErrorOf([&] { b.SetSessionName(""); }), "");
-  // A freed session's name is free again.
-  {
-    TTolmidSession c(nullptr);
-    c.SetSessionName("Temp");
-  }
-  EXPECT_EQ(ErrorOf([&] { b.SetSessionName("Temp"); }), "");
 }
 
 TEST_F(SessionTest, StartingAndStoppingEngineSessions) {
@@ -169,39 +143,17 @@ TEST_F(SessionTest, FinalizeFreesEverySessionAndStopsTheEngine) {
   EXPECT_EQ(Session().SessionName(), "Default");
 }
 
-// The component-misuse messages with the name filled into "%s" as it
-// stands.
-TEST(ComponentMessages, RaisedAsDatabaseErrorWithTheNameFilledIn) {
-  struct Case {
-    ComponentMessage id;
-    const char* name;
-    const char* message;
-  };
-  const Case cases[] = {
-      {ComponentMessage::kUnknownFieldType, "Price", "Field 'Price' is of unknown type"},
-      {ComponentMessage::kUnsupportedFieldType, "P", "Field 'P' is of an unsupported type"},
-      {ComponentMessage::kNoParameterValue, "Id", "No value for parameter 'Id'"},
-      {ComponentMessage::kCannotAccessField, "Memo", "Cannot access field Memo."},
-      {ComponentMessage::kDuplicateDatabaseName, "DB", "Database name DB already exists."},
-      {ComponentMessage::kDuplicateSessionName, "S", "Session name S already exists."},
-      {ComponentMessage::kInvalidSessionName, "", "Session name  is not valid."},
-      {ComponentMessage::kInvalidDatabaseName, "C:\\x", "Database name C:\\x is not valid."},
-      // A name is text, never a format of its own.
-      {ComponentMessage::kInvalidSessionName, "%s%d%%", "Session name %s%d%% is not valid."},
-      // Texts without "%s" ignore the name.
-      {ComponentMessage::kDatabaseNameMissing, "X", "Database name is missing."},
-      {ComponentMessage::kSessionActive, "X", "Cannot perform this operation on an active session."},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.message);
-    EXPECT_EQ(FormatComponentMessage(c.id, c.name), c.message);
-    try {
-      RaiseComponentError(c.id, c.name);
-      ADD_FAILURE() << "nothing raised";
-    } catch (const fw::EDatabaseError& e) {
-      EXPECT_EQ(e.Message(), c.message);
-      EXPECT_STREQ(e.what(), c.message);
-    }
+// A name filled into a component-misuse message is text, never a format.
+TEST(ComponentMessages, RaisedWithTheNameFilledInAsText) {
+  EXPECT_EQ(FormatComponentMessage(ComponentMessage::kInvalidSessionName, "%s%d%%"),
+            "Session name %s%d%% is not valid.");
+  EXPECT_EQ(FormatComponentMessage(ComponentMessage::kSessionActive, "X"),
+            "Cannot perform this operation on an active session.");
+  try {
+    RaiseComponentError(ComponentMessage::kNoParameterValue, "Id");
+    ADD_FAILURE() << "nothing raised";
+  } catch (const fw::EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "No value for parameter 'Id'");
   }
 }
 
