@@ -211,8 +211,7 @@ TEST_F(BlobTest, FailedFlushesLoseNothing) {
 }
 
 TEST_F(BlobTest, CacheCapacityFollowsBlockSizeAndBatchGrowsIt) {
-  for (auto [field, capacity] : {std::pair<std::uint32_t, std::size_t>{512, 511}, {64, 4095}, {4096, 63},
-                                 {0, 511}, {0x10000 + 64, 4095}}) {
+  for (auto [field, capacity] : {std::pair<std::uint32_t, std::size_t>{0, 511}, {0x10000 + 64, 4095}}) {
     owner_.block_size = field;
     TBlobFile f(&owner_);
     f.SetFileName(scratch_ / ("C" + std::to_string(field)));

@@ -15,14 +15,9 @@ namespace {
 
 using namespace datatest;
 
-class DataFileTest : public DataFileTestBase {};
-
-std::uint16_t U16At(const std::vector<std::uint8_t>& b, std::size_t o) {
-  return static_cast<std::uint16_t>(b[o] | b[o + 1] << 8);
-}
-std::uint32_t U32At(const std::vector<std::uint8_t>& b, std::size_t o) {
-  return b[o] | b[o + 1] << 8 | b[o + 2] << 16 | static_cast<std::uint32_t>(b[o + 3]) << 24;
-}
+using DataFileTest = DataFileTestBase;
+std::uint16_t U16At(const std::vector<std::uint8_t>& b, std::size_t o) { return LoadLittle<std::uint16_t>(&b[o]); }
+std::uint32_t U32At(const std::vector<std::uint8_t>& b, std::size_t o) { return LoadLittle<std::uint32_t>(&b[o]); }
 
 // The descriptor image written by hand from the layout.
 std::array<std::uint8_t, 768> ExpectedDescriptor(std::uint16_t number, const std::string& name,
@@ -314,17 +309,6 @@ TEST_F(DataFileTest, ValidDefinitionsAtTheLimits) {
   t->Close();
   EXPECT_EQ(RunTool("datcheck.py", Path("limits.DAT")).status, 0);
   EXPECT_EQ(RunTool("idxcheck.py", Path("limits.IDX")).status, 0);
-}
-
-TEST_F(DataFileTest, EmptyPrimaryKeyOnlyForResultTables) {
-  DataTableDefinition def = Definition({Field(1, "A", FieldType::kString, 5)}, {});
-  def.description = "Query Result Set";
-  Create(Path("q"), def);
-  auto t = OpenTable(Path("q"));
-  EXPECT_TRUE(t->IndexFile().NoPrimaryKey());
-  EXPECT_FALSE(t->TableHasPrimaryKey());
-  t->Close();
-  EXPECT_EQ(RunTool("idxcheck.py", Path("q.IDX")).status, 0);
 }
 
 // ------------------------------------------------------------------ encryption

@@ -9,7 +9,10 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <span>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "storage/data_file.h"
@@ -68,9 +71,31 @@ inline std::uint32_t AppendText(TDataFile& t, int n, const std::string& text) {
   return number;
 }
 
+// Bytes as lower-case hex digits.
+inline std::string Hex(std::span<const std::uint8_t> b) {
+  std::string out;
+  for (std::uint8_t x : b) out += "0123456789abcdef"[x >> 4], out += "0123456789abcdef"[x & 15];
+  return out;
+}
+
 using tooltest::HasLine;
 using tooltest::RunTool;
 using CheckResult = tooltest::ToolResult;
+
+// The keys of index slot `slot` as tests/tools/idxcheck.py lists them, in
+// index order: (key in hex, record number); the checker must pass the file.
+inline std::vector<std::pair<std::string, std::uint32_t>> IndexDump(const std::string& idx, int slot) {
+  const CheckResult r = RunTool("idxcheck.py", idx, "--dump " + std::to_string(slot));
+  EXPECT_EQ(r.status, 0) << r.output;
+  std::vector<std::pair<std::string, std::uint32_t>> keys;
+  std::istringstream in(r.output);
+  for (std::string line, hex; std::getline(in, line);) {
+    std::istringstream ls(line);
+    std::uint32_t rec;
+    if (ls >> hex >> rec && hex.find_first_not_of("0123456789abcdef") == std::string::npos) keys.emplace_back(hex, rec);
+  }
+  return keys;
+}
 
 class DataFileTestBase : public ::testing::Test {
  protected:

@@ -2,7 +2,7 @@
 // operations on two handlers of each kind must give the same results and
 // bytes (the disk is the reference for the memory files); the rest are the
 // rules around it: opens and their codes, renames and copies, the
-// read-only attribute, the OS error table, locks between processes, and
+// read-only attribute, locks between processes, and
 // the memory file list.
 #include "storage/file_handler.h"
 
@@ -264,18 +264,6 @@ TEST(FileHandlerRules, ReadOnlyAttributeForcesReadOnly) {
   ASSERT_TRUE(platform::SetReadOnly(name, false));
   EXPECT_EQ(testsupport::ReadFile(dir / "T.DAT"), "0123456789");
   ShutdownEngine();
-}
-
-TEST(FileHandlerRules, OsErrorTable) {
-  const std::pair<std::uint32_t, std::uint16_t> cases[] = {
-      {2, 11010},  {3, 11010},  {4, 11012},  {5, 11013},  {32, 11013}, {65, 11013}, {6, 11014},
-      {8, 11016},  {15, 11023}, {17, 11025}, {0, 11047},  {33, 11047}, {112, 11047}};
-  for (const auto& [os, engine] : cases) EXPECT_EQ(TFileHandler::MapOSCode(os), engine) << os;
-  TFileHandler disk, memory;
-  platform::SetLastError(32);
-  EXPECT_EQ(disk.MapOSError(11010), 11013);  // the last OS error, whatever is passed
-  memory.SetInMemory(true);
-  EXPECT_EQ(memory.MapOSError(11010), 11010);
 }
 
 // A record byte held in another process; the table range covers it.

@@ -94,15 +94,5 @@ TEST(KeyEncoding, IncrementDecrementMatchArithmetic) {
   DecrementKey(empty.data(), 0);
 }
 
-TEST(KeyEncoding, FillAndInvert) {
-  V k = {1, 2, 3, 4, 5};
-  FillKeyHigh(k.data(), 2, 5);
-  FillKeyLow(k.data(), 4, 5);
-  FillKeyLow(k.data(), 7, 5);  // from past the end: nothing
-  EXPECT_EQ(k, (V{1, 2, 0xFF, 0xFF, 0}));
-  InvertKeyBytes(k.data(), 5);
-  EXPECT_EQ(k, (V{0xFE, 0xFD, 0, 0, 0xFF}));
-}
-
 }  // namespace
 }  // namespace storage

@@ -127,7 +127,7 @@ class LockChangeTest : public LockTestBase {
 
   // Nothing held by t, as the kernel and another process see it.
   void ExpectNothingHeld(TDataFile& t) {
-    for (const char* ext : {"DAT", "IDX", "BLB"}) EXPECT_EQ(ProcLocks(File(ext)), Ranges({})) << ext;
+    for (const char* ext : {"DAT", "IDX", "BLB"}) EXPECT_LOCKS(File(ext));
     EXPECT_FALSE(t.HeaderChecked());
     EXPECT_FALSE(t.IndexFile().WriteLockHeld());
     EXPECT_FALSE(t.BlobFile().HeaderChecked());
@@ -253,7 +253,7 @@ TEST_F(LockChangeTest, RealFailuresInTheFrameReleaseEverything) {
               w.LockRecord(2);
             }),
             10258);
-  EXPECT_EQ(ProcLocks(File("DAT")), Ranges({{kRecordTop - 2, 1}})) << "only the other's lock";
+  EXPECT_LOCKS(File("DAT"), {kRecordTop - 2, 1});
   holder.Send('q');
   EXPECT_EQ(holder.Wait(), 0);
   ExpectNothingHeld(*t);

@@ -4,7 +4,6 @@
 // and no two records (nor a record and the free list) ever share a block.
 #include <gtest/gtest.h>
 
-
 #include "tests/storage/record_test_support.h"
 
 namespace storage::rectest {
@@ -24,9 +23,6 @@ class RecordBlobTest : public datatest::DataFileTestBase {
     Create(Path("b.dat"), def);
     return OpenTable(Path("b.dat"), exclusive);
   }
-  // Replaces the whole value of field n in r (opened first).
-  static void Put(TDataFile& t, Rec& r, int n, const std::vector<std::uint8_t>& v) { PutBlob(t, r, n, v); }
-  static std::vector<std::uint8_t> Get(TDataFile& t, Rec& r, int n) { return GetBlob(t, r, n); }
   static void CloseAll(TDataFile& t, Rec& r) {
     for (int n : {2, 3}) {
       if (t.IsBlobFieldOpen(false, n, r.span())) {
@@ -79,10 +75,10 @@ TEST_F(RecordBlobTest, FieldOperationsReturnTheirCodes) {
   // Written and closed without posting: the value and offset stay.
   Rec e(*t);
   ASSERT_EQ(t->ReadCurrentRecord(e.span(), true), 0);
-  Put(*t, e, 2, std::vector<std::uint8_t>(3000, 1));
+  PutBlob(*t, e, 2, std::vector<std::uint8_t>(3000, 1));
   ASSERT_EQ(t->CloseBlobField(false, 2, e.span()), 0);
   EXPECT_EQ(e.GetNum<std::uint32_t>(2), offset);
-  EXPECT_EQ(Get(*t, e, 2), (std::vector<std::uint8_t>{'h', 'e', 'l', 'l', 'o'}));
+  EXPECT_EQ(GetBlob(*t, e, 2), (std::vector<std::uint8_t>{'h', 'e', 'l', 'l', 'o'}));
   t->UnlockRecord(0);
   // The 65th open value of a table: 9494.
   std::vector<Rec> many;
@@ -102,8 +98,8 @@ TEST_F(RecordBlobTest, OnlyTheRecordsOwnValuesAreWrittenAndStaleHandlesAreNoOffs
   Rec a(*t), b(*t);
   a.Num<std::int32_t>(1, 1);
   b.Num<std::int32_t>(1, 2);
-  Put(*t, a, 2, std::vector<std::uint8_t>(700, 'a'));
-  Put(*t, b, 2, std::vector<std::uint8_t>(900, 'b'));
+  PutBlob(*t, a, 2, std::vector<std::uint8_t>(700, 'a'));
+  PutBlob(*t, b, 2, std::vector<std::uint8_t>(900, 'b'));
   t->InsertRecord(a.span());
   t->InsertRecord(b.span());
   CloseAll(*t, a);
@@ -125,7 +121,7 @@ TEST_F(RecordBlobTest, OnlyTheRecordsOwnValuesAreWrittenAndStaleHandlesAreNoOffs
   ASSERT_EQ(t->ReadCurrentRecord(back.span(), false), 0);
   EXPECT_EQ(back.GetStr(4), "changed");
   EXPECT_EQ(back.GetNum<std::uint32_t>(2), offset);
-  EXPECT_EQ(Get(*t, back, 2), std::vector<std::uint8_t>(700, 'a'));
+  EXPECT_EQ(GetBlob(*t, back, 2), std::vector<std::uint8_t>(700, 'a'));
   // A stale handle in a new record: no value at all.
   Rec fresh(*t);
   fresh.Num<std::int32_t>(1, 3);
@@ -152,7 +148,7 @@ TEST_F(RecordBlobTest, AValueOpenOnAFreedChainNeverNamesIt) {
   auto t = MakeTable();
   Rec a(*t);
   a.Num<std::int32_t>(1, 1);
-  Put(*t, a, 2, std::vector<std::uint8_t>(700, 'a'));
+  PutBlob(*t, a, 2, std::vector<std::uint8_t>(700, 'a'));
   t->InsertRecord(a.span());
   CloseAll(*t, a);
   Rec e(*t);
@@ -166,7 +162,7 @@ TEST_F(RecordBlobTest, AValueOpenOnAFreedChainNeverNamesIt) {
   CloseAll(*t, e);
   Rec b(*t);
   b.Num<std::int32_t>(1, 3);
-  Put(*t, b, 2, std::vector<std::uint8_t>(1200, 'b'));  // takes the free blocks
+  PutBlob(*t, b, 2, std::vector<std::uint8_t>(1200, 'b'));  // takes the free blocks
   t->InsertRecord(b.span());
   CloseAll(*t, b);
   std::vector<std::pair<std::uint32_t, std::uint32_t>> chains;
@@ -174,7 +170,7 @@ TEST_F(RecordBlobTest, AValueOpenOnAFreedChainNeverNamesIt) {
   Rec r(*t);
   while (t->ReadNextRecord(r.span()) == 0) {
     const std::int32_t id = *r.GetNum<std::int32_t>(1);
-    EXPECT_EQ(Get(*t, r, 2), std::vector<std::uint8_t>(id == 2 ? 700 : 1200, id == 2 ? 'a' : 'b'));
+    EXPECT_EQ(GetBlob(*t, r, 2), std::vector<std::uint8_t>(id == 2 ? 700 : 1200, id == 2 ? 'a' : 'b'));
     chains.emplace_back(*r.GetNum<std::uint32_t>(2), t->CurrentRecord()->RecordNumber());
   }
   t->Close();
@@ -187,7 +183,7 @@ TEST_F(RecordBlobTest, OpeningAShortChainReturns8711) {
   auto t = MakeTable();
   Rec a(*t);
   a.Num<std::int32_t>(1, 1);
-  Put(*t, a, 2, std::vector<std::uint8_t>(1000, 'a'));
+  PutBlob(*t, a, 2, std::vector<std::uint8_t>(1000, 'a'));
   t->InsertRecord(a.span());
   CloseAll(*t, a);
   t->Close();

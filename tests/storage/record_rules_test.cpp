@@ -15,19 +15,8 @@ namespace {
 using datatest::Field;
 using datatest::Index;
 
-
-class RecordRulesTest : public datatest::DataFileTestBase {
- protected:
-  static std::string Hex(std::span<const std::uint8_t> b) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (std::uint8_t x : b) {
-      out += digits[x >> 4];
-      out += digits[x & 15];
-    }
-    return out;
-  }
-};
+using RecordRulesTest = datatest::DataFileTestBase;
+using datatest::Hex;
 
 // Three records (IDs 1, 2, 3; the third null in every key field) in one
 // table with an index of each kind. Each index is walked: the records come
