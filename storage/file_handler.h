@@ -15,7 +15,8 @@
 // exactly like two programs.
 //
 // With the trace flag set, every operation first appends a line to
-// "tolmidio.log" in the current directory (see TraceLine in the .cpp).
+// "tolmidio.log" in the current directory (see TraceLine in the .cpp); the
+// line's text is built only then.
 //
 // Read and Write are fault sites (fault_injection.h): a test can make any
 // one of them fail.
@@ -118,12 +119,19 @@ class TFileHandler {
   // Write's work, without its trace line or fault site.
   void WriteBytes(const void* buffer, std::int32_t n);
   [[nodiscard]] TMemoryFile* RequireMemoryFile(std::uint16_t code) const;
+  // The size of the open disk file (see the .cpp for when it is cached).
+  std::int64_t DiskSize();
 
   bool in_memory_ = false;
   TMemoryFile* memory_file_ = nullptr;  // owned by the session's list
   std::string name_;
   std::int32_t handle_ = 0;
   platform::File file_;
+  // Disk files: the handler keeps the position itself (every read and write
+  // is one pread/pwrite at it) and the file size while it is known (-1 when
+  // not); both are reset by Open, CreateFile and Close.
+  std::int64_t position_ = 0;
+  std::int64_t size_ = -1;
   bool exclusive_ = false;
   bool read_only_ = false;
   bool forced_read_only_ = false;
