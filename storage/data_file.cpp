@@ -523,30 +523,31 @@ TRecord* TDataFile::GetRecordBuffer(std::uint32_t n, bool read_ahead, ReadDirect
 // lose its change). The rest of the run takes only room that needs no
 // flush, and stops where there is none.
 TRecord* TDataFile::ReadRun(std::uint32_t n, std::uint32_t count, ReadDirection direction) {
-  // Only records present in the file are read: appended buffers not yet
-  // written lie beyond its end.
-  const std::uint64_t size = static_cast<std::uint64_t>(GetFileSize());
-  const std::uint64_t on_disk =
-      size > header_.DataStart() ? (size - header_.DataStart()) / record_size_ : 0;
-  if (n > on_disk) Fail(ErrorCode::kCorruptRecords);
-  if (direction == ReadDirection::kForward) {
-    count = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, on_disk - n + 1));
-  } else {
-    count = std::min(count, n);
-  }
+  if (direction != ReadDirection::kForward) count = std::min(count, n);
   if (FaultHit(FaultSite::kCacheSlot)) Fail(ErrorCode::kCorruptRecords);
   TRecord* slot = (cache_.Count() < cache_.Capacity() || batch_held_)
                       ? cache_.AddFront(GetRecordBufferSize())
                       : RecycleBuffer();
   slot->AddUse();
   RecordPin result(slot);  // unnumbered until loaded: dropped again on failure
+  // Only records present in the file are read (appended buffers not yet
+  // written lie beyond its end): the read's own count says which are, and
+  // n must be.
   const std::uint32_t first = direction == ReadDirection::kForward ? n : n - count + 1;
   const std::size_t bytes = std::size_t{count} * record_size_;
-  std::vector<std::uint8_t> block(bytes);
-  if (ReadAt(static_cast<std::int64_t>(RecordPosition(first)), block.data(),
-             static_cast<std::int32_t>(bytes)) != static_cast<std::int32_t>(bytes))
-    Fail(ErrorCode::kCorruptRecords);
-  auto image = [&](std::uint32_t k) { return block.data() + std::size_t{k - first} * record_size_; };
+  if (scan_block_.size() < bytes) scan_block_.resize(bytes);
+  std::uint8_t* const block = scan_block_.data();
+  const std::int32_t got =
+      ReadAtMost(static_cast<std::int64_t>(RecordPosition(first)), block,
+                 static_cast<std::int32_t>(bytes));
+  const std::uint32_t present = got > 0 ? static_cast<std::uint32_t>(got) / record_size_ : 0;
+  if (present == 0 || first + present - 1 < n) Fail(ErrorCode::kCorruptRecords);
+  if (direction == ReadDirection::kForward) {
+    count = present;
+  } else {
+    count = std::min(count, present);
+  }
+  auto image = [&](std::uint32_t k) { return block + std::size_t{k - first} * record_size_; };
   cache_.SetNumber(slot, n);
   LoadRecordBuffer(slot, image(n));
   for (std::uint32_t i = 1; i < count; ++i) {

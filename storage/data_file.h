@@ -592,6 +592,8 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   std::uint16_t record_size_ = 0;
   std::uint16_t records_per_block_ = 0;
   std::uint16_t computed_size_ = 0;
+  // ReadRun's buffer for the file image of a run, kept between reads.
+  std::vector<std::uint8_t> scan_block_;
   int working_count_ = 0;
   std::vector<TFieldDescriptor> stored_;
   std::vector<TFieldDescriptor> working_;

@@ -82,6 +82,11 @@ class TFileHandler {
 
   // Conveniences: Seek(position, 0) then Read / Write.
   std::int32_t ReadAt(std::int64_t position, void* buffer, std::int32_t n);
+  // Seek(position, 0) then a read that returns the count read whatever the
+  // sharing mode (short at the end of the file, 0 beyond it): one call
+  // where a size probe and a read would be two. Traced and a fault site
+  // as Read.
+  std::int32_t ReadAtMost(std::int64_t position, void* buffer, std::int32_t n);
   void WriteAt(std::int64_t position, const void* buffer, std::int32_t n);
 
   // Each raises 10031 when the value changes while the file is open.
@@ -116,6 +121,8 @@ class TFileHandler {
 
  private:
   void SetFlag(bool& flag, bool value);
+  // Read's work, without the short-count rule.
+  std::int32_t ReadBytes(void* buffer, std::int32_t n);
   // Write's work, without its trace line or fault site.
   void WriteBytes(const void* buffer, std::int32_t n);
   [[nodiscard]] TMemoryFile* RequireMemoryFile(std::uint16_t code) const;
@@ -137,6 +144,7 @@ class TFileHandler {
   bool forced_read_only_ = false;
   bool open_ = false;
   bool trace_ = false;
+  bool short_read_allowed_ = false;  // inside ReadAtMost
   std::unique_ptr<TFileHandler> trace_file_;
 };
 
