@@ -44,6 +44,7 @@ namespace storage {
 class TIndexFile;
 class TBlobFile;
 class FilterEngine;
+class RecordBitmap;
 
 // Everything CreateDataTable takes; fields and indexes are copied, never
 // changed. The table component passes creator values 1 and 0, no password,
@@ -416,6 +417,16 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[nodiscard]] bool HasChecks() const { return has_checks_; }
   [[nodiscard]] bool HasDefaults() const { return has_defaults_; }
   [[nodiscard]] bool HasComputedFields() const { return has_computed_; }
+  // Calls visit with the stored image of every live record of 1..slots (of
+  // only's set bits, when given), reading the file in blocks of
+  // kScanBlockBytes past the record cache; a record the cache holds is
+  // taken from there (it may be newer than the file). Liveness is the
+  // image's status byte. False, with nothing visited, for a table with
+  // computed fields (their values exist only in cached buffers).
+  static constexpr std::size_t kScanBlockBytes = 65536;
+  bool ScanStoredRecords(
+      const RecordBitmap* only, std::uint32_t slots,
+      const std::function<void(std::uint32_t, std::span<const std::byte>)>& visit);
   [[nodiscard]] bool HeaderChecked() const { return header_checked_; }
   [[nodiscard]] bool TableHasPrimaryKey() const;
   [[nodiscard]] TIndexFile& IndexFile() { return *index_file_; }
