@@ -54,6 +54,7 @@ std::string TDataFile::NormaliseFileName(std::string_view name) {
 // ------------------------------------------------------------------ open, close
 
 void TDataFile::ClearOpenState() {
+  blocks_.Clear();
   header_checked_ = false;
   table_locked_ = false;
   ResetLockState();
@@ -426,7 +427,37 @@ void TDataFile::DropAllRecords() {
     ClearBuffer(r);
     cache_.SetNumber(r, 0);
   }
+  blocks_.Clear();
   current_ = nullptr;
+}
+
+void TDataFile::Write(const void* buffer, std::int32_t n) {
+  if (n == 0) {
+    blocks_.Clear();  // truncated or extended: every short block is wrong
+  } else if (n > 0) {
+    blocks_.Drop(static_cast<std::uint64_t>(Position()), static_cast<std::uint64_t>(n));
+  }
+  TFileHandler::Write(buffer, n);
+}
+
+std::int32_t TDataFile::ReadStored(std::uint64_t position, std::uint8_t* out, std::int32_t n) {
+  if (InMemory()) return ReadAtMost(static_cast<std::int64_t>(position), out, n);
+  if (blocks_.Copy(position, out, static_cast<std::size_t>(n))) return n;
+  constexpr std::uint64_t kBlock = DataBlockCache::kBlockSize;
+  const std::uint64_t start = position / kBlock * kBlock;
+  const std::uint64_t end = (position + static_cast<std::uint64_t>(n) + kBlock - 1) / kBlock * kBlock;
+  block_io_.resize(static_cast<std::size_t>(end - start));
+  const std::int32_t got = ReadAtMost(static_cast<std::int64_t>(start), block_io_.data(),
+                                      static_cast<std::int32_t>(end - start));
+  if (got <= 0) return 0;
+  blocks_.Store(start, block_io_.data(), static_cast<std::size_t>(got));
+  const std::uint64_t skip = position - start;
+  if (static_cast<std::uint64_t>(got) <= skip) return 0;
+  const auto present =
+      static_cast<std::int32_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(got) - skip,
+                                                        static_cast<std::uint64_t>(n)));
+  std::memcpy(out, block_io_.data() + skip, static_cast<std::size_t>(present));
+  return present;
 }
 
 void TDataFile::SetCurrentRecord(TRecord* r) {
@@ -538,8 +569,7 @@ TRecord* TDataFile::ReadRun(std::uint32_t n, std::uint32_t count, ReadDirection 
   if (scan_block_.size() < bytes) scan_block_.resize(bytes);
   std::uint8_t* const block = scan_block_.data();
   const std::int32_t got =
-      ReadAtMost(static_cast<std::int64_t>(RecordPosition(first)), block,
-                 static_cast<std::int32_t>(bytes));
+      ReadStored(RecordPosition(first), block, static_cast<std::int32_t>(bytes));
   const std::uint32_t present = got > 0 ? static_cast<std::uint32_t>(got) / record_size_ : 0;
   if (present == 0 || first + present - 1 < n) Fail(ErrorCode::kCorruptRecords);
   if (direction == ReadDirection::kForward) {

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "storage/blob_owner.h"
+#include "storage/data_block_cache.h"
 #include "storage/data_file_format.h"
 #include "storage/engine_error.h"
 #include "storage/expression_node.h"
@@ -70,6 +71,8 @@ enum class ReadDirection { kForward, kBackward };
 class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwner {
  public:
   static constexpr std::size_t kMaxCacheBuffers = 4096;
+  // The file bytes kept below the record buffers (data_block_cache.h).
+  static constexpr std::size_t kBlockCacheBytes = 8u << 20;
   static constexpr std::size_t kCacheBytes = 131070;
   static constexpr std::size_t kBatchCacheGrowth = 1024;
 
@@ -89,6 +92,8 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // set. Everything is closed even when the flush fails; the flush's error
   // is raised afterwards.
   void Close() override;
+  // Slot 9, dropping the cached file blocks the write touches first.
+  void Write(const void* buffer, std::int32_t n) override;
   // Creates the .DAT with the prepared header, then the index file (and
   // the BLOB file). Used by CreateDataTable.
   void CreateFile() override;
@@ -587,6 +592,9 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   bool WriteRecordBuffers(bool untouched_only);
   [[nodiscard]] bool Journaled(const TRecord* r) const;
   TRecord* ReadRun(std::uint32_t n, std::uint32_t count, ReadDirection direction);
+  // n bytes of the file from position through the block cache; the count
+  // present (short at the end of the file).
+  std::int32_t ReadStored(std::uint64_t position, std::uint8_t* out, std::int32_t n);
   [[nodiscard]] std::uint64_t RecordPosition(std::uint32_t n) const;
   void ClearBuffer(TRecord* r);
   void CheckFieldDefinitions(std::vector<TFieldDescriptor>& fields, bool assign_offsets) const;
@@ -605,6 +613,8 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   std::uint16_t computed_size_ = 0;
   // ReadRun's buffer for the file image of a run, kept between reads.
   std::vector<std::uint8_t> scan_block_;
+  std::vector<std::uint8_t> block_io_;
+  DataBlockCache blocks_{kBlockCacheBytes};
   int working_count_ = 0;
   std::vector<TFieldDescriptor> stored_;
   std::vector<TFieldDescriptor> working_;

@@ -118,6 +118,8 @@ class TFileHandler {
   // Raises code with this file's name as context.
   [[noreturn]] void Fail(std::uint16_t code) const;
   void TraceLine(const std::string& text);
+  // Where the next read or write of a disk file goes.
+  [[nodiscard]] std::int64_t Position() const { return position_; }
 
  private:
   void SetFlag(bool& flag, bool value);

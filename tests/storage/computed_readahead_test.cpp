@@ -79,7 +79,7 @@ class ReadAheadTest : public datatest::DataFileTestBase {
   }
 };
 
-TEST_F(ReadAheadTest, KeyOrderReadsInBlocksRandomOrderOneByOne) {
+TEST_F(ReadAheadTest, KeyOrderAndRandomOrderBothReadInBlocks) {
   std::vector<std::int32_t> ordered(kRecords);
   for (int i = 0; i < kRecords; ++i) ordered[i] = i + 1;
   std::vector<std::int32_t> shuffled = ordered;
@@ -110,10 +110,9 @@ TEST_F(ReadAheadTest, KeyOrderReadsInBlocksRandomOrderOneByOne) {
         // most, the same in both tables.
         const int checks = exclusive ? 0 : kRecords + 2;
         EXPECT_LE(ord_reads, checks + kRecords / 10) << "forward " << forward;
-        // A random order: a record now and then happens to follow its
-        // neighbour physically; nearly every record is its own read.
-        EXPECT_GE(rnd_reads, kRecords * 9 / 10) << "forward " << forward;
-        EXPECT_GE(rnd_reads - ord_reads, kRecords * 8 / 10) << "forward " << forward;
+        // A random order: the file's blocks stay cached below the record
+        // buffers, so it costs no more reads than the key order.
+        EXPECT_LE(rnd_reads, checks + kRecords / 10) << "forward " << forward;
         ord->Close();
         rnd->Close();
       }
