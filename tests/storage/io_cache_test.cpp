@@ -7,6 +7,7 @@
 #include <random>
 #include <set>
 
+#include "storage/data_block_cache.h"
 #include "storage/expression_node.h"
 #include "storage/filter_engine.h"
 #include "storage/record_bitmap.h"
@@ -94,6 +95,34 @@ TEST_F(IoCacheTest, PositionAndSizeFollowEveryChange) {
     EXPECT_EQ(f.ReadAtMost(end + 100, buf, 16), 0);
     EXPECT_EQ(CodeOf([&] { f.Seek(-1, 0); }), 11047);
   }
+}
+
+// The block cache against the file it mirrors: a short last block serves
+// only its bytes, a dropped range is read again, the least recently used
+// block goes first.
+TEST_F(IoCacheTest, BlockCacheServesOnlyWhatItHolds) {
+  constexpr std::uint32_t B = DataBlockCache::kBlockSize;
+  std::vector<std::uint8_t> file(3 * B + 100);
+  for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<std::uint8_t>(i * 31 + 7);
+  DataBlockCache cache(3 * B);
+  cache.Store(0, file.data(), file.size());  // four blocks into room for three
+  EXPECT_EQ(cache.Count(), 3u);
+  std::vector<std::uint8_t> out(2 * B);
+  auto copy = [&](std::uint64_t at, std::size_t n) {
+    if (!cache.Copy(at, out.data(), n)) return false;
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n),
+                           file.begin() + static_cast<std::ptrdiff_t>(at)));
+    return true;
+  };
+  EXPECT_FALSE(copy(10, 20)) << "the first block was the least recently used";
+  EXPECT_TRUE(copy(B + 10, B + 20));
+  EXPECT_TRUE(copy(3 * B, 100));
+  EXPECT_FALSE(copy(3 * B + 50, 51)) << "past the short block's bytes";
+  cache.Drop(2 * B + 5, 1);
+  EXPECT_FALSE(copy(2 * B, 10));
+  EXPECT_TRUE(copy(B, 10));
+  cache.Clear();
+  EXPECT_FALSE(copy(B, 10));
 }
 
 // Key[i] and the text of record i.
