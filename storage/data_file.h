@@ -395,6 +395,9 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // True when record n is in the filtered view (no filters: always). The
   // natural-order walk asks it for each record.
   [[nodiscard]] bool FilterAccepts(std::uint32_t record_number);
+  // The filter bitmap in use leaves the record out (FilterAccepts would be
+  // false whatever the record holds); false without filters.
+  [[nodiscard]] bool FilterBitClear(std::uint32_t record_number) const;
   // Drops every filter (the index file closes).
   void ResetFilters();
   // Record writes tell the filters (bitmaps follow added, changed and

@@ -306,6 +306,12 @@ void TDataFile::CopyFiltersTo(TDataFile& clone) {
   }
 }
 
+bool TDataFile::FilterBitClear(std::uint32_t record_number) const {
+  if (!filters_) return false;
+  const FilterEngine& e = filters_->engine;
+  return record_number <= e.Result().Slots() && !e.TestBit(record_number);
+}
+
 bool TDataFile::FilterAccepts(std::uint32_t record_number) {
   if (!filters_) return true;
   return filters_->engine.Accept(record_number);
