@@ -21,7 +21,7 @@ constexpr std::uint16_t kStoredVersion = 1;
 constexpr TFieldType kLastFieldType = TFieldType::ftDataSet;
 constexpr TParamType kLastParamType = TParamType::ptResult;
 // 1899-12-30 as a time-stamp day.
-constexpr int kDelphiEpochDay = 693594;
+constexpr int kDayZeroStampDate = 693594;
 
 template <typename T>
 void Put(void* buffer, T v) {
@@ -275,7 +275,7 @@ void TTolmidParam::SetData(const void* buffer, std::size_t size) {
       need(4);
       fw::TTimeStamp ts{};
       ts.Time = static_cast<int>(Get<std::uint32_t>(buffer) % 86400000u);
-      ts.Date = kDelphiEpochDay;
+      ts.Date = kDayZeroStampDate;
       value_ = fw::Variant::FromDateTime(fw::TimeStampToDateTime(ts));
       return;
     }

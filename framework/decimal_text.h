@@ -15,8 +15,8 @@ struct Decimal {
   bool IsZero() const { return digits.empty(); }
 };
 
-// The value with 18 significant digits, as the original floating-point
-// unit produced them (the digits are then rounded half away from zero).
+// The value with 18 significant digits, as an 80-bit floating-point unit
+// produces them (the digits are then rounded half away from zero).
 Decimal DoubleToDecimal(double value);
 // The exact value of a currency raw count of 1/10000.
 Decimal CurrencyToDecimal(std::int64_t raw);

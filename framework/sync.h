@@ -1,4 +1,4 @@
-// Critical sections (re-entrant, as on the original platform) and a guard
+// Critical sections (re-entrant: a thread may enter one it holds) and a guard
 // that holds one for a scope.
 #pragma once
 

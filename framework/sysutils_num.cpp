@@ -2,8 +2,8 @@
 //
 // Floating-point text is produced from 18 significant digits of the value
 // (std::to_chars, exact and locale-free) which are then rounded half away
-// from zero to what the format asks, the way the original floating-point
-// unit based conversion behaved. Parsing normalises the text and hands it
+// from zero to what the format asks, as an 80-bit floating-point unit
+// conversion gives them. Parsing normalises the text and hands it
 // to std::from_chars; currency text is parsed exactly in integers.
 #include <time.h>
 

@@ -11,7 +11,7 @@ std::uint32_t GetTickCount() {
   clock_gettime(CLOCK_MONOTONIC, &ts);
   const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
                            static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
-  return static_cast<std::uint32_t>(ms);  // wraps at 2^32 like the original
+  return static_cast<std::uint32_t>(ms);  // wraps about every 49.7 days
 }
 
 void Sleep(std::uint32_t ms) {

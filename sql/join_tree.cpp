@@ -103,6 +103,35 @@ bool EvaluateFilter(void* client_data, std::span<const std::byte> record, std::u
   return storage::NodeIsTrue(result);
 }
 
+// True when tree reads at least one field and every field it reads is a
+// plain working field of the same number and slot as the stored field
+// the tree was resolved to (slots holds the stored fields' slots).
+bool FieldsStayInPlace(const TExpressionNode& tree, const storage::TDataFile& file,
+                       const std::vector<storage::FieldSlot>& slots) {
+  bool any = false;
+  std::vector<const TExpressionNode*> stack{&tree};
+  while (!stack.empty()) {
+    const TExpressionNode* n = stack.back();
+    stack.pop_back();
+    if (n == nullptr) continue;
+    if (n->kind == NodeKind::kField) {
+      const std::uint16_t f = n->field_number;
+      if (f == 0 || f >= slots.size() || f > file.WorkingFieldCount()) return false;
+      const storage::TFieldDescriptor& d = file.GetFieldDescriptor(true, f);
+      const storage::FieldSlot w = d.Slot();
+      const storage::FieldSlot& stored = slots[f];
+      if (d.IsComputed() || w.offset != stored.offset || w.type != stored.type ||
+          w.subtype != stored.subtype || w.physical_size != stored.physical_size) {
+        return false;
+      }
+      any = true;
+    }
+    stack.push_back(n->left.get());
+    stack.push_back(n->right.get());
+  }
+  return any;
+}
+
 }  // namespace
 
 void TDataQuery::ExtractJoinConditions() {
@@ -623,20 +652,19 @@ void TDataQuery::DropWhereFilters() noexcept {
 }
 
 void TDataQuery::ApplyWhereFilters() {
-  auto install = [&](TSourceDataFile& s, ExpressionPtr tree) {
+  // by_fields: an expression filter over the table's fields, answered from
+  // its indexes where it can be; else a routine that reads the stored
+  // record through the slots the tree was resolved with.
+  auto install = [&](TSourceDataFile& s, ExpressionPtr tree, bool by_fields) {
     auto f = std::make_unique<TSourceDataFile::Filter>();
     f->source = &s;
     f->tree = std::move(tree);
     RewriteForFilter(*f->tree);
     std::int32_t handle = 0;
     storage::TDataFile& file = *s.data_file_;
-    if (!flags_.live) {
-      // The table's own fields: an expression filter, answered from the
-      // table's indexes where it can be.
+    if (by_fields) {
       CheckFileResult(file, storage::Code(file.AddFilter(std::move(f->tree), false, handle)));
     } else {
-      // The working fields are the result columns now; the filter reads
-      // the stored record through the slots the tree was resolved with.
       CheckFileResult(file, storage::Code(file.AddCallbackFilter(&EvaluateFilter, f.get(), handle)));
     }
     f->handle = handle;
@@ -644,7 +672,30 @@ void TDataQuery::ApplyWhereFilters() {
     CheckFileResult(file, storage::Code(file.ActivateFilter(handle)));
   };
   if (flags_.live) {
-    if (where_ && sources_.Count() > 0) install(*sources_.Get(0), storage::CopyExpression(where_.get()));
+    if (!where_ || sources_.Count() == 0) return;
+    // The working fields are the result columns now, and an expression
+    // filter reads its fields by working field number while an index
+    // keys stored field numbers. A part whose every field is working
+    // field n standing exactly where stored field n stands (same slot)
+    // means the same to both, and goes to an expression filter when an
+    // index answers it; every other part is tested by the routine.
+    TSourceDataFile& s = *sources_.Get(0);
+    storage::TDataFile& file = *s.data_file_;
+    std::vector<ExpressionPtr> parts;
+    SplitConjuncts(storage::CopyExpression(where_.get()), parts);
+    ExpressionPtr indexed;
+    ExpressionPtr rest;
+    for (ExpressionPtr& part : parts) {
+      RewriteForFilter(*part);
+      if (FieldsStayInPlace(*part, file, s.slots_) &&
+          file.Filters().AnalyzeFilter(*part) != storage::FilterLevel::kByRecords) {
+        indexed = AndOf(std::move(indexed), std::move(part));
+      } else {
+        rest = AndOf(std::move(rest), std::move(part));
+      }
+    }
+    if (indexed) install(s, std::move(indexed), true);
+    if (rest) install(s, std::move(rest), false);
     return;
   }
   if (!plan_) return;
@@ -677,7 +728,7 @@ void TDataQuery::ApplyWhereFilters() {
       }
       step.filter_parts.clear();
       if (compiled) step.condition = RecordCondition::Compile(*compiled, step.source->slots_, language);
-      if (engine) install(*step.source, std::move(engine));
+      if (engine) install(*step.source, std::move(engine), true);
     }
   }
 }

@@ -16,6 +16,7 @@
 #include <numeric>
 #include <unordered_map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sql/data_query.h"
@@ -35,6 +36,61 @@ namespace sql {
 using storage::FieldType;
 using storage::TDataFile;
 using storage::TExpressionNode;
+
+namespace {
+
+// Byte keys to row numbers, for the DISTINCT and group keys of a buffered
+// fill: open addressing over a power-of-two table at most half full, the
+// keys' bytes kept one after another in one string (no allocation per key).
+class KeyRows {
+ public:
+  // The row of key; when key is new it is added with row, and added set.
+  std::uint32_t FindOrAdd(std::string_view key, std::uint32_t row, bool& added) {
+    if ((used_ + 1) * 2 > slots_.size()) Grow();
+    const std::uint64_t hash = std::hash<std::string_view>{}(key);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
+      Slot& s = slots_[i];
+      if (s.row == kFree) {
+        s = Slot{hash, bytes_.size(), key.size(), row};
+        bytes_.append(key);
+        ++used_;
+        added = true;
+        return row;
+      }
+      if (s.hash == hash && s.length == key.size() &&
+          std::memcmp(bytes_.data() + s.offset, key.data(), key.size()) == 0) {
+        added = false;
+        return s.row;
+      }
+    }
+  }
+
+ private:
+  static constexpr std::uint32_t kFree = 0xFFFFFFFFu;
+  struct Slot {
+    std::uint64_t hash = 0;
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    std::uint32_t row = kFree;
+  };
+  void Grow() {
+    std::vector<Slot> old(std::max<std::size_t>(64, slots_.size() * 2));
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& s : old) {
+      if (s.row == kFree) continue;
+      std::size_t i = static_cast<std::size_t>(s.hash) & mask;
+      while (slots_[i].row != kFree) i = (i + 1) & mask;
+      slots_[i] = s;
+    }
+  }
+  std::vector<Slot> slots_;
+  std::string bytes_;
+  std::size_t used_ = 0;
+};
+
+}  // namespace
 
 struct TDataQuery::ExecState {
   TDataFile* result = nullptr;
@@ -56,8 +112,25 @@ struct TDataQuery::ExecState {
   std::size_t width = 0;
   std::vector<std::byte> rows;
   std::uint32_t count = 0;
-  std::unordered_map<std::string, std::uint32_t> seen;
+  KeyRows seen;
   std::array<std::uint8_t, storage::kKeyBufferSize> key_buffer{};
+  // Each aggregate column resolved once per execution (FillAggregates):
+  // where its accumulator sits in a result row and where its argument
+  // comes from.
+  struct Aggregate {
+    const TResultDataField* column = nullptr;
+    storage::FieldSlot slot;           // the accumulator in a result row
+    std::uint8_t decimals = 0;         // of a currency accumulator
+    const TSourceDataFile* source = nullptr;  // a plain argument's table
+    storage::FieldSlot from;           // and its field there
+  };
+  std::vector<Aggregate> aggregates;
+  bool aggregates_resolved = false;
+  storage::FieldSlot avg_count_slot;
+  // The lookup index's key fields when a buffered row's key is taken
+  // from its bytes (BufferRow); empty: built by the index.
+  std::vector<storage::FieldSlot> key_slots;
+  bool key_fields_resolved = false;
 };
 
 // What follows a step: the next step of group (next == its count: the
@@ -261,6 +334,58 @@ bool ForEachViewRecord(TDataFile& file, const RecordCondition* condition,
   return true;
 }
 
+// An accumulator as the data file reads a field: blank for a clear flag
+// or a stored NaN; out holds the value bytes (zero for a NaN).
+bool ReadAccumulator(std::span<const std::byte> row, const storage::FieldSlot& slot,
+                     std::array<std::uint8_t, 16>& out) {
+  out.fill(0);
+  const std::byte* p = row.data() + slot.offset;
+  const std::size_t n = std::min<std::size_t>(slot.physical_size, out.size());
+  bool blank = std::to_integer<std::uint8_t>(p[0]) == 0;
+  if (n >= 8 && storage::IsNotANumber(slot.type, p + 1)) return true;
+  std::memcpy(out.data(), p + 1, n);
+  return blank;
+}
+
+// Stores an accumulator as the data file stores a value: a NaN as null.
+void WriteAccumulator(std::span<std::byte> row, const storage::FieldSlot& slot,
+                      const std::array<std::uint8_t, 16>& value) {
+  const std::size_t n = std::min<std::size_t>(slot.physical_size, value.size());
+  if (n >= 8 && storage::IsNotANumber(slot.type, value.data())) {
+    storage::ClearField(row, slot);
+    return;
+  }
+  storage::PutFieldBytes(row, slot, std::as_bytes(std::span(value.data(), n)));
+}
+
+// The value of a stored field as a number (NodeNumber of the node
+// LoadRecordValue would make); false for a null or a type that is not
+// aggregated.
+bool FieldNumber(std::span<const std::byte> record, const storage::FieldSlot& slot, double& out,
+                 std::int64_t& raw) {
+  if (!storage::FieldHasValue(record, slot)) return false;
+  const auto* v = reinterpret_cast<const std::uint8_t*>(storage::FieldValueBytes(record, slot).data());
+  switch (slot.type) {
+    case FieldType::kSmallInt: raw = storage::LoadLittle<std::int16_t>(v); break;
+    case FieldType::kWord: raw = storage::LoadLittle<std::uint16_t>(v); break;
+    case FieldType::kInteger:
+    case FieldType::kDate:
+    case FieldType::kTime: raw = storage::LoadLittle<std::int32_t>(v); break;
+    case FieldType::kFloat:
+    case FieldType::kTimestamp:
+      out = storage::LoadLittle<double>(v);
+      raw = static_cast<std::int64_t>(std::llround(out));
+      return true;
+    case FieldType::kCurrency:
+      raw = storage::LoadLittle<std::int64_t>(v);
+      out = static_cast<double>(raw) / 10000.0;
+      return true;
+    default: return false;
+  }
+  out = static_cast<double>(raw);
+  return true;
+}
+
 // Stores the count n into a COUNT column of row, in the column's type.
 void StoreCount(const TDataFile& result, int field, std::int32_t n, std::span<std::byte> row) {
   const storage::TFieldDescriptor& d = result.GetFieldDescriptor(true, field);
@@ -315,37 +440,64 @@ std::uint16_t TDataQuery::FillRow(ExecState& st, std::span<std::byte> row) {
 }
 
 // Combines every aggregate column of the current rows into acc (read from
-// acc, written to target).
+// acc, written to target). Values are read and written in the rows'
+// bytes, as the data file's GetFieldValue and SetFieldValue would (a
+// result row has no computed fields).
 void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
                                 std::span<const std::byte> acc) {
   TDataFile& result = *st.result;
-  for (std::int32_t i = 0; i < columns_.Count(); ++i) {
-    const TResultDataField& c = *columns_.Get(i);
-    if (c.aggregate_ == AggregateKind::kNone) continue;
-    const int rf = c.result_field_number_;
-    const storage::TFieldDescriptor& d = result.GetFieldDescriptor(true, rf);
-    const FieldType type = d.Type();
-    TExpressionNode value;
-    bool have_value = false;
-    if (c.aggregate_ != AggregateKind::kCount) {
-      if (!c.expression_) {
-        if (c.source_ != nullptr && c.field_number_ < c.source_->slots_.size()) {
-          storage::LoadRecordValue(c.source_->record_buffer_, c.source_->slots_[c.field_number_],
-                                   value);
-          have_value = true;
-        }
-      } else if (c.tree_ && c.tree_->left) {
-        EvaluateOnRows(*c.tree_->left, value);
-        have_value = true;
+  if (!st.aggregates_resolved) {
+    st.aggregates_resolved = true;
+    for (std::int32_t i = 0; i < columns_.Count(); ++i) {
+      const TResultDataField& c = *columns_.Get(i);
+      if (c.aggregate_ == AggregateKind::kNone) continue;
+      const storage::TFieldDescriptor& d = result.GetFieldDescriptor(true, c.result_field_number_);
+      ExecState::Aggregate a;
+      a.column = &c;
+      a.slot = d.Slot();
+      a.decimals = d.PhysicalDecimals;
+      if (!c.expression_ && c.source_ != nullptr && c.field_number_ < c.source_->slots_.size()) {
+        a.source = c.source_;
+        a.from = c.source_->slots_[c.field_number_];
       }
+      st.aggregates.push_back(a);
     }
+    if (st.avg_count_field != 0) {
+      st.avg_count_slot = result.GetFieldDescriptor(true, st.avg_count_field).Slot();
+    }
+  }
+  std::array<std::uint8_t, 16> buf{};
+  for (const ExecState::Aggregate& a : st.aggregates) {
+    const TResultDataField& c = *a.column;
+    const FieldType type = a.slot.type;
     double vd = 0;
     std::int64_t vi = 0;
-    const bool has_new = have_value && NodeNumber(value, vd, vi);
-    bool acc_blank = true;
-    std::array<std::uint8_t, 256> buf{};
-    result.GetFieldValue(true, rf, acc_blank, buf.data(), acc);
-    bool numeric = true;
+    bool has_new = false;
+    FieldType value_type = FieldType::kNone;
+    if (c.aggregate_ != AggregateKind::kCount) {
+      if (a.source != nullptr) {
+        has_new = FieldNumber(a.source->record_buffer_, a.from, vd, vi);
+        value_type = a.from.type;
+      } else if (c.expression_ && c.tree_ && c.tree_->left) {
+        // Evaluated whatever the column's type: its errors are raised.
+        TExpressionNode value;
+        EvaluateOnRows(*c.tree_->left, value);
+        has_new = NodeNumber(value, vd, vi);
+        value_type = value.type;
+      }
+    }
+    switch (type) {
+      case FieldType::kSmallInt:
+      case FieldType::kWord:
+      case FieldType::kInteger:
+      case FieldType::kDate:
+      case FieldType::kTime:
+      case FieldType::kFloat:
+      case FieldType::kTimestamp:
+      case FieldType::kCurrency: break;
+      default: continue;  // strings and the like are not aggregated
+    }
+    const bool acc_blank = ReadAccumulator(acc, a.slot, buf);
     double ad = 0;
     std::int64_t ai = 0;
     switch (type) {
@@ -356,17 +508,15 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
       case FieldType::kTime: ai = storage::LoadLittle<std::int32_t>(buf.data()); break;
       case FieldType::kFloat:
       case FieldType::kTimestamp: ad = storage::LoadLittle<double>(buf.data()); break;
-      case FieldType::kCurrency: ai = storage::LoadLittle<std::int64_t>(buf.data()); break;
-      default: numeric = false; break;
+      default: ai = storage::LoadLittle<std::int64_t>(buf.data()); break;  // currency
     }
-    if (!numeric) continue;  // strings and the like are not aggregated
     const bool is_float = type == FieldType::kFloat || type == FieldType::kTimestamp;
     const bool is_currency = type == FieldType::kCurrency;
     // The new value in the accumulator's terms.
     double nd = vd;
     std::int64_t ni = vi;
     if (is_currency) {
-      ni = value.type == FieldType::kCurrency ? vi : std::llround(vd * 10000.0);
+      ni = value_type == FieldType::kCurrency ? vi : std::llround(vd * 10000.0);
     }
     switch (c.aggregate_) {
       case AggregateKind::kCount:
@@ -391,6 +541,7 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
         break;
       default: break;
     }
+    buf.fill(0);
     switch (type) {
       case FieldType::kSmallInt: storage::StoreLittle<std::int16_t>(buf.data(), static_cast<std::int16_t>(ai)); break;
       case FieldType::kWord: storage::StoreLittle<std::uint16_t>(buf.data(), static_cast<std::uint16_t>(ai)); break;
@@ -406,19 +557,19 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
       case FieldType::kTime: storage::StoreLittle<std::int32_t>(buf.data(), static_cast<std::int32_t>(ai)); break;
       case FieldType::kFloat:
       case FieldType::kTimestamp: storage::StoreLittle<double>(buf.data(), ad); break;
-      case FieldType::kCurrency:
-        storage::StoreLittle<std::int64_t>(buf.data(), storage::RoundCurrency(ai, d.PhysicalDecimals));
+      default:  // currency
+        storage::StoreLittle<std::int64_t>(buf.data(), storage::RoundCurrency(ai, a.decimals));
         break;
-      default: break;
     }
-    result.SetFieldValue(true, rf, true, buf.data(), target);
+    WriteAccumulator(target, a.slot, buf);
   }
   if (st.avg_count_field != 0) {
-    bool blank = true;
-    std::int32_t n = 0;
-    result.GetFieldValue(true, st.avg_count_field, blank, &n, acc);
+    const bool blank = ReadAccumulator(acc, st.avg_count_slot, buf);
+    std::int32_t n = storage::LoadLittle<std::int32_t>(buf.data());
     n = blank ? 1 : n + 1;
-    result.SetFieldValue(true, st.avg_count_field, true, &n, target);
+    buf.fill(0);
+    storage::StoreLittle<std::int32_t>(buf.data(), n);
+    WriteAccumulator(target, st.avg_count_slot, buf);
   }
 }
 
@@ -473,7 +624,41 @@ void TDataQuery::BufferRow(ExecState& st) {
   TDataFile& result = *st.result;
   result.ApplyDefaultValues(st.new_row);
   (void)FillRow(st, st.new_row);  // no BLOB column: nothing to fail
+  if (!st.key_fields_resolved) {
+    st.key_fields_resolved = true;
+    // Key fields that are all whole numbers (or dates and times) are equal
+    // in the index exactly when their flags and value bytes are: the key
+    // is then those bytes, with no index key built.
+    const int index = result.CurrentIndexNumber();
+    const storage::TIndexDescriptor d = result.GetIndexDescriptor(index);
+    bool raw = d.FieldCount > 0;
+    for (int i = 0; raw && i < d.FieldCount && i < storage::kMaxKeyFields; ++i) {
+      const storage::FieldSlot slot = result.GetFieldDescriptor(false, d.FieldNumbers[i]).Slot();
+      switch (slot.type) {
+        case FieldType::kSmallInt:
+        case FieldType::kWord:
+        case FieldType::kInteger:
+        case FieldType::kDate:
+        case FieldType::kTime: st.key_slots.push_back(slot); break;
+        default: raw = false; break;
+      }
+    }
+    if (!raw) st.key_slots.clear();
+  }
   auto lookup_key = [&] {
+    if (!st.key_slots.empty()) {
+      st.key.clear();
+      for (const storage::FieldSlot& slot : st.key_slots) {
+        if (!storage::FieldHasValue(st.new_row, slot)) {
+          st.key.push_back('\0');
+          continue;
+        }
+        st.key.push_back('\1');
+        const auto bytes = storage::FieldValueBytes(st.new_row, slot);
+        st.key.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+      }
+      return;
+    }
     // The bytes an exact key lookup in the lookup index compares: the
     // key less the record ID a non-unique index appends.
     result.BuildIndexKey(st.new_row, st.key_buffer.data());
@@ -488,15 +673,18 @@ void TDataQuery::BufferRow(ExecState& st) {
   if (!flags_.grouped) {
     if (flags_.distinct) {
       lookup_key();
-      if (!st.seen.try_emplace(st.key, st.count).second) return;
+      bool added = false;
+      (void)st.seen.FindOrAdd(st.key, st.count, added);
+      if (!added) return;
     }
     append(st.new_row);
     return;
   }
   lookup_key();
-  const auto [it, added] = st.seen.try_emplace(st.key, st.count);
+  bool added = false;
+  const std::uint32_t at = st.seen.FindOrAdd(st.key, st.count, added);
   if (!added) {
-    const std::span<std::byte> group(st.rows.data() + std::size_t{it->second} * st.width, st.width);
+    const std::span<std::byte> group(st.rows.data() + std::size_t{at} * st.width, st.width);
     FillAggregates(st, group, group);
     return;
   }

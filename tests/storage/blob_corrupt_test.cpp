@@ -8,6 +8,12 @@
 namespace storage::blobtest {
 namespace {
 
+// A little-endian value of width bytes written at an offset.
+struct Patch {
+  std::uint32_t at, value;
+  int width = 4;
+};
+
 // The base file, B = 64 (46 data bytes a block):
 //   record 1: 138 bytes in 512 -> 576 -> 640
 //   record 2:  60 bytes in 704 -> 768
@@ -23,31 +29,22 @@ class BlobCorruptTest : public BlobTest {
     ASSERT_EQ(Store(a_, 1), 512u);
     ASSERT_EQ(Store(b_, 2), 704u);
     file_->Close();
-    base_ = ReadFileBytes();
+    base_ = FileBytes();
     ASSERT_EQ(base_.size(), 832u);
   }
-  // Writes the base file changed by edit and opens it again.
-  void Damage(const std::function<void(Bytes&)>& edit) {
+  // Writes the base file with the patches and opens it again.
+  void Damage(const std::vector<Patch>& patches) {
     Bytes b = base_;
-    edit(b);
-    WriteFileBytes(b);
+    for (const Patch& p : patches)
+      for (int i = 0; i < p.width; ++i) b[p.at + i] = static_cast<std::uint8_t>(p.value >> (8 * i));
+    SetFileBytes(b);
     owner_.log.clear();
     file_->Open();
   }
+  // The engine code of loading the value at first (0 when it loads).
   int OpenCode(std::uint32_t first, std::uint32_t record = 0) {
     const int before = file_->OpenBlobCount();
-    std::int32_t h = 0;
-    const int code = CodeOf([&] {
-      auto check = [](std::uint16_t c) {
-        if (c != 0) EngineError(c);
-      };
-      check(file_->OpenBlob(first, 1, h, record));
-      std::int32_t size = 0, got = 0;
-      check(file_->GetBlobSize(h, size));
-      Bytes v(static_cast<std::size_t>(size));
-      check(file_->ReadBlob(h, 0, got, size, v.data()));
-      check(file_->CloseBlob(h));
-    });
+    const int code = CodeOf([&] { Load(first, record); });
     EXPECT_EQ(file_->OpenBlobCount(), before) << "a failed load left a buffer";
     EXPECT_EQ(file_->PinnedBlockCount(), 0u);
     return code;
@@ -56,9 +53,11 @@ class BlobCorruptTest : public BlobTest {
   Bytes base_, a_, b_;
 };
 
+// Block fields: +0 previous, +4 next, +8 bytes used (16 bits), +10 record,
+// +14 total length (first block). Header: 9 free head, 13 end offset.
 struct DamageCase {
   const char* name;
-  std::function<void(Bytes&)> edit;
+  std::vector<Patch> edit;
   std::uint32_t first;
   std::uint32_t record;  // expected owner given to OpenBlob (0: none)
   int code;
@@ -66,44 +65,26 @@ struct DamageCase {
 
 TEST_F(BlobCorruptTest, DamagedChainsGiveEngineErrors) {
   const DamageCase cases[] = {
-      {"intact", [](Bytes&) {}, 512, 1, 0},
-      {"first unaligned", [](Bytes&) {}, 513, 0, 8963},
-      {"first inside header", [](Bytes&) {}, 64, 0, 8963},
-      {"first beyond end", [](Bytes&) {}, 512 + 64 * 100, 0, 8963},
-      {"first at end offset (no append)", [](Bytes&) {}, 832, 0, 8963},
-      {"first owned by another record", [](Bytes&) {}, 704, 1, 8963},
-      {"next unaligned", [](Bytes& b) { PutU32(b, 512 + 4, 600); }, 512, 0, 8963},
-      {"next beyond end", [](Bytes& b) { PutU32(b, 576 + 4, 0x7FFFFFC0); }, 512, 0, 8963},
-      {"next negative", [](Bytes& b) { PutU32(b, 576 + 4, 0x80000000u); }, 512, 0, 8963},
-      {"next into header", [](Bytes& b) { PutU32(b, 576 + 4, 448); }, 512, 0, 8963},
-      {"self loop", [](Bytes& b) { PutU32(b, 576 + 4, 576); PutU32(b, 512 + 14, 1000); }, 512, 0,
-       8963},
-      {"long loop",
-       [](Bytes& b) {
-         PutU32(b, 640 + 8, 46);
-         PutU32(b, 640 + 4, 512);
-         PutU32(b, 512 + 14, 0x7FFFFFFF);
-       },
-       512, 0, 8963},
-      {"next into another record",
-       [](Bytes& b) {
-         PutU32(b, 576 + 4, 704);
-         PutU32(b, 576 + 8, 46);
-       },
-       512, 0, 8963},
-      {"total beyond 2 GB", [](Bytes& b) { PutU32(b, 512 + 14, 0xFFFFFFF0u); }, 512, 0, 8963},
-      {"total huge, chain short", [](Bytes& b) { PutU32(b, 512 + 14, 0x7FFFFFF0u); }, 512, 0, 8711},
-      {"total one more than the chain", [](Bytes& b) { PutU32(b, 512 + 14, 139); }, 512, 0, 8711},
-      {"middle block short", [](Bytes& b) { b[576 + 8] = 3; }, 512, 0, 8711},
-      {"bytes used beyond block", [](Bytes& b) { b[640 + 8] = 0xFF; b[640 + 9] = 0xFF; }, 512, 0,
-       0},
-      {"end offset beyond the file",
-       [](Bytes& b) {
-         PutU32(b, 13, 512 + 64 * 1000);
-         PutU32(b, 576 + 4, 512 + 64 * 500);
-       },
-       512, 0, 8963},
-      {"end offset zero", [](Bytes& b) { PutU32(b, 13, 0); }, 512, 0, 8963},
+      {"intact", {}, 512, 1, 0},
+      {"first unaligned", {}, 513, 0, 8963},
+      {"first inside header", {}, 64, 0, 8963},
+      {"first beyond end", {}, 512 + 64 * 100, 0, 8963},
+      {"first at end offset (no append)", {}, 832, 0, 8963},
+      {"first owned by another record", {}, 704, 1, 8963},
+      {"next unaligned", {{516, 600}}, 512, 0, 8963},
+      {"next beyond end", {{580, 0x7FFFFFC0}}, 512, 0, 8963},
+      {"next negative", {{580, 0x80000000u}}, 512, 0, 8963},
+      {"next into header", {{580, 448}}, 512, 0, 8963},
+      {"self loop", {{580, 576}, {526, 1000}}, 512, 0, 8963},
+      {"long loop", {{648, 46}, {644, 512}, {526, 0x7FFFFFFF}}, 512, 0, 8963},
+      {"next into another record", {{580, 704}, {584, 46}}, 512, 0, 8963},
+      {"total beyond 2 GB", {{526, 0xFFFFFFF0u}}, 512, 0, 8963},
+      {"total huge, chain short", {{526, 0x7FFFFFF0u}}, 512, 0, 8711},
+      {"total one more than the chain", {{526, 139}}, 512, 0, 8711},
+      {"middle block short", {{584, 3, 2}}, 512, 0, 8711},
+      {"bytes used beyond block", {{648, 0xFFFF, 2}}, 512, 0, 0},
+      {"end offset beyond the file", {{13, 512 + 64 * 1000}, {580, 512 + 64 * 500}}, 512, 0, 8963},
+      {"end offset zero", {{13, 0}}, 512, 0, 8963},
   };
   for (const DamageCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -115,13 +96,16 @@ TEST_F(BlobCorruptTest, DamagedChainsGiveEngineErrors) {
 
 TEST_F(BlobCorruptTest, DamagedHeaderRefusesAllocation) {
   const DamageCase cases[] = {
-      {"end offset unaligned", [](Bytes& b) { PutU32(b, 13, 1000); }, 0, 0, 8963},
-      {"end offset at the 4 GB edge", [](Bytes& b) { PutU32(b, 13, 0xFFFFFFC0u); }, 0, 0, 8963},
-      {"end offset in the header", [](Bytes& b) { PutU32(b, 13, 0); }, 0, 0, 8963},
+      {"end offset unaligned", {{13, 1000}}, 0, 0, 8963},
+      {"end offset at the 4 GB edge", {{13, 0xFFFFFFC0u}}, 0, 0, 8963},
+      {"end offset in the header", {{13, 0}}, 0, 0, 8963},
       // Appending there would write a block far past the end of the file.
-      {"end offset beyond the file", [](Bytes& b) { PutU32(b, 13, 0x7FFFF000u); }, 0, 0, 8963},
-      {"free head unaligned", [](Bytes& b) { PutU32(b, 9, 700); }, 0, 0, 8963},
-      {"free head beyond end", [](Bytes& b) { PutU32(b, 9, 512 + 64 * 50); }, 0, 0, 8963},
+      {"end offset beyond the file", {{13, 0x7FFFF000u}}, 0, 0, 8963},
+      {"free head unaligned", {{9, 700}}, 0, 0, 8963},
+      {"free head beyond end", {{9, 512 + 64 * 50}}, 0, 0, 8963},
+      // A free list that leads back into the chain being written must not
+      // make a chain loop on itself: record 2's last block, next itself.
+      {"free list into the chain being written", {{9, 768}, {772, 768}}, 0, 0, 8963},
   };
   for (const DamageCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -134,31 +118,16 @@ TEST_F(BlobCorruptTest, DamagedHeaderRefusesAllocation) {
   }
 }
 
-// A free list that leads back into the chain being written must not make a
-// chain loop on itself.
-TEST_F(BlobCorruptTest, FreeListIntoTheChainBeingWritten) {
-  Damage([](Bytes& b) {
-    PutU32(b, 9, 832 - 64);  // free head: record 2's last block...
-    PutU32(b, 768 + 4, 768);  // ...whose next is itself
-  });
-  EXPECT_EQ(CodeOf([&] { Store(Bytes(200, 1), 3); }), 8963);
-  EXPECT_EQ(file_->PinnedBlockCount(), 0u);
-}
-
 TEST_F(BlobCorruptTest, FreeingDamagedChains) {
   struct Case {
     const char* name;
-    std::function<void(Bytes&)> edit;
-    const char* log;  // the repair line (nullptr: none)
+    std::vector<Patch> edit;
+    const char* log;  // the repair line
   } cases[] = {
-      {"into another record", [](Bytes& b) { PutU32(b, 576 + 4, 704); },
-       "Invalid intra-block pointer in BLOB file for physical record # 1, error fixed"},
-      {"self loop", [](Bytes& b) { PutU32(b, 576 + 4, 576); },
-       "Recursive intra-block pointer in BLOB file for physical record # 1, error fixed"},
-      {"long loop", [](Bytes& b) { PutU32(b, 640 + 4, 512); },
-       "Recursive intra-block pointer in BLOB file for physical record # 1, error fixed"},
-      {"unaligned", [](Bytes& b) { PutU32(b, 576 + 4, 650); },
-       "Invalid intra-block pointer in BLOB file for physical record # 1, error fixed"},
+      {"into another record", {{580, 704}}, "Invalid intra-block pointer in BLOB file for physical record # 1, error fixed"},
+      {"self loop", {{580, 576}}, "Recursive intra-block pointer in BLOB file for physical record # 1, error fixed"},
+      {"long loop", {{644, 512}}, "Recursive intra-block pointer in BLOB file for physical record # 1, error fixed"},
+      {"unaligned", {{580, 650}}, "Invalid intra-block pointer in BLOB file for physical record # 1, error fixed"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -186,34 +155,25 @@ TEST_F(BlobCorruptTest, FreeingDamagedChains) {
 
 TEST_F(BlobCorruptTest, VerifyChainRepairs) {
   owner_.repairing = true;
+  const char* kMismatch = "BLOB size mismatch in BLOB file for physical record # 1, error fixed";
+  const char* kInvalidPointer = "Invalid intra-block pointer in BLOB file for physical record # 1, error fixed";
   struct Case {
     const char* name;
-    std::function<void(Bytes&)> edit;
+    std::vector<Patch> edit;
     std::uint32_t record;
     std::vector<std::string> log;
     std::uint32_t first_after;
     std::size_t length_after;  // of the value read back
     bool clean;                // no block left unreachable
   } cases[] = {
-      {"intact", [](Bytes&) {}, 1, {}, 512, 138, true},
-      {"foreign first block", [](Bytes&) {}, 7,
-       {"Invalid BLOB offset into BLOB file for physical record # 7, error fixed"}, 0, 0, true},
-      {"total too large", [](Bytes& b) { PutU32(b, 512 + 14, 0x7FFFFFF0u); }, 1,
-       {"BLOB size mismatch in BLOB file for physical record # 1, error fixed"}, 512, 138, true},
-      {"long loop", [](Bytes& b) { PutU32(b, 640 + 4, 512); }, 1,
-       {"Recursive intra-block pointer in BLOB file for physical record # 1, error fixed"}, 512,
-       138, true},
-      {"into another record", [](Bytes& b) { PutU32(b, 576 + 4, 704); }, 1,
-       {"Invalid intra-block pointer in BLOB file for physical record # 1, error fixed",
-        "BLOB size mismatch in BLOB file for physical record # 1, error fixed"},
-       512, 92, false},
-      {"negative pointer", [](Bytes& b) { PutU32(b, 512 + 4, 0x80000200u); }, 1,
-       {"Invalid intra-block pointer in BLOB file for physical record # 1, error fixed",
-        "BLOB size mismatch in BLOB file for physical record # 1, error fixed"},
-       512, 46, false},
-      {"zero total", [](Bytes& b) { PutU32(b, 512 + 14, 0); }, 1, {}, 0, 0, true},
-      {"previous pointer wrong", [](Bytes& b) { PutU32(b, 640 + 0, 704); PutU32(b, 512, 9); }, 1,
-       {}, 512, 138, true},
+      {"intact", {}, 1, {}, 512, 138, true},
+      {"foreign first block", {}, 7, {"Invalid BLOB offset into BLOB file for physical record # 7, error fixed"}, 0, 0, true},
+      {"total too large", {{526, 0x7FFFFFF0u}}, 1, {kMismatch}, 512, 138, true},
+      {"long loop", {{644, 512}}, 1, {"Recursive intra-block pointer in BLOB file for physical record # 1, error fixed"}, 512, 138, true},
+      {"into another record", {{580, 704}}, 1, {kInvalidPointer, kMismatch}, 512, 92, false},
+      {"negative pointer", {{516, 0x80000200u}}, 1, {kInvalidPointer, kMismatch}, 512, 46, false},
+      {"zero total", {{526, 0}}, 1, {}, 0, 0, true},
+      {"previous pointer wrong", {{640, 704}, {512, 9}}, 1, {}, 512, 138, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

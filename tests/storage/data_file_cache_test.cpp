@@ -6,8 +6,6 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "storage/fault_injection.h"
 #include "tests/storage/data_file_test_support.h"
@@ -19,12 +17,6 @@ using namespace datatest;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kSteps = 1500;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr int kSteps = 1500;
-#else
-constexpr int kSteps = 4000;
-#endif
 #else
 constexpr int kSteps = 4000;
 #endif
@@ -33,33 +25,6 @@ class DataFileCacheTest : public DataFileTestBase {};
 
 std::string TextOf(const TDataFile& t, const TRecord* r, int field) {
   return std::string(GetFieldString(r->Data(), t.GetFieldDescriptor(false, field).Slot()));
-}
-
-TEST_F(DataFileCacheTest, CapacityAndReadAheadFollowTheRecordSize) {
-  struct Case {
-    std::vector<TFieldDescriptor> fields;
-    std::uint16_t record_size;
-    std::size_t capacity;
-    std::uint16_t per_block;
-  };
-  std::vector<TFieldDescriptor> wide;
-  for (int i = 1; i <= 158; ++i)
-    wide.push_back(Field(static_cast<std::uint16_t>(i), "S" + std::to_string(i), FieldType::kString, 250));
-  wide.push_back(Field(159, "Tail", FieldType::kString, 173));
-  const std::vector<Case> cases = {
-      {{Field(1, "A", FieldType::kString, 89)}, 100, 1310, 327},
-      {wide, 40000, 3, 1},
-      {{Field(1, "A", FieldType::kBoolean)}, 12, 4096, 2730},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.record_size);
-    Create(Path("cap"), Definition(c.fields));
-    auto t = OpenTable(Path("cap"));
-    EXPECT_EQ(t->RecordSize(), c.record_size);
-    EXPECT_EQ(t->Cache().Capacity(), c.capacity);
-    EXPECT_EQ(t->RecordsPerBlock(), c.per_block);
-    t->Close();
-  }
 }
 
 TEST_F(DataFileCacheTest, ReadAheadReadsABlockAndNeverBeforeRecordOne) {
@@ -96,45 +61,6 @@ TEST_F(DataFileCacheTest, ReadAheadReadsABlockAndNeverBeforeRecordOne) {
     EXPECT_EQ(t->Cache().Count(), c.cached);  // all were there already
     t->Close();
   }
-}
-
-TEST_F(DataFileCacheTest, AnotherProcessesWritesAreSeenThroughTheCounter) {
-  Create(Path("proc"), Definition({Field(1, "Id", FieldType::kInteger),
-                                   Field(2, "Text", FieldType::kString, 30)}));
-  auto t = OpenTable(Path("proc"), /*exclusive=*/false);
-  Append(*t, 2, "mine");
-  t->FlushTable(false);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    int rc = 1;
-    try {
-      TDataFile other;
-      other.SetFileName(Path("proc"));
-      other.Open();
-      TRecord* r = other.GetRecordBuffer(1, false, ReadDirection::kForward, false);
-      PutFieldString(r->Data(), other.GetFieldDescriptor(false, 2).Slot(), "changed");
-      r->modified = true;
-      other.ReleaseRecordBuffer(r);
-      Append(other, 2, "theirs");
-      other.FlushTable(false);
-      other.Close();
-      rc = 0;
-    } catch (...) {
-    }
-    _exit(rc);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  t->CheckHeaderChanged();
-  EXPECT_EQ(t->Header().NextRecord(), 3u);
-  for (auto [n, text] : {std::pair<std::uint32_t, const char*>{1, "changed"}, {2, "theirs"}}) {
-    TRecord* r = t->GetRecordBuffer(n, true, ReadDirection::kForward, false);
-    EXPECT_EQ(TextOf(*t, r, 2), text);
-    t->ReleaseRecordBuffer(r);
-  }
-  t->Close();
 }
 
 TEST_F(DataFileCacheTest, RunawayPinsAndExhaustedCacheAreErrors) {
@@ -313,55 +239,6 @@ TEST_P(DataFileModelTest, RandomOperationsAgreeWithTheModel) {
 INSTANTIATE_TEST_SUITE_P(Modes, DataFileModelTest,
                          ::testing::Values(Mode::kDisk, Mode::kMemory, Mode::kEncrypted,
                                            Mode::kNoPrimary, Mode::kSmallCache));
-
-TEST_F(DataFileCacheTest, AnotherUsersHeaderWriteDropsTheCache) {
-  Create(Path("shared"), Definition({Field(1, "Id", FieldType::kInteger),
-                                     Field(2, "Text", FieldType::kString, 30)}));
-  auto a = OpenTable(Path("shared"), /*exclusive=*/false);
-  auto b = OpenTable(Path("shared"), /*exclusive=*/false);
-  Append(*a, 2, "first");
-  a->FlushTable(false);
-  b->CheckHeaderChanged();
-  EXPECT_EQ(b->Header().NextRecord(), 2u);
-  TRecord* r = b->GetRecordBuffer(1, true, ReadDirection::kForward, false);
-  EXPECT_EQ(TextOf(*b, r, 2), "first");
-  b->ReleaseRecordBuffer(r);
-  // a changes the record; b still has it cached until the counter moves.
-  r = a->GetRecordBuffer(1, false, ReadDirection::kForward, false);
-  PutFieldString(r->Data(), a->GetFieldDescriptor(false, 2).Slot(), "second");
-  r->modified = true;
-  a->ReleaseRecordBuffer(r);
-  a->FlushTable(false);
-  b->CheckHeaderChanged();
-  r = b->GetRecordBuffer(1, false, ReadDirection::kForward, false);
-  EXPECT_EQ(TextOf(*b, r, 2), "second");
-  b->ReleaseRecordBuffer(r);
-  // An exclusive opener never re-reads: nobody else can write.
-  a->Close();
-  b->Close();
-}
-
-// A recycle passes over modified and pinned buffers once: they move to
-// the front, so the next recycle does not walk past them again (thousands
-// of unwritten rows were walked on every record read back).
-TEST(RecordCacheRecycle, PassedOverBuffersMoveToTheFront) {
-  RecordCache cache(nullptr);
-  std::vector<TRecord*> made;  // made[i] was added i-th: the last is the front
-  for (int i = 0; i < 6; ++i) made.push_back(cache.AddFront(16));
-  made[0]->modified = true;  // the least recently used end
-  made[1]->AddUse();
-  EXPECT_EQ(cache.FindRecyclable(), made[2]);
-  std::vector<TRecord*> order = cache.All();
-  EXPECT_EQ(order.front(), made[1]);
-  EXPECT_EQ(order[1], made[0]);
-  EXPECT_EQ(order.back(), made[2]);
-  // Nothing recyclable: every buffer moved once, the order is as it was.
-  for (TRecord* r : made) r->modified = true;
-  order = cache.All();
-  EXPECT_EQ(cache.FindRecyclable(), nullptr);
-  EXPECT_EQ(cache.All(), order);
-  made[1]->ReleaseUse();
-}
 
 }  // namespace
 }  // namespace storage

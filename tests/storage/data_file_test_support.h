@@ -1,29 +1,23 @@
-// Shared helpers of the data file tests: a temp directory with a fresh
+// Shared helpers of the data file tests: a scratch folder with a fresh
 // engine, field and index builders, raw file access and the independent
-// checkers in tests/tools.
+// checkers of tests/tools.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "tests/tools/run_tool.h"
 #include "storage/data_file.h"
 #include "storage/engine_error.h"
 #include "storage/index_file.h"
 #include "storage/session.h"
+#include "tests/common/scratch_dir.h"
+#include "tests/tools/run_tool.h"
 
 namespace storage::datatest {
 
@@ -62,28 +56,31 @@ inline TIndexDescriptor Index(const std::string& name, std::initializer_list<std
   return d;
 }
 
+// Appends a record whose string field n holds text (below the record
+// layer: no keys, no checks).
+inline std::uint32_t AppendText(TDataFile& t, int n, const std::string& text) {
+  TRecord* r = t.TakeFreeRecord();
+  t.InitRecordBuffer(r);
+  PutFieldString(r->Data(), t.GetFieldDescriptor(false, n).Slot(), text);
+  r->modified = true;
+  const std::uint32_t number = r->RecordNumber();
+  t.ReleaseRecordBuffer(r);
+  return number;
+}
+
 using tooltest::HasLine;
 using tooltest::RunTool;
 using CheckResult = tooltest::ToolResult;
 
 class DataFileTestBase : public ::testing::Test {
  protected:
-  void SetUp() override {
-    InitializeEngine();
-    char tmpl[] = "/tmp/storage_data_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    ShutdownEngine();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  void SetUp() override { InitializeEngine(); }
+  void TearDown() override { ShutdownEngine(); }
 
   std::string Path(const std::string& leaf) const { return dir_ + "/" + leaf; }
 
-  // A definition of the given fields with a primary key on the first
-  // field (none when primary is empty).
+  // A definition of the given fields with a primary key on the fields of
+  // primary (none when it is empty).
   static DataTableDefinition Definition(std::vector<TFieldDescriptor> fields,
                                         std::initializer_list<std::uint16_t> primary = {1}) {
     DataTableDefinition def;
@@ -113,26 +110,17 @@ class DataFileTestBase : public ::testing::Test {
   }
 
   static std::vector<std::uint8_t> ReadBytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(f), {});
+    const std::string s = testsupport::ReadFile(path);
+    return {s.begin(), s.end()};
   }
   static void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    testsupport::WriteFile(path, std::string(bytes.begin(), bytes.end()));
   }
 
-  // Appends a record whose string field (slot of field n) holds text.
-  static std::uint32_t Append(TDataFile& t, int n, const std::string& text) {
-    TRecord* r = t.TakeFreeRecord();
-    t.InitRecordBuffer(r);
-    PutFieldString(r->Data(), t.GetFieldDescriptor(false, n).Slot(), text);
-    r->modified = true;
-    const std::uint32_t number = r->RecordNumber();
-    t.ReleaseRecordBuffer(r);
-    return number;
-  }
+  static std::uint32_t Append(TDataFile& t, int n, const std::string& text) { return AppendText(t, n, text); }
 
-  std::string dir_;
+  testsupport::ScratchDir scratch_;
+  std::string dir_ = scratch_.path();
 };
 
 }  // namespace storage::datatest

@@ -367,14 +367,13 @@ TEST_F(FilterDifferential, IndexPathCornerCases) {
   auto ta = OpenTable(Path("A.DAT"));
   auto tb = OpenTable(Path("B.DAT"));
   Peer peer;
-  std::vector<Row> rows;
   int id = 0;
-  for (std::optional<std::string> s : {std::optional<std::string>{}, std::optional<std::string>{"a"},
-                                       std::optional<std::string>{"abcde"}}) {
-    for (std::optional<std::int32_t> n : {std::optional<std::int32_t>{}, std::optional<std::int32_t>{-1},
-                                          std::optional<std::int32_t>{0}, std::optional<std::int32_t>{1}}) {
-      for (std::optional<bool> b : {std::optional<bool>{}, std::optional<bool>{false},
-                                    std::optional<bool>{true}}) {
+  using S = std::optional<std::string>;
+  using N = std::optional<std::int32_t>;
+  using B = std::optional<bool>;
+  for (S s : {S{}, S{"a"}, S{"abcde"}}) {
+    for (N n : {N{}, N{-1}, N{0}, N{1}}) {
+      for (B b : {B{}, B{false}, B{true}}) {
         Row r;
         r.id = ++id;
         r.s = s;
@@ -387,58 +386,42 @@ TEST_F(FilterDifferential, IndexPathCornerCases) {
       }
     }
   }
-  struct Case {
-    const char* what;
-    std::function<ExpressionPtr(TDataFile&)> tree;
+  // A constant from its text: true/false, 'string', a number with a point
+  // (float) or without (integer).
+  auto constant = [](const std::string& v) {
+    if (v == "true" || v == "false") return NewBooleanConstant(v == "true");
+    if (v[0] == '\'') return NewStringConstant(v.substr(1, v.size() - 2));
+    return v.find('.') != std::string::npos ? NewFloatConstant(std::stod(v)) : NewIntegerConstant(std::stoi(v));
+  };
+  const struct {
+    const char* field;
+    Op op;
+    std::string value;
     const char* where;
+  } cases[] = {
+      {"B", Op::kEqual, "true", "b = 1"},  // 0xFFFF in the tree, 1 in the key
+      {"B", Op::kNotEqual, "false", "b IS NULL OR b <> 0"},
+      {"N", Op::kLess, "1", "COALESCE(n,0) < 1"},  // null reads as zero
+      {"N", Op::kGreaterEqual, "0", "COALESCE(n,0) >= 0"},
+      {"N", Op::kGreater, "-1", "COALESCE(n,0) > -1"},
+      {"M", Op::kLess, "40000", "COALESCE(m,0) < 40000"},  // beyond a small integer
+      {"N", Op::kLessEqual, "0.5", "COALESCE(n,0) <= 0.5"},  // a float against an integer
+      {"S", Op::kLess, "'abcdef'", "COALESCE(s,'') < 'abcdef'"},  // longer than the field
+      {"S", Op::kGreater, "'abcdef'", "COALESCE(s,'') > 'abcdef'"},
+      {"M", Op::kGreater, "32767", "COALESCE(m,0) > 32767"},  // the largest value
+      {"M", Op::kLess, "-32768", "COALESCE(m,0) < -32768"},   // the smallest
+      {"S", Op::kEqual, "''", "s IS NULL"},
   };
-  const Case cases[] = {
-      {"boolean true is 0xFFFF in the tree, 1 in the key",
-       [](TDataFile& t) { return Binary(Op::kEqual, FieldRef(t, "B"), NewBooleanConstant(true)); },
-       "b = 1"},
-      {"boolean <> false keeps nulls",
-       [](TDataFile& t) { return Binary(Op::kNotEqual, FieldRef(t, "B"), NewBooleanConstant(false)); },
-       "b IS NULL OR b <> 0"},
-      {"null reads as zero: N < 1 holds for nulls",
-       [](TDataFile& t) { return Binary(Op::kLess, FieldRef(t, "N"), NewIntegerConstant(1)); },
-       "COALESCE(n,0) < 1"},
-      {"null reads as zero: N >= 0 holds for nulls",
-       [](TDataFile& t) { return Binary(Op::kGreaterEqual, FieldRef(t, "N"), NewIntegerConstant(0)); },
-       "COALESCE(n,0) >= 0"},
-      {"null reads as zero: N > -1 holds for nulls",
-       [](TDataFile& t) { return Binary(Op::kGreater, FieldRef(t, "N"), NewIntegerConstant(-1)); },
-       "COALESCE(n,0) > -1"},
-      {"a constant beyond a small integer field",
-       [](TDataFile& t) { return Binary(Op::kLess, FieldRef(t, "M"), NewIntegerConstant(40000)); },
-       "COALESCE(m,0) < 40000"},
-      {"a float constant against an integer field",
-       [](TDataFile& t) { return Binary(Op::kLessEqual, FieldRef(t, "N"), NewFloatConstant(0.5)); },
-       "COALESCE(n,0) <= 0.5"},
-      {"a string longer than the field",
-       [](TDataFile& t) { return Binary(Op::kLess, FieldRef(t, "S"), NewStringConstant("abcdef")); },
-       "COALESCE(s,'') < 'abcdef'"},
-      {"a string longer than the field, >",
-       [](TDataFile& t) { return Binary(Op::kGreater, FieldRef(t, "S"), NewStringConstant("abcdef")); },
-       "COALESCE(s,'') > 'abcdef'"},
-      {"the largest value: > finds nothing above it",
-       [](TDataFile& t) { return Binary(Op::kGreater, FieldRef(t, "M"), NewIntegerConstant(32767)); },
-       "COALESCE(m,0) > 32767"},
-      {"the smallest value: < finds only what reads below it",
-       [](TDataFile& t) { return Binary(Op::kLess, FieldRef(t, "M"), NewIntegerConstant(-32768)); },
-       "COALESCE(m,0) < -32768"},
-      {"equality with the empty string tests for null",
-       [](TDataFile& t) { return Binary(Op::kEqual, FieldRef(t, "S"), NewStringConstant("")); },
-       "s IS NULL"},
-      {"NOT of an indexed range",
-       [](TDataFile& t) { return Unary(Op::kNot, Binary(Op::kEqual, FieldRef(t, "N"), NewIntegerConstant(0))); },
-       "NOT (n IS NOT NULL AND n = 0)"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& c : cases) {
     const auto expect = peer.Ids(c.where);
-    EXPECT_EQ(FilteredIds(*ta, c.tree(*ta)), expect);
-    EXPECT_EQ(FilteredIds(*tb, c.tree(*tb)), expect);
+    EXPECT_EQ(FilteredIds(*ta, Binary(c.op, FieldRef(*ta, c.field), constant(c.value))), expect) << c.where;
+    EXPECT_EQ(FilteredIds(*tb, Binary(c.op, FieldRef(*tb, c.field), constant(c.value))), expect) << c.where;
   }
+  auto not_range = [](TDataFile& t) {
+    return Unary(Op::kNot, Binary(Op::kEqual, FieldRef(t, "N"), NewIntegerConstant(0)));
+  };
+  EXPECT_EQ(FilteredIds(*ta, not_range(*ta)), peer.Ids("NOT (n IS NOT NULL AND n = 0)"));
+  EXPECT_EQ(FilteredIds(*tb, not_range(*tb)), peer.Ids("NOT (n IS NOT NULL AND n = 0)"));
 }
 
 // NaN means null everywhere: a stored NaN reads as null (value 0) in the

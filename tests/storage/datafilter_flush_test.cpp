@@ -113,51 +113,33 @@ class PasswordRequest : public datatest::DataFileTestBase {
 };
 
 TEST_F(PasswordRequest, EndsForEveryKindOfCallback) {
-  struct Case {
+  auto add = [](const std::function<std::string(int)>& password, bool again) {
+    return [=](int n) {
+      CurrentSession()->AddPassword(password(n));
+      return again;
+    };
+  };
+  const struct {
     const char* what;
-    bool with_callback;
-    std::function<bool(int)> step;
-    int code;
-    int calls;
+    std::function<bool(int)> step;  // empty: no callback
+    int code, calls;
+  } cases[] = {
+      {"no callback", nullptr, 10498, 0},
+      {"the callback gives up", [](int) { return false; }, 10498, 1},
+      {"again without a new password", [](int) { return true; }, 10498, 1},
+      {"a wrong password every time", add([](int n) { return "wrong" + std::to_string(n); }, true), 10498,
+       TDataFile::kMaxPasswordRequests},
+      {"wrong, then right", add([](int n) { return n == 1 ? "secret" : "Secret"; }, true), 0, 2},
+      {"right at once", add([](int) { return "Secret"; }, true), 0, 1},
+      {"right, but then gives up", add([](int) { return "Secret"; }, false), 10498, 1},
   };
-  const Case cases[] = {
-      {"no callback", false, nullptr, 10498, 0},
-      {"the callback gives up", true, [](int) { return false; }, 10498, 1},
-      {"again without a new password", true, [](int) { return true; }, 10498, 1},
-      {"a wrong password every time", true,
-       [](int n) {
-         CurrentSession()->AddPassword("wrong" + std::to_string(n));
-         return true;
-       },
-       10498, TDataFile::kMaxPasswordRequests},
-      {"wrong, then right", true,
-       [](int n) {
-         CurrentSession()->AddPassword(n == 1 ? "secret" : "Secret");
-         return true;
-       },
-       0, 2},
-      {"right at once", true,
-       [](int) {
-         CurrentSession()->AddPassword("Secret");
-         return true;
-       },
-       0, 1},
-      {"right, but then gives up", true,
-       [](int) {
-         CurrentSession()->AddPassword("Secret");
-         return false;
-       },
-       10498, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& c : cases) {
     CurrentSession()->RemoveAllPasswords();
     calls = 0;
-    EXPECT_EQ(OpenWith(c.step, c.with_callback), c.code);
-    EXPECT_EQ(calls, c.calls);
+    EXPECT_EQ(OpenWith(c.step, c.step != nullptr), c.code) << c.what;
+    EXPECT_EQ(calls, c.calls) << c.what;
   }
-  // With the password in the session the callback is never asked.
-  CurrentSession()->AddPassword("Secret");
+  CurrentSession()->AddPassword("Secret");  // in the session: never asked
   calls = 0;
   EXPECT_EQ(OpenWith([](int) { return false; }), 0);
   EXPECT_EQ(calls, 0);

@@ -1,7 +1,8 @@
-// Filter operations on real tables: counts under a filter for every table
-// size from 1 to 1,000 records (with deleted slots, with and without
-// indexes, a filter active while records are added), handles and limits,
-// several filters together, callback filters.
+// Filter operations on real tables: the view and its count under a filter
+// for every table size from 1 to 1,000 records (deleted slots, with and
+// without indexes, a filter active while records are added, a key range
+// and a callback filter on top); handles and limits; clones; the option
+// byte and lent trees.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -18,6 +19,19 @@ using datatest::CodeOf;
 
 class FilterOps : public datatest::DataFileTestBase {};
 
+std::uint32_t Walked(TDataFile& t) {
+  std::vector<std::byte> rec(t.GetRecordBufferSize());
+  std::uint32_t n = 0;
+  if (t.MoveToBegin() != 0) return 0;
+  while (t.ReadNextRecord(rec) == 0) ++n;
+  return n;
+}
+
+bool EvenId(void* client, std::span<const std::byte> record, std::uint32_t) {
+  auto* t = static_cast<TDataFile*>(client);
+  return GetFieldValue<std::int32_t>(record, t->GetFieldDescriptor(false, kId).Slot()) % 2 == 0;
+}
+
 bool IsSize(int n) {
   static const std::set<int> sizes = {1,   2,   3,   4,   5,   6,   7,   8,   9,   10,  15,  16,
                                       17,  31,  32,  33,  63,  64,  65,  127, 128, 129, 255, 256,
@@ -25,10 +39,11 @@ bool IsSize(int n) {
   return sizes.count(n) != 0;
 }
 
-// COUNT under a filter is the number of matching records: the spare bits
-// of the last bitmap byte and deleted slots never show up as records.
-// Without primary key deleted slots stay deleted; with one they are
-// reused by the next insert.
+// The view under a filter is the matching records: the spare bits of the
+// last bitmap byte and deleted slots never show up. Without a primary key
+// deleted slots stay deleted; with one they are reused by the next insert.
+// RecordCount is the view's count (within the key range when one is set),
+// the number the cursor reaches by walking.
 TEST_F(FilterOps, CountUnderFilterForEveryTableSize) {
   for (int variant = 0; variant < 3; ++variant) {
     SCOPED_TRACE("variant " + std::to_string(variant));
@@ -36,7 +51,7 @@ TEST_F(FilterOps, CountUnderFilterForEveryTableSize) {
     const bool primary = variant != 2;
     const std::string name = Path("C" + std::to_string(variant) + ".DAT");
     Create(name, FilterTableDefinition(indexed, primary));
-    auto t = OpenTable(name);
+    auto t = OpenTable(name, variant != 0);
     std::mt19937 rng(variant + 11);
     std::map<std::int32_t, Row> live;
 
@@ -89,11 +104,36 @@ TEST_F(FilterOps, CountUnderFilterForEveryTableSize) {
                 }())
           << added << " records";
       ASSERT_EQ(t->ActivateFilter(h), ErrorCode::kNone);
-      ASSERT_EQ(t->Filters().ViewCount(), expect.size()) << added << " records";
+      ASSERT_EQ(t->RecordCount(), expect.size()) << added << " records";
+      if (!primary || added % 2 == 0) continue;
+      ASSERT_EQ(Walked(*t), expect.size());
+      // A key range, then a callback filter on top (counted by walking).
+      const std::int32_t lo = id / 3, hi = 2 * id / 3 + 1;
+      std::uint32_t in_range = 0, even = 0;
+      for (std::int32_t k : expect) {
+        in_range += k >= lo && k <= hi;
+        even += k >= lo && k <= hi && k % 2 == 0;
+      }
+      std::vector<std::byte> ka(t->GetRecordBufferSize()), kb(t->GetRecordBufferSize());
+      PutFieldValue<std::int32_t>(ka, t->GetFieldDescriptor(false, kId).Slot(), lo);
+      PutFieldValue<std::int32_t>(kb, t->GetFieldDescriptor(false, kId).Slot(), hi);
+      t->SetKeyRange(false, ka.data(), 0, kb.data(), 0);
+      EXPECT_EQ(t->RecordCount(), in_range);
+      EXPECT_EQ(Walked(*t), in_range);
+      std::int32_t cb = 0;
+      ASSERT_EQ(t->AddCallbackFilter(&EvenId, t.get(), cb), ErrorCode::kNone);
+      ASSERT_EQ(t->ActivateFilter(cb), ErrorCode::kNone);
+      EXPECT_EQ(t->RecordCount(), even);
+      EXPECT_EQ(Walked(*t), even);
+      ASSERT_EQ(t->DropFilter(cb), ErrorCode::kNone);
+      t->ClearKeyRange();
+      EXPECT_EQ(t->RecordCount(), expect.size());
     }
   }
 }
 
+// 128 expression filters at most (callback filters not counted); handle 0
+// means every filter; handles are never given out again.
 TEST_F(FilterOps, HandlesLimitsAndErrors) {
   Create(Path("H.DAT"), FilterTableDefinition(true));
   auto t = OpenTable(Path("H.DAT"));
@@ -103,171 +143,73 @@ TEST_F(FilterOps, HandlesLimitsAndErrors) {
     r.n = i % 5;
     InsertRow(*t, r);
   }
-  std::int32_t none = 0;
-  EXPECT_EQ(t->AddFilter(std::span<const std::byte>{}, false, none),
-            ErrorCode::kInvalidFilterExpression);
-  std::vector<std::int32_t> handles;
-  for (int i = 0; i < 128; ++i) {
-    std::int32_t h = 0;
-    ASSERT_EQ(t->AddFilter(Binary(Op::kGreaterEqual, FieldRef(*t, "N"), NewIntegerConstant(i % 5)),
-                           false, h),
-              ErrorCode::kNone);
-    EXPECT_GT(h, 0);
-    handles.push_back(h);
-  }
-  auto never = [](void*, std::span<const std::byte>, std::uint32_t) { return false; };
-  std::int32_t cb = 0;
-  ASSERT_EQ(t->AddCallbackFilter(never, nullptr, cb), ErrorCode::kNone);  // not counted
-  EXPECT_LT(cb, 0);
-  std::int32_t h129 = 0;
-  EXPECT_EQ(CodeOf([&] {
-              (void)t->AddFilter(Binary(Op::kEqual, FieldRef(*t, "N"), NewIntegerConstant(1)), false,
-                                 h129);
-            }),
-            9482);
-  EXPECT_EQ(t->AddCallbackFilter(nullptr, nullptr, h129), ErrorCode::kInvalidFilterExpression);
-
+  auto n_at_least = [&](int v) { return Binary(Op::kGreaterEqual, FieldRef(*t, "N"), NewIntegerConstant(v)); };
+  std::int32_t cb = 0, more = 0;
+  EXPECT_EQ(t->AddFilter(std::span<const std::byte>{}, false, more), ErrorCode::kInvalidFilterExpression);
+  std::vector<std::int32_t> handles(128);
+  for (int i = 0; i < 128; ++i) ASSERT_EQ(t->AddFilter(n_at_least(i % 5), false, handles[i]), ErrorCode::kNone);
+  ASSERT_EQ(t->AddCallbackFilter([](void*, std::span<const std::byte>, std::uint32_t) { return false; }, nullptr, cb),
+            ErrorCode::kNone);
+  EXPECT_EQ(CodeOf([&] { (void)t->AddFilter(n_at_least(1), false, more); }), 9482);
   EXPECT_EQ(t->ActivateFilter(123456), ErrorCode::kInvalidFilterHandle);
-  EXPECT_EQ(t->DropFilter(-99), ErrorCode::kInvalidFilterHandle);
-  EXPECT_FALSE(t->Filters().BitmapMode());
-  // Update needs an active expression filter.
-  EXPECT_EQ(t->UpdateFilter(Binary(Op::kEqual, FieldRef(*t, "N"), NewIntegerConstant(1)), handles[0]),
-            ErrorCode::kInvalidFilterHandle);
-
-  // Activating all (handle 0) builds every bitmap: N >= 4 is the strongest.
+  EXPECT_EQ(t->UpdateFilter(n_at_least(1), handles[0]), ErrorCode::kInvalidFilterHandle);  // not active
+  // Activating all builds every bitmap (N >= 4 the strongest); the callback
+  // filter, which refuses everything, is asked record by record.
   ASSERT_EQ(t->ActivateFilter(0), ErrorCode::kNone);
-  // The bitmap holds the expression filters' records; the callback filter
-  // (which says no to everything) is asked record by record.
   EXPECT_EQ(t->Filters().ViewCount(), 4u);
   EXPECT_FALSE(t->FilterAccepts(4));
   ASSERT_EQ(t->DeactivateFilter(cb), ErrorCode::kNone);
-  EXPECT_EQ(t->Filters().ViewCount(), 4u);  // N = 4: records 4, 9, 14, 19
   EXPECT_TRUE(t->FilterAccepts(4));
   EXPECT_FALSE(t->FilterAccepts(5));
-
-  // Update of an active filter replaces its expression.
   ASSERT_EQ(t->DeactivateFilter(0), ErrorCode::kNone);
   ASSERT_EQ(t->ActivateFilter(handles[1]), ErrorCode::kNone);
   EXPECT_EQ(t->Filters().ViewCount(), 16u);  // N >= 1
   ASSERT_EQ(t->UpdateFilter(Binary(Op::kEqual, FieldRef(*t, "N"), NewIntegerConstant(0)), handles[1]),
             ErrorCode::kNone);
   EXPECT_EQ(t->Filters().ViewCount(), 4u);
-
-  // Dropping everything (handle 0) removes both kinds; old handles are
-  // unknown afterwards.
   ASSERT_EQ(t->DropFilter(0), ErrorCode::kNone);
-  EXPECT_EQ(t->Filters().Registry().FilterCount(), 0u);
-  EXPECT_EQ(t->Filters().Registry().CallbackFilterCount(), 0u);
   EXPECT_FALSE(t->Filters().BitmapMode());
-  EXPECT_TRUE(t->FilterAccepts(5));
-  EXPECT_EQ(t->ActivateFilter(handles[2]), ErrorCode::kInvalidFilterHandle);
   EXPECT_EQ(t->DropFilter(cb), ErrorCode::kInvalidFilterHandle);
-  std::int32_t again = 0;
-  ASSERT_EQ(t->AddFilter(Binary(Op::kEqual, FieldRef(*t, "N"), NewIntegerConstant(1)), false, again),
-            ErrorCode::kNone);
-  EXPECT_FALSE(std::count(handles.begin(), handles.end(), again));  // ids are not reused
-}
-
-// A callback filter is asked with a copy of the stored record and its
-// number; it combines with the expression filters.
-TEST_F(FilterOps, CallbackFiltersCombineWithExpressionFilters) {
-  Create(Path("K.DAT"), FilterTableDefinition(false));
-  auto t = OpenTable(Path("K.DAT"));
-  for (int i = 1; i <= 30; ++i) {
-    Row r;
-    r.id = i;
-    r.n = i;
-    InsertRow(*t, r);
-  }
-  struct Seen {
-    std::set<std::uint32_t> numbers;
-    FieldSlot id_slot;
-  } seen{{}, t->GetFieldDescriptor(false, kId).Slot()};
-  auto even_ids = [](void* data, std::span<const std::byte> record, std::uint32_t n) {
-    auto* s = static_cast<Seen*>(data);
-    s->numbers.insert(n);
-    return GetFieldValue<std::int32_t>(record, s->id_slot) % 2 == 0;
-  };
-  std::int32_t cb = 0, ex = 0;
-  ASSERT_EQ(t->AddCallbackFilter(even_ids, &seen, cb), ErrorCode::kNone);
-  ASSERT_EQ(t->AddFilter(Binary(Op::kGreater, FieldRef(*t, "N"), NewIntegerConstant(20)), false, ex),
-            ErrorCode::kNone);
-  ASSERT_EQ(t->ActivateFilter(cb), ErrorCode::kNone);
-  ASSERT_EQ(t->ActivateFilter(ex), ErrorCode::kNone);
-  std::set<std::uint32_t> passed;
-  for (std::uint32_t n = 1; n <= 30; ++n)
-    if (t->FilterAccepts(n)) passed.insert(n);
-  EXPECT_EQ(passed, (std::set<std::uint32_t>{22, 24, 26, 28, 30}));
-  EXPECT_TRUE(seen.numbers.count(22));
-}
-
-// Which conditions the indexes answer: an equality on an indexed string
-// field walks a key range and reads no record; the same on a table without
-// that index reads every live record once. AND puts the better side first.
-TEST_F(FilterOps, AnalysisAndIndexUse) {
-  Create(Path("I.DAT"), FilterTableDefinition(true));
-  Create(Path("U.DAT"), FilterTableDefinition(false));
-  auto ti = OpenTable(Path("I.DAT"));
-  auto tu = OpenTable(Path("U.DAT"));
-  for (int i = 1; i <= 50; ++i) {
-    Row r;
-    r.id = i;
-    r.s = i % 3 ? "ab" : "b";
-    r.n = i % 4;
-    InsertRow(*ti, r);
-    InsertRow(*tu, r);
-  }
-  auto like = [](TDataFile& t) {
-    return Binary(Op::kLike, FieldRef(t, "S"), NewStringConstant("a%"));
-  };
-  auto equal = [](TDataFile& t) {
-    return Binary(Op::kEqual, FieldRef(t, "S"), NewStringConstant("b"));
-  };
-  {
-    ExpressionPtr tree = Binary(Op::kAnd, equal(*ti), like(*ti));
-    const TExpressionNode* left = tree->left.get();
-    EXPECT_EQ(ti->Filters().AnalyzeFilter(*tree), FilterLevel::kPartly);
-    EXPECT_EQ(tree->left.get(), left);  // kept
-    ExpressionPtr swapped = Binary(Op::kAnd, like(*ti), equal(*ti));
-    const TExpressionNode* right = swapped->right.get();
-    EXPECT_EQ(ti->Filters().AnalyzeFilter(*swapped), FilterLevel::kPartly);
-    EXPECT_EQ(swapped->left.get(), right);  // the indexed equality first
-    EXPECT_EQ(ti->Filters().AnalyzeFilter(*equal(*ti)), FilterLevel::kByIndex);
-    EXPECT_EQ(tu->Filters().AnalyzeFilter(*equal(*tu)), FilterLevel::kByRecords);
-    ExpressionPtr both = Binary(Op::kOr, equal(*ti),
-                                Unary(Op::kIsNull, FieldRef(*ti, "N")));
-    EXPECT_EQ(ti->Filters().AnalyzeFilter(*both), FilterLevel::kByIndex);
-  }
-  const auto scanned_i = ti->Filters().RecordsScanned();
-  const auto ids_i = FilteredIds(*ti, equal(*ti));
-  EXPECT_EQ(ti->Filters().RecordsScanned(), scanned_i);
-  const auto scanned_u = tu->Filters().RecordsScanned();
-  const auto ids_u = FilteredIds(*tu, equal(*tu));
-  EXPECT_EQ(tu->Filters().RecordsScanned() - scanned_u, 50u);
-  EXPECT_EQ(ids_i, ids_u);
-  EXPECT_EQ(ids_i.size(), 16u);
-  // With the indexed side first, the scan of the LIKE reads only the
-  // records the index kept.
-  const auto before = ti->Filters().RecordsScanned();
-  const auto ab = FilteredIds(*ti, Binary(Op::kAnd, like(*ti), equal(*ti)));
-  EXPECT_TRUE(ab.empty());
-  EXPECT_EQ(ti->Filters().RecordsScanned() - before, 16u);
-}
-
-// Closing the table drops its filters: their handles name nothing after a
-// reopen.
-TEST_F(FilterOps, CloseDropsFilters) {
-  Create(Path("Z.DAT"), FilterTableDefinition(true));
-  auto t = OpenTable(Path("Z.DAT"));
-  std::int32_t h = 0;
-  ASSERT_EQ(t->AddFilter(Binary(Op::kEqual, FieldRef(*t, "N"), NewIntegerConstant(1)), false, h),
-            ErrorCode::kNone);
-  ASSERT_EQ(t->ActivateFilter(h), ErrorCode::kNone);
-  t->Close();
+  ASSERT_EQ(t->AddFilter(n_at_least(1), false, more), ErrorCode::kNone);
+  EXPECT_EQ(std::count(handles.begin(), handles.end(), more), 0);
+  t->Close();  // closing drops the filters
   t->Open();
   EXPECT_EQ(t->Filters().Registry().FilterCount(), 0u);
-  EXPECT_FALSE(t->Filters().BitmapMode());
-  EXPECT_EQ(t->ActivateFilter(h), ErrorCode::kInvalidFilterHandle);
+  EXPECT_EQ(t->ActivateFilter(more), ErrorCode::kInvalidFilterHandle);
+}
+
+// A clone sees the same view: each expression filter copied (its own
+// tree) and each callback filter, active where active in the original.
+TEST_F(FilterOps, CloneCopiesTheFilters) {
+  Create(Path("K.DAT"), FilterTableDefinition(true));
+  auto t = OpenTable(Path("K.DAT"), false);
+  for (std::int32_t id = 1; id <= 150; ++id) {
+    Row r;
+    r.id = id;
+    r.n = id % 5;
+    InsertRow(*t, r);
+  }
+  auto at_least_3 = [&] { return Binary(Op::kGreaterEqual, FieldRef(*t, "N"), NewIntegerConstant(3)); };
+  std::int32_t active = 0, inactive = 0, cb = 0;
+  ASSERT_EQ(t->AddFilter(at_least_3(), false, active), ErrorCode::kNone);
+  ASSERT_EQ(t->AddFilter(Binary(Op::kLess, FieldRef(*t, "N"), NewIntegerConstant(2)), false, inactive),
+            ErrorCode::kNone);
+  ASSERT_EQ(t->ActivateFilter(active), ErrorCode::kNone);
+  auto c = t->CloneCursor();
+  ASSERT_EQ(c->Filters().Registry().FilterCount(), 2u);
+  EXPECT_FALSE(c->Filters().Registry().FilterAt(1).Active());
+  EXPECT_EQ(c->RecordCount(), 60u);
+  EXPECT_EQ(Walked(*c), 60u);
+  ASSERT_EQ(t->DropFilter(0), ErrorCode::kNone);  // the clone's filters are its own
+  EXPECT_EQ(t->RecordCount(), 150u);
+  EXPECT_EQ(c->RecordCount(), 60u);
+  c.reset();
+  ASSERT_EQ(t->AddCallbackFilter(&EvenId, t.get(), cb), ErrorCode::kNone);
+  ASSERT_EQ(t->AddFilter(at_least_3(), false, active), ErrorCode::kNone);
+  ASSERT_EQ(t->ActivateFilter(0), ErrorCode::kNone);
+  auto d = t->CloneCursor();
+  EXPECT_EQ(d->RecordCount(), 30u);
+  EXPECT_EQ(Walked(*d), 30u);
 }
 
 // The option byte: a filter added with it starts from the records the

@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "storage/engine_error.h"
 #include "storage/filter_buffer.h"
 #include "storage/session.h"
 #include "tests/storage/filter_test_support.h"
@@ -156,6 +157,24 @@ TEST(FilterRegistryTest, MatchesAModelUnderRandomOperations) {
       ASSERT_EQ(reg.PassesCallbackFilters(record, r), want);
     }
   }
+}
+
+// Adding or updating with nothing is refused; a bad buffer raises and adds
+// nothing.
+TEST(FilterRegistryTest, EmptyAndBadExpressionsAreRefused) {
+  InitializeEngine();
+  TestTable table;
+  FilterRegistry reg(table);
+  std::int32_t h = 0, e = 0;
+  ASSERT_EQ(reg.AddFilter(false, QtyEquals(1), h), ErrorCode::kNone);
+  ASSERT_EQ(reg.ActivateFilter(h), ErrorCode::kNone);
+  EXPECT_EQ(reg.UpdateFilter(std::vector<std::byte>(), h), ErrorCode::kInvalidFilterExpression);
+  EXPECT_EQ(reg.UpdateFilter(ExpressionPtr(), h), ErrorCode::kInvalidFilterExpression);
+  EXPECT_EQ(reg.AddFilter(false, std::vector<std::byte>(), e), ErrorCode::kInvalidFilterExpression);
+  EXPECT_EQ(reg.AddFilter(false, ExpressionPtr(), e), ErrorCode::kInvalidFilterExpression);
+  EXPECT_EQ(reg.AddFilter(false, static_cast<TExpressionNode*>(nullptr), e), ErrorCode::kInvalidFilterExpression);
+  EXPECT_THROW((void)reg.AddFilter(false, std::vector<std::byte>(12), e), ETolmidEngineError);
+  EXPECT_EQ(reg.FilterCount(), 1u);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,7 @@
 
 #include "framework/sysutils.h"
 #include "storage/expression_node.h"
+#include "storage/filter_buffer.h"
 #include "storage/filter_object.h"
 #include "storage/filter_table.h"
 
@@ -200,6 +202,54 @@ inline std::string Describe(const TExpressionNode* n) {
     default:
       return "kind" + std::to_string(static_cast<std::uint32_t>(n->kind));
   }
+}
+
+// Writes a tree of kinds 1 to 5 with the buffer writer, parents first.
+// The field number written is random (the reader goes by the name); a
+// true constant is 1 or 0xFFFF (a lone field's form) at random.
+inline FilterExpressionBuffer::NodeRef WriteTree(const TExpressionNode& n, FilterExpressionBuffer& b,
+                                                 std::mt19937& rng) {
+  switch (n.kind) {
+    case NodeKind::kUnary: {
+      const auto at = b.AddUnary(n.op);
+      b.SetOperand(at, 0, WriteTree(*n.left, b, rng));
+      return at;
+    }
+    case NodeKind::kBinary:
+    case NodeKind::kStringCompare: {
+      const auto at = n.kind == NodeKind::kBinary ? b.AddBinary(n.op)
+                                                  : b.AddStringCompare(n.op, n.case_insensitive != 0, n.partial_length);
+      b.SetOperand(at, 0, WriteTree(*n.left, b, rng));
+      b.SetOperand(at, 1, WriteTree(*n.right, b, rng));
+      return at;
+    }
+    case NodeKind::kField: return b.AddField(static_cast<std::uint16_t>(rng() % 100), n.column_name.View());
+    default: break;
+  }
+  switch (n.type) {
+    case FieldType::kString: {
+      if (n.null) return b.AddStringConstant("");
+      // A 255-character constant (cut to 254 in the node) goes out whole.
+      const std::string_view s = NodeString(n);
+      return b.AddStringConstant(s.size() == kMaxValueChars ? std::string(255, s[0]) : std::string(s));
+    }
+    case FieldType::kBoolean: return b.AddBooleanConstant(NodeIsTrue(n) ? (rng() % 2 ? 1 : 0xFFFF) : 0);
+    case FieldType::kSmallInt: return b.AddSmallIntConstant(NodeValue<std::int16_t>(n));
+    case FieldType::kWord: return b.AddWordConstant(NodeValue<std::uint16_t>(n));
+    case FieldType::kFloat: return b.AddFloatConstant(NodeValue<double>(n));
+    case FieldType::kTimestamp: return b.AddDateTimeConstant(NodeValue<double>(n));
+    case FieldType::kCurrency: return b.AddBcdConstant(NodeValue<std::int64_t>(n));
+    case FieldType::kDate: return b.AddDateConstant(NodeValue<std::uint32_t>(n));
+    case FieldType::kTime: return b.AddTimeConstant(NodeValue<std::uint32_t>(n));
+    default: return b.AddIntegerConstant(NodeValue<std::int32_t>(n));
+  }
+}
+
+inline std::vector<std::byte> Buffer(const ExpressionPtr& tree, std::uint32_t seed = 1) {
+  std::mt19937 rng(seed);
+  FilterExpressionBuffer b;
+  (void)WriteTree(*tree, b, rng);
+  return b.Finish();
 }
 
 }  // namespace storage::test

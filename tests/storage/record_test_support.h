@@ -2,6 +2,7 @@
 // TDataFile and the engine code of an operation.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -59,6 +60,24 @@ struct Rec {
   TDataFile* t_;
   std::vector<std::byte> bytes;
 };
+
+// Replaces the whole value of BLOB field n in r (opened first, left open).
+inline void PutBlob(TDataFile& t, Rec& r, int n, const std::vector<std::uint8_t>& v) {
+  CheckEngineResult(t.OpenBlobField(false, n, r.span()));
+  CheckEngineResult(t.TruncateBlobField(false, n, 0, r.span()));
+  if (!v.empty()) CheckEngineResult(t.WriteBlobField(false, n, v.data(), 0, static_cast<std::int32_t>(v.size()), r.span()));
+}
+
+// The whole value of BLOB field n in r (opened and closed again).
+inline std::vector<std::uint8_t> GetBlob(TDataFile& t, Rec& r, int n) {
+  std::int32_t size = 0, got = 0;
+  CheckEngineResult(t.OpenBlobField(false, n, r.span()));
+  CheckEngineResult(t.GetBlobFieldSize(false, n, size, r.span()));
+  std::vector<std::uint8_t> v(static_cast<std::size_t>(std::max(size, 0)));
+  if (size > 0) CheckEngineResult(t.ReadBlobField(false, n, got, 0, v.data(), size, r.span()));
+  CheckEngineResult(t.CloseBlobField(false, n, r.span()));
+  return v;
+}
 
 // The record ID of the cursor's current record; 0 when none.
 inline std::uint32_t CurrentId(const TDataFile& t) {

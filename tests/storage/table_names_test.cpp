@@ -64,8 +64,6 @@ TEST(TableNames, FileNamesGetTheirExtension) {
       {"C:t.blb", kBlobExtension, "C:t.blb"},  {"d\\t.", kIndexExtension, "d\\t.IDX"},
   };
   for (const Case& c : cases) EXPECT_EQ(TableFileName(c.name, c.extension), c.want) << c.name;
-  EXPECT_EQ(TrimBlanks("  a b  "), "a b");
-  EXPECT_EQ(TrimBlanks("   "), "");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "platform/file.h"
 #include "storage/table_swap.h"
+#include "tests/common/forked_peer.h"
 #include "tests/storage/table_trial_support.h"
 
 namespace storage::trialtest {
@@ -74,7 +75,7 @@ TEST_F(TableSwapTest, AnIntentCutShortLeavesTheOldTable) {
   for (std::size_t size : {std::size_t{0}, std::size_t{7}, std::size_t{12}, whole.size() - 5, whole.size() - 1}) {
     SCOPED_TRACE(size);
     for (const auto& [name, bytes] : files) WriteBytes(Path(name), bytes);
-    WriteBytes(Path("t.SWP"), std::vector<std::uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size)));
+    WriteBytes(Path("t.SWP"), {whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size)});
     EXPECT_EQ(ReadTable(Path("t.dat")), model_);
     EXPECT_FALSE(std::filesystem::exists(Path("t.SWP")));
     auto t = OpenTable(Path("t.dat"));
@@ -99,36 +100,26 @@ TEST_F(TableSwapTest, AnIntentCutShortLeavesTheOldTable) {
 // the open too, and nothing is deleted.
 TEST_F(TableSwapTest, AHeldOrHopelessIntentStopsTheOpen) {
   KilledAfterIntent();
-  int ready[2], done[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(done), 0);
-  const pid_t holder = fork();
-  if (holder == 0) {
-    platform::File f;
-    const char ok = f.Open(Path("t.SWP"), platform::Access::ReadWrite, platform::Share::None,
-                           platform::Disposition::OpenExisting) ? 'y' : 'n';
-    (void)!write(ready[1], &ok, 1);
-    char c;
-    (void)!read(done[0], &c, 1);
-    _exit(0);
+  {
+    platform::File f;  // the holder's handle, in the other process
+    testsupport::ForkedPeer holder([&](const std::string&) {
+      return f.Open(Path("t.SWP"), platform::Access::ReadWrite, platform::Share::None,
+                    platform::Disposition::OpenExisting) ? "held" : "failed";
+    });
+    ASSERT_EQ(holder.Do("hold"), "held");
+    const auto before = Files();
+    TDataFile t;
+    t.SetFileName(Path("t.dat"));
+    EXPECT_EQ(datatest::CodeOf([&] { t.Open(); }), 11013);
+    EXPECT_EQ(Files(), before);
   }
-  char ok = 0;
-  ASSERT_EQ(read(ready[0], &ok, 1), 1);
-  ASSERT_EQ(ok, 'y');
-  const auto before = Files();
-  TDataFile t;
-  t.SetFileName(Path("t.dat"));
-  EXPECT_EQ(datatest::CodeOf([&] { t.Open(); }), 11013);
-  EXPECT_EQ(Files(), before);
-  (void)!write(done[1], "x", 1);
-  waitpid(holder, nullptr, 0);
-  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
-
   for (const auto& e : std::filesystem::directory_iterator(dir_)) {
     if (e.path().filename().string().find('~') != std::string::npos) std::filesystem::remove(e.path());
   }
   std::filesystem::remove(Path("t.dat"));
   const auto hopeless = Files();
+  TDataFile t;
+  t.SetFileName(Path("t.dat"));
   EXPECT_EQ(datatest::CodeOf([&] { t.Open(); }), 9221);
   EXPECT_EQ(Files(), hopeless);
 }

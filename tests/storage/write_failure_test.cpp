@@ -57,28 +57,8 @@ Row MakeRow(std::int32_t num, int version = 0) {
           Memo(num, version)};
 }
 
-void SetMemo(TDataFile& t, Rec& r, const Bytes& v) {
-  ASSERT_EQ(t.OpenBlobField(false, kMemo, r.span()), 0);
-  ASSERT_EQ(t.TruncateBlobField(false, kMemo, 0, r.span()), 0);
-  if (!v.empty()) {
-    ASSERT_EQ(t.WriteBlobField(false, kMemo, v.data(), 0, static_cast<std::int32_t>(v.size()),
-                               r.span()),
-              0);
-  }
-}
-
-Bytes GetMemo(TDataFile& t, Rec& r) {
-  EXPECT_EQ(t.OpenBlobField(false, kMemo, r.span()), 0);
-  std::int32_t size = 0;
-  EXPECT_EQ(t.GetBlobFieldSize(false, kMemo, size, r.span()), 0);
-  Bytes v(static_cast<std::size_t>(std::max(size, 0)));
-  std::int32_t got = 0;
-  if (size > 0) {
-    EXPECT_EQ(t.ReadBlobField(false, kMemo, got, 0, v.data(), size, r.span()), 0);
-  }
-  EXPECT_EQ(t.CloseBlobField(false, kMemo, r.span()), 0);
-  return v;
-}
+void SetMemo(TDataFile& t, Rec& r, const Bytes& v) { PutBlob(t, r, kMemo, v); }
+Bytes GetMemo(TDataFile& t, Rec& r) { return GetBlob(t, r, kMemo); }
 
 // Closes the memo value a write opened in r, whatever became of the write.
 struct MemoCloser {

@@ -26,12 +26,7 @@ class TableCachesTest : public datatest::DataFileTestBase {
   static void Insert(TDataFile& t, int key, const std::string& memo = {}) {
     Rec r(t);
     r.Num<std::int32_t>(1, key).Str(2, "name " + std::to_string(key));
-    if (!memo.empty()) {
-      ASSERT_EQ(t.OpenBlobField(false, 3, r.span()), 0);
-      ASSERT_EQ(t.WriteBlobField(false, 3, memo.data(), 0, static_cast<std::int32_t>(memo.size()),
-                                 r.span()),
-                0);
-    }
+    if (!memo.empty()) PutBlob(t, r, 3, std::vector<std::uint8_t>(memo.begin(), memo.end()));
     t.InsertRecord(r.span());
   }
 };
@@ -72,16 +67,7 @@ TEST_F(TableCachesTest, ResetShowsAnotherCursorsWrites) {
   }
   EXPECT_EQ(seen, 40);
   EXPECT_EQ(last.GetNum<std::int32_t>(1), 40);
-  r.bytes = last.bytes;
-  ASSERT_EQ(a->OpenBlobField(false, 3, r.span()), 0);
-  std::int32_t size = -1;
-  ASSERT_EQ(a->GetBlobFieldSize(false, 3, size, r.span()), 0);
-  ASSERT_EQ(size, 3000);
-  std::string got(3000, '\0');
-  std::int32_t read = 0;
-  ASSERT_EQ(a->ReadBlobField(false, 3, read, 0, got.data(), size, r.span()), 0);
-  EXPECT_EQ(got, memo);
-  EXPECT_EQ(a->CloseBlobField(false, 3, r.span()), 0);
+  EXPECT_EQ(GetBlob(*a, last, 3), std::vector<std::uint8_t>(memo.begin(), memo.end()));
 }
 
 TEST_F(TableCachesTest, TrimFreesPagesAndKeepsTheCursor) {

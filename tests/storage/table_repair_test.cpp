@@ -1,4 +1,5 @@
-// Corruption trials in the manner of LevelDB's corruption_test: one table
+// Table repair. Corruption trials in the manner of LevelDB's
+// corruption_test: one table
 // laid out like the catalogue's (plus a unique index), one patch per row
 // (bytes flipped, zeroed or set, or the file cut) at a chosen place of one
 // of its files: every field of the data-file header, of a field descriptor
@@ -7,13 +8,18 @@
 // bytes the patch left alone, with its memo and its record ID, or refuse
 // with an error and change no byte of any file; it must never leave an
 // empty table from a small damage. Where the outcome is fixed by the
-// table's witnesses (table_repair.h) the row says which. Repaired tables
-// then go through the catalogue's start-up and the independent checkers.
+// table's witnesses (table_repair.h) the row says which. Progress comes
+// once per physical record, Round(n / count x 100). Repaired tables then go
+// through the catalogue's start-up and the independent checkers. Then the
+// repair's preconditions, scrambled and keyless tables, and a failure of
+// the engine in the middle of the pass.
 #include <gtest/gtest.h>
 
 #include <set>
 
+#include "framework/sysutils.h"
 #include "storage/blob_format.h"
+#include "storage/table_swap.h"
 #include "tests/storage/table_trial_support.h"
 
 namespace storage::trialtest {
@@ -50,7 +56,7 @@ Patch Xor(char file, std::size_t pos, std::vector<std::uint8_t> masks) { return 
 Patch Zero(char file, std::size_t pos, std::size_t n) { return {file, Op::kSet, pos, std::vector<std::uint8_t>(n, 0)}; }
 Patch Cut(char file, std::size_t size) { return {file, Op::kCut, size, {}}; }
 
-class RepairCorruptionTest : public datatest::DataFileTestBase {
+class TableRepairTest : public datatest::DataFileTestBase {
  protected:
   void SetUp() override {
     DataFileTestBase::SetUp();
@@ -121,6 +127,7 @@ class RepairCorruptionTest : public datatest::DataFileTestBase {
       std::map<char, std::vector<std::uint8_t>> before;
       for (char f : {'D', 'I', 'B'}) before[f] = ReadBytes(File(dir, f));
       std::vector<std::string> log;
+      std::vector<std::pair<int, int>> progress;
       int code = 0;
       std::string message;
       try {
@@ -128,6 +135,7 @@ class RepairCorruptionTest : public datatest::DataFileTestBase {
         t.SetFileName(dir + "/t.dat");
         t.SetExclusive(true);
         t.SetOnRepairLog([&](TDataFile&, std::string_view l) { log.emplace_back(l); });
+        t.SetOnRepairProgress([&](TDataFile&, int n, std::uint16_t p) { progress.emplace_back(n, p); });
         t.RepairDataTable();
       } catch (const ETolmidEngineError& e) {
         code = e.ErrorCode();
@@ -144,6 +152,14 @@ class RepairCorruptionTest : public datatest::DataFileTestBase {
         continue;
       }
       EXPECT_NE(row.outcome, Outcome::kRefused) << "repaired";
+      for (std::size_t k = 0; k < progress.size(); ++k) {
+        const double share = static_cast<double>(k + 1) / static_cast<double>(progress.size()) * 100.0;
+        EXPECT_EQ(progress[k], std::make_pair(static_cast<int>(k + 1), static_cast<int>(fw::Round(share))));
+      }
+      if (row.patches.empty()) {
+        EXPECT_EQ(log, std::vector<std::string>{});
+        EXPECT_EQ(progress.size(), physical_);
+      }
       if (!row.line.empty()) {
         EXPECT_NE(std::find(log.begin(), log.end(), row.line), log.end()) << ::testing::PrintToString(log);
       }
@@ -183,8 +199,9 @@ class RepairCorruptionTest : public datatest::DataFileTestBase {
 };
 
 // Every field of the header, of a field descriptor and of a record.
-TEST_F(RepairCorruptionTest, DataFile) {
+TEST_F(TableRepairTest, DataFile) {
   const std::vector<Row> rows = {
+      {"undamaged", {}, Outcome::kKept},
       {"change counter", {Xor('D', 0, {0xFF, 0xFF})}, Outcome::kKept},
       {"block size zeroed (512 by default)", {Zero('D', 4, 2)}, Outcome::kKept},
       {"block size 767", {Set('D', 4, {0xFF, 0x02})}, Outcome::kRefused, {}, 9498},
@@ -269,11 +286,18 @@ TEST_F(RepairCorruptionTest, DataFile) {
       {"record ID of another record", {Set('D', Record(3) + 5, {6, 0, 0, 0})}, Outcome::kKept, {3, 5}, 0,
        "Duplicate record ID for physical record # 5, error fixed - new record ID 17"},
       {"null flag of a string", {Set('D', Record(3) + name_offset_, {0x07})}, Outcome::kKept, {3}},
+      {"null flag cleared over a value", {Set('D', Record(3) + number_offset_, {0})}, Outcome::kKept, {3}},
       {"string bytes", {Xor('D', Record(3) + name_offset_ + 3, {0x20, 0x20})}, Outcome::kKept, {3}},
       {"memo offset", {Xor('D', Record(3) + memo_offset_ + 2, {0x44})}, Outcome::kKept, {3}},
       {"memo offset zeroed", {Zero('D', Record(3) + memo_offset_ + 1, 4)}, Outcome::kKept, {3}},
+      {"memo null flag over an offset", {Set('D', Record(3) + memo_offset_, {0})}, Outcome::kKept, {3}},
+      {"memo offset past the end", {Set('D', Record(3) + memo_offset_ + 1, {0, 0xFE, 0xFF, 0})}, Outcome::kKept, {3}, 0,
+       "Invalid BLOB offset into BLOB file for physical record # 3, error fixed"},
+      {"stray bytes after the last record", {Cut('D', Record(static_cast<int>(physical_) + 1) + 10)},
+       Outcome::kKept, {}, 0, "Physical records not aligned on even record size boundaries, error fixed"},
       {"Type1Num made another record's (unique index)", {Set('D', Record(7) + number_offset_, {1, 0xEB, 0x03, 0, 0})},
-       Outcome::kKept, {7}, 0, "Error rebuilding index keys for physical record # 7, error fixed but physical record deleted"},
+       Outcome::kKept, {7}, 0,
+       "Error rebuilding index keys for physical record # 7, error fixed but physical record deleted"},
       {"cut in the last record", {Cut('D', Record(static_cast<int>(physical_)) + 30)}, Outcome::kKept,
        {static_cast<int>(physical_)}, 0,
        "Physical records not aligned on even record size boundaries, error fixed"},
@@ -285,11 +309,12 @@ TEST_F(RepairCorruptionTest, DataFile) {
 
 // The index header and every field of the descriptors of the primary, a
 // non-unique and a unique secondary index; the pages themselves.
-TEST_F(RepairCorruptionTest, IndexFile) {
+TEST_F(TableRepairTest, IndexFile) {
   const std::vector<Row> rows = {
       {"change counter", {Xor('I', 0, {0xFF})}, Outcome::kKept},
       {"unused bytes", {Set('I', 4, {1, 2, 3, 4})}, Outcome::kKept},
       {"version", {Set('I', 8, {2})}, Outcome::kRefused, {}, 12035},
+      {"header zeroed", {Zero('I', 0, 4096)}, Outcome::kRefused, {}, 12035},
       {"end offset", {Xor('I', 9, {0, 0x30})}, Outcome::kKept},
       {"secondary count zeroed", {Set('I', 13, {0})}, Outcome::kKept, {}, 0,
        "Invalid secondary index count in index file header, error fixed"},
@@ -342,7 +367,7 @@ TEST_F(RepairCorruptionTest, IndexFile) {
 }
 
 // The BLOB header and every field of a chain's first block; cuts.
-TEST_F(RepairCorruptionTest, BlobFile) {
+TEST_F(TableRepairTest, BlobFile) {
   const std::size_t b3 = FirstBlock(3);
   const std::size_t b6 = FirstBlock(6);
   std::set<int> with_memo;
@@ -367,6 +392,109 @@ TEST_F(RepairCorruptionTest, BlobFile) {
       {"cut in a block", {Cut('B', b6 + 100)}, Outcome::kEither, with_memo},
   };
   RunRows(rows);
+}
+
+TEST_F(TableRepairTest, PreconditionsAndTablesWithoutFiles) {
+  const std::string dat = Path("pristine/t.dat");
+  const auto before = ReadBytes(dat);
+  {
+    auto t = OpenTable(dat);
+    EXPECT_EQ(datatest::CodeOf([&] { t->RepairDataTable(); }), 10031);  // open
+  }
+  TDataFile t;
+  t.SetFileName(dat);
+  EXPECT_EQ(datatest::CodeOf([&] { t.RepairDataTable(); }), 10253);  // not exclusive
+  t.SetExclusive(true);
+  t.SetReadOnly(true);
+  EXPECT_EQ(datatest::CodeOf([&] { t.RepairDataTable(); }), 11013);
+  EXPECT_EQ(ReadBytes(dat), before);
+  // An empty table fires no event; an in-memory table is left as it is.
+  Create(Path("e.dat"), CatalogueLayout(true));
+  TDataFile e;
+  e.SetFileName(Path("e.dat"));
+  e.SetExclusive(true);
+  int events = 0;
+  e.SetOnRepairProgress([&](TDataFile&, int, std::uint16_t) { ++events; });
+  e.SetOnRepairLog([&](TDataFile&, std::string_view) { ++events; });
+  e.RepairDataTable();
+  EXPECT_EQ(events, 0);
+  EXPECT_EQ(CheckTables({Path("e.dat")}).status, 0);
+  TDataFile m;
+  m.SetInMemory(true);
+  m.SetFileName("nowhere.dat");
+  m.RepairDataTable();
+}
+
+// The same damage through the scrambling of an encrypted table, and in a
+// table without a primary key (no "Sys Deleted" keys, no slot reuse): 10
+// stray bytes at the end and a wrong record count.
+TEST_F(TableRepairTest, EncryptedAndKeylessTables) {
+  for (const auto& [encrypted, keyless] : {std::pair{true, false}, std::pair{false, true}, std::pair{true, true}}) {
+    SCOPED_TRACE(std::string(encrypted ? "encrypted" : "plain") + (keyless ? ", no primary key" : ""));
+    DataTableDefinition def = CatalogueLayout(true);
+    def.fields[0] = datatest::Field(1, "RecordNum", FieldType::kInteger);
+    if (keyless) {
+      def.primary = TIndexDescriptor();
+      def.allow_empty_primary = true;
+    }
+    def.encrypted = encrypted;
+    def.password = encrypted ? "pw" : "";
+    CurrentSession()->AddPassword("pw");
+    const std::string name = Path(std::string("k") + (encrypted ? "e" : "") + (keyless ? "k" : "") + ".dat");
+    Create(name, def);
+    Model model;
+    {
+      auto t = OpenTable(name);
+      std::mt19937 rng(3);
+      for (int i = 1; i <= 8; ++i) {
+        Rec r(*t);
+        r.Num<std::int32_t>(1, i).Str(kName, "n" + std::to_string(i)).Num<std::int32_t>(kNumber, i);
+        PutMemo(*t, r, MemoBytes(rng, 300 * static_cast<std::size_t>(i)));
+        t->InsertRecord(r.span());
+        t->FreeBlobBuffers();
+      }
+    }
+    auto bytes = ReadBytes(name);
+    bytes.insert(bytes.end(), 10, 0x11);
+    bytes[13] = 0x20;
+    WriteBytes(name, bytes);
+    std::vector<std::string> log;
+    TDataFile t;
+    t.SetFileName(name);
+    t.SetExclusive(true);
+    t.SetOnRepairLog([&](TDataFile&, std::string_view l) { log.emplace_back(l); });
+    t.RepairDataTable();
+    EXPECT_EQ(log, (std::vector<std::string>{"Physical records not aligned on even record size boundaries, error fixed",
+                                             "Physical record count not correct, error fixed"}));
+    const auto check = CheckTables({name});
+    EXPECT_EQ(check.status, 0) << check.output;
+    auto reopened = OpenTable(name);
+    EXPECT_EQ(reopened->RecordCount(), 8u);
+  }
+}
+
+// Only a record's own bytes may cost it: a failure of the engine in the
+// middle of the record pass ends the repair with that error, and the
+// table is as it was, temporary files and all.
+TEST_F(TableRepairTest, AnEngineFailureInThePassChangesNothing) {
+  auto dat = ReadBytes(Path("pristine/t.dat"));
+  dat[13] ^= 0x40;  // something to mend
+  WriteBytes(Path("pristine/t.dat"), dat);
+  std::map<std::string, std::vector<std::uint8_t>> before, after;
+  for (const auto& e : std::filesystem::directory_iterator(Path("pristine")))
+    before[e.path().filename().string()] = ReadBytes(e.path().string());
+  SetTableStepHook([](std::string_view point) {
+    if (point == "repair record") EngineError(ErrorCode::kCorruptIndex, "t.dat");
+  });
+  TDataFile t;
+  t.SetFileName(Path("pristine/t.dat"));
+  t.SetExclusive(true);
+  const int code = datatest::CodeOf([&] { t.RepairDataTable(); });
+  SetTableStepHook(nullptr);
+  EXPECT_EQ(code, 8965);
+  for (const auto& e : std::filesystem::directory_iterator(Path("pristine")))
+    after[e.path().filename().string()] = ReadBytes(e.path().string());
+  EXPECT_EQ(after, before);
 }
 
 }  // namespace
