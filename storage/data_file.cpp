@@ -442,7 +442,21 @@ void TDataFile::Write(const void* buffer, std::int32_t n) {
 
 std::int32_t TDataFile::ReadStored(std::uint64_t position, std::uint8_t* out, std::int32_t n) {
   if (InMemory()) return ReadAtMost(static_cast<std::int64_t>(position), out, n);
-  if (blocks_.Copy(position, out, static_cast<std::size_t>(n))) return n;
+  if (++block_lookups_ == kBlockWindow) {
+    // A window that hit almost nothing (a walk over far more file than the
+    // cache holds): the next one reads only the bytes asked for, but for
+    // one miss in kBlockProbe that still fills its block, so that a
+    // return to a smaller working set is seen.
+    blocks_bypassed_ = block_hits_ * 8 < kBlockWindow;
+    block_lookups_ = 0;
+    block_hits_ = 0;
+  }
+  if (blocks_.Copy(position, out, static_cast<std::size_t>(n))) {
+    ++block_hits_;
+    return n;
+  }
+  if (blocks_bypassed_ && ++block_probe_ % kBlockProbe != 0)
+    return ReadAtMost(static_cast<std::int64_t>(position), out, n);
   constexpr std::uint64_t kBlock = DataBlockCache::kBlockSize;
   const std::uint64_t start = position / kBlock * kBlock;
   const std::uint64_t end = (position + static_cast<std::uint64_t>(n) + kBlock - 1) / kBlock * kBlock;

@@ -618,6 +618,13 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   std::vector<std::uint8_t> scan_block_;
   std::vector<std::uint8_t> block_io_;
   DataBlockCache blocks_{kBlockCacheBytes};
+  // The block cache's hit rate per window of kBlockWindow reads (ReadStored).
+  static constexpr std::uint32_t kBlockWindow = 4096;
+  static constexpr std::uint32_t kBlockProbe = 16;
+  std::uint32_t block_lookups_ = 0;
+  std::uint32_t block_hits_ = 0;
+  std::uint32_t block_probe_ = 0;
+  bool blocks_bypassed_ = false;
   int working_count_ = 0;
   std::vector<TFieldDescriptor> stored_;
   std::vector<TFieldDescriptor> working_;
