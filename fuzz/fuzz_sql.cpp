@@ -12,6 +12,7 @@
 #include "sql/data_query.h"
 #include "storage/engine_error.h"
 #include "storage/session.h"
+#include "fuzz/sql_render.h"
 #include "tests/sql/sql_test_support.h"
 
 namespace {

@@ -21,6 +21,7 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QTimer>
 
 #include "app/catalogue_schema.h"
 #include "app/data_module.h"
@@ -35,6 +36,7 @@
 #include "framework/streams.h"
 #include "gif/gui/gif_graphic.h"
 #include "storage/session.h"
+#include "tests/common/scratch_dir.h"
 #include "tests/common/scripted_messages.h"
 #include "tests/tools/run_tool.h"
 
@@ -42,10 +44,7 @@ namespace apptest {
 
 namespace fs = std::filesystem;
 
-inline std::string ReadBytes(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
+inline std::string ReadBytes(const fs::path& p) { return testsupport::ReadFile(p); }
 
 // Every file of dir (name -> bytes).
 inline std::map<std::string, std::string> DirBytes(const fs::path& dir) {
@@ -54,10 +53,7 @@ inline std::map<std::string, std::string> DirBytes(const fs::path& dir) {
   return out;
 }
 
-inline void WriteBytes(const fs::path& p, const std::string& bytes) {
-  std::ofstream f(p, std::ios::binary);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+inline void WriteBytes(const fs::path& p, const std::string& bytes) { testsupport::WriteFile(p, bytes); }
 
 // A picture of w x h: a colour field with a band across it, so that a
 // screenshot shows where it went and how it was scaled.
@@ -90,6 +86,28 @@ inline std::string GifBytes(int w, int h, QColor colour = QColor(170, 60, 40)) {
   fw::TMemoryStream s;
   g.SaveToStream(s);
   return std::string(reinterpret_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size()));
+}
+
+// The bytes of a GIF picture of the test data.
+inline std::string GifFile(const std::string& name) { return ReadBytes(fs::path(TOLMID_TEST_DATA) / "gif" / name); }
+
+// The GIF picture class registered while an object lives.
+class GifPictures {
+ public:
+  GifPictures() { gif::GIFImageInitialization(); }
+  ~GifPictures() { gif::GIFImageFinalization(); }
+};
+
+// Runs step; once the modal loop that step starts is running, inside
+// calls in_modal (then it must end that loop). Fails when no loop came.
+inline void WithModalLoop(const std::function<void()>& step, const std::function<void()>& in_modal) {
+  bool called = false;
+  QTimer::singleShot(0, [&] {
+    called = true;
+    in_modal();
+  });
+  step();
+  EXPECT_TRUE(called) << "no modal loop ran";
 }
 
 using FieldValues = std::vector<std::pair<std::string, std::string>>;
@@ -248,16 +266,6 @@ class StartedCatalogueTest : public CatalogueTest {
     ASSERT_TRUE(app::Datamodule1->TypeTable(kind)->Locate(field, {fw::Variant(value)}, {}));
   }
 };
-
-// A control's place and size.
-struct Box {
-  int left, top, width, height;
-  bool operator==(const Box&) const = default;
-};
-inline std::ostream& operator<<(std::ostream& o, const Box& b) {
-  return o << b.left << "," << b.top << " " << b.width << "x" << b.height;
-}
-inline Box BoxOf(const fw::TControl& c) { return {c.Left(), c.Top(), c.Width(), c.Height()}; }
 
 using Names = std::vector<std::string>;
 

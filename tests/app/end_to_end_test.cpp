@@ -25,7 +25,6 @@
 #include "framework/forms/clipboard.h"
 #include "framework/report/report_preview.h"
 #include "tests/app/app_test_support.h"
-#include "tests/app/picture_test_support.h"
 #include "tests/common/http_server.h"
 #include "tests/common/widget_grab.h"
 
@@ -86,7 +85,7 @@ class EndToEndTest : public CatalogueTest {
   void SetUp() override {
     CatalogueTest::SetUp();
     if (!server_.Started()) GTEST_SKIP() << "lighttpd is not installed";
-    picture_ = JpegBytes(320, 240, 30, 140, 60);
+    picture_ = JpegBytes(320, 240, QColor(60, 140, 30));
     server_.AddFile("neon.jpg", picture_);
     // The program makes its own application object, as main() does.
     app_.reset();

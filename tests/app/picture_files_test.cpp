@@ -1,16 +1,9 @@
-// Picture files: the URL extension (untrusted text that reaches file names),
-// pictures stored without an extension, and the fit rule.
+// Picture files: the URL extension (untrusted text that reaches file names)
+// and the fit rule. Pictures stored without an extension are the pictures
+// test's rows.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "app/picture_files.h"
-#include "framework/gui/picture.h"
-#include "gif/gui/gif_graphic.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -46,29 +39,6 @@ TEST(PictureFiles, FitRule) {
     EXPECT_EQ(s.width, c.fw) << c.w << "x" << c.h;
     EXPECT_EQ(s.height, c.fh) << c.w << "x" << c.h;
   }
-}
-
-// A picture stored without an extension is read as the URL's kind and keeps
-// its name; a load that fails leaves the file where it was.
-TEST(PictureFiles, StoredWithoutExtension) {
-  gif::GIFImageInitialization();
-  const fs::path dir = fs::temp_directory_path() / ("picture_files_" + std::to_string(::getpid()));
-  fs::create_directories(dir / "data");
-  const fs::path stored = dir / "data" / "7";
-  fs::copy_file(fs::path(TOLMID_SOURCE_DIR) / "tests/data/gif/cscope-bomb.gif", stored);
-  const std::string name = (dir / "data").string() + "\\7";  // kept with '\' as stored
-
-  fw::TPicture picture;
-  app::LoadPictureFile(picture, name, "http://host/bomb.gif");
-  EXPECT_GT(picture.Width(), 0);
-  EXPECT_TRUE(fs::exists(stored));
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "data"), fs::directory_iterator()), 1);
-
-  EXPECT_THROW(app::LoadPictureFile(picture, name, "http://host/bomb.jpg"), std::exception);
-  EXPECT_THROW(app::LoadPictureFile(picture, name, "http://host/bomb.xyz"), std::exception);
-  EXPECT_TRUE(fs::exists(stored));
-  EXPECT_GT(picture.Width(), 0);  // a failed load keeps the picture shown
-  fs::remove_all(dir);
 }
 
 }  // namespace

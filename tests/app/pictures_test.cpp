@@ -9,6 +9,16 @@
 namespace apptest {
 namespace {
 
+// A control's place and size.
+struct Box {
+  int left, top, width, height;
+  bool operator==(const Box&) const = default;
+};
+inline std::ostream& operator<<(std::ostream& o, const Box& b) {
+  return o << b.left << "," << b.top << " " << b.width << "x" << b.height;
+}
+inline Box BoxOf(const fw::TControl& c) { return {c.Left(), c.Top(), c.Width(), c.Height()}; }
+
 class PicturesTest : public StartedCatalogueTest {
  protected:
   // Moves to the photo named name and clicks its grid cell, as Qt does

@@ -4,13 +4,13 @@
 // from its restructure backups, and a second copy of the program refused
 // by the first one's tables.
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <sstream>
 
 #include "app/splash_form.h"
 #include "storage/table_swap.h"
 #include "tests/app/app_test_support.h"
+#include "tests/common/forked_peer.h"
 
 namespace apptest {
 namespace {
@@ -298,43 +298,31 @@ TEST_F(StartupTest, SecondCopyOfTheProgramStopsAndTouchesNothing) {
   StartAndStop();
   AddRecords(1, {1000, 1001});
   const std::map<std::string, std::string> files = DirBytes(Data());
-  int to_child[2], to_parent[2];
-  ASSERT_EQ(pipe(to_child), 0);
-  ASSERT_EQ(pipe(to_parent), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    // The first copy, as it runs: its tables open (engine only, no Qt).
-    int status = 0;
+  // The first copy, as it runs, in a process of its own: its tables open
+  // (engine only, no Qt).
+  std::unique_ptr<fw::TComponent> owner;
+  testsupport::ForkedPeer first([&](const std::string&) -> std::string {
     try {
-      fw::TComponent owner(nullptr);
-      auto* db = new dataset::TTolmidDatabase(&owner);
+      owner = std::make_unique<fw::TComponent>(nullptr);
+      auto* db = new dataset::TTolmidDatabase(owner.get());
       db->SetDatabaseName("First");
       db->SetDirectory(Data().string());
       db->Open();
       for (const char* name : {"type1.dat", "type2.dat", "type3.dat", "type4.dat"}) {
-        auto* t = new dataset::TTolmidTable(&owner);
+        auto* t = new dataset::TTolmidTable(owner.get());
         t->SetDatabaseName("First");
         t->SetTableName(name);
         t->Open();
       }
-      char c;
-      if (write(to_parent[1], "o", 1) != 1 || read(to_child[0], &c, 1) != 1) status = 10;
-    } catch (...) {
-      status = 20;
+      return "open";
+    } catch (const std::exception& e) {
+      return e.what();
     }
-    _exit(status);
-  }
-  char c = 0;
-  ASSERT_EQ(read(to_parent[0], &c, 1), 1);
+  });
+  ASSERT_EQ(first.Do("open"), "open");
   boxes_.Answer(fw::mrOk);
   EXPECT_FALSE(Start());
-  ASSERT_EQ(write(to_child[1], "x", 1), 1);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  for (int fd : {to_child[0], to_child[1], to_parent[0], to_parent[1]}) close(fd);
-
+  first.Kill();
   ASSERT_EQ(boxes_.requests.size(), 1u);
   EXPECT_EQ(boxes_.requests[0].type, fw::TMsgDlgType::mtError);
   EXPECT_EQ(boxes_.requests[0].caption, "Morvella Software");

@@ -351,15 +351,7 @@ TEST(MultipartParserTest, WholeAndSplitAtEveryOffset) {
     ASSERT_EQ(got.bodies, whole.bodies) << cut;
     ASSERT_EQ(got.names, whole.names) << cut;
   }
-  // Many odd-sized pieces, and one byte at a time.
-  std::mt19937 rng(3);
-  for (int round = 0; round < 50; ++round) {
-    std::vector<std::size_t> cuts;
-    for (std::size_t p = 0; p < body.size(); p += 1 + rng() % 17) cuts.push_back(p);
-    Collected got;
-    ASSERT_EQ(ParseInPieces(kBoundary, body, cuts, got), TMultipartStatus::kOk);
-    ASSERT_EQ(got.bodies, whole.bodies);
-  }
+  // One byte at a time.
   std::vector<std::size_t> every;
   for (std::size_t p = 0; p < body.size(); ++p) every.push_back(p);
   Collected bytewise;

@@ -1,9 +1,8 @@
-// BLOB streams of the dataset: real pictures round-trip byte for byte
-// through Post and a reopened table; random Read/Write/Seek/Truncate/Size
+// BLOB streams of the dataset: pictures round-trip byte for byte through
+// Post and a reopened table; random Read/Write/Seek/Truncate/Size
 // sequences agree with a byte vector; handles never pile up; positions the
 // engine cannot hold are refused.
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 
 #include <algorithm>
 #include <climits>
@@ -21,39 +20,6 @@ namespace {
 using fw::TBlobStreamMode;
 using fw::TFieldType;
 using Bytes = std::vector<std::uint8_t>;
-
-// A small baseline JPEG made here: a 24x16 colour gradient.
-Bytes MakeJpeg() {
-  jpeg_compress_struct c{};
-  jpeg_error_mgr err{};
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &out, &size);
-  c.image_width = 24;
-  c.image_height = 16;
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 85, TRUE);
-  jpeg_start_compress(&c, TRUE);
-  std::vector<unsigned char> row(24 * 3);
-  while (c.next_scanline < c.image_height) {
-    for (unsigned x = 0; x < 24; ++x) {
-      row[x * 3] = static_cast<unsigned char>(x * 10);
-      row[x * 3 + 1] = static_cast<unsigned char>(c.next_scanline * 15);
-      row[x * 3 + 2] = static_cast<unsigned char>(255 - x * 10);
-    }
-    JSAMPROW p = row.data();
-    jpeg_write_scanlines(&c, &p, 1);
-  }
-  jpeg_finish_compress(&c);
-  Bytes bytes(out, out + size);
-  jpeg_destroy_compress(&c);
-  std::free(out);
-  return bytes;
-}
 
 Bytes ReadBlob(fw::TDataSet& t, const std::string& field) {
   std::unique_ptr<fw::TStream> s = t.CreateBlobStream(t.FieldByName(field), TBlobStreamMode::bmRead);
@@ -76,11 +42,12 @@ class BlobStream : public DataSetTest {
 
 TEST_F(BlobStream, PicturesRoundTripThroughPostAndReopen) {
   TTolmidTable* t = MakePictures();
-  std::vector<std::pair<std::string, Bytes>> files{{"generated.jpg", MakeJpeg()}};
+  // GIF files, and every byte value over several BLOB blocks.
+  Bytes all(3000);
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+  std::vector<std::pair<std::string, Bytes>> files{{"all bytes", all}};
   for (const char* gif : {"cmake-CMakeLogo.gif", "cscope-folder.gif", "cscope-bomb.gif"})
     files.emplace_back(gif, ReadFileBytes(std::string(TOLMID_TEST_DATA) + "/gif/" + gif));
-  ASSERT_EQ(files[0].second[0], 0xFF);
-  ASSERT_EQ(files[0].second[1], 0xD8);
   t->Open();
   for (const auto& [name, bytes] : files) {
     ASSERT_FALSE(bytes.empty()) << name;

@@ -1,65 +1,21 @@
-// The database component: names, the refusals while connected, the session
-// it belongs to, shared handles, temporary databases made by a session and
-// the datasets attached to a database.
+// The database component: names and the refusals while connected. The
+// datasets bound to databases and sessions: the name checks, attaching on
+// the first connection flag and detaching on the last, temporary databases
+// named by a path, closing a database with datasets on it.
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "framework/component.h"
+#include "dataset/tolmid_query.h"
+#include "framework/db/data_link.h"
 #include "session_test_support.h"
+#include "tests/dataset/dataset_test_support.h"
 
 namespace dataset::sessiontest {
 namespace {
 
 using DatabaseTest = SessionTest;
-
-// A dataset as a database sees it: Disconnect detaches it (or, when told
-// not to, forgets to).
-class FakeDataSet : public AttachedDataSet {
- public:
-  FakeDataSet(TTolmidDatabase* db, bool detaches) : db_(db), detaches_(detaches) {
-    db_->AddDataSet(this);
-  }
-  void Disconnect() override {
-    ++disconnects;
-    if (detaches_) db_->RemoveDataSet(this);
-  }
-  int disconnects = 0;
-
- private:
-  TTolmidDatabase* db_;
-  bool detaches_;
-};
-
-TEST_F(DatabaseTest, BelongsToItsOwnerSessionOrTheDefault) {
-  std::vector<std::pair<int, TTolmidDatabase*>> events;
-  Session().OnDatabaseEvent = [&](TTolmidSession::DatabaseEvent e, TTolmidDatabase& d) {
-    events.emplace_back(static_cast<int>(e), &d);
-  };
-  auto db = std::make_unique<TTolmidDatabase>(nullptr);
-  EXPECT_EQ(db->Session(), &Session());
-  EXPECT_EQ(db->SessionName(), "Default");
-  EXPECT_TRUE(db->KeepConnection());
-  EXPECT_FALSE(db->Connected());
-  ASSERT_EQ(Session().DatabaseCount(), 1);
-  db->SetDatabaseName("Cat");
-  db->Open();
-  db->Close();
-  TTolmidDatabase* raw = db.get();
-  db.reset();
-  EXPECT_EQ(Session().DatabaseCount(), 0);
-  const std::vector<std::pair<int, TTolmidDatabase*>> expected = {{2, raw}, {0, raw}, {1, raw}, {3, raw}};
-  EXPECT_EQ(events, expected);
-  Session().OnDatabaseEvent = nullptr;
-
-  auto* s = new TTolmidSession(nullptr);
-  s->SetSessionName("Own");
-  auto* owned = new TTolmidDatabase(s);
-  EXPECT_EQ(owned->Session(), s);
-  EXPECT_EQ(owned->SessionName(), "Own");
-  delete s;  // frees its database too
-  EXPECT_EQ(Sessions().Count(), 1);
-}
 
 TEST_F(DatabaseTest, NamesAndTheChecksOnThem) {
   TTolmidDatabase db(nullptr);
@@ -92,167 +48,53 @@ TEST_F(DatabaseTest, NamesAndTheChecksOnThem) {
   EXPECT_EQ(db.Session(), &Session());
 }
 
-TEST_F(DatabaseTest, ConnectedDatabaseRefusesChanges) {
-  TTolmidSession other(nullptr);
-  other.SetSessionName("Other");
-  TTolmidDatabase db(nullptr);
-  db.SetDatabaseName("Cat");
-  db.SetDirectory("/tmp/cat");
-  db.SetConnected(true);
-  ASSERT_TRUE(db.Connected());
-  EXPECT_TRUE(Session().Active()) << "opening activates the session";
-  const std::string open = "Cannot perform this operation on an open database.";
-  EXPECT_EQ(ErrorOf([&] { db.SetDatabaseName("Other"); }), open);
-  EXPECT_EQ(ErrorOf([&] { db.SetDatabaseName("Cat"); }), "") << "the same name again";
-  EXPECT_EQ(ErrorOf([&] { db.SetDirectory("/tmp/x"); }), open);
-  EXPECT_EQ(ErrorOf([&] { db.SetSessionName("Other"); }), open);
-  EXPECT_EQ(db.DatabaseName(), "Cat");
-  EXPECT_EQ(db.Directory(), "/tmp/cat");
-  EXPECT_EQ(db.SessionName(), "Default");
-  db.SetConnected(false);
-  EXPECT_EQ(ErrorOf([&] { db.SetDirectory("/tmp/x"); }), "");
-  EXPECT_EQ(ErrorOf([&] { db.SetSessionName("Other"); }), "");
-  EXPECT_EQ(db.Session(), &other) << "re-resolved at once";
-  EXPECT_FALSE(other.Active()) << "but not activated";
-  db.Open();
-  EXPECT_TRUE(other.Active());
-  EXPECT_EQ(other.FindDatabase("cat"), &db);
-  EXPECT_EQ(Session().FindDatabase("Cat"), nullptr);
-}
+}  // namespace
+}  // namespace dataset::sessiontest
 
-TEST_F(DatabaseTest, DuplicateNamesAndSharedHandles) {
-  TTolmidDatabase a(nullptr), b(nullptr);
-  a.SetDatabaseName("Cat");
-  EXPECT_EQ(ErrorOf([&] { b.SetDatabaseName("CAT"); }), "Database name CAT already exists.");
-  EXPECT_EQ(b.DatabaseName(), "");
-  a.SetHandleShared(true);
-  b.SetHandleShared(true);
-  EXPECT_EQ(ErrorOf([&] { b.SetDatabaseName("CAT"); }), "");
-  a.Open();
-  b.Open();
-  EXPECT_TRUE(b.Connected());
-  EXPECT_EQ(b.Handle(), a.Handle());
+namespace dataset::dstest {
+namespace {
 
-  // The same name in another session is fine; moving there checks it.
-  TTolmidSession s(nullptr);
-  s.SetSessionName("S");
-  TTolmidDatabase c(&s), d(&s);
-  c.SetDatabaseName("Cat");
-  d.SetDatabaseName("Dog");
-  d.SetSessionName("Default");
-  EXPECT_EQ(d.Session(), &Session());
-  TTolmidDatabase e(nullptr);
-  e.SetDatabaseName("Cat2");
-  e.SetSessionName("Nope");  // stays in the default session's list
-  e.SetSessionName("S");
-  EXPECT_EQ(e.Session(), &s);
-}
+using fw::TFieldType;
+using fw::Variant;
 
-TEST_F(DatabaseTest, SessionMakesTemporaryDatabases) {
-  TTolmidSession& def = Session();
-  def.SetKeepConnections(false);
-  TTolmidDatabase* t = def.OpenDatabase("/srv/tables", nullptr);
-  ASSERT_NE(t, nullptr);
-  EXPECT_TRUE(def.Active());
-  EXPECT_TRUE(t->Temporary());
-  EXPECT_TRUE(t->Connected());
-  EXPECT_EQ(t->Owner(), &def);
-  EXPECT_EQ(t->RefCount(), 1);
-  EXPECT_FALSE(t->KeepConnection());
-  EXPECT_EQ(t->Directory(), "/srv/tables") << "a temporary database named by a path is that path";
-  EXPECT_EQ(def.OpenDatabase("/SRV/TABLES", nullptr), t) << "found again";
-  EXPECT_EQ(t->RefCount(), 2);
-  def.CloseDatabase(t);
-  EXPECT_EQ(def.DatabaseCount(), 1);
-  def.CloseDatabase(t);  // the last user: freed
-  EXPECT_EQ(def.DatabaseCount(), 0);
-  EXPECT_EQ(def.ComponentCount(), 0);
+class DBDataSet : public DataSetTest {
+ protected:
+  void SetUp() override {
+    DataSetTest::SetUp();
+    TTolmidTable* t = CreateTable("t.dat", {{"A", TFieldType::ftInteger, 0, true}}, {{"", "A", kPrimary}});
+    t->Open();
+    t->AppendRecord({Variant(1)});
+    delete t;
+  }
+};
 
-  // KeepConnections on: a temporary database outlives its users.
-  def.SetKeepConnections(true);
-  TTolmidDatabase* kept = def.OpenDatabase("Pets", nullptr);
-  def.CloseDatabase(kept);
-  ASSERT_EQ(def.DatabaseCount(), 1);
-  EXPECT_TRUE(kept->Connected());
-  EXPECT_EQ(kept->Directory(), "") << "not a path: no directory of its own";
-  // A component taking its name while it is unused makes it go away ...
-  TTolmidDatabase named(nullptr);
-  named.SetDatabaseName("pets");
-  EXPECT_EQ(def.DatabaseCount(), 1);
-  EXPECT_EQ(def.FindDatabase("Pets"), &named);
-  // ... and a named component is what OpenDatabase finds and counts.
-  EXPECT_EQ(def.OpenDatabase("PETS", nullptr), &named);
-  EXPECT_TRUE(named.Connected());
-  EXPECT_EQ(named.RefCount(), 1);
-  // A temporary one still in use keeps its name.
-  TTolmidDatabase* busy = def.OpenDatabase("Busy", nullptr);
-  TTolmidDatabase other(nullptr);
-  EXPECT_EQ(ErrorOf([&] { other.SetDatabaseName("Busy"); }), "Database name Busy already exists.");
-  // Stopping the session frees its temporary databases and closes the rest.
-  (void)busy;
-  def.SetActive(false);
-  EXPECT_FALSE(named.Connected());
-  EXPECT_EQ(def.FindDatabase("Busy"), nullptr);
-}
+TEST_F(DBDataSet, PathDatabaseIsTemporaryAndCounted) {
+  TTolmidTable* t = NewTable("t.dat");
+  t->SetDatabaseName(dir_);  // a path: no database component of that name
+  t->Open();
+  TTolmidDatabase* temp = t->Database();
+  ASSERT_NE(temp, nullptr);
+  EXPECT_TRUE(temp->Temporary());
+  EXPECT_EQ(temp->Directory(), dir_);
+  EXPECT_EQ(temp->RefCount(), 1);
+  EXPECT_EQ(t->RecordCount(), 1);
+  TTolmidTable* t2 = NewTable("t.dat");
+  t2->SetDatabaseName(dir_);
+  t2->Open();
+  EXPECT_EQ(t2->Database(), temp);
+  EXPECT_EQ(temp->RefCount(), 2);
+  t2->Close();
+  t->Close();
+  EXPECT_EQ(temp->RefCount(), 0);
+  EXPECT_TRUE(temp->Connected());  // the session keeps connections
 
-TEST_F(DatabaseTest, OpenDatabasePrefersSharedDatabasesOfTheOwner) {
-  fw::TComponent form(nullptr);
-  auto* plain = new TTolmidDatabase(nullptr);
-  plain->SetDatabaseName("X");
-  plain->SetHandleShared(true);
-  auto* mine = new TTolmidDatabase(&form);
-  mine->SetHandleShared(true);
-  mine->SetDatabaseName("x");
-  EXPECT_EQ(Session().OpenDatabase("X", &form), mine);
-  EXPECT_EQ(Session().OpenDatabase("X", nullptr), plain);
-  delete plain;
-}
-
-TEST_F(DatabaseTest, KeepConnectionOffClosesAnUnusedDatabase) {
-  TTolmidDatabase db(nullptr);
-  db.SetDatabaseName("K");
-  db.Open();
-  db.SetKeepConnection(false);
-  EXPECT_FALSE(db.Connected());
-  db.SetKeepConnection(true);
-  TTolmidDatabase* same = Session().OpenDatabase("K", nullptr);
-  ASSERT_EQ(same, &db);
-  db.SetKeepConnection(false);
-  EXPECT_TRUE(db.Connected()) << "still in use";
-  Session().CloseDatabase(&db);
-  EXPECT_FALSE(db.Connected());
-}
-
-TEST_F(DatabaseTest, ClosingDisconnectsEveryAttachedDataSet) {
-  TTolmidDatabase db(nullptr);
-  db.SetDatabaseName("D");
-  db.Open();
-  FakeDataSet a(&db, true), b(&db, false), c(&db, true);
-  ASSERT_EQ(db.DataSetCount(), 3);
-  db.Close();
-  EXPECT_EQ(db.DataSetCount(), 0);
-  EXPECT_EQ(a.disconnects + b.disconnects + c.disconnects, 3);
-  EXPECT_EQ(db.RefCount(), 0);
-  EXPECT_FALSE(db.Connected());
-}
-
-TEST_F(DatabaseTest, StreamedPropertiesApplyWhenLoaded) {
-  TTolmidSession s(nullptr);
-  s.SetSessionName("Later");
-  TTolmidDatabase db(nullptr);
-  db.SetLoading(true);
-  db.SetConnected(true);
-  db.SetDatabaseName("C:\\Loaded");  // stored values are not checked
-  db.SetSessionName("Later");
-  EXPECT_FALSE(db.Connected());
-  db.SetLoading(false);
-  db.SetDatabaseName("Loaded");
-  db.SetLoading(true);
-  db.Loaded();
-  EXPECT_TRUE(db.Connected());
-  EXPECT_EQ(db.Session(), &s);
-  EXPECT_TRUE(s.Active());
+  // Closing a database closes the datasets on it.
+  TTolmidTable* on_db = NewTable("t.dat");
+  on_db->Open();
+  db_->Close();
+  EXPECT_FALSE(on_db->Active());
+  EXPECT_EQ(on_db->Database(), nullptr);
 }
 
 }  // namespace
-}  // namespace dataset::sessiontest
+}  // namespace dataset::dstest

@@ -22,6 +22,7 @@
 #include "dataset/tolmid_table.h"
 #include "framework/component.h"
 #include "storage/record_cache.h"
+#include "tests/common/scratch_dir.h"
 #include "tests/tools/run_tool.h"
 #include "framework/exceptions.h"
 #include "storage/data_file.h"
@@ -67,8 +68,8 @@ struct IndexSpec {
 };
 
 inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(f), {});
+  const std::string bytes = testsupport::ReadFile(path);
+  return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
 }
 
 class DataSetTest : public ::testing::Test {
@@ -76,9 +77,6 @@ class DataSetTest : public ::testing::Test {
   void SetUp() override {
     FinalizeSessions();
     storage::ShutdownEngine();
-    char tmpl[] = "/tmp/dataset_test_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     owner_ = std::make_unique<fw::TComponent>(nullptr);
     db_ = new TTolmidDatabase(owner_.get());
     db_->SetDatabaseName("DB");
@@ -88,8 +86,6 @@ class DataSetTest : public ::testing::Test {
   void TearDown() override {
     owner_.reset();
     FinalizeSessions();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
 
   std::string Path(const std::string& leaf) const { return dir_ + "/" + leaf; }
@@ -112,7 +108,8 @@ class DataSetTest : public ::testing::Test {
     return t;
   }
 
-  std::string dir_;
+  testsupport::ScratchDir scratch_;
+  const std::string dir_ = scratch_.path();
   std::unique_ptr<fw::TComponent> owner_;
   TTolmidDatabase* db_ = nullptr;
 };

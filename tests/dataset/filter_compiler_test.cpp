@@ -1,12 +1,20 @@
 // Filter texts against the bytes of the buffer written from its layout,
-// every message of the compiler, and the readings the engine makes of it.
+// every message of the compiler, and the records the engine selects with
+// the buffer. Random and mutated texts are the fuzz target's
+// (fuzz/corpus/fuzz_filtertext).
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include <functional>
+#include <optional>
+
 #include "dataset/filter_compiler.h"
+#include "framework/sysutils.h"
+#include "storage/field_types.h"
+#include "storage/filter_object.h"
 #include "framework/exceptions.h"
 #include "storage/filter_buffer.h"
 #include "storage/filter_reader.h"
@@ -116,31 +124,13 @@ std::vector<BytesCase> ByteCases() {
   c.push_back({"1 <> Qty", kNoOptions, FieldCompare(4, 2, "Qty", 6, Raw().U32(1))});
   // A lone Boolean field compares with 0xFFFF.
   c.push_back({"Active", kNoOptions, FieldCompare(3, 4, "Active", 4, Raw().U16(0xFFFF))});
-  {
-    // One string compare node: partial 2, "ab" without its '*'.
-    Raw nodes;
-    nodes.Append(StrCmp(3, 0, 2, 16, 28)).Append(Field(1, 0)).Append(Const(1, 3, 5));
-    Raw lits;
-    lits.Text("Name").Text("ab");
-    c.push_back({"Name = 'ab*'", kNoOptions, Assemble(nodes, lits)});
-  }
+  // One string compare node: partial 2, "ab" without its '*'.
+  c.push_back({"Name = 'ab*'", kNoOptions, Assemble(Raw().Append(StrCmp(3, 0, 2, 16, 28)).Append(Field(1, 0)).Append(Const(1, 3, 5)), Raw().Text("Name").Text("ab"))});
   c.push_back({"Name = 'ab*'", kNoPartial, FieldCompare(3, 1, "Name", 1, Str("ab*"))});
   c.push_back({"Name = '*'", kNoOptions, FieldCompare(3, 1, "Name", 1, Str("*"))});
   c.push_back({"Name > 'ab*'", kNoOptions, FieldCompare(5, 1, "Name", 1, Str("ab*"))});
-  {
-    Raw nodes;
-    nodes.Append(StrCmp(4, 1, 0, 16, 28)).Append(Field(1, 0)).Append(Const(1, 4, 5));
-    Raw lits;
-    lits.Text("Name").Text("abc");
-    c.push_back({"Name <> 'abc'", kCaseInsensitive, Assemble(nodes, lits)});
-  }
-  {
-    Raw nodes;
-    nodes.Append(StrCmp(3, 1, 1, 16, 28)).Append(Field(1, 0)).Append(Const(1, 2, 5));
-    Raw lits;
-    lits.Text("Name").Text("x");
-    c.push_back({"Name = 'x*'", kCaseInsensitive, Assemble(nodes, lits)});
-  }
+  c.push_back({"Name <> 'abc'", kCaseInsensitive, Assemble(Raw().Append(StrCmp(4, 1, 0, 16, 28)).Append(Field(1, 0)).Append(Const(1, 4, 5)), Raw().Text("Name").Text("abc"))});
+  c.push_back({"Name = 'x*'", kCaseInsensitive, Assemble(Raw().Append(StrCmp(3, 1, 1, 16, 28)).Append(Field(1, 0)).Append(Const(1, 2, 5)), Raw().Text("Name").Text("x"))});
   {
     // The case-insensitive empty string stays a plain compare (NULL).
     c.push_back({"Name = ''", kCaseInsensitive, FieldCompare(3, 1, "Name", 1, Str(""))});
@@ -152,29 +142,11 @@ std::vector<BytesCase> ByteCases() {
     keep = long_text;
     c.push_back({keep.c_str(), kNoOptions, FieldCompare(3, 1, "Name", 1, Str(std::string(255, 'q')))});
   }
-  {
-    Raw nodes;
-    nodes.Append(Unary(1, 10)).Append(Field(1, 0));
-    Raw lits;
-    lits.Text("Name");
-    c.push_back({"Name = NULL", kNoOptions, Assemble(nodes, lits)});
-    c.push_back({"null = Name", kNoOptions, Assemble(nodes, lits)});
-  }
-  {
-    Raw nodes;
-    nodes.Append(Unary(2, 10)).Append(Field(2, 0));
-    Raw lits;
-    lits.Text("Qty");
-    c.push_back({"Qty <> NULL", kNoOptions, Assemble(nodes, lits)});
-  }
-  {
-    // Field with field.
-    Raw nodes;
-    nodes.Append(Binary(6, 12, 24)).Append(Field(2, 0)).Append(Field(3, 4));
-    Raw lits;
-    lits.Text("Qty").Text("Small");
-    c.push_back({"Qty < Small", kNoOptions, Assemble(nodes, lits)});
-  }
+  c.push_back({"Name = NULL", kNoOptions, Assemble(Raw().Append(Unary(1, 10)).Append(Field(1, 0)), Raw().Text("Name"))});
+  c.push_back({"null = Name", kNoOptions, Assemble(Raw().Append(Unary(1, 10)).Append(Field(1, 0)), Raw().Text("Name"))});
+  c.push_back({"Qty <> NULL", kNoOptions, Assemble(Raw().Append(Unary(2, 10)).Append(Field(2, 0)), Raw().Text("Qty"))});
+  // Field with field.
+  c.push_back({"Qty < Small", kNoOptions, Assemble(Raw().Append(Binary(6, 12, 24)).Append(Field(2, 0)).Append(Field(3, 4)), Raw().Text("Qty").Text("Small"))});
   return c;
 }
 
@@ -317,6 +289,9 @@ TEST(FilterCompilerTest, UntrustedTextIsBounded) {
   // A zero byte ends the text.
   EXPECT_EQ(Compile(std::string("Active\0 garbage (((", 19)),
             FieldCompare(3, 4, "Active", 4, Raw().U16(0xFFFF)));
+  // Texts that end inside a token are refused.
+  for (const char* text : {"'", "[", "Name = '", "Name = 'a''", "[Na", "(", "Qty <", "-", "Qty = 1 AND NOT", "(((("})
+    EXPECT_THROW((void)Compile(text), fw::Exception) << text;
   // A buffer past 65535 bytes is refused (16-bit offsets).
   const std::string cond = "Name = '" + std::string(250, 'a') + "'";
   std::string wide;
@@ -333,25 +308,93 @@ TEST(FilterCompilerTest, UntrustedTextIsBounded) {
   }
 }
 
-TEST(FilterCompilerTest, LocateComparisonsAreTypedAndPartial) {
+using storage::test::TestTable;
+
+struct Model {
+  std::optional<std::string> name;
+  std::optional<int> qty;
+  std::optional<int> small;
+  std::optional<bool> active;
+  std::optional<double> price;
+  std::optional<int> born;  // day number, 0001-01-01 = 1
+};
+
+const std::vector<Model>& Models() {
+  static const std::vector<Model> m = {
+      {"Smith", 5, -2, true, 1.5, 730121},
+      {"smith", 10, 3, false, 2.25, 730120},
+      {"Smythe", std::nullopt, 0, true, std::nullopt, 730200},
+      {"Jones", -3, std::nullopt, std::nullopt, 0.0, std::nullopt},
+      {std::nullopt, 0, 7, false, -1.0, 730121},
+      {"O'Neil", 5, 5, true, 2.25, 730000},
+  };
+  return m;
+}
+
+void Fill(TestTable& t) {
+  for (const Model& m : Models()) {
+    auto r = t.NewRecord();
+    if (m.name) storage::PutFieldString(r, t.Slot("Name"), *m.name);
+    if (m.qty) storage::PutFieldValue<std::int32_t>(r, t.Slot("Qty"), *m.qty);
+    if (m.small) storage::PutFieldValue<std::int16_t>(r, t.Slot("Small"), static_cast<std::int16_t>(*m.small));
+    if (m.active) storage::PutFieldBoolean(r, t.Slot("Active"), *m.active);
+    if (m.price) storage::PutFieldValue<double>(r, t.Slot("Price"), *m.price);
+    if (m.born) storage::PutFieldValue<std::int32_t>(r, t.Slot("Born"), *m.born);
+    t.AddRecord(std::move(r));
+  }
+}
+
+// End to end: texts compiled, read by the engine's filter reader and
+// evaluated on the records of Models(): the records selected, one
+// character per record. A null reads as zero in ordering comparisons; =
+// with one null side is false.
+TEST(FilterCompilerTest, CompiledFiltersSelectTheRightRecords) {
+  const fw::TFilterOptions none{}, ci{fw::TFilterOption::foCaseInsensitive}, np{fw::TFilterOption::foNoPartialCompare};
+  const struct {
+    const char* text;
+    fw::TFilterOptions options;
+    const char* selected;
+  } cases[] = {
+      {"Name = 'Smith'", none, "100000"},
+      {"Name = 'smith'", ci, "110000"},
+      {"Name = 'Sm*'", none, "101000"},
+      {"Name = 'sm*'", ci, "111000"},
+      {"Name = 'Sm*'", np, "000000"},
+      {"Name <> 'Sm*'", none, "010111"},
+      {"Name = 'O''Neil'", none, "000001"},
+      {"Name = NULL", none, "000010"},
+      {"Name = ''", none, "000010"},
+      {"Name <> NULL AND Qty <> NULL", none, "110101"},
+      {"Qty > 1", none, "110001"},
+      {"1 < Qty", none, "110001"},
+      {"5 >= Qty", none, "101111"},
+      {"Qty = 5 OR Small = 7", none, "100011"},
+      {"Qty = 5 AND Small = 5 OR Qty = 10", none, "010001"},
+      {"Qty = 5 AND (Small = 5 OR Qty = 10)", none, "000001"},
+      {"NOT Qty = 5", none, "011110"},
+      {"NOT (Qty = 5 OR Active)", none, "010110"},
+      {"Active", none, "101001"},
+      {"Active = FALSE", none, "010010"},
+      {"NOT Active", none, "010110"},
+      {"Active = TRUE AND Price > 2", none, "000001"},
+      {"Price < 0.5", none, "001110"},
+      {"Price = 2.25", none, "010001"},
+      {"Qty < Small", none, "000110"},
+      {"Small <= -2 OR Small >= 5", none, "100011"},
+      {"Born = '1/2/2000'", none, "100010"},
+      {"Born >= '1/1/2000'", none, "111010"},
+  };
+  TestTable table;
+  Fill(table);
   const TestSource source;
-  TFilterExpr expr(source, kNoOptions);
-  TExprNode* a = expr.NewCompareNode("Name", TExprOperator::toEQ, std::string("Smi"));
-  a->FPartial = true;
-  TExprNode* b = expr.NewCompareNode("Qty", TExprOperator::toEQ, std::int64_t{5});
-  TExprNode* both = expr.NewNode(TExprNodeKind::enOperator, TExprOperator::toAND,
-                                 std::monostate{}, b, a);
-  Raw nodes;
-  nodes.Append(Binary(10, 12, 50))
-      .Append(Binary(3, 24, 36))
-      .Append(Field(2, 0))
-      .Append(Const(6, 4, 4))
-      .Append(StrCmp(3, 0, 3, 66, 78))
-      .Append(Field(1, 8))
-      .Append(Const(1, 4, 13));
-  Raw lits;
-  lits.Text("Qty").U32(5).Text("Name").Text("Smi");
-  EXPECT_EQ(expr.GetFilterData(both), Assemble(nodes, lits));
+  for (const auto& c : cases) {
+    const storage::ExpressionPtr tree = storage::ConvertFilterBlob(CompileFilter(source, c.text, c.options), table);
+    std::string selected;
+    for (std::size_t r = 1; r <= table.RecordCount(); ++r)
+      selected += storage::EvaluateFilterRecord(*tree, table, table.Record(r)) ? '1' : '0';
+    EXPECT_EQ(selected, c.selected) << c.text;
+  }
+  EXPECT_THROW((void)CompileFilter(source, "Born IS NULL", none), fw::EDatabaseError);  // not in the grammar
 }
 
 }  // namespace

@@ -1,14 +1,13 @@
 // The query component: marker replacement, parameters bound by type against
-// SQLite with the same parameter, SQL changes, a master data source driving
-// the query, result column names, and the stored parameter list.
+// SQLite with the same value, SQL changes, and the stored parameter list.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <random>
 
 #include "dataset/tolmid_query.h"
 #include "framework/db/data_link.h"
+#include "tests/common/sqlite_peer.h"
 #include "tests/dataset/dataset_test_support.h"
 
 namespace dataset::dstest {
@@ -116,10 +115,13 @@ TEST_F(QueryComponent, TypedParametersAgreeWithSqlite) {
                                  {"D", TFieldType::ftDate},
                                  {"F", TFieldType::ftFloat}},
                                 {{"", "Tag", kPrimary}});
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
-  sqlite3_exec(db, "create table t(tag integer, n integer, s text, d integer, f real)", nullptr,
-               nullptr, nullptr);
+  testsupport::SqlitePeer peer;
+  peer.Exec("create table t(tag integer, n integer, s text, d integer, f real)");
+  auto real = [](double f) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", f);
+    return std::string(buf);
+  };
   std::mt19937 rng(3);
   const char* words[] = {"apple", "Apple", "pear", "fig", "plum"};
   const double floats[] = {0.5, -1.25, 3.0, 0.1 + 0.2, 1e10};
@@ -130,52 +132,37 @@ TEST_F(QueryComponent, TypedParametersAgreeWithSqlite) {
     const int day = 40000 + static_cast<int>(rng() % 5);
     const double f = floats[rng() % 5];
     t->AppendRecord({Variant(tag), Variant(n), Variant(s), Variant::FromDateTime(day), Variant(f)});
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "insert into t values(?,?,?,?,?)", -1, &st, nullptr);
-    sqlite3_bind_int(st, 1, tag);
-    sqlite3_bind_int(st, 2, n);
-    sqlite3_bind_text(st, 3, s.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int(st, 4, day);
-    sqlite3_bind_double(st, 5, f);
-    sqlite3_step(st);
-    sqlite3_finalize(st);
+    peer.Exec("insert into t values(" + std::to_string(tag) + ", " + std::to_string(n) + ", '" + s + "', " +
+              std::to_string(day) + ", " + real(f) + ")");
   }
   t->Close();
-  // One case per parameter: the column, our binding, SQLite's binding.
+  // One case per parameter: the column, our binding, the same value in
+  // SQLite's words.
   struct Case {
     std::string column;
     std::function<void(TTolmidParam&)> ours;
-    std::function<void(sqlite3_stmt*)> theirs;
+    std::string theirs;
   };
   std::vector<Case> cases;
-  for (int n = -4; n <= 4; ++n)
-    cases.push_back({"n", [n](TTolmidParam& p) { p.SetAsInteger(n); },
-                     [n](sqlite3_stmt* st) { sqlite3_bind_int(st, 1, n); }});
+  for (int n = -4; n <= 4; ++n) cases.push_back({"n", [n](TTolmidParam& p) { p.SetAsInteger(n); }, std::to_string(n)});
   for (const char* w : {"apple", "Apple", "fig", "none"})
-    cases.push_back({"s", [w](TTolmidParam& p) { p.SetAsString(w); },
-                     [w](sqlite3_stmt* st) { sqlite3_bind_text(st, 1, w, -1, SQLITE_STATIC); }});
+    cases.push_back({"s", [w](TTolmidParam& p) { p.SetAsString(w); }, "'" + std::string(w) + "'"});
   for (int day = 39999; day <= 40005; ++day)
-    cases.push_back({"d", [day](TTolmidParam& p) { p.SetAsDate(day); },
-                     [day](sqlite3_stmt* st) { sqlite3_bind_int(st, 1, day); }});
+    cases.push_back({"d", [day](TTolmidParam& p) { p.SetAsDate(day); }, std::to_string(day)});
   for (double f : {0.5, 0.1 + 0.2, 0.3, 1e10, -1.25})
-    cases.push_back({"f", [f](TTolmidParam& p) { p.SetAsFloat(f); },
-                     [f](sqlite3_stmt* st) { sqlite3_bind_double(st, 1, f); }});
+    cases.push_back({"f", [f](TTolmidParam& p) { p.SetAsFloat(f); }, real(f)});
   TTolmidQuery* q = NewQuery("");
   for (const Case& c : cases) {
     q->SetSQLText("select * from t where " + c.column + " = :p");
     c.ours(q->ParamByName("p"));
     q->Open();
     std::vector<int> want;
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, ("select tag from t where " + c.column + " = ?").c_str(), -1, &st, nullptr);
-    c.theirs(st);
-    while (sqlite3_step(st) == SQLITE_ROW) want.push_back(sqlite3_column_int(st, 0));
-    sqlite3_finalize(st);
+    for (const std::string& tag : peer.Query("select tag from t where " + c.column + " = " + c.theirs))
+      want.push_back(std::stoi(tag));
     std::sort(want.begin(), want.end());
-    EXPECT_EQ(Tags(*q), want) << c.column;
+    EXPECT_EQ(Tags(*q), want) << c.column << " = " << c.theirs;
     q->Close();
   }
-  sqlite3_close(db);
 }
 
 TEST_F(QueryComponent, ParameterFaultsAndSqlChanges) {

@@ -34,11 +34,7 @@ struct Row {
   int num = 0;
 };
 
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
+std::string Upper(const std::string& s) { return fw::UpperCase(s); }
 
 // The key orders of the engine: a null string sorts first, strings compare
 // bytewise (upper-cased on a case-insensitive index), a non-unique index
@@ -429,18 +425,13 @@ TEST_P(TableModel, RandomSequenceAgreesWithSortedModel) {
   }
 }
 
+std::string OrderName(const ::testing::TestParamInfo<Order>& info) {
+  const char* names[] = {"Primary", "CaseInsensitive", "Compound", "NoPrimary"};
+  return names[static_cast<int>(info.param)];
+}
 INSTANTIATE_TEST_SUITE_P(Orders, TableModel,
-                         ::testing::Values(Order::kPrimary, Order::kByName, Order::kCompound,
-                                           Order::kNatural),
-                         [](const auto& info) {
-                           switch (info.param) {
-                             case Order::kPrimary: return std::string("Primary");
-                             case Order::kByName: return std::string("CaseInsensitive");
-                             case Order::kCompound: return std::string("Compound");
-                             case Order::kNatural: return std::string("NoPrimary");
-                           }
-                           return std::string();
-                         });
+                         ::testing::Values(Order::kPrimary, Order::kByName, Order::kCompound, Order::kNatural),
+                         OrderName);
 
 }  // namespace
 }  // namespace dataset::dstest

@@ -113,45 +113,6 @@ TEST_F(TableSearch, LocateByEveryPathEqualsScan) {
   EXPECT_EQ(t->FieldByName("Code")->AsString(), "b3");
 }
 
-TEST_F(TableSearch, MasterTableDrivesDetailRange) {
-  TTolmidTable* master = CreateTable("m.dat", {{"Key", TFieldType::ftInteger, 0, true}},
-                                     {{"", "Key", kPrimary}});
-  TTolmidTable* detail = CreateTable("d.dat",
-                                     {{"ID", TFieldType::ftAutoInc, 0, true},
-                                      {"MKey", TFieldType::ftInteger},
-                                      {"Text", TFieldType::ftString, 10}},
-                                     {{"", "ID", kPrimary}, {"ByM", "MKey", {}}});
-  master->Open();
-  detail->Open();
-  for (int k = 1; k <= 4; ++k) {
-    master->AppendRecord({Variant(k)});
-    for (int i = 0; i < k; ++i) detail->AppendRecord({Variant(), Variant(k), Variant("x")});
-  }
-  detail->Close();
-  auto* source = new fw::TDataSource(owner_.get());
-  source->SetDataSet(master);
-  detail->SetIndexFieldNames("MKey");
-  EXPECT_EQ(detail->IndexName(), "");
-  detail->SetMasterSource(source);
-  detail->SetMasterFields("Key");
-  detail->Open();
-  master->First();
-  for (int k = 1; k <= 4; ++k) {
-    EXPECT_EQ(detail->RecordCount(), k);
-    master->Next();
-  }
-  // A new detail record takes the master's key.
-  master->First();
-  detail->Append();
-  detail->FieldByName("Text")->SetAsString("new");
-  detail->Post();
-  EXPECT_EQ(detail->FieldByName("MKey")->AsInteger(), 1);
-  EXPECT_EQ(detail->RecordCount(), 2);
-  auto* own = new fw::TDataSource(owner_.get());
-  own->SetDataSet(detail);
-  EXPECT_EQ(ErrorOf([&] { detail->SetMasterSource(own); }), "Circular datalinks are not allowed");
-}
-
 // A record near the engine's 65,535-byte limit, calculated fields, the info
 // block and the largest bookmark: a buffer past 16-bit sizes.
 TEST_F(TableSearch, RecordAtTheSizeLimitWithCalculatedFields) {

@@ -4,10 +4,9 @@
 // lock retries are spent, and a record added by one is seen by the other
 // after its next move. Lock retries are kept tiny: no test waits.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "dataset/tolmid_query.h"
+#include "tests/common/forked_peer.h"
 #include "tests/dataset/dataset_test_support.h"
 
 namespace dataset::dstest {
@@ -80,44 +79,31 @@ TEST_F(TableSharing, TableAndLiveQueryOnOneTable) {
 }
 
 TEST_F(TableSharing, TwoProcesses) {
-  int to_child[2], to_parent[2];
-  ASSERT_EQ(pipe(to_child), 0);
-  ASSERT_EQ(pipe(to_parent), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    // The child: its own table component (own file handles and locks).
-    // Nothing of the parent's state is closed or freed here: _exit.
-    char c;
-    int status = 0;
+  // The peer process: its own table component (own file handles and locks).
+  TTolmidTable* theirs = nullptr;
+  testsupport::ForkedPeer peer([&](const std::string& command) -> std::string {
     try {
-      TTolmidTable* t = OpenShared();
-      t->First();
-      t->Edit();
-      t->FieldByName("Name")->SetAsString("child");
-      if (write(to_parent[1], "e", 1) != 1) _exit(10);
-      if (read(to_child[0], &c, 1) != 1) _exit(11);
-      t->Post();
-      t->AppendRecord({Variant(), Variant("from child")});
-      t->Close();
-      if (write(to_parent[1], "p", 1) != 1) _exit(12);
-    } catch (...) {
-      status = 20;
+      if (command == "edit") {
+        theirs = OpenShared();
+        theirs->First();
+        theirs->Edit();
+        theirs->FieldByName("Name")->SetAsString("child");
+      } else {
+        theirs->Post();
+        theirs->AppendRecord({Variant(), Variant("from child")});
+        theirs->Close();
+      }
+      return "ok";
+    } catch (const std::exception& e) {
+      return e.what();
     }
-    _exit(status);
-  }
-  char c = 0;
-  ASSERT_EQ(read(to_parent[0], &c, 1), 1);
+  });
+  ASSERT_EQ(peer.Do("edit"), "ok");
   TTolmidTable* t = OpenShared();
   t->First();
   EXPECT_EQ(CodeOf([&] { t->Edit(); }), kRecordInUse);
   EXPECT_EQ(t->FieldByName("Name")->AsString(), "one");
-  ASSERT_EQ(write(to_child[1], "go", 1), 1);
-  ASSERT_EQ(read(to_parent[0], &c, 1), 1);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_EQ(peer.Do("post"), "ok");
   t->Last();
   EXPECT_EQ(t->FieldByName("Name")->AsString(), "from child");
   EXPECT_EQ(t->RecordCount(), 4);
@@ -125,7 +111,6 @@ TEST_F(TableSharing, TwoProcesses) {
   EXPECT_EQ(t->FieldByName("Name")->AsString(), "child");
   t->Edit();
   t->Cancel();
-  for (int fd : {to_child[0], to_child[1], to_parent[0], to_parent[1]}) close(fd);
 }
 
 }  // namespace

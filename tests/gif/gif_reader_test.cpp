@@ -165,11 +165,6 @@ TEST(GifReader, AllFramesTogetherAreLimited) {
   stream.SetPosition(0);
   EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { image.LoadFromStream(stream); }),
             "Image dimensions too large");
-  EXPECT_EQ(image.TotalPixels(), 16);
-  image.Images().Delete(0);
-  EXPECT_EQ(image.TotalPixels(), 8);
-  image.Clear();
-  EXPECT_EQ(image.TotalPixels(), 0);
 }
 
 TEST(GifReader, MissingPixelsKeepTheTransparentIndex) {
@@ -260,29 +255,6 @@ TEST(GifReader, LongApplicationIdentifierIsKept) {
   EXPECT_NE(std::search(out.begin(), out.end(), file.begin() + 25, file.begin() + 45), out.end());
 }
 
-TEST(GifReader, ColourTables) {
-  gif::TGIFImage image;
-  std::vector<std::string> warnings;
-  image.OnWarning = [&](const void*, int, const std::string& m) { warnings.push_back(m); };
-  gif::TGIFColorMap& map = image.GlobalColorMap();
-  auto error = [](auto f) { return testsupport::ErrorText<gif::GIFException>(f); };
-  EXPECT_EQ(error([&] { map.GetColor(0); }), "Color table is empty");
-  for (int i = 0; i < 256; ++i) { EXPECT_EQ(map.Add(static_cast<gif::TColorValue>(i % 200)), i); }
-  EXPECT_EQ(error([&] { map.Add(1); }), "Color table overflow");
-  EXPECT_EQ(map.IndexOf(5), 205);  // unsorted: searched from the end
-  map.SetSorted(true);
-  EXPECT_EQ(map.IndexOf(5), 5);
-  EXPECT_EQ(map.IndexOf(0xABCDEF), -1);
-  EXPECT_EQ(map.GetColor(300), 0u);
-  EXPECT_EQ(warnings, std::vector<std::string>{"Invalid color index"});
-  EXPECT_EQ(error([&] { map.Delete(256); }), "Invalid color index");
-  map.Delete(0);
-  EXPECT_EQ(map.Count(), 255);
-  EXPECT_EQ(map.GetColor(0), 1u);
-  const std::pair<int, int> bits[] = {{0, 0}, {1, 1}, {2, 1}, {3, 2}, {4, 2}, {5, 3}, {129, 8}, {256, 8}};
-  for (auto [count, n] : bits) { EXPECT_EQ(gif::BitsNeeded(count), n) << count; }
-}
-
 TEST(GifReader, OptimizeSortsByUse) {
   gif::TGIFImage image;
   image.Header().SetWidth(4);
@@ -307,26 +279,6 @@ TEST(GifReader, OptimizeSortsByUse) {
     EXPECT_EQ(gif::ColorValue(map.Colors(f->Data()[i])), static_cast<gif::TColorValue>(0x10 * (px[i] + 1)));
   EXPECT_EQ(gif::ColorValue(map.Colors(gce->TransparentColorIndex())), 0x20u);
   EXPECT_EQ(gif::ColorValue(map.Colors(2)), 0x20u);  // least used last
-}
-
-TEST(GifReader, TransparentIndexIsCheckedAgainstTheTable) {
-  gif::TGIFImage image;
-  std::vector<std::string> warnings;
-  image.OnWarning = [&](const void*, int, const std::string& m) { warnings.push_back(m); };
-  image.GlobalColorMap().Add(1);
-  image.GlobalColorMap().Add(2);
-  auto frame = std::make_unique<gif::TGIFSubImage>(&image);
-  auto* gce = new gif::TGIFGraphicControlExtension(frame.get());
-  frame->Extensions().Add(std::unique_ptr<gif::TGIFExtension>(gce));
-  gce->SetTransparentColorIndex(2);
-  EXPECT_EQ(gce->TransparentColorIndex(), 0);
-  EXPECT_EQ(warnings, std::vector<std::string>{"Invalid color index"});
-  gce->SetTransparent(true);
-  EXPECT_TRUE(frame->Transparent());
-  EXPECT_EQ(frame->GraphicControlExtension(), gce);
-  frame->Extensions().Delete(0);
-  EXPECT_FALSE(frame->Transparent());
-  EXPECT_EQ(frame->GraphicControlExtension(), nullptr);
 }
 
 // Every prefix of a file ends in an error or a warning, never a silent

@@ -94,12 +94,17 @@ TEST(GifRoundTrip, ColourOutsideTheTableIsRefused) {
     image.Add(std::move(frame));
     EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { SaveOurs(image, c); }), "Color not in color table");
   }
-}
-
-TEST(GifRoundTrip, ImageWithoutFramesCannotBeSaved) {
-  gif::TGIFImage image;
-  fw::TMemoryStream out;
-  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { image.SaveToStream(out); }), "Unsupported GIF version");
+  gif::TGIFImage image;  // a table holds at most 256 colours
+  for (int i = 0; i < 256; ++i) image.GlobalColorMap().Add(static_cast<gif::TColorValue>(i));
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { image.GlobalColorMap().Add(1); }), "Color table overflow");
+  gif::TGIFImage small;  // a transparent index past the table becomes 0
+  small.GlobalColorMap().Add(1);
+  small.GlobalColorMap().Add(2);
+  gif::TGIFSubImage frame(&small);
+  auto* gce = new gif::TGIFGraphicControlExtension(&frame);
+  frame.Extensions().Add(std::unique_ptr<gif::TGIFExtension>(gce));
+  gce->SetTransparentColorIndex(2);
+  EXPECT_EQ(gce->TransparentColorIndex(), 0);
 }
 
 TEST(GifRoundTrip, VersionFollowsTheParts) {
@@ -181,32 +186,16 @@ TEST(GifRoundTrip, AssignCopiesEverything) {
   }
 }
 
+// Files written and read back; a failed load ends its progress with 0.
 TEST(GifRoundTrip, FilesAndProgress) {
-  const std::string source = CorpusDir() + "/qt-spinner.gif";
-  gif::TGIFImage image;
-  std::vector<std::pair<gif::TProgressStage, int>> progress;
-  image.OnProgress = [&](const void*, gif::TProgressStage stage, int percent, const std::string& message) {
-    EXPECT_EQ(message, "Loading...");
-    progress.push_back({stage, percent});
-  };
+  const std::string source = CorpusDir() + "/qt-spinner.gif", copy = ::testing::TempDir() + "gif_roundtrip_copy.gif";
+  gif::TGIFImage image, again;
   image.LoadFromFile(source);
-  ASSERT_EQ(image.Images().Count(), 12);
-  ASSERT_EQ(progress.size(), 14u);
-  EXPECT_EQ(progress.front(), std::make_pair(gif::TProgressStage::psStarting, 0));
-  EXPECT_EQ(progress.back(), std::make_pair(gif::TProgressStage::psEnding, 100));
-  for (std::size_t i = 2; i + 1 < progress.size(); ++i) { EXPECT_GE(progress[i].second, progress[i - 1].second); }
-
-  const std::string copy = ::testing::TempDir() + "gif_roundtrip_copy.gif";
-  image.OnProgress = nullptr;
   image.SaveToFile(copy);
-  gif::TGIFImage again;
   again.LoadFromFile(copy);
-  auto theirs = LoadGiflib(ReadFileBytes(source));
-  ExpectSameAsGiflib(again, theirs->file, "file copy");
   std::filesystem::remove(copy);
-
-  // A failed load ends its progress with 0.
-  progress.clear();
+  ExpectSameAsGiflib(again, LoadGiflib(ReadFileBytes(source))->file, "file copy");
+  std::vector<std::pair<gif::TProgressStage, int>> progress;
   again.OnProgress = [&](const void*, gif::TProgressStage stage, int percent, const std::string&) {
     progress.push_back({stage, percent});
   };

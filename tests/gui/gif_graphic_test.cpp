@@ -94,30 +94,6 @@ TEST(GIFImage, ImportTrueColorPictures) {
   EXPECT_FALSE(g2.Image().Images()[0]->Transparent());
 }
 
-TEST(GIFImage, PalettedBitmapKeepsIndexes) {
-  fw::TBitmap b;
-  b.SetPixelFormat(fw::TPixelFormat::pf8bit);
-  b.SetSize(9, 3);
-  b.SetPalette({fw::clRed, fw::clLime, fw::clBlue, fw::clWhite});
-  for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 9; ++x) b.ScanLine(y)[x] = static_cast<std::uint8_t>((x * y) % 4);
-  gif::TGIFGraphic g;
-  g.Add(&b);
-  gif::TGIFSubImage* f = g.Image().Images()[0];
-  for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 9; ++x) EXPECT_EQ(f->Pixels(x, y), (x * y) % 4);
-  EXPECT_EQ(f->ColorMap().GetColor(2), fw::clBlue);
-  // Pasting a bitmap through the clipboard format 2 (BMP bytes).
-  fw::TMemoryStream bmp;
-  b.SaveToStream(bmp);
-  std::vector<std::uint8_t> bytes(bmp.Bytes().size());
-  std::memcpy(bytes.data(), bmp.Bytes().data(), bytes.size());
-  gif::TGIFGraphic pasted;
-  pasted.LoadFromClipboardFormat(gif::kClipboardBitmapFormat, bytes);
-  EXPECT_EQ(pasted.Image().Images().Count(), 1);
-  EXPECT_EQ(pasted.Width(), 9);
-}
-
 TEST(GIFImage, ClipboardBytesRoundTrip) {
   const Bytes data = MakeGif(7, 6, {{0, 0, 7, 6, 0, -1, 3, false, {}}, {1, 1, 3, 3, 2, 4, 3, false, {}}}, 4, 0);
   gif::TGIFGraphic g;
@@ -132,35 +108,6 @@ TEST(GIFImage, ClipboardBytesRoundTrip) {
   EXPECT_TRUE(empty.SaveToClipboardFormat().empty());
 }
 
-TEST(GIFImage, AssignCopiesSettingsButNotSpeedOrHandlers) {
-  gif::TGIFGraphic src;
-  LoadBytes(src, MakeGif(7, 6, {{0, 0, 7, 6, 0, -1, 3, false, {}}, {1, 1, 3, 3, 2, 4, 3, false, {}}}, 4, 0));
-  src.DrawOptions = 0x0123;
-  src.AnimationSpeed = 50;
-  src.BackgroundColor = fw::clRed;
-  int progress = 0;
-  src.OnProgress = [&](const void*, gif::TProgressStage, int, const std::string& m) {
-    if (m == "Copying...") ++progress;
-  };
-  gif::TGIFGraphic copy;
-  copy.AnimationSpeed = 70;
-  copy.OnWarning = [](const void*, int, const std::string&) {};
-  copy.Assign(src);
-  EXPECT_EQ(copy.DrawOptions, 0x0123);
-  EXPECT_EQ(copy.BackgroundColor, fw::clRed);
-  EXPECT_EQ(copy.AnimationSpeed, 70);
-  EXPECT_FALSE(copy.OnWarning);
-  EXPECT_FALSE(copy.OnProgress);
-  EXPECT_EQ(progress, 4);  // start, two frames, end
-  EXPECT_EQ(SaveBytes(copy), SaveBytes(src));
-  // To a bitmap: the first frame at its place.
-  fw::TBitmap b;
-  b.Assign(src);
-  EXPECT_EQ(b.Width(), 7);
-  EXPECT_EQ(b.Canvas().Pixel(3, 3),
-            gif::ColorValue(src.Image().GlobalColorMap().Colors(src.Image().Images()[0]->Pixels(3, 3))));
-}
-
 TEST(GIFImage, SetWidthKeepsFramesInside) {
   gif::TGIFGraphic g;
   LoadBytes(g, MakeGif(10, 8, {{2, 1, 6, 5, 0, -1, 0, false, {}}}, 1));
@@ -171,83 +118,6 @@ TEST(GIFImage, SetWidthKeepsFramesInside) {
   g.SetWidth(8);
   EXPECT_EQ(g.Width(), 8);
   EXPECT_THROW(g.Add(static_cast<const fw::TGraphic*>(nullptr)), gif::GIFException);
-}
-
-TEST(GIFImage, HostileFileLeavesWhatWasRead) {
-  Bytes data = MakeGif(10, 8, {{0, 0, 10, 8, 0, -1, 0, false, {}}, {0, 0, 10, 8, 0, -1, 0, false, {}}}, 1);
-  data.resize(data.size() - 20);
-  gif::TGIFGraphic g;
-  try {
-    LoadBytes(g, data);
-  } catch (const gif::GIFException&) {
-  }
-  // Whatever came in draws without reading past its pixels.
-  fw::TBitmap screen;
-  screen.SetSize(10, 8);
-  g.DrawOptions = gif::goTransparent;
-  g.Draw(screen.Canvas(), fw::Rect(0, 0, 10, 8));
-  PlayFrames(g, 0, gif::goAnimate | gif::goTransparent);
-}
-
-std::vector<fw::TColor> Colors(const gif::TGIFColorMap& map) {
-  std::vector<fw::TColor> out;
-  for (int i = 0; i < map.Count(); ++i) out.push_back(gif::ColorValue(map.Colors(i)));
-  return out;
-}
-
-TEST(GIFImage, PaletteQueriesAndChanges) {
-  const Bytes data = MakeGif(6, 4, {{0, 0, 6, 4, 0, -1, 0, false, {}}, {1, 1, 2, 2, 0, -1, 0, true, {}}}, 9);
-  {
-    // Dithering: the web palette, kept.
-    gif::TGIFGraphic g;
-    LoadBytes(g, data);
-    g.DrawOptions = gif::goDither;
-    EXPECT_EQ(g.GetPalette().size(), 216u);
-    g.DrawOptions = 0;
-    EXPECT_EQ(g.GetPalette().size(), 216u);
-  }
-  gif::TGIFGraphic g;
-  LoadBytes(g, data);
-  g.DrawOptions = gif::goAnimate;  // not dithering
-  EXPECT_EQ(g.GetPalette(), Colors(g.Image().GlobalColorMap()));
-  // A change of the global table drops the kept palette.
-  g.Image().GlobalColorMap().Add(fw::clRed);
-  EXPECT_EQ(g.GetPalette().size(), 17u);
-  EXPECT_EQ(g.FramePaletteOf(1), Colors(g.Image().Images()[1]->ColorMap()));
-  g.SetPalette({fw::clRed, fw::clBlue});
-  EXPECT_EQ(g.GetPalette(), (std::vector<fw::TColor>{fw::clRed, fw::clBlue}));
-  // The cache (a copy of the first frame, which covers the screen) shows
-  // its own palette; setting another frees it, marks the palette modified
-  // and signals a change; every render after that signals one too.
-  ASSERT_NE(g.Bitmap(), nullptr);
-  EXPECT_EQ(g.GetPalette(), g.Bitmap()->Palette());
-  int changes = 0;
-  g.OnChange = [&](fw::TGraphic*) { ++changes; };
-  g.SetPalette({fw::clLime});
-  EXPECT_TRUE(g.PaletteModified());
-  EXPECT_EQ(changes, 1);
-  EXPECT_EQ(g.GetPalette(), (std::vector<fw::TColor>{fw::clLime}));
-  g.FrameBitmap(1);
-  EXPECT_EQ(changes, 2);
-  g.FrameBitmap(1);  // already rendered
-  EXPECT_EQ(changes, 2);
-}
-
-// Without any colour table the first frame asks the image, which is
-// already answering: the guard refuses; once the frame is rendered its
-// bitmap answers.
-TEST(GIFImage, PaletteWithoutColorTables) {
-  gif::TGIFGraphic g;
-  auto f = std::make_unique<gif::TGIFSubImage>(&g.Image());
-  f->SetSize(3, 2);
-  g.Add(std::move(f));
-  g.DrawOptions = 0;
-  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.GetPalette(); }),
-            "No global or local color table defined");
-  g.FrameBitmap(0);
-  EXPECT_EQ(g.GetPalette().size(), 256u);
-  gif::TGIFGraphic empty;
-  EXPECT_TRUE(empty.GetPalette().empty());
 }
 
 // A 16-colour BMP file as written by any paint program: 4 bits a pixel,
@@ -326,51 +196,21 @@ TEST(GIFImage, ImportFourBitBitmapAndPictureHolder) {
   EXPECT_TRUE(g.Image().Images()[0]->Empty());
 }
 
-struct ProgressLog {
-  std::vector<std::tuple<const void*, gif::TProgressStage, int, std::string>> calls;
-  gif::TGIFProgress Handler() {
-    return [this](const void* sender, gif::TProgressStage stage, int percent, const std::string& message) {
-      calls.emplace_back(sender, stage, percent, message);
-    };
-  }
-  std::vector<int> Percents(const std::string& message) const {
-    std::vector<int> out;
-    for (const auto& c : calls)
-      if (std::get<3>(c) == message) out.push_back(std::get<2>(c));
-    return out;
-  }
-};
-
-// 70 rows report at rows 0, 32 and 64, between a start at 0 and an end at
-// 100; the optimiser counts a step a frame for each of its six parts.
-TEST(GIFImage, ProgressOfConvertRenderAndOptimise) {
-  const std::vector<int> rows = {0, 0, 45, 91, 100};
-  for (const auto reduction : {gif::TColorReduction::rmNone, gif::TColorReduction::rmNetscape}) {
-    auto src = TrueColorBitmap(3, 70, 20, 1);
-    gif::TGIFGraphic g;
-    ProgressLog log;
-    g.OnProgress = log.Handler();
-    g.ColorReduction = reduction;
-    g.Add(src.get());
-    EXPECT_EQ(log.Percents("Converting..."), rows);
-    EXPECT_EQ(std::get<1>(log.calls.front()), gif::TProgressStage::psStarting);
-    EXPECT_EQ(std::get<1>(log.calls.back()), gif::TProgressStage::psEnding);
-    log.calls.clear();
-    g.FrameBitmap(0);
-    EXPECT_EQ(log.Percents("Rendering..."), rows);
-    EXPECT_EQ(std::get<0>(log.calls.front()), g.Image().Images()[0]);
-  }
+// Without any colour table the first frame asks the image, which is
+// already answering: the guard refuses; once the frame is rendered its
+// bitmap answers.
+TEST(GIFImage, PaletteWithoutColorTables) {
   gif::TGIFGraphic g;
-  LoadBytes(
-      g,
-      MakeGif(6, 6,
-              {{0, 0, 6, 6, 1, -1, 4, false, {}}, {0, 0, 6, 6, 1, 2, 4, false, {}}, {0, 0, 6, 6, 1, 3, 4, false, {}}},
-              3));
-  ProgressLog log;
-  g.OnProgress = log.Handler();
-  g.Optimize(gif::ooCrop, gif::TColorReduction::rmNone, gif::TDitherMode::dmNearest, 8);
-  EXPECT_EQ(log.Percents("Optimizing..."), (std::vector<int>{0, 16, 33, 50, 66, 72, 77, 83, 100, 100}));
-  EXPECT_EQ(std::get<0>(log.calls.front()), &g.Image());
+  auto f = std::make_unique<gif::TGIFSubImage>(&g.Image());
+  f->SetSize(3, 2);
+  g.Add(std::move(f));
+  g.DrawOptions = 0;
+  EXPECT_EQ(testsupport::ErrorText<gif::GIFException>([&] { g.GetPalette(); }),
+            "No global or local color table defined");
+  g.FrameBitmap(0);
+  EXPECT_EQ(g.GetPalette().size(), 256u);
+  gif::TGIFGraphic empty;
+  EXPECT_TRUE(empty.GetPalette().empty());
 }
 
 }  // namespace

@@ -78,50 +78,6 @@ TEST(GIFRender, DisposalMethodsMatchModel) {
   }
 }
 
-TEST(GIFRender, MaskLayoutAndOpaqueDrawing) {
-  std::vector<FrameSpec> frames{{0, 0, 17, 2, 0, 3, 0, false, {}}};
-  Bytes px(34, 1);
-  px[0] = 3;    // (0,0)
-  px[16] = 3;   // (16,0)
-  px[17 + 9] = 3;  // (9,1)
-  frames[0].pixels = px;
-  gif::TGIFGraphic g;
-  LoadBytes(g, MakeGif(17, 2, frames, 1));
-  const gif::TGIFFrameBitmap& r = g.FrameBitmap(0);
-  ASSERT_TRUE(r.HasMask());
-  EXPECT_EQ(r.Mask.Stride(), 4);  // (17 + 15) / 16 * 2
-  const std::vector<std::uint8_t> want{0x80, 0x00, 0x80, 0x00, 0x00, 0x40, 0x00, 0x00};
-  EXPECT_EQ(r.Mask.Bits(), want);
-  // Without the transparent option a transparent frame draws opaque.
-  fw::TBitmap screen;
-  screen.SetSize(17, 2);
-  screen.Canvas().SetBrushColor(kBackground);
-  screen.Canvas().FillRect(fw::Rect(0, 0, 17, 2));
-  g.DrawFrame(screen.Canvas(), fw::Rect(0, 0, 17, 2), 0, false, false);
-  const fw::TColor c3 = gif::ColorValue(g.Image().GlobalColorMap().Colors(3));
-  EXPECT_EQ(screen.Canvas().Pixel(0, 0), c3);
-  g.DrawFrame(screen.Canvas(), fw::Rect(0, 0, 17, 2), 0, true, false);
-  EXPECT_EQ(screen.Canvas().Pixel(0, 0), c3);  // stays what was there
-}
-
-TEST(GIFRender, TilingStepsByTheLogicalScreen) {
-  // A 10 x 10 frame at (5, 5) of a 20 x 20 image over 50 x 50: cells at 5, 25, 45.
-  std::vector<FrameSpec> frames{{5, 5, 10, 10, 0, -1, 0, false, Bytes(100, 2)}};
-  gif::TGIFGraphic g;
-  LoadBytes(g, MakeGif(20, 20, frames, 3));
-  fw::TBitmap screen;
-  screen.SetSize(50, 50);
-  screen.Canvas().SetBrushColor(kBackground);
-  screen.Canvas().FillRect(fw::Rect(0, 0, 50, 50));
-  g.DrawFrame(screen.Canvas(), fw::Rect(0, 0, 50, 50), 0, false, true);
-  const fw::TColor c = gif::ColorValue(g.Image().GlobalColorMap().Colors(2));
-  for (int y = 0; y < 50; ++y)
-    for (int x = 0; x < 50; ++x) {
-      const bool in = ((x - 5) % 20 < 10 && x >= 5) && ((y - 5) % 20 < 10 && y >= 5);
-      ASSERT_EQ(screen.Canvas().Pixel(x, y), in ? c : kBackground) << x << "," << y;
-    }
-}
-
 TEST(GIFRender, ScaledFrameRectangle) {
   std::vector<FrameSpec> frames{{0, 0, 20, 10, 0, -1, 0, false, {}}, {5, 3, 10, 4, 0, -1, 0, false, {}}};
   gif::TGIFGraphic g;
@@ -129,51 +85,6 @@ TEST(GIFRender, ScaledFrameRectangle) {
   // MulDiv rounding: 5*30/20 = 7.5 -> 8, 3*15/10 = 4.5 -> 5.
   EXPECT_EQ(gif::ScaleFrameRect(*g.Image().Images()[1], 20, 10, fw::Rect(100, 200, 130, 215)),
             fw::Rect(108, 205, 123, 211));
-}
-
-TEST(GIFRender, DitheredRenderUsesWebPalette) {
-  std::vector<FrameSpec> frames{{0, 0, 16, 16, 0, 5, 0, false, {}}};
-  gif::TGIFGraphic g;
-  LoadBytes(g, MakeGif(16, 16, frames, 9));
-  g.DrawOptions = gif::goDither;
-  ASSERT_TRUE(g.Dithering());
-  const gif::TGIFFrameBitmap& r = g.FrameBitmap(0);
-  const std::vector<fw::TColor> pal = r.Bitmap->Palette();
-  for (int i = 0; i < 216; ++i) {
-    const fw::TColor c = pal[static_cast<std::size_t>(i)];
-    EXPECT_EQ(fw::GetRValue(c) % 51 + fw::GetGValue(c) % 51 + fw::GetBValue(c) % 51, 0);
-  }
-  gif::TGIFSubImage* f = g.Image().Images()[0];
-  for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 16; ++x) {
-      EXPECT_LT(r.Bitmap->ScanLine(y)[x], 216);
-      EXPECT_EQ(r.HasMask() && r.Mask.Test(x, y), f->Pixels(x, y) == 5);
-    }
-}
-
-TEST(GIFRender, PixelAccessIsChecked) {
-  gif::TGIFGraphic g;
-  LoadBytes(g, MakeGif(4, 4, {{0, 0, 4, 4, 0, -1, 0, false, {}}}, 1));
-  gif::TGIFSubImage* f = g.Image().Images()[0];
-  EXPECT_THROW(f->Pixels(4, 0), gif::GIFException);
-  EXPECT_THROW(f->Scanline(-1), gif::GIFException);
-}
-
-TEST(GIFRender, CropRemovesTransparentBorders) {
-  Bytes px(6 * 5, 7);
-  px[2 * 6 + 3] = 1;
-  px[3 * 6 + 2] = 2;
-  gif::TGIFGraphic g;
-  LoadBytes(g, MakeGif(10, 10, {{1, 1, 6, 5, 0, 7, 0, false, px}}, 1));
-  gif::TGIFSubImage* f = g.Image().Images()[0];
-  gif::CropFrame(*f);
-  EXPECT_EQ(f->Left(), 3);
-  EXPECT_EQ(f->Top(), 3);
-  EXPECT_EQ(f->Width(), 2);
-  EXPECT_EQ(f->Height(), 2);
-  EXPECT_EQ(f->Pixels(1, 0), 1);
-  EXPECT_EQ(f->Pixels(0, 1), 2);
-  EXPECT_EQ(f->Pixels(0, 0), 7);
 }
 
 }  // namespace

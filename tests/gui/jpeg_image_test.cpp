@@ -3,9 +3,7 @@
 // the exact error texts of bad files, and the decoding limits.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,7 +17,6 @@ extern "C" {
 }
 
 #include "framework/gui/jpeg_image.h"
-#include "framework/gui/picture.h"
 #include "tests/common/error_text.h"
 
 namespace {
@@ -226,23 +223,6 @@ TEST(JPEGImage, LimitsRefuseHugeAndEndlessFiles) {
   EXPECT_EQ(testsupport::ErrorText<fw::EJPEG>([&] { Load(j, progressive); }), "JPEG image too large (32 x 32)");
   limits = saved;
   EXPECT_NO_THROW(Load(j, progressive));
-}
-
-TEST(JPEGImage, RegisteredForItsExtensions) {
-  const auto dir = std::filesystem::temp_directory_path() / ("tolmid_jpeg_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  const Bytes file = Encode(Pattern(12, 7, 12), 80, false, false);
-  for (const char* name : {"a.jpg", "b.JPEG", "c.Jpg"}) {
-    const std::string path = (dir / name).string();
-    FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(file.data(), 1, file.size(), f);
-    std::fclose(f);
-    fw::TPicture p;
-    p.LoadFromFile(path);
-    EXPECT_STREQ(p.Graphic()->ClassName(), "TJPEGImage") << name;
-    EXPECT_EQ(p.Width(), 12);
-  }
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

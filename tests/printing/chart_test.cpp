@@ -11,7 +11,6 @@
 #include <QBarSet>
 #include <QApplication>
 #include <QChart>
-#include <QMouseEvent>
 
 #include <map>
 #include <sstream>
@@ -117,24 +116,6 @@ TEST_F(ChartTest, BarsEqualTheDataSetsPairsAndFollowIt) {
   EXPECT_EQ(series_->Count(), 4);
   chart_.RefreshData();
   EXPECT_EQ(series_->Count(), 5);
-}
-
-TEST_F(ChartTest, ClickOnTheView) {
-  int clicks = 0;
-  chart_.OnClick = [&](TDBChart& sender) {
-    EXPECT_EQ(&sender, &chart_);
-    ++clicks;
-  };
-  QWidget* viewport = chart_.View()->viewport();
-  viewport->resize(185, 161);
-  auto release = [&](Qt::MouseButton button, QPointF at) {
-    QMouseEvent event(QEvent::MouseButtonRelease, at, viewport->mapToGlobal(at), button, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &event);
-  };
-  release(Qt::LeftButton, {90, 80});
-  release(Qt::RightButton, {90, 80});
-  release(Qt::LeftButton, {300, 80});  // released outside: no click
-  EXPECT_EQ(clicks, 1);
 }
 
 TEST_F(ChartTest, MissingFieldEmptiesTheSeries) {

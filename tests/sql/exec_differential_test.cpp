@@ -15,55 +15,14 @@
 // column with = or ordering (a blank column compares as NULL = NULL), no
 // NOT over a LIKE (LIKE on NULL is false, so its NOT is true), and an AVG
 // of no rows reads 0 (SQLite's NULL is mapped).
-#include <sqlite3.h>
 
 #include <random>
 
-#include "exec_test_support.h"
+#include "sql_tables.h"
+#include "tests/common/sqlite_peer.h"
 
-namespace sql::xtest {
+namespace sql::test {
 namespace {
-
-class SqliteDb {
- public:
-  SqliteDb() { sqlite3_open(":memory:", &db_); }
-  ~SqliteDb() { sqlite3_close(db_); }
-  void Exec(const std::string& sql) {
-    char* err = nullptr;
-    ASSERT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err), SQLITE_OK)
-        << (err ? err : "") << " in " << sql;
-  }
-  std::vector<std::string> Query(const std::string& sql) {
-    std::vector<std::string> rows;
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-      return {std::string("sqlite error: ") + sqlite3_errmsg(db_)};
-    }
-    while (sqlite3_step(st) == SQLITE_ROW) {
-      std::string line;
-      for (int i = 0; i < sqlite3_column_count(st); ++i) {
-        if (i > 0) line += "|";
-        switch (sqlite3_column_type(st, i)) {
-          case SQLITE_NULL: line += "NULL"; break;
-          case SQLITE_INTEGER: line += std::to_string(sqlite3_column_int64(st, i)); break;
-          case SQLITE_FLOAT: {
-            char buf[64];
-            std::snprintf(buf, sizeof buf, "%.4f", sqlite3_column_double(st, i));
-            line += buf;
-            break;
-          }
-          default: line += reinterpret_cast<const char*>(sqlite3_column_text(st, i)); break;
-        }
-      }
-      rows.push_back(line);
-    }
-    sqlite3_finalize(st);
-    return rows;
-  }
-
- private:
-  sqlite3* db_ = nullptr;
-};
 
 std::string SqlValue(const Value& v) {
   if (!v) return "NULL";
@@ -77,28 +36,40 @@ std::string SqlValue(const Value& v) {
   return s.empty() ? "NULL" : "'" + s + "'";
 }
 
-class ExecDifferentialTest : public ExecTestBase {
+class ExecDifferentialTest : public SqlTables {
  protected:
   void Load(const std::string& name, const std::string& columns,
             const std::vector<std::vector<Value>>& rows) {
     Insert(name, rows);
-    sqlite_.Exec("CREATE TABLE " + name + " (" + columns + ")");
+    sqlite_->Exec("CREATE TABLE " + name + " (" + columns + ")");
     for (const auto& row : rows) {
       std::string sql = "INSERT INTO " + name + " VALUES (";
       for (std::size_t i = 0; i < row.size(); ++i) sql += (i ? ", " : "") + SqlValue(row[i]);
-      sqlite_.Exec(sql + ")");
+      sqlite_->Exec(sql + ")");
     }
   }
 
-  static storage::TIndexDescriptor On(const char* name, std::uint16_t field) {
-    storage::TIndexDescriptor d;
-    d.SetName(name);
-    d.FieldCount = 1;
-    d.FieldNumbers[0] = field;
-    return d;
+  static storage::TIndexDescriptor On(const char* name, std::uint16_t field) { return Index(name, {field}); }
+
+  // Runs sql on both (the peer's words when given) and compares the rows,
+  // in order or as multisets.
+  void Agree(const std::string& sql, bool live = false, bool ordered = false, const std::string& peer = "") {
+    std::vector<std::string> mine = Run(sql, live), theirs = sqlite_->Query(peer.empty() ? sql : peer);
+    if (live) { EXPECT_TRUE(last_live_) << sql; }
+    if (!ordered) {
+      std::sort(mine.begin(), mine.end());
+      std::sort(theirs.begin(), theirs.end());
+    }
+    ASSERT_EQ(mine, theirs) << sql;
+  }
+  void Restart() {
+    SqlTables::Restart();
+    sqlite_.emplace();
   }
 
-  void MakeTables(std::mt19937& rng, bool indexed = false) {
+  // Table c is scrambled on disk with a password when encrypted: read as
+  // it is scanned and joined, it must give the same rows as a plain one.
+  void MakeTables(std::mt19937& rng, bool indexed, bool encrypted) {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     auto text = [&]() -> Value {
       const int len = pick(4);
@@ -117,8 +88,9 @@ class ExecDifferentialTest : public ExecTestBase {
            {Field(1, "aid", FieldType::kInteger), Field(2, "y", FieldType::kInteger),
             Field(3, "t", FieldType::kString, 10), Field(4, "m", FieldType::kBlob)},
            indexed ? Indexes{On("ByAid", 1), On("ByY", 2)} : Indexes{});
+    if (encrypted) storage::CurrentSession()->AddPassword("Hush");
     Create("c", {Field(1, "cid", FieldType::kInteger), Field(2, "z", FieldType::kInteger)},
-           indexed ? Indexes{On("ByCid", 1)} : Indexes{});
+           indexed ? Indexes{On("ByCid", 1)} : Indexes{}, {.password = encrypted ? "Hush" : ""});
     // 1,200 16-bit values: their sum leaves the range of the type.
     Create("big", {Field(1, "k", FieldType::kInteger), Field(2, "v", FieldType::kSmallInt)},
            indexed ? Indexes{On("ByK", 1)} : Indexes{});
@@ -143,7 +115,7 @@ class ExecDifferentialTest : public ExecTestBase {
     Load("big", "k INTEGER, v INTEGER", big);
   }
 
-  SqliteDb sqlite_;
+  std::optional<testsupport::SqlitePeer> sqlite_{std::in_place};
 };
 
 // strings: may test the nullable s (not under NOT: the engine's NOT of a
@@ -246,110 +218,30 @@ Generated Query(std::mt19937& rng) {
   }
 }
 
+// Every seed: random canned queries, random WHERE clauses through a live
+// result (the cursor is the table itself under the filters), and a WHERE
+// of many conditions on one table, which is one filter canned as live
+// (each condition its own filter would pass the engine's 128 filters).
 TEST_F(ExecDifferentialTest, RandomQueriesAgreeWithSqlite) {
+  std::string many = "id > 0";
+  for (int i = 0; i < 200; ++i) many += " AND x <> " + std::to_string(100 + i);
   for (std::uint32_t run = 0; run < 12; ++run) {
     const std::uint32_t seed = run / 2 + 1;
     const bool indexed = run % 2 == 1;
-    SCOPED_TRACE("seed " + std::to_string(seed) + (indexed ? " indexed" : ""));
-    TearDown();
-    SetUp();
-    sqlite_.~SqliteDb();
-    new (&sqlite_) SqliteDb();
+    SCOPED_TRACE("seed " + std::to_string(seed) + (indexed ? " indexed" : "") + (seed % 2 ? " encrypted" : ""));
+    Restart();
     std::mt19937 rng(seed);
-    MakeTables(rng, indexed);
+    MakeTables(rng, indexed, seed % 2 == 1);
     for (int i = 0; i < 80; ++i) {
       const Generated g = Query(rng);
-      SCOPED_TRACE(g.sql);
-      std::vector<std::string> mine = Run(g.sql);
-      std::vector<std::string> theirs = sqlite_.Query(g.peer_sql.empty() ? g.sql : g.peer_sql);
-      if (!g.ordered) {
-        std::sort(mine.begin(), mine.end());
-        std::sort(theirs.begin(), theirs.end());
-      }
-      ASSERT_EQ(mine, theirs);
+      Agree(g.sql, false, g.ordered, g.peer_sql);
+      if (i % 4 == 0) Agree("SELECT id, x, s FROM a WHERE " + Condition(rng, ""), true);
+      if (HasFatalFailure()) return;
     }
-  }
-}
-
-// The same WHERE clauses through a live result: the cursor is the table
-// itself under the filters.
-TEST_F(ExecDifferentialTest, LiveResultsAgreeWithSqlite) {
-  for (const bool indexed : {false, true}) {
-    SCOPED_TRACE(indexed ? "indexed" : "no index");
-    TearDown();
-    SetUp();
-    sqlite_.~SqliteDb();
-    new (&sqlite_) SqliteDb();
-    std::mt19937 rng(99);
-    MakeTables(rng, indexed);
-    for (int i = 0; i < 80; ++i) {
-      const std::string sql = "SELECT id, x, s FROM a WHERE " + Condition(rng, "");
-      SCOPED_TRACE(sql);
-      std::vector<std::string> mine = Run(sql, true);
-      EXPECT_TRUE(last_live_);
-      std::vector<std::string> theirs = sqlite_.Query(sql);
-      std::sort(mine.begin(), mine.end());
-      std::sort(theirs.begin(), theirs.end());
-      ASSERT_EQ(mine, theirs);
-    }
-  }
-}
-
-// A WHERE of many conditions on one table is one filter, canned as live
-// (each condition its own filter would pass the engine's 128 filters).
-TEST_F(ExecDifferentialTest, ManyConditionsOnOneTable) {
-  std::mt19937 rng(5);
-  MakeTables(rng, true);
-  std::string where = "id > 0";
-  for (int i = 0; i < 200; ++i) where += " AND x <> " + std::to_string(100 + i);
-  for (const bool live : {false, true}) {
-    std::vector<std::string> mine = Run("SELECT id FROM a WHERE " + where + " AND x < 5", live);
-    std::vector<std::string> theirs = sqlite_.Query("SELECT id FROM a WHERE x < 5");
-    std::sort(mine.begin(), mine.end());
-    std::sort(theirs.begin(), theirs.end());
-    EXPECT_EQ(mine, theirs) << (live ? "live" : "canned");
+    for (const bool live : {false, true})
+      Agree("SELECT id FROM a WHERE " + many + " AND x < 5", live, false, "SELECT id FROM a WHERE x < 5");
   }
 }
 
 }  // namespace
-}  // namespace sql::xtest
-
-namespace sql::xtest {
-namespace {
-
-// A password table's records are scrambled on disk: read as they are
-// scanned and joined, they give the same rows as a plain copy.
-TEST_F(ExecDifferentialTest, PasswordTablesReadLikePlainOnes) {
-  std::mt19937 rng(7);
-  MakeTables(rng);
-  storage::CurrentSession()->AddPassword("Hush");
-  storage::DataTableDefinition def;
-  def.creator1 = 1;
-  def.fields = {Field(1, "cid", FieldType::kInteger), Field(2, "z", FieldType::kInteger)};
-  def.allow_empty_primary = true;
-  def.encrypted = true;
-  def.password = "Hush";
-  {
-    storage::TDataFile file;
-    file.SetFileName(dir_ + "/locked");
-    file.SetExclusive(true);
-    file.CreateDataTable(def);
-  }
-  std::vector<std::vector<Value>> rows;
-  for (int i = 0; i < 40; ++i) rows.push_back({i % 9, i});
-  Load("locked", "cid INTEGER, z INTEGER", rows);
-  for (const std::string sql :
-       {"SELECT cid, z FROM locked WHERE z > 10 AND cid < 5",
-        "SELECT a.id, l.z FROM a, locked l WHERE a.x = l.cid AND l.z < 30",
-        "SELECT l.z, a.id FROM locked l, a WHERE a.x = l.cid"}) {
-    std::vector<std::string> mine = Run(sql);
-    std::vector<std::string> theirs = sqlite_.Query(sql);
-    std::sort(mine.begin(), mine.end());
-    std::sort(theirs.begin(), theirs.end());
-    EXPECT_EQ(mine, theirs) << sql;
-  }
-  storage::CurrentSession()->RemovePassword("Hush");
-}
-
-}  // namespace
-}  // namespace sql::xtest
+}  // namespace sql::test
