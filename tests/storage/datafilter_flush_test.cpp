@@ -44,11 +44,7 @@ TEST_F(DataFilterFlush, FlushToDiskLeavesFilesThatReopenToTheSameTable) {
     Create(name, FilterTableDefinition(true));
     auto t = OpenTable(name, exclusive);
     for (int i = 1; i <= 700; ++i) {
-      Row r;
-      r.id = i;
-      r.n = i % 13;
-      r.s = std::string(1, static_cast<char>('a' + i % 7));
-      InsertRow(*t, r);
+      InsertRow(*t, {.id = i, .s = std::string(1, static_cast<char>('a' + i % 7)), .n = i % 13});
       if (i % 10 == 0) t->DeleteRecord();
     }
     t->FlushToDisk();

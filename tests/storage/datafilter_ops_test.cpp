@@ -137,12 +137,7 @@ TEST_F(FilterOps, CountUnderFilterForEveryTableSize) {
 TEST_F(FilterOps, HandlesLimitsAndErrors) {
   Create(Path("H.DAT"), FilterTableDefinition(true));
   auto t = OpenTable(Path("H.DAT"));
-  for (int i = 1; i <= 20; ++i) {
-    Row r;
-    r.id = i;
-    r.n = i % 5;
-    InsertRow(*t, r);
-  }
+  for (int i = 1; i <= 20; ++i) InsertRow(*t, {.id = i, .n = i % 5});
   auto n_at_least = [&](int v) { return Binary(Op::kGreaterEqual, FieldRef(*t, "N"), NewIntegerConstant(v)); };
   std::int32_t cb = 0, more = 0;
   EXPECT_EQ(t->AddFilter(std::span<const std::byte>{}, false, more), ErrorCode::kInvalidFilterExpression);
@@ -183,12 +178,7 @@ TEST_F(FilterOps, HandlesLimitsAndErrors) {
 TEST_F(FilterOps, CloneCopiesTheFilters) {
   Create(Path("K.DAT"), FilterTableDefinition(true));
   auto t = OpenTable(Path("K.DAT"), false);
-  for (std::int32_t id = 1; id <= 150; ++id) {
-    Row r;
-    r.id = id;
-    r.n = id % 5;
-    InsertRow(*t, r);
-  }
+  for (std::int32_t id = 1; id <= 150; ++id) InsertRow(*t, {.id = id, .n = id % 5});
   auto at_least_3 = [&] { return Binary(Op::kGreaterEqual, FieldRef(*t, "N"), NewIntegerConstant(3)); };
   std::int32_t active = 0, inactive = 0, cb = 0;
   ASSERT_EQ(t->AddFilter(at_least_3(), false, active), ErrorCode::kNone);
@@ -219,13 +209,7 @@ TEST_F(FilterOps, CloneCopiesTheFilters) {
 TEST_F(FilterOps, OptionStartsFromEarlierFiltersAndLentTreesStayTheLenders) {
   Create(Path("O.DAT"), FilterTableDefinition(false));
   auto t = OpenTable(Path("O.DAT"));
-  for (int i = 1; i <= 100; ++i) {
-    Row r;
-    r.id = i;
-    r.n = i % 10;
-    r.t = i % 2 ? "x" : "y";
-    InsertRow(*t, r);
-  }
+  for (int i = 1; i <= 100; ++i) InsertRow(*t, {.id = i, .t = i % 2 ? "x" : "y", .n = i % 10});
   std::int32_t first = 0, second = 0;
   ASSERT_EQ(t->AddFilter(Binary(Op::kEqual, FieldRef(*t, "N"), NewIntegerConstant(3)), false, first),
             ErrorCode::kNone);

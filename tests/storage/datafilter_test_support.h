@@ -44,11 +44,11 @@ inline DataTableDefinition FilterTableDefinition(bool indexed, bool primary = tr
 
 struct Row {
   std::int32_t id = 0;
-  std::optional<std::string> s, t;  // never empty: "" is null
-  std::optional<std::int32_t> n;
-  std::optional<std::int16_t> m;
-  std::optional<bool> b;
-  std::optional<double> f;
+  std::optional<std::string> s = {}, t = {};  // never empty: "" is null
+  std::optional<std::int32_t> n = {};
+  std::optional<std::int16_t> m = {};
+  std::optional<bool> b = {};
+  std::optional<double> f = {};
 };
 
 inline void InsertRow(TDataFile& t, const Row& row) {

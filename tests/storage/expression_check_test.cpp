@@ -19,40 +19,17 @@ using namespace storage::test;  // NOLINT
 
 constexpr const char* kContext = "WHERE or JOIN clause";
 
-struct Column {
-  const char* name;
-  T type;
-  std::uint8_t subtype;
-  std::uint8_t size;
-  std::uint8_t decimals;
-};
-
-const Column kColumns[] = {
-    {"Name", T::kString, 0, 21, 0},      {"Other", T::kString, 0, 11, 0},
-    {"Long", T::kString, 0, 251, 0},     {"Active", T::kBoolean, 0, 2, 0},
-    {"Qty", T::kInteger, 0, 4, 0},       {"Small", T::kSmallInt, 0, 2, 0},
-    {"Cnt", T::kWord, 0, 2, 0},          {"Price", T::kFloat, 21, 8, 0},
-    {"Amount", T::kCurrency, 0, 8, 2},   {"OrderDate", T::kDate, 0, 4, 0},
-    {"At", T::kTime, 0, 4, 0},           {"Stamp", T::kTimestamp, 0, 8, 0},
+const TestColumn kColumns[] = {
+    {"Name", T::kString, 21},       {"Other", T::kString, 11},     {"Long", T::kString, 251},
+    {"Active", T::kBoolean, 2},     {"Qty", T::kInteger, 4},       {"Small", T::kSmallInt, 2},
+    {"Cnt", T::kWord, 2},           {"Price", T::kFloat, 8, 21},   {"Amount", T::kCurrency, 8, 0, 2},
+    {"OrderDate", T::kDate, 4},     {"At", T::kTime, 4},           {"Stamp", T::kTimestamp, 8},
 };
 
 // Resolves the columns above; a correlation name other than "" or "t" names
 // no table.
 bool Resolve(TExpressionNode& node) {
-  if (!node.correlation_name.empty() && node.correlation_name.View() != "t") return false;
-  std::uint16_t number = 1;
-  for (const Column& c : kColumns) {
-    if (node.column_name.View() == c.name) {
-      node.field_number = number;
-      node.type = c.type;
-      node.subtype = c.subtype;
-      node.size = c.size;
-      node.decimals = c.decimals;
-      return true;
-    }
-    ++number;
-  }
-  return false;
+  return (node.correlation_name.empty() || node.correlation_name.View() == "t") && ResolveColumn(kColumns, node);
 }
 
 class ExpressionCheck : public ::testing::Test {

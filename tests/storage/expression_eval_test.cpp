@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <random>
 #include <string>
@@ -132,6 +133,8 @@ TEST(ExpressionEval, NullRulesOfTheEngine) {
       {"IS NULL of null", [] { return Un(Op::kIsNull, Col("QtyN")); }, true},
       {"IS NOT NULL of null", [] { return Un(Op::kIsNotNull, Col("QtyN")); }, false},
       {"IS NULL of value", [] { return Un(Op::kIsNull, Col("Qty")); }, false},
+      {"IS NULL of NaN", [] { return Un(Op::kIsNull, Flt(std::nan(""))); }, true},
+      {"IS NOT NULL of NaN", [] { return Un(Op::kIsNotNull, Flt(std::nan(""))); }, false},
       // LIKE is false on a null side; IN a chain of =; BETWEEN of orderings.
       {"null LIKE '%'", [] { return Pred(Op::kLike, Col("NameN"), Items(Str("%"))); }, false},
       {"null NOT LIKE '%'", [] { return Pred(Op::kNotLike, Col("NameN"), Items(Str("%"))); }, true},

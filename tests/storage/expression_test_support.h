@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <map>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -117,6 +118,30 @@ std::vector<ExpressionPtr> Items(A&&... items) {
   std::vector<ExpressionPtr> v;
   (v.push_back(std::forward<A>(items)), ...);
   return v;
+}
+
+// A column a test's resolver knows.
+struct TestColumn {
+  const char* name;
+  T type;
+  std::uint8_t size;
+  std::uint8_t subtype = 0;
+  std::uint8_t decimals = 0;
+};
+
+// Gives node the number (from 1), type, size, subtype and decimals of its
+// column in cols; false when cols has none of its name.
+inline bool ResolveColumn(std::span<const TestColumn> cols, TExpressionNode& node) {
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    if (node.column_name.View() != cols[i].name) continue;
+    node.field_number = static_cast<std::uint16_t>(i + 1);
+    node.type = cols[i].type;
+    node.size = cols[i].size;
+    node.subtype = cols[i].subtype;
+    node.decimals = cols[i].decimals;
+    return true;
+  }
+  return false;
 }
 
 // Rows of named field values handed to the evaluator through the field

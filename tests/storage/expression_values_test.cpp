@@ -9,7 +9,6 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 #include "expression_test_support.h"
@@ -195,26 +194,6 @@ TEST(RecordValues, ValuesSitAfterTheirFlagByte) {
   const FieldSlot autoinc{kRecordIdOffset, T::kInteger, FieldSubtype::kAutoIncrement, 4};
   PutFieldValue<std::int32_t>(id, autoinc, 5);
   EXPECT_EQ(GetFieldValue<std::int32_t>(id, autoinc), 77);
-}
-
-TEST(RecordValues, ExtendedFloatBytes) {
-  const std::pair<double, std::array<std::uint8_t, 10>> cases[] = {
-      {1.0, {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F}}, {-2.0, {0, 0, 0, 0, 0, 0, 0, 0x80, 0x00, 0xC0}},
-      {0.5, {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFE, 0x3F}}, {3.0, {0, 0, 0, 0, 0, 0, 0, 0xC0, 0x00, 0x40}},
-      {0.0, {}},
-  };
-  for (const auto& [v, bytes] : cases) {
-    std::array<std::uint8_t, 10> out{};
-    DoubleToExtended(v, out.data());
-    EXPECT_EQ(out, bytes) << v;
-  }
-  for (double v : {1e300, -1e-300, 123.456, std::numeric_limits<double>::denorm_min(), HUGE_VAL}) {
-    std::array<std::uint8_t, 10> out{};
-    DoubleToExtended(v, out.data());
-    EXPECT_EQ(ExtendedToDouble(out.data()), v);
-  }
-  const std::array<std::uint8_t, 10> huge = {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFE, 0x7F};
-  EXPECT_TRUE(std::isinf(ExtendedToDouble(huge.data())));  // beyond the double range
 }
 
 }  // namespace

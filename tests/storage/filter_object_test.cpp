@@ -14,6 +14,7 @@
 #include "storage/filter_reader.h"
 #include "storage/session.h"
 #include "tests/storage/expression_test_support.h"
+#include "tests/common/sqlite_peer.h"
 #include "tests/storage/filter_test_support.h"
 
 namespace storage::test {
@@ -120,9 +121,9 @@ TEST_F(FilterObjectTest, ReadFiltersGiveTheEvaluatorsTruthOnRecords) {
 }
 
 // Random trees of every node kind over every field type.
-class TreeMaker {
+class TreeMaker : public testsupport::Dice {
  public:
-  TreeMaker(const TestTable& table, std::mt19937& rng) : table_(table), rng_(rng) {}
+  TreeMaker(const TestTable& table, std::uint32_t seed) : Dice(seed), table_(table) {}
 
   ExpressionPtr Condition(int depth) {
     const unsigned pick = depth <= 1 ? 3 + Below(5) : Below(8);
@@ -164,14 +165,9 @@ class TreeMaker {
   }
 
  private:
-  unsigned Below(std::size_t n) { return static_cast<unsigned>(rng_() % n); }
-  int Small() { return static_cast<int>(Below(7)) - 3; }
-  std::string RandomField() { return table_.Fields()[Below(table_.Fields().size())].name; }
-  std::string Text(std::size_t n) {  // few letters: equal and prefix-equal strings turn up
-    std::string s;
-    for (std::size_t i = 0; i < n; ++i) s += "abAB"[Below(4)];
-    return s;
-  }
+  int Small() { return Pick(-3, 3); }
+  std::string RandomField() { return Of(table_.Fields()).name; }
+  std::string Text(int n) { return Dice::Text(n, n, "abAB"); }  // few letters: equal strings turn up
   ExpressionPtr Field(const std::string& name) {
     const FilterField f = *table_.FindFilterField(name);
     auto n = NewFieldNode(name);
@@ -204,12 +200,11 @@ class TreeMaker {
   }
 
   const TestTable& table_;
-  std::mt19937& rng_;
 };
 
 TEST_F(FilterObjectTest, RandomTreesReadBackAsWrittenAndMeanTheSame) {
   std::mt19937 rng(1206);
-  TreeMaker maker(table_, rng);
+  TreeMaker maker(table_, 1206);
   std::vector<std::vector<std::byte>> records;
   for (int i = 0; i < 24; ++i) records.push_back(maker.Record());
   int trues = 0, falses = 0;

@@ -83,30 +83,20 @@ TEST(FilterRegistryTest, MatchesAModelUnderRandomOperations) {
       ASSERT_EQ(h, -next_id++);
       model.push_back({h, true, false, tags.back()->tag});
       ever.push_back(h);
-    } else if (op == 2) {
+    } else if (op >= 2 && op <= 4) {
+      // Drop, activate, deactivate; handle 0 means every filter.
       const std::int32_t h = pick_handle();
-      const ErrorCode got = reg.DropFilter(h);
-      if (h == 0) {
-        model.clear();
-        ASSERT_EQ(got, ErrorCode::kNone);
-      } else if (auto it = find(h); it != model.end()) {
-        model.erase(it);
-        ASSERT_EQ(got, ErrorCode::kNone);
-      } else {
+      const ErrorCode got = op == 2 ? reg.DropFilter(h) : op == 3 ? reg.ActivateFilter(h) : reg.DeactivateFilter(h);
+      const auto it = find(h);
+      if (h != 0 && it == model.end()) {
         ASSERT_EQ(got, ErrorCode::kInvalidFilterHandle) << h;
-      }
-    } else if (op == 3 || op == 4) {
-      const bool on = op == 3;
-      const std::int32_t h = pick_handle();
-      const ErrorCode got = on ? reg.ActivateFilter(h) : reg.DeactivateFilter(h);
-      if (h == 0) {
-        for (auto& m : model) m.active = on;
-        ASSERT_EQ(got, ErrorCode::kNone);
-      } else if (auto it = find(h); it != model.end()) {
-        it->active = on;
-        ASSERT_EQ(got, ErrorCode::kNone);
       } else {
-        ASSERT_EQ(got, ErrorCode::kInvalidFilterHandle) << h;
+        ASSERT_EQ(got, ErrorCode::kNone);
+        if (op == 2) {
+          model.erase(h == 0 ? model.begin() : it, h == 0 ? model.end() : it + 1);
+        } else {
+          for (auto& m : model) m.active = (h == 0 || m.handle == h) ? op == 3 : m.active;
+        }
       }
     } else if (op == 5) {
       const std::int32_t h = pick_handle();

@@ -9,11 +9,12 @@
 #include <cstdlib>
 #include <random>
 
-#include "tests/storage/record_test_support.h"
+#include "tests/storage/table_trial_support.h"
 
 namespace storage::rectest {
 namespace {
 
+using trialtest::ExclusiveTable;
 using datatest::Field;
 using datatest::Index;
 
@@ -105,9 +106,7 @@ TEST_F(RepairRandomTest, AnyDamageEndsInASoundTableOrAnUntouchedRefusal) {
     const auto dat = ReadBytes(Path("r.dat"));
     const auto idx = ReadBytes(Path("r.IDX"));
     const auto blb = ReadBytes(Path("r.BLB"));
-    TDataFile t;
-    t.SetFileName(Path("r.dat"));
-    t.SetExclusive(true);
+    ExclusiveTable t(Path("r.dat"));
     std::vector<int> progress;
     t.SetOnRepairProgress([&](TDataFile&, int n, std::uint16_t) { progress.push_back(n); });
     t.SetOnRepairLog([](TDataFile&, std::string_view line) { EXPECT_LE(line.size(), 255u); });
@@ -138,9 +137,7 @@ TEST_F(RepairRandomTest, AnyDamageEndsInASoundTableOrAnUntouchedRefusal) {
     table->Close();
     // A second repair finds nothing more to mend.
     std::vector<std::string> again;
-    TDataFile t2;
-    t2.SetFileName(Path("r.dat"));
-    t2.SetExclusive(true);
+    ExclusiveTable t2(Path("r.dat"));
     t2.SetOnRepairLog([&](TDataFile&, std::string_view line) { again.emplace_back(line); });
     t2.RepairDataTable();
     EXPECT_TRUE(again.empty()) << again.front();

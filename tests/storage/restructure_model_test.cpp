@@ -11,11 +11,12 @@
 #include <random>
 #include <string>
 
-#include "tests/storage/record_test_support.h"
+#include "tests/storage/table_trial_support.h"
 
 namespace storage::rectest {
 namespace {
 
+using trialtest::ExclusiveTable;
 using datatest::Field;
 using datatest::Index;
 
@@ -32,8 +33,7 @@ class RestructureModelTest : public datatest::DataFileTestBase {
  protected:
   static std::uint8_t SizeOf(FieldType t) { return t == FieldType::kString ? 12 : 0; }
 
-  void Put(TDataFile& t, Rec& r, int position, FieldType type, std::optional<std::int64_t> v) {
-    (void)t;
+  static void Put(Rec& r, int position, FieldType type, std::optional<std::int64_t> v) {
     if (!v) {
       r.Str(position, std::nullopt);
       return;
@@ -48,30 +48,19 @@ class RestructureModelTest : public datatest::DataFileTestBase {
     }
   }
 
+  template <class V>
+  static std::optional<std::int64_t> As(std::optional<V> x, std::int64_t scale = 1) {
+    return x ? std::optional<std::int64_t>(static_cast<std::int64_t>(*x) / scale) : std::nullopt;
+  }
   static std::optional<std::int64_t> Get(const Rec& r, int position, FieldType type) {
     switch (type) {
-      case FieldType::kInteger: {
-        auto x = r.GetNum<std::int32_t>(position);
-        return x ? std::optional<std::int64_t>(*x) : std::nullopt;
-      }
-      case FieldType::kSmallInt: {
-        auto x = r.GetNum<std::int16_t>(position);
-        return x ? std::optional<std::int64_t>(*x) : std::nullopt;
-      }
-      case FieldType::kWord: {
-        auto x = r.GetNum<std::uint16_t>(position);
-        return x ? std::optional<std::int64_t>(*x) : std::nullopt;
-      }
-      case FieldType::kFloat: {
-        auto x = r.GetNum<double>(position);
-        return x ? std::optional<std::int64_t>(static_cast<std::int64_t>(*x)) : std::nullopt;
-      }
-      case FieldType::kCurrency: {
-        auto x = r.GetNum<std::int64_t>(position);
-        return x ? std::optional<std::int64_t>(*x / 10000) : std::nullopt;
-      }
+      case FieldType::kInteger: return As(r.GetNum<std::int32_t>(position));
+      case FieldType::kSmallInt: return As(r.GetNum<std::int16_t>(position));
+      case FieldType::kWord: return As(r.GetNum<std::uint16_t>(position));
+      case FieldType::kFloat: return As(r.GetNum<double>(position));
+      case FieldType::kCurrency: return As(r.GetNum<std::int64_t>(position), 10000);
       default: {
-        auto s = r.GetStr(position);
+        const auto s = r.GetStr(position);
         return s ? std::optional<std::int64_t>(std::stoll(*s)) : std::nullopt;
       }
     }
@@ -101,7 +90,7 @@ class RestructureModelTest : public datatest::DataFileTestBase {
       for (std::size_t i = 0; i < cols_.size(); ++i) {
         std::optional<std::int64_t> v;
         if (rng() % 5 != 0) v = static_cast<std::int64_t>(rng() % 30001);
-        Put(t, r, static_cast<int>(i) + 2, cols_[i].type, v);
+        Put(r, static_cast<int>(i) + 2, cols_[i].type, v);
         row[cols_[i].identity] = v;
       }
       t.InsertRecord(r.span());
@@ -115,15 +104,8 @@ class RestructureModelTest : public datatest::DataFileTestBase {
   }
 
   void Verify(TDataFile& t) {
-    std::size_t seen = 0;
-    std::vector<std::byte> buf(t.GetRecordBufferSize());
-    for (std::uint32_t n = 1; n < t.Header().NextRecord(); ++n) {
-      TRecord* tr = t.GetRecordBuffer(n, false, ReadDirection::kForward, false);
-      Rec r(t);
-      std::memcpy(r.bytes.data(), tr->Data().data(), std::min(r.bytes.size(), tr->Data().size()));
-      t.ReleaseRecordBuffer(tr);
-      if (std::to_integer<int>(r.bytes[0]) != 0) continue;
-      ++seen;
+    const auto records = trialtest::ActiveRecords(t);
+    for (const Rec& r : records) {
       const std::int32_t id = *r.GetNum<std::int32_t>(1);
       ASSERT_TRUE(model_.count(id)) << id;
       EXPECT_EQ(r.Id(), record_ids_[id]);
@@ -132,7 +114,7 @@ class RestructureModelTest : public datatest::DataFileTestBase {
             << "record " << id << " column " << cols_[i].name;
       }
     }
-    EXPECT_EQ(seen, model_.size());
+    EXPECT_EQ(records.size(), model_.size());
   }
 
   std::vector<Column> cols_;
@@ -184,9 +166,7 @@ TEST_F(RestructureModelTest, RandomRestructuresKeepEveryValue) {
                   (nums.back() >= 900 ? 1 : 0);
     std::map<int, int> losses;
     {
-      TDataFile t;
-      t.SetFileName(Path("m.dat"));
-      t.SetExclusive(true);
+      ExclusiveTable t(Path("m.dat"));
       t.SetOnDataLost([&](TDataFile&, std::uint8_t cause, bool&, bool&) { ++losses[cause]; });
       t.AlterDataTable(Build(cols, nums, indexed));
       cols_ = cols;

@@ -16,14 +16,16 @@
 #include "storage/table_restructure.h"
 #include "storage/table_swap.h"
 #include "tests/common/forked_peer.h"
-#include "tests/storage/record_test_support.h"
+#include "tests/storage/table_trial_support.h"
 
 namespace storage::rectest {
 namespace {
 
+using trialtest::ActiveRecords;
+using trialtest::ExclusiveTable;
 using datatest::Field;
 using datatest::Index;
-using Files = std::map<std::string, std::vector<std::uint8_t>>;
+using trialtest::Files;
 
 struct Row {
   std::int32_t id = 0;
@@ -79,7 +81,11 @@ DataTableDefinition NewDefinition() {
 
 class RestructureTest : public datatest::DataFileTestBase {
  protected:
+  // A fresh folder holding the table of rows records.
   void MakeTable(int rows) {
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directory(dir_);
+    model_.clear();
     Create(Path("t.dat"), OldDefinition());
     auto t = OpenTable(Path("t.dat"));
     std::mt19937 rng(7);
@@ -115,19 +121,6 @@ class RestructureTest : public datatest::DataFileTestBase {
     t->Close();
   }
 
-  // Every active record: record buffer copies.
-  static std::vector<Rec> ActiveRecords(TDataFile& t) {
-    std::vector<Rec> out;
-    for (std::uint32_t n = 1; n < t.Header().NextRecord(); ++n) {
-      TRecord* r = t.GetRecordBuffer(n, false, ReadDirection::kForward, false);
-      Rec rec(t);
-      std::memcpy(rec.bytes.data(), r->Data().data(), std::min(rec.bytes.size(), r->Data().size()));
-      t.ReleaseRecordBuffer(r);
-      if (std::to_integer<int>(rec.bytes[0]) == 0) out.push_back(std::move(rec));
-    }
-    return out;
-  }
-
   static std::vector<std::uint8_t> BlobOf(TDataFile& t, int n, std::vector<std::byte>& rec) {
     bool blank = true;
     t.GetFieldValue(false, n, blank, nullptr, rec);
@@ -143,12 +136,7 @@ class RestructureTest : public datatest::DataFileTestBase {
     return v;
   }
 
-  Files Snapshot() {
-    Files files;
-    for (const auto& e : std::filesystem::directory_iterator(dir_))
-      files[e.path().filename().string()] = ReadBytes(e.path().string());
-    return files;
-  }
+  Files Snapshot() { return trialtest::FolderFiles(dir_); }
   // The old table's three files as they were, and no temporary file (nor
   // the swap's intent, unless the swap was stopped before its first move).
   void ExpectUnchanged(const Files& before, bool intent_may_stay = false) {
@@ -160,9 +148,7 @@ class RestructureTest : public datatest::DataFileTestBase {
 
   void Alter(const DataTableDefinition& def, LossLog* log = nullptr,
              std::vector<std::pair<int, int>>* progress = nullptr) {
-    TDataFile t;
-    t.SetFileName(Path("t.dat"));
-    t.SetExclusive(true);
+    ExclusiveTable t(Path("t.dat"));
     if (log != nullptr) {
       t.SetOnDataLost([log](TDataFile&, std::uint8_t cause, bool& cont, bool& stop) {
         ++log->events;
@@ -308,17 +294,12 @@ TEST_F(RestructureTest, LossesAreReportedWithTheirCauses) {
   EXPECT_EQ(ActiveRecords(*t).size(), 2u);
   EXPECT_FALSE(std::filesystem::exists(Path("t.BLB")));  // no BLOB field left
 
-  model_.clear();
   t.reset();
-  std::filesystem::remove_all(dir_);
-  std::filesystem::create_directory(dir_);
   MakeTable(10);
   LossLog quiet;
   quiet.stop_asking = true;
   Alter(NewDefinition(), &quiet);
   EXPECT_EQ(quiet.events, 1);
-  std::filesystem::remove_all(dir_);
-  std::filesystem::create_directory(dir_);
   MakeTable(10);
   const Files before = Snapshot();
   LossLog abort;
@@ -333,17 +314,12 @@ TEST_F(RestructureTest, AFailureAtAnyStepLeavesTheOldTableWhole) {
                            "table closed", "old DAT aside", "old IDX aside", "old BLB aside", "new DAT in place",
                            "new IDX in place", "new BLB in place"}) {
     SCOPED_TRACE(step);
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directory(dir_);
-    model_.clear();
     MakeTable(12);
     const Files before = Snapshot();
     SetTableStepHook([step](std::string_view s) {
       if (s == step) throw std::runtime_error("forced");
     });
-    TDataFile t;
-    t.SetFileName(Path("t.dat"));
-    t.SetExclusive(true);
+    ExclusiveTable t(Path("t.dat"));
     EXPECT_THROW(t.AlterDataTable(NewDefinition()), std::runtime_error);
     SetTableStepHook(nullptr);
     EXPECT_EQ(t.FieldCount(), 9);  // reopened unchanged
@@ -391,9 +367,7 @@ TEST_F(RestructureTest, AnotherProcessHoldingTheTableStopsTheSwap) {
     });
     ASSERT_EQ(holder->Do("open"), "open");
   });
-  TDataFile t;
-  t.SetFileName(Path("t.dat"));
-  t.SetExclusive(true);
+  ExclusiveTable t(Path("t.dat"));
   const int code = CodeOf([&] { t.AlterDataTable(NewDefinition()); });
   SetTableStepHook(nullptr);
   holder.reset();
@@ -432,9 +406,7 @@ TEST_F(RestructureTest, InMemoryTableAndPasswordChangeInPlace) {
   CurrentSession()->AddPassword("first");
   def.password = "second";
   def.description = "renamed";
-  TDataFile e;
-  e.SetFileName(Path("e.dat"));
-  e.SetExclusive(true);
+  ExclusiveTable e(Path("e.dat"));
   e.AlterDataTable(def);
   e.Close();
   EXPECT_FALSE(std::filesystem::exists(Path("e.DBK")));
@@ -467,9 +439,7 @@ TEST_F(RestructureTest, AutoIncrementValuesSurviveAndContinue) {
     return out;
   };
   def.fields.push_back(Field(3, "Extra", FieldType::kString, 4));
-  TDataFile t;
-  t.SetFileName(Path("t.dat"));
-  t.SetExclusive(true);
+  ExclusiveTable t(Path("t.dat"));
   t.AlterDataTable(def);
   EXPECT_EQ(keys_of(t), keys);
   Rec r(t);
@@ -506,9 +476,7 @@ TEST_F(RestructureTest, RawValuesIntoBlobFieldsAreLostNotMadeOffsets) {
   def.fields[1] = Field(2, "Raw", FieldType::kBlob, 0, FieldSubtype::kBinary);
   def.fields[2] = Field(3, "Text", FieldType::kBlob, 0, FieldSubtype::kMemo);
   def.fields[3] = Field(4, "Big", FieldType::kSmallInt);
-  TDataFile t;
-  t.SetFileName(Path("r.dat"));
-  t.SetExclusive(true);
+  ExclusiveTable t(Path("r.dat"));
   int lost = 0;
   t.SetOnDataLost([&](TDataFile&, std::uint8_t cause, bool&, bool&) { lost += cause == 4 ? 1 : 100; });
   t.AlterDataTable(def);

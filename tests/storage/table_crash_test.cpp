@@ -86,41 +86,13 @@ class TableCrashTest : public datatest::DataFileTestBase {
   }
   std::string Table() const { return Path("work/t.dat"); }
 
-  // Runs work in a child that kills itself the occurrence-th time it
-  // passes point. Returns true when it died there, false when the run
-  // ended first.
-  static bool RunKilled(const std::function<void()>& work, const std::string& point, int occurrence) {
-    const pid_t child = fork();
-    if (child == 0) {
-      int seen = 0;
-      SetTableStepHook([&](std::string_view p) {
-        if (p == point && ++seen == occurrence) raise(SIGKILL);
-      });
-      try {
-        work();
-      } catch (...) {
-        _exit(3);
-      }
-      _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return true;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed: " << status;
-    return false;
-  }
-
   static void Restructure(const std::string& name) {
-    TDataFile t;
-    t.SetFileName(name);
-    t.SetExclusive(true);
+    ExclusiveTable t(name);
     t.AlterDataTable(CatalogueLayout(true));
     t.Close();
   }
   static void Repair(const std::string& name) {
-    TDataFile t;
-    t.SetFileName(name);
-    t.SetExclusive(true);
+    ExclusiveTable t(name);
     t.RepairDataTable();
   }
   static void OpenShared(const std::string& name) {

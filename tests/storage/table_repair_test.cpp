@@ -131,9 +131,7 @@ class TableRepairTest : public datatest::DataFileTestBase {
       int code = 0;
       std::string message;
       try {
-        TDataFile t;
-        t.SetFileName(dir + "/t.dat");
-        t.SetExclusive(true);
+        ExclusiveTable t(dir + "/t.dat");
         t.SetOnRepairLog([&](TDataFile&, std::string_view l) { log.emplace_back(l); });
         t.SetOnRepairProgress([&](TDataFile&, int n, std::uint16_t p) { progress.emplace_back(n, p); });
         t.RepairDataTable();
@@ -410,9 +408,7 @@ TEST_F(TableRepairTest, PreconditionsAndTablesWithoutFiles) {
   EXPECT_EQ(ReadBytes(dat), before);
   // An empty table fires no event; an in-memory table is left as it is.
   Create(Path("e.dat"), CatalogueLayout(true));
-  TDataFile e;
-  e.SetFileName(Path("e.dat"));
-  e.SetExclusive(true);
+  ExclusiveTable e(Path("e.dat"));
   int events = 0;
   e.SetOnRepairProgress([&](TDataFile&, int, std::uint16_t) { ++events; });
   e.SetOnRepairLog([&](TDataFile&, std::string_view) { ++events; });
@@ -459,9 +455,7 @@ TEST_F(TableRepairTest, EncryptedAndKeylessTables) {
     bytes[13] = 0x20;
     WriteBytes(name, bytes);
     std::vector<std::string> log;
-    TDataFile t;
-    t.SetFileName(name);
-    t.SetExclusive(true);
+    ExclusiveTable t(name);
     t.SetOnRepairLog([&](TDataFile&, std::string_view l) { log.emplace_back(l); });
     t.RepairDataTable();
     EXPECT_EQ(log, (std::vector<std::string>{"Physical records not aligned on even record size boundaries, error fixed",
@@ -480,21 +474,15 @@ TEST_F(TableRepairTest, AnEngineFailureInThePassChangesNothing) {
   auto dat = ReadBytes(Path("pristine/t.dat"));
   dat[13] ^= 0x40;  // something to mend
   WriteBytes(Path("pristine/t.dat"), dat);
-  std::map<std::string, std::vector<std::uint8_t>> before, after;
-  for (const auto& e : std::filesystem::directory_iterator(Path("pristine")))
-    before[e.path().filename().string()] = ReadBytes(e.path().string());
+  const Files before = FolderFiles(Path("pristine"));
   SetTableStepHook([](std::string_view point) {
     if (point == "repair record") EngineError(ErrorCode::kCorruptIndex, "t.dat");
   });
-  TDataFile t;
-  t.SetFileName(Path("pristine/t.dat"));
-  t.SetExclusive(true);
+  ExclusiveTable t(Path("pristine/t.dat"));
   const int code = datatest::CodeOf([&] { t.RepairDataTable(); });
   SetTableStepHook(nullptr);
   EXPECT_EQ(code, 8965);
-  for (const auto& e : std::filesystem::directory_iterator(Path("pristine")))
-    after[e.path().filename().string()] = ReadBytes(e.path().string());
-  EXPECT_EQ(after, before);
+  EXPECT_EQ(FolderFiles(Path("pristine")), before);
 }
 
 }  // namespace

@@ -5,10 +5,6 @@
 // look like them.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "platform/file.h"
 #include "storage/table_swap.h"
 #include "tests/common/forked_peer.h"
@@ -35,31 +31,11 @@ class TableSwapTest : public datatest::DataFileTestBase {
     SetTableStepHook(nullptr);
     DataFileTestBase::TearDown();
   }
-  std::map<std::string, std::vector<std::uint8_t>> Files() {
-    std::map<std::string, std::vector<std::uint8_t>> out;
-    for (const auto& e : std::filesystem::directory_iterator(dir_))
-      out[e.path().filename().string()] = ReadBytes(e.path().string());
-    return out;
-  }
+  Files Here() const { return FolderFiles(dir_); }
   // A restructure killed with its intent on disk; returns the intent.
   std::vector<std::uint8_t> KilledAfterIntent() {
-    const pid_t child = fork();
-    if (child == 0) {
-      SetTableStepHook([](std::string_view p) {
-        if (p == "intent written") raise(SIGKILL);
-      });
-      try {
-        TDataFile t;
-        t.SetFileName(Path("t.dat"));
-        t.SetExclusive(true);
-        t.AlterDataTable(CatalogueLayout(false));
-      } catch (...) {
-      }
-      _exit(3);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(RunKilled([&] { ExclusiveTable(Path("t.dat")).AlterDataTable(CatalogueLayout(false)); },
+                          "intent written", 1));
     return ReadBytes(Path("t.SWP"));
   }
   Model model_;
@@ -71,7 +47,7 @@ class TableSwapTest : public datatest::DataFileTestBase {
 TEST_F(TableSwapTest, AnIntentCutShortLeavesTheOldTable) {
   const auto whole = KilledAfterIntent();
   ASSERT_GT(whole.size(), 20u);
-  const auto files = Files();
+  const auto files = Here();
   for (std::size_t size : {std::size_t{0}, std::size_t{7}, std::size_t{12}, whole.size() - 5, whole.size() - 1}) {
     SCOPED_TRACE(size);
     for (const auto& [name, bytes] : files) WriteBytes(Path(name), bytes);
@@ -107,21 +83,21 @@ TEST_F(TableSwapTest, AHeldOrHopelessIntentStopsTheOpen) {
                     platform::Disposition::OpenExisting) ? "held" : "failed";
     });
     ASSERT_EQ(holder.Do("hold"), "held");
-    const auto before = Files();
+    const auto before = Here();
     TDataFile t;
     t.SetFileName(Path("t.dat"));
     EXPECT_EQ(datatest::CodeOf([&] { t.Open(); }), 11013);
-    EXPECT_EQ(Files(), before);
+    EXPECT_EQ(Here(), before);
   }
   for (const auto& e : std::filesystem::directory_iterator(dir_)) {
     if (e.path().filename().string().find('~') != std::string::npos) std::filesystem::remove(e.path());
   }
   std::filesystem::remove(Path("t.dat"));
-  const auto hopeless = Files();
+  const auto hopeless = Here();
   TDataFile t;
   t.SetFileName(Path("t.dat"));
   EXPECT_EQ(datatest::CodeOf([&] { t.Open(); }), 9221);
-  EXPECT_EQ(Files(), hopeless);
+  EXPECT_EQ(Here(), hopeless);
 }
 
 // Only NAME~RP/RS/RO<digits>.DAT/IDX/BLB of this table are leftovers; a file

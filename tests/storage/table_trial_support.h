@@ -5,9 +5,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <stdexcept>
@@ -15,6 +19,8 @@
 #include <vector>
 
 #include "storage/data_file.h"
+#include "storage/table_swap.h"
+#include "tests/common/scratch_dir.h"
 #include "tests/storage/record_test_support.h"
 
 namespace storage::trialtest {
@@ -22,6 +28,27 @@ namespace storage::trialtest {
 using datatest::Field;
 using datatest::Index;
 using rectest::Rec;
+
+// A cursor for a restructure or a repair: exclusive, not yet open.
+struct ExclusiveTable : TDataFile {
+  explicit ExclusiveTable(const std::string& name) {
+    SetFileName(name);
+    SetExclusive(true);
+  }
+};
+
+// Copies of every active record, in physical order.
+inline std::vector<Rec> ActiveRecords(TDataFile& t) {
+  std::vector<Rec> out;
+  for (std::uint32_t n = 1; n < t.Header().NextRecord(); ++n) {
+    TRecord* r = t.GetRecordBuffer(n, false, ReadDirection::kForward, false);
+    Rec rec(t);
+    std::memcpy(rec.bytes.data(), r->Data().data(), std::min(rec.bytes.size(), r->Data().size()));
+    t.ReleaseRecordBuffer(r);
+    if (std::to_integer<int>(rec.bytes[0]) == 0) out.push_back(std::move(rec));
+  }
+  return out;
+}
 
 // One record as the trials know it.
 struct Entry {
@@ -110,9 +137,7 @@ inline Entry InsertEntry(TDataFile& t, const std::string& name, std::int32_t num
 // Every active record by ID, walking the primary index; the walk must
 // agree with the record count.
 inline Model ReadTable(const std::string& name) {
-  TDataFile t;
-  t.SetFileName(name);
-  t.SetExclusive(true);
+  ExclusiveTable t(name);
   t.Open();
   Model m;
   Rec r(t);
@@ -129,9 +154,7 @@ inline Model ReadTable(const std::string& name) {
 // The catalogue's start-up on one existing table: repair, then restructure
 // to the current layout.
 inline void StartUp(const std::string& name) {
-  TDataFile t;
-  t.SetFileName(name);
-  t.SetExclusive(true);
+  ExclusiveTable t(name);
   t.RepairDataTable();
   t.AlterDataTable(CatalogueLayout(true));
   t.Close();
@@ -142,6 +165,30 @@ inline tooltest::ToolResult CheckTables(const std::vector<std::string>& dats) {
   std::string args;
   for (std::size_t i = 1; i < dats.size(); ++i) args += " '" + dats[i] + "'";
   return tooltest::RunTool("tablecheck.py", dats.front(), args);
+}
+
+// Runs work in a child that kills itself the occurrence-th time it
+// passes point. Returns true when it died there, false when the run
+// ended first.
+inline bool RunKilled(const std::function<void()>& work, const std::string& point, int occurrence) {
+  const pid_t child = fork();
+  if (child == 0) {
+    int seen = 0;
+    SetTableStepHook([&](std::string_view p) {
+      if (p == point && ++seen == occurrence) raise(SIGKILL);
+    });
+    try {
+      work();
+    } catch (...) {
+      _exit(3);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return true;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed: " << status;
+  return false;
 }
 
 // Files of a killed run that a finished one must have removed.
@@ -165,6 +212,17 @@ inline void UseMemoryDirectory(std::string& dir) {
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   dir = tmpl;
+}
+
+// Every file of a folder by name, with its bytes.
+using Files = std::map<std::string, std::vector<std::uint8_t>>;
+inline Files FolderFiles(const std::string& dir) {
+  Files out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    const std::string bytes = testsupport::ReadFile(e.path());
+    out[e.path().filename().string()].assign(bytes.begin(), bytes.end());
+  }
+  return out;
 }
 
 inline void CopyDirectory(const std::string& from, const std::string& to) {
