@@ -559,6 +559,45 @@ bool File::Write(const void* buffer, std::uint32_t count, std::uint32_t* done) {
   return true;
 }
 
+bool File::ReadAt(std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* done) {
+  std::uint32_t total = 0;
+  if (done != nullptr) *done = 0;
+  if (fd_ < 0) return Fail(ERROR_INVALID_HANDLE);
+  auto* p = static_cast<char*>(buffer);
+  while (total < count) {
+    const ssize_t n = pread(fd_, p + total, count - total, static_cast<off_t>(offset + total));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (done != nullptr) *done = total;
+      return Fail(errno == EIO ? ERROR_READ_FAULT : WindowsErrorFromErrno(errno));
+    }
+    if (n == 0) break;
+    total += static_cast<std::uint32_t>(n);
+  }
+  if (done != nullptr) *done = total;
+  return true;
+}
+
+bool File::WriteAt(std::uint64_t offset, const void* buffer, std::uint32_t count,
+                   std::uint32_t* done) {
+  std::uint32_t total = 0;
+  if (done != nullptr) *done = 0;
+  if (fd_ < 0) return Fail(ERROR_INVALID_HANDLE);
+  if (impl_->access != Access::ReadWrite) return Fail(ERROR_ACCESS_DENIED);
+  const auto* p = static_cast<const char*>(buffer);
+  while (total < count) {
+    const ssize_t n = pwrite(fd_, p + total, count - total, static_cast<off_t>(offset + total));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (done != nullptr) *done = total;
+      return Fail(errno == EIO ? ERROR_WRITE_FAULT : WindowsErrorFromErrno(errno));
+    }
+    total += static_cast<std::uint32_t>(n);
+  }
+  if (done != nullptr) *done = total;
+  return true;
+}
+
 std::int64_t File::Seek(std::int64_t offset, int origin) {
   if (fd_ < 0) return Fail(ERROR_INVALID_HANDLE), -1;
   static constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
@@ -573,6 +612,13 @@ bool File::SetEndOfFile() {
   if (impl_->access != Access::ReadWrite) return Fail(ERROR_ACCESS_DENIED);
   const off_t pos = lseek(fd_, 0, SEEK_CUR);
   if (pos < 0 || ftruncate(fd_, pos) != 0) return FailErrno();
+  return true;
+}
+
+bool File::SetSize(std::uint64_t size) {
+  if (fd_ < 0) return Fail(ERROR_INVALID_HANDLE);
+  if (impl_->access != Access::ReadWrite) return Fail(ERROR_ACCESS_DENIED);
+  if (ftruncate(fd_, static_cast<off_t>(size)) != 0) return FailErrno();
   return true;
 }
 

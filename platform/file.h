@@ -82,9 +82,15 @@ class File {
   // the count done in *done.
   bool Read(void* buffer, std::uint32_t count, std::uint32_t* done);
   bool Write(const void* buffer, std::uint32_t count, std::uint32_t* done);
+  // The same at a given offset, leaving the current position alone (one
+  // pread/pwrite each).
+  bool ReadAt(std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* done);
+  bool WriteAt(std::uint64_t offset, const void* buffer, std::uint32_t count,
+               std::uint32_t* done);
   // origin 0 begin, 1 current, 2 end; returns the new position or -1.
   std::int64_t Seek(std::int64_t offset, int origin);
   bool SetEndOfFile();  // truncates or extends at the current position
+  bool SetSize(std::uint64_t size);  // truncates or extends to size
   bool Flush();
   std::int64_t Size();
 

@@ -54,6 +54,7 @@ std::string TDataFile::NormaliseFileName(std::string_view name) {
 // ------------------------------------------------------------------ open, close
 
 void TDataFile::ClearOpenState() {
+  blocks_.Clear();
   header_checked_ = false;
   table_locked_ = false;
   ResetLockState();
@@ -426,7 +427,51 @@ void TDataFile::DropAllRecords() {
     ClearBuffer(r);
     cache_.SetNumber(r, 0);
   }
+  blocks_.Clear();
   current_ = nullptr;
+}
+
+void TDataFile::Write(const void* buffer, std::int32_t n) {
+  if (n == 0) {
+    blocks_.Clear();  // truncated or extended: every short block is wrong
+  } else if (n > 0) {
+    blocks_.Drop(static_cast<std::uint64_t>(Position()), static_cast<std::uint64_t>(n));
+  }
+  TFileHandler::Write(buffer, n);
+}
+
+std::int32_t TDataFile::ReadStored(std::uint64_t position, std::uint8_t* out, std::int32_t n) {
+  if (InMemory()) return ReadAtMost(static_cast<std::int64_t>(position), out, n);
+  if (++block_lookups_ == kBlockWindow) {
+    // A window that hit almost nothing (a walk over far more file than the
+    // cache holds): the next one reads only the bytes asked for, but for
+    // one miss in kBlockProbe that still fills its block, so that a
+    // return to a smaller working set is seen.
+    blocks_bypassed_ = block_hits_ * 8 < kBlockWindow;
+    block_lookups_ = 0;
+    block_hits_ = 0;
+  }
+  if (blocks_.Copy(position, out, static_cast<std::size_t>(n))) {
+    ++block_hits_;
+    return n;
+  }
+  if (blocks_bypassed_ && ++block_probe_ % kBlockProbe != 0)
+    return ReadAtMost(static_cast<std::int64_t>(position), out, n);
+  constexpr std::uint64_t kBlock = DataBlockCache::kBlockSize;
+  const std::uint64_t start = position / kBlock * kBlock;
+  const std::uint64_t end = (position + static_cast<std::uint64_t>(n) + kBlock - 1) / kBlock * kBlock;
+  block_io_.resize(static_cast<std::size_t>(end - start));
+  const std::int32_t got = ReadAtMost(static_cast<std::int64_t>(start), block_io_.data(),
+                                      static_cast<std::int32_t>(end - start));
+  if (got <= 0) return 0;
+  blocks_.Store(start, block_io_.data(), static_cast<std::size_t>(got));
+  const std::uint64_t skip = position - start;
+  if (static_cast<std::uint64_t>(got) <= skip) return 0;
+  const auto present =
+      static_cast<std::int32_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(got) - skip,
+                                                        static_cast<std::uint64_t>(n)));
+  std::memcpy(out, block_io_.data() + skip, static_cast<std::size_t>(present));
+  return present;
 }
 
 void TDataFile::SetCurrentRecord(TRecord* r) {
@@ -523,30 +568,30 @@ TRecord* TDataFile::GetRecordBuffer(std::uint32_t n, bool read_ahead, ReadDirect
 // lose its change). The rest of the run takes only room that needs no
 // flush, and stops where there is none.
 TRecord* TDataFile::ReadRun(std::uint32_t n, std::uint32_t count, ReadDirection direction) {
-  // Only records present in the file are read: appended buffers not yet
-  // written lie beyond its end.
-  const std::uint64_t size = static_cast<std::uint64_t>(GetFileSize());
-  const std::uint64_t on_disk =
-      size > header_.DataStart() ? (size - header_.DataStart()) / record_size_ : 0;
-  if (n > on_disk) Fail(ErrorCode::kCorruptRecords);
-  if (direction == ReadDirection::kForward) {
-    count = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, on_disk - n + 1));
-  } else {
-    count = std::min(count, n);
-  }
+  if (direction != ReadDirection::kForward) count = std::min(count, n);
   if (FaultHit(FaultSite::kCacheSlot)) Fail(ErrorCode::kCorruptRecords);
   TRecord* slot = (cache_.Count() < cache_.Capacity() || batch_held_)
                       ? cache_.AddFront(GetRecordBufferSize())
                       : RecycleBuffer();
   slot->AddUse();
   RecordPin result(slot);  // unnumbered until loaded: dropped again on failure
+  // Only records present in the file are read (appended buffers not yet
+  // written lie beyond its end): the read's own count says which are, and
+  // n must be.
   const std::uint32_t first = direction == ReadDirection::kForward ? n : n - count + 1;
   const std::size_t bytes = std::size_t{count} * record_size_;
-  std::vector<std::uint8_t> block(bytes);
-  if (ReadAt(static_cast<std::int64_t>(RecordPosition(first)), block.data(),
-             static_cast<std::int32_t>(bytes)) != static_cast<std::int32_t>(bytes))
-    Fail(ErrorCode::kCorruptRecords);
-  auto image = [&](std::uint32_t k) { return block.data() + std::size_t{k - first} * record_size_; };
+  if (scan_block_.size() < bytes) scan_block_.resize(bytes);
+  std::uint8_t* const block = scan_block_.data();
+  const std::int32_t got =
+      ReadStored(RecordPosition(first), block, static_cast<std::int32_t>(bytes));
+  const std::uint32_t present = got > 0 ? static_cast<std::uint32_t>(got) / record_size_ : 0;
+  if (present == 0 || first + present - 1 < n) Fail(ErrorCode::kCorruptRecords);
+  if (direction == ReadDirection::kForward) {
+    count = present;
+  } else {
+    count = std::min(count, present);
+  }
+  auto image = [&](std::uint32_t k) { return block + std::size_t{k - first} * record_size_; };
   cache_.SetNumber(slot, n);
   LoadRecordBuffer(slot, image(n));
   for (std::uint32_t i = 1; i < count; ++i) {

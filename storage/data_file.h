@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "storage/blob_owner.h"
+#include "storage/data_block_cache.h"
 #include "storage/data_file_format.h"
 #include "storage/engine_error.h"
 #include "storage/expression_node.h"
@@ -44,6 +45,7 @@ namespace storage {
 class TIndexFile;
 class TBlobFile;
 class FilterEngine;
+class RecordBitmap;
 
 // Everything CreateDataTable takes; fields and indexes are copied, never
 // changed. The table component passes creator values 1 and 0, no password,
@@ -69,6 +71,8 @@ enum class ReadDirection { kForward, kBackward };
 class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwner {
  public:
   static constexpr std::size_t kMaxCacheBuffers = 4096;
+  // The file bytes kept below the record buffers (data_block_cache.h).
+  static constexpr std::size_t kBlockCacheBytes = 8u << 20;
   static constexpr std::size_t kCacheBytes = 131070;
   static constexpr std::size_t kBatchCacheGrowth = 1024;
 
@@ -88,6 +92,8 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // set. Everything is closed even when the flush fails; the flush's error
   // is raised afterwards.
   void Close() override;
+  // Slot 9, dropping the cached file blocks the write touches first.
+  void Write(const void* buffer, std::int32_t n) override;
   // Creates the .DAT with the prepared header, then the index file (and
   // the BLOB file). Used by CreateDataTable.
   void CreateFile() override;
@@ -389,6 +395,9 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // True when record n is in the filtered view (no filters: always). The
   // natural-order walk asks it for each record.
   [[nodiscard]] bool FilterAccepts(std::uint32_t record_number);
+  // The filter bitmap in use leaves the record out (FilterAccepts would be
+  // false whatever the record holds); false without filters.
+  [[nodiscard]] bool FilterBitClear(std::uint32_t record_number) const;
   // Drops every filter (the index file closes).
   void ResetFilters();
   // Record writes tell the filters (bitmaps follow added, changed and
@@ -416,6 +425,16 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[nodiscard]] bool HasChecks() const { return has_checks_; }
   [[nodiscard]] bool HasDefaults() const { return has_defaults_; }
   [[nodiscard]] bool HasComputedFields() const { return has_computed_; }
+  // Calls visit with the stored image of every live record of 1..slots (of
+  // only's set bits, when given), reading the file in blocks of
+  // kScanBlockBytes past the record cache; a record the cache holds is
+  // taken from there (it may be newer than the file). Liveness is the
+  // image's status byte. False, with nothing visited, for a table with
+  // computed fields (their values exist only in cached buffers).
+  static constexpr std::size_t kScanBlockBytes = 65536;
+  bool ScanStoredRecords(
+      const RecordBitmap* only, std::uint32_t slots,
+      const std::function<void(std::uint32_t, std::span<const std::byte>)>& visit);
   [[nodiscard]] bool HeaderChecked() const { return header_checked_; }
   [[nodiscard]] bool TableHasPrimaryKey() const;
   [[nodiscard]] TIndexFile& IndexFile() { return *index_file_; }
@@ -576,6 +595,9 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   bool WriteRecordBuffers(bool untouched_only);
   [[nodiscard]] bool Journaled(const TRecord* r) const;
   TRecord* ReadRun(std::uint32_t n, std::uint32_t count, ReadDirection direction);
+  // n bytes of the file from position through the block cache; the count
+  // present (short at the end of the file).
+  std::int32_t ReadStored(std::uint64_t position, std::uint8_t* out, std::int32_t n);
   [[nodiscard]] std::uint64_t RecordPosition(std::uint32_t n) const;
   void ClearBuffer(TRecord* r);
   void CheckFieldDefinitions(std::vector<TFieldDescriptor>& fields, bool assign_offsets) const;
@@ -592,6 +614,17 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   std::uint16_t record_size_ = 0;
   std::uint16_t records_per_block_ = 0;
   std::uint16_t computed_size_ = 0;
+  // ReadRun's buffer for the file image of a run, kept between reads.
+  std::vector<std::uint8_t> scan_block_;
+  std::vector<std::uint8_t> block_io_;
+  DataBlockCache blocks_{kBlockCacheBytes};
+  // The block cache's hit rate per window of kBlockWindow reads (ReadStored).
+  static constexpr std::uint32_t kBlockWindow = 4096;
+  static constexpr std::uint32_t kBlockProbe = 16;
+  std::uint32_t block_lookups_ = 0;
+  std::uint32_t block_hits_ = 0;
+  std::uint32_t block_probe_ = 0;
+  bool blocks_bypassed_ = false;
   int working_count_ = 0;
   std::vector<TFieldDescriptor> stored_;
   std::vector<TFieldDescriptor> working_;

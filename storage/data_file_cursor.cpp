@@ -96,6 +96,9 @@ void TDataFile::SwitchToIndexByName(std::string_view name) {
 
 bool TDataFile::NaturalVisible(std::uint32_t n) {
   if (n == 0 || n >= header_.NextRecord()) return false;
+  // A record the filter bitmap leaves out is not read: the test below
+  // would answer false for it whatever its status.
+  if (FilterBitClear(n)) return false;
   const bool live =
       RecordPin(GetRecordBuffer(n, true, ReadDirection::kForward, false))->Status() == 0;
   return live && FilterAccepts(n);

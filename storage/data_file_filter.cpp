@@ -52,8 +52,14 @@ class DataFileFilterSource : public FilterSource {
     return next > 0 ? next - 1 : 0;
   }
 
+  // From the status bytes, read in blocks; through "Sys Deleted" only
+  // where the blocks cannot be read past the record cache.
   void LiveRecords(RecordBitmap& bitmap) override {
     bitmap.ClearAll();
+    const std::uint32_t slots = std::min(RecordSlots(), bitmap.Slots());
+    if (t_.ScanStoredRecords(nullptr, slots,
+                             [&](std::uint32_t r, std::span<const std::byte>) { bitmap.Set(r); }))
+      return;
     if (LiveFromDeletedIndex(bitmap)) return;
     ForEachRecord(nullptr, [&](std::uint32_t r, std::span<const std::byte>) { bitmap.Set(r); });
   }
@@ -62,6 +68,7 @@ class DataFileFilterSource : public FilterSource {
       const RecordBitmap* only,
       const std::function<void(std::uint32_t, std::span<const std::byte>)>& visit) override {
     const std::uint32_t slots = std::min(RecordSlots(), only ? only->Slots() : RecordSlots());
+    if (t_.ScanStoredRecords(only, slots, visit)) return;
     for (std::uint32_t r = only ? only->NextSet(0) : 1; r >= 1 && r <= slots;
          r = only ? only->NextSet(r) : r + 1) {
       const RecordPin rec(t_.GetRecordBuffer(r, true, ReadDirection::kForward, false));
@@ -113,6 +120,45 @@ class DataFileFilterSource : public FilterSource {
 
   TDataFile& t_;
 };
+
+bool TDataFile::ScanStoredRecords(
+    const RecordBitmap* only, std::uint32_t slots,
+    const std::function<void(std::uint32_t, std::span<const std::byte>)>& visit) {
+  if (has_computed_ || computed_size_ != 0 || record_size_ == 0) return false;
+  const std::uint32_t per_block =
+      std::max<std::uint32_t>(1, static_cast<std::uint32_t>(kScanBlockBytes / record_size_));
+  std::vector<std::uint8_t> block(std::size_t{per_block} * record_size_);
+  std::vector<std::uint8_t> plain(header_.Encrypted() ? record_size_ : 0);
+  std::uint32_t first = 0;    // records first .. first + present - 1 are in block
+  std::uint32_t present = 0;
+  for (std::uint32_t r = only ? only->NextSet(0) : 1; r >= 1 && r <= slots;
+       r = only ? only->NextSet(r) : r + 1) {
+    if (const TRecord* cached = cache_.Find(r)) {
+      if (cached->Status() == 0) visit(r, cached->Data());
+      continue;
+    }
+    if (present == 0 || r < first || r >= first + present) {
+      const std::uint32_t count = std::min(per_block, slots - r + 1);
+      const std::int32_t got =
+          ReadAtMost(static_cast<std::int64_t>(RecordPosition(r)), block.data(),
+                     static_cast<std::int32_t>(std::size_t{count} * record_size_));
+      first = r;
+      present = got > 0 ? std::min(count, static_cast<std::uint32_t>(got) / record_size_) : 0;
+      // A slot below the append position that is neither cached nor in the
+      // file: the table is damaged.
+      if (present == 0) Fail(ErrorCode::kCorruptRecords);
+    }
+    const std::uint8_t* image = block.data() + std::size_t{r - first} * record_size_;
+    if (!plain.empty()) {
+      std::memcpy(plain.data(), image, record_size_);
+      ScrambleTableContents(plain.data(), record_size_);
+      image = plain.data();
+    }
+    if (image[0] != 0) continue;  // deleted
+    visit(r, std::as_bytes(std::span<const std::uint8_t>(image, record_size_)));
+  }
+  return true;
+}
 
 struct TDataFile::FilterState {
   explicit FilterState(TDataFile& t) : owner(t), source(t), engine(source) {}
@@ -258,6 +304,12 @@ void TDataFile::CopyFiltersTo(TDataFile& clone) {
         clone.AddCallbackFilter(f.Routine(), f.ClientData(), handle)));
     if (f.Active()) CheckEngineResult(static_cast<std::int32_t>(clone.ActivateFilter(handle)));
   }
+}
+
+bool TDataFile::FilterBitClear(std::uint32_t record_number) const {
+  if (!filters_) return false;
+  const FilterEngine& e = filters_->engine;
+  return record_number <= e.Result().Slots() && !e.TestBit(record_number);
 }
 
 bool TDataFile::FilterAccepts(std::uint32_t record_number) {

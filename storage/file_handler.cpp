@@ -140,7 +140,7 @@ void TFileHandler::SetFileName(std::string_view name) {
 
 void TFileHandler::Open() {
   if (open_) return;
-  TraceLine("Open of file " + name_);
+  if (trace_) TraceLine("Open of file " + name_);
   forced_read_only_ = false;
   if (in_memory_) {
     fw::CriticalSectionGuard guard(EngineLock());
@@ -170,11 +170,13 @@ void TFileHandler::Open() {
       Fail(code);
     }
   }
+  position_ = 0;
+  size_ = -1;
   open_ = true;
 }
 
 void TFileHandler::Close() {
-  TraceLine("Close of file " + name_);
+  if (trace_) TraceLine("Close of file " + name_);
   if (in_memory_) {
     if (memory_file_ != nullptr) {
       fw::CriticalSectionGuard guard(EngineLock());
@@ -184,6 +186,8 @@ void TFileHandler::Close() {
   } else {
     file_.Close();
   }
+  position_ = 0;
+  size_ = -1;
   handle_ = 0;
   open_ = false;
 }
@@ -191,7 +195,7 @@ void TFileHandler::Close() {
 void TFileHandler::CreateFile() {
   if (open_) Fail(Code(ErrorCode::kInUse));
   if (!exclusive_) Fail(Code(ErrorCode::kMustBeExclusive));
-  TraceLine("Creation of file " + name_);
+  if (trace_) TraceLine("Creation of file " + name_);
   if (in_memory_) {
     fw::CriticalSectionGuard guard(EngineLock());
     TMemoryFile* file = nullptr;
@@ -205,12 +209,14 @@ void TFileHandler::CreateFile() {
       Fail(MapOSError(0));
     }
   }
+  position_ = 0;
+  size_ = -1;
   open_ = true;
 }
 
 void TFileHandler::DeleteFile() {
   if (open_) Fail(Code(ErrorCode::kInUse));
-  TraceLine("Deletion of file " + name_);
+  if (trace_) TraceLine("Deletion of file " + name_);
   bool done;
   if (in_memory_) {
     fw::CriticalSectionGuard guard(EngineLock());
@@ -224,7 +230,7 @@ void TFileHandler::DeleteFile() {
 void TFileHandler::RenameFile(std::string_view new_name) {
   if (open_) Fail(Code(ErrorCode::kInUse));
   std::string target = NormaliseFileName(new_name);
-  TraceLine("Rename of file " + name_ + " to " + target);
+  if (trace_) TraceLine("Rename of file " + name_ + " to " + target);
   bool done;
   if (in_memory_) {
     fw::CriticalSectionGuard guard(EngineLock());
@@ -239,7 +245,7 @@ void TFileHandler::RenameFile(std::string_view new_name) {
 void TFileHandler::CopyFile(std::string_view destination) {
   if (open_) Fail(Code(ErrorCode::kInUse));
   const std::string target = NormaliseFileName(destination);
-  TraceLine("Copy of file " + name_ + " to " + target);
+  if (trace_) TraceLine("Copy of file " + name_ + " to " + target);
   if (in_memory_) {
     std::int32_t result;
     {
@@ -256,7 +262,24 @@ void TFileHandler::CopyFile(std::string_view destination) {
 }
 
 std::int32_t TFileHandler::Read(void* buffer, std::int32_t n) {
-  TraceLine("Read from file " + name_ + " of " + Num(n));
+  const std::int32_t got = ReadBytes(buffer, n);
+  if (got < n && !exclusive_ && !short_read_allowed_) Fail(Code(ErrorCode::kReadError));
+  return got;
+}
+
+std::int32_t TFileHandler::ReadAtMost(std::int64_t position, void* buffer, std::int32_t n) {
+  Seek(position, 0);
+  // Through slot 8 like every read, with its short-count rule lifted.
+  struct Allow {
+    bool& flag;
+    explicit Allow(bool& f) : flag(f) { flag = true; }
+    ~Allow() { flag = false; }
+  } allow(short_read_allowed_);
+  return Read(buffer, n);
+}
+
+std::int32_t TFileHandler::ReadBytes(void* buffer, std::int32_t n) {
+  if (trace_) TraceLine("Read from file " + name_ + " of " + Num(n));
   const std::uint16_t kRead = Code(ErrorCode::kReadError);
   if (n < 0 || FaultHit(FaultSite::kRead)) Fail(kRead);
   std::int32_t got;
@@ -266,15 +289,17 @@ std::int32_t TFileHandler::Read(void* buffer, std::int32_t n) {
     got = file->ReadAt(handle_, buffer, n);
   } else {
     std::uint32_t done = 0;
-    if (!file_.Read(buffer, static_cast<std::uint32_t>(n), &done)) Fail(kRead);
+    const bool ok = file_.ReadAt(static_cast<std::uint64_t>(position_), buffer,
+                                 static_cast<std::uint32_t>(n), &done);
+    position_ += done;
+    if (!ok) Fail(kRead);
     got = static_cast<std::int32_t>(done);
   }
-  if (got < n && !exclusive_) Fail(kRead);
   return got;
 }
 
 void TFileHandler::Write(const void* buffer, std::int32_t n) {
-  TraceLine("Write to file " + name_ + " of " + Num(n));
+  if (trace_) TraceLine("Write to file " + name_ + " of " + Num(n));
   if (n < 0) Fail(Code(ErrorCode::kWriteError));
   if (FaultHit(FaultSite::kWrite)) {
     // A torn write: the first half reaches the file, then the error.
@@ -297,24 +322,34 @@ void TFileHandler::WriteBytes(const void* buffer, std::int32_t n) {
       Fail(kWrite);
     }
   } else if (n == 0) {
-    if (!file_.SetEndOfFile()) Fail(kWrite);
-  } else {
-    std::uint32_t done = 0;
-    if (!file_.Write(buffer, static_cast<std::uint32_t>(n), &done) ||
-        done < static_cast<std::uint32_t>(n)) {
+    if (!file_.SetSize(static_cast<std::uint64_t>(position_))) {
+      size_ = -1;
       Fail(kWrite);
     }
+    size_ = position_;
+  } else {
+    std::uint32_t done = 0;
+    const bool ok = file_.WriteAt(static_cast<std::uint64_t>(position_), buffer,
+                                  static_cast<std::uint32_t>(n), &done);
+    position_ += done;
+    if (!ok || done < static_cast<std::uint32_t>(n)) {
+      size_ = -1;
+      Fail(kWrite);
+    }
+    if (size_ >= 0 && position_ > size_) size_ = position_;
   }
 }
 
 void TFileHandler::Flush() {
-  TraceLine("Flush to disk for file " + name_);
+  if (trace_) TraceLine("Flush to disk for file " + name_);
   if (in_memory_) return;
   if (!file_.Flush()) Fail(Code(ErrorCode::kWriteError));
 }
 
 std::int64_t TFileHandler::Seek(std::int64_t offset, int origin) {
-  TraceLine("Seek in file " + name_ + " from " + Num(origin) + " to position " + Num(offset));
+  if (trace_) {
+    TraceLine("Seek in file " + name_ + " from " + Num(origin) + " to position " + Num(offset));
+  }
   std::int64_t position;
   if (in_memory_) {
     TMemoryFile* file = RequireMemoryFile(Code(ErrorCode::kInvalidFileHandle));
@@ -322,14 +357,27 @@ std::int64_t TFileHandler::Seek(std::int64_t offset, int origin) {
     position = file->SeekHandle(handle_, offset, origin);
   } else {
     if (!file_.IsOpen()) Fail(Code(ErrorCode::kInvalidFileHandle));
-    position = file_.Seek(offset, origin);
+    switch (origin) {
+      case 0:
+        position = offset;
+        break;
+      case 1:
+        position = position_ + offset;
+        break;
+      case 2:
+        position = DiskSize() + offset;
+        break;
+      default:
+        position = -1;
+    }
+    if (position >= 0) position_ = position;
   }
   if (position < 0) Fail(Code(ErrorCode::kUnknownOSError));
   return position;
 }
 
 std::int64_t TFileHandler::GetFileSize() {
-  TraceLine("Get size of file " + name_);
+  if (trace_) TraceLine("Get size of file " + name_);
   const bool trace = trace_;
   trace_ = false;  // one line for the whole operation
   struct Restore {
@@ -340,10 +388,23 @@ std::int64_t TFileHandler::GetFileSize() {
   return Seek(0, 2);
 }
 
+std::int64_t TFileHandler::DiskSize() {
+  // No other handle can change an exclusively opened file, so its size is
+  // read once and then kept by Write. A shared file may grow or shrink under
+  // other programs at any time: its size is asked for every time.
+  if (exclusive_ && size_ >= 0) return size_;
+  const std::int64_t size = file_.Size();
+  if (size < 0) Fail(Code(ErrorCode::kUnknownOSError));
+  size_ = size;
+  return size;
+}
+
 bool TFileHandler::LockRange(std::int64_t offset, std::int64_t length, bool lock) {
   if (exclusive_) return true;
-  TraceLine(std::string(lock ? "Lock" : "Unlock") + " in file " + name_ + " from position " +
-            Num(offset) + " for " + Num(length));
+  if (trace_) {
+    TraceLine(std::string(lock ? "Lock" : "Unlock") + " in file " + name_ + " from position " +
+              Num(offset) + " for " + Num(length));
+  }
   if (in_memory_) {
     if (memory_file_ == nullptr) return false;
     fw::CriticalSectionGuard guard(EngineLock());
@@ -357,7 +418,7 @@ bool TFileHandler::LockRange(std::int64_t offset, std::int64_t length, bool lock
 }
 
 bool TFileHandler::FileExists() {
-  TraceLine("File exists test for file " + name_);
+  if (trace_) TraceLine("File exists test for file " + name_);
   if (in_memory_) {
     fw::CriticalSectionGuard guard(EngineLock());
     return CurrentSession()->MemoryFiles().MemoryFileExists(name_);

@@ -15,7 +15,8 @@
 // exactly like two programs.
 //
 // With the trace flag set, every operation first appends a line to
-// "tolmidio.log" in the current directory (see TraceLine in the .cpp).
+// "tolmidio.log" in the current directory (see TraceLine in the .cpp); the
+// line's text is built only then.
 //
 // Read and Write are fault sites (fault_injection.h): a test can make any
 // one of them fail.
@@ -81,6 +82,11 @@ class TFileHandler {
 
   // Conveniences: Seek(position, 0) then Read / Write.
   std::int32_t ReadAt(std::int64_t position, void* buffer, std::int32_t n);
+  // Seek(position, 0) then a read that returns the count read whatever the
+  // sharing mode (short at the end of the file, 0 beyond it): one call
+  // where a size probe and a read would be two. Traced and a fault site
+  // as Read.
+  std::int32_t ReadAtMost(std::int64_t position, void* buffer, std::int32_t n);
   void WriteAt(std::int64_t position, const void* buffer, std::int32_t n);
 
   // Each raises 10031 when the value changes while the file is open.
@@ -112,23 +118,35 @@ class TFileHandler {
   // Raises code with this file's name as context.
   [[noreturn]] void Fail(std::uint16_t code) const;
   void TraceLine(const std::string& text);
+  // Where the next read or write of a disk file goes.
+  [[nodiscard]] std::int64_t Position() const { return position_; }
 
  private:
   void SetFlag(bool& flag, bool value);
+  // Read's work, without the short-count rule.
+  std::int32_t ReadBytes(void* buffer, std::int32_t n);
   // Write's work, without its trace line or fault site.
   void WriteBytes(const void* buffer, std::int32_t n);
   [[nodiscard]] TMemoryFile* RequireMemoryFile(std::uint16_t code) const;
+  // The size of the open disk file (see the .cpp for when it is cached).
+  std::int64_t DiskSize();
 
   bool in_memory_ = false;
   TMemoryFile* memory_file_ = nullptr;  // owned by the session's list
   std::string name_;
   std::int32_t handle_ = 0;
   platform::File file_;
+  // Disk files: the handler keeps the position itself (every read and write
+  // is one pread/pwrite at it) and the file size while it is known (-1 when
+  // not); both are reset by Open, CreateFile and Close.
+  std::int64_t position_ = 0;
+  std::int64_t size_ = -1;
   bool exclusive_ = false;
   bool read_only_ = false;
   bool forced_read_only_ = false;
   bool open_ = false;
   bool trace_ = false;
+  bool short_read_allowed_ = false;  // inside ReadAtMost
   std::unique_ptr<TFileHandler> trace_file_;
 };
 

@@ -558,9 +558,66 @@ FilterLevel FilterEngine::Analyze(TExpressionNode& node) {
 
 FilterLevel FilterEngine::AnalyzeFilter(TExpressionNode& tree) { return Analyze(tree); }
 
+namespace {
+
+// A condition answered from the record bytes, made once per scan: a
+// string field compared for (in)equality with a string constant that is
+// not null, whole (=, <>) or as a partial string compare. The answer is
+// the evaluator's: the same characters (the field's bytes up to the first
+// NUL, at most kMaxValueChars) go through the same CompareStrings, and a
+// null field is unequal to the constant.
+struct RawStringTest {
+  FieldSlot slot;
+  std::string constant;
+  bool equal = true;
+  bool case_insensitive = false;
+  std::uint8_t partial = 0;
+
+  // nullopt: this record needs the evaluator (a slot beyond the image).
+  std::optional<bool> Passes(std::span<const std::byte> record, std::uint8_t language,
+                             std::uint8_t sort) const {
+    if (slot.Extent() > record.size()) return std::nullopt;
+    if (!FieldHasValue(record, slot)) return !equal;
+    const auto bytes = FieldValueBytes(record, slot);
+    const char* p = reinterpret_cast<const char*>(bytes.data());
+    const std::size_t limit = std::min(bytes.size(), kMaxValueChars);
+    const void* z = std::memchr(p, 0, limit);
+    const std::string_view value(p, z ? static_cast<std::size_t>(static_cast<const char*>(z) - p)
+                                      : limit);
+    const int c = CompareStrings(language, sort, value, case_insensitive, partial, constant);
+    return (c == 0) == equal;
+  }
+};
+
+std::optional<RawStringTest> CompileRawStringTest(const TExpressionNode& node,
+                                                  const FilterSource& source) {
+  const bool binary = node.kind == NodeKind::kBinary;
+  if (!binary && node.kind != NodeKind::kStringCompare) return std::nullopt;
+  if (node.op != ExprOperator::kEqual && node.op != ExprOperator::kNotEqual) return std::nullopt;
+  const TExpressionNode* field = node.left.get();
+  const TExpressionNode* constant = node.right.get();
+  if (field == nullptr || constant == nullptr || field->kind != NodeKind::kField ||
+      field->field_number == 0 || constant->kind != NodeKind::kConstant ||
+      constant->type != FieldType::kString || constant->null != 0)
+    return std::nullopt;
+  RawStringTest t;
+  t.slot = source.FilterFieldSlot(field->field_number);
+  if (t.slot.type != FieldType::kString) return std::nullopt;
+  t.constant = std::string(NodeString(*constant));
+  t.equal = node.op == ExprOperator::kEqual;
+  if (!binary) {
+    t.case_insensitive = node.case_insensitive != 0;
+    t.partial = node.partial_length;
+  }
+  return t;
+}
+
+}  // namespace
+
 void FilterEngine::Scan(RecordBitmap& bitmap, ExprOperator /*parent*/, const TExpressionNode& node) {
   bitmap.AndWith(live_);
   RecordBitmap keep(bitmap.Slots());
+  const std::optional<RawStringTest> raw = CompileRawStringTest(node, source_);
   // EvaluateFilterRecord for each record, with the field callback and the
   // result node made once (the evaluator overwrites the result first).
   std::span<const std::byte> current;
@@ -570,6 +627,12 @@ void FilterEngine::Scan(RecordBitmap& bitmap, ExprOperator /*parent*/, const TEx
   TExpressionNode result;
   source_.ForEachRecord(&bitmap, [&](std::uint32_t r, std::span<const std::byte> record) {
     ++records_scanned_;
+    if (raw) {
+      if (const std::optional<bool> pass = raw->Passes(record, language, sort)) {
+        if (*pass && r <= keep.Slots()) keep.Set(r);
+        return;
+      }
+    }
     current = record;
     EvaluateExpression(node, field, language, sort, result);
     if (r <= keep.Slots() && NodeIsTrue(result)) keep.Set(r);

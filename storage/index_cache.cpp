@@ -113,6 +113,13 @@ void IndexStore::WriteHeader() {
 
 bool IndexStore::CheckIndexHeaderChanged() {
   if (write_lock_held_) return false;
+  // The counter alone first (the scrambler rolls from the block's first
+  // byte, so four bytes unscramble as the header's first four do); the
+  // whole header only when it moved.
+  std::uint8_t counter[4];
+  if (ReadBlock(0, counter, 4) != 4) Fail(ErrorCode::kHeaderError);
+  if (owner_->Scrambled()) owner_->ScrambleBlock({counter, 4});
+  if (LoadLittle<std::uint32_t>(counter) == header_.Counter()) return false;
   IndexHeader h;
   if (ReadBlock(0, h.Data(), kIndexBlockSize) != static_cast<std::int32_t>(kIndexBlockSize))
     Fail(ErrorCode::kHeaderError);
@@ -436,18 +443,23 @@ PagePin IndexStore::Pinned(TPage* p) {
   return PagePin(p);
 }
 
-// A page object for a new offset: a new one while the list has room (or in
-// a batch), else the least recently used clean unpinned page.
+// A page object for a new offset: a new one while the list has room (or the
+// cache is under its budget, or in a batch), else the least recently used
+// clean unpinned page.
 TPage* IndexStore::TakeSlot(PageList& list) {
   if (FaultHit(FaultSite::kCacheSlot)) Corrupt();
-  if (list.pages.size() < list.capacity || owner_->InBatch()) {
+  if (list.pages.size() < list.capacity || owner_->InBatch() ||
+      CachedPageCount() < page_budget_) {
     list.pages.push_back(std::make_unique<TPage>());
     TPage* p = list.pages.back().get();
     PushFront(list, p);
     return p;
   }
   for (int round = 0; round < 2; ++round) {
-    for (TPage* p = list.tail; p; p = p->lru_prev) {
+    // The first round looks only near the tail: stepping past thousands of
+    // dirty pages on every miss costs more than writing them all in order.
+    int left = round == 0 ? kEvictScan : -1;
+    for (TPage* p = list.tail; p && left != 0; p = p->lru_prev, --left) {
       if (p->Pins() == 0 && !p->Dirty()) {
         if (p->Offset() != 0) list.map.erase(p->Offset());
         p->SetOffset(0);
@@ -460,11 +472,11 @@ TPage* IndexStore::TakeSlot(PageList& list) {
     }
     if (round == 0) {
       if (undo_active_) {
-        if (!WritePages(true)) break;
-        undo_flushed_ = true;
-        header_dirty_ = true;
-      } else {
-        if (!FlushIndexPages()) break;
+        if (WritePages(true)) {
+          undo_flushed_ = true;
+          header_dirty_ = true;
+        }
+      } else if (FlushIndexPages()) {
         WriteHeader();
       }
     }
@@ -636,16 +648,18 @@ std::size_t IndexStore::CleanPageCount(int slot) const {
 }
 
 void IndexStore::ShrinkPageLists() {
+  std::size_t total = CachedPageCount();
   for (PageList& list : lists_) {
     list.capacity = kInitialListCapacity;
-    if (list.pages.size() <= list.capacity) continue;
+    if (list.pages.size() <= list.capacity || total <= page_budget_) continue;
     std::vector<std::unique_ptr<TPage>> keep;
     for (auto& p : list.pages) {
-      if (keep.size() < list.capacity || p->Pins() > 0 || p->Dirty()) {
+      if (keep.size() < list.capacity || total <= page_budget_ || p->Pins() > 0 || p->Dirty()) {
         keep.push_back(std::move(p));
       } else {
         if (p->Offset() != 0) list.map.erase(p->Offset());
         Unlink(list, p.get());
+        --total;
       }
     }
     list.pages = std::move(keep);

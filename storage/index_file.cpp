@@ -52,11 +52,7 @@ void TIndexFile::CreateFile() {
 std::int32_t TIndexFile::ReadBlock(std::uint32_t offset, std::uint8_t* buffer, std::int32_t n) {
   // A block past the end of the file is a short read whatever the sharing
   // mode: the caller reports the file as damaged.
-  const std::int64_t size = GetFileSize();
-  if (static_cast<std::int64_t>(offset) >= size) return 0;
-  const std::int64_t avail = size - offset;
-  const std::int32_t want = static_cast<std::int32_t>(std::min<std::int64_t>(n, avail));
-  return ReadAt(offset, buffer, want);
+  return ReadAtMost(offset, buffer, n);
 }
 
 void TIndexFile::WriteBlock(std::uint32_t offset, const std::uint8_t* buffer, std::int32_t n) {

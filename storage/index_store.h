@@ -5,10 +5,14 @@
 // Page cache: one LRU list per descriptor slot (pages of the current index
 // come from its list), looked up through a hash map by offset.
 //  (1) A page handed out by GetPage/NewPage is pinned until ReleasePage.
-//  (2) Only clean, unpinned pages are evicted; when none is clean the
-//      dirty unpinned pages are written (with the header) and the search
-//      repeats; when every page is pinned the list grows. A split cascade
-//      therefore never fails for want of cache.
+//  (2) A list holds up to kInitialListCapacity pages, more while the
+//      whole table's cache is under its page budget (kDefaultPageBudget,
+//      8 MB of pages). Only clean, unpinned pages are evicted, looked for
+//      among the least recently used kEvictScan; when none is clean there
+//      the dirty unpinned pages are written (all lists, in offset order,
+//      with the header) and the search repeats over the whole list; when
+//      every page is pinned the list grows. A split cascade therefore never
+//      fails for want of cache.
 //  (3) Inside a batch (owner's flag) a full list grows instead of evicting.
 //  (4) While a write's undo is open (BeginUndo to CommitUndo/RollbackUndo)
 //      every page the cache hands out is entered in the undo once and
@@ -64,6 +68,8 @@ void CheckIndexDefinitions(const IndexFileOwner& owner, const IndexDefinition* p
 class IndexStore : private TPage::UndoRecorder {
  public:
   static constexpr int kInitialListCapacity = 31;
+  static constexpr std::size_t kDefaultPageBudget = (8u << 20) / kIndexBlockSize;
+  static constexpr int kEvictScan = 64;
 
   explicit IndexStore(IndexFileOwner* owner);
   virtual ~IndexStore();
@@ -134,9 +140,13 @@ class IndexStore : private TPage::UndoRecorder {
   // take without a flush).
   [[nodiscard]] std::size_t ListPageCount(int slot) const;
   [[nodiscard]] std::size_t CleanPageCount(int slot) const;
-  // After a batch: every list back to its initial capacity (clean unpinned
-  // pages beyond it are dropped).
+  // After a batch: every list back to its initial capacity; while the cache
+  // is over its budget, clean unpinned pages beyond that are dropped.
   void ShrinkPageLists();
+  // Pages the whole cache may hold before lists stop growing past their
+  // capacity (0: each list keeps to its capacity).
+  void SetPageBudget(std::size_t pages) { page_budget_ = pages; }
+  [[nodiscard]] std::size_t PageBudget() const { return page_budget_; }
   // Every cached page dropped, dirty or not, and the header read again; the
   // cursor finds its entry again by position. trim: the page objects are
   // freed (the lists back to their initial capacity), else kept for reuse.
@@ -341,6 +351,7 @@ class IndexStore : private TPage::UndoRecorder {
   bool write_lock_held_ = false;
   bool header_dirty_ = false;  // header changed since it was last read or written
   std::array<PageList, kIndexSlots> lists_;
+  std::size_t page_budget_ = kDefaultPageBudget;
 
   // Undo of the write in progress (cache invariant 4).
   bool undo_active_ = false;

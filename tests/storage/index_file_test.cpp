@@ -451,6 +451,7 @@ TEST_F(IndexTest, CacheEvictsOutsideABatchAndGrowsInside) {
   std::uint8_t desc[16] = {};
   std::uint16_t fields[16] = {6};
   file_->CreatePrimaryIndex(256, 1, desc, fields, false, false);
+  file_->SetPageBudget(0);  // each list keeps to its 31 pages
   std::mt19937 rng(7);
   std::set<Key> model;
   auto insert = [&] {

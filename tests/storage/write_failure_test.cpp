@@ -363,6 +363,7 @@ TEST_F(WriteFailureTest, AWriteIntoACacheFullOfEarlierChangesFailsCleanly) {
     // Names after every other: these inserts touch only the right edge of
     // ByName, so the failing insert's pages there are not in the cache.
     auto earlier = [&](TDataFile& t, Model& m) {
+      t.IndexFile().SetPageBudget(0);  // each index list keeps to its 31 pages
       for (std::int32_t num = 10000; !full.reached(t); ++num) {
         ASSERT_LT(num, 13000) << full.name << " never full";
         const Row row{"zz " + std::to_string(num), Memo(num, 0)};
