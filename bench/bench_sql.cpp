@@ -17,7 +17,7 @@
 // 1.2, ORDER BY 3.4 / 2.3, GROUP BY 1.1 / 0.6, DISTINCT 1.6 / 0.7, live
 // LIKE 5.7 / 3.9, join 1.2 / 0.8, three-table join 0.6 / 0.7, self-join
 // 0.9 / 0.3; the 4,000-row self-join 2.5 ms. What is left is the engine's:
-// at 10,000 rows about half a millisecond of each canned line is making,
+// at 10,000 rows a fixed part of each canned line is making,
 // opening, closing and deleting the result table's files; ORDER BY and
 // the filter spend most of their time in the result's record and index
 // inserts (record cache, undo, one descent per key); a live cursor takes
