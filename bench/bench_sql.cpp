@@ -12,16 +12,17 @@
 // same indexes and case-sensitive LIKE; our tables are opened shared, as a
 // query opens them.
 //
-// On the build machine (RelWithDebInfo, load about 12 on 8 cores, median
-// of three runs) ours over SQLite's, 10,000 / 100,000 rows: filter 3.4 /
-// 1.4, ORDER BY 4.0 / 2.9, GROUP BY 1.5 / 0.6, DISTINCT 2.1 / 0.8, live
-// LIKE 7.6 / 9.1, join 1.5 / 1.0, three-table join 0.8 / 1.0, self-join
-// 1.3 / 0.3; the 4,000-row self-join 4 ms. What is left is the engine's:
-// at 10,000 rows 1 to 1.5 ms of each canned line is making, opening,
-// closing and deleting the result table's files (three opens with their
-// path checks, an inode made and freed per file); ORDER BY spends most of
-// its time in the result's record and index inserts; a live cursor takes
-// a read section (file locks and header checks) for every row it reads.
+// On the build machine (RelWithDebInfo, load 5 to 12 on 8 cores, median
+// of three runs) ours over SQLite's, 10,000 / 100,000 rows: filter 2.5 /
+// 1.2, ORDER BY 3.4 / 2.3, GROUP BY 1.1 / 0.6, DISTINCT 1.6 / 0.7, live
+// LIKE 5.7 / 3.9, join 1.2 / 0.8, three-table join 0.6 / 0.7, self-join
+// 0.9 / 0.3; the 4,000-row self-join 2.5 ms. What is left is the engine's:
+// at 10,000 rows a fixed part of each canned line is making,
+// opening, closing and deleting the result table's files; ORDER BY and
+// the filter spend most of their time in the result's record and index
+// inserts (record cache, undo, one descent per key); a live cursor takes
+// a read section (file locks and header checks) and a read of the file
+// for every row it reads.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>

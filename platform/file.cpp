@@ -219,6 +219,53 @@ void SetPreferReadOnlyDescriptors(bool on) { g_prefer_read_only_fds = on; }
 // ---------------------------------------------------------------------------
 // Names
 
+namespace {
+
+// Names read from each directory while a DirectoryListingScope lives on
+// this thread; null outside one.
+using DirectoryListings = std::map<std::string, std::vector<std::string>, std::less<>>;
+thread_local DirectoryListings* t_listings = nullptr;
+
+// The case-insensitive match of part in dir that sorts first, or "".
+std::string MatchInDirectory(const std::string& dir, const std::string& part) {
+  std::string match;
+  auto consider = [&](const char* name) {
+    if (EqualNoCase(name, part) && (match.empty() || match > name)) match = name;
+  };
+  if (t_listings != nullptr) {
+    auto it = t_listings->find(dir);
+    if (it == t_listings->end()) {
+      std::vector<std::string> names;
+      if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d)) names.emplace_back(e->d_name);
+        closedir(d);
+      }
+      it = t_listings->emplace(dir, std::move(names)).first;
+    }
+    for (const std::string& name : it->second) consider(name.c_str());
+    return match;
+  }
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d)) consider(e->d_name);
+    closedir(d);
+  }
+  return match;
+}
+
+}  // namespace
+
+DirectoryListingScope::DirectoryListingScope() {
+  if (t_listings != nullptr) return;
+  t_listings = new DirectoryListings;
+  outer_ = true;
+}
+
+DirectoryListingScope::~DirectoryListingScope() {
+  if (!outer_) return;
+  delete t_listings;
+  t_listings = nullptr;
+}
+
 std::string ResolvePath(std::string_view name) {
   std::string path(name);
   std::replace(path.begin(), path.end(), '\\', '/');
@@ -245,13 +292,7 @@ std::string ResolvePath(std::string_view name) {
       out += part;
       continue;
     }
-    std::string match;
-    if (DIR* d = opendir(dir.c_str())) {
-      while (const dirent* e = readdir(d)) {
-        if (EqualNoCase(e->d_name, part) && (match.empty() || match > e->d_name)) match = e->d_name;
-      }
-      closedir(d);
-    }
+    const std::string match = MatchInDirectory(dir, part);
     if (match.empty()) {
       missing = true;
       out += part;
@@ -502,7 +543,10 @@ bool File::Open(std::string_view name, Access access, Share share, Disposition d
       continue;
     }
     if (truncate) {
-      if (ftruncate(fd, 0) != 0) {
+      // An empty file is left alone: a truncation to zero, even of nothing,
+      // makes some file systems (ext4's replace-by-truncate rule) write the
+      // file's data out at close.
+      if (now.st_size != 0 && ftruncate(fd, 0) != 0) {
         const int te = errno;
         close(fd);
         return Fail(WindowsErrorFromErrno(te));

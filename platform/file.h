@@ -115,6 +115,24 @@ class File {
 // do not exist are kept as given (so a new file gets the name as given).
 std::string ResolvePath(std::string_view name);
 
+// While one lives on a thread, ResolvePath on that thread lists each
+// directory it searches once and answers later misses in the same
+// directory from that listing (a table open resolves several names that
+// usually do not exist, each of which would otherwise read the whole
+// directory). Files made, renamed or deleted in the directory while it
+// lives may be missed: keep it to a few lookups that change nothing.
+// Scopes nest; the outermost one owns the listings.
+class DirectoryListingScope {
+ public:
+  DirectoryListingScope();
+  ~DirectoryListingScope();
+  DirectoryListingScope(const DirectoryListingScope&) = delete;
+  DirectoryListingScope& operator=(const DirectoryListingScope&) = delete;
+
+ private:
+  bool outer_ = false;
+};
+
 bool FileExists(std::string_view name);
 bool DirectoryExists(std::string_view name);
 bool CreateDirectory(std::string_view name);

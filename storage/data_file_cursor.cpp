@@ -99,8 +99,12 @@ bool TDataFile::NaturalVisible(std::uint32_t n) {
   // A record the filter bitmap leaves out is not read: the test below
   // would answer false for it whatever its status.
   if (FilterBitClear(n)) return false;
+  // Under a filter bitmap, records after n are read with it only when the
+  // next one is in the bitmap too: a run of records it leaves out would be
+  // loaded into the cache for nothing.
+  const bool read_ahead = !FilterBitClear(n + 1);
   const bool live =
-      RecordPin(GetRecordBuffer(n, true, ReadDirection::kForward, false))->Status() == 0;
+      RecordPin(GetRecordBuffer(n, read_ahead, ReadDirection::kForward, false))->Status() == 0;
   return live && FilterAccepts(n);
 }
 

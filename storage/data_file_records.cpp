@@ -551,8 +551,11 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
     const bool reuse = n != header_.NextRecord();
     slot = RecordPin(TakeFreeRecord());
     n = slot->RecordNumber();
-    Key old_deleted{};
-    if (reuse) BuildDeletedKey(1, old_deleted.data(), slot->Data());
+    Key old_deleted;  // read only for a reused slot: cleared there, not per insert
+    if (reuse) {
+      old_deleted.fill(0);
+      BuildDeletedKey(1, old_deleted.data(), slot->Data());
+    }
     for (int i : indexes) {
       ix.SelectIndex(i);
       BuildIndexKey(record, key.data());

@@ -1,5 +1,6 @@
 // IndexStore: header, index definitions and the page cache.
 #include <algorithm>
+#include <utility>
 
 #include "platform/text.h"
 #include "storage/fault_injection.h"
@@ -107,7 +108,7 @@ void IndexStore::WriteHeader() {
     owner_->ScrambleBlock({copy.Data(), kIndexBlockSize});
     WriteBlock(0, copy.Data(), kIndexBlockSize);
   } else {
-    WriteBlock(0, header_.Data(), kIndexBlockSize);
+    WriteBlock(0, std::as_const(header_).Data(), kIndexBlockSize);
   }
 }
 
@@ -720,7 +721,9 @@ void IndexStore::BeginUndo(bool copy_clean) {
     }
     undo_stamp_ = 1;
   }
-  undo_header_ = header_;
+  // undo_header_ is only ever written here, so it equals header_ outside
+  // the bytes header_ changed since the last write began.
+  header_.CopyChangesTo(undo_header_);
   undo_header_dirty_ = header_dirty_;
   undo_flushed_ = false;
   undo_count_ = 0;

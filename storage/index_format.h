@@ -63,6 +63,7 @@
 // buffer each (the data file's scrambler and start pair).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -167,26 +168,38 @@ constexpr bool CompressionFor(int field_count, bool unique, bool first_field_is_
   return first_field_is_string;
 }
 
-// The 4096-byte header image.
+// The 4096-byte header image. It also keeps the range of bytes changed
+// since the last CopyChangesTo (every byte after a construction, an
+// assignment or a writable Data()), so that a snapshot kept in step with it
+// is brought up to date by copying that range only.
 class IndexHeader {
  public:
   IndexHeader() { bytes_.fill(0); }
+  IndexHeader(const IndexHeader& other) : bytes_(other.bytes_) {}
+  IndexHeader& operator=(const IndexHeader& other) {
+    bytes_ = other.bytes_;
+    TouchAll();
+    return *this;
+  }
 
-  [[nodiscard]] std::uint8_t* Data() { return bytes_.data(); }
+  [[nodiscard]] std::uint8_t* Data() {
+    TouchAll();
+    return bytes_.data();
+  }
   [[nodiscard]] const std::uint8_t* Data() const { return bytes_.data(); }
 
   [[nodiscard]] std::uint32_t Counter() const { return U32(kHdrCounter); }
   void SetCounter(std::uint32_t v) { SetU32(kHdrCounter, v); }
   [[nodiscard]] std::uint8_t Version() const { return bytes_[kHdrVersion]; }
-  void SetVersion(std::uint8_t v) { bytes_[kHdrVersion] = v; }
+  void SetVersion(std::uint8_t v) { SetU8(kHdrVersion, v); }
   [[nodiscard]] std::uint32_t EndOffset() const { return U32(kHdrEndOffset); }
   void SetEndOffset(std::uint32_t v) { SetU32(kHdrEndOffset, v); }
   [[nodiscard]] std::uint8_t SecondaryCount() const { return bytes_[kHdrSecondaryCount]; }
-  void SetSecondaryCount(std::uint8_t v) { bytes_[kHdrSecondaryCount] = v; }
+  void SetSecondaryCount(std::uint8_t v) { SetU8(kHdrSecondaryCount, v); }
   [[nodiscard]] std::uint32_t RecordCount() const { return U32(kHdrRecordCount); }
   void SetRecordCount(std::uint32_t v) { SetU32(kHdrRecordCount, v); }
   [[nodiscard]] bool NoPrimaryKey() const { return bytes_[kHdrNoPrimaryKey] != 0; }
-  void SetNoPrimaryKey(bool v) { bytes_[kHdrNoPrimaryKey] = v ? 1 : 0; }
+  void SetNoPrimaryKey(bool v) { SetU8(kHdrNoPrimaryKey, v ? 1 : 0); }
 
   [[nodiscard]] TIndexDescriptor Descriptor(int slot) const {
     TIndexDescriptor d;
@@ -194,7 +207,9 @@ class IndexHeader {
     return d;
   }
   void SetDescriptor(int slot, const TIndexDescriptor& d) {
-    std::memcpy(&bytes_[kHdrDescriptors + kDescriptorSize * slot], &d, kDescriptorSize);
+    const std::size_t o = kHdrDescriptors + kDescriptorSize * static_cast<std::size_t>(slot);
+    Touch(o, kDescriptorSize);
+    std::memcpy(&bytes_[o], &d, kDescriptorSize);
   }
   // Slot 31 as every index file has it: "Sys Deleted", key size 5, not
   // compressed (its root and free list kept).
@@ -210,15 +225,43 @@ class IndexHeader {
   [[nodiscard]] std::uint32_t FreeHead(int slot) const { return U32(DescOffset(slot, 90)); }
   void SetFreeHead(int slot, std::uint32_t v) { SetU32(DescOffset(slot, 90), v); }
 
+  // Makes snapshot equal to this header, given that it already equals it
+  // outside the bytes changed since the last call (or since this header
+  // was constructed or assigned); then starts a new range.
+  void CopyChangesTo(IndexHeader& snapshot) {
+    if (touched_lo_ < touched_hi_) {
+      std::memcpy(&snapshot.bytes_[touched_lo_], &bytes_[touched_lo_], touched_hi_ - touched_lo_);
+    }
+    touched_lo_ = kIndexBlockSize;
+    touched_hi_ = 0;
+  }
+
  private:
+  void Touch(std::size_t o, std::size_t n) {
+    touched_lo_ = std::min(touched_lo_, o);
+    touched_hi_ = std::max(touched_hi_, o + n);
+  }
+  void TouchAll() {
+    touched_lo_ = 0;
+    touched_hi_ = kIndexBlockSize;
+  }
+  void SetU8(std::size_t o, std::uint8_t v) {
+    Touch(o, 1);
+    bytes_[o] = v;
+  }
   [[nodiscard]] std::uint32_t U32(std::size_t o) const {
     return LoadLittle<std::uint32_t>(&bytes_[o]);
   }
-  void SetU32(std::size_t o, std::uint32_t v) { StoreLittle<std::uint32_t>(&bytes_[o], v); }
+  void SetU32(std::size_t o, std::uint32_t v) {
+    Touch(o, 4);
+    StoreLittle<std::uint32_t>(&bytes_[o], v);
+  }
   static constexpr std::size_t DescOffset(int slot, std::size_t off) {
     return kHdrDescriptors + kDescriptorSize * static_cast<std::size_t>(slot) + off;
   }
   std::array<std::uint8_t, kIndexBlockSize> bytes_;
+  std::size_t touched_lo_ = 0;
+  std::size_t touched_hi_ = kIndexBlockSize;
 };
 
 // Whether slot is in use in this header: 0 once a primary key is defined,

@@ -93,6 +93,10 @@ PagePin IndexStore::Child(const TPage& parent, int idx, int depth) {
   return c;
 }
 
+// Levels of a descent path reserved up front: the trees are rarely deeper,
+// and a deeper one only grows the vector.
+constexpr std::size_t kPathLevels = 8;
+
 bool IndexStore::DescendExact(const std::uint8_t* key, std::vector<Step>& path) {
   PagePin root = GetPage(RootPage());
   if (!root) return false;
@@ -130,6 +134,7 @@ void IndexStore::RequireKeyedIndex() const {
 bool IndexStore::SearchKey(const std::uint8_t* key) {
   RequireKeyedIndex();
   std::vector<Step> path;
+  path.reserve(kPathLevels);
   return DescendExact(key, path);
 }
 
@@ -141,6 +146,7 @@ void IndexStore::InsertKey(const std::uint8_t* key, std::uint32_t record_number)
   RequireKeyedIndex();
   DetachCursor();
   std::vector<Step> path;
+  path.reserve(kPathLevels);
   PagePin root = GetPage(RootPage());
   if (!root) {
     const PagePin n = NewPage();
@@ -222,6 +228,7 @@ void IndexStore::SplitPage(TPage& p, TPage& r) {
 void IndexStore::DeleteKey(const std::uint8_t* key) {
   RequireKeyedIndex();
   std::vector<Step> path;
+  path.reserve(kPathLevels);
   if (!DescendExact(key, path)) Fail(ErrorCode::kKeyNotFound, index_name_);
   DetachCursor();
   const int leaf = static_cast<int>(path.size()) - 1;

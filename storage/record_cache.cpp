@@ -77,15 +77,29 @@ void RecordCache::MoveToFront(TRecord* r) {
 
 void RecordCache::SetNumber(TRecord* r, std::uint32_t number) {
   if (r->number_ == number) return;
-  if (r->number_ != 0) by_number_.erase(r->number_);
+  // A renumbered buffer keeps its map node (no free and allocation per
+  // record read).
+  using Node = decltype(by_number_)::node_type;
+  Node node = r->number_ != 0 ? by_number_.extract(r->number_) : Node();
   r->number_ = number;
-  if (number != 0) {
-    // Invariant (1): whoever held the number before gives it up.
-    auto [it, inserted] = by_number_.emplace(number, r);
-    if (!inserted) {
-      it->second->number_ = 0;
-      it->second = r;
-    }
+  if (number == 0) return;
+  TRecord** holder;  // the slot of number in the map
+  bool inserted;
+  if (node.empty()) {
+    auto [it, fresh] = by_number_.emplace(number, r);
+    holder = &it->second;
+    inserted = fresh;
+  } else {
+    node.key() = number;
+    node.mapped() = r;
+    auto result = by_number_.insert(std::move(node));
+    holder = &result.position->second;
+    inserted = result.inserted;
+  }
+  // Invariant (1): whoever held the number before gives it up.
+  if (!inserted) {
+    (*holder)->number_ = 0;
+    *holder = r;
   }
 }
 

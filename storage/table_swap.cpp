@@ -184,6 +184,9 @@ void TableStep(std::string_view point) {
 // ------------------------------------------------------------------ names
 
 TableNames::TableNames(std::string_view data_file_name) {
+  // Most of these names do not exist: one listing of the directory answers
+  // all of them.
+  const platform::DirectoryListingScope listing;
   const std::string path = platform::ResolvePath(data_file_name);
   const std::size_t slash = path.find_last_of('/');
   directory = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
@@ -235,8 +238,16 @@ void RemoveLeftoverFiles(std::string_view data_file_name) {
 // ------------------------------------------------------------------ recovery
 
 void RecoverTableSwap(std::string_view data_file_name) {
-  const TableNames names(data_file_name);
-  if (!platform::FileExists(names.intent)) return;
+  // Every open comes here: the names and the test for NAME.SWP share one
+  // listing of the directory.
+  bool pending = false;
+  const TableNames names = [&] {
+    const platform::DirectoryListingScope listing;
+    TableNames found(data_file_name);
+    pending = platform::FileExists(found.intent);
+    return found;
+  }();
+  if (!pending) return;
   platform::File intent;
   if (!intent.Open(names.intent, platform::Access::ReadWrite, platform::Share::None,
                    platform::Disposition::OpenExisting)) {

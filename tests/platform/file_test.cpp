@@ -96,6 +96,14 @@ TEST(FileNames, CaseInsensitiveThroughDirectoriesAndBackslashes) {
   }
   for (const char* name : {"data/sub/defaults.da", "data/sub/defaults.datx", "dat/sub/defaults.dat", "DATA\\sub"})
     EXPECT_FALSE(FileExists(dir / name)) << name;
+  // Answers from one listing per directory are the answers without it.
+  for (const char* name : {"data/sub/DEFAULTS.DAT", "DATA\\SUB\\Defaults.Dat", "data//sub/defaults.dat",
+                           "data/sub/Missing.dat", "dat/sub/defaults.dat", "DATA/Sub"}) {
+    const std::string plain = ResolvePath(dir / name);
+    const DirectoryListingScope listing;
+    EXPECT_EQ(ResolvePath(dir / name), plain) << name;
+    EXPECT_EQ(ResolvePath(dir / name), plain) << name;  // from the listing
+  }
   EXPECT_TRUE(DirectoryExists(dir / "DATA\\sub"));
   // A new file keeps the name as given, inside the existing directories.
   File f;
