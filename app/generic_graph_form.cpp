@@ -32,10 +32,10 @@ constexpr CountChart kCharts[] = {
 
 fw::TDBChart* NewCountChart(fw::TComponent* owner, const std::string& name, int n, fw::TWinControl& parent,
                             bool hidden) {
-  const CountChart& spec = kCharts[n - 1];
+  const CountChart& chart_def = kCharts[n - 1];
   auto* chart = new fw::TDBChart(owner);
   chart->SetName(name);
-  chart->SetTitle(spec.title);
+  chart->SetTitle(chart_def.title);
   chart->SetLegendVisible(false);
   chart->SetView3D(false);
   chart->SetBackWall({.Transparent = true});
@@ -43,8 +43,8 @@ fw::TDBChart* NewCountChart(fw::TComponent* owner, const std::string& name, int 
   bars->SetSeriesColor(fw::clRed);
   bars->SetMarksVisible(true);
   bars->SetXLabelsSource("category");
-  bars->SetYValuesSource(spec.value_column);
-  if (Datamodule1 != nullptr) bars->SetDataSource(Datamodule1->*spec.query);
+  bars->SetYValuesSource(chart_def.value_column);
+  if (Datamodule1 != nullptr) bars->SetDataSource(Datamodule1->*chart_def.query);
   // The parent's layout gives the view the parent's client area (the
   // whole of it when the parent's other views are hidden).
   QWidget* client = parent.ClientWidget();
@@ -60,10 +60,10 @@ fw::TDBChart* NewCountChart(fw::TComponent* owner, const std::string& name, int 
 }
 
 void PrepareGraphData() {
-  for (const CountChart& spec : kCharts) {
-    dataset::TTolmidQuery& q = *(Datamodule1->*spec.query);
+  for (const CountChart& chart_def : kCharts) {
+    dataset::TTolmidQuery& q = *(Datamodule1->*chart_def.query);
     q.Close();
-    q.SetSQLText(spec.sql);
+    q.SetSQLText(chart_def.sql);
     q.Open();
   }
 }

@@ -78,6 +78,28 @@ bool Fail(std::uint32_t code) {
 }
 bool FailErrno() { return Fail(WindowsErrorFromErrno(errno)); }
 
+// Moves count bytes by calling op(moved so far) (a read, write, pread or
+// pwrite of what is left) until all are through, again after EINTR and
+// short transfers; a read stops at the end of the file. done gets what
+// was moved, also on failure.
+template <class Op>
+bool TransferAll(Op op, std::uint32_t count, std::uint32_t* done, bool reading) {
+  std::uint32_t total = 0;
+  while (total < count) {
+    const ssize_t n = op(total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (done != nullptr) *done = total;
+      const std::uint32_t fault = reading ? ERROR_READ_FAULT : ERROR_WRITE_FAULT;
+      return Fail(errno == EIO ? fault : WindowsErrorFromErrno(errno));
+    }
+    if (n == 0 && reading) break;
+    total += static_cast<std::uint32_t>(n);
+  }
+  if (done != nullptr) *done = total;
+  return true;
+}
+
 // One non-blocking OFD lock request; returns 0 or the errno.
 int OfdLock(int fd, short type, off_t start, off_t len) {
   struct flock fl {};
@@ -566,80 +588,38 @@ bool File::Open(std::string_view name, Access access, Share share, Disposition d
 }
 
 bool File::Read(void* buffer, std::uint32_t count, std::uint32_t* done) {
-  std::uint32_t total = 0;
   if (done != nullptr) *done = 0;
   if (fd_ < 0) return Fail(ERROR_INVALID_HANDLE);
   auto* p = static_cast<char*>(buffer);
-  while (total < count) {
-    const ssize_t n = read(fd_, p + total, count - total);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (done != nullptr) *done = total;
-      return Fail(errno == EIO ? ERROR_READ_FAULT : WindowsErrorFromErrno(errno));
-    }
-    if (n == 0) break;
-    total += static_cast<std::uint32_t>(n);
-  }
-  if (done != nullptr) *done = total;
-  return true;
+  return TransferAll([&](std::uint32_t moved) { return read(fd_, p + moved, count - moved); }, count, done, true);
 }
 
 bool File::Write(const void* buffer, std::uint32_t count, std::uint32_t* done) {
-  std::uint32_t total = 0;
   if (done != nullptr) *done = 0;
   if (fd_ < 0) return Fail(ERROR_INVALID_HANDLE);
   if (impl_->access != Access::ReadWrite) return Fail(ERROR_ACCESS_DENIED);
   const auto* p = static_cast<const char*>(buffer);
-  while (total < count) {
-    const ssize_t n = write(fd_, p + total, count - total);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (done != nullptr) *done = total;
-      return Fail(errno == EIO ? ERROR_WRITE_FAULT : WindowsErrorFromErrno(errno));
-    }
-    total += static_cast<std::uint32_t>(n);
-  }
-  if (done != nullptr) *done = total;
-  return true;
+  return TransferAll([&](std::uint32_t moved) { return write(fd_, p + moved, count - moved); }, count, done, false);
 }
 
 bool File::ReadAt(std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t* done) {
-  std::uint32_t total = 0;
   if (done != nullptr) *done = 0;
   if (fd_ < 0) return Fail(ERROR_INVALID_HANDLE);
   auto* p = static_cast<char*>(buffer);
-  while (total < count) {
-    const ssize_t n = pread(fd_, p + total, count - total, static_cast<off_t>(offset + total));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (done != nullptr) *done = total;
-      return Fail(errno == EIO ? ERROR_READ_FAULT : WindowsErrorFromErrno(errno));
-    }
-    if (n == 0) break;
-    total += static_cast<std::uint32_t>(n);
-  }
-  if (done != nullptr) *done = total;
-  return true;
+  return TransferAll(
+      [&](std::uint32_t moved) { return pread(fd_, p + moved, count - moved, static_cast<off_t>(offset + moved)); },
+      count, done, true);
 }
 
 bool File::WriteAt(std::uint64_t offset, const void* buffer, std::uint32_t count,
                    std::uint32_t* done) {
-  std::uint32_t total = 0;
   if (done != nullptr) *done = 0;
   if (fd_ < 0) return Fail(ERROR_INVALID_HANDLE);
   if (impl_->access != Access::ReadWrite) return Fail(ERROR_ACCESS_DENIED);
   const auto* p = static_cast<const char*>(buffer);
-  while (total < count) {
-    const ssize_t n = pwrite(fd_, p + total, count - total, static_cast<off_t>(offset + total));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (done != nullptr) *done = total;
-      return Fail(errno == EIO ? ERROR_WRITE_FAULT : WindowsErrorFromErrno(errno));
-    }
-    total += static_cast<std::uint32_t>(n);
-  }
-  if (done != nullptr) *done = total;
-  return true;
+  return TransferAll(
+      [&](std::uint32_t moved) { return pwrite(fd_, p + moved, count - moved, static_cast<off_t>(offset + moved)); },
+      count, done, false);
 }
 
 std::int64_t File::Seek(std::int64_t offset, int origin) {

@@ -60,15 +60,13 @@ inline std::vector<ToolResult> RunToolBatch(const std::string& tool,
       list.put('\n');
     }
     std::ofstream driver(driver_path);
-    driver << "import contextlib, importlib.util, io, sys\n"
-              "spec = importlib.util.spec_from_file_location('checker', sys.argv[1])\n"
-              "m = importlib.util.module_from_spec(spec)\n"
-              "spec.loader.exec_module(m)\n"
+    driver << "import contextlib, io, runpy, sys\n"
+              "checker = runpy.run_path(sys.argv[1], run_name='checker')\n"
               "for line in open(sys.argv[2], 'rb').read().decode().splitlines():\n"
               "    out = io.StringIO()\n"
               "    with contextlib.redirect_stdout(out):\n"
               "        try:\n"
-              "            rc = m.main([sys.argv[1]] + line.split('\\0'))\n"
+              "            rc = checker['main']([sys.argv[1]] + line.split('\\0'))\n"
               "        except SystemExit as e:\n"
               "            rc = e.code\n"
               "        except Exception as e:\n"
