@@ -10,8 +10,8 @@
 
 namespace storage {
 
-TRecord::TRecord(TDataFile* owner, std::size_t size)
-    : owner_(owner), size_(size), buffer_(std::make_unique<std::byte[]>(size)) {
+TRecord::TRecord(TDataFile* owner, std::byte* buffer, std::size_t size)
+    : owner_(owner), size_(size), buffer_(buffer) {
   assert(size >= kRecordPrefixSize);
 }
 
@@ -58,80 +58,155 @@ void TRecord::AddUse() {
 
 // ------------------------------------------------------------------ cache
 
+namespace {
+// Bytes of one block of buffers: a run of records read ahead fits a few
+// blocks, and a small table's cache one.
+constexpr std::size_t kBlockBytes = 64 * 1024;
+}  // namespace
+
 TRecord* RecordCache::Find(std::uint32_t number) const {
-  if (number == 0) return nullptr;
-  auto it = by_number_.find(number);
-  return it == by_number_.end() ? nullptr : it->second;
+  if (number == 0 || slots_.empty()) return nullptr;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = Home(number);; i = (i + 1) & mask) {
+    if (slots_[i].number == number) return slots_[i].record;
+    if (slots_[i].number == 0) return nullptr;
+  }
+}
+
+void RecordCache::MapInsert(TRecord* r) {
+  if ((numbered_ + 1) * 2 > slots_.size()) {
+    std::vector<Slot> old(std::max<std::size_t>(64, slots_.size() * 2));
+    old.swap(slots_);
+    numbered_ = 0;
+    for (const Slot& s : old) {
+      if (s.number != 0) MapInsert(s.record);
+    }
+  }
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = Home(r->number_);
+  while (slots_[i].number != 0) {
+    if (slots_[i].number == r->number_) {
+      // Invariant (1): whoever held the number before gives it up.
+      slots_[i].record->number_ = 0;
+      slots_[i].record = r;
+      return;
+    }
+    i = (i + 1) & mask;
+  }
+  slots_[i] = Slot{r->number_, r};
+  ++numbered_;
+}
+
+void RecordCache::MapErase(std::uint32_t number) {
+  if (slots_.empty()) return;
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = Home(number);
+  while (slots_[i].number != number) {
+    if (slots_[i].number == 0) return;
+    i = (i + 1) & mask;
+  }
+  // Backward shift: each later entry of the probe run that may stand at
+  // the freed slot moves there, so that no search stops short of it.
+  for (std::size_t j = (i + 1) & mask; slots_[j].number != 0; j = (j + 1) & mask) {
+    const std::size_t home = Home(slots_[j].number);
+    const bool stays = i <= j ? (home > i && home <= j) : (home > i || home <= j);
+    if (stays) continue;
+    slots_[i] = slots_[j];
+    i = j;
+  }
+  slots_[i] = Slot{};
+  --numbered_;
+}
+
+void RecordCache::Unlink(TRecord* r) {
+  (r->prev_ != nullptr ? r->prev_->next_ : head_) = r->next_;
+  (r->next_ != nullptr ? r->next_->prev_ : tail_) = r->prev_;
+  r->prev_ = r->next_ = nullptr;
+}
+
+void RecordCache::PushFront(TRecord* r) {
+  r->prev_ = nullptr;
+  r->next_ = head_;
+  (head_ != nullptr ? head_->prev_ : tail_) = r;
+  head_ = r;
 }
 
 TRecord* RecordCache::AddFront(std::size_t size) {
-  list_.push_front(std::make_unique<TRecord>(owner_, size));
-  TRecord* r = list_.front().get();
-  r->pos_ = list_.begin();
+  TRecord* r;
+  if (free_ != nullptr && free_->size_ == size) {
+    r = free_;
+    free_ = r->next_;
+    std::memset(r->buffer_, 0, size);
+    r->uses_ = 0;
+    r->modified = false;
+    r->computed = false;
+  } else {
+    const std::size_t room = (size + 7) & ~std::size_t{7};
+    if (block_left_ < room) {
+      block_size_ = std::max(kBlockBytes, room);
+      blocks_.push_back(std::make_unique<std::byte[]>(block_size_));  // zero-filled
+      block_left_ = block_size_;
+    }
+    std::byte* bytes = blocks_.back().get() + (block_size_ - block_left_);
+    block_left_ -= room;
+    r = &records_.emplace_back(owner_, bytes, size);
+  }
+  PushFront(r);
+  ++count_;
   return r;
 }
 
 void RecordCache::MoveToFront(TRecord* r) {
-  if (r->pos_ != list_.begin()) list_.splice(list_.begin(), list_, r->pos_);
+  if (r == head_) return;
+  Unlink(r);
+  PushFront(r);
 }
 
 void RecordCache::SetNumber(TRecord* r, std::uint32_t number) {
   if (r->number_ == number) return;
-  // A renumbered buffer keeps its map node (no free and allocation per
-  // record read).
-  using Node = decltype(by_number_)::node_type;
-  Node node = r->number_ != 0 ? by_number_.extract(r->number_) : Node();
+  if (r->number_ != 0) MapErase(r->number_);
   r->number_ = number;
-  if (number == 0) return;
-  TRecord** holder;  // the slot of number in the map
-  bool inserted;
-  if (node.empty()) {
-    auto [it, fresh] = by_number_.emplace(number, r);
-    holder = &it->second;
-    inserted = fresh;
-  } else {
-    node.key() = number;
-    node.mapped() = r;
-    auto result = by_number_.insert(std::move(node));
-    holder = &result.position->second;
-    inserted = result.inserted;
-  }
-  // Invariant (1): whoever held the number before gives it up.
-  if (!inserted) {
-    (*holder)->number_ = 0;
-    *holder = r;
-  }
+  if (number != 0) MapInsert(r);
 }
 
 TRecord* RecordCache::FindRecyclable() {
-  for (std::size_t left = list_.size(); left > 0; --left) {
-    TRecord* r = list_.back().get();
+  for (std::size_t left = count_; left > 0; --left) {
+    TRecord* r = tail_;
     if (!r->InUse() && !r->modified) return r;
-    list_.splice(list_.begin(), list_, std::prev(list_.end()));
+    MoveToFront(r);
   }
   return nullptr;
 }
 
 std::vector<TRecord*> RecordCache::All() const {
   std::vector<TRecord*> out;
-  out.reserve(list_.size());
-  for (const auto& r : list_) out.push_back(r.get());
+  out.reserve(count_);
+  for (TRecord* r = head_; r != nullptr; r = r->next_) out.push_back(r);
   return out;
 }
 
 void RecordCache::Clear() {
-  by_number_.clear();
-  list_.clear();
+  slots_.clear();
+  numbered_ = 0;
+  head_ = tail_ = free_ = nullptr;
+  count_ = 0;
+  records_.clear();
+  blocks_.clear();
+  block_size_ = block_left_ = 0;
 }
 
 void RecordCache::TrimTo(std::size_t capacity) {
-  auto it = list_.end();
-  while (list_.size() > capacity && it != list_.begin()) {
-    --it;
-    TRecord* r = it->get();
-    if (r->InUse() || r->modified) continue;
-    if (r->number_ != 0) by_number_.erase(r->number_);
-    it = list_.erase(it);
+  for (TRecord* r = tail_; r != nullptr && count_ > capacity;) {
+    TRecord* before = r->prev_;
+    if (!r->InUse() && !r->modified) {
+      if (r->number_ != 0) MapErase(r->number_);
+      r->number_ = 0;
+      Unlink(r);
+      --count_;
+      r->next_ = free_;
+      free_ = r;
+    }
+    r = before;
   }
 }
 

@@ -10,14 +10,22 @@
 //  (2) a buffer whose use count is above 0 or whose modified flag is set is
 //      never recycled or dropped from the list;
 //  (3) the list holds at most its capacity, except in batch mode.
+//
+// Memory: a read-ahead fills hundreds of buffers at a time, and a cursor
+// walking a table takes and gives back buffers all along. The TRecord
+// objects and their bytes therefore come from blocks the cache keeps until
+// Clear (a buffer given up goes to a free list and is handed out again),
+// the most-recently-used list is linked through the TRecords themselves,
+// and the map from record number to buffer is one open-addressing table:
+// taking, numbering and moving a buffer allocates nothing once the cache
+// has grown.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <list>
+#include <deque>
 #include <memory>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "storage/pin.h"
@@ -31,7 +39,8 @@ class TRecord {
   // Holders of one buffer; one more is a runaway pin: error 8962.
   static constexpr std::uint16_t kMaxUses = 64;
 
-  TRecord(TDataFile* owner, std::size_t size);
+  // buffer: size bytes, zero-filled, owned by the caller (the cache).
+  TRecord(TDataFile* owner, std::byte* buffer, std::size_t size);
   TRecord(const TRecord&) = delete;
   TRecord& operator=(const TRecord&) = delete;
 
@@ -42,8 +51,8 @@ class TRecord {
   [[nodiscard]] std::uint32_t RecordId() const;
   void SetRecordId(std::uint32_t id);  // marks modified
 
-  [[nodiscard]] std::span<std::byte> Data() { return {buffer_.get(), size_}; }
-  [[nodiscard]] std::span<const std::byte> Data() const { return {buffer_.get(), size_}; }
+  [[nodiscard]] std::span<std::byte> Data() { return {buffer_, size_}; }
+  [[nodiscard]] std::span<const std::byte> Data() const { return {buffer_, size_}; }
   [[nodiscard]] std::size_t Size() const { return size_; }
   // Copies everything but the 9-byte prefix from another record image of
   // the same size (shorter images copy what they have); marks modified and
@@ -70,8 +79,11 @@ class TRecord {
   std::uint16_t uses_ = 0;
   std::uint32_t number_ = 0;  // 0 = free buffer; set through RecordCache
   std::size_t size_;
-  std::unique_ptr<std::byte[]> buffer_;  // zero-filled at allocation
-  std::list<std::unique_ptr<TRecord>>::iterator pos_;
+  std::byte* buffer_;  // zero-filled at allocation; owned by the cache
+  // The cache's list (more and less recently used); a buffer on the
+  // cache's free list is linked by next_ alone.
+  TRecord* prev_ = nullptr;
+  TRecord* next_ = nullptr;
 };
 
 // A use of a record buffer (TRecord::AddUse) held by a guard.
@@ -81,9 +93,11 @@ using RecordPin = Pin<TRecord>;
 class RecordCache {
  public:
   explicit RecordCache(TDataFile* owner) : owner_(owner) {}
+  RecordCache(const RecordCache&) = delete;
+  RecordCache& operator=(const RecordCache&) = delete;
 
   [[nodiscard]] TRecord* Find(std::uint32_t number) const;
-  // A new zero-filled buffer at the front (most recently used).
+  // A zero-filled buffer at the front (most recently used), unnumbered.
   TRecord* AddFront(std::size_t size);
   void MoveToFront(TRecord* r);
   // Changes the number under which the map finds r (0: none).
@@ -99,18 +113,40 @@ class RecordCache {
   [[nodiscard]] std::vector<TRecord*> All() const;
   // Frees every buffer.
   void Clear();
-  // Frees buffers from the least recently used end until at most capacity
+  // Drops buffers from the least recently used end until at most capacity
   // remain, skipping those in use or modified.
   void TrimTo(std::size_t capacity);
 
-  [[nodiscard]] std::size_t Count() const { return list_.size(); }
+  [[nodiscard]] std::size_t Count() const { return count_; }
   [[nodiscard]] std::size_t Capacity() const { return capacity_; }
   void SetCapacity(std::size_t n) { capacity_ = n; }
 
  private:
+  void Unlink(TRecord* r);
+  void PushFront(TRecord* r);
+  // The map: record numbers (0: empty slot) and their buffers, linear
+  // probing over a power-of-two table at most half full.
+  struct Slot {
+    std::uint32_t number = 0;
+    TRecord* record = nullptr;
+  };
+  [[nodiscard]] std::size_t Home(std::uint32_t number) const {
+    return static_cast<std::size_t>((number * 0x9E3779B1u) >> 7) & (slots_.size() - 1);
+  }
+  void MapInsert(TRecord* r);
+  void MapErase(std::uint32_t number);
+
   TDataFile* owner_;
-  std::list<std::unique_ptr<TRecord>> list_;
-  std::unordered_map<std::uint32_t, TRecord*> by_number_;
+  std::deque<TRecord> records_;  // every TRecord made (stable addresses)
+  std::vector<std::unique_ptr<std::byte[]>> blocks_;  // their bytes
+  std::size_t block_size_ = 0;      // of the last block
+  std::size_t block_left_ = 0;      // bytes free at its end
+  TRecord* free_ = nullptr;         // buffers given up, linked by next_
+  TRecord* head_ = nullptr;         // most recently used
+  TRecord* tail_ = nullptr;
+  std::size_t count_ = 0;           // buffers in the list
+  std::vector<Slot> slots_;
+  std::size_t numbered_ = 0;        // used slots
   std::size_t capacity_ = 0;
 };
 

@@ -3,6 +3,8 @@
 // with flushes (some of them failing) and reopenings in between, on disk,
 // in memory and encrypted; then the file goes through the independent
 // checker.
+#include <cstring>
+#include <list>
 #include <map>
 #include <random>
 #include <set>
@@ -239,6 +241,92 @@ TEST_P(DataFileModelTest, RandomOperationsAgreeWithTheModel) {
 INSTANTIATE_TEST_SUITE_P(Modes, DataFileModelTest,
                          ::testing::Values(Mode::kDisk, Mode::kMemory, Mode::kEncrypted,
                                            Mode::kNoPrimary, Mode::kSmallCache));
+
+// The cache's own bookkeeping against a model: which buffer holds which
+// number (a number given to a second buffer leaves the first), the order
+// of use, the recycling search that moves the buffers it passes over, and
+// trimming. Numbers come and go in a small range, so that the map's
+// deletions, which move later entries of a probe run back, meet each other.
+TEST(RecordCacheModel, RandomOperationsAgreeWithTheModel) {
+  RecordCache cache(nullptr);
+  std::list<TRecord*> order;                 // most recently used first
+  std::map<TRecord*, std::uint32_t> number;  // 0: none
+  std::mt19937 rng(11);
+  auto pick = [&] {
+    auto it = order.begin();
+    std::advance(it, rng() % order.size());
+    return it;
+  };
+  auto to_front = [&](std::list<TRecord*>::iterator it) { order.splice(order.begin(), order, it); };
+  for (int step = 0; step < 20 * kSteps; ++step) {
+    const unsigned op = order.empty() ? 0 : rng() % 7;
+    if (op == 0) {
+      TRecord* r = cache.AddFront(16);
+      ASSERT_EQ(r->RecordNumber(), 0u);
+      ASSERT_EQ(r->UseCount(), 0);
+      ASSERT_FALSE(r->modified);
+      for (std::byte b : r->Data()) ASSERT_EQ(b, std::byte{0});
+      std::memset(r->Data().data(), 0xA5, r->Size());  // a reused buffer must come back zeroed
+      order.push_front(r);
+      number[r] = 0;
+    } else if (op <= 2) {
+      TRecord* r = *pick();
+      const std::uint32_t n = rng() % 3 == 0 ? 0 : 1 + rng() % 200;
+      for (auto& [other, held] : number) {
+        if (n != 0 && held == n) held = 0;
+      }
+      number[r] = n;
+      cache.SetNumber(r, n);
+    } else if (op == 3) {
+      auto it = pick();
+      cache.MoveToFront(*it);
+      to_front(it);
+    } else if (op == 4) {
+      TRecord* r = *pick();
+      if (rng() % 2 == 0) {
+        r->modified = !r->modified;
+      } else if (r->InUse()) {
+        r->ReleaseUse();
+      } else {
+        r->AddUse();
+      }
+    } else if (op == 5) {
+      TRecord* want = nullptr;
+      for (std::size_t left = order.size(); left > 0; --left) {
+        TRecord* last = order.back();
+        if (!last->InUse() && !last->modified) {
+          want = last;
+          break;
+        }
+        to_front(std::prev(order.end()));
+      }
+      ASSERT_EQ(cache.FindRecyclable(), want);
+    } else {
+      const std::size_t capacity = rng() % (order.size() + 2);
+      for (auto it = order.end(); order.size() > capacity && it != order.begin();) {
+        --it;
+        if ((*it)->InUse() || (*it)->modified) continue;
+        number.erase(*it);
+        it = order.erase(it);
+      }
+      cache.TrimTo(capacity);
+    }
+    ASSERT_EQ(cache.Count(), order.size());
+    ASSERT_EQ(cache.All(), std::vector<TRecord*>(order.begin(), order.end())) << step;
+    for (const auto& [r, n] : number) {
+      ASSERT_EQ(r->RecordNumber(), n);
+      if (n != 0) {
+        ASSERT_EQ(cache.Find(n), r) << step;
+      }
+    }
+    const std::uint32_t probe = 1 + rng() % 200;
+    bool held = false;
+    for (const auto& [r, n] : number) held = held || n == probe;
+    if (!held) {
+      ASSERT_EQ(cache.Find(probe), nullptr) << step;
+    }
+  }
+}
 
 }  // namespace
 }  // namespace storage
