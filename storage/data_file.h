@@ -108,6 +108,10 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // a refused definition leaves no file, no open table and no password in
   // the session.
   void CreateDataTable(const DataTableDefinition& def);
+  // CreateDataTable, and the table left open as Open opens it (without the
+  // close and the open that would follow), delete-on-close set as given:
+  // for a table its maker uses at once (the SQL engine's result tables).
+  void CreateAndOpenDataTable(const DataTableDefinition& def, bool delete_on_close);
   // Deletes all records of the open, exclusive, writable table; record IDs
   // restart at 1.
   void EmptyDataTable();
@@ -226,8 +230,8 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void ValidateRecord(std::span<const std::byte> record) const;
   [[nodiscard]] bool CheckLimit(std::string_view limit, bool is_maximum,
                                 const TFieldDescriptor& field, const std::uint8_t* value) const;
-  // The key of the current index (key size bytes; key must hold
-  // kKeyBufferSize bytes).
+  // The key of the current index in its first key size bytes (key must
+  // hold kKeyBufferSize bytes; those past the key size are left alone).
   void BuildIndexKey(std::span<const std::byte> record, std::uint8_t* key);
   // The key of "Sys Deleted": status byte, then the record ID.
   void BuildDeletedKey(std::uint8_t status, std::uint8_t* key,
@@ -251,6 +255,48 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void InsertRecord(std::span<std::byte> record);
   void ModifyRecord(std::span<std::byte> record, bool unlock);
   void DeleteRecord();
+
+  // Fills a table that holds no record yet, one record after another,
+  // exactly as InsertRecord would insert them in that order: the same
+  // record numbers and IDs (previewed into each caller's record), index
+  // keys and page layout, and record bytes (data_file_append.cpp). It is
+  // for a table no one else can see, as the SQL engine's result tables:
+  // open, exclusive and writable (else 11014, 10253, 11013), without BLOB
+  // fields or kept record IDs and empty (else 10031). What it leaves out
+  // is what such a table does not need per record: the write section and
+  // undo, the record cache and the cursor's repositioning; the records go
+  // to the file in blocks. A fill that fails, or that ends without Finish,
+  // leaves the table empty again (or failed, when even that fails).
+  class RecordAppender {
+   public:
+    explicit RecordAppender(TDataFile& file);
+    ~RecordAppender();
+    RecordAppender(const RecordAppender&) = delete;
+    RecordAppender& operator=(const RecordAppender&) = delete;
+    // Checks (9732, 9730, 9731; 9729 unless no-unique-checks) and adds
+    // the record. A record refused by a check changes nothing; after any
+    // other failure the fill can only be given up (10031).
+    void Append(std::span<std::byte> record);
+    // Writes what is left and the header; the cursor stands before the
+    // first record, the current index as it was.
+    void Finish();
+
+   private:
+    void WriteBlock();
+    void Abandon() noexcept;
+    TDataFile* file_;
+    int saved_index_;
+    // The indexes as InsertRecord keys them, each with its kept descent
+    // (IndexStore::AppendKey).
+    struct Index;
+    std::vector<Index> indexes_;
+    std::vector<std::uint8_t> block_;
+    std::uint32_t block_first_ = 0;  // record number of the block's first image
+    std::uint32_t block_count_ = 0;
+    std::uint32_t block_capacity_ = 0;
+    bool finished_ = false;
+    bool broken_ = false;  // an Append failed after it began to change the table
+  };
 
   // The undo of one write, from just after the write section's locks and
   // checks to the end of the write's own flush. Rolls back when it goes
@@ -606,6 +652,7 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
                              bool allow_empty_primary, int& primary_field_count) const;
   void CreateIndexes(const TIndexDescriptor& primary, int primary_field_count,
                      const std::vector<TIndexDescriptor>& secondary);
+  void CreateTable(const DataTableDefinition& def, bool stay_open, bool delete_on_close);
 
   void* owner_;
   std::unique_ptr<TIndexFile> index_file_;

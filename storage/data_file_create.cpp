@@ -211,7 +211,13 @@ void TDataFile::CreateIndexes(const TIndexDescriptor& primary, int primary_field
   }
 }
 
-void TDataFile::CreateDataTable(const DataTableDefinition& def) {
+void TDataFile::CreateDataTable(const DataTableDefinition& def) { CreateTable(def, false, false); }
+
+void TDataFile::CreateAndOpenDataTable(const DataTableDefinition& def, bool delete_on_close) {
+  CreateTable(def, true, delete_on_close);
+}
+
+void TDataFile::CreateTable(const DataTableDefinition& def, bool stay_open, bool delete_on_close) {
   // A temporary name reserved on disk (session.h) is given back when no
   // table comes into being over it, and claimed when one does.
   struct Reservation {
@@ -298,10 +304,14 @@ void TDataFile::CreateDataTable(const DataTableDefinition& def) {
     Close();
     Open();
     CreateIndexes(primary, primary_field_count, secondary);
-    Close();
+    // Open here is Open after a Close: the index file selected index 0 as
+    // its open does, and nothing else was read or cached since the open
+    // above.
+    if (!stay_open) Close();
     created_files_ = 0;
     reservation.claimed = true;
     if (!InMemory()) ClaimTempTableName(FileName());
+    if (stay_open) delete_on_close_ = delete_on_close;
   } catch (...) {
     // Nothing of a table that failed to come into being stays behind.
     try {

@@ -374,25 +374,46 @@ void TDataFile::ValidateRecord(std::span<const std::byte> record) const {
 
 void TDataFile::BuildIndexKey(std::span<const std::byte> record, std::uint8_t* key) {
   CheckRecordSpan(record);
-  std::memset(key, 0, kKeyBufferSize);
   const int slot = index_file_->CurrentIndex();
-  if (slot == kNoIndex) return;
+  if (slot == kNoIndex) {
+    std::memset(key, 0, kKeyBufferSize);
+    return;
+  }
   const TIndexDescriptor d = index_file_->GetDescriptorCopy(slot);
   // The key size comes from the file: nothing is written beyond it (nor
-  // beyond the buffer).
+  // beyond the buffer). The bytes past it are left as they are.
   const std::size_t key_size = std::min<std::size_t>(d.KeySize, kMaxKeySize);
+  std::memset(key, 0, key_size);
   const bool whole_descending = d.Descending != 0;
   const bool ci = d.CaseInsensitive != 0;
   const platform::LCID locale = LocaleId();
   std::size_t p = 0;
   const int fields = std::min<int>(d.FieldCount, kMaxKeyFields);
+  static constexpr std::uint8_t kZeros[kScratchSize] = {};
   for (int i = 0; i < fields; ++i) {
     const TFieldDescriptor& f = GetFieldDescriptor(false, d.FieldNumbers[i]);
     const std::size_t phys = f.PhysicalSize;
     if (p + 1 + phys > key_size) break;
-    std::uint8_t v[kScratchSize] = {};
-    bool blank = false;
-    GetFieldValue(false, d.FieldNumbers[i], blank, v, record);
+    // The value as GetFieldValue reads it, taken in place: an
+    // auto-increment field is the record ID, never blank; a stored NaN is
+    // blank with value 0; otherwise the flag and the value bytes as stored.
+    const std::uint8_t* v;
+    bool blank;
+    std::array<std::uint8_t, 8> id{};
+    if (f.IsAutoIncrement()) {
+      std::memcpy(id.data(), record.data() + kRecordIdOffset, 4);
+      v = id.data();
+      blank = false;
+    } else {
+      if (std::size_t{f.Offset} + 1 + phys > record.size()) Fail(ErrorCode::kCorruptRecords);
+      const auto* at = reinterpret_cast<const std::uint8_t*>(record.data()) + f.Offset;
+      blank = at[0] == 0;
+      v = at + 1;
+      if (!blank && phys >= 8 && IsNotANumber(f.Type(), v)) {
+        blank = true;
+        v = kZeros;
+      }
+    }
     key[p] = blank ? 0 : 1;
     std::uint8_t* out = key + p + 1;
     switch (f.Type()) {

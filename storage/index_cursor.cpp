@@ -162,7 +162,10 @@ bool IndexStore::CurrentPasses() {
 // somewhere past the start) when there is none.
 bool IndexStore::NextPassing() {
   std::uint32_t first, last;
-  if (!View(first, last)) return false;
+  return View(first, last) && NextPassing(first, last);
+}
+
+bool IndexStore::NextPassing(std::uint32_t first, std::uint32_t last) {
   while (position_ < static_cast<std::int64_t>(last)) {
     if (!StepForward()) return false;
     if (position_ >= static_cast<std::int64_t>(first) && CurrentPasses()) return true;
@@ -172,7 +175,10 @@ bool IndexStore::NextPassing() {
 
 bool IndexStore::PrevPassing() {
   std::uint32_t first, last;
-  if (!View(first, last)) return false;
+  return View(first, last) && PrevPassing(first, last);
+}
+
+bool IndexStore::PrevPassing(std::uint32_t first, std::uint32_t last) {
   while (position_ > static_cast<std::int64_t>(first)) {
     if (!StepBackward()) return false;
     if (position_ <= static_cast<std::int64_t>(last) && CurrentPasses()) return true;
@@ -280,10 +286,11 @@ bool IndexStore::MoveBy(int n) {
       ++n;
     }
   }
+  // The view stays as it is while the cursor moves.
   while (n != 0) {
     const std::int64_t saved = position_;
     const bool forward = n > 0;
-    if (forward ? NextPassing() : PrevPassing()) {
+    if (forward ? NextPassing(first, last) : PrevPassing(first, last)) {
       n += forward ? -1 : 1;
       bof_ = eof_ = false;
       continue;

@@ -179,6 +179,18 @@ class IndexStore : private TPage::UndoRecorder {
   [[nodiscard]] bool SearchKey(const std::uint8_t* key);
   void CheckUniqueKey(const std::uint8_t* key);
   void InsertKey(const std::uint8_t* key, std::uint32_t record_number);
+  // The descent to the last leaf of one index, kept from one AppendKey to
+  // the next (index_append.cpp); it pins its pages while it holds them.
+  class AppendPath;
+  // InsertKey, with the same result in the pages, for filling an index in
+  // key order: when key sorts after every key of the current index, the
+  // kept descent (its last entry on every level) is where InsertKey's
+  // search would go, and it is used without searching. Any other key, an
+  // empty index, a write's open undo, or a path that a split has made
+  // stale go through InsertKey (and a new descent next time).
+  // REQUIRES: nothing else changes the index or drops its pages while
+  // path holds pages (Clear it first).
+  void AppendKey(const std::uint8_t* key, std::uint32_t record_number, AppendPath& path);
   void ReplaceKey(const std::uint8_t* old_key, const std::uint8_t* new_key,
                   std::uint32_t record_number);
   void DeleteKey(const std::uint8_t* key);
@@ -342,9 +354,16 @@ class IndexStore : private TPage::UndoRecorder {
   bool CurrentPasses();
   bool NextPassing();
   bool PrevPassing();
+  // The same within the view's bounds as View gives them.
+  bool NextPassing(std::uint32_t first, std::uint32_t last);
+  bool PrevPassing(std::uint32_t first, std::uint32_t last);
   // First and last absolute positions of the view; false when it is empty.
   bool View(std::uint32_t& first, std::uint32_t& last);
   [[nodiscard]] bool NaturalOrder() const;
+
+  // The rightmost descent of the current index for AppendKey; false when
+  // the index is empty.
+  bool DescendLast(std::vector<Step>& path);
 
   IndexFileOwner* owner_;
   IndexHeader header_;
@@ -395,6 +414,25 @@ class IndexStore : private TPage::UndoRecorder {
   std::array<std::uint8_t, kKeyBufferSize> range_start_{};
   std::array<std::uint8_t, kKeyBufferSize> range_end_{};
   IndexRecordFilter* filter_ = nullptr;
+
+ public:
+  class AppendPath {
+   public:
+    // Lets go of the pages.
+    void Clear() {
+      steps_.clear();
+      slot_ = -1;
+    }
+
+   private:
+    friend class IndexStore;
+    std::vector<Step> steps_;  // empty: descend again
+    std::uint32_t root_ = 0;   // the root the steps start from
+    int slot_ = -1;            // the index of max_; -1: nothing known
+    // The largest key of the index: a key not above it is an ordinary
+    // insert, found without a descent to the last leaf.
+    std::array<std::uint8_t, kKeyBufferSize> max_{};
+  };
 };
 
 }  // namespace storage
