@@ -333,6 +333,7 @@ class TDataQuery {
   std::int32_t scratch_filter_ = 0;
   std::unique_ptr<storage::TDataFile> result_;  // canned result
   bool result_created_ = false;
+  bool result_empty_ = false;  // made by this preparation, nothing written to it yet
   std::string result_reserved_;  // temporary name reserved on disk, not yet a table
   ProgressCallback progress_callback_;
   PasswordCallback password_callback_;

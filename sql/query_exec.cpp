@@ -10,13 +10,15 @@
 // its filter's bitmap. A table read by a later step is read once and its
 // rows kept for the execution, chained by the step's key.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <numeric>
+#include <optional>
 #include <unordered_map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sql/data_query.h"
@@ -126,11 +128,23 @@ struct TDataQuery::ExecState {
   };
   std::vector<Aggregate> aggregates;
   bool aggregates_resolved = false;
+  // The columns FillRow fills, resolved once: a plain column with a
+  // source field, or an expression column, and its field in a result row.
+  struct Column {
+    const TResultDataField* column = nullptr;
+    storage::FieldSlot slot;
+  };
+  std::vector<Column> columns;
+  bool columns_resolved = false;
   storage::FieldSlot avg_count_slot;
   // The lookup index's key fields when a buffered row's key is taken
   // from its bytes (BufferRow); empty: built by the index.
   std::vector<storage::FieldSlot> key_slots;
   bool key_fields_resolved = false;
+  // The result rows go to the result table in bulk (a result without
+  // BLOB columns, whose values are written with their row): from here, or
+  // from the buffered rows at the end.
+  std::optional<TDataFile::RecordAppender> appender;
 };
 
 // What follows a step: the next step of group (next == its count: the
@@ -386,6 +400,32 @@ bool FieldNumber(std::span<const std::byte> record, const storage::FieldSlot& sl
   return true;
 }
 
+// A buffered row in the order of its lookup key: the key's first 8 bytes
+// as one big-endian number, and the row's place in arrival order.
+struct Entry {
+  std::uint64_t head;
+  std::uint32_t row;
+};
+
+// Sorts by head, keeping arrival order among equal heads: least
+// significant byte first, one stable counting pass per byte in which the
+// heads differ (a key of a 32-bit integer leaves the last bytes alike).
+void SortByHead(std::vector<Entry>& entries) {
+  std::vector<Entry> other(entries.size());
+  for (int shift = 0; shift < 64; shift += 8) {
+    std::array<std::size_t, 257> start{};
+    for (const Entry& e : entries) ++start[((e.head >> shift) & 0xFF) + 1];
+    bool one_value = false;
+    for (std::size_t b = 1; b < start.size(); ++b) {
+      if (start[b] == entries.size()) one_value = true;
+    }
+    if (one_value) continue;
+    for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+    for (const Entry& e : entries) other[start[(e.head >> shift) & 0xFF]++] = e;
+    entries.swap(other);
+  }
+}
+
 // Stores the count n into a COUNT column of row, in the column's type.
 void StoreCount(const TDataFile& result, int field, std::int32_t n, std::span<std::byte> row) {
   const storage::TFieldDescriptor& d = result.GetFieldDescriptor(true, field);
@@ -404,12 +444,22 @@ void StoreCount(const TDataFile& result, int field, std::int32_t n, std::span<st
 
 std::uint16_t TDataQuery::FillRow(ExecState& st, std::span<std::byte> row) {
   TDataFile& result = *st.result;
-  for (std::int32_t i = 0; i < columns_.Count(); ++i) {
-    const TResultDataField& c = *columns_.Get(i);
-    if (c.aggregate_ != AggregateKind::kNone) continue;
-    const storage::FieldSlot slot = result.GetFieldDescriptor(true, c.result_field_number_).Slot();
+  if (!st.columns_resolved) {
+    st.columns_resolved = true;
+    for (std::int32_t i = 0; i < columns_.Count(); ++i) {
+      const TResultDataField& c = *columns_.Get(i);
+      if (c.aggregate_ != AggregateKind::kNone) continue;
+      if (!c.expression_ &&
+          (c.source_ == nullptr || c.field_number_ >= c.source_->slots_.size())) {
+        continue;
+      }
+      st.columns.push_back({&c, result.GetFieldDescriptor(true, c.result_field_number_).Slot()});
+    }
+  }
+  for (const ExecState::Column& column : st.columns) {
+    const TResultDataField& c = *column.column;
+    const storage::FieldSlot& slot = column.slot;
     if (!c.expression_) {
-      if (c.source_ == nullptr || c.field_number_ >= c.source_->slots_.size()) continue;
       const storage::FieldSlot& from = c.source_->slots_[c.field_number_];
       if (!from.IsAutoIncrement() && !storage::FieldHasValue(c.source_->record_buffer_, from)) {
         continue;
@@ -598,6 +648,12 @@ bool TDataQuery::EmitRow(ExecState& st) {
     return !st.abort;
   }
   result.ApplyDefaultValues(st.new_row);
+  if (st.appender) {
+    (void)FillRow(st, st.new_row);  // no BLOB column: nothing to fail
+    st.appender->Append(st.new_row);
+    for (std::int32_t i = 0; i < sources_.Count(); ++i) sources_.Get(i)->data_file_->FreeBlobBuffers();
+    return !st.abort;
+  }
   if (FillRow(st, st.new_row) != 0) {
     st.code = kErrorExecuted;
     result.FreeBlobBuffers();
@@ -722,28 +778,52 @@ void TDataQuery::InsertBuffered(ExecState& st) {
   if (flags_.avg_used) {
     for (std::uint32_t i = 0; i < st.count; ++i) FinishAverages(st, row(i));
   }
-  std::vector<std::uint32_t> order(st.count);
-  std::iota(order.begin(), order.end(), 0u);
   const char* index = flags_.order_by ? kOrderByIndexName.data()
                       : flags_.grouped ? (flags_.order_by_serves ? kOrderByIndexName.data()
                                                                  : kGroupByIndexName.data())
                                        : nullptr;
-  if (index != nullptr && st.count > 1) {
+  if (index == nullptr || st.count < 2) {
+    for (std::uint32_t i = 0; i < st.count; ++i) st.appender->Append(row(i));
+  } else {
     result.SwitchToIndexByName(index);
-    const std::size_t n = result.CurrentKeySize();
-    std::vector<std::uint8_t> keys(std::size_t{st.count} * n);
+    // The index orders rows by their key bytes, less the record ID the
+    // (never unique) result index appends, which is 0 in every buffered
+    // row; ties go by record ID, that is in arrival order. Each row is
+    // sorted by the key's first 8 bytes as one number, the rest compared
+    // only between rows whose first 8 bytes agree.
+    std::size_t n = result.CurrentKeySize();
+    if (!result.IsCurrentIndexUnique() && n >= 4) n -= 4;
+    const std::size_t rest = n > 8 ? n - 8 : 0;
+    std::vector<Entry> order(st.count);
+    std::vector<std::uint8_t> tails(std::size_t{st.count} * rest);
     for (std::uint32_t i = 0; i < st.count; ++i) {
       result.BuildIndexKey(row(i), st.key_buffer.data());
-      std::memcpy(keys.data() + std::size_t{i} * n, st.key_buffer.data(), n);
+      std::uint64_t head = 0;
+      for (std::size_t k = 0; k < 8; ++k) head = head << 8 | (k < n ? st.key_buffer[k] : 0u);
+      order[i] = Entry{head, i};
+      if (rest > 0) std::memcpy(tails.data() + std::size_t{i} * rest, st.key_buffer.data() + 8, rest);
     }
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-      return std::memcmp(keys.data() + std::size_t{a} * n, keys.data() + std::size_t{b} * n, n) < 0;
-    });
+    SortByHead(order);
+    if (rest > 0) {
+      // Rows whose first 8 bytes agree, by the rest (their arrival order
+      // kept among equal keys).
+      for (std::size_t i = 0; i < order.size();) {
+        std::size_t j = i + 1;
+        while (j < order.size() && order[j].head == order[i].head) ++j;
+        if (j - i > 1) {
+          std::stable_sort(order.begin() + static_cast<std::ptrdiff_t>(i),
+                           order.begin() + static_cast<std::ptrdiff_t>(j),
+                           [&](const Entry& a, const Entry& b) {
+                             return std::memcmp(tails.data() + std::size_t{a.row} * rest,
+                                                tails.data() + std::size_t{b.row} * rest,
+                                                rest) < 0;
+                           });
+        }
+        i = j;
+      }
+    }
+    for (const Entry& e : order) st.appender->Append(row(e.row));
   }
-  // In natural order each insert finds its record again by number, not by
-  // a key search in the index.
-  result.SwitchToIndex(storage::kNoIndex);
-  for (std::uint32_t i : order) result.InsertRecord(row(i));
   st.rows.clear();
   st.count = 0;
 }
@@ -1045,7 +1125,9 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
     st.new_row.assign(size, std::byte{0});
     st.found_row.assign(size, std::byte{0});
     st.scratch.assign(size, std::byte{0});
-    result.EmptyDataTable();
+    // A table made by this preparation holds nothing yet: it is not
+    // emptied again.
+    if (!std::exchange(result_empty_, false)) result.EmptyDataTable();
     if (flags_.distinct) {
       result.SwitchToIndexByName(flags_.order_by_serves ? kOrderByIndexName : kDistinctIndexName);
     } else if (flags_.grouped && !flags_.single_group) {
@@ -1065,6 +1147,7 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
     }
     st.buffered = !blobs && !flags_.single_group &&
                   (flags_.order_by || flags_.distinct || flags_.grouped);
+    if (!blobs && !flags_.single_group) st.appender.emplace(result);
     st.width = size;
     BuildPlan();
     ApplyWhereFilters();
@@ -1093,6 +1176,7 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
         Run(st, start);
       }
       if (st.buffered) InsertBuffered(st);
+      if (st.appender) st.appender->Finish();
       if (flags_.single_group && st.code == 0) {
         if (avg) FinishAverages(st, st.found_row);
         // A count over no rows is 0, not NULL.

@@ -558,11 +558,11 @@ void TDataQuery::CreateResultTable() {
   result_->SetInMemory(flags_.in_memory_result);
   result_->SetExclusive(true);
   result_->SetFileName(name);
-  result_->CreateDataTable(ResultTableDefinition(std::move(fields), std::move(indexes)));
+  result_->CreateAndOpenDataTable(ResultTableDefinition(std::move(fields), std::move(indexes)),
+                                  !named);
   result_created_ = true;
+  result_empty_ = true;
   result_reserved_.clear();
-  if (!named) result_->SetDeleteOnClose(true);
-  result_->Open();
   result_->SetNoUniqueChecks(true);
 
   // The dataset sees the columns numbered from 1, Row___No left out.
@@ -604,6 +604,7 @@ void TDataQuery::DropTables(bool discard_result) noexcept {
     result_.reset();
   }
   result_created_ = false;
+  result_empty_ = false;
   result_reserved_.clear();
 }
 
