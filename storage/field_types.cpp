@@ -54,20 +54,6 @@ bool IsNotANumber(FieldType type, const void* value) {
   return std::isnan(LoadLittle<double>(value));
 }
 
-bool FieldHasValue(std::span<const std::byte> record, const FieldSlot& slot) {
-  assert(slot.Extent() <= record.size());
-  if (slot.IsAutoIncrement()) return true;
-  if (record[slot.offset] == std::byte{0}) return false;
-  return slot.physical_size < 8 || !IsNotANumber(slot.type, record.data() + slot.offset + 1);
-}
-
-std::span<const std::byte> FieldValueBytes(std::span<const std::byte> record,
-                                           const FieldSlot& slot) {
-  assert(slot.Extent() <= record.size());
-  if (slot.IsAutoIncrement()) return record.subspan(slot.offset, 4);
-  return record.subspan(slot.offset + std::size_t{1}, slot.physical_size);
-}
-
 void ClearField(std::span<std::byte> record, const FieldSlot& slot) {
   assert(slot.Extent() <= record.size());
   if (slot.IsAutoIncrement()) return;

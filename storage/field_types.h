@@ -205,13 +205,23 @@ struct FieldSlot {
 [[nodiscard]] bool IsNotANumber(FieldType type, const void* value);
 
 // True when the field holds a value (flag byte non-zero and not NaN; an
-// auto-increment field always does).
-bool FieldHasValue(std::span<const std::byte> record, const FieldSlot& slot);
+// auto-increment field always does). Inline: the SQL engine asks it for
+// every column of every row it reads.
+inline bool FieldHasValue(std::span<const std::byte> record, const FieldSlot& slot) {
+  assert(slot.Extent() <= record.size());
+  if (slot.IsAutoIncrement()) return true;
+  if (record[slot.offset] == std::byte{0}) return false;
+  return slot.physical_size < 8 || !IsNotANumber(slot.type, record.data() + slot.offset + 1);
+}
 
 // The value bytes of the field (physical size bytes after the flag; the 4
 // record-ID bytes for an auto-increment field).
-std::span<const std::byte> FieldValueBytes(std::span<const std::byte> record,
-                                           const FieldSlot& slot);
+inline std::span<const std::byte> FieldValueBytes(std::span<const std::byte> record,
+                                                  const FieldSlot& slot) {
+  assert(slot.Extent() <= record.size());
+  if (slot.IsAutoIncrement()) return record.subspan(slot.offset, 4);
+  return record.subspan(slot.offset + std::size_t{1}, slot.physical_size);
+}
 
 // Sets the field to null: flag 0, value bytes zero. Nothing for an
 // auto-increment field.
