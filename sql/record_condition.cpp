@@ -213,20 +213,23 @@ std::unique_ptr<RecordCondition> RecordCondition::CompileNode(
   }
 }
 
+std::int64_t RecordCondition::IntegerOf(std::span<const std::byte> record) const {
+  if (!storage::FieldHasValue(record, slot_)) return 0;
+  const auto* v = reinterpret_cast<const std::uint8_t*>(storage::FieldValueBytes(record, slot_).data());
+  switch (slot_.type) {
+    case FieldType::kSmallInt: return storage::LoadLittle<std::int16_t>(v);
+    case FieldType::kInteger: return storage::LoadLittle<std::int32_t>(v);
+    default: return storage::LoadLittle<std::uint16_t>(v);
+  }
+}
+
 int RecordCondition::CompareTo(std::span<const std::byte> record, const Constant& c) const {
   const bool has = storage::FieldHasValue(record, slot_);
   const auto bytes = storage::FieldValueBytes(record, slot_);
   const auto* v = reinterpret_cast<const std::uint8_t*>(bytes.data());
   switch (family_) {
     case Family::kInteger: {
-      std::int64_t i = 0;
-      if (has) {
-        switch (slot_.type) {
-          case FieldType::kSmallInt: i = storage::LoadLittle<std::int16_t>(v); break;
-          case FieldType::kInteger: i = storage::LoadLittle<std::int32_t>(v); break;
-          default: i = storage::LoadLittle<std::uint16_t>(v); break;
-        }
-      }
+      const std::int64_t i = IntegerOf(record);
       if (!c.is_float) return Sign(i, c.i);
       return Sign(static_cast<double>(i), c.f);
     }
@@ -283,6 +286,11 @@ bool RecordCondition::Holds(std::span<const std::byte> record) const {
     case Kind::kCompare:
     case Kind::kPartial: return Compare(record, op_, constants_[0]);
     case Kind::kBetween: {
+      if (family_ == Family::kInteger && !constants_[0].is_float && !constants_[1].is_float) {
+        // The value read once for both bounds (null as zero, as CompareTo).
+        const std::int64_t i = IntegerOf(record);
+        return (i >= constants_[0].i && i <= constants_[1].i) != inverted_;
+      }
       const bool in = Compare(record, ExprOperator::kGreaterEqual, constants_[0]) &&
                       Compare(record, ExprOperator::kLessEqual, constants_[1]);
       return in != inverted_;

@@ -57,6 +57,8 @@ class RecordCondition {
                                                       const std::vector<storage::FieldSlot>& slots,
                                                       std::uint8_t language);
   static bool ReadConstant(const storage::TExpressionNode& c, Family family, Constant& out);
+  // The value of a column of the integer family (null read as zero).
+  [[nodiscard]] std::int64_t IntegerOf(std::span<const std::byte> record) const;
   // The evaluator's comparison of the column's value with c (null read as
   // zero): -1, 0, 1.
   [[nodiscard]] int CompareTo(std::span<const std::byte> record, const Constant& c) const;
