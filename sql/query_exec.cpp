@@ -1,8 +1,17 @@
 // ExecuteQuery: a live result is the first source under its WHERE
 // filter; a canned result is filled row by row from the joined source
-// rows of the plan (join_plan.h), with DISTINCT and grouping done by exact
-// key lookups in the result table's own index and aggregates accumulated
-// in the result rows.
+// rows of the plan (join_plan.h), with aggregates accumulated in the
+// result rows.
+//
+// Writing the result: a result without BLOB columns is the appender's
+// (TDataFile::RecordAppender): the table is new, empty and no one else's,
+// so its records go to the file in blocks with no write frame per row.
+// Rows that ORDER BY, DISTINCT or grouping concern are gathered in memory
+// first (DISTINCT and group keys by hash) and given to the appender in the
+// order of the result's index, so that each key goes to the end of it.
+// With BLOB columns (whose values are written with their row) each row is
+// inserted as it comes, DISTINCT and grouping done by exact key lookups in
+// the result table's own index.
 //
 // Reading the sources: each source table is read under one read section
 // for the whole fill (one index read lock and one header check, not one
