@@ -60,6 +60,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -467,11 +468,15 @@ bool FlushDirectory(std::string_view dir) {
 // ---------------------------------------------------------------------------
 // File
 
+// The part of a file MapHead maps: its first page.
+constexpr std::size_t kHeadPage = 4096;
+
 struct File::Impl {
   Access access = Access::Read;
   bool read_only_fd = false;
   // Ranges this handle holds: offset -> length; never overlapping.
   std::map<std::uint64_t, std::uint64_t> locks;
+  void* head = nullptr;  // MapHead's mapping of the first page, or null
 };
 
 File::~File() { Close(); }
@@ -497,11 +502,24 @@ File& File::operator=(File&& other) noexcept {
 }
 
 void File::Close() {
+  if (impl_ != nullptr && impl_->head != nullptr) munmap(impl_->head, kHeadPage);
   if (fd_ >= 0) close(fd_);  // releases every OFD lock of this handle
   fd_ = -1;
   path_.clear();
   delete impl_;
   impl_ = nullptr;
+}
+
+const std::uint8_t* File::MapHead(std::size_t n) {
+  if (fd_ < 0 || n > kHeadPage) return nullptr;
+  if (impl_->head == nullptr) {
+    struct stat st {};
+    if (fstat(fd_, &st) != 0 || st.st_size < static_cast<off_t>(n)) return nullptr;
+    void* p = mmap(nullptr, kHeadPage, PROT_READ, MAP_SHARED, fd_, 0);
+    if (p == MAP_FAILED) return nullptr;
+    impl_->head = p;
+  }
+  return static_cast<const std::uint8_t*>(impl_->head);
 }
 
 bool File::Open(std::string_view name, Access access, Share share, Disposition disposition) {

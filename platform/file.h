@@ -103,6 +103,14 @@ class File {
   bool LockFile(std::uint64_t offset, std::uint64_t length);
   bool UnlockFile(std::uint64_t offset, std::uint64_t length);
 
+  // The file's first n bytes (n <= 4096) mapped read-only and shared: what
+  // any handle or program writes there is seen at once, without a read.
+  // nullptr when the file holds fewer than n bytes or cannot be mapped.
+  // The mapping lives until Close. A read of it faults (SIGBUS) once the
+  // file has been cut to nothing: map only files whose owner never lets
+  // them become shorter than n bytes.
+  const std::uint8_t* MapHead(std::size_t n);
+
  private:
   struct Impl;
   int fd_ = -1;

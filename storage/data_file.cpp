@@ -440,8 +440,7 @@ void TDataFile::Write(const void* buffer, std::int32_t n) {
   TFileHandler::Write(buffer, n);
 }
 
-std::int32_t TDataFile::ReadStored(std::uint64_t position, std::uint8_t* out, std::int32_t n) {
-  if (InMemory()) return ReadAtMost(static_cast<std::int64_t>(position), out, n);
+void TDataFile::CountBlockLookup(bool hit) {
   if (++block_lookups_ == kBlockWindow) {
     // A window that hit almost nothing (a walk over far more file than the
     // cache holds): the next one reads only the bytes asked for, but for
@@ -451,10 +450,14 @@ std::int32_t TDataFile::ReadStored(std::uint64_t position, std::uint8_t* out, st
     block_lookups_ = 0;
     block_hits_ = 0;
   }
-  if (blocks_.Copy(position, out, static_cast<std::size_t>(n))) {
-    ++block_hits_;
-    return n;
-  }
+  if (hit) ++block_hits_;
+}
+
+std::int32_t TDataFile::ReadStored(std::uint64_t position, std::uint8_t* out, std::int32_t n) {
+  if (InMemory()) return ReadAtMost(static_cast<std::int64_t>(position), out, n);
+  const bool hit = blocks_.Copy(position, out, static_cast<std::size_t>(n));
+  CountBlockLookup(hit);
+  if (hit) return n;
   if (blocks_bypassed_ && ++block_probe_ % kBlockProbe != 0)
     return ReadAtMost(static_cast<std::int64_t>(position), out, n);
   constexpr std::uint64_t kBlock = DataBlockCache::kBlockSize;

@@ -560,7 +560,10 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // filter bitmaps are rebuilt and the cursor finds its place again (before
   // the first or after the last record stays so) before the operation
   // reads, counts or positions. Nested sections (and sections inside a
-  // write section) take nothing more.
+  // write section) take nothing more. The one read without a section: a
+  // shared natural walk's next record that this cursor already holds, while
+  // both change counters show no write ended since its last check
+  // (ReadNextCached, data_file_cached_read.cpp).
   void BeginReadSection();
   void EndReadSection();
   // The same on the BLOB file, around opening a BLOB field.
@@ -596,6 +599,18 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void CalculateComputedFields(TRecord* r);
   // Back to before the first record (data_file_cursor.cpp).
   void ResetCursor();
+  // ReadNextRecord of a shared table's natural walk from what this cursor
+  // holds, without a read section, when the counters show no write since
+  // its last check (data_file_cached_read.cpp); false: nothing done.
+  bool ReadNextCached(std::span<std::byte> buffer);
+  // Inside a read section, before record n of a natural walk under a
+  // filter bitmap is read on its own: the file bytes from n to the last
+  // record the bitmap keeps within kPrefetchBytes after it go into the
+  // block cache with one read, for the reads of the walk that follow.
+  void PrefetchFiltered(std::uint32_t n);
+  static constexpr std::uint32_t kPrefetchBytes = 65536;
+  // ReadStored's hit-rate window: one lookup of the block cache, hit or not.
+  void CountBlockLookup(bool hit);
   // How many records, record n included, lie physically in sequence from
   // the index cursor's entry in the direction of reading (data_file.cpp);
   // 1 reads only record n.
@@ -663,6 +678,7 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   std::uint16_t computed_size_ = 0;
   // ReadRun's buffer for the file image of a run, kept between reads.
   std::vector<std::uint8_t> scan_block_;
+  std::vector<std::uint8_t> prefetch_;  // PrefetchFiltered's read
   std::vector<std::uint8_t> block_io_;
   DataBlockCache blocks_{kBlockCacheBytes};
   // The block cache's hit rate per window of kBlockWindow reads (ReadStored).

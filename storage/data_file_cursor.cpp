@@ -103,6 +103,7 @@ bool TDataFile::NaturalVisible(std::uint32_t n) {
   // next one is in the bitmap too: a run of records it leaves out would be
   // loaded into the cache for nothing.
   const bool read_ahead = !FilterBitClear(n + 1);
+  if (!read_ahead) PrefetchFiltered(n);
   const bool live =
       RecordPin(GetRecordBuffer(n, read_ahead, ReadDirection::kForward, false))->Status() == 0;
   return live && FilterAccepts(n);
@@ -353,6 +354,7 @@ std::uint16_t TDataFile::ReadCurrentRecord(std::span<std::byte> buffer, bool loc
 }
 
 std::uint16_t TDataFile::ReadNextRecord(std::span<std::byte> buffer) {
+  if (ReadNextCached(buffer)) return 0;
   ReadSectionGuard section(*this);
   bool ok;
   if (InNaturalOrder()) {

@@ -417,6 +417,11 @@ bool TFileHandler::LockRange(std::int64_t offset, std::int64_t length, bool lock
                                  static_cast<std::uint64_t>(length));
 }
 
+const std::uint8_t* TFileHandler::MappedHead(std::size_t n) {
+  if (!open_ || in_memory_) return nullptr;
+  return file_.MapHead(n);
+}
+
 bool TFileHandler::FileExists() {
   if (trace_) TraceLine("File exists test for file " + name_);
   if (in_memory_) {

@@ -79,6 +79,9 @@ class TFileHandler {
   // exclusively. No waiting: the caller retries.
   bool LockRange(std::int64_t offset, std::int64_t length, bool lock);
   [[nodiscard]] bool FileExists();
+  // An open disk file's first n bytes mapped (platform::File::MapHead);
+  // nullptr for a file in memory, a closed one, or one shorter than n.
+  [[nodiscard]] const std::uint8_t* MappedHead(std::size_t n);
 
   // Conveniences: Seek(position, 0) then Read / Write.
   std::int32_t ReadAt(std::int64_t position, void* buffer, std::int32_t n);

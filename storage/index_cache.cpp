@@ -137,6 +137,13 @@ bool IndexStore::CheckIndexHeaderChanged() {
   return true;
 }
 
+bool IndexStore::CounterIsCurrent(const std::uint8_t* head) const {
+  std::uint8_t counter[4];
+  std::memcpy(counter, head, 4);
+  if (owner_->Scrambled()) owner_->ScrambleBlock({counter, 4});
+  return LoadLittle<std::uint32_t>(counter) == header_.Counter();
+}
+
 void IndexStore::InitNewHeader() {
   header_ = IndexHeader();
   header_.SetVersion(kIndexVersion);

@@ -84,6 +84,10 @@ class IndexStore : private TPage::UndoRecorder {
   // differ, re-reads the header, drops every cached page, tells the owner
   // and returns true. Nothing while the write lock is held.
   bool CheckIndexHeaderChanged();
+  // True when the four bytes at head, the file's first four as the file
+  // holds them (scrambled or not), are the counter of the header held
+  // here: the check CheckIndexHeaderChanged makes, on bytes already read.
+  [[nodiscard]] bool CounterIsCurrent(const std::uint8_t* head) const;
   void EmptyAllIndexes();
   // The record count lives in the header: a change marks the header as
   // needing a write even when no page is dirty (a table with no index has

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "exec_test_support.h"
+#include "storage/fault_injection.h"
 #include "storage/filter_engine.h"
 
 namespace sql::xtest {
@@ -156,6 +157,80 @@ TEST_F(SpeedPathsTest, LiveViewsFollowEdits) {
                                   });
     EXPECT_EQ(kept, c.change == 0);
   }
+}
+
+// A live cursor walking its view takes the records it already holds
+// without a read of the files (an armed read fault stays unfired), and
+// still sees each write another cursor has ended before its next read: a
+// record renamed out of the view, one deleted, and a change of a column no
+// index holds (which moves only the data header's counter).
+TEST_F(SpeedPathsTest, LiveWalkSeesOtherCursorsWrites) {
+  std::vector<const Row*> matches;
+  for (const Row& r : model_) {
+    if (!r.name.empty() && r.name.rfind("k1", 0) == 0) matches.push_back(&r);
+  }
+  ASSERT_GE(matches.size(), 7u);
+  auto print = [](const Row& r, std::int32_t x) {
+    return std::to_string(r.id) + "|" + Opt(r.v) + "|" + Name(r.name) + "|" + Opt(r.d) + "|" +
+           std::to_string(x);
+  };
+  TDataQuery q;
+  q.SetDirectory(dir_);
+  q.SetLiveRequested(true);
+  ASSERT_EQ(q.PrepareQuery("SELECT * FROM t WHERE name LIKE 'k1%'"), 0);
+  storage::TDataFile* cursor = nullptr;
+  ASSERT_EQ(q.ExecuteQuery(cursor), 0);
+  std::vector<std::byte> buf(cursor->GetRecordBufferSize());
+  auto line = [&] {
+    std::string s;
+    for (int n = 1; n <= cursor->WorkingFieldCount(); ++n) s += (n > 1 ? "|" : "") + PrintField(*cursor, n, buf);
+    return s;
+  };
+  ASSERT_EQ(cursor->MoveToBegin(), 0);
+  ASSERT_EQ(cursor->ReadNextRecord(buf), 0);
+  EXPECT_EQ(line(), print(*matches[0], matches[0]->id % 50));
+  storage::ArmFault(storage::FaultSite::kRead, 1);
+  ASSERT_EQ(cursor->ReadNextRecord(buf), 0);
+  EXPECT_FALSE(storage::FaultFired());
+  storage::DisarmFault();
+  EXPECT_EQ(line(), print(*matches[1], matches[1]->id % 50));
+
+  // Another cursor on the table, as another program would be.
+  storage::TDataFile other;
+  other.SetFileName(dir_ + "/t");
+  other.Open();
+  std::vector<std::byte> rec(other.GetRecordBufferSize());
+  auto edit = [&](std::int32_t id, const std::function<void()>& change) {
+    ASSERT_EQ(other.MoveToBegin(), 0);
+    while (other.ReadNextRecord(rec) == 0) {
+      std::int32_t got = 0;
+      bool blank = true;
+      other.GetFieldValue(true, 1, blank, &got, rec);
+      if (got != id) continue;
+      ASSERT_EQ(other.ReadCurrentRecord(rec, true), 0);
+      change();
+      return;
+    }
+    ADD_FAILURE() << "no record " << id;
+  };
+  const char renamed[] = "zz";
+  const std::int32_t x = 777;
+  edit(matches[2]->id, [&] {
+    other.SetFieldValue(true, 3, false, renamed, rec);
+    other.ModifyRecord(rec, true);
+  });
+  edit(matches[3]->id, [&] { other.DeleteRecord(); });
+  ASSERT_EQ(cursor->ReadNextRecord(buf), 0);
+  EXPECT_EQ(line(), print(*matches[4], matches[4]->id % 50));
+  edit(matches[5]->id, [&] {
+    other.SetFieldValue(true, 5, false, &x, rec);
+    other.ModifyRecord(rec, true);
+  });
+  std::vector<std::string> rest, want;
+  while (cursor->ReadNextRecord(buf) == 0) rest.push_back(line());
+  for (std::size_t i = 5; i < matches.size(); ++i)
+    want.push_back(print(*matches[i], i == 5 ? x : matches[i]->id % 50));
+  EXPECT_EQ(rest, want);
 }
 
 // GROUP BY and DISTINCT over whole-number and date columns with NULLs and
