@@ -604,9 +604,9 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // its last check (data_file_cached_read.cpp); false: nothing done.
   bool ReadNextCached(std::span<std::byte> buffer);
   // Inside a read section, before record n of a natural walk under a
-  // filter bitmap is read on its own: the file bytes from n to the last
-  // record the bitmap keeps within kPrefetchBytes after it go into the
-  // block cache with one read, for the reads of the walk that follow.
+  // filter bitmap is read on its own: n and the records the bitmap keeps
+  // within kPrefetchBytes after it are read with one read into the record
+  // cache, for the reads of the walk that follow.
   void PrefetchFiltered(std::uint32_t n);
   static constexpr std::uint32_t kPrefetchBytes = 65536;
   // ReadStored's hit-rate window: one lookup of the block cache, hit or not.

@@ -102,7 +102,20 @@ void TDataFile::PrefetchFiltered(std::uint32_t n) {
   }
   if (last == n) return;  // nothing near it: the record is read alone
   prefetch_.resize(std::size_t{last - n + 1} * record_size_);
-  (void)ReadStored(RecordPosition(n), prefetch_.data(), static_cast<std::int32_t>(prefetch_.size()));
+  const std::int32_t got = ReadAtMost(static_cast<std::int64_t>(RecordPosition(n)), prefetch_.data(),
+                                      static_cast<std::int32_t>(prefetch_.size()));
+  const std::uint32_t present = got > 0 ? static_cast<std::uint32_t>(got) / record_size_ : 0;
+  // n and the records the bitmap keeps after it, as ReadRun loads them:
+  // cached ones stay (they may be newer), the others take clean buffers
+  // while there are any.
+  for (std::uint32_t k = n; k >= n && k < n + present; k = engine.Result().NextSet(k)) {
+    if (k != n && !engine.TestBit(k)) continue;
+    if (cache_.Find(k) != nullptr) continue;
+    TRecord* r = TakeCleanBuffer();
+    if (r == nullptr) return;
+    cache_.SetNumber(r, k);
+    LoadRecordBuffer(r, prefetch_.data() + std::size_t{k - n} * record_size_);
+  }
 }
 
 }  // namespace storage
