@@ -21,16 +21,7 @@ bool IndexStore::DescendLast(std::vector<Step>& path) {
   TPage* p = root.get();
   path.push_back({std::move(root), 0});
   if (!p->IsRoot() || p->Count() == 0) Corrupt();
-  while (!p->IsLeaf()) {
-    const int i = p->Count() - 1;
-    path.back().idx = i;
-    for (const Step& s : path) {
-      if (s.page->Offset() == p->Link(i)) Corrupt();
-    }
-    PagePin c = Child(*p, i, static_cast<int>(path.size()));
-    p = c.get();
-    path.push_back({std::move(c), 0});
-  }
+  while (!p->IsLeaf()) p = StepDown(path, p->Count() - 1);
   path.back().idx = p->Count() - 1;
   return true;
 }

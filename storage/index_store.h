@@ -336,6 +336,10 @@ class IndexStore : private TPage::UndoRecorder {
   // the first n bytes; -1 when none.
   int SearchLast(const TPage& p, const std::uint8_t* key, std::size_t n, bool or_equal) const;
   PagePin Child(const TPage& parent, int idx, int depth);
+  // One level down a descent: entry idx of the path's last page is chosen,
+  // its child (checked by Child, and not a page already on the path) is
+  // pinned and appended; the child.
+  TPage* StepDown(std::vector<Step>& path, int idx);
   bool DescendExact(const std::uint8_t* key, std::vector<Step>& path);
   void InsertEntry(std::vector<Step>& path, int level, int idx, const std::uint8_t* key,
                    std::uint32_t link, std::uint32_t sub_count);

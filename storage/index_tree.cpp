@@ -93,6 +93,18 @@ PagePin IndexStore::Child(const TPage& parent, int idx, int depth) {
   return c;
 }
 
+TPage* IndexStore::StepDown(std::vector<Step>& path, int idx) {
+  TPage* p = path.back().page.get();
+  path.back().idx = idx;
+  for (const Step& s : path) {
+    if (s.page->Offset() == p->Link(idx)) Corrupt();
+  }
+  PagePin c = Child(*p, idx, static_cast<int>(path.size()));
+  TPage* child = c.get();
+  path.push_back({std::move(c), 0});
+  return child;
+}
+
 // Levels of a descent path reserved up front: the trees are rarely deeper,
 // and a deeper one only grows the vector.
 constexpr std::size_t kPathLevels = 8;
@@ -106,13 +118,7 @@ bool IndexStore::DescendExact(const std::uint8_t* key, std::vector<Step>& path) 
   while (!p->IsLeaf()) {
     int i = SearchLastNotGreater(*p, key);
     if (i < 0) return false;
-    path.back().idx = i;
-    for (const Step& s : path) {
-      if (s.page->Offset() == p->Link(i)) Corrupt();
-    }
-    PagePin c = Child(*p, i, static_cast<int>(path.size()));
-    p = c.get();
-    path.push_back({std::move(c), 0});
+    p = StepDown(path, i);
   }
   int i = SearchLastNotGreater(*p, key);
   path.back().idx = i;
