@@ -138,6 +138,25 @@ bool MayBeHalfWritten(std::int32_t code) {
 
 }  // namespace
 
+void TDataFile::LoadOpenState() {
+  ReadHeader();
+  record_size_ = header_.RecordSize();
+  computed_size_ = header_.ComputedSize();
+  records_per_block_ = static_cast<std::uint16_t>(
+      record_size_ < 32767 ? 32767 / record_size_ : 65535 / record_size_);
+  header_checked_ = Exclusive() || ForcedReadOnly();
+  if (header_.Language() != 0 && !platform::IsValidLocale(LocaleId()))
+    Fail(ErrorCode::kLocaleNotAvailable);
+  if (header_.Encrypted()) {
+    const std::string password = GetTablePassword();
+    RequestTablePassword(password);
+  }
+  ReadFieldDefs();
+  working_ = stored_;
+  working_count_ = static_cast<int>(working_.size());
+  ResetCacheCapacity();
+}
+
 void TDataFile::Open() {
   if (IsOpen()) return;
   // A swap of the table's files that a killed program left half done is
@@ -162,22 +181,7 @@ void TDataFile::Open() {
     ClearOpenState();
     TFileHandler::Open();
     try {
-      ReadHeader();
-      record_size_ = header_.RecordSize();
-      computed_size_ = header_.ComputedSize();
-      records_per_block_ = static_cast<std::uint16_t>(
-          record_size_ < 32767 ? 32767 / record_size_ : 65535 / record_size_);
-      header_checked_ = Exclusive() || ForcedReadOnly();
-      if (header_.Language() != 0 && !platform::IsValidLocale(LocaleId()))
-        Fail(ErrorCode::kLocaleNotAvailable);
-      if (header_.Encrypted()) {
-        const std::string password = GetTablePassword();
-        RequestTablePassword(password);
-      }
-      ReadFieldDefs();
-      working_ = stored_;
-      working_count_ = static_cast<int>(working_.size());
-      ResetCacheCapacity();
+      LoadOpenState();
       PrepareIndexFile();
       index_file_->Open();
       if (header_.BlobCount() > 0) OpenBlobFile();

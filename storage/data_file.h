@@ -668,6 +668,9 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void CreateIndexes(const TIndexDescriptor& primary, int primary_field_count,
                      const std::vector<TIndexDescriptor>& secondary);
   void CreateTable(const DataTableDefinition& def, bool stay_open, bool delete_on_close);
+  // Open's reading of the .DAT once it is open: header, checks, field
+  // definitions, cache size.
+  void LoadOpenState();
 
   void* owner_;
   std::unique_ptr<TIndexFile> index_file_;

@@ -301,13 +301,25 @@ void TDataFile::CreateTable(const DataTableDefinition& def, bool stay_open, bool
   try {
     CreateFile();
     WriteFieldDefs();
-    Close();
-    Open();
+    if (stay_open && header_.BlobCount() == 0) {
+      // The files just made are taken up as Open takes them up after a
+      // Close, without closing and finding them again: the table's state
+      // read back from the .DAT, the index file attached.
+      LoadOpenState();
+      index_file_->AttachCreated();
+    } else {
+      Close();
+      Open();
+    }
     CreateIndexes(primary, primary_field_count, secondary);
-    // Open here is Open after a Close: the index file selected index 0 as
-    // its open does, and nothing else was read or cached since the open
-    // above.
-    if (!stay_open) Close();
+    if (stay_open) {
+      // The index file as its open leaves it (index 0 selected; the last
+      // index added is selected now): its header, written by each index
+      // made, read again.
+      index_file_->AttachCreated();
+    } else {
+      Close();
+    }
     created_files_ = 0;
     reservation.claimed = true;
     if (!InMemory()) ClaimTempTableName(FileName());

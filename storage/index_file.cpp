@@ -49,6 +49,16 @@ void TIndexFile::CreateFile() {
   }
 }
 
+void TIndexFile::AttachCreated() {
+  try {
+    Attach(Exclusive() || ReadOnly());
+  } catch (...) {
+    Detach();
+    TFileHandler::Close();
+    throw;
+  }
+}
+
 std::int32_t TIndexFile::ReadBlock(std::uint32_t offset, std::uint8_t* buffer, std::int32_t n) {
   // A block past the end of the file is a short read whatever the sharing
   // mode: the caller reports the file as damaged.

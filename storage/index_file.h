@@ -30,6 +30,9 @@ class TIndexFile : public TFileHandler, public IndexStore {
   void Close() override;
   // Creates the file (exclusive access required) with a new header.
   void CreateFile() override;
+  // After CreateFile: the new file taken up as Open takes up a file (its
+  // header read back and checked, index 0 selected). A failure closes it.
+  void AttachCreated();
 
   // Locks between programs (index_lock.cpp): the write lock, which covers
   // every read-lock byte, and a read lock on a byte drawn at random (byte

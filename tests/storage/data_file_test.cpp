@@ -268,6 +268,55 @@ TEST_F(DataFileTest, FailedCreationRemovesWhatItCreated) {
   other->Close();
 }
 
+// A table made and left open is the table CreateDataTable and Open give:
+// the same files once closed, the same state while open (it takes records
+// at once), its files gone at close when asked; with BLOB fields too.
+TEST_F(DataFileTest, CreatedAndOpenTablesAreThoseCreatedThenOpened) {
+  for (const bool blobs : {false, true}) {
+    SCOPED_TRACE(blobs);
+    DataTableDefinition def = Definition({Field(1, "Id", FieldType::kInteger),
+                                          Field(2, "Name", FieldType::kString, 20)});
+    if (blobs) def.fields.push_back(Field(3, "Memo", FieldType::kBlob));
+    def.secondary = {Index("ByName", {2})};
+    const std::string made = Path(blobs ? "m2" : "m1"), opened = Path(blobs ? "o2" : "o1");
+    Create(opened, def);
+    auto a = OpenTable(opened);
+    TDataFile b;
+    b.SetFileName(made);
+    b.SetExclusive(true);
+    b.CreateAndOpenDataTable(def, false);
+    ASSERT_TRUE(b.IsOpen());
+    EXPECT_EQ(b.CurrentIndexNumber(), a->CurrentIndexNumber());
+    EXPECT_EQ(b.Cache().Capacity(), a->Cache().Capacity());
+    for (TDataFile* t : {a.get(), &b}) {
+      for (std::int32_t i = 3; i >= 1; --i) {
+        std::vector<std::byte> rec(t->GetRecordBufferSize());
+        t->ApplyDefaultValues(rec);
+        t->SetFieldValue(false, 1, false, &i, rec);
+        t->SetFieldValue(false, 2, false, ("n" + std::to_string(i)).c_str(), rec);
+        t->InsertRecord(rec);
+      }
+    }
+    a->Close();
+    b.Close();
+    const std::vector<std::uint8_t> da = ReadBytes(opened + ".DAT"), db = ReadBytes(made + ".DAT");
+    ASSERT_EQ(da.size(), db.size());
+    // The counter and the time of the last header write apart.
+    EXPECT_TRUE(std::equal(da.begin() + 35, da.end(), db.begin() + 35));
+    EXPECT_EQ(U32At(db, 0), U32At(da, 0));
+    EXPECT_EQ(ReadBytes(opened + ".IDX"), ReadBytes(made + ".IDX"));
+    TDataFile c;
+    c.SetFileName(made);
+    c.SetExclusive(true);
+    c.DeleteTableFiles();
+    c.CreateAndOpenDataTable(def, true);
+    c.Close();
+    EXPECT_FALSE(std::filesystem::exists(made + ".DAT"));
+    EXPECT_FALSE(std::filesystem::exists(made + ".IDX"));
+    EXPECT_FALSE(std::filesystem::exists(made + ".BLB"));
+  }
+}
+
 TEST_F(DataFileTest, RefusalNamesTheFieldInTheMessage) {
   TDataFile t;
   t.SetFileName(Path("big"));
