@@ -12,17 +12,18 @@
 // same indexes and case-sensitive LIKE; our tables are opened shared, as a
 // query opens them.
 //
-// On the build machine (RelWithDebInfo, load 5 to 12 on 8 cores, median
-// of three runs) ours over SQLite's, 10,000 / 100,000 rows: filter 2.5 /
-// 1.2, ORDER BY 3.4 / 2.3, GROUP BY 1.1 / 0.6, DISTINCT 1.6 / 0.7, live
-// LIKE 5.7 / 3.9, join 1.2 / 0.8, three-table join 0.6 / 0.7, self-join
-// 0.9 / 0.3; the 4,000-row self-join 2.5 ms. What is left is the engine's:
-// at 10,000 rows a fixed part of each canned line is making,
-// opening, closing and deleting the result table's files; ORDER BY and
-// the filter spend most of their time in the result's record and index
-// inserts (record cache, undo, one descent per key); a live cursor takes
-// a read section (file locks and header checks) and a read of the file
-// for every row it reads.
+// On the build machine (RelWithDebInfo, 8 cores shared with other builds,
+// load 3 to 10; three runs) ours over SQLite's, 10,000 / 100,000 rows:
+// filter 1.7-2.2 / 0.7-0.9, ORDER BY 1.4-1.7 / 0.8-1.0, GROUP BY 0.8-1.0
+// / 0.45-0.55, DISTINCT 1.1-1.4 / 0.5, live LIKE 1.0-1.1 / 1.45-1.55,
+// join 0.7-0.9 / 0.4, three-table join 0.4 / 0.5, self-join 0.6-0.8 /
+// 0.1; the 4,000-row self-join 2-3.8 ms (0.9-1.5). What is left is mostly
+// fixed per statement: each canned result is two new files (the file
+// system's inode allocation, slow while many files were deleted a moment
+// before, is a quarter to a half of the 10,000-row filter), the source
+// tables are opened, and an index-answered filter scans the whole table
+// for its live-record bitmap; SQLite keeps its pages cached between
+// statements, ours opens the tables anew for each.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>
