@@ -12,18 +12,19 @@
 // same indexes and case-sensitive LIKE; our tables are opened shared, as a
 // query opens them.
 //
-// On the build machine (RelWithDebInfo, 8 cores shared with other builds,
-// load 3 to 10; three runs) ours over SQLite's, 10,000 / 100,000 rows:
-// filter 1.7-2.2 / 0.7-0.9, ORDER BY 1.4-1.7 / 0.8-1.0, GROUP BY 0.8-1.0
-// / 0.45-0.55, DISTINCT 1.1-1.4 / 0.5, live LIKE 1.0-1.1 / 1.45-1.55,
-// join 0.7-0.9 / 0.4, three-table join 0.4 / 0.5, self-join 0.6-0.8 /
-// 0.1; the 4,000-row self-join 2-3.8 ms (0.9-1.5). What is left is mostly
-// fixed per statement: each canned result is two new files (the file
-// system's inode allocation, slow while many files were deleted a moment
-// before, is a quarter to a half of the 10,000-row filter), the source
-// tables are opened, and an index-answered filter scans the whole table
-// for its live-record bitmap; SQLite keeps its pages cached between
-// statements, ours opens the tables anew for each.
+// On the build machine (RelWithDebInfo, 8 cores shared with other builds)
+// ours over SQLite's, 10,000 / 100,000 rows, at load 3 (two runs): filter
+// 1.3-1.4 / 0.6-0.7, ORDER BY 1.3-1.35 / 0.85-0.95, GROUP BY 0.75-0.8 /
+// 0.45, DISTINCT 0.95-1.2 / 0.5, live LIKE 0.9-1.1 / 1.35-1.45, join
+// 0.6-0.8 / 0.3-0.45, three-table join 0.35-0.5 / 0.5-0.6, self-join
+// 0.55-0.6 / 0.15; the 4,000-row self-join 1.8-2.5 ms (0.8-1.0). At load
+// 10 the 10,000-row lines rise (filter to 2-2.5, ORDER BY to 1.4-1.7): what
+// is left there is fixed per statement. Each canned result is two new
+// files (the file system's inode allocation, slow while many files were
+// deleted a moment before, is a quarter to a half of the 10,000-row
+// filter), the source tables are opened, and an index-answered filter
+// scans the whole table for its live-record bitmap; SQLite keeps its pages
+// cached between statements, ours opens the tables anew for each.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>
