@@ -204,6 +204,8 @@ class TTolmidDataSet : public fw::TDataSet, protected FilterFieldSource {
   void AllocKeyBuffers();
   void FreeKeyBuffers() { key_buffers_.clear(); current_key_ = nullptr; }
   void InitKeyBuffer(std::vector<std::byte>& kb) const;
+  // The range from the key buffers start and end (SetCursorRange).
+  bool SetCursorRange(const std::vector<std::byte>& start, const std::vector<std::byte>& end);
   [[nodiscard]] std::vector<std::byte>& Key(KeyIndex index) { return key_buffers_.at(index); }
   // Field values between the framework's layout and the engine's.
   void ReadEngineValue(const fw::TField* field, const char* record, void* out, bool& blank) const;
