@@ -1,7 +1,7 @@
 // The program's start and end.
 //
-// Start, in this order: the units' initialisation (string routines, GIF
-// pictures, the CGI request engine); the application object with its
+// Start, in this order: the units' initialisation (string routines, the
+// sessions and their password dialog, GIF pictures, the CGI request engine); the application object with its
 // title; the splash window, shown and painted; the auto-created windows
 // and the data module: TMainForm, TDatamodule1 (which builds the tables),
 // TReportForm, TGraphForm, TAutoCaptureForm, TAutoCaptureHelpForm; the
