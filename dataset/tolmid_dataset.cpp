@@ -277,9 +277,10 @@ int TTolmidDataSet::CompareBookmarks(const fw::TBookmark& a, const fw::TBookmark
   if (a.empty() && b.empty()) return 0;
   if (a.empty()) return 1;
   if (b.empty()) return -1;
-  if (cursor_ == nullptr || a.size() != b.size() || a.size() < 4)
-    return fw::TDataSet::CompareBookmarks(a, b);
-  const std::size_t n = a.size() - 4;
+  if (cursor_ == nullptr) return fw::TDataSet::CompareBookmarks(a, b);
+  CheckBookmarkSize(a);
+  CheckBookmarkSize(b);
+  const std::size_t n = EngineBookmarkSize();
   const int c = cursor_->CompareBookmarks({reinterpret_cast<const std::uint8_t*>(a.data()), n},
                                           {reinterpret_cast<const std::uint8_t*>(b.data()), n});
   if (c != 0) return c;
@@ -649,9 +650,22 @@ fw::TField* TTolmidDataSet::GetIndexField(int index) const {
 }
 
 void TTolmidDataSet::SwitchToIndex(const std::string& index_name) {
+  const std::string old_index = cursor_->GetCurrentIndexName();
+  const std::vector<std::byte> range_start = Key(kCurRangeStart);
+  const std::vector<std::byte> range_end = Key(kCurRangeEnd);
   ResetCursorRange();
   UpdateCursorPos();
-  cursor_->SwitchToIndexByName(std::string_view(index_name).substr(0, 255));
+  try {
+    cursor_->SwitchToIndexByName(std::string_view(index_name).substr(0, 255));
+  } catch (...) {
+    // The engine refuses an unknown name once it has fallen back to its
+    // primary index (without a range): it goes back to the index, and the
+    // range, that this dataset still describes.
+    cursor_->SwitchToIndexByName(old_index);
+    SetCursorRange(range_start, range_end);
+    CursorPosChanged();
+    throw;
+  }
   ClearIndexInfo();
   SetBookmarkSizeFromCursor();
   GetIndexInfo();

@@ -26,7 +26,9 @@
 // key fields were changed; the record number finds the record itself and
 // the key is the fall-back (the nearest record) when it has gone. The
 // bookmark area always has room for the largest key, so switching the
-// index never has to re-allocate the framework's buffers.
+// index never has to re-allocate the framework's buffers. A bookmark of
+// another size (taken on another index, or cut) is refused: GotoBookmark
+// and CompareBookmarks raise, BookmarkValid answers false.
 //
 // Key buffer (set-key state, ranges, Locate through an index):
 //   0   1  modified        1  1  unused (exclusive keys are not supported)
@@ -204,6 +206,8 @@ class TTolmidDataSet : public fw::TDataSet, protected FilterFieldSource {
   void AllocKeyBuffers();
   void FreeKeyBuffers() { key_buffers_.clear(); current_key_ = nullptr; }
   void InitKeyBuffer(std::vector<std::byte>& kb) const;
+  // The range from the key buffers start and end (SetCursorRange).
+  bool SetCursorRange(const std::vector<std::byte>& start, const std::vector<std::byte>& end);
   [[nodiscard]] std::vector<std::byte>& Key(KeyIndex index) { return key_buffers_.at(index); }
   // Field values between the framework's layout and the engine's.
   void ReadEngineValue(const fw::TField* field, const char* record, void* out, bool& blank) const;

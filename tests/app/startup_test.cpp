@@ -1,15 +1,21 @@
 // The program's start on a catalogue: tables created with the catalogue's
 // layout (read back by the independent checkers), counters, the one-time
 // sample removal, an older layout brought up to date, a table restored
-// from its restructure backups, and a second copy of the program refused
-// by the first one's tables.
+// from its restructure backups, a second copy of the program refused by
+// the first one's tables, and the password dialog the units' start installs.
 #include <sys/wait.h>
 
 #include <sstream>
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+
 #include "app/splash_form.h"
+#include "dataset/gui/password_dialog.h"
 #include "storage/table_swap.h"
 #include "tests/app/app_test_support.h"
+#include "tests/common/encrypted_table.h"
 #include "tests/common/forked_peer.h"
 
 namespace apptest {
@@ -329,6 +335,31 @@ TEST_F(StartupTest, SecondCopyOfTheProgramStopsAndTouchesNothing) {
   EXPECT_EQ(boxes_.requests[0].text.rfind("Tolmid Engine Error # ", 0), 0u) << boxes_.requests[0].text;
   Stop();
   EXPECT_EQ(DirBytes(Data()), files);
+}
+
+// The units' start installs the password dialog: a table with a password
+// asks the user through it instead of failing at once (engine error 10498).
+TEST_F(StartupTest, UnitsInstallThePasswordDialog) {
+  app::UnitsInitialization();
+  dataset::Session().SetActive(true);
+  testsupport::CreateEncryptedTable((home_ / "secret.dat").string(), "Secret");
+  {
+    fw::TComponent owner(nullptr);
+    auto* t = new dataset::TTolmidTable(&owner);
+    t->SetDatabaseName(home_.string());
+    t->SetTableName("secret.dat");
+    WithModalLoop([&] { t->Open(); },
+                  [] {
+                    for (QWidget* w : QApplication::topLevelWidgets()) {
+                      auto* d = dynamic_cast<dataset::TTolmidPasswordDialog*>(w);
+                      if (d == nullptr || !d->isVisible()) continue;
+                      d->Edit->setText("Secret");
+                      d->OKButton->click();
+                    }
+                  });
+    EXPECT_TRUE(t->Active());
+  }
+  app::UnitsFinalization();
 }
 
 }  // namespace
