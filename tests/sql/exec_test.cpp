@@ -61,8 +61,9 @@ TEST_F(Exec, AbortKeepsTheRowsSoFar) {
 
 // With a WHERE clause the driving records are those its conditions keep:
 // by an index, through the filter's bitmap, or tested as each record is
-// read. An abort on the first call leaves the rows of the first record
-// kept, and no further call is made.
+// read, or tested on the joined rows. An abort on the first call leaves
+// the rows of the first driving record that reached it, up to the row of
+// the call, and no further call is made.
 TEST_F(Exec, AbortStopsAQueryWithAWhereClause) {
   Create("ix", {Field(1, "n", FieldType::kInteger), Field(2, "x", FieldType::kInteger)},
          {Index("ByX", {2})});
@@ -84,6 +85,11 @@ TEST_F(Exec, AbortStopsAQueryWithAWhereClause) {
         {"SELECT SUM(n), COUNT(*) FROM " + t + " WHERE x = 3", {"3|1"}},
         {"SELECT DISTINCT x FROM " + t + " WHERE n > 100", {"1"}},
         {"SELECT b.n, p.k FROM " + t + " b, pair p WHERE b.x = 2 AND p.k > 7", {"2|8"}},
+        {"SELECT b.n, p.k FROM " + t + " b, pair p WHERE b.x = 1 OR p.k = 9", {"1|7"}},
+        {"SELECT b.n, p.k FROM " + t + " b, pair p WHERE b.x = 2 OR p.k = 9", {}},  // n = 1 has none
+        {"SELECT b.n, p.k FROM " + t + " b, pair p WHERE b.n + p.k > 7 ORDER BY p.k", {"1|7"}},
+        {"SELECT b.n, p.k FROM " + t + " b LEFT JOIN pair p ON b.x = p.k WHERE b.n > 5", {"6|NULL"}},
+        {"SELECT p.k, COUNT(*) FROM " + t + " b, pair p WHERE b.n > p.k GROUP BY p.k", {"7|1"}},
     };
     for (const auto& c : cases) {
       std::vector<std::string> calls;
