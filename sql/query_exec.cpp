@@ -602,7 +602,7 @@ void TDataQuery::CountValuesOnly(const TResultDataField& column) {
   test->type = FieldType::kBoolean;
   test->left = storage::NewFieldNode(column.column_name_);
   test->left->correlation_name = column.correlation_name_;
-  if (!ResolveStoredColumn(*test->left)) return;  // resolved when the column was
+  if (!ResolveStoredColumn(*test->left)) return;  // cannot fail: validation resolved it
   test->right = storage::NewNullConstant();
   TDataFile& file = *source.data_file_;
   auto f = std::make_unique<TSourceDataFile::Filter>();
