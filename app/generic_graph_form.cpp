@@ -18,13 +18,14 @@ struct CountChart {
   const char* value_column;
 };
 
-// Chart n's title and query (index n - 1).
+// Chart n's title and query (index n - 1). A bar counts every record of its
+// category, numbered or not: COUNT(*), under the name the series reads.
 constexpr CountChart kCharts[] = {
-    {"Journal Entries", &TDatamodule1::Type1GraphQuery, "select category, count(type1num) from type1 group by category",
+    {"Journal Entries", &TDatamodule1::Type1GraphQuery, "select category, count(*) as \"Count Of type1num\" from type1 group by category",
      "Count Of type1num"},
     {"Activity Entries", &TDatamodule1::Type2GraphQuery,
-     "select category, count(type2num) from type2 group by category", "Count Of type2num"},
-    {"Internet Links", &TDatamodule1::Type4GraphQuery, "select category, count(type4num) from type4 group by category",
+     "select category, count(*) as \"Count Of type2num\" from type2 group by category", "Count Of type2num"},
+    {"Internet Links", &TDatamodule1::Type4GraphQuery, "select category, count(*) as \"Count Of type4num\" from type4 group by category",
      "Count Of type4num"},
 };
 

@@ -166,6 +166,7 @@ class FilterEngine : public FilterTable, public IndexRecordFilter {
   void ComputeFilter(TFilter& filter, const RecordBitmap& base);
   FilterLevel Compute(RecordBitmap& bitmap, ExprOperator parent, TExpressionNode& node);
   FilterLevel Analyze(TExpressionNode& node);
+  std::vector<TExpressionNode*> ChainOperands(TExpressionNode& chain);
   void Scan(RecordBitmap& bitmap, ExprOperator parent, const TExpressionNode& node);
   [[nodiscard]] std::optional<Condition> IndexCondition(const TExpressionNode& node) const;
   // IN / NOT IN / BETWEEN / NOT BETWEEN of a field as the comparisons the

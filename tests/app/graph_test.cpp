@@ -57,8 +57,8 @@ class GraphTest : public CatalogueTest {
       }
     });
   }
-  // The engine's COUNT over a column counts every row of the group, NULL
-  // or not: SQLite's COUNT(*).
+  // A bar counts every record of its category, numbered or not: SQLite's
+  // COUNT(*).
   Counts SqliteCounts(int kind) {
     Counts out;
     for (const std::string& row :

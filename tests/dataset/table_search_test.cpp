@@ -5,9 +5,12 @@
 // switch, record numbers at the ends, emptying an open table.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "framework/db/data_link.h"
 #include "tests/dataset/dataset_test_support.h"
@@ -58,6 +61,48 @@ class TableSearch : public DataSetTest {
     return v;
   }
 };
+
+// Filter texts that are long flat chains (201 OR terms, 5,000 and 10,000
+// AND terms, past a 16-bit buffer) keep the records a scan keeps, through
+// the primary index and without one.
+TEST_F(TableSearch, LongFilterChainsKeepWhatAScanKeeps) {
+  TTolmidTable* t = MakePeople(40);
+  auto chain = [](int n, const char* op, const std::function<std::string(int)>& term) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += (i ? op : "") + term(i);
+    return out;
+  };
+  const struct {
+    std::string text;
+    std::function<bool(int id, const std::string& city, int num)> keep;
+  } cases[] = {
+      {chain(201, " OR ", [](int i) { return "ID = " + std::to_string(2 * i + 1); }),
+       [](int id, const std::string&, int) { return id % 2 == 1; }},
+      {chain(5000, " AND ", [](int i) { return "Num <> " + std::to_string(1000 + i); }) + " AND City = 'shared' OR ID < 4",
+       [](int id, const std::string& city, int) { return city == "shared" || id < 4; }},
+      {chain(10000, " AND ", [](int i) { return "ID <> " + std::to_string(2 * i + 2); }),
+       [](int id, const std::string&, int) { return id % 2 == 1; }},
+      {chain(10000, " AND ", [](int i) { return "Num <> " + std::to_string(i + 500); }),
+       [](int, const std::string&, int num) { return num < 500; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 40));
+    t->SetFiltered(false);
+    std::vector<int> want, got;
+    for (t->First(); !t->Eof(); t->Next()) {
+      if (c.keep(t->FieldByName("ID")->AsInteger(), t->FieldByName("City")->AsString(),
+                 t->FieldByName("Num")->AsInteger()))
+        want.push_back(t->FieldByName("ID")->AsInteger());
+    }
+    t->SetFilter(c.text);
+    t->SetFiltered(true);
+    for (t->First(); !t->Eof(); t->Next()) got.push_back(t->FieldByName("ID")->AsInteger());
+    EXPECT_EQ(got, want);
+    EXPECT_FALSE(want.empty());
+  }
+  t->SetFiltered(false);
+  t->SetFilter("");
+}
 
 TEST_F(TableSearch, LocateByEveryPathEqualsScan) {
   TTolmidTable* t = MakePeople(120);
