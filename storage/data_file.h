@@ -693,7 +693,6 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   struct RecordIdentity {
     std::uint32_t number = 0;
     std::uint32_t id = 0;
-    bool operator==(const RecordIdentity&) const = default;
   };
   [[nodiscard]] RecordIdentity StoodOn() const;
   // After a change check that found another user's change and put the
@@ -767,10 +766,10 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void WriteRecordBlobs(TRecord* slot, std::span<const std::byte> caller,
                         std::span<const std::byte> old);
   void FlushAfterWrite(TRecord* keep);
-  // After the write section's checks: the current record is live and the
-  // one the caller stood on before them (want, when it stood on one),
-  // else 8710.
-  void CheckWriteTarget(const RecordIdentity& want) const;
+  // After the write section's checks (which mark the record lost when it
+  // is not the one the caller stood on): the current record is there and
+  // live, else 8710.
+  void CheckWriteTarget() const;
   void RepositionAfterWrite(int saved_index);
   void LoadCursorRecord(ReadDirection direction);
   void CopyOut(std::span<std::byte> buffer) const;

@@ -385,7 +385,9 @@ std::uint16_t TDataFile::ReadCurrentRecord(std::span<std::byte> buffer, bool loc
   const bool bof = CursorBof();
   const bool eof = CursorEof();
   LoadCursorRecord(ReadDirection::kForward);
-  if (want.number != 0 && (record_lost_ || StoodOn() != want)) Fail(ErrorCode::kRecordNotFound);
+  // The section's change check marks the record lost when the cursor no
+  // longer stands on the record locked.
+  if (want.number != 0 && record_lost_) Fail(ErrorCode::kRecordNotFound);
   std::uint16_t rc = 0;
   if (bof || eof || current_ == nullptr) {
     if (!buffer.empty()) ApplyDefaultValues(buffer);

@@ -514,9 +514,8 @@ void TDataFile::FlushAfterWrite(TRecord* keep) {
   repin();
 }
 
-void TDataFile::CheckWriteTarget(const RecordIdentity& want) const {
-  if (record_lost_ || current_ == nullptr || current_->Status() != 0 ||
-      (want.number != 0 && StoodOn() != want))
+void TDataFile::CheckWriteTarget() const {
+  if (record_lost_ || current_ == nullptr || current_->Status() != 0)
     Fail(ErrorCode::kRecordNotFound);
 }
 
@@ -602,11 +601,10 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
 
 void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
   CheckRecordSpan(record);
-  const RecordIdentity want = StoodOn();
   WriteSectionGuard section(*this);
   TIndexFile& ix = *index_file_;
   const int saved = ix.CurrentIndex();
-  CheckWriteTarget(want);
+  CheckWriteTarget();
   TRecord* cur = current_;
   cur->AddUse();
   const RecordPin pin(cur);  // until the cursor stands on it again
@@ -678,7 +676,7 @@ void TDataFile::DeleteRecord() {
   WriteSectionGuard section(*this);
   TIndexFile& ix = *index_file_;
   const int saved = ix.CurrentIndex();
-  CheckWriteTarget(want);
+  CheckWriteTarget();
   TRecord* cur = current_;
   const std::uint32_t n = cur->RecordNumber();
   // A lock this cursor held already (an edit) goes with the record too;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "dataset/tolmid_query.h"
+#include "framework/db/data_link.h"
 #include "tests/common/forked_peer.h"
 #include "tests/dataset/dataset_test_support.h"
 
@@ -123,68 +124,72 @@ TEST_F(TableSharing, TwoProcesses) {
 // The table shows "two"; a live query on the same table, or another
 // program, deletes it. Delete, or Edit and Post, of the table then raise
 // the engine's "Record not found" and change nothing: "three" keeps its
-// value. The table shows a record that exists.
+// value. The table shows a record that exists. With a grid's window of
+// rows the table's cursor goes back to "two" by its bookmark first.
 TEST_F(TableSharing, ARecordDeletedElsewhereIsNotTakenForItsNeighbour) {
-  for (const bool forked : {false, true}) {
-    for (const bool edit : {false, true}) {
-      SCOPED_TRACE(testing::Message() << "forked " << forked << " edit " << edit);
-      const std::string name = "gone" + std::to_string(forked * 2 + edit);
-      MakeTable(name + ".dat");
-      TTolmidTable* t = OpenShared(name + ".dat");
-      t->First();
-      t->Next();
-      ASSERT_EQ(t->FieldByName("Name")->AsString(), "two");
-      auto remove_two = [&] {
-        TTolmidTable* o = OpenShared(name + ".dat");
-        o->First();
-        o->Next();
-        o->Delete();
-        o->Close();
-      };
-      if (forked) {
-        testsupport::ForkedPeer peer([&](const std::string&) -> std::string {
-          try {
-            remove_two();
-            return "ok";
-          } catch (const std::exception& e) {
-            return e.what();
-          }
-        });
-        ASSERT_EQ(peer.Do("delete"), "ok");
-      } else {
-        auto* q = new TTolmidQuery(owner_.get());
-        q->SetDatabaseName("DB");
-        q->SetRequestLive(true);
-        q->SetSQLText("select * from " + name);
-        q->Open();
-        q->First();
-        q->Next();
-        q->Delete();
-        q->Close();
-      }
-      std::string message;
-      try {
-        if (edit) {
-          t->Edit();
-          t->FieldByName("Name")->SetAsString("meant for two");
-          t->Post();
-        } else {
-          t->Delete();
+  for (int row = 0; row < 8; ++row) {
+    const bool forked = (row & 4) != 0, edit = (row & 2) != 0;
+    const int rows = (row & 1) != 0 ? 5 : 1;
+    SCOPED_TRACE(testing::Message() << "forked " << forked << " edit " << edit << " rows " << rows);
+    const std::string name = "gone" + std::to_string(row);
+    MakeTable(name + ".dat");
+    TTolmidTable* t = OpenShared(name + ".dat");
+    auto* source = new fw::TDataSource(owner_.get());
+    source->SetDataSet(t);
+    fw::TDataLink grid;
+    grid.SetBufferCount(rows);
+    grid.SetDataSource(source);
+    t->First();
+    t->Next();
+    ASSERT_EQ(t->FieldByName("Name")->AsString(), "two");
+    if (forked) {
+      testsupport::ForkedPeer peer([&](const std::string&) -> std::string {
+        try {
+          TTolmidTable* o = OpenShared(name + ".dat");
+          o->First();
+          o->Next();
+          o->Delete();
+          o->Close();
+          return "ok";
+        } catch (const std::exception& e) {
+          return e.what();
         }
-      } catch (const storage::ETolmidEngineError& e) {
-        EXPECT_EQ(e.ErrorCode(), kRecordNotFound);
-        message = e.what();
-      }
-      EXPECT_EQ(message.rfind("Tolmid Engine Error # 8710 Record not found in data file ", 0), 0u) << message;
-      EXPECT_EQ(t->State(), fw::TDataSetState::dsBrowse);
-      EXPECT_EQ(t->FieldByName("Name")->AsString(), "three");
-      t->Close();
-      t->Open();
-      std::vector<std::string> names;
-      for (t->First(); !t->Eof(); t->Next()) names.push_back(t->FieldByName("Name")->AsString());
-      EXPECT_EQ(names, (std::vector<std::string>{"one", "three"}));
-      t->Close();
+      });
+      ASSERT_EQ(peer.Do("delete"), "ok");
+    } else {
+      auto* q = new TTolmidQuery(owner_.get());
+      q->SetDatabaseName("DB");
+      q->SetRequestLive(true);
+      q->SetSQLText("select * from " + name);
+      q->Open();
+      q->First();
+      q->Next();
+      q->Delete();
+      q->Close();
     }
+    std::string message;
+    try {
+      if (edit) {
+        t->Edit();
+        t->FieldByName("Name")->SetAsString("meant for two");
+        t->Post();
+      } else {
+        t->Delete();
+      }
+    } catch (const storage::ETolmidEngineError& e) {
+      EXPECT_EQ(e.ErrorCode(), kRecordNotFound);
+      message = e.what();
+    }
+    EXPECT_EQ(message.rfind("Tolmid Engine Error # 8710 Record not found in data file ", 0), 0u) << message;
+    EXPECT_EQ(t->State(), fw::TDataSetState::dsBrowse);
+    EXPECT_EQ(t->FieldByName("Name")->AsString(), "three");
+    t->Close();
+    t->Open();
+    std::vector<std::string> names;
+    for (t->First(); !t->Eof(); t->Next()) names.push_back(t->FieldByName("Name")->AsString());
+    EXPECT_EQ(names, (std::vector<std::string>{"one", "three"}));
+    t->Close();
+    grid.SetDataSource(nullptr);
   }
 }
 
