@@ -242,9 +242,11 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // write that fails, for whatever reason and at whatever step, leaves the
   // caches and the files as they were before it (apart from the record ID
   // previewed in an insert's buffer), or, when even that fails, the table
-  // failed (Failed). Modify and delete work on the current record: none is
-  // 8710. The cursor ends on the written record (after a delete: on the
-  // record that followed it). A BLOB field of the caller's record holds
+  // failed (Failed). Modify and delete work on the current record: none,
+  // or one lost to another user (cursor section), is 8710 and changes
+  // nothing. Delete takes the record's lock before its write section. The
+  // cursor ends on the written record (after a delete: on the record that
+  // followed it). A BLOB field of the caller's record holds
   // an open value, the stored record's own offset, or 0 (no value; the
   // chain the record had is freed); any other offset is 9998
   // (CheckBlobOffsets).

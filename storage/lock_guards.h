@@ -7,9 +7,14 @@
 // silently. Guards are movable, not copyable; a moved-from guard holds
 // nothing.
 //
-// Lock order (and the order the guards are nested in): table lock,
-// semaphore, index write lock, BLOB write lock, record lock; read sections
-// take only the index (or BLOB) read lock.
+// Lock order (and the order the guards are nested in): table lock; the
+// record lock of the record stood on (an edit's, held until its post or
+// cancel, or a delete's: RecordLockGuard); semaphore, index write lock,
+// BLOB write lock; the record lock of a new slot (an insert's). Read
+// sections take only the index (or BLOB) read lock. Nobody waits for a
+// record lock another user may hold while holding an index lock: that
+// user's post needs the index write lock, and both would wait until the
+// waiter's retries ran out (10258).
 #pragma once
 
 #include <cstdint>
