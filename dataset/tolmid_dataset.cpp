@@ -23,6 +23,7 @@ namespace {
 constexpr std::uint16_t kBeforeFirst = 8705;
 constexpr std::uint16_t kAfterLast = 8706;
 constexpr std::uint16_t kBadBlobHandle = 10030;
+constexpr std::int32_t kRecordNotFound = 8710;
 // A stored value is at most 255 bytes (the descriptor's size byte).
 constexpr std::size_t kValueScratch = 256;
 
@@ -389,10 +390,34 @@ void TTolmidDataSet::InternalAddRecord(const char* buffer, bool append) {
   cursor_->InsertRecord(EngineRecord(copy.data()));
 }
 
-void TTolmidDataSet::InternalDelete() { cursor_->DeleteRecord(); }
+void TTolmidDataSet::InternalDelete() {
+  try {
+    cursor_->DeleteRecord();
+  } catch (const storage::ETolmidEngineError& e) {
+    ShowRecordsAfterLoss(e);
+    throw;
+  }
+}
 
 void TTolmidDataSet::InternalEdit() {
-  storage::CheckEngineResult(cursor_->ReadCurrentRecord(EngineRecord(ActiveBuffer()), true));
+  try {
+    storage::CheckEngineResult(cursor_->ReadCurrentRecord(EngineRecord(ActiveBuffer()), true));
+  } catch (const storage::ETolmidEngineError& e) {
+    ShowRecordsAfterLoss(e);
+    throw;
+  }
+}
+
+void TTolmidDataSet::ShowRecordsAfterLoss(const storage::ETolmidEngineError& e) {
+  // 8710: another user deleted the record shown (the engine changed
+  // nothing). The rows are read again around where the cursor stands, so
+  // that the dataset shows records that exist when the error reaches the
+  // user; a failure of that read leaves the first error to report.
+  if (e.ErrorCode() != kRecordNotFound) return;
+  try {
+    Resync(false, false);
+  } catch (const fw::Exception&) {
+  }
 }
 
 void TTolmidDataSet::InternalCancel() {

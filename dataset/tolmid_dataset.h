@@ -54,6 +54,7 @@
 
 namespace storage {
 class TDataFile;
+class ETolmidEngineError;
 }
 
 namespace dataset {
@@ -203,6 +204,7 @@ class TTolmidDataSet : public fw::TDataSet, protected FilterFieldSource {
   [[nodiscard]] std::size_t EngineBookmarkSize() const { return static_cast<std::size_t>(BookmarkSize()) - 4; }
   void SetBookmarkSizeFromCursor();
   int CountViewPosition(const char* buffer);
+  void ShowRecordsAfterLoss(const storage::ETolmidEngineError& e);
   void AllocKeyBuffers();
   void FreeKeyBuffers() { key_buffers_.clear(); current_key_ = nullptr; }
   void InitKeyBuffer(std::vector<std::byte>& kb) const;

@@ -713,12 +713,7 @@ void TDataFile::CheckHeaderChanged() {
 
 void TDataFile::RefreshCurrentRecord() {
   ReadSectionGuard section(*this);
-  CheckHeaderChanged();
-  SetCurrentRecord(nullptr);
-  const std::uint32_t n = index_file_->GetCurrentRecordNumber();
-  // An index entry names an existing slot, never the append position.
-  if (n >= header_.NextRecord()) Fail(ErrorCode::kCorruptRecords);
-  current_ = GetRecordBuffer(n, true, ReadDirection::kForward, true);
+  LoadCursorRecord(ReadDirection::kForward);
   section.Release();
 }
 

@@ -514,6 +514,11 @@ void TDataFile::FlushAfterWrite(TRecord* keep) {
   repin();
 }
 
+void TDataFile::CheckWriteTarget() const {
+  if (record_lost_ || current_ == nullptr || current_->Status() != 0)
+    Fail(ErrorCode::kRecordNotFound);
+}
+
 void TDataFile::RepositionAfterWrite(int saved_index) {
   index_file_->SelectIndex(saved_index);
   RefreshRangeAndFilters();
@@ -580,6 +585,7 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
     FlushAfterWrite(current_);
     undo.Commit();
     NoteRecordChanged(n);
+    record_lost_ = false;
   } catch (...) {
     error = std::current_exception();
     slot.reset();
@@ -598,7 +604,7 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
   WriteSectionGuard section(*this);
   TIndexFile& ix = *index_file_;
   const int saved = ix.CurrentIndex();
-  if (current_ == nullptr || current_->Status() != 0) Fail(ErrorCode::kRecordNotFound);
+  CheckWriteTarget();
   TRecord* cur = current_;
   cur->AddUse();
   const RecordPin pin(cur);  // until the cursor stands on it again
@@ -639,6 +645,7 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
     FlushAfterWrite(cur);
     undo.Commit();
     NoteRecordChanged(n);
+    record_lost_ = false;
     if (unlock) UnlockRecord(n);
   } catch (...) {
     error = std::current_exception();
@@ -653,16 +660,28 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
 }
 
 void TDataFile::DeleteRecord() {
+  // The record lock is taken (or waited for) before the write section,
+  // which holds the index write lock that the lock's holder needs to post.
+  // 11013 comes before anything is locked.
+  CheckNotFailed();
+  if (ReadOnly()) Fail(ErrorCode::kAccessDenied);
+  if (record_lost_) Fail(ErrorCode::kRecordNotFound);
+  const RecordIdentity want = StoodOn();
+  auto holds = [this](std::uint32_t r) {
+    return std::find(locked_records_.begin(), locked_records_.end(), r) != locked_records_.end();
+  };
+  const bool held_before = want.number != 0 && holds(want.number);
+  RecordLockGuard early;
+  if (want.number != 0) early = RecordLockGuard(*this, want.number);
   WriteSectionGuard section(*this);
   TIndexFile& ix = *index_file_;
   const int saved = ix.CurrentIndex();
-  if (current_ == nullptr || current_->Status() != 0) Fail(ErrorCode::kRecordNotFound);
+  CheckWriteTarget();
   TRecord* cur = current_;
   const std::uint32_t n = cur->RecordNumber();
   // A lock this cursor held already (an edit) goes with the record too;
-  // one the section takes goes with the section.
-  const bool held = std::find(locked_records_.begin(), locked_records_.end(), n) !=
-                    locked_records_.end();
+  // one taken for the delete goes with the delete.
+  const bool held = want.number != 0 ? held_before : holds(n);
   section.LockRecord(n);
   cur->AddUse();
   const RecordPin pin(cur);  // until the cursor stands somewhere again
@@ -729,6 +748,7 @@ void TDataFile::DeleteRecord() {
     FlushAfterWrite(cur);
     undo.Commit();
     NoteRecordDeleted(n);
+    record_lost_ = false;
   } catch (...) {
     error = std::current_exception();
   }
@@ -740,6 +760,7 @@ void TDataFile::DeleteRecord() {
   if (held) KeepFirstError(error, [&] { UnlockRecord(n); });
   if (error) std::rethrow_exception(error);
   section.Release();
+  early.Release();
 }
 
 }  // namespace storage
