@@ -35,6 +35,7 @@ TType3EditForm::TType3EditForm(fw::TComponent* owner)
   CategoryLookup->SetListField("JournalName");
   FieldLabel("PhotoURLLabel", "Photo URL", 8, 92);
   PhotoURLEdit = Bound<fw::TDBEdit>("PhotoURLEdit", source, "PhotoURL", 8, 108, 396, 21);
+  PhotoURLEdit->SetForeignChars(fw::TForeignChars::kPercentEncode);
   FieldLabel("FileLabel", "File", 8, 134);
   FileEdit = Bound<fw::TDBEdit>("FileEdit", source, "Filename", 8, 150, 396, 21);
   FieldLabel("DetailsLabel", "Photo Description:", 8, 176);
