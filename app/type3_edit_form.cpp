@@ -124,7 +124,16 @@ void TType3EditForm::UpdateImage() {
   }
   Panel4->SetAlign(fw::TAlign::alClient);
   PicBevel->SetAlign(fw::TAlign::alClient);
-  LoadPictureHidden(*Image1, file, photos->FieldByName("Photourl")->AsString());
+  Panel4->Show();
+  try {
+    LoadPictureHidden(*Image1, file, photos->FieldByName("Photourl")->AsString());
+  } catch (...) {
+    // No empty frame stretched over the holder in place of the picture.
+    Panel4->SetAlign(fw::TAlign::alNone);
+    PicBevel->SetAlign(fw::TAlign::alNone);
+    Panel4->Hide();
+    throw;
+  }
   FitPicture(*Image1, Panel4->Width() - 18, Panel4->Height() - 18);
   FramePicture(*Panel4, *PicBevel, *Image1);
   Image1->Show();

@@ -130,7 +130,7 @@ double MeanDiff(const QImage& a, const QImage& b) {
 
 // The message a user sees: the code and the library's own text for it.
 std::string JpegError(int code, const std::string& text) { return "JPEG error #" + std::to_string(code) + ": " + text; }
-const std::string kEarlyEnd = "Premature end of JPEG file";
+const std::string kEarlyEnd = "Premature end of input file";
 
 TEST(JPEGImage, DecodesLikeQtsReader) {
   struct Case {
