@@ -488,7 +488,7 @@ TEST(ProcessChild, RunsProcessUntilKilled) {
     if (!kill_at.empty() || !form->NMHTTP1->Busy()) return;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator("data", ec))
-      if (e.path().filename().string().starts_with(".0.pending.part-") && fs::file_size(e.path(), ec) > 0 && !ec)
+      if (e.path().filename().string().find(".part-") != std::string::npos && fs::file_size(e.path(), ec) > 0 && !ec)
         raise(SIGKILL);
   });
   ticker.start(0);
