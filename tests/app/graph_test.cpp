@@ -185,7 +185,7 @@ TEST_F(GraphTest, PrintOffersThePrintDialog) {
   app_->OnModalShown = [&](fw::TForm& f) {
     auto& large = dynamic_cast<app::TGenericGraphForm&>(f);
     ticker.start(0);
-    large.PrintBut->Click();
+    fw::Guarded([&] { large.PrintBut->Click(); });
     ticker.stop();
     large.OKBut->Click();
   };
