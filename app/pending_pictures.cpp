@@ -89,7 +89,8 @@ int FinishPendingPictures(dataset::TTolmidTable& photos) {
     dataset::TTolmidTable& t;
     ~Enable() { t.EnableControls(); }
   } enable{photos};
-  for (photos.First(); !photos.Eof(); photos.Next()) awaited.insert(NameKey(photos.FieldByName("filename")->AsString()));
+  for (photos.First(); !photos.Eof(); photos.Next())
+    awaited.insert(NameKey(photos.FieldByName("filename")->AsString()));
   photos.First();
 
   int moved = 0;

@@ -43,7 +43,8 @@ constexpr int kCompactLabelPoints = 7;
 QString StackedLabel(const QString& text) {
   QStringList lines;
   for (const QString& word : text.split(QChar(' '), Qt::SkipEmptyParts)) {
-    const qsizetype shown = QString(word).replace(QRegularExpression(QStringLiteral("&[a-z]+;")), QStringLiteral("x")).size();
+    static const QRegularExpression kEntity(QStringLiteral("&[a-z]+;"));
+    const qsizetype shown = QString(word).replace(kEntity, QStringLiteral("x")).size();
     if (!lines.isEmpty() && shown <= 2)
       lines.back() += QChar(' ') + word;
     else

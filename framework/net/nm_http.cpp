@@ -143,7 +143,8 @@ void TNMHTTP::GetInto(const std::string& url) {
     if (body_.empty()) throw EHTTPError("No file named for the body of " + url);
     target = platform::ResolvePath(body_);
     file = std::make_unique<TempFile>(target);
-    if (!file->Open()) throw EHTTPError("Cannot create a file beside " + NativeFileName(body_) + ": " + std::strerror(errno));
+    if (!file->Open())
+      throw EHTTPError("Cannot create a file beside " + NativeFileName(body_) + ": " + std::strerror(errno));
     request.sink = [&file](const char* data, std::size_t size) { return file->Write(data, size); };
   } else {
     request.sink = [&text](const char* data, std::size_t size) {

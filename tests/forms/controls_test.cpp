@@ -328,14 +328,14 @@ TEST_F(ControlsTest, CharactersBeyondTheCodePage) {
     const char* want;  // code page 1252
     bool box;
   } cases[] = {
-      {"typed", [&] { type(refusing->Widget(), "caf\u00e9 \u9b5a\U0001F41F\u9b5a!"); }, [&] { return refusing->Text(); },
-       "caf\xe9 !", true},
+      {"typed", [&] { type(refusing->Widget(), "caf\u00e9 \u9b5a\U0001F41F\u9b5a!"); },
+       [&] { return refusing->Text(); }, "caf\xe9 !", true},
       {"pasted URL", [&] {
          QApplication::clipboard()->setText(QString::fromUtf8("http://h/\u9b5a\u00e9.jpg"));
          url->PasteFromClipboard();
        }, [&] { return url->Text(); }, "http://h/%E9%AD%9A\xe9.jpg", false},
-      {"combo", [&] { type(combo->Widget()->findChild<QLineEdit*>(), "a\u9b5ab\U0001F41F"); }, [&] { return combo->Text(); },
-       "ab", true},
+      {"combo", [&] { type(combo->Widget()->findChild<QLineEdit*>(), "a\u9b5ab\U0001F41F"); },
+       [&] { return combo->Text(); }, "ab", true},
       {"memo", [&] {
          QApplication::clipboard()->setText(QString::fromUtf8("x\n\U0001F41Fy\u9b5a"));
          static_cast<QPlainTextEdit*>(memo->Widget())->paste();

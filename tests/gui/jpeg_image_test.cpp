@@ -193,7 +193,8 @@ TEST(JPEGImage, BadFilesFailWithTheLibrarysCodeAndKeepThePicture) {
   };
   const std::vector<Case> cases = {
       {"empty", {}, JpegError(JERR_INPUT_EOF, kEarlyEnd)},
-      {"not a JPEG", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0}, JpegError(JERR_NO_SOI, "Not a JPEG file: starts with 0x47 0x49")},
+      {"not a JPEG", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0},
+       JpegError(JERR_NO_SOI, "Not a JPEG file: starts with 0x47 0x49")},
       {"header only", cut(good, 200), JpegError(JERR_INPUT_EOF, kEarlyEnd)},
       {"cut in the scan", cut(good, good.size() / 2), JpegError(JERR_INPUT_EOF, kEarlyEnd)},
       {"no end marker", cut(good, good.size() - 2), JpegError(JERR_INPUT_EOF, kEarlyEnd)},

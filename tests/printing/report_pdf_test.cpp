@@ -140,9 +140,10 @@ TEST(ReportPdfTest, AlbumRowsPicturesAndPages) {
   // notes' lines, overrun the 960 pixels of a page.
   const double lh = ReportLineHeight(TQRFont());
   double used = 41;
-  for (const std::string& notes : {std::string("First line\r\nSecond line"), long_notes, std::string("no picture here")})
-    used += 288 + std::max(0.0, std::ceil(BreakTextLines(QString::fromStdString(notes), TQRFont(), 250, nullptr).size() *
-                                             lh - 17));
+  for (const std::string& notes : {std::string("First line\r\nSecond line"), long_notes, std::string("no picture here")}) {
+    const auto lines = BreakTextLines(QString::fromStdString(notes), TQRFont(), 250, nullptr).size();
+    used += 288 + std::max(0.0, std::ceil(static_cast<double>(lines) * lh - 17));
+  }
   ASSERT_GT(used, 960) << "the notes are too short to fill page 1 with this font";
   ASSERT_EQ(printtest::PdfPages(pdf), 2);
   EXPECT_EQ(album.Report().PageCount(), 2);
