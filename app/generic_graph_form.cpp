@@ -1,6 +1,7 @@
 #include "app/generic_graph_form.h"
 
 #include <QChartView>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QVBoxLayout>
 
@@ -126,12 +127,17 @@ void TGenericGraphForm::PrepareData() { PrepareGraphData(); }
 void TGenericGraphForm::PrintButClick(fw::TComponent*) {
   for (int n = 1; n <= 3; ++n) {
     if (!GraphVisible(n)) continue;
-    if (!OnPrinterSetup) {
-      Graph(n)->Print();
-      continue;
-    }
     QPrinter printer(QPrinter::HighResolution);
-    if (OnPrinterSetup(printer)) Graph(n)->PrintTo(printer);
+    bool go;
+    if (OnPrinterSetup) {
+      go = OnPrinterSetup(printer);
+    } else {
+      // As the report preview does: the user picks a printer, or a PDF
+      // file when there is none.
+      QPrintDialog dialog(&printer, Widget());
+      go = dialog.exec() == QDialog::Accepted;
+    }
+    if (go) Graph(n)->PrintTo(printer);
   }
 }
 

@@ -3,8 +3,8 @@
 // (under <build>/test_output/app), read back with poppler-utils: the
 // report's title, the rows in the SELECT's order, the pictures (none for
 // a photo without a file), the page counts; the full-page photo's place;
-// the photo editor's one-page print, and its refusal of a photo without a
-// number.
+// the photo editor's one-page print, where its photo lies on the page, and
+// its refusal of a photo without a number.
 #include <QApplication>
 #include <QPushButton>
 
@@ -138,6 +138,26 @@ TEST_F(ReportTest, PhotoPagePrintsOnePhotoAndRefusesAPhotoWithoutNumber) {
   EXPECT_EQ(printtest::PdfPages(pdf), 1);
   EXPECT_EQ(PdfPictures(pdf).size(), 1u);
   EXPECT_FALSE(app::Datamodule1->Type3ReportQuery->Active());
+
+  // The photo fitted into 700 x 850, centred on the band's 720 x 921 and 5
+  // lower, the band at the page's half-inch margins; read from the page
+  // drawn at 96 dots an inch, a report pixel each.
+  const struct {
+    int number;
+    QRect box;
+  } placed[] = {
+      {1000, {48 + 10, 48 + 286 + 5, 700, 350}},  // 1000 x 500: (921 - 350) / 2 = 285.5 gives 286
+      {1003, {48 + 148, 48 + 36 + 5, 425, 850}},  // 300 x 600: (720 - 425) / 2 = 147.5 gives 148
+  };
+  for (const auto& p : placed) {
+    SCOPED_TRACE(p.number);
+    const std::string page = printtest::OutputPath("app_photo_page_" + std::to_string(p.number) + ".pdf");
+    PreviewToPdf([&] { app::PrintPhotoPage(&owner, p.number); }, owner, 3, page);
+    const QRect ink = printtest::PdfInkBox(page, 1, 96);
+    for (const auto& [got, want] : {std::pair{ink.left(), p.box.left()}, {ink.top(), p.box.top()},
+                                    {ink.right(), p.box.right()}, {ink.bottom(), p.box.bottom()}})
+      EXPECT_NEAR(got, want, 1) << "ink at " << ink.x() << "," << ink.y() << " " << ink.width() << "x" << ink.height();
+  }
 
   boxes_.Answer(fw::mrOk);
   app::PrintPhotoPage(&owner, std::nullopt);
