@@ -99,6 +99,9 @@ void CreateTables(TDatamodule1& module) {
       Create(*table, layout);
     } else {
       table->Close();
+      // The layout's indexes: the repair rebuilds the index file from
+      // them when the stored definitions are unreadable.
+      DefineIndexes(*table, layout);
       table->RepairTable();
     }
     Restructure(*table, layout);

@@ -116,6 +116,9 @@ class TTolmidTable : public TTolmidDBDataSet {
   // --- table operations
   void CreateTable();
   void EmptyTable();
+  // IndexDefs, when there are any, are the definitions the repair builds
+  // the index file from where the stored ones can't be read (index
+  // definition 0 the primary index).
   void RepairTable();
   // The engine's definition call gets the same slots as CreateTable:
   // locale language and sort ids, BLOB block size (512 from the catalogue),

@@ -137,7 +137,20 @@ void TTolmidTable::RepairTable() {
     f->SetOnRepairLog([this](storage::TDataFile&, std::string_view line) {
       OnRepairLog(*this, std::string(line));
     });
-  RunWithSession([&] { f->RepairDataTable(); });
+  // The index definitions the table must have: the repair rebuilds the
+  // index file from them where the stored ones can't be read.
+  std::vector<storage::RepairIndexDefinition> imposed;
+  for (int i = 0; i < index_defs_.Count(); ++i) {
+    const fw::TIndexDef& def = *index_defs_.Items(i);
+    storage::RepairIndexDefinition d;
+    d.name = def.Name();
+    d.fields = SplitNames(def.Fields());
+    d.unique = def.Options().Has(fw::TIndexOption::ixUnique);
+    d.descending = def.Options().Has(fw::TIndexOption::ixDescending);
+    d.case_insensitive = def.Options().Has(fw::TIndexOption::ixCaseInsensitive);
+    imposed.push_back(std::move(d));
+  }
+  RunWithSession([&] { f->RepairDataTable(imposed); });
 }
 
 void TTolmidTable::RestructureTable(std::uint16_t language_id, std::uint16_t sort_id,
