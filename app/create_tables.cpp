@@ -102,7 +102,7 @@ void CreateTables(TDatamodule1& module) {
       // The layout's indexes: the repair rebuilds the index file from
       // them when the stored definitions are unreadable.
       DefineIndexes(*table, layout);
-      table->RepairTable();
+      table->RepairTable(table->IndexDefs());
     }
     Restructure(*table, layout);
   }
