@@ -66,6 +66,18 @@ struct DataTableDefinition {
   bool allow_empty_primary = false;         // SQL result tables
 };
 
+// An index definition the caller of a repair imposes (RepairDataTable):
+// key fields by name, matched without regard to case against the table's
+// own fields. In a list the first is the primary index (its name unused;
+// no fields: no primary key), the rest the secondary indexes in order.
+struct RepairIndexDefinition {
+  std::string name;
+  std::vector<std::string> fields;
+  bool unique = false;
+  bool descending = false;
+  bool case_insensitive = false;
+};
+
 enum class ReadDirection { kForward, kBackward };
 
 class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwner {
@@ -115,8 +127,12 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // (table_repair.h): 10031 when open, 10253 not exclusive, 11013 read
   // only; an in-memory table is left alone. The files are rebuilt under
   // temporary names and swapped in as one step (table_swap.h); what cannot
-  // be mended is refused with an error and nothing changed.
-  void RepairDataTable();
+  // be mended is refused with an error and nothing changed. imposed: the
+  // index definitions the table must have, which the repair builds the
+  // index file from where the stored ones can't be read or would delete
+  // records (a unique index that is not among them); none: such a table
+  // is refused.
+  void RepairDataTable(const std::vector<RepairIndexDefinition>& imposed = {});
   using RepairProgressEvent =
       std::function<void(TDataFile& sender, int current_record, std::uint16_t percent_done)>;
   using RepairLogEvent = std::function<void(TDataFile& sender, std::string_view message)>;
