@@ -105,9 +105,9 @@ std::string Play(std::span<const std::uint8_t> bytes, int width, int height, QIm
   Layout layout;
   if (std::string e = CheckLayout(bytes, layout); !e.empty()) return e;
   if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) return "no application to draw text";
+  // No namespace prefix: libemf2svg does not free its copy of one.
   generatorOptions options{};
-  char svg_namespace[] = "svg";
-  options.nameSpace = svg_namespace;
+  options.nameSpace = nullptr;
   options.verbose = false;
   options.emfplus = true;
   options.svgDelimiter = true;

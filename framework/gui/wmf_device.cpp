@@ -5,6 +5,8 @@
 #include <QPainterPath>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <numbers>
 
 #include "framework/gui/wmf_device.h"
@@ -35,9 +37,8 @@ constexpr U32 kBlackness = 0x00000042;
 constexpr U32 kWhiteness = 0x00FF0062;
 constexpr U32 kDstInvert = 0x00550009;
 
-// A bitmap larger than this is not drawn: libwmf has decoded it already,
-// but a scaled copy of it would cost as much again.
-constexpr int kMaxBitmapPixels = 1 << 24;
+// Pixels of one bitmap: a file with a larger one is refused.
+constexpr int kMaxBitmapPixels = 1 << 25;
 
 // API->device_data. libwmf frees it with the API, so it is plain memory
 // from wmf_malloc; the painter belongs to whoever plays the file.
@@ -315,6 +316,7 @@ void BmpDraw(wmfAPI* api, wmfBMP_Draw_t* d) {
     case kSrcInvert:
       p->setCompositionMode(QPainter::RasterOp_SourceXorDestination);
       break;
+    case kSrcCopy:
     default:
       p->setCompositionMode(QPainter::CompositionMode_SourceOver);
   }
@@ -441,6 +443,61 @@ void RegionClip(wmfAPI* api, wmfPolyRectangle_t* d) {
   }
 }
 
+// ---- bitmaps as read from the records
+
+std::uint32_t Le32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+unsigned Le16(const unsigned char* p) { return static_cast<unsigned>(p[0]) | (static_cast<unsigned>(p[1]) << 8); }
+
+// Whether a record's DIB (BITMAPCOREHEADER of 12 bytes or
+// BITMAPINFOHEADER of 40 or more: size, width, height, planes, bits per
+// pixel, compression, ...) has a header libwmf knows and no more pixels
+// than its bytes can hold: libwmf's reader trusts the header (one of size
+// 0 keeps it busy without end).
+bool DibFits(const unsigned char* p, long length) {
+  if (p == nullptr || length < 12) return false;
+  const std::uint32_t header = Le32(p);
+  std::int64_t width = 0, height = 0;
+  unsigned bits = 0;
+  std::uint32_t compression = 0;
+  if (header == 12) {
+    width = Le16(p + 4);
+    height = Le16(p + 6);
+    bits = Le16(p + 10);
+  } else if (header == 40 || header == 52 || header == 56 || header == 64 || header == 108 || header == 124) {
+    if (length < static_cast<long>(header)) return false;
+    width = static_cast<std::int32_t>(Le32(p + 4));
+    height = std::abs(static_cast<std::int64_t>(static_cast<std::int32_t>(Le32(p + 8))));
+    bits = Le16(p + 14);
+    compression = Le32(p + 16);
+  } else {
+    return false;
+  }
+  if (width <= 0 || height <= 0 || width * height > kMaxBitmapPixels) return false;
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+  switch (compression) {
+    case 0:  // BI_RGB
+    case 3:  // BI_BITFIELDS
+      return (width * bits + 31) / 32 * 4 * height <= length;
+    case 1:  // BI_RLE8 and BI_RLE4: a run of 255 pixels takes 2 bytes
+    case 2:
+      return width * height <= static_cast<std::int64_t>(length) * 128;
+    default:
+      return false;
+  }
+}
+
+void BmpRead(wmfAPI* api, wmfBMP_Read_t* r) {
+  r->bmp.data = nullptr;
+  if (!DibFits(r->buffer, r->length)) {
+    api->err = wmf_E_BadFormat;
+    return;
+  }
+  wmf_ipa_bmp_read(api, r);
+}
+
 void UserData(wmfAPI*, wmfUserData_t*) {}
 
 // No C++ exception may cross libwmf's frames: one that leaves a drawing
@@ -485,7 +542,7 @@ void InstallDevice(_wmfAPI* api) {
   fr->draw_rectangle = Safe<DrawRectangle>::Call;
   fr->rop_draw = Safe<RopDraw>::Call;
   fr->bmp_draw = Safe<BmpDraw>::Call;
-  fr->bmp_read = wmf_ipa_bmp_read;
+  fr->bmp_read = BmpRead;
   fr->bmp_free = wmf_ipa_bmp_free;
   fr->draw_text = Safe<DrawText>::Call;
   fr->udata_init = UserData;

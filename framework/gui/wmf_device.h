@@ -12,7 +12,9 @@
 //               end cap, join) and the brush (solid, hatched, or a pattern
 //               bitmap) of the device context; polygon fill mode
 //   bitmaps     the DIB libwmf decoded, cropped, scaled to the place the
-//               record gives; SRCCOPY, SRCAND, SRCPAINT and SRCINVERT
+//               record gives; SRCCOPY, SRCAND, SRCPAINT and SRCINVERT. A
+//               DIB whose header is unknown or claims more pixels than
+//               its record holds ends the play with wmf_E_BadFormat
 //   text        glyph outlines from the FreeType face that libwmf's font
 //               map chose for the font (the Type 1 fonts of
 //               fonts-urw-base35), so the text has the metrics libwmf

@@ -207,8 +207,11 @@ class WmfWriter {
   }
   // META_STRETCHDIB of a 24-bit DIB of the picture, SRCCOPY.
   void StretchDib(int x, int y, int w, int h, const QImage& picture) {
-    std::vector<int> p = {0x0020, 0x00CC, 0, picture.height(), picture.width(), 0, 0, h, w, y, x};
-    const std::string dib = Dib24(picture);
+    StretchDibBytes(x, y, w, h, picture.width(), picture.height(), Dib24(picture));
+  }
+  // The same with the DIB's bytes as given (an even number of them).
+  void StretchDibBytes(int x, int y, int w, int h, int source_w, int source_h, const std::string& dib) {
+    std::vector<int> p = {0x0020, 0x00CC, 0, source_h, source_w, 0, 0, h, w, y, x};
     for (std::size_t i = 0; i < dib.size(); i += 2)
       p.push_back(static_cast<unsigned char>(dib[i]) | (static_cast<unsigned char>(dib[i + 1]) << 8));
     Record(0x0F43, p);

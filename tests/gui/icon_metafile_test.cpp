@@ -85,6 +85,27 @@ int DarkShare(const QImage& img, QRect r) {
 constexpr QRgb kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kYellow = 0xFFFFFF00,
                kWhite = 0xFFFFFFFF;
 
+// Bytes with a little-endian 16- or 32-bit value put at an offset.
+std::string With16(std::string b, std::size_t at, unsigned v) {
+  b[at] = static_cast<char>(v & 0xFF);
+  b[at + 1] = static_cast<char>(v >> 8);
+  return b;
+}
+std::string With32(std::string b, std::size_t at, std::uint32_t v) {
+  return With16(With16(std::move(b), at, v & 0xFFFF), at + 2, v >> 16);
+}
+
+// A red rectangle (100, 50)-(300, 150) in a 400 x 200 frame, the header's
+// bounds around the rectangle only.
+std::string PartEmf() {
+  EmfWriter e(400, 200);
+  e.Select(EmfWriter::kNullPen);
+  const int red = e.CreateBrush(0xFF0000);
+  e.Select(red);
+  e.Rectangle(100, 50, 299, 149);
+  return With32(With32(With32(With32(e.Bytes(), 8, 100), 12, 50), 16, 299), 20, 149);
+}
+
 // Before any test makes the application object: an EMF picture cannot be
 // drawn without it (Qt would abort on its first text).
 TEST(Metafile, EmfNeedsTheApplicationObject) {
@@ -122,6 +143,10 @@ TEST(IconAndMetafile, LoadFromFileAndStreamReportTheSizeAndDraw) {
       {"placeable WMF, 1440 units an inch", "twips.wmf", WmfScene(1440), "TMetafile", 27, 13, {{5, 4, kRed}, {26, 0, kWhite}},
        false},
       {"EMF", "scene.emf", EmfScene(), "TMetafile", 400, 200, emf_scene, true},
+      // libemf2svg draws the bounds; they lie inside the frame.
+      {"EMF drawing part of its frame", "part.emf", PartEmf(), "TMetafile", 400, 200,
+       {{200, 100, kRed}, {110, 60, kRed}, {290, 140, kRed}, {90, 100, kWhite}, {200, 160, kWhite}, {310, 40, kWhite}},
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -153,16 +178,6 @@ TEST(IconAndMetafile, LoadFromFileAndStreamReportTheSizeAndDraw) {
       }
     }
   }
-}
-
-// Bytes with a little-endian 16- or 32-bit value put at an offset.
-std::string With16(std::string b, std::size_t at, unsigned v) {
-  b[at] = static_cast<char>(v & 0xFF);
-  b[at + 1] = static_cast<char>(v >> 8);
-  return b;
-}
-std::string With32(std::string b, std::size_t at, std::uint32_t v) {
-  return With16(With16(std::move(b), at, v & 0xFFFF), at + 2, v >> 16);
 }
 
 TEST(IconAndMetafile, DamagedFilesAreRefusedAndThePictureStays) {
@@ -209,6 +224,22 @@ TEST(IconAndMetafile, DamagedFilesAreRefusedAndThePictureStays) {
        [] {
          WmfWriter w(100, 100, 96);
          w.Select(55);
+         return w.Bytes();
+       }(),
+       bad + " (bad record)"},
+      {"WMF bitmap whose header has no size", false,
+       [] {
+         WmfWriter w(100, 100, 96);
+         std::string dib = testsupport::Dib24(testsupport::Quarters());
+         dib.replace(0, 4, std::string(4, '\0'));
+         w.StretchDibBytes(0, 0, 10, 10, 2, 2, dib);
+         return w.Bytes();
+       }(),
+       bad + " (bad record)"},
+      {"WMF bitmap of more pixels than its record holds", false,
+       [] {
+         WmfWriter w(100, 100, 96);
+         w.StretchDibBytes(0, 0, 10, 10, 2, 2, With32(testsupport::Dib24(testsupport::Quarters()), 4, 5000));
          return w.Bytes();
        }(),
        bad + " (bad record)"},
