@@ -16,8 +16,8 @@
 //               DIB whose header is unknown or claims more pixels than
 //               its record holds ends the play with wmf_E_BadFormat
 //   text        glyph outlines from the FreeType face that libwmf's font
-//               map chose for the font (the Type 1 fonts of
-//               fonts-urw-base35), so the text has the metrics libwmf
+//               map chose for the font (wmf_reader.cpp maps the names to
+//               the DejaVu fonts), so the text has the metrics libwmf
 //               aligned it with; bytes are taken as Latin-1
 //   regions     painted, framed, or set as the clip
 //   not drawn   flood fills, and raster operations other than the above

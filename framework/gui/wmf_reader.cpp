@@ -136,6 +136,35 @@ void* Reallocate(void* context, void* mem, std::size_t size) {
   return moved + 1;
 }
 
+// libwmf names a font for the text of a record by one of the thirteen
+// PostScript standard names and looks the name up here. Without this map
+// it wants the URW Type 1 fonts (fonts-urw-base35), whose fontconfig
+// aliases would also change the font of every "Arial" text the program
+// draws. Each name needs a file of its own: libwmf fails to load a font
+// whose file another name has loaded already. The Symbol font's own
+// characters are not drawn as such (its codes come out as Latin letters).
+char kFontDir[] = "/usr/share/fonts/truetype/dejavu";
+char* kFontDirs[] = {kFontDir, nullptr};
+
+wmfMapping kFontFiles[] = {
+    {const_cast<char*>("Helvetica"), const_cast<char*>("DejaVuSans.ttf"), FT_ENCODING_NONE},
+    {const_cast<char*>("Helvetica-Oblique"), const_cast<char*>("DejaVuSans-Oblique.ttf"), FT_ENCODING_NONE},
+    {const_cast<char*>("Helvetica-Bold"), const_cast<char*>("DejaVuSans-Bold.ttf"), FT_ENCODING_NONE},
+    {const_cast<char*>("Helvetica-BoldOblique"), const_cast<char*>("DejaVuSans-BoldOblique.ttf"), FT_ENCODING_NONE},
+    {const_cast<char*>("Times-Roman"), const_cast<char*>("DejaVuSerif.ttf"), FT_ENCODING_NONE},
+    {const_cast<char*>("Times-Italic"), const_cast<char*>("DejaVuSerif-Italic.ttf"), FT_ENCODING_NONE},
+    {const_cast<char*>("Times-Bold"), const_cast<char*>("DejaVuSerif-Bold.ttf"), FT_ENCODING_NONE},
+    {const_cast<char*>("Times-BoldItalic"), const_cast<char*>("DejaVuSerif-BoldItalic.ttf"), FT_ENCODING_NONE},
+    {const_cast<char*>("Courier"), const_cast<char*>("DejaVuSansMono.ttf"), FT_ENCODING_NONE},
+    {const_cast<char*>("Courier-Oblique"), const_cast<char*>("DejaVuSansMono-Oblique.ttf"), FT_ENCODING_NONE},
+    {const_cast<char*>("Courier-Bold"), const_cast<char*>("DejaVuSansMono-Bold.ttf"), FT_ENCODING_NONE},
+    {const_cast<char*>("Courier-BoldOblique"), const_cast<char*>("DejaVuSansMono-BoldOblique.ttf"), FT_ENCODING_NONE},
+    {const_cast<char*>("Symbol"), const_cast<char*>("DejaVuSansCondensed.ttf"), FT_ENCODING_NONE},
+    {nullptr, nullptr, FT_ENCODING_NONE}};
+// No Windows font names beyond those libwmf knows itself.
+wmfFontMap kNoFontNames[] = {{nullptr, nullptr, nullptr, nullptr, nullptr}};
+wmfMapping kNoSubstitutes[] = {{nullptr, nullptr, FT_ENCODING_NONE}};
+
 // One libwmf API object with a file opened in it and scanned.
 class Session {
  public:
@@ -146,8 +175,12 @@ class Session {
     options.realloc = Reallocate;
     options.free = Release;
     options.function = InstallDevice;
-    const unsigned long flags =
-        WMF_OPT_ALLOC | WMF_OPT_FUNCTION | WMF_OPT_IGNORE_NONFATAL | WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG;
+    options.fontdirs = kFontDirs;
+    options.font.wmf = kNoFontNames;
+    options.font.sub = kNoSubstitutes;
+    options.font.ps = kFontFiles;
+    const unsigned long flags = WMF_OPT_ALLOC | WMF_OPT_FUNCTION | WMF_OPT_FONTDIRS | WMF_OPT_FONTMAP |
+                                WMF_OPT_IGNORE_NONFATAL | WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG;
     if (wmf_api_create(&api_, flags, &options) != wmf_E_None || api_ == nullptr || api_->device_data == nullptr) {
       error_ = "too much memory needed";
       return;
@@ -191,10 +224,9 @@ std::string Measure(Session& session, const Layout& layout, Geometry& g) {
   } else {
     const wmfD_Rect& b = session.Box();
     g.device = QRectF(QPointF(b.TL.x, b.TL.y), QPointF(b.BR.x, b.BR.y));
-    unsigned w = 0, h = 0;
-    if (wmf_display_size(session.Api(), &w, &h, kPixelsPerInch, kPixelsPerInch) != wmf_E_None) return "bad header";
-    g.width = static_cast<int>(std::min<unsigned>(w, 0x7FFFFFFF));
-    g.height = static_cast<int>(std::min<unsigned>(h, 0x7FFFFFFF));
+    if (!std::isfinite(g.device.width()) || !std::isfinite(g.device.height())) return "empty picture";
+    g.width = static_cast<int>(std::min(std::round(g.device.width()), 2147483647.0));
+    g.height = static_cast<int>(std::min(std::round(g.device.height()), 2147483647.0));
   }
   if (!g.device.isValid() || !std::isfinite(g.device.width()) || !std::isfinite(g.device.height()) || g.width < 1 ||
       g.height < 1)

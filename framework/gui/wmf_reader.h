@@ -31,11 +31,14 @@
 // record's parameters as it plays it. Its memory is limited (kMaxMemory)
 // so that sizes in a hostile file cannot make it allocate without bound.
 //
-// The picture's size at 96 pixels per inch: for a placeable file the box
-// at its units per inch (the box is the picture, whatever is drawn); for
-// another file libwmf's own rule, the extent of what the records draw.
-// Text needs the Type 1 fonts that libwmf's font map names (package
-// fonts-urw-base35, in /usr/share/fonts/type1/urw-base35).
+// The picture: for a placeable file its box, whatever is drawn, sized at
+// 96 pixels per inch from the box's units per inch; for another file the
+// extent of what the records draw, one device unit a pixel (logical
+// units, unless the file maps them otherwise).
+// Text is drawn in the DejaVu fonts (packages fonts-dejavu-core and
+// fonts-dejavu-extra, in /usr/share/fonts/truetype/dejavu), which stand
+// in for the PostScript standard fonts that libwmf maps the file's font
+// names to.
 #pragma once
 
 #include <cstdint>

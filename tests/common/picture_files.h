@@ -181,11 +181,11 @@ class WmfWriter {
                     static_cast<int>(c >> 16)});
     return NewObject();
   }
-  int CreateFont(int height, const std::string& face) {
+  int CreateFont(int height, const std::string& face, int weight = 400, bool italic = false) {
     // Height, width, escapement, orientation, weight; then byte pairs:
     // italic|underline, strikeout|charset, precisions, quality|pitch; then
     // the 32-byte face name.
-    std::vector<int> p = {-height, 0, 0, 0, 400, 0, 0, 0, 0};
+    std::vector<int> p = {-height, 0, 0, 0, weight, italic ? 1 : 0, 0, 0, 0};
     std::string name = face;
     name.resize(32, '\0');
     for (std::size_t i = 0; i < name.size(); i += 2)

@@ -95,6 +95,12 @@ std::string With32(std::string b, std::size_t at, std::uint32_t v) {
   return With16(With16(std::move(b), at, v & 0xFFFF), at + 2, v >> 16);
 }
 
+std::string PlainWmf() {
+  WmfWriter w(400, 200);
+  testsupport::DrawScene(w);
+  return w.Bytes();
+}
+
 // A red rectangle (100, 50)-(300, 150) in a 400 x 200 frame, the header's
 // bounds around the rectangle only.
 std::string PartEmf() {
@@ -121,8 +127,8 @@ TEST(IconAndMetafile, LoadFromFileAndStreamReportTheSizeAndDraw) {
   const std::vector<Probe> scene = {{100, 70, kRed},   {300, 70, kBlue},    {240, 145, kGreen}, {215, 180, kWhite},
                                     {320, 145, kRed},  {360, 145, kGreen},  {320, 175, kBlue},  {360, 175, kYellow},
                                     {190, 10, kWhite}, {370, 185, kYellow}, {5, 195, kWhite}};
-  std::vector<Probe> emf_scene = scene;
-  std::erase_if(emf_scene, [](const Probe& p) { return p.x == 240 || p.x == 215; });  // no pie there
+  std::vector<Probe> emf_scene = scene;  // the scene without the pie
+  std::erase_if(emf_scene, [](const Probe& p) { return p.x == 240 || p.x == 215; });
   const struct Case {
     const char* name;
     std::string file;  // with its extension
@@ -142,6 +148,8 @@ TEST(IconAndMetafile, LoadFromFileAndStreamReportTheSizeAndDraw) {
       {"placeable WMF, 96 units an inch", "scene.wmf", WmfScene(96), "TMetafile", 400, 200, scene, true},
       {"placeable WMF, 1440 units an inch", "twips.wmf", WmfScene(1440), "TMetafile", 27, 13, {{5, 4, kRed}, {26, 0, kWhite}},
        false},
+      // The drawn extent, with the half unit libwmf adds around shapes.
+      {"WMF without placeable header", "plain.wmf", PlainWmf(), "TMetafile", 401, 201, emf_scene, true},
       {"EMF", "scene.emf", EmfScene(), "TMetafile", 400, 200, emf_scene, true},
       // libemf2svg draws the bounds; they lie inside the frame.
       {"EMF drawing part of its frame", "part.emf", PartEmf(), "TMetafile", 400, 200,
@@ -178,6 +186,39 @@ TEST(IconAndMetafile, LoadFromFileAndStreamReportTheSizeAndDraw) {
       }
     }
   }
+}
+
+// libwmf maps every font name to one of the PostScript standard fonts,
+// which the reader maps to files; a name it does not know falls back to
+// Times.
+TEST(Metafile, WmfTextDrawsInEveryStandardFontAndStyle) {
+  const struct {
+    const char* face;
+    int weight;
+    bool italic;
+  } fonts[] = {{"Arial", 400, false},          {"Arial", 700, true},        {"Times New Roman", 400, true},
+               {"Times New Roman", 700, false}, {"Courier New", 400, true}, {"Courier New", 700, true},
+               {"Symbol", 400, false},         {"No Such Font", 400, true}};
+  WmfWriter all(200, 40 * std::size(fonts), 96);
+  for (std::size_t i = 0; i < std::size(fonts); ++i) {
+    SCOPED_TRACE(fonts[i].face);
+    WmfWriter one(200, 40, 96);
+    for (WmfWriter* w : {&one, &all}) {
+      const int font = w->CreateFont(30, fonts[i].face, fonts[i].weight, fonts[i].italic);
+      w->Select(font);
+      w->Text(5, w == &one ? 5 : 5 + 40 * static_cast<int>(i), "Wg");
+      w->Delete(font);
+    }
+    fw::TMetafile m;
+    Load(m, one.Bytes());
+    EXPECT_GT(DarkShare(DrawnOnWhite(m, 200, 40), QRect(5, 5, 60, 32)), 50);
+  }
+  // One file of them all: each face loaded once.
+  fw::TMetafile m;
+  Load(m, all.Bytes());
+  const QImage img = DrawnOnWhite(m, 200, 40 * std::size(fonts));
+  for (std::size_t i = 0; i < std::size(fonts); ++i)
+    EXPECT_GT(DarkShare(img, QRect(5, 5 + 40 * static_cast<int>(i), 60, 32)), 50) << fonts[i].face;
 }
 
 TEST(IconAndMetafile, DamagedFilesAreRefusedAndThePictureStays) {
