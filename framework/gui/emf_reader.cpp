@@ -14,6 +14,8 @@ extern "C" {
 #include <emf2svg.h>
 }
 
+#include "framework/gui/little_endian.h"
+
 namespace fw::emf {
 
 namespace {
@@ -24,10 +26,7 @@ constexpr std::uint32_t kEofType = 14;
 constexpr double kPixelsPerInch = 96;
 constexpr double kHundredthsOfMmPerInch = 2540;
 
-std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(b[at + 2]) << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
-}
+std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) { return LoadLE32(b.data() + at); }
 std::int32_t GetS32(std::span<const std::uint8_t> b, std::size_t at) {
   return static_cast<std::int32_t>(Get32(b, at));
 }

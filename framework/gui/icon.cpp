@@ -6,6 +6,7 @@
 
 #include "framework/gui/bitmap.h"
 #include "framework/gui/canvas.h"
+#include "framework/gui/little_endian.h"
 
 namespace fw {
 
@@ -17,17 +18,10 @@ constexpr std::int64_t kMaxFileSize = std::int64_t{16} << 20;
 constexpr std::size_t kDirSize = 6;
 constexpr std::size_t kEntrySize = 16;
 
-unsigned Get16(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return static_cast<unsigned>(b[at]) | (static_cast<unsigned>(b[at + 1]) << 8);
-}
-std::uint32_t Get32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return Get16(b, at) | (static_cast<std::uint32_t>(Get16(b, at + 2)) << 16);
-}
-
 // The index of the image shown, or -1 when the layout does not hold.
 int ChooseImage(const std::vector<std::uint8_t>& b) {
-  if (b.size() < kDirSize || Get16(b, 0) != 0 || Get16(b, 2) != 1) return -1;
-  const unsigned count = Get16(b, 4);
+  if (b.size() < kDirSize || LoadLE16(b.data()) != 0 || LoadLE16(b.data() + 2) != 1) return -1;
+  const unsigned count = LoadLE16(b.data() + 4);
   const std::size_t dir_end = kDirSize + kEntrySize * count;
   if (count == 0 || dir_end > b.size()) return -1;
   int best = -1;
@@ -35,7 +29,7 @@ int ChooseImage(const std::vector<std::uint8_t>& b) {
   for (unsigned i = 0; i < count; ++i) {
     const std::size_t e = kDirSize + kEntrySize * i;
     const unsigned w = b[e] != 0 ? b[e] : 256, h = b[e + 1] != 0 ? b[e + 1] : 256;
-    const std::uint32_t size = Get32(b, e + 8), offset = Get32(b, e + 12);
+    const std::uint32_t size = LoadLE32(b.data() + e + 8), offset = LoadLE32(b.data() + e + 12);
     if (size == 0 || offset < dir_end || offset > b.size() || size > b.size() - offset) return -1;
     if (best < 0 || w * h > best_pixels) {
       best = static_cast<int>(i);

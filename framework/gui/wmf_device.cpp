@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <numbers>
 
+#include "framework/gui/little_endian.h"
 #include "framework/gui/wmf_device.h"
 
 #include <ft2build.h>
@@ -445,12 +446,6 @@ void RegionClip(wmfAPI* api, wmfPolyRectangle_t* d) {
 
 // ---- bitmaps as read from the records
 
-std::uint32_t Le32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-unsigned Le16(const unsigned char* p) { return static_cast<unsigned>(p[0]) | (static_cast<unsigned>(p[1]) << 8); }
-
 // Whether a record's DIB (BITMAPCOREHEADER of 12 bytes or
 // BITMAPINFOHEADER of 40 or more: size, width, height, planes, bits per
 // pixel, compression, ...) has a header libwmf knows and no more pixels
@@ -458,20 +453,20 @@ unsigned Le16(const unsigned char* p) { return static_cast<unsigned>(p[0]) | (st
 // 0 keeps it busy without end).
 bool DibFits(const unsigned char* p, long length) {
   if (p == nullptr || length < 12) return false;
-  const std::uint32_t header = Le32(p);
+  const std::uint32_t header = LoadLE32(p);
   std::int64_t width = 0, height = 0;
   unsigned bits = 0;
   std::uint32_t compression = 0;
   if (header == 12) {
-    width = Le16(p + 4);
-    height = Le16(p + 6);
-    bits = Le16(p + 10);
+    width = LoadLE16(p + 4);
+    height = LoadLE16(p + 6);
+    bits = LoadLE16(p + 10);
   } else if (header == 40 || header == 52 || header == 56 || header == 64 || header == 108 || header == 124) {
     if (length < static_cast<long>(header)) return false;
-    width = static_cast<std::int32_t>(Le32(p + 4));
-    height = std::abs(static_cast<std::int64_t>(static_cast<std::int32_t>(Le32(p + 8))));
-    bits = Le16(p + 14);
-    compression = Le32(p + 16);
+    width = static_cast<std::int32_t>(LoadLE32(p + 4));
+    height = std::abs(static_cast<std::int64_t>(static_cast<std::int32_t>(LoadLE32(p + 8))));
+    bits = LoadLE16(p + 14);
+    compression = LoadLE32(p + 16);
   } else {
     return false;
   }
