@@ -32,6 +32,11 @@ bool HasGuiApplication() { return qobject_cast<QGuiApplication*>(QCoreApplicatio
 
 std::string Invalid(const std::string& what) { return std::string(kInvalid) + " (" + what + ")"; }
 
+// "" when played, else what went wrong.
+std::string Play(std::span<const std::uint8_t> bytes, bool enhanced, int width, int height, QImage& out) {
+  return enhanced ? emf::Play(bytes, width, height, out) : wmf::Play(bytes, width, height, out);
+}
+
 }  // namespace
 
 TMetafile::TMetafile() = default;
@@ -41,12 +46,6 @@ std::unique_ptr<TGraphic> NewMetafile() { return std::make_unique<TMetafile>(); 
 
 void TMetafile::SetWidth(int) { throw EInvalidGraphicOperation(kChangeSize); }
 void TMetafile::SetHeight(int) { throw EInvalidGraphicOperation(kChangeSize); }
-
-std::string TMetafile::Play(const std::vector<std::uint8_t>& data, bool enhanced, int width, int height,
-                            QImage& out) const {
-  const std::span<const std::uint8_t> bytes(data);
-  return enhanced ? emf::Play(bytes, width, height, out) : wmf::Play(bytes, width, height, out);
-}
 
 void TMetafile::LoadFromStream(TStream& stream) {
   const std::int64_t size = stream.Size() - stream.Position();

@@ -12,8 +12,9 @@
 // size.
 //
 // LoadFromStream plays the whole file once, so a bad file fails to load
-// (EInvalidGraphic "Metafile is not valid (<what>)") instead of failing
-// when it is drawn. An EMF file's text is drawn with the application's
+// (EInvalidGraphic "Metafile is not valid (<what>)", or "Metafile is too
+// large" past kMaxFileSize or the bitmap limits of TBitmap) instead of
+// failing when it is drawn. An EMF file's text is drawn with the application's
 // fonts: playing one before a QGuiApplication exists raises
 // EInvalidGraphicOperation.
 #pragma once
@@ -60,8 +61,6 @@ class TMetafile : public TGraphic {
   // The picture played at width x height, capped as Draw caps it; the
   // last picture played when playing again fails.
   const QImage& Render(int width, int height);
-  // "" when played, else what went wrong.
-  std::string Play(const std::vector<std::uint8_t>& data, bool enhanced, int width, int height, QImage& out) const;
   std::vector<std::uint8_t> data_;
   bool enhanced_ = false;
   int width_ = 0;
