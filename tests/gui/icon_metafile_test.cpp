@@ -30,16 +30,28 @@ using testsupport::Solid;
 using testsupport::WmfScene;
 using testsupport::WmfWriter;
 
-// Qt SVG draws an EMF picture's text with the application's fonts.
-void EnsureGuiApplication() {
-  static int argc = 1;
-  static char arg0[] = "gui_tests";
-  static char* argv[] = {arg0, nullptr};
-  if (QCoreApplication::instance() != nullptr) return;
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static QGuiApplication* app = new QGuiApplication(argc, argv);
-  (void)app;
-}
+// Qt SVG draws an EMF picture's text with the application's fonts. The
+// application made for that goes when the tests end: with it goes what
+// the font database holds (LeakSanitizer would report fontconfig's parts).
+class GuiApplication : public ::testing::Environment {
+ public:
+  static void Ensure() {
+    if (QCoreApplication::instance() != nullptr) return;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  static inline int argc_ = 1;
+  static inline char arg0_[] = "gui_tests";
+  static inline char* argv_[] = {arg0_, nullptr};
+  static inline std::unique_ptr<QGuiApplication> app_;
+};
+[[maybe_unused]] ::testing::Environment* const kGuiApplication =
+    ::testing::AddGlobalTestEnvironment(new GuiApplication);
+
+void EnsureGuiApplication() { GuiApplication::Ensure(); }
 
 std::string TempPath(const std::string& name) {
   return (std::filesystem::temp_directory_path() / ("tolmid_icon_metafile_" + std::to_string(::getpid()) + name))
