@@ -51,8 +51,6 @@ class GuiApplication : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const kGuiApplication =
     ::testing::AddGlobalTestEnvironment(new GuiApplication);
 
-void EnsureGuiApplication() { GuiApplication::Ensure(); }
-
 std::string TempPath(const std::string& name) {
   return (std::filesystem::temp_directory_path() / ("tolmid_icon_metafile_" + std::to_string(::getpid()) + name))
       .string();
@@ -135,7 +133,7 @@ TEST(Metafile, EmfNeedsTheApplicationObject) {
 }
 
 TEST(IconAndMetafile, LoadFromFileAndStreamReportTheSizeAndDraw) {
-  EnsureGuiApplication();
+  GuiApplication::Ensure();
   const std::vector<Probe> scene = {{100, 70, kRed},   {300, 70, kBlue},    {240, 145, kGreen}, {215, 180, kWhite},
                                     {320, 145, kRed},  {360, 145, kGreen},  {320, 175, kBlue},  {360, 175, kYellow},
                                     {190, 10, kWhite}, {370, 185, kYellow}, {5, 195, kWhite}};
@@ -234,7 +232,7 @@ TEST(Metafile, WmfTextDrawsInEveryStandardFontAndStyle) {
 }
 
 TEST(IconAndMetafile, DamagedFilesAreRefusedAndThePictureStays) {
-  EnsureGuiApplication();
+  GuiApplication::Ensure();
   const std::string ico = IcoFile({{Solid(8, 8, Qt::blue)}, {Halves(16, 16)}});
   const std::size_t second_image = 6 + 2 * 16 + 40 + 8 * 8 * 4 + 8 * 4;  // after the 8 x 8 image and its mask
   const std::string png_ico = IcoFile({{Solid(8, 8, Qt::blue)}, {Halves(16, 16), true}});
