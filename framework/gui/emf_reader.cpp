@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "framework/gui/little_endian.h"
+#include "framework/gui/picture_size.h"
 
 namespace fw::emf {
 
@@ -62,12 +63,12 @@ std::string CheckLayout(std::span<const std::uint8_t> b, Layout& out) {
     const double px = device_cx > 0 && mm_cx > 0 ? device_cx / (mm_cx * 100) : kPixelsPerInch / kHundredthsOfMmPerInch;
     const double py = device_cy > 0 && mm_cy > 0 ? device_cy / (mm_cy * 100) : kPixelsPerInch / kHundredthsOfMmPerInch;
     out.frame = {frame.left * px, frame.top * py, frame.right * px, frame.bottom * py};
-    out.width = static_cast<int>(std::min(std::lround(frame.Width() * kPixelsPerInch / kHundredthsOfMmPerInch), 0x7FFFFFFFL));
-    out.height = static_cast<int>(std::min(std::lround(frame.Height() * kPixelsPerInch / kHundredthsOfMmPerInch), 0x7FFFFFFFL));
+    out.width = WholePixels(frame.Width() * kPixelsPerInch / kHundredthsOfMmPerInch);
+    out.height = WholePixels(frame.Height() * kPixelsPerInch / kHundredthsOfMmPerInch);
   } else {
     out.frame = out.bounds;
-    out.width = static_cast<int>(std::min(out.bounds.Width(), 2147483647.0));
-    out.height = static_cast<int>(std::min(out.bounds.Height(), 2147483647.0));
+    out.width = WholePixels(out.bounds.Width());
+    out.height = WholePixels(out.bounds.Height());
   }
   if (out.width < 1 || out.height < 1) return "empty picture";
   // (2), (3): each step moves on by at least 8 bytes.

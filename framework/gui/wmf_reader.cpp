@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "framework/gui/little_endian.h"
+#include "framework/gui/picture_size.h"
 #include "framework/gui/wmf_device.h"
 #include "framework/gui/wmf_reader.h"
 
@@ -216,14 +217,13 @@ std::string Measure(Session& session, const Layout& layout, Geometry& g) {
     const double scale = kDevicePerInch / layout.inch;
     g.device = QRectF((layout.box_left - layout.origin_x) * scale, (layout.box_top - layout.origin_y) * scale,
                       layout.box_width * scale, layout.box_height * scale);
-    g.width = static_cast<int>(std::lround(layout.box_width * kPixelsPerInch / layout.inch));
-    g.height = static_cast<int>(std::lround(layout.box_height * kPixelsPerInch / layout.inch));
+    g.width = WholePixels(layout.box_width * kPixelsPerInch / layout.inch);
+    g.height = WholePixels(layout.box_height * kPixelsPerInch / layout.inch);
   } else {
     const wmfD_Rect& b = session.Box();
     g.device = QRectF(QPointF(b.TL.x, b.TL.y), QPointF(b.BR.x, b.BR.y));
-    if (!std::isfinite(g.device.width()) || !std::isfinite(g.device.height())) return "empty picture";
-    g.width = static_cast<int>(std::min(std::round(g.device.width()), 2147483647.0));
-    g.height = static_cast<int>(std::min(std::round(g.device.height()), 2147483647.0));
+    g.width = WholePixels(g.device.width());
+    g.height = WholePixels(g.device.height());
   }
   if (!g.device.isValid() || !std::isfinite(g.device.width()) || !std::isfinite(g.device.height()) || g.width < 1 ||
       g.height < 1)

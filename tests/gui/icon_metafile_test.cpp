@@ -313,6 +313,8 @@ TEST(IconAndMetafile, DamagedFilesAreRefusedAndThePictureStays) {
       {"EMF record of 6 bytes", false, With32(emf, 88 + 4, 6), bad + " (bad record size at byte 88)"},
       {"EMF without frame and bounds", false, With32(With32(emf, 16, 0), 32, 0), bad + " (empty picture)"},
       {"EMF without its signature", false, With32(emf, 40, 0), bad},
+      {"EMF bounds reversed past int", false, With32(With32(With32(emf, 32, 0), 8, 0x7FFFFFFF), 16, 0x80000000),
+       bad + " (empty picture)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
