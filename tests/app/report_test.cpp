@@ -54,27 +54,6 @@ class ReportTest : public CatalogueTest {
     Put(4, {{"LinkName", "Aquarium Forum"}, {"URL", "http://links.test/A"}});
   }
 
-  // Runs step, which previews a report of a TGenericReportForm owned by
-  // owner; prints the previewed report n to pdf from the preview's Print
-  // button and closes the preview.
-  void PreviewToPdf(const std::function<void()>& step, fw::TComponent& owner, int n, const std::string& pdf) {
-    WithModalLoop(step, [&] {
-      auto* form = dynamic_cast<app::TGenericReportForm*>(owner.FindComponent("GenericReportForm"));
-      ASSERT_NE(form, nullptr);
-      form->Report(n)->OnPrinterSetup = [&](QPrinter& printer) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(QString::fromStdString(pdf));
-        return true;
-      };
-      fw::TQRPreview* preview = nullptr;
-      for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* p = dynamic_cast<fw::TQRPreview*>(w); p != nullptr && p->isVisible()) preview = p;
-      ASSERT_NE(preview, nullptr);
-      preview->findChild<QPushButton*>("PrintButton")->click();
-      preview->findChild<QPushButton*>("CloseButton")->click();
-    });
-  }
-
   GifPictures gif_;
 };
 

@@ -1,0 +1,19 @@
+// Little-endian fields at any alignment, as the picture files read here
+// store them (ICO directories, WMF and EMF headers and records, DIB
+// headers).
+#pragma once
+
+#include <cstdint>
+
+namespace fw {
+
+inline std::uint16_t LoadLE16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+inline std::uint32_t LoadLE32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+}  // namespace fw
