@@ -687,6 +687,7 @@ void IndexStore::ClearAllPins() {
 }
 
 void IndexStore::DropAllPages() {
+  ++tree_version_;
   cur_leaf_.reset();
   for (PageList& list : lists_) {
     list.map.clear();
@@ -697,6 +698,7 @@ void IndexStore::DropAllPages() {
 }
 
 void IndexStore::ResetAllPages() {
+  ++tree_version_;
   cur_leaf_.reset();
   for (PageList& list : lists_) {
     list.map.clear();

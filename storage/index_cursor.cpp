@@ -61,6 +61,7 @@ void IndexStore::SetCurrent(PagePin leaf, int idx, std::int64_t position) {
 }
 
 void IndexStore::DetachCursor() {
+  ++tree_version_;  // every tree change starts here
   if (!cur_leaf_) return;
   cur_leaf_.reset();
   cursor_detached_ = true;
@@ -80,9 +81,9 @@ void IndexStore::RefreshCursor() {
   SeekAbsolute(position_);
 }
 
-bool IndexStore::SeekAbsolute(std::int64_t position) {
+PagePin IndexStore::LeafAt(std::int64_t position, int& idx) {
   PagePin p = GetPage(RootPage());
-  if (!p) return false;
+  if (!p) return p;
   if (!p->IsRoot() || p->Count() == 0) Corrupt();
   std::int64_t remaining = position;
   int depth = 0;
@@ -97,10 +98,36 @@ bool IndexStore::SeekAbsolute(std::int64_t position) {
   }
   if (remaining < 1) remaining = 1;
   if (remaining > p->Count()) remaining = p->Count();
+  idx = static_cast<int>(remaining - 1);
+  return p;
+}
+
+bool IndexStore::SeekAbsolute(std::int64_t position) {
+  int idx = 0;
+  PagePin p = LeafAt(position, idx);
+  if (!p) return false;
   leaf_crossings_ = 0;
-  const int idx = static_cast<int>(remaining - 1);
   SetCurrent(std::move(p), idx, position);
   return true;
+}
+
+void IndexStore::ForEachEntry(std::uint32_t first, std::uint32_t last,
+                              const std::function<void(std::uint32_t)>& visit) {
+  int idx = 0;
+  PagePin leaf = LeafAt(first, idx);
+  std::uint32_t crossings = 0;
+  for (std::int64_t pos = first; leaf && pos <= last;) {
+    for (; idx < leaf->Count() && pos <= last; ++idx, ++pos) visit(leaf->Link(idx));
+    if (pos > last) break;
+    // As StepForward: the next leaf must link back, and a cycle ends.
+    const std::uint32_t next = leaf->Next();
+    if (next == 0) break;
+    if (++crossings > header_.EndOffset() / kIndexBlockSize) Corrupt();
+    PagePin n = GetPage(next);
+    if (!n->IsLeaf() || n->IsRoot() || n->Count() == 0 || n->Prev() != leaf->Offset()) Corrupt();
+    leaf = std::move(n);
+    idx = 0;
+  }
 }
 
 std::uint32_t IndexStore::CountBelow(const std::uint8_t* key, std::size_t n, bool not_greater) {
@@ -204,35 +231,63 @@ std::uint32_t IndexStore::RangeCount() {
 
 std::uint32_t IndexStore::PassingCount() {
   if (filter_ == nullptr || NaturalOrder()) return RangeCount();
+  if (const RecordBitmap* bits = PassingBits()) return bits->Count();
   std::uint32_t first, last;
   if (!View(first, last)) return 0;
-  // The walk uses the cursor's fields. The cursor's place, with its pin of
-  // its leaf (the page stays cached for it), is put back on every path.
-  struct SavedCursor {
-    IndexStore& s;
-    PagePin leaf;
-    int idx;
-    std::int64_t position;
-    bool bof, eof, detached;
-    std::uint32_t crossings;
-    ~SavedCursor() {
-      s.EmptyCursor();
-      s.cur_leaf_ = std::move(leaf);
-      s.cur_idx_ = idx;
-      s.position_ = position;
-      s.bof_ = bof;
-      s.eof_ = eof;
-      s.cursor_detached_ = detached;
-      s.leaf_crossings_ = crossings;
-    }
-  } saved{*this, std::move(cur_leaf_), cur_idx_, position_, bof_, eof_, cursor_detached_, leaf_crossings_};
   std::uint32_t n = 0;
-  if (SeekAbsolute(first)) {
-    do {
-      if (CurrentPasses()) ++n;
-    } while (position_ < static_cast<std::int64_t>(last) && StepForward());
-  }
+  ForEachEntry(first, last, [&](std::uint32_t record) {
+    if (filter_->Accept(record)) ++n;
+  });
   return n;
+}
+
+const RecordBitmap* IndexStore::PassingBits() {
+  if (filter_ == nullptr || NaturalOrder() || !filter_->AnswersFromBitmaps()) return nullptr;
+  std::uint32_t first, last;
+  const bool any = View(first, last);
+  PassingView& v = passing_;
+  if (v.valid && v.slot == cur_slot_ && v.first == first && v.last == last &&
+      v.tree_version == tree_version_ && v.answers_version == filter_->AnswersVersion())
+    return &v.bits;
+  v.valid = false;
+  v.bits = RecordBitmap(any ? last - first + 1 : 0);
+  if (any) {
+    std::uint32_t i = 0;
+    ForEachEntry(first, last, [&](std::uint32_t record) {
+      ++i;
+      if (filter_->Accept(record)) v.bits.Set(i);
+    });
+  }
+  // Taken after the walk: Accept tests a record added since the bitmaps
+  // were made when it first meets it, which moves the version.
+  v.answers_version = filter_->AnswersVersion();
+  v.tree_version = tree_version_;
+  v.slot = cur_slot_;
+  v.first = first;
+  v.last = last;
+  v.valid = true;
+  return &v.bits;
+}
+
+std::optional<std::uint32_t> IndexStore::PassingRank() {
+  const RecordBitmap* bits = PassingBits();
+  if (bits == nullptr) return std::nullopt;
+  RefreshCursor();
+  if (!cur_leaf_ || position_ < passing_.first || position_ > passing_.last) return 0;
+  const auto i = static_cast<std::uint32_t>(position_ - passing_.first + 1);
+  return bits->Test(i) ? bits->CountUpTo(i) : 0;
+}
+
+bool IndexStore::SeekPassingRank(std::uint32_t n) {
+  const RecordBitmap* bits = PassingBits();
+  if (bits == nullptr) return false;
+  const std::uint32_t i = bits->Select(n);
+  if (i == 0 || !SeekAbsolute(std::int64_t{passing_.first} + i - 1)) {
+    EmptyCursor();
+    return true;
+  }
+  bof_ = eof_ = false;
+  return true;
 }
 
 bool IndexStore::FirstKey() {

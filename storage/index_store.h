@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -46,6 +47,7 @@
 #include "storage/index_format.h"
 #include "storage/index_owner.h"
 #include "storage/index_page.h"
+#include "storage/record_bitmap.h"
 
 namespace storage {
 
@@ -218,9 +220,24 @@ class IndexStore : private TPage::UndoRecorder {
   void ClearRange();
   [[nodiscard]] std::uint32_t RangeCount();
   // Entries of the view (the range, else the whole index) whose records
-  // pass the record filter, by walking them; RangeCount without a filter.
-  // The cursor is left where it was.
+  // pass the record filter; RangeCount without a filter. From the kept
+  // passing bitmap (below) when the filter answers from bitmaps, else by
+  // walking the view. The cursor is left where it was.
   [[nodiscard]] std::uint32_t PassingCount();
+  // Ranks among the passing entries of the view, from a bitmap of the
+  // view's entries (bit i: the entry at the view's i-th position passes)
+  // with its rank directory (record_bitmap.h). The bitmap is made by one
+  // walk of the view's leaves, reading no record, and kept while the
+  // trees, the current index, the range and the filter's answers are those
+  // it was made from (tree_version_, AnswersVersion). Without a filter, or
+  // with one whose answers read records (callback filters): nullopt and
+  // false, and the caller walks.
+  // The rank of the current entry; 0 without a current entry or when it
+  // does not pass.
+  [[nodiscard]] std::optional<std::uint32_t> PassingRank();
+  // The cursor on the passing entry of rank n (BOF and EOF cleared); the
+  // empty cursor when there is none of that rank.
+  [[nodiscard]] bool SeekPassingRank(std::uint32_t n);
   // How many of the next n entries (from the current one, included) of the
   // current leaf hold physically consecutive record numbers (read-ahead).
   [[nodiscard]] int RecordsInSequence(int n, bool forward);
@@ -334,6 +351,16 @@ class IndexStore : private TPage::UndoRecorder {
   void RefreshCursor();
   void DetachCursor();
   bool SeekAbsolute(std::int64_t position);
+  // The leaf holding absolute position (clamped into the tree) and the
+  // entry's index in it; an empty guard for an empty index.
+  PagePin LeafAt(std::int64_t position, int& idx);
+  // visit(record number) for the entries at absolute positions first ..
+  // last in order, leaf by leaf, without moving the cursor.
+  void ForEachEntry(std::uint32_t first, std::uint32_t last,
+                    const std::function<void(std::uint32_t)>& visit);
+  // The kept passing bitmap, made again when stale; nullptr when it can't
+  // be kept.
+  const RecordBitmap* PassingBits();
   // Number of keys less than key on n bytes (or not greater when
   // not_greater); nullptr root counts 0.
   std::uint32_t CountBelow(const std::uint8_t* key, std::size_t n, bool not_greater);
@@ -395,6 +422,18 @@ class IndexStore : private TPage::UndoRecorder {
   std::array<std::uint8_t, kKeyBufferSize> range_start_{};
   std::array<std::uint8_t, kKeyBufferSize> range_end_{};
   IndexRecordFilter* filter_ = nullptr;
+
+  // Moves with every change of a tree or of the cached pages (the cursor
+  // lets go of its leaf first: DetachCursor, or the pages are dropped).
+  std::uint64_t tree_version_ = 0;
+  struct PassingView {
+    bool valid = false;
+    int slot = 0;
+    std::uint32_t first = 0, last = 0;
+    std::uint64_t tree_version = 0;
+    std::uint64_t answers_version = 0;
+    RecordBitmap bits;
+  } passing_;
 };
 
 }  // namespace storage
