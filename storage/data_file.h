@@ -633,6 +633,8 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // ReadRun's buffer for the file image of a run, kept between reads.
   std::vector<std::uint8_t> scan_block_;
   std::vector<std::uint8_t> block_io_;
+  // InsertRecord's keys, kKeyBufferSize bytes per keyed index.
+  std::vector<std::uint8_t> insert_keys_;
   DataBlockCache blocks_{kBlockCacheBytes};
   // The block cache's hit rate per window of kBlockWindow reads (ReadStored).
   static constexpr std::uint32_t kBlockWindow = 4096;

@@ -144,6 +144,36 @@ std::uint32_t IndexStore::CountBelow(const std::uint8_t* key, std::size_t n, boo
   return total + static_cast<std::uint32_t>(SearchLast(*p, key, n, not_greater) + 1);
 }
 
+PagePin IndexStore::LowerBound(const std::uint8_t* key, std::size_t n, int& idx,
+                               std::int64_t& position) {
+  position = 1;
+  idx = 0;
+  PagePin p = GetPage(RootPage());
+  if (!p) return p;
+  int depth = 0;
+  bool leftmost = false;  // every key below is not less than key
+  while (!p->IsLeaf()) {
+    int i = leftmost ? -1 : SearchLast(*p, key, n, false);
+    if (i < 0) {
+      leftmost = true;
+      i = 0;
+    } else {
+      position += p->CountBefore(i);
+    }
+    p = Child(*p, i, ++depth);
+  }
+  idx = leftmost ? 0 : SearchLast(*p, key, n, false) + 1;
+  position += idx;
+  if (idx < p->Count()) return p;
+  // Past the leaf's last key: the next leaf's first, if any.
+  const std::uint32_t next = p->Next();
+  if (next == 0) return PagePin();
+  PagePin r = GetPage(next);
+  if (!r->IsLeaf() || r->IsRoot() || r->Count() == 0 || r->Prev() != p->Offset()) Corrupt();
+  idx = 0;
+  return r;
+}
+
 bool IndexStore::StepForward() {
   if (!cur_leaf_) return false;
   if (cur_idx_ + 1 < cur_leaf_->Count()) {
@@ -186,8 +216,17 @@ bool IndexStore::CurrentPasses() {
 }
 
 // The next entry within the view whose record passes; false (cursor moved
-// somewhere past the start) when there is none.
+// somewhere past the start) when there is none. Without a range the view
+// is the whole index and its ends are those of the leaf chain: no count of
+// the keys is needed per step.
 bool IndexStore::NextPassing() {
+  if (NaturalOrder()) return false;
+  if (!range_active_) {
+    while (StepForward()) {
+      if (CurrentPasses()) return true;
+    }
+    return false;
+  }
   std::uint32_t first, last;
   if (!View(first, last)) return false;
   while (position_ < static_cast<std::int64_t>(last)) {
@@ -198,6 +237,13 @@ bool IndexStore::NextPassing() {
 }
 
 bool IndexStore::PrevPassing() {
+  if (NaturalOrder()) return false;
+  if (!range_active_) {
+    while (StepBackward()) {
+      if (CurrentPasses()) return true;
+    }
+    return false;
+  }
   std::uint32_t first, last;
   if (!View(first, last)) return false;
   while (position_ > static_cast<std::int64_t>(first)) {
@@ -205,6 +251,13 @@ bool IndexStore::PrevPassing() {
     if (position_ <= static_cast<std::int64_t>(last) && CurrentPasses()) return true;
   }
   return false;
+}
+
+bool IndexStore::ViewEmpty() {
+  if (NaturalOrder()) return true;
+  if (!range_active_) return RootPage() == 0;
+  std::uint32_t first, last;
+  return !View(first, last);
 }
 
 bool IndexStore::View(std::uint32_t& first, std::uint32_t& last) {
@@ -319,8 +372,7 @@ bool IndexStore::LastKey() {
 }
 
 bool IndexStore::MoveBy(int n) {
-  std::uint32_t first, last;
-  if (!View(first, last)) {
+  if (ViewEmpty()) {
     EmptyCursor();
     return false;
   }
@@ -358,12 +410,24 @@ bool IndexStore::MoveBy(int n) {
 
 bool IndexStore::FindKey(const std::uint8_t* key, bool nearest, bool keep_bof_eof) {
   if (NaturalOrder()) return false;
-  std::uint32_t first, last;
-  if (!View(first, last)) {
+  if (ViewEmpty()) {
     EmptyCursor();
     return false;
   }
-  RefreshCursor();
+  // The view's bounds. Without a range the view is the whole index: a key
+  // at pos lies in it exactly when the leaves hold an entry there, and the
+  // last position (a sum over the root's entries) is counted only when a
+  // search runs past the end.
+  std::uint32_t first = 1, last = 0;
+  if (range_active_) View(first, last);
+  auto last_position = [&]() -> std::uint32_t {
+    if (!range_active_ && last == 0) last = KeyCount();
+    return last;
+  };
+  // A cursor that let go of its leaf for a tree change is found again only
+  // when it has to stay where it was (a failed exact search): the search
+  // places it anyway (a write's repositioning is such a search).
+  const bool was_detached = cursor_detached_;
   const bool was_bof = bof_;
   const bool was_eof = eof_;
   bool found = false;
@@ -372,26 +436,42 @@ bool IndexStore::FindKey(const std::uint8_t* key, bool nearest, bool keep_bof_eo
   } else if (range_active_ && CompareKeys(key, range_end_.data(), key_size_) > 0) {
     LastKey();
   } else {
-    const std::int64_t old_position = cur_leaf_ ? position_ : 0;
-    const std::int64_t pos = static_cast<std::int64_t>(CountBelow(key, key_size_, false)) + 1;
-    if (pos >= first && pos <= last) {
-      SeekAbsolute(pos);
+    const std::int64_t old_position = was_detached || cur_leaf_ ? position_ : 0;
+    int idx = 0;
+    std::int64_t pos = 0;
+    PagePin leaf = LowerBound(key, key_size_, idx, pos);
+    const bool before_end = range_active_ ? pos <= last : static_cast<bool>(leaf);
+    if (pos >= first && before_end) {
+      if (leaf) {
+        leaf_crossings_ = 0;
+        SetCurrent(std::move(leaf), idx, pos);
+      } else {
+        SeekAbsolute(pos);  // the counts promise a key the leaves lack
+      }
       found = CompareKeys(cur_leaf_->Key(cur_idx_), key, key_size_) == 0 && CurrentPasses();
     }
     if (found) {
       bof_ = eof_ = false;
     } else if (!nearest) {
       // The cursor stays where it was.
-      if (old_position > 0) SeekAbsolute(old_position);
-      else EmptyCursor();
+      if (was_detached) {
+        cur_leaf_.reset();
+        position_ = old_position;
+        cursor_detached_ = true;
+        RefreshCursor();
+      } else if (old_position > 0) {
+        SeekAbsolute(old_position);
+      } else {
+        EmptyCursor();
+      }
       bof_ = was_bof;
       eof_ = was_eof;
       return false;
-    } else if (pos <= last) {
+    } else if (before_end) {
       SeekAbsolute(pos < first ? first : pos);
       bof_ = eof_ = false;
       if (!CurrentPasses() && !NextPassing()) {
-        SeekAbsolute(last);
+        SeekAbsolute(last_position());
         if (!CurrentPasses() && !PrevPassing()) {
           EmptyCursor();
           return false;
@@ -399,7 +479,7 @@ bool IndexStore::FindKey(const std::uint8_t* key, bool nearest, bool keep_bof_eo
         eof_ = true;
       }
     } else {
-      SeekAbsolute(last);
+      SeekAbsolute(last_position());
       bof_ = false;
       if (!CurrentPasses() && !PrevPassing()) {
         EmptyCursor();

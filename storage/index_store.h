@@ -3,11 +3,11 @@
 // I/O below is all it needs from a file.
 //
 // Page cache: one LRU list per descriptor slot (pages of the current index
-// come from its list), looked up through a hash map by offset.
+// come from its list), looked up by offset (number_map.h).
 //  (1) A page handed out by GetPage/NewPage is pinned until ReleasePage.
 //  (2) A list holds up to kInitialListCapacity pages, more while the
-//      whole table's cache is under its page budget (kDefaultPageBudget,
-//      8 MB of pages). Only clean, unpinned pages are evicted, looked for
+//      whole table's cache is under its page budget (PageBudgetNow: 8 MB
+//      of pages, or the file's size up to 128 MB). Only clean, unpinned pages are evicted, looked for
 //      among the least recently used kEvictScan; when none is clean there
 //      the dirty unpinned pages are written (all lists, in offset order,
 //      with the header) and the search repeats over the whole list; when
@@ -33,20 +33,22 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "storage/engine_error.h"
 #include "storage/index_format.h"
 #include "storage/index_owner.h"
 #include "storage/index_page.h"
+#include "storage/number_map.h"
 #include "storage/record_bitmap.h"
 
 namespace storage {
@@ -67,10 +69,55 @@ struct IndexDefinition {
 void CheckIndexDefinitions(const IndexFileOwner& owner, const IndexDefinition* primary,
                            std::span<const IndexDefinition> secondary);
 
+// Unsigned bytewise comparison (-1, 0, 1) of n bytes, a word at a time:
+// the comparison of every key search of a table without a locale, kept
+// inline (a library memcmp call cost more than comparing a short key).
+// Words are read big-endian, so that their order is that of their bytes;
+// the tail is the last word read again, overlapping the one before (bytes
+// compared twice are equal by then).
+namespace keybytes {
+inline std::uint64_t Word64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
+}
+inline std::uint32_t Word32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+  return v;
+}
+template <class W>
+inline int Order(W x, W y) {
+  return x < y ? -1 : (x > y ? 1 : 0);
+}
+}  // namespace keybytes
+
+inline int CompareKeyBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+  using namespace keybytes;
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 <= n; i += 8) {
+      if (const int r = Order(Word64(a + i), Word64(b + i))) return r;
+    }
+    return n % 8 == 0 ? 0 : Order(Word64(a + n - 8), Word64(b + n - 8));
+  }
+  if (n >= 4) {
+    if (const int r = Order(Word32(a), Word32(b))) return r;
+    return Order(Word32(a + n - 4), Word32(b + n - 4));
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  return 0;
+}
+
 class IndexStore : private TPage::UndoRecorder {
  public:
   static constexpr int kInitialListCapacity = 31;
   static constexpr std::size_t kDefaultPageBudget = (8u << 20) / kIndexBlockSize;
+  // The most the budget grows to with the file (PageBudgetNow).
+  static constexpr std::size_t kLargestPageBudget = (std::size_t{128} << 20) / kIndexBlockSize;
   static constexpr int kEvictScan = 64;
 
   explicit IndexStore(IndexFileOwner* owner);
@@ -149,6 +196,16 @@ class IndexStore : private TPage::UndoRecorder {
   // capacity (0: each list keeps to its capacity).
   void SetPageBudget(std::size_t pages) { page_budget_ = pages; }
   [[nodiscard]] std::size_t PageBudget() const { return page_budget_; }
+  // The budget in force: the one set, raised to the file's own pages up
+  // to kLargestPageBudget (0 stays 0). Keys written at random into an
+  // index larger than the budget made nearly every key a page read and a
+  // page write (1M keys, a 65 MB index under 8 MB): with the index held
+  // whole each page is read once and written in order at the end.
+  [[nodiscard]] std::size_t PageBudgetNow() const {
+    if (page_budget_ == 0) return 0;
+    const std::size_t file_pages = header_.EndOffset() / kIndexBlockSize;
+    return std::max(page_budget_, std::min(file_pages, kLargestPageBudget));
+  }
   // Every cached page dropped, dirty or not, and the header read again; the
   // cursor finds its entry again by position. trim: the page objects are
   // freed (the lists back to their initial capacity), else kept for reuse.
@@ -202,7 +259,12 @@ class IndexStore : private TPage::UndoRecorder {
   void SelectIndexByName(std::string_view name);
   [[nodiscard]] int CurrentIndex() const { return cur_slot_; }
   [[nodiscard]] std::uint16_t KeySize() const { return key_size_; }
-  [[nodiscard]] int CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) const;
+  // Keys of the current index on their first length bytes: -1, 0, 1.
+  [[nodiscard]] int CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) const {
+    if (!bytewise_) return CompareKeysByLocale(a, b, length);
+    const int r = CompareKeyBytes(a, b, length);
+    return descending_ ? -r : r;
+  }
   bool FirstKey();
   bool LastKey();
   bool MoveBy(int n);
@@ -268,7 +330,7 @@ class IndexStore : private TPage::UndoRecorder {
 
  private:
   struct PageList {
-    std::unordered_map<std::uint32_t, TPage*> map;
+    NumberMap<TPage> map;  // offset -> page
     std::vector<std::unique_ptr<TPage>> pages;
     TPage* head = nullptr;  // most recently used
     TPage* tail = nullptr;
@@ -279,6 +341,17 @@ class IndexStore : private TPage::UndoRecorder {
   struct Step {
     PagePin page;
     int idx;
+  };
+  // The descent path of a key write, its room kept in spare_path_ for the
+  // next one (no allocation per key written); the pins go back when it
+  // goes, also on an error.
+  struct PathBuffer {
+    explicit PathBuffer(IndexStore& store);
+    ~PathBuffer();
+    PathBuffer(const PathBuffer&) = delete;
+    PathBuffer& operator=(const PathBuffer&) = delete;
+    IndexStore& store_;
+    std::vector<Step> path;
   };
   struct PageUndo {
     int slot = 0;
@@ -331,6 +404,10 @@ class IndexStore : private TPage::UndoRecorder {
   void RequireKeyedIndex() const;
   void VerifyFreeLists();
 
+  // CompareKeys of a table with a locale: string parts by the locale.
+  [[nodiscard]] int CompareKeysByLocale(const std::uint8_t* a, const std::uint8_t* b,
+                                        std::size_t length) const;
+
   // Tree internals.
   int SearchLastNotGreater(const TPage& p, const std::uint8_t* key) const;
   // Largest i whose key is less than (or_equal: not greater than) key on
@@ -364,6 +441,10 @@ class IndexStore : private TPage::UndoRecorder {
   // Number of keys less than key on n bytes (or not greater when
   // not_greater); nullptr root counts 0.
   std::uint32_t CountBelow(const std::uint8_t* key, std::size_t n, bool not_greater);
+  // One descent to the first key not less than key on n bytes: its leaf
+  // (pinned), its entry and absolute position (CountBelow + 1); an empty
+  // guard when every key is less.
+  PagePin LowerBound(const std::uint8_t* key, std::size_t n, int& idx, std::int64_t& position);
   bool StepForward();
   bool StepBackward();
   bool CurrentPasses();
@@ -371,6 +452,9 @@ class IndexStore : private TPage::UndoRecorder {
   bool PrevPassing();
   // First and last absolute positions of the view; false when it is empty.
   bool View(std::uint32_t& first, std::uint32_t& last);
+  // !View, without counting the keys when there is no range (a root page
+  // is never empty).
+  bool ViewEmpty();
   [[nodiscard]] bool NaturalOrder() const;
 
   IndexFileOwner* owner_;
@@ -426,6 +510,7 @@ class IndexStore : private TPage::UndoRecorder {
   // Moves with every change of a tree or of the cached pages (the cursor
   // lets go of its leaf first: DetachCursor, or the pages are dropped).
   std::uint64_t tree_version_ = 0;
+  std::vector<Step> spare_path_;
   struct PassingView {
     bool valid = false;
     int slot = 0;
