@@ -100,8 +100,8 @@ TEST_F(IoCacheTest, PositionAndSizeFollowEveryChange) {
 }
 
 // The block cache against the file it mirrors: a short last block serves
-// only its bytes, a dropped range is read again, the least recently used
-// block goes first.
+// only its bytes, a dropped range is read again, the block not used since
+// the clock's hand last passed goes first.
 TEST_F(IoCacheTest, BlockCacheServesOnlyWhatItHolds) {
   constexpr std::uint32_t B = DataBlockCache::kBlockSize;
   std::vector<std::uint8_t> file(3 * B + 100);
