@@ -319,7 +319,11 @@ bool TDataFile::SetViewPlace(std::uint32_t n) {
     natural_record_ = r;
     natural_bof_ = natural_eof_ = r == 0;
   } else {
-    answered = index_file_->SeekPassingRank(place(index_file_->PassingCount()));
+    // Without a range the view's size is the result bitmap's count: no
+    // walk of the index for it.
+    const std::uint32_t count =
+        key_range_active_ ? index_file_->PassingCount() : filters_->engine.ViewCount();
+    answered = index_file_->SeekPassingRank(place(count));
   }
   if (answered) LoadCursorRecord(ReadDirection::kForward);
   section.Release();

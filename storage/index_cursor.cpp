@@ -112,12 +112,14 @@ bool IndexStore::SeekAbsolute(std::int64_t position) {
 }
 
 void IndexStore::ForEachEntry(std::uint32_t first, std::uint32_t last,
-                              const std::function<void(std::uint32_t)>& visit) {
+                              const std::function<bool(std::uint32_t)>& visit) {
   int idx = 0;
   PagePin leaf = LeafAt(first, idx);
   std::uint32_t crossings = 0;
   for (std::int64_t pos = first; leaf && pos <= last;) {
-    for (; idx < leaf->Count() && pos <= last; ++idx, ++pos) visit(leaf->Link(idx));
+    for (; idx < leaf->Count() && pos <= last; ++idx, ++pos) {
+      if (!visit(leaf->Link(idx))) return;
+    }
     if (pos > last) break;
     // As StepForward: the next leaf must link back, and a cycle ends.
     const std::uint32_t next = leaf->Next();
@@ -290,8 +292,15 @@ std::uint32_t IndexStore::PassingCount() {
   std::uint32_t n = 0;
   ForEachEntry(first, last, [&](std::uint32_t record) {
     if (filter_->Accept(record)) ++n;
+    return true;
   });
   return n;
+}
+
+bool IndexStore::PassingBitsKept(std::uint32_t first, std::uint32_t last) const {
+  const PassingView& v = passing_;
+  return v.valid && v.slot == cur_slot_ && v.first == first && v.last == last &&
+         v.tree_version == tree_version_ && v.answers_version == filter_->AnswersVersion();
 }
 
 const RecordBitmap* IndexStore::PassingBits() {
@@ -299,9 +308,7 @@ const RecordBitmap* IndexStore::PassingBits() {
   std::uint32_t first, last;
   const bool any = View(first, last);
   PassingView& v = passing_;
-  if (v.valid && v.slot == cur_slot_ && v.first == first && v.last == last &&
-      v.tree_version == tree_version_ && v.answers_version == filter_->AnswersVersion())
-    return &v.bits;
+  if (PassingBitsKept(first, last)) return &v.bits;
   v.valid = false;
   v.bits = RecordBitmap(any ? last - first + 1 : 0);
   if (any) {
@@ -309,6 +316,7 @@ const RecordBitmap* IndexStore::PassingBits() {
     ForEachEntry(first, last, [&](std::uint32_t record) {
       ++i;
       if (filter_->Accept(record)) v.bits.Set(i);
+      return true;
     });
   }
   // Taken after the walk: Accept tests a record added since the bitmaps
@@ -323,19 +331,41 @@ const RecordBitmap* IndexStore::PassingBits() {
 }
 
 std::optional<std::uint32_t> IndexStore::PassingRank() {
-  const RecordBitmap* bits = PassingBits();
-  if (bits == nullptr) return std::nullopt;
+  if (filter_ == nullptr || NaturalOrder() || !filter_->AnswersFromBitmaps()) return std::nullopt;
   RefreshCursor();
-  if (!cur_leaf_ || position_ < passing_.first || position_ > passing_.last) return 0;
-  const auto i = static_cast<std::uint32_t>(position_ - passing_.first + 1);
-  return bits->Test(i) ? bits->CountUpTo(i) : 0;
+  std::uint32_t first, last;
+  if (!View(first, last) || !cur_leaf_ || position_ < first || position_ > last) return 0;
+  if (!CurrentPasses()) return 0;
+  const auto i = static_cast<std::uint32_t>(position_ - first + 1);
+  if (i <= rank_walk_ && !PassingBitsKept(first, last)) {
+    std::uint32_t n = 0;
+    ForEachEntry(first, static_cast<std::uint32_t>(position_), [&](std::uint32_t record) {
+      if (filter_->Accept(record)) ++n;
+      return true;
+    });
+    return n;
+  }
+  return PassingBits()->CountUpTo(i);
 }
 
 bool IndexStore::SeekPassingRank(std::uint32_t n) {
-  const RecordBitmap* bits = PassingBits();
-  if (bits == nullptr) return false;
-  const std::uint32_t i = bits->Select(n);
-  if (i == 0 || !SeekAbsolute(std::int64_t{passing_.first} + i - 1)) {
+  if (filter_ == nullptr || NaturalOrder() || !filter_->AnswersFromBitmaps()) return false;
+  std::uint32_t first, last;
+  if (!View(first, last) || n == 0) {
+    EmptyCursor();
+    return true;
+  }
+  std::uint32_t at = 0;  // the entry's place in the view, from 1
+  if (n <= rank_walk_ && !PassingBitsKept(first, last)) {
+    std::uint32_t seen = 0, passed = 0;
+    ForEachEntry(first, last, [&](std::uint32_t record) {
+      ++seen;
+      if (filter_->Accept(record) && ++passed == n) at = seen;
+      return at == 0 && seen < rank_walk_;
+    });
+  }
+  if (at == 0) at = PassingBits()->Select(n);
+  if (at == 0 || !SeekAbsolute(std::int64_t{first} + at - 1)) {
     EmptyCursor();
     return true;
   }

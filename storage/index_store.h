@@ -294,6 +294,14 @@ class IndexStore : private TPage::UndoRecorder {
   // it was made from (tree_version_, AnswersVersion). Without a filter, or
   // with one whose answers read records (callback filters): nullopt and
   // false, and the caller walks.
+  // Ranks within the first kRankWalk entries of the view are counted by
+  // walking them while no bitmap is kept: the first rows of a view just
+  // filtered (a table just opened, its pages not yet read) must not wait
+  // for a walk of the whole index; the bitmap is made when a rank further
+  // on is asked.
+  static constexpr std::uint32_t kRankWalk = 512;
+  // Tests set 0 (always the bitmap) to reach both ways on small tables.
+  void SetRankWalkLimit(std::uint32_t entries) { rank_walk_ = entries; }
   // The rank of the current entry; 0 without a current entry or when it
   // does not pass.
   [[nodiscard]] std::optional<std::uint32_t> PassingRank();
@@ -432,12 +440,15 @@ class IndexStore : private TPage::UndoRecorder {
   // entry's index in it; an empty guard for an empty index.
   PagePin LeafAt(std::int64_t position, int& idx);
   // visit(record number) for the entries at absolute positions first ..
-  // last in order, leaf by leaf, without moving the cursor.
+  // last in order, leaf by leaf, without moving the cursor, until visit
+  // answers false.
   void ForEachEntry(std::uint32_t first, std::uint32_t last,
-                    const std::function<void(std::uint32_t)>& visit);
+                    const std::function<bool(std::uint32_t)>& visit);
   // The kept passing bitmap, made again when stale; nullptr when it can't
   // be kept.
   const RecordBitmap* PassingBits();
+  // The kept bitmap is that of the view [first, last] as it is now.
+  [[nodiscard]] bool PassingBitsKept(std::uint32_t first, std::uint32_t last) const;
   // Number of keys less than key on n bytes (or not greater when
   // not_greater); nullptr root counts 0.
   std::uint32_t CountBelow(const std::uint8_t* key, std::size_t n, bool not_greater);
@@ -509,6 +520,7 @@ class IndexStore : private TPage::UndoRecorder {
 
   // Moves with every change of a tree or of the cached pages (the cursor
   // lets go of its leaf first: DetachCursor, or the pages are dropped).
+  std::uint32_t rank_walk_ = kRankWalk;
   std::uint64_t tree_version_ = 0;
   std::vector<Step> spare_path_;
   struct PassingView {
