@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "dataset/component_errors.h"
 #include "dataset/field_type_map.h"
@@ -315,10 +316,18 @@ int TTolmidDataSet::GetRecNo() const {
 }
 
 int TTolmidDataSet::CountViewPosition(const char* buffer) {
-  // The engine's positions count the index (or the slots); the view that a
-  // filter leaves is counted by walking it up to the record.
+  // The engine's positions count the index (or the slots); the place in
+  // the view that a filter leaves comes from the filter bitmap's rank
+  // where the engine keeps one, else from walking the view up to the
+  // record.
   const std::uint32_t wanted = LoadU32(buffer + bookmark_offset_ + EngineBookmarkSize());
   CursorPosChanged();
+  InternalGotoBookmark(buffer + bookmark_offset_);
+  if (const std::optional<std::uint32_t> place = cursor_->ViewPlace()) {
+    const storage::TRecord* here = cursor_->CurrentRecord();
+    const bool on_record = here != nullptr && here->RecordNumber() == wanted;
+    return on_record && *place > 0 ? static_cast<int>(*place) : -1;
+  }
   storage::CheckEngineResult(cursor_->MoveToBegin());
   int n = 0;
   int found = -1;
@@ -340,11 +349,12 @@ void TTolmidDataSet::SetRecNo(int value) {
   const bool sequenced = IsSequenced();
   DoBeforeScroll();
   CursorPosChanged();
+  const auto n = static_cast<std::uint32_t>(std::max(value, 1));
   if (sequenced) {
-    cursor_->SetRecordPosition(static_cast<std::uint32_t>(std::max(value, 1)));
-  } else {
+    cursor_->SetRecordPosition(n);
+  } else if (!cursor_->SetViewPlace(n)) {
     storage::CheckEngineResult(cursor_->MoveToBegin());
-    for (int i = 0; i < std::max(value, 1); ++i)
+    for (std::uint32_t i = 0; i < n; ++i)
       if (cursor_->ReadNextRecord({}) != 0) break;
   }
   Resync(false, true);

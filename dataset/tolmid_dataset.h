@@ -83,7 +83,9 @@ class TTolmidDataSet : public fw::TDataSet, protected FilterFieldSource {
   bool GetCurrentRecord(char* buffer) override;
   // True when RecNo comes from the engine's position (index order without
   // an active filter, or natural order without given-up slots); otherwise
-  // RecNo and SetRecNo walk the view from its start.
+  // RecNo and SetRecNo take the place in the view from the engine's filter
+  // bitmap rank (TDataFile::ViewPlace), or walk the view from its start
+  // where there is none (callback filters).
   bool IsSequenced() const override;
   bool Locate(const std::string& key_fields, const std::vector<fw::Variant>& key_values,
               fw::TLocateOptions options) override;

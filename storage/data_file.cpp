@@ -442,6 +442,7 @@ void TDataFile::Write(const void* buffer, std::int32_t n) {
 
 std::int32_t TDataFile::ReadStored(std::uint64_t position, std::uint8_t* out, std::int32_t n) {
   if (InMemory()) return ReadAtMost(static_cast<std::int64_t>(position), out, n);
+  blocks_.FitFile(RecordPosition(header_.NextRecord()));
   if (++block_lookups_ == kBlockWindow) {
     // A window that hit almost nothing (a walk over far more file than the
     // cache holds): the next one reads only the bytes asked for, but for

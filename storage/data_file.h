@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -427,6 +428,21 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // The table's filters and bitmaps (made on first use; also the index
   // cursor's record test).
   FilterEngine& Filters();
+  // Places in the filtered view (the records the cursor visits) answered
+  // from bitmaps instead of a walk: in natural order the rank of the
+  // result bitmap, in index order the rank of the index cursor's passing
+  // bitmap (index_store.h). Only while active expression filters narrow
+  // the view and no callback filter is active: otherwise nullopt and
+  // false, and the caller walks the view. Both run in a read section,
+  // whose change check first rebuilds the bitmaps after another program's
+  // (or cursor's) writes.
+  // The 1-based place of the record the cursor stands on; 0 before the
+  // first record or on a record the view leaves out.
+  [[nodiscard]] std::optional<std::uint32_t> ViewPlace();
+  // The cursor on the view's n-th record, n clamped to 1 .. the view's
+  // size, and the current record reloaded; an empty view leaves the empty
+  // cursor.
+  [[nodiscard]] bool SetViewPlace(std::uint32_t n);
   // True when record n is in the filtered view (no filters: always). The
   // natural-order walk asks it for each record.
   [[nodiscard]] bool FilterAccepts(std::uint32_t record_number);
@@ -655,6 +671,8 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // ReadRun's buffer for the file image of a run, kept between reads.
   std::vector<std::uint8_t> scan_block_;
   std::vector<std::uint8_t> block_io_;
+  // InsertRecord's keys, kKeyBufferSize bytes per keyed index.
+  std::vector<std::uint8_t> insert_keys_;
   DataBlockCache blocks_{kBlockCacheBytes};
   // The block cache's hit rate per window of kBlockWindow reads (ReadStored).
   static constexpr std::uint32_t kBlockWindow = 4096;

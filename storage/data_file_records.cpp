@@ -374,13 +374,18 @@ void TDataFile::ValidateRecord(std::span<const std::byte> record) const {
 
 void TDataFile::BuildIndexKey(std::span<const std::byte> record, std::uint8_t* key) {
   CheckRecordSpan(record);
-  std::memset(key, 0, kKeyBufferSize);
   const int slot = index_file_->CurrentIndex();
-  if (slot == kNoIndex) return;
+  if (slot == kNoIndex) {
+    std::memset(key, 0, kKeyBufferSize);
+    return;
+  }
   const TIndexDescriptor d = index_file_->GetDescriptorCopy(slot);
   // The key size comes from the file: nothing is written beyond it (nor
-  // beyond the buffer).
+  // beyond the buffer), and only it is zeroed: every reader of a key
+  // stops at the key size (clearing the whole buffer was the most of a
+  // key's cost).
   const std::size_t key_size = std::min<std::size_t>(d.KeySize, kMaxKeySize);
+  std::memset(key, 0, key_size);
   const bool whole_descending = d.Descending != 0;
   const bool ci = d.CaseInsensitive != 0;
   const platform::LCID locale = LocaleId();
@@ -390,7 +395,8 @@ void TDataFile::BuildIndexKey(std::span<const std::byte> record, std::uint8_t* k
     const TFieldDescriptor& f = GetFieldDescriptor(false, d.FieldNumbers[i]);
     const std::size_t phys = f.PhysicalSize;
     if (p + 1 + phys > key_size) break;
-    std::uint8_t v[kScratchSize] = {};
+    // GetFieldValue writes the field's physical size, all that is read.
+    std::uint8_t v[kScratchSize];
     bool blank = false;
     GetFieldValue(false, d.FieldNumbers[i], blank, v, record);
     key[p] = blank ? 0 : 1;
@@ -473,13 +479,24 @@ void TDataFile::BuildDeletedKey(std::uint8_t status, std::uint8_t* key,
 namespace {
 
 // The indexes every record has keys in: the primary index (when the table
-// has one), then the secondary ones.
-std::vector<int> KeyedIndexes(TDataFile& t) {
-  std::vector<int> v;
-  if (t.TableHasPrimaryKey()) v.push_back(0);
-  for (int i = 1; i <= t.IndexFile().SecondaryIndexCount(); ++i) v.push_back(i);
-  return v;
-}
+// has one), then the secondary ones. Kept in place: a write allocates
+// nothing for it.
+class KeyedIndexes {
+ public:
+  explicit KeyedIndexes(TDataFile& t) {
+    if (t.TableHasPrimaryKey()) slots_[count_++] = 0;
+    const int secondary = std::min(t.IndexFile().SecondaryIndexCount(), kMaxSecondaryIndexes);
+    for (int i = 1; i <= secondary; ++i) slots_[count_++] = i;
+  }
+  [[nodiscard]] const int* begin() const { return slots_.data(); }
+  [[nodiscard]] const int* end() const { return slots_.data() + count_; }
+  [[nodiscard]] std::size_t size() const { return count_; }
+  [[nodiscard]] int operator[](std::size_t k) const { return slots_[k]; }
+
+ private:
+  std::array<int, 1 + kMaxSecondaryIndexes> slots_{};
+  std::size_t count_ = 0;
+};
 
 using Key = std::array<std::uint8_t, kKeyBufferSize>;
 
@@ -542,14 +559,14 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
     reposition = true;
     if (!keep_record_ids_) SetRecordID(header_.LastRecordId() + 1, record);
     WriteUndo undo(*this);
-    const std::vector<int> indexes = KeyedIndexes(*this);
-    Key key{};
-    if (!no_unique_checks_) {
-      for (int i : indexes) {
-        ix.SelectIndex(i);
-        BuildIndexKey(record, key.data());
-        ix.CheckUniqueKey(key.data());
-      }
+    const KeyedIndexes indexes(*this);
+    // Each index's key, built once for the duplicate test and the insert.
+    insert_keys_.resize(indexes.size() * kKeyBufferSize);
+    auto key_of = [&](std::size_t k) { return insert_keys_.data() + k * kKeyBufferSize; };
+    for (std::size_t k = 0; k < indexes.size(); ++k) {
+      ix.SelectIndex(indexes[k]);
+      BuildIndexKey(record, key_of(k));
+      if (!no_unique_checks_) ix.CheckUniqueKey(key_of(k));
     }
     // The slot: a reused one must really be a deleted record (checked
     // before any key is written).
@@ -561,13 +578,13 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
       old_deleted.fill(0);
       BuildDeletedKey(1, old_deleted.data(), slot->Data());
     }
-    for (int i : indexes) {
-      ix.SelectIndex(i);
-      BuildIndexKey(record, key.data());
-      ix.InsertKey(key.data(), n);
+    for (std::size_t k = 0; k < indexes.size(); ++k) {
+      ix.SelectIndex(indexes[k]);
+      ix.InsertKey(key_of(k), n);
     }
     if (TableHasPrimaryKey()) {
       ix.SelectIndex(kSysDeletedSlot);
+      Key key{};
       BuildDeletedKey(0, key.data(), record);
       if (reuse) {
         ix.ReplaceKey(old_deleted.data(), key.data(), n);
@@ -618,7 +635,7 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
     reposition = true;
     WriteUndo undo(*this);
     JournalRecord(cur, false);
-    const std::vector<int> indexes = KeyedIndexes(*this);
+    const KeyedIndexes indexes(*this);
     std::vector<std::byte> old(cur->Data().begin(), cur->Data().end());
     struct Change {
       int index;
@@ -692,7 +709,7 @@ void TDataFile::DeleteRecord() {
     WriteUndo undo(*this);
     JournalRecord(cur, false);
     std::vector<std::byte> scratch(cur->Data().begin(), cur->Data().end());
-    const std::vector<int> indexes = KeyedIndexes(*this);
+    const KeyedIndexes indexes(*this);
     std::vector<std::pair<int, Key>> keys;
     for (int i : indexes) {
       ix.SelectIndex(i);

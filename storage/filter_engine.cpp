@@ -745,6 +745,7 @@ FilterLevel FilterEngine::BuildFilterBitmap(std::span<std::uint8_t> bytes, ExprO
 // ---------------------------------------------------------------- operations
 
 void FilterEngine::RecomputeFlags() {
+  ++answers_version_;
   callback_active_ = registry_.AnyCallbackFilterActive();
   bitmap_mode_ = registry_.AnyFilterActive();
   if (!bitmap_mode_) {
@@ -779,6 +780,7 @@ void FilterEngine::Reset() {
 
 void FilterEngine::Grow(std::uint32_t slots) {
   if (slots <= live_.Slots()) return;
+  ++answers_version_;
   live_.Resize(slots);
   result_.Resize(slots);
   for (std::size_t i = 0; i < registry_.FilterCount(); ++i) {
@@ -817,6 +819,7 @@ void FilterEngine::ComputeFilter(TFilter& filter, const RecordBitmap& base) {
 
 void FilterEngine::BuildAll() {
   if (!bitmap_mode_) return;
+  ++answers_version_;
   const std::uint32_t slots = source_.RecordSlots();
   live_ = RecordBitmap(slots);
   source_.LiveRecords(live_);
@@ -851,6 +854,7 @@ ErrorCode FilterEngine::BuildFilterBitmap(std::int32_t handle) {
 }
 
 void FilterEngine::BuildResultBitmap() {
+  ++answers_version_;
   if (!bitmap_mode_) {
     result_.Resize(0);
     return;
@@ -899,6 +903,7 @@ void FilterEngine::RecordChanged(std::uint32_t r) {
     else bits[(r - 1) / 8] &= static_cast<std::uint8_t>(~mask);
     all = all && m;
   }
+  ++answers_version_;
   if (all) result_.Set(r);
   else result_.Clear(r);
 }
@@ -907,6 +912,7 @@ void FilterEngine::RecordAdded(std::uint32_t r) { RecordChanged(r); }
 
 void FilterEngine::RecordDeleted(std::uint32_t r) {
   if (r < 1 || r > live_.Slots()) return;
+  ++answers_version_;
   live_.Clear(r);
   result_.Clear(r);
 }

@@ -58,11 +58,7 @@ void TRecord::AddUse() {
 
 // ------------------------------------------------------------------ cache
 
-TRecord* RecordCache::Find(std::uint32_t number) const {
-  if (number == 0) return nullptr;
-  auto it = by_number_.find(number);
-  return it == by_number_.end() ? nullptr : it->second;
-}
+TRecord* RecordCache::Find(std::uint32_t number) const { return by_number_.Find(number); }
 
 TRecord* RecordCache::AddFront(std::size_t size) {
   list_.push_front(std::make_unique<TRecord>(owner_, size));
@@ -77,30 +73,12 @@ void RecordCache::MoveToFront(TRecord* r) {
 
 void RecordCache::SetNumber(TRecord* r, std::uint32_t number) {
   if (r->number_ == number) return;
-  // A renumbered buffer keeps its map node (no free and allocation per
-  // record read).
-  using Node = decltype(by_number_)::node_type;
-  Node node = r->number_ != 0 ? by_number_.extract(r->number_) : Node();
+  if (r->number_ != 0) by_number_.Erase(r->number_);
   r->number_ = number;
   if (number == 0) return;
-  TRecord** holder;  // the slot of number in the map
-  bool inserted;
-  if (node.empty()) {
-    auto [it, fresh] = by_number_.emplace(number, r);
-    holder = &it->second;
-    inserted = fresh;
-  } else {
-    node.key() = number;
-    node.mapped() = r;
-    auto result = by_number_.insert(std::move(node));
-    holder = &result.position->second;
-    inserted = result.inserted;
-  }
   // Invariant (1): whoever held the number before gives it up.
-  if (!inserted) {
-    (*holder)->number_ = 0;
-    *holder = r;
-  }
+  TRecord* before = by_number_.Assign(number, r);
+  if (before != nullptr && before != r) before->number_ = 0;
 }
 
 TRecord* RecordCache::FindRecyclable() {
@@ -120,7 +98,7 @@ std::vector<TRecord*> RecordCache::All() const {
 }
 
 void RecordCache::Clear() {
-  by_number_.clear();
+  by_number_.Clear();
   list_.clear();
 }
 
@@ -130,7 +108,7 @@ void RecordCache::TrimTo(std::size_t capacity) {
     --it;
     TRecord* r = it->get();
     if (r->InUse() || r->modified) continue;
-    if (r->number_ != 0) by_number_.erase(r->number_);
+    if (r->number_ != 0) by_number_.Erase(r->number_);
     it = list_.erase(it);
   }
 }

@@ -17,9 +17,9 @@
 #include <list>
 #include <memory>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
+#include "storage/number_map.h"
 #include "storage/pin.h"
 
 namespace storage {
@@ -110,7 +110,7 @@ class RecordCache {
  private:
   TDataFile* owner_;
   std::list<std::unique_ptr<TRecord>> list_;
-  std::unordered_map<std::uint32_t, TRecord*> by_number_;
+  NumberMap<TRecord> by_number_;
   std::size_t capacity_ = 0;
 };
 
