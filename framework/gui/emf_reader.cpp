@@ -14,7 +14,7 @@ extern "C" {
 #include <emf2svg.h>
 }
 
-#include "framework/gui/little_endian.h"
+#include "platform/little_endian.h"
 #include "framework/gui/picture_size.h"
 
 namespace fw::emf {
@@ -27,7 +27,9 @@ constexpr std::uint32_t kEofType = 14;
 constexpr double kPixelsPerInch = 96;
 constexpr double kHundredthsOfMmPerInch = 2540;
 
-std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) { return LoadLE32(b.data() + at); }
+std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) {
+  return platform::LoadLittle<std::uint32_t>(b.data() + at);
+}
 std::int32_t GetS32(std::span<const std::uint8_t> b, std::size_t at) {
   return static_cast<std::int32_t>(Get32(b, at));
 }
