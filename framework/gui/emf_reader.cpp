@@ -17,6 +17,14 @@ extern "C" {
 #include "platform/little_endian.h"
 #include "framework/gui/picture_size.h"
 
+// libemf2svg ends its font look-up for glyph-index text (ExtTextOut with
+// ETO_GLYPH_INDEX) with FcFini(), which tears down fontconfig's global state
+// while Qt still holds fontconfig caches: fontconfig then aborts the program
+// on an assertion. This definition in the program takes that call (the
+// program's own symbols come first in the dynamic link) and does nothing:
+// fontconfig stays up for the life of the process, as Qt expects.
+extern "C" void FcFini() {}
+
 namespace fw::emf {
 
 namespace {
