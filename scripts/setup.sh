@@ -8,7 +8,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev fonts-dejavu-core fonts-dejavu-extra
   libjpeg62-turbo-dev libcurl4-openssl-dev
-  pkg-config qt6-svg-dev libwmf-dev libemf2svg-dev
+  pkg-config qt6-svg-dev libwmf-dev libemf2svg-dev libfontconfig-dev
   libsqlite3-dev libgif-dev libssl-dev
   python3 lighttpd curl poppler-utils
 )

@@ -14,8 +14,16 @@ extern "C" {
 #include <emf2svg.h>
 }
 
-#include "framework/gui/little_endian.h"
+#include "platform/little_endian.h"
 #include "framework/gui/picture_size.h"
+
+// libemf2svg ends its font look-up for glyph-index text (ExtTextOut with
+// ETO_GLYPH_INDEX) with FcFini(), which tears down fontconfig's global state
+// while Qt still holds fontconfig caches: fontconfig then aborts the program
+// on an assertion. This definition in the program takes that call (the
+// program's own symbols come first in the dynamic link) and does nothing:
+// fontconfig stays up for the life of the process, as Qt expects.
+extern "C" void FcFini() {}
 
 namespace fw::emf {
 
@@ -27,7 +35,9 @@ constexpr std::uint32_t kEofType = 14;
 constexpr double kPixelsPerInch = 96;
 constexpr double kHundredthsOfMmPerInch = 2540;
 
-std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) { return LoadLE32(b.data() + at); }
+std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) {
+  return platform::LoadLittle<std::uint32_t>(b.data() + at);
+}
 std::int32_t GetS32(std::span<const std::uint8_t> b, std::size_t at) {
   return static_cast<std::int32_t>(Get32(b, at));
 }

@@ -6,7 +6,7 @@
 
 #include "framework/gui/bitmap.h"
 #include "framework/gui/canvas.h"
-#include "framework/gui/little_endian.h"
+#include "platform/little_endian.h"
 
 namespace fw {
 
@@ -20,8 +20,10 @@ constexpr std::size_t kEntrySize = 16;
 
 // The index of the image shown, or -1 when the layout does not hold.
 int ChooseImage(const std::vector<std::uint8_t>& b) {
-  if (b.size() < kDirSize || LoadLE16(b.data()) != 0 || LoadLE16(b.data() + 2) != 1) return -1;
-  const unsigned count = LoadLE16(b.data() + 4);
+  using platform::LoadLittle;
+  if (b.size() < kDirSize || LoadLittle<std::uint16_t>(b.data()) != 0 || LoadLittle<std::uint16_t>(b.data() + 2) != 1)
+    return -1;
+  const unsigned count = LoadLittle<std::uint16_t>(b.data() + 4);
   const std::size_t dir_end = kDirSize + kEntrySize * count;
   if (count == 0 || dir_end > b.size()) return -1;
   int best = -1;
@@ -29,7 +31,8 @@ int ChooseImage(const std::vector<std::uint8_t>& b) {
   for (unsigned i = 0; i < count; ++i) {
     const std::size_t e = kDirSize + kEntrySize * i;
     const unsigned w = b[e] != 0 ? b[e] : 256, h = b[e + 1] != 0 ? b[e + 1] : 256;
-    const std::uint32_t size = LoadLE32(b.data() + e + 8), offset = LoadLE32(b.data() + e + 12);
+    const std::uint32_t size = LoadLittle<std::uint32_t>(b.data() + e + 8);
+    const std::uint32_t offset = LoadLittle<std::uint32_t>(b.data() + e + 12);
     if (size == 0 || offset < dir_end || offset > b.size() || size > b.size() - offset) return -1;
     if (best < 0 || w * h > best_pixels) {
       best = static_cast<int>(i);

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <numbers>
 
-#include "framework/gui/little_endian.h"
+#include "platform/little_endian.h"
 #include "framework/gui/wmf_device.h"
 
 #include <ft2build.h>
@@ -453,20 +453,20 @@ void RegionClip(wmfAPI* api, wmfPolyRectangle_t* d) {
 // 0 keeps it busy without end).
 bool DibFits(const unsigned char* p, long length) {
   if (p == nullptr || length < 12) return false;
-  const std::uint32_t header = LoadLE32(p);
+  const std::uint32_t header = platform::LoadLittle<std::uint32_t>(p);
   std::int64_t width = 0, height = 0;
   unsigned bits = 0;
   std::uint32_t compression = 0;
   if (header == 12) {
-    width = LoadLE16(p + 4);
-    height = LoadLE16(p + 6);
-    bits = LoadLE16(p + 10);
+    width = platform::LoadLittle<std::uint16_t>(p + 4);
+    height = platform::LoadLittle<std::uint16_t>(p + 6);
+    bits = platform::LoadLittle<std::uint16_t>(p + 10);
   } else if (header == 40 || header == 52 || header == 56 || header == 64 || header == 108 || header == 124) {
     if (length < static_cast<long>(header)) return false;
-    width = static_cast<std::int32_t>(LoadLE32(p + 4));
-    height = std::abs(static_cast<std::int64_t>(static_cast<std::int32_t>(LoadLE32(p + 8))));
-    bits = LoadLE16(p + 14);
-    compression = LoadLE32(p + 16);
+    width = static_cast<std::int32_t>(platform::LoadLittle<std::uint32_t>(p + 4));
+    height = std::abs(static_cast<std::int64_t>(static_cast<std::int32_t>(platform::LoadLittle<std::uint32_t>(p + 8))));
+    bits = platform::LoadLittle<std::uint16_t>(p + 14);
+    compression = platform::LoadLittle<std::uint32_t>(p + 16);
   } else {
     return false;
   }

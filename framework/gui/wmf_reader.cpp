@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "framework/gui/little_endian.h"
+#include "platform/little_endian.h"
 #include "framework/gui/picture_size.h"
 #include "framework/gui/wmf_device.h"
 #include "framework/gui/wmf_reader.h"
@@ -28,8 +28,12 @@ constexpr unsigned kEof = 0x0000;
 constexpr double kDevicePerInch = 72;
 constexpr double kPixelsPerInch = 96;
 
-unsigned Get16(std::span<const std::uint8_t> b, std::size_t at) { return LoadLE16(b.data() + at); }
-std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) { return LoadLE32(b.data() + at); }
+unsigned Get16(std::span<const std::uint8_t> b, std::size_t at) {
+  return platform::LoadLittle<std::uint16_t>(b.data() + at);
+}
+std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) {
+  return platform::LoadLittle<std::uint32_t>(b.data() + at);
+}
 int GetS16(std::span<const std::uint8_t> b, std::size_t at) { return static_cast<std::int16_t>(Get16(b, at)); }
 
 bool GoodHeader(std::span<const std::uint8_t> b, std::size_t at) {

@@ -346,8 +346,9 @@ class EmfWriter {
     Record(81, p);
   }
   void BkModeTransparent() { Record(18, {1}); }
-  // Top-left aligned text at (x, y), as EMR_EXTTEXTOUTW.
-  void Text(int x, int y, const std::string& text) {
+  // Top-left aligned text at (x, y), as EMR_EXTTEXTOUTW with the given
+  // options (0x10: the text holds glyph indices).
+  void Text(int x, int y, const std::string& text, std::uint32_t options = 0) {
     std::vector<std::uint32_t> p = Box(x, y, x + 1000, y + 100);  // bounds
     p.push_back(1);                                                // GM_COMPATIBLE
     float one = 1.0f;
@@ -361,7 +362,7 @@ class EmfWriter {
     const std::uint32_t string_at = 76;
     const std::uint32_t string_words = static_cast<std::uint32_t>((text.size() * 2 + 3) / 4);
     p.push_back(string_at);
-    p.push_back(0);  // options
+    p.push_back(options);
     for (int v : {0, 0, -1, -1}) p.push_back(static_cast<std::uint32_t>(v));
     p.push_back(string_at + string_words * 4);  // offDx
     std::u16string s(text.begin(), text.end());

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include <QGuiApplication>
+#include <fontconfig/fontconfig.h>
 
 #include "framework/gui/bitmap.h"
 #include "framework/gui/canvas.h"
@@ -130,6 +131,23 @@ TEST(Metafile, EmfNeedsTheApplicationObject) {
   EXPECT_EQ(testsupport::ErrorText<fw::EInvalidGraphicOperation>([&] { Load(m, EmfScene()); }),
             "Cannot draw an EMF picture before the application has started");
   EXPECT_TRUE(m.Empty());
+}
+
+// Text given as glyph indices sends libemf2svg to fontconfig, which it then
+// shut down under Qt's feet: Qt's fonts were left on a freed configuration
+// and fontconfig aborted the program on a later call.
+TEST(Metafile, EmfGlyphIndexTextLeavesFontconfigUp) {
+  GuiApplication::Ensure();
+  FcConfig* const before = FcConfigGetCurrent();
+  FcConfigReference(before);
+  EmfWriter e(100, 40);
+  e.Select(static_cast<std::uint32_t>(e.CreateFont(20, "Helvetica")));
+  e.Text(5, 5, "Hi", 0x10);  // ETO_GLYPH_INDEX
+  fw::TMetafile m;
+  Load(m, e.Bytes());
+  EXPECT_EQ(m.Width(), 100);
+  EXPECT_EQ(FcConfigGetCurrent(), before);
+  FcConfigDestroy(before);
 }
 
 TEST(IconAndMetafile, LoadFromFileAndStreamReportTheSizeAndDraw) {
