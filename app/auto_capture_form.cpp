@@ -69,6 +69,8 @@ TAutoCaptureForm::TAutoCaptureForm(fw::TComponent* owner) : TForm(owner) {
 
   URLSuffixLabel = MakeLabel(this, "URLSuffixLabel", this, "URL Suffix", 12, 140);
   URLSuffixTE = MakeEdit(this, "URLSuffixTE", this, 12, 156, 120, ".jpg");
+  // Parts of URLs: what the code page lacks goes in as a browser sends it.
+  for (fw::TEdit* e : {URLPrefixTE, URLSuffixTE}) e->SetForeignChars(fw::TForeignChars::kPercentEncode);
   // The direction buttons have a parent of their own, apart from the
   // nested range's.
   DirectionPanel = Make<fw::TPanel>("DirectionPanel", this);

@@ -99,7 +99,10 @@ void CreateTables(TDatamodule1& module) {
       Create(*table, layout);
     } else {
       table->Close();
-      table->RepairTable();
+      // The layout's indexes: the repair rebuilds the index file from
+      // them when the stored definitions are unreadable.
+      DefineIndexes(*table, layout);
+      table->RepairTable(table->IndexDefs());
     }
     Restructure(*table, layout);
   }

@@ -2,9 +2,11 @@
 // into being and to their layout, at every start, before any window uses
 // a dataset. For each table in order: a missing one is created (the
 // defaults table with its one record of counters at 999), an existing one
-// is repaired; then every table is restructured to the layout, so a table
-// of an older layout gains what it lacks and one that has it is rewritten
-// in place.
+// is repaired with the layout's indexes imposed (an index file whose
+// definitions are unreadable is rebuilt from them: the index is derived
+// from the records); then every table is restructured to the layout, so a
+// table of an older layout gains what it lacks and one that has it is
+// rewritten in place.
 //
 // Before a table is looked for, a swap of its files that a killed repair
 // or restructure left half done is finished (storage/table_swap.h). A table

@@ -69,10 +69,10 @@ TDatamodule1::TDatamodule1(fw::TComponent* owner) : TDataModule(owner) {
   Type2ReportQuery = MakeQuery("Type2ReportQuery", "select * from type2");
   Type3ReportQuery = MakeQuery("Type3ReportQuery", "select * from type3");
   Type4ReportQuery = MakeQuery("Type4ReportQuery", "select * from type4");
-  Type1GraphQuery = MakeQuery("Type1GraphQuery", "select category, count(type1num) from type1 group by category");
-  Type2GraphQuery = MakeQuery("Type2GraphQuery", "select category, count(type2num) from type2 group by category");
-  Type3GraphQuery = MakeQuery("Type3GraphQuery", "select category, count(type3num) from type3 group by category");
-  Type4GraphQuery = MakeQuery("Type4GraphQuery", "select category, count(type4num) from type4 group by category");
+  Type1GraphQuery = MakeQuery("Type1GraphQuery", "select category, count(*) as \"Count Of type1num\" from type1 group by category");
+  Type2GraphQuery = MakeQuery("Type2GraphQuery", "select category, count(*) as \"Count Of type2num\" from type2 group by category");
+  Type3GraphQuery = MakeQuery("Type3GraphQuery", "select category, count(*) as \"Count Of type3num\" from type3 group by category");
+  Type4GraphQuery = MakeQuery("Type4GraphQuery", "select category, count(*) as \"Count Of type4num\" from type4 group by category");
 
   OnCreate = [this](fw::TComponent* s) { Datamodule1Create(s); };
   // Connected as the module is loaded, before its OnCreate.

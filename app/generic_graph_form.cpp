@@ -1,6 +1,7 @@
 #include "app/generic_graph_form.h"
 
 #include <QChartView>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QVBoxLayout>
 
@@ -18,13 +19,14 @@ struct CountChart {
   const char* value_column;
 };
 
-// Chart n's title and query (index n - 1).
+// Chart n's title and query (index n - 1). A bar counts every record of its
+// category, numbered or not: COUNT(*), under the name the series reads.
 constexpr CountChart kCharts[] = {
-    {"Journal Entries", &TDatamodule1::Type1GraphQuery, "select category, count(type1num) from type1 group by category",
+    {"Journal Entries", &TDatamodule1::Type1GraphQuery, "select category, count(*) as \"Count Of type1num\" from type1 group by category",
      "Count Of type1num"},
     {"Activity Entries", &TDatamodule1::Type2GraphQuery,
-     "select category, count(type2num) from type2 group by category", "Count Of type2num"},
-    {"Internet Links", &TDatamodule1::Type4GraphQuery, "select category, count(type4num) from type4 group by category",
+     "select category, count(*) as \"Count Of type2num\" from type2 group by category", "Count Of type2num"},
+    {"Internet Links", &TDatamodule1::Type4GraphQuery, "select category, count(*) as \"Count Of type4num\" from type4 group by category",
      "Count Of type4num"},
 };
 
@@ -125,12 +127,17 @@ void TGenericGraphForm::PrepareData() { PrepareGraphData(); }
 void TGenericGraphForm::PrintButClick(fw::TComponent*) {
   for (int n = 1; n <= 3; ++n) {
     if (!GraphVisible(n)) continue;
-    if (!OnPrinterSetup) {
-      Graph(n)->Print();
-      continue;
-    }
     QPrinter printer(QPrinter::HighResolution);
-    if (OnPrinterSetup(printer)) Graph(n)->PrintTo(printer);
+    bool go;
+    if (OnPrinterSetup) {
+      go = OnPrinterSetup(printer);
+    } else {
+      // As the report preview does: the user picks a printer, or a PDF
+      // file when there is none.
+      QPrintDialog dialog(&printer, Widget());
+      go = dialog.exec() == QDialog::Accepted;
+    }
+    if (go) Graph(n)->PrintTo(printer);
   }
 }
 

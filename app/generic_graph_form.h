@@ -56,7 +56,7 @@ class TGenericGraphForm : public fw::TForm {
   void PrepareData();
 
   // Sets up the printer of a chart's print, false skips that chart; when
-  // not set, charts print on the default printer.
+  // not set, the print dialog asks (a printer, or a PDF file).
   std::function<bool(QPrinter& printer)> OnPrinterSetup;
 };
 

@@ -28,6 +28,8 @@ TGraphForm::TGraphForm(fw::TComponent* owner) : TForm(owner) {
     panel->SetBevelOuter(fw::TPanelBevel::bvNone);
     panel->SetBounds(12 + (n - 1) * 197, 44, 185, 161);
     fw::TDBChart* chart = NewCountChart(this, "Type" + suffix + "Chart", n, *panel, false);
+    // Small: its category names show whole on lines of their own.
+    chart->SetCompact(true);
     chart->OnClick = [this, n](fw::TDBChart&) { fw::Guarded([&] { Graph(n); }, this); };
     *panels[n - 1] = panel;
     *charts[n - 1] = chart;

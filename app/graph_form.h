@@ -1,5 +1,6 @@
 // TGraphForm: "View/Print Graphs", the three count charts side by side,
-// each filling a 185 x 161 panel (app/generic_graph_form.h lists them).
+// each filling a 185 x 161 panel (app/generic_graph_form.h lists them),
+// compact so that their category names show whole.
 // Activating the window reopens the charts' queries; a click on a chart
 // opens it large in a TGenericGraphForm (Graph).
 #pragma once

@@ -286,7 +286,11 @@ void TMainForm::ReProcess() {
 
 void TMainForm::InitialSetup() {
   const std::string mode = ModeLabel->Caption();
+  const bool listed = FunctionPad->Visible();
+  // The fetch keeps the window working: a kind the user listed meanwhile
+  // stays on show under its title, instead of the introduction.
   PlaceFrontImage();
+  if (!listed && FunctionPad->Visible()) return;
   FunctionPad->Hide();
   OptionsGB->Hide();
   if (mode == "Program Options") {

@@ -35,7 +35,7 @@ constexpr const char* kTableFileExtensions[] = {"dat", "idx", "blb", "dbk", "ibk
 }  // namespace
 
 std::string UrlExtension(std::string_view url) {
-  const std::string piece = LastPiece(std::string(url));
+  const std::string piece = LastPiece(std::string(url.substr(0, url.find_first_of("?#"))));
   std::string ext;
   for (const char c : piece) {
     if (ext.size() == kMaxUrlExtension || !std::isalnum(static_cast<unsigned char>(c))) break;

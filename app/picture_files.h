@@ -21,11 +21,13 @@ namespace app {
 // Longest extension taken from a URL.
 inline constexpr std::size_t kMaxUrlExtension = 5;
 
-// The URL's extension: the URL is split at "." as SplitToLines does (the
-// first empty piece ends the split) and the last piece is taken. A URL
-// without "." gives the whole URL. The result is untrusted text that ends
-// up in file names, so only its leading letters and digits are kept, at most
-// kMaxUrlExtension of them: "pic.jpg?w=2" gives "jpg", "a/../b" gives "".
+// The URL's extension, taken from its path: what follows the first "?"
+// (the query) or "#" (the fragment) is no part of it. The path is split at
+// "." as SplitToLines does (the first empty piece ends the split) and the
+// last piece is taken; a path without "." gives the whole path. The result
+// is untrusted text that ends up in file names, so only its leading letters
+// and digits are kept, at most kMaxUrlExtension of them:
+// "pic.jpg?x=1.5" gives "jpg", "a/../b" gives "".
 std::string UrlExtension(std::string_view url);
 
 // A picture file name with no extension of its own (SplitToLines at "."

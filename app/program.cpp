@@ -12,6 +12,7 @@
 #include "app/splash_form.h"
 #include "app/string_routines.h"
 #include "cgi/http_engine.h"
+#include "dataset/gui/password_dialog.h"
 #include "dataset/tolmid_session.h"
 #include "framework/forms/application.h"
 #include "gif/gui/gif_graphic.h"
@@ -49,6 +50,11 @@ bool StartProgram(fw::TApplication& app) {
 
 void UnitsInitialization() {
   XProcsInitialization();
+  // The dataset layer: the session list with the default session, and the
+  // password dialog that a session shows when a table asks for a password
+  // and no OnPassword handler answers.
+  dataset::Sessions();
+  dataset::InstallPasswordDialog();
   gif::GIFImageInitialization();
   cgi::HttpEngInitialization();
 }
@@ -57,6 +63,7 @@ void UnitsFinalization() {
   cgi::HttpEngFinalization();
   gif::GIFImageFinalization();
   dataset::FinalizeSessions();
+  dataset::SetPasswordDialogHook(nullptr);
   XProcsFinalization();
 }
 

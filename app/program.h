@@ -1,11 +1,12 @@
 // The program's start and end.
 //
-// Start, in this order: the units' initialisation (string routines, GIF
-// pictures, the CGI request engine); the application object with its
-// title; the splash window, shown and painted; the auto-created windows
-// and the data module: TMainForm, TDatamodule1 (which builds the tables),
-// TReportForm, TGraphForm, TAutoCaptureForm, TAutoCaptureHelpForm; the
-// splash window's OpenDBs; the splash window freed. Then the message loop
+// Start, in this order: the units' initialisation (string routines, the
+// sessions and their password dialog, GIF pictures, the CGI request
+// engine); the application object with its title; the splash window,
+// shown and painted; the auto-created windows and the data module:
+// TMainForm, TDatamodule1 (which builds the tables), TReportForm,
+// TGraphForm, TAutoCaptureForm, TAutoCaptureHelpForm; the splash window's
+// OpenDBs; the splash window freed. Then the message loop
 // runs until the main window closes, the application frees the windows and
 // the data module, and the units' finalisation runs in reverse.
 //

@@ -1,7 +1,10 @@
 #include "app/record_edit_form.h"
 
 #include "framework/db/data_link.h"
+#include "framework/db/field.h"
+#include "framework/dbctrls/db_edit.h"
 #include "framework/dbctrls/db_field_control.h"
+#include "framework/forms/dialogs.h"
 
 namespace app {
 
@@ -41,6 +44,27 @@ TRecordEditForm::TRecordEditForm(fw::TComponent* owner, const std::string& name,
   ModeLabel = Make<fw::TLabel>("ModeLabel", ButtonPanel);
   ModeLabel->SetBounds(8, 12, ModeLabel->Width(), ModeLabel->Height());
   ModeLabel->SetVisible(false);
+  OKBut->OnClick = [this](fw::TComponent*) { OKButClick(); };
+}
+
+void TRecordEditForm::RefuseOverLong(fw::TDBEdit& edit, const std::string& subject, const std::string& holder) {
+  edit.SetCutToField(false);
+  length_checks_.push_back({&edit, subject, holder});
+}
+
+// The button has set the modal result already; a refusal takes it back, so
+// the editor stays.
+void TRecordEditForm::OKButClick() {
+  for (const LengthCheck& c : length_checks_) {
+    const fw::TField* field = c.edit->Field();
+    if (field == nullptr || field->Size() <= 0 || static_cast<int>(c.edit->Text().size()) <= field->Size()) continue;
+    SetModalResult(fw::mrNone);
+    fw::MessageDlg(c.subject + " is longer than the " + std::to_string(field->Size()) + " characters " + c.holder +
+                       " can hold.",
+                   fw::TMsgDlgType::mtInformation, {fw::TMsgDlgBtn::mbOK});
+    if (c.edit->CanFocus()) c.edit->SetFocus();
+    return;
+  }
 }
 
 fw::TLabel* TRecordEditForm::FieldLabel(const std::string& name, const std::string& text, int left, int top) {

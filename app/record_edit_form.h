@@ -16,6 +16,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "framework/forms/buttons.h"
 #include "framework/forms/form.h"
@@ -24,6 +25,7 @@
 
 namespace fw {
 class TDataSource;
+class TDBEdit;
 class TFieldControl;
 }  // namespace fw
 
@@ -57,9 +59,21 @@ class TRecordEditForm : public fw::TForm {
   }
   // A button in the scroll box.
   fw::TButton* Button(const std::string& name, const std::string& caption, int left, int top);
+  // Text that edit's field would store cut short is refused instead: the
+  // edit takes any length, and OK with a longer text says
+  // "<subject> is longer than the <n> characters <holder> can hold." and
+  // leaves the editor open on that edit.
+  void RefuseOverLong(fw::TDBEdit& edit, const std::string& subject, const std::string& holder);
 
  private:
   static void Bind(fw::TFieldControl& control, fw::TDataSource* source, const char* field);
+  void OKButClick();
+  struct LengthCheck {
+    fw::TDBEdit* edit;
+    std::string subject;
+    std::string holder;
+  };
+  std::vector<LengthCheck> length_checks_;
 };
 
 }  // namespace app

@@ -3,6 +3,7 @@
 #include "app/catalogue_schema.h"
 #include "app/data_module.h"
 #include "app/home.h"
+#include "app/pending_pictures.h"
 #include "app/sample_data.h"
 
 namespace app {
@@ -81,6 +82,9 @@ void TSplashForm::OpenDBs() {
   }
   // Every user of the counters opens the table again.
   dm.DefaultsTable->Close();
+  // Pictures of a Process that was interrupted: into place for their
+  // photos, or away.
+  FinishPendingPictures(*dm.Type3Table);
 }
 
 }  // namespace app

@@ -6,6 +6,7 @@
 
 #include "app/catalogue_counters.h"
 #include "app/data_module.h"
+#include "app/picture_display.h"
 #include "app/picture_files.h"
 #include "framework/forms/clipboard.h"
 #include "framework/forms/dialogs.h"
@@ -65,6 +66,7 @@ TType2EditForm::TType2EditForm(fw::TComponent* owner) : TForm(owner), alive_(std
   PhotoURLEdit = Make<fw::TDBEdit>("PhotoURLEdit", this);
   PhotoURLEdit->SetBounds(80, 331, 528, 21);
   PhotoURLEdit->SetDataField("ActivityName");
+  PhotoURLEdit->SetForeignChars(fw::TForeignChars::kPercentEncode);
   CategoryLabel = Make<fw::TLabel>("CategoryLabel", this);
   CategoryLabel->SetCaption("Category");
   CategoryLabel->SetBounds(12, 363, CategoryLabel->Width(), CategoryLabel->Height());
@@ -202,7 +204,9 @@ void TType2EditForm::CaptureButClick(fw::TComponent*) {
   if (running_) return;
   NMHTTP1->Disconnect();
   // One line of text is a URL to capture; anything else is not stored.
-  const std::string text = fw::Clipboard().HasText() ? fw::Trim(fw::Clipboard().AsText()) : std::string();
+  // Characters the catalogue cannot keep are captured percent-escaped, as
+  // a browser sends them.
+  const std::string text = fw::Clipboard().HasText() ? fw::Trim(fw::Clipboard().AsUrl()) : std::string();
   if (text.empty() || text.find_first_of("\r\n") != std::string::npos) {
     fw::MessageDlg("The clipboard holds no URL to capture.", fw::TMsgDlgType::mtInformation, {fw::TMsgDlgBtn::mbOK});
     return;
@@ -228,23 +232,23 @@ void TType2EditForm::ViewButClick(fw::TComponent*) {
 
 bool TType2EditForm::View(const std::string& url) {
   NMHTTP1->Disconnect();
-  const std::string extension = UrlExtension(url);
   NMHTTP1->SetInputFileMode(true);
   NMHTTP1->SetBody(kViewFile);
   const std::shared_ptr<bool> alive = alive_;
-  NMHTTP1->Get(url);
-  if (!*alive) return false;
-  Image1->SetAlign(fw::TAlign::alNone);
-  Image1->Hide();
-  Image1->SetAutoSize(true);
-  Image1->SetStretch(false);
-  // "temp" has no extension: it is read as the URL's kind.
-  Image1->Picture().LoadFromFileAs(kViewFile, extension);
-  const FittedSize fitted =
-      FitPictureSize(Image1->Picture().Width(), Image1->Picture().Height(), PicPanel->Width(), PicPanel->Height());
-  Image1->SetAutoSize(false);
-  Image1->SetStretch(true);
-  Image1->SetBounds(Image1->Left(), Image1->Top(), fitted.width, fitted.height);
+  try {
+    NMHTTP1->Get(url);
+    if (!*alive) return false;
+    // "temp" has no extension: it is read as the URL's kind.
+    LoadPictureHidden(*Image1, kViewFile, url);
+  } catch (...) {
+    // The picture of another URL must not stay on show beside this one.
+    if (*alive) ClearPicture(*Image1);
+    throw;
+  }
+  // The picture goes inside the panel's sunken frame, not over it.
+  const int frame = PicPanel->FrameWidth();
+  FitPicture(*Image1, PicPanel->Width() - 2 * frame, PicPanel->Height() - 2 * frame);
+  Image1->SetBounds(frame, frame, Image1->Width(), Image1->Height());
   Image1->Show();
   return true;
 }

@@ -21,8 +21,10 @@
 //
 // What a run leaves. A URL that auto-capture drops (not kept, a failed
 // fetch, an abort) is deleted again; Process adds a photo record only for
-// a picture file it fetched whole, and removes a picture file it fetched
-// when the photo record for it could not be made.
+// a picture file it fetched whole, under a pending name that becomes the
+// picture's name only once the photo is posted (app/pending_pictures.h),
+// and removes the pending file when the photo record could not be made. A
+// failed "View" leaves no picture on show.
 //
 // Layout (620 x 440): header; the URL grid on the left with "Delete",
 // "Browse" and "View" under it; the picture panel PicPanel on the right;

@@ -6,6 +6,7 @@
 #include "app/auto_capture_form.h"
 #include "app/catalogue_counters.h"
 #include "app/data_module.h"
+#include "app/pending_pictures.h"
 #include "app/picture_files.h"
 #include "app/type2_edit_form.h"
 #include "framework/forms/dialogs.h"
@@ -36,8 +37,9 @@ bool Ask(const std::string& question) {
          fw::mrYes;
 }
 
-// A picture file fetched by Process: removed again unless its photo
-// record was posted, so that no picture file is left without a photo.
+// A picture fetched by Process under its pending name: removed again
+// unless it was moved into place, so that no picture file is left
+// without a photo (pending_pictures.h has the steps).
 class FetchedPicture {
  public:
   explicit FetchedPicture(std::string name) : name_(std::move(name)) {}
@@ -158,14 +160,15 @@ void TType2EditForm::Process() {
     if (!AutoCB->Checked()) break;
 
     // The client writes the file only once the whole body is there.
-    NMHTTP1->SetBody(file);
+    const std::string pending = PendingPictureName(file);
+    NMHTTP1->SetBody(pending);
     NMHTTP1->Get(url);
-    FetchedPicture fetched(file);
+    FetchedPicture fetched(pending);
+    ProcessStep("picture fetched");
     if (!*alive || !AutoCB->Checked()) break;
+    // The view fetches the URL again into "temp", which stays there.
     if (!View(url)) break;
-    // "temp" stays beside the picture file: the picture file is there
-    // already and is not replaced.
-    if (!platform::FileExists(file)) platform::MoveFile(kViewFile, file);
+    ProcessStep("picture viewed");
 
     type3.Insert();
     try {
@@ -180,8 +183,15 @@ void TType2EditForm::Process() {
       type3.Cancel();
       throw;
     }
+    ProcessStep("photo posted");
+    // From here the photo waits for its picture: a failed move leaves the
+    // pending file for the next start to put in place.
     fetched.Keep();
+    if (!platform::MoveFile(pending, file))
+      throw fw::EFCreateError("Cannot move " + fw::NativeFileName(pending) + " to " + fw::NativeFileName(file));
+    ProcessStep("picture in place");
     type2.Delete();
+    ProcessStep("captured URL deleted");
     if (!AutoCB->Checked()) break;
   }
 }

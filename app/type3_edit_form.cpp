@@ -35,6 +35,7 @@ TType3EditForm::TType3EditForm(fw::TComponent* owner)
   CategoryLookup->SetListField("JournalName");
   FieldLabel("PhotoURLLabel", "Photo URL", 8, 92);
   PhotoURLEdit = Bound<fw::TDBEdit>("PhotoURLEdit", source, "PhotoURL", 8, 108, 396, 21);
+  PhotoURLEdit->SetForeignChars(fw::TForeignChars::kPercentEncode);
   FieldLabel("FileLabel", "File", 8, 134);
   FileEdit = Bound<fw::TDBEdit>("FileEdit", source, "Filename", 8, 150, 396, 21);
   FieldLabel("DetailsLabel", "Photo Description:", 8, 176);
@@ -123,7 +124,16 @@ void TType3EditForm::UpdateImage() {
   }
   Panel4->SetAlign(fw::TAlign::alClient);
   PicBevel->SetAlign(fw::TAlign::alClient);
-  LoadPictureHidden(*Image1, file, photos->FieldByName("Photourl")->AsString());
+  Panel4->Show();
+  try {
+    LoadPictureHidden(*Image1, file, photos->FieldByName("Photourl")->AsString());
+  } catch (...) {
+    // No empty frame stretched over the holder in place of the picture.
+    Panel4->SetAlign(fw::TAlign::alNone);
+    PicBevel->SetAlign(fw::TAlign::alNone);
+    Panel4->Hide();
+    throw;
+  }
   FitPicture(*Image1, Panel4->Width() - 18, Panel4->Height() - 18);
   FramePicture(*Panel4, *PicBevel, *Image1);
   Image1->Show();

@@ -2,7 +2,8 @@
 // Type3Table. Its grid browses the same table, so choosing another row
 // moves the record being edited. The picture shows in the picture panel
 // Panel4, which fills the holder PicHolder and then shrinks to the fitted
-// picture (app/picture_display.h); the holder grows with the window.
+// picture (app/picture_display.h); the holder grows with the window. A
+// picture that cannot be loaded hides the panel.
 //
 // Closing the editor posts a pending edit of Type3Table, so Cancel keeps
 // what was typed.

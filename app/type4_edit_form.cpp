@@ -13,6 +13,10 @@ TType4EditForm::TType4EditForm(fw::TComponent* owner)
   LinkNameTE = Bound<fw::TDBEdit>("LinkNameTE", source, "LinkName", 8, 24, 440, 21);
   FieldLabel("URLLabel", "Link URL", 8, 50);
   URLEdit = Bound<fw::TDBEdit>("URLEdit", source, "URL", 8, 66, 440, 21);
+  URLEdit->SetForeignChars(fw::TForeignChars::kPercentEncode);
+  // A link name or URL cut short would open or name another page.
+  RefuseOverLong(*LinkNameTE, "The link name", "a link");
+  RefuseOverLong(*URLEdit, "The URL", "a link");
   FieldLabel("CategoryLabel", "Category", 8, 92);
   CategoryLookup = Bound<fw::TDBLookupComboBox>("CategoryLookup", source, "Category", 8, 108, 260, 21);
   CategoryLookup->SetListSource(Datamodule1->Type1Source);

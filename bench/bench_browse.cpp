@@ -10,12 +10,14 @@
 //   FilterToggle  the filter box clicked on and off (three tables closed
 //                 and opened each time).
 // The grid finds a row by record number: on an unfiltered table the engine
-// goes there through its counted index; under a filter the dataset walks
-// the filtered view from its nearest known position, so the filtered rows
-// cost in proportion to the distance moved.
+// goes there through its counted index; under the filter through the rank
+// of the filter's bitmap of the index's entries (made by one walk of the
+// index's leaves, then kept until the table or the filter changes). At the
+// end the filtered SelectLast is printed against its goal (under 20 ms).
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -145,18 +147,32 @@ void ScrollToEnd(benchmark::State& state) {
   });
 }
 
+// Seconds of the filtered SelectLast: its slowest and fastest iterations.
+double g_select_last_slowest = -1;
+double g_select_last_fastest = -1;
+
 void SelectLast(benchmark::State& state) {
   SetFilter(state.range(0) != 0);
   app::TMainForm& m = *app::MainForm;
   m.Type3But->Click();
   Settle();
   fw::TDataSetTableModel& model = m.ExpenseGrid->Model();
-  Timed(state, [&] {
+  double best = 1e30, worst = 0;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
     model.SetCurrentRow(model.rowCount() - 1);
     Settle();
     model.SetCurrentRow(0);
     Settle();
-  });
+    const double s = Since(t0);
+    best = std::min(best, s);
+    worst = std::max(worst, s);
+    state.SetIterationTime(s);
+  }
+  if (state.range(0) != 0) {
+    g_select_last_fastest = best;
+    g_select_last_slowest = worst;
+  }
 }
 
 void FilterToggle(benchmark::State& state) {
@@ -203,6 +219,12 @@ int main(int argc, char** argv) {
       benchmark::Initialize(&argc, argv);
       benchmark::RunSpecifiedBenchmarks();
       benchmark::Shutdown();
+      if (g_select_last_slowest >= 0) {
+        std::printf("select the last row and the first under the filter (%d of %d photos): "
+                    "slowest %.1f ms, fastest %.1f ms (goal under 20 ms)\n",
+                    Records() / 10, Records(), g_select_last_slowest * 1000,
+                    g_select_last_fastest * 1000);
+      }
       app::MainForm->Close();
     }
     g_app = nullptr;

@@ -25,7 +25,8 @@
 // (RECORDS_COUNT changes that); the scaling table repeats insert, walk and
 // filter at 10,000 and 1,000,000 (RECORDS_SCALE=0 skips it). At the end the
 // independent format checkers (tests/tools/tablecheck.py) read the main
-// table when python3 is there (RECORDS_CHECK=0 skips them).
+// table when python3 is there (RECORDS_CHECK=0 skips them); RECORDS_KEEP=dir
+// copies its files there.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -489,6 +490,15 @@ int main(int argc, char** argv) {
   CheckFormat(main_count);
   benchmark::Shutdown();
   storage::ShutdownEngine();
+  if (const char* keep = std::getenv("RECORDS_KEEP")) {
+    // The main table's files, for comparing the bytes of two builds.
+    for (const char* ext : {".dat", ".IDX"}) {
+      std::filesystem::path from = OurName(main_count);
+      from.replace_extension(ext);
+      std::filesystem::copy_file(from, std::filesystem::path(keep) / from.filename(),
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+  }
   std::filesystem::remove_all(Dir());
   return 0;
 }

@@ -157,13 +157,7 @@ TFilterExpr::NodeRef TFilterExpr::WriteCondition(const TExprNode* node, int dept
     buffer_.SetOperand(n, 0, WriteCondition(node->FLeft, depth + 1));
     return n;
   }
-  if (op == TExprOperator::toAND || op == TExprOperator::toOR) {
-    if (node->FLeft == nullptr || node->FRight == nullptr) Fail(kIncorrectlyFormed);
-    const NodeRef n = buffer_.AddBinary(EngineOp(op));
-    buffer_.SetOperand(n, 0, WriteCondition(node->FLeft, depth + 1));
-    buffer_.SetOperand(n, 1, WriteCondition(node->FRight, depth + 1));
-    return n;
-  }
+  if (op == TExprOperator::toAND || op == TExprOperator::toOR) return WriteChain(node, depth);
   if (op == TExprOperator::toISBLANK || op == TExprOperator::toNOTBLANK) {
     const TExprNode* f = node->FLeft;
     if (f == nullptr || f->FKind != TExprNodeKind::enField) Fail(kIncorrectlyFormed);
@@ -174,6 +168,43 @@ TFilterExpr::NodeRef TFilterExpr::WriteCondition(const TExprNode* node, int dept
     return n;
   }
   Fail(kIncorrectlyFormed);
+}
+
+// A chain of AND or of OR links (a OR b OR c ... as the parser groups it)
+// is written in a loop, so that its length costs no stack: its links stand
+// at the chain's depth, as the engine's reader counts them, and only its
+// other operands one level deeper. Each link is written before its left
+// side and that before its right side, as recursion would write them.
+TFilterExpr::NodeRef TFilterExpr::WriteChain(const TExprNode* root, int depth) {
+  struct Pending {
+    const TExprNode* node;
+    NodeRef parent;
+    int slot;  // -1 for the root
+  };
+  const auto in_chain = [&](const TExprNode* n) {
+    return n->FKind == TExprNodeKind::enOperator && n->FOperator == root->FOperator;
+  };
+  NodeRef top = 0;
+  std::vector<Pending> todo{{root, 0, -1}};
+  while (!todo.empty()) {
+    const Pending p = todo.back();
+    todo.pop_back();
+    NodeRef ref;
+    if (p.slot < 0 || in_chain(p.node)) {
+      if (p.node->FLeft == nullptr || p.node->FRight == nullptr) Fail(kIncorrectlyFormed);
+      ref = buffer_.AddBinary(EngineOp(p.node->FOperator));
+      todo.push_back({p.node->FRight, ref, 1});
+      todo.push_back({p.node->FLeft, ref, 0});
+    } else {
+      ref = WriteCondition(p.node, depth + 1);
+    }
+    if (p.slot < 0) {
+      top = ref;
+    } else {
+      buffer_.SetOperand(p.parent, p.slot, ref);
+    }
+  }
+  return top;
 }
 
 TFilterExpr::NodeRef TFilterExpr::WriteComparison(const TExprNode* node) {

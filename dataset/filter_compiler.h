@@ -16,9 +16,12 @@
 // the written tree is at most kMaxFilterTreeDepth deep (the engine's reader
 // refuses deeper trees), string literals keep at most 256 characters and
 // the scanner never reads past the end of the text (a zero byte also ends
-// it). Every failure raises fw::EDatabaseError (a constant that does not
-// convert raises the framework's fw::EConvertError; a buffer too large for
-// its 16-bit offsets raises the engine's invalid-filter error).
+// it). A chain of conditions joined by OR, or by AND, is flat: it is read,
+// written and evaluated in loops and counts one level of the tree however
+// many terms it has (a AND b OR c AND d is an OR chain of two AND chains,
+// two levels). Every failure raises fw::EDatabaseError (a constant that does
+// not convert raises the framework's fw::EConvertError; a buffer past the
+// largest one the engine takes raises its invalid-filter error).
 #pragma once
 
 #include <cstddef>
@@ -37,7 +40,8 @@ namespace dataset {
 
 // Parentheses deeper than this are refused.
 inline constexpr int kMaxFilterNesting = 64;
-// Levels of the written tree (root = 1); deeper trees are refused.
+// Levels of the written tree (root = 1), a chain of AND or of OR counting
+// one level (storage/expression_node.h); deeper trees are refused.
 inline constexpr int kMaxFilterTreeDepth = 200;
 // Characters of a quoted literal the scanner keeps.
 inline constexpr std::size_t kMaxFilterLiteralChars = 256;
@@ -112,6 +116,7 @@ class TFilterExpr {
  private:
   using NodeRef = storage::FilterExpressionBuffer::NodeRef;
   NodeRef WriteCondition(const TExprNode* node, int depth);
+  NodeRef WriteChain(const TExprNode* root, int depth);
   NodeRef WriteComparison(const TExprNode* node);
   FilterFieldInfo UsableField(const std::string& name) const;
   NodeRef WriteConstant(const FilterFieldInfo& field, const std::string& name,

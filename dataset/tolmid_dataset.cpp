@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "dataset/component_errors.h"
 #include "dataset/field_type_map.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr std::uint16_t kBeforeFirst = 8705;
 constexpr std::uint16_t kAfterLast = 8706;
 constexpr std::uint16_t kBadBlobHandle = 10030;
+constexpr std::int32_t kRecordNotFound = 8710;
 // A stored value is at most 255 bytes (the descriptor's size byte).
 constexpr std::size_t kValueScratch = 256;
 
@@ -277,9 +279,10 @@ int TTolmidDataSet::CompareBookmarks(const fw::TBookmark& a, const fw::TBookmark
   if (a.empty() && b.empty()) return 0;
   if (a.empty()) return 1;
   if (b.empty()) return -1;
-  if (cursor_ == nullptr || a.size() != b.size() || a.size() < 4)
-    return fw::TDataSet::CompareBookmarks(a, b);
-  const std::size_t n = a.size() - 4;
+  if (cursor_ == nullptr) return fw::TDataSet::CompareBookmarks(a, b);
+  CheckBookmarkSize(a);
+  CheckBookmarkSize(b);
+  const std::size_t n = EngineBookmarkSize();
   const int c = cursor_->CompareBookmarks({reinterpret_cast<const std::uint8_t*>(a.data()), n},
                                           {reinterpret_cast<const std::uint8_t*>(b.data()), n});
   if (c != 0) return c;
@@ -313,10 +316,18 @@ int TTolmidDataSet::GetRecNo() const {
 }
 
 int TTolmidDataSet::CountViewPosition(const char* buffer) {
-  // The engine's positions count the index (or the slots); the view that a
-  // filter leaves is counted by walking it up to the record.
+  // The engine's positions count the index (or the slots); the place in
+  // the view that a filter leaves comes from the filter bitmap's rank
+  // where the engine keeps one, else from walking the view up to the
+  // record.
   const std::uint32_t wanted = LoadU32(buffer + bookmark_offset_ + EngineBookmarkSize());
   CursorPosChanged();
+  InternalGotoBookmark(buffer + bookmark_offset_);
+  if (const std::optional<std::uint32_t> place = cursor_->ViewPlace()) {
+    const storage::TRecord* here = cursor_->CurrentRecord();
+    const bool on_record = here != nullptr && here->RecordNumber() == wanted;
+    return on_record && *place > 0 ? static_cast<int>(*place) : -1;
+  }
   storage::CheckEngineResult(cursor_->MoveToBegin());
   int n = 0;
   int found = -1;
@@ -338,11 +349,12 @@ void TTolmidDataSet::SetRecNo(int value) {
   const bool sequenced = IsSequenced();
   DoBeforeScroll();
   CursorPosChanged();
+  const auto n = static_cast<std::uint32_t>(std::max(value, 1));
   if (sequenced) {
-    cursor_->SetRecordPosition(static_cast<std::uint32_t>(std::max(value, 1)));
-  } else {
+    cursor_->SetRecordPosition(n);
+  } else if (!cursor_->SetViewPlace(n)) {
     storage::CheckEngineResult(cursor_->MoveToBegin());
-    for (int i = 0; i < std::max(value, 1); ++i)
+    for (std::uint32_t i = 0; i < n; ++i)
       if (cursor_->ReadNextRecord({}) != 0) break;
   }
   Resync(false, true);
@@ -388,10 +400,34 @@ void TTolmidDataSet::InternalAddRecord(const char* buffer, bool append) {
   cursor_->InsertRecord(EngineRecord(copy.data()));
 }
 
-void TTolmidDataSet::InternalDelete() { cursor_->DeleteRecord(); }
+void TTolmidDataSet::InternalDelete() {
+  try {
+    cursor_->DeleteRecord();
+  } catch (const storage::ETolmidEngineError& e) {
+    ShowRecordsAfterLoss(e);
+    throw;
+  }
+}
 
 void TTolmidDataSet::InternalEdit() {
-  storage::CheckEngineResult(cursor_->ReadCurrentRecord(EngineRecord(ActiveBuffer()), true));
+  try {
+    storage::CheckEngineResult(cursor_->ReadCurrentRecord(EngineRecord(ActiveBuffer()), true));
+  } catch (const storage::ETolmidEngineError& e) {
+    ShowRecordsAfterLoss(e);
+    throw;
+  }
+}
+
+void TTolmidDataSet::ShowRecordsAfterLoss(const storage::ETolmidEngineError& e) {
+  // 8710: another user deleted the record shown (the engine changed
+  // nothing). The rows are read again around where the cursor stands, so
+  // that the dataset shows records that exist when the error reaches the
+  // user; a failure of that read leaves the first error to report.
+  if (e.ErrorCode() != kRecordNotFound) return;
+  try {
+    Resync(false, false);
+  } catch (const fw::Exception&) {
+  }
 }
 
 void TTolmidDataSet::InternalCancel() {
@@ -649,9 +685,22 @@ fw::TField* TTolmidDataSet::GetIndexField(int index) const {
 }
 
 void TTolmidDataSet::SwitchToIndex(const std::string& index_name) {
+  const std::string old_index = cursor_->GetCurrentIndexName();
+  const std::vector<std::byte> range_start = Key(kCurRangeStart);
+  const std::vector<std::byte> range_end = Key(kCurRangeEnd);
   ResetCursorRange();
   UpdateCursorPos();
-  cursor_->SwitchToIndexByName(std::string_view(index_name).substr(0, 255));
+  try {
+    cursor_->SwitchToIndexByName(std::string_view(index_name).substr(0, 255));
+  } catch (...) {
+    // The engine refuses an unknown name once it has fallen back to its
+    // primary index (without a range): it goes back to the index, and the
+    // range, that this dataset still describes.
+    cursor_->SwitchToIndexByName(old_index);
+    SetCursorRange(range_start, range_end);
+    CursorPosChanged();
+    throw;
+  }
   ClearIndexInfo();
   SetBookmarkSizeFromCursor();
   GetIndexInfo();

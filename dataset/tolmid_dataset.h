@@ -26,7 +26,9 @@
 // key fields were changed; the record number finds the record itself and
 // the key is the fall-back (the nearest record) when it has gone. The
 // bookmark area always has room for the largest key, so switching the
-// index never has to re-allocate the framework's buffers.
+// index never has to re-allocate the framework's buffers. A bookmark of
+// another size (taken on another index, or cut) is refused: GotoBookmark
+// and CompareBookmarks raise, BookmarkValid answers false.
 //
 // Key buffer (set-key state, ranges, Locate through an index):
 //   0   1  modified        1  1  unused (exclusive keys are not supported)
@@ -52,6 +54,7 @@
 
 namespace storage {
 class TDataFile;
+class ETolmidEngineError;
 }
 
 namespace dataset {
@@ -80,7 +83,9 @@ class TTolmidDataSet : public fw::TDataSet, protected FilterFieldSource {
   bool GetCurrentRecord(char* buffer) override;
   // True when RecNo comes from the engine's position (index order without
   // an active filter, or natural order without given-up slots); otherwise
-  // RecNo and SetRecNo walk the view from its start.
+  // RecNo and SetRecNo take the place in the view from the engine's filter
+  // bitmap rank (TDataFile::ViewPlace), or walk the view from its start
+  // where there is none (callback filters).
   bool IsSequenced() const override;
   bool Locate(const std::string& key_fields, const std::vector<fw::Variant>& key_values,
               fw::TLocateOptions options) override;
@@ -201,9 +206,12 @@ class TTolmidDataSet : public fw::TDataSet, protected FilterFieldSource {
   [[nodiscard]] std::size_t EngineBookmarkSize() const { return static_cast<std::size_t>(BookmarkSize()) - 4; }
   void SetBookmarkSizeFromCursor();
   int CountViewPosition(const char* buffer);
+  void ShowRecordsAfterLoss(const storage::ETolmidEngineError& e);
   void AllocKeyBuffers();
   void FreeKeyBuffers() { key_buffers_.clear(); current_key_ = nullptr; }
   void InitKeyBuffer(std::vector<std::byte>& kb) const;
+  // The range from the key buffers start and end (SetCursorRange).
+  bool SetCursorRange(const std::vector<std::byte>& start, const std::vector<std::byte>& end);
   [[nodiscard]] std::vector<std::byte>& Key(KeyIndex index) { return key_buffers_.at(index); }
   // Field values between the framework's layout and the engine's.
   void ReadEngineValue(const fw::TField* field, const char* record, void* out, bool& blank) const;

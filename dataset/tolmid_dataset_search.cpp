@@ -117,7 +117,10 @@ void TTolmidDataSet::SetLinkRanges(const std::vector<fw::TField*>& master_fields
     InitKeyBuffer(start);
     current_key_ = &start;
     start[0] = std::byte{1};
-    const int n = std::min<int>(static_cast<int>(master_fields.size()), index_field_count_);
+    // A master field beyond the index's fields raises "Field index out of
+    // range": a range on fewer fields would let rows through that match
+    // only some of the link.
+    const int n = static_cast<int>(master_fields.size());
     for (int i = 0; i < n; ++i) GetIndexField(i)->Assign(master_fields[static_cast<std::size_t>(i)]);
     SetKeyFieldCountOf(start, static_cast<std::uint32_t>(n));
   } catch (...) {
@@ -128,9 +131,10 @@ void TTolmidDataSet::SetLinkRanges(const std::vector<fw::TField*>& master_fields
   Key(kRangeEnd) = Key(kRangeStart);
 }
 
-bool TTolmidDataSet::SetCursorRange() {
-  std::vector<std::byte>& start = Key(kRangeStart);
-  std::vector<std::byte>& end = Key(kRangeEnd);
+bool TTolmidDataSet::SetCursorRange() { return SetCursorRange(Key(kRangeStart), Key(kRangeEnd)); }
+
+bool TTolmidDataSet::SetCursorRange(const std::vector<std::byte>& start,
+                                    const std::vector<std::byte>& end) {
   if (start == Key(kCurRangeStart) && end == Key(kCurRangeEnd)) return false;
   if (cursor_->InNaturalOrder()) return false;  // ranges need an index
   const std::size_t ks = std::max<std::size_t>(key_size_, 1);

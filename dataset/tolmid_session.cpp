@@ -223,9 +223,11 @@ void TTolmidSession::SetAutoSessionName(bool value) {
       auto_number_ = list_->TakeAutoNumber();
     }
     auto_session_name_ = true;
+    const std::string old_name = session_name_;
     try {
       BuildAutoName();
     } catch (...) {
+      session_name_ = old_name;
       auto_session_name_ = false;
       list_->ReleaseAutoNumber(auto_number_);
       auto_number_ = -1;
@@ -252,13 +254,26 @@ void TTolmidSession::BuildAutoName() {
 
 void TTolmidSession::ApplyNameToOwnerComponents() {
   if (Owner() == nullptr) return;
-  for (int i = 0; i < Owner()->ComponentCount(); ++i) {
-    fw::TComponent* c = Owner()->Components(i);
-    if (auto* ds = dynamic_cast<TTolmidDBDataSet*>(c)) {
-      if (!fw::SameText(ds->SessionName(), session_name_)) ds->SetSessionName(session_name_);
-    } else if (auto* db = dynamic_cast<TTolmidDatabase*>(c)) {
-      if (!fw::SameText(db->SessionName(), session_name_)) db->SetSessionName(session_name_);
+  // All or nothing: when one component refuses the name (an open dataset, a
+  // connected database), those renamed before it get their names back.
+  std::vector<std::function<void()>> undo;
+  auto give_name = [&](auto* component) {
+    if (fw::SameText(component->SessionName(), session_name_)) return;
+    const std::string old = component->SessionName();
+    component->SetSessionName(session_name_);
+    undo.push_back([component, old] { component->SetSessionName(old); });
+  };
+  try {
+    for (int i = 0; i < Owner()->ComponentCount(); ++i) {
+      fw::TComponent* c = Owner()->Components(i);
+      if (auto* ds = dynamic_cast<TTolmidDBDataSet*>(c))
+        give_name(ds);
+      else if (auto* db = dynamic_cast<TTolmidDatabase*>(c))
+        give_name(db);
     }
+  } catch (...) {
+    for (auto it = undo.rbegin(); it != undo.rend(); ++it) (*it)();
+    throw;
   }
 }
 

@@ -322,9 +322,9 @@ void TTolmidTable::MasterDisabled() {
 
 void TTolmidTable::DoOnNewRecord() {
   if (master_link_.Active() && !master_link_.Fields().empty()) {
+    // As for the range: every master field has its index field.
     const auto& fields = master_link_.Fields();
-    const int n = std::min<int>(static_cast<int>(fields.size()), IndexFieldCount());
-    for (int i = 0; i < n; ++i) GetIndexField(i)->Assign(fields[static_cast<std::size_t>(i)]);
+    for (std::size_t i = 0; i < fields.size(); ++i) GetIndexField(static_cast<int>(i))->Assign(fields[i]);
   }
   TTolmidDBDataSet::DoOnNewRecord();
 }

@@ -34,6 +34,7 @@ namespace storage {
 class TDataFile;
 struct DataTableDefinition;
 struct TIndexDescriptor;
+struct RepairIndexDefinition;
 }  // namespace storage
 
 namespace dataset {
@@ -117,6 +118,11 @@ class TTolmidTable : public TTolmidDBDataSet {
   void CreateTable();
   void EmptyTable();
   void RepairTable();
+  // The same with the index definitions the table must have imposed
+  // (definition 0 the primary index): where the stored ones can't be read,
+  // or hold a unique index that is not among them, the repair builds the
+  // index file from these (storage/table_repair.h).
+  void RepairTable(const fw::TIndexDefs& imposed);
   // The engine's definition call gets the same slots as CreateTable:
   // locale language and sort ids, BLOB block size (512 from the catalogue),
   // description and password (cut to 255 characters; the engine keeps 50
@@ -152,6 +158,7 @@ class TTolmidTable : public TTolmidDBDataSet {
   void MasterChanged();
   void MasterDisabled();
   void CheckDefinitionCounts(int fields) const;
+  void Repair(const std::vector<storage::RepairIndexDefinition>& imposed);
   storage::TIndexDescriptor MakeIndexDescriptor(const fw::TIndexDef& def,
                                                 const std::function<int(const std::string&)>& field_no) const;
   void RunWithSession(const std::function<void()>& op);

@@ -123,7 +123,24 @@ void TTolmidTable::EmptyTable() {
   });
 }
 
-void TTolmidTable::RepairTable() {
+void TTolmidTable::RepairTable() { Repair({}); }
+
+void TTolmidTable::RepairTable(const fw::TIndexDefs& imposed) {
+  std::vector<storage::RepairIndexDefinition> defs;
+  for (int i = 0; i < imposed.Count(); ++i) {
+    const fw::TIndexDef& def = *imposed.Items(i);
+    storage::RepairIndexDefinition d;
+    d.name = def.Name();
+    d.fields = SplitNames(def.Fields());
+    d.unique = def.Options().Has(fw::TIndexOption::ixUnique);
+    d.descending = def.Options().Has(fw::TIndexOption::ixDescending);
+    d.case_insensitive = def.Options().Has(fw::TIndexOption::ixCaseInsensitive);
+    defs.push_back(std::move(d));
+  }
+  Repair(defs);
+}
+
+void TTolmidTable::Repair(const std::vector<storage::RepairIndexDefinition>& imposed) {
   CheckInactive();
   DBFlagGuard flag(*this, kTableOperationFlag);
   if (table_name_.empty()) RaiseComponentError(ComponentMessage::kNoTableName);
@@ -137,7 +154,7 @@ void TTolmidTable::RepairTable() {
     f->SetOnRepairLog([this](storage::TDataFile&, std::string_view line) {
       OnRepairLog(*this, std::string(line));
     });
-  RunWithSession([&] { f->RepairDataTable(); });
+  RunWithSession([&] { f->RepairDataTable(imposed); });
 }
 
 void TTolmidTable::RestructureTable(std::uint16_t language_id, std::uint16_t sort_id,

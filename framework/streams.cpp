@@ -21,6 +21,7 @@
 #include "platform/file.h"
 
 #include "framework/exceptions.h"
+#include "framework/sysutils.h"
 
 namespace fw {
 
@@ -143,7 +144,7 @@ TFileStream::TFileStream(const std::string& file_name, std::uint32_t mode) : fil
     do {
       fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) throw EFCreateError("Cannot create file " + file_name);
+    if (fd_ < 0) throw EFCreateError("Cannot create file " + NativeFileName(file_name));
     return;
   }
   int flags = O_CLOEXEC;
@@ -162,7 +163,7 @@ TFileStream::TFileStream(const std::string& file_name, std::uint32_t mode) : fil
       fd_ = -1;
     }
   }
-  if (fd_ < 0) throw EFOpenError("Cannot open file " + file_name);
+  if (fd_ < 0) throw EFOpenError("Cannot open file " + NativeFileName(file_name));
 }
 
 TFileStream::~TFileStream() {

@@ -235,6 +235,9 @@ std::string ExtractFileExt(const std::string& name);   // with the dot
 std::string ChangeFileExt(const std::string& name, const std::string& ext);
 std::string IncludeTrailingPathDelimiter(const std::string& name);  // adds '/'
 std::string ExcludeTrailingPathDelimiter(const std::string& name);
+// A file name as the platform writes it, for messages: each '\' shown as
+// the platform's separator '/' ("data\8.jpg" reads "data/8.jpg").
+std::string NativeFileName(const std::string& name);
 bool FileExists(const std::string& name);
 // Last-write time of a file as a local date-time; false when it is missing.
 bool FileAge(const std::string& name, TDateTime& age);

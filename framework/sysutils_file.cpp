@@ -47,5 +47,11 @@ bool DirectoryExists(const std::string& name) { return platform::DirectoryExists
 bool DeleteFile(const std::string& name) { return platform::DeleteFile(name); }
 bool RenameFile(const std::string& from, const std::string& to) { return platform::MoveFile(from, to); }
 
+std::string NativeFileName(const std::string& name) {
+  std::string out = name;
+  for (char& c : out)
+    if (c == '\\') c = '/';
+  return out;
+}
 
 }  // namespace fw

@@ -15,7 +15,7 @@ namespace sql::test {
 
 // Syntactic levels, loosest first: a node of a looser level than its place
 // asks for is put in parentheses.
-enum Level { kExpr = 1, kNot = 2, kPred = 3, kAdd = 4, kMul = 5, kPrim = 6 };
+enum Level { kExpr = 1, kAnd = 2, kNot = 3, kPred = 4, kAdd = 5, kMul = 6, kPrim = 7 };
 
 inline bool IsPlainIdentifier(std::string_view s) {
   static const char* kSpecial[] = {"SUM",  "AVG",   "MIN",  "MAX",  "COUNT", "LOWER",
@@ -103,18 +103,23 @@ inline std::string RenderNode(const TExpressionNode& n, int level) {
       s = "NOT " + sub(n.left, kNot);
       break;
     case NodeKind::kBinary:
-      if (n.op == ExprOperator::kAnd || n.op == ExprOperator::kOr) {
+      // Operators of one level group to the left: the right operand of a
+      // level's operator stands one level tighter.
+      if (n.op == ExprOperator::kOr) {
         mine = kExpr;
-        s = sub(n.left, kNot) + " " + OperatorName(n) + " " + sub(n.right, kExpr);
+        s = sub(n.left, kExpr) + " " + OperatorName(n) + " " + sub(n.right, kAnd);
+      } else if (n.op == ExprOperator::kAnd) {
+        mine = kAnd;
+        s = sub(n.left, kAnd) + " " + OperatorName(n) + " " + sub(n.right, kNot);
       } else if (n.op >= ExprOperator::kEqual && n.op <= ExprOperator::kLessEqual) {
         mine = kPred;
         s = sub(n.left, kAdd) + " " + OperatorName(n) + " " + sub(n.right, kPred);
       } else if (n.op == ExprOperator::kAdd || n.op == ExprOperator::kSubtract) {
         mine = kAdd;
-        s = sub(n.left, kMul) + " " + OperatorName(n) + " " + sub(n.right, kAdd);
+        s = sub(n.left, kAdd) + " " + OperatorName(n) + " " + sub(n.right, kMul);
       } else {
         mine = kMul;
-        s = sub(n.left, kPrim) + " " + OperatorName(n) + " " + sub(n.right, kMul);
+        s = sub(n.left, kMul) + " " + OperatorName(n) + " " + sub(n.right, kPrim);
       }
       break;
     case NodeKind::kExtendedPredicate: {

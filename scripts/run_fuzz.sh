@@ -34,8 +34,11 @@ for t in "${targets[@]}"; do
   fi
   dict=()
   [ -f "$root/fuzz/$name.dict" ] && dict=(-dict="$root/fuzz/$name.dict")
+  # Leaks of the libraries a target runs on, which are not ours to mend.
+  lsan=""
+  [ -f "$root/fuzz/$name.lsan.supp" ] && lsan="suppressions=$root/fuzz/$name.lsan.supp"
   (cd "$scratch/$name/work" && \
-   ASAN_OPTIONS=detect_leaks=1 "$t" -max_total_time="$seconds" -rss_limit_mb=2048 \
+   ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="$lsan" "$t" -max_total_time="$seconds" -rss_limit_mb=2048 \
      -timeout=20 -print_final_stats=0 -artifact_prefix="$crashes/$name/" "${dict[@]}" \
      "$scratch/$name/corpus" >"$scratch/$name.log" 2>&1) &
   pids+=($!)

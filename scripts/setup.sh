@@ -6,8 +6,9 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build g++ clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev fonts-dejavu-core
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev fonts-dejavu-core fonts-dejavu-extra
   libjpeg62-turbo-dev libcurl4-openssl-dev
+  pkg-config qt6-svg-dev libwmf-dev libemf2svg-dev libfontconfig-dev
   libsqlite3-dev libgif-dev libssl-dev
   python3 lighttpd curl poppler-utils
 )

@@ -214,6 +214,7 @@ class TDataQuery {
   void OpenSource(TSourceDataFile& source);
   void TypeSelectItems();
   void NameResultColumns();
+  [[nodiscard]] int AverageCount() const;
   // Replaces the "*" item at index by one plain column per field, named
   // against taken (the names of the columns before it) and added to it;
   // returns how many it inserted.
@@ -271,6 +272,7 @@ class TDataQuery {
   bool EmitRow(ExecState& st);
   void BufferRow(ExecState& st);
   void FinishAverages(ExecState& st, std::span<std::byte> row);
+  void CountValuesOnly(const TResultDataField& column);
   void InsertBuffered(ExecState& st);
   void FillAggregates(ExecState& st, std::span<std::byte> target, std::span<const std::byte> acc);
   std::uint16_t FillRow(ExecState& st, std::span<std::byte> row);
@@ -282,6 +284,7 @@ class TDataQuery {
   void ParseColumnList(bool order_by);
   [[noreturn]] void Expected(std::string_view text) const;
 
+  storage::ExpressionPtr ParseAnd(const ParseContext& context);
   storage::ExpressionPtr ParseNot(const ParseContext& context);
   storage::ExpressionPtr ParsePredicate(const ParseContext& context);
   storage::ExpressionPtr ParseAdditive(const ParseContext& context);

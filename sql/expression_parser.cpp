@@ -1,27 +1,33 @@
 // The expression grammar of TDataQuery, lowest precedence first:
 //
-//   expression     := not [(AND | OR) expression]       AND and OR share a
-//                                                        level, grouped right
+//   expression     := and {OR and}
+//   and            := not {AND not}
 //   not            := NOT not | predicate
 //   predicate      := additive [comparison predicate | [NOT] LIKE predicate
 //                     | [NOT] BETWEEN predicate AND predicate
 //                     | [NOT] IN (predicate, ...) | IS [NOT] NULL]
 //   comparison     := = | < | < > | < = | > | > =   (two tokens; blanks may
 //                                                    stand between them)
-//   additive       := multiplicative [(+ | - | ||) additive]
-//   multiplicative := primary [(* | /) multiplicative]
+//   additive       := multiplicative {(+ | - | ||) multiplicative}
+//   multiplicative := primary {(* | /) primary}
 //   primary        := (expression) | * | ? | number | function | constant
 //                     | [correlation.]column | quoted string
 //
-// Binary operators group to the right: a - b - c is a - (b - c). There is no
-// unary minus. Lists (IN items, BETWEEN bounds, SUBSTRING's FROM and FOR)
-// chain through the right link of each operand.
+// AND binds tighter than OR, and the operators of one level group to the
+// left as every SQL reader takes them: a - b - c is (a - b) - c, and
+// a = 1 AND b = 2 OR c = 3 is (a = 1 AND b = 2) OR c = 3. A comparison's
+// right operand is a whole predicate (a = b = c is a = (b = c)). There is
+// no unary minus. Lists (IN items, BETWEEN bounds, SUBSTRING's FROM and
+// FOR) chain through the right link of each operand.
 //
 // Nesting is bounded: every level the parser descends (parentheses,
-// function arguments, NOT, the right operand of a binary operator) counts,
-// and more than storage::kMaxExpressionDepth levels are refused with the SQL
-// error instead of running out of stack. Long AND/OR chains and IN lists
-// are read in loops and cost one level.
+// function arguments, NOT, a comparison's right operand) counts, and so
+// does every operator of an arithmetic chain, whose tree grows one level
+// deeper with each; more than storage::kMaxExpressionDepth levels are
+// refused with the SQL error instead of running out of stack. A chain of
+// AND or of OR is flat: it is read in a loop and costs one level however
+// long it is (the checker and the evaluator walk it in a loop too), and so
+// do IN lists.
 #include <string>
 #include <vector>
 
@@ -43,20 +49,26 @@ using storage::TExpressionNode;
 class TDataQuery::DepthGuard {
  public:
   DepthGuard(TDataQuery& query, const ParseContext& context, int levels = 1)
-      : query_(query), levels_(levels) {
-    query_.depth_ += levels;
-    if (query_.depth_ > storage::kMaxExpressionDepth) {
-      query_.depth_ -= levels;
-      SqlError(std::string("Expression is nested too deeply in ") + context.name);
-    }
+      : query_(query), context_(context) {
+    Deeper(levels);
   }
   ~DepthGuard() { query_.depth_ -= levels_; }
   DepthGuard(const DepthGuard&) = delete;
   DepthGuard& operator=(const DepthGuard&) = delete;
 
+  // levels more, held until the guard ends.
+  void Deeper(int levels = 1) {
+    if (query_.depth_ + levels > storage::kMaxExpressionDepth) {
+      SqlError(std::string("Expression is nested too deeply in ") + context_.name);
+    }
+    query_.depth_ += levels;
+    levels_ += levels;
+  }
+
  private:
   TDataQuery& query_;
-  int levels_;
+  const ParseContext& context_;
+  int levels_ = 0;
 };
 
 namespace {
@@ -237,20 +249,27 @@ void TDataQuery::ParseCondition(std::uint8_t join_mark) {
 ExpressionPtr TDataQuery::ParseExpression(const ParseContext& context) {
   if (IsTokenType(kTokenEnd)) return nullptr;
   DepthGuard guard(*this, context);
-  std::vector<ExpressionPtr> operands;
-  std::vector<ExprOperator> links;
-  operands.push_back(ParseNot(context));
-  while (IsKeyword("AND") || IsKeyword("OR")) {
-    links.push_back(IsKeyword("AND") ? ExprOperator::kAnd : ExprOperator::kOr);
+  ExpressionPtr tree = ParseAnd(context);
+  while (IsKeyword("OR")) {
     NextToken();
-    operands.push_back(ParseNot(context));
+    ExpressionPtr link = Boolean(NodeKind::kBinary, ExprOperator::kOr, "OR");
+    link->left = std::move(tree);
+    link->right = ParseAnd(context);
+    tree = std::move(link);
   }
-  ExpressionPtr tree = std::move(operands.back());
-  for (std::size_t i = links.size(); i-- > 0;) {
-    const bool is_and = links[i] == ExprOperator::kAnd;
-    ExpressionPtr link = Boolean(NodeKind::kBinary, links[i], is_and ? "AND" : "OR");
-    link->left = std::move(operands[i]);
-    link->right = std::move(tree);
+  return tree;
+}
+
+ExpressionPtr TDataQuery::ParseAnd(const ParseContext& context) {
+  ExpressionPtr tree = ParseNot(context);
+  if (!IsKeyword("AND")) return tree;
+  // An AND chain under an OR is one level deeper than the OR chain.
+  DepthGuard guard(*this, context);
+  while (IsKeyword("AND")) {
+    NextToken();
+    ExpressionPtr link = Boolean(NodeKind::kBinary, ExprOperator::kAnd, "AND");
+    link->left = std::move(tree);
+    link->right = ParseNot(context);
     tree = std::move(link);
   }
   return tree;
@@ -441,56 +460,57 @@ ExpressionPtr TDataQuery::ParseInList(const ParseContext& context, ExprOperator 
 }
 
 ExpressionPtr TDataQuery::ParseAdditive(const ParseContext& context) {
-  ExpressionPtr left = ParseMultiplicative(context);
-  ExprOperator op;
-  const char* token;
-  if (IsTokenType('+')) {
-    op = ExprOperator::kAdd;
-    token = "+";
-  } else if (IsTokenType('-')) {
-    op = ExprOperator::kSubtract;
-    token = "-";
-  } else if (IsTokenType('|')) {
-    NextToken();
-    if (!IsTokenType('|')) {
-      ExpectedIn("Second concatenation symbol '|' expected after first concatentation symbol, "
-                 "instead found '",
-                 context);
+  ExpressionPtr tree = ParseMultiplicative(context);
+  // Each operator puts the chain so far one level deeper.
+  DepthGuard guard(*this, context, 0);
+  while (true) {
+    const char* token;
+    ExprOperator op;
+    if (IsTokenType('+')) {
+      op = ExprOperator::kAdd;
+      token = "+";
+    } else if (IsTokenType('-')) {
+      op = ExprOperator::kSubtract;
+      token = "-";
+    } else if (IsTokenType('|')) {
+      NextToken();
+      if (!IsTokenType('|')) {
+        ExpectedIn("Second concatenation symbol '|' expected after first concatentation symbol, "
+                   "instead found '",
+                   context);
+      }
+      op = ExprOperator::kAdd;
+      token = "||";
+    } else {
+      break;
     }
-    op = ExprOperator::kAdd;
-    token = "||";
-  } else {
-    return left;
+    NextToken();
+    guard.Deeper();
+    ExpressionPtr node = NewNode(NodeKind::kBinary, op, token);
+    node->type = tree->type;
+    node->left = std::move(tree);
+    node->right = ParseMultiplicative(context);
+    tree = std::move(node);
   }
-  NextToken();
-  DepthGuard guard(*this, context);
-  ExpressionPtr node = NewNode(NodeKind::kBinary, op, token);
-  node->type = left->type;
-  node->left = std::move(left);
-  node->right = ParseAdditive(context);
-  return node;
+  return tree;
 }
 
 ExpressionPtr TDataQuery::ParseMultiplicative(const ParseContext& context) {
-  ExpressionPtr left = ParsePrimary(context);
-  ExprOperator op;
-  const char* token;
-  if (IsTokenType('*')) {
-    op = ExprOperator::kMultiply;
-    token = "*";
-  } else if (IsTokenType('/')) {
-    op = ExprOperator::kDivide;
-    token = "/";
-  } else {
-    return left;
+  ExpressionPtr tree = ParsePrimary(context);
+  DepthGuard guard(*this, context, 0);
+  while (IsTokenType('*') || IsTokenType('/')) {
+    const bool multiply = IsTokenType('*');
+    NextToken();
+    guard.Deeper();
+    ExpressionPtr node = NewNode(NodeKind::kBinary,
+                                 multiply ? ExprOperator::kMultiply : ExprOperator::kDivide,
+                                 multiply ? "*" : "/");
+    node->type = tree->type;
+    node->left = std::move(tree);
+    node->right = ParsePrimary(context);
+    tree = std::move(node);
   }
-  NextToken();
-  DepthGuard guard(*this, context);
-  ExpressionPtr node = NewNode(NodeKind::kBinary, op, token);
-  node->type = left->type;
-  node->left = std::move(left);
-  node->right = ParseMultiplicative(context);
-  return node;
+  return tree;
 }
 
 // ---------------------------------------------------------------- primaries

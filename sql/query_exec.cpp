@@ -1,7 +1,9 @@
 // ExecuteQuery: a live result is the first source under its WHERE
 // filter; a canned result is filled row by row from the joined source
 // rows of the plan (join_plan.h), with aggregates accumulated in the
-// result rows.
+// result rows. Aggregates take the values that are not NULL: COUNT(x)
+// counts them and AVG(x) divides their sum by their number (each AVG
+// column keeps its own count); COUNT(*) counts the rows.
 //
 // Writing the result: a result without BLOB columns is the appender's
 // (TDataFile::RecordAppender): the table is new, empty and no one else's,
@@ -101,6 +103,11 @@ class KeyRows {
   std::size_t used_ = 0;
 };
 
+// Hides the AVG columns' counts again: the dataset sees the columns only.
+void HideAverageCounts(TDataFile& result, int columns) {
+  while (result.WorkingFieldCount() > columns) result.HideLastField();
+}
+
 }  // namespace
 
 struct TDataQuery::ExecState {
@@ -113,7 +120,7 @@ struct TDataQuery::ExecState {
   std::uint32_t driving_position = 0;  // record number of the driving row
   TDataFile* driving = nullptr;
   bool abort = false;
-  int avg_count_field = 0;
+  int avg_count_field = 0;  // the first AVG column's count; the others follow
   std::uint32_t driving_count = 0;  // records of the driving table
   std::uint16_t code = 0;  // 11047 when a BLOB value could not be copied
   std::string key;         // scratch key of a lookup
@@ -134,6 +141,7 @@ struct TDataQuery::ExecState {
     std::uint8_t decimals = 0;         // of a currency accumulator
     const TSourceDataFile* source = nullptr;  // a plain argument's table
     storage::FieldSlot from;           // and its field there
+    storage::FieldSlot count;          // an AVG column's count of values
   };
   std::vector<Aggregate> aggregates;
   bool aggregates_resolved = false;
@@ -145,7 +153,6 @@ struct TDataQuery::ExecState {
   };
   std::vector<Column> columns;
   bool columns_resolved = false;
-  storage::FieldSlot avg_count_slot;
   // The lookup index's key fields when a buffered row's key is taken
   // from its bytes (BufferRow); empty: built by the index.
   std::vector<storage::FieldSlot> key_slots;
@@ -507,6 +514,7 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
   TDataFile& result = *st.result;
   if (!st.aggregates_resolved) {
     st.aggregates_resolved = true;
+    int averages = 0;
     for (std::int32_t i = 0; i < columns_.Count(); ++i) {
       const TResultDataField& c = *columns_.Get(i);
       if (c.aggregate_ == AggregateKind::kNone) continue;
@@ -519,10 +527,10 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
         a.source = c.source_;
         a.from = c.source_->slots_[c.field_number_];
       }
+      if (c.aggregate_ == AggregateKind::kAvg) {
+        a.count = result.GetFieldDescriptor(true, st.avg_count_field + averages++).Slot();
+      }
       st.aggregates.push_back(a);
-    }
-    if (st.avg_count_field != 0) {
-      st.avg_count_slot = result.GetFieldDescriptor(true, st.avg_count_field).Slot();
     }
   }
   std::array<std::uint8_t, 16> buf{};
@@ -533,17 +541,26 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
     std::int64_t vi = 0;
     bool has_new = false;
     FieldType value_type = FieldType::kNone;
-    if (c.aggregate_ != AggregateKind::kCount) {
-      if (a.source != nullptr) {
-        has_new = FieldNumber(a.source->record_buffer_, a.from, vd, vi);
-        value_type = a.from.type;
+    if (c.aggregate_ == AggregateKind::kCount) {
+      // COUNT(*) counts every row; COUNT(x) the rows whose x is not NULL.
+      if (c.counts_every_row_) {
+        has_new = true;
+      } else if (a.source != nullptr) {
+        has_new = storage::FieldHasValue(a.source->record_buffer_, a.from);
       } else if (c.expression_ && c.tree_ && c.tree_->left) {
-        // Evaluated whatever the column's type: its errors are raised.
         TExpressionNode value;
         EvaluateOnRows(*c.tree_->left, value);
-        has_new = NodeNumber(value, vd, vi);
-        value_type = value.type;
+        has_new = value.null == 0;
       }
+    } else if (a.source != nullptr) {
+      has_new = FieldNumber(a.source->record_buffer_, a.from, vd, vi);
+      value_type = a.from.type;
+    } else if (c.expression_ && c.tree_ && c.tree_->left) {
+      // Evaluated whatever the column's type: its errors are raised.
+      TExpressionNode value;
+      EvaluateOnRows(*c.tree_->left, value);
+      has_new = NodeNumber(value, vd, vi);
+      value_type = value.type;
     }
     switch (type) {
       case FieldType::kSmallInt:
@@ -579,7 +596,9 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
     }
     switch (c.aggregate_) {
       case AggregateKind::kCount:
-        if (is_float) ad += 1; else ai += is_currency ? 10000 : 1;
+        if (has_new) {
+          if (is_float) ad += 1; else ai += is_currency ? 10000 : 1;
+        }
         break;
       case AggregateKind::kSum:
       case AggregateKind::kAvg:
@@ -621,15 +640,35 @@ void TDataQuery::FillAggregates(ExecState& st, std::span<std::byte> target,
         break;
     }
     WriteAccumulator(target, a.slot, buf);
+    if (c.aggregate_ == AggregateKind::kAvg) {
+      // The values taken: an AVG divides by these, not by the rows.
+      const bool blank = ReadAccumulator(acc, a.count, buf);
+      std::int32_t n = blank ? 0 : storage::LoadLittle<std::int32_t>(buf.data());
+      if (has_new) ++n;
+      buf.fill(0);
+      storage::StoreLittle<std::int32_t>(buf.data(), n);
+      WriteAccumulator(target, a.count, buf);
+    }
   }
-  if (st.avg_count_field != 0) {
-    const bool blank = ReadAccumulator(acc, st.avg_count_slot, buf);
-    std::int32_t n = storage::LoadLittle<std::int32_t>(buf.data());
-    n = blank ? 1 : n + 1;
-    buf.fill(0);
-    storage::StoreLittle<std::int32_t>(buf.data(), n);
-    WriteAccumulator(target, st.avg_count_slot, buf);
-  }
+}
+
+// COUNT(x) of a single table counts through one more filter of the
+// table, x IS NOT NULL, dropped with the WHERE filters.
+void TDataQuery::CountValuesOnly(const TResultDataField& column) {
+  TSourceDataFile& source = *sources_.Get(0);
+  storage::ExpressionPtr test =
+      storage::NewNode(storage::NodeKind::kBinary, storage::ExprOperator::kNotEqual, "<>");
+  test->type = FieldType::kBoolean;
+  test->left = storage::NewFieldNode(column.column_name_);
+  test->left->correlation_name = column.correlation_name_;
+  if (!ResolveStoredColumn(*test->left)) return;  // cannot fail: validation resolved it
+  test->right = storage::NewNullConstant();
+  TDataFile& file = *source.data_file_;
+  auto f = std::make_unique<TSourceDataFile::Filter>();
+  f->source = &source;
+  CheckFileResult(file, storage::Code(file.AddFilter(std::move(test), false, f->handle)));
+  TSourceDataFile::Filter& added = *source.filters_.emplace_back(std::move(f));
+  CheckFileResult(file, storage::Code(file.ActivateFilter(added.handle)));
 }
 
 bool TDataQuery::EmitRow(ExecState& st) {
@@ -758,15 +797,17 @@ void TDataQuery::BufferRow(ExecState& st) {
   append(st.new_row);
 }
 
-// Each AVG column of row: its sum divided by the row's count (0 for none).
+// Each AVG column of row: its sum divided by its count of values (0 for
+// none).
 void TDataQuery::FinishAverages(ExecState& st, std::span<std::byte> row) {
   TDataFile& result = *st.result;
-  bool blank = true;
-  std::int32_t n = 0;
-  result.GetFieldValue(true, st.avg_count_field, blank, &n, row);
+  int count_field = st.avg_count_field;
   for (std::int32_t i = 0; i < columns_.Count(); ++i) {
     const TResultDataField& c = *columns_.Get(i);
     if (c.aggregate_ != AggregateKind::kAvg) continue;
+    bool blank = true;
+    std::int32_t n = 0;
+    result.GetFieldValue(true, count_field++, blank, &n, row);
     bool vb = true;
     double sum = 0;
     result.GetFieldValue(true, c.result_field_number_, vb, &sum, row);
@@ -1145,8 +1186,8 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
       result.SwitchToIndex(storage::kNoIndex);
     }
     if (avg) {
-      result.ShowLastField();
-      st.avg_count_field = result.WorkingFieldCount();
+      while (result.WorkingFieldCount() < result.FieldCount() - 1) result.ShowLastField();
+      st.avg_count_field = columns_.Count() + 1;
     }
     // Rows are gathered in memory and inserted at the end, unless a BLOB
     // column needs its value written with the row as it is made.
@@ -1170,10 +1211,12 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
     st.driving = plan_->steps.empty() ? sources_.Get(0)->data_file_.get()
                                       : plan_->steps.front().source->data_file_.get();
 
+    const TResultDataField& first = *columns_.Get(0);
     const bool count_only = flags_.single_group && sources_.Count() == 1 &&
-                            columns_.Count() == 1 &&
-                            columns_.Get(0)->aggregate_ == AggregateKind::kCount;
+                            columns_.Count() == 1 && first.aggregate_ == AggregateKind::kCount &&
+                            (first.counts_every_row_ || !first.expression_);
     if (count_only) {
+      if (!first.counts_every_row_) CountValuesOnly(first);
       const auto n = static_cast<std::int32_t>(ViewCount(plan_->steps.front()));
       StoreCount(result, columns_.Get(0)->result_field_number_, n, st.found_row);
       if (progress_callback_) progress_callback_(*this, n, 100, st.abort);
@@ -1210,15 +1253,15 @@ std::uint16_t TDataQuery::ExecuteQuery(TDataFile*& cursor) {
         result.ModifyRecord(row, true);
       }
     }
-    if (avg && st.code == 0) result.HideLastField();
+    if (avg && st.code == 0) HideAverageCounts(result, columns_.Count());
   } catch (...) {
-    if (avg && result.WorkingFieldCount() > columns_.Count()) result.HideLastField();
+    if (avg) HideAverageCounts(result, columns_.Count());
     throw;
   }
   for (storage::TableLockGuard& lock : table_locks) lock.Release();
   for (std::int32_t i = 0; i < sources_.Count(); ++i) sources_.Get(i)->data_file_->FreeBlobBuffers();
   if (st.code != 0) {
-    if (avg && result.WorkingFieldCount() > columns_.Count()) result.HideLastField();
+    if (avg) HideAverageCounts(result, columns_.Count());
     return st.code;
   }
 

@@ -123,6 +123,9 @@ class TResultDataField {
   std::uint16_t size_ = 0;
   std::uint8_t decimals_ = 0;     // of a currency expression
   AggregateKind aggregate_ = AggregateKind::kNone;
+  // COUNT(*): every row counts. Its column is then the table's first
+  // field, which names no value to test for NULL.
+  bool counts_every_row_ = false;
   std::string expression_text_;   // at most 255 characters
   storage::ExpressionPtr tree_;
 };

@@ -101,17 +101,18 @@ std::unique_ptr<RecordCondition> RecordCondition::CompileNode(
   if (n.kind == NodeKind::kBinary && (n.op == ExprOperator::kAnd || n.op == ExprOperator::kOr)) {
     if (!n.left || !n.right) return nullptr;
     c.kind_ = n.op == ExprOperator::kAnd ? Kind::kAnd : Kind::kOr;
-    // Long chains nest to one side: the operands are compiled in a loop.
-    const TExpressionNode* at = &n;
-    while (at->kind == NodeKind::kBinary && at->op == n.op && at->left && at->right) {
-      auto left = CompileNode(*at->left, slots, language);
-      if (!left) return nullptr;
-      c.operands_.push_back(std::move(left));
-      at = at->right.get();
-    }
-    auto last = CompileNode(*at, slots, language);
-    if (!last) return nullptr;
-    c.operands_.push_back(std::move(last));
+    // A chain of any length is compiled in a loop (expression_node.h).
+    bool compiled = true;
+    storage::ForEachChainOperand(n, [&](const TExpressionNode& operand) {
+      if (!compiled) return;
+      auto part = CompileNode(operand, slots, language);
+      if (!part) {
+        compiled = false;
+        return;
+      }
+      c.operands_.push_back(std::move(part));
+    });
+    if (!compiled) return nullptr;
     return made;
   }
   if (n.kind == NodeKind::kUnary && n.op == ExprOperator::kNot) {

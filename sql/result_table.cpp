@@ -151,10 +151,14 @@ TFieldDescriptor RowNumberField() {
   return f;
 }
 
-TFieldDescriptor AvgCountField(std::uint16_t field_number) {
+std::string AvgCountFieldName(int k) {
+  return k == 0 ? std::string(kAvgCountFieldName) : Suffixed(kAvgCountFieldName, k);
+}
+
+TFieldDescriptor AvgCountField(int k, std::uint16_t field_number) {
   TFieldDescriptor f;
   f.FieldNumber = field_number;
-  f.Name.Assign(kAvgCountFieldName);
+  f.Name.Assign(AvgCountFieldName(k));
   f.FieldType = TypeCode(FieldType::kInteger);
   return f;
 }

@@ -4,14 +4,17 @@
 // Stored fields of a result table:
 //   1          Row___No    32-bit integer, auto-increment (insertion order)
 //   2..n+1     the n result columns in select order
-//   n+2        Avg__Count  32-bit integer, only when AVG is used: the
-//                          number of rows an AVG accumulator has taken
-// at most 1023 fields without Avg__Count (so n <= 1022).
+//   n+2..      Avg__Count, Avg__Count_1, ...: one 32-bit integer for each
+//              AVG column, in select order: the number of values (not
+//              NULL) its accumulator has taken
+// at most 1024 fields (so n <= 1022, and n + the AVG columns <= 1023).
 //
-// Avg__Count is stored with the row rather than kept in memory beside it:
+// The counts are stored with the row rather than kept in memory beside it:
 // a row evicted from the record cache and read back while a result with
-// many groups is being filled would otherwise lose its count. It is the
-// last working field and hidden (HideLastField) except while filling.
+// many groups is being filled would otherwise lose them. Each AVG column
+// has its own, since the values its argument leaves NULL are its own. They
+// are the last working fields and hidden (HideLastField, once for each)
+// except while filling.
 //
 // Indexes: the primary one has no key fields (natural order); then, as the
 // statement needs them, "OrderBy", "GroupBy" and "Distinct", none unique.
@@ -38,8 +41,9 @@ inline constexpr std::string_view kOrderByIndexName = "OrderBy";
 inline constexpr std::string_view kGroupByIndexName = "GroupBy";
 inline constexpr std::string_view kDistinctIndexName = "Distinct";
 // Result columns of one statement: the table's 1024 fields less Row___No
-// and Avg__Count.
+// and one Avg__Count; and the fields a statement has besides Row___No.
 inline constexpr int kMaxResultColumns = 1022;
+inline constexpr int kMaxResultFields = 1023;
 // Field names are string[30].
 inline constexpr std::size_t kMaxFieldNameLength = 30;
 
@@ -94,9 +98,11 @@ storage::TFieldDescriptor ResultFieldDescriptor(const TResultDataField& column,
 storage::TFieldDescriptor ComputedFieldDescriptor(const TResultDataField& column,
                                                   std::uint32_t expression_id);
 
-// The Row___No and Avg__Count fields.
+// The Row___No field, and the count of the k-th AVG column (from 0), named
+// Avg__Count for the first and Suffixed(Avg__Count, k) for the others.
 storage::TFieldDescriptor RowNumberField();
-storage::TFieldDescriptor AvgCountField(std::uint16_t field_number);
+std::string AvgCountFieldName(int k);
+storage::TFieldDescriptor AvgCountField(int k, std::uint16_t field_number);
 
 // An index descriptor named name over the given stored field numbers, with
 // per-field descending flags when given (ORDER BY), not unique, not

@@ -64,7 +64,9 @@ std::int64_t StringSize(const TExpressionNode& n) {
   if (n.type != storage::FieldType::kString) return n.size;
   if (n.kind == storage::NodeKind::kBinary && n.op == storage::ExprOperator::kAdd && n.left &&
       n.right) {
-    // Concatenations nest to the right: walk the chain in a loop.
+    // A chain nesting to the right is walked in a loop; one nesting to the
+    // left, as the parser groups them, is bounded by the parser's nesting
+    // limit.
     std::int64_t size = 0;
     int parts = 0;
     const TExpressionNode* at = &n;
@@ -295,15 +297,26 @@ void TDataQuery::TypeSelectItems() {
   flags_.expression_columns = expressions;
 }
 
+int TDataQuery::AverageCount() const {
+  int n = 0;
+  for (std::int32_t i = 0; i < columns_.Count(); ++i) {
+    if (columns_.Get(i)->aggregate_ == AggregateKind::kAvg) ++n;
+  }
+  return n;
+}
+
 void TDataQuery::NameResultColumns() {
   ResultNameSet taken;
   // The table's own fields: a column named like one of them would make two
   // fields of one name.
   taken.Add(kRowNoFieldName);
-  if (flags_.avg_used) taken.Add(kAvgCountFieldName);
+  const int averages = AverageCount();
+  for (int k = 0; k < averages; ++k) taken.Add(AvgCountFieldName(k));
+  // Every AVG column past the first takes a field of its own for its count.
+  const int limit = std::min(kMaxResultColumns, kMaxResultFields - averages);
   int counter = 0;
   auto next_number = [&] {
-    if (++counter > kMaxResultColumns) TooManyColumns(kMaxResultColumns, kSourceColumns);
+    if (++counter > limit) TooManyColumns(limit, kSourceColumns);
     return static_cast<std::uint16_t>(counter);
   };
   for (std::int32_t i = 0; i < columns_.Count(); ++i) {
@@ -332,6 +345,7 @@ void TDataQuery::NameResultColumns() {
         c.column_name_ = std::string(source->data_file_->GetFieldDescriptor(true, 1).Name.View());
         c.correlation_name_ = source->correlation_name_;
         c.field_number_ = 1;
+        c.counts_every_row_ = true;
       }
       TSourceDataFile* source = FindSourceColumn(c.correlation_name_, c.column_name_, n);
       if (source == nullptr) InvalidColumn(c.column_name_, c.correlation_name_, kSourceColumns);
@@ -366,6 +380,7 @@ std::int32_t TDataQuery::ExpandAllColumns(std::int32_t index, int& counter,
     tables.push_back(source);
   }
 
+  const int limit = std::min(kMaxResultColumns, kMaxResultFields - AverageCount());
   std::unique_ptr<TResultDataField> removed = columns_.Extract(index);
   std::int32_t at = index;
   for (TSourceDataFile* source : tables) {
@@ -374,7 +389,7 @@ std::int32_t TDataQuery::ExpandAllColumns(std::int32_t index, int& counter,
       const TFieldDescriptor& f = file.GetFieldDescriptor(true, n);
       const std::string name(f.Name.View());
       if (SameAnsiText(name, kRowNoFieldName)) continue;
-      if (++counter > kMaxResultColumns) TooManyColumns(kMaxResultColumns, kSourceColumns);
+      if (++counter > limit) TooManyColumns(limit, kSourceColumns);
       auto column = std::make_unique<TResultDataField>(this);
       column->source_ = source;
       column->correlation_name_ = source->correlation_name_;
@@ -489,7 +504,7 @@ void TDataQuery::SortSourcesByJoinOrder() {
 }
 
 void TDataQuery::CreateResultTable() {
-  // Descriptors: Row___No, the columns, Avg__Count.
+  // Descriptors: Row___No, the columns, the AVG counts.
   std::vector<TFieldDescriptor> fields;
   fields.reserve(static_cast<std::size_t>(columns_.Count()) + 2);
   fields.push_back(RowNumberField());
@@ -501,8 +516,9 @@ void TDataQuery::CreateResultTable() {
     }
     fields.push_back(ResultFieldDescriptor(c, source));
   }
-  if (flags_.avg_used) {
-    fields.push_back(AvgCountField(static_cast<std::uint16_t>(columns_.Count() + 2)));
+  const int averages = AverageCount();
+  for (int k = 0; k < averages; ++k) {
+    fields.push_back(AvgCountField(k, static_cast<std::uint16_t>(columns_.Count() + 2 + k)));
   }
 
   // Indexes: stored field numbers are result field numbers + 1.
@@ -573,7 +589,7 @@ void TDataQuery::CreateResultTable() {
     working.push_back(f);
   }
   result_->SetWorkingFieldDefs(working);
-  if (flags_.avg_used) result_->HideLastField();
+  for (int k = 0; k < averages; ++k) result_->HideLastField();
 }
 
 void TDataQuery::DropTables(bool discard_result) noexcept {

@@ -44,9 +44,12 @@
 #include <cstdint>
 #include <cstring>
 
-#include "storage/little_endian.h"
+#include "platform/little_endian.h"
 
 namespace storage {
+
+using platform::LoadLittle;
+using platform::StoreLittle;
 
 constexpr std::uint32_t kBlobHeaderSize = 512;
 constexpr std::uint32_t kBlockHeaderSize = 18;

@@ -459,6 +459,7 @@ void TDataFile::CountBlockLookup(bool hit) {
 
 std::int32_t TDataFile::ReadStored(std::uint64_t position, std::uint8_t* out, std::int32_t n) {
   if (InMemory()) return ReadAtMost(static_cast<std::int64_t>(position), out, n);
+  blocks_.FitFile(RecordPosition(header_.NextRecord()));
   const bool hit = blocks_.Copy(position, out, static_cast<std::size_t>(n));
   CountBlockLookup(hit);
   if (hit) return n;
@@ -720,12 +721,7 @@ void TDataFile::CheckHeaderChanged() {
 
 void TDataFile::RefreshCurrentRecord() {
   ReadSectionGuard section(*this);
-  CheckHeaderChanged();
-  SetCurrentRecord(nullptr);
-  const std::uint32_t n = index_file_->GetCurrentRecordNumber();
-  // An index entry names an existing slot, never the append position.
-  if (n >= header_.NextRecord()) Fail(ErrorCode::kCorruptRecords);
-  current_ = GetRecordBuffer(n, true, ReadDirection::kForward, true);
+  LoadCursorRecord(ReadDirection::kForward);
   section.Release();
 }
 

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -64,6 +65,18 @@ struct DataTableDefinition {
   TIndexDescriptor primary;                 // no fields: natural order
   std::vector<TIndexDescriptor> secondary;  // at most 30
   bool allow_empty_primary = false;         // SQL result tables
+};
+
+// An index definition the caller of a repair imposes (RepairDataTable):
+// key fields by name, matched without regard to case against the table's
+// own fields. In a list the first is the primary index (its name unused;
+// no fields: no primary key), the rest the secondary indexes in order.
+struct RepairIndexDefinition {
+  std::string name;
+  std::vector<std::string> fields;
+  bool unique = false;
+  bool descending = false;
+  bool case_insensitive = false;
 };
 
 enum class ReadDirection { kForward, kBackward };
@@ -119,8 +132,12 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // (table_repair.h): 10031 when open, 10253 not exclusive, 11013 read
   // only; an in-memory table is left alone. The files are rebuilt under
   // temporary names and swapped in as one step (table_swap.h); what cannot
-  // be mended is refused with an error and nothing changed.
-  void RepairDataTable();
+  // be mended is refused with an error and nothing changed. imposed: the
+  // index definitions the table must have, which the repair builds the
+  // index file from where the stored ones can't be read or would delete
+  // records (a unique index that is not among them); none: such a table
+  // is refused.
+  void RepairDataTable(const std::vector<RepairIndexDefinition>& imposed = {});
   using RepairProgressEvent =
       std::function<void(TDataFile& sender, int current_record, std::uint16_t percent_done)>;
   using RepairLogEvent = std::function<void(TDataFile& sender, std::string_view message)>;
@@ -246,9 +263,11 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // write that fails, for whatever reason and at whatever step, leaves the
   // caches and the files as they were before it (apart from the record ID
   // previewed in an insert's buffer), or, when even that fails, the table
-  // failed (Failed). Modify and delete work on the current record: none is
-  // 8710. The cursor ends on the written record (after a delete: on the
-  // record that followed it). A BLOB field of the caller's record holds
+  // failed (Failed). Modify and delete work on the current record: none,
+  // or one lost to another user (cursor section), is 8710 and changes
+  // nothing. Delete takes the record's lock before its write section. The
+  // cursor ends on the written record (after a delete: on the record that
+  // followed it). A BLOB field of the caller's record holds
   // an open value, the stored record's own offset, or 0 (no value; the
   // chain the record had is freed); any other offset is 9998
   // (CheckBlobOffsets).
@@ -330,6 +349,18 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // with the current record buffer reloaded. Results: 0, 8705 before the
   // first record, 8706 after the last, 8710 no such record. An empty
   // buffer span means "no copy".
+  //
+  // The record stood on can be lost: a change check (a read, write or
+  // table-lock section) found that another user deleted it, put another
+  // record into its slot, or changed it so that the view leaves it out;
+  // or GotoBookmark or SyncToCursor did not find the record asked for. The
+  // cursor then stands on the nearest record of the view, but
+  // DeleteRecord, ModifyRecord and ReadCurrentRecord with the lock raise
+  // 8710 ("Record not found") and change nothing: an operation meant for
+  // the lost record never lands on the record beside it. A record another
+  // user only gave a new key is found again where it went. A move or
+  // search, a write of this cursor, or ReadCurrentRecord copying the
+  // record out (its caller then knows which record it is) ends the state.
   void SwitchToIndex(std::uint8_t n);
   void SwitchToIndexByName(std::string_view name);
   [[nodiscard]] int CurrentIndexNumber() const;
@@ -343,6 +374,11 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[nodiscard]] bool InNaturalOrder() const;
   [[nodiscard]] std::uint16_t MoveToBegin();
   [[nodiscard]] std::uint16_t MoveToEnd();
+  // With lock: the record lock of the record stood on is taken before the
+  // read section, so that a wait for it holds no index lock (the holder
+  // needs the index write lock to post); the section then checks that the
+  // cursor still stands on that record (8710 when it was lost, the lock
+  // given back). REQUIRES: no section of this cursor open.
   [[nodiscard]] std::uint16_t ReadCurrentRecord(std::span<std::byte> buffer, bool lock);
   [[nodiscard]] std::uint16_t ReadNextRecord(std::span<std::byte> buffer);
   [[nodiscard]] std::uint16_t ReadPriorRecord(std::span<std::byte> buffer);
@@ -438,6 +474,21 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // The table's filters and bitmaps (made on first use; also the index
   // cursor's record test).
   FilterEngine& Filters();
+  // Places in the filtered view (the records the cursor visits) answered
+  // from bitmaps instead of a walk: in natural order the rank of the
+  // result bitmap, in index order the rank of the index cursor's passing
+  // bitmap (index_store.h). Only while active expression filters narrow
+  // the view and no callback filter is active: otherwise nullopt and
+  // false, and the caller walks the view. Both run in a read section,
+  // whose change check first rebuilds the bitmaps after another program's
+  // (or cursor's) writes.
+  // The 1-based place of the record the cursor stands on; 0 before the
+  // first record or on a record the view leaves out.
+  [[nodiscard]] std::optional<std::uint32_t> ViewPlace();
+  // The cursor on the view's n-th record, n clamped to 1 .. the view's
+  // size, and the current record reloaded; an empty view leaves the empty
+  // cursor.
+  [[nodiscard]] bool SetViewPlace(std::uint32_t n);
   // True when record n is in the filtered view (no filters: always). The
   // natural-order walk asks it for each record.
   [[nodiscard]] bool FilterAccepts(std::uint32_t record_number);
@@ -535,9 +586,12 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // 0 means the current record; with no current record 0 is locked as it
   // is (the byte of "record 0", between the table-lock range and the
   // semaphore: it guards no record and meets only another cursor's lock of
-  // record 0). Retried
-  // lock-retry-count times, lock-wait-time apart, then 10258. Nothing while
-  // table-locked or when this cursor holds the record already.
+  // record 0). Retried lock-retry-count times, lock-wait-time apart (and
+  // tried every millisecond within each wait, WaitForLock), then 10258.
+  // Nothing while table-locked or when this cursor holds the record
+  // already. Waited for outside every index lock: ReadCurrentRecord and
+  // DeleteRecord take the lock of the record stood on before their
+  // section; only a new slot's lock (InsertRecord) is taken inside.
   virtual void LockRecord(std::uint32_t record_no);
   // 0 means the current record; with none, the lock of record 0 when this
   // cursor holds one, else nothing. 10242 when the byte was not locked by
@@ -683,6 +737,8 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   std::vector<std::uint8_t> scan_block_;
   std::vector<std::uint8_t> prefetch_;  // PrefetchFiltered's read
   std::vector<std::uint8_t> block_io_;
+  // InsertRecord's keys, kKeyBufferSize bytes per keyed index.
+  std::vector<std::uint8_t> insert_keys_;
   DataBlockCache blocks_{kBlockCacheBytes};
   // The block cache's hit rate per window of kBlockWindow reads (ReadStored).
   static constexpr std::uint32_t kBlockWindow = 4096;
@@ -733,6 +789,34 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // (else the nearest one the view shows after its key); a cursor that
   // stood nowhere stays so. The current record is reloaded.
   void RepositionInView(const CursorPlace& place);
+  // The record the cursor stands on, as it last loaded it: slot and record
+  // ID; none (number 0) without a current record or before the first or
+  // after the last record.
+  struct RecordIdentity {
+    std::uint32_t number = 0;
+    std::uint32_t id = 0;
+  };
+  [[nodiscard]] RecordIdentity StoodOn() const;
+  // After a change check that found another user's change and put the
+  // cursor back in place: the record lost (see the cursor section) when
+  // the cursor stood on before and stands on anything else now, or on its
+  // slot holding another record or none.
+  void NoteRecordLost(const RecordIdentity& before);
+  // Around a change check (read, write and table-lock sections): where the
+  // cursor stood, and, after the check, the view rebuilt and the cursor put
+  // back in place when another program's change was seen.
+  struct PlaceBeforeCheck {
+    bool bof = false;
+    bool eof = false;
+    std::uint32_t seen = 0;  // changes_seen_
+    RecordIdentity record;
+  };
+  [[nodiscard]] PlaceBeforeCheck BeforeChangeCheck() const;
+  void AfterChangeCheck(const PlaceBeforeCheck& before);
+  bool record_lost_ = false;
+  // The record and table lock rule: one attempt, then lock-retry-count
+  // waits of lock-wait-time (WaitForLock); false when all failed.
+  bool LockRangeRetried(std::int64_t offset, std::int64_t length);
   [[nodiscard]] bool CursorBof() const;
   [[nodiscard]] bool CursorEof() const;
   bool blob_write_locked_ = false;
@@ -784,6 +868,10 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   void WriteRecordBlobs(TRecord* slot, std::span<const std::byte> caller,
                         std::span<const std::byte> old);
   void FlushAfterWrite(TRecord* keep);
+  // After the write section's checks (which mark the record lost when it
+  // is not the one the caller stood on): the current record is there and
+  // live, else 8710.
+  void CheckWriteTarget() const;
   void RepositionAfterWrite(int saved_index);
   void LoadCursorRecord(ReadDirection direction);
   void CopyOut(std::span<std::byte> buffer) const;

@@ -26,6 +26,8 @@ namespace storage {
 struct TDataFile::RecordAppender::Index {
   int number;
   IndexStore::AppendPath path;
+  // The record's key, built once for the duplicate test and the insert.
+  std::array<std::uint8_t, kKeyBufferSize> key;
 };
 
 TDataFile::RecordAppender::RecordAppender(TDataFile& file) : file_(&file) {
@@ -37,9 +39,9 @@ TDataFile::RecordAppender::RecordAppender(TDataFile& file) : file_(&file) {
     file.Fail(ErrorCode::kInUse);
   TIndexFile& ix = *file.index_file_;
   saved_index_ = ix.CurrentIndex();
-  if (file.TableHasPrimaryKey()) indexes_.push_back({0, {}});
-  for (int i = 1; i <= ix.SecondaryIndexCount(); ++i) indexes_.push_back({i, {}});
-  if (file.TableHasPrimaryKey()) indexes_.push_back({kSysDeletedSlot, {}});
+  if (file.TableHasPrimaryKey()) indexes_.push_back({0, {}, {}});
+  for (int i = 1; i <= ix.SecondaryIndexCount(); ++i) indexes_.push_back({i, {}, {}});
+  if (file.TableHasPrimaryKey()) indexes_.push_back({kSysDeletedSlot, {}, {}});
   block_capacity_ = static_cast<std::uint32_t>(
       std::max<std::size_t>(1, kScanBlockBytes / std::max<std::size_t>(file.record_size_, 1)));
   block_.resize(std::size_t{block_capacity_} * file.record_size_);
@@ -66,27 +68,23 @@ void TDataFile::RecordAppender::Append(std::span<std::byte> record) {
     t.Fail(ErrorCode::kWriteError);
   const std::uint32_t id = t.header_.LastRecordId() + 1;
   SetRecordID(id, record);
-  std::array<std::uint8_t, kKeyBufferSize> key;  // each key builder zeroes it
   auto select = [&ix](int i) {
     if (ix.CurrentIndex() != i) ix.SelectIndex(i);
   };
-  if (!t.no_unique_checks_) {
-    for (const Index& i : indexes_) {
-      if (i.number == kSysDeletedSlot) continue;
-      select(i.number);
-      t.BuildIndexKey(record, key.data());
-      ix.CheckUniqueKey(key.data());
+  // Each key builder zeroes the key up to its size.
+  for (Index& i : indexes_) {
+    select(i.number);
+    if (i.number == kSysDeletedSlot) {
+      t.BuildDeletedKey(0, i.key.data(), record);
+    } else {
+      t.BuildIndexKey(record, i.key.data());
+      if (!t.no_unique_checks_) ix.CheckUniqueKey(i.key.data());
     }
   }
   broken_ = true;
   for (Index& i : indexes_) {
     select(i.number);
-    if (i.number == kSysDeletedSlot) {
-      t.BuildDeletedKey(0, key.data(), record);
-    } else {
-      t.BuildIndexKey(record, key.data());
-    }
-    ix.AppendKey(key.data(), n, i.path);
+    ix.AppendKey(i.key.data(), n, i.path);
   }
   ix.IncrementRecordCount();
   t.header_.SetNextRecord(n + 1);

@@ -141,6 +141,7 @@ void TDataFile::SetNaturalPosition(std::uint32_t n) {
 // ------------------------------------------------------------------ repositioning
 
 void TDataFile::ResetCursor() {
+  record_lost_ = false;
   SetCurrentRecord(nullptr);
   natural_record_ = 0;
   natural_bof_ = natural_eof_ = true;
@@ -278,12 +279,34 @@ void TDataFile::ResyncCursor() {
   index_file_->FindKey(key.data(), true, false);
 }
 
+TDataFile::RecordIdentity TDataFile::StoodOn() const {
+  if (current_ == nullptr || CursorBof() || CursorEof()) return {};
+  return {current_->RecordNumber(), current_->RecordId()};
+}
+
+void TDataFile::NoteRecordLost(const RecordIdentity& before) {
+  if (before.number == 0 || record_lost_) return;
+  if (!CursorBof() && !CursorEof()) {
+    const bool natural = InNaturalOrder();
+    const std::uint32_t n = natural ? natural_record_ : index_file_->GetCurrentRecordNumber();
+    if (n == before.number && n < header_.NextRecord()) {
+      const RecordPin r(GetRecordBuffer(n, false, ReadDirection::kForward, !natural));
+      if (r && r->Status() == 0 && r->RecordId() == before.id) return;
+    }
+  }
+  record_lost_ = true;
+}
+
 void TDataFile::IndexChangedByOther() {
   // Another program changed the index: cached records go, and the cursor
   // finds its record again by the key of the record it stood on (its
   // position may have moved).
   std::vector<std::byte> image;
-  if (current_ != nullptr) image.assign(current_->Data().begin(), current_->Data().end());
+  RecordIdentity stood;
+  if (current_ != nullptr) {
+    image.assign(current_->Data().begin(), current_->Data().end());
+    stood = {current_->RecordNumber(), current_->RecordId()};
+  }
   DropAllRecords();
   NoteChangedByOther();
   RefreshRangeAndFilters();
@@ -291,7 +314,19 @@ void TDataFile::IndexChangedByOther() {
   if (InNaturalOrder() || image.empty()) return;
   Key key{};
   BuildIndexKey(image, key.data());
-  index_file_->FindKey(key.data(), true, false);
+  TIndexFile& ix = *index_file_;
+  if (ix.FindKey(key.data(), true, false) && ix.GetCurrentRecordNumber() == stood.number) return;
+  // Not there by its old key: the record was deleted, or another user
+  // gave it a new key. In the second case its slot still holds it (same
+  // record ID), and the cursor goes to its new key when the view has it;
+  // else it stays on the nearest record, which is not the one it stood
+  // on (NoteRecordLost).
+  // (An exact search that fails leaves the index cursor where it was.)
+  if (stood.number == 0 || stood.number >= header_.NextRecord()) return;
+  const RecordPin r(GetRecordBuffer(stood.number, false, ReadDirection::kForward, true));
+  if (!r || r->Status() != 0 || r->RecordId() != stood.id) return;
+  BuildIndexKey(r->Data(), key.data());
+  ix.FindKey(key.data(), false, false);
 }
 
 // ------------------------------------------------------------------ movement
@@ -309,6 +344,7 @@ std::uint16_t TDataFile::MoveToBegin() {
   } else if (index_file_->FirstKey()) {
     index_file_->MoveBy(-1);
   }
+  record_lost_ = false;
   LoadCursorRecord(ReadDirection::kForward);
   section.Release();
   return 0;
@@ -327,29 +363,42 @@ std::uint16_t TDataFile::MoveToEnd() {
   } else if (index_file_->LastKey()) {
     index_file_->MoveBy(1);
   }
+  record_lost_ = false;
   LoadCursorRecord(ReadDirection::kBackward);
   section.Release();
   return 0;
 }
 
 std::uint16_t TDataFile::ReadCurrentRecord(std::span<std::byte> buffer, bool lock) {
+  // With the lock: taken (or waited for) before the read section, on the
+  // record the cursor stood on; the section then finds out whether another
+  // user took that record away meanwhile.
+  RecordLockGuard record;
+  RecordIdentity want;
+  if (lock) {
+    CheckNotFailed();
+    if (record_lost_) Fail(ErrorCode::kRecordNotFound);
+    if (current_ == nullptr) RefreshCurrentRecord();
+    want = StoodOn();
+    if (want.number != 0) record = RecordLockGuard(*this, want.number);
+  }
   ReadSectionGuard section(*this);
-  const bool natural = InNaturalOrder();
-  const bool bof = natural ? natural_bof_ : index_file_->Bof();
-  const bool eof = natural ? natural_eof_ : index_file_->Eof();
+  const bool bof = CursorBof();
+  const bool eof = CursorEof();
   LoadCursorRecord(ReadDirection::kForward);
+  // The section's change check marks the record lost when the cursor no
+  // longer stands on the record locked.
+  if (want.number != 0 && record_lost_) Fail(ErrorCode::kRecordNotFound);
   std::uint16_t rc = 0;
   if (bof || eof || current_ == nullptr) {
     if (!buffer.empty()) ApplyDefaultValues(buffer);
     rc = Code(bof ? ErrorCode::kBeginningOfFile : ErrorCode::kEndOfFile);
   } else {
-    if (lock) {
-      LockRecord(current_->RecordNumber());
-      LoadCursorRecord(ReadDirection::kForward);
-    }
     CopyOut(buffer);
+    if (!buffer.empty()) record_lost_ = false;
   }
   section.Release();
+  record.Keep();
   return rc;
 }
 
@@ -369,6 +418,7 @@ std::uint16_t TDataFile::ReadNextRecord(std::span<std::byte> buffer) {
   } else {
     ok = index_file_->Bof() ? index_file_->FirstKey() : index_file_->MoveBy(1);
   }
+  record_lost_ = false;
   LoadCursorRecord(ReadDirection::kForward);
   std::uint16_t rc = 0;
   if (!ok) {
@@ -399,6 +449,7 @@ std::uint16_t TDataFile::ReadPriorRecord(std::span<std::byte> buffer) {
   } else {
     ok = index_file_->Eof() ? index_file_->LastKey() : index_file_->MoveBy(-1);
   }
+  record_lost_ = false;
   LoadCursorRecord(ReadDirection::kBackward);
   std::uint16_t rc = 0;
   if (!ok) {
@@ -425,6 +476,7 @@ void TDataFile::SetRecordPosition(std::uint32_t n) {
   } else {
     index_file_->SetLogicalPosition(static_cast<std::int32_t>(std::min<std::uint32_t>(n, INT32_MAX)));
   }
+  record_lost_ = false;
   LoadCursorRecord(ReadDirection::kForward);
   section.Release();
 }
@@ -486,6 +538,7 @@ bool TDataFile::GotoKey(bool key_given, const void* value, int field_count, bool
     // exact search that failed leaves the cursor as it was.
     if (landed && ix.Eof()) ix.LastKey();
   }
+  record_lost_ = false;
   LoadCursorRecord(ReadDirection::kForward);
   CopyOut(out);
   section.Release();
@@ -505,6 +558,7 @@ bool TDataFile::GotoExactKey(std::span<const std::byte> record, std::span<std::b
     if (slot != 0 && ix.GetDescriptorCopy(slot).Unique == 0 && n >= 4) n -= 4;
     found = ix.FindKeyPrefix(key.data(), n);
   }
+  if (found) record_lost_ = false;
   LoadCursorRecord(ReadDirection::kForward);
   if (found) CopyOut(out);
   section.Release();
@@ -526,6 +580,8 @@ std::uint16_t TDataFile::SyncToCursor(TDataFile& other) {
     if (other.current_ != nullptr) BuildIndexKey(other.current_->Data(), key.data());
     found = index_file_->FindKey(key.data(), false, false);
   }
+  // Not found: the cursor is not on the record asked for.
+  record_lost_ = !found;
   LoadCursorRecord(ReadDirection::kForward);
   section.Release();
   return found ? 0 : Code(ErrorCode::kRecordNotFound);
@@ -608,16 +664,22 @@ void TDataFile::GetBookmark(std::span<std::uint8_t> bookmark) {
 
 void TDataFile::GotoBookmark(std::span<const std::uint8_t> bookmark) {
   ReadSectionGuard section(*this);
+  // A bookmark names a record: when it is not there the cursor stands on
+  // the nearest one, which is not the record asked for.
+  bool found;
   if (InNaturalOrder()) {
-    SetNaturalPosition(bookmark.size() >= 4 ? LoadLittle<std::uint32_t>(bookmark.data()) : 0);
+    const std::uint32_t n = bookmark.size() >= 4 ? LoadLittle<std::uint32_t>(bookmark.data()) : 0;
+    SetNaturalPosition(n);
+    found = n != 0 && natural_record_ == n && !natural_bof_ && !natural_eof_;
   } else {
     Key key{};
     std::memcpy(key.data(), bookmark.data(), std::min<std::size_t>(bookmark.size(), kMaxKeySize));
-    index_file_->FindKey(key.data(), true, false);
+    found = index_file_->FindKey(key.data(), true, false);
     // A bookmark past every key (one taken on another index) goes to the
     // last record, as a key search does, not after it.
     if (index_file_->Eof()) index_file_->LastKey();
   }
+  record_lost_ = !found;
   LoadCursorRecord(ReadDirection::kForward);
   section.Release();
 }

@@ -287,6 +287,49 @@ std::uint32_t TDataFile::FilteredRecordCount() {
   return n;
 }
 
+std::optional<std::uint32_t> TDataFile::ViewPlace() {
+  if (!filters_ || !filters_->engine.BitmapMode() || filters_->engine.CallbackActive())
+    return std::nullopt;
+  ReadSectionGuard section(*this);
+  CheckHeaderChanged();
+  std::optional<std::uint32_t> place = 0;
+  if (InNaturalOrder()) {
+    const std::uint32_t n = natural_record_;
+    FilterEngine& engine = filters_->engine;
+    if (!natural_bof_ && n != 0 && engine.Accept(n)) place = engine.Result().CountUpTo(n);
+  } else {
+    place = index_file_->PassingRank();
+    if (place && index_file_->Bof()) place = 0;
+  }
+  section.Release();
+  return place;
+}
+
+bool TDataFile::SetViewPlace(std::uint32_t n) {
+  if (!filters_ || !filters_->engine.BitmapMode() || filters_->engine.CallbackActive())
+    return false;
+  ReadSectionGuard section(*this);
+  CheckHeaderChanged();
+  // n within 1 .. count; 0 (no record) for an empty view.
+  const auto place = [n](std::uint32_t count) { return std::min(std::max(n, 1u), count); };
+  bool answered = true;
+  if (InNaturalOrder()) {
+    const RecordBitmap& result = filters_->engine.Result();
+    const std::uint32_t r = result.Select(place(result.Count()));
+    natural_record_ = r;
+    natural_bof_ = natural_eof_ = r == 0;
+  } else {
+    // Without a range the view's size is the result bitmap's count: no
+    // walk of the index for it.
+    const std::uint32_t count =
+        key_range_active_ ? index_file_->PassingCount() : filters_->engine.ViewCount();
+    answered = index_file_->SeekPassingRank(place(count));
+  }
+  if (answered) LoadCursorRecord(ReadDirection::kForward);
+  section.Release();
+  return answered;
+}
+
 void TDataFile::CopyFiltersTo(TDataFile& clone) {
   if (!filters_) return;
   const FilterRegistry& registry = filters_->engine.Registry();

@@ -22,6 +22,7 @@ namespace storage {
 
 void TDataFile::ResetLockState() {
   locked_records_.clear();
+  record_lost_ = false;
   read_depth_ = 0;
   read_lock_taken_ = false;
   blob_read_depth_ = 0;
@@ -53,6 +54,14 @@ void TDataFile::UnlockSemaphore() {
 
 // ------------------------------------------------------------------ records
 
+bool TDataFile::LockRangeRetried(std::int64_t offset, std::int64_t length) {
+  const auto attempt = [&] { return LockRange(offset, length, true); };
+  if (attempt()) return true;
+  for (unsigned waits = 0; waits < lock_retry_count_; ++waits)
+    if (WaitForLock(lock_wait_time_, attempt)) return true;
+  return false;
+}
+
 void TDataFile::LockRecord(std::uint32_t record_no) {
   if (Exclusive() || ForcedReadOnly() || table_locked_) return;
   // 0 without a current record stays 0: its byte lies above the table-lock
@@ -64,12 +73,7 @@ void TDataFile::LockRecord(std::uint32_t record_no) {
     return;
   // Room first, so that a lock once taken is always on the list.
   locked_records_.reserve(locked_records_.size() + 1);
-  const std::int64_t offset = kRecordLockTop - std::int64_t{record_no};
-  unsigned failures = 0;  // wide: a retry count of 255 still ends
-  while (!LockRange(offset, 1, true)) {
-    if (++failures > lock_retry_count_) Fail(ErrorCode::kRecordInUse);
-    Delay(lock_wait_time_);
-  }
+  if (!LockRangeRetried(kRecordLockTop - std::int64_t{record_no}, 1)) Fail(ErrorCode::kRecordInUse);
   locked_records_.push_back(record_no);
 }
 
@@ -110,16 +114,10 @@ void TDataFile::UnlockAllRecords() {
 void TDataFile::LockTable() {
   CheckNotFailed();
   if (Exclusive() || ForcedReadOnly() || table_locked_) return;
-  unsigned failures = 0;
-  while (!LockRange(kTableLockStart, kTableLockLength, true)) {
-    if (++failures > lock_retry_count_) Fail(ErrorCode::kTableLocked);
-    Delay(lock_wait_time_);
-  }
+  if (!LockRangeRetried(kTableLockStart, kTableLockLength)) Fail(ErrorCode::kTableLocked);
   TakenLock lock([this] { LockRange(kTableLockStart, kTableLockLength, false); });
   const bool had_current = current_ != nullptr;
-  const bool bof = index_file_->IsOpen() && CursorBof();
-  const bool eof = index_file_->IsOpen() && CursorEof();
-  const std::uint32_t seen = changes_seen_;
+  const PlaceBeforeCheck before = BeforeChangeCheck();
   if (index_file_->IsOpen()) {
     // Outside this cursor's own sections the flag can only be stale.
     if (read_depth_ == 0 && !index_file_->IndexWriteLocked())
@@ -127,15 +125,9 @@ void TDataFile::LockTable() {
     index_file_->CheckIndexHeaderChanged();
   }
   CheckHeaderChanged();
-  if (index_file_->IsOpen() && (table_changed_ || changes_seen_ != seen)) {
-    // Nobody else writes while the table lock is held: the view is made
-    // current now, once.
-    CursorPlace place = SaveCursorPlace();
-    place.bof = bof;
-    place.eof = eof;
-    RefreshRangeAndFilters();
-    RepositionInView(place);
-  }
+  // Nobody else writes while the table lock is held: the view is made
+  // current now, once.
+  AfterChangeCheck(before);
   if (had_current && current_ == nullptr) RefreshCurrentRecord();
   if (header_.BlobCount() > 0) blob_file_->CheckBlobHeaderChanged();
   lock.Keep();
@@ -158,9 +150,7 @@ void TDataFile::BeginReadSection() {
     ++read_depth_;
     return;
   }
-  const bool bof = CursorBof();
-  const bool eof = CursorEof();
-  const std::uint32_t seen = changes_seen_;
+  const PlaceBeforeCheck before = BeforeChangeCheck();
   index_file_->LockIndexFileShared();
   TakenLock lock([this] {
     data_checked_ = false;
@@ -173,22 +163,36 @@ void TDataFile::BeginReadSection() {
   index_file_->SetWriteLockHeld(true);
   CheckHeaderChanged();
   data_checked_ = true;
-  // Another program's change (here, or found by an earlier check whose
-  // rebuild did not run): the view is rebuilt before the operation uses
-  // it, and the cursor goes back to its place: the one after the index
-  // check (which found the record again by its key when the index
-  // changed), with the flags from before it. Nothing is done when both
-  // counters stood still.
-  if (table_changed_ || changes_seen_ != seen) {
-    CursorPlace place = SaveCursorPlace();
-    place.bof = bof;
-    place.eof = eof;
-    RefreshRangeAndFilters();
-    RepositionInView(place);
-  }
+  AfterChangeCheck(before);
   lock.Keep();
   read_depth_ = 1;
   read_lock_taken_ = true;
+}
+
+TDataFile::PlaceBeforeCheck TDataFile::BeforeChangeCheck() const {
+  PlaceBeforeCheck p;
+  p.seen = changes_seen_;
+  if (!index_file_->IsOpen()) return p;
+  p.bof = CursorBof();
+  p.eof = CursorEof();
+  p.record = StoodOn();
+  return p;
+}
+
+void TDataFile::AfterChangeCheck(const PlaceBeforeCheck& before) {
+  // Another program's change (here, or found by an earlier check whose
+  // rebuild did not run): the view is rebuilt before the operation uses
+  // it, and the cursor goes back to its place: the one after the index
+  // check (which found the record again by its key, or where its key
+  // went), with the flags from before it. Nothing is done when both
+  // counters stood still.
+  if (!index_file_->IsOpen() || (!table_changed_ && changes_seen_ == before.seen)) return;
+  CursorPlace place = SaveCursorPlace();
+  place.bof = before.bof;
+  place.eof = before.eof;
+  RefreshRangeAndFilters();
+  RepositionInView(place);
+  NoteRecordLost(before.record);
 }
 
 void TDataFile::EndReadSection() {
@@ -250,11 +254,15 @@ void TDataFile::CheckHeadersForWrite() {
     return;
   }
   const bool had_current = current_ != nullptr;
+  const PlaceBeforeCheck before = BeforeChangeCheck();
   index_file_->CheckIndexHeaderChanged();
   index_file_->SetWriteLockHeld(true);
   CheckHeaderChanged();
   header_checked_ = true;
-  if (had_current && current_ == nullptr) RefreshCurrentRecord();
+  // The write acts on the current record: it must still be the one the
+  // caller stood on (DeleteRecord and ModifyRecord refuse a lost record).
+  AfterChangeCheck(before);
+  if (had_current && current_ == nullptr) LoadCursorRecord(ReadDirection::kForward);
   if (has_blob) {
     blob_file_->CheckBlobHeaderChanged();
     blob_file_->SetHeaderChecked(true);

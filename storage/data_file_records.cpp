@@ -381,7 +381,9 @@ void TDataFile::BuildIndexKey(std::span<const std::byte> record, std::uint8_t* k
   }
   const TIndexDescriptor d = index_file_->GetDescriptorCopy(slot);
   // The key size comes from the file: nothing is written beyond it (nor
-  // beyond the buffer). The bytes past it are left as they are.
+  // beyond the buffer), and only it is zeroed: every reader of a key
+  // stops at the key size (clearing the whole buffer was the most of a
+  // key's cost).
   const std::size_t key_size = std::min<std::size_t>(d.KeySize, kMaxKeySize);
   std::memset(key, 0, key_size);
   const bool whole_descending = d.Descending != 0;
@@ -494,13 +496,24 @@ void TDataFile::BuildDeletedKey(std::uint8_t status, std::uint8_t* key,
 namespace {
 
 // The indexes every record has keys in: the primary index (when the table
-// has one), then the secondary ones.
-std::vector<int> KeyedIndexes(TDataFile& t) {
-  std::vector<int> v;
-  if (t.TableHasPrimaryKey()) v.push_back(0);
-  for (int i = 1; i <= t.IndexFile().SecondaryIndexCount(); ++i) v.push_back(i);
-  return v;
-}
+// has one), then the secondary ones. Kept in place: a write allocates
+// nothing for it.
+class KeyedIndexes {
+ public:
+  explicit KeyedIndexes(TDataFile& t) {
+    if (t.TableHasPrimaryKey()) slots_[count_++] = 0;
+    const int secondary = std::min(t.IndexFile().SecondaryIndexCount(), kMaxSecondaryIndexes);
+    for (int i = 1; i <= secondary; ++i) slots_[count_++] = i;
+  }
+  [[nodiscard]] const int* begin() const { return slots_.data(); }
+  [[nodiscard]] const int* end() const { return slots_.data() + count_; }
+  [[nodiscard]] std::size_t size() const { return count_; }
+  [[nodiscard]] int operator[](std::size_t k) const { return slots_[k]; }
+
+ private:
+  std::array<int, 1 + kMaxSecondaryIndexes> slots_{};
+  std::size_t count_ = 0;
+};
 
 using Key = std::array<std::uint8_t, kKeyBufferSize>;
 
@@ -535,6 +548,11 @@ void TDataFile::FlushAfterWrite(TRecord* keep) {
   repin();
 }
 
+void TDataFile::CheckWriteTarget() const {
+  if (record_lost_ || current_ == nullptr || current_->Status() != 0)
+    Fail(ErrorCode::kRecordNotFound);
+}
+
 void TDataFile::RepositionAfterWrite(int saved_index) {
   index_file_->SelectIndex(saved_index);
   RefreshRangeAndFilters();
@@ -558,14 +576,14 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
     reposition = true;
     if (!keep_record_ids_) SetRecordID(header_.LastRecordId() + 1, record);
     WriteUndo undo(*this);
-    const std::vector<int> indexes = KeyedIndexes(*this);
-    Key key{};
-    if (!no_unique_checks_) {
-      for (int i : indexes) {
-        ix.SelectIndex(i);
-        BuildIndexKey(record, key.data());
-        ix.CheckUniqueKey(key.data());
-      }
+    const KeyedIndexes indexes(*this);
+    // Each index's key, built once for the duplicate test and the insert.
+    insert_keys_.resize(indexes.size() * kKeyBufferSize);
+    auto key_of = [&](std::size_t k) { return insert_keys_.data() + k * kKeyBufferSize; };
+    for (std::size_t k = 0; k < indexes.size(); ++k) {
+      ix.SelectIndex(indexes[k]);
+      BuildIndexKey(record, key_of(k));
+      if (!no_unique_checks_) ix.CheckUniqueKey(key_of(k));
     }
     // The slot: a reused one must really be a deleted record (checked
     // before any key is written).
@@ -577,13 +595,13 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
       old_deleted.fill(0);
       BuildDeletedKey(1, old_deleted.data(), slot->Data());
     }
-    for (int i : indexes) {
-      ix.SelectIndex(i);
-      BuildIndexKey(record, key.data());
-      ix.InsertKey(key.data(), n);
+    for (std::size_t k = 0; k < indexes.size(); ++k) {
+      ix.SelectIndex(indexes[k]);
+      ix.InsertKey(key_of(k), n);
     }
     if (TableHasPrimaryKey()) {
       ix.SelectIndex(kSysDeletedSlot);
+      Key key{};
       BuildDeletedKey(0, key.data(), record);
       if (reuse) {
         ix.ReplaceKey(old_deleted.data(), key.data(), n);
@@ -601,6 +619,7 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
     FlushAfterWrite(current_);
     undo.Commit();
     NoteRecordChanged(n);
+    record_lost_ = false;
   } catch (...) {
     error = std::current_exception();
     slot.reset();
@@ -619,7 +638,7 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
   WriteSectionGuard section(*this);
   TIndexFile& ix = *index_file_;
   const int saved = ix.CurrentIndex();
-  if (current_ == nullptr || current_->Status() != 0) Fail(ErrorCode::kRecordNotFound);
+  CheckWriteTarget();
   TRecord* cur = current_;
   cur->AddUse();
   const RecordPin pin(cur);  // until the cursor stands on it again
@@ -633,7 +652,7 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
     reposition = true;
     WriteUndo undo(*this);
     JournalRecord(cur, false);
-    const std::vector<int> indexes = KeyedIndexes(*this);
+    const KeyedIndexes indexes(*this);
     std::vector<std::byte> old(cur->Data().begin(), cur->Data().end());
     struct Change {
       int index;
@@ -660,6 +679,7 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
     FlushAfterWrite(cur);
     undo.Commit();
     NoteRecordChanged(n);
+    record_lost_ = false;
     if (unlock) UnlockRecord(n);
   } catch (...) {
     error = std::current_exception();
@@ -674,16 +694,28 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
 }
 
 void TDataFile::DeleteRecord() {
+  // The record lock is taken (or waited for) before the write section,
+  // which holds the index write lock that the lock's holder needs to post.
+  // 11013 comes before anything is locked.
+  CheckNotFailed();
+  if (ReadOnly()) Fail(ErrorCode::kAccessDenied);
+  if (record_lost_) Fail(ErrorCode::kRecordNotFound);
+  const RecordIdentity want = StoodOn();
+  auto holds = [this](std::uint32_t r) {
+    return std::find(locked_records_.begin(), locked_records_.end(), r) != locked_records_.end();
+  };
+  const bool held_before = want.number != 0 && holds(want.number);
+  RecordLockGuard early;
+  if (want.number != 0) early = RecordLockGuard(*this, want.number);
   WriteSectionGuard section(*this);
   TIndexFile& ix = *index_file_;
   const int saved = ix.CurrentIndex();
-  if (current_ == nullptr || current_->Status() != 0) Fail(ErrorCode::kRecordNotFound);
+  CheckWriteTarget();
   TRecord* cur = current_;
   const std::uint32_t n = cur->RecordNumber();
   // A lock this cursor held already (an edit) goes with the record too;
-  // one the section takes goes with the section.
-  const bool held = std::find(locked_records_.begin(), locked_records_.end(), n) !=
-                    locked_records_.end();
+  // one taken for the delete goes with the delete.
+  const bool held = want.number != 0 ? held_before : holds(n);
   section.LockRecord(n);
   cur->AddUse();
   const RecordPin pin(cur);  // until the cursor stands somewhere again
@@ -694,7 +726,7 @@ void TDataFile::DeleteRecord() {
     WriteUndo undo(*this);
     JournalRecord(cur, false);
     std::vector<std::byte> scratch(cur->Data().begin(), cur->Data().end());
-    const std::vector<int> indexes = KeyedIndexes(*this);
+    const KeyedIndexes indexes(*this);
     std::vector<std::pair<int, Key>> keys;
     for (int i : indexes) {
       ix.SelectIndex(i);
@@ -750,6 +782,7 @@ void TDataFile::DeleteRecord() {
     FlushAfterWrite(cur);
     undo.Commit();
     NoteRecordDeleted(n);
+    record_lost_ = false;
   } catch (...) {
     error = std::current_exception();
   }
@@ -761,6 +794,7 @@ void TDataFile::DeleteRecord() {
   if (held) KeepFirstError(error, [&] { UnlockRecord(n); });
   if (error) std::rethrow_exception(error);
   section.Release();
+  early.Release();
 }
 
 }  // namespace storage

@@ -106,37 +106,8 @@ class Checker {
            std::string(node.left ? node.left->token.View() : "") + "' and expression '" +
            std::string(node.right ? node.right->token.View() : "") + "'");
     }
-    if (IsLogicalLink(node)) {
-      // Chains of AND/OR links are walked in a loop so that a long
-      // condition costs no stack, taking operands and links in the order
-      // recursion would.
-      std::vector<TExpressionNode*> chain;
-      TExpressionNode* link = &node;
-      if (IsLogicalLink(*node.right)) {
-        // a AND/OR (b AND/OR (c ...)): left operands top down, the last
-        // right operand, then the links from the innermost out.
-        while (true) {
-          chain.push_back(link);
-          CheckTruthOperand(link->left, depth + 1);
-          if (!IsLogicalLink(*link->right)) break;
-          link = link->right.get();
-        }
-        CheckTruthOperand(link->right, depth + 1);
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it) FinishBinary(**it);
-      } else {
-        // ((a AND/OR b) AND/OR c) ...: the first operand, then each link's
-        // right operand and the link itself from the innermost out.
-        while (true) {
-          chain.push_back(link);
-          if (!IsLogicalLink(*link->left)) break;
-          link = link->left.get();
-        }
-        CheckTruthOperand(link->left, depth + 1);
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-          CheckTruthOperand((*it)->right, depth + 1);
-          FinishBinary(**it);
-        }
-      }
+    if (IsChainLink(node)) {
+      Chain(node, depth);
       return;
     }
     Check(*node.left, depth + 1);
@@ -144,9 +115,31 @@ class Checker {
     FinishBinary(node);
   }
 
-  static bool IsLogicalLink(const TExpressionNode& n) {
-    return n.kind == NodeKind::kBinary && (n.op == Op::kAnd || n.op == Op::kOr) && n.left &&
-           n.right;
+  // A chain of AND or of OR links (expression_node.h) is walked in a loop
+  // so that its length costs no stack: its operands are checked one level
+  // below it, and operands and links are taken in the order recursion
+  // would take them (a link's left side, its right side, then the link).
+  void Chain(TExpressionNode& root, int depth) {
+    struct Pending {
+      TExpressionNode* link;
+      int next;  // 0: left side, 1: right side, 2: the link itself
+    };
+    std::vector<Pending> stack{{&root, 0}};
+    while (!stack.empty()) {
+      Pending& top = stack.back();
+      if (top.next == 2) {
+        FinishBinary(*top.link);
+        stack.pop_back();
+        continue;
+      }
+      ExpressionPtr& side = top.next == 0 ? top.link->left : top.link->right;
+      ++top.next;
+      if (IsChainLink(*side) && side->op == root.op) {
+        stack.push_back({side.get(), 0});
+      } else {
+        CheckTruthOperand(side, depth + 1);
+      }
+    }
   }
 
   // Date literals, the type rule and the node's type of a binary node whose

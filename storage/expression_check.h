@@ -25,9 +25,10 @@ using ColumnResolver = std::function<bool(TExpressionNode& node)>;
 
 // Checks the tree under root (the root itself is never replaced; its
 // operands may be). Trees nested deeper than kMaxExpressionDepth are refused
-// with "Expression is nested too deeply in " + context; lists of IN and
-// BETWEEN and AND/OR chains grouped either way are walked in a loop and
-// count as one level.
+// with "Expression is nested too deeply in " + context, counted as the
+// evaluator counts them: lists of IN and BETWEEN and chains of AND or of OR
+// links grouped any way (expression_node.h) are walked in a loop and cost
+// one level whatever their length.
 void CheckExpression(std::uint16_t error_code, std::string_view context, TExpressionNode& root,
                      const ColumnResolver& resolve_column);
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <optional>
+#include <vector>
 #include <string>
 
 #include "framework/sysutils.h"
@@ -321,8 +321,8 @@ class Evaluator {
       case NodeKind::kBinary:
       case NodeKind::kStringCompare: {
         if (!node.left || !node.right) break;
-        if (IsLogicalLink(node)) {
-          LogicalChain(node, result, depth);
+        if (IsChainLink(node)) {
+          Chain(node, result, depth);
           break;
         }
         TExpressionNode l;
@@ -348,37 +348,42 @@ class Evaluator {
   }
 
  private:
-  static bool IsLogicalLink(const TExpressionNode& n) {
-    return n.kind == NodeKind::kBinary && (n.op == Op::kAnd || n.op == Op::kOr) && n.left &&
-           n.right;
-  }
-
-  // Chains of AND/OR links are walked in a loop so that their length costs
-  // no stack: a AND/OR (b AND/OR (c ...)) as the SQL parser groups long
-  // conditions, and ((a AND/OR b) AND/OR c) ... as filter texts group them.
-  // Every operand is evaluated, as in the recursive form (a left-grouped
-  // chain from its last operand back to its first).
-  //
-  // Each link maps the truth of the part of the chain below it through one
-  // of three functions, decided by its other operand: the part itself (a
-  // true operand of AND, a false one of OR), constant false (a false operand
-  // of AND) or constant true (a true operand of OR). Walking from the root
-  // down, the first constant decides the whole chain.
-  void LogicalChain(const TExpressionNode& node, TExpressionNode& result, int depth) const {
-    const bool rightward = IsLogicalLink(*node.right);
+  // The operands of a chain of AND or of OR links (expression_node.h) are
+  // evaluated in a loop, one level below the chain, so that its length
+  // costs no stack. Every operand is evaluated, as the two operands of a
+  // single link are. Walking down one side of a link needs no memory; only
+  // a link both of whose sides are links of the chain leaves one for later.
+  void Chain(const TExpressionNode& root, TExpressionNode& result, int depth) const {
+    const bool is_and = root.op == Op::kAnd;
+    bool truth = is_and;
     TExpressionNode operand;
-    std::optional<bool> decided;
-    const TExpressionNode* link = &node;
+    std::vector<const TExpressionNode*> later;
+    auto in_chain = [&](const TExpressionNode& n) { return IsChainLink(n) && n.op == root.op; };
+    auto take = [&](const TExpressionNode& n) {
+      Eval(n, operand, depth + 1);
+      if (Truth(operand) != is_and) truth = !is_and;
+    };
+    const TExpressionNode* link = &root;
     while (true) {
-      Eval(rightward ? *link->left : *link->right, operand, depth + 1);
-      const bool t = Truth(operand);
-      if (!decided && (link->op == Op::kAnd) != t) decided = t;
-      const TExpressionNode& rest = rightward ? *link->right : *link->left;
-      if (!IsLogicalLink(rest)) break;
-      link = &rest;
+      const TExpressionNode& l = *link->left;
+      const TExpressionNode& r = *link->right;
+      const bool l_link = in_chain(l);
+      const bool r_link = in_chain(r);
+      if (!l_link) take(l);
+      if (!r_link) take(r);
+      if (l_link && r_link) later.push_back(&r);
+      if (l_link) {
+        link = &l;
+      } else if (r_link) {
+        link = &r;
+      } else if (!later.empty()) {
+        link = later.back();
+        later.pop_back();
+      } else {
+        break;
+      }
     }
-    Eval(rightward ? *link->right : *link->left, operand, depth + 1);
-    SetBooleanResult(result, decided.value_or(Truth(operand)));
+    SetBooleanResult(result, truth);
   }
 
   void Function(const TExpressionNode& node, TExpressionNode& result, int depth) const {

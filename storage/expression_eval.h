@@ -21,13 +21,14 @@
 //     copy of the operator node.
 //
 // Evaluation recurses over left and right operands and keeps two node-sized
-// operands per level on the stack; nothing is allocated on the heap. Lists
-// of IN and BETWEEN and AND/OR chains grouped either way (a OR (b OR ...))
-// as the SQL parser builds long conditions, ((a OR b) OR ...) as filter
-// texts do) are walked in a loop and cost one level whatever their length. A tree nested deeper than
-// kMaxExpressionDepth is refused with engine error 10051 (invalid filter
-// expression) rather than running out of stack; the checker refuses the
-// same trees first, so a checked tree always evaluates.
+// operands per level on the stack; nothing is allocated on the heap but
+// for a chain grouped both ways at once. Lists of IN and BETWEEN and chains
+// of AND or of OR links, grouped any way (expression_node.h), are walked
+// in a loop: a chain costs one level whatever its length. A tree nested
+// deeper than kMaxExpressionDepth is refused with engine error 10051
+// (invalid filter expression) rather than running out of stack; the
+// checker counts levels the same way and refuses the same trees first, so
+// a checked tree always evaluates.
 #pragma once
 
 #include <cstdint>

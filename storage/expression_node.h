@@ -33,6 +33,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "storage/field_types.h"
 
@@ -223,6 +224,40 @@ ExpressionPtr CopyExpression(const TExpressionNode* node);
 // Frees a tree (nothing for nullptr); kept for callers that think in the
 // free routine. Resetting the owning pointer does the same.
 inline void FreeExpression(ExpressionPtr node) { node.reset(); }
+
+// ---------------------------------------------------------------- chains
+//
+// A chain is a tree of AND links, or of OR links, grouped any way:
+// a AND (b AND c), (a AND b) AND c and (a AND b) AND (c AND d) are one
+// chain of four operands. Its operands are the nodes reached from its root
+// through links of the root's operator only. A chain is flat: whatever its
+// length its operands stand one nesting level below its root (an AND chain
+// under an OR, or under a NOT, is a level deeper), and every walker takes
+// it in a loop, so that a condition of 10,000 terms costs no stack.
+
+// True for an AND or OR node with both operands.
+inline bool IsChainLink(const TExpressionNode& n) {
+  return n.kind == NodeKind::kBinary && (n.op == ExprOperator::kAnd || n.op == ExprOperator::kOr) &&
+         n.left && n.right;
+}
+
+// Calls visit(operand) for every operand of the chain whose root is root
+// (IsChainLink), left to right, without recursion. Node is TExpressionNode
+// or const TExpressionNode.
+template <class Node, class Visit>
+void ForEachChainOperand(Node& root, Visit&& visit) {
+  std::vector<Node*> stack{&root};
+  while (!stack.empty()) {
+    Node* n = stack.back();
+    stack.pop_back();
+    if (n != &root && !(IsChainLink(*n) && n->op == root.op)) {
+      visit(*n);
+      continue;
+    }
+    stack.push_back(n->right.get());
+    stack.push_back(n->left.get());
+  }
+}
 
 // Turns a bare boolean operand into operand = True: a new binary node
 // (token "=", operator 3, boolean, size 2) whose left is operand and whose

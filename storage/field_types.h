@@ -49,9 +49,12 @@
 #include <type_traits>
 #include <utility>
 
-#include "storage/little_endian.h"
+#include "platform/little_endian.h"
 
 namespace storage {
+
+using platform::LoadLittle;
+using platform::StoreLittle;
 
 // Logical field types. 0 is no type: the NULL literal inside expressions
 // and ftUnknown (refused at creation) in the framework mapping.

@@ -4,24 +4,30 @@
 // handed over whole; it is never stored in a file. The engine reads it with
 // ConvertFilterBlob (filter_reader.h).
 //
-// All integers little-endian. A 10-byte header, the node area, then the
-// literal area:
+// All integers little-endian. A header, the node area, then the literal
+// area. A buffer comes in one of two widths: narrow (version 0), the form
+// every buffer that fits in 65535 bytes takes, and wide (version 1), the
+// same layout with every u16 below made a u32, for a filter too large for
+// 16-bit offsets (a condition of thousands of terms). The first u16 tells
+// them apart: a wide buffer's u32 version 1 begins with the u16 1.
 //
-//   OFFSET  SIZE  DESCRIPTION
-//      0      2   version: 0
-//      2      2   total size of the buffer in bytes
-//      4      2   node count: always 0xFFFF (not counted; never read)
-//      6      2   node-area start: 10
-//      8      2   literal-area start: 10 + size of the node area
+//   narrow  wide
+//   OFFSET  OFFSET  SIZE (narrow, wide)  DESCRIPTION
+//      0       0    2, 4   version: 0 narrow, 1 wide
+//      2       4    2, 4   total size of the buffer in bytes
+//      4       8    2, 4   node count: always all ones (not counted; never
+//                          read)
+//      6      12    2, 4   node-area start: the header size (10, 20)
+//      8      16    2, 4   literal-area start: node-area start + its size
 //
 // A node is a u32 class, a u32 operator code and then its operands, each a
-// u16; its size is 8 + 2 x operand count. A node reference is the node's
-// offset from the start of the node area; a literal reference is an offset
-// from the start of the literal area. The root is at node offset 0 and
-// every node comes before the nodes it refers to, so a reference is never
-// 0 and always points past the referring node.
+// u16 (narrow) or a u32 (wide); its size is 8 + 2 (or 4) x operand count. A
+// node reference is the node's offset from the start of the node area; a
+// literal reference is an offset from the start of the literal area. The
+// root is at node offset 0 and every node comes before the nodes it refers
+// to, so a reference is never 0 and always points past the referring node.
 //
-//   class  name            operator               operands (u16, in order)
+//   class  name            operator               operands (in order)
 //     1    unary           9 NOT, 1 is blank,     operand node
 //                          2 is not blank
 //     2    binary          3..8 comparisons,      left node, right node
@@ -58,6 +64,7 @@
 // reader takes the size as 16 bits and never as its low byte.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -85,23 +92,28 @@ inline constexpr std::uint32_t kFilterFieldOperator = 13;
 inline constexpr std::uint32_t kFilterConstantOperator = 14;
 
 inline constexpr std::uint16_t kFilterBufferVersion = 0;
+inline constexpr std::uint16_t kFilterWideBufferVersion = 1;
 inline constexpr std::size_t kFilterHeaderSize = 10;
+inline constexpr std::size_t kFilterWideHeaderSize = 20;
 inline constexpr std::uint16_t kFilterNodeCountUnknown = 0xFFFF;
 inline constexpr std::size_t kFilterNodeHeaderSize = 8;  // class + operator
-// Largest total size the u16 header field can state.
+// Largest total size a narrow header can state.
 inline constexpr std::size_t kMaxFilterBufferSize = 0xFFFF;
+// Largest wide buffer written or read: far beyond any filter a person
+// writes, and a bound on what a hostile one makes the reader allocate.
+inline constexpr std::size_t kMaxWideFilterBufferSize = std::size_t{1} << 26;
 // Longest string constant: 255 characters plus the zero byte.
 inline constexpr std::size_t kMaxFilterStringChars = 255;
 
-// Header field offsets.
+// Header field offsets of a narrow buffer; a wide one has them at twice
+// these.
 inline constexpr std::size_t kFilterVersionOffset = 0;
 inline constexpr std::size_t kFilterTotalSizeOffset = 2;
 inline constexpr std::size_t kFilterNodeCountOffset = 4;
 inline constexpr std::size_t kFilterNodeStartOffset = 6;
 inline constexpr std::size_t kFilterLiteralStartOffset = 8;
 
-// Number of u16 operands a node of the class carries; 0 for an unknown
-// class.
+// Number of operands a node of the class carries; 0 for an unknown class.
 constexpr std::size_t FilterOperandCount(std::uint32_t node_class) {
   switch (node_class) {
     case 1:
@@ -130,11 +142,13 @@ constexpr std::size_t FilterOperandCount(std::uint32_t node_class) {
 //   b.SetOperand(cmp, 1, b.AddStringConstant("Smith"));
 //   std::vector<std::byte> bytes = b.Finish();
 //
-// A buffer that would grow past 65535 bytes raises engine error 10051: a
-// u16 offset cannot reach further.
+// Finish lays the buffer out narrow when it fits in 65535 bytes, else wide;
+// a buffer that would grow past kMaxWideFilterBufferSize raises engine
+// error 10051.
 class FilterExpressionBuffer {
  public:
-  using NodeRef = std::uint16_t;
+  // A node: its number in the order of adding (the root is 0).
+  using NodeRef = std::uint32_t;
 
   // Operator 1 (is blank), 2 (is not blank) or 9 (NOT).
   NodeRef AddUnary(ExprOperator op);
@@ -170,17 +184,25 @@ class FilterExpressionBuffer {
   // builder stays usable (more nodes may be added and Finish called again).
   [[nodiscard]] std::vector<std::byte> Finish() const;
 
-  [[nodiscard]] std::size_t NodeAreaSize() const { return nodes_.size(); }
+  // Sizes of the node area as Finish lays it out, and of the literal area.
+  [[nodiscard]] std::size_t NodeAreaSize() const;
   [[nodiscard]] std::size_t LiteralAreaSize() const { return literals_.size(); }
 
  private:
+  struct Node {
+    FilterNodeClass node_class;
+    std::uint32_t op;
+    std::array<std::uint32_t, 4> operands;  // node operands: NodeRefs
+  };
+  [[nodiscard]] bool Narrow() const;
   NodeRef AddNode(FilterNodeClass node_class, std::uint32_t op,
-                  std::span<const std::uint16_t> operands);
-  std::uint16_t AddLiteral(std::span<const std::byte> bytes, std::size_t node_bytes);
+                  std::span<const std::uint32_t> operands);
+  std::uint32_t AddLiteral(std::span<const std::byte> bytes);
   template <class V>
   NodeRef AddFixed(FieldType type, V v);
 
-  std::vector<std::byte> nodes_;
+  std::vector<Node> nodes_;
+  std::size_t operand_count_ = 0;  // of all nodes
   std::vector<std::byte> literals_;
 };
 

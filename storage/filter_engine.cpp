@@ -5,9 +5,9 @@
 // Contract of Compute (bitmap C in, R out), for every node:
 //   R is a subset of the live records, and R AND C = (records matching the
 //   node) AND C.
-// So a scan needs to test only the records of C, an AND computes its right
-// side from what its left side kept, and the filter's bitmap (C = its base)
-// is exact on its base.
+// So a scan needs to test only the records of C, an AND computes each
+// operand from what the operands before it kept, and the filter's bitmap
+// (C = its base) is exact on its base.
 #include "storage/filter_engine.h"
 
 #include <algorithm>
@@ -534,24 +534,50 @@ void FilterEngine::ConditionBits(const Condition& c, RecordBitmap& bitmap) {
   bitmap.AndWith(live_);
 }
 
+namespace {
+
+// The level of a link over operands answered at levels l and r: an AND is
+// answered as one way when both are, else partly; an OR by index when both
+// are, by records when either is, else partly.
+FilterLevel CombineLevels(ExprOperator op, FilterLevel l, FilterLevel r) {
+  if (op == ExprOperator::kAnd) return l == r ? l : FilterLevel::kPartly;
+  if (l == FilterLevel::kByIndex && r == FilterLevel::kByIndex) return FilterLevel::kByIndex;
+  if (l == FilterLevel::kByRecords || r == FilterLevel::kByRecords) return FilterLevel::kByRecords;
+  return FilterLevel::kPartly;
+}
+
+}  // namespace
+
+// The operands of an AND chain, those an index answers first: the records
+// they keep are all that the others must look at.
+std::vector<TExpressionNode*> FilterEngine::ChainOperands(TExpressionNode& chain) {
+  std::vector<std::pair<FilterLevel, TExpressionNode*>> ranked;
+  ForEachChainOperand(chain, [&](TExpressionNode& operand) {
+    ranked.emplace_back(Analyze(operand), &operand);
+  });
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<TExpressionNode*> out;
+  out.reserve(ranked.size());
+  for (const auto& r : ranked) out.push_back(r.second);
+  return out;
+}
+
 FilterLevel FilterEngine::Analyze(TExpressionNode& node) {
   if (IndexCondition(node)) return FilterLevel::kByIndex;
   bool any_of = false, inverted = false;
   if (PredicateConditions(node, any_of, inverted)) return FilterLevel::kByIndex;
   if (node.kind == NodeKind::kUnary && node.op == ExprOperator::kNot && node.left)
     return Analyze(*node.left);
-  if (node.kind == NodeKind::kBinary && node.left && node.right &&
-      (node.op == ExprOperator::kAnd || node.op == ExprOperator::kOr)) {
-    const FilterLevel l = Analyze(*node.left);
-    const FilterLevel r = Analyze(*node.right);
-    if (node.op == ExprOperator::kAnd) {
-      if (l > r) std::swap(node.left, node.right);  // the better side first
-      if (l == r && l != FilterLevel::kPartly) return l;
-      return FilterLevel::kPartly;
-    }
-    if (l == FilterLevel::kByIndex && r == FilterLevel::kByIndex) return FilterLevel::kByIndex;
-    if (l == FilterLevel::kByRecords || r == FilterLevel::kByRecords) return FilterLevel::kByRecords;
-    return FilterLevel::kPartly;
+  if (IsChainLink(node)) {
+    // A chain of any length in a loop (expression_node.h). Computing an AND
+    // chain takes its operands best first (ChainOperands).
+    std::optional<FilterLevel> level;
+    ForEachChainOperand(node, [&](TExpressionNode& operand) {
+      const FilterLevel l = Analyze(operand);
+      level = level ? CombineLevels(node.op, *level, l) : l;
+    });
+    return *level;
   }
   return FilterLevel::kByRecords;
 }
@@ -671,24 +697,32 @@ FilterLevel FilterEngine::Compute(RecordBitmap& bitmap, ExprOperator parent,
     bitmap = std::move(inner);
     return level;
   }
-  if (node.kind == NodeKind::kBinary && node.left && node.right &&
-      (node.op == ExprOperator::kAnd || node.op == ExprOperator::kOr)) {
-    RecordBitmap a = bitmap;
-    const FilterLevel l = Compute(a, ExprOperator::kAnd, *node.left);
+  if (IsChainLink(node)) {
+    // AND: each operand from what the ones before it kept, and the
+    // intersection of their answers; OR: each operand from the candidates,
+    // and the union of their answers. (An answer may hold records beyond
+    // the candidates it was given.)
+    std::optional<FilterLevel> level;
     if (node.op == ExprOperator::kAnd) {
-      RecordBitmap b = a;
-      const FilterLevel r = Compute(b, ExprOperator::kAnd, *node.right);
-      a.AndWith(b);
-      bitmap = std::move(a);
-      return l == r ? l : FilterLevel::kPartly;
+      RecordBitmap all = bitmap;
+      for (TExpressionNode* operand : ChainOperands(node)) {
+        RecordBitmap b = all;
+        const FilterLevel l = Compute(b, ExprOperator::kAnd, *operand);
+        all.AndWith(b);
+        level = level ? CombineLevels(node.op, *level, l) : l;
+      }
+      bitmap = std::move(all);
+      return *level;
     }
-    RecordBitmap b = bitmap;
-    const FilterLevel r = Compute(b, ExprOperator::kAnd, *node.right);
-    a.OrWith(b);
-    bitmap = std::move(a);
-    if (l == FilterLevel::kByIndex && r == FilterLevel::kByIndex) return FilterLevel::kByIndex;
-    if (l == FilterLevel::kByRecords || r == FilterLevel::kByRecords) return FilterLevel::kByRecords;
-    return FilterLevel::kPartly;
+    RecordBitmap any(live_.Slots());
+    ForEachChainOperand(node, [&](TExpressionNode& operand) {
+      RecordBitmap b = bitmap;
+      const FilterLevel l = Compute(b, ExprOperator::kAnd, operand);
+      any.OrWith(b);
+      level = level ? CombineLevels(node.op, *level, l) : l;
+    });
+    bitmap = std::move(any);
+    return *level;
   }
   Scan(bitmap, parent, node);
   return FilterLevel::kByRecords;
@@ -711,6 +745,7 @@ FilterLevel FilterEngine::BuildFilterBitmap(std::span<std::uint8_t> bytes, ExprO
 // ---------------------------------------------------------------- operations
 
 void FilterEngine::RecomputeFlags() {
+  ++answers_version_;
   callback_active_ = registry_.AnyCallbackFilterActive();
   bitmap_mode_ = registry_.AnyFilterActive();
   if (!bitmap_mode_) {
@@ -745,6 +780,7 @@ void FilterEngine::Reset() {
 
 void FilterEngine::Grow(std::uint32_t slots) {
   if (slots <= live_.Slots()) return;
+  ++answers_version_;
   live_.Resize(slots);
   result_.Resize(slots);
   for (std::size_t i = 0; i < registry_.FilterCount(); ++i) {
@@ -783,6 +819,7 @@ void FilterEngine::ComputeFilter(TFilter& filter, const RecordBitmap& base) {
 
 void FilterEngine::BuildAll() {
   if (!bitmap_mode_) return;
+  ++answers_version_;
   const std::uint32_t slots = source_.RecordSlots();
   live_ = RecordBitmap(slots);
   source_.LiveRecords(live_);
@@ -817,6 +854,7 @@ ErrorCode FilterEngine::BuildFilterBitmap(std::int32_t handle) {
 }
 
 void FilterEngine::BuildResultBitmap() {
+  ++answers_version_;
   if (!bitmap_mode_) {
     result_.Resize(0);
     return;
@@ -865,6 +903,7 @@ void FilterEngine::RecordChanged(std::uint32_t r) {
     else bits[(r - 1) / 8] &= static_cast<std::uint8_t>(~mask);
     all = all && m;
   }
+  ++answers_version_;
   if (all) result_.Set(r);
   else result_.Clear(r);
 }
@@ -873,6 +912,7 @@ void FilterEngine::RecordAdded(std::uint32_t r) { RecordChanged(r); }
 
 void FilterEngine::RecordDeleted(std::uint32_t r) {
   if (r < 1 || r > live_.Slots()) return;
+  ++answers_version_;
   live_.Clear(r);
   result_.Clear(r);
 }

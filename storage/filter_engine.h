@@ -136,8 +136,12 @@ class FilterEngine : public FilterTable, public IndexRecordFilter {
   [[nodiscard]] bool TestBit(std::uint32_t r) const { return !bitmap_mode_ || result_.Test(r); }
   [[nodiscard]] bool PassesCallbackFilters(std::uint32_t r);
 
-  // IndexRecordFilter: the result bitmap and the callback filters.
+  // IndexRecordFilter: the result bitmap and the callback filters. The
+  // answers come from bitmaps while no callback filter is active; their
+  // version moves with every change of the result bitmap or of the flags.
   [[nodiscard]] bool Accept(std::uint32_t record_number) override;
+  [[nodiscard]] bool AnswersFromBitmaps() const override { return !callback_active_; }
+  [[nodiscard]] std::uint64_t AnswersVersion() const override { return answers_version_; }
 
   // FilterTable.
   [[nodiscard]] std::string DataFileName() const override { return source_.DataFileName(); }
@@ -166,6 +170,7 @@ class FilterEngine : public FilterTable, public IndexRecordFilter {
   void ComputeFilter(TFilter& filter, const RecordBitmap& base);
   FilterLevel Compute(RecordBitmap& bitmap, ExprOperator parent, TExpressionNode& node);
   FilterLevel Analyze(TExpressionNode& node);
+  std::vector<TExpressionNode*> ChainOperands(TExpressionNode& chain);
   void Scan(RecordBitmap& bitmap, ExprOperator parent, const TExpressionNode& node);
   [[nodiscard]] std::optional<Condition> IndexCondition(const TExpressionNode& node) const;
   // IN / NOT IN / BETWEEN / NOT BETWEEN of a field as the comparisons the
@@ -184,6 +189,7 @@ class FilterEngine : public FilterTable, public IndexRecordFilter {
   bool computing_ = false;  // a filter's bitmap is being computed
   RecordBitmap live_;
   RecordBitmap result_;
+  std::uint64_t answers_version_ = 0;
   std::uint64_t records_scanned_ = 0;
   std::uint64_t ranges_walked_ = 0;
 };

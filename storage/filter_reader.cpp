@@ -62,6 +62,8 @@ class BlobReader {
  private:
   std::uint16_t U16(std::size_t at) const { return LoadLittle<std::uint16_t>(buf_.data() + at); }
   std::uint32_t U32(std::size_t at) const { return LoadLittle<std::uint32_t>(buf_.data() + at); }
+  // A header field or node operand: a u16 narrow, a u32 wide.
+  std::size_t Word(std::size_t at) const { return width_ == 2 ? U16(at) : U32(at); }
 
   ExpressionPtr Fail() {
     if (status_ == ReadStatus::kOk) status_ = ReadStatus::kCorrupt;
@@ -70,38 +72,67 @@ class BlobReader {
 
   bool ReadHeader() {
     if (buf_.size() < kFilterHeaderSize) return false;
-    if (U16(kFilterVersionOffset) != kFilterBufferVersion) return false;
-    const std::size_t total = U16(kFilterTotalSizeOffset);
-    if (total < kFilterHeaderSize || total > buf_.size()) return false;
+    std::size_t header = kFilterHeaderSize;
+    std::size_t limit = kMaxFilterBufferSize;
+    switch (U16(kFilterVersionOffset)) {
+      case kFilterBufferVersion: width_ = 2; break;
+      case kFilterWideBufferVersion:
+        width_ = 4;
+        header = kFilterWideHeaderSize;
+        limit = kMaxWideFilterBufferSize;
+        if (buf_.size() < header || U32(0) != kFilterWideBufferVersion) return false;
+        break;
+      default: return false;
+    }
+    const std::size_t total = Word(width_);
+    if (total < header || total > buf_.size() || total > limit) return false;
     buf_ = buf_.first(total);  // bytes past the stated size are not ours
-    node_start_ = U16(kFilterNodeStartOffset);
-    literal_start_ = U16(kFilterLiteralStartOffset);
-    // The node count (offset 4) is never counted by the writer: not read.
-    return node_start_ >= kFilterHeaderSize && node_start_ <= literal_start_ &&
-           literal_start_ <= total && literal_start_ - node_start_ >= kFilterNodeHeaderSize;
+    node_start_ = Word(3 * width_);
+    literal_start_ = Word(4 * width_);
+    // The node count (the third field) is never counted by the writer: not
+    // read.
+    return node_start_ >= header && node_start_ <= literal_start_ && literal_start_ <= total &&
+           literal_start_ - node_start_ >= kFilterNodeHeaderSize;
+  }
+
+  // Where the node at offset begins in the buffer, when its whole header
+  // lies in the node area; 0 when not.
+  std::size_t NodeAt(std::size_t offset) const {
+    const std::size_t area = literal_start_ - node_start_;
+    if (offset >= area || area - offset < kFilterNodeHeaderSize) return 0;
+    return node_start_ + offset;
+  }
+
+  // True when the node at offset is an AND or OR link of operator op.
+  bool IsLinkOf(std::size_t offset, std::uint32_t op) const {
+    const std::size_t at = NodeAt(offset);
+    return at != 0 && U32(at) == static_cast<std::uint32_t>(FilterNodeClass::kBinary) &&
+           U32(at + 4) == op;
   }
 
   // The node at offset (from the node-area start), nesting level depth
   // (the root is 1), standing where a node of role is expected.
   ExpressionPtr ReadNode(std::size_t offset, int depth, Role role) {
     if (depth > kMaxExpressionDepth) return Fail();
-    const std::size_t area = literal_start_ - node_start_;
-    if (offset >= area || area - offset < kFilterNodeHeaderSize) return Fail();
-    if (visited_[offset]) return Fail();
-    visited_[offset] = true;
-
-    const std::size_t at = node_start_ + offset;
+    const std::size_t at = NodeAt(offset);
+    if (at == 0) return Fail();
     const std::uint32_t node_class = U32(at);
     const std::uint32_t op = U32(at + 4);
+    if (role == Role::kCondition && node_class == 2 && (op == 10 || op == 11)) {
+      return ReadChain(offset, depth);
+    }
+    const std::size_t area = literal_start_ - node_start_;
+    if (visited_[offset]) return Fail();
+    visited_[offset] = true;
     const std::size_t operands = FilterOperandCount(node_class);
     if (operands == 0) return Fail();  // unknown class
     // Conditions (classes 1 to 3) stand at the root and under NOT, AND and
     // OR; fields and constants (4, 5) under comparisons and blank tests.
     if ((role == Role::kCondition) != (node_class <= 3)) return Fail();
-    const std::size_t node_size = kFilterNodeHeaderSize + 2 * operands;
+    const std::size_t node_size = kFilterNodeHeaderSize + width_ * operands;
     if (area - offset < node_size) return Fail();
     const std::size_t end = offset + node_size;  // operands lie at or past here
-    auto operand = [&](std::size_t i) { return U16(at + kFilterNodeHeaderSize + 2 * i); };
+    auto operand = [&](std::size_t i) { return Word(at + kFilterNodeHeaderSize + width_ * i); };
     auto child = [&](std::size_t i, Role child_role) -> ExpressionPtr {
       const std::size_t ref = operand(i);
       if (ref < end) return Fail();  // also refuses 0 and any cycle
@@ -126,7 +157,7 @@ class BlobReader {
       }
       case FilterNodeClass::kStringCompare: {
         if (!CompareOperator(op)) return Fail();
-        const std::uint16_t partial = operand(1);
+        const std::size_t partial = operand(1);
         if (partial > 0xFF) return Fail();
         node->op = static_cast<ExprOperator>(op);
         node->case_insensitive = operand(0) != 0 ? 1 : 0;
@@ -153,6 +184,48 @@ class BlobReader {
     return node;
   }
 
+  // A chain of AND or of OR links (expression_node.h) is read in a loop so
+  // that its length costs no stack: its links stand at the chain's depth
+  // and only its other operands one level deeper. Nodes are read in the
+  // order recursion would read them, left side first.
+  ExpressionPtr ReadChain(std::size_t offset, int depth) {
+    const std::size_t at = NodeAt(offset);
+    const std::uint32_t op = U32(at + 4);
+    struct Pending {
+      ExpressionPtr* into;
+      std::size_t offset;
+      bool link;
+    };
+    ExpressionPtr root;
+    std::vector<Pending> todo{{&root, offset, true}};
+    while (!todo.empty()) {
+      const Pending p = todo.back();
+      todo.pop_back();
+      if (!p.link) {
+        *p.into = ReadNode(p.offset, depth + 1, Role::kCondition);
+        if (!*p.into) return nullptr;
+        continue;
+      }
+      if (visited_[p.offset]) return Fail();
+      visited_[p.offset] = true;
+      const std::size_t node_size = kFilterNodeHeaderSize + 2 * width_;
+      if (literal_start_ - node_start_ - p.offset < node_size) return Fail();
+      const std::size_t end = p.offset + node_size;
+      const std::size_t node_at = node_start_ + p.offset;
+      auto link = std::make_unique<TExpressionNode>();
+      link->kind = NodeKind::kBinary;
+      link->op = static_cast<ExprOperator>(op);
+      ExpressionPtr* sides[2] = {&link->left, &link->right};
+      *p.into = std::move(link);
+      for (int i = 1; i >= 0; --i) {
+        const std::size_t ref = Word(node_at + kFilterNodeHeaderSize + width_ * i);
+        if (ref < end) return Fail();  // also refuses 0 and any cycle
+        todo.push_back({sides[i], ref, IsLinkOf(ref, op)});
+      }
+    }
+    return root;
+  }
+
   // The literal area from lit on, at most its end.
   std::span<const std::byte> Literal(std::size_t lit) const {
     const std::size_t area = buf_.size() - literal_start_;
@@ -160,7 +233,7 @@ class BlobReader {
     return buf_.subspan(literal_start_ + lit);
   }
 
-  bool ReadField(std::uint16_t name_offset, TExpressionNode& node) {
+  bool ReadField(std::size_t name_offset, TExpressionNode& node) {
     const std::span<const std::byte> lit = Literal(name_offset);
     if (lit.empty()) return false;  // no room even for the zero byte
     const std::size_t scan = std::min(lit.size(), kMaxFilterStringChars + 1);
@@ -182,7 +255,7 @@ class BlobReader {
     return true;
   }
 
-  bool ReadConstant(std::uint16_t type, std::uint16_t size, std::uint16_t lit_offset,
+  bool ReadConstant(std::size_t type, std::size_t size, std::size_t lit_offset,
                     TExpressionNode& node) {
     const std::span<const std::byte> lit = Literal(lit_offset);
     if (size > lit.size()) return false;
@@ -213,6 +286,7 @@ class BlobReader {
 
   std::span<const std::byte> buf_;
   const FilterTable& table_;
+  std::size_t width_ = 2;  // of header fields and operands: 2 narrow, 4 wide
   std::size_t node_start_ = 0;
   std::size_t literal_start_ = 0;
   std::vector<bool> visited_;  // by node offset

@@ -5,10 +5,12 @@
 // and size is checked against the buffer before it is used, and a buffer
 // that does not hold one well-formed tree is refused with engine error
 // 10051. Refused are, among others: a short or truncated buffer, a header
-// whose areas do not fit in the stated total size, a version other than 0,
-// a node or literal reaching past its area, a node reference that does not
-// point past the referring node (which rules out cycles), a node reached
-// twice, nesting deeper than the evaluator takes (kMaxExpressionDepth), an
+// whose areas do not fit in the stated total size, a version other than 0
+// (narrow) or 1 (wide), a node or literal reaching past its area, a node
+// reference that does not point past the referring node (which rules out
+// cycles), a node reached twice, nesting deeper than the evaluator takes
+// (kMaxExpressionDepth, counted as it counts: a chain of AND or of OR
+// links is one level, read in a loop whatever its length), an
 // unknown node class or an operator its class does not have, a unary,
 // binary or string compare node without its operands, a node out of its
 // place (the root and the operands of NOT, AND and OR must be conditions:

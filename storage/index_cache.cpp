@@ -457,7 +457,7 @@ PagePin IndexStore::Pinned(TPage* p) {
 TPage* IndexStore::TakeSlot(PageList& list) {
   if (FaultHit(FaultSite::kCacheSlot)) Corrupt();
   if (list.pages.size() < list.capacity || owner_->InBatch() ||
-      CachedPageCount() < page_budget_) {
+      CachedPageCount() < PageBudgetNow()) {
     list.pages.push_back(std::make_unique<TPage>());
     TPage* p = list.pages.back().get();
     PushFront(list, p);
@@ -469,7 +469,7 @@ TPage* IndexStore::TakeSlot(PageList& list) {
     int left = round == 0 ? kEvictScan : -1;
     for (TPage* p = list.tail; p && left != 0; p = p->lru_prev, --left) {
       if (p->Pins() == 0 && !p->Dirty()) {
-        if (p->Offset() != 0) list.map.erase(p->Offset());
+        if (p->Offset() != 0) list.map.Erase(p->Offset());
         p->SetOffset(0);
         p->undo_stamp = 0;
         p->undo_recorder = nullptr;
@@ -510,9 +510,7 @@ PagePin IndexStore::GetPage(std::uint32_t offset) {
   if (offset == 0) return {};
   if (cur_slot_ < 0 || cur_slot_ >= kIndexSlots) Corrupt();
   PageList& list = lists_[cur_slot_];
-  auto it = list.map.find(offset);
-  if (it != list.map.end()) {
-    TPage* p = it->second;
+  if (TPage* p = list.map.Find(offset)) {
     // A page on a free list is no tree page: the tree points into its list.
     if (p->free_page) Corrupt();
     if (list.head != p) {
@@ -532,7 +530,7 @@ PagePin IndexStore::GetPage(std::uint32_t offset) {
     Corrupt();
   }
   p->SetOffset(offset);
-  list.map[offset] = p;
+  list.map.Assign(offset, p);
   Journal(p, false);
   return Pinned(p);
 }
@@ -542,9 +540,8 @@ PagePin IndexStore::NewPage() {
   const std::uint32_t head = header_.FreeHead(cur_slot_);
   TPage* p = nullptr;
   if (head != 0) {
-    auto it = list.map.find(head);
-    if (it != list.map.end()) {
-      p = it->second;
+    p = list.map.Find(head);
+    if (p != nullptr) {
       // The free list must not lead into a page that is in use.
       if (p->Pins() > 0 || !p->free_page) Corrupt();
       Unlink(list, p);
@@ -557,7 +554,7 @@ PagePin IndexStore::NewPage() {
       p->Format(key_size_, compressed_);
       if (!p->LoadFreeLink(buf, header_.EndOffset())) Corrupt();
       p->SetOffset(head);
-      list.map[head] = p;
+      list.map.Assign(head, p);
       Journal(p, false);
     }
     if (p->Next() == head) Corrupt();
@@ -567,7 +564,7 @@ PagePin IndexStore::NewPage() {
     if (end > 0x7FFFF000u - kIndexBlockSize) Fail(ErrorCode::kIndexLimits);
     p = TakeSlot(list);
     p->SetOffset(end);
-    list.map[end] = p;
+    list.map.Assign(end, p);
     Journal(p, true);
     header_.SetEndOffset(end + kIndexBlockSize);
   }
@@ -657,15 +654,16 @@ std::size_t IndexStore::CleanPageCount(int slot) const {
 
 void IndexStore::ShrinkPageLists() {
   std::size_t total = CachedPageCount();
+  const std::size_t budget = PageBudgetNow();
   for (PageList& list : lists_) {
     list.capacity = kInitialListCapacity;
-    if (list.pages.size() <= list.capacity || total <= page_budget_) continue;
+    if (list.pages.size() <= list.capacity || total <= budget) continue;
     std::vector<std::unique_ptr<TPage>> keep;
     for (auto& p : list.pages) {
-      if (keep.size() < list.capacity || total <= page_budget_ || p->Pins() > 0 || p->Dirty()) {
+      if (keep.size() < list.capacity || total <= budget || p->Pins() > 0 || p->Dirty()) {
         keep.push_back(std::move(p));
       } else {
-        if (p->Offset() != 0) list.map.erase(p->Offset());
+        if (p->Offset() != 0) list.map.Erase(p->Offset());
         Unlink(list, p.get());
         --total;
       }
@@ -694,9 +692,10 @@ void IndexStore::ClearAllPins() {
 }
 
 void IndexStore::DropAllPages() {
+  ++tree_version_;
   cur_leaf_.reset();
   for (PageList& list : lists_) {
-    list.map.clear();
+    list.map.Clear();
     list.pages.clear();
     list.head = list.tail = nullptr;
     list.capacity = kInitialListCapacity;
@@ -704,9 +703,10 @@ void IndexStore::DropAllPages() {
 }
 
 void IndexStore::ResetAllPages() {
+  ++tree_version_;
   cur_leaf_.reset();
   for (PageList& list : lists_) {
-    list.map.clear();
+    list.map.Clear();
     for (auto& p : list.pages) {
       p->undo_recorder = nullptr;
       p->ResetPins();
@@ -792,9 +792,8 @@ void IndexStore::PageChanging(TPage& page) {
 }
 
 TPage* IndexStore::UndoPage(const PageUndo& u) {
-  const auto found = lists_[u.slot].map.find(u.offset);
-  if (found == lists_[u.slot].map.end()) return nullptr;
-  TPage* p = found->second;
+  TPage* p = lists_[u.slot].map.Find(u.offset);
+  if (p == nullptr) return nullptr;
   return p->undo_stamp == undo_stamp_ ? p : nullptr;
 }
 
@@ -845,7 +844,7 @@ void IndexStore::RollbackUndo(bool rewrite) {
     if (p == nullptr) continue;
     if (u.appended || u.drop) {
       // New in this write, or as the file holds it: out of the cache.
-      lists_[u.slot].map.erase(u.offset);
+      lists_[u.slot].map.Erase(u.offset);
       p->ResetPins();
       p->Clear();
       p->SetOffset(0);

@@ -61,6 +61,7 @@ void IndexStore::SetCurrent(PagePin leaf, int idx, std::int64_t position) {
 }
 
 void IndexStore::DetachCursor() {
+  ++tree_version_;  // every tree change starts here
   if (!cur_leaf_) return;
   cur_leaf_.reset();
   cursor_detached_ = true;
@@ -80,9 +81,9 @@ void IndexStore::RefreshCursor() {
   SeekAbsolute(position_);
 }
 
-bool IndexStore::SeekAbsolute(std::int64_t position) {
+PagePin IndexStore::LeafAt(std::int64_t position, int& idx) {
   PagePin p = GetPage(RootPage());
-  if (!p) return false;
+  if (!p) return p;
   if (!p->IsRoot() || p->Count() == 0) Corrupt();
   std::int64_t remaining = position;
   int depth = 0;
@@ -97,10 +98,38 @@ bool IndexStore::SeekAbsolute(std::int64_t position) {
   }
   if (remaining < 1) remaining = 1;
   if (remaining > p->Count()) remaining = p->Count();
+  idx = static_cast<int>(remaining - 1);
+  return p;
+}
+
+bool IndexStore::SeekAbsolute(std::int64_t position) {
+  int idx = 0;
+  PagePin p = LeafAt(position, idx);
+  if (!p) return false;
   leaf_crossings_ = 0;
-  const int idx = static_cast<int>(remaining - 1);
   SetCurrent(std::move(p), idx, position);
   return true;
+}
+
+void IndexStore::ForEachEntry(std::uint32_t first, std::uint32_t last,
+                              const std::function<bool(std::uint32_t)>& visit) {
+  int idx = 0;
+  PagePin leaf = LeafAt(first, idx);
+  std::uint32_t crossings = 0;
+  for (std::int64_t pos = first; leaf && pos <= last;) {
+    for (; idx < leaf->Count() && pos <= last; ++idx, ++pos) {
+      if (!visit(leaf->Link(idx))) return;
+    }
+    if (pos > last) break;
+    // As StepForward: the next leaf must link back, and a cycle ends.
+    const std::uint32_t next = leaf->Next();
+    if (next == 0) break;
+    if (++crossings > header_.EndOffset() / kIndexBlockSize) Corrupt();
+    PagePin n = GetPage(next);
+    if (!n->IsLeaf() || n->IsRoot() || n->Count() == 0 || n->Prev() != leaf->Offset()) Corrupt();
+    leaf = std::move(n);
+    idx = 0;
+  }
 }
 
 std::uint32_t IndexStore::CountBelow(const std::uint8_t* key, std::size_t n, bool not_greater) {
@@ -115,6 +144,36 @@ std::uint32_t IndexStore::CountBelow(const std::uint8_t* key, std::size_t n, boo
     p = Child(*p, i, ++depth);
   }
   return total + static_cast<std::uint32_t>(SearchLast(*p, key, n, not_greater) + 1);
+}
+
+PagePin IndexStore::LowerBound(const std::uint8_t* key, std::size_t n, int& idx,
+                               std::int64_t& position) {
+  position = 1;
+  idx = 0;
+  PagePin p = GetPage(RootPage());
+  if (!p) return p;
+  int depth = 0;
+  bool leftmost = false;  // every key below is not less than key
+  while (!p->IsLeaf()) {
+    int i = leftmost ? -1 : SearchLast(*p, key, n, false);
+    if (i < 0) {
+      leftmost = true;
+      i = 0;
+    } else {
+      position += p->CountBefore(i);
+    }
+    p = Child(*p, i, ++depth);
+  }
+  idx = leftmost ? 0 : SearchLast(*p, key, n, false) + 1;
+  position += idx;
+  if (idx < p->Count()) return p;
+  // Past the leaf's last key: the next leaf's first, if any.
+  const std::uint32_t next = p->Next();
+  if (next == 0) return PagePin();
+  PagePin r = GetPage(next);
+  if (!r->IsLeaf() || r->IsRoot() || r->Count() == 0 || r->Prev() != p->Offset()) Corrupt();
+  idx = 0;
+  return r;
 }
 
 bool IndexStore::StepForward() {
@@ -159,13 +218,19 @@ bool IndexStore::CurrentPasses() {
 }
 
 // The next entry within the view whose record passes; false (cursor moved
-// somewhere past the start) when there is none.
+// somewhere past the start) when there is none. Without a range the view
+// is the whole index and its ends are those of the leaf chain: no count of
+// the keys is needed per step.
 bool IndexStore::NextPassing() {
+  if (NaturalOrder()) return false;
+  if (!range_active_) {
+    while (StepForward()) {
+      if (CurrentPasses()) return true;
+    }
+    return false;
+  }
   std::uint32_t first, last;
-  return View(first, last) && NextPassing(first, last);
-}
-
-bool IndexStore::NextPassing(std::uint32_t first, std::uint32_t last) {
+  if (!View(first, last)) return false;
   while (position_ < static_cast<std::int64_t>(last)) {
     if (!StepForward()) return false;
     if (position_ >= static_cast<std::int64_t>(first) && CurrentPasses()) return true;
@@ -174,16 +239,27 @@ bool IndexStore::NextPassing(std::uint32_t first, std::uint32_t last) {
 }
 
 bool IndexStore::PrevPassing() {
+  if (NaturalOrder()) return false;
+  if (!range_active_) {
+    while (StepBackward()) {
+      if (CurrentPasses()) return true;
+    }
+    return false;
+  }
   std::uint32_t first, last;
-  return View(first, last) && PrevPassing(first, last);
-}
-
-bool IndexStore::PrevPassing(std::uint32_t first, std::uint32_t last) {
+  if (!View(first, last)) return false;
   while (position_ > static_cast<std::int64_t>(first)) {
     if (!StepBackward()) return false;
     if (position_ <= static_cast<std::int64_t>(last) && CurrentPasses()) return true;
   }
   return false;
+}
+
+bool IndexStore::ViewEmpty() {
+  if (NaturalOrder()) return true;
+  if (!range_active_) return RootPage() == 0;
+  std::uint32_t first, last;
+  return !View(first, last);
 }
 
 bool IndexStore::View(std::uint32_t& first, std::uint32_t& last) {
@@ -210,35 +286,91 @@ std::uint32_t IndexStore::RangeCount() {
 
 std::uint32_t IndexStore::PassingCount() {
   if (filter_ == nullptr || NaturalOrder()) return RangeCount();
+  if (const RecordBitmap* bits = PassingBits()) return bits->Count();
   std::uint32_t first, last;
   if (!View(first, last)) return 0;
-  // The walk uses the cursor's fields. The cursor's place, with its pin of
-  // its leaf (the page stays cached for it), is put back on every path.
-  struct SavedCursor {
-    IndexStore& s;
-    PagePin leaf;
-    int idx;
-    std::int64_t position;
-    bool bof, eof, detached;
-    std::uint32_t crossings;
-    ~SavedCursor() {
-      s.EmptyCursor();
-      s.cur_leaf_ = std::move(leaf);
-      s.cur_idx_ = idx;
-      s.position_ = position;
-      s.bof_ = bof;
-      s.eof_ = eof;
-      s.cursor_detached_ = detached;
-      s.leaf_crossings_ = crossings;
-    }
-  } saved{*this, std::move(cur_leaf_), cur_idx_, position_, bof_, eof_, cursor_detached_, leaf_crossings_};
   std::uint32_t n = 0;
-  if (SeekAbsolute(first)) {
-    do {
-      if (CurrentPasses()) ++n;
-    } while (position_ < static_cast<std::int64_t>(last) && StepForward());
-  }
+  ForEachEntry(first, last, [&](std::uint32_t record) {
+    if (filter_->Accept(record)) ++n;
+    return true;
+  });
   return n;
+}
+
+bool IndexStore::PassingBitsKept(std::uint32_t first, std::uint32_t last) const {
+  const PassingView& v = passing_;
+  return v.valid && v.slot == cur_slot_ && v.first == first && v.last == last &&
+         v.tree_version == tree_version_ && v.answers_version == filter_->AnswersVersion();
+}
+
+const RecordBitmap* IndexStore::PassingBits() {
+  if (filter_ == nullptr || NaturalOrder() || !filter_->AnswersFromBitmaps()) return nullptr;
+  std::uint32_t first, last;
+  const bool any = View(first, last);
+  PassingView& v = passing_;
+  if (PassingBitsKept(first, last)) return &v.bits;
+  v.valid = false;
+  v.bits = RecordBitmap(any ? last - first + 1 : 0);
+  if (any) {
+    std::uint32_t i = 0;
+    ForEachEntry(first, last, [&](std::uint32_t record) {
+      ++i;
+      if (filter_->Accept(record)) v.bits.Set(i);
+      return true;
+    });
+  }
+  // Taken after the walk: Accept tests a record added since the bitmaps
+  // were made when it first meets it, which moves the version.
+  v.answers_version = filter_->AnswersVersion();
+  v.tree_version = tree_version_;
+  v.slot = cur_slot_;
+  v.first = first;
+  v.last = last;
+  v.valid = true;
+  return &v.bits;
+}
+
+std::optional<std::uint32_t> IndexStore::PassingRank() {
+  if (filter_ == nullptr || NaturalOrder() || !filter_->AnswersFromBitmaps()) return std::nullopt;
+  RefreshCursor();
+  std::uint32_t first, last;
+  if (!View(first, last) || !cur_leaf_ || position_ < first || position_ > last) return 0;
+  if (!CurrentPasses()) return 0;
+  const auto i = static_cast<std::uint32_t>(position_ - first + 1);
+  if (i <= rank_walk_ && !PassingBitsKept(first, last)) {
+    std::uint32_t n = 0;
+    ForEachEntry(first, static_cast<std::uint32_t>(position_), [&](std::uint32_t record) {
+      if (filter_->Accept(record)) ++n;
+      return true;
+    });
+    return n;
+  }
+  return PassingBits()->CountUpTo(i);
+}
+
+bool IndexStore::SeekPassingRank(std::uint32_t n) {
+  if (filter_ == nullptr || NaturalOrder() || !filter_->AnswersFromBitmaps()) return false;
+  std::uint32_t first, last;
+  if (!View(first, last) || n == 0) {
+    EmptyCursor();
+    return true;
+  }
+  std::uint32_t at = 0;  // the entry's place in the view, from 1
+  if (n <= rank_walk_ && !PassingBitsKept(first, last)) {
+    std::uint32_t seen = 0, passed = 0;
+    ForEachEntry(first, last, [&](std::uint32_t record) {
+      ++seen;
+      if (filter_->Accept(record) && ++passed == n) at = seen;
+      return at == 0 && seen < rank_walk_;
+    });
+  }
+  if (at == 0) at = PassingBits()->Select(n);
+  if (at == 0 || !SeekAbsolute(std::int64_t{first} + at - 1)) {
+    EmptyCursor();
+    return true;
+  }
+  bof_ = eof_ = false;
+  return true;
 }
 
 bool IndexStore::FirstKey() {
@@ -270,8 +402,7 @@ bool IndexStore::LastKey() {
 }
 
 bool IndexStore::MoveBy(int n) {
-  std::uint32_t first, last;
-  if (!View(first, last)) {
+  if (ViewEmpty()) {
     EmptyCursor();
     return false;
   }
@@ -286,11 +417,10 @@ bool IndexStore::MoveBy(int n) {
       ++n;
     }
   }
-  // The view stays as it is while the cursor moves.
   while (n != 0) {
     const std::int64_t saved = position_;
     const bool forward = n > 0;
-    if (forward ? NextPassing(first, last) : PrevPassing(first, last)) {
+    if (forward ? NextPassing() : PrevPassing()) {
       n += forward ? -1 : 1;
       bof_ = eof_ = false;
       continue;
@@ -310,12 +440,24 @@ bool IndexStore::MoveBy(int n) {
 
 bool IndexStore::FindKey(const std::uint8_t* key, bool nearest, bool keep_bof_eof) {
   if (NaturalOrder()) return false;
-  std::uint32_t first, last;
-  if (!View(first, last)) {
+  if (ViewEmpty()) {
     EmptyCursor();
     return false;
   }
-  RefreshCursor();
+  // The view's bounds. Without a range the view is the whole index: a key
+  // at pos lies in it exactly when the leaves hold an entry there, and the
+  // last position (a sum over the root's entries) is counted only when a
+  // search runs past the end.
+  std::uint32_t first = 1, last = 0;
+  if (range_active_) View(first, last);
+  auto last_position = [&]() -> std::uint32_t {
+    if (!range_active_ && last == 0) last = KeyCount();
+    return last;
+  };
+  // A cursor that let go of its leaf for a tree change is found again only
+  // when it has to stay where it was (a failed exact search): the search
+  // places it anyway (a write's repositioning is such a search).
+  const bool was_detached = cursor_detached_;
   const bool was_bof = bof_;
   const bool was_eof = eof_;
   bool found = false;
@@ -324,26 +466,42 @@ bool IndexStore::FindKey(const std::uint8_t* key, bool nearest, bool keep_bof_eo
   } else if (range_active_ && CompareKeys(key, range_end_.data(), key_size_) > 0) {
     LastKey();
   } else {
-    const std::int64_t old_position = cur_leaf_ ? position_ : 0;
-    const std::int64_t pos = static_cast<std::int64_t>(CountBelow(key, key_size_, false)) + 1;
-    if (pos >= first && pos <= last) {
-      SeekAbsolute(pos);
+    const std::int64_t old_position = was_detached || cur_leaf_ ? position_ : 0;
+    int idx = 0;
+    std::int64_t pos = 0;
+    PagePin leaf = LowerBound(key, key_size_, idx, pos);
+    const bool before_end = range_active_ ? pos <= last : static_cast<bool>(leaf);
+    if (pos >= first && before_end) {
+      if (leaf) {
+        leaf_crossings_ = 0;
+        SetCurrent(std::move(leaf), idx, pos);
+      } else {
+        SeekAbsolute(pos);  // the counts promise a key the leaves lack
+      }
       found = CompareKeys(cur_leaf_->Key(cur_idx_), key, key_size_) == 0 && CurrentPasses();
     }
     if (found) {
       bof_ = eof_ = false;
     } else if (!nearest) {
       // The cursor stays where it was.
-      if (old_position > 0) SeekAbsolute(old_position);
-      else EmptyCursor();
+      if (was_detached) {
+        cur_leaf_.reset();
+        position_ = old_position;
+        cursor_detached_ = true;
+        RefreshCursor();
+      } else if (old_position > 0) {
+        SeekAbsolute(old_position);
+      } else {
+        EmptyCursor();
+      }
       bof_ = was_bof;
       eof_ = was_eof;
       return false;
-    } else if (pos <= last) {
+    } else if (before_end) {
       SeekAbsolute(pos < first ? first : pos);
       bof_ = eof_ = false;
       if (!CurrentPasses() && !NextPassing()) {
-        SeekAbsolute(last);
+        SeekAbsolute(last_position());
         if (!CurrentPasses() && !PrevPassing()) {
           EmptyCursor();
           return false;
@@ -351,7 +509,7 @@ bool IndexStore::FindKey(const std::uint8_t* key, bool nearest, bool keep_bof_eo
         eof_ = true;
       }
     } else {
-      SeekAbsolute(last);
+      SeekAbsolute(last_position());
       bof_ = false;
       if (!CurrentPasses() && !PrevPassing()) {
         EmptyCursor();

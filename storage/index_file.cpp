@@ -17,13 +17,7 @@ std::string TIndexFile::NormaliseFileName(std::string_view name) {
 void TIndexFile::Open() {
   if (IsOpen()) return;
   TFileHandler::Open();
-  try {
-    Attach(Exclusive() || ReadOnly());
-  } catch (...) {
-    Detach();
-    TFileHandler::Close();
-    throw;
-  }
+  AttachCreated();
 }
 
 void TIndexFile::Close() {

@@ -31,7 +31,8 @@ class TIndexFile : public TFileHandler, public IndexStore {
   // Creates the file (exclusive access required) with a new header.
   void CreateFile() override;
   // After CreateFile: the new file taken up as Open takes up a file (its
-  // header read back and checked, index 0 selected). A failure closes it.
+  // header read back and checked, index 0 selected; Open's own step). A
+  // failure closes it.
   void AttachCreated();
 
   // Locks between programs (index_lock.cpp): the write lock, which covers

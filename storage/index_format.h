@@ -72,9 +72,12 @@
 #include <string>
 #include <string_view>
 
-#include "storage/little_endian.h"
+#include "platform/little_endian.h"
 
 namespace storage {
+
+using platform::LoadLittle;
+using platform::StoreLittle;
 
 static_assert(std::endian::native == std::endian::little, "index files are little-endian");
 

@@ -48,6 +48,11 @@ class IndexRecordFilter {
  public:
   virtual ~IndexRecordFilter() = default;
   [[nodiscard]] virtual bool Accept(std::uint32_t record_number) = 0;
+  // Accept answers from bitmaps alone, reading no record: the cursor may
+  // keep its answers (view ranks) while AnswersVersion stays the same.
+  [[nodiscard]] virtual bool AnswersFromBitmaps() const { return false; }
+  // Changes whenever an answer of Accept may have changed.
+  [[nodiscard]] virtual std::uint64_t AnswersVersion() const { return 0; }
 };
 
 }  // namespace storage

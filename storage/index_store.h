@@ -3,11 +3,11 @@
 // I/O below is all it needs from a file.
 //
 // Page cache: one LRU list per descriptor slot (pages of the current index
-// come from its list), looked up through a hash map by offset.
+// come from its list), looked up by offset (number_map.h).
 //  (1) A page handed out by GetPage/NewPage is pinned until ReleasePage.
 //  (2) A list holds up to kInitialListCapacity pages, more while the
-//      whole table's cache is under its page budget (kDefaultPageBudget,
-//      8 MB of pages). Only clean, unpinned pages are evicted, looked for
+//      whole table's cache is under its page budget (PageBudgetNow: 8 MB
+//      of pages, or the file's size up to 128 MB). Only clean, unpinned pages are evicted, looked for
 //      among the least recently used kEvictScan; when none is clean there
 //      the dirty unpinned pages are written (all lists, in offset order,
 //      with the header) and the search repeats over the whole list; when
@@ -33,19 +33,23 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "storage/engine_error.h"
 #include "storage/index_format.h"
 #include "storage/index_owner.h"
 #include "storage/index_page.h"
+#include "storage/number_map.h"
+#include "storage/record_bitmap.h"
 
 namespace storage {
 
@@ -65,10 +69,55 @@ struct IndexDefinition {
 void CheckIndexDefinitions(const IndexFileOwner& owner, const IndexDefinition* primary,
                            std::span<const IndexDefinition> secondary);
 
+// Unsigned bytewise comparison (-1, 0, 1) of n bytes, a word at a time:
+// the comparison of every key search of a table without a locale, kept
+// inline (a library memcmp call cost more than comparing a short key).
+// Words are read big-endian, so that their order is that of their bytes;
+// the tail is the last word read again, overlapping the one before (bytes
+// compared twice are equal by then).
+namespace keybytes {
+inline std::uint64_t Word64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
+}
+inline std::uint32_t Word32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+  return v;
+}
+template <class W>
+inline int Order(W x, W y) {
+  return x < y ? -1 : (x > y ? 1 : 0);
+}
+}  // namespace keybytes
+
+inline int CompareKeyBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+  using namespace keybytes;
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 <= n; i += 8) {
+      if (const int r = Order(Word64(a + i), Word64(b + i))) return r;
+    }
+    return n % 8 == 0 ? 0 : Order(Word64(a + n - 8), Word64(b + n - 8));
+  }
+  if (n >= 4) {
+    if (const int r = Order(Word32(a), Word32(b))) return r;
+    return Order(Word32(a + n - 4), Word32(b + n - 4));
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  return 0;
+}
+
 class IndexStore : private TPage::UndoRecorder {
  public:
   static constexpr int kInitialListCapacity = 31;
   static constexpr std::size_t kDefaultPageBudget = (8u << 20) / kIndexBlockSize;
+  // The most the budget grows to with the file (PageBudgetNow).
+  static constexpr std::size_t kLargestPageBudget = (std::size_t{128} << 20) / kIndexBlockSize;
   static constexpr int kEvictScan = 64;
 
   explicit IndexStore(IndexFileOwner* owner);
@@ -151,6 +200,16 @@ class IndexStore : private TPage::UndoRecorder {
   // capacity (0: each list keeps to its capacity).
   void SetPageBudget(std::size_t pages) { page_budget_ = pages; }
   [[nodiscard]] std::size_t PageBudget() const { return page_budget_; }
+  // The budget in force: the one set, raised to the file's own pages up
+  // to kLargestPageBudget (0 stays 0). Keys written at random into an
+  // index larger than the budget made nearly every key a page read and a
+  // page write (1M keys, a 65 MB index under 8 MB): with the index held
+  // whole each page is read once and written in order at the end.
+  [[nodiscard]] std::size_t PageBudgetNow() const {
+    if (page_budget_ == 0) return 0;
+    const std::size_t file_pages = header_.EndOffset() / kIndexBlockSize;
+    return std::max(page_budget_, std::min(file_pages, kLargestPageBudget));
+  }
   // Every cached page dropped, dirty or not, and the header read again; the
   // cursor finds its entry again by position. trim: the page objects are
   // freed (the lists back to their initial capacity), else kept for reuse.
@@ -216,7 +275,12 @@ class IndexStore : private TPage::UndoRecorder {
   void SelectIndexByName(std::string_view name);
   [[nodiscard]] int CurrentIndex() const { return cur_slot_; }
   [[nodiscard]] std::uint16_t KeySize() const { return key_size_; }
-  [[nodiscard]] int CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) const;
+  // Keys of the current index on their first length bytes: -1, 0, 1.
+  [[nodiscard]] int CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) const {
+    if (!bytewise_) return CompareKeysByLocale(a, b, length);
+    const int r = CompareKeyBytes(a, b, length);
+    return descending_ ? -r : r;
+  }
   bool FirstKey();
   bool LastKey();
   bool MoveBy(int n);
@@ -234,9 +298,32 @@ class IndexStore : private TPage::UndoRecorder {
   void ClearRange();
   [[nodiscard]] std::uint32_t RangeCount();
   // Entries of the view (the range, else the whole index) whose records
-  // pass the record filter, by walking them; RangeCount without a filter.
-  // The cursor is left where it was.
+  // pass the record filter; RangeCount without a filter. From the kept
+  // passing bitmap (below) when the filter answers from bitmaps, else by
+  // walking the view. The cursor is left where it was.
   [[nodiscard]] std::uint32_t PassingCount();
+  // Ranks among the passing entries of the view, from a bitmap of the
+  // view's entries (bit i: the entry at the view's i-th position passes)
+  // with its rank directory (record_bitmap.h). The bitmap is made by one
+  // walk of the view's leaves, reading no record, and kept while the
+  // trees, the current index, the range and the filter's answers are those
+  // it was made from (tree_version_, AnswersVersion). Without a filter, or
+  // with one whose answers read records (callback filters): nullopt and
+  // false, and the caller walks.
+  // Ranks within the first kRankWalk entries of the view are counted by
+  // walking them while no bitmap is kept: the first rows of a view just
+  // filtered (a table just opened, its pages not yet read) must not wait
+  // for a walk of the whole index; the bitmap is made when a rank further
+  // on is asked.
+  static constexpr std::uint32_t kRankWalk = 512;
+  // Tests set 0 (always the bitmap) to reach both ways on small tables.
+  void SetRankWalkLimit(std::uint32_t entries) { rank_walk_ = entries; }
+  // The rank of the current entry; 0 without a current entry or when it
+  // does not pass.
+  [[nodiscard]] std::optional<std::uint32_t> PassingRank();
+  // The cursor on the passing entry of rank n (BOF and EOF cleared); the
+  // empty cursor when there is none of that rank.
+  [[nodiscard]] bool SeekPassingRank(std::uint32_t n);
   // How many of the next n entries (from the current one, included) of the
   // current leaf hold physically consecutive record numbers (read-ahead).
   [[nodiscard]] int RecordsInSequence(int n, bool forward);
@@ -267,7 +354,7 @@ class IndexStore : private TPage::UndoRecorder {
 
  private:
   struct PageList {
-    std::unordered_map<std::uint32_t, TPage*> map;
+    NumberMap<TPage> map;  // offset -> page
     std::vector<std::unique_ptr<TPage>> pages;
     TPage* head = nullptr;  // most recently used
     TPage* tail = nullptr;
@@ -278,6 +365,17 @@ class IndexStore : private TPage::UndoRecorder {
   struct Step {
     PagePin page;
     int idx;
+  };
+  // The descent path of a key write, its room kept in spare_path_ for the
+  // next one (no allocation per key written); the pins go back when it
+  // goes, also on an error.
+  struct PathBuffer {
+    explicit PathBuffer(IndexStore& store);
+    ~PathBuffer();
+    PathBuffer(const PathBuffer&) = delete;
+    PathBuffer& operator=(const PathBuffer&) = delete;
+    IndexStore& store_;
+    std::vector<Step> path;
   };
   struct PageUndo {
     int slot = 0;
@@ -330,6 +428,10 @@ class IndexStore : private TPage::UndoRecorder {
   void RequireKeyedIndex() const;
   void VerifyFreeLists();
 
+  // CompareKeys of a table with a locale: string parts by the locale.
+  [[nodiscard]] int CompareKeysByLocale(const std::uint8_t* a, const std::uint8_t* b,
+                                        std::size_t length) const;
+
   // Tree internals.
   int SearchLastNotGreater(const TPage& p, const std::uint8_t* key) const;
   // Largest i whose key is less than (or_equal: not greater than) key on
@@ -354,19 +456,36 @@ class IndexStore : private TPage::UndoRecorder {
   void RefreshCursor();
   void DetachCursor();
   bool SeekAbsolute(std::int64_t position);
+  // The leaf holding absolute position (clamped into the tree) and the
+  // entry's index in it; an empty guard for an empty index.
+  PagePin LeafAt(std::int64_t position, int& idx);
+  // visit(record number) for the entries at absolute positions first ..
+  // last in order, leaf by leaf, without moving the cursor, until visit
+  // answers false.
+  void ForEachEntry(std::uint32_t first, std::uint32_t last,
+                    const std::function<bool(std::uint32_t)>& visit);
+  // The kept passing bitmap, made again when stale; nullptr when it can't
+  // be kept.
+  const RecordBitmap* PassingBits();
+  // The kept bitmap is that of the view [first, last] as it is now.
+  [[nodiscard]] bool PassingBitsKept(std::uint32_t first, std::uint32_t last) const;
   // Number of keys less than key on n bytes (or not greater when
   // not_greater); nullptr root counts 0.
   std::uint32_t CountBelow(const std::uint8_t* key, std::size_t n, bool not_greater);
+  // One descent to the first key not less than key on n bytes: its leaf
+  // (pinned), its entry and absolute position (CountBelow + 1); an empty
+  // guard when every key is less.
+  PagePin LowerBound(const std::uint8_t* key, std::size_t n, int& idx, std::int64_t& position);
   bool StepForward();
   bool StepBackward();
   bool CurrentPasses();
   bool NextPassing();
   bool PrevPassing();
-  // The same within the view's bounds as View gives them.
-  bool NextPassing(std::uint32_t first, std::uint32_t last);
-  bool PrevPassing(std::uint32_t first, std::uint32_t last);
   // First and last absolute positions of the view; false when it is empty.
   bool View(std::uint32_t& first, std::uint32_t& last);
+  // !View, without counting the keys when there is no range (a root page
+  // is never empty).
+  bool ViewEmpty();
   [[nodiscard]] bool NaturalOrder() const;
 
   // The rightmost descent of the current index for AppendKey; false when
@@ -422,6 +541,20 @@ class IndexStore : private TPage::UndoRecorder {
   std::array<std::uint8_t, kKeyBufferSize> range_start_{};
   std::array<std::uint8_t, kKeyBufferSize> range_end_{};
   IndexRecordFilter* filter_ = nullptr;
+
+  // Moves with every change of a tree or of the cached pages (the cursor
+  // lets go of its leaf first: DetachCursor, or the pages are dropped).
+  std::uint32_t rank_walk_ = kRankWalk;
+  std::uint64_t tree_version_ = 0;
+  std::vector<Step> spare_path_;
+  struct PassingView {
+    bool valid = false;
+    int slot = 0;
+    std::uint32_t first = 0, last = 0;
+    std::uint64_t tree_version = 0;
+    std::uint64_t answers_version = 0;
+    RecordBitmap bits;
+  } passing_;
 
  public:
   class AppendPath {

@@ -19,15 +19,14 @@ constexpr int kMaxDepth = 40;
 
 // ------------------------------------------------------------------ comparison
 
-int IndexStore::CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) const {
+int IndexStore::CompareKeysByLocale(const std::uint8_t* a, const std::uint8_t* b,
+                                    std::size_t length) const {
   auto bytes = [this](const std::uint8_t* x, const std::uint8_t* y, std::size_t n) {
-    int r = n == 0 ? 0 : std::memcmp(x, y, n);
-    r = (r > 0) - (r < 0);
+    const int r = CompareKeyBytes(x, y, n);
     return descending_ ? -r : r;
   };
-  if (bytewise_) return bytes(a, b, length);
-  // Tables with a locale: string parts by the locale's string sort (not
-  // reversed for descending indexes), everything else bytewise.
+  // String parts by the locale's string sort (not reversed for descending
+  // indexes), everything else bytewise.
   std::size_t s = 0;
   std::size_t o = 0;
   for (const FieldPart& part : parts_) {
@@ -109,6 +108,16 @@ TPage* IndexStore::StepDown(std::vector<Step>& path, int idx) {
 // and a deeper one only grows the vector.
 constexpr std::size_t kPathLevels = 8;
 
+IndexStore::PathBuffer::PathBuffer(IndexStore& store) : store_(store), path(std::move(store.spare_path_)) {
+  path.clear();
+  path.reserve(kPathLevels);
+}
+
+IndexStore::PathBuffer::~PathBuffer() {
+  path.clear();  // the pins go back
+  store_.spare_path_ = std::move(path);
+}
+
 bool IndexStore::DescendExact(const std::uint8_t* key, std::vector<Step>& path) {
   PagePin root = GetPage(RootPage());
   if (!root) return false;
@@ -139,9 +148,19 @@ void IndexStore::RequireKeyedIndex() const {
 
 bool IndexStore::SearchKey(const std::uint8_t* key) {
   RequireKeyedIndex();
-  std::vector<Step> path;
-  path.reserve(kPathLevels);
-  return DescendExact(key, path);
+  // Nothing changes: no path is kept (a cycle ends at the depth limit of
+  // Child).
+  PagePin p = GetPage(RootPage());
+  if (!p) return false;
+  if (!p->IsRoot() || p->Count() == 0) Corrupt();
+  int depth = 0;
+  while (!p->IsLeaf()) {
+    const int i = SearchLastNotGreater(*p, key);
+    if (i < 0) return false;
+    p = Child(*p, i, ++depth);
+  }
+  const int i = SearchLastNotGreater(*p, key);
+  return i >= 0 && CompareKeys(p->Key(i), key, key_size_) == 0;
 }
 
 void IndexStore::CheckUniqueKey(const std::uint8_t* key) {
@@ -151,8 +170,8 @@ void IndexStore::CheckUniqueKey(const std::uint8_t* key) {
 void IndexStore::InsertKey(const std::uint8_t* key, std::uint32_t record_number) {
   RequireKeyedIndex();
   DetachCursor();
-  std::vector<Step> path;
-  path.reserve(kPathLevels);
+  PathBuffer buffer(*this);
+  std::vector<Step>& path = buffer.path;
   PagePin root = GetPage(RootPage());
   if (!root) {
     const PagePin n = NewPage();
@@ -233,8 +252,8 @@ void IndexStore::SplitPage(TPage& p, TPage& r) {
 
 void IndexStore::DeleteKey(const std::uint8_t* key) {
   RequireKeyedIndex();
-  std::vector<Step> path;
-  path.reserve(kPathLevels);
+  PathBuffer buffer(*this);
+  std::vector<Step>& path = buffer.path;
   if (!DescendExact(key, path)) Fail(ErrorCode::kKeyNotFound, index_name_);
   DetachCursor();
   const int leaf = static_cast<int>(path.size()) - 1;

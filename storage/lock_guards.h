@@ -7,9 +7,14 @@
 // silently. Guards are movable, not copyable; a moved-from guard holds
 // nothing.
 //
-// Lock order (and the order the guards are nested in): table lock,
-// semaphore, index write lock, BLOB write lock, record lock; read sections
-// take only the index (or BLOB) read lock.
+// Lock order (and the order the guards are nested in): table lock; the
+// record lock of the record stood on (an edit's, held until its post or
+// cancel, or a delete's: RecordLockGuard); semaphore, index write lock,
+// BLOB write lock; the record lock of a new slot (an insert's). Read
+// sections take only the index (or BLOB) read lock. Nobody waits for a
+// record lock another user may hold while holding an index lock: that
+// user's post needs the index write lock, and both would wait until the
+// waiter's retries ran out (10258).
 #pragma once
 
 #include <cstdint>
@@ -19,6 +24,68 @@
 #include "storage/data_file.h"
 
 namespace storage {
+
+// One record lock (TDataFile::LockRecord) for the length of a scope. Gives
+// back only a lock it took: one the cursor held before (an edit's) stays
+// held. Keep() leaves the lock with the cursor.
+class RecordLockGuard {
+ public:
+  RecordLockGuard() = default;
+  // 0: the current record. Raises what LockRecord raises (10258).
+  RecordLockGuard(TDataFile& file, std::uint32_t record_no) {
+    const std::size_t before = file.LockedRecords().size();
+    try {
+      file.LockRecord(record_no);
+    } catch (...) {
+      // A lock granted before the failure is not left behind.
+      if (file.LockedRecords().size() > before) {
+        try {
+          file.UnlockRecord(file.LockedRecords().back());
+        } catch (...) {
+          // The first failure is the one to report.
+        }
+      }
+      throw;
+    }
+    if (file.LockedRecords().size() > before) {
+      file_ = &file;
+      record_ = file.LockedRecords().back();
+    }
+  }
+  ~RecordLockGuard() {
+    try {
+      Release();
+    } catch (...) {
+      // Released all the same (the lock list no longer names it).
+    }
+  }
+  RecordLockGuard(const RecordLockGuard&) = delete;
+  RecordLockGuard& operator=(const RecordLockGuard&) = delete;
+  RecordLockGuard(RecordLockGuard&& other) noexcept
+      : file_(std::exchange(other.file_, nullptr)), record_(other.record_) {}
+  RecordLockGuard& operator=(RecordLockGuard&& other) noexcept {
+    if (this != &other) {
+      try {
+        Release();
+      } catch (...) {
+        // As in the destructor.
+      }
+      file_ = std::exchange(other.file_, nullptr);
+      record_ = other.record_;
+    }
+    return *this;
+  }
+
+  void Keep() { file_ = nullptr; }
+  // Gives the lock back now; 10242 when the unlock fails.
+  void Release() {
+    if (file_ != nullptr) std::exchange(file_, nullptr)->UnlockRecord(record_);
+  }
+
+ private:
+  TDataFile* file_ = nullptr;
+  std::uint32_t record_ = 0;
+};
 
 // The frame of an insert, modify or delete: semaphore, index write lock,
 // BLOB write lock, change checks (TDataFile::BeginWriteSection); then,
@@ -39,42 +106,21 @@ class WriteSectionGuard {
   WriteSectionGuard(WriteSectionGuard&& other) noexcept
       : file_(std::exchange(other.file_, nullptr)),
         held_(other.held_),
-        record_(other.record_),
-        record_taken_(std::exchange(other.record_taken_, false)) {}
+        record_(std::move(other.record_)) {}
   WriteSectionGuard& operator=(WriteSectionGuard&&) = delete;
 
   // The record lock of the record being written (0: the current record).
   // Released with the section unless this cursor held it before (an edit's
   // lock stays with the edit).
-  void LockRecord(std::uint32_t record_no) {
-    const std::size_t before = file_->LockedRecords().size();
-    try {
-      file_->LockRecord(record_no);
-    } catch (...) {
-      // A lock granted before the failure is not left behind.
-      if (file_->LockedRecords().size() > before) {
-        try {
-          file_->UnlockRecord(file_->LockedRecords().back());
-        } catch (...) {
-          // The first failure is the one to report.
-        }
-      }
-      throw;
-    }
-    if (file_->LockedRecords().size() > before) {
-      record_ = file_->LockedRecords().back();
-      record_taken_ = true;
-    }
-  }
+  void LockRecord(std::uint32_t record_no) { record_ = RecordLockGuard(*file_, record_no); }
   // Keeps the record lock beyond the section (nothing else).
-  void KeepRecordLock() { record_taken_ = false; }
+  void KeepRecordLock() { record_.Keep(); }
 
   void Release() {
     if (file_ == nullptr) return;
     TDataFile& file = *std::exchange(file_, nullptr);
     std::exception_ptr first;
-    if (std::exchange(record_taken_, false))
-      KeepFirstError(first, [&] { file.UnlockRecord(record_); });
+    KeepFirstError(first, [&] { record_.Release(); });
     KeepFirstError(first, [&] { file.EndWriteSection(held_); });
     if (first) std::rethrow_exception(first);
   }
@@ -82,8 +128,7 @@ class WriteSectionGuard {
  private:
   TDataFile* file_;
   TDataFile::WriteLocks held_;
-  std::uint32_t record_ = 0;
-  bool record_taken_ = false;
+  RecordLockGuard record_;
 };
 
 // What the guards below share: the cursor whose hold is given back by

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
+#include <cstring>
 
 namespace storage {
 
@@ -12,7 +13,10 @@ void RecordBitmap::Resize(std::uint32_t slots) {
   ClearSpare();
 }
 
+// Every operation that changes bits ends here or marks the rank stale
+// itself (Set, Clear, ClearAll).
 void RecordBitmap::ClearSpare() {
+  rank_stale_ = true;
   // Bits at positions slots_ .. 8 * bytes - 1 belong to no record.
   const std::size_t first_byte = slots_ / 8;
   const unsigned used = slots_ % 8;
@@ -34,11 +38,13 @@ void RecordBitmap::CopyTo(std::span<std::uint8_t> out) const {
 
 void RecordBitmap::Set(std::uint32_t r) {
   assert(r >= 1 && r <= slots_);
+  rank_stale_ = true;
   bytes_[(r - 1) / 8] |= static_cast<std::uint8_t>(1u << ((r - 1) % 8));
 }
 
 void RecordBitmap::Clear(std::uint32_t r) {
   assert(r >= 1 && r <= slots_);
+  rank_stale_ = true;
   bytes_[(r - 1) / 8] &= static_cast<std::uint8_t>(~(1u << ((r - 1) % 8)));
 }
 
@@ -52,7 +58,10 @@ void RecordBitmap::SetAll() {
   ClearSpare();
 }
 
-void RecordBitmap::ClearAll() { std::fill(bytes_.begin(), bytes_.end(), 0); }
+void RecordBitmap::ClearAll() {
+  rank_stale_ = true;
+  std::fill(bytes_.begin(), bytes_.end(), 0);
+}
 
 void RecordBitmap::Invert() {
   for (auto& b : bytes_) b = static_cast<std::uint8_t>(~b);
@@ -76,24 +85,74 @@ void RecordBitmap::OrWith(const RecordBitmap& other) {
   ClearSpare();
 }
 
-std::uint32_t RecordBitmap::Count() const {
+std::uint32_t RecordBitmap::CountBytes(std::size_t from, std::size_t to) const {
   std::uint32_t n = 0;
-  for (auto b : bytes_) n += static_cast<std::uint32_t>(std::popcount(b));
+  std::size_t i = from;
+  for (; i + 8 <= to; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, bytes_.data() + i, sizeof w);
+    n += static_cast<std::uint32_t>(std::popcount(w));
+  }
+  for (; i < to; ++i) n += static_cast<std::uint32_t>(std::popcount(bytes_[i]));
   return n;
+}
+
+void RecordBitmap::BuildRank() const {
+  if (!rank_stale_) return;
+  const std::size_t blocks = (bytes_.size() + kRankBlockBytes - 1) / kRankBlockBytes;
+  rank_.resize(blocks + 1);
+  std::uint32_t n = 0;
+  for (std::size_t j = 0; j < blocks; ++j) {
+    rank_[j] = n;
+    n += CountBytes(j * kRankBlockBytes, std::min(bytes_.size(), (j + 1) * kRankBlockBytes));
+  }
+  rank_[blocks] = n;
+  rank_stale_ = false;
+}
+
+std::uint32_t RecordBitmap::Count() const {
+  BuildRank();
+  return rank_.back();
 }
 
 std::uint32_t RecordBitmap::CountUpTo(std::uint32_t r) const {
   if (r == 0) return 0;
   if (r >= slots_) return Count();
-  std::uint32_t n = 0;
+  BuildRank();
+  // Records 1..r are bits 0..r-1: r / 8 whole bytes and r % 8 bits.
   const std::size_t whole = r / 8;
-  for (std::size_t i = 0; i < whole; ++i) n += static_cast<std::uint32_t>(std::popcount(bytes_[i]));
+  const std::size_t block = whole / kRankBlockBytes;
+  std::uint32_t n = rank_[block] + CountBytes(block * kRankBlockBytes, whole);
   const unsigned rest = r % 8;
   if (rest != 0) {
     n += static_cast<std::uint32_t>(
         std::popcount(static_cast<std::uint8_t>(bytes_[whole] & ((1u << rest) - 1))));
   }
   return n;
+}
+
+std::uint32_t RecordBitmap::Select(std::uint32_t k) const {
+  if (k == 0 || k > Count()) return 0;  // Count built the directory
+  // The last block whose bits before it are fewer than k holds the k-th.
+  const std::size_t blocks = rank_.size() - 1;
+  std::size_t lo = 0, hi = blocks - 1;
+  while (lo < hi) {
+    const std::size_t mid = (lo + hi + 1) / 2;
+    if (rank_[mid] < k) lo = mid;
+    else hi = mid - 1;
+  }
+  std::uint32_t left = k - rank_[lo];
+  for (std::size_t i = lo * kRankBlockBytes; i < bytes_.size(); ++i) {
+    std::uint8_t b = bytes_[i];
+    const auto c = static_cast<std::uint32_t>(std::popcount(b));
+    if (left > c) {
+      left -= c;
+      continue;
+    }
+    while (--left > 0) b = static_cast<std::uint8_t>(b & (b - 1));  // drop the lowest set bits
+    return static_cast<std::uint32_t>(i * 8 + std::countr_zero(b)) + 1;
+  }
+  return 0;  // not reached: the directory counted k bits
 }
 
 std::uint32_t RecordBitmap::NextSet(std::uint32_t r) const {

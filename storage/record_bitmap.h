@@ -9,7 +9,11 @@
 //      always zero, whatever operation ran: counts and searches never see a
 //      record that does not exist;
 //  (2) two bitmaps are only combined when they cover the same number of
-//      slots (the caller resizes first; asserted).
+//      slots (the caller resizes first; asserted);
+//  (3) the rank directory, when not stale, holds for block j the set bits
+//      of bytes 0 .. 64 j - 1 (512 records a block): every change of a bit
+//      marks it stale, and CountUpTo, Count and Select build it again
+//      first (one pass of popcounts), so a rank costs one block's bytes.
 #pragma once
 
 #include <cstddef>
@@ -52,20 +56,33 @@ class RecordBitmap {
   void OrWith(const RecordBitmap& other);
 
   [[nodiscard]] std::uint32_t Count() const;
-  // Set bits of records 1..r.
+  // Set bits of records 1..r: the rank of r when its bit is set.
   [[nodiscard]] std::uint32_t CountUpTo(std::uint32_t r) const;
+  // The record whose bit is the k-th set one (k from 1); 0 when k is 0 or
+  // above Count().
+  [[nodiscard]] std::uint32_t Select(std::uint32_t k) const;
   // The first set record after r (r = 0: from the start); 0 when none.
   [[nodiscard]] std::uint32_t NextSet(std::uint32_t r) const;
   // The last set record before r (r > Slots(): from the end); 0 when none.
   [[nodiscard]] std::uint32_t PrevSet(std::uint32_t r) const;
 
-  friend bool operator==(const RecordBitmap&, const RecordBitmap&) = default;
+  friend bool operator==(const RecordBitmap& a, const RecordBitmap& b) {
+    return a.slots_ == b.slots_ && a.bytes_ == b.bytes_;
+  }
 
  private:
+  static constexpr std::size_t kRankBlockBytes = 64;
+
   void ClearSpare();
+  void BuildRank() const;
+  // Set bits of bytes [from, to).
+  [[nodiscard]] std::uint32_t CountBytes(std::size_t from, std::size_t to) const;
 
   std::uint32_t slots_ = 0;
   std::vector<std::uint8_t> bytes_;
+  // Invariant (3): rank_[j] for blocks 0 .. blocks, the last the total.
+  mutable std::vector<std::uint32_t> rank_;
+  mutable bool rank_stale_ = true;
 };
 
 }  // namespace storage

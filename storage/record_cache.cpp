@@ -64,59 +64,7 @@ namespace {
 constexpr std::size_t kBlockBytes = 64 * 1024;
 }  // namespace
 
-TRecord* RecordCache::Find(std::uint32_t number) const {
-  if (number == 0 || slots_.empty()) return nullptr;
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = Home(number);; i = (i + 1) & mask) {
-    if (slots_[i].number == number) return slots_[i].record;
-    if (slots_[i].number == 0) return nullptr;
-  }
-}
-
-void RecordCache::MapInsert(TRecord* r) {
-  if ((numbered_ + 1) * 2 > slots_.size()) {
-    std::vector<Slot> old(std::max<std::size_t>(64, slots_.size() * 2));
-    old.swap(slots_);
-    numbered_ = 0;
-    for (const Slot& s : old) {
-      if (s.number != 0) MapInsert(s.record);
-    }
-  }
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t i = Home(r->number_);
-  while (slots_[i].number != 0) {
-    if (slots_[i].number == r->number_) {
-      // Invariant (1): whoever held the number before gives it up.
-      slots_[i].record->number_ = 0;
-      slots_[i].record = r;
-      return;
-    }
-    i = (i + 1) & mask;
-  }
-  slots_[i] = Slot{r->number_, r};
-  ++numbered_;
-}
-
-void RecordCache::MapErase(std::uint32_t number) {
-  if (slots_.empty()) return;
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t i = Home(number);
-  while (slots_[i].number != number) {
-    if (slots_[i].number == 0) return;
-    i = (i + 1) & mask;
-  }
-  // Backward shift: each later entry of the probe run that may stand at
-  // the freed slot moves there, so that no search stops short of it.
-  for (std::size_t j = (i + 1) & mask; slots_[j].number != 0; j = (j + 1) & mask) {
-    const std::size_t home = Home(slots_[j].number);
-    const bool stays = i <= j ? (home > i && home <= j) : (home > i || home <= j);
-    if (stays) continue;
-    slots_[i] = slots_[j];
-    i = j;
-  }
-  slots_[i] = Slot{};
-  --numbered_;
-}
+TRecord* RecordCache::Find(std::uint32_t number) const { return by_number_.Find(number); }
 
 void RecordCache::Unlink(TRecord* r) {
   (r->prev_ != nullptr ? r->prev_->next_ : head_) = r->next_;
@@ -164,9 +112,12 @@ void RecordCache::MoveToFront(TRecord* r) {
 
 void RecordCache::SetNumber(TRecord* r, std::uint32_t number) {
   if (r->number_ == number) return;
-  if (r->number_ != 0) MapErase(r->number_);
+  if (r->number_ != 0) by_number_.Erase(r->number_);
   r->number_ = number;
-  if (number != 0) MapInsert(r);
+  if (number == 0) return;
+  // Invariant (1): whoever held the number before gives it up.
+  TRecord* before = by_number_.Assign(number, r);
+  if (before != nullptr && before != r) before->number_ = 0;
 }
 
 TRecord* RecordCache::FindRecyclable() {
@@ -186,8 +137,7 @@ std::vector<TRecord*> RecordCache::All() const {
 }
 
 void RecordCache::Clear() {
-  slots_.clear();
-  numbered_ = 0;
+  by_number_.Clear();
   head_ = tail_ = free_ = nullptr;
   count_ = 0;
   records_.clear();
@@ -199,7 +149,7 @@ void RecordCache::TrimTo(std::size_t capacity) {
   for (TRecord* r = tail_; r != nullptr && count_ > capacity;) {
     TRecord* before = r->prev_;
     if (!r->InUse() && !r->modified) {
-      if (r->number_ != 0) MapErase(r->number_);
+      if (r->number_ != 0) by_number_.Erase(r->number_);
       r->number_ = 0;
       Unlink(r);
       --count_;

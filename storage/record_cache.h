@@ -28,6 +28,7 @@
 #include <span>
 #include <vector>
 
+#include "storage/number_map.h"
 #include "storage/pin.h"
 
 namespace storage {
@@ -124,17 +125,6 @@ class RecordCache {
  private:
   void Unlink(TRecord* r);
   void PushFront(TRecord* r);
-  // The map: record numbers (0: empty slot) and their buffers, linear
-  // probing over a power-of-two table at most half full.
-  struct Slot {
-    std::uint32_t number = 0;
-    TRecord* record = nullptr;
-  };
-  [[nodiscard]] std::size_t Home(std::uint32_t number) const {
-    return static_cast<std::size_t>((number * 0x9E3779B1u) >> 7) & (slots_.size() - 1);
-  }
-  void MapInsert(TRecord* r);
-  void MapErase(std::uint32_t number);
 
   TDataFile* owner_;
   std::deque<TRecord> records_;  // every TRecord made (stable addresses)
@@ -145,8 +135,7 @@ class RecordCache {
   TRecord* head_ = nullptr;         // most recently used
   TRecord* tail_ = nullptr;
   std::size_t count_ = 0;           // buffers in the list
-  std::vector<Slot> slots_;
-  std::size_t numbered_ = 0;        // used slots
+  NumberMap<TRecord> by_number_;   // numbered buffers
   std::size_t capacity_ = 0;
 };
 

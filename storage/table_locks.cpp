@@ -58,4 +58,18 @@ void Delay(std::uint32_t ms) {
   }
 }
 
+bool WaitForLock(std::uint32_t ms, const std::function<bool()>& try_lock) {
+  // Elapsed time summed as in Delay.
+  std::uint32_t last = platform::GetTickCount();
+  std::uint64_t elapsed = 0;
+  for (;;) {
+    platform::Sleep(kLockPollMs);
+    const std::uint32_t now = platform::GetTickCount();
+    elapsed += static_cast<std::uint32_t>(now - last);
+    last = now;
+    if (try_lock()) return true;
+    if (elapsed > ms) return false;
+  }
+}
+
 }  // namespace storage

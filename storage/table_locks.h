@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace storage {
 
@@ -55,6 +56,16 @@ constexpr std::uint32_t kLockRetryWaitMs = 10;
 // the tick count. Sleeps for the bulk and polls the tick count for the
 // rest.
 void Delay(std::uint32_t ms);
+
+// One wait of the record and table lock rule (data_file.h): as long as
+// Delay(ms), but the lock is tried every kLockPollMs meanwhile and once
+// at the end; true as soon as try_lock takes it. A holder that gives the
+// lock up and takes it again a moment later (one program posting edit
+// after edit of one record) leaves it free only for microseconds: a waiter
+// that looked once per wait would nearly never see it free and would run
+// out of retries while the holder went on.
+constexpr std::uint32_t kLockPollMs = 1;
+[[nodiscard]] bool WaitForLock(std::uint32_t ms, const std::function<bool()>& try_lock);
 
 // The index and BLOB files' write and read locks, one protocol for both.
 // A failed attempt waits kLockRetryWaitMs (a sleep) and tries again.

@@ -104,26 +104,26 @@ void TableRepair::WriteNewDataFile(RepairFile& dat) {
   out.Close();
 }
 
-// The index definitions live only in the old header: without a readable
-// one the table can't be repaired. The trees are dropped (every key is
-// inserted again), so the old pages don't matter, damaged or not.
+// The trees are dropped (every key is inserted again), so the old pages
+// don't matter, damaged or not: only the definitions are read, or built
+// from the imposed ones (table_repair.h).
 void TableRepair::WriteNewIndexFile() {
-  RepairFile old(old_idx_);
-  if (!old.Exists()) EngineError(ErrorCode::kHeaderError, old_dat_);
-  old.Open();
   IndexHeader h;
-  if (!old.ReadExact(0, h.Data(), kIndexBlockSize)) EngineError(ErrorCode::kHeaderError, old_dat_);
-  old.Close();
-  if (header_.Encrypted()) ScrambleTableContents(h.Data(), kIndexBlockSize);
-  if (h.Version() != kIndexVersion) EngineError(ErrorCode::kWrongVersion, old_dat_);
-  MendIndexHeader(h);
+  const std::optional<IndexRefusal> refusal = ReadIndexDefinitions(h);
+  if (!imposed_.empty() && (refusal || !UniqueIndexesImposed(h))) {
+    h = ImposedIndexHeader();
+    Log("Invalid index definitions in index file header, error fixed - rebuilt from the table definition");
+  } else if (refusal) {
+    EngineError(refusal->code, old_dat_, refusal->field, refusal->index);
+  }
   h.SetEndOffset(kIndexBlockSize);
   h.SetRecordCount(0);
   for (int slot = 0; slot < kIndexSlots; ++slot) {
     TIndexDescriptor d = h.Descriptor(slot);
     d.RootPage = 0;
     d.FreePageHead = 0;
-    if (SlotInUse(h, slot) && slot != kSysDeletedSlot) {
+    const bool in_use = slot == 0 ? !h.NoPrimaryKey() : SlotInUse(h, slot);
+    if (in_use && slot != kSysDeletedSlot) {
       // Numbers out of range would keep the file from opening; the
       // descriptor check of the repair recomputes them from the fields
       // (and logs the key size it mends).
@@ -208,8 +208,10 @@ void TableRepair::RecordPass(TDataFile& w) {
     w.BlobFile().AlignBlobFile();
   }
   std::vector<const TFieldDescriptor*> blob_fields;
+  std::vector<const TFieldDescriptor*> valued_fields;
   for (const TFieldDescriptor& f : w.stored_) {
     if (f.Type() == FieldType::kBlob && !f.IsComputed()) blob_fields.push_back(&f);
+    if (f.IsStored()) valued_fields.push_back(&f);
   }
 
   using Key = std::array<std::uint8_t, kKeyBufferSize>;
@@ -284,6 +286,12 @@ void TableRepair::RecordPass(TDataFile& w) {
     std::span<std::byte> rec = r->Data();
     if (r->RecordId() == 0) new_id(r);
     if (r->Status() == 0) {
+      for (const TFieldDescriptor* f : valued_fields) {
+        if (!NormaliseValue(rec, *f)) continue;
+        r->modified = true;
+        Log("Invalid field value for field " + std::string(f->Name.View()) + " in physical record # " +
+            std::to_string(n) + ", error fixed");
+      }
       int duplicate = find_duplicate(rec);
       if (duplicate >= 0 && id_keyed[static_cast<std::size_t>(duplicate)]) {
         // Two records with one ID: the engine hands out IDs, so one of
@@ -311,13 +319,7 @@ void TableRepair::RecordPass(TDataFile& w) {
         }
         for (const TFieldDescriptor* f : blob_fields) {
           const std::int32_t v = blob_offset(rec, *f);
-          if (v == 0) continue;
-          if (rec[f->Offset] == std::byte{0}) {
-            // A null field names no value: whatever stands there is noise.
-            set_blob_offset(rec, *f, 0);
-            r->modified = true;
-            continue;
-          }
+          if (v == 0) continue;  // a null value is 0 (NormaliseValue)
           std::uint32_t offset = static_cast<std::uint32_t>(v);
           if (v < 0 || offset >= w.BlobFile().GetEndOffset()) {
             Log("Invalid BLOB offset into BLOB file for physical record # " + std::to_string(n) +
@@ -491,7 +493,7 @@ void TDataFile::DoRepairProgress(int current_record, std::uint16_t percent_done)
   if (on_repair_progress_) on_repair_progress_(*this, current_record, percent_done);
 }
 
-void TDataFile::RepairDataTable() {
+void TDataFile::RepairDataTable(const std::vector<RepairIndexDefinition>& imposed) {
   if (InMemory()) return;
   if (IsOpen()) Fail(ErrorCode::kInUse);
   if (!Exclusive()) Fail(ErrorCode::kMustBeExclusive);
@@ -501,7 +503,7 @@ void TDataFile::RepairDataTable() {
     bool& flag;
     ~Clear() { flag = false; }
   } clear{repairing_};
-  TableRepair(*this).Run();
+  TableRepair(*this, imposed).Run();
 }
 
 }  // namespace storage

@@ -31,17 +31,35 @@
 // record layout or block size) or delete records that are not damaged (a
 // unique key on the wrong fields).
 //
+// Index definitions. The index file is derived data but for its
+// definitions. A descriptor slot with at most two bytes set holds no
+// definition (a definition sets at least its name length and a character,
+// key size, field count and a field number): stray bytes there are dropped.
+// Definitions that can't be read (no readable header, a slot missing among
+// the used ones, a unique index without its key fields, a key that no field
+// of the table makes) are refused, unless the caller imposes the
+// definitions the table must have: the index file is then built from those,
+// by field name. An imposed list also overrides stored definitions whose
+// unique indexes are not among its own, since their duplicates would
+// delete records that are not damaged.
+//
 // Records. Only a record's own bytes decide its fate: a status other than
 // 0 (active) makes it deleted, a duplicate key in a unique index deletes
 // the later record (a duplicate record ID gives it a new ID instead, since
 // IDs are the engine's own), and a BLOB value whose chain is broken is cut.
-// Every other failure (I/O, locks, caches, definitions) raises and changes
-// nothing. Many duplicates in one unique index (more than one, and more
-// than 1 in 20 of the records) say the index definition is wrong, not the
-// records: the repair refuses.
+// The values of an active record are brought to the format before its keys
+// are built, each mended field with its log line: null flags 0 or 1 (1 when
+// the value bytes hold anything), the bytes of a null value zero, a string
+// ended inside its field, without trailing blanks and null when empty, a
+// Boolean 0 or 1. Every other failure (I/O, locks, caches, definitions)
+// raises and changes nothing. Many duplicates in one unique index (more
+// than one, and more than 1 in 20 of the records) say the index definition
+// is wrong, not the records: the repair refuses.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -77,11 +95,20 @@ class RepairFile {
 // REQUIRES: the data file is closed, exclusive, writable and on disk.
 class TableRepair {
  public:
-  explicit TableRepair(TDataFile& table) : table_(table) {}
+  TableRepair(TDataFile& table, const std::vector<RepairIndexDefinition>& imposed)
+      : table_(table), imposed_(imposed) {}
   void Run();
 
  private:
   void Log(const std::string& line) { table_.DoRepairLog(line); }
+
+  // Why the stored index definitions can't be used: the error a repair
+  // without imposed definitions refuses with.
+  struct IndexRefusal {
+    ErrorCode code;
+    std::string field;
+    std::string index;
+  };
 
   // table_repair_checks.cpp
   void MendDataHeader(RepairFile& dat);
@@ -90,7 +117,18 @@ class TableRepair {
   void MendFieldTexts();
   void CheckBlobFields(RepairFile& dat);
   void CheckBlobBlockSize(RepairFile& dat);
-  void MendIndexHeader(IndexHeader& h);
+  // The old index header, read and mended; a refusal when its definitions
+  // can't be used.
+  std::optional<IndexRefusal> ReadIndexDefinitions(IndexHeader& h);
+  std::optional<IndexRefusal> MendIndexHeader(IndexHeader& h);
+  // Every unique index of h (the primary among them) is one of the imposed
+  // ones: the same fields in the same order.
+  bool UniqueIndexesImposed(const IndexHeader& h) const;
+  // A header holding the imposed definitions whose fields the table has.
+  IndexHeader ImposedIndexHeader() const;
+  // Mends one value of an active record to the format (table_repair.h,
+  // Records); true when anything changed.
+  static bool NormaliseValue(std::span<std::byte> rec, const TFieldDescriptor& f);
   // Record n of the old file as stored (unscrambled); false past the end.
   bool ReadOldRecord(RepairFile& dat, std::uint32_t n, std::vector<std::uint8_t>& out);
   // Of the non-null, non-zero values of a 4-byte field in active records
@@ -110,6 +148,7 @@ class TableRepair {
   static void ReclaimBlocks(TBlobFile& blob, const std::vector<std::uint32_t>& live_chains);
 
   TDataFile& table_;
+  const std::vector<RepairIndexDefinition>& imposed_;
   std::string old_dat_, old_idx_, old_blb_;
   std::string new_dat_, new_idx_, new_blb_;
   DataFileHeader header_;

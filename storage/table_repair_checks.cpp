@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "platform/ticks.h"
 #include "storage/blob_format.h"
 #include "storage/engine_error.h"
+#include "storage/table_names.h"
 #include "storage/table_repair.h"
 
 namespace storage {
@@ -253,6 +256,14 @@ void TableRepair::MendDataHeader(RepairFile& dat) {
   }
   header_.SetCounter(platform::GetTickCount() + next);
   CheckBlobFields(dat);
+  // The block size is read from the field's low 16 bits, 0 meaning 512
+  // (blob_format.h); a table with BLOB fields had a size below the least
+  // refused above, one without has no use for its size.
+  const std::uint32_t block = EffectiveBlobBlockSize(header_.BlobBlockSize());
+  if (header_.BlobBlockSize() != block || block < kBlobMinBlockSize) {
+    Log("Invalid BLOB block size in data file header, error fixed");
+    header_.SetBlobBlockSize(block < kBlobMinBlockSize ? kBlobDefaultBlockSize : block);
+  }
   header_.SetFreeHead(0);
 }
 
@@ -428,36 +439,61 @@ void TableRepair::CheckBlobBlockSize(RepairFile& dat) {
 
 // ------------------------------------------------------------------ index file
 
+namespace {
+
+// A slot with no more bytes set than this (tree links aside) holds no
+// definition: a definition sets its name length and a character (the
+// primary: its unique flag), key size, field count and a field number, and
+// one damaged byte leaves four of them.
+constexpr int kStrayBytes = 2;
+
+int BytesSet(const IndexHeader& h, int slot) {
+  TIndexDescriptor d = h.Descriptor(slot);
+  d.RootPage = 0;
+  d.FreePageHead = 0;
+  const auto* b = reinterpret_cast<const std::uint8_t*>(&d);
+  return static_cast<int>(std::count_if(b, b + kDescriptorSize, [](std::uint8_t x) { return x != 0; }));
+}
+
+}  // namespace
+
+std::optional<TableRepair::IndexRefusal> TableRepair::ReadIndexDefinitions(IndexHeader& h) {
+  RepairFile old(old_idx_);
+  if (!old.Exists()) return IndexRefusal{ErrorCode::kHeaderError, {}, {}};
+  old.Open();
+  const bool read = old.ReadExact(0, h.Data(), kIndexBlockSize);
+  old.Close();
+  if (!read) return IndexRefusal{ErrorCode::kHeaderError, {}, {}};
+  if (header_.Encrypted()) ScrambleTableContents(h.Data(), kIndexBlockSize);
+  if (h.Version() != kIndexVersion) return IndexRefusal{ErrorCode::kWrongVersion, {}, {}};
+  return MendIndexHeader(h);
+}
+
 // The index definitions live only here; the trees are rebuilt from the
 // records, so only the definitions matter. Mended: the secondary count and
-// the no-primary flag from the slots' contents, flags that are not 0 or 1,
-// name lengths, the unique flag where the key size (which carries the
-// record-ID suffix of a non-unique index) says it is damaged, a field count
-// shorter than the field list where the key size sides with the count.
-// Refused: a unique index (the primary among them) that lost a key field
-// or names one the table lacks, since its duplicates would then delete
-// records that are not damaged. The key sizes and the rest are checked by
-// the index file's descriptor check in the record pass.
-void TableRepair::MendIndexHeader(IndexHeader& h) {
-  const std::string& table = old_dat_;
-  // A slot holds a definition when anything but its tree links (which the
-  // repair drops) is set.
-  auto empty_slot = [&](int slot) {
-    TIndexDescriptor d = h.Descriptor(slot);
-    d.RootPage = 0;
-    d.FreePageHead = 0;
-    return AllZero(&d, kDescriptorSize);
-  };
+// the no-primary flag from the slots' contents, stray bytes in unused
+// slots, flags that are not 0 or 1, name lengths, the unique flag where the
+// key size (which carries the record-ID suffix of a non-unique index) says
+// it is damaged, a field count shorter than the field list where the key
+// size sides with the count. Refused: a slot without a definition among
+// the used ones; a unique index (the primary among them) that lost a key
+// field or names one the table lacks, since its duplicates would then
+// delete records that are not damaged; an index without a key the table's
+// fields make. The key sizes and the rest are checked by the index file's
+// descriptor check in the record pass.
+std::optional<TableRepair::IndexRefusal> TableRepair::MendIndexHeader(IndexHeader& h) {
   int used = 0;
-  while (used < kMaxSecondaryIndexes && !empty_slot(used + 1)) ++used;
-  for (int slot = used + 1; slot <= kMaxSecondaryIndexes; ++slot) {
-    if (!empty_slot(slot)) EngineError(ErrorCode::kCorruptIndex, table);
+  for (int slot = 1; slot <= kMaxSecondaryIndexes; ++slot) {
+    if (BytesSet(h, slot) > kStrayBytes) used = slot;
+  }
+  for (int slot = 1; slot <= used; ++slot) {
+    if (BytesSet(h, slot) <= kStrayBytes) return IndexRefusal{ErrorCode::kCorruptIndex, {}, {}};
   }
   if (h.SecondaryCount() != used) {
     Log("Invalid secondary index count in index file header, error fixed");
     h.SetSecondaryCount(static_cast<std::uint8_t>(used));
   }
-  const bool no_primary = empty_slot(0);
+  const bool no_primary = BytesSet(h, 0) <= kStrayBytes;
   if (h.Data()[kHdrNoPrimaryKey] != (no_primary ? 1 : 0)) {
     Log("Invalid primary index flag in index file header, error fixed");
     h.SetNoPrimaryKey(no_primary);
@@ -537,13 +573,131 @@ void TableRepair::MendIndexHeader(IndexHeader& h) {
     }
     if (unique) {
       for (std::uint16_t n : list) {
-        if (!known(n)) EngineError(ErrorCode::kInvalidIndexField, table, std::to_string(n), index_name);
+        if (!known(n)) return IndexRefusal{ErrorCode::kInvalidIndexField, std::to_string(n), index_name};
       }
       if (list.empty() || (count > list.size() && count <= static_cast<std::size_t>(kMaxKeyFields)))
-        EngineError(ErrorCode::kInvalidIndexField, table, "0", index_name);
+        return IndexRefusal{ErrorCode::kInvalidIndexField, "0", index_name};
     }
+    // The key the descriptor check will compute: the fields the table has.
+    std::uint32_t size = 0;
+    for (std::uint16_t n : list) {
+      if (known(n)) size += fields_[n - 1u].PhysicalSize + 1u;
+    }
+    if (size == 0 || size > kMaxKeySize) return IndexRefusal{ErrorCode::kInvalidKeySize, {}, index_name};
     h.SetDescriptor(slot, d);
   }
+  return std::nullopt;
+}
+
+bool TableRepair::UniqueIndexesImposed(const IndexHeader& h) const {
+  // The primary index is unique whatever its definition says.
+  auto same = [&](const TIndexDescriptor& d, const RepairIndexDefinition& def, bool primary) {
+    if (!(primary || def.unique) || def.fields.size() > static_cast<std::size_t>(kMaxKeyFields)) return false;
+    std::size_t i = 0;
+    for (; i < static_cast<std::size_t>(kMaxKeyFields) && d.FieldNumbers[i] != 0; ++i) {
+      const std::uint16_t n = d.FieldNumbers[i];
+      if (i >= def.fields.size() || n > fields_.size() ||
+          platform::AnsiUpperCase(fields_[n - 1u].Name.View()) != platform::AnsiUpperCase(TrimBlanks(def.fields[i])))
+        return false;
+    }
+    return i == def.fields.size();
+  };
+  for (int slot = h.NoPrimaryKey() ? 1 : 0; slot <= h.SecondaryCount(); ++slot) {
+    const TIndexDescriptor d = h.Descriptor(slot);
+    if (slot != 0 && d.Unique == 0) continue;
+    const bool found = slot == 0 ? same(d, imposed_.front(), true)
+                                 : std::any_of(imposed_.begin() + 1, imposed_.end(),
+                                               [&](const RepairIndexDefinition& def) { return same(d, def, false); });
+    if (!found) return false;
+  }
+  return true;
+}
+
+// Each imposed definition becomes a descriptor as the table component
+// makes one (every per-field descending flag the index's own), its fields
+// found by name among the table's; one naming a field the table lacks, a
+// BLOB field, or more key than an index holds is left out (a primary left
+// out leaves the table without primary key). Key sizes and compression
+// follow the index format; the descriptor check of the pass checks them
+// again.
+IndexHeader TableRepair::ImposedIndexHeader() const {
+  IndexHeader h;
+  h.SetVersion(kIndexVersion);
+  auto make = [&](const RepairIndexDefinition& def, bool primary, int room, TIndexDescriptor& d) {
+    if (def.fields.empty() || def.fields.size() > static_cast<std::size_t>(room)) return false;
+    const bool unique = primary || def.unique;
+    std::uint32_t size = unique ? 0 : 4;
+    bool first_is_string = false;
+    for (std::size_t i = 0; i < def.fields.size(); ++i) {
+      const std::string want = platform::AnsiUpperCase(TrimBlanks(def.fields[i]));
+      const auto f = std::find_if(fields_.begin(), fields_.end(), [&](const TFieldDescriptor& x) {
+        return platform::AnsiUpperCase(x.Name.View()) == want;
+      });
+      if (f == fields_.end() || f->Type() == FieldType::kBlob || f->IsComputed()) return false;
+      if (i == 0) first_is_string = f->Type() == FieldType::kString;
+      d.FieldNumbers[i] = static_cast<std::uint16_t>(f - fields_.begin() + 1);
+      d.FieldDescending[i] = def.descending ? 1 : 0;
+      size += f->PhysicalSize + 1u;
+    }
+    if (size > kMaxKeySize) return false;
+    if (!primary) d.SetName(TrimBlanks(def.name));
+    d.KeySize = static_cast<std::uint16_t>(size);
+    d.Descending = def.descending ? 1 : 0;
+    d.CaseInsensitive = def.case_insensitive ? 1 : 0;
+    d.Unique = unique ? 1 : 0;
+    d.FieldCount = static_cast<std::uint8_t>(def.fields.size());
+    d.Compressed = CompressionFor(d.FieldCount, unique, first_is_string) ? 1 : 0;
+    return true;
+  };
+  TIndexDescriptor primary;
+  const bool has_primary = make(imposed_.front(), true, kMaxKeyFields, primary);
+  h.SetNoPrimaryKey(!has_primary);
+  if (has_primary) h.SetDescriptor(0, primary);
+  const int room = kMaxKeyFields - (has_primary ? primary.FieldCount : 0);
+  int count = 0;
+  for (std::size_t k = 1; k < imposed_.size() && count < kMaxSecondaryIndexes; ++k) {
+    TIndexDescriptor d;
+    if (make(imposed_[k], false, room, d)) h.SetDescriptor(++count, d);
+  }
+  h.SetSecondaryCount(static_cast<std::uint8_t>(count));
+  h.SetSysDeletedDescriptor();
+  return h;
+}
+
+// ------------------------------------------------------------------ record values
+
+bool TableRepair::NormaliseValue(std::span<std::byte> rec, const TFieldDescriptor& f) {
+  auto* const flag = reinterpret_cast<std::uint8_t*>(rec.data() + f.Offset);
+  std::uint8_t* const value = flag + 1;
+  const std::size_t size = f.PhysicalSize;
+  bool changed = false;
+  if (*flag > 1) {
+    *flag = AllZero(value, size) ? 0 : 1;
+    changed = true;
+  }
+  if (*flag == 1 && f.Type() == FieldType::kString && size > 0) {
+    // The characters end at the first zero byte, inside the field (the
+    // bytes after it are not looked at).
+    std::size_t n = static_cast<std::size_t>(std::find(value, value + size, 0) - value);
+    if (n == size) {
+      value[--n] = 0;
+      changed = true;
+    }
+    while (n > 0 && value[n - 1] == ' ') {
+      value[--n] = 0;
+      changed = true;
+    }
+    if (n == 0) *flag = 0;
+  }
+  if (*flag == 1 && f.Type() == FieldType::kBoolean && LoadLittle<std::uint16_t>(value) > 1) {
+    StoreLittle<std::uint16_t>(value, 1);
+    changed = true;
+  }
+  if (*flag == 0 && !AllZero(value, size)) {
+    std::memset(value, 0, size);
+    changed = true;
+  }
+  return changed;
 }
 
 }  // namespace storage

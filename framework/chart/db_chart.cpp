@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QValueAxis>
 
 #include "framework/printing/print_job.h"
@@ -32,6 +33,33 @@ constexpr double kPrintMargin = kReportPixelsPerInch / 2;
 // draws its labels as HTML, so they go to it escaped: a label is the
 // user's text, never markup.
 const QChar kZeroWidthSpace(0x200B);
+// Type of a compact chart, points.
+constexpr int kCompactTitlePoints = 8;
+constexpr int kCompactLabelPoints = 7;
+
+// A compact chart's label: its words on lines of their own, centred under
+// each other; a word of one or two characters ("/", "&amp;" counts as one)
+// stays on the line before it. text is HTML-escaped already.
+QString StackedLabel(const QString& text) {
+  QStringList lines;
+  for (const QString& word : text.split(QChar(' '), Qt::SkipEmptyParts)) {
+    static const QRegularExpression kEntity(QStringLiteral("&[a-z]+;"));
+    const qsizetype shown = QString(word).replace(kEntity, QStringLiteral("x")).size();
+    if (!lines.isEmpty() && shown <= 2)
+      lines.back() += QChar(' ') + word;
+    else
+      lines.append(word);
+  }
+  if (lines.size() < 2) return text;
+  return QStringLiteral("<div align=\"center\">") + lines.join(QStringLiteral("<br>")) + QStringLiteral("</div>");
+}
+
+QFont PointFont(int points, bool bold = false) {
+  QFont f = QApplication::font();
+  f.setPointSize(points);
+  f.setBold(bold);
+  return f;
+}
 
 QString FromAnsi(const std::string& text) { return QString::fromStdString(platform::Cp1252ToUtf8(text)); }
 
@@ -95,6 +123,27 @@ void TDBChart::SetLegendVisible(bool v) {
   chart_->legend()->setVisible(v);
 }
 
+void TDBChart::SetCompact(bool v) {
+  compact_ = v;
+  if (v) {
+    chart_->setTitleFont(PointFont(kCompactTitlePoints, true));
+    chart_->setMargins(QMargins(2, 2, 2, 2));
+    chart_->setBackgroundRoundness(0);
+    if (chart_->layout() != nullptr) chart_->layout()->setContentsMargins(0, 0, 0, 0);
+  } else {
+    const QChart defaults;
+    chart_->setTitleFont(defaults.titleFont());
+    chart_->setMargins(defaults.margins());
+    chart_->setBackgroundRoundness(defaults.backgroundRoundness());
+    if (chart_->layout() != nullptr && defaults.layout() != nullptr) {
+      qreal l, t, r, b;
+      defaults.layout()->getContentsMargins(&l, &t, &r, &b);
+      chart_->layout()->setContentsMargins(l, t, r, b);
+    }
+  }
+  Rebuild();
+}
+
 void TDBChart::SetBackWall(const TChartWall& wall) {
   back_wall_ = wall;
   chart_->setPlotAreaBackgroundBrush(ToColor(wall.Color));
@@ -129,6 +178,7 @@ void TDBChart::Rebuild() {
   std::set<QString> used;
   for (int i = 0; i < series.front()->Count(); ++i) {
     QString text = FromAnsi(series.front()->XLabel(i)).toHtmlEscaped();
+    if (compact_) text = StackedLabel(text);
     if (text.isEmpty()) text = kZeroWidthSpace;
     while (!used.insert(text).second) text += kZeroWidthSpace;
     categories.append(text);
@@ -154,6 +204,7 @@ void TDBChart::Rebuild() {
     set->setColor(ToColor(s->SeriesColor()));
     set->setBorderColor(Qt::black);
     set->setLabelColor(Qt::black);
+    if (compact_) set->setLabelFont(PointFont(kCompactLabelPoints));
     bars.push_back(bar);
   }
 
@@ -165,6 +216,14 @@ void TDBChart::Rebuild() {
   y_axis->setRange(low, high > low ? high + (high - low) * 0.1 : low + 1);
   y_axis->applyNiceNumbers();
   y_axis->setLabelFormat(QStringLiteral("%g"));
+  if (compact_) {
+    // Stacked, the labels fit their categories; the chart's own estimate of
+    // their room is narrower than what it gives them.
+    x_axis->setLabelsFont(PointFont(kCompactLabelPoints));
+    x_axis->setTruncateLabels(false);
+    // The bars carry their values: the width goes to the categories.
+    y_axis->setLabelsVisible(false);
+  }
   chart_->addAxis(y_axis, Qt::AlignLeft);
   for (QBarSeries* bar : bars) {
     bar->attachAxis(x_axis);

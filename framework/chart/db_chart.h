@@ -19,6 +19,12 @@
 //
 // Drawing is always flat; View3D is kept for callers that set it.
 //
+// A compact chart (a small one among others in a window) uses small type
+// and narrow margins, leaves the value axis unlabelled (the bars' marks
+// give the values) and breaks its category labels into lines at their
+// blanks, so that they show whole where a normal chart would cut them
+// short with "...".
+//
 // The chart deletes its view when it goes, unless Qt deleted the view
 // first together with a parent widget it was placed in.
 #pragma once
@@ -69,6 +75,8 @@ class TDBChart : public TComponent {
   // Series refill themselves when their datasets change.
   bool AutoRefresh() const { return auto_refresh_; }
   void SetAutoRefresh(bool v) { auto_refresh_ = v; }
+  bool Compact() const { return compact_; }
+  void SetCompact(bool v);
 
   std::vector<TBarSeries*> Series() const;
   // Refills every series from its dataset.
@@ -106,6 +114,7 @@ class TDBChart : public TComponent {
   bool view_3d_ = true;
   TChartWall back_wall_;
   bool auto_refresh_ = true;
+  bool compact_ = false;
 };
 
 }  // namespace fw

@@ -442,11 +442,21 @@ TBookmark TDataSet::GetBookmark() const {
 
 void TDataSet::GotoBookmark(const TBookmark& bookmark) {
   if (bookmark.empty()) return;
+  CheckBookmarkSize(bookmark);
   CheckBrowseMode();
   DoBeforeScroll();
   InternalGotoBookmark(bookmark.data());
   Resync(true, true);
   DoAfterScroll();
+}
+
+void TDataSet::CheckBookmarkSize(const TBookmark& bookmark) const {
+  // The concrete dataset reads bookmark_size_ bytes: a bookmark of another
+  // size (another index's keys, another dataset) would be read past its end
+  // or as something it is not.
+  if (bookmark.size() != static_cast<std::size_t>(bookmark_size_))
+    DatabaseErrorFmt(db_msg::kBookmarkSize, {std::to_string(bookmark.size()), std::to_string(bookmark_size_)},
+                     this);
 }
 
 int TDataSet::CompareBookmarks(const TBookmark& a, const TBookmark& b) {

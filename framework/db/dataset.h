@@ -118,12 +118,15 @@ class TDataSet : public TComponent {
 
   // --- bookmarks
   TBookmark GetBookmark() const;
+  // A bookmark whose size is not BookmarkSize() raises kBookmarkSize.
   void GotoBookmark(const TBookmark& bookmark);
   void FreeBookmark(TBookmark& bookmark) { bookmark.clear(); }
   virtual bool BookmarkValid(const TBookmark& bookmark) { return !bookmark.empty() && Active(); }
   // Missing (empty) bookmarks: both 0, only a 1, only b -1; otherwise the
   // concrete order (the base: byte order).
   virtual int CompareBookmarks(const TBookmark& a, const TBookmark& b);
+  // Raises kBookmarkSize when bookmark is not BookmarkSize() bytes long.
+  void CheckBookmarkSize(const TBookmark& bookmark) const;
   // The bookmark of the current row, empty when none; setting goes there.
   TBookmark Bookmark() const { return GetBookmark(); }
   void SetBookmark(const TBookmark& b) { GotoBookmark(b); }

@@ -101,6 +101,8 @@ inline constexpr const char* kParameterTooBig =
 inline constexpr const char* kFieldRequired = "Field '%s' must have a value";
 inline constexpr const char* kFieldAccessError = "Cannot access field '%s' as type %s";
 inline constexpr const char* kRecordNotFound = "Record not found";
+inline constexpr const char* kBookmarkSize =
+    "Bookmark of %s bytes does not fit this dataset, whose bookmarks have %s bytes (taken on another index or dataset)";
 inline constexpr const char* kIndexNotFound = "Index '%s' not found";
 inline constexpr const char* kNoIndexForFields = "No index for fields '%s'";
 inline constexpr const char* kInvalidIntegerValue = "'%s' is not a valid integer value for field '%s'";

@@ -9,6 +9,7 @@
 #include "framework/forms/application.h"
 #include "framework/forms/combo_box.h"
 #include "framework/forms/qt_text.h"
+#include "framework/forms/text_input.h"
 
 namespace fw {
 
@@ -16,6 +17,7 @@ namespace fw {
 
 TDBComboBox::TDBComboBox(TComponent* owner) : TFieldControl(owner, new QComboBox) {
   Combo()->setEditable(true);
+  GuardTextInput(Combo()->lineEdit(), [] { return TForeignChars::kRefuse; }, this);
   Combo()->setInsertPolicy(QComboBox::NoInsert);
   items_ = ComboItems(Combo());
   QObject::connect(Combo(), &QComboBox::currentTextChanged, Combo(), [this] {

@@ -13,6 +13,7 @@
 namespace fw {
 
 TDBEdit::TDBEdit(TComponent* owner) : TFieldControl(owner, new QLineEdit) {
+  GuardTextInput(Edit(), [this] { return foreign_chars_; }, this);
   QObject::connect(Edit(), &QLineEdit::textEdited, Edit(), [this] { Guarded([&] { UserEdited(); }, this); });
 }
 
@@ -51,9 +52,15 @@ void TDBEdit::SetMaxLength(int max_length) {
   ApplyMaxLength();
 }
 
+void TDBEdit::SetCutToField(bool v) {
+  cut_to_field_ = v;
+  ApplyMaxLength();
+}
+
 void TDBEdit::ApplyMaxLength() {
   TField* f = Field();
-  int limit = f != nullptr && f->DataType() == TFieldType::ftString && f->Size() > 0 ? f->Size() : 32767;
+  int limit = cut_to_field_ && f != nullptr && f->DataType() == TFieldType::ftString && f->Size() > 0 ? f->Size()
+                                                                                                       : 32767;
   if (max_length_ > 0) limit = std::min(limit, max_length_);
   Edit()->setMaxLength(limit);
 }
@@ -69,6 +76,7 @@ void TDBEdit::UpdateData() {
 }
 
 TDBMemo::TDBMemo(TComponent* owner) : TFieldControl(owner, new QPlainTextEdit) {
+  GuardTextInput(Edit(), this);
   QObject::connect(Edit(), &QPlainTextEdit::textChanged, Edit(), [this] {
     if (!showing_) Guarded([&] { UserEdited(); }, this);
   });

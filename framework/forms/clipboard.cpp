@@ -6,6 +6,7 @@
 #include <QMimeData>
 
 #include "framework/forms/qt_text.h"
+#include "framework/forms/text_input.h"
 #include "framework/gui/bitmap.h"
 #include "framework/gui/picture.h"
 #include "framework/streams.h"
@@ -30,6 +31,10 @@ bool TClipboard::HasText() const {
 }
 
 std::string TClipboard::AsText() const { return AnsiStr(Board()->text()); }
+
+std::string TClipboard::AsUrl() const {
+  return AnsiStr(KeepStorable(Board()->text(), TForeignChars::kPercentEncode));
+}
 
 void TClipboard::SetAsText(const std::string& text) { Board()->setText(QStr(text)); }
 

@@ -14,6 +14,9 @@ class TClipboard {
  public:
   bool HasText() const;
   std::string AsText() const;
+  // The text as a URL: characters that code page 1252 lacks as the
+  // percent escapes of their UTF-8 bytes, as a browser sends them.
+  std::string AsUrl() const;
   void SetAsText(const std::string& text);
   bool HasPicture() const;
   // Puts graphic on the clipboard (as an image, plus the graphic's own

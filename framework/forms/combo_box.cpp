@@ -5,6 +5,7 @@
 
 #include "framework/forms/application.h"
 #include "framework/forms/qt_text.h"
+#include "framework/forms/text_input.h"
 
 namespace fw {
 
@@ -51,6 +52,7 @@ std::unique_ptr<TControlStrings> ComboItems(QComboBox* combo) { return std::make
 TComboBox::TComboBox(TComponent* owner) : TControl(owner, new QComboBox) {
   items_ = ComboItems(Combo());
   Combo()->setEditable(true);
+  GuardTextInput(Combo()->lineEdit(), [] { return TForeignChars::kRefuse; }, this);
   Combo()->setInsertPolicy(QComboBox::NoInsert);
   Combo()->setEditText(QString());
   QObject::connect(Combo(), &QComboBox::currentTextChanged, Combo(), [this] {
@@ -64,7 +66,10 @@ QComboBox* TComboBox::Combo() const { return static_cast<QComboBox*>(Widget()); 
 
 void TComboBox::SetStyle(TComboBoxStyle style) {
   style_ = style;
+  const bool had_line_edit = Combo()->lineEdit() != nullptr;
   Combo()->setEditable(style != TComboBoxStyle::csDropDownList);
+  if (!had_line_edit && Combo()->lineEdit() != nullptr)
+    GuardTextInput(Combo()->lineEdit(), [] { return TForeignChars::kRefuse; }, this);
 }
 
 std::string TComboBox::Text() const { return AnsiStr(Combo()->currentText()); }

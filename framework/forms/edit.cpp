@@ -9,6 +9,7 @@
 namespace fw {
 
 TEdit::TEdit(TComponent* owner) : TControl(owner, new QLineEdit) {
+  GuardTextInput(Edit(), [this] { return foreign_chars_; }, this);
   QObject::connect(Edit(), &QLineEdit::textChanged, Edit(), [this] {
     if (OnChange) Guarded([&] { OnChange(this); }, this);
   });
@@ -58,7 +59,7 @@ void TEdit::CutToClipboard() {
 }
 
 void TEdit::PasteFromClipboard() {
-  if (Clipboard().HasText()) SetSelText(Clipboard().AsText());
+  if (Clipboard().HasText()) Edit()->paste();
 }
 
 }  // namespace fw

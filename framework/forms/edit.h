@@ -1,8 +1,11 @@
 // TEdit: a one-line text box. Its Caption is its Text. OnChange runs after
-// every change of the text, by the user or by code.
+// every change of the text, by the user or by code. Characters the user
+// enters that code page 1252 lacks follow ForeignChars (text_input.h):
+// refused with a box, or percent-escaped in a box that holds a URL.
 #pragma once
 
 #include "framework/forms/control.h"
+#include "framework/forms/text_input.h"
 
 class QLineEdit;
 
@@ -20,6 +23,8 @@ class TEdit : public TControl {
   int MaxLength() const { return max_length_; }
   void SetMaxLength(int v);  // 0: no limit
   void Clear() { SetText(""); }
+  TForeignChars ForeignChars() const { return foreign_chars_; }
+  void SetForeignChars(TForeignChars rule) { foreign_chars_ = rule; }
 
   void SelectAll();
   int SelStart() const;
@@ -32,7 +37,7 @@ class TEdit : public TControl {
   void CopyToClipboard();
   void CutToClipboard();
   // Replaces the selection with the clipboard's text (nothing when the
-  // clipboard holds no text).
+  // clipboard holds no text), as the user's paste does.
   void PasteFromClipboard();
 
   TNotifyEvent OnChange;
@@ -42,6 +47,7 @@ class TEdit : public TControl {
 
  private:
   int max_length_ = 0;
+  TForeignChars foreign_chars_ = TForeignChars::kRefuse;
 };
 
 }  // namespace fw

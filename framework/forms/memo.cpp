@@ -6,6 +6,7 @@
 
 #include "framework/forms/application.h"
 #include "framework/forms/qt_text.h"
+#include "framework/forms/text_input.h"
 
 namespace fw {
 
@@ -71,6 +72,7 @@ QString AnsiToPlainText(const std::string& text) {
 
 TMemo::TMemo(TComponent* owner) : TControl(owner, new QPlainTextEdit) {
   lines_ = std::make_unique<MemoLines>(Edit());
+  GuardTextInput(Edit(), this);
   QObject::connect(Edit(), &QPlainTextEdit::textChanged, Edit(), [this] {
     if (OnChange) Guarded([&] { OnChange(this); }, this);
   });

@@ -31,6 +31,8 @@ constexpr std::size_t kOutputChunk = 64 * 1024;
 struct JobState {
   int code = 0;
   std::string limit;
+  // The library's text for code; stays empty when it could not be kept.
+  std::string text;
 };
 
 // pub comes first: the library's err pointer is a pointer to it.
@@ -44,6 +46,13 @@ struct ErrorManager {
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) {
   auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
   err->state->code = err->pub.msg_code != 0 ? err->pub.msg_code : -1;
+  char text[JMSG_LENGTH_MAX] = {};
+  err->pub.format_message(cinfo, text);
+  try {
+    err->state->text = text;
+  } catch (...) {
+    // Out of memory: the code alone goes back.
+  }
   std::longjmp(err->jump, 1);
 }
 
@@ -275,8 +284,10 @@ void RunEncode(EncodeJob& job, const std::uint8_t* bgrx, int width, int height, 
 }  // namespace
 
 std::string Status::Message() const {
-  if (code != 0) return "JPEG error #" + std::to_string(code);
-  return limit;
+  if (code == 0) return limit;
+  std::string message = "JPEG error #" + std::to_string(code);
+  if (!text.empty()) message += ": " + text;
+  return message;
 }
 
 Status ReadSize(const std::uint8_t* data, std::size_t size, int& width, int& height) {
@@ -293,7 +304,7 @@ Status ReadSize(const std::uint8_t* data, std::size_t size, int& width, int& hei
   }
   width = out.width;
   height = out.height;
-  return {job.state.code, job.state.limit};
+  return {job.state.code, job.state.limit, job.state.text};
 }
 
 Status Decode(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits, DecodedImage& out) {
@@ -306,7 +317,7 @@ Status Decode(const std::uint8_t* data, std::size_t size, const DecodeLimits& li
     DecompressGuard guard{job};
     RunDecode(job, data, size);
   }
-  Status status{job.state.code, job.state.limit};
+  Status status{job.state.code, job.state.limit, job.state.text};
   if (!status.ok()) out = DecodedImage();
   return status;
 }
@@ -321,7 +332,7 @@ Status Encode(const std::uint8_t* bgrx, int width, int height, const EncodeOptio
     CompressGuard guard{job};
     RunEncode(job, bgrx, width, height, options);
   }
-  Status status{job.state.code, job.state.limit};
+  Status status{job.state.code, job.state.limit, job.state.text};
   if (!status.ok()) out.clear();
   return status;
 }

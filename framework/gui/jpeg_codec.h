@@ -2,7 +2,8 @@
 // it), with our own source manager (the whole file in memory), destination
 // manager (a growing byte vector) and error manager. The error exit ends
 // the operation and reports the library's message code; the caller turns
-// it into "JPEG error #<code>". Nothing here depends on Qt.
+// it into "JPEG error #<code>: <the library's text>". Nothing here depends
+// on Qt.
 //
 // Pixel layout in and out: 4 bytes a pixel in the order blue, green, red,
 // unused (0xFF on decoding), rows top to bottom without padding; this is a
@@ -41,13 +42,15 @@ struct EncodeOptions {
 };
 
 // Outcome of one operation. code is the library's message code of the
-// error that ended it (0: done); limit names a limit of ours that the file
-// broke ("" when none).
+// error that ended it (0: done), text the library's message for it; limit
+// names a limit of ours that the file broke ("" when none).
 struct Status {
   int code = 0;
   std::string limit;
+  std::string text;
   bool ok() const { return code == 0 && limit.empty(); }
-  // "JPEG error #<code>", or the broken limit.
+  // "JPEG error #<code>: <text>" ("JPEG error #<code>" without a text), or
+  // the broken limit.
   std::string Message() const;
 };
 

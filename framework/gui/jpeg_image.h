@@ -4,7 +4,7 @@
 // A loaded picture keeps the file's bytes as they were read: saving a
 // picture that was not changed writes those bytes again, unchanged. The
 // pixels are decoded once, at load time, so a bad file fails to load
-// (EJPEG "JPEG error #<code>", the library's message code) instead of
+// (EJPEG "JPEG error #<code>: <the library's message>") instead of
 // failing later when it is drawn. Assigning another graphic encodes it
 // with CompressionQuality.
 #pragma once

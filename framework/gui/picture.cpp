@@ -5,7 +5,9 @@
 #include <mutex>
 
 #include "framework/gui/bitmap.h"
+#include "framework/gui/icon.h"
 #include "framework/gui/jpeg_image.h"
+#include "framework/gui/metafile.h"
 
 namespace fw {
 
@@ -28,6 +30,9 @@ std::unique_ptr<TGraphic> NewBitmap() { return std::make_unique<TBitmap>(); }
 struct Registry {
   std::mutex mutex;
   std::vector<FileFormat> files{{"bmp", "Bitmaps", &NewBitmap},
+                                {"ico", "Icons", &NewIcon},
+                                {"wmf", "Metafiles", &NewMetafile},
+                                {"emf", "Enhanced Metafiles", &NewMetafile},
                                 {"jpg", "JPEG Image File", &NewJPEGImage},
                                 {"jpeg", "JPEG Image File", &NewJPEGImage}};
   std::vector<ClipboardFormat> clipboard;

@@ -1,8 +1,9 @@
 // TPicture: holds one graphic of any registered class, and the registry of
 // picture classes by file extension and by clipboard format.
 //
-// The registry is process-wide and guarded by a mutex. TBitmap is
-// registered for "bmp" and TJPEGImage for "jpg" and "jpeg" from the start;
+// The registry is process-wide and guarded by a mutex. TBitmap ("bmp"),
+// TIcon ("ico"), TMetafile ("wmf", "emf") and TJPEGImage ("jpg", "jpeg")
+// are registered from the start;
 // other classes register themselves at their unit start-up
 // (gif::GIFImageInitialization registers "gif").
 #pragma once

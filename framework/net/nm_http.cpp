@@ -12,6 +12,7 @@
 
 #include "framework/db/db_common.h"
 #include "framework/net/http_transfer.h"
+#include "framework/sysutils.h"
 #include "platform/file.h"
 #include "platform/text.h"
 
@@ -142,7 +143,8 @@ void TNMHTTP::GetInto(const std::string& url) {
     if (body_.empty()) throw EHTTPError("No file named for the body of " + url);
     target = platform::ResolvePath(body_);
     file = std::make_unique<TempFile>(target);
-    if (!file->Open()) throw EHTTPError("Cannot create a file beside " + body_ + ": " + std::strerror(errno));
+    if (!file->Open())
+      throw EHTTPError("Cannot create a file beside " + NativeFileName(body_) + ": " + std::strerror(errno));
     request.sink = [&file](const char* data, std::size_t size) { return file->Write(data, size); };
   } else {
     request.sink = [&text](const char* data, std::size_t size) {
@@ -166,7 +168,7 @@ void TNMHTTP::GetInto(const std::string& url) {
     case net::TransferEnd::kTooLarge:
       throw EHTTPError("The answer from " + url + " is larger than " + std::to_string(max_body_) + " bytes");
     case net::TransferEnd::kSinkFailed:
-      throw EHTTPError("Cannot write " + body_ + ": " + std::strerror(errno));
+      throw EHTTPError("Cannot write " + NativeFileName(body_) + ": " + std::strerror(errno));
     case net::TransferEnd::kFailed:
       throw EHTTPError("Cannot fetch " + url + ": " + r.error);
   }
@@ -177,7 +179,7 @@ void TNMHTTP::GetInto(const std::string& url) {
   }
   if (r.body_bytes == 0) throw EHTTPError("Empty answer from " + url);
   if (file) {
-    if (!file->Keep()) throw EHTTPError("Cannot write " + body_ + ": " + std::strerror(errno));
+    if (!file->Keep()) throw EHTTPError("Cannot write " + NativeFileName(body_) + ": " + std::strerror(errno));
   } else {
     body_ = std::move(text);
   }

@@ -19,18 +19,23 @@
 #include <string>
 #include <vector>
 
+#include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <QPrinter>
+#include <QPushButton>
 #include <QTimer>
 
 #include "app/catalogue_schema.h"
 #include "app/data_module.h"
+#include "app/generic_report_form.h"
 #include "app/main_form.h"
 #include "app/program.h"
 #include "dataset/tolmid_database.h"
 #include "dataset/tolmid_session.h"
 #include "dataset/tolmid_table.h"
 #include "framework/forms/application.h"
+#include "framework/report/report_preview.h"
 #include "framework/gui/bitmap.h"
 #include "framework/gui/jpeg_image.h"
 #include "framework/streams.h"
@@ -108,6 +113,27 @@ inline void WithModalLoop(const std::function<void()>& step, const std::function
   });
   step();
   EXPECT_TRUE(called) << "no modal loop ran";
+}
+
+// Runs step, which previews a report of a TGenericReportForm owned by
+// owner; prints the previewed report n to pdf from the preview's Print
+// button and closes the preview.
+inline void PreviewToPdf(const std::function<void()>& step, fw::TComponent& owner, int n, const std::string& pdf) {
+  WithModalLoop(step, [&] {
+    auto* form = dynamic_cast<app::TGenericReportForm*>(owner.FindComponent("GenericReportForm"));
+    ASSERT_NE(form, nullptr);
+    form->Report(n)->OnPrinterSetup = [&](QPrinter& printer) {
+      printer.setOutputFormat(QPrinter::PdfFormat);
+      printer.setOutputFileName(QString::fromStdString(pdf));
+      return true;
+    };
+    fw::TQRPreview* preview = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* p = dynamic_cast<fw::TQRPreview*>(w); p != nullptr && p->isVisible()) preview = p;
+    ASSERT_NE(preview, nullptr);
+    preview->findChild<QPushButton*>("PrintButton")->click();
+    preview->findChild<QPushButton*>("CloseButton")->click();
+  });
 }
 
 using FieldValues = std::vector<std::pair<std::string, std::string>>;

@@ -1,12 +1,22 @@
 // The capture window against a local lighttpd, beyond the end-to-end
-// test's one clipboard URL: what Capture refuses, auto-capture over ranges
-// where some numbers are missing (attended with scripted answers,
-// unattended, up and down, leading zeroes, counters), Abort and the close
-// box in the middle of a fetch, and what a failed, bad or aborted Process
-// leaves.
+// test's one clipboard URL: what Capture refuses, URLs beyond code page
+// 1252, auto-capture over ranges where some numbers are missing (attended
+// with scripted answers, unattended, up and down, leading zeroes,
+// counters), Abort and the close box in the middle of a fetch, View, Delete,
+// the picture files Process names, what a failed, bad or aborted Process
+// leaves, and a Process killed at each of its steps.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QTimer>
 
 #include "app/auto_capture_form.h"
+#include "app/pending_pictures.h"
 #include "app/type2_edit_form.h"
 #include "framework/forms/clipboard.h"
 #include "tests/app/app_test_support.h"
@@ -41,9 +51,12 @@ class CaptureTest : public CatalogueTest {
                                        {"betta12.gif", "tk-logo100.gif"}})
       server_->AddFile(served, GifFile(file));
     server_->AddFile("bad.jpg", "these bytes are not a JPEG picture");
+    // A name beyond code page 1252, as the server's file system holds it.
+    fs::create_directories(server_->DocRoot() / "www" / "pics");
+    server_->AddFile("pics/\u9b5a.jpg", ReadBytes(server_->DocRoot() / "www" / "aqua02.jpg"));
     // Slow pictures: slow1 and slow3 come at once, slow2 sends a piece and
-    // then nothing. Their URLs end in "?.jpg", which makes them JPEG
-    // pictures to the program.
+    // then nothing. Their URLs end in "/p.jpg" (a path after the script's
+    // name), which makes them JPEG pictures to the program.
     const std::string jpeg = "printf 'Content-Type: image/jpeg\\r\\n\\r\\n'\ncat '" +
                              (server_->DocRoot() / "www" / "aqua01.jpg").string() + "'\n";
     server_->AddCgi("slow1.cgi", jpeg);
@@ -239,7 +252,7 @@ TEST_F(CaptureTest, AbortInTheMiddleOfAFetchEndsTheRunAtOnce) {
   bool aborted = false;
   QTimer ticker;
   QObject::connect(&ticker, &QTimer::timeout, [&] {
-    if (aborted || !form_->NMHTTP1->Busy() || form_->PhotoTE->Text() != Url("slow2.cgi?.jpg")) return;
+    if (aborted || !form_->NMHTTP1->Busy() || form_->PhotoTE->Text() != Url("slow2.cgi/p.jpg")) return;
     aborted = true;
     EXPECT_TRUE(form_->Running());
     EXPECT_FALSE(form_->AutoCapBut->Enabled());
@@ -249,10 +262,10 @@ TEST_F(CaptureTest, AbortInTheMiddleOfAFetchEndsTheRunAtOnce) {
   ticker.start(0);
   // Attended: the first picture is kept; the aborted one asks nothing.
   boxes_.Answer(fw::mrYes);
-  AutoCapture({Url("slow"), ".cgi?.jpg", "1", "3", false, false, false, "Research"});
+  AutoCapture({Url("slow"), ".cgi/p.jpg", "1", "3", false, false, false, "Research"});
   EXPECT_TRUE(aborted);
   EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"Keep this Photo?"});
-  EXPECT_EQ(CapturedUrls(), (std::vector<Captured>{{1000, Url("slow1.cgi?.jpg"), "Research"}}));
+  EXPECT_EQ(CapturedUrls(), (std::vector<Captured>{{1000, Url("slow1.cgi/p.jpg"), "Research"}}));
   EXPECT_EQ(Counter("NextType2Num"), 1002);  // slow3 was never started
   EXPECT_FALSE(form_->AutoCB->Checked());
   EXPECT_TRUE(form_->AutoCapBut->Enabled());
@@ -266,7 +279,7 @@ TEST_F(CaptureTest, ClosingTheWindowInTheMiddleOfAFetchLeavesNoHalfRecord) {
   bool closed = false;
   QTimer ticker;
   QObject::connect(&ticker, &QTimer::timeout, [&] {
-    if (closed || !form_->NMHTTP1->Busy() || form_->PhotoTE->Text() != Url("slow2.cgi?.jpg")) return;
+    if (closed || !form_->NMHTTP1->Busy() || form_->PhotoTE->Text() != Url("slow2.cgi/p.jpg")) return;
     closed = true;
     form_->Widget()->close();  // the window's close box
   });
@@ -278,7 +291,7 @@ TEST_F(CaptureTest, ClosingTheWindowInTheMiddleOfAFetchLeavesNoHalfRecord) {
     }
     auto& settings = dynamic_cast<app::TAutoCaptureForm&>(f);
     settings.URLPrefixTE->SetText(Url("slow"));
-    settings.URLSuffixTE->SetText(".cgi?.jpg");
+    settings.URLSuffixTE->SetText(".cgi/p.jpg");
     settings.StartTE->SetText("1");
     settings.EndTE->SetText("3");
     settings.OKBut->Click();
@@ -286,7 +299,7 @@ TEST_F(CaptureTest, ClosingTheWindowInTheMiddleOfAFetchLeavesNoHalfRecord) {
   EXPECT_EQ(form_->ShowModal(), fw::mrCancel);
   EXPECT_TRUE(closed);
   EXPECT_FALSE(form_->Visible());
-  EXPECT_EQ(CapturedUrls(), (std::vector<Captured>{{1000, Url("slow1.cgi?.jpg"), ""}}));
+  EXPECT_EQ(CapturedUrls(), (std::vector<Captured>{{1000, Url("slow1.cgi/p.jpg"), ""}}));
   EXPECT_EQ(app::Datamodule1->Type2Table->State(), fw::TDataSetState::dsBrowse);
   EXPECT_EQ(Counter("NextType2Num"), 1002);
 }
@@ -298,7 +311,7 @@ TEST_F(CaptureTest, ProcessStopsAtAFailureAndLeavesNoOrphanPicture) {
   AddCaptured(1000, Url("aqua01.jpg"));
   AddCaptured(1001, Url("aqua03.jpg"));
   AddCaptured(1002, Url("bad.jpg"));
-  AddCaptured(1003, Url("slow2.cgi?.jpg"));
+  AddCaptured(1003, Url("slow2.cgi/p.jpg"));
   AddCaptured(1004, Url("aqua02.jpg"));
   boxes_.Answer(fw::mrOk);
   fw::Guarded([&] { form_->ProcessBut->Click(); });
@@ -329,7 +342,7 @@ TEST_F(CaptureTest, ProcessStopsAtAFailureAndLeavesNoOrphanPicture) {
   fw::Guarded([&] { form_->ProcessBut->Click(); });
   ticker.stop();
   EXPECT_TRUE(boxes_.requests.size() == 1u);
-  EXPECT_EQ(CapturedUrls(), (std::vector<Captured>{{1003, Url("slow2.cgi?.jpg"), ""}, {1004, Url("aqua02.jpg"), ""}}));
+  EXPECT_EQ(CapturedUrls(), (std::vector<Captured>{{1003, Url("slow2.cgi/p.jpg"), ""}, {1004, Url("aqua02.jpg"), ""}}));
   EXPECT_EQ(Rows("type3.dat").size(), 1u);
   std::vector<std::string> files;
   for (const auto& e : fs::directory_iterator(Data())) {
@@ -338,6 +351,212 @@ TEST_F(CaptureTest, ProcessStopsAtAFailureAndLeavesNoOrphanPicture) {
     if (ext != ".dat" && ext != ".idx" && ext != ".blb") files.push_back(e.path().filename().string());
   }
   EXPECT_EQ(files, std::vector<std::string>{"0"});
+}
+
+// A URL with characters that code page 1252 lacks is captured as a browser
+// sends it, percent-escaped, and fetches the picture it names; a "." in
+// the query does not make the extension.
+TEST_F(CaptureTest, UrlsBeyondTheCodePageAreCapturedPercentEscaped) {
+  QApplication::clipboard()->setText(QString::fromStdString(Url("pics/\u9b5a.jpg")));
+  form_->CaptureBut->Click();
+  const std::string escaped = Url("pics/%E9%AD%9A.jpg");
+  EXPECT_EQ(CapturedUrls(), (std::vector<Captured>{{1000, escaped, ""}}));
+  form_->ViewBut->Click();
+  EXPECT_EQ(ReadBytes(home_ / "temp"), ServedBytes("aqua02.jpg"));
+  EXPECT_TRUE(form_->Image1->Visible());
+  // Typed into the URL box: escaped as well, no box.
+  QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8("/\u9b5a"));
+  QApplication::sendEvent(form_->PhotoURLEdit->Widget(), &typed);
+  EXPECT_EQ(form_->PhotoURLEdit->Text(), escaped + "/%E9%AD%9A");
+  EXPECT_TRUE(boxes_.requests.empty());
+}
+
+// Process names each picture file data\<n>, or data\<n>.<ext> with "Hide
+// extension" unchecked, the extension from the URL's path; the name is
+// stored as it is and the file is on disk in data/.
+TEST_F(CaptureTest, ProcessNamesThePictureFiles) {
+  const struct {
+    bool hide;
+    std::vector<std::string> urls;
+    std::vector<std::string> stored;
+  } cases[] = {
+      {true, {"aqua01.jpg", "betta8.gif"}, {"data\\0", "data\\1"}},
+      {false, {"aqua02.jpg?x=1.5", "betta10.gif", "aqua04.jpg#v2.5"}, {"data\\2.jpg", "data\\3.gif", "data\\4.jpg"}},
+  };
+  int number = 1000;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.hide);
+    for (const std::string& u : c.urls) AddCaptured(number++, Url(u));
+    form_->MaskCB->SetChecked(c.hide);
+    form_->ProcessBut->Click();
+    EXPECT_TRUE(boxes_.requests.empty());
+    EXPECT_TRUE(CapturedUrls().empty());
+    for (std::size_t i = 0; i < c.urls.size(); ++i) {
+      ASSERT_TRUE(app::Datamodule1->Type3Table->Locate("PhotoURL", {fw::Variant(Url(c.urls[i]))}, {}));
+      EXPECT_EQ(app::Datamodule1->Type3Table->FieldByName("Filename")->AsString(), c.stored[i]);
+      const std::string leaf = c.stored[i].substr(5);
+      const std::string served = c.urls[i].substr(0, c.urls[i].find_first_of("?#"));
+      EXPECT_EQ(ReadBytes(Data(leaf)), ServedBytes(served)) << leaf;
+    }
+  }
+  EXPECT_EQ(Counter("NextPicNum"), 5);
+}
+
+// View shows the current URL's picture inside the panel's frame; a failed
+// View leaves no picture of another URL on show.
+TEST_F(CaptureTest, AFailedViewClearsThePicture) {
+  AddCaptured(1000, Url("aqua01.jpg"));
+  AddCaptured(1001, Url("aqua03.jpg"));  // not served
+  AddCaptured(1002, Url("bad.jpg"));     // no picture
+  const int frame = form_->PicPanel->FrameWidth();
+  ASSERT_GT(frame, 0);
+  dataset::TTolmidTable& t = *app::Datamodule1->Type2Table;
+  t.First();
+  form_->ViewBut->Click();
+  ASSERT_TRUE(form_->Image1->Visible());
+  EXPECT_EQ(form_->Image1->Left(), frame);
+  EXPECT_EQ(form_->Image1->Top(), frame);
+  EXPECT_LE(form_->Image1->Width(), form_->PicPanel->Width() - 2 * frame);
+  EXPECT_LE(form_->Image1->Height(), form_->PicPanel->Height() - 2 * frame);
+  for (int i = 0; i < 2; ++i) {
+    t.Next();
+    boxes_.Answer(fw::mrOk);
+    fw::Guarded([&] { form_->ViewBut->Click(); });
+    EXPECT_FALSE(form_->Image1->Visible());
+    EXPECT_EQ(form_->Image1->Picture().Graphic(), nullptr);
+    t.First();
+    form_->ViewBut->Click();
+    ASSERT_TRUE(form_->Image1->Visible());
+    t.Next();
+  }
+  EXPECT_EQ(boxes_.requests.size(), 2u);
+}
+
+// Delete asks first; No keeps the URL.
+TEST_F(CaptureTest, DeleteAsksFirst) {
+  AddCaptured(1000, Url("aqua01.jpg"));
+  AddCaptured(1001, Url("aqua02.jpg"));
+  app::Datamodule1->Type2Table->First();
+  boxes_.Answer(fw::mrNo);
+  form_->DeleteBut->Click();
+  EXPECT_EQ(CapturedUrls().size(), 2u);
+  boxes_.Answer(fw::mrYes);
+  form_->DeleteBut->Click();
+  EXPECT_EQ(boxes_.Texts(), Names(2, "Delete This URL?"));
+  EXPECT_EQ(CapturedUrls(), (std::vector<Captured>{{1001, Url("aqua02.jpg"), ""}}));
+}
+
+// Files of the data folder that are not table files.
+Names PictureFiles(const fs::path& data) {
+  Names out;
+  for (const auto& e : fs::directory_iterator(data)) {
+    std::string ext = e.path().extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext != ".dat" && ext != ".idx" && ext != ".blb") out.push_back(e.path().filename().string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The child of the test below: started as a process of its own (this test
+// binary run again with the home directory and the kill point in its
+// environment), it runs Process on the catalogue there and kills itself
+// (SIGKILL) at the point, or in the middle of the fetch when the point is
+// empty. Skipped when run otherwise.
+TEST(ProcessChild, RunsProcessUntilKilled) {
+  const char* home = std::getenv("TOLMID_KILL_HOME");
+  const char* point = std::getenv("TOLMID_KILL_POINT");
+  if (home == nullptr || point == nullptr) GTEST_SKIP() << "run by CaptureTest.ProcessKilledAtAnyStep...";
+  // The program's home is the current directory when it starts.
+  fs::current_path(home);
+  int argc = 1;
+  char arg0[] = "app_tests";
+  char* argv[] = {arg0, nullptr};
+  fw::TApplication application(argc, argv);
+  testsupport::ScriptedMessages boxes;
+  boxes.AnswerAll(fw::mrOk);
+  if (!app::StartProgram(application)) _exit(2);
+  auto* form = new app::TType2EditForm(app::MainForm);
+  form->NMHTTP1->SetTimeOut(0);
+  const std::string kill_at = point;
+  app::SetProcessStepHook([&](std::string_view p) {
+    if (p == kill_at) raise(SIGKILL);
+  });
+  // In the middle of the fetch: part of the body is in the client's file.
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (!kill_at.empty() || !form->NMHTTP1->Busy()) return;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("data", ec))
+      if (e.path().filename().string().find(".part-") != std::string::npos && fs::file_size(e.path(), ec) > 0 && !ec)
+        raise(SIGKILL);
+  });
+  ticker.start(0);
+  try {
+    form->Process();
+  } catch (...) {
+    _exit(3);
+  }
+  _exit(0);
+}
+
+// Process killed (SIGKILL) at each of its steps, in a process of its own;
+// the next start leaves every picture file named by a photo and every
+// photo's picture on disk. A kill in the middle of a fetch leaves the HTTP
+// client's temporary file; one after the photo was posted, a picture that
+// the start must move into place.
+TEST_F(CaptureTest, ProcessKilledAtAnyStepLeavesNoPictureWithoutAPhoto) {
+  const struct {
+    const char* point;  // "" : in the middle of the fetch
+    int photos;
+  } kills[] = {{"", 0},
+               {"picture fetched", 0},
+               {"picture viewed", 0},
+               {"photo posted", 1},
+               {"picture in place", 1},
+               {"captured URL deleted", 1}};
+  for (const auto& k : kills) {
+    SCOPED_TRACE(*k.point == '\0' ? "fetching" : k.point);
+    delete form_;
+    form_ = nullptr;
+    Stop();
+    fs::remove_all(Data());
+    ASSERT_TRUE(Start());
+    AddCaptured(1000, Url(*k.point == '\0' ? "slow2.cgi/p.jpg" : "aqua01.jpg"));
+    Stop();
+
+    // Everything the child needs is made before the fork: between fork and
+    // exec a process with threads may only make system calls.
+    std::vector<std::string> env_strings = {"TOLMID_KILL_HOME=" + home_.string(),
+                                            std::string("TOLMID_KILL_POINT=") + k.point};
+    for (char** e = environ; *e != nullptr; ++e) env_strings.emplace_back(*e);
+    std::vector<char*> env;
+    for (std::string& e : env_strings) env.push_back(e.data());
+    env.push_back(nullptr);
+    char arg0[] = "app_tests";
+    char filter[] = "--gtest_filter=ProcessChild.RunsProcessUntilKilled";
+    char* argv[] = {arg0, filter, nullptr};
+    const pid_t child = fork();
+    if (child == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, STDOUT_FILENO);
+      ::execve("/proc/self/exe", argv, env.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended with " << status;
+    EXPECT_FALSE(PictureFiles(Data()).empty());  // the kill left something
+
+    ASSERT_TRUE(Start());
+    Names named;
+    for (const std::string& f : Column(3, "Filename")) named.push_back(f.substr(5));
+    std::sort(named.begin(), named.end());
+    EXPECT_EQ(named.size(), static_cast<std::size_t>(k.photos));
+    EXPECT_EQ(PictureFiles(Data()), named);
+    for (const std::string& leaf : named) EXPECT_EQ(ReadBytes(Data(leaf)), ServedBytes("aqua01.jpg"));
+    form_ = new app::TType2EditForm(app::MainForm);
+  }
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // whose set-up places it too), shown at its size; every
 // failure (no sponsor file, no URL, 404, an empty body, a stalled server, a
 // picture that is not a JPEG or is cut short) shows the home picture and
-// says nothing.
+// says nothing; a mode chosen while the first fetch waits stays on show.
 #include <QTimer>
 
 #include "tests/app/app_test_support.h"
@@ -133,6 +133,36 @@ TEST_F(FrontPictureTest, FailuresShowTheHomePictureSilently) {
   EXPECT_EQ(m.FrontImage->Picture().Graphic(), nullptr);
   EXPECT_TRUE(boxes_.requests.empty());
   EXPECT_EQ(Hits(), 0);
+  Stop();
+}
+
+// The window works while the first activation fetches the picture: a kind
+// listed meanwhile stays on show under its title, and the introduction
+// does not come back over it when the fetch ends.
+TEST_F(FrontPictureTest, AKindListedDuringTheFirstFetchStaysOnShow) {
+  Sponsor(server_->Url("stall.cgi"));
+  ASSERT_TRUE(Start());
+  app::TMainForm& m = Main();
+  m.NMHTTP1->SetTimeOut(0);
+  bool listed = false;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (listed || !m.NMHTTP1->Busy()) return;
+    listed = true;
+    m.Type1But->Click();
+    // The activation places the picture once more after the set-up.
+    Sponsor(server_->Url("front.jpg"));
+    m.NMHTTP1->Cancel();
+  });
+  ticker.start(0);
+  m.Show();
+  ticker.stop();
+  ASSERT_TRUE(listed);
+  EXPECT_TRUE(m.FunctionPad->Visible());
+  EXPECT_EQ(m.FunctionPad->ActivePage(), "Category");
+  EXPECT_EQ(m.Caption(), "Browsing All Morvella Category Entries");
+  testsupport::GrabToPng(m, "app_front_kind_listed_during_fetch");
+  EXPECT_TRUE(boxes_.requests.empty());
   Stop();
 }
 

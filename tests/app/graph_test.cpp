@@ -1,13 +1,23 @@
 // The graph windows over a catalogue with categories (some empty, one
 // record without a number, which counts all the same): each chart's bars
-// equal SQLite's GROUP BY over a dump of the tables; a click opens the
-// chart large, alone, and "Print" prints only it (to PDF).
+// equal SQLite's GROUP BY over a dump of the tables, the small charts show
+// their labels whole; a click opens the chart large, alone, and "Print"
+// prints only it (to PDF), through the print dialog when no printer was
+// set up.
 #include <QApplication>
+#include <QBarCategoryAxis>
+#include <QChart>
+#include <QLineEdit>
+#include <QPrintDialog>
+#include <QRegularExpression>
+#include <QTextDocumentFragment>
+#include <QTimer>
 
 #include "app/generic_graph_form.h"
 #include "app/graph_form.h"
 #include "tests/app/app_test_support.h"
 #include "tests/common/sqlite_peer.h"
+#include "tests/common/widget_grab.h"
 #include "tests/printing/printing_test_support.h"
 
 namespace apptest {
@@ -57,8 +67,8 @@ class GraphTest : public CatalogueTest {
       }
     });
   }
-  // The engine's COUNT over a column counts every row of the group, NULL
-  // or not: SQLite's COUNT(*).
+  // A bar counts every record of its category, numbered or not: SQLite's
+  // COUNT(*).
   Counts SqliteCounts(int kind) {
     Counts out;
     for (const std::string& row :
@@ -97,6 +107,22 @@ TEST_F(GraphTest, BarsCountEachCategoryAndPrintAlone) {
   // The charts drop the items of their old axes through deleteLater, which
   // only an event loop at this level would carry out; a test has none.
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  // The small charts' labels show whole: nothing cut to "...", and each
+  // line within its category's share of the plot's width in the font of
+  // the labels.
+  testsupport::GrabToPng(*graphs, "app_graphs_small");
+  for (fw::TDBChart* chart : charts) {
+    SCOPED_TRACE(chart->Title());
+    auto* axis = qobject_cast<QBarCategoryAxis*>(chart->Chart()->axes(Qt::Horizontal).value(0));
+    ASSERT_NE(axis, nullptr);
+    EXPECT_FALSE(axis->truncateLabels() && axis->labelsTruncated());
+    const QFontMetricsF metrics(axis->labelsFont());
+    const double room = chart->Chart()->plotArea().width() / axis->count();
+    for (const QString& label : axis->categories())
+      for (const QString& line : QTextDocumentFragment::fromHtml(label).toPlainText().split(
+               QRegularExpression(QStringLiteral("[\\n\\x{2028}]"))))
+        EXPECT_LE(metrics.horizontalAdvance(line), room) << line.toStdString();
+  }
 
   // A click on the third chart opens it large and alone; Print prints it.
   const std::string pdf = printtest::OutputPath("app_graph_links.pdf");
@@ -129,6 +155,46 @@ TEST_F(GraphTest, BarsCountEachCategoryAndPrintAlone) {
   const std::string text = printtest::PdfText(pdf);
   for (const char* label : {"Purchases", "Various / Other"}) EXPECT_NE(text.find(label), std::string::npos) << label;
   EXPECT_EQ(graphs->FindComponent("GenericGraphForm"), nullptr);
+  delete graphs;
+}
+
+// With no printer set up by the caller, "Print" offers the print dialog,
+// which prints to a PDF file when there is no printer.
+TEST_F(GraphTest, PrintOffersThePrintDialog) {
+  auto* graphs = new app::TGraphForm(app::MainForm);
+  graphs->Show();
+  const std::string pdf = printtest::OutputPath("app_graph_dialog.pdf");
+  int dialogs = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* d = qobject_cast<QPrintDialog*>(w); d != nullptr && d->isVisible()) {
+        ++dialogs;
+        // The file name as the user types it (the dialog's own field,
+        // which it hands to the printer on OK).
+        auto* file = d->findChild<QLineEdit*>(QStringLiteral("filename"));
+        if (file == nullptr) {
+          ADD_FAILURE() << "the print dialog has no file name field";
+          d->reject();
+          return;
+        }
+        file->setText(QString::fromStdString(pdf));
+        d->accept();
+      }
+  });
+  app_->OnModalShown = [&](fw::TForm& f) {
+    auto& large = dynamic_cast<app::TGenericGraphForm&>(f);
+    ticker.start(0);
+    fw::Guarded([&] { large.PrintBut->Click(); });
+    ticker.stop();
+    large.OKBut->Click();
+  };
+  graphs->Type1Chart->OnClick(*graphs->Type1Chart);
+  app_->OnModalShown = nullptr;
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_TRUE(boxes_.requests.empty()) << boxes_.Texts().front();
+  EXPECT_EQ(printtest::PdfPages(pdf), 1);
+  EXPECT_TRUE(printtest::InOrder(printtest::PdfText(pdf), {"Journal Entries"}));
   delete graphs;
 }
 

@@ -1,10 +1,16 @@
 // The main window's flows after a real start, driven through its buttons
 // and menus with scripted confirmations and scripted editors: listing each
-// mode, New/Edit/Cancel/Delete with the record numbering, ZAP All with the
+// mode (by button, menu and tab), New/Edit/Cancel/Delete with the record
+// numbering, deleting photos with their picture files, ZAP All with the
 // picture files on disk, the category filter, Re-Process.
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
 #include <set>
 
+#include "app/type3_edit_form.h"
 #include "framework/dbctrls/db_edit.h"
+#include "framework/forms/clipboard.h"
 #include "tests/app/app_test_support.h"
 
 namespace apptest {
@@ -105,6 +111,117 @@ TEST_F(MainWindowTest, NewEditCancelAndDeleteInEachMode) {
   EXPECT_EQ(editors_, 4 * 3);
   EXPECT_EQ(Counter("NextType1Num"), 1002);  // on disk
   EXPECT_EQ(Counter("NextType4Num"), 1002);
+}
+
+// The tabs and the "Views" menu list the same kinds as the mode buttons:
+// each reaches its mode, the title and the page.
+TEST_F(MainWindowTest, TabsAndViewsMenuReachTheirKind) {
+  app::TMainForm& m = Main();
+  struct Kind {
+    const char* mode;
+    const char* title;
+    const char* page;
+    fw::TMenuItem* item;
+  };
+  const Kind kinds[] = {
+      {"Type1", "Browsing All Morvella Category Entries", "Category", m.ResourceCategories1},
+      {"Type2", "Browsing All Morvella Captured Photo Entries", "Capture", m.CapturedPhotos1},
+      {"Type3", "Browsing All Morvella Photos", "Photos", m.PhotoAlbum1},
+      {"Type4", "Browsing All Morvella Internet Links", "Internet", m.InternetLinks1},
+  };
+  auto expect_kind = [&](const Kind& k) {
+    EXPECT_EQ(m.ModeLabel->Caption(), k.mode);
+    EXPECT_EQ(m.Caption(), k.title);
+    EXPECT_EQ(m.ActionLabel->Caption(), k.title);
+    EXPECT_EQ(m.FunctionPad->ActivePage(), k.page);
+    EXPECT_TRUE(m.FunctionPad->Visible());
+  };
+  // In an order that moves away from each kind before coming back.
+  for (const int i : {2, 0, 3, 1}) {
+    SCOPED_TRACE(kinds[i].page);
+    kinds[i].item->Click();
+    expect_kind(kinds[i]);
+  }
+  auto* tabs = m.FunctionPad->Widget()->findChild<QTabBar*>();
+  ASSERT_NE(tabs, nullptr);
+  for (const int i : {3, 0, 2, 1}) {
+    SCOPED_TRACE(std::string("tab ") + kinds[i].page);
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(i).center());
+    expect_kind(kinds[i]);
+  }
+}
+
+// A photo deleted from the main window or from the photo editor takes its
+// picture file with it; the other photo's file stays.
+TEST_F(MainWindowTest, DeletingAPhotoRemovesItsPictureFile) {
+  app::TMainForm& m = Main();
+  const struct {
+    const char* road;
+    std::function<void()> delete_photo;
+  } roads[] = {
+      {"main window", [&] { m.DeleteBut->Click(); }},
+      {"photo editor", [&] {
+         app_->OnModalShown = [](fw::TForm& f) {
+           auto& editor = dynamic_cast<app::TType3EditForm&>(f);
+           editor.DeleteBut->Click();
+           editor.OKBut->Click();
+         };
+         m.EditBut->Click();
+         app_->OnModalShown = nullptr;
+       }},
+  };
+  for (const auto& r : roads) {
+    SCOPED_TRACE(r.road);
+    WriteBytes(Data("5.jpg"), JpegBytes(20, 10));
+    WriteBytes(Data("6"), JpegBytes(20, 10));
+    Put(3, {{"ResourceName", "P"}, {"Filename", "data\\5.jpg"}, {"PhotoURL", "http://h/p.jpg"}});
+    Put(3, {{"ResourceName", "Q"}, {"Filename", "data\\6"}, {"PhotoURL", "http://h/q.jpg"}});
+    m.Type3But->Click();
+    Locate(3, "ResourceName", "P");
+    boxes_.requests.clear();
+    boxes_.Answer(fw::mrYes);
+    r.delete_photo();
+    EXPECT_EQ(boxes_.Texts(), Names{"Delete This Photo?"});
+    EXPECT_EQ(Column(3, "ResourceName"), Names{"Q"});
+    EXPECT_FALSE(fs::exists(Data("5.jpg")));
+    EXPECT_TRUE(fs::exists(Data("6")));
+    app::Datamodule1->Type3Table->First();
+    app::Datamodule1->Type3Table->Delete();
+    fs::remove(Data("6"));
+  }
+}
+
+// A counter that reads 0 (a catalogue whose counters were never set)
+// numbers the first record of every kind 1000, not 0.
+TEST_F(MainWindowTest, ACounterOfZeroGivesTheFirstNumber1000) {
+  app::TMainForm& m = Main();
+  const struct {
+    int kind;
+    fw::TSpeedButton* mode;
+  } kinds[] = {{1, m.Type1But}, {3, m.Type3But}, {4, m.Type4But}};
+  for (const auto& k : kinds) {
+    SCOPED_TRACE(k.kind);
+    const std::string num = "Type" + std::to_string(k.kind) + "Num";
+    SetAppCounter("Next" + num, 0);
+    k.mode->Click();
+    app_->OnModalShown = [](fw::TForm& f) { dynamic_cast<fw::TButton&>(*f.FindComponent("OKBut")).Click(); };
+    m.NewBut->Click();
+    app_->OnModalShown = nullptr;
+    EXPECT_EQ(Column(k.kind, num), Names{"1000"});
+    EXPECT_EQ(AppCounter("Next" + num), 1001);
+  }
+  // Captured URLs: the capture window numbers its own records.
+  SetAppCounter("NextType2Num", 0);
+  m.Type2But->Click();
+  fw::Clipboard().SetAsText("http://pictures.example/a.jpg");
+  app_->OnModalShown = [](fw::TForm& f) {
+    dynamic_cast<fw::TButton&>(*f.FindComponent("CaptureBut")).Click();
+    dynamic_cast<fw::TButton&>(*f.FindComponent("OKBut")).Click();
+  };
+  m.NewBut->Click();
+  app_->OnModalShown = nullptr;
+  EXPECT_EQ(Column(2, "Type2Num"), Names{"1000"});
+  EXPECT_EQ(Counter("NextType2Num"), 1001);
 }
 
 std::set<std::string> DataFiles(const fs::path& dir) {

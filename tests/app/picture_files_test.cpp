@@ -14,6 +14,8 @@ TEST(PictureFiles, UrlExtension) {
   } cases[] = {
       {"http://x/pic.jpg", "jpg"},          {"http://x/pic.JPEG", "JPEG"},
       {"http://x/a.b.gif", "gif"},          {"http://x/pic.jpg?w=2&h=3", "jpg"},
+      {"http://x/aqua02.jpg?x=1.5", "jpg"}, {"http://x/p.gif#v1.5", "gif"},  // the path's, not the query's
+      {"http://x/p.gif?a#b.c", "gif"},
       {"http://x/pic..jpg", "http"},        // the first empty piece ends the split
       {"noextension", "noext"},             // the whole URL, cut to five
       {"http://x/p.j/../../etc", "j"},      // nothing from a URL makes a path

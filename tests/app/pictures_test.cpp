@@ -3,6 +3,7 @@
 // extension, a photo without a file, untrusted picture files; and
 // screenshots of each mode with records and pictures
 // (<build>/screenshots/app_mode_*.png).
+#include "app/type3_edit_form.h"
 #include "tests/app/app_test_support.h"
 #include "tests/common/widget_grab.h"
 
@@ -141,6 +142,43 @@ TEST_F(PicturesTest, ScreenshotsOfEachMode) {
   m.Type4But->Click();
   EXPECT_EQ(m.pic->Picture().Width(), 129);
   testsupport::GrabToPng(m, "app_mode_internet");
+}
+
+// The photo editor's picture panel shrinks to the fitted picture; after a
+// picture that cannot be loaded it shows neither the earlier picture nor a
+// frame stretched over the whole holder.
+TEST_F(PicturesTest, PhotoEditorAfterAFailedLoad) {
+  app::TMainForm& m = Main();
+  WriteBytes(Data("1.jpg"), JpegBytes(200, 100));
+  WriteBytes(Data("2.jpg"), "not a picture");
+  Put(3, {{"ResourceName", "b bad"}, {"Filename", "data\\2.jpg"}});
+  Put(3, {{"ResourceName", "a good"}, {"Filename", "data\\1.jpg"}});
+  m.Type3But->Click();
+  Locate(3, "ResourceName", "a good");
+  boxes_.Answer(fw::mrOk);
+  app_->OnModalShown = [&](fw::TForm& f) {
+    auto& e = dynamic_cast<app::TType3EditForm&>(f);
+    ASSERT_TRUE(e.Image1->Visible());
+    const Box holder = BoxOf(*e.PicHolder);
+    EXPECT_EQ(BoxOf(*e.Panel4), (Box{0, 0, BoxOf(*e.Image1).width + 18, BoxOf(*e.Image1).height + 18}));
+    testsupport::GrabToPng(e, "app_photo_editor_good");
+    Locate(3, "ResourceName", "b bad");
+    fw::Guarded([&] { e.ExpenseGrid->OnCellClick(e.ExpenseGrid); });
+    EXPECT_FALSE(e.Image1->Visible());
+    EXPECT_EQ(e.Image1->Picture().Graphic(), nullptr);
+    EXPECT_FALSE(e.Panel4->Visible() && BoxOf(*e.Panel4) == (Box{0, 0, holder.width, holder.height}));
+    testsupport::GrabToPng(e, "app_photo_editor_bad");
+    // The next picture that loads shows framed again.
+    Locate(3, "ResourceName", "a good");
+    e.ExpenseGrid->OnCellClick(e.ExpenseGrid);
+    EXPECT_TRUE(e.Panel4->Visible() && e.Image1->Visible());
+    EXPECT_EQ(BoxOf(*e.Panel4), (Box{0, 0, BoxOf(*e.Image1).width + 18, BoxOf(*e.Image1).height + 18}));
+    e.CancelBut->Click();
+  };
+  m.EditBut->Click();
+  app_->OnModalShown = nullptr;
+  ASSERT_EQ(boxes_.requests.size(), 1u);
+  EXPECT_EQ(boxes_.requests[0].type, fw::TMsgDlgType::mtError);
 }
 
 }  // namespace

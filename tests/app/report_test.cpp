@@ -3,8 +3,8 @@
 // (under <build>/test_output/app), read back with poppler-utils: the
 // report's title, the rows in the SELECT's order, the pictures (none for
 // a photo without a file), the page counts; the full-page photo's place;
-// the photo editor's one-page print, and its refusal of a photo without a
-// number.
+// the photo editor's one-page print, where its photo lies on the page, and
+// its refusal of a photo without a number.
 #include <QApplication>
 #include <QPushButton>
 
@@ -52,27 +52,6 @@ class ReportTest : public CatalogueTest {
     Put(3, {{"ResourceName", "Betta"}, {"Type3Num", "1001"}, {"PhotoURL", "http://pictures.test/betta.jpg"}});
     Put(4, {{"LinkName", "Zebra Danio Care"}, {"URL", "http://links.test/Z"}, {"pic", printtest::BmpBytes(50, 40, fw::clRed)}});
     Put(4, {{"LinkName", "Aquarium Forum"}, {"URL", "http://links.test/A"}});
-  }
-
-  // Runs step, which previews a report of a TGenericReportForm owned by
-  // owner; prints the previewed report n to pdf from the preview's Print
-  // button and closes the preview.
-  void PreviewToPdf(const std::function<void()>& step, fw::TComponent& owner, int n, const std::string& pdf) {
-    WithModalLoop(step, [&] {
-      auto* form = dynamic_cast<app::TGenericReportForm*>(owner.FindComponent("GenericReportForm"));
-      ASSERT_NE(form, nullptr);
-      form->Report(n)->OnPrinterSetup = [&](QPrinter& printer) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(QString::fromStdString(pdf));
-        return true;
-      };
-      fw::TQRPreview* preview = nullptr;
-      for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* p = dynamic_cast<fw::TQRPreview*>(w); p != nullptr && p->isVisible()) preview = p;
-      ASSERT_NE(preview, nullptr);
-      preview->findChild<QPushButton*>("PrintButton")->click();
-      preview->findChild<QPushButton*>("CloseButton")->click();
-    });
   }
 
   GifPictures gif_;
@@ -138,6 +117,26 @@ TEST_F(ReportTest, PhotoPagePrintsOnePhotoAndRefusesAPhotoWithoutNumber) {
   EXPECT_EQ(printtest::PdfPages(pdf), 1);
   EXPECT_EQ(PdfPictures(pdf).size(), 1u);
   EXPECT_FALSE(app::Datamodule1->Type3ReportQuery->Active());
+
+  // The photo fitted into 700 x 850, centred on the band's 720 x 921 and 5
+  // lower, the band at the page's half-inch margins; read from the page
+  // drawn at 96 dots an inch, a report pixel each.
+  const struct {
+    int number;
+    QRect box;
+  } placed[] = {
+      {1000, {48 + 10, 48 + 286 + 5, 700, 350}},  // 1000 x 500: (921 - 350) / 2 = 285.5 gives 286
+      {1003, {48 + 148, 48 + 36 + 5, 425, 850}},  // 300 x 600: (720 - 425) / 2 = 147.5 gives 148
+  };
+  for (const auto& p : placed) {
+    SCOPED_TRACE(p.number);
+    const std::string page = printtest::OutputPath("app_photo_page_" + std::to_string(p.number) + ".pdf");
+    PreviewToPdf([&] { app::PrintPhotoPage(&owner, p.number); }, owner, 3, page);
+    const QRect ink = printtest::PdfInkBox(page, 1, 96);
+    for (const auto& [got, want] : {std::pair{ink.left(), p.box.left()}, {ink.top(), p.box.top()},
+                                    {ink.right(), p.box.right()}, {ink.bottom(), p.box.bottom()}})
+      EXPECT_NEAR(got, want, 1) << "ink at " << ink.x() << "," << ink.y() << " " << ink.width() << "x" << ink.height();
+  }
 
   boxes_.Answer(fw::mrOk);
   app::PrintPhotoPage(&owner, std::nullopt);

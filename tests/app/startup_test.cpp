@@ -1,15 +1,21 @@
 // The program's start on a catalogue: tables created with the catalogue's
 // layout (read back by the independent checkers), counters, the one-time
 // sample removal, an older layout brought up to date, a table restored
-// from its restructure backups, and a second copy of the program refused
-// by the first one's tables.
+// from its restructure backups, a second copy of the program refused by
+// the first one's tables, and the password dialog the units' start installs.
 #include <sys/wait.h>
 
 #include <sstream>
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+
 #include "app/splash_form.h"
+#include "dataset/gui/password_dialog.h"
 #include "storage/table_swap.h"
 #include "tests/app/app_test_support.h"
+#include "tests/common/encrypted_table.h"
 #include "tests/common/forked_peer.h"
 
 namespace apptest {
@@ -250,6 +256,111 @@ TEST_F(StartupTest, MissingTableComesBackFromItsBackupsOrTheStartStops) {
   ExpectCatalogueLayout("type2");
 }
 
+// The offset of a field's null-flag byte in a record of table, from the
+// layout written out above: stored fields packed from byte 9 in order, each
+// a flag byte and its value (a string its size + 1, a Boolean 2, dates,
+// integers and memos 4); the auto-increment field takes no room.
+std::size_t FieldOffset(const std::string& table, const std::string& field) {
+  for (const Layout& l : Expected()) {
+    if (l.table != table) continue;
+    std::size_t offset = 9;
+    for (const std::string& f : l.fields) {
+      std::istringstream in(f);
+      std::string name, type;
+      int size = 0;
+      in >> name >> type >> size;
+      if (name == field) return offset;
+      if (type == "6/29") continue;
+      offset += 1 + (type == "1/0" ? static_cast<std::size_t>(size) + 1 : type == "4/0" ? 2 : 4);
+    }
+  }
+  ADD_FAILURE() << table << "." << field;
+  return 0;
+}
+
+// One patch of a table's index header or of a record's values at a start.
+// The index is derived from the records: whatever its header holds, the
+// start goes on and keeps every record. Values the format forbids are
+// mended. The checkers pass on every table afterwards.
+TEST_F(StartupTest, DamagedIndexHeadersAndRecordValuesNeverStopTheStart) {
+  StartAndStop();
+  SetCounters(1000);
+  for (int kind = 1; kind <= 4; ++kind) AddRecords(kind, {1000, 1001, 1002});
+  const std::vector<std::string> tables = {"type1", "type2", "type3", "type4", "defaults"};
+  std::map<std::string, std::vector<std::string>> rows;
+  for (const std::string& t : tables) rows[t] = Rows(t + ".dat");
+  const std::map<std::string, std::string> snapshot = DirBytes(Data());
+  boxes_.AnswerAll(fw::mrOk);  // a start that stops shows its error
+  // Record n's field: its flag byte, +1 its first value byte.
+  auto value = [&](const std::string& table, int n, const std::string& field) {
+    const std::string dat = ReadBytes(Data(table + ".dat"));
+    const auto u16 = [&](std::size_t o) { return static_cast<unsigned char>(dat[o]) | static_cast<unsigned char>(dat[o + 1]) << 8; };
+    return 127 + 768 * static_cast<std::size_t>(u16(23)) + static_cast<std::size_t>(n - 1) * u16(21) +
+           FieldOffset(table, field);
+  };
+  auto slot = [](int s, std::size_t at) { return 14 + 120 * static_cast<std::size_t>(s) + at; };
+  const struct {
+    std::string what, file;
+    std::size_t pos;  // with bytes empty: the new size
+    std::string bytes;
+    std::pair<std::string, std::string> change = {};  // in the table's first row
+  } patches[] = {
+      {"a stray byte in an unused slot", "type1.IDX", slot(5, 40), "A"},
+      {"a stray byte in the slot after the last", "type2.IDX", slot(2, 95), "k"},
+      {"version", "type3.IDX", 8, "\x02"},
+      {"primary key field unknown", "type4.IDX", slot(0, 54), std::string("\x40\0", 2)},
+      {"secondary key field unknown", "type1.IDX", slot(1, 55), "\x30"},
+      {"header zeroed", "type2.IDX", 0, std::string(4096, '\0')},
+      {"cut inside the header", "defaults.IDX", 100, ""},
+      {"trailing blanks", "type1.dat", value("type1", 1, "JournalName") + 12, "  "},
+      {"an empty string flagged as a value", "type1.dat", value("type1", 2, "Category"), "\x01"},
+      {"Boolean 2", "type2.dat", value("type2", 1, "Done"), std::string("\x01\x02\0", 3), {"Done=<null>", "Done=True"}},
+      {"null flag 0x41 over a string", "type3.dat", value("type3", 1, "Filename"), "\x41"},
+      {"a byte under a null flag", "type4.dat", value("type4", 3, "ParmURL") + 7, "\x55"},
+      {"a byte under a null number", "defaults.dat", value("defaults", 1, "NextPicNum") + 2, "\x07"},
+  };
+  std::string checked;
+  for (const auto& p : patches) {
+    SCOPED_TRACE(p.what + " in " + p.file);
+    for (const auto& e : fs::directory_iterator(Data())) fs::remove(e.path());
+    for (const auto& [name, bytes] : snapshot) WriteBytes(Data(name), bytes);
+    std::string bytes = ReadBytes(Data(p.file));
+    if (p.bytes.empty()) {
+      bytes.resize(p.pos);
+    } else {
+      bytes.replace(p.pos, p.bytes.size(), p.bytes);
+    }
+    WriteBytes(Data(p.file), bytes);
+    boxes_.requests.clear();
+    const bool started = Start();
+    Stop();
+    EXPECT_TRUE(started);
+    EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{});
+    if (!started) continue;
+    for (const std::string& t : tables) {
+      std::vector<std::string> want = rows[t];
+      const std::string name = p.file.substr(0, p.file.find('.'));
+      if (t == name && !p.change.first.empty()) {
+        const std::size_t at = want.front().find(p.change.first);
+        ASSERT_NE(at, std::string::npos);
+        want.front().replace(at, p.change.first.size(), p.change.second);
+      }
+      EXPECT_EQ(Rows(t + ".dat"), want) << t;
+    }
+    ExpectCatalogueLayout(p.file.substr(0, p.file.find('.')));
+    // Every table, checked together at the end.
+    const fs::path kept = home_ / ("after " + std::to_string(&p - patches));
+    fs::create_directory(kept);
+    for (const std::string& t : tables) {
+      for (const char* ext : {".dat", ".IDX", ".BLB"})
+        if (fs::exists(Data(t + ext))) fs::copy_file(Data(t + ext), kept / (t + ext));
+      if (!(&p == patches && t == tables.front())) checked += " '" + (kept / (t + ".dat")).string() + "'";
+    }
+  }
+  const tooltest::ToolResult all = Check("tablecheck.py", home_ / "after 0" / "type1.dat", checked);
+  EXPECT_EQ(all.status, 0) << all.output;
+}
+
 // A restructure killed halfway through its swap (data file aside as the
 // backup, the new files under their temporary names) is finished at the
 // next start, not undone from the backup.
@@ -329,6 +440,31 @@ TEST_F(StartupTest, SecondCopyOfTheProgramStopsAndTouchesNothing) {
   EXPECT_EQ(boxes_.requests[0].text.rfind("Tolmid Engine Error # ", 0), 0u) << boxes_.requests[0].text;
   Stop();
   EXPECT_EQ(DirBytes(Data()), files);
+}
+
+// The units' start installs the password dialog: a table with a password
+// asks the user through it instead of failing at once (engine error 10498).
+TEST_F(StartupTest, UnitsInstallThePasswordDialog) {
+  app::UnitsInitialization();
+  dataset::Session().SetActive(true);
+  testsupport::CreateEncryptedTable((home_ / "secret.dat").string(), "Secret");
+  {
+    fw::TComponent owner(nullptr);
+    auto* t = new dataset::TTolmidTable(&owner);
+    t->SetDatabaseName(home_.string());
+    t->SetTableName("secret.dat");
+    WithModalLoop([&] { t->Open(); },
+                  [] {
+                    for (QWidget* w : QApplication::topLevelWidgets()) {
+                      auto* d = dynamic_cast<dataset::TTolmidPasswordDialog*>(w);
+                      if (d == nullptr || !d->isVisible()) continue;
+                      d->Edit->setText("Secret");
+                      d->OKButton->click();
+                    }
+                  });
+    EXPECT_TRUE(t->Active());
+  }
+  app::UnitsFinalization();
 }
 
 }  // namespace

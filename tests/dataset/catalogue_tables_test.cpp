@@ -155,6 +155,25 @@ TEST_F(CatalogueTables, RefusedDefinitionsAndPaths) {
   EXPECT_EQ(error.rfind("Table path is longer than 255 characters: ", 0), 0u) << error;
   EXPECT_EQ(ErrorOf([&] { longer->Open(); }).rfind("Table path is longer", 0), 0u);
 
+  // Sizes by type: strings 1 to 250, BCD decimals 0
+  // to 8, other types none.
+  const struct {
+    TFieldType type;
+    int size;
+    bool ok;
+  } sizes[] = {{TFieldType::ftString, 0, false},  {TFieldType::ftString, 1, true},
+               {TFieldType::ftString, 250, true}, {TFieldType::ftString, 251, false},
+               {TFieldType::ftBCD, -1, false},    {TFieldType::ftBCD, 0, true},
+               {TFieldType::ftBCD, 8, true},      {TFieldType::ftBCD, 9, false},
+               {TFieldType::ftInteger, 0, true},  {TFieldType::ftInteger, 4, false}};
+  for (const auto& c : sizes) {
+    SCOPED_TRACE(static_cast<int>(c.type) * 1000 + c.size);
+    t->RestructureFieldDefs().Clear();
+    EXPECT_EQ(ErrorOf([&] { t->RestructureFieldDefs().Add("F", c.type, 1, "", "", "", "", false, c.size); }),
+              c.ok ? "" : "Invalid field size");
+    EXPECT_EQ(t->RestructureFieldDefs().Count(), c.ok ? 1 : 0);
+  }
+
   TTolmidTable* unnamed = NewTable("");
   EXPECT_EQ(ErrorOf([&] { unnamed->Open(); }), "Missing table name.");
   TTolmidTable* missing = NewTable("nosuch.dat");

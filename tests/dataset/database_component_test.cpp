@@ -1,7 +1,9 @@
 // The database component: names and the refusals while connected. The
 // datasets bound to databases and sessions: the name checks, attaching on
 // the first connection flag and detaching on the last, temporary databases
-// named by a path, closing a database with datasets on it.
+// named by a path, closing a database with datasets on it, connections
+// kept or not, shared handles, and a table's password asked through the
+// session.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,6 +12,7 @@
 #include "dataset/tolmid_query.h"
 #include "framework/db/data_link.h"
 #include "session_test_support.h"
+#include "tests/common/encrypted_table.h"
 #include "tests/dataset/dataset_test_support.h"
 
 namespace dataset::sessiontest {
@@ -94,6 +97,121 @@ TEST_F(DBDataSet, PathDatabaseIsTemporaryAndCounted) {
   db_->Close();
   EXPECT_FALSE(on_db->Active());
   EXPECT_EQ(on_db->Database(), nullptr);
+}
+
+// A database that no dataset uses stays connected while KeepConnection is
+// on and closes when it goes off; a temporary one is freed then, and when
+// its session stops.
+TEST_F(DBDataSet, UnusedDatabasesCloseOrGo) {
+  TTolmidTable* t = NewTable("t.dat");
+  t->Open();
+  t->Close();
+  EXPECT_TRUE(db_->Connected());
+  db_->SetKeepConnection(false);
+  EXPECT_FALSE(db_->Connected());
+  t->Open();
+  EXPECT_TRUE(db_->Connected());
+  t->Close();
+  EXPECT_FALSE(db_->Connected());
+
+  TTolmidTable* by_path = NewTable("t.dat");
+  by_path->SetDatabaseName(dir_);
+  for (const bool keep : {false, true}) {
+    SCOPED_TRACE(keep);
+    Session().SetKeepConnections(keep);
+    by_path->Open();
+    ASSERT_NE(Session().FindDatabase(dir_), nullptr);
+    by_path->Close();
+    EXPECT_EQ(Session().FindDatabase(dir_) != nullptr, keep);
+  }
+  Session().SetActive(false);
+  EXPECT_EQ(Session().FindDatabase(dir_), nullptr);
+  EXPECT_EQ(Session().FindDatabase("DB"), db_);
+}
+
+// Database components of one name may exist side by side when both share
+// their handle; only the first connects itself, and a dataset takes the one
+// of its own owner.
+TEST_F(DBDataSet, SharedHandles) {
+  testsupport::ScratchDir other_dir;
+  TTolmidTable* t = CreateTable("two.dat", {{"A", TFieldType::ftInteger, 0, true}}, {{"", "A", kPrimary}});
+  t->SetDatabaseName("Shared");
+  std::vector<std::unique_ptr<fw::TComponent>> owners;
+  std::vector<TTolmidDatabase*> dbs;
+  for (const std::string& dir : {dir_, other_dir.path()}) {
+    owners.push_back(std::make_unique<fw::TComponent>(nullptr));
+    auto* d = new TTolmidDatabase(owners.back().get());
+    d->SetHandleShared(true);
+    d->SetDatabaseName(dbs.empty() ? "Shared" : "SHARED");
+    d->SetDirectory(dir);
+    dbs.push_back(d);
+  }
+  auto* lone = new TTolmidDatabase(owner_.get());
+  EXPECT_EQ(ErrorOf([&] { lone->SetDatabaseName("shared"); }), "Database name shared already exists.");
+  int opened = 0;
+  Session().OnDatabaseEvent = [&](TTolmidSession::DatabaseEvent e, TTolmidDatabase&) {
+    opened += e == TTolmidSession::DatabaseEvent::kOpened;
+  };
+  for (TTolmidDatabase* d : dbs) d->Open();
+  EXPECT_EQ(opened, 1);
+  EXPECT_TRUE(dbs[1]->Connected());
+  Session().OnDatabaseEvent = nullptr;
+  auto* theirs = new TTolmidTable(owners[1].get());
+  theirs->SetDatabaseName("Shared");
+  theirs->SetTableName("two.dat");
+  EXPECT_EQ(CodeOf([&] { theirs->Open(); }), 11010) << "the table is not in the second owner's directory";
+  t->Open();  // the fixture's owner has no database of that name: the first one
+  EXPECT_EQ(t->Database(), dbs[0]);
+  t->Close();
+}
+
+// A table with a password asks the session: its OnPassword handler, else
+// the password dialog; a session that gives up makes the open fail with
+// engine error 10498.
+TEST_F(DBDataSet, PasswordAskedThroughTheSession) {
+  testsupport::CreateEncryptedTable(Path("secret.dat"), "Secret");
+  TTolmidTable* t = NewTable("secret.dat");
+  TTolmidSession& s = Session();
+  const PasswordDialogHook previous = SetPasswordDialogHook(nullptr);
+  int asked = 0;
+  auto answer = [&](const char* password, bool again) {
+    return [&asked, password, again](TTolmidSession& sender, bool& continue_) {
+      ++asked;
+      if (*password != '\0') sender.AddPassword(password);
+      continue_ = again && asked < 3;
+    };
+  };
+  const struct {
+    const char* what;
+    TTolmidSession::TTolmidPasswordEvent handler;
+    bool dialog;  // with a dialog that types the password and says OK
+    int asked;
+    int code;
+  } cases[] = {
+      {"no handler, no dialog", nullptr, false, 0, 10498},
+      {"handler gives up", answer("", false), false, 1, 10498},
+      {"wrong password, asked again", answer("secret", true), false, 3, 10498},
+      {"handler gives the password", answer("Secret", true), false, 1, 0},
+      {"dialog", nullptr, true, 0, 0},
+      {"handler before dialog", answer("", false), true, 1, 10498},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    s.RemoveAllPasswords();
+    asked = 0;
+    s.OnPassword = c.handler;
+    SetPasswordDialogHook(c.dialog ? PasswordDialogHook([](TTolmidSession& sender) {
+      sender.AddPassword("Secret");
+      return true;
+    })
+                                   : nullptr);
+    EXPECT_EQ(CodeOf([&] { t->Open(); }), c.code);
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(t->Active(), c.code == 0);
+    t->Close();
+  }
+  s.OnPassword = nullptr;
+  SetPasswordDialogHook(previous);
 }
 
 }  // namespace

@@ -204,6 +204,15 @@ TEST_F(QueryComponent, ParameterFaultsAndSqlChanges) {
   q->Close();
   EXPECT_TRUE(q->Prepared());
   q->UnPrepare();
+  // Two markers of one name are two parameters, both bound with the value
+  // of the first.
+  q->SetSQLText("select * from t where tag = :x or tag = :x");
+  ASSERT_EQ(q->ParamCount(), 2);
+  q->Params().At(0).SetAsInteger(2);
+  q->Params().At(1).SetAsInteger(4);
+  q->Open();
+  EXPECT_EQ(Tags(*q), (std::vector<int>{2}));
+  q->Close();
   EXPECT_EQ(ErrorOf([&] { q->SetSQLText(" "); q->Open(); }), "No SQL statement available");
   q->SetParamCheck(false);
   q->SetSQLText("select * from t where tag = :x");

@@ -1,13 +1,15 @@
 // Sessions and the session list: the default session, names, starting and
-// stopping the engine sessions, the nesting session lock, and the
-// component-misuse messages.
+// stopping the engine sessions, the nesting session lock, the private
+// directory, automatic session names, and the component-misuse messages.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
 #include <thread>
 
+#include "dataset/tolmid_table.h"
 #include "framework/component.h"
+#include "framework/sysutils.h"
 #include "session_test_support.h"
 
 namespace dataset::sessiontest {
@@ -141,6 +143,45 @@ TEST_F(SessionTest, FinalizeFreesEverySessionAndStopsTheEngine) {
   // A fresh list starts with a fresh default session.
   EXPECT_EQ(Sessions().Count(), 1);
   EXPECT_EQ(Session().SessionName(), "Default");
+}
+
+// The private directory reads back in upper case, active or not; the engine
+// session keeps it as given.
+TEST_F(SessionTest, PrivateDirReadsUpperCase) {
+  const std::string given = "/srv/Catalogue/Private";
+  TTolmidSession s(nullptr);
+  s.SetSessionName("P");
+  s.SetPrivateDir(given);
+  EXPECT_EQ(s.PrivateDir(), fw::UpperCase(given));
+  s.SetActive(true);
+  EXPECT_EQ(s.Handle()->PrivateDirectory(), given);
+  EXPECT_EQ(s.PrivateDir(), fw::UpperCase(given));
+}
+
+// Switching AutoSessionName on names the session after the component and
+// passes the name to the datasets and databases of its owner; when one of
+// them refuses it, every name stays as it was.
+TEST_F(SessionTest, RefusedAutoSessionNameChangesNoName) {
+  fw::TComponent owner(nullptr);
+  auto* s = new TTolmidSession(&owner);
+  s->SetName("S1");
+  s->SetSessionName("Mine");
+  auto* table = new TTolmidTable(&owner);
+  auto* db = new TTolmidDatabase(&owner);
+  db->SetDatabaseName("D");
+  db->Open();  // on the default session
+  EXPECT_EQ(ErrorOf([&] { s->SetAutoSessionName(true); }),
+            "Cannot perform this operation on an open database.");
+  EXPECT_EQ(s->SessionName(), "Mine");
+  EXPECT_FALSE(s->AutoSessionName());
+  EXPECT_EQ(s->AutoNumber(), -1);
+  EXPECT_EQ(table->SessionName(), "");
+  EXPECT_EQ(db->SessionName(), "Default");
+  db->Close();
+  s->SetAutoSessionName(true);
+  EXPECT_EQ(s->SessionName(), "S1_1");
+  EXPECT_EQ(table->SessionName(), "S1_1");
+  EXPECT_EQ(db->SessionName(), "S1_1");
 }
 
 // A name filled into a component-misuse message is text, never a format.

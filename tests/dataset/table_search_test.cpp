@@ -1,9 +1,16 @@
 // Searches and values of the table component: Locate by every path equals
 // a scan, Lookup, key searches, a master table driving a detail range, a
-// record at the engine's size limit with calculated fields, BCD values.
+// record at the engine's size limit with calculated fields, BCD values;
+// ranges on a descending index, bookmarks of another size, a refused index
+// switch, record numbers at the ends, emptying an open table.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+#include <optional>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "framework/db/data_link.h"
 #include "tests/dataset/dataset_test_support.h"
@@ -47,7 +54,55 @@ class TableSearch : public DataSetTest {
     }
     return -1;
   }
+  // The values of field in the table's order, from its first record.
+  static std::vector<std::string> Column(TTolmidTable& t, const std::string& field) {
+    std::vector<std::string> v;
+    for (t.First(); !t.Eof(); t.Next()) v.push_back(t.FieldByName(field)->AsString());
+    return v;
+  }
 };
+
+// Filter texts that are long flat chains (201 OR terms, 5,000 and 10,000
+// AND terms, past a 16-bit buffer) keep the records a scan keeps, through
+// the primary index and without one.
+TEST_F(TableSearch, LongFilterChainsKeepWhatAScanKeeps) {
+  TTolmidTable* t = MakePeople(40);
+  auto chain = [](int n, const char* op, const std::function<std::string(int)>& term) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += (i ? op : "") + term(i);
+    return out;
+  };
+  const struct {
+    std::string text;
+    std::function<bool(int id, const std::string& city, int num)> keep;
+  } cases[] = {
+      {chain(201, " OR ", [](int i) { return "ID = " + std::to_string(2 * i + 1); }),
+       [](int id, const std::string&, int) { return id % 2 == 1; }},
+      {chain(5000, " AND ", [](int i) { return "Num <> " + std::to_string(1000 + i); }) + " AND City = 'shared' OR ID < 4",
+       [](int id, const std::string& city, int) { return city == "shared" || id < 4; }},
+      {chain(10000, " AND ", [](int i) { return "ID <> " + std::to_string(2 * i + 2); }),
+       [](int id, const std::string&, int) { return id % 2 == 1; }},
+      {chain(10000, " AND ", [](int i) { return "Num <> " + std::to_string(i + 500); }),
+       [](int, const std::string&, int num) { return num < 500; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 40));
+    t->SetFiltered(false);
+    std::vector<int> want, got;
+    for (t->First(); !t->Eof(); t->Next()) {
+      if (c.keep(t->FieldByName("ID")->AsInteger(), t->FieldByName("City")->AsString(),
+                 t->FieldByName("Num")->AsInteger()))
+        want.push_back(t->FieldByName("ID")->AsInteger());
+    }
+    t->SetFilter(c.text);
+    t->SetFiltered(true);
+    for (t->First(); !t->Eof(); t->Next()) got.push_back(t->FieldByName("ID")->AsInteger());
+    EXPECT_EQ(got, want);
+    EXPECT_FALSE(want.empty());
+  }
+  t->SetFiltered(false);
+  t->SetFilter("");
+}
 
 TEST_F(TableSearch, LocateByEveryPathEqualsScan) {
   TTolmidTable* t = MakePeople(120);
@@ -88,6 +143,9 @@ TEST_F(TableSearch, LocateByEveryPathEqualsScan) {
   EXPECT_FALSE(t->Locate("Code", {Variant("zz9")}, {TLocateOption::loCaseInsensitive}));
 
   EXPECT_TRUE(t->Lookup("Code", {Variant("zz9")}, "City").IsNull());
+  // Through the table's own index: a missing key is not the nearest record.
+  EXPECT_TRUE(t->Lookup("ID", {Variant(500)}, "City").IsNull());
+  EXPECT_EQ(t->Lookup("ID", {Variant(3)}, "City").AsString(), "city2");
   EXPECT_EQ(t->Lookup("Code", {Variant("D0")}, "City").AsString(), "shared");
   const Variant both = t->Lookup("Code", {Variant("e0")}, "City;Code");
   ASSERT_EQ(both.Items().size(), 2u);
@@ -172,6 +230,208 @@ TEST_F(TableSearch, BcdValuesReadBackAsStored) {
     EXPECT_EQ(t->FieldByName("Amount")->AsString(), v);
     t->Next();
   }
+}
+
+// A detail table follows its master's current record through a range on
+// its index; a new detail record takes the link fields from the master. A
+// link naming more fields than the detail's index is refused, not cut to
+// the index's fields.
+TEST_F(TableSearch, DetailFollowsItsMaster) {
+  TTolmidTable* cats = CreateTable("cats.dat", {{"Cat", TFieldType::ftString, 10, true}, {"Sub", TFieldType::ftInteger}},
+                                   {{"", "Cat", kPrimary}});
+  TTolmidTable* items = CreateTable("items.dat",
+                                    {{"ID", TFieldType::ftAutoInc, 0, true},
+                                     {"Cat", TFieldType::ftString, 10},
+                                     {"Sub", TFieldType::ftInteger},
+                                     {"Num", TFieldType::ftInteger}},
+                                    {{"", "ID", kPrimary}, {"ByCat", "Cat", {}}, {"ByCatSub", "Cat;Sub", {}}});
+  cats->Open();
+  items->Open();
+  const std::map<std::string, std::vector<std::string>> nums = {
+      {"a", {"1", "2", "3"}}, {"b", {}}, {"c", {"4"}}, {"d", {"5", "6"}}};
+  for (const auto& [cat, list] : nums) {
+    cats->AppendRecord({Variant(cat), Variant(1)});
+    for (const std::string& n : list) items->AppendRecord({Variant(), Variant(cat), Variant(std::stoi(n) % 2), Variant(std::stoi(n))});
+  }
+  auto* source = new fw::TDataSource(owner_.get());
+  source->SetDataSet(cats);
+  items->SetIndexName("ByCat");
+  items->SetMasterSource(source);
+  items->SetMasterFields("Cat");
+  for (cats->First(); !cats->Eof(); cats->Next()) {
+    const std::string cat = cats->FieldByName("Cat")->AsString();
+    EXPECT_EQ(Column(*items, "Num"), nums.at(cat)) << cat;
+  }
+  ASSERT_TRUE(cats->Locate("Cat", {Variant("b")}, {}));
+  items->Append();
+  EXPECT_EQ(items->FieldByName("Cat")->AsString(), "b");
+  items->FieldByName("Num")->SetAsInteger(7);
+  items->Post();
+  EXPECT_EQ(Column(*items, "Num"), std::vector<std::string>{"7"});
+  items->SetMasterFields("");
+  EXPECT_EQ(items->RecordCount(), 7);
+
+  cats->First();
+  EXPECT_EQ(ErrorOf([&] { items->SetMasterFields("Cat;Sub"); }), "Field index out of range");
+  EXPECT_EQ(ErrorOf([&] { items->Append(); }), "Field index out of range");
+  EXPECT_EQ(items->State(), fw::TDataSetState::dsBrowse);
+  items->SetIndexName("ByCatSub");
+  EXPECT_EQ(Column(*items, "Num"), (std::vector<std::string>{"1", "3"}));
+  items->Append();
+  EXPECT_EQ(items->FieldByName("Sub")->AsInteger(), 1);
+  items->Cancel();
+}
+
+// On a descending index a range runs from its higher value down to its
+// lower one; an end left out reaches to that end of the index.
+TEST_F(TableSearch, RangesOnADescendingIndex) {
+  TTolmidTable* t = CreateTable("desc.dat", {{"ID", TFieldType::ftAutoInc, 0, true}, {"Num", TFieldType::ftInteger}},
+                                {{"", "ID", kPrimary}, {"ByNumDesc", "Num", {fw::TIndexOption::ixDescending}}});
+  t->Open();
+  for (int n : {3, 9, 1, 7, 5, 7}) t->AppendRecord({Variant(), Variant(n)});
+  t->SetIndexName("ByNumDesc");
+  using V = std::vector<std::string>;
+  const struct {
+    std::optional<int> start, end;
+    V want;
+  } cases[] = {
+      {7, 3, {"7", "7", "5", "3"}},
+      {std::nullopt, 5, {"9", "7", "7", "5"}},
+      {5, std::nullopt, {"5", "3", "1"}},
+      {3, 7, {}},
+      {std::nullopt, std::nullopt, {"9", "7", "7", "5", "3", "1"}},
+      {9, 9, {"9"}},
+  };
+  auto set_end = [&](const std::optional<int>& value) {
+    if (value) t->FieldByName("Num")->SetAsInteger(*value);
+    t->Post();
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.start.value_or(-1)) + ".." + std::to_string(c.end.value_or(-1)));
+    t->SetRangeStart();
+    set_end(c.start);
+    t->SetRangeEnd();
+    set_end(c.end);
+    t->ApplyRange();
+    EXPECT_EQ(Column(*t, "Num"), c.want);
+  }
+  // A lookup searches only what the range lets through, though its field
+  // has an index of its own.
+  t->SetIndexName("");
+  t->SetRange({Variant(1)}, {Variant(3)});
+  EXPECT_EQ(t->Lookup("Num", {Variant(9)}, "ID").AsInteger(), 2);
+  EXPECT_TRUE(t->Lookup("Num", {Variant(5)}, "ID").IsNull());
+  EXPECT_EQ(t->LookupCursor(), nullptr);
+}
+
+// A bookmark is the current index's key and the record number: one of
+// another size (taken on another index, or cut) is refused, never read
+// past its end or as a key of this index.
+TEST_F(TableSearch, BookmarksOfAnotherSizeAreRefused) {
+  TTolmidTable* t = MakePeople(30);
+  t->First();
+  t->Next();
+  const fw::TBookmark on_primary = t->GetBookmark();
+  t->SetIndexName("ByCode");
+  t->First();
+  const fw::TBookmark on_code = t->GetBookmark();
+  const std::string code = t->FieldByName("Code")->AsString();
+  ASSERT_NE(on_primary.size(), on_code.size());
+  const fw::TBookmark marks[] = {on_primary, on_code.substr(0, on_code.size() - 1), "x", on_code + "x"};
+  t->Last();
+  for (const fw::TBookmark& b : marks) {
+    const std::string refusal = "Bookmark of " + std::to_string(b.size()) +
+                                " bytes does not fit this dataset, whose bookmarks have " +
+                                std::to_string(on_code.size()) + " bytes (taken on another index or dataset)";
+    EXPECT_EQ(ErrorOf([&] { t->GotoBookmark(b); }), refusal);
+    EXPECT_FALSE(t->BookmarkValid(b));
+    EXPECT_EQ(ErrorOf([&] { t->CompareBookmarks(b, on_code); }), refusal);
+    EXPECT_EQ(ErrorOf([&] { t->CompareBookmarks(on_code, b); }), refusal);
+    EXPECT_TRUE(t->Eof()) << "a refused bookmark moves nothing";
+  }
+  EXPECT_TRUE(t->BookmarkValid(on_code));
+  t->GotoBookmark(on_code);
+  EXPECT_EQ(t->FieldByName("Code")->AsString(), code);
+  EXPECT_EQ(t->CompareBookmarks(on_code, t->GetBookmark()), 0);
+}
+
+// An index name the engine does not know is refused, and the table stays on
+// the index it had, with its range and its record.
+TEST_F(TableSearch, RefusedIndexSwitchKeepsIndexRangeAndRecord) {
+  TTolmidTable* t = MakePeople(60);
+  for (const char* index : {"ByCode", ""}) {
+    SCOPED_TRACE(index);
+    t->SetIndexName(index);
+    if (*index != '\0')
+      t->SetRange({Variant("B")}, {Variant("C9")});
+    else
+      t->SetRange({Variant(10)}, {Variant(20)});
+    const std::vector<std::string> view = Column(*t, "Code");
+    t->First();
+    t->MoveBy(2);
+    const std::string here = t->FieldByName("Code")->AsString();
+    EXPECT_EQ(CodeOf([&] { t->SetIndexName("NoSuch"); }), 10022);
+    EXPECT_EQ(t->IndexName(), index);
+    EXPECT_EQ(t->FieldByName("Code")->AsString(), here);
+    t->Next();
+    t->Prior();
+    EXPECT_EQ(t->FieldByName("Code")->AsString(), here);
+    EXPECT_EQ(Column(*t, "Code"), view);
+    EXPECT_TRUE(t->FindKey({*index != '\0' ? Variant(here) : Variant(15)}));
+    t->CancelRange();
+    EXPECT_EQ(t->RecordCount(), 60);
+  }
+  t->SetIndexName("ByCode");
+  EXPECT_EQ(CodeOf([&] { t->SetIndexName("NoSuch"); }), 10022);
+  t->SetRange({Variant("Z0")}, {Variant("Z1")});
+  EXPECT_EQ(Column(*t, "Code"), (std::vector<std::string>{"z0", "Z1"}));
+}
+
+// Record numbers at the first and the last record, and a record number one
+// past the last, with and without a filter.
+TEST_F(TableSearch, RecordNumbersAtTheEnds) {
+  TTolmidTable* t = MakePeople(6);
+  t->SetFilter("City <> 'city2'");
+  for (const bool filtered : {false, true}) {
+    SCOPED_TRACE(filtered);
+    t->SetFiltered(filtered);
+    const std::vector<std::string> codes = Column(*t, "Code");
+    const int n = static_cast<int>(codes.size());
+    const struct {
+      int set;
+      int rec_no;
+      bool eof;
+    } cases[] = {{n, n, false}, {1, 1, false}, {n + 1, n, false}, {n, n, false}, {1, 1, false}};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.set);
+      t->SetRecNo(c.set);
+      EXPECT_EQ(t->RecNo(), c.rec_no);
+      EXPECT_EQ(t->FieldByName("Code")->AsString(), codes[static_cast<std::size_t>(c.rec_no - 1)]);
+      t->Next();
+      EXPECT_EQ(t->Eof(), c.rec_no == n);
+    }
+  }
+}
+
+// Emptying an open table leaves no old row on show; a read-only field
+// refuses a value.
+TEST_F(TableSearch, EmptiedTableAndReadOnlyField) {
+  TTolmidTable* t = MakePeople(5);
+  t->Close();
+  t->SetExclusive(true);  // emptying needs the table to itself
+  t->Open();
+  t->FieldByName("City")->SetReadOnly(true);
+  t->Edit();
+  EXPECT_EQ(ErrorOf([&] { t->FieldByName("City")->SetAsString("x"); }), "Field 'City' cannot be modified");
+  t->Cancel();
+  EXPECT_EQ(t->FieldByName("City")->AsString(), "city0");
+  t->EmptyTable();
+  EXPECT_TRUE(t->IsEmpty());
+  EXPECT_TRUE(t->Eof() && t->Bof());
+  EXPECT_EQ(t->RecordCount(), 0);
+  EXPECT_TRUE(t->FieldByName("Code")->IsNull());
+  t->AppendRecord({Variant(), Variant("new")});
+  EXPECT_EQ(Column(*t, "Code"), std::vector<std::string>{"new"});
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 // Controls: alignment and anchors when a form grows, clicks (real and by
 // code), check and radio boxes, memo lines against a string list, the
-// notebook, images, the clipboard, the shell opener and timers on the
-// injected clock.
+// notebook, images, the clipboard, the shell opener, timers on the
+// injected clock, and characters beyond code page 1252 entered into text
+// controls.
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -13,6 +18,7 @@
 #include "framework/forms/buttons.h"
 #include "framework/forms/check_box.h"
 #include "framework/forms/clipboard.h"
+#include "framework/forms/combo_box.h"
 #include "framework/forms/edit.h"
 #include "framework/forms/image.h"
 #include "framework/forms/memo.h"
@@ -296,6 +302,59 @@ TEST_F(ControlsTest, TimersFireByTheInjectedClock) {
   timers.Advance(1000);
   EXPECT_EQ(ticks, 3);
   EXPECT_EQ(timers.Running(), 0);
+  delete form;
+}
+
+// What the user types or pastes that code page 1252 lacks: refused with a
+// box naming it (the rest of the edit kept, surrogate pairs as one
+// character), or percent-escaped in a box that holds a URL.
+TEST_F(ControlsTest, CharactersBeyondTheCodePage) {
+  testsupport::ScriptedMessages boxes;
+  auto* form = fw::NewForm<TestForm>(&App());
+  auto* refusing = form->Make<fw::TEdit>("Refusing", form);
+  auto* url = form->Make<fw::TEdit>("Url", form);
+  url->SetForeignChars(fw::TForeignChars::kPercentEncode);
+  auto* combo = form->Make<fw::TComboBox>("Combo", form);
+  auto* memo = form->Make<fw::TMemo>("Memo", form);
+  auto type = [](QWidget* w, const char* utf8) {
+    QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8(utf8));
+    QApplication::sendEvent(w, &key);
+  };
+  const std::string refused = "These characters cannot be stored and were left out: U+9B5A, U+1F41F.";
+  const struct {
+    const char* what;
+    std::function<void()> enter;
+    std::function<std::string()> text;
+    const char* want;  // code page 1252
+    bool box;
+  } cases[] = {
+      {"typed", [&] { type(refusing->Widget(), "caf\u00e9 \u9b5a\U0001F41F\u9b5a!"); },
+       [&] { return refusing->Text(); }, "caf\xe9 !", true},
+      {"pasted URL", [&] {
+         QApplication::clipboard()->setText(QString::fromUtf8("http://h/\u9b5a\u00e9.jpg"));
+         url->PasteFromClipboard();
+       }, [&] { return url->Text(); }, "http://h/%E9%AD%9A\xe9.jpg", false},
+      {"combo", [&] { type(combo->Widget()->findChild<QLineEdit*>(), "a\u9b5ab\U0001F41F"); },
+       [&] { return combo->Text(); }, "ab", true},
+      {"memo", [&] {
+         QApplication::clipboard()->setText(QString::fromUtf8("x\n\U0001F41Fy\u9b5a"));
+         static_cast<QPlainTextEdit*>(memo->Widget())->paste();
+       }, [&] { return memo->Text(); }, "x\r\ny", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    boxes.requests.clear();
+    if (c.box) boxes.Answer(fw::mrOk);
+    c.enter();
+    EXPECT_EQ(c.text(), c.want);
+    if (c.box) {
+      ASSERT_EQ(boxes.requests.size(), 1u);
+      EXPECT_NE(boxes.requests[0].text.find("U+9B5A"), std::string::npos) << boxes.requests[0].text;
+    } else {
+      EXPECT_TRUE(boxes.requests.empty());
+    }
+  }
+  EXPECT_EQ(fw::ForeignCharsMessage({0x9B5A, 0x1F41F}), refused);
   delete form;
 }
 

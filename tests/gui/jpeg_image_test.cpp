@@ -128,7 +128,9 @@ double MeanDiff(const QImage& a, const QImage& b) {
   return sum / (3.0 * a.width() * a.height());
 }
 
-std::string JpegError(int code) { return "JPEG error #" + std::to_string(code); }
+// The message a user sees: the code and the library's own text for it.
+std::string JpegError(int code, const std::string& text) { return "JPEG error #" + std::to_string(code) + ": " + text; }
+const std::string kEarlyEnd = "Premature end of input file";
 
 TEST(JPEGImage, DecodesLikeQtsReader) {
   struct Case {
@@ -190,13 +192,14 @@ TEST(JPEGImage, BadFilesFailWithTheLibrarysCodeAndKeepThePicture) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {"empty", {}, JpegError(JERR_INPUT_EOF)},
-      {"not a JPEG", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0}, JpegError(JERR_NO_SOI)},
-      {"header only", cut(good, 200), JpegError(JERR_INPUT_EOF)},
-      {"cut in the scan", cut(good, good.size() / 2), JpegError(JERR_INPUT_EOF)},
-      {"no end marker", cut(good, good.size() - 2), JpegError(JERR_INPUT_EOF)},
-      {"progressive cut", cut(progressive, progressive.size() * 2 / 3), JpegError(JERR_INPUT_EOF)},
-      {"SOI only", {0xFF, 0xD8}, JpegError(JERR_INPUT_EOF)},
+      {"empty", {}, JpegError(JERR_INPUT_EOF, kEarlyEnd)},
+      {"not a JPEG", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0},
+       JpegError(JERR_NO_SOI, "Not a JPEG file: starts with 0x47 0x49")},
+      {"header only", cut(good, 200), JpegError(JERR_INPUT_EOF, kEarlyEnd)},
+      {"cut in the scan", cut(good, good.size() / 2), JpegError(JERR_INPUT_EOF, kEarlyEnd)},
+      {"no end marker", cut(good, good.size() - 2), JpegError(JERR_INPUT_EOF, kEarlyEnd)},
+      {"progressive cut", cut(progressive, progressive.size() * 2 / 3), JpegError(JERR_INPUT_EOF, kEarlyEnd)},
+      {"SOI only", {0xFF, 0xD8}, JpegError(JERR_INPUT_EOF, kEarlyEnd)},
   };
   for (const Case& c : cases) {
     fw::TJPEGImage j;

@@ -1,6 +1,6 @@
 // Helpers of the report and chart tests: poppler-utils run on the PDF files
-// the tests print (pdftotext, pdfinfo, pdfimages), PDF printers, picture
-// files and output paths under the build folder.
+// the tests print (pdftotext, pdfinfo, pdfimages, pdftoppm), PDF printers,
+// picture files and output paths under the build folder.
 #pragma once
 
 #include <sys/wait.h>
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <QImage>
 #include <QPrinter>
 
 #include "framework/gui/bitmap.h"
@@ -79,6 +80,21 @@ struct PdfImage {
   int width;
   int height;
 };
+
+// Where ink lies on a page (1-based), rendered at dpi dots an inch: the
+// smallest rectangle holding every pixel that is not near white, in dots
+// from the paper's top-left corner (null when the page is blank).
+inline QRect PdfInkBox(const std::string& path, int page, int dpi) {
+  const std::string png = path + ".ink";
+  Run("pdftoppm -png -singlefile -r " + std::to_string(dpi) + " -f " + std::to_string(page) + " -l " +
+      std::to_string(page) + " '" + path + "' '" + png + "'");
+  const QImage image(QString::fromStdString(png + ".png"));
+  QRect box;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (qGray(image.pixel(x, y)) < 200) box |= QRect(x, y, 1, 1);
+  return box;
+}
 
 // The pictures drawn, page by page (soft masks left out).
 inline std::vector<PdfImage> PdfImages(const std::string& path) {

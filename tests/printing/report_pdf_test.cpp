@@ -135,7 +135,16 @@ TEST(ReportPdfTest, AlbumRowsPicturesAndPages) {
   const std::string pdf = printtest::OutputPath("album.pdf");
   album.Report().PrintTo(*printtest::PdfPrinter(pdf));
 
-  // Betta's notes stretch its band so that Cichlid starts page 2.
+  // Betta's notes stretch its band so that Cichlid starts page 2: with the
+  // machine's font, the title and the first three bands, grown by their
+  // notes' lines, overrun the 960 pixels of a page.
+  const double lh = ReportLineHeight(TQRFont());
+  double used = 41;
+  for (const std::string& notes : {std::string("First line\r\nSecond line"), long_notes, std::string("no picture here")}) {
+    const auto lines = BreakTextLines(QString::fromStdString(notes), TQRFont(), 250, nullptr).size();
+    used += 288 + std::max(0.0, std::ceil(static_cast<double>(lines) * lh - 17));
+  }
+  ASSERT_GT(used, 960) << "the notes are too short to fill page 1 with this font";
   ASSERT_EQ(printtest::PdfPages(pdf), 2);
   EXPECT_EQ(album.Report().PageCount(), 2);
   EXPECT_EQ(printtest::PdfInfo(pdf, "Title"), "Photo Album");

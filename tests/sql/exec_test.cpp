@@ -59,6 +59,46 @@ TEST_F(Exec, AbortKeepsTheRowsSoFar) {
   EXPECT_EQ(Progress("SELECT k, AVG(v) FROM g GROUP BY k", calls, 2), std::vector<std::string>{"1|5.0000"});
 }
 
+// With a WHERE clause the driving records are those its conditions keep:
+// by an index, through the filter's bitmap, or tested as each record is
+// read, or tested on the joined rows. An abort on the first call leaves
+// the rows of the first driving record that reached it, up to the row of
+// the call, and no further call is made.
+TEST_F(Exec, AbortStopsAQueryWithAWhereClause) {
+  Create("ix", {Field(1, "n", FieldType::kInteger), Field(2, "x", FieldType::kInteger)},
+         {Index("ByX", {2})});
+  std::vector<std::vector<Value>> rows;
+  for (int i = 1; i <= 200; ++i) rows.push_back({i, i % 4});
+  Insert("ix", rows);
+  Create("pair", {Field(1, "k", FieldType::kInteger)});
+  Insert("pair", {{7}, {8}});
+  for (const std::string t : {"big", "ix"}) {
+    const struct {
+      std::string sql;
+      std::vector<std::string> rows;
+    } cases[] = {
+        {"SELECT n FROM " + t + " WHERE x = 1", {"1"}},
+        {"SELECT n FROM " + t + " WHERE x = 2 OR n > 190", {"2"}},
+        {"SELECT n FROM " + t + " WHERE x <> 0 AND n - x > 5", {"9"}},
+        {"SELECT n FROM " + t + " WHERE x = 3 ORDER BY n DESC", {"3"}},
+        {"SELECT x, COUNT(*) FROM " + t + " WHERE x > 1 GROUP BY x", {"2|1"}},
+        {"SELECT SUM(n), COUNT(*) FROM " + t + " WHERE x = 3", {"3|1"}},
+        {"SELECT DISTINCT x FROM " + t + " WHERE n > 100", {"1"}},
+        {"SELECT b.n, p.k FROM " + t + " b, pair p WHERE b.x = 2 AND p.k > 7", {"2|8"}},
+        {"SELECT b.n, p.k FROM " + t + " b, pair p WHERE b.x = 1 OR p.k = 9", {"1|7"}},
+        {"SELECT b.n, p.k FROM " + t + " b, pair p WHERE b.x = 2 OR p.k = 9", {}},  // n = 1 has none
+        {"SELECT b.n, p.k FROM " + t + " b, pair p WHERE b.n + p.k > 7 ORDER BY p.k", {"1|7"}},
+        {"SELECT b.n, p.k FROM " + t + " b LEFT JOIN pair p ON b.x = p.k WHERE b.n > 5", {"6|NULL"}},
+        {"SELECT p.k, COUNT(*) FROM " + t + " b, pair p WHERE b.n > p.k GROUP BY p.k", {"7|1"}},
+    };
+    for (const auto& c : cases) {
+      std::vector<std::string> calls;
+      EXPECT_EQ(Progress(c.sql, calls, 1), c.rows) << c.sql;
+      EXPECT_EQ(calls.size(), 1u) << c.sql;
+    }
+  }
+}
+
 TEST_F(Exec, WithLocksReleasesTheTablesAndALiveResultIgnoresIt) {
   EXPECT_EQ(Run("SELECT COUNT(*) FROM big WHERE x = 2 WITH LOCKS"), std::vector<std::string>{"50"});
   EXPECT_TRUE(Free("big"));

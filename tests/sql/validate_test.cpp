@@ -297,6 +297,21 @@ TEST_F(Validation, WidestResultFits) {
   EXPECT_EQ(q.ResultDataFile()->WorkingFieldCount(), 1022);
   EXPECT_EQ(q.Columns().Get(1021)->result_name_, "b_1020");
   EXPECT_EQ(RunTool("datcheck.py", dir_ + "/" + OnlyNewTable()).status, 0);
+  // Every AVG column has a count of its own: with two, 1021 columns fill
+  // the table and one more is refused.
+  const std::string fewer = items.substr(3 * 2);
+  TDataQuery two;
+  Setup(two);
+  const Outcome r2 = Validate(two, "SELECT AVG(b), AVG(id)" + fewer + " FROM t GROUP BY b");
+  ASSERT_TRUE(r2.ok) << r2.code << " " << r2.message;
+  EXPECT_EQ(two.ResultDataFile()->FieldCount(), 1024);
+  EXPECT_EQ(two.ResultDataFile()->WorkingFieldCount(), 1021);
+  EXPECT_EQ(two.ResultDataFile()->GetFieldDescriptor(false, 1023).Name.View(), "Avg__Count");
+  EXPECT_EQ(two.ResultDataFile()->GetFieldDescriptor(false, 1024).Name.View(), "Avg__Count_1");
+  TDataQuery over;
+  Setup(over);
+  EXPECT_EQ(Validate(over, "SELECT AVG(b), AVG(id)" + fewer + ", b FROM t GROUP BY b").message,
+            "Maximum number of columns (1021) in source columns exceeded");
 }
 
 TEST_F(Validation, ColumnLookupAndTheResolver) {

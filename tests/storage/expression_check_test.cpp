@@ -255,14 +255,17 @@ TEST_F(ExpressionCheck, DeepTreesAtTheLimitPassDeeperAreRefused) {
 }
 
 TEST_F(ExpressionCheck, LongAndOrChainsAreWalkedNotRecursed) {
-  // Active OR Qty = 1 OR Active OR Qty = 2 ... grouped to the right as the
-  // SQL parser groups it.
+  // Active OR Qty = 1 OR Active OR Qty = 2 ... grouped to the right.
   ExpressionPtr e = Col("Active");
   for (int i = 20000; i >= 1; --i) {
     ExpressionPtr operand = i % 2 ? Col("Active") : Bin(Op::kEqual, Col("Qty"), Int(i));
-    e = Bin(i % 3 ? Op::kOr : Op::kAnd, std::move(operand), std::move(e));
+    e = Bin(Op::kOr, std::move(operand), std::move(e));
   }
   ASSERT_EQ(MessageOf(*e), "");
+  // AND and OR taking turns nest: a OR (b AND (c OR ...)) is deep.
+  ExpressionPtr turns = Col("Active");
+  for (int i = 0; i < 20000; ++i) turns = Bin(i % 2 ? Op::kOr : Op::kAnd, Col("Active"), std::move(turns));
+  EXPECT_EQ(MessageOf(*turns), std::string("Expression is nested too deeply in ") + kContext);
   // Every bare column on the chain became a test, the last right one too.
   const TExpressionNode* link = e.get();
   int links = 0;

@@ -297,9 +297,9 @@ TEST(ExpressionEval, DeepTreesAreRefusedLongChainsCostNoStack) {
   EXPECT_TRUE(NodeIsTrue(r));
 }
 
-// Random AND/OR chains grouped to the right (as the SQL parser groups
-// them) and to the left (as filter texts do), against the recursive
-// meaning; long chains of one operator are walked, not recursed.
+// Random AND/OR chains grouped to the right and to the left (as the
+// parsers group them), against the recursive meaning; long chains of one
+// operator are walked, not recursed.
 TEST(ExpressionEval, AndOrChainsMatchTheRecursiveMeaning) {
   InitializeEngine();
   std::mt19937 rng(12345);

@@ -244,6 +244,36 @@ TEST_P(FileHandlerTest, RenameCopyDelete) {
   }
 }
 
+// Byte ranges held through one handler against ranges asked through
+// another: ranges that share one byte at either end conflict, ranges that
+// only adjoin do not; memory files must rule as the disk does.
+TEST_P(FileHandlerTest, LockRangesThatShareOneByteConflict) {
+  MakeFile("L.DAT", "abc");
+  TFileHandler holder, other;
+  Handler(holder, "L.DAT").Open();
+  Handler(other, "L.DAT").Open();
+  ASSERT_TRUE(holder.LockRange(100, 10, true));  // [100, 109]
+  const struct {
+    std::int64_t start, length;
+    bool granted;
+  } rows[] = {
+      {105, 1, false},  // inside
+      {90, 11, false},  // [90, 100]: its last byte is the held first
+      {109, 10, false}, // [109, 118]: its first byte is the held last
+      {95, 30, false},  // around
+      {90, 10, true},   // [90, 99]: adjoins before
+      {110, 10, true},  // [110, 119]: adjoins after
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(other.LockRange(row.start, row.length, true), row.granted) << row.start << "+" << row.length;
+    if (row.granted) {
+      EXPECT_TRUE(other.LockRange(row.start, row.length, false));
+    }
+  }
+  EXPECT_TRUE(holder.LockRange(100, 10, false));
+  EXPECT_TRUE(other.LockRange(109, 10, true));
+}
+
 TEST(FileHandlerRules, ReadOnlyAttributeForcesReadOnly) {
   InitializeEngine();
   testsupport::ScratchDir dir;

@@ -204,23 +204,48 @@ TEST_F(FilterBufferTest, WriterProducesTheDocumentedBytes) {
             Compare("Amount", 3, 8, Raw().U64(125000)));
 }
 
-TEST_F(FilterBufferTest, WriterRefusesToOutgrowSixteenBitOffsets) {
+// A buffer past 65535 bytes is written wide: the narrow layout with every
+// header field and operand 32 bits wide. It reads back whole; cut short,
+// with a bad version or a size beyond its bytes it is refused.
+TEST_F(FilterBufferTest, LargeBuffersAreWrittenWide) {
   FilterExpressionBuffer b;
-  const auto root = b.AddBinary(ExprOperator::kOr);
-  auto parent = root;
-  int code = 0;
-  try {
-    for (int i = 0; i < 10000; ++i) {
-      const auto next = b.AddBinary(ExprOperator::kOr);
-      b.SetOperand(parent, 0, next);
-      b.SetOperand(parent, 1, b.AddStringConstant(std::string(200, 'a')));
-      parent = next;
-    }
-  } catch (const ETolmidEngineError& e) {
-    code = e.ErrorCode();
+  auto link = b.AddBinary(ExprOperator::kOr);
+  auto term = [&] {
+    const auto cmp = b.AddBinary(ExprOperator::kEqual);
+    b.SetOperand(cmp, 0, b.AddField(1, "Name"));
+    b.SetOperand(cmp, 1, b.AddStringConstant(std::string(200, 'a')));
+    return cmp;
+  };
+  for (int i = 0; i < 400; ++i) {
+    b.SetOperand(link, 0, term());
+    const auto next = i < 399 ? b.AddBinary(ExprOperator::kOr) : term();
+    b.SetOperand(link, 1, next);
+    link = next;
   }
-  EXPECT_EQ(code, 10051);
-  EXPECT_LE(b.Finish().size(), 0xFFFFu);
+  const std::vector<std::byte> bytes = b.Finish();
+  ASSERT_GT(bytes.size(), 0xFFFFu);
+  auto u32 = [&](std::size_t at) { return LoadLittle<std::uint32_t>(bytes.data() + at); };
+  EXPECT_EQ(bytes.size(), 20 + b.NodeAreaSize() + b.LiteralAreaSize());
+  // version, total, node count, node start, literal start; the root OR
+  // node and its first operand right after it (8 + 2 x 4 bytes).
+  EXPECT_EQ(std::vector<std::uint32_t>({u32(0), u32(4), u32(8), u32(12), u32(16)}),
+            std::vector<std::uint32_t>({1, static_cast<std::uint32_t>(bytes.size()), 0xFFFFFFFF, 20,
+                                        static_cast<std::uint32_t>(20 + b.NodeAreaSize())}));
+  EXPECT_EQ(std::vector<std::uint32_t>({u32(20), u32(24), u32(28)}), std::vector<std::uint32_t>({2, 11, 16}));
+  const std::string tree = Read(bytes);
+  std::size_t terms = 0;
+  for (std::size_t at = tree.find("f:Name"); at != std::string::npos; at = tree.find("f:Name", at + 1)) ++terms;
+  EXPECT_EQ(terms, 401u);
+  auto patched = [&](std::size_t at, std::uint32_t v) {
+    std::vector<std::byte> p = bytes;
+    StoreLittle<std::uint32_t>(p.data() + at, v);
+    return p;
+  };
+  EXPECT_EQ(ErrorOf(patched(0, 0x00020001)), 10051);
+  EXPECT_EQ(ErrorOf(patched(4, static_cast<std::uint32_t>(bytes.size() + 1))), 10051);
+  EXPECT_EQ(ErrorOf(patched(28, 0x00010000)), 10051);  // an operand past the node area
+  for (std::size_t n : {std::size_t{12}, std::size_t{30}, bytes.size() / 2, bytes.size() - 1})
+    EXPECT_EQ(ErrorOf({bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n)}), 10051) << n;
 }
 
 // Each hostile buffer is a valid one with one thing broken: a patch of

@@ -421,6 +421,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 // In a compressed leaf of a non-unique index whose keys differ only in the
 // record ID, every entry after the first takes at most 2 + 4 + 4 bytes.
+// The inline bytewise key comparison orders as memcmp for every length
+// around its word sizes, with the first difference anywhere (the tail word
+// overlaps the one before it) or none.
+TEST(KeyBytes, CompareAsMemcmp) {
+  std::mt19937 rng(3);
+  for (std::size_t n = 0; n <= 26; ++n) {
+    for (int round = 0; round < 300; ++round) {
+      std::vector<std::uint8_t> a(n), b(n);
+      for (auto& x : a) x = static_cast<std::uint8_t>(rng());
+      b = a;
+      if (n > 0 && round % 5 != 0) {
+        const std::size_t at = rng() % n;
+        b[at] = static_cast<std::uint8_t>(rng());
+        for (std::size_t i = at + 1; i < n; ++i) b[i] = static_cast<std::uint8_t>(rng());
+      }
+      const int m = n == 0 ? 0 : std::memcmp(a.data(), b.data(), n);
+      ASSERT_EQ(CompareKeyBytes(a.data(), b.data(), n), (m > 0) - (m < 0)) << "length " << n;
+    }
+  }
+}
+
 TEST_F(IndexTest, CompressedEqualKeysTakeTenBytes) {
   Create();
   std::uint8_t desc[16] = {};

@@ -1,15 +1,17 @@
-// The file handler's kept position and size, the index page cache's budget
-// and the filter scan's raw-byte tests: each checked against a model or
-// against the slower path it replaces.
+// The file handler's kept position and size, the block and page caches'
+// budgets, the caches' number map and the filter scan's raw-byte tests:
+// each checked against a model or against the slower path it replaces.
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <set>
 
 #include "storage/data_block_cache.h"
 #include "storage/expression_node.h"
 #include "storage/filter_engine.h"
+#include "storage/number_map.h"
 #include "storage/record_bitmap.h"
 #include "tests/storage/data_file_test_support.h"
 #include "tests/storage/record_test_support.h"
@@ -98,8 +100,8 @@ TEST_F(IoCacheTest, PositionAndSizeFollowEveryChange) {
 }
 
 // The block cache against the file it mirrors: a short last block serves
-// only its bytes, a dropped range is read again, the least recently used
-// block goes first.
+// only its bytes, a dropped range is read again, the block not used since
+// the clock's hand last passed goes first.
 TEST_F(IoCacheTest, BlockCacheServesOnlyWhatItHolds) {
   constexpr std::uint32_t B = DataBlockCache::kBlockSize;
   std::vector<std::uint8_t> file(3 * B + 100);
@@ -123,6 +125,65 @@ TEST_F(IoCacheTest, BlockCacheServesOnlyWhatItHolds) {
   EXPECT_TRUE(copy(B, 10));
   cache.Clear();
   EXPECT_FALSE(copy(B, 10));
+}
+
+// A budget follows the file up to its limit and never below the one given;
+// a budget of 0 stays 0.
+TEST_F(IoCacheTest, BlockCacheBudgetFollowsTheFile) {
+  constexpr std::uint32_t B = DataBlockCache::kBlockSize;
+  const struct {
+    std::size_t base;
+    std::uint64_t file;
+    std::size_t blocks;
+  } cases[] = {
+      {8 * B, 2 * B, 8},
+      {8 * B, 20 * B + 1, 20},
+      {8 * B, std::uint64_t{1} << 40, DataBlockCache::kLargestBudgetBytes / B},
+      {0, 20 * B, 0},
+  };
+  for (const auto& c : cases) {
+    DataBlockCache cache(c.base);
+    cache.FitFile(c.file);
+    EXPECT_EQ(cache.Capacity(), c.blocks) << c.base << " " << c.file;
+  }
+}
+
+// The number map of the record and page caches against std::map, with
+// numbers as the caches use them (record numbers close together, page
+// offsets in steps): erasing from the middle of a probe run must leave
+// every later entry of the run reachable, across growths of the table.
+TEST_F(IoCacheTest, NumberMapAgreesWithAModel) {
+  std::mt19937 rng(11);
+  NumberMap<int> map;
+  std::map<std::uint32_t, int*> model;
+  std::vector<int> values(64);
+  for (int step = 0; step < 20000; ++step) {
+    const std::uint32_t n = rng() % 3 == 0 ? 1 + rng() % 5000 : 1 + (rng() % 300) * 64;
+    int* v = &values[rng() % values.size()];
+    switch (rng() % 3) {
+      case 0: {
+        const auto it = model.find(n);
+        ASSERT_EQ(map.Assign(n, v), it == model.end() ? nullptr : it->second);
+        model[n] = v;
+        break;
+      }
+      case 1:
+        map.Erase(n);
+        model.erase(n);
+        break;
+      default: {
+        const auto it = model.find(n);
+        ASSERT_EQ(map.Find(n), it == model.end() ? nullptr : it->second) << "step " << step;
+      }
+    }
+    ASSERT_EQ(map.Size(), model.size());
+    if (step % 4000 == 3999) {
+      for (const auto& [k, p] : model) ASSERT_EQ(map.Find(k), p) << "number " << k;
+    }
+  }
+  EXPECT_EQ(map.Find(0), nullptr);
+  map.Clear();
+  EXPECT_EQ(map.Find(model.begin()->first), nullptr);
 }
 
 // Key[i] and the text of record i.

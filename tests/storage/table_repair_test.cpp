@@ -9,10 +9,12 @@
 // with an error and change no byte of any file; it must never leave an
 // empty table from a small damage. Where the outcome is fixed by the
 // table's witnesses (table_repair.h) the row says which. Progress comes
-// once per physical record, Round(n / count x 100). Repaired tables then go
-// through the catalogue's start-up and the independent checkers. Then the
-// repair's preconditions, scrambled and keyless tables, and a failure of
-// the engine in the middle of the pass.
+// once per physical record, Round(n / count x 100). Repaired tables go
+// through the independent checkers as the repair leaves them and again
+// after the catalogue's start-up. Then index definitions imposed by the
+// caller, records of every status byte, the repair's preconditions,
+// scrambled and keyless tables, and a failure of the engine in the middle
+// of the pass.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -79,6 +81,8 @@ class TableRepairTest : public datatest::DataFileTestBase {
     memo_offset_ = t->GetFieldDescriptor(false, kMemo).Offset;
     name_offset_ = t->GetFieldDescriptor(false, kName).Offset;
     number_offset_ = t->GetFieldDescriptor(false, kNumber).Offset;
+    category_offset_ = t->GetFieldDescriptor(false, 4).Offset;
+    key_offset_ = t->GetFieldDescriptor(false, 7).Offset;
     t->Close();
     data_start_ = 127 + kDesc * 7;
     // Slots of deleted records are reused: record IDs and physical record
@@ -105,8 +109,9 @@ class TableRepairTest : public datatest::DataFileTestBase {
     return dir + (file == 'D' ? "/t.dat" : file == 'I' ? "/t.IDX" : "/t.BLB");
   }
 
-  // Runs the rows; repaired tables are checked together at the end.
-  void RunRows(const std::vector<Row>& rows) {
+  // Runs the rows, the repair with imposed index definitions when given;
+  // repaired tables are checked together at the end.
+  void RunRows(const std::vector<Row>& rows, const std::vector<RepairIndexDefinition>& imposed = {}) {
     std::vector<std::string> repaired;
     for (std::size_t i = 0; i < rows.size(); ++i) {
       const Row& row = rows[i];
@@ -134,7 +139,7 @@ class TableRepairTest : public datatest::DataFileTestBase {
         ExclusiveTable t(dir + "/t.dat");
         t.SetOnRepairLog([&](TDataFile&, std::string_view l) { log.emplace_back(l); });
         t.SetOnRepairProgress([&](TDataFile&, int n, std::uint16_t p) { progress.emplace_back(n, p); });
-        t.RepairDataTable();
+        t.RepairDataTable(imposed);
       } catch (const ETolmidEngineError& e) {
         code = e.ErrorCode();
         message = e.what();
@@ -162,6 +167,10 @@ class TableRepairTest : public datatest::DataFileTestBase {
         EXPECT_NE(std::find(log.begin(), log.end(), row.line), log.end()) << ::testing::PrintToString(log);
       }
       CheckKept(row, dir + "/t.dat", "after the repair");
+      // The repaired files as they are, for the checkers: a restructure
+      // that copies the records would hide what the repair left.
+      CopyDirectory(dir, dir + "-repaired");
+      repaired.push_back(dir + "-repaired/t.dat");
       ASSERT_NO_THROW(StartUp(dir + "/t.dat"));
       if (row.compare_after_start_up) CheckKept(row, dir + "/t.dat", "after the start-up");
       repaired.push_back(dir + "/t.dat");
@@ -194,6 +203,7 @@ class TableRepairTest : public datatest::DataFileTestBase {
   std::map<int, int> record_of_;  // record ID -> physical record
   std::uint32_t physical_ = 0;
   std::size_t record_size_ = 0, memo_offset_ = 0, name_offset_ = 0, number_offset_ = 0, data_start_ = 0;
+  std::size_t category_offset_ = 0, key_offset_ = 0;  // Category, CategoryFK (null)
 };
 
 // Every field of the header, of a field descriptor and of a record.
@@ -201,11 +211,13 @@ TEST_F(TableRepairTest, DataFile) {
   const std::vector<Row> rows = {
       {"undamaged", {}, Outcome::kKept},
       {"change counter", {Xor('D', 0, {0xFF, 0xFF})}, Outcome::kKept},
-      {"block size zeroed (512 by default)", {Zero('D', 4, 2)}, Outcome::kKept},
+      {"block size zeroed (512 by default)", {Zero('D', 4, 2)}, Outcome::kKept, {}, 0,
+       "Invalid BLOB block size in data file header, error fixed"},
       {"block size 767", {Set('D', 4, {0xFF, 0x02})}, Outcome::kRefused, {}, 9498},
       {"block size doubled", {Set('D', 4, {0x00, 0x04})}, Outcome::kRefused, {}, 9498},
       {"block size halved", {Set('D', 4, {0x00, 0x01})}, Outcome::kRefused, {}, 9498},
-      {"block size, unused high bytes", {Set('D', 6, {0x12, 0x34})}, Outcome::kKept},
+      {"block size, unused high bytes", {Set('D', 6, {0x12, 0x34})}, Outcome::kKept, {}, 0,
+       "Invalid BLOB block size in data file header, error fixed"},
       {"version", {Set('D', 8, {0x07})}, Outcome::kKept},
       {"free-list head", {Set('D', 9, {0x09, 0, 0, 0})}, Outcome::kKept},
       {"next record number", {Xor('D', 13, {0x40})}, Outcome::kKept, {}, 0,
@@ -291,6 +303,24 @@ TEST_F(TableRepairTest, DataFile) {
       {"memo null flag over an offset", {Set('D', Record(3) + memo_offset_, {0})}, Outcome::kKept, {3}},
       {"memo offset past the end", {Set('D', Record(3) + memo_offset_ + 1, {0, 0xFE, 0xFF, 0})}, Outcome::kKept, {3}, 0,
        "Invalid BLOB offset into BLOB file for physical record # 3, error fixed"},
+      // Values the format forbids in a live record (record 3, "entry 3"):
+      // brought to the format, one line each, the rest of the record kept.
+      {"null flag 0x07 over a number", {Set('D', Record(3) + number_offset_, {0x07})}, Outcome::kKept, {}, 0,
+       "Invalid field value for field Type1Num in physical record # 3, error fixed"},
+      {"null flag 0x80 over a null number", {Set('D', Record(3) + key_offset_, {0x80})}, Outcome::kKept, {}, 0,
+       "Invalid field value for field CategoryFK in physical record # 3, error fixed"},
+      {"a value byte under a null flag", {Set('D', Record(3) + key_offset_ + 2, {0x12})}, Outcome::kKept, {}, 0,
+       "Invalid field value for field CategoryFK in physical record # 3, error fixed"},
+      {"a null string still holding text", {Set('D', Record(3) + category_offset_, {0})}, Outcome::kKept, {}, 0,
+       "Invalid field value for field Category in physical record # 3, error fixed"},
+      {"trailing blanks", {Set('D', Record(3) + name_offset_ + 8, {' ', ' '})}, Outcome::kKept, {}, 0,
+       "Invalid field value for field JournalName in physical record # 3, error fixed"},
+      {"a string without its end", {Set('D', Record(3) + category_offset_ + 1, std::vector<std::uint8_t>(41, 'x'))},
+       Outcome::kKept, {}, 0, "Invalid field value for field Category in physical record # 3, error fixed"},
+      {"an empty string flagged as a value", {Set('D', Record(3) + category_offset_ + 1, {0})}, Outcome::kKept, {}, 0,
+       "Invalid field value for field Category in physical record # 3, error fixed"},
+      {"memo null flag 0x05 over its offset", {Set('D', Record(3) + memo_offset_, {0x05})}, Outcome::kKept, {}, 0,
+       "Invalid field value for field Details in physical record # 3, error fixed"},
       {"stray bytes after the last record", {Cut('D', Record(static_cast<int>(physical_) + 1) + 10)},
        Outcome::kKept, {}, 0, "Physical records not aligned on even record size boundaries, error fixed"},
       {"Type1Num made another record's (unique index)", {Set('D', Record(7) + number_offset_, {1, 0xEB, 0x03, 0, 0})},
@@ -351,7 +381,15 @@ TEST_F(TableRepairTest, IndexFile) {
       {"UNum key field unknown", {Set('I', Slot(2, 54), {0x33})}, Outcome::kRefused, {}, 10023},
       {"UNum a field beyond its count", {Set('I', Slot(2, 56), {3})}, Outcome::kKept, {}, 0,
        "Invalid field list for secondary index UNum, error fixed"},
+      // A definition (more than two bytes set) after an empty slot: which of
+      // them is damaged nothing tells. One or two stray bytes are no
+      // definition.
       {"an unused slot filled", {Set('I', Slot(5, 0), {3, 'X', 'Y', 'Z'})}, Outcome::kRefused, {}, 8965},
+      {"a stray byte in an unused slot", {Set('I', Slot(5, 40), {0x41})}, Outcome::kKept},
+      {"two stray bytes in the slot after the last", {Set('I', Slot(3, 0), {5}), Set('I', Slot(3, 95), {0x6B})},
+       Outcome::kKept},
+      {"a stray byte in slot 32", {Set('I', Slot(32, 7), {9})}, Outcome::kKept},
+      {"primary key size zeroed", {Zero('I', Slot(0, 31), 2)}, Outcome::kKept},
       {"Sys Deleted slot", {Xor('I', Slot(31, 31), {0xFF})}, Outcome::kKept},
       {"record count", {Xor('I', 3974, {0xFF})}, Outcome::kKept},
       {"no-primary flag set", {Set('I', 3978, {1})}, Outcome::kKept, {}, 0,
@@ -390,6 +428,97 @@ TEST_F(TableRepairTest, BlobFile) {
       {"cut in a block", {Cut('B', b6 + 100)}, Outcome::kEither, with_memo},
   };
   RunRows(rows);
+}
+
+// Index definitions that can't be read, given by the caller: the index
+// file is built from them and every record is kept. The same rows refuse
+// without them (IndexFile).
+TEST_F(TableRepairTest, IndexDefinitionsImposedByTheCaller) {
+  const std::string rebuilt = "Invalid index definitions in index file header, error fixed - rebuilt from the table definition";
+  const std::vector<Row> rows = {
+      {"undamaged", {}, Outcome::kKept},
+      {"version", {Set('I', 8, {2})}, Outcome::kKept, {}, 0, rebuilt},
+      {"header zeroed", {Zero('I', 0, 4096)}, Outcome::kKept, {}, 0, rebuilt},
+      {"cut inside the header", {Cut('I', 1000)}, Outcome::kKept, {}, 0, rebuilt},
+      {"cut to nothing", {Cut('I', 0)}, Outcome::kKept, {}, 0, rebuilt},
+      {"primary key field unknown", {Xor('I', Slot(0, 55), {0x01})}, Outcome::kKept, {}, 0, rebuilt},
+      {"primary key field zeroed", {Zero('I', Slot(0, 54), 2)}, Outcome::kKept, {}, 0, rebuilt},
+      {"primary key on the date", {Set('I', Slot(0, 54), {3})}, Outcome::kKept, {}, 0, rebuilt},
+      {"JDate key field unknown", {Set('I', Slot(1, 55), {0x40})}, Outcome::kKept, {}, 0, rebuilt},
+      {"UNum key on CategoryFK (all null)", {Set('I', Slot(2, 54), {7})}, Outcome::kKept, {}, 0, rebuilt},
+      {"UNum key field unknown", {Set('I', Slot(2, 54), {0x33})}, Outcome::kKept, {}, 0, rebuilt},
+      {"an unused slot filled", {Set('I', Slot(5, 0), {3, 'X', 'Y', 'Z'})}, Outcome::kKept, {}, 0, rebuilt},
+  };
+  RunRows(rows, CatalogueIndexes(true));
+
+  // A unique index the caller does not impose would delete a record for a
+  // duplicate key (its definition may be the damage): the imposed ones
+  // are used and the record stays.
+  auto dat = ReadBytes(Path("pristine/t.dat"));
+  const std::uint8_t another[] = {1, 0xEB, 0x03, 0, 0};  // Type1Num 1003, record 3's
+  std::memcpy(&dat[Record(7) + number_offset_], another, sizeof(another));
+  WriteBytes(Path("pristine/t.dat"), dat);
+  std::vector<std::string> log;
+  ExclusiveTable t(Path("pristine/t.dat"));
+  t.SetOnRepairLog([&](TDataFile&, std::string_view l) { log.emplace_back(l); });
+  t.RepairDataTable(CatalogueIndexes());
+  EXPECT_EQ(log, std::vector<std::string>{rebuilt});
+  const Model got = ReadTable(Path("pristine/t.dat"));
+  EXPECT_EQ(got.size(), model_.size());
+  const auto check = CheckTables({Path("pristine/t.dat")});
+  EXPECT_EQ(check.status, 0) << check.output;
+}
+
+// Records of every status byte: live (0) ones keep their keys and memos;
+// deleted ones (1), whether on the free list or not, and ones of any other
+// status go to the free list, pushed in ascending record order (so the
+// list runs down from the last), with their keys in "Sys Deleted" and their
+// memos freed.
+TEST_F(TableRepairTest, RecordsOfEveryStatusByte) {
+  const std::string name = Path("s.dat");
+  Create(name, CatalogueLayout(true));
+  Model live;
+  {
+    auto t = OpenTable(name);
+    std::mt19937 rng(5);
+    for (int i = 1; i <= 8; ++i) {
+      Entry e = InsertEntry(*t, "s" + std::to_string(i), 2000 + i, MemoBytes(rng, 300), 738000);
+      if (i == 1 || i == 4) live[e.id] = e;
+    }
+    for (std::uint32_t position : {2u, 4u}) {  // IDs 2 and 5: on the free list
+      t->SetRecordPosition(position);
+      t->DeleteRecord();
+    }
+  }
+  const std::size_t size = OpenTable(name)->RecordSize();
+  auto dat = ReadBytes(name);
+  const std::size_t start = 127 + kDesc * 7;
+  const std::pair<int, std::uint8_t> statuses[] = {{3, 1}, {6, 2}, {7, 0x80}, {8, 0xFF}};
+  for (const auto& [n, status] : statuses) dat[start + static_cast<std::size_t>(n - 1) * size] = status;
+  WriteBytes(name, dat);
+  {
+    ExclusiveTable t(name);
+    t.RepairDataTable();
+  }
+  EXPECT_EQ(ReadTable(name), live);
+  const auto check = CheckTables({name});
+  EXPECT_EQ(check.status, 0) << check.output;
+  EXPECT_TRUE(tooltest::HasLine(check.output, "records total 8 active 2 deleted 6 chain 6")) << check.output;
+  dat = ReadBytes(name);
+  std::vector<std::uint32_t> chain;
+  for (std::uint32_t n = LoadLittle<std::uint32_t>(&dat[9]); n != 0 && chain.size() < 8;
+       n = LoadLittle<std::uint32_t>(&dat[start + (n - 1) * size + 1]))
+    chain.push_back(n);
+  EXPECT_EQ(chain, (std::vector<std::uint32_t>{8, 7, 6, 5, 3, 2}));
+  // "Sys Deleted": the status (00 live, 01 deleted) and the ID's key form
+  // (sign bit flipped), one entry per slot.
+  const auto keys = tooltest::RunTool("idxcheck.py", Path("s.IDX"), "--dump 31");
+  for (std::uint32_t n = 1; n <= 8; ++n) {
+    const bool on = n == 1 || n == 4;
+    char line[32];
+    std::snprintf(line, sizeof(line), "%s800000%02x %u", on ? "00" : "01", n, n);
+    EXPECT_TRUE(tooltest::HasLine(keys.output, line)) << line << "\n" << keys.output;
+  }
 }
 
 TEST_F(TableRepairTest, PreconditionsAndTablesWithoutFiles) {

@@ -151,11 +151,19 @@ inline Model ReadTable(const std::string& name) {
   return m;
 }
 
-// The catalogue's start-up on one existing table: repair, then restructure
-// to the current layout.
+// The index definitions of CatalogueLayout(true, unique_number) as a
+// caller imposes them on a repair.
+inline std::vector<RepairIndexDefinition> CatalogueIndexes(bool unique_number = false) {
+  std::vector<RepairIndexDefinition> v = {{"", {"RecordNum"}, true}, {"JDate", {"JournalDate"}, false, false, true}};
+  if (unique_number) v.push_back({"UNum", {"Type1Num"}, true});
+  return v;
+}
+
+// The catalogue's start-up on one existing table: repair with the current
+// layout's indexes imposed, then restructure to the current layout.
 inline void StartUp(const std::string& name) {
   ExclusiveTable t(name);
-  t.RepairDataTable();
+  t.RepairDataTable(CatalogueIndexes());
   t.AlterDataTable(CatalogueLayout(true));
   t.Close();
 }

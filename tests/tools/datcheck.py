@@ -10,7 +10,8 @@ numbers, record layout: auto-increment at 5, stored fields packed from 9 in
 order, computed fields in the computed area, record size and computed-area
 size equal to the sums, BLOB count), and the records (status bytes 0 or 1,
 null flags 0 or 1, null values all zero, strings terminated inside their
-field), and walks the chain of deleted records (inside 1..next-1, only
+field, without trailing blanks and never empty (an empty string is stored as
+null), Booleans 0 or 1), and walks the chain of deleted records (inside 1..next-1, only
 deleted records, no cycles). Encrypted tables are unscrambled with the
 format's fixed start pairs.
 
@@ -249,8 +250,17 @@ class Checker:
                     self.err("record %d %s: null flag %d" % (n, label, flag))
                 elif flag == 0 and any(value):
                     self.err("record %d %s: null value not zero" % (n, label))
-                elif flag == 1 and typ == 1 and 0 not in value:
-                    self.err("record %d %s: string not terminated" % (n, label))
+                elif flag == 1 and typ == 1:
+                    if 0 not in value:
+                        self.err("record %d %s: string not terminated" % (n, label))
+                    else:
+                        text = value[:value.index(0)]
+                        if not text:
+                            self.err("record %d %s: empty string not stored as null" % (n, label))
+                        elif text.endswith(b" "):
+                            self.err("record %d %s: string with trailing blanks" % (n, label))
+                elif flag == 1 and typ == 4 and u16(value, 0) > 1:
+                    self.err("record %d %s: Boolean value %d" % (n, label, u16(value, 0)))
         chain, seen, link = 0, set(), self.h["free_head"]
         while link:
             if link >= nxt:

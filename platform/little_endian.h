@@ -1,6 +1,8 @@
 // Little-endian loads and stores of fixed-width values at any alignment:
 // every field of the engine's files (data, index and BLOB files, the swap
-// intent file) and of the values in a record is little-endian and packed.
+// intent file) and of the values in a record is little-endian and packed,
+// as are the headers and records of the picture files the framework reads
+// itself (ICO directories, WMF and EMF records, DIB headers).
 #pragma once
 
 #include <bit>
@@ -9,7 +11,7 @@
 #include <type_traits>
 #include <utility>
 
-namespace storage {
+namespace platform {
 
 template <class T>
 inline T LoadLittle(const void* p) {
@@ -33,4 +35,4 @@ inline void StoreLittle(void* p, T v) {
   std::memcpy(p, &v, sizeof(T));
 }
 
-}  // namespace storage
+}  // namespace platform

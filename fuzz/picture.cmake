@@ -1,0 +1,1 @@
+tolmid_fuzz(fuzz_picture LIBS framework_gui)
