@@ -522,6 +522,46 @@ const std::uint8_t* File::MapHead(std::size_t n) {
   return static_cast<const std::uint8_t*>(impl_->head);
 }
 
+FileView& FileView::operator=(FileView&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    std::swap(base_, other.base_);
+    std::swap(mapped_, other.mapped_);
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+  }
+  return *this;
+}
+
+void FileView::Reset() {
+  if (base_ != nullptr) munmap(base_, mapped_);
+  base_ = nullptr;
+  mapped_ = 0;
+  data_ = nullptr;
+  size_ = 0;
+}
+
+bool File::MapView(std::uint64_t offset, std::size_t n, FileView& view) {
+  view.Reset();
+  if (fd_ < 0 || n == 0) return false;
+  struct stat st {};
+  if (fstat(fd_, &st) != 0 || st.st_size <= 0 || offset >= static_cast<std::uint64_t>(st.st_size))
+    return false;
+  const std::size_t size =
+      static_cast<std::size_t>(std::min<std::uint64_t>(n, static_cast<std::uint64_t>(st.st_size) - offset));
+  static const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  const std::uint64_t start = offset / page * page;
+  const std::size_t skip = static_cast<std::size_t>(offset - start);
+  void* p = mmap(nullptr, skip + size, PROT_READ, MAP_SHARED, fd_,
+                 static_cast<off_t>(start));
+  if (p == MAP_FAILED) return false;
+  view.base_ = p;
+  view.mapped_ = skip + size;
+  view.data_ = static_cast<const std::uint8_t*>(p) + skip;
+  view.size_ = size;
+  return true;
+}
+
 bool File::Open(std::string_view name, Access access, Share share, Disposition disposition) {
   Close();
   const std::string path = ResolvePath(name);

@@ -17,7 +17,9 @@
 // to a Windows error number (GetLastError).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <string>
 #include <string_view>
 
@@ -58,6 +60,30 @@ std::uint32_t WindowsErrorFromErrno(int err);
 
 std::uint32_t GetLastError();
 void SetLastError(std::uint32_t code);
+
+// A read-only, shared view of part of a file (File::MapView), unmapped
+// when it goes: what any handle or program writes to those bytes is seen
+// at once.
+class FileView {
+ public:
+  FileView() = default;
+  ~FileView() { Reset(); }
+  FileView(FileView&& other) noexcept { *this = std::move(other); }
+  FileView& operator=(FileView&& other) noexcept;
+  FileView(const FileView&) = delete;
+  FileView& operator=(const FileView&) = delete;
+
+  const std::uint8_t* Data() const { return data_; }
+  std::size_t Size() const { return size_; }
+  void Reset();
+
+ private:
+  friend class File;
+  void* base_ = nullptr;  // the mapping, from a page boundary
+  std::size_t mapped_ = 0;
+  const std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+};
 
 enum class Access { Read, ReadWrite };
 enum class Share { None, ReadWrite };
@@ -110,6 +136,14 @@ class File {
   // file has been cut to nothing: map only files whose owner never lets
   // them become shorter than n bytes.
   const std::uint8_t* MapHead(std::size_t n);
+
+  // Up to n bytes from offset, cut at the file's present end, mapped into
+  // view: a scan of them costs no copy. False, with
+  // view empty, when nothing lies there or the file cannot be mapped (the
+  // caller reads instead). As with MapHead, a read of the view faults once
+  // the file is cut below it: map only files nobody shortens while the
+  // view lives.
+  bool MapView(std::uint64_t offset, std::size_t n, FileView& view);
 
  private:
   struct Impl;

@@ -320,13 +320,21 @@ bool ForEachViewRecord(TDataFile& file, const RecordCondition* condition,
   // With expression filters only, the result bitmap is the view: records
   // outside it are not read at all.
   const bool by_bitmap = engine.BitmapMode() && !engine.CallbackActive();
+  // Otherwise only callback filters can refuse a record.
+  const bool ask_filters = !by_bitmap && engine.CallbackActive();
   const std::size_t size = std::min(buffer.size(), file.GetRecordBufferSize());
   const bool raw = !file.HasComputedFields();
   const std::size_t record_size = file.RecordSize();
   const std::uint32_t per_run =
       static_cast<std::uint32_t>(std::max<std::size_t>(1, 65536 / std::max<std::size_t>(record_size, 1)));
+  const std::uint32_t per_view = static_cast<std::uint32_t>(std::max<std::size_t>(
+      1, TDataFile::kScanViewBytes / std::max<std::size_t>(record_size, 1)));
+  // A run of records from a mapped view of the file (no copy), or read
+  // into run where the file cannot be mapped.
   std::vector<std::uint8_t> run;
-  std::uint32_t run_first = 0, run_count = 0;  // records held in run
+  platform::FileView view;
+  const std::uint8_t* run_bytes = nullptr;
+  std::uint32_t run_first = 0, run_count = 0;  // records held in run_bytes
   if (raw) std::fill(buffer.begin(), buffer.end(), std::byte{0});
   for (std::uint32_t r = by_bitmap ? engine.Result().NextSet(0) : 1; r >= 1 && r <= last;
        r = by_bitmap ? engine.Result().NextSet(r) : r + 1) {
@@ -334,15 +342,24 @@ bool ForEachViewRecord(TDataFile& file, const RecordCondition* condition,
     if (raw) {
       if (r < run_first || r >= run_first + run_count) {
         run_first = r;
-        run_count = std::min(per_run, last - r + 1);
-        run.resize(std::size_t{run_count} * record_size);
         const std::int64_t at = static_cast<std::int64_t>(file.Header().DataStart() +
                                                           std::uint64_t{r - 1} * record_size);
-        const std::int32_t got = file.ReadAt(at, run.data(), static_cast<std::int32_t>(run.size()));
-        run_count = got > 0 ? static_cast<std::uint32_t>(static_cast<std::size_t>(got) / record_size) : 0;
+        std::size_t got = 0;
+        run_count = std::min(per_view, last - r + 1);
+        if (file.MapView(at, static_cast<std::int32_t>(std::size_t{run_count} * record_size), view)) {
+          run_bytes = view.Data();
+          got = view.Size();
+        } else {
+          run_count = std::min(per_run, last - r + 1);
+          run.resize(std::size_t{run_count} * record_size);
+          const std::int32_t read = file.ReadAt(at, run.data(), static_cast<std::int32_t>(run.size()));
+          run_bytes = run.data();
+          got = read > 0 ? static_cast<std::size_t>(read) : 0;
+        }
+        run_count = std::min<std::uint32_t>(run_count, static_cast<std::uint32_t>(got / record_size));
         if (run_count == 0) storage::EngineError(storage::ErrorCode::kCorruptRecords, file.FileName());
       }
-      const std::uint8_t* p = run.data() + std::size_t{r - run_first} * record_size;
+      const std::uint8_t* p = run_bytes + std::size_t{r - run_first} * record_size;
       if (file.IsEncrypted()) {
         std::memcpy(buffer.data(), p, std::min(size, record_size));
         storage::ScrambleTableContents(buffer.data(), record_size);
@@ -357,7 +374,7 @@ bool ForEachViewRecord(TDataFile& file, const RecordCondition* condition,
       if (live) std::memcpy(buffer.data(), rec->Data().data(), size);
       file.ReleaseRecordBuffer(rec);
     }
-    if (!live || (!by_bitmap && !file.FilterAccepts(r))) continue;
+    if (!live || (ask_filters && !file.FilterAccepts(r))) continue;
     if (condition != nullptr && !condition->Holds(buffer)) continue;
     if (!visit(r)) return false;
   }

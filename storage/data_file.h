@@ -523,12 +523,15 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[nodiscard]] bool HasDefaults() const { return has_defaults_; }
   [[nodiscard]] bool HasComputedFields() const { return has_computed_; }
   // Calls visit with the stored image of every live record of 1..slots (of
-  // only's set bits, when given), reading the file in blocks of
-  // kScanBlockBytes past the record cache; a record the cache holds is
+  // only's set bits, when given), past the record cache: from mapped views
+  // of up to kScanViewBytes of the file, or read in blocks of
+  // kScanBlockBytes where it cannot be mapped; a record the cache holds is
   // taken from there (it may be newer than the file). Liveness is the
   // image's status byte. False, with nothing visited, for a table with
   // computed fields (their values exist only in cached buffers).
   static constexpr std::size_t kScanBlockBytes = 65536;
+  // The most of the file a scan maps at once.
+  static constexpr std::size_t kScanViewBytes = std::size_t{8} << 20;
   bool ScanStoredRecords(
       const RecordBitmap* only, std::uint32_t slots,
       const std::function<void(std::uint32_t, std::span<const std::byte>)>& visit);

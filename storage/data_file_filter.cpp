@@ -127,9 +127,15 @@ bool TDataFile::ScanStoredRecords(
   if (has_computed_ || computed_size_ != 0 || record_size_ == 0) return false;
   const std::uint32_t per_block =
       std::max<std::uint32_t>(1, static_cast<std::uint32_t>(kScanBlockBytes / record_size_));
-  std::vector<std::uint8_t> block(std::size_t{per_block} * record_size_);
+  const std::uint32_t per_view =
+      std::max<std::uint32_t>(1, static_cast<std::uint32_t>(kScanViewBytes / record_size_));
+  // The records are taken from a mapped view of the file where it can be
+  // mapped (no copy), else read into block.
+  std::vector<std::uint8_t> block;
+  platform::FileView view;
+  const std::uint8_t* bytes = nullptr;
   std::vector<std::uint8_t> plain(header_.Encrypted() ? record_size_ : 0);
-  std::uint32_t first = 0;    // records first .. first + present - 1 are in block
+  std::uint32_t first = 0;    // records first .. first + present - 1 are in bytes
   std::uint32_t present = 0;
   for (std::uint32_t r = only ? only->NextSet(0) : 1; r >= 1 && r <= slots;
        r = only ? only->NextSet(r) : r + 1) {
@@ -138,17 +144,27 @@ bool TDataFile::ScanStoredRecords(
       continue;
     }
     if (present == 0 || r < first || r >= first + present) {
-      const std::uint32_t count = std::min(per_block, slots - r + 1);
-      const std::int32_t got =
-          ReadAtMost(static_cast<std::int64_t>(RecordPosition(r)), block.data(),
-                     static_cast<std::int32_t>(std::size_t{count} * record_size_));
+      const auto position = static_cast<std::int64_t>(RecordPosition(r));
+      std::uint32_t count = std::min(per_view, slots - r + 1);
+      std::size_t got = 0;
+      if (MapView(position, static_cast<std::int32_t>(std::size_t{count} * record_size_), view)) {
+        bytes = view.Data();
+        got = view.Size();
+      } else {
+        count = std::min(per_block, slots - r + 1);
+        block.resize(std::size_t{per_block} * record_size_);
+        const std::int32_t read = ReadAtMost(
+            position, block.data(), static_cast<std::int32_t>(std::size_t{count} * record_size_));
+        bytes = block.data();
+        got = read > 0 ? static_cast<std::size_t>(read) : 0;
+      }
       first = r;
-      present = got > 0 ? std::min(count, static_cast<std::uint32_t>(got) / record_size_) : 0;
+      present = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(got / record_size_));
       // A slot below the append position that is neither cached nor in the
       // file: the table is damaged.
       if (present == 0) Fail(ErrorCode::kCorruptRecords);
     }
-    const std::uint8_t* image = block.data() + std::size_t{r - first} * record_size_;
+    const std::uint8_t* image = bytes + std::size_t{r - first} * record_size_;
     if (!plain.empty()) {
       std::memcpy(plain.data(), image, record_size_);
       ScrambleTableContents(plain.data(), record_size_);

@@ -417,6 +417,13 @@ bool TFileHandler::LockRange(std::int64_t offset, std::int64_t length, bool lock
                                  static_cast<std::uint64_t>(length));
 }
 
+bool TFileHandler::MapView(std::int64_t position, std::int32_t n, platform::FileView& view) {
+  view.Reset();
+  if (!open_ || in_memory_ || trace_ || position < 0 || n <= 0) return false;
+  if (FaultHit(FaultSite::kRead)) Fail(Code(ErrorCode::kReadError));
+  return file_.MapView(static_cast<std::uint64_t>(position), static_cast<std::size_t>(n), view);
+}
+
 const std::uint8_t* TFileHandler::MappedHead(std::size_t n) {
   if (!open_ || in_memory_) return nullptr;
   return file_.MapHead(n);

@@ -82,6 +82,12 @@ class TFileHandler {
   // An open disk file's first n bytes mapped (platform::File::MapHead);
   // nullptr for a file in memory, a closed one, or one shorter than n.
   [[nodiscard]] const std::uint8_t* MappedHead(std::size_t n);
+  // Up to n bytes from position, cut at the file's end, as a mapped view
+  // (platform::File::MapView): for scans that read a file's bytes once.
+  // False, view empty, for a file in memory or a closed one, when tracing
+  // (the reads are traced instead) or when the file cannot be mapped; the
+  // caller then reads. A fault site as Read.
+  bool MapView(std::int64_t position, std::int32_t n, platform::FileView& view);
 
   // Conveniences: Seek(position, 0) then Read / Write.
   std::int32_t ReadAt(std::int64_t position, void* buffer, std::int32_t n);

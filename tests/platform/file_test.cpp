@@ -185,6 +185,34 @@ TEST(FileIo, ReadWriteSeekTruncate) {
   EXPECT_FAILS(f.LockFile(0, 1), ERROR_INVALID_HANDLE);
 }
 
+TEST(FileIo, MappedViewsAreCutAtTheEndAndSeeLaterWrites) {
+  ScratchDir dir;
+  File f;
+  ASSERT_TRUE(f.Open(dir / "view.dat", Access::ReadWrite, Share::ReadWrite, Disposition::CreateNew));
+  std::string bytes(10000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + i % 26);
+  std::uint32_t done = 0;
+  ASSERT_TRUE(f.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &done));
+  FileView view;
+  // From inside a page, past the end: the bytes up to the end.
+  ASSERT_TRUE(f.MapView(4097, 20000, view));
+  ASSERT_EQ(view.Size(), bytes.size() - 4097);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.Data()), view.Size()), bytes.substr(4097));
+  // A write through another handle is seen in the view at once.
+  File other;
+  ASSERT_TRUE(other.Open(dir / "VIEW.DAT", Access::ReadWrite, Share::ReadWrite, Disposition::OpenExisting));
+  ASSERT_TRUE(other.WriteAt(5000, "XYZ", 3, &done));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.Data()) + (5000 - 4097), 3), "XYZ");
+  // Moved views keep their bytes; nothing at or beyond the end, nothing on a closed file.
+  FileView moved = std::move(view);
+  EXPECT_EQ(view.Size(), 0u);
+  EXPECT_EQ(moved.Data()[0], static_cast<std::uint8_t>(bytes[4097]));
+  EXPECT_FALSE(f.MapView(10000, 1, view));
+  EXPECT_EQ(view.Data(), nullptr);
+  f.Close();
+  EXPECT_FALSE(f.MapView(0, 1, view));
+}
+
 TEST(FileErrors, ErrnoMapping) {
   const std::pair<int, std::uint32_t> cases[] = {{ENOENT, 2}, {ENOTDIR, 3}, {EMFILE, 4}, {ENFILE, 4}, {EACCES, 5},
                                                  {EPERM, 5},  {EBADF, 6},   {ENOMEM, 8}, {EXDEV, 17}, {ENOSPC, 112},
