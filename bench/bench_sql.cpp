@@ -51,9 +51,11 @@ using Clock = std::chrono::steady_clock;
 
 const std::string& Dir() {
   static const std::string dir = [] {
-    char tmpl[] = "/tmp/bench_sql_XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) std::abort();
-    return std::string(tmpl);
+    // BENCH_SQL_DIR puts the tables in another folder (another file system).
+    const char* base = std::getenv("BENCH_SQL_DIR");
+    std::string tmpl = std::string(base != nullptr ? base : "/tmp") + "/bench_sql_XXXXXX";
+    if (mkdtemp(tmpl.data()) == nullptr) std::abort();
+    return tmpl;
   }();
   return dir;
 }

@@ -295,6 +295,18 @@ std::string ResolvePath(std::string_view name) {
   if (path.empty()) return path;
   struct stat st {};
   if (lstat(path.c_str(), &st) == 0) return path;
+  // Mostly the folder exists as written and only the last name differs in
+  // case or is missing: one listing of that folder, not a check of every
+  // folder on the way down.
+  if (const std::size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0) {
+    const std::string parent = path.substr(0, slash);
+    const std::string last = path.substr(slash + 1);
+    if (!last.empty() && last != "." && last != ".." && lstat(parent.c_str(), &st) == 0 &&
+        S_ISDIR(st.st_mode)) {
+      const std::string match = MatchInDirectory(parent, last);
+      return match.empty() ? path : parent + "/" + match;
+    }
+  }
 
   std::vector<std::string> parts;
   for (std::size_t pos = 0; pos <= path.size();) {

@@ -662,10 +662,13 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   bool ReadNextCached(std::span<std::byte> buffer);
   // Inside a read section, before record n of a natural walk under a
   // filter bitmap is read on its own: n and the records the bitmap keeps
-  // within kPrefetchBytes after it are read with one read into the record
-  // cache, for the reads of the walk that follow.
+  // within kPrefetchViewBytes after it are taken from a mapped view of the
+  // file (within kPrefetchBytes with one read where it cannot be mapped)
+  // into the record cache, for the reads of the walk that follow.
   void PrefetchFiltered(std::uint32_t n);
   static constexpr std::uint32_t kPrefetchBytes = 65536;
+  // The same reach where the file can be mapped (data_file_cached_read.cpp).
+  static constexpr std::uint32_t kPrefetchViewBytes = 1u << 20;
   // ReadStored's hit-rate window: one lookup of the block cache, hit or not.
   void CountBlockLookup(bool hit);
   // How many records, record n included, lie physically in sequence from

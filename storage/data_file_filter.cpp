@@ -137,11 +137,22 @@ bool TDataFile::ScanStoredRecords(
   std::vector<std::uint8_t> plain(header_.Encrypted() ? record_size_ : 0);
   std::uint32_t first = 0;    // records first .. first + present - 1 are in bytes
   std::uint32_t present = 0;
+  // The slots the record cache holds, noted once: a probe of its map for
+  // every record of a large table would cost more than the rest of the
+  // scan. (A visit loads nothing newer than the file into the cache, and a
+  // buffer it pushes out had nothing left to write.)
+  std::vector<std::uint64_t> cached_slots(std::size_t{slots} / 64 + 1, 0);
+  for (const TRecord* c : cache_.All()) {
+    const std::uint32_t k = c->RecordNumber();
+    if (k >= 1 && k <= slots) cached_slots[k / 64] |= std::uint64_t{1} << (k % 64);
+  }
   for (std::uint32_t r = only ? only->NextSet(0) : 1; r >= 1 && r <= slots;
        r = only ? only->NextSet(r) : r + 1) {
-    if (const TRecord* cached = cache_.Find(r)) {
-      if (cached->Status() == 0) visit(r, cached->Data());
-      continue;
+    if ((cached_slots[r / 64] >> (r % 64)) & 1) {
+      if (const TRecord* cached = cache_.Find(r)) {
+        if (cached->Status() == 0) visit(r, cached->Data());
+        continue;
+      }
     }
     if (present == 0 || r < first || r >= first + present) {
       const auto position = static_cast<std::int64_t>(RecordPosition(r));
