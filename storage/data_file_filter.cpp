@@ -113,7 +113,7 @@ class DataFileFilterSource : public FilterSource {
       throw;
     }
     store->SelectIndex(previous);
-    if (position > 0) store->SetLogicalPosition(position);
+    if (position > 0) store->SetLogicalPositionUnfiltered(position);
     if (!ok) bitmap.ClearAll();
     return ok;
   }

@@ -514,7 +514,7 @@ void FilterEngine::ConditionBits(const Condition& c, RecordBitmap& bitmap) {
   const std::int32_t position = previous == kNoIndex ? 0 : store.GetLogicalPosition();
   auto restore = [&] {
     store.SelectIndex(previous);
-    if (position > 0) store.SetLogicalPosition(position);
+    if (position > 0) store.SetLogicalPositionUnfiltered(position);
   };
   try {
     store.SelectIndex(c.slot);

@@ -132,6 +132,91 @@ void IndexStore::ForEachEntry(std::uint32_t first, std::uint32_t last,
   }
 }
 
+namespace {
+
+// The record numbers of a leaf image, in order, when the image is a
+// well-formed non-root leaf whose previous leaf is prev; its next link in
+// next. False on anything else (the caller reads the page through the
+// cache, which reports the damage).
+bool LeafImageRecords(const std::uint8_t* page, std::uint16_t key_size, bool compressed,
+                      std::uint32_t prev, std::uint32_t end_offset, std::uint32_t& next,
+                      std::vector<std::uint32_t>& records) {
+  records.clear();
+  const std::uint8_t type = page[kPageType];
+  if (!IsLeafType(type) || IsRootType(type)) return false;
+  const int count = LoadLittle<std::uint16_t>(page + kPageCount);
+  next = LoadLittle<std::uint32_t>(page + kPageNext);
+  if (count == 0 || LoadLittle<std::uint32_t>(page + kPagePrev) != prev) return false;
+  if (next != 0 && (next % kIndexBlockSize != 0 || next < kIndexBlockSize || next >= end_offset))
+    return false;
+  const std::size_t k = key_size;
+  const std::uint8_t* p = page + kPageEntries;
+  const std::uint8_t* const end = page + kIndexBlockSize;
+  if (compressed) {
+    if (LoadLittle<std::uint16_t>(page + kPageBytesUsed) > kPageEntryArea) return false;
+    if (count > static_cast<int>(kPageEntryArea / 6)) return false;
+    for (int i = 0; i < count; ++i) {
+      if (end - p < 2) return false;
+      const std::size_t shared = LoadLittle<std::uint16_t>(p);
+      if (shared > k || (i == 0 && shared != 0)) return false;
+      const std::size_t rest = k - shared;
+      if (static_cast<std::size_t>(end - p) < 2 + rest + 4) return false;
+      records.push_back(LoadLittle<std::uint32_t>(p + 2 + rest));
+      p += 2 + rest + 4;
+    }
+    return true;
+  }
+  if (count > LeafCapacity(key_size)) return false;
+  for (int i = 0; i < count; ++i, p += k + 4) records.push_back(LoadLittle<std::uint32_t>(p + k));
+  return true;
+}
+
+}  // namespace
+
+void IndexStore::ForEachEntryRecord(std::uint32_t first, std::uint32_t last,
+                                    const std::function<bool(std::uint32_t)>& visit) {
+  platform::FileView view;
+  const std::uint32_t end_offset = header_.EndOffset();
+  if (owner_->Scrambled() || cur_slot_ < 0 || cur_slot_ >= kIndexSlots ||
+      !MapBlocks(end_offset, view) || view.Size() < end_offset) {
+    ForEachEntry(first, last, visit);
+    return;
+  }
+  int idx = 0;
+  PagePin leaf = LeafAt(first, idx);
+  if (!leaf) return;
+  std::int64_t pos = first;
+  for (; idx < leaf->Count() && pos <= last; ++idx, ++pos) {
+    if (!visit(leaf->Link(idx))) return;
+  }
+  std::uint32_t prev = leaf->Offset();
+  std::uint32_t next = leaf->Next();
+  leaf = PagePin();
+  const PageList& list = lists_[cur_slot_];
+  std::vector<std::uint32_t> records;
+  std::uint32_t crossings = 0;
+  while (pos <= last && next != 0) {
+    // As StepForward: the next leaf must link back, and a cycle ends.
+    if (++crossings > end_offset / kIndexBlockSize) Corrupt();
+    const std::uint32_t offset = next;
+    if (list.map.Find(offset) == nullptr &&
+        LeafImageRecords(view.Data() + offset, key_size_, compressed_, prev, end_offset, next,
+                         records)) {
+      for (std::size_t i = 0; i < records.size() && pos <= last; ++i, ++pos) {
+        if (!visit(records[i])) return;
+      }
+    } else {
+      PagePin n = GetPage(offset);
+      if (!n->IsLeaf() || n->IsRoot() || n->Count() == 0 || n->Prev() != prev) Corrupt();
+      for (int i = 0; i < n->Count() && pos <= last; ++i, ++pos) {
+        if (!visit(n->Link(i))) return;
+      }
+      next = n->Next();
+    }
+    prev = offset;
+  }
+}
+
 std::uint32_t IndexStore::CountBelow(const std::uint8_t* key, std::size_t n, bool not_greater) {
   PagePin p = GetPage(RootPage());
   if (!p) return 0;
@@ -313,7 +398,7 @@ const RecordBitmap* IndexStore::PassingBits() {
   v.bits = RecordBitmap(any ? last - first + 1 : 0);
   if (any) {
     std::uint32_t i = 0;
-    ForEachEntry(first, last, [&](std::uint32_t record) {
+    ForEachEntryRecord(first, last, [&](std::uint32_t record) {
       ++i;
       if (filter_->Accept(record)) v.bits.Set(i);
       return true;
@@ -565,6 +650,18 @@ void IndexStore::SetLogicalPosition(std::int32_t n) {
   if (CurrentPasses() || NextPassing()) return;
   SeekAbsolute(static_cast<std::int64_t>(first) + n - 1);
   if (!PrevPassing()) EmptyCursor();
+}
+
+void IndexStore::SetLogicalPositionUnfiltered(std::int32_t n) {
+  IndexRecordFilter* const filter = filter_;
+  filter_ = nullptr;
+  try {
+    SetLogicalPosition(n);
+  } catch (...) {
+    filter_ = filter;
+    throw;
+  }
+  filter_ = filter;
 }
 
 std::int32_t IndexStore::GetLogicalPosition() const {

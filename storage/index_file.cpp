@@ -59,6 +59,11 @@ std::int32_t TIndexFile::ReadBlock(std::uint32_t offset, std::uint8_t* buffer, s
   return ReadAtMost(offset, buffer, n);
 }
 
+bool TIndexFile::MapBlocks(std::uint32_t end, platform::FileView& view) {
+  if (end > static_cast<std::uint32_t>(INT32_MAX)) return false;
+  return MapView(0, static_cast<std::int32_t>(end), view);
+}
+
 void TIndexFile::WriteBlock(std::uint32_t offset, const std::uint8_t* buffer, std::int32_t n) {
   WriteAt(offset, buffer, n);
 }

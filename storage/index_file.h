@@ -50,6 +50,7 @@ class TIndexFile : public TFileHandler, public IndexStore {
  protected:
   std::int32_t ReadBlock(std::uint32_t offset, std::uint8_t* buffer, std::int32_t n) override;
   void WriteBlock(std::uint32_t offset, const std::uint8_t* buffer, std::int32_t n) override;
+  bool MapBlocks(std::uint32_t end, platform::FileView& view) override;
   void TruncateTo(std::uint32_t size) override;
   [[nodiscard]] std::uint64_t StorageSize() override;
   [[nodiscard]] bool ExclusiveAccess() const override { return Exclusive(); }

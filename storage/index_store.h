@@ -44,6 +44,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file.h"
 #include "storage/engine_error.h"
 #include "storage/index_format.h"
 #include "storage/index_owner.h"
@@ -287,6 +288,11 @@ class IndexStore : private TPage::UndoRecorder {
   bool FindKey(const std::uint8_t* key, bool nearest, bool keep_bof_eof);
   bool FindKeyPrefix(const std::uint8_t* key, std::size_t n);
   void SetLogicalPosition(std::int32_t n);
+  // The same without regard to the record filter: puts back a place taken
+  // by GetLogicalPosition while the filter's bitmaps are being made (they
+  // answer nothing yet, and the search for a passing entry would walk the
+  // whole index).
+  void SetLogicalPositionUnfiltered(std::int32_t n);
   [[nodiscard]] std::int32_t GetLogicalPosition() const;
   [[nodiscard]] std::uint32_t GetCurrentRecordNumber();
   // The current entry's key (key size bytes); empty without a current entry.
@@ -336,6 +342,14 @@ class IndexStore : private TPage::UndoRecorder {
   // the caller's to judge); writes and truncation raise on failure.
   virtual std::int32_t ReadBlock(std::uint32_t offset, std::uint8_t* buffer, std::int32_t n) = 0;
   virtual void WriteBlock(std::uint32_t offset, const std::uint8_t* buffer, std::int32_t n) = 0;
+  // The file's first end bytes as a mapped view, for walks that read many
+  // pages once; false (the walk reads pages) where the file cannot be
+  // mapped.
+  virtual bool MapBlocks(std::uint32_t end, platform::FileView& view) {
+    (void)end;
+    (void)view;
+    return false;
+  }
   virtual void TruncateTo(std::uint32_t size) = 0;
   [[nodiscard]] virtual std::uint64_t StorageSize() = 0;
   [[nodiscard]] virtual bool ExclusiveAccess() const = 0;
@@ -464,6 +478,15 @@ class IndexStore : private TPage::UndoRecorder {
   // answers false.
   void ForEachEntry(std::uint32_t first, std::uint32_t last,
                     const std::function<bool(std::uint32_t)>& visit);
+  // The same for a walk that needs only the record numbers: the leaves the
+  // page cache holds are read there, the others straight from a mapped
+  // view of the file, neither decoded into pages nor cached (a walk of a
+  // whole large index would fill the cache with pages it never uses
+  // again). A leaf whose image fails any check is read through the cache,
+  // which reports the damage. As ForEachEntry where the file cannot be
+  // mapped or its blocks are scrambled.
+  void ForEachEntryRecord(std::uint32_t first, std::uint32_t last,
+                          const std::function<bool(std::uint32_t)>& visit);
   // The kept passing bitmap, made again when stale; nullptr when it can't
   // be kept.
   const RecordBitmap* PassingBits();

@@ -230,3 +230,75 @@ TEST_F(FilterOps, OptionStartsFromEarlierFiltersAndLentTreesStayTheLenders) {
 
 }  // namespace
 }  // namespace storage::filtertest
+
+namespace storage::filtertest {
+namespace {
+
+// Places far into a filtered index view of a table just opened: the bitmap
+// of the view's passing entries is made by walking leaves the page cache
+// does not hold yet (their images read where the file lies), on an index
+// with compressed leaves (S; N then S) and one without (N), shared and
+// exclusive. Each place holds the record a sort of the passing rows puts
+// there.
+TEST_F(FilterOps, FarPlacesInAFilteredIndexViewOfATableJustOpened) {
+  const std::string name = Path("FAR.DAT");
+  Create(name, FilterTableDefinition(true));
+  constexpr int kRows = 8000;
+  std::vector<Row> rows;
+  {
+    auto w = OpenTable(name);
+    std::mt19937 rng(20261207);
+    std::vector<int> s_order(kRows), n_order(kRows);
+    for (int i = 0; i < kRows; ++i) s_order[i] = n_order[i] = i;
+    std::shuffle(s_order.begin(), s_order.end(), rng);
+    std::shuffle(n_order.begin(), n_order.end(), rng);
+    for (int i = 0; i < kRows; ++i) {
+      char s[8];
+      std::snprintf(s, sizeof s, "%05d", s_order[i]);
+      Row r;
+      r.id = i + 1;
+      r.s = s;
+      r.n = n_order[i];
+      r.m = static_cast<std::int16_t>(rng() % 300);
+      InsertRow(*w, r);
+      rows.push_back(r);
+    }
+    w->Close();
+  }
+  // Index slot, and the order it puts rows in.
+  const std::vector<std::pair<std::uint8_t, bool (*)(const Row&, const Row&)>> orders = {
+      {1, [](const Row& a, const Row& b) { return *a.s < *b.s; }},
+      {2, [](const Row& a, const Row& b) { return *a.n < *b.n; }},
+      {6, [](const Row& a, const Row& b) { return *a.n < *b.n; }}};
+  for (const auto& [index, before] : orders) {
+    std::vector<Row> view;
+    for (const Row& r : rows)
+      if (*r.m < 100) view.push_back(r);
+    std::sort(view.begin(), view.end(), before);
+    const auto size = static_cast<std::uint32_t>(view.size());
+    ASSERT_GT(size, 2 * IndexStore::kRankWalk);
+    for (const bool exclusive : {true, false}) {
+      SCOPED_TRACE("index " + std::to_string(index) + (exclusive ? " exclusive" : " shared"));
+      auto t = OpenTable(name, exclusive);
+      t->SwitchToIndex(index);
+      std::int32_t h = 0;
+      ASSERT_EQ(t->AddFilter(Binary(Op::kLess, FieldRef(*t, "M"), NewIntegerConstant(100)), false, h),
+                ErrorCode::kNone);
+      ASSERT_EQ(t->ActivateFilter(h), ErrorCode::kNone);
+      for (const std::uint32_t k : {size - 3, IndexStore::kRankWalk + 100, size / 2 + 7, size}) {
+        ASSERT_TRUE(t->SetViewPlace(k));
+        const std::byte* p = t->CurrentRecordData();
+        ASSERT_NE(p, nullptr) << "place " << k;
+        EXPECT_EQ(GetFieldValue<std::int32_t>({p, t->GetRecordBufferSize()},
+                                              t->GetFieldDescriptor(false, kId).Slot()),
+                  view[k - 1].id)
+            << "place " << k << " of " << size;
+        EXPECT_EQ(t->ViewPlace(), k);
+      }
+      t->Close();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace storage::filtertest
