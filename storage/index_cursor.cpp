@@ -199,7 +199,7 @@ void IndexStore::ForEachEntryRecord(std::uint32_t first, std::uint32_t last,
     // As StepForward: the next leaf must link back, and a cycle ends.
     if (++crossings > end_offset / kIndexBlockSize) Corrupt();
     const std::uint32_t offset = next;
-    if (list.map.Find(offset) == nullptr &&
+    if (list.map.Find(offset) == nullptr && std::size_t{offset} + kIndexBlockSize <= view.Size() &&
         LeafImageRecords(view.Data() + offset, key_size_, compressed_, prev, end_offset, next,
                          records)) {
       for (std::size_t i = 0; i < records.size() && pos <= last; ++i, ++pos) {
