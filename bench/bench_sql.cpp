@@ -12,19 +12,20 @@
 // same indexes and case-sensitive LIKE; our tables are opened shared, as a
 // query opens them.
 //
-// On the build machine (RelWithDebInfo, 8 cores shared with other builds)
-// ours over SQLite's, 10,000 / 100,000 rows, at load 3 (two runs): filter
-// 1.3-1.4 / 0.6-0.7, ORDER BY 1.3-1.35 / 0.85-0.95, GROUP BY 0.75-0.8 /
-// 0.45, DISTINCT 0.95-1.2 / 0.5, live LIKE 0.9-1.1 / 1.35-1.45, join
-// 0.6-0.8 / 0.3-0.45, three-table join 0.35-0.5 / 0.5-0.6, self-join
-// 0.55-0.6 / 0.15; the 4,000-row self-join 1.8-2.5 ms (0.8-1.0). At load
-// 10 the 10,000-row lines rise (filter to 2-2.5, ORDER BY to 1.4-1.7): what
-// is left there is fixed per statement. Each canned result is two new
-// files (the file system's inode allocation, slow while many files were
-// deleted a moment before, is a quarter to a half of the 10,000-row
-// filter), the source tables are opened, and an index-answered filter
-// scans the whole table for its live-record bitmap; SQLite keeps its pages
-// cached between statements, ours opens the tables anew for each.
+// On the build machine (RelWithDebInfo, 8 cores, nothing else running)
+// ours over SQLite's, 10,000 / 100,000 rows (three runs): filter 1.1-1.3 /
+// 0.5, ORDER BY 1.0-1.2 / 0.5-0.85, GROUP BY 0.7-0.75 / 0.45, DISTINCT
+// 0.85 / 0.45-0.5, live LIKE 0.75-0.9 / 0.95, join 0.55-0.65 / 0.3-0.4,
+// three-table join 0.35 / 0.35-0.5, self-join 0.5-0.6 / 0.1; the
+// 4,000-row self-join 1.7-2.1 ms (0.75-0.85). What is left in the
+// 10,000-row lines is per statement: each canned result is two new files,
+// the source tables are opened, and the result is read back through the
+// record cache; SQLite keeps its pages cached between statements, ours
+// opens the tables anew for each. On a file system that is slow to create
+// files just after many were deleted (ext4 without a journal scans the
+// recently freed inodes), the 10,000-row filter rises to 2 or more while
+// other programs create and delete files; BENCH_SQL_DIR puts the tables
+// elsewhere (a tmpfs, say) to see the difference.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>
