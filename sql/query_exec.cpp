@@ -300,17 +300,17 @@ bool KeyOfNode(const TExpressionNode& n, KeyDomain domain, std::string& out) {
   return AppendKey(n.type, n.null != 0, n.value.data(), storage::kNodeValueSize - 1, domain, out);
 }
 
-// Calls visit(record number, stored record) for every record of the
-// table's filtered view that satisfies condition (when given), in record
-// order, until visit answers false; false then. Inside a read section.
+// Calls visit(record number), with the record in buffer, for every record
+// of the table's filtered view that satisfies condition (when given), in
+// record order, until visit answers false; false then. Inside a read
+// section.
 //
-// The records are read from the file in runs of about 64 KB, around the
-// table's record cache: a scan would otherwise push every record through
+// The records are read by the table's scan past its record cache
+// (TDataFile::ScanStoredRecords): a walk would push every record through
 // the cache (a lookup, a recycled buffer and two map updates per record)
-// only to drop it again. Within the read section the file holds what the
-// cache would: a shared table's writes are flushed when they end, and
-// writers wait for the read lock. A table whose records carry computed
-// fields is read through its cache, which computes them.
+// only to drop it again. The condition is tested on the stored image, and
+// only a record that passes is copied into buffer. A table whose records
+// carry computed fields is read through its cache, which computes them.
 template <class Visit>
 bool ForEachViewRecord(TDataFile& file, const RecordCondition* condition,
                        std::span<std::byte> buffer, Visit&& visit) {
@@ -322,58 +322,25 @@ bool ForEachViewRecord(TDataFile& file, const RecordCondition* condition,
   const bool by_bitmap = engine.BitmapMode() && !engine.CallbackActive();
   // Otherwise only callback filters can refuse a record.
   const bool ask_filters = !by_bitmap && engine.CallbackActive();
+  const storage::RecordBitmap* only = by_bitmap ? &engine.Result() : nullptr;
   const std::size_t size = std::min(buffer.size(), file.GetRecordBufferSize());
-  const bool raw = !file.HasComputedFields();
-  const std::size_t record_size = file.RecordSize();
-  const std::uint32_t per_run =
-      static_cast<std::uint32_t>(std::max<std::size_t>(1, 65536 / std::max<std::size_t>(record_size, 1)));
-  const std::uint32_t per_view = static_cast<std::uint32_t>(std::max<std::size_t>(
-      1, TDataFile::kScanViewBytes / std::max<std::size_t>(record_size, 1)));
-  // A run of records from a mapped view of the file (no copy), or read
-  // into run where the file cannot be mapped.
-  std::vector<std::uint8_t> run;
-  platform::FileView view;
-  const std::uint8_t* run_bytes = nullptr;
-  std::uint32_t run_first = 0, run_count = 0;  // records held in run_bytes
-  if (raw) std::fill(buffer.begin(), buffer.end(), std::byte{0});
-  for (std::uint32_t r = by_bitmap ? engine.Result().NextSet(0) : 1; r >= 1 && r <= last;
-       r = by_bitmap ? engine.Result().NextSet(r) : r + 1) {
-    bool live;
-    if (raw) {
-      if (r < run_first || r >= run_first + run_count) {
-        run_first = r;
-        const std::int64_t at = static_cast<std::int64_t>(file.Header().DataStart() +
-                                                          std::uint64_t{r - 1} * record_size);
-        std::size_t got = 0;
-        run_count = std::min(per_view, last - r + 1);
-        if (file.MapView(at, static_cast<std::int32_t>(std::size_t{run_count} * record_size), view)) {
-          run_bytes = view.Data();
-          got = view.Size();
-        } else {
-          run_count = std::min(per_run, last - r + 1);
-          run.resize(std::size_t{run_count} * record_size);
-          const std::int32_t read = file.ReadAt(at, run.data(), static_cast<std::int32_t>(run.size()));
-          run_bytes = run.data();
-          got = read > 0 ? static_cast<std::size_t>(read) : 0;
-        }
-        run_count = std::min<std::uint32_t>(run_count, static_cast<std::uint32_t>(got / record_size));
-        if (run_count == 0) storage::EngineError(storage::ErrorCode::kCorruptRecords, file.FileName());
-      }
-      const std::uint8_t* p = run_bytes + std::size_t{r - run_first} * record_size;
-      if (file.IsEncrypted()) {
-        std::memcpy(buffer.data(), p, std::min(size, record_size));
-        storage::ScrambleTableContents(buffer.data(), record_size);
-        live = std::to_integer<std::uint8_t>(buffer[0]) == 0;
-      } else {
-        live = p[0] == 0;
-        if (live) std::memcpy(buffer.data(), p, std::min(size, record_size));
-      }
-    } else {
-      storage::TRecord* rec = file.GetRecordBuffer(r, true, storage::ReadDirection::kForward, false);
-      live = rec->Status() == 0;
-      if (live) std::memcpy(buffer.data(), rec->Data().data(), size);
-      file.ReleaseRecordBuffer(rec);
-    }
+  bool completed = true;
+  std::fill(buffer.begin(), buffer.end(), std::byte{0});
+  const bool scanned =
+      file.ScanStoredRecords(only, last, [&](std::uint32_t r, std::span<const std::byte> record) {
+        if (ask_filters && !file.FilterAccepts(r)) return true;
+        if (condition != nullptr && !condition->Holds(record)) return true;
+        std::memcpy(buffer.data(), record.data(), std::min(size, record.size()));
+        completed = visit(r);
+        return completed;
+      });
+  if (scanned) return completed;
+  for (std::uint32_t r = only ? only->NextSet(0) : 1; r >= 1 && r <= last;
+       r = only ? only->NextSet(r) : r + 1) {
+    storage::TRecord* rec = file.GetRecordBuffer(r, true, storage::ReadDirection::kForward, false);
+    const bool live = rec->Status() == 0;
+    if (live) std::memcpy(buffer.data(), rec->Data().data(), size);
+    file.ReleaseRecordBuffer(rec);
     if (!live || (ask_filters && !file.FilterAccepts(r))) continue;
     if (condition != nullptr && !condition->Holds(buffer)) continue;
     if (!visit(r)) return false;

@@ -527,14 +527,15 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // of up to kScanViewBytes of the file, or read in blocks of
   // kScanBlockBytes where it cannot be mapped; a record the cache holds is
   // taken from there (it may be newer than the file). Liveness is the
-  // image's status byte. False, with nothing visited, for a table with
-  // computed fields (their values exist only in cached buffers).
+  // image's status byte. The scan ends early when visit answers false.
+  // False, with nothing visited, for a table with computed fields (their
+  // values exist only in cached buffers).
   static constexpr std::size_t kScanBlockBytes = 65536;
   // The most of the file a scan maps at once.
   static constexpr std::size_t kScanViewBytes = std::size_t{8} << 20;
   bool ScanStoredRecords(
       const RecordBitmap* only, std::uint32_t slots,
-      const std::function<void(std::uint32_t, std::span<const std::byte>)>& visit);
+      const std::function<bool(std::uint32_t, std::span<const std::byte>)>& visit);
   [[nodiscard]] bool HeaderChecked() const { return header_checked_; }
   [[nodiscard]] bool TableHasPrimaryKey() const;
   [[nodiscard]] TIndexFile& IndexFile() { return *index_file_; }

@@ -57,8 +57,10 @@ class DataFileFilterSource : public FilterSource {
   void LiveRecords(RecordBitmap& bitmap) override {
     bitmap.ClearAll();
     const std::uint32_t slots = std::min(RecordSlots(), bitmap.Slots());
-    if (t_.ScanStoredRecords(nullptr, slots,
-                             [&](std::uint32_t r, std::span<const std::byte>) { bitmap.Set(r); }))
+    if (t_.ScanStoredRecords(nullptr, slots, [&](std::uint32_t r, std::span<const std::byte>) {
+          bitmap.Set(r);
+          return true;
+        }))
       return;
     if (LiveFromDeletedIndex(bitmap)) return;
     ForEachRecord(nullptr, [&](std::uint32_t r, std::span<const std::byte>) { bitmap.Set(r); });
@@ -68,7 +70,11 @@ class DataFileFilterSource : public FilterSource {
       const RecordBitmap* only,
       const std::function<void(std::uint32_t, std::span<const std::byte>)>& visit) override {
     const std::uint32_t slots = std::min(RecordSlots(), only ? only->Slots() : RecordSlots());
-    if (t_.ScanStoredRecords(only, slots, visit)) return;
+    if (t_.ScanStoredRecords(only, slots, [&](std::uint32_t r, std::span<const std::byte> data) {
+          visit(r, data);
+          return true;
+        }))
+      return;
     for (std::uint32_t r = only ? only->NextSet(0) : 1; r >= 1 && r <= slots;
          r = only ? only->NextSet(r) : r + 1) {
       const RecordPin rec(t_.GetRecordBuffer(r, true, ReadDirection::kForward, false));
@@ -123,7 +129,7 @@ class DataFileFilterSource : public FilterSource {
 
 bool TDataFile::ScanStoredRecords(
     const RecordBitmap* only, std::uint32_t slots,
-    const std::function<void(std::uint32_t, std::span<const std::byte>)>& visit) {
+    const std::function<bool(std::uint32_t, std::span<const std::byte>)>& visit) {
   if (has_computed_ || computed_size_ != 0 || record_size_ == 0) return false;
   const std::uint32_t per_block =
       std::max<std::uint32_t>(1, static_cast<std::uint32_t>(kScanBlockBytes / record_size_));
@@ -150,7 +156,7 @@ bool TDataFile::ScanStoredRecords(
        r = only ? only->NextSet(r) : r + 1) {
     if ((cached_slots[r / 64] >> (r % 64)) & 1) {
       if (const TRecord* cached = cache_.Find(r)) {
-        if (cached->Status() == 0) visit(r, cached->Data());
+        if (cached->Status() == 0 && !visit(r, cached->Data())) return true;
         continue;
       }
     }
@@ -182,7 +188,7 @@ bool TDataFile::ScanStoredRecords(
       image = plain.data();
     }
     if (image[0] != 0) continue;  // deleted
-    visit(r, std::as_bytes(std::span<const std::uint8_t>(image, record_size_)));
+    if (!visit(r, std::as_bytes(std::span<const std::uint8_t>(image, record_size_)))) return true;
   }
   return true;
 }

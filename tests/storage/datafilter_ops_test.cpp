@@ -302,3 +302,29 @@ TEST_F(FilterOps, FarPlacesInAFilteredIndexViewOfATableJustOpened) {
 
 }  // namespace
 }  // namespace storage::filtertest
+
+namespace storage::filtertest {
+namespace {
+
+// A scan of the stored records ends where its visit says so, in the file's
+// runs and among records the cache holds alike.
+TEST_F(FilterOps, AScanEndsWhenItsVisitSaysSo) {
+  const std::string name = Path("STOP.DAT");
+  Create(name, FilterTableDefinition(false));
+  auto t = OpenTable(name);
+  for (int i = 1; i <= 300; ++i) InsertRow(*t, Row{.id = i});
+  for (const bool cached : {false, true}) {
+    if (cached) {
+      for (std::uint32_t n = 1; n <= 300; ++n) (void)RecordId(*t, n);
+    }
+    std::vector<std::uint32_t> seen;
+    ASSERT_TRUE(t->ScanStoredRecords(nullptr, 300, [&](std::uint32_t r, std::span<const std::byte>) {
+      seen.push_back(r);
+      return r < 7;
+    }));
+    EXPECT_EQ(seen, (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6, 7})) << "cached " << cached;
+  }
+}
+
+}  // namespace
+}  // namespace storage::filtertest
