@@ -18,6 +18,7 @@
 #include "framework/exceptions.h"
 #include "storage/filter_buffer.h"
 #include "storage/filter_reader.h"
+#include "tests/common/flat_chain.h"
 #include "tests/dataset/filter_compiler_test_support.h"
 
 namespace dataset::test {
@@ -396,11 +397,7 @@ TEST(FilterCompilerTest, CompiledFiltersSelectTheRightRecords) {
 
   // Flat chains of 201, 5,000 and 10,000 terms select what their short
   // equivalents select (a buffer of 10,000 terms is a wide one).
-  auto chain = [](int n, const char* op, const std::function<std::string(int)>& term) {
-    std::string out;
-    for (int i = 0; i < n; ++i) out += (i ? op : "") + term(i);
-    return out;
-  };
+  const auto chain = testsupport::FlatChain;
   const struct {
     std::string text;
     const char* selected;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "framework/db/data_link.h"
+#include "tests/common/flat_chain.h"
 #include "tests/dataset/dataset_test_support.h"
 
 namespace dataset::dstest {
@@ -67,11 +68,7 @@ class TableSearch : public DataSetTest {
 // the primary index and without one.
 TEST_F(TableSearch, LongFilterChainsKeepWhatAScanKeeps) {
   TTolmidTable* t = MakePeople(40);
-  auto chain = [](int n, const char* op, const std::function<std::string(int)>& term) {
-    std::string out;
-    for (int i = 0; i < n; ++i) out += (i ? op : "") + term(i);
-    return out;
-  };
+  const auto chain = testsupport::FlatChain;
   const struct {
     std::string text;
     std::function<bool(int id, const std::string& city, int num)> keep;

@@ -25,6 +25,7 @@
 #include <random>
 
 #include "sql_tables.h"
+#include "tests/common/flat_chain.h"
 #include "tests/common/sqlite_peer.h"
 
 namespace sql::test {
@@ -327,11 +328,7 @@ TEST_F(ExecDifferentialTest, RandomQueriesAgreeWithSqlite) {
 // at 1,000 levels); a chain costs one level, while real nesting is still
 // refused at the limit.
 TEST_F(ExecDifferentialTest, LongFlatChainsAgreeWithSqlite) {
-  auto chain = [](int n, const char* op, const std::function<std::string(int)>& term) {
-    std::string out;
-    for (int i = 0; i < n; ++i) out += (i ? op : "") + term(i);
-    return out;
-  };
+  const auto chain = testsupport::FlatChain;
   const std::string odd_ids = chain(201, " OR ", [](int i) { return "id = " + std::to_string(2 * i + 1); });
   const std::string not_even = chain(5000, " AND ", [](int i) { return "id <> " + std::to_string(2 * i + 2); });
   const std::string not_x = chain(10000, " AND ", [](int i) { return "x <> " + std::to_string(i + 5); });
