@@ -482,6 +482,25 @@ std::int32_t TDataFile::ReadStored(std::uint64_t position, std::uint8_t* out, st
   return present;
 }
 
+std::uint32_t TDataFile::StoredRun(std::uint32_t first, std::uint32_t count, std::uint32_t read_count,
+                                   platform::FileView& view, std::vector<std::uint8_t>& block,
+                                   const std::uint8_t*& bytes) {
+  const auto position = static_cast<std::int64_t>(RecordPosition(first));
+  std::size_t got = 0;
+  if (MapView(position, static_cast<std::int32_t>(std::size_t{count} * record_size_), view)) {
+    bytes = view.Data();
+    got = view.Size();
+  } else {
+    count = std::min(count, read_count);
+    block.resize(std::size_t{count} * record_size_);
+    const std::int32_t read =
+        ReadAtMost(position, block.data(), static_cast<std::int32_t>(block.size()));
+    bytes = block.data();
+    got = read > 0 ? static_cast<std::size_t>(read) : 0;
+  }
+  return std::min<std::uint32_t>(count, static_cast<std::uint32_t>(got / record_size_));
+}
+
 void TDataFile::SetCurrentRecord(TRecord* r) {
   if (current_ != nullptr && current_ != r) current_->ReleaseUse();
   current_ = r;

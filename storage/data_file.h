@@ -670,6 +670,14 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   static constexpr std::uint32_t kPrefetchBytes = 65536;
   // The same reach where the file can be mapped (data_file_cached_read.cpp).
   static constexpr std::uint32_t kPrefetchViewBytes = 1u << 20;
+  // Records first .. first + count - 1 as the file stores them (fewer
+  // where the file ends), for scans that read each record once: mapped
+  // into view where the file can be mapped (no copy), else at most
+  // read_count of them read into block. Sets bytes to first's image and
+  // returns how many records are there.
+  std::uint32_t StoredRun(std::uint32_t first, std::uint32_t count, std::uint32_t read_count,
+                          platform::FileView& view, std::vector<std::uint8_t>& block,
+                          const std::uint8_t*& bytes);
   // ReadStored's hit-rate window: one lookup of the block cache, hit or not.
   void CountBlockLookup(bool hit);
   // How many records, record n included, lie physically in sequence from

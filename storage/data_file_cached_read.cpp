@@ -95,37 +95,21 @@ void TDataFile::PrefetchFiltered(std::uint32_t n) {
   FilterEngine& engine = Filters();
   if (!engine.BitmapMode() || cache_.Find(n) != nullptr) return;
   const std::uint32_t next = header_.NextRecord();
-  // The last record the bitmap keeps within bytes of n (n: none).
-  auto last_within = [&](std::uint32_t bytes) {
-    const std::uint32_t reach = n + std::max<std::uint32_t>(1, bytes / record_size_);
-    std::uint32_t last = n;
-    for (std::uint32_t k = engine.Result().NextSet(n); k > last && k < next && k < reach;
-         k = engine.Result().NextSet(k)) {
-      last = k;
-    }
-    return last;
-  };
-  // Mapped, the pages between the records the bitmap keeps are not even
-  // touched: the reach can be wider than a read's.
-  std::uint32_t last = last_within(kPrefetchViewBytes);
+  // The last record the bitmap keeps within reach. Mapped, the pages
+  // between the records it keeps are not even touched: the reach is wider
+  // than a read's.
+  const std::uint32_t reach = n + std::max<std::uint32_t>(1, kPrefetchViewBytes / record_size_);
+  std::uint32_t last = n;
+  for (std::uint32_t k = engine.Result().NextSet(n); k > last && k < next && k < reach;
+       k = engine.Result().NextSet(k)) {
+    last = k;
+  }
   if (last == n) return;  // nothing near it: the record is read alone
   platform::FileView view;
   const std::uint8_t* bytes = nullptr;
-  std::size_t got = 0;
-  if (MapView(static_cast<std::int64_t>(RecordPosition(n)),
-              static_cast<std::int32_t>(std::size_t{last - n + 1} * record_size_), view)) {
-    bytes = view.Data();
-    got = view.Size();
-  } else {
-    last = last_within(kPrefetchBytes);
-    if (last == n) return;
-    prefetch_.resize(std::size_t{last - n + 1} * record_size_);
-    const std::int32_t read = ReadAtMost(static_cast<std::int64_t>(RecordPosition(n)),
-                                         prefetch_.data(), static_cast<std::int32_t>(prefetch_.size()));
-    bytes = prefetch_.data();
-    got = read > 0 ? static_cast<std::size_t>(read) : 0;
-  }
-  const auto present = static_cast<std::uint32_t>(got / record_size_);
+  const std::uint32_t present =
+      StoredRun(n, last - n + 1, std::max<std::uint32_t>(1, kPrefetchBytes / record_size_), view,
+                prefetch_, bytes);
   // n and the records the bitmap keeps after it, as ReadRun loads them:
   // cached ones stay (they may be newer), the others take clean buffers
   // while there are any.

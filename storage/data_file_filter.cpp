@@ -135,8 +135,6 @@ bool TDataFile::ScanStoredRecords(
       std::max<std::uint32_t>(1, static_cast<std::uint32_t>(kScanBlockBytes / record_size_));
   const std::uint32_t per_view =
       std::max<std::uint32_t>(1, static_cast<std::uint32_t>(kScanViewBytes / record_size_));
-  // The records are taken from a mapped view of the file where it can be
-  // mapped (no copy), else read into block.
   std::vector<std::uint8_t> block;
   platform::FileView view;
   const std::uint8_t* bytes = nullptr;
@@ -161,22 +159,8 @@ bool TDataFile::ScanStoredRecords(
       }
     }
     if (present == 0 || r < first || r >= first + present) {
-      const auto position = static_cast<std::int64_t>(RecordPosition(r));
-      std::uint32_t count = std::min(per_view, slots - r + 1);
-      std::size_t got = 0;
-      if (MapView(position, static_cast<std::int32_t>(std::size_t{count} * record_size_), view)) {
-        bytes = view.Data();
-        got = view.Size();
-      } else {
-        count = std::min(per_block, slots - r + 1);
-        block.resize(std::size_t{per_block} * record_size_);
-        const std::int32_t read = ReadAtMost(
-            position, block.data(), static_cast<std::int32_t>(std::size_t{count} * record_size_));
-        bytes = block.data();
-        got = read > 0 ? static_cast<std::size_t>(read) : 0;
-      }
       first = r;
-      present = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(got / record_size_));
+      present = StoredRun(r, std::min(per_view, slots - r + 1), per_block, view, block, bytes);
       // A slot below the append position that is neither cached nor in the
       // file: the table is damaged.
       if (present == 0) Fail(ErrorCode::kCorruptRecords);
