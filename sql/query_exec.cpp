@@ -36,6 +36,7 @@
 #include "sql/result_table.h"
 #include "sql/sql_error.h"
 #include "storage/data_file_format.h"
+#include "storage/data_file_scan.h"
 #include "storage/engine_error.h"
 #include "storage/expression_eval.h"
 #include "storage/expression_types.h"

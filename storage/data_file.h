@@ -533,9 +533,9 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   static constexpr std::size_t kScanBlockBytes = 65536;
   // The most of the file a scan maps at once.
   static constexpr std::size_t kScanViewBytes = std::size_t{8} << 20;
-  bool ScanStoredRecords(
-      const RecordBitmap* only, std::uint32_t slots,
-      const std::function<bool(std::uint32_t, std::span<const std::byte>)>& visit);
+  // visit(record number, image) -> bool; defined in data_file_scan.h.
+  template <class Visit>
+  bool ScanStoredRecords(const RecordBitmap* only, std::uint32_t slots, Visit&& visit);
   [[nodiscard]] bool HeaderChecked() const { return header_checked_; }
   [[nodiscard]] bool TableHasPrimaryKey() const;
   [[nodiscard]] TIndexFile& IndexFile() { return *index_file_; }

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "datafilter_test_support.h"
+#include "storage/data_file_scan.h"
 
 namespace storage::filtertest {
 namespace {
