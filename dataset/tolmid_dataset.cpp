@@ -10,7 +10,6 @@
 #include "storage/data_file.h"
 #include "storage/engine_error.h"
 #include "storage/index_format.h"
-#include "storage/lock_guards.h"
 #include "storage/record_cache.h"
 #include "storage/value_text.h"
 
@@ -203,6 +202,7 @@ fw::TGetResult TTolmidDataSet::GetRecord(char* buffer, fw::TGetMode mode, bool d
     cursor_->GetBookmark({reinterpret_cast<std::uint8_t*>(bookmark), EngineBookmarkSize()});
     const storage::TRecord* r = cursor_->CurrentRecord();
     StoreU32(bookmark + EngineBookmarkSize(), r != nullptr ? r->RecordNumber() : 0);
+    StoreU32(bookmark + EngineBookmarkSize() + 4, r != nullptr ? r->RecordId() : 0);
     return fw::TGetResult::grOK;
   }
   if (rc == kBeforeFirst) return fw::TGetResult::grBOF;
@@ -225,38 +225,17 @@ void TTolmidDataSet::InternalFirst() { storage::CheckEngineResult(cursor_->MoveT
 void TTolmidDataSet::InternalLast() { storage::CheckEngineResult(cursor_->MoveToEnd()); }
 
 void TTolmidDataSet::SetBookmarkSizeFromCursor() {
-  SetBookmarkSize(static_cast<int>(cursor_->GetBookmarkSize()) + 4);
+  SetBookmarkSize(static_cast<int>(cursor_->GetBookmarkSize() + kRecordTagSize));
 }
 
-void TTolmidDataSet::InternalGotoBookmark(const void* bookmark) {
+bool TTolmidDataSet::GotoBookmarkData(const void* bookmark) {
   const auto* b = static_cast<const std::uint8_t*>(bookmark);
   const std::size_t key_size = EngineBookmarkSize();
-  const std::uint32_t n = LoadU32(reinterpret_cast<const char*>(b + key_size));
-  auto on_record = [&] {
-    const storage::TRecord* here = cursor_->CurrentRecord();
-    return here != nullptr && here->RecordNumber() == n;
-  };
-  cursor_->GotoBookmark({b, key_size});
-  if (n == 0 || on_record() || cursor_->InNaturalOrder() || n > cursor_->PhysicalRecordCount())
-    return;
-  // The record's key fields changed since the bookmark was taken: its key
-  // as it is now.
-  std::vector<std::uint8_t> key(storage::kKeyBufferSize, 0);
-  bool live = false;
-  {
-    storage::ReadSectionGuard section(*cursor_);
-    const storage::RecordPin r(
-        cursor_->GetRecordBuffer(n, false, storage::ReadDirection::kForward, false));
-    if (r) {
-      live = r->Status() == 0;
-      if (live) cursor_->BuildIndexKey(r->Data(), key.data());
-    }
-    section.Release();
-  }
-  if (!live) return;
-  cursor_->GotoBookmark({key.data(), key_size});
-  if (!on_record()) cursor_->GotoBookmark({b, key_size});
+  const char* tag = reinterpret_cast<const char*>(b + key_size);
+  return cursor_->GotoBookmarkedRecord({b, key_size}, LoadU32(tag), LoadU32(tag + 4));
 }
+
+void TTolmidDataSet::InternalGotoBookmark(const void* bookmark) { GotoBookmarkData(bookmark); }
 
 void TTolmidDataSet::InternalSetToRecord(char* buffer) {
   InternalGotoBookmark(buffer + bookmark_offset_);
@@ -266,13 +245,9 @@ bool TTolmidDataSet::BookmarkValid(const fw::TBookmark& bookmark) {
   if (cursor_ == nullptr || bookmark.size() != static_cast<std::size_t>(BookmarkSize()))
     return false;
   CursorPosChanged();
-  InternalGotoBookmark(bookmark.data());
-  if (cursor_->ReadCurrentRecord({}, false) != 0) return false;
   // The engine goes to the nearest key: the bookmark is valid only when
   // the record found is the record it names.
-  const storage::TRecord* here = cursor_->CurrentRecord();
-  return here != nullptr &&
-         here->RecordNumber() == LoadU32(bookmark.data() + EngineBookmarkSize());
+  return GotoBookmarkData(bookmark.data());
 }
 
 int TTolmidDataSet::CompareBookmarks(const fw::TBookmark& a, const fw::TBookmark& b) {
@@ -286,8 +261,11 @@ int TTolmidDataSet::CompareBookmarks(const fw::TBookmark& a, const fw::TBookmark
   const int c = cursor_->CompareBookmarks({reinterpret_cast<const std::uint8_t*>(a.data()), n},
                                           {reinterpret_cast<const std::uint8_t*>(b.data()), n});
   if (c != 0) return c;
-  const std::uint32_t x = LoadU32(a.data() + n), y = LoadU32(b.data() + n);
-  return x < y ? -1 : (x > y ? 1 : 0);
+  for (std::size_t at = n; at < n + kRecordTagSize; at += 4) {
+    const std::uint32_t x = LoadU32(a.data() + at), y = LoadU32(b.data() + at);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
 }
 
 int TTolmidDataSet::GetRecordCount() const {
@@ -320,12 +298,11 @@ int TTolmidDataSet::CountViewPosition(const char* buffer) {
   // the view that a filter leaves comes from the filter bitmap's rank
   // where the engine keeps one, else from walking the view up to the
   // record.
-  const std::uint32_t wanted = LoadU32(buffer + bookmark_offset_ + EngineBookmarkSize());
+  const char* tag = buffer + bookmark_offset_ + EngineBookmarkSize();
+  const std::uint32_t wanted = LoadU32(tag), wanted_id = LoadU32(tag + 4);
   CursorPosChanged();
-  InternalGotoBookmark(buffer + bookmark_offset_);
+  const bool on_record = GotoBookmarkData(buffer + bookmark_offset_);
   if (const std::optional<std::uint32_t> place = cursor_->ViewPlace()) {
-    const storage::TRecord* here = cursor_->CurrentRecord();
-    const bool on_record = here != nullptr && here->RecordNumber() == wanted;
     return on_record && *place > 0 ? static_cast<int>(*place) : -1;
   }
   storage::CheckEngineResult(cursor_->MoveToBegin());
@@ -334,7 +311,7 @@ int TTolmidDataSet::CountViewPosition(const char* buffer) {
   while (cursor_->ReadNextRecord({}) == 0) {
     ++n;
     const storage::TRecord* r = cursor_->CurrentRecord();
-    if (r != nullptr && r->RecordNumber() == wanted) {
+    if (r != nullptr && r->RecordNumber() == wanted && r->RecordId() == wanted_id) {
       found = n;
       break;
     }

@@ -22,9 +22,14 @@
 //
 // Bookmark: the engine's bookmark (the current index's key, or the u32
 // physical record number in natural order), then the u32 physical record
-// number. The key alone would lead to another record once the record's
-// key fields were changed; the record number finds the record itself and
-// the key is the fall-back (the nearest record) when it has gone. The
+// number and the u32 record ID of the record. The key alone would lead to
+// another record once the record's key fields were changed, the record
+// number alone to the record a later insert put into the slot of a
+// deleted one: the record number and the record ID (which no other record
+// of the table takes) name the record itself, wherever its key went
+// (TDataFile::GotoBookmarkedRecord). When it has gone the key is the
+// fall-back: the cursor stands on the nearest record, which Delete and
+// Edit refuse (8710), and a walk goes on from the bookmark's place. The
 // bookmark area always has room for the largest key, so switching the
 // index never has to re-allocate the framework's buffers. A bookmark of
 // another size (taken on another index, or cut) is refused: GotoBookmark
@@ -63,9 +68,10 @@ class TTolmidBlobStream;
 
 class TTolmidDataSet : public fw::TDataSet, protected FilterFieldSource {
  public:
-  // Bytes of the bookmark area of a record buffer: the largest key and the
-  // record number.
-  static constexpr std::size_t kBookmarkRoom = 1034 + 4;
+  // Bytes of the bookmark area of a record buffer: the largest key, the
+  // record number and the record ID.
+  static constexpr std::size_t kRecordTagSize = 8;
+  static constexpr std::size_t kBookmarkRoom = 1034 + kRecordTagSize;
   static constexpr std::size_t kInfoSize = 8;
   static constexpr std::uint32_t kNewRecordNumber = 0xFFFFFFFFu;
 
@@ -203,8 +209,13 @@ class TTolmidDataSet : public fw::TDataSet, protected FilterFieldSource {
   [[nodiscard]] std::uint32_t InfoRecordNumber(const char* buffer) const;
   void SetInfoRecordNumber(char* buffer, std::uint32_t n) const;
   void ClearIndexInfo();
-  [[nodiscard]] std::size_t EngineBookmarkSize() const { return static_cast<std::size_t>(BookmarkSize()) - 4; }
+  [[nodiscard]] std::size_t EngineBookmarkSize() const {
+    return static_cast<std::size_t>(BookmarkSize()) - kRecordTagSize;
+  }
   void SetBookmarkSizeFromCursor();
+  // InternalGotoBookmark; true when the cursor stands on the bookmark's
+  // record.
+  bool GotoBookmarkData(const void* bookmark);
   int CountViewPosition(const char* buffer);
   void ShowRecordsAfterLoss(const storage::ETolmidEngineError& e);
   void AllocKeyBuffers();

@@ -361,6 +361,20 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // user only gave a new key is found again where it went. A move or
   // search, a write of this cursor, or ReadCurrentRecord copying the
   // record out (its caller then knows which record it is) ends the state.
+  //
+  // The cursor then also stands between records, at the place the record
+  // left: the next forward read gives the first record of the view after
+  // that place and the previous read the last one before it, so that a
+  // walk neither skips nor repeats a record nobody touched (a record whose
+  // key another user moved may be met again at its new place). The place
+  // is the key the record had in the current index, or in natural order
+  // its slot. A record another user only gave a new key is still the one
+  // that writes and ReadCurrentRecord act on (the cursor holds it where it
+  // went) while the walk goes on from its old place. The same holds after
+  // GotoBookmark or SyncToCursor missed their record (the place is then
+  // the one asked for), and after GotoBookmarkedRecord followed its record
+  // to a new key. A move or search, a write of this cursor, a switch of
+  // index, or ReadCurrentRecord copying the record out ends the state.
   void SwitchToIndex(std::uint8_t n);
   void SwitchToIndexByName(std::string_view name);
   [[nodiscard]] int CurrentIndexNumber() const;
@@ -402,6 +416,18 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   [[nodiscard]] std::uint16_t GetBookmarkSize() const;
   void GetBookmark(std::span<std::uint8_t> bookmark);
   void GotoBookmark(std::span<const std::uint8_t> bookmark);
+  // GotoBookmark for the one record the bookmark was taken on, named by
+  // its slot (record_number) and its record ID (record bytes 5 to 8, which
+  // no other record of the table ever takes): the record a later insert
+  // put into the slot is another record. True when the cursor stands on
+  // that record: at the bookmark's key, or where another user moved its
+  // key (it is followed there, and the walk goes on from the bookmark's
+  // place). Otherwise (the record deleted, or out of the view) the cursor
+  // stands as after a GotoBookmark that did not find its key: on the
+  // nearest record, the record lost, between records at the bookmark's
+  // place.
+  bool GotoBookmarkedRecord(std::span<const std::uint8_t> bookmark, std::uint32_t record_number,
+                            std::uint32_t record_id);
   int CompareBookmarks(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b,
                        int* result = nullptr);
   // The range bounds of the current index; when a change check found the
@@ -595,8 +621,14 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // Nothing while table-locked or when this cursor holds the record
   // already. Waited for outside every index lock: ReadCurrentRecord and
   // DeleteRecord take the lock of the record stood on before their
-  // section; only a new slot's lock (InsertRecord) is taken inside.
+  // section; InsertRecord, whose slot is known only inside its section,
+  // tries the slot's lock there (TryLockRecord) and, when another user
+  // holds it, leaves the section to wait for it.
   virtual void LockRecord(std::uint32_t record_no);
+  // LockRecord's first attempt alone, without a wait: true when the lock
+  // is held now (also when this cursor held it already, or takes no
+  // locks), false when another user holds it.
+  bool TryLockRecord(std::uint32_t record_no);
   // 0 means the current record; with none, the lock of record 0 when this
   // cursor holds one, else nothing. 10242 when the byte was not locked by
   // this cursor.
@@ -815,8 +847,11 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // After a change check that found another user's change and put the
   // cursor back in place: the record lost (see the cursor section) when
   // the cursor stood on before and stands on anything else now, or on its
-  // slot holding another record or none.
-  void NoteRecordLost(const RecordIdentity& before);
+  // slot holding another record or none; and the cursor between records
+  // at the record's old place (old_key in index order) when the record
+  // is lost or was followed to a new key. A cursor already between
+  // records keeps the place it had: that is where its walk stopped.
+  void NoteRecordLeft(const RecordIdentity& before, const std::uint8_t* old_key);
   // Around a change check (read, write and table-lock sections): where the
   // cursor stood, and, after the check, the view rebuilt and the cursor put
   // back in place when another program's change was seen.
@@ -826,9 +861,29 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
     std::uint32_t seen = 0;  // changes_seen_
     RecordIdentity record;
   };
-  [[nodiscard]] PlaceBeforeCheck BeforeChangeCheck() const;
+  [[nodiscard]] PlaceBeforeCheck BeforeChangeCheck();
   void AfterChangeCheck(const PlaceBeforeCheck& before);
   bool record_lost_ = false;
+  // What the index change check (IndexChangedByOther) saw, for the
+  // AfterChangeCheck that follows it: the key the record stood on had
+  // (check_key_valid_), and whether the record was followed to a new key.
+  std::array<std::uint8_t, kKeyBufferSize> check_key_{};
+  bool check_key_valid_ = false;
+  bool check_followed_ = false;
+  // Between records (see the cursor section): the place a forward read
+  // goes on from. In index order between_key_, a key of the current index
+  // (key size bytes); in natural order between_record_, a slot.
+  bool between_ = false;
+  std::uint32_t between_record_ = 0;
+  std::array<std::uint8_t, kKeyBufferSize> between_key_{};
+  // Between records at the place of key (index order) or of slot record
+  // (natural order).
+  void StandBetween(const std::uint8_t* key, std::uint32_t record);
+  // A read from between records: forward, the first record of the view at
+  // or after the place, else after the last record; backward, the last
+  // one before it, else before the first. True when a record was reached
+  // (the cursor's flags as a move's). Ends nothing: the caller does.
+  bool StepFromBetween(bool forward);
   // The record and table lock rule: one attempt, then lock-retry-count
   // waits of lock-wait-time (WaitForLock); false when all failed.
   bool LockRangeRetried(std::int64_t offset, std::int64_t length);

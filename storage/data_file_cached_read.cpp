@@ -19,8 +19,8 @@
 //
 // Only the plain case goes this way: a shared table on disk, in natural
 // order, in the middle of a walk, outside every read or write section, not
-// failed, not standing on a record lost to another user (the read section
-// ends that state, data_file.h), without computed fields or the trace log,
+// failed, not standing on a record lost to another user nor between
+// records (the read section ends those states, data_file.h), without computed fields or the trace log,
 // and with no filter or only expression filters whose result bitmap covers
 // the records met (a callback filter runs code that may read files). Anything else, and a
 // record neither cache holds, goes through ReadNextRecord's read section.
@@ -43,7 +43,8 @@ bool TDataFile::ReadNextCached(std::span<std::byte> buffer) {
   if (!IsOpen() || InMemory() || Exclusive() || ForcedReadOnly() || table_locked_ || Trace() ||
       Failed() || has_computed_ || read_depth_ != 0 || semaphore_locked_ || header_checked_ ||
       table_changed_ || !index_file_->IsOpen() || index_file_->IndexWriteLocked() ||
-      !InNaturalOrder() || natural_bof_ || natural_eof_ || natural_record_ == 0 || record_lost_) {
+      !InNaturalOrder() || natural_bof_ || natural_eof_ || natural_record_ == 0 || record_lost_ ||
+      between_) {
     return false;
   }
   FilterEngine* engine = filters_ ? &Filters() : nullptr;

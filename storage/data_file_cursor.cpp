@@ -65,6 +65,8 @@ TIndexDescriptor TDataFile::GetIndexDescriptor(int n) const {
 void TDataFile::SwitchToIndex(std::uint8_t n) {
   if (n == index_file_->CurrentIndex()) return;
   ReadSectionGuard section(*this);
+  // A place between records is a key of the index left.
+  between_ = false;
   key_range_active_ = false;
   index_file_->ClearRange();
   index_file_->SelectIndex(n);
@@ -80,6 +82,7 @@ void TDataFile::SwitchToIndexByName(std::string_view name) {
       index_file_->CurrentIndex() != kNoIndex)
     return;
   ReadSectionGuard section(*this);
+  between_ = false;
   key_range_active_ = false;
   index_file_->ClearRange();
   index_file_->SelectIndexByName(name);
@@ -142,6 +145,8 @@ void TDataFile::SetNaturalPosition(std::uint32_t n) {
 
 void TDataFile::ResetCursor() {
   record_lost_ = false;
+  between_ = false;
+  check_key_valid_ = check_followed_ = false;
   SetCurrentRecord(nullptr);
   natural_record_ = 0;
   natural_bof_ = natural_eof_ = true;
@@ -284,17 +289,65 @@ TDataFile::RecordIdentity TDataFile::StoodOn() const {
   return {current_->RecordNumber(), current_->RecordId()};
 }
 
-void TDataFile::NoteRecordLost(const RecordIdentity& before) {
-  if (before.number == 0 || record_lost_) return;
+void TDataFile::NoteRecordLeft(const RecordIdentity& before, const std::uint8_t* old_key) {
+  if (before.number == 0) return;
+  const bool natural = InNaturalOrder();
+  bool on_it = false;
   if (!CursorBof() && !CursorEof()) {
-    const bool natural = InNaturalOrder();
     const std::uint32_t n = natural ? natural_record_ : index_file_->GetCurrentRecordNumber();
     if (n == before.number && n < header_.NextRecord()) {
       const RecordPin r(GetRecordBuffer(n, false, ReadDirection::kForward, !natural));
-      if (r && r->Status() == 0 && r->RecordId() == before.id) return;
+      on_it = r && r->Status() == 0 && r->RecordId() == before.id;
     }
   }
-  record_lost_ = true;
+  if (on_it && (natural || !check_followed_)) return;  // in its place
+  if (!on_it) record_lost_ = true;
+  if (between_ || (!natural && old_key == nullptr)) return;
+  StandBetween(old_key, before.number);
+}
+
+void TDataFile::StandBetween(const std::uint8_t* key, std::uint32_t record) {
+  between_ = true;
+  if (InNaturalOrder()) {
+    between_record_ = record;
+  } else {
+    between_key_.fill(0);
+    std::memcpy(between_key_.data(), key, std::min<std::size_t>(index_file_->KeySize(), kMaxKeySize));
+  }
+}
+
+bool TDataFile::StepFromBetween(bool forward) {
+  if (InNaturalOrder()) {
+    const std::uint32_t last = header_.NextRecord() - 1;
+    if (forward ? NaturalSeek(between_record_, true)
+                : between_record_ > 1 && NaturalSeek(between_record_ - 1, false)) {
+      natural_bof_ = natural_eof_ = false;
+      return true;
+    }
+    // Off that end: on the record at it with the flag, as a move off it.
+    if (forward ? NaturalSeek(last, false) : NaturalSeek(1, true)) {
+      natural_bof_ = !forward;
+      natural_eof_ = forward;
+    } else {
+      natural_record_ = 0;
+      natural_bof_ = natural_eof_ = true;
+    }
+    return false;
+  }
+  TIndexFile& ix = *index_file_;
+  const std::uint8_t* place = between_key_.data();
+  // The nearest search stands on the first entry of the view at or after
+  // the place; past the end of the view (or of its range) it stands on the
+  // last entry, which lies before the place.
+  ix.FindKey(place, true, false);
+  const auto k = ix.CurrentKey();
+  const bool at_or_after = !ix.Eof() && !k.empty() && ix.CompareKeys(k.data(), place, ix.KeySize()) >= 0;
+  if (forward) {
+    if (at_or_after) return true;
+    if (ix.LastKey()) ix.MoveBy(1);
+    return false;
+  }
+  return at_or_after ? ix.MoveBy(-1) : ix.LastKey();
 }
 
 void TDataFile::IndexChangedByOther() {
@@ -314,19 +367,23 @@ void TDataFile::IndexChangedByOther() {
   if (InNaturalOrder() || image.empty()) return;
   Key key{};
   BuildIndexKey(image, key.data());
+  // The place the record stood at, for the AfterChangeCheck that follows.
+  std::memcpy(check_key_.data(), key.data(), check_key_.size());
+  check_key_valid_ = true;
   TIndexFile& ix = *index_file_;
   if (ix.FindKey(key.data(), true, false) && ix.GetCurrentRecordNumber() == stood.number) return;
   // Not there by its old key: the record was deleted, or another user
   // gave it a new key. In the second case its slot still holds it (same
-  // record ID), and the cursor goes to its new key when the view has it;
+  // record ID), and the cursor goes to its new key when the view has it
+  // (a walk goes on from the old place all the same, NoteRecordLeft);
   // else it stays on the nearest record, which is not the one it stood
-  // on (NoteRecordLost).
+  // on.
   // (An exact search that fails leaves the index cursor where it was.)
   if (stood.number == 0 || stood.number >= header_.NextRecord()) return;
   const RecordPin r(GetRecordBuffer(stood.number, false, ReadDirection::kForward, true));
   if (!r || r->Status() != 0 || r->RecordId() != stood.id) return;
   BuildIndexKey(r->Data(), key.data());
-  ix.FindKey(key.data(), false, false);
+  check_followed_ = ix.FindKey(key.data(), false, false);
 }
 
 // ------------------------------------------------------------------ movement
@@ -344,7 +401,7 @@ std::uint16_t TDataFile::MoveToBegin() {
   } else if (index_file_->FirstKey()) {
     index_file_->MoveBy(-1);
   }
-  record_lost_ = false;
+  record_lost_ = between_ = false;
   LoadCursorRecord(ReadDirection::kForward);
   section.Release();
   return 0;
@@ -363,7 +420,7 @@ std::uint16_t TDataFile::MoveToEnd() {
   } else if (index_file_->LastKey()) {
     index_file_->MoveBy(1);
   }
-  record_lost_ = false;
+  record_lost_ = between_ = false;
   LoadCursorRecord(ReadDirection::kBackward);
   section.Release();
   return 0;
@@ -395,7 +452,7 @@ std::uint16_t TDataFile::ReadCurrentRecord(std::span<std::byte> buffer, bool loc
     rc = Code(bof ? ErrorCode::kBeginningOfFile : ErrorCode::kEndOfFile);
   } else {
     CopyOut(buffer);
-    if (!buffer.empty()) record_lost_ = false;
+    if (!buffer.empty()) record_lost_ = between_ = false;
   }
   section.Release();
   record.Keep();
@@ -406,7 +463,9 @@ std::uint16_t TDataFile::ReadNextRecord(std::span<std::byte> buffer) {
   if (ReadNextCached(buffer)) return 0;
   ReadSectionGuard section(*this);
   bool ok;
-  if (InNaturalOrder()) {
+  if (between_) {
+    ok = StepFromBetween(true);
+  } else if (InNaturalOrder()) {
     ok = natural_bof_ || natural_record_ == 0 ? NaturalSeek(1, true)
                                               : NaturalSeek(natural_record_ + 1, true);
     if (ok) {
@@ -418,7 +477,7 @@ std::uint16_t TDataFile::ReadNextRecord(std::span<std::byte> buffer) {
   } else {
     ok = index_file_->Bof() ? index_file_->FirstKey() : index_file_->MoveBy(1);
   }
-  record_lost_ = false;
+  record_lost_ = between_ = false;
   LoadCursorRecord(ReadDirection::kForward);
   std::uint16_t rc = 0;
   if (!ok) {
@@ -434,7 +493,9 @@ std::uint16_t TDataFile::ReadNextRecord(std::span<std::byte> buffer) {
 std::uint16_t TDataFile::ReadPriorRecord(std::span<std::byte> buffer) {
   ReadSectionGuard section(*this);
   bool ok;
-  if (InNaturalOrder()) {
+  if (between_) {
+    ok = StepFromBetween(false);
+  } else if (InNaturalOrder()) {
     if (natural_eof_ || natural_record_ == 0) {
       ok = NaturalSeek(header_.NextRecord() - 1, false);
     } else {
@@ -449,7 +510,7 @@ std::uint16_t TDataFile::ReadPriorRecord(std::span<std::byte> buffer) {
   } else {
     ok = index_file_->Eof() ? index_file_->LastKey() : index_file_->MoveBy(-1);
   }
-  record_lost_ = false;
+  record_lost_ = between_ = false;
   LoadCursorRecord(ReadDirection::kBackward);
   std::uint16_t rc = 0;
   if (!ok) {
@@ -476,7 +537,7 @@ void TDataFile::SetRecordPosition(std::uint32_t n) {
   } else {
     index_file_->SetLogicalPosition(static_cast<std::int32_t>(std::min<std::uint32_t>(n, INT32_MAX)));
   }
-  record_lost_ = false;
+  record_lost_ = between_ = false;
   LoadCursorRecord(ReadDirection::kForward);
   section.Release();
 }
@@ -538,7 +599,7 @@ bool TDataFile::GotoKey(bool key_given, const void* value, int field_count, bool
     // exact search that failed leaves the cursor as it was.
     if (landed && ix.Eof()) ix.LastKey();
   }
-  record_lost_ = false;
+  record_lost_ = between_ = false;
   LoadCursorRecord(ReadDirection::kForward);
   CopyOut(out);
   section.Release();
@@ -558,7 +619,7 @@ bool TDataFile::GotoExactKey(std::span<const std::byte> record, std::span<std::b
     if (slot != 0 && ix.GetDescriptorCopy(slot).Unique == 0 && n >= 4) n -= 4;
     found = ix.FindKeyPrefix(key.data(), n);
   }
-  if (found) record_lost_ = false;
+  if (found) record_lost_ = between_ = false;
   LoadCursorRecord(ReadDirection::kForward);
   if (found) CopyOut(out);
   section.Release();
@@ -568,20 +629,23 @@ bool TDataFile::GotoExactKey(std::span<const std::byte> record, std::span<std::b
 std::uint16_t TDataFile::SyncToCursor(TDataFile& other) {
   ReadSectionGuard section(*this);
   bool found;
+  Key key{};
+  const std::uint32_t n = other.current_ != nullptr ? other.current_->RecordNumber() : 0;
   if (InNaturalOrder()) {
-    const std::uint32_t n = other.current_ != nullptr ? other.current_->RecordNumber() : 0;
     found = NaturalVisible(n);
     if (found) {
       natural_record_ = n;
       natural_bof_ = natural_eof_ = false;
     }
   } else {
-    Key key{};
     if (other.current_ != nullptr) BuildIndexKey(other.current_->Data(), key.data());
     found = index_file_->FindKey(key.data(), false, false);
   }
-  // Not found: the cursor is not on the record asked for.
+  // Not found: the cursor is not on the record asked for, and a walk goes
+  // on from that record's place.
   record_lost_ = !found;
+  between_ = false;
+  if (!found) StandBetween(key.data(), n);
   LoadCursorRecord(ReadDirection::kForward);
   section.Release();
   return found ? 0 : Code(ErrorCode::kRecordNotFound);
@@ -665,14 +729,15 @@ void TDataFile::GetBookmark(std::span<std::uint8_t> bookmark) {
 void TDataFile::GotoBookmark(std::span<const std::uint8_t> bookmark) {
   ReadSectionGuard section(*this);
   // A bookmark names a record: when it is not there the cursor stands on
-  // the nearest one, which is not the record asked for.
+  // the nearest one, which is not the record asked for, and a walk goes on
+  // from the bookmark's place.
   bool found;
+  Key key{};
+  const std::uint32_t n = bookmark.size() >= 4 ? LoadLittle<std::uint32_t>(bookmark.data()) : 0;
   if (InNaturalOrder()) {
-    const std::uint32_t n = bookmark.size() >= 4 ? LoadLittle<std::uint32_t>(bookmark.data()) : 0;
     SetNaturalPosition(n);
     found = n != 0 && natural_record_ == n && !natural_bof_ && !natural_eof_;
   } else {
-    Key key{};
     std::memcpy(key.data(), bookmark.data(), std::min<std::size_t>(bookmark.size(), kMaxKeySize));
     found = index_file_->FindKey(key.data(), true, false);
     // A bookmark past every key (one taken on another index) goes to the
@@ -680,8 +745,51 @@ void TDataFile::GotoBookmark(std::span<const std::uint8_t> bookmark) {
     if (index_file_->Eof()) index_file_->LastKey();
   }
   record_lost_ = !found;
+  between_ = false;
+  if (!found) StandBetween(key.data(), n);
   LoadCursorRecord(ReadDirection::kForward);
   section.Release();
+}
+
+bool TDataFile::GotoBookmarkedRecord(std::span<const std::uint8_t> bookmark,
+                                     std::uint32_t record_number, std::uint32_t record_id) {
+  ReadSectionGuard section(*this);
+  auto on_record = [&] {
+    return current_ != nullptr && !CursorBof() && !CursorEof() &&
+           current_->RecordNumber() == record_number && current_->RecordId() == record_id &&
+           current_->Status() == 0;
+  };
+  GotoBookmark(bookmark);
+  bool found = on_record();
+  bool followed = false;
+  if (!found && !InNaturalOrder() && record_number != 0 && record_number < header_.NextRecord()) {
+    // Not at the bookmark's key: another user may have given the record a
+    // new key (its slot holds it still, under its own record ID), or
+    // deleted it (the slot holds nothing, or a record inserted since).
+    Key key{};
+    bool live = false;
+    {
+      const RecordPin r(GetRecordBuffer(record_number, false, ReadDirection::kForward, true));
+      live = r && r->Status() == 0 && r->RecordId() == record_id;
+      if (live) BuildIndexKey(r->Data(), key.data());
+    }
+    // An exact search that fails leaves the cursor where it was.
+    if (live && index_file_->FindKey(key.data(), false, false)) {
+      LoadCursorRecord(ReadDirection::kForward);
+      found = followed = on_record();
+    }
+  }
+  // Missed (also where another record now has the bookmark's key or slot),
+  // or followed to a new key: a walk goes on from the bookmark's place.
+  record_lost_ = !found;
+  between_ = false;
+  if (!found || followed) {
+    Key place{};
+    std::memcpy(place.data(), bookmark.data(), std::min<std::size_t>(bookmark.size(), kMaxKeySize));
+    StandBetween(place.data(), bookmark.size() >= 4 ? LoadLittle<std::uint32_t>(bookmark.data()) : 0);
+  }
+  section.Release();
+  return found;
 }
 
 int TDataFile::CompareBookmarks(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b,

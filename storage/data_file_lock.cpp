@@ -23,6 +23,8 @@ namespace storage {
 void TDataFile::ResetLockState() {
   locked_records_.clear();
   record_lost_ = false;
+  between_ = false;
+  check_key_valid_ = check_followed_ = false;
   read_depth_ = 0;
   read_lock_taken_ = false;
   blob_read_depth_ = 0;
@@ -75,6 +77,18 @@ void TDataFile::LockRecord(std::uint32_t record_no) {
   locked_records_.reserve(locked_records_.size() + 1);
   if (!LockRangeRetried(kRecordLockTop - std::int64_t{record_no}, 1)) Fail(ErrorCode::kRecordInUse);
   locked_records_.push_back(record_no);
+}
+
+bool TDataFile::TryLockRecord(std::uint32_t record_no) {
+  if (Exclusive() || ForcedReadOnly() || table_locked_) return true;
+  if (record_no == 0 && current_ != nullptr) record_no = current_->RecordNumber();
+  if (std::find(locked_records_.begin(), locked_records_.end(), record_no) !=
+      locked_records_.end())
+    return true;
+  locked_records_.reserve(locked_records_.size() + 1);
+  if (!LockRange(kRecordLockTop - std::int64_t{record_no}, 1, true)) return false;
+  locked_records_.push_back(record_no);
+  return true;
 }
 
 void TDataFile::UnlockRecord(std::uint32_t record_no) {
@@ -169,7 +183,8 @@ void TDataFile::BeginReadSection() {
   read_lock_taken_ = true;
 }
 
-TDataFile::PlaceBeforeCheck TDataFile::BeforeChangeCheck() const {
+TDataFile::PlaceBeforeCheck TDataFile::BeforeChangeCheck() {
+  check_key_valid_ = check_followed_ = false;
   PlaceBeforeCheck p;
   p.seen = changes_seen_;
   if (!index_file_->IsOpen()) return p;
@@ -188,11 +203,18 @@ void TDataFile::AfterChangeCheck(const PlaceBeforeCheck& before) {
   // counters stood still.
   if (!index_file_->IsOpen() || (!table_changed_ && changes_seen_ == before.seen)) return;
   CursorPlace place = SaveCursorPlace();
+  // The key of the record stood on, at its old place: the one the index
+  // check took before it looked for the record again, else (the index
+  // did not change) the entry the cursor still stands on.
+  const std::uint8_t* old_key = check_key_valid_ ? check_key_.data()
+                                : place.on_record ? place.key.data()
+                                                  : nullptr;
   place.bof = before.bof;
   place.eof = before.eof;
   RefreshRangeAndFilters();
   RepositionInView(place);
-  NoteRecordLost(before.record);
+  NoteRecordLeft(before.record, old_key);
+  check_key_valid_ = check_followed_ = false;
 }
 
 void TDataFile::EndReadSection() {

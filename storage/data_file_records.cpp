@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <optional>
 
 #include "framework/sysutils.h"
 #include "platform/locale.h"
@@ -562,12 +563,38 @@ void TDataFile::RepositionAfterWrite(int saved_index) {
 
 void TDataFile::InsertRecord(std::span<std::byte> record) {
   CheckRecordSpan(record);
-  WriteSectionGuard section(*this);
+  // The slot is known once the section has checked the headers. Its
+  // record lock is only tried there: another user may hold it (one who
+  // stood on the deleted record the slot had, and needs the index to learn
+  // that it is gone before letting go), and a wait for it inside the
+  // section would keep that user waiting for the index until this wait ran
+  // out. The section is then left, the lock waited for outside it, and the
+  // section begun again; the slot may have changed meanwhile (another
+  // user's insert took it), and the lock that was waited for is then given
+  // back. As many rounds as a record lock has retries, then 10258.
+  std::optional<WriteSectionGuard> section;
+  RecordLockGuard waited;
+  std::uint32_t waited_for = 0;  // the slot of waited; 0: none
+  std::uint32_t n = 0;
+  for (unsigned round = 0;; ++round) {
+    section.emplace(*this);
+    n = NextFreeRecordNo();
+    if (n == waited_for) {
+      section->AdoptRecordLock(std::move(waited));
+      break;
+    }
+    waited.Release();
+    waited_for = 0;
+    if (section->TryLockRecord(n)) break;
+    section->Release();
+    section.reset();
+    if (round >= lock_retry_count_) Fail(ErrorCode::kRecordInUse);
+    waited = RecordLockGuard(*this, n);
+    waited_for = n;
+  }
   TIndexFile& ix = *index_file_;
   const int saved = ix.CurrentIndex();
   std::exception_ptr error;
-  std::uint32_t n = NextFreeRecordNo();
-  section.LockRecord(n);
   RecordPin slot;  // the slot until the cursor takes it
   bool reposition = false;
   try {
@@ -619,7 +646,7 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
     FlushAfterWrite(current_);
     undo.Commit();
     NoteRecordChanged(n);
-    record_lost_ = false;
+    record_lost_ = between_ = false;
   } catch (...) {
     error = std::current_exception();
     slot.reset();
@@ -630,7 +657,7 @@ void TDataFile::InsertRecord(std::span<std::byte> record) {
     ix.SelectIndex(saved);
   }
   if (error) std::rethrow_exception(error);
-  section.Release();
+  section->Release();
 }
 
 void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
@@ -679,7 +706,7 @@ void TDataFile::ModifyRecord(std::span<std::byte> record, bool unlock) {
     FlushAfterWrite(cur);
     undo.Commit();
     NoteRecordChanged(n);
-    record_lost_ = false;
+    record_lost_ = between_ = false;
     if (unlock) UnlockRecord(n);
   } catch (...) {
     error = std::current_exception();
@@ -782,7 +809,7 @@ void TDataFile::DeleteRecord() {
     FlushAfterWrite(cur);
     undo.Commit();
     NoteRecordDeleted(n);
-    record_lost_ = false;
+    record_lost_ = between_ = false;
   } catch (...) {
     error = std::current_exception();
   }

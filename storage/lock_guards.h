@@ -9,12 +9,13 @@
 //
 // Lock order (and the order the guards are nested in): table lock; the
 // record lock of the record stood on (an edit's, held until its post or
-// cancel, or a delete's: RecordLockGuard); semaphore, index write lock,
-// BLOB write lock; the record lock of a new slot (an insert's). Read
+// cancel, or a delete's: RecordLockGuard), or of a new slot an insert had
+// to wait for; semaphore, index write lock, BLOB write lock; the record
+// lock of a new slot (an insert's), tried once without a wait. Read
 // sections take only the index (or BLOB) read lock. Nobody waits for a
 // record lock another user may hold while holding an index lock: that
-// user's post needs the index write lock, and both would wait until the
-// waiter's retries ran out (10258).
+// user's post, or the read that lets the user give the lock up, needs the
+// index, and both would wait until the waiter's retries ran out (10258).
 #pragma once
 
 #include <cstdint>
@@ -47,6 +48,17 @@ class RecordLockGuard {
       }
       throw;
     }
+    held_ = true;
+    if (file.LockedRecords().size() > before) {
+      file_ = &file;
+      record_ = file.LockedRecords().back();
+    }
+  }
+  // One attempt, no wait (TDataFile::TryLockRecord); Held() tells.
+  enum TryTag { kTry };
+  RecordLockGuard(TDataFile& file, std::uint32_t record_no, TryTag) {
+    const std::size_t before = file.LockedRecords().size();
+    held_ = file.TryLockRecord(record_no);
     if (file.LockedRecords().size() > before) {
       file_ = &file;
       record_ = file.LockedRecords().back();
@@ -62,7 +74,7 @@ class RecordLockGuard {
   RecordLockGuard(const RecordLockGuard&) = delete;
   RecordLockGuard& operator=(const RecordLockGuard&) = delete;
   RecordLockGuard(RecordLockGuard&& other) noexcept
-      : file_(std::exchange(other.file_, nullptr)), record_(other.record_) {}
+      : file_(std::exchange(other.file_, nullptr)), record_(other.record_), held_(other.held_) {}
   RecordLockGuard& operator=(RecordLockGuard&& other) noexcept {
     if (this != &other) {
       try {
@@ -72,11 +84,14 @@ class RecordLockGuard {
       }
       file_ = std::exchange(other.file_, nullptr);
       record_ = other.record_;
+      held_ = other.held_;
     }
     return *this;
   }
 
   void Keep() { file_ = nullptr; }
+  // The record is locked for this cursor (by this guard or before it).
+  [[nodiscard]] bool Held() const { return held_; }
   // Gives the lock back now; 10242 when the unlock fails.
   void Release() {
     if (file_ != nullptr) std::exchange(file_, nullptr)->UnlockRecord(record_);
@@ -85,6 +100,7 @@ class RecordLockGuard {
  private:
   TDataFile* file_ = nullptr;
   std::uint32_t record_ = 0;
+  bool held_ = false;
 };
 
 // The frame of an insert, modify or delete: semaphore, index write lock,
@@ -113,6 +129,16 @@ class WriteSectionGuard {
   // Released with the section unless this cursor held it before (an edit's
   // lock stays with the edit).
   void LockRecord(std::uint32_t record_no) { record_ = RecordLockGuard(*file_, record_no); }
+  // The same with one attempt and no wait (TDataFile::TryLockRecord):
+  // false, and nothing held, when another user holds the lock.
+  bool TryLockRecord(std::uint32_t record_no) {
+    RecordLockGuard lock(*file_, record_no, RecordLockGuard::kTry);
+    if (!lock.Held()) return false;
+    record_ = std::move(lock);
+    return true;
+  }
+  // A record lock waited for before the section: released with it.
+  void AdoptRecordLock(RecordLockGuard&& lock) { record_ = std::move(lock); }
   // Keeps the record lock beyond the section (nothing else).
   void KeepRecordLock() { record_.Keep(); }
 
