@@ -350,6 +350,44 @@ TEST_F(TableSearch, BookmarksOfAnotherSizeAreRefused) {
   t->GotoBookmark(on_code);
   EXPECT_EQ(t->FieldByName("Code")->AsString(), code);
   EXPECT_EQ(t->CompareBookmarks(on_code, t->GetBookmark()), 0);
+  // A missing bookmark sorts after a present one.
+  EXPECT_EQ(t->CompareBookmarks(fw::TBookmark(), on_code), 1);
+  EXPECT_EQ(t->CompareBookmarks(on_code, fw::TBookmark()), -1);
+  EXPECT_EQ(t->CompareBookmarks(fw::TBookmark(), fw::TBookmark()), 0);
+}
+
+// A bookmark names its record: once the record's key has been changed
+// and posted, by this table or by another cursor, the bookmark finds the
+// record at its new key. The record is the last one of the file (ID 30 in
+// slot 30), the edge of the slots a bookmark's record may be looked for
+// in.
+TEST_F(TableSearch, ABookmarkFindsItsRecordAtItsNewKey) {
+  TTolmidTable* t = MakePeople(30);
+  t->SetIndexName("ByCode");
+  for (const char* code : {"ZZZ", "AAA"}) {
+    SCOPED_TRACE(code);
+    ASSERT_TRUE(t->Locate("ID", {Variant(30)}, {}));
+    const fw::TBookmark mark = t->GetBookmark();
+    if (code[0] == 'Z') {
+      t->Edit();
+      t->FieldByName("Code")->SetAsString(code);
+      t->Post();
+    } else {
+      TTolmidTable* other = NewTable("people.dat");
+      other->Open();
+      ASSERT_TRUE(other->Locate("ID", {Variant(30)}, {}));
+      other->Edit();
+      other->FieldByName("Code")->SetAsString(code);
+      other->Post();
+      other->Close();
+    }
+    t->First();
+    t->Next();
+    EXPECT_TRUE(t->BookmarkValid(mark));
+    t->GotoBookmark(mark);
+    EXPECT_EQ(t->FieldByName("ID")->AsInteger(), 30);
+    EXPECT_EQ(t->FieldByName("Code")->AsString(), code);
+  }
 }
 
 // An index name the engine does not know is refused, and the table stays on

@@ -7,6 +7,10 @@
 // retries are kept tiny: no test waits.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+#include <stdexcept>
+
 #include "dataset/tolmid_query.h"
 #include "framework/db/data_link.h"
 #include "tests/common/forked_peer.h"
@@ -191,6 +195,165 @@ TEST_F(TableSharing, ARecordDeletedElsewhereIsNotTakenForItsNeighbour) {
     t->Close();
     grid.SetDataSource(nullptr);
   }
+}
+
+class TableSharingNumbered : public TableSharing {
+ protected:
+  // Num (primary) 10, 20, ... and Name "n10", "n20", ...
+  void MakeNumberedTable(const std::string& name, int count) {
+    TTolmidTable* t = CreateTable(name, {{"Num", TFieldType::ftInteger, 0, true}, {"Name", TFieldType::ftString, 20}},
+                                  {{"", "Num", kPrimary}});
+    t->Open();
+    for (int k = 1; k <= count; ++k) t->AppendRecord({Variant(k * 10), Variant("n" + std::to_string(k * 10))});
+    t->Close();
+  }
+  // Stands o on the record whose Num is num.
+  static void Find(TTolmidTable& o, int num) {
+    if (!o.Locate("Num", {Variant(num)}, {})) throw std::runtime_error("no Num " + std::to_string(num));
+  }
+  // Num -> Name of every record, read afresh.
+  std::map<int, std::string> Contents(const std::string& name) {
+    TTolmidTable* t = NewTable(name);
+    t->Open();
+    std::map<int, std::string> out;
+    for (t->First(); !t->Eof(); t->Next()) out[t->FieldByName("Num")->AsInteger()] = t->FieldByName("Name")->AsString();
+    t->Close();
+    return out;
+  }
+  // Runs change on a second table component on name: in this process, or
+  // in a forked one.
+  void Elsewhere(bool forked, const std::string& name, const std::function<void(TTolmidTable&)>& change) {
+    if (!forked) {
+      TTolmidTable* o = OpenShared(name);
+      change(*o);
+      o->Close();
+      return;
+    }
+    testsupport::ForkedPeer peer([&](const std::string&) -> std::string {
+      try {
+        TTolmidTable* o = OpenShared(name);
+        change(*o);
+        o->Close();
+        return "ok";
+      } catch (const std::exception& e) {
+        return e.what();
+      }
+    });
+    ASSERT_EQ(peer.Do("change"), "ok");
+  }
+};
+
+// A grid (or a single row) shows Num 30; another user deletes 30 and adds
+// 99, which takes 30's slot. Delete, and Edit with Post, of the row that
+// shows 30 raise "Record not found" and change nothing; 30's bookmark is
+// not valid, and GotoBookmark does not take 99 for it.
+TEST_F(TableSharingNumbered, ARecordInTheSlotOfAGoneOneIsNeverTakenForIt) {
+  enum Op { kDelete, kEdit, kBookmark };
+  int row = 0;
+  for (const bool forked : {false, true})
+    for (const int rows : {1, 5})
+      for (const Op op : {kDelete, kEdit, kBookmark}) {
+        SCOPED_TRACE(testing::Message() << "forked " << forked << " rows " << rows << " op " << op);
+        const std::string name = "slot" + std::to_string(++row) + ".dat";
+        MakeNumberedTable(name, 5);
+        TTolmidTable* t = OpenShared(name);
+        auto* source = new fw::TDataSource(owner_.get());
+        source->SetDataSet(t);
+        fw::TDataLink grid;
+        grid.SetBufferCount(rows);
+        grid.SetDataSource(source);
+        t->First();
+        t->Next();
+        t->Next();
+        ASSERT_EQ(t->FieldByName("Num")->AsInteger(), 30);
+        const fw::TBookmark thirty = t->GetBookmark();
+        Elsewhere(forked, name, [](TTolmidTable& o) {
+          Find(o, 30);
+          o.Delete();
+          o.AppendRecord({Variant(99), Variant("n99")});
+        });
+        {
+          // 99 has taken the third slot, the one 30 had.
+          storage::TDataFile f;
+          f.SetFileName(Path(name));
+          f.SetReadOnly(true);
+          f.Open();
+          const storage::RecordPin r(f.GetRecordBuffer(3, false, storage::ReadDirection::kForward, false));
+          std::int32_t num = 0;
+          bool blank = true;
+          f.GetFieldValue(false, 1, blank, &num, r->Data());
+          ASSERT_EQ(num, 99);
+        }
+        int code = 0;
+        switch (op) {
+          case kDelete:
+            code = CodeOf([&] { t->Delete(); });
+            break;
+          case kEdit:
+            code = CodeOf([&] {
+              t->Edit();
+              EXPECT_NE(t->FieldByName("Name")->AsString(), "n99");
+              t->FieldByName("Name")->SetAsString("meant for 30");
+              t->Post();
+            });
+            break;
+          case kBookmark:
+            EXPECT_FALSE(t->BookmarkValid(thirty));
+            t->GotoBookmark(thirty);
+            EXPECT_NE(t->FieldByName("Num")->AsInteger(), 99);
+            break;
+        }
+        EXPECT_EQ(code, op == kBookmark ? 0 : kRecordNotFound);
+        EXPECT_EQ(t->State(), fw::TDataSetState::dsBrowse);
+        t->Close();
+        grid.SetDataSource(nullptr);
+        EXPECT_EQ(Contents(name),
+                  (std::map<int, std::string>{{10, "n10"}, {20, "n20"}, {40, "n40"}, {50, "n50"}, {99, "n99"}}));
+      }
+}
+
+// A First/Next walk, through a table with one row or a grid's five or
+// through a live query, while another user deletes the record the walk's
+// cursor stands on (60: the row shown, which is the last row the grid has
+// read): every record is met once, none after 60 is skipped.
+TEST_F(TableSharingNumbered, AWalkMeetsEveryRecordWhenAnotherUserDeletesItsRecord) {
+  enum Walker { kOneRow, kGrid, kLiveQuery };
+  int row = 0;
+  for (const bool forked : {false, true})
+    for (const Walker walker : {kOneRow, kGrid, kLiveQuery}) {
+      SCOPED_TRACE(testing::Message() << "forked " << forked << " walker " << walker);
+      const std::string name = "walk" + std::to_string(++row);
+      MakeNumberedTable(name + ".dat", 10);
+      fw::TDataSet* d;
+      if (walker == kLiveQuery) {
+        auto* q = new TTolmidQuery(owner_.get());
+        q->SetDatabaseName("DB");
+        q->SetRequestLive(true);
+        q->SetSQLText("select * from " + name);
+        q->Open();
+        d = q;
+      } else {
+        d = OpenShared(name + ".dat");
+      }
+      auto* source = new fw::TDataSource(owner_.get());
+      source->SetDataSet(d);
+      fw::TDataLink grid;
+      grid.SetBufferCount(walker == kGrid ? 5 : 1);
+      grid.SetDataSource(source);
+      std::vector<int> met;
+      for (d->First(); !d->Eof(); d->Next()) {
+        met.push_back(d->FieldByName("Num")->AsInteger());
+        if (met.back() == 60) {
+          Elsewhere(forked, name + ".dat", [](TTolmidTable& o) {
+            Find(o, 60);
+            o.Delete();
+          });
+        }
+      }
+      EXPECT_EQ(met, (std::vector<int>{10, 20, 30, 40, 50, 60, 70, 80, 90, 100}));
+      d->Close();
+      grid.SetDataSource(nullptr);
+    }
 }
 
 TEST_F(TableSharing, CancelReleasesTheRecordLock) {

@@ -323,6 +323,48 @@ TEST_F(RecordTwoProcessTest, ARecordGoneElsewhereIsNeverTakenForItsNeighbour) {
         }
 }
 
+// The record lock of an insert's new slot is never waited for inside the
+// insert's write section. Its holder here (as one who stood on a deleted
+// record that had the slot) goes on to read, which needs the index, and
+// lets the lock go only then: an inserter waiting inside its section would
+// keep that read waiting for the index write lock until its own wait ran
+// out (10258), far beyond the moment the lock was free to be had.
+class SlotLockWatch : public TDataFile {
+ public:
+  std::function<void(std::uint32_t)> on_wait;
+  void LockRecord(std::uint32_t n) override {
+    if (on_wait) on_wait(n);
+    TDataFile::LockRecord(n);
+  }
+};
+
+TEST_F(RecordTwoProcessTest, AnInsertWaitsForItsSlotsLockOutsideItsSection) {
+  Peer holder([&](Peer& p) {
+    auto o = OpenTable(Path("s.dat"), false);
+    o->LockRecord(1);  // the slot the insert will take
+    p.Send('h');
+    if (p.Receive() != 'r') return 1;
+    (void)o->RecordCount();
+    o->UnlockRecord(1);
+    return 0;
+  });
+  ASSERT_EQ(holder.Receive(), 'h');
+  SlotLockWatch t;
+  t.SetFileName(Path("s.dat"));
+  t.Open();
+  t.SetLockRetryCount(255);  // about 5 s: the holder needs milliseconds
+  t.SetLockWaitTime(20);
+  t.on_wait = [&](std::uint32_t n) {
+    if (n == 1) holder.Send('r');
+  };
+  Rec r(t);
+  r.Num<std::int32_t>(1, 5).Num<std::int16_t>(2, 1).Num<std::int32_t>(3, 0);
+  EXPECT_EQ(CodeOf([&] { t.InsertRecord(r.span()); }), 0);
+  EXPECT_EQ(holder.Wait(), 0);
+  EXPECT_TRUE(t.LockedRecords().empty());
+  EXPECT_EQ(t.RecordCount(), 1u);
+}
+
 // Opening while another process inserts: the opener may meet the headers
 // half written and must still open (it tries again), never fail.
 TEST_F(RecordTwoProcessTest, OpenWhileAnotherProcessInserts) {
