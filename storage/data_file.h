@@ -887,6 +887,8 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // The record and table lock rule: one attempt, then lock-retry-count
   // waits of lock-wait-time (WaitForLock); false when all failed.
   bool LockRangeRetried(std::int64_t offset, std::int64_t length);
+  // LockRecord (wait) and TryLockRecord: false when the lock was not had.
+  bool TakeRecordLock(std::uint32_t record_no, bool wait);
   [[nodiscard]] bool CursorBof() const;
   [[nodiscard]] bool CursorEof() const;
   bool blob_write_locked_ = false;

@@ -65,28 +65,24 @@ bool TDataFile::LockRangeRetried(std::int64_t offset, std::int64_t length) {
 }
 
 void TDataFile::LockRecord(std::uint32_t record_no) {
-  if (Exclusive() || ForcedReadOnly() || table_locked_) return;
+  if (!TakeRecordLock(record_no, true)) Fail(ErrorCode::kRecordInUse);
+}
+
+bool TDataFile::TryLockRecord(std::uint32_t record_no) { return TakeRecordLock(record_no, false); }
+
+bool TDataFile::TakeRecordLock(std::uint32_t record_no, bool wait) {
+  if (Exclusive() || ForcedReadOnly() || table_locked_) return true;
   // 0 without a current record stays 0: its byte lies above the table-lock
   // range and below the semaphore, so it guards nothing but another
   // cursor's lock of record 0.
   if (record_no == 0 && current_ != nullptr) record_no = current_->RecordNumber();
   if (std::find(locked_records_.begin(), locked_records_.end(), record_no) !=
       locked_records_.end())
-    return;
+    return true;
   // Room first, so that a lock once taken is always on the list.
   locked_records_.reserve(locked_records_.size() + 1);
-  if (!LockRangeRetried(kRecordLockTop - std::int64_t{record_no}, 1)) Fail(ErrorCode::kRecordInUse);
-  locked_records_.push_back(record_no);
-}
-
-bool TDataFile::TryLockRecord(std::uint32_t record_no) {
-  if (Exclusive() || ForcedReadOnly() || table_locked_) return true;
-  if (record_no == 0 && current_ != nullptr) record_no = current_->RecordNumber();
-  if (std::find(locked_records_.begin(), locked_records_.end(), record_no) !=
-      locked_records_.end())
-    return true;
-  locked_records_.reserve(locked_records_.size() + 1);
-  if (!LockRange(kRecordLockTop - std::int64_t{record_no}, 1, true)) return false;
+  const std::int64_t byte = kRecordLockTop - std::int64_t{record_no};
+  if (!(wait ? LockRangeRetried(byte, 1) : LockRange(byte, 1, true))) return false;
   locked_records_.push_back(record_no);
   return true;
 }
