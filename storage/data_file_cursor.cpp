@@ -9,6 +9,13 @@
 //                    both set: the view is empty.
 // As in index order, a step off either end leaves the cursor on the record
 // it had and sets the flag.
+//
+// Between records (data_file.h, cursor section): between_ with the place a
+// record left, between_key_ in index order and between_record_ in natural
+// order. The cursor itself stands on a record (the nearest one after the
+// place, or the record followed to its new key); the next read, forward
+// or backward, goes from the place instead (StepFromBetween) and ends the
+// state, as every move, search, index switch and write of this cursor do.
 #include <algorithm>
 #include <array>
 #include <cstring>
