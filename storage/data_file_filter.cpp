@@ -293,7 +293,10 @@ bool TDataFile::SetViewPlace(std::uint32_t n) {
         key_range_active_ ? index_file_->PassingCount() : filters_->engine.ViewCount();
     answered = index_file_->SeekPassingRank(place(count));
   }
-  if (answered) LoadCursorRecord(ReadDirection::kForward);
+  if (answered) {
+    record_lost_ = between_ = false;  // a move like any other
+    LoadCursorRecord(ReadDirection::kForward);
+  }
   section.Release();
   return answered;
 }
