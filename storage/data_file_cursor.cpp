@@ -649,10 +649,10 @@ std::uint16_t TDataFile::SyncToCursor(TDataFile& other) {
     found = index_file_->FindKey(key.data(), false, false);
   }
   // Not found: the cursor is not on the record asked for, and a walk goes
-  // on from that record's place.
+  // on from that record's place (when there was one).
   record_lost_ = !found;
   between_ = false;
-  if (!found) StandBetween(key.data(), n);
+  if (!found && other.current_ != nullptr) StandBetween(key.data(), n);
   LoadCursorRecord(ReadDirection::kForward);
   section.Release();
   return found ? 0 : Code(ErrorCode::kRecordNotFound);
