@@ -1,8 +1,9 @@
 // Searches and values of the table component: Locate by every path equals
 // a scan, Lookup, key searches, a master table driving a detail range, a
 // record at the engine's size limit with calculated fields, BCD values;
-// ranges on a descending index, bookmarks of another size, a refused index
-// switch, record numbers at the ends, emptying an open table.
+// ranges on a descending index, bookmarks of another size or missing, a
+// bookmark of a record whose key moved, a refused index switch, record
+// numbers at the ends, emptying an open table.
 #include <gtest/gtest.h>
 
 #include <functional>

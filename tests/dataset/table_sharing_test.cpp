@@ -2,9 +2,11 @@
 // the catalogue uses them) and by two processes: a record being edited in
 // one refuses Edit in the other with the engine's lock error once the
 // lock retries are spent, a cancelled edit frees the record, a record
-// added by one is seen by the other after its next move, and a record
-// deleted by one is never taken for its neighbour by the other. Lock
-// retries are kept tiny: no test waits.
+// added by one is seen by the other after its next move, a record
+// deleted by one is never taken for its neighbour by the other, nor for
+// the record that later took its slot, and a walk of the other meets
+// every record it did not delete. Lock retries are kept tiny: no test
+// waits.
 #include <gtest/gtest.h>
 
 #include <functional>

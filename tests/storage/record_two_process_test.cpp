@@ -4,7 +4,9 @@
 // record being edited in one process refuses the other's edit with 10258;
 // several programs adding one to the same record never stall each other;
 // a record deleted or moved by another user is never taken for the record
-// beside it; and a table opened while the other inserts always opens.
+// beside it; an insert never waits for its slot's record lock while it
+// holds the index; and a table opened while the other inserts always
+// opens.
 #include <gtest/gtest.h>
 
 #include <functional>
