@@ -1,8 +1,10 @@
 // The test CGI programs behind a real web server (tests/common's lighttpd
-// with mod_cgi and mod_scgi), driven with libcurl: what the engine reads
-// from real requests, what the server makes of its answers, sessions across
-// requests, and one complete answer to every request whichever way the
-// program keeps its engine.
+// with mod_cgi and mod_scgi), driven with libcurl and plain connections:
+// what the engine reads from real requests, what the server makes of its
+// answers, sessions across requests, and one complete answer to every
+// request whichever way the program keeps its engine; clients that leave
+// before the answer or in the middle of an upload, and session IDs the
+// server never issued.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -286,10 +288,14 @@ TEST_F(LighttpdTest, ForgedSessionIdIsReplacedRealOneIsFound) {
     EXPECT_TRUE(fresh != forged && fresh != real) << fresh;
     EXPECT_TRUE(fresh_set.HasLine("id=" + m[2].str())) << fresh_set.body;
     EXPECT_FALSE(fs::exists(Www() / "tmp" / ("hsess_Default_" + std::string(32, '0') + ".ses")));
+    // An ID issued to a request that stored nothing is real too.
+    const std::string empty_header = Fetch(program + "/session-get?name=color").Header("Set-Cookie");
+    ASSERT_TRUE(std::regex_match(empty_header, m, set_cookie)) << empty_header;
+    const std::string empty = m[1];
     const struct {
       std::string cookie, value;
       bool new_id;
-    } reads[] = {{real, "red", false}, {fresh, "blue", false}, {forged, "", true}};
+    } reads[] = {{real, "red", false}, {fresh, "blue", false}, {empty, "", false}, {forged, "", true}};
     for (const auto& read : reads) {
       const Response got = Fetch(program + "/session-get?name=color", with_cookie(read.cookie));
       EXPECT_TRUE(got.HasLine("value=" + read.value)) << read.cookie << ":\n" << got.body;
