@@ -1056,10 +1056,10 @@ void THttpEngine::StartSession() {
   }
   const std::string file = file_of(id);
   if (!opened) {
+    // A new session is stored once something is put in it: a request that
+    // stores nothing leaves no file behind (clients without a cookie must
+    // not fill the folder), and its ID is replaced on the next request.
     OpenSession(key_of(id), file, cgi_session_.EncryptionKey());
-    // An ID sent to the client is stored, empty as it may be, so that the
-    // client's next request finds its session by it.
-    if (cgi_session_.SessionType() == TSessionType::sPrivateCookie) ThreadSession().saved = false;
   }
   st.session_id = id;
   st.session_file = file;

@@ -56,10 +56,10 @@
 // session file that reads back and has not expired). Any other ID, one the
 // server never issued above all, is replaced by a fresh random ID sent in
 // a Set-Cookie header, so that nobody can fix a victim's session ID in
-// advance. A session whose ID was sent is saved before the answer even when
-// it holds nothing, so that the client's next request finds it; a session
-// folder that cannot be written to then makes the answer a 500 (see
-// above).
+// advance. A new session is saved once something is stored in it: a
+// request that stores nothing leaves no session file, so clients without a
+// cookie cannot fill the folder, and such a client's next request is given
+// another ID.
 #pragma once
 
 #include <cstdint>
