@@ -12,12 +12,14 @@
 #include <ctime>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <random>
 
 #include "cgi/blowfish.h"
 #include "cgi/fd_stream.h"
 #include "cgi/request_parser.h"
 #include "cgi/session_store.h"
+#include "cgi/upload_files.h"
 #include "cgi/watchdog.h"
 
 extern char** environ;
@@ -39,6 +41,9 @@ struct TRequestState {
   TNameValueList cookies;
   std::vector<std::string> temp_files;
   std::vector<TUploadedFile> uploads;
+  // Held from before the first upload file is made until temp_files are
+  // removed (RemoveTempFiles).
+  std::optional<TUploadFilesInUse> uploads_in_use;
   fw::TMemoryStream body;
   std::vector<std::string> nested;  // nested output buffers, innermost last
   std::vector<std::pair<std::string, std::string>> headers;  // pending
@@ -179,6 +184,12 @@ bool IsSafeName(const std::string& s, std::size_t max) {
 
 void AppendText(fw::TMemoryStream& stream, const std::string& text) {
   if (!text.empty()) stream.WriteBuffer(text.data(), static_cast<std::int64_t>(text.size()));
+}
+
+void RemoveTempFiles(TRequestState& st) {
+  for (const auto& f : st.temp_files) ::unlink(f.c_str());
+  st.temp_files.clear();
+  st.uploads_in_use.reset();
 }
 
 }  // namespace
@@ -541,10 +552,9 @@ bool THttpEngine::ReadFormBody(const std::string& content_type, std::int64_t len
         return true;
       }
       part_upload = TUploadedFile{info.name, info.file_name, info.content_type, "", 0};
-      std::string templ = temp_dir_.empty() ? std::string("./") : temp_dir_;
-      if (templ.back() != '/') templ.push_back('/');
-      templ += "upload-XXXXXX";
-      part_fd = ::mkstemp(templ.data());
+      if (!st.uploads_in_use) st.uploads_in_use.emplace();
+      std::string templ = PrepareUploadFolder(temp_dir_);
+      part_fd = ::mkostemp(templ.data(), O_CLOEXEC);
       if (part_fd < 0) {
         store_failed = true;
         return false;
@@ -883,8 +893,7 @@ void THttpEngine::EndRequest() {
     SetHeader("content-length", std::to_string(st.body.Size()));
     SetHeader("Connection", "Keep-Alive");
   }
-  for (const auto& f : st.temp_files) ::unlink(f.c_str());
-  st.temp_files.clear();
+  RemoveTempFiles(st);
   try {
     if (st.output) SendResponse();
   } catch (...) {
@@ -933,8 +942,7 @@ void THttpEngine::FreeRequest() {
   st.server_vars.reset();
   st.fields.Clear();
   st.cookies.clear();
-  for (const auto& f : st.temp_files) ::unlink(f.c_str());
-  st.temp_files.clear();
+  RemoveTempFiles(st);
   st.uploads.clear();
   st.headers.clear();
   st.body.Clear();
@@ -1003,12 +1011,34 @@ void THttpEngine::StartSession() {
   if (key_length < TBlowfish::kMinKeyLength || key_length > TBlowfish::kMaxKeyLength) {
     throw EBlowfishError(kBlowfishKeyLengthError);
   }
-  const std::string cookie_name = "HSESS_" + name;
+  std::string prefix = "hsess_";
+  if (cgi_session_.Visibility() == TSessionVisibility::ThisApplication) {
+    std::string app = LastPathPart(ScriptName());
+    if (app.empty()) app = "app";
+    for (auto& c : app) {
+      if (!IsSafeName(std::string(1, c), 1)) c = '_';
+    }
+    prefix += app.substr(0, 64) + "_";
+  }
+  auto key_of = [&](const std::string& id) { return prefix + name + "_" + id; };
+  auto file_of = [&](const std::string& id) {
+    if (!cgi_session_.FileBased()) return std::string();
+    std::string file = temp_dir_.empty() ? std::string("./") : temp_dir_;
+    if (file.back() != '/') file.push_back('/');
+    return file + key_of(id) + ".ses";
+  };
   std::string id;
+  bool opened = false;
   switch (cgi_session_.SessionType()) {
     case TSessionType::sPrivateCookie: {
+      // The client's ID is taken only when a live session stands behind
+      // it. Any other ID (never issued, expired, its file gone or damaged)
+      // is replaced by a fresh random one, so that nobody can choose a
+      // victim's session ID in advance.
+      const std::string cookie_name = "HSESS_" + name;
       id = GetCookie(cookie_name);
-      if (!IsSessionId(id)) {
+      opened = IsSessionId(id) && OpenLiveSession(key_of(id), file_of(id), cgi_session_.EncryptionKey());
+      if (!opened) {
         id = HexId(16);
         SetHeader("Set-Cookie", cookie_name + "=" + id + "; Path=/; HttpOnly");
       }
@@ -1024,23 +1054,13 @@ void THttpEngine::StartSession() {
       id = "global";
       break;
   }
-  std::string prefix = "hsess_";
-  if (cgi_session_.Visibility() == TSessionVisibility::ThisApplication) {
-    std::string app = LastPathPart(ScriptName());
-    if (app.empty()) app = "app";
-    for (auto& c : app) {
-      if (!IsSafeName(std::string(1, c), 1)) c = '_';
-    }
-    prefix += app.substr(0, 64) + "_";
+  const std::string file = file_of(id);
+  if (!opened) {
+    // A new session is stored once something is put in it: a request that
+    // stores nothing leaves no file behind (clients without a cookie must
+    // not fill the folder), and its ID is replaced on the next request.
+    OpenSession(key_of(id), file, cgi_session_.EncryptionKey());
   }
-  const std::string key = prefix + name + "_" + id;
-  std::string file;
-  if (cgi_session_.FileBased()) {
-    file = temp_dir_.empty() ? std::string("./") : temp_dir_;
-    if (file.back() != '/') file.push_back('/');
-    file += key + ".ses";
-  }
-  OpenSession(key, file, cgi_session_.EncryptionKey());
   st.session_id = id;
   st.session_file = file;
   st.session_started = true;

@@ -25,7 +25,9 @@
 //
 // Memory of a request: a form body is parsed while it is read; it costs its
 // decoded fields (bytes plus 24 a field, see TFormFields) and a 64 KiB read
-// buffer, never a copy of the raw body, and file parts go to TempDir. With
+// buffer, never a copy of the raw body, and file parts go to upload files
+// in TempDir, which a request that never ends does not leave behind either
+// (SIGTERM, the watchdog, the sweep of upload_files.h). With
 // AutoReadLimit at its default of 0 a body is not bounded: a program that
 // takes requests from untrusted clients bounds them with SetAutoReadLimit.
 // DebugMode above NoDebug keeps a copy of the client input as well.
@@ -45,6 +47,19 @@
 //     folder, which behind a web server is often the document root.
 //   - A request begins when it is given its streams or server variables, so
 //     a library answers every request of a thread.
+//   - A client that has gone away is a write error (TFdStream never lets a
+//     SIGPIPE end the process): that request ends unanswered, the reason
+//     goes to standard error, and a library goes on to its next request.
+//
+// Sessions of type sPrivateCookie: the ID in the client's cookie is taken
+// only when a live session stands behind it (in the process's list, or a
+// session file that reads back and has not expired). Any other ID, one the
+// server never issued above all, is replaced by a fresh random ID sent in
+// a Set-Cookie header, so that nobody can fix a victim's session ID in
+// advance. A new session is saved once something is stored in it: a
+// request that stores nothing leaves no session file, so clients without a
+// cookie cannot fill the folder, and such a client's next request is given
+// another ID.
 #pragma once
 
 #include <cstdint>

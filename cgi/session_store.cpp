@@ -132,43 +132,49 @@ bool LoadSessionFile(const std::string& file_name, const std::string& encryption
   return true;
 }
 
-void OpenSession(const std::string& key, const std::string& file_name, const std::string& encryption_key) {
+bool OpenLiveSession(const std::string& key, const std::string& file_name, const std::string& encryption_key) {
   TThreadSession& ts = ThreadSession();
-  ts.key = key;
-  ts.file_name = file_name;
-  ts.file_based = !file_name.empty();
-  ts.saved = true;
+  ts = TThreadSession();
+  const bool file_based = !file_name.empty();
   bool expired = false;
   {
     fw::CriticalSectionGuard guard(SessionLock());
-    if (TSessionData* s = FindSession(key)) {
-      if (!Expired(*s)) return;
+    auto it = SessionList().find(key);
+    if (it != SessionList().end()) {
+      if (!Expired(it->second)) {
+        ts = TThreadSession{key, file_name, file_based, true};
+        return true;
+      }
       // A session kept in memory ends at its expiry as one read from its
-      // file does: empty, and its file gone.
-      for (auto& line : s->variables) SecureWipe(line);
-      s->variables.clear();
-      s->expiry = 0;
+      // file does: its variables and its file go.
+      for (auto& line : it->second.variables) SecureWipe(line);
+      SessionList().erase(it);
       expired = true;
     }
   }
-  if (expired) {
-    if (ts.file_based) ::unlink(file_name.c_str());
-    return;
+  if (expired || !file_based) {
+    if (expired && file_based) ::unlink(file_name.c_str());
+    return false;
   }
   TSessionData data;
   data.key = key;
-  if (ts.file_based) {
-    std::vector<std::string> vars;
-    std::int64_t expiry = 0;
-    if (LoadSessionFile(file_name, encryption_key, vars, expiry)) {
-      if (expiry > 0 && expiry < static_cast<std::int64_t>(std::time(nullptr))) {
-        ::unlink(file_name.c_str());  // expired: start afresh
-      } else {
-        data.variables = std::move(vars);
-        data.expiry = expiry;
-      }
-    }
+  if (!LoadSessionFile(file_name, encryption_key, data.variables, data.expiry)) return false;
+  if (data.expiry > 0 && data.expiry < static_cast<std::int64_t>(std::time(nullptr))) {
+    for (auto& line : data.variables) SecureWipe(line);
+    ::unlink(file_name.c_str());
+    return false;
   }
+  fw::CriticalSectionGuard guard(SessionLock());
+  SessionList().emplace(key, std::move(data));  // keeps an entry another thread made meanwhile
+  ts = TThreadSession{key, file_name, file_based, true};
+  return true;
+}
+
+void OpenSession(const std::string& key, const std::string& file_name, const std::string& encryption_key) {
+  if (OpenLiveSession(key, file_name, encryption_key)) return;
+  ThreadSession() = TThreadSession{key, file_name, !file_name.empty(), true};
+  TSessionData data;
+  data.key = key;
   fw::CriticalSectionGuard guard(SessionLock());
   SessionList().emplace(key, std::move(data));  // keeps an entry another thread made meanwhile
 }

@@ -46,11 +46,17 @@ TThreadSession& ThreadSession();
 // Largest session file read back; bigger files count as damaged.
 inline constexpr std::int64_t kMaxSessionFileSize = 1 << 20;
 
-// Makes key the thread's session, creating an empty entry when the list has
-// none. With a file name and no entry yet, the file is read back first
-// (LoadSessionFile); an unreadable or expired file gives an empty session.
-// An entry already in the list that has expired is emptied (and its file
-// removed).
+// Makes key the thread's session when a live session stands behind it: an
+// unexpired entry in the list or, with a file name and no entry yet, a file
+// that reads back (LoadSessionFile) and has not expired. Otherwise returns
+// false and leaves the thread without a session; an expired session met on
+// the way is dropped from the list and its file removed. A damaged file is
+// left as it is.
+[[nodiscard]] bool OpenLiveSession(const std::string& key, const std::string& file_name,
+                                   const std::string& encryption_key);
+
+// Makes key the thread's session, live (OpenLiveSession) or else a new,
+// empty one.
 void OpenSession(const std::string& key, const std::string& file_name, const std::string& encryption_key);
 
 // Reads a session file back. Returns false for a missing, damaged or foreign

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <thread>
 
+#include "cgi/upload_files.h"
+
 namespace cgi {
 
 std::atomic<std::int64_t> TWatchDogThread::deadline_ms_{0};
@@ -43,6 +45,8 @@ void TWatchDogThread::Execute() {
   if (Terminated()) return;
   // The request overran its deadline: end the process without running
   // destructors or exit handlers, which the stuck request thread may hold.
+  // Its upload files would outlive it.
+  RemoveUploadFilesOfThisProcess();
   ::_exit(kWatchdogExitCode);
 }
 

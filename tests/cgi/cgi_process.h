@@ -1,5 +1,6 @@
 // Runs a program as a child process with a given environment and standard
-// input, the way a web server runs a CGI program, for a bounded time.
+// input, the way a web server runs a CGI program, for a bounded time; and
+// runs test code in a forked child (RunForked).
 // Standard input is written while the output is read (so a large body
 // cannot deadlock against a large answer), may be generated on the fly (so
 // the test process stays small however large the body), and stops at once
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -114,6 +116,41 @@ inline ChildResult RunChild(const std::string& program, const ChildOptions& o) {
   r.max_rss_kb = usage.ru_maxrss;
   if (r.exited && WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
   if (r.exited && WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+  return r;
+}
+
+// Runs body in a forked copy of the test process, for what may end a
+// process (signals, their dispositions). body writes its findings with
+// report, which sends them at once, so that what came before a fatal
+// signal is still seen.
+struct ForkedRun {
+  int status = 0;  // as waitpid gives it
+  std::string report;
+  bool ExitedNormally() const { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+  int Signal() const { return WIFSIGNALED(status) ? WTERMSIG(status) : 0; }
+};
+
+inline ForkedRun RunForked(const std::function<void(const std::function<void(const std::string&)>& report)>& body) {
+  ForkedRun r;
+  int p[2];
+  if (::pipe2(p, O_CLOEXEC) != 0) return r;
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(p[0]);
+    body([&](const std::string& text) {
+      if (::write(p[1], text.data(), text.size()) < 0) ::_exit(3);
+    });
+    ::_exit(0);
+  }
+  ::close(p[1]);
+  char buf[4096];
+  for (ssize_t n; (n = ::read(p[0], buf, sizeof(buf))) != 0;) {
+    if (n > 0) r.report.append(buf, static_cast<std::size_t>(n));
+    else if (errno != EINTR) break;
+  }
+  ::close(p[0]);
+  ::waitpid(pid, &r.status, 0);
   return r;
 }
 

@@ -140,16 +140,31 @@ TEST_F(CgiProgramTest, LargeBodiesStayWithinAMemoryBound) {
 
 // A client that sends part of its body and then nothing: the watchdog ends
 // the process, without an answer, once the deadline has passed (the
-// program shortens the period to 300 ms for this request).
+// program shortens the period to 300 ms for this request); an upload file
+// it had begun goes with it.
 TEST_F(CgiProgramTest, StalledClientIsEndedByTheWatchdog) {
-  ChildOptions o{{"REQUEST_METHOD=POST", "PATH_INFO=/stall", "CONTENT_LENGTH=100",
-                  "SCRIPT_FILENAME=" + dir_ / "app.cgi", "CONTENT_TYPE=application/x-www-form-urlencoded"},
-                 "a=", 0, {}, /*keep_input_open=*/true, dir_.path(), 10};
-  const ChildResult r = cgi_test::RunChild(TOLMID_CGI_TEST_PROGRAM, o);
-  ASSERT_TRUE(r.exited) << "the watchdog did not end the process";
-  EXPECT_EQ(r.exit_code, 124);
-  EXPECT_EQ(r.out, "");
-  EXPECT_GE(r.seconds, 0.3) << "ended before the deadline";
+  const std::string upload_head =
+      "--XyZ\r\nContent-Disposition: form-data; name=\"pic\"; filename=\"a.bin\"\r\n\r\n";
+  const struct {
+    std::string type, input;
+  } cases[] = {
+      {"application/x-www-form-urlencoded", "a="},
+      // More than one read buffer, so that the file part is begun.
+      {"multipart/form-data; boundary=XyZ", upload_head + std::string(100 << 10, 'x')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    ChildOptions o{{"REQUEST_METHOD=POST", "PATH_INFO=/stall", "CONTENT_LENGTH=1000000",
+                    "SCRIPT_FILENAME=" + dir_ / "app.cgi", "CONTENT_TYPE=" + c.type},
+                   c.input, 0, {}, /*keep_input_open=*/true, dir_.path(), 10};
+    const ChildResult r = cgi_test::RunChild(TOLMID_CGI_TEST_PROGRAM, o);
+    ASSERT_TRUE(r.exited) << "the watchdog did not end the process";
+    EXPECT_EQ(r.exit_code, 124);
+    EXPECT_EQ(r.out, "");
+    EXPECT_GE(r.seconds, 0.3) << "ended before the deadline";
+    for (const auto& e : std::filesystem::directory_iterator(dir_ / "tmp"))
+      EXPECT_NE(e.path().filename().string().rfind("upload-", 0), 0u) << e.path() << " left behind";
+  }
 }
 
 }  // namespace

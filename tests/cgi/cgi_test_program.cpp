@@ -23,6 +23,7 @@
 // the engine's own ("Temp", relative to the working folder), "proc" is a
 // folder nobody can write to (/proc/self), any other name a folder beside
 // the program.
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -46,6 +47,8 @@ std::string Dir(const std::string& path) {
 }
 
 int g_requests = 0;
+// The library program's connection of the request being answered.
+int g_connection = -1;
 
 void Handle(cgi::THttpEngine& e) {
   ++g_requests;
@@ -145,6 +148,16 @@ void Handle(cgi::THttpEngine& e) {
     e.SetHeader("X-Partial", "1");
     e.Write("half a page");
     throw std::runtime_error("handler failed on purpose");
+  } else if (op == "/after-client-leaves" && g_connection >= 0) {
+    // Tells the client (straight through the connection, past the engine)
+    // that the request is here, waits until the server closes the
+    // connection because the client went away, then answers: the engine's
+    // writes meet a closed connection.
+    const std::string early = "Status: 200 OK\r\nContent-Type: text/plain\r\n\r\nwaiting\r\n";
+    if (::write(g_connection, early.data(), early.size()) != static_cast<ssize_t>(early.size())) return;
+    pollfd p{g_connection, POLLRDHUP, 0};
+    if (::poll(&p, 1, 20000) != 1) return;
+    e.Write(std::string(1 << 20, 'x'));
   } else if (op == "/count") {
     e.Write("request " + std::to_string(g_requests) + " pid " + std::to_string(::getpid()) + " thread " +
             std::to_string(::gettid()));
@@ -206,7 +219,9 @@ int main() {
     if (ReadScgiVariables(c, vars)) {
       engine.SetServerVariables(vars);
       engine.SetRequestStreams(std::make_unique<cgi::TFdStream>(c), std::make_unique<cgi::TFdStream>(c));
+      g_connection = c;
       engine.RunRequest();
+      g_connection = -1;
     }
     ::close(c);
   }

@@ -2,6 +2,7 @@
 // form fields, refused requests, the response's status line and headers,
 // the debug appendix, and sessions kept in files (read back by the engine
 // and deciphered independently with OpenSSL).
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include "cgi/request_parser.h"
 #include "cgi/session_store.h"
 #include "cgi/watchdog.h"
+#include "tests/cgi/cgi_process.h"
 #include "tests/cgi/session_file_reader.h"
 #include "tests/common/scratch_dir.h"
 
@@ -178,6 +180,101 @@ TEST_F(EngineTest, MultipartUploadGoesToATemporaryFileRemovedAtTheEnd) {
   EXPECT_EQ(testsupport::ReadFile(up.temp_path), content);
   Finish();
   EXPECT_FALSE(fs::exists(up.temp_path));
+}
+
+std::vector<std::string> UploadFilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("upload-", 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+// The first upload a process stores in a folder removes the upload files
+// there whose process no longer runs (the pid in the name); files of a
+// running process and files named otherwise stay.
+TEST_F(EngineTest, UploadFilesOfEndedProgramsAreSweptAtTheNextUpload) {
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  const std::string dead = std::to_string(ended), alive = std::to_string(::getppid());
+  const struct {
+    std::string name;
+    bool stays;
+  } files[] = {
+      {"upload-" + dead + "-a1B2c3", false},     {"upload-" + alive + "-a1B2c3", true},
+      {"upload-a1B2c3", true},                   {"upload-" + dead + "-a1B2c3.gif", true},
+      {"upload-" + dead + "x-a1B2c3", true},     {"session-" + dead + "-a1B2c3", true},
+  };
+  for (const auto& f : files) testsupport::WriteFile(dir_ / f.name, "left");
+  THttpCGIEngine& e = Post("multipart/form-data; boundary=XyZ", MultipartBody("data"));
+  ASSERT_TRUE(e.PrepareRequest()) << e.RequestError();
+  const std::string own = fs::path(e.Uploads().at(0).temp_path).filename().string();
+  EXPECT_TRUE(std::regex_match(own, std::regex("upload-" + std::to_string(::getpid()) + "-[A-Za-z0-9]{6}"))) << own;
+  for (const auto& f : files) EXPECT_EQ(fs::exists(dir_ / f.name), f.stays) << f.name;
+  Finish();
+}
+
+volatile sig_atomic_t g_sigterm_calls = 0;
+void CountSigterm(int) { g_sigterm_calls = g_sigterm_calls + 1; }
+
+std::string SigtermDisposition() {
+  struct sigaction a {};
+  ::sigaction(SIGTERM, nullptr, &a);
+  if (a.sa_handler == SIG_DFL) return "default";
+  if (a.sa_handler == SIG_IGN) return "ignored";
+  return a.sa_handler == CountSigterm ? "program's" : "engine's";
+}
+
+// SIGTERM while a request holds an upload file. With the default action
+// the engine removes the file and the process still ends by SIGTERM. A
+// program that ignores SIGTERM or handles it itself is left to it: its
+// request goes on with its file. Once the request has ended the default
+// action is back, unless the program installed a handler meanwhile.
+TEST_F(EngineTest, SigtermWhileAnUploadIsHeld) {
+  const struct {
+    const char* before;    // the disposition the program set
+    bool install_handler;  // the program installs its handler during the request
+    bool sigterm;
+    std::string report;
+    int signal;  // that ended the process
+  } cases[] = {
+      {"default", false, true, "made engine's;", SIGTERM},
+      {"ignored", false, true, "made ignored;kept 1 calls 0;after ignored", 0},
+      {"program's", false, true, "made program's;kept 1 calls 1;after program's", 0},
+      {"default", false, false, "made engine's;after default", 0},
+      {"default", true, false, "made engine's;after program's", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.before) + (c.install_handler ? ", handler installed" : "") +
+                 (c.sigterm ? ", SIGTERM" : ""));
+    const cgi_test::ForkedRun r = cgi_test::RunForked([&](const auto& report) {
+      struct sigaction a {};
+      sigemptyset(&a.sa_mask);
+      a.sa_handler = std::string(c.before) == "default" ? SIG_DFL
+                     : std::string(c.before) == "ignored" ? SIG_IGN
+                                                          : CountSigterm;
+      ::sigaction(SIGTERM, &a, nullptr);
+      THttpCGIEngine& e = Post("multipart/form-data; boundary=XyZ", MultipartBody("data"));
+      if (!e.PrepareRequest() || e.Uploads().size() != 1) return report("no upload");
+      const std::string path = e.Uploads()[0].temp_path;
+      report("made " + SigtermDisposition() + ";");
+      if (c.install_handler) {
+        a.sa_handler = CountSigterm;
+        ::sigaction(SIGTERM, &a, nullptr);
+      }
+      if (c.sigterm) {
+        ::raise(SIGTERM);
+        report("kept " + std::to_string(fs::exists(path)) + " calls " + std::to_string(g_sigterm_calls) + ";");
+      }
+      Finish();
+      report("after " + SigtermDisposition());
+    });
+    EXPECT_EQ(r.Signal(), c.signal);
+    EXPECT_EQ(r.report, c.report);
+    EXPECT_EQ(UploadFilesIn(dir_.path()), std::vector<std::string>{});
+  }
 }
 
 TEST_F(EngineTest, RefusedRequests) {

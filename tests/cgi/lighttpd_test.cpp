@@ -1,12 +1,20 @@
 // The test CGI programs behind a real web server (tests/common's lighttpd
-// with mod_cgi and mod_scgi), driven with libcurl: what the engine reads
-// from real requests, what the server makes of its answers, sessions across
-// requests, and one complete answer to every request whichever way the
-// program keeps its engine.
+// with mod_cgi and mod_scgi), driven with libcurl and plain connections:
+// what the engine reads from real requests, what the server makes of its
+// answers, sessions across requests, and one complete answer to every
+// request whichever way the program keeps its engine; clients that leave
+// before the answer or in the middle of an upload, and session IDs the
+// server never issued.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <strings.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -35,6 +43,78 @@ struct Response {
   bool HasLine(const std::string& line) const {
     return ("\r\n" + body).find("\r\n" + line + "\r\n") != std::string::npos;
   }
+};
+
+// A client on a plain connection, which can leave halfway through.
+class RawClient {
+ public:
+  explicit RawClient(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    const timeval limit{20, 0};  // bounds a read that never gets its text
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) Leave();
+  }
+  ~RawClient() { Leave(); }
+  bool Send(const std::string& bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  // Reads until text has come; false at the end of the answer.
+  bool ReadUntil(const std::string& text) {
+    std::string got;
+    char buf[4096];
+    while (got.find(text) == std::string::npos) {
+      const ssize_t n = ::recv(fd_, buf, sizeof(buf), 0);
+      if (n <= 0) return false;
+      got.append(buf, static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+  // Goes at once, resetting the connection.
+  void Leave() {
+    if (fd_ < 0) return;
+    const linger reset{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
+    ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+// Entries made and removed in one folder, as they happen.
+class FolderWatch {
+ public:
+  explicit FolderWatch(const fs::path& dir) : fd_(::inotify_init1(IN_CLOEXEC)) {
+    ::inotify_add_watch(fd_, dir.c_str(), IN_CREATE | IN_DELETE);
+  }
+  ~FolderWatch() { ::close(fd_); }
+  // The name of the next entry that event (IN_CREATE or IN_DELETE) happens
+  // to whose name starts with prefix; "" when none comes within 20 s.
+  std::string Next(std::uint32_t event, const std::string& prefix) {
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 20000) != 1) return "";
+      const ssize_t n = ::read(fd_, buf, sizeof(buf));
+      for (ssize_t at = 0; at < n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+        if ((e->mask & event) != 0 && e->len > 0 && std::string(e->name).rfind(prefix, 0) == 0) return e->name;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+      }
+    }
+  }
+
+ private:
+  int fd_;
 };
 
 class LighttpdTest : public ::testing::Test {
@@ -184,6 +264,80 @@ TEST_F(LighttpdTest, SessionVariablesAcrossTwoRequests) {
   EXPECT_TRUE(get.HasLine("value=blue green")) << get.body;
   EXPECT_FALSE(get.HasHeader("Set-Cookie"));
   EXPECT_TRUE(Fetch("/app.cgi/session-get?name=color").HasLine("value="));  // no cookie: another, empty session
+}
+
+// A session ID the server never issued is not taken: a fresh one comes
+// back and what the request stores goes under it, while a session the
+// server issued is still found by its own ID.
+TEST_F(LighttpdTest, ForgedSessionIdIsReplacedRealOneIsFound) {
+  const std::string forged = "HSESS_Default=" + std::string(32, '0');
+  const std::regex set_cookie("(HSESS_Default=([0-9a-f]{32})); Path=/; HttpOnly");
+  auto with_cookie = [](const std::string& cookie) {
+    return [cookie](CURL* c) { curl_easy_setopt(c, CURLOPT_COOKIE, cookie.c_str()); };
+  };
+  for (const std::string program : {"/app.cgi", "/lib.scgi"}) {
+    SCOPED_TRACE(program);
+    std::smatch m;
+    const std::string real_header = Fetch(program + "/session-set?name=color&value=red").Header("Set-Cookie");
+    ASSERT_TRUE(std::regex_match(real_header, m, set_cookie)) << real_header;
+    const std::string real = m[1];
+    const Response fresh_set = Fetch(program + "/session-set?name=color&value=blue", with_cookie(forged));
+    const std::string fresh_header = fresh_set.Header("Set-Cookie");
+    ASSERT_TRUE(std::regex_match(fresh_header, m, set_cookie)) << "the forged ID was taken:\n" << fresh_set.body;
+    const std::string fresh = m[1];
+    EXPECT_TRUE(fresh != forged && fresh != real) << fresh;
+    EXPECT_TRUE(fresh_set.HasLine("id=" + m[2].str())) << fresh_set.body;
+    EXPECT_FALSE(fs::exists(Www() / "tmp" / ("hsess_Default_" + std::string(32, '0') + ".ses")));
+    const struct {
+      std::string cookie, value;
+      bool new_id;
+    } reads[] = {{real, "red", false}, {fresh, "blue", false}, {forged, "", true}};
+    for (const auto& read : reads) {
+      const Response got = Fetch(program + "/session-get?name=color", with_cookie(read.cookie));
+      EXPECT_TRUE(got.HasLine("value=" + read.value)) << read.cookie << ":\n" << got.body;
+      EXPECT_EQ(got.HasHeader("Set-Cookie"), read.new_id) << read.cookie;
+    }
+  }
+}
+
+// A client that leaves before its answer: the library program's writes
+// meet a closed connection, which ends that request and nothing more; the
+// same process answers the next request.
+TEST_F(LighttpdTest, ClientLeavingBeforeTheAnswerLeavesTheProgramRunning) {
+  const std::regex answer("request (\\d+) pid (\\d+) thread (\\d+)");
+  std::smatch before, after;
+  const std::string first = Fetch("/lib.scgi/count").body;
+  ASSERT_TRUE(std::regex_match(first, before, answer)) << first;
+  {
+    RawClient client(server_->Port());
+    ASSERT_TRUE(client.Send("GET /lib.scgi/after-client-leaves HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    ASSERT_TRUE(client.ReadUntil("waiting"));
+  }
+  const std::string next = Fetch("/lib.scgi/count").body;
+  ASSERT_TRUE(std::regex_match(next, after, answer)) << next;
+  EXPECT_EQ(after[2], before[2]) << "the program was ended and started again";
+  EXPECT_EQ(std::stoi(after[1]), std::stoi(before[1]) + 2);
+}
+
+// A client that aborts its upload halfway leaves no upload file, whichever
+// way the program ends: a CGI program by the server's SIGTERM, the
+// library's request at the end of its input.
+TEST_F(LighttpdTest, AbortedUploadLeavesNoFile) {
+  const std::string body_start = "--XyZ\r\nContent-Disposition: form-data; name=\"pic\"; filename=\"a.bin\"\r\n\r\n" +
+                                 std::string(200 << 10, 'x');  // more than one read buffer of the engine
+  for (const std::string program : {"/app.cgi", "/stack.cgi", "/lib.scgi"}) {
+    SCOPED_TRACE(program);
+    FolderWatch watch(Www() / "tmp");
+    RawClient client(server_->Port());
+    ASSERT_TRUE(client.Send("POST " + program +
+                            "/vars HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                            "Content-Type: multipart/form-data; boundary=XyZ\r\nContent-Length: 10000000\r\n\r\n" +
+                            body_start));
+    const std::string file = watch.Next(IN_CREATE, "upload-");
+    ASSERT_NE(file, "") << "no upload file was made";
+    client.Leave();
+    EXPECT_EQ(watch.Next(IN_DELETE, file), file) << file << " was left behind";
+  }
 }
 
 // However a program keeps its engine (heap, main's stack, library mode),
