@@ -30,11 +30,11 @@ class ViewportFilter : public QObject {
 };
 
 // The grid's view. A cell click is a left press on a data cell and its
-// release over one (the cells may differ, as after a drag). Qt's clicked
-// signal asks for the same index at both ends, and the press can take that
-// index away: moving posts a pending edit, the rows re-sort and the model
-// is reset. A handler that follows the current record on cell clicks
-// would then miss the move.
+// release, wherever the mouse is then (after a drag, or outside the grid):
+// the press has moved the dataset, and a handler that follows the current
+// record on cell clicks must hear of it. Qt's clicked signal asks for the
+// same index at both ends, and the press can take that index away: moving
+// posts a pending edit, the rows re-sort and the model is reset.
 class GridView : public QTableView {
  public:
   explicit GridView(TDBGrid* grid) : grid_(grid) {}
@@ -45,8 +45,7 @@ class GridView : public QTableView {
     QTableView::mousePressEvent(event);
   }
   void mouseReleaseEvent(QMouseEvent* event) override {
-    const bool click =
-        pressed_on_cell_ && event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid();
+    const bool click = pressed_on_cell_ && event->button() == Qt::LeftButton;
     pressed_on_cell_ = false;
     QTableView::mouseReleaseEvent(event);
     // Last: the handler may free the grid.

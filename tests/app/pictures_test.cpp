@@ -204,20 +204,25 @@ TEST_F(PicturesTest, PhotoEditorPictureAfterTheGridResorts) {
     sizes[file] = {p.w, p.h};
   }
   m.Type3But->Click();
-  for (const bool drag : {false, true}) {
-    SCOPED_TRACE(drag ? "drag" : "click");
+  // After a rename that re-sorts the rows, a click and a drag to another
+  // row; then, without a rename, a press on another row released outside
+  // the grid.
+  for (const char* way : {"click", "drag", "outside"}) {
+    SCOPED_TRACE(way);
+    const bool drag = std::string(way) == "drag", outside = std::string(way) == "outside";
     app::Datamodule1->Type3Table->First();
     app_->OnModalShown = [&](fw::TForm& f) {
       auto& e = dynamic_cast<app::TType3EditForm&>(f);
       ASSERT_EQ(sizes.at(e.FileEdit->Text()), std::make_pair(e.Image1->Picture().Width(), e.Image1->Picture().Height()));
-      e.AffNameTE->SetText("z " + e.AffNameTE->Text());
+      if (!outside) e.AffNameTE->SetText("z " + e.AffNameTE->Text());
       QWidget* cells = e.ExpenseGrid->View()->viewport();
       auto at = [&](int row) { return e.ExpenseGrid->View()->visualRect(e.ExpenseGrid->Model().index(row, 0)).center(); };
-      if (drag) {
-        QTest::mousePress(cells, Qt::LeftButton, {}, at(0));
-        QMouseEvent move(QEvent::MouseMove, at(2), cells->mapToGlobal(at(2)), Qt::NoButton, Qt::LeftButton, {});
+      if (drag || outside) {
+        const QPoint end = drag ? at(2) : QPoint(-20, -20);
+        QTest::mousePress(cells, Qt::LeftButton, {}, at(drag ? 0 : 1));
+        QMouseEvent move(QEvent::MouseMove, end, cells->mapToGlobal(end), Qt::NoButton, Qt::LeftButton, {});
         QApplication::sendEvent(cells, &move);
-        QTest::mouseRelease(cells, Qt::LeftButton, {}, at(2));
+        QTest::mouseRelease(cells, Qt::LeftButton, {}, end);
       } else {
         QTest::mouseClick(cells, Qt::LeftButton, {}, at(1));
       }
@@ -227,7 +232,7 @@ TEST_F(PicturesTest, PhotoEditorPictureAfterTheGridResorts) {
       EXPECT_NE(shown.substr(0, 1), "z");
       EXPECT_TRUE(e.Image1->Visible());
       EXPECT_EQ(std::make_pair(e.Image1->Picture().Width(), e.Image1->Picture().Height()), sizes.at(shown)) << shown;
-      testsupport::GrabToPng(e, drag ? "app_photo_editor_after_resort_drag" : "app_photo_editor_after_resort");
+      testsupport::GrabToPng(e, std::string("app_photo_editor_after_resort_") + way);
       e.CancelBut->Click();
     };
     m.EditBut->Click();
