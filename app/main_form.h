@@ -30,11 +30,13 @@
 //                           EnableWidgets, GetNextNum, UpdateCategoryFilter,
 //                           ReProcess, InitialSetup, CrashRecovery,
 //                           OpenFiles, zapbutClick
-//   main_form_pictures.cpp  Updateimage, PlaceFrontImage
+//   main_form_pictures.cpp  Updateimage, PlaceFrontImage and the placing of
+//                           the front picture when its fetch ends
 // The record editors (TType1EditForm .. TType4EditForm) are made by
 // EditData, one modal showing each.
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -231,7 +233,11 @@ class TMainForm : public fw::TForm {
   void OpenFiles();
   // main_form_pictures.cpp
   void Updateimage();
+  // Starts fetching the front picture and returns; the picture is placed
+  // when it arrives (PlaceFrontImage's comment has the rules).
   void PlaceFrontImage();
+  // Whether a placing of the front picture waits for its fetch.
+  bool FrontPicturePending() const { return front_pending_; }
 
   // The maker's web pages.
   static constexpr const char* kUserGuideURL = "https://www.morvella.example/guide/";
@@ -248,7 +254,12 @@ class TMainForm : public fw::TForm {
   // and hint switch, ready to show modally.
   std::unique_ptr<fw::TForm> NewEditor(int kind);
   void ShowFrontPicture(const std::string& file_name);
+  // The home picture, or an empty picture when that cannot be shown.
+  void ShowHomePicture();
+  void FrontPictureArrived(std::exception_ptr error);
   void SizeFrontPanels();
+  // Puts the introduction panel in the middle of the results panel.
+  void CentreIntroduction();
 
   void BuildMenus();
   void BuildPanels();
@@ -257,9 +268,10 @@ class TMainForm : public fw::TForm {
   void WireEvents();
   void OpenWebPage(const char* url);
 
-  // Counts the front picture's placings; a placing that finds the count
-  // moved on was overtaken by a later one (PlaceFrontImage).
+  // Counts the front picture's placings; a fetch that finds the count
+  // moved on when it ends was overtaken by a later one (PlaceFrontImage).
   int front_fetch_ = 0;
+  bool front_pending_ = false;
 };
 
 // The main window (nullptr before it is made and after it is freed).

@@ -284,21 +284,23 @@ void TMainForm::ReProcess() {
   Updateimage();
 }
 
+// The front picture may arrive later (PlaceFrontImage): the introduction
+// then shows once it has a picture, centred at its size.
 void TMainForm::InitialSetup() {
   const std::string mode = ModeLabel->Caption();
-  const bool listed = FunctionPad->Visible();
-  // The fetch keeps the window working: a kind the user listed meanwhile
-  // stays on show under its title, instead of the introduction.
   PlaceFrontImage();
-  if (!listed && FunctionPad->Visible()) return;
   FunctionPad->Hide();
   OptionsGB->Hide();
   if (mode == "Program Options") {
-    OptionsGB->SetBounds(CentredOffset(ResultsPanel->Width(), OptionsGB->Width()),
-                         CentredOffset(ResultsPanel->Height(), OptionsGB->Height()), OptionsGB->Width(),
-                         OptionsGB->Height());
-    OptionsGB->Show();
+    CentreIntroduction();
+    if (!front_pending_ || FrontImage->Picture().Graphic() != nullptr) OptionsGB->Show();
   }
+}
+
+void TMainForm::CentreIntroduction() {
+  OptionsGB->SetBounds(CentredOffset(ResultsPanel->Width(), OptionsGB->Width()),
+                       CentredOffset(ResultsPanel->Height(), OptionsGB->Height()), OptionsGB->Width(),
+                       OptionsGB->Height());
 }
 
 void TMainForm::CrashRecovery() {

@@ -4,6 +4,7 @@
 #include "app/home.h"
 #include "app/main_form.h"
 #include "app/picture_display.h"
+#include "framework/forms/application.h"
 #include "framework/string_list.h"
 #include "framework/sysutils.h"
 
@@ -24,31 +25,57 @@ void TMainForm::Updateimage() {
   Image1->Show();
 }
 
-// Every activation fetches the picture again. The fetch runs the event
-// loop, so another activation can start a fetch of its own meanwhile: its
-// Disconnect cancels this one, and the later call alone places the
-// picture (front_fetch_ tells an earlier call that it was overtaken).
+// Every activation fetches the picture again. The fetch runs on the
+// program's own event loop, not in a loop of its own: an activation (one
+// comes as an editor closes, before its result is applied) returns at once,
+// so no click of the user's can run inside it or inside any other action.
+// The picture is placed when the fetch ends. A later placing cancels the
+// fetch under way, and front_fetch_ tells a fetch that ends all the same
+// that it was overtaken: the later placing alone shows its picture.
 void TMainForm::PlaceFrontImage() {
   const int fetch = ++front_fetch_;
+  front_pending_ = false;
   try {
     NMHTTP1->Disconnect();
     NMHTTP1->SetInputFileMode(true);
     NMHTTP1->SetBody(kFrontPicture);
     fw::TStringList sponsor;
     sponsor.LoadFromFile(DirectoryLabel->Caption() + "\\" + kSponsorFile);
-    NMHTTP1->Get(sponsor[0]);
-    if (fetch != front_fetch_) return;
+    NMHTTP1->GetAsync(sponsor[0], [this, fetch](std::exception_ptr error) {
+      if (fetch != front_fetch_) return;
+      fw::Guarded([&] { FrontPictureArrived(error); }, this);
+    });
+    front_pending_ = true;
+  } catch (...) {
+    // No sponsor file, no URL in it, a URL that cannot be fetched.
+    FrontPictureArrived(std::current_exception());
+  }
+}
+
+void TMainForm::FrontPictureArrived(std::exception_ptr error) {
+  front_pending_ = false;
+  try {
+    if (error) std::rethrow_exception(error);
     ShowFrontPicture(kFrontPicture);
   } catch (...) {
-    if (fetch != front_fetch_) return;
     // Any failure shows the home picture instead, and says nothing.
-    try {
-      ShowFrontPicture(kHomePicture);
-    } catch (...) {
-      FrontImage->Picture().SetGraphic(nullptr);
-      SizeFrontPanels();
-      FrontImage->Show();
-    }
+    ShowHomePicture();
+  }
+  // The introduction, unless the user has listed a kind meanwhile: in the
+  // middle at the picture's size.
+  if (ModeLabel->Caption() == "Program Options" && !FunctionPad->Visible()) {
+    CentreIntroduction();
+    OptionsGB->Show();
+  }
+}
+
+void TMainForm::ShowHomePicture() {
+  try {
+    ShowFrontPicture(kHomePicture);
+  } catch (...) {
+    FrontImage->Picture().SetGraphic(nullptr);
+    SizeFrontPanels();
+    FrontImage->Show();
   }
 }
 

@@ -227,7 +227,9 @@ bool TType2EditForm::FitsCapturedUrl(const std::string& url) {
 
 void TType2EditForm::ViewButClick(fw::TComponent*) {
   if (running_) return;
-  View(Datamodule1->Type2Table->FieldByName("ActivityName")->AsString());
+  const std::string url = Datamodule1->Type2Table->FieldByName("ActivityName")->AsString();
+  RunScope run(*this);
+  View(url);
 }
 
 bool TType2EditForm::View(const std::string& url) {

@@ -16,8 +16,10 @@
 // checks AutoCB (the running flag, cleared by "Abort") between its steps;
 // "Abort" also cancels the fetch under way, which then ends at once. While
 // a run goes, the window's other actions are disabled (only "Abort", OK
-// and Cancel work), so the current captured URL is the run's own. Closing
-// the window (OK, Cancel or its close box) aborts the run first.
+// and Cancel work), so the current captured URL is the run's own and no
+// action runs inside another. A single "View" is a run for the length of
+// its fetch. Closing the window (OK, Cancel or its close box) aborts the
+// run first.
 //
 // What a run leaves. A URL that auto-capture drops (not kept, a failed
 // fetch, an abort) is deleted again; Process adds a photo record only for
@@ -89,7 +91,7 @@ class TType2EditForm : public fw::TForm {
 
   // The settings window of the run under way (nullptr between runs).
   TAutoCaptureForm* Settings() const { return settings_; }
-  // Whether an auto-capture or Process run is under way.
+  // Whether an auto-capture or Process run, or a View, is under way.
   bool Running() const { return running_; }
 
   // --- event handlers
@@ -115,7 +117,20 @@ class TType2EditForm : public fw::TForm {
   bool WidgetEvent(QEvent* event) override;
 
  private:
-  class RunScope;
+  // Marks a run for its length: the other actions of the window are off.
+  class RunScope {
+   public:
+    explicit RunScope(TType2EditForm& form) : form_(form), alive_(form.alive_) { form_.SetRunning(true); }
+    ~RunScope() {
+      if (*alive_) form_.SetRunning(false);
+    }
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+
+   private:
+    TType2EditForm& form_;
+    std::shared_ptr<bool> alive_;
+  };
   void AbortAndClose();
   // Takes the next captured-URL number (0 counts as 1000) and closes the
   // counters table.

@@ -15,21 +15,6 @@
 
 namespace app {
 
-// Marks a run for its length: the other actions of the window are off.
-class TType2EditForm::RunScope {
- public:
-  explicit RunScope(TType2EditForm& form) : form_(form), alive_(form.alive_) { form_.SetRunning(true); }
-  ~RunScope() {
-    if (*alive_) form_.SetRunning(false);
-  }
-  RunScope(const RunScope&) = delete;
-  RunScope& operator=(const RunScope&) = delete;
-
- private:
-  TType2EditForm& form_;
-  std::shared_ptr<bool> alive_;
-};
-
 namespace {
 
 bool Ask(const std::string& question) {

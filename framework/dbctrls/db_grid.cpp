@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QMouseEvent>
 #include <QTableView>
 
 #include "framework/db/data_link.h"
@@ -28,9 +29,37 @@ class ViewportFilter : public QObject {
   TDBGrid* grid_;
 };
 
+// The grid's view. A cell click is a left press on a data cell and its
+// release, wherever the mouse is then (after a drag, or outside the grid):
+// the press has moved the dataset, and a handler that follows the current
+// record on cell clicks must hear of it. Qt's clicked signal asks for the
+// same index at both ends, and the press can take that index away: moving
+// posts a pending edit, the rows re-sort and the model is reset.
+class GridView : public QTableView {
+ public:
+  explicit GridView(TDBGrid* grid) : grid_(grid) {}
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    pressed_on_cell_ = event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid();
+    QTableView::mousePressEvent(event);
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    const bool click = pressed_on_cell_ && event->button() == Qt::LeftButton;
+    pressed_on_cell_ = false;
+    QTableView::mouseReleaseEvent(event);
+    // Last: the handler may free the grid.
+    if (click && grid_->OnCellClick) Guarded([&] { grid_->OnCellClick(grid_); }, grid_);
+  }
+
+ private:
+  TDBGrid* grid_;
+  bool pressed_on_cell_ = false;
+};
+
 }  // namespace
 
-TDBGrid::TDBGrid(TComponent* owner) : TControl(owner, new QTableView), model_(new TDataSetTableModel) {
+TDBGrid::TDBGrid(TComponent* owner) : TControl(owner, new GridView(this)), model_(new TDataSetTableModel) {
   QTableView* view = View();
   view->setModel(model_.get());
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -50,9 +79,6 @@ TDBGrid::TDBGrid(TComponent* owner) : TControl(owner, new QTableView), model_(ne
                      // A refused move leaves the dataset where it was.
                      ShowCurrentRow();
                    });
-  QObject::connect(view, &QAbstractItemView::clicked, view, [this] {
-    if (OnCellClick) Guarded([&] { OnCellClick(this); }, this);
-  });
   SetOptions(options_);
 }
 

@@ -60,7 +60,9 @@ class TDBGrid : public TControl {
   // The view row of the current record, -1 when none.
   int Row() const { return model_->CurrentRow(); }
 
-  // A click on a cell (after the grid moved the dataset there).
+  // A click on a cell: a left press on a data cell and its release
+  // (wherever the mouse is then), after the grid moved the dataset (also
+  // when the move re-sorted the rows under the mouse).
   TNotifyEvent OnCellClick;
 
  private:

@@ -1,15 +1,20 @@
 // HttpTransfer on curl_multi_socket_action.
 //
-// Invariants while Run is under way:
-//   (1) notifiers_ holds one read and/or write notifier for each socket
+// Invariants while a transfer is under way (Begin .. Release):
+//   (1) notifiers holds one read and/or write notifier for each socket
 //       libcurl asked us to watch, and none other (SocketCallback keeps it);
-//   (2) curl_timer_ is running exactly when libcurl asked for a timeout;
-//   (3) loop_ is quit exactly once, when end_ is set.
-// libcurl is only called from the thread that runs Run (the main thread).
+//   (2) curl_timer is running exactly when libcurl asked for a timeout;
+//   (3) end is set exactly once, by Finish; Finish then quits the nested
+//       loop of Run, or posts the completion of Start;
+//   (4) libcurl's handles are released only outside libcurl's callbacks:
+//       after Run's loop, in the posted completion, or on destruction.
+// libcurl is only called from the thread that runs the event loop (the
+// main thread).
 #include "framework/net/http_transfer.h"
 
 #include <curl/curl.h>
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -31,13 +36,19 @@ void GlobalInit() {
 
 }  // namespace
 
-struct HttpTransfer::Impl {
+struct HttpTransfer::Impl : std::enable_shared_from_this<HttpTransfer::Impl> {
   CURLM* multi = nullptr;
   CURL* easy = nullptr;
-  const TransferRequest* request = nullptr;
+  TransferRequest request;
   TransferResult result;
   std::optional<TransferEnd> end;
-  QEventLoop* loop = nullptr;
+  QEventLoop* loop = nullptr;  // Run's nested loop while it runs
+  Done done;                   // Start's caller, until the completion
+  // Counts the transfers begun; a posted completion belongs to one.
+  std::uint64_t generation = 0;
+  // Timers and the kick-off are owned here, so that nothing of a destroyed
+  // transfer fires.
+  QObject context;
   QTimer curl_timer;
   QTimer stall_timer;
   struct Watch {
@@ -51,6 +62,7 @@ struct HttpTransfer::Impl {
     QObject::connect(&curl_timer, &QTimer::timeout, [this] { Act(CURL_SOCKET_TIMEOUT, 0); });
     QObject::connect(&stall_timer, &QTimer::timeout, [this] { Finish(TransferEnd::kStalled); });
   }
+  ~Impl() { Release(); }
 
   void Finish(TransferEnd how) {
     if (end) return;
@@ -58,10 +70,36 @@ struct HttpTransfer::Impl {
     curl_timer.stop();
     stall_timer.stop();
     if (loop != nullptr) loop->quit();
+    if (done) PostCompletion();
+  }
+
+  // The completion runs from the event loop, outside libcurl's callbacks
+  // and outside the caller of Cancel. It is posted to the application
+  // object, not to context: done may destroy the HttpTransfer, and the
+  // completion holds this Impl alive until it returns.
+  void PostCompletion() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) return;
+    QMetaObject::invokeMethod(
+        app,
+        [weak = weak_from_this(), gen = generation] {
+          if (const std::shared_ptr<Impl> self = weak.lock()) self->Complete(gen);
+        },
+        Qt::QueuedConnection);
+  }
+
+  void Complete(std::uint64_t gen) {
+    if (gen != generation || !end || !done) return;
+    Release();
+    result.end = *end;
+    const Done call = std::move(done);
+    done = nullptr;
+    const TransferResult r = result;
+    call(r);
   }
 
   void Progress() {
-    if (request->stall_timeout_ms > 0) stall_timer.start(request->stall_timeout_ms);
+    if (request.stall_timeout_ms > 0) stall_timer.start(request.stall_timeout_ms);
   }
 
   void Act(curl_socket_t fd, int events) {
@@ -134,11 +172,11 @@ struct HttpTransfer::Impl {
     self->Progress();
     // Only a success answer's body is kept; an error page is not the file.
     if (self->result.status < 200 || self->result.status >= 300) return bytes;
-    if (self->result.body_bytes + static_cast<std::int64_t>(bytes) > self->request->max_body) {
+    if (self->result.body_bytes + static_cast<std::int64_t>(bytes) > self->request.max_body) {
       self->Finish(TransferEnd::kTooLarge);
       return 0;
     }
-    if (!self->request->sink(data, bytes)) {
+    if (!self->request.sink(data, bytes)) {
       self->Finish(TransferEnd::kSinkFailed);
       return 0;
     }
@@ -163,11 +201,71 @@ struct HttpTransfer::Impl {
     }
     return bytes;
   }
+
+  // Sets up libcurl for request; false (and the end kFailed) when it
+  // cannot.
+  bool Begin(const TransferRequest& r) {
+    Release();
+    ++generation;
+    request = r;
+    result = TransferResult();
+    end.reset();
+    multi = curl_multi_init();
+    easy = curl_easy_init();
+    if (multi == nullptr || easy == nullptr) {
+      end = TransferEnd::kFailed;
+      result.error = "Out of memory";
+      return false;
+    }
+    curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::WriteCallback);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::HeaderCallback);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Morvella Software");
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Impl::SocketCallback);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Impl::TimerCallback);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+    curl_multi_add_handle(multi, easy);
+    Progress();
+    // Kick off: libcurl starts the connection from its first timeout.
+    QTimer::singleShot(0, &context, [this] { Act(CURL_SOCKET_TIMEOUT, 0); });
+    return true;
+  }
+
+  // Lets go of libcurl's handles and the notifiers; nothing of the
+  // transfer fires afterwards. Safe to repeat.
+  void Release() {
+    curl_timer.stop();
+    stall_timer.stop();
+    if (easy != nullptr) {
+      if (multi != nullptr) curl_multi_remove_handle(multi, easy);
+      curl_easy_cleanup(easy);
+    }
+    for (auto& [fd, w] : notifiers) {
+      Retire(w.read);
+      Retire(w.write);
+    }
+    notifiers.clear();
+    if (multi != nullptr) curl_multi_cleanup(multi);
+    easy = nullptr;
+    multi = nullptr;
+  }
 };
 
-HttpTransfer::HttpTransfer() : impl_(new Impl) { GlobalInit(); }
+HttpTransfer::HttpTransfer() : impl_(std::make_shared<Impl>()) { GlobalInit(); }
 
-HttpTransfer::~HttpTransfer() { Cancel(); }
+HttpTransfer::~HttpTransfer() {
+  impl_->done = nullptr;
+  Cancel();
+}
 
 bool HttpTransfer::Running() const { return impl_->multi != nullptr && !impl_->end; }
 
@@ -176,70 +274,32 @@ void HttpTransfer::Cancel() {
 }
 
 TransferResult HttpTransfer::Run(const TransferRequest& request) {
-  Impl& s = *impl_;
-  s.request = &request;
-  s.result = TransferResult();
-  s.end.reset();
-  s.multi = curl_multi_init();
-  s.easy = curl_easy_init();
-  struct Cleanup {
-    Impl& s;
-    ~Cleanup() {
-      s.curl_timer.stop();
-      s.stall_timer.stop();
-      if (s.easy != nullptr) {
-        curl_multi_remove_handle(s.multi, s.easy);
-        curl_easy_cleanup(s.easy);
+  // Held for the loop: a handler it runs may destroy this object.
+  const std::shared_ptr<Impl> keep = impl_;
+  Impl& s = *keep;
+  s.done = nullptr;
+  if (s.Begin(request)) {
+    QEventLoop loop;
+    s.loop = &loop;
+    while (!s.end) {
+      if (Application != nullptr) {
+        Application->RunLoop(loop);
+        if (Application->Terminated() && !s.end) s.Finish(TransferEnd::kCancelled);
+      } else {
+        loop.exec();
       }
-      for (auto& [fd, w] : s.notifiers) {
-        Impl::Retire(w.read);
-        Impl::Retire(w.write);
-      }
-      s.notifiers.clear();
-      if (s.multi != nullptr) curl_multi_cleanup(s.multi);
-      s.easy = nullptr;
-      s.multi = nullptr;
-      s.loop = nullptr;
     }
-  } cleanup{s};
-  if (s.multi == nullptr || s.easy == nullptr) {
-    s.result.end = TransferEnd::kFailed;
-    s.result.error = "Out of memory";
-    return s.result;
+    s.loop = nullptr;
   }
-  curl_easy_setopt(s.easy, CURLOPT_URL, request.url.c_str());
-  curl_easy_setopt(s.easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(s.easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(s.easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(s.easy, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(s.easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-  curl_easy_setopt(s.easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(s.easy, CURLOPT_WRITEFUNCTION, &Impl::WriteCallback);
-  curl_easy_setopt(s.easy, CURLOPT_WRITEDATA, &s);
-  curl_easy_setopt(s.easy, CURLOPT_HEADERFUNCTION, &Impl::HeaderCallback);
-  curl_easy_setopt(s.easy, CURLOPT_HEADERDATA, &s);
-  curl_easy_setopt(s.easy, CURLOPT_USERAGENT, "Morvella Software");
-  curl_multi_setopt(s.multi, CURLMOPT_SOCKETFUNCTION, &Impl::SocketCallback);
-  curl_multi_setopt(s.multi, CURLMOPT_SOCKETDATA, &s);
-  curl_multi_setopt(s.multi, CURLMOPT_TIMERFUNCTION, &Impl::TimerCallback);
-  curl_multi_setopt(s.multi, CURLMOPT_TIMERDATA, &s);
-  curl_multi_add_handle(s.multi, s.easy);
-
-  QEventLoop loop;
-  s.loop = &loop;
-  s.Progress();
-  // Kick off: libcurl starts the connection from its first timeout.
-  QTimer::singleShot(0, &loop, [&s] { s.Act(CURL_SOCKET_TIMEOUT, 0); });
-  while (!s.end) {
-    if (Application != nullptr) {
-      Application->RunLoop(loop);
-      if (Application->Terminated() && !s.end) s.Finish(TransferEnd::kCancelled);
-    } else {
-      loop.exec();
-    }
-  }
+  s.Release();
   s.result.end = *s.end;
   return s.result;
+}
+
+void HttpTransfer::Start(const TransferRequest& request, Done done) {
+  Impl& s = *impl_;
+  s.done = std::move(done);
+  if (!s.Begin(request)) s.PostCompletion();
 }
 
 }  // namespace fw::net

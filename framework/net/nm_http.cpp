@@ -116,46 +116,47 @@ void TNMHTTP::Cancel() {
   if (transfer_) transfer_->Cancel();
 }
 
-void TNMHTTP::Get(const std::string& url) {
+// What one fetch needs until its end: the URL as given, and where the
+// body goes.
+struct TNMHTTP::Fetch {
+  std::string url;
+  std::unique_ptr<TempFile> file;  // InputFileMode
+  std::string text;                // else
+  net::TransferRequest request;
+};
+
+std::shared_ptr<TNMHTTP::Fetch> TNMHTTP::Prepare(const std::string& url) {
   if (Busy()) throw EHTTPError("A fetch is already under way (" + url + ")");
   if (!HasScheme(url, "http://") && !HasScheme(url, "https://"))
     throw EHTTPError("Only http and https addresses can be fetched: " + url);
-  GetInto(url);
-}
-
-void TNMHTTP::GetInto(const std::string& url) {
-  // The transfer outlives this object if a handler frees the component
-  // while the fetch runs.
-  auto transfer = std::make_shared<net::HttpTransfer>();
-  const std::shared_ptr<bool> alive = alive_;
-  transfer_ = transfer;
   header_.clear();
   status_ = 0;
-
-  std::unique_ptr<TempFile> file;
-  std::string target;
-  std::string text;
-  net::TransferRequest request;
+  auto fetch = std::make_shared<Fetch>();
+  fetch->url = url;
+  net::TransferRequest& request = fetch->request;
   request.url = RequestUrl(url);
   request.stall_timeout_ms = time_out_;
   request.max_body = max_body_;
+  // The sink is called only while the transfer runs, and the transfer's
+  // owner keeps the fetch until then.
+  Fetch* f = fetch.get();
   if (input_file_mode_) {
     if (body_.empty()) throw EHTTPError("No file named for the body of " + url);
-    target = platform::ResolvePath(body_);
-    file = std::make_unique<TempFile>(target);
-    if (!file->Open())
+    f->file = std::make_unique<TempFile>(platform::ResolvePath(body_));
+    if (!f->file->Open())
       throw EHTTPError("Cannot create a file beside " + NativeFileName(body_) + ": " + std::strerror(errno));
-    request.sink = [&file](const char* data, std::size_t size) { return file->Write(data, size); };
+    request.sink = [f](const char* data, std::size_t size) { return f->file->Write(data, size); };
   } else {
-    request.sink = [&text](const char* data, std::size_t size) {
-      text.append(data, size);
+    request.sink = [f](const char* data, std::size_t size) {
+      f->text.append(data, size);
       return true;
     };
   }
+  return fetch;
+}
 
-  const net::TransferResult r = transfer->Run(request);
-  // A handler freed this component while the fetch ran.
-  if (!*alive) throw EAbort("Fetch cancelled");
+void TNMHTTP::Conclude(Fetch& fetch, const net::TransferResult& r) {
+  const std::string& url = fetch.url;
   header_ = r.headers;
   status_ = r.status;
   switch (r.end) {
@@ -164,9 +165,10 @@ void TNMHTTP::GetInto(const std::string& url) {
     case net::TransferEnd::kCancelled:
       throw EAbort("Fetch cancelled");
     case net::TransferEnd::kStalled:
-      throw EHTTPError("No answer from " + url + " within " + std::to_string(time_out_) + " ms");
+      throw EHTTPError("No answer from " + url + " within " + std::to_string(fetch.request.stall_timeout_ms) + " ms");
     case net::TransferEnd::kTooLarge:
-      throw EHTTPError("The answer from " + url + " is larger than " + std::to_string(max_body_) + " bytes");
+      throw EHTTPError("The answer from " + url + " is larger than " + std::to_string(fetch.request.max_body) +
+                       " bytes");
     case net::TransferEnd::kSinkFailed:
       throw EHTTPError("Cannot write " + NativeFileName(body_) + ": " + std::strerror(errno));
     case net::TransferEnd::kFailed:
@@ -178,11 +180,40 @@ void TNMHTTP::GetInto(const std::string& url) {
     throw EHTTPError(status + " from " + url);
   }
   if (r.body_bytes == 0) throw EHTTPError("Empty answer from " + url);
-  if (file) {
-    if (!file->Keep()) throw EHTTPError("Cannot write " + NativeFileName(body_) + ": " + std::strerror(errno));
+  if (fetch.file) {
+    if (!fetch.file->Keep()) throw EHTTPError("Cannot write " + NativeFileName(body_) + ": " + std::strerror(errno));
   } else {
-    body_ = std::move(text);
+    body_ = std::move(fetch.text);
   }
+}
+
+void TNMHTTP::Get(const std::string& url) {
+  const std::shared_ptr<Fetch> fetch = Prepare(url);
+  // The transfer outlives this object if a handler frees the component
+  // while the fetch runs.
+  auto transfer = std::make_shared<net::HttpTransfer>();
+  const std::shared_ptr<bool> alive = alive_;
+  transfer_ = transfer;
+  const net::TransferResult r = transfer->Run(fetch->request);
+  // A handler freed this component while the fetch ran.
+  if (!*alive) throw EAbort("Fetch cancelled");
+  Conclude(*fetch, r);
+}
+
+void TNMHTTP::GetAsync(const std::string& url, TFetchDone done) {
+  const std::shared_ptr<Fetch> fetch = Prepare(url);
+  // Only transfer_ holds the transfer: a later fetch or the component's
+  // end destroys it, and with it the callback.
+  transfer_ = std::make_shared<net::HttpTransfer>();
+  transfer_->Start(fetch->request, [this, fetch, done = std::move(done)](const net::TransferResult& r) {
+    std::exception_ptr error;
+    try {
+      Conclude(*fetch, r);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    done(error);
+  });
 }
 
 }  // namespace fw

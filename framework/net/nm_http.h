@@ -1,6 +1,9 @@
 // TNMHTTP: the HTTP client component. Get fetches a URL with an HTTP/1.0
 // GET and returns when the fetch is over; the Qt event loop runs meanwhile,
-// so windows repaint and buttons work (a button's handler may Cancel).
+// so windows repaint and buttons work (a button's handler may Cancel), and
+// any handler the user sets off runs inside the caller of Get. GetAsync
+// fetches the same way but returns at once: the program's own event loop
+// drives the fetch, and a callback gets the outcome.
 //
 // The URL is requested as a browser requests it: characters beyond ASCII
 // (the URL is code page 1252 text) as the percent escapes of their UTF-8
@@ -15,7 +18,8 @@
 //   - nothing arrives for TimeOut milliseconds (a stalled fetch);
 //   - the body is larger than MaxBodySize, or the file cannot be written.
 // Cancel (or Abort, or Disconnect) ends a fetch under way at once; Get
-// then raises EAbort, the silent exception.
+// then raises EAbort, the silent exception. One fetch at a time: a fetch
+// asked for while one is under way fails with EHTTPError.
 //
 // The file is written under a temporary name beside it and renamed to its
 // name only when the whole body has arrived: a failed or cancelled fetch
@@ -23,6 +27,8 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +41,7 @@ FW_DECLARE_EXCEPTION(EHTTPError, Exception);
 
 namespace net {
 class HttpTransfer;
+struct TransferResult;
 }
 
 class TNMHTTP : public TComponent {
@@ -61,6 +68,15 @@ class TNMHTTP : public TComponent {
   void SetMaxBodySize(std::int64_t bytes) { max_body_ = bytes; }
 
   void Get(const std::string& url);
+  // The outcome of GetAsync: nullptr when the fetch succeeded, else the
+  // exception Get would have raised (EAbort after a Cancel).
+  using TFetchDone = std::function<void(std::exception_ptr error)>;
+  // Starts fetching url as Get does and returns; a URL that cannot be
+  // fetched at all raises here, as in Get. done runs once, from the event
+  // loop, when the fetch is over, with Body, Header and StatusCode set as
+  // after Get. It never runs once the component is destroyed, or once a
+  // later fetch of the component has started.
+  void GetAsync(const std::string& url, TFetchDone done);
   void Cancel();
   void Abort() { Cancel(); }
   // Ends a fetch under way; each fetch opens its own connection, so there
@@ -69,7 +85,11 @@ class TNMHTTP : public TComponent {
   bool Busy() const;
 
  private:
-  void GetInto(const std::string& url);
+  struct Fetch;
+  std::shared_ptr<Fetch> Prepare(const std::string& url);
+  // Takes the result of a fetch: the body, headers and status; raises what
+  // Get raises on a failure.
+  void Conclude(Fetch& fetch, const net::TransferResult& result);
   std::shared_ptr<net::HttpTransfer> transfer_;
   // False once destroyed; a Get running further up the stack checks it.
   std::shared_ptr<bool> alive_;

@@ -2,7 +2,8 @@
 // test's one clipboard URL: what Capture refuses, URLs beyond code page
 // 1252, auto-capture over ranges where some numbers are missing (attended
 // with scripted answers, unattended, up and down, leading zeroes,
-// counters), Abort and the close box in the middle of a fetch, View, Delete,
+// counters), Abort and the close box in the middle of a fetch, View (and
+// the actions it keeps out while it waits), Delete,
 // the picture files Process names, what a failed, bad or aborted Process
 // leaves, and a Process killed at each of its steps.
 #include <fcntl.h>
@@ -430,6 +431,36 @@ TEST_F(CaptureTest, AFailedViewClearsThePicture) {
     t.Next();
   }
   EXPECT_EQ(boxes_.requests.size(), 2u);
+}
+
+// While a View's fetch waits, the window's other actions are off, as in a
+// run: a second View, Process or Auto-Cap would otherwise run inside it,
+// and the first View's end would clear the picture they left. "Abort"
+// ends the View silently.
+TEST_F(CaptureTest, AViewThatWaitsLetsNoOtherActionIn) {
+  form_->NMHTTP1->SetTimeOut(0);
+  AddCaptured(1000, Url("slow2.cgi/p.jpg"));
+  app::Datamodule1->Type2Table->First();
+  bool waited = false;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (waited || !form_->NMHTTP1->Busy()) return;
+    waited = true;
+    EXPECT_TRUE(form_->Running());
+    for (fw::TControl* c : std::initializer_list<fw::TControl*>{form_->ViewBut, form_->ProcessBut, form_->AutoCapBut,
+                                                                form_->CaptureBut, form_->DeleteBut, form_->URLGrid})
+      EXPECT_FALSE(c->Enabled()) << c->Name();
+    EXPECT_TRUE(form_->AbortBut->Enabled());
+    form_->AbortBut->Click();
+  });
+  ticker.start(0);
+  fw::Guarded([&] { form_->ViewBut->Click(); });
+  ticker.stop();
+  EXPECT_TRUE(waited);
+  EXPECT_FALSE(form_->Running());
+  EXPECT_TRUE(form_->ViewBut->Enabled());
+  EXPECT_FALSE(form_->Image1->Visible());
+  EXPECT_TRUE(boxes_.requests.empty());
 }
 
 // Delete asks first; No keeps the URL.

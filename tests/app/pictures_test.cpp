@@ -2,7 +2,11 @@
 // box and the picture's place in its panel, pictures stored without an
 // extension, a photo without a file, untrusted picture files; and
 // screenshots of each mode with records and pictures
-// (<build>/screenshots/app_mode_*.png).
+// (<build>/screenshots/app_mode_*.png). The photo editor's picture after a
+// load that failed and after the grid re-sorted under the user's click.
+#include <QTableView>
+#include <QTest>
+
 #include "app/type3_edit_form.h"
 #include "tests/app/app_test_support.h"
 #include "tests/common/widget_grab.h"
@@ -179,6 +183,63 @@ TEST_F(PicturesTest, PhotoEditorAfterAFailedLoad) {
   app_->OnModalShown = nullptr;
   ASSERT_EQ(boxes_.requests.size(), 1u);
   EXPECT_EQ(boxes_.requests[0].type, fw::TMsgDlgType::mtError);
+}
+
+// In the photo editor the user renames the top photo, then clicks
+// another row (a plain click, or a drag to it): the move posts the new
+// name and the rows re-sort under the mouse. The picture on show is that
+// of the photo the fields show, not the renamed one's.
+TEST_F(PicturesTest, PhotoEditorPictureAfterTheGridResorts) {
+  app::TMainForm& m = Main();
+  const struct {
+    const char* name;
+    const char* file;
+    int w, h;
+  } photos[] = {{"a", "1.jpg", 200, 100}, {"b", "2.jpg", 100, 200}, {"c", "3.jpg", 150, 150}, {"d", "4.jpg", 90, 60}};
+  std::map<std::string, std::pair<int, int>> sizes;
+  for (const auto& p : photos) {
+    WriteBytes(Data(p.file), JpegBytes(p.w, p.h));
+    const std::string file = std::string("data\\") + p.file;
+    Put(3, {{"ResourceName", p.name}, {"Filename", file}});
+    sizes[file] = {p.w, p.h};
+  }
+  m.Type3But->Click();
+  // After a rename that re-sorts the rows, a click and a drag to another
+  // row; then, without a rename, a press on another row released outside
+  // the grid.
+  for (const char* way : {"click", "drag", "outside"}) {
+    SCOPED_TRACE(way);
+    const bool drag = std::string(way) == "drag", outside = std::string(way) == "outside";
+    app::Datamodule1->Type3Table->First();
+    app_->OnModalShown = [&](fw::TForm& f) {
+      auto& e = dynamic_cast<app::TType3EditForm&>(f);
+      ASSERT_EQ(sizes.at(e.FileEdit->Text()), std::make_pair(e.Image1->Picture().Width(), e.Image1->Picture().Height()));
+      if (!outside) e.AffNameTE->SetText("z " + e.AffNameTE->Text());
+      QWidget* cells = e.ExpenseGrid->View()->viewport();
+      auto at = [&](int row) { return e.ExpenseGrid->View()->visualRect(e.ExpenseGrid->Model().index(row, 0)).center(); };
+      if (drag || outside) {
+        const QPoint end = drag ? at(2) : QPoint(-20, -20);
+        QTest::mousePress(cells, Qt::LeftButton, {}, at(drag ? 0 : 1));
+        QMouseEvent move(QEvent::MouseMove, end, cells->mapToGlobal(end), Qt::NoButton, Qt::LeftButton, {});
+        QApplication::sendEvent(cells, &move);
+        QTest::mouseRelease(cells, Qt::LeftButton, {}, end);
+      } else {
+        QTest::mouseClick(cells, Qt::LeftButton, {}, at(1));
+      }
+      EXPECT_EQ(app::Datamodule1->Type3Table->State(), fw::TDataSetState::dsBrowse);  // the rename was posted
+      const std::string shown = e.FileEdit->Text();
+      EXPECT_EQ(shown, app::Datamodule1->Type3Table->FieldByName("Filename")->AsString());
+      EXPECT_NE(shown.substr(0, 1), "z");
+      EXPECT_TRUE(e.Image1->Visible());
+      EXPECT_EQ(std::make_pair(e.Image1->Picture().Width(), e.Image1->Picture().Height()), sizes.at(shown)) << shown;
+      testsupport::GrabToPng(e, std::string("app_photo_editor_after_resort_") + way);
+      e.CancelBut->Click();
+    };
+    m.EditBut->Click();
+  }
+  app_->OnModalShown = nullptr;
+  EXPECT_EQ(Column(3, "ResourceName"), (Names{"c", "d", "z a", "z b"}));
+  EXPECT_TRUE(boxes_.requests.empty());
 }
 
 }  // namespace

@@ -3,8 +3,12 @@
 // timeout) and a cancel fail with clear messages and leave the file as it
 // was, with no temporary file behind; only http and https are fetched; the
 // event loop runs during a fetch, and a component freed by a handler while
-// it fetches does not bring the program down.
+// it fetches does not bring the program down. GetAsync returns at once and
+// calls back from the event loop with what Get would have raised; a fetch
+// that is cancelled, overtaken or whose component goes calls back at most
+// with EAbort, never from inside the call that ended it.
 #include <QApplication>
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <filesystem>
@@ -187,6 +191,119 @@ TEST_F(NMHTTPTest, UnreachableServer) {
   } catch (const fw::EHTTPError& e) {
     EXPECT_EQ(e.Message().rfind("Cannot fetch http://127.0.0.1:1/x.jpg: ", 0), 0u) << e.Message();
   }
+}
+
+// Runs the event loop until done says so.
+void RunUntil(const bool& done) {
+  while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+// Runs the events posted so far (and what they post in turn up to a marker
+// posted now).
+void RunPostedEvents() {
+  bool marker = false;
+  QTimer::singleShot(0, [&] { marker = true; });
+  RunUntil(marker);
+}
+
+std::string ErrorOf(std::exception_ptr error) {
+  if (!error) return "";
+  try {
+    std::rethrow_exception(error);
+  } catch (const fw::EAbort&) {
+    return "abort";
+  } catch (const fw::Exception& e) {
+    return e.Message();
+  }
+}
+
+TEST_F(NMHTTPTest, GetAsyncCallsBackFromTheEventLoop) {
+  const fs::path target = dir_ / "data" / "3.jpg";
+  const struct {
+    const char* path;
+    bool to_file;
+    std::string error;  // "" : success
+  } cases[] = {
+      {"front.jpg", true, ""},
+      {"aqua01.gif", false, ""},
+      {"missing.jpg", true, "HTTP error 404 (Not Found) from " + server_->Url("missing.jpg")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    testsupport::WriteFile(target, "earlier picture");
+    fw::TNMHTTP http(nullptr);
+    http.SetInputFileMode(c.to_file);
+    http.SetBody(c.to_file ? target.string() : "");
+    bool called = false;
+    std::string error = "not called";
+    http.GetAsync(server_->Url(c.path), [&](std::exception_ptr e) {
+      called = true;
+      error = ErrorOf(e);
+    });
+    EXPECT_TRUE(http.Busy());
+    EXPECT_FALSE(called);
+    EXPECT_THROW(http.GetAsync(server_->Url("front.jpg"), [](std::exception_ptr) {}), fw::EHTTPError);
+    RunUntil(called);
+    EXPECT_EQ(error, c.error);
+    EXPECT_FALSE(http.Busy());
+    const std::string served = ReadAll(server_->DocRoot() / "www" / c.path);
+    if (!c.error.empty()) {
+      EXPECT_EQ(ReadAll(target), "earlier picture");
+    } else if (c.to_file) {
+      EXPECT_EQ(ReadAll(target), served);
+    } else {
+      EXPECT_EQ(http.Body(), served);
+    }
+    EXPECT_EQ(Files(dir_ / "data"), std::vector<std::string>{"3.jpg"});
+  }
+  // Not even started: raised at once, as Get raises it.
+  fw::TNMHTTP http(nullptr);
+  EXPECT_THROW(http.GetAsync("ftp://127.0.0.1/x.jpg", [](std::exception_ptr) { ADD_FAILURE(); }), fw::EHTTPError);
+  RunPostedEvents();
+}
+
+// Cancel ends the fetch; its callback comes later, with EAbort. A fetch
+// started before that callback ran drops it. A component freed while it
+// fetches, or by its own callback, calls nothing more.
+TEST_F(NMHTTPTest, GetAsyncCancelledOvertakenOrFreed) {
+  auto* http = new fw::TNMHTTP(nullptr);
+  http->SetTimeOut(0);
+  std::vector<std::string> calls;
+  auto record = [&](const std::string& name) {
+    return [&calls, name](std::exception_ptr e) { calls.push_back(name + ": " + ErrorOf(e)); };
+  };
+  http->GetAsync(server_->Url("stall.cgi"), record("cancelled"));
+  http->Cancel();
+  EXPECT_TRUE(calls.empty());
+  RunPostedEvents();
+  EXPECT_EQ(calls, std::vector<std::string>{"cancelled: abort"});
+
+  calls.clear();
+  http->GetAsync(server_->Url("stall.cgi"), record("overtaken"));
+  http->Cancel();
+  bool done = false;
+  http->GetAsync(server_->Url("front.jpg"), [&](std::exception_ptr e) {
+    calls.push_back("later: " + ErrorOf(e));
+    done = true;
+  });
+  RunUntil(done);
+  RunPostedEvents();
+  EXPECT_EQ(calls, std::vector<std::string>{"later: "});
+
+  calls.clear();
+  http->GetAsync(server_->Url("stall.cgi"), record("freed"));
+  delete http;
+  RunPostedEvents();
+  EXPECT_TRUE(calls.empty());
+
+  http = new fw::TNMHTTP(nullptr);
+  done = false;
+  http->GetAsync(server_->Url("front.jpg"), [&](std::exception_ptr) {
+    delete http;
+    done = true;
+  });
+  RunUntil(done);
+  RunPostedEvents();
 }
 
 }  // namespace
