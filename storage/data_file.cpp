@@ -228,7 +228,7 @@ void TDataFile::Close() {
   ResetFilters();  // the filters go with the index file
   ClearOpenState();
   TFileHandler::Close();
-  if (delete_on_close_) KeepFirstError(error, [&] { DeleteTableFiles(); });
+  if (delete_on_close_) KeepFirstError(error, [&] { DeleteRemainingTableFiles(); });
   password_callback_ = nullptr;
   if (error) std::rethrow_exception(error);
 }
@@ -250,6 +250,18 @@ void TDataFile::DeleteTableFiles() {
   TFileHandler::DeleteFile();
   PrepareIndexFile();
   index_file_->DeleteFile();
+  PrepareBlobFile();
+  TFileHandler& blob = *blob_file_;
+  if (blob.FileExists()) blob.DeleteFile();
+}
+
+void TDataFile::DeleteRemainingTableFiles() {
+  // A closed temporary table may be gone in part or whole already: a start
+  // in its folder found it closed and took it for a dead program's
+  // (temp_table_sweep.h).
+  if (TFileHandler::FileExists()) TFileHandler::DeleteFile();
+  PrepareIndexFile();
+  if (index_file_->FileExists()) index_file_->DeleteFile();
   PrepareBlobFile();
   TFileHandler& blob = *blob_file_;
   if (blob.FileExists()) blob.DeleteFile();

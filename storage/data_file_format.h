@@ -28,7 +28,9 @@
 //      103     2   locale language id (0 = no locale, bytewise order)
 //      105     2   locale sort id (locale id = sort << 16 | language)
 //      107     2   creator value 1 (never read)
-//      109     2   creator value 2 (never read)
+//      109     2   creator value 2: kTemporaryTableMark in a temporary
+//                  table held by its maker (temp_table_sweep.h); otherwise
+//                  as given at creation, never read
 //      111     2   computed-area size: computed-field bytes after the record
 //      113    14   reserved, zero
 //
@@ -140,6 +142,10 @@ inline constexpr std::size_t kDhCreator1 = 107;
 inline constexpr std::size_t kDhCreator2 = 109;
 inline constexpr std::size_t kDhComputedSize = 111;
 inline constexpr std::size_t kDhReserved = 113;
+
+// Creator value 2 of a temporary table (a query's result, deleted when its
+// maker closes it) from the moment its maker holds it open for good.
+inline constexpr std::uint16_t kTemporaryTableMark = 0x5754;  // "TW"
 
 #pragma pack(push, 1)
 // string[N]: a length byte and N characters. The length byte of a stored
