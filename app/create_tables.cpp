@@ -1,6 +1,9 @@
 #include "app/create_tables.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "app/catalogue_schema.h"
 #include "app/data_module.h"
@@ -10,6 +13,7 @@
 #include "framework/forms/application.h"
 #include "framework/sysutils.h"
 #include "platform/file.h"
+#include "storage/data_file_format.h"
 #include "storage/table_swap.h"
 
 namespace app {
@@ -29,13 +33,23 @@ void Create(dataset::TTolmidTable& t, const CatalogueTable& layout) {
   for (const CatalogueField& f : layout.fields) t.FieldDefs().Add(f.name, f.type, f.size, f.required);
   DefineIndexes(t, layout);
   t.CreateTable();
-  if (layout.table_name != "defaults.dat") return;
+}
+
+// The counters table's one record, with the counters of a new catalogue,
+// when the table holds none: just made, or made by a start killed before
+// it wrote the record (the table appears whole but empty). True when one
+// was written.
+bool WriteNewCounters(dataset::TTolmidTable& t) {
   t.Open();
-  t.Insert();
-  for (const char* counter : {"nextType1Num", "nextType2Num", "nextType3Num", "nextType4Num"})
-    t.FieldByName(counter)->SetAsInteger(kNewCatalogueCounter);
-  t.Post();
+  const bool empty = t.IsEmpty();
+  if (empty) {
+    t.Insert();
+    for (const char* counter : {"nextType1Num", "nextType2Num", "nextType3Num", "nextType4Num"})
+      t.FieldByName(counter)->SetAsInteger(kNewCatalogueCounter);
+    t.Post();
+  }
   t.Close();
+  return empty;
 }
 
 void Restructure(dataset::TTolmidTable& t, const CatalogueTable& layout) {
@@ -62,7 +76,61 @@ void CopyInPlace(const std::string& from, const std::string& to) {
   if (!platform::MoveFile(temp, to)) RestoreFailed(from, to);
 }
 
+StartupLogSink& LogSink() {
+  static StartupLogSink sink;
+  return sink;
+}
+
+void Log(const std::string& line) {
+  if (LogSink()) {
+    LogSink()(line);
+  } else {
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
+}
+
+// The size of the data file at path when it is too short to hold its
+// header and field definitions: it holds no record then, nor a layout to
+// read one by. Nothing when it is long enough, missing or held by another
+// program (the repair reports what then stands in the way). A header whose
+// field count is out of range is damage, not a cut file: nothing.
+std::optional<std::uint64_t> HeaderlessDataFile(const std::string& path) {
+  platform::File f;
+  if (!f.Open(path, platform::Access::Read, platform::Share::ReadWrite, platform::Disposition::OpenExisting))
+    return std::nullopt;
+  const std::int64_t size = f.Size();
+  if (size < 0) return std::nullopt;
+  const auto bytes = static_cast<std::uint64_t>(size);
+  if (bytes < storage::kDataHeaderSize) return bytes;
+  storage::DataFileHeader h;
+  std::uint32_t got = 0;
+  if (!f.Read(h.Data(), static_cast<std::uint32_t>(storage::kDataHeaderSize), &got) ||
+      got != storage::kDataHeaderSize)
+    return std::nullopt;
+  if (h.FieldCount() > storage::kMaxFields) return std::nullopt;
+  // A header without field definitions holds no layout either.
+  const std::uint64_t needed = storage::kDataHeaderSize + storage::kFieldDescriptorSize * std::max<std::uint64_t>(h.FieldCount(), 1);
+  if (bytes < needed) return bytes;
+  return std::nullopt;
+}
+
+// The restructure's backups of the table at path (the data file name):
+// the start that brought the table to its layout no longer needs them,
+// and a later start must never take them for the table.
+void RemoveBackups(const std::string& path) {
+  const std::string base = fw::ChangeFileExt(path, "");
+  // The data backup first: without it no start restores from the others.
+  for (const char* ext : {".DBK", ".IBK", ".BBK"}) {
+    const std::string backup = base + ext;
+    if (platform::FileExists(backup) && !platform::DeleteFile(backup))
+      Log("Backup file " + backup + " could not be deleted (system error " +
+          std::to_string(platform::GetLastError()) + ")");
+  }
+}
+
 }  // namespace
+
+void SetStartupLogSink(StartupLogSink sink) { LogSink() = std::move(sink); }
 
 bool RestoreFromBackup(const std::string& table_path) {
   const std::string base = fw::ChangeFileExt(table_path, "");
@@ -94,17 +162,38 @@ void CreateTables(TDatamodule1& module) {
     // the backups older than it); only a data file that is still missing
     // afterwards is restored from a backup.
     storage::RecoverTableSwap(path);
-    RestoreFromBackup(path);
-    if (!platform::FileExists(path)) {
+    // A data file cut inside its header holds no records: the table is
+    // missing, and comes back as a missing one does.
+    if (const std::optional<std::uint64_t> size = HeaderlessDataFile(path)) {
+      Log("Data file " + path + " holds " + std::to_string(*size) +
+          " bytes, too few for its header: the table holds no records and is taken as missing");
+      if (!platform::DeleteFile(path))
+        throw fw::Exception("Data file " + path + " could not be deleted (system error " +
+                            std::to_string(platform::GetLastError()) + ")");
+    }
+    if (RestoreFromBackup(path)) Log("Table " + path + " restored from its backup " + fw::ChangeFileExt(path, ".DBK"));
+    const bool created = !platform::FileExists(path);
+    if (created) {
       Create(*table, layout);
+      Log("Table " + path + " created");
     } else {
       table->Close();
       // The layout's indexes: the repair rebuilds the index file from
       // them when the stored definitions are unreadable.
       DefineIndexes(*table, layout);
-      table->RepairTable(table->IndexDefs());
+      table->OnRepairLog = [&path](dataset::TTolmidTable&, const std::string& line) { Log(path + ": " + line); };
+      try {
+        table->RepairTable(table->IndexDefs());
+      } catch (...) {
+        table->OnRepairLog = nullptr;
+        throw;
+      }
+      table->OnRepairLog = nullptr;
     }
     Restructure(*table, layout);
+    RemoveBackups(path);
+    if (layout.table_name == "defaults.dat" && WriteNewCounters(*table) && !created)
+      Log("Table " + path + " held no record of counters: one is written with the counters of a new catalogue");
   }
 }
 
