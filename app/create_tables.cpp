@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "app/catalogue_schema.h"
 #include "app/data_module.h"
@@ -89,11 +90,10 @@ void Log(const std::string& line) {
   }
 }
 
-// The size of the data file at path when it is too short to hold its
-// header and field definitions: it holds no record then, nor a layout to
-// read one by. Nothing when it is long enough, missing or held by another
-// program (the repair reports what then stands in the way). A header whose
-// field count is out of range is damage, not a cut file: nothing.
+// The size of the data file at path when it ends inside its header and
+// field definitions (storage/data_file_format.h): it holds no record then,
+// nor a layout to read one by. Nothing when it is whole, missing or held
+// by another program (the repair reports what then stands in the way).
 std::optional<std::uint64_t> HeaderlessDataFile(const std::string& path) {
   platform::File f;
   if (!f.Open(path, platform::Access::Read, platform::Share::ReadWrite, platform::Disposition::OpenExisting))
@@ -101,17 +101,21 @@ std::optional<std::uint64_t> HeaderlessDataFile(const std::string& path) {
   const std::int64_t size = f.Size();
   if (size < 0) return std::nullopt;
   const auto bytes = static_cast<std::uint64_t>(size);
-  if (bytes < storage::kDataHeaderSize) return bytes;
-  storage::DataFileHeader h;
+  // The header first: a file as long as its descriptors say needs no more.
+  std::vector<std::uint8_t> head(std::min<std::uint64_t>(bytes, storage::kDataHeaderSize));
   std::uint32_t got = 0;
-  if (!f.Read(h.Data(), static_cast<std::uint32_t>(storage::kDataHeaderSize), &got) ||
-      got != storage::kDataHeaderSize)
+  if (!f.Read(head.data(), static_cast<std::uint32_t>(head.size()), &got) || got != head.size())
     return std::nullopt;
-  if (h.FieldCount() > storage::kMaxFields) return std::nullopt;
-  // A header without field definitions holds no layout either.
-  const std::uint64_t needed = storage::kDataHeaderSize + storage::kFieldDescriptorSize * std::max<std::uint64_t>(h.FieldCount(), 1);
-  if (bytes < needed) return bytes;
-  return std::nullopt;
+  if (head.size() == storage::kDataHeaderSize) {
+    storage::DataFileHeader h;
+    std::copy(head.begin(), head.end(), h.Data());
+    if (bytes >= h.DataStart()) return std::nullopt;
+    head.resize(static_cast<std::size_t>(bytes));  // below the descriptors' end: the whole file
+    const auto rest = static_cast<std::uint32_t>(bytes - storage::kDataHeaderSize);
+    if (!f.Read(head.data() + storage::kDataHeaderSize, rest, &got) || got != rest) return std::nullopt;
+  }
+  if (!storage::EndsInsideItsHeader(head, bytes)) return std::nullopt;
+  return bytes;
 }
 
 // The restructure's backups of the table at path (the data file name):
@@ -151,16 +155,18 @@ void CreateTables(TDatamodule1& module) {
   // Owned by the application, as the program's other components; freed
   // here whatever happens.
   std::unique_ptr<dataset::TTolmidTable> table(new dataset::TTolmidTable(fw::Application));
+  std::string path;  // of the table in hand
+  table->OnRepairLog = [&path](dataset::TTolmidTable&, const std::string& line) { Log(path + ": " + line); };
   for (const CatalogueTable& layout : CatalogueTables()) {
     table->SetDatabaseName(layout.database_name);
     table->SetTableName(layout.table_name);
     table->SetExclusive(true);
     // The database's directory is still the stored relative "data" here.
-    const std::string path = home + "\\" + module.QuennetDB->Directory() + "\\" + layout.table_name;
-    // A swap of the table's files that a killed repair or restructure left
-    // half done is finished first (its data file may be aside then, and
-    // the backups older than it); only a data file that is still missing
-    // afterwards is restored from a backup.
+    path = home + "\\" + module.QuennetDB->Directory() + "\\" + layout.table_name;
+    // A swap of the table's files that a killed creation, repair or
+    // restructure left half done is finished first (its data file may be
+    // aside then, and the backups older than it); only a data file that is
+    // still missing afterwards is restored from a backup.
     storage::RecoverTableSwap(path);
     // A data file cut inside its header holds no records: the table is
     // missing, and comes back as a missing one does.
@@ -181,14 +187,7 @@ void CreateTables(TDatamodule1& module) {
       // The layout's indexes: the repair rebuilds the index file from
       // them when the stored definitions are unreadable.
       DefineIndexes(*table, layout);
-      table->OnRepairLog = [&path](dataset::TTolmidTable&, const std::string& line) { Log(path + ": " + line); };
-      try {
-        table->RepairTable(table->IndexDefs());
-      } catch (...) {
-        table->OnRepairLog = nullptr;
-        throw;
-      }
-      table->OnRepairLog = nullptr;
+      table->RepairTable(table->IndexDefs());
     }
     Restructure(*table, layout);
     RemoveBackups(path);

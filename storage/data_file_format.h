@@ -311,6 +311,19 @@ void ScrambleHeaderString(ShortString<N>& s);
 // Contents pair over n bytes, n taken modulo 65536 as the files are written.
 void ScrambleTableContents(void* buffer, std::size_t n);
 
+// True when a data file of file_size bytes ends inside its header and field
+// descriptors: cut there, it holds no record, nor the layout to read one
+// by. head: the file's first bytes, all of them up to kMaxHeaderArea. A
+// file shorter than the header is cut; a longer one when its header (version
+// 3, field count 1..1024, encrypted byte 0 or 1) says the descriptors reach
+// past its end and every descriptor present carries its position as its
+// field number (as much of it as the cut left). A header whose field count was raised by damage is no
+// cut: a record stands where the next descriptor would, and its first byte
+// (the status, 0 or 1) is the low byte of no position from 2 to 255 (what
+// this proves no more for tables of 255 fields and more).
+inline constexpr std::size_t kMaxHeaderArea = kDataHeaderSize + kFieldDescriptorSize * kMaxFields;
+[[nodiscard]] bool EndsInsideItsHeader(std::span<const std::uint8_t> head, std::uint64_t file_size);
+
 // Checks a header read from a file of file_size bytes before anything
 // trusts it. Returns 0 or the engine code: 12035 version; 9221 a header
 // value out of range (field count 0 or above 1024, BLOB count above 32,

@@ -39,13 +39,8 @@ bool Hit(FaultSite site) {
   ++p.events;
   if (p.events < p.nth || (p.events > p.nth && !p.sticky)) return false;
   p.fired = true;
-  if (p.kill && site != FaultSite::kWrite) ::raise(SIGKILL);
+  if (p.kill) ::raise(SIGKILL);
   return true;
-}
-
-void AfterTornWrite() {
-  std::lock_guard<std::mutex> lock(PlanMutex());
-  if (ThePlan().kill) ::raise(SIGKILL);
 }
 
 }  // namespace fault_detail

@@ -27,9 +27,9 @@ enum class FaultSite : std::uint8_t { kRead, kWrite, kCacheSlot, kDamage };
 // From now on the nth event at site (1-based, counted from this call)
 // fails; with sticky, every later one there fails too.
 void ArmFault(FaultSite site, std::uint32_t nth, bool sticky = false);
-// The same, but the nth event ends the process with SIGKILL, as a kill at
-// that moment would: a write once its torn first half is in the file, any
-// other event before it happens. For a child process of a test.
+// The same, but the nth event ends the process with SIGKILL before it
+// happens, as a kill does between two system calls (a write of the engine
+// is one call, which a kill never tears). For a child process of a test.
 void ArmKill(FaultSite site, std::uint32_t nth);
 void DisarmFault();
 // Events met at the armed site since ArmFault, and whether one failed.
@@ -39,8 +39,6 @@ void DisarmFault();
 namespace fault_detail {
 extern std::atomic<bool> armed;
 bool Hit(FaultSite site);
-// Ends the process when the write fault that fired was armed to kill.
-void AfterTornWrite();
 }  // namespace fault_detail
 
 // True when this event at site must fail.

@@ -304,7 +304,6 @@ void TFileHandler::Write(const void* buffer, std::int32_t n) {
   if (FaultHit(FaultSite::kWrite)) {
     // A torn write: the first half reaches the file, then the error.
     if (n > 1) WriteBytes(buffer, n / 2);
-    fault_detail::AfterTornWrite();
     Fail(Code(ErrorCode::kWriteError));
   }
   WriteBytes(buffer, n);

@@ -70,11 +70,12 @@
 
 namespace storage {
 
-// Test seam: called with the name of each point a repair, restructure or
-// swap passes (after the step named is done): "copy record", "repair
-// record", "new files written", "new files synced", "asides deleted",
-// "intent written", "table closed", "old DAT aside" (IDX, BLB), "new DAT in place" (IDX,
-// BLB), "intent removed", "asides dropped". A program killed at any of them
+// Test seam: called with the name of each point a creation, repair,
+// restructure or swap passes (after the step named is done): "table files
+// made", "indexes made" (a table's files made, in place or as a new set),
+// "copy record", "repair record", "new files written", "new files synced",
+// "asides deleted", "intent written", "table closed", "old DAT aside" (IDX,
+// BLB), "new DAT in place" (IDX, BLB), "intent removed", "asides dropped". A program killed at any of them
 // must leave a table the next open finishes. An exception the hook throws
 // is handled as a failure of the step that follows.
 using TableStepHook = std::function<void(std::string_view point)>;

@@ -263,7 +263,8 @@ TEST_F(StartupTest, MissingTableComesBackFromItsBackupsOrTheStartStops) {
 // the header, the header alone, part of the definitions) holds no records:
 // the start takes the table as missing, restores it from its backups when
 // they are there and makes it anew when not, says so in its log, and
-// leaves no backup behind. Such a file stopped every start.
+// leaves no backup behind. Such a file stopped every start. A header
+// damaged otherwise is no cut: the repair mends what it can.
 TEST_F(StartupTest, DataFileCutInsideItsHeaderIsAMissingTable) {
   StartAndStop();
   AddRecords(4, {1000, 1001});
@@ -301,14 +302,28 @@ TEST_F(StartupTest, DataFileCutInsideItsHeaderIsAMissingTable) {
     }
   }
   ExpectCatalogueLayout("type4");
+  // A field count raised by damage is no cut: the repair mends it, says so
+  // in the log, and every record stays.
+  for (const auto& e : fs::directory_iterator(Data())) fs::remove(e.path());
+  for (const auto& [name, bytes] : snapshot) WriteBytes(Data(name), bytes);
+  std::string raised = snapshot.at("type4.dat");
+  raised[23] = 100;
+  WriteBytes(Data("type4.dat"), raised);
+  boxes_.requests.clear();
+  startup_log_.clear();
+  const bool started = Start();
+  Stop();
+  EXPECT_TRUE(started);
+  EXPECT_EQ(startup_log_, std::vector<std::string>{dat + ": Invalid field count in data file header, error fixed"});
+  EXPECT_EQ(Rows("type4.dat"), rows);
 }
 
 // The child of the test below: this test binary run again with a home
 // directory and where to die in its environment. It starts the program
 // there and kills itself (SIGKILL) at its TOLMID_KILL_STEP-th table step
-// named TOLMID_KILL_POINT (any name when that is empty), or in the middle
-// of its TOLMID_KILL_WRITE-th write; it exits 0 when the start ends
-// first. Skipped when run otherwise.
+// named TOLMID_KILL_POINT (any name when that is empty), or just before
+// its TOLMID_KILL_WRITE-th write; it exits 0 when the start ends first.
+// Skipped when run otherwise.
 TEST(StartupChild, StartsUntilKilled) {
   const char* home = std::getenv("TOLMID_KILL_HOME");
   if (home == nullptr) GTEST_SKIP() << "run by StartupTest.FirstStartKilled...";
@@ -335,11 +350,12 @@ TEST(StartupChild, StartsUntilKilled) {
 // making of its tables (of the counters table, the last one made: while
 // its files are made, in its swap, between its renames, once it stands
 // without its record; the last step of the record tables' BLOB files) or
-// in the middle of writing the first data file's header; with make
-// crash-trials, at every step and in the middle of every write of the
-// whole first start. The next
-// start succeeds and leaves a new catalogue: the five tables' files and
-// nothing else in the folder, no record, the counters at 1000.
+// just before the first data file's field definitions are written (which
+// left a data file of 127 bytes that stopped every start); with make
+// crash-trials, at every step and before every write of the whole first
+// start. The next start succeeds and leaves a new catalogue: the five
+// tables' files and nothing else in the folder, no record, the counters
+// at 1000.
 TEST_F(StartupTest, FirstStartKilledAnywhereLeavesWhatTheNextStartFinishes) {
   StartAndStop();
   std::set<std::string> tables;

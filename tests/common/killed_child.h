@@ -1,7 +1,7 @@
 // A child process killed (SIGKILL) where a test says: at the occurrence-th
-// table step (storage/table_swap.h) of a given name, or of any name, or in
-// the middle of the engine's nth write (storage/fault_injection.h). The
-// kill is the child's own, at that moment: nothing of it runs afterwards.
+// table step (storage/table_swap.h) of a given name, or of any name, or
+// just before the engine's nth write (storage/fault_injection.h). The kill
+// is the child's own, at that moment: nothing of it runs afterwards.
 //
 //   RunKilledChild([&] { Create(name, def); }, {.point = "intent written"});
 //   for (int n = 1; RunKilledChild(start, {.write = n}) == ChildEnd::kKilled; ++n) ...

@@ -294,14 +294,14 @@ TEST_F(TableCrashTest, KilledRunsLeaveATableTheNextStartFinishes) {
 }
 
 // A table made anew, or made over an existing one, killed at each step of
-// its creation and in the middle of each write: the next start (the
+// its creation and before each write: the next start (the
 // catalogue's: a missing table is made, an existing one repaired and
 // brought to its layout) finds no table or a whole one - the new, empty
 // one, or the old one with every record. The table then opens, passes the
 // checkers, and nothing else is left beside it. A creation that writes its
 // files under the table's names leaves a data file cut inside its header
-// that stops every start. Every write of the replacing creation with make
-// crash-trials.
+// that stops every start. Every write of the replacing creation too with
+// make crash-trials.
 TEST_F(TableCrashTest, KilledCreationLeavesNoTableOrAWholeOne) {
   ArmFault(FaultSite::kWrite, ~0u);
   Create(Path("counted.dat"), CatalogueLayout(true));
