@@ -1,7 +1,9 @@
 // Fault injection: makes the n-th read, write, cache slot or page load of
 // the engine fail, so that a test can interrupt a write at every step and
-// prove that the files come out whole. Built into every build and inert
-// (one relaxed atomic load per site) until a test arms it.
+// prove that the files come out whole; or kills the process there
+// (ArmKill), so that a test can prove the same of a program killed at any
+// moment. Built into every build and inert (one relaxed atomic load per
+// site) until a test arms it.
 //
 // Sites, and what a fault there does:
 //   kRead       TFileHandler::Read raises 9217 before reading.
