@@ -258,13 +258,14 @@ void TDataFile::DeleteTableFiles() {
 void TDataFile::DeleteRemainingTableFiles() {
   // A closed temporary table may be gone in part or whole already: a start
   // in its folder found it closed and took it for a dead program's
-  // (temp_table_sweep.h).
-  if (TFileHandler::FileExists()) TFileHandler::DeleteFile();
-  PrepareIndexFile();
-  if (index_file_->FileExists()) index_file_->DeleteFile();
+  // (temp_table_sweep.h). The .DAT goes last: while it stands, a sweep
+  // after a kill here still finds the set.
   PrepareBlobFile();
   TFileHandler& blob = *blob_file_;
   if (blob.FileExists()) blob.DeleteFile();
+  PrepareIndexFile();
+  if (index_file_->FileExists()) index_file_->DeleteFile();
+  if (TFileHandler::FileExists()) TFileHandler::DeleteFile();
 }
 
 void TDataFile::RenameTableFiles(std::string_view new_name) {

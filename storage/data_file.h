@@ -753,7 +753,8 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // CheckNewTable and MakeTableFiles: the files made in place (a result
   // table, a restructure's new set, an in-memory table).
   void CreateTable(const DataTableDefinition& def, bool stay_open, bool delete_on_close);
-  // DeleteTableFiles of the files that still exist (delete on close).
+  // DeleteTableFiles of the files that still exist, the .DAT last (delete
+  // on close).
   void DeleteRemainingTableFiles();
   // Open's reading of the .DAT once it is open: header, checks, field
   // definitions, cache size.
