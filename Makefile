@@ -5,8 +5,9 @@
 #              warning fails these builds (WERROR=OFF to allow)
 # make bench - builds and runs the benchmarks
 # make crash-trials - kills repairs, restructures and writers at every step
-#              and at random moments (CRASH_TRIALS of them, 250) and checks
-#              what the next start makes of each table
+#              and at random moments (CRASH_TRIALS of them, 250), creations
+#              and the program's first start at every step and write, and
+#              checks what the next start makes of each table
 
 JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -79,6 +80,7 @@ bench: build
 
 crash-trials: build
 	@cd build && TOLMID_CRASH_TRIALS=$(CRASH_TRIALS) ./tests/storage/storage_tests --gtest_filter='TableCrashTest.*'
+	@cd build && QT_QPA_PLATFORM=offscreen TOLMID_CRASH_TRIALS=$(CRASH_TRIALS) ./tests/app/app_tests --gtest_filter='StartupTest.FirstStartKilled*'
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

@@ -1,6 +1,10 @@
 #include "app/create_tables.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "app/catalogue_schema.h"
 #include "app/data_module.h"
@@ -10,6 +14,7 @@
 #include "framework/forms/application.h"
 #include "framework/sysutils.h"
 #include "platform/file.h"
+#include "storage/data_file_format.h"
 #include "storage/table_swap.h"
 
 namespace app {
@@ -29,13 +34,23 @@ void Create(dataset::TTolmidTable& t, const CatalogueTable& layout) {
   for (const CatalogueField& f : layout.fields) t.FieldDefs().Add(f.name, f.type, f.size, f.required);
   DefineIndexes(t, layout);
   t.CreateTable();
-  if (layout.table_name != "defaults.dat") return;
+}
+
+// The counters table's one record, with the counters of a new catalogue,
+// when the table holds none: just made, or made by a start killed before
+// it wrote the record (the table appears whole but empty). True when one
+// was written.
+bool WriteNewCounters(dataset::TTolmidTable& t) {
   t.Open();
-  t.Insert();
-  for (const char* counter : {"nextType1Num", "nextType2Num", "nextType3Num", "nextType4Num"})
-    t.FieldByName(counter)->SetAsInteger(kNewCatalogueCounter);
-  t.Post();
+  const bool empty = t.IsEmpty();
+  if (empty) {
+    t.Insert();
+    for (const char* counter : {"nextType1Num", "nextType2Num", "nextType3Num", "nextType4Num"})
+      t.FieldByName(counter)->SetAsInteger(kNewCatalogueCounter);
+    t.Post();
+  }
   t.Close();
+  return empty;
 }
 
 void Restructure(dataset::TTolmidTable& t, const CatalogueTable& layout) {
@@ -62,7 +77,64 @@ void CopyInPlace(const std::string& from, const std::string& to) {
   if (!platform::MoveFile(temp, to)) RestoreFailed(from, to);
 }
 
+StartupLogSink& LogSink() {
+  static StartupLogSink sink;
+  return sink;
+}
+
+void Log(const std::string& line) {
+  if (LogSink()) {
+    LogSink()(line);
+  } else {
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
+}
+
+// The size of the data file at path when it ends inside its header and
+// field definitions (storage/data_file_format.h): it holds no record then,
+// nor a layout to read one by. Nothing when it is whole, missing or held
+// by another program (the repair reports what then stands in the way).
+std::optional<std::uint64_t> HeaderlessDataFile(const std::string& path) {
+  platform::File f;
+  if (!f.Open(path, platform::Access::Read, platform::Share::ReadWrite, platform::Disposition::OpenExisting))
+    return std::nullopt;
+  const std::int64_t size = f.Size();
+  if (size < 0) return std::nullopt;
+  const auto bytes = static_cast<std::uint64_t>(size);
+  // The header first: a file as long as its descriptors say needs no more.
+  std::vector<std::uint8_t> head(std::min<std::uint64_t>(bytes, storage::kDataHeaderSize));
+  std::uint32_t got = 0;
+  if (!f.Read(head.data(), static_cast<std::uint32_t>(head.size()), &got) || got != head.size())
+    return std::nullopt;
+  if (head.size() == storage::kDataHeaderSize) {
+    storage::DataFileHeader h;
+    std::copy(head.begin(), head.end(), h.Data());
+    if (bytes >= h.DataStart()) return std::nullopt;
+    head.resize(static_cast<std::size_t>(bytes));  // below the descriptors' end: the whole file
+    const auto rest = static_cast<std::uint32_t>(bytes - storage::kDataHeaderSize);
+    if (!f.Read(head.data() + storage::kDataHeaderSize, rest, &got) || got != rest) return std::nullopt;
+  }
+  if (!storage::EndsInsideItsHeader(head, bytes)) return std::nullopt;
+  return bytes;
+}
+
+// The restructure's backups of the table at path (the data file name):
+// the start that brought the table to its layout no longer needs them,
+// and a later start must never take them for the table.
+void RemoveBackups(const std::string& path) {
+  const std::string base = fw::ChangeFileExt(path, "");
+  // The data backup first: without it no start restores from the others.
+  for (const char* ext : {".DBK", ".IBK", ".BBK"}) {
+    const std::string backup = base + ext;
+    if (platform::FileExists(backup) && !platform::DeleteFile(backup))
+      Log("Backup file " + backup + " could not be deleted (system error " +
+          std::to_string(platform::GetLastError()) + ")");
+  }
+}
+
 }  // namespace
+
+void SetStartupLogSink(StartupLogSink sink) { LogSink() = std::move(sink); }
 
 bool RestoreFromBackup(const std::string& table_path) {
   const std::string base = fw::ChangeFileExt(table_path, "");
@@ -83,20 +155,33 @@ void CreateTables(TDatamodule1& module) {
   // Owned by the application, as the program's other components; freed
   // here whatever happens.
   std::unique_ptr<dataset::TTolmidTable> table(new dataset::TTolmidTable(fw::Application));
+  std::string path;  // of the table in hand
+  table->OnRepairLog = [&path](dataset::TTolmidTable&, const std::string& line) { Log(path + ": " + line); };
   for (const CatalogueTable& layout : CatalogueTables()) {
     table->SetDatabaseName(layout.database_name);
     table->SetTableName(layout.table_name);
     table->SetExclusive(true);
     // The database's directory is still the stored relative "data" here.
-    const std::string path = home + "\\" + module.QuennetDB->Directory() + "\\" + layout.table_name;
-    // A swap of the table's files that a killed repair or restructure left
-    // half done is finished first (its data file may be aside then, and
-    // the backups older than it); only a data file that is still missing
-    // afterwards is restored from a backup.
+    path = home + "\\" + module.QuennetDB->Directory() + "\\" + layout.table_name;
+    // A swap of the table's files that a killed creation, repair or
+    // restructure left half done is finished first (its data file may be
+    // aside then, and the backups older than it); only a data file that is
+    // still missing afterwards is restored from a backup.
     storage::RecoverTableSwap(path);
-    RestoreFromBackup(path);
-    if (!platform::FileExists(path)) {
+    // A data file cut inside its header holds no records: the table is
+    // missing, and comes back as a missing one does.
+    if (const std::optional<std::uint64_t> size = HeaderlessDataFile(path)) {
+      Log("Data file " + path + " holds " + std::to_string(*size) +
+          " bytes, too few for its header: the table holds no records and is taken as missing");
+      if (!platform::DeleteFile(path))
+        throw fw::Exception("Data file " + path + " could not be deleted (system error " +
+                            std::to_string(platform::GetLastError()) + ")");
+    }
+    if (RestoreFromBackup(path)) Log("Table " + path + " restored from its backup " + fw::ChangeFileExt(path, ".DBK"));
+    const bool created = !platform::FileExists(path);
+    if (created) {
       Create(*table, layout);
+      Log("Table " + path + " created");
     } else {
       table->Close();
       // The layout's indexes: the repair rebuilds the index file from
@@ -105,6 +190,9 @@ void CreateTables(TDatamodule1& module) {
       table->RepairTable(table->IndexDefs());
     }
     Restructure(*table, layout);
+    RemoveBackups(path);
+    if (layout.table_name == "defaults.dat" && WriteNewCounters(*table) && !created)
+      Log("Table " + path + " held no record of counters: one is written with the counters of a new catalogue");
   }
 }
 

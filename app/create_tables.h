@@ -8,18 +8,40 @@
 // table of an older layout gains what it lacks and one that has it is
 // rewritten in place.
 //
-// Before a table is looked for, a swap of its files that a killed repair
-// or restructure left half done is finished (storage/table_swap.h). A table
-// whose data file is then still missing while its restructure backup
+// Before a table is looked for, a swap of its files that a killed
+// creation, repair or restructure left half done is finished
+// (storage/table_swap.h). A data file then too short to hold its header and
+// field definitions holds no records: it is deleted, and the table is
+// missing. A table whose data file is missing while its restructure backup
 // (NAME.DBK, with NAME.IBK and NAME.BBK) is there is restored from the
 // backup instead of being created empty: an empty table would be
 // restructured over the only copy of its records. When the restore fails
-// start-up stops with an error naming the files.
+// start-up stops with an error naming the files. Once a table has its
+// layout, its backups are deleted: a start that ends well leaves only the
+// tables' files in the folder. The counters table gets its record (counters
+// 999) whenever it holds none: a new table appears whole but empty, and a
+// start killed before the record was written leaves it so.
+//
+// A start killed at any moment leaves what the next start finishes: tables
+// are created whole or not at all (storage/data_file.h, CreateDataTable).
+//
+// The start-up's log: one line for each table created, restored or taken
+// as missing, each line of a repair (the table's path, ": ", the line) and
+// a counters record written into an existing table. Exact texts:
+//   "Data file <path> holds <n> bytes, too few for its header: the table
+//    holds no records and is taken as missing"
+//   "Table <path> restored from its backup <path of NAME.DBK>"
+//   "Table <path> created"
+//   "Table <path> held no record of counters: one is written with the
+//    counters of a new catalogue"
+//   "Backup file <path> could not be deleted (system error <n>)"
+// Lines go to the standard error stream, or to the sink when one is set.
 //
 // Errors are not caught: the engine's (or the restore's) exception leaves
 // through the data module's creation.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace app {
@@ -27,6 +49,10 @@ namespace app {
 class TDatamodule1;
 
 void CreateTables(TDatamodule1& module);
+
+using StartupLogSink = std::function<void(const std::string& line)>;
+// Where the start-up's log lines go; none: the standard error stream.
+void SetStartupLogSink(StartupLogSink sink);
 
 // Restores table_path's files (the data file name, any case) from its
 // restructure backups when the data file is missing and NAME.DBK exists;

@@ -228,7 +228,7 @@ void TDataFile::Close() {
   ResetFilters();  // the filters go with the index file
   ClearOpenState();
   TFileHandler::Close();
-  if (delete_on_close_) KeepFirstError(error, [&] { DeleteTableFiles(); });
+  if (delete_on_close_) KeepFirstError(error, [&] { DeleteRemainingTableFiles(); });
   password_callback_ = nullptr;
   if (error) std::rethrow_exception(error);
 }
@@ -253,6 +253,19 @@ void TDataFile::DeleteTableFiles() {
   PrepareBlobFile();
   TFileHandler& blob = *blob_file_;
   if (blob.FileExists()) blob.DeleteFile();
+}
+
+void TDataFile::DeleteRemainingTableFiles() {
+  // A closed temporary table may be gone in part or whole already: a start
+  // in its folder found it closed and took it for a dead program's
+  // (temp_table_sweep.h). The .DAT goes last: while it stands, a sweep
+  // after a kill here still finds the set.
+  PrepareBlobFile();
+  TFileHandler& blob = *blob_file_;
+  if (blob.FileExists()) blob.DeleteFile();
+  PrepareIndexFile();
+  if (index_file_->FileExists()) index_file_->DeleteFile();
+  if (TFileHandler::FileExists()) TFileHandler::DeleteFile();
 }
 
 void TDataFile::RenameTableFiles(std::string_view new_name) {

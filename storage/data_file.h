@@ -119,11 +119,17 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
   // is touched, including those the index file would enforce later (more
   // than 30 secondary indexes, more than 16 key fields, BLOB key fields):
   // a refused definition leaves no file, no open table and no password in
-  // the session.
+  // the session. On disk the files are made under a temporary name and
+  // swapped in as a set (table_swap.h), replacing what stood under the
+  // table's names: a program killed at any moment leaves either no new
+  // table or a whole one (after the next open).
   void CreateDataTable(const DataTableDefinition& def);
   // CreateDataTable, and the table left open as Open opens it (without the
   // close and the open that would follow), delete-on-close set as given:
   // for a table its maker uses at once (the SQL engine's result tables).
+  // The files are made in place, not swapped in. A disk table to be
+  // deleted on close is marked temporary once it is open (creator value 2,
+  // temp_table_sweep.h).
   void CreateAndOpenDataTable(const DataTableDefinition& def, bool delete_on_close);
   // Deletes all records of the open, exclusive, writable table; record IDs
   // restart at 1.
@@ -768,7 +774,20 @@ class TDataFile : public TFileHandler, public IndexFileOwner, public BlobFileOwn
                              bool allow_empty_primary, int& primary_field_count) const;
   void CreateIndexes(const TIndexDescriptor& primary, int primary_field_count,
                      const std::vector<TIndexDescriptor>& secondary);
+  // A checked definition (data_file_create.cpp).
+  struct NewTable;
+  // Every creation rule and the state checks (10031, 10253, 11013), raised
+  // naming this file; nothing is touched.
+  [[nodiscard]] NewTable CheckNewTable(const DataTableDefinition& def) const;
+  // Makes the table's files under this object's name, as they stand (no
+  // swap); a failure removes what it made.
+  void MakeTableFiles(const NewTable& t, bool stay_open, bool delete_on_close);
+  // CheckNewTable and MakeTableFiles: the files made in place (a result
+  // table, a restructure's new set, an in-memory table).
   void CreateTable(const DataTableDefinition& def, bool stay_open, bool delete_on_close);
+  // DeleteTableFiles of the files that still exist, the .DAT last (delete
+  // on close).
+  void DeleteRemainingTableFiles();
   // Open's reading of the .DAT once it is open: header, checks, field
   // definitions, cache size.
   void LoadOpenState();

@@ -14,6 +14,7 @@
 #include "storage/index_file.h"
 #include "storage/session.h"
 #include "storage/table_names.h"
+#include "storage/table_swap.h"
 #include "storage/value_text.h"
 
 namespace storage {
@@ -211,34 +212,108 @@ void TDataFile::CreateIndexes(const TIndexDescriptor& primary, int primary_field
   }
 }
 
-void TDataFile::CreateDataTable(const DataTableDefinition& def) { CreateTable(def, false, false); }
+// A definition that passed every creation rule, as the files will hold it.
+struct TDataFile::NewTable {
+  DataFileHeader header;
+  std::vector<TFieldDescriptor> fields;
+  TIndexDescriptor primary;
+  std::vector<TIndexDescriptor> secondary;
+  int primary_field_count = 0;
+  std::string password;  // trimmed; lent to the session while the files are made
+};
+
+namespace {
+
+// A temporary name reserved on disk (session.h) is given back when no
+// table comes into being over it, and claimed when one does.
+struct TempNameReservation {
+  const TDataFile& table;
+  bool claimed = false;
+  ~TempNameReservation() {
+    if (claimed || table.InMemory()) return;
+    try {
+      ReleaseTempTableName(table.FileName());
+    } catch (...) {
+      // The creation's own error is on its way; an empty file is no harm.
+    }
+  }
+  void Claim() {
+    claimed = true;
+    if (!table.InMemory()) ClaimTempTableName(table.FileName());
+  }
+};
+
+// The error e raised again naming table (e named a temporary set of it).
+[[noreturn]] void RaiseFor(const ETolmidEngineError& e, std::string_view table) {
+  ErrorContext c;
+  if (const TFileSession* session = CurrentSessionOrNull()) c = session->Context();
+  EngineError(static_cast<std::uint16_t>(e.ErrorCode()), table, c.field_name, c.index_name,
+              c.extra_text);
+}
+
+}  // namespace
+
+void TDataFile::CreateDataTable(const DataTableDefinition& def) {
+  if (InMemory()) {
+    CreateTable(def, false, false);
+    return;
+  }
+  // A new table appears under its names whole or not at all: its files are
+  // made as NAME~CR<pid> beside them and swapped in as one step
+  // (table_swap.h), whatever stood under the names going aside and away.
+  // A program killed while it makes them leaves no table (its files are
+  // deleted by a later creation or repair of the table once it is gone);
+  // one killed in the swap leaves a swap the next open finishes.
+  TempNameReservation reservation{*this};
+  const NewTable t = CheckNewTable(def);
+  const std::string name = FileName();
+  // A swap a killed program left under these names is finished first: its
+  // intent stands where this creation's goes.
+  RecoverTableSwap(name);
+  const std::string fresh = TemporaryTableName(name, "CR");
+  if (ExtractTableName(fresh).size() > kMaxSwapBaseName) {
+    // A name too long to take the temporary suffix: made in place.
+    MakeTableFiles(t, false, false);
+  } else {
+    RemoveDeadCreations(name);
+    SetFileName(fresh);
+    try {
+      MakeTableFiles(t, false, false);
+    } catch (const ETolmidEngineError& e) {
+      SetFileName(name);
+      RaiseFor(e, name);
+    } catch (...) {
+      SetFileName(name);
+      throw;
+    }
+    SetFileName(name);
+    TableSwap swap(name, fresh, TableSwap::Aside::kDropped);
+    swap.Prepare(t.header.BlobCount() > 0 ? 7 : 3);
+    swap.Commit();
+  }
+  reservation.Claim();
+}
 
 void TDataFile::CreateAndOpenDataTable(const DataTableDefinition& def, bool delete_on_close) {
   CreateTable(def, true, delete_on_close);
 }
 
 void TDataFile::CreateTable(const DataTableDefinition& def, bool stay_open, bool delete_on_close) {
-  // A temporary name reserved on disk (session.h) is given back when no
-  // table comes into being over it, and claimed when one does.
-  struct Reservation {
-    const TDataFile& table;
-    bool claimed = false;
-    ~Reservation() {
-      if (claimed || table.InMemory()) return;
-      try {
-        ReleaseTempTableName(table.FileName());
-      } catch (...) {
-        // The creation's own error is on its way; an empty file is no harm.
-      }
-    }
-  } reservation{*this};
+  TempNameReservation reservation{*this};
+  const NewTable t = CheckNewTable(def);
+  MakeTableFiles(t, stay_open, delete_on_close);
+  reservation.Claim();
+}
+
+TDataFile::NewTable TDataFile::CheckNewTable(const DataTableDefinition& def) const {
   if (IsOpen()) Fail(ErrorCode::kInUse);
   if (!Exclusive()) Fail(ErrorCode::kMustBeExclusive);
   if (ReadOnly()) Fail(ErrorCode::kAccessDenied);
 
   // Every rule first: nothing is created for a refused definition.
-  const std::string password(TrimBlanks(def.password));
-  if (def.encrypted && (password.empty() || password.size() > kMaxPasswordLength))
+  NewTable t;
+  t.password = std::string(TrimBlanks(def.password));
+  if (def.encrypted && (t.password.empty() || t.password.size() > kMaxPasswordLength))
     Fail(ErrorCode::kInvalidPassword);
   if (def.language != 0 && !platform::IsValidLocale(MakeLong(def.language, def.sort)))
     Fail(ErrorCode::kLocaleNotAvailable);
@@ -249,20 +324,20 @@ void TDataFile::CreateTable(const DataTableDefinition& def, bool stay_open, bool
   // The BLOB file reads the low 16 bits of the block size.
   if (def.blob_block_size < kDataMinBlobBlockSize || def.blob_block_size > 0xFFFF)
     Fail(ErrorCode::kBlobFieldLimits);
-  std::vector<TFieldDescriptor> fields = def.fields;
-  CheckFieldDefinitions(fields, true);
-  TIndexDescriptor primary = def.primary;
-  std::vector<TIndexDescriptor> secondary = def.secondary;
-  int primary_field_count = 0;
-  CheckIndexDefinitions(fields, primary, secondary, def.allow_empty_primary, primary_field_count);
+  t.fields = def.fields;
+  CheckFieldDefinitions(t.fields, true);
+  t.primary = def.primary;
+  t.secondary = def.secondary;
+  CheckIndexDefinitions(t.fields, t.primary, t.secondary, def.allow_empty_primary,
+                        t.primary_field_count);
   std::uint16_t blobs = 0;
-  for (const TFieldDescriptor& f : fields) {
+  for (const TFieldDescriptor& f : t.fields) {
     if (f.Type() == FieldType::kBlob && ++blobs > kMaxBlobFields) Fail(ErrorCode::kBlobFieldLimits);
   }
-  const RecordSizes sizes = ComputeRecordSizes(fields);
+  const RecordSizes sizes = ComputeRecordSizes(t.fields);
   if (sizes.record + sizes.computed > kMaxRecordBufferSize) Fail(ErrorCode::kRecordTooLarge);
 
-  DataFileHeader h;
+  DataFileHeader& h = t.header;
   h.SetLanguage(def.language);
   h.SetSortId(def.sort);
   h.SetCreator1(def.creator1);
@@ -272,13 +347,15 @@ void TDataFile::CreateTable(const DataTableDefinition& def, bool stay_open, bool
   description.Assign(def.description);
   ShortString<15> stored_password;
   if (def.encrypted) {
-    stored_password.Assign(password);
+    stored_password.Assign(t.password);
     ScrambleHeaderString(description);
     ScrambleHeaderString(stored_password);
+  } else {
+    t.password.clear();
   }
   h.SetDescription(description);
   h.SetPassword(stored_password);
-  h.SetFieldCount(static_cast<std::uint16_t>(fields.size()));
+  h.SetFieldCount(static_cast<std::uint16_t>(t.fields.size()));
   h.SetBlobCount(blobs);
   h.SetBlobBlockSize(def.blob_block_size);
   h.SetVersion(kDataFileVersion);
@@ -288,19 +365,23 @@ void TDataFile::CreateTable(const DataTableDefinition& def, bool stay_open, bool
   h.SetRecordSize(static_cast<std::uint16_t>(sizes.record));
   h.SetComputedSize(static_cast<std::uint16_t>(sizes.computed));
   h.SetCounter(0);
+  return t;
+}
 
+void TDataFile::MakeTableFiles(const NewTable& t, bool stay_open, bool delete_on_close) {
   SessionPassword password_guard;
-  if (def.encrypted) password_guard.AddIfMissing(password);
+  if (!t.password.empty()) password_guard.AddIfMissing(t.password);
 
   ClearOpenState();
   created_files_ = 0;
-  header_ = h;
-  stored_ = fields;
-  record_size_ = h.RecordSize();
-  computed_size_ = h.ComputedSize();
+  header_ = t.header;
+  stored_ = t.fields;
+  record_size_ = header_.RecordSize();
+  computed_size_ = header_.ComputedSize();
   try {
     CreateFile();
     WriteFieldDefs();
+    TableStep("table files made");
     if (stay_open && header_.BlobCount() == 0) {
       // The files just made are taken up as Open takes them up after a
       // Close, without closing and finding them again: the table's state
@@ -311,18 +392,24 @@ void TDataFile::CreateTable(const DataTableDefinition& def, bool stay_open, bool
       Close();
       Open();
     }
-    CreateIndexes(primary, primary_field_count, secondary);
+    CreateIndexes(t.primary, t.primary_field_count, t.secondary);
+    TableStep("indexes made");
     if (stay_open) {
       // The index file as its open leaves it (index 0 selected; the last
       // index added is selected now): its header, written by each index
       // made, read again.
       index_file_->AttachCreated();
+      if (delete_on_close && !InMemory()) {
+        // Held open from here until the close deletes it: marked so that a
+        // later start in this folder removes it should this program die
+        // first (temp_table_sweep.h).
+        header_.SetCreator2(kTemporaryTableMark);
+        WriteHeader();
+      }
     } else {
       Close();
     }
     created_files_ = 0;
-    reservation.claimed = true;
-    if (!InMemory()) ClaimTempTableName(FileName());
     if (stay_open) delete_on_close_ = delete_on_close;
   } catch (...) {
     // Nothing of a table that failed to come into being stays behind.

@@ -1,5 +1,8 @@
 #include "storage/data_file_format.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "storage/engine_error.h"
 #include "storage/scrambler.h"
 
@@ -25,6 +28,34 @@ template void ScrambleHeaderString<50>(ShortString<50>&);
 void ScrambleTableContents(void* buffer, std::size_t n) {
   ScrambleBuffer(buffer, static_cast<std::uint16_t>(n & 0xFFFF), kContentScrambleLow,
                  kContentScrambleHigh);
+}
+
+bool EndsInsideItsHeader(std::span<const std::uint8_t> head, std::uint64_t file_size) {
+  if (file_size < kDataHeaderSize) return true;
+  if (head.size() < kDataHeaderSize) return false;
+  DataFileHeader h;
+  std::memcpy(h.Data(), head.data(), kDataHeaderSize);
+  const std::uint64_t count = h.FieldCount();
+  if (h.Version() != kDataFileVersion || count == 0 || count > kMaxFields || h.EncryptedByte() > 1 ||
+      file_size >= h.DataStart())
+    return false;
+  // The descriptors present, unscrambled as one block from its start (only
+  // the first 768 x count mod 65536 bytes of it are scrambled); of the last
+  // one, cut, as much of its field number as there is.
+  const std::size_t present = std::min<std::uint64_t>(file_size, head.size()) - kDataHeaderSize;
+  std::vector<std::uint8_t> area(head.begin() + kDataHeaderSize,
+                                 head.begin() + static_cast<std::ptrdiff_t>(kDataHeaderSize + present));
+  if (h.Encrypted()) {
+    ScrambleTableContents(area.data(),
+                          std::min<std::size_t>(area.size(), (kFieldDescriptorSize * count) & 0xFFFF));
+  }
+  for (std::size_t k = 0; k * kFieldDescriptorSize < area.size(); ++k) {
+    const std::size_t at = k * kFieldDescriptorSize;
+    const std::size_t position = k + 1;
+    if (area[at] != (position & 0xFF)) return false;
+    if (at + 1 < area.size() && area[at + 1] != (position >> 8)) return false;
+  }
+  return true;
 }
 
 RecordSizes ComputeRecordSizes(std::span<const TFieldDescriptor> fields) {

@@ -28,7 +28,9 @@
 //      103     2   locale language id (0 = no locale, bytewise order)
 //      105     2   locale sort id (locale id = sort << 16 | language)
 //      107     2   creator value 1 (never read)
-//      109     2   creator value 2 (never read)
+//      109     2   creator value 2: kTemporaryTableMark in a temporary
+//                  table held by its maker (temp_table_sweep.h); otherwise
+//                  as given at creation, never read
 //      111     2   computed-area size: computed-field bytes after the record
 //      113    14   reserved, zero
 //
@@ -140,6 +142,10 @@ inline constexpr std::size_t kDhCreator1 = 107;
 inline constexpr std::size_t kDhCreator2 = 109;
 inline constexpr std::size_t kDhComputedSize = 111;
 inline constexpr std::size_t kDhReserved = 113;
+
+// Creator value 2 of a temporary table (a query's result, deleted when its
+// maker closes it) from the moment its maker holds it open for good.
+inline constexpr std::uint16_t kTemporaryTableMark = 0x5754;  // "TW"
 
 #pragma pack(push, 1)
 // string[N]: a length byte and N characters. The length byte of a stored
@@ -304,6 +310,19 @@ void ScrambleHeaderString(ShortString<N>& s);
 
 // Contents pair over n bytes, n taken modulo 65536 as the files are written.
 void ScrambleTableContents(void* buffer, std::size_t n);
+
+// True when a data file of file_size bytes ends inside its header and field
+// descriptors: cut there, it holds no record, nor the layout to read one
+// by. head: the file's first bytes, all of them up to kMaxHeaderArea. A
+// file shorter than the header is cut; a longer one when its header (version
+// 3, field count 1..1024, encrypted byte 0 or 1) says the descriptors reach
+// past its end and every descriptor present carries its position as its
+// field number (as much of it as the cut left). A header whose field count was raised by damage is no
+// cut: a record stands where the next descriptor would, and its first byte
+// (the status, 0 or 1) is the low byte of no position from 2 to 255 (what
+// this proves no more for tables of 255 fields and more).
+inline constexpr std::size_t kMaxHeaderArea = kDataHeaderSize + kFieldDescriptorSize * kMaxFields;
+[[nodiscard]] bool EndsInsideItsHeader(std::span<const std::uint8_t> head, std::uint64_t file_size);
 
 // Checks a header read from a file of file_size bytes before anything
 // trusts it. Returns 0 or the engine code: 12035 version; 9221 a header

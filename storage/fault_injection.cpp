@@ -1,5 +1,7 @@
 #include "storage/fault_injection.h"
 
+#include <signal.h>
+
 #include <mutex>
 
 namespace storage {
@@ -15,6 +17,7 @@ struct Plan {
   bool sticky = false;
   std::uint32_t events = 0;
   bool fired = false;
+  bool kill = false;
 };
 
 std::mutex& PlanMutex() {
@@ -36,6 +39,7 @@ bool Hit(FaultSite site) {
   ++p.events;
   if (p.events < p.nth || (p.events > p.nth && !p.sticky)) return false;
   p.fired = true;
+  if (p.kill) ::raise(SIGKILL);
   return true;
 }
 
@@ -44,6 +48,12 @@ bool Hit(FaultSite site) {
 void ArmFault(FaultSite site, std::uint32_t nth, bool sticky) {
   std::lock_guard<std::mutex> lock(fault_detail::PlanMutex());
   fault_detail::ThePlan() = {site, nth, sticky, 0, false};
+  fault_detail::armed.store(true, std::memory_order_relaxed);
+}
+
+void ArmKill(FaultSite site, std::uint32_t nth) {
+  std::lock_guard<std::mutex> lock(fault_detail::PlanMutex());
+  fault_detail::ThePlan() = {site, nth, false, 0, false, true};
   fault_detail::armed.store(true, std::memory_order_relaxed);
 }
 

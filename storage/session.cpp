@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "storage/memory_file.h"
 #include "storage/table_names.h"
+#include "storage/temp_table_sweep.h"
 
 namespace storage {
 namespace {
@@ -32,6 +33,25 @@ std::string ShortString(std::string_view s) { return std::string(s.substr(0, kMa
 std::set<std::string>& Reservations() {
   static std::set<std::string> names;
   return names;
+}
+
+// Directories swept of dead temporary tables since the engine started
+// (temp_table_sweep.h), by resolved path. GUARDED_BY(EngineLock()).
+std::set<std::string>& SweptDirectories() {
+  static std::set<std::string> dirs;
+  return dirs;
+}
+
+// Sweeps dir unless it was swept since the engine started.
+void SweepOnce(const std::string& dir) {
+  std::string trimmed = dir;
+  while (trimmed.size() > 1 && (trimmed.back() == '\\' || trimmed.back() == '/')) trimmed.pop_back();
+  const std::string path = platform::ResolvePath(trimmed.empty() ? std::string(".") : trimmed);
+  {
+    fw::CriticalSectionGuard guard(EngineLock());
+    if (!SweptDirectories().insert(path).second) return;
+  }
+  RemoveDeadTemporaryTables(path);
 }
 
 }  // namespace
@@ -92,6 +112,12 @@ void InitializeEngine() {
   g_default.store(session);
   g_current.store(session);
   g_initialized.store(true);
+  // Result tables that killed programs left where this one starts.
+  {
+    fw::CriticalSectionGuard guard(EngineLock());
+    SweptDirectories().clear();
+  }
+  SweepOnce(platform::GetCurrentDirectory());
 }
 
 // Frees the session the engine made. The caller is meant to have made it
@@ -142,6 +168,7 @@ std::string GetTempTableName(bool in_memory, std::string_view prefix) {
       if (!session->MemoryFiles().MemoryFileExists(name)) return name;
     }
   }
+  SweepOnce(dir);
   for (std::uint64_t k = 0;; ++k) {
     std::string name = stem + std::to_string(k) + std::string(kDataExtension);
     platform::File reservation;

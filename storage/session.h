@@ -99,8 +99,9 @@ class SessionPassword {
   std::string password_;
 };
 
-// Creates the default session and makes it current; nothing when already
-// initialised.
+// Creates the default session and makes it current, and removes the
+// temporary tables that dead programs left in the current directory
+// (temp_table_sweep.h); nothing when already initialised.
 void InitializeEngine();
 // Frees the default session; current := none. Nothing when not initialised.
 void ShutdownEngine();
@@ -119,7 +120,10 @@ void FreeSession(TFileSession* session);
 fw::TCriticalSection& EngineLock();
 
 // A free temporary table name in the current session's private directory
-// (or the current directory); see the top of this file.
+// (or the current directory); see the top of this file. The first name
+// asked for on disk in a directory since the engine started sweeps it of
+// the temporary tables of dead programs (temp_table_sweep.h), as
+// InitializeEngine sweeps the current directory.
 std::string GetTempTableName(bool in_memory);
 // The same with a given prefix in place of the thread's.
 std::string GetTempTableName(bool in_memory, std::string_view prefix);

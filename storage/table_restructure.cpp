@@ -614,7 +614,8 @@ class TableRestructure {
       def.primary = primary_;
       def.secondary = secondary_;
       if (!in_memory) swap.emplace(t_.FileName(), target_name, TableSwap::Aside::kBackups);
-      target.CreateDataTable(def);
+      // Made in place: the new set is swapped in whole below.
+      target.CreateTable(def, false, false);
       target.SetKeepRecordIds(true);
       target.Open();
       target.SwitchToIndex(kNoIndex);

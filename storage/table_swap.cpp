@@ -2,9 +2,11 @@
 // and the intent file's layout are at the top of table_swap.h.
 #include "storage/table_swap.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cassert>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -23,12 +25,13 @@ constexpr std::string_view kBackupExtension[3] = {kDataBackupExtension, kIndexBa
 constexpr const char* kPointOldAside[3] = {"old DAT aside", "old IDX aside", "old BLB aside"};
 constexpr const char* kPointNewInPlace[3] = {"new DAT in place", "new IDX in place",
                                              "new BLB in place"};
-constexpr const char* kTemporaryTags[3] = {"RP", "RS", "RO"};
+constexpr const char* kTemporaryTags[4] = {"RP", "RS", "RO", "CR"};
+constexpr std::string_view kCreationTag = "CR";
 
 constexpr char kIntentMagic[8] = {'T', 'O', 'L', 'S', 'W', 'A', 'P', '1'};
 constexpr std::uint8_t kFlagBackups = 1;
 constexpr std::uint8_t kFlagDropAside = 2;
-constexpr std::size_t kMaxBaseName = 200;
+constexpr std::size_t kMaxBaseName = kMaxSwapBaseName;
 constexpr std::size_t kMaxIntentSize = 12 + 1 + 2 * kMaxBaseName + 4;
 
 TableStepHook& Hook() {
@@ -208,7 +211,21 @@ std::string TemporaryTableName(std::string_view data_file_name, std::string_view
   return names.Sibling(names.base + "~" + std::string(tag) + std::to_string(::getpid()), 0);
 }
 
-void RemoveLeftoverFiles(std::string_view data_file_name) {
+namespace {
+
+// True unless the process is known to be gone (a process id of another
+// user's process counts as alive; so does this process's own).
+bool ProcessMayLive(std::string_view digits) {
+  if (digits.size() > 9) return false;  // no process id of ours is that long
+  const long pid = std::stol(std::string(digits));
+  if (pid <= 0) return false;
+  if (pid == ::getpid()) return true;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+// Deletes the temporary sets beside the table: every tag, or creations
+// only; a creation's set only when its process is gone.
+void DeleteTemporarySets(std::string_view data_file_name, bool creations_only) {
   const TableNames names(data_file_name);
   std::error_code ec;
   std::vector<std::string> leftovers;
@@ -229,10 +246,23 @@ void RemoveLeftoverFiles(std::string_view data_file_name) {
     if (!known || !extension || digits.empty() ||
         digits.find_first_not_of("0123456789") != std::string_view::npos)
       continue;
+    const bool creation = EqualNoCase(tag, kCreationTag);
+    if (creations_only && !creation) continue;
+    if (creation && ProcessMayLive(digits)) continue;
     leftovers.push_back(entry.path().string());
   }
   // A file another program still holds fails to go: it is no leftover.
   for (const std::string& path : leftovers) platform::DeleteFile(path);
+}
+
+}  // namespace
+
+void RemoveLeftoverFiles(std::string_view data_file_name) {
+  DeleteTemporarySets(data_file_name, false);
+}
+
+void RemoveDeadCreations(std::string_view data_file_name) {
+  DeleteTemporarySets(data_file_name, true);
 }
 
 // ------------------------------------------------------------------ recovery

@@ -53,7 +53,11 @@
 //
 // Temporary files of a run that was killed before step 2 are not part of
 // any swap: repair and restructure delete them (RemoveLeftoverFiles) while
-// they hold the table exclusively, whatever process made them.
+// they hold the table exclusively, whatever process made them. A new table
+// (TDataFile::CreateDataTable) is built as NAME~CR<pid> and swapped in the
+// same way (its old set: whatever stood under the table's names, dropped);
+// a creation holds nothing that keeps other programs away, so its files
+// are deleted only once the process named in them is gone.
 #pragma once
 
 #include <array>
@@ -66,11 +70,12 @@
 
 namespace storage {
 
-// Test seam: called with the name of each point a repair, restructure or
-// swap passes (after the step named is done): "copy record", "repair
-// record", "new files written", "new files synced", "asides deleted",
-// "intent written", "table closed", "old DAT aside" (IDX, BLB), "new DAT in place" (IDX,
-// BLB), "intent removed", "asides dropped". A program killed at any of them
+// Test seam: called with the name of each point a creation, repair,
+// restructure or swap passes (after the step named is done): "table files
+// made", "indexes made" (a table's files made, in place or as a new set),
+// "copy record", "repair record", "new files written", "new files synced",
+// "asides deleted", "intent written", "table closed", "old DAT aside" (IDX,
+// BLB), "new DAT in place" (IDX, BLB), "intent removed", "asides dropped". A program killed at any of them
 // must leave a table the next open finishes. An exception the hook throws
 // is handled as a failure of the step that follows.
 using TableStepHook = std::function<void(std::string_view point)>;
@@ -90,14 +95,23 @@ struct TableNames {
   [[nodiscard]] std::string Sibling(std::string_view base_name, int k) const;
 };
 
+// The longest base name (file name without directory and extension) of a
+// new set that a swap can record in its intent.
+inline constexpr std::size_t kMaxSwapBaseName = 200;
+
 // The .DAT name of a temporary set of the table: NAME~<tag><pid>.DAT, tag
-// "RP" (repair), "RS" (restructure) or "RO" (repair's aside names).
+// "RP" (repair), "RS" (restructure), "RO" (repair's aside names) or "CR"
+// (creation).
 std::string TemporaryTableName(std::string_view data_file_name, std::string_view tag);
 
-// Deletes the temporary sets (every tag, any process id) left beside the
-// table by runs that were killed. REQUIRES: the caller holds the table
+// Deletes the temporary sets left beside the table by runs that were
+// killed: of every repair and restructure (any process id), and of every
+// creation whose process is gone. REQUIRES: the caller holds the table
 // exclusively and no swap is pending (RecoverTableSwap ran).
 void RemoveLeftoverFiles(std::string_view data_file_name);
+// Deletes the sets of creations of the table whose process is gone; needs
+// no hold on the table.
+void RemoveDeadCreations(std::string_view data_file_name);
 
 // Finishes a swap a killed program left (see the top of this file);
 // nothing when there is no NAME.SWP. 11013 while the swapping program

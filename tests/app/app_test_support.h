@@ -6,8 +6,10 @@
 // program's back through components of the test's own.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -27,6 +29,7 @@
 #include <QTimer>
 
 #include "app/catalogue_schema.h"
+#include "app/create_tables.h"
 #include "app/data_module.h"
 #include "app/generic_report_form.h"
 #include "app/main_form.h"
@@ -103,6 +106,30 @@ class GifPictures {
   ~GifPictures() { gif::GIFImageFinalization(); }
 };
 
+// Runs one test of this binary again as a process of its own (its
+// standard output thrown away), with the variables vars ("NAME=value")
+// before the rest of the environment; its wait status. Everything the
+// child needs is made before the fork: between fork and exec a process
+// with threads may only make system calls.
+inline int RunSelf(const std::string& test, std::vector<std::string> vars) {
+  for (char** e = environ; *e != nullptr; ++e) vars.emplace_back(*e);
+  std::vector<char*> env;
+  for (std::string& v : vars) env.push_back(v.data());
+  env.push_back(nullptr);
+  std::string arg0 = "app_tests", filter = "--gtest_filter=" + test;
+  char* argv[] = {arg0.data(), filter.data(), nullptr};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    ::execve("/proc/self/exe", argv, env.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return status;
+}
+
 // Runs step; once the modal loop that step starts is running, inside
 // calls in_modal (then it must end that loop). Fails when no loop came.
 inline void WithModalLoop(const std::function<void()>& step, const std::function<void()>& in_modal) {
@@ -149,9 +176,11 @@ class CatalogueTest : public ::testing::Test {
     old_cwd_ = fs::current_path();
     fs::current_path(home_);
     fs::copy_file(TOLMID_HOME_PICTURE, home_ / "_tavlin2.jpg");
+    app::SetStartupLogSink([this](const std::string& line) { startup_log_.push_back(line); });
     NewApplication();
   }
   void TearDown() override {
+    app::SetStartupLogSink(nullptr);
     app_.reset();
     dataset::FinalizeSessions();
     fs::current_path(old_cwd_);
@@ -268,6 +297,7 @@ class CatalogueTest : public ::testing::Test {
   fs::path old_cwd_;
   std::unique_ptr<fw::TApplication> app_;
   testsupport::ScriptedMessages boxes_;
+  std::vector<std::string> startup_log_;  // the start-up's log lines (app/create_tables.h)
 
  private:
   static inline int argc_ = 1;

@@ -6,7 +6,6 @@
 // the actions it keeps out while it waits), Delete,
 // the picture files Process names, what a failed, bad or aborted Process
 // leaves, and a Process killed at each of its steps.
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -556,26 +555,8 @@ TEST_F(CaptureTest, ProcessKilledAtAnyStepLeavesNoPictureWithoutAPhoto) {
     AddCaptured(1000, Url(*k.point == '\0' ? "slow2.cgi/p.jpg" : "aqua01.jpg"));
     Stop();
 
-    // Everything the child needs is made before the fork: between fork and
-    // exec a process with threads may only make system calls.
-    std::vector<std::string> env_strings = {"TOLMID_KILL_HOME=" + home_.string(),
-                                            std::string("TOLMID_KILL_POINT=") + k.point};
-    for (char** e = environ; *e != nullptr; ++e) env_strings.emplace_back(*e);
-    std::vector<char*> env;
-    for (std::string& e : env_strings) env.push_back(e.data());
-    env.push_back(nullptr);
-    char arg0[] = "app_tests";
-    char filter[] = "--gtest_filter=ProcessChild.RunsProcessUntilKilled";
-    char* argv[] = {arg0, filter, nullptr};
-    const pid_t child = fork();
-    if (child == 0) {
-      const int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, STDOUT_FILENO);
-      ::execve("/proc/self/exe", argv, env.data());
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
+    const int status = RunSelf("ProcessChild.RunsProcessUntilKilled",
+                               {"TOLMID_KILL_HOME=" + home_.string(), std::string("TOLMID_KILL_POINT=") + k.point});
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended with " << status;
     EXPECT_FALSE(PictureFiles(Data()).empty());  // the kill left something
 

@@ -11,8 +11,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/create_tables.h"
 #include "app/splash_form.h"
 #include "dataset/gui/password_dialog.h"
+#include "storage/fault_injection.h"
 #include "storage/table_swap.h"
 #include "tests/app/app_test_support.h"
 #include "tests/common/encrypted_table.h"
@@ -224,7 +226,8 @@ TEST_F(StartupTest, TablesOfAnOlderLayoutGainTheirLastColumn) {
 // A table whose data file is gone while its restructure backups are there
 // is restored from them, never made anew (an empty table would later be
 // restructured over the only copy). A restore that cannot be done stops
-// the start with a clear error and creates nothing.
+// the start with a clear error and creates nothing. The start that ends
+// well leaves no backup behind.
 TEST_F(StartupTest, MissingTableComesBackFromItsBackupsOrTheStartStops) {
   StartAndStop();
   AddRecords(2, {1000, 1001, 1002});
@@ -252,8 +255,152 @@ TEST_F(StartupTest, MissingTableComesBackFromItsBackupsOrTheStartStops) {
   StartAndStop();
   EXPECT_TRUE(boxes_.requests.empty());
   EXPECT_EQ(Rows("type2.dat"), rows);
-  EXPECT_TRUE(fs::exists(Data("type2.DBK")));
+  for (const char* backup : {"type2.DBK", "type2.IBK", "type2.BBK"}) EXPECT_FALSE(fs::exists(Data(backup))) << backup;
   ExpectCatalogueLayout("type2");
+}
+
+// A data file cut inside its header and field definitions (empty, part of
+// the header, the header alone, part of the definitions) holds no records:
+// the start takes the table as missing, restores it from its backups when
+// they are there and makes it anew when not, says so in its log, and
+// leaves no backup behind. Such a file stopped every start. A header
+// damaged otherwise is no cut: the repair mends what it can.
+TEST_F(StartupTest, DataFileCutInsideItsHeaderIsAMissingTable) {
+  StartAndStop();
+  AddRecords(4, {1000, 1001});
+  const std::vector<std::string> rows = Rows("type4.dat");
+  const std::map<std::string, std::string> snapshot = DirBytes(Data());
+  const std::string dat = home_.string() + "\\data\\type4.dat";
+  const std::size_t header = 127 + 768 * 14;
+  for (const std::size_t size : std::vector<std::size_t>{0, 60, 127, header - 1}) {
+    for (const bool backup : {false, true}) {
+      SCOPED_TRACE(std::to_string(size) + (backup ? " bytes, backup" : " bytes"));
+      for (const auto& e : fs::directory_iterator(Data())) fs::remove(e.path());
+      for (const auto& [name, bytes] : snapshot) WriteBytes(Data(name), bytes);
+      if (backup) {
+        for (const auto& [file, copy] : {std::pair{"type4.dat", "type4.DBK"}, std::pair{"type4.IDX", "type4.IBK"},
+                                         std::pair{"type4.BLB", "type4.BBK"}})
+          fs::copy_file(Data(file), Data(copy));
+      }
+      fs::resize_file(Data("type4.dat"), size);
+      startup_log_.clear();
+      boxes_.requests.clear();
+      const bool started = Start();
+      Stop();
+      ASSERT_TRUE(started) << ::testing::PrintToString(boxes_.Texts());
+      EXPECT_EQ(startup_log_, (std::vector<std::string>{
+                         "Data file " + dat + " holds " + std::to_string(size) +
+                             " bytes, too few for its header: the table holds no records and is taken as missing",
+                         backup ? "Table " + dat + " restored from its backup " + home_.string() + "\\data\\type4.DBK"
+                                : "Table " + dat + " created"}));
+      EXPECT_EQ(Rows("type4.dat"), backup ? rows : std::vector<std::string>{});
+      std::set<std::string> files;
+      for (const auto& e : fs::directory_iterator(Data())) files.insert(e.path().filename().string());
+      std::set<std::string> want;
+      for (const auto& [name, bytes] : snapshot) want.insert(name);
+      EXPECT_EQ(files, want);
+    }
+  }
+  ExpectCatalogueLayout("type4");
+  // A field count raised by damage is no cut: the repair mends it, says so
+  // in the log, and every record stays.
+  for (const auto& e : fs::directory_iterator(Data())) fs::remove(e.path());
+  for (const auto& [name, bytes] : snapshot) WriteBytes(Data(name), bytes);
+  std::string raised = snapshot.at("type4.dat");
+  raised[23] = 100;
+  WriteBytes(Data("type4.dat"), raised);
+  boxes_.requests.clear();
+  startup_log_.clear();
+  const bool started = Start();
+  Stop();
+  EXPECT_TRUE(started);
+  EXPECT_EQ(startup_log_, std::vector<std::string>{dat + ": Invalid field count in data file header, error fixed"});
+  EXPECT_EQ(Rows("type4.dat"), rows);
+}
+
+// The child of the test below: this test binary run again with a home
+// directory and where to die in its environment. It starts the program
+// there and kills itself (SIGKILL) at its TOLMID_KILL_STEP-th table step
+// named TOLMID_KILL_POINT (any name when that is empty), or just before
+// its TOLMID_KILL_WRITE-th write; it exits 0 when the start ends first.
+// Skipped when run otherwise.
+TEST(StartupChild, StartsUntilKilled) {
+  const char* home = std::getenv("TOLMID_KILL_HOME");
+  if (home == nullptr) GTEST_SKIP() << "run by StartupTest.FirstStartKilled...";
+  fs::current_path(home);
+  int argc = 1;
+  char arg0[] = "app_tests";
+  char* argv[] = {arg0, nullptr};
+  fw::TApplication application(argc, argv);
+  testsupport::ScriptedMessages boxes;
+  boxes.AnswerAll(fw::mrOk);
+  app::SetStartupLogSink([](const std::string&) {});
+  const std::string point = std::getenv("TOLMID_KILL_POINT") != nullptr ? std::getenv("TOLMID_KILL_POINT") : "";
+  const int step = std::getenv("TOLMID_KILL_STEP") != nullptr ? std::atoi(std::getenv("TOLMID_KILL_STEP")) : 0;
+  const int write = std::getenv("TOLMID_KILL_WRITE") != nullptr ? std::atoi(std::getenv("TOLMID_KILL_WRITE")) : 0;
+  int seen = 0;
+  storage::SetTableStepHook([&](std::string_view p) {
+    if ((point.empty() || p == point) && ++seen == step) raise(SIGKILL);
+  });
+  if (write > 0) storage::ArmKill(storage::FaultSite::kWrite, static_cast<std::uint32_t>(write));
+  _exit(app::StartProgram(application) ? 0 : 2);
+}
+
+// The first start, in a process of its own, killed at a step of the
+// making of its tables (of the counters table, the last one made: while
+// its files are made, in its swap, between its renames, once it stands
+// without its record; the last step of the record tables' BLOB files) or
+// just before the first data file's field definitions are written (which
+// left a data file of 127 bytes that stopped every start); with make
+// crash-trials, at every step and before every write of the whole first
+// start. The next start succeeds and leaves a new catalogue: the five
+// tables' files and nothing else in the folder, no record, the counters
+// at 1000.
+TEST_F(StartupTest, FirstStartKilledAnywhereLeavesWhatTheNextStartFinishes) {
+  StartAndStop();
+  std::set<std::string> tables;
+  for (const auto& e : fs::directory_iterator(Data())) tables.insert(e.path().filename().string());
+  ASSERT_EQ(tables.size(), 14u);
+  // False when the first start ended before the kill.
+  auto trial = [&](const std::vector<std::string>& where) {
+    std::string what;
+    for (const std::string& w : where) what += w + " ";
+    SCOPED_TRACE(what);
+    fs::remove_all(Data());
+    std::vector<std::string> vars = where;
+    vars.push_back("TOLMID_KILL_HOME=" + home_.string());
+    const int status = RunSelf("StartupChild.StartsUntilKilled", vars);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return false;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended with " << status;
+    boxes_.requests.clear();
+    startup_log_.clear();
+    const bool started = Start();
+    Stop();
+    EXPECT_TRUE(started) << ::testing::PrintToString(boxes_.Texts());
+    std::set<std::string> files;
+    for (const auto& e : fs::directory_iterator(Data())) files.insert(e.path().filename().string());
+    EXPECT_EQ(files, tables);
+    for (int kind = 1; kind <= 4; ++kind) EXPECT_EQ(Rows("type" + std::to_string(kind) + ".dat").size(), 0u);
+    for (const char* c : {"NextType1Num", "NextType2Num", "NextType3Num", "NextType4Num"}) EXPECT_EQ(Counter(c), 1000);
+    return true;
+  };
+  const char* crash_trials = std::getenv("TOLMID_CRASH_TRIALS");
+  if (crash_trials == nullptr || std::atoi(crash_trials) == 0) {
+    for (const char* point : {"table files made", "intent written", "new DAT in place", "intent removed"})
+      EXPECT_TRUE(trial({std::string("TOLMID_KILL_POINT=") + point, "TOLMID_KILL_STEP=5"}));
+    // The last: the counters table stood whole, without its record.
+    EXPECT_EQ(startup_log_, std::vector<std::string>{"Table " + home_.string() +
+                                                     "\\data\\defaults.dat held no record of counters: one is "
+                                                     "written with the counters of a new catalogue"});
+    EXPECT_TRUE(trial({"TOLMID_KILL_POINT=new BLB in place", "TOLMID_KILL_STEP=4"}));
+    EXPECT_TRUE(trial({"TOLMID_KILL_WRITE=2"}));
+    return;
+  }
+  int steps = 0, writes = 0;
+  while (trial({"TOLMID_KILL_STEP=" + std::to_string(steps + 1)})) ++steps;
+  while (trial({"TOLMID_KILL_WRITE=" + std::to_string(writes + 1)})) ++writes;
+  EXPECT_GT(steps, 40);
+  std::printf("first start killed at each of its %d steps and %d writes\n", steps, writes);
 }
 
 // The offset of a field's null-flag byte in a record of table, from the

@@ -11,8 +11,12 @@
 #include <random>
 #include <regex>
 
+#include "platform/file.h"
 #include "sql/result_table.h"
 #include "sql_tables.h"
+#include "storage/session.h"
+#include "storage/table_names.h"
+#include "tests/common/forked_peer.h"
 
 namespace sql::test {
 namespace {
@@ -107,6 +111,87 @@ TEST_F(Validation, IntoTablesStayWhereTheNameSays) {
   Setup(q);
   ASSERT_TRUE(Validate(q, "SELECT * FROM r").ok);
   EXPECT_EQ(DescribeResult(q), "result: canned\nfield 1 \"a\" type=1 size=20\nfield 2 \"c\" type=7\n");
+}
+
+// A result table on disk lives while its query holds it. Those of a killed
+// program go when the engine next starts in their folder (its current
+// directory) or first makes a temporary table there (its private
+// directory); a live program's result stays, and so do tables that only
+// look like results: an INTO table named with digits, a table of another
+// kind so named, a name reserved and not created over yet.
+TEST_F(Validation, ResultTablesOfKilledProgramsGoAtTheNextStart) {
+  // A program holding a result with a memo column (.DAT, .IDX, .BLB).
+  struct Program {
+    std::unique_ptr<TDataQuery> q;
+    std::unique_ptr<testsupport::ForkedPeer> peer;
+  };
+  auto start = [&](Program& p) {
+    p.peer = std::make_unique<testsupport::ForkedPeer>([&](const std::string& command) -> std::string {
+      if (command == "prepare") {
+        p.q = std::make_unique<TDataQuery>();
+        Setup(*p.q);
+        if (!Validate(*p.q, "SELECT a, memo FROM t ORDER BY a").ok) return "failed";
+        return storage::RemoveFileExt(p.q->ResultDataFile()->FileName());
+      }
+      if (command == "read") {
+        storage::TDataFile* cursor = nullptr;
+        return p.q->ExecuteQuery(cursor) == 0 && cursor != nullptr ? std::to_string(Rows(*cursor).size()) : "failed";
+      }
+      p.q.reset();
+      return "closed";
+    });
+    return p.peer->Do("prepare");
+  };
+  auto set = [](const std::string& base) {
+    return std::vector<bool>{platform::FileExists(base + ".DAT"), platform::FileExists(base + ".IDX"),
+                             platform::FileExists(base + ".BLB")};
+  };
+  const std::vector<bool> whole = {true, true, true}, gone = {false, false, false};
+  {
+    TDataQuery into;
+    Setup(into);
+    ASSERT_TRUE(Validate(into, "SELECT a, memo INTO '424242' FROM t").ok);
+  }
+  Create("31337", {Field(1, "x", FieldType::kInteger)});
+  const std::string reserved = storage::GetTempTableName(false, "777");
+  Insert("t", {{std::nullopt, std::string("x"), 1}});
+  Program live, dead;
+  const std::string live_base = start(live), dead_base = start(dead);
+  ASSERT_EQ(set(live_base), whole);
+  ASSERT_EQ(set(dead_base), whole);
+  dead.peer->Kill();
+
+  // The program's start in the folder.
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  storage::ShutdownEngine();
+  std::filesystem::current_path(dir_);
+  storage::InitializeEngine();
+  std::filesystem::current_path(cwd);
+  EXPECT_EQ(set(dead_base), gone);
+  EXPECT_EQ(set(live_base), whole);
+  EXPECT_EQ(live.peer->Do("read"), "1");
+  EXPECT_EQ(set(dir_ + "/424242"), whole);
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/31337.DAT"));
+  EXPECT_TRUE(platform::FileExists(reserved));
+  EXPECT_EQ(live.peer->Do("close"), "closed");
+  EXPECT_EQ(set(live_base), gone);
+
+  // Another program's, killed since, goes when a start elsewhere first
+  // makes a result table in the folder.
+  Program last;
+  const std::string last_base = start(last);
+  last.peer->Kill();
+  ASSERT_EQ(set(last_base), whole);
+  storage::ShutdownEngine();
+  storage::InitializeEngine();
+  storage::SetPrivateDirectory(dir_);
+  {
+    TDataQuery q;
+    Setup(q);
+    ASSERT_TRUE(Validate(q, "SELECT a FROM t ORDER BY a").ok);
+    EXPECT_EQ(set(last_base), gone);
+  }
+  EXPECT_EQ(set(dir_ + "/424242"), whole);
 }
 
 TEST_F(Validation, InMemoryResultLeavesNoFileAndStaysInTheSession) {

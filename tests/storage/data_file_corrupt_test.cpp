@@ -243,5 +243,43 @@ TEST_F(DataFileCorruptTest, FailedOpenOfAReadOnlyFileKeepsTheHandleWritable) {
   EXPECT_EQ(CodeOf([&] { Append(t, 2, "six"); }), 0);
 }
 
+// A data file ends inside its header when it was cut there: shorter than
+// the header, or than its descriptors with every one present (plain or
+// scrambled) in its place. A raised field count, another version or a
+// damaged descriptor before the cut is damage, not a cut.
+TEST_F(DataFileCorruptTest, EndsInsideItsHeaderOnlyWhenCutThere) {
+  auto ends = [](const std::vector<std::uint8_t>& file, std::size_t size) {
+    return EndsInsideItsHeader(std::span(file.data(), std::min(size, file.size())), size);
+  };
+  const std::size_t start = 127 + 768 * 3;
+  for (const bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted);
+    DataTableDefinition def = Definition({AutoInc(1, "Id"), Field(2, "Name", FieldType::kString, 20),
+                                          Field(3, "Count", FieldType::kInteger)});
+    def.encrypted = encrypted;
+    def.password = "pw";
+    const std::string name = encrypted ? "secret" : "plain";
+    Create(Path(name), def);
+    const std::vector<std::uint8_t> file = ReadBytes(Path(name + ".DAT"));
+    ASSERT_EQ(file.size(), start);
+    for (const std::size_t size : std::vector<std::size_t>{0, 60, 126, 127, 127 + 768, 127 + 768 + 5, 127 + 768 * 2, start - 1})
+      EXPECT_TRUE(ends(file, size)) << size;
+    EXPECT_FALSE(ends(file, start));
+  }
+  std::vector<std::uint8_t> valid = MakeValid();
+  EXPECT_FALSE(ends(valid, valid.size()));
+  std::vector<std::uint8_t> raised = valid;
+  raised[23] = 9;  // field count 9: the file ends before 9 descriptors would
+  EXPECT_FALSE(ends(raised, raised.size()));
+  std::vector<std::uint8_t> version = valid;
+  version[8] = 2;
+  EXPECT_FALSE(ends(version, start - 1));
+  std::vector<std::uint8_t> renumbered = valid;
+  renumbered[127 + 768 + 1] = 7;  // descriptor 2 claims field number 2 + 7 x 256
+  EXPECT_FALSE(ends(renumbered, start - 1));
+  EXPECT_TRUE(ends(renumbered, 127 + 768 + 1));
+  EXPECT_FALSE(ends(renumbered, 127 + 768 + 2));
+}
+
 }  // namespace
 }  // namespace storage

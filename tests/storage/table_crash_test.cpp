@@ -20,6 +20,7 @@
 #include <functional>
 #include <set>
 
+#include "storage/fault_injection.h"
 #include "storage/table_swap.h"
 #include "tests/storage/table_trial_support.h"
 
@@ -37,6 +38,14 @@ const std::vector<std::string> kSwapPoints = {
 const std::vector<std::string> kRecoveryPoints = {
     "old DAT aside",    "old IDX aside",    "old BLB aside", "new DAT in place",
     "new IDX in place", "new BLB in place", "intent removed"};
+
+// Points a creation passes, in order ("old ... aside" and "asides dropped"
+// only where it replaces a table).
+const std::vector<std::string> kCreatePoints = {
+    "table files made", "indexes made",     "new files synced", "asides deleted",
+    "intent written",   "old DAT aside",    "old IDX aside",    "old BLB aside",
+    "new DAT in place", "new IDX in place", "new BLB in place", "intent removed",
+    "asides dropped"};
 
 enum class Kind { kRestructure, kRepair, kRecovery, kWriters };
 
@@ -282,6 +291,65 @@ TEST_F(TableCrashTest, KilledRunsLeaveATableTheNextStartFinishes) {
       {Kind::kRecovery, "new BLB in place"},  {Kind::kWriters, ""},
   };
   for (const Trial& t : trials) RunTrial(t, rng);
+}
+
+// A table made anew, or made over an existing one, killed at each step of
+// its creation and before each write: the next start (the
+// catalogue's: a missing table is made, an existing one repaired and
+// brought to its layout) finds no table or a whole one - the new, empty
+// one, or the old one with every record. The table then opens, passes the
+// checkers, and nothing else is left beside it. A creation that writes its
+// files under the table's names leaves a data file cut inside its header
+// that stops every start. Every write of the replacing creation too with
+// make crash-trials.
+TEST_F(TableCrashTest, KilledCreationLeavesNoTableOrAWholeOne) {
+  ArmFault(FaultSite::kWrite, ~0u);
+  Create(Path("counted.dat"), CatalogueLayout(true));
+  const std::uint32_t writes = FaultEventCount();
+  DisarmFault();
+  ASSERT_GT(writes, 3u);
+  struct Case {
+    bool replace;
+    testsupport::KillAt at;
+  };
+  std::vector<Case> cases;
+  for (const bool replace : {false, true}) {
+    for (const std::string& p : kCreatePoints) cases.push_back({replace, {p, 1, 0}});
+    if (replace && LongRun() == 0) continue;
+    for (std::uint32_t n = 1; n <= writes; ++n) cases.push_back({replace, {"", 0, n}});
+  }
+  std::vector<std::string> kept;  // every trial's table, checked together at the end
+  for (const Case& c : cases) {
+    const std::string trial = (c.replace ? "replacing, killed at " : "new, killed at ") +
+                              (c.at.write > 0 ? "write " + std::to_string(c.at.write) : c.at.point);
+    SCOPED_TRACE(trial);
+    CopyDirectory(Path("pristine"), Path("work"));
+    const std::string name = c.replace ? Table() : Path("work/n.dat");
+    const testsupport::ChildEnd end =
+        testsupport::RunKilledChild([&] { Create(name, CatalogueLayout(true)); }, c.at);
+    ASSERT_NE(end, testsupport::ChildEnd::kFailed);
+    if (std::filesystem::exists(name)) {
+      ASSERT_NO_THROW(StartUp(name));
+    } else {
+      ASSERT_NO_THROW(Create(name, CatalogueLayout(true)));
+    }
+    Model got;
+    ASSERT_NO_THROW(got = ReadTable(name));
+    if (!got.empty()) {
+      EXPECT_TRUE(c.replace && got == pristine_) << got.size() << " records";
+    }
+    EXPECT_EQ(StrayFiles(Path("work")), std::vector<std::string>{});
+    const std::string copy = Path("checked/" + std::to_string(kept.size()));
+    std::filesystem::create_directories(copy);
+    const TableNames names(name);
+    for (const std::string& f : names.file) {
+      if (std::filesystem::exists(f))
+        std::filesystem::copy_file(f, copy + "/" + std::filesystem::path(f).filename().string());
+    }
+    kept.push_back(copy + "/" + std::filesystem::path(names.file[0]).filename().string());
+  }
+  const auto check = CheckTables(kept);
+  EXPECT_EQ(check.status, 0) << check.output;
 }
 
 // make crash-trials: every point of every kind, then random trials.

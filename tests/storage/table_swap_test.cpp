@@ -100,12 +100,20 @@ TEST_F(TableSwapTest, AHeldOrHopelessIntentStopsTheOpen) {
   EXPECT_EQ(Here(), hopeless);
 }
 
-// Only NAME~RP/RS/RO<digits>.DAT/IDX/BLB of this table are leftovers; a file
-// another program holds is left where it is.
+// Only NAME~RP/RS/RO/CR<digits>.DAT/IDX/BLB of this table are leftovers,
+// a creation's only once its process is gone; a file another program
+// holds is left where it is.
 TEST_F(TableSwapTest, LeftoversAreOnlyTheTablesOwnTemporaryFiles) {
-  const std::vector<std::string> kept = {"t2~RS1.DAT", "t~RS.DAT", "t~XX1.DAT", "t~RS1.TXT", "t~RS1x.IDX", "u~RP4.DAT"};
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::vector<std::string> kept = {"t2~RS1.DAT", "t~RS.DAT",   "t~XX1.DAT", "t~RS1.TXT",
+                                         "t~RS1x.IDX", "u~RP4.DAT",  "t~CR1.DAT",
+                                         "t~CR" + std::to_string(getpid()) + ".IDX"};
   for (const std::string& name : kept) WriteBytes(Path(name), {1});
-  for (const char* name : {"t~RS1.DAT", "t~rp22.idx", "T~RO3.BLB", "t~RS4.BLB"}) WriteBytes(Path(name), {1});
+  for (const std::string& name : {std::string("t~RS1.DAT"), std::string("t~rp22.idx"), std::string("T~RO3.BLB"),
+                                  std::string("t~RS4.BLB"), "t~cr" + std::to_string(gone) + ".blb"})
+    WriteBytes(Path(name), {1});
   platform::File held;
   ASSERT_TRUE(held.Open(Path("t~RS4.BLB"), platform::Access::ReadWrite, platform::Share::ReadWrite,
                         platform::Disposition::OpenExisting));

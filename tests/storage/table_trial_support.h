@@ -20,6 +20,7 @@
 
 #include "storage/data_file.h"
 #include "storage/table_swap.h"
+#include "tests/common/killed_child.h"
 #include "tests/common/scratch_dir.h"
 #include "tests/storage/record_test_support.h"
 
@@ -179,24 +180,9 @@ inline tooltest::ToolResult CheckTables(const std::vector<std::string>& dats) {
 // passes point. Returns true when it died there, false when the run
 // ended first.
 inline bool RunKilled(const std::function<void()>& work, const std::string& point, int occurrence) {
-  const pid_t child = fork();
-  if (child == 0) {
-    int seen = 0;
-    SetTableStepHook([&](std::string_view p) {
-      if (p == point && ++seen == occurrence) raise(SIGKILL);
-    });
-    try {
-      work();
-    } catch (...) {
-      _exit(3);
-    }
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return true;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed: " << status;
-  return false;
+  const testsupport::ChildEnd end = testsupport::RunKilledChild(work, {point, occurrence, 0});
+  EXPECT_NE(end, testsupport::ChildEnd::kFailed) << "the child failed";
+  return end == testsupport::ChildEnd::kKilled;
 }
 
 // Files of a killed run that a finished one must have removed.
