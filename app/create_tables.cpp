@@ -1,9 +1,13 @@
 #include "app/create_tables.h"
 
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "app/catalogue_schema.h"
@@ -36,21 +40,77 @@ void Create(dataset::TTolmidTable& t, const CatalogueTable& layout) {
   t.CreateTable();
 }
 
-// The counters table's one record, with the counters of a new catalogue,
-// when the table holds none: just made, or made by a start killed before
-// it wrote the record (the table appears whole but empty). True when one
-// was written.
-bool WriteNewCounters(dataset::TTolmidTable& t) {
+// The number a picture file's name starts with ("7", "7.gif",
+// "7.gif.pending"; a photo's Filename "data\7.gif"): -1 for any other name.
+int PictureNumber(std::string_view name) {
+  const std::size_t slash = name.find_last_of("\\/");
+  if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
+  std::size_t digits = 0;
+  while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') ++digits;
+  if (digits == 0 || digits > 9 || (digits < name.size() && name[digits] != '.')) return -1;
+  return std::stoi(std::string(name.substr(0, digits)));
+}
+
+// The numbers a catalogue holds already: the highest number of each kind
+// in its table (0 when none) and the highest picture number named in the
+// data folder or by a photo (-1 when none).
+struct HeldNumbers {
+  std::array<int, 4> kind{};
+  int picture = -1;
+};
+
+HeldNumbers NumbersHeld(const std::string& data_folder) {
+  HeldNumbers held;
+  std::unique_ptr<dataset::TTolmidTable> t(new dataset::TTolmidTable(fw::Application));
+  for (int kind = 1; kind <= 4; ++kind) {
+    const CatalogueTable& layout = CatalogueTables()[static_cast<std::size_t>(kind - 1)];
+    t->SetDatabaseName(layout.database_name);
+    t->SetTableName(layout.table_name);
+    t->SetExclusive(true);
+    t->Open();
+    const fw::TField* number = t->FieldByName("Type" + std::to_string(kind) + "Num");
+    const fw::TField* file = kind == 3 ? t->FieldByName("Filename") : nullptr;
+    for (t->First(); !t->Eof(); t->Next()) {
+      held.kind[static_cast<std::size_t>(kind - 1)] = std::max(held.kind[static_cast<std::size_t>(kind - 1)],
+                                                             number->AsInteger());
+      if (file != nullptr) held.picture = std::max(held.picture, PictureNumber(file->AsString()));
+    }
+    t->Close();
+  }
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(platform::ResolvePath(data_folder), ec), end; !ec && it != end;
+       it.increment(ec))
+    held.picture = std::max(held.picture, PictureNumber(it->path().filename().string()));
+  return held;
+}
+
+// The counters table's one record when the table holds none: just made, or
+// made by a start killed before it wrote the record (the table appears
+// whole but empty), or made anew on a catalogue whose counters table was
+// lost. On a new catalogue the counters of one (999, and no picture
+// number); on a catalogue in use, counters above every number it holds, so
+// that no new record takes the number of an existing one and no new
+// picture the file of another photo. Nothing when the table has its
+// record; else whether the catalogue was in use.
+std::optional<bool> WriteNewCounters(dataset::TTolmidTable& t, const std::string& data_folder) {
   t.Open();
   const bool empty = t.IsEmpty();
-  if (empty) {
-    t.Insert();
-    for (const char* counter : {"nextType1Num", "nextType2Num", "nextType3Num", "nextType4Num"})
-      t.FieldByName(counter)->SetAsInteger(kNewCatalogueCounter);
-    t.Post();
-  }
   t.Close();
-  return empty;
+  if (!empty) return std::nullopt;
+  const HeldNumbers held = NumbersHeld(data_folder);
+  const bool in_use = std::any_of(held.kind.begin(), held.kind.end(), [](int n) { return n >= kFirstUserNumber; });
+  t.Open();
+  t.Insert();
+  for (int kind = 1; kind <= 4; ++kind) {
+    const int highest = held.kind[static_cast<std::size_t>(kind - 1)];
+    t.FieldByName("nextType" + std::to_string(kind) + "Num")
+        ->SetAsInteger(in_use ? std::max(kFirstUserNumber, highest < INT_MAX ? highest + 1 : highest)
+                              : kNewCatalogueCounter);
+  }
+  if (held.picture >= 0) t.FieldByName("NextPicNum")->SetAsInteger(held.picture + 1);
+  t.Post();
+  t.Close();
+  return in_use || held.picture >= 0;
 }
 
 void Restructure(dataset::TTolmidTable& t, const CatalogueTable& layout) {
@@ -191,7 +251,12 @@ void CreateTables(TDatamodule1& module) {
     }
     Restructure(*table, layout);
     RemoveBackups(path);
-    if (layout.table_name == "defaults.dat" && WriteNewCounters(*table) && !created)
+    if (layout.table_name != "defaults.dat") continue;
+    const std::optional<bool> in_use = WriteNewCounters(*table, home + "\\" + module.QuennetDB->Directory());
+    if (in_use && *in_use)
+      Log("Table " + path + " held no record of counters: one is written with counters above the numbers the "
+          "catalogue holds");
+    else if (in_use && !created)
       Log("Table " + path + " held no record of counters: one is written with the counters of a new catalogue");
   }
 }

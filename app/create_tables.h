@@ -18,9 +18,14 @@
 // restructured over the only copy of its records. When the restore fails
 // start-up stops with an error naming the files. Once a table has its
 // layout, its backups are deleted: a start that ends well leaves only the
-// tables' files in the folder. The counters table gets its record (counters
-// 999) whenever it holds none: a new table appears whole but empty, and a
-// start killed before the record was written leaves it so.
+// tables' files in the folder. The counters table gets its record whenever
+// it holds none: a new table appears whole but empty, and a start killed
+// before the record was written leaves it so. On a new catalogue (no record
+// numbered 1000 or above) the four counters are 999; on a catalogue in use
+// (its counters table lost) each counter starts above the highest number
+// of its kind, and the picture counter above the highest picture number in
+// the data folder or in a photo's file name, so that nothing new takes the
+// number or the file of what is there.
 //
 // A start killed at any moment leaves what the next start finishes: tables
 // are created whole or not at all (storage/data_file.h, CreateDataTable).
@@ -34,6 +39,8 @@
 //   "Table <path> created"
 //   "Table <path> held no record of counters: one is written with the
 //    counters of a new catalogue"
+//   "Table <path> held no record of counters: one is written with counters
+//    above the numbers the catalogue holds"
 //   "Backup file <path> could not be deleted (system error <n>)"
 // Lines go to the standard error stream, or to the sink when one is set.
 //

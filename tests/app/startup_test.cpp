@@ -356,6 +356,39 @@ TEST(StartupChild, StartsUntilKilled) {
 // start. The next start succeeds and leaves a new catalogue: the five
 // tables' files and nothing else in the folder, no record, the counters
 // at 1000.
+// A counters table lost on a catalogue in use (its data file gone or cut,
+// no backup) comes back with counters above every number the catalogue
+// holds: no new record takes an existing number, no new picture another
+// photo's file, and no record is taken for a sample.
+TEST_F(StartupTest, CountersMadeAnewOnACatalogueInUseStartAboveItsNumbers) {
+  StartAndStop();
+  AddRecords(1, {1000, 1001});
+  AddRecords(3, {1000, 1005});  // data\1000.jpg, data\1005.jpg
+  AddRecords(4, {7, 1003});
+  std::map<std::string, std::vector<std::string>> before;
+  for (const char* t : {"type1.dat", "type2.dat", "type3.dat", "type4.dat"}) before[t] = Rows(t);
+  const std::string dat = home_.string() + "\\data\\defaults.dat";
+  for (const bool cut : {false, true}) {
+    SCOPED_TRACE(cut ? "cut" : "gone");
+    // Left by a Process that was killed (the start then removes it).
+    std::ofstream(Data("1200.gif.pending")) << "picture";
+    if (cut) {
+      fs::resize_file(Data("defaults.dat"), 60);
+    } else {
+      for (const char* f : {"defaults.dat", "defaults.IDX", "defaults.BLB"}) fs::remove(Data(f));
+    }
+    startup_log_.clear();
+    StartAndStop();
+    EXPECT_TRUE(boxes_.requests.empty()) << ::testing::PrintToString(boxes_.Texts());
+    for (const auto& [t, rows] : before) EXPECT_EQ(Rows(t), rows) << t;
+    EXPECT_EQ(Rows("defaults.dat"), std::vector<std::string>{"RecordID=1|NextType1Num=1002|NextType2Num=1000|"
+                                                             "NextType3Num=1006|NextType4Num=1004|NextPicNum=1201|"});
+    EXPECT_EQ(startup_log_.back(), "Table " + dat +
+                                       " held no record of counters: one is written with counters above the numbers "
+                                       "the catalogue holds");
+  }
+}
+
 TEST_F(StartupTest, FirstStartKilledAnywhereLeavesWhatTheNextStartFinishes) {
   StartAndStop();
   std::set<std::string> tables;
