@@ -60,9 +60,11 @@ void LoadPictureFile(fw::TPicture& picture, const std::string& file_name, std::s
 
 FittedSize FitPictureSize(int w, int h, int aw, int ah) {
   if (w <= 0 || h <= 0) return {w, h};
-  const std::int64_t dw = std::int64_t{w} - aw;
-  const std::int64_t dh = std::int64_t{h} - ah;
-  if (dh <= dw) return {aw, RoundHalfEven(std::int64_t{h} * aw, w)};
+  // The side that reaches the box first, by proportion: w / h >= aw / ah
+  // fixes the width. (Comparing the differences w - aw and h - ah instead
+  // picks the wrong side whenever picture and box differ in shape and
+  // size, and the picture then spills over the box.)
+  if (std::int64_t{w} * ah >= std::int64_t{h} * aw) return {aw, RoundHalfEven(std::int64_t{h} * aw, w)};
   return {RoundHalfEven(std::int64_t{w} * ah, h), ah};
 }
 

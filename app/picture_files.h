@@ -44,8 +44,8 @@ struct FittedSize {
 };
 
 // Fits a picture of natural size w x h into a box aw x ah, keeping its
-// proportions and touching the box on one side (small pictures grow):
-// with dw = w - aw and dh = h - ah, dh <= dw fixes the width at aw, else the
+// proportions, touching the box on one side and inside it on the other
+// (small pictures grow): w x ah >= h x aw fixes the width at aw, else the
 // height at ah; the other side is rounded to the nearest integer, halves to
 // even. A picture with no area keeps its size.
 FittedSize FitPictureSize(int w, int h, int aw, int ah);

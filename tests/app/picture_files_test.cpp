@@ -29,7 +29,10 @@ TEST(PictureFiles, FitRule) {
   const struct {
     int w, h, aw, ah, fw, fh;
   } cases[] = {
-      {200, 185, 147, 133, 147, 136},  // dh <= dw: the width fixed
+      {200, 185, 147, 133, 144, 133},  // taller than the box's shape: the height fixed
+      {185, 167, 147, 133, 147, 133},  // the box's shape: both sides touch
+      {90, 60, 190, 148, 190, 127},    // small and wide in a box less wide: the width fixed
+      {60, 100, 700, 850, 510, 850},   // small and tall: the height fixed, never past the box
       {294, 145, 147, 133, 147, 72},   // 72.5: halves to even
       {294, 147, 147, 133, 147, 74},   // 73.5: halves to even
       {400, 100, 147, 133, 147, 37},   {100, 400, 147, 133, 33, 133},

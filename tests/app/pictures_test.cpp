@@ -51,7 +51,7 @@ TEST_F(PicturesTest, PhotoFittedIntoItsPanel) {
     int w, h;  // 0 x 0: no picture shown
     bool error;
   } cases[] = {
-      {"a jpeg", "10.jpg", jpeg, "http://h/10.jpg", 147, 136, false},
+      {"a jpeg", "10.jpg", jpeg, "http://h/10.jpg", 144, 133, false},  // inside the 147 x 133 box
       {"b gif stored bare", "11", gif, "http://h/p.gif?x=1", 147, 72, false},  // 72.5: halves to even
       {"c tall", "12.jpg", JpegBytes(100, 400), "", 33, 133, false},
       {"d no file", "", "", "http://h/d.jpg", 0, 0, false},
