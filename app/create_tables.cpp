@@ -187,7 +187,7 @@ void RemoveBackups(const std::string& path) {
   for (const char* ext : {".DBK", ".IBK", ".BBK"}) {
     const std::string backup = base + ext;
     if (platform::FileExists(backup) && !platform::DeleteFile(backup))
-      Log("Backup file " + backup + " could not be deleted (system error " +
+      Log("Backup file " + fw::NativeFileName(backup) + " could not be deleted (system error " +
           std::to_string(platform::GetLastError()) + ")");
   }
 }
@@ -216,7 +216,7 @@ void CreateTables(TDatamodule1& module) {
   // here whatever happens.
   std::unique_ptr<dataset::TTolmidTable> table(new dataset::TTolmidTable(fw::Application));
   std::string path;  // of the table in hand
-  table->OnRepairLog = [&path](dataset::TTolmidTable&, const std::string& line) { Log(path + ": " + line); };
+  table->OnRepairLog = [&path](dataset::TTolmidTable&, const std::string& line) { Log(fw::NativeFileName(path) + ": " + line); };
   for (const CatalogueTable& layout : CatalogueTables()) {
     table->SetDatabaseName(layout.database_name);
     table->SetTableName(layout.table_name);
@@ -231,17 +231,18 @@ void CreateTables(TDatamodule1& module) {
     // A data file cut inside its header holds no records: the table is
     // missing, and comes back as a missing one does.
     if (const std::optional<std::uint64_t> size = HeaderlessDataFile(path)) {
-      Log("Data file " + path + " holds " + std::to_string(*size) +
+      Log("Data file " + fw::NativeFileName(path) + " holds " + std::to_string(*size) +
           " bytes, too few for its header: the table holds no records and is taken as missing");
       if (!platform::DeleteFile(path))
         throw fw::Exception("Data file " + path + " could not be deleted (system error " +
                             std::to_string(platform::GetLastError()) + ")");
     }
-    if (RestoreFromBackup(path)) Log("Table " + path + " restored from its backup " + fw::ChangeFileExt(path, ".DBK"));
+    if (RestoreFromBackup(path)) Log("Table " + fw::NativeFileName(path) + " restored from its backup " +
+                                   fw::NativeFileName(fw::ChangeFileExt(path, ".DBK")));
     const bool created = !platform::FileExists(path);
     if (created) {
       Create(*table, layout);
-      Log("Table " + path + " created");
+      Log("Table " + fw::NativeFileName(path) + " created");
     } else {
       table->Close();
       // The layout's indexes: the repair rebuilds the index file from
@@ -254,10 +255,10 @@ void CreateTables(TDatamodule1& module) {
     if (layout.table_name != "defaults.dat") continue;
     const std::optional<bool> in_use = WriteNewCounters(*table, home + "\\" + module.QuennetDB->Directory());
     if (in_use && *in_use)
-      Log("Table " + path + " held no record of counters: one is written with counters above the numbers the "
+      Log("Table " + fw::NativeFileName(path) + " held no record of counters: one is written with counters above the numbers the "
           "catalogue holds");
     else if (in_use && !created)
-      Log("Table " + path + " held no record of counters: one is written with the counters of a new catalogue");
+      Log("Table " + fw::NativeFileName(path) + " held no record of counters: one is written with the counters of a new catalogue");
   }
 }
 

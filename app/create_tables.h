@@ -42,7 +42,8 @@
 //   "Table <path> held no record of counters: one is written with counters
 //    above the numbers the catalogue holds"
 //   "Backup file <path> could not be deleted (system error <n>)"
-// Lines go to the standard error stream, or to the sink when one is set.
+// Paths are shown as the platform writes them. Lines go to the standard
+// error stream, or to the sink when one is set.
 //
 // Errors are not caught: the engine's (or the restore's) exception leaves
 // through the data module's creation.

@@ -270,7 +270,7 @@ TEST_F(StartupTest, DataFileCutInsideItsHeaderIsAMissingTable) {
   AddRecords(4, {1000, 1001});
   const std::vector<std::string> rows = Rows("type4.dat");
   const std::map<std::string, std::string> snapshot = DirBytes(Data());
-  const std::string dat = home_.string() + "\\data\\type4.dat";
+  const std::string dat = home_.string() + "/data/type4.dat";
   const std::size_t header = 127 + 768 * 14;
   for (const std::size_t size : std::vector<std::size_t>{0, 60, 127, header - 1}) {
     for (const bool backup : {false, true}) {
@@ -291,7 +291,7 @@ TEST_F(StartupTest, DataFileCutInsideItsHeaderIsAMissingTable) {
       EXPECT_EQ(startup_log_, (std::vector<std::string>{
                          "Data file " + dat + " holds " + std::to_string(size) +
                              " bytes, too few for its header: the table holds no records and is taken as missing",
-                         backup ? "Table " + dat + " restored from its backup " + home_.string() + "\\data\\type4.DBK"
+                         backup ? "Table " + dat + " restored from its backup " + home_.string() + "/data/type4.DBK"
                                 : "Table " + dat + " created"}));
       EXPECT_EQ(Rows("type4.dat"), backup ? rows : std::vector<std::string>{});
       std::set<std::string> files;
@@ -367,7 +367,7 @@ TEST_F(StartupTest, CountersMadeAnewOnACatalogueInUseStartAboveItsNumbers) {
   AddRecords(4, {7, 1003});
   std::map<std::string, std::vector<std::string>> before;
   for (const char* t : {"type1.dat", "type2.dat", "type3.dat", "type4.dat"}) before[t] = Rows(t);
-  const std::string dat = home_.string() + "\\data\\defaults.dat";
+  const std::string dat = home_.string() + "/data/defaults.dat";
   for (const bool cut : {false, true}) {
     SCOPED_TRACE(cut ? "cut" : "gone");
     // Left by a Process that was killed (the start then removes it).
@@ -423,7 +423,7 @@ TEST_F(StartupTest, FirstStartKilledAnywhereLeavesWhatTheNextStartFinishes) {
       EXPECT_TRUE(trial({std::string("TOLMID_KILL_POINT=") + point, "TOLMID_KILL_STEP=5"}));
     // The last: the counters table stood whole, without its record.
     EXPECT_EQ(startup_log_, std::vector<std::string>{"Table " + home_.string() +
-                                                     "\\data\\defaults.dat held no record of counters: one is "
+                                                     "/data/defaults.dat held no record of counters: one is "
                                                      "written with the counters of a new catalogue"});
     EXPECT_TRUE(trial({"TOLMID_KILL_POINT=new BLB in place", "TOLMID_KILL_STEP=4"}));
     EXPECT_TRUE(trial({"TOLMID_KILL_WRITE=2"}));
