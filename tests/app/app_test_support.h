@@ -130,6 +130,20 @@ inline int RunSelf(const std::string& test, std::vector<std::string> vars) {
   return status;
 }
 
+// The program in a child that RunSelf started: its home (the current
+// directory) is home, and every message box is answered OK.
+struct ChildProgram {
+  explicit ChildProgram(const char* home) : at_home((std::filesystem::current_path(home), true)) {
+    boxes.AnswerAll(fw::mrOk);
+  }
+  bool at_home;  // before the application is made
+  int argc = 1;
+  char arg0[10] = "app_tests";
+  char* argv[2] = {arg0, nullptr};
+  fw::TApplication application{argc, argv};
+  testsupport::ScriptedMessages boxes;
+};
+
 // Runs step; once the modal loop that step starts is running, inside
 // calls in_modal (then it must end that loop). Fails when no loop came.
 inline void WithModalLoop(const std::function<void()>& step, const std::function<void()>& in_modal) {

@@ -497,15 +497,8 @@ TEST(ProcessChild, RunsProcessUntilKilled) {
   const char* home = std::getenv("TOLMID_KILL_HOME");
   const char* point = std::getenv("TOLMID_KILL_POINT");
   if (home == nullptr || point == nullptr) GTEST_SKIP() << "run by CaptureTest.ProcessKilledAtAnyStep...";
-  // The program's home is the current directory when it starts.
-  fs::current_path(home);
-  int argc = 1;
-  char arg0[] = "app_tests";
-  char* argv[] = {arg0, nullptr};
-  fw::TApplication application(argc, argv);
-  testsupport::ScriptedMessages boxes;
-  boxes.AnswerAll(fw::mrOk);
-  if (!app::StartProgram(application)) _exit(2);
+  ChildProgram program(home);
+  if (!app::StartProgram(program.application)) _exit(2);
   auto* form = new app::TType2EditForm(app::MainForm);
   form->NMHTTP1->SetTimeOut(0);
   const std::string kill_at = point;

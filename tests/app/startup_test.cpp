@@ -327,13 +327,7 @@ TEST_F(StartupTest, DataFileCutInsideItsHeaderIsAMissingTable) {
 TEST(StartupChild, StartsUntilKilled) {
   const char* home = std::getenv("TOLMID_KILL_HOME");
   if (home == nullptr) GTEST_SKIP() << "run by StartupTest.FirstStartKilled...";
-  fs::current_path(home);
-  int argc = 1;
-  char arg0[] = "app_tests";
-  char* argv[] = {arg0, nullptr};
-  fw::TApplication application(argc, argv);
-  testsupport::ScriptedMessages boxes;
-  boxes.AnswerAll(fw::mrOk);
+  ChildProgram program(home);
   app::SetStartupLogSink([](const std::string&) {});
   const std::string point = std::getenv("TOLMID_KILL_POINT") != nullptr ? std::getenv("TOLMID_KILL_POINT") : "";
   const int step = std::getenv("TOLMID_KILL_STEP") != nullptr ? std::atoi(std::getenv("TOLMID_KILL_STEP")) : 0;
@@ -343,7 +337,7 @@ TEST(StartupChild, StartsUntilKilled) {
     if ((point.empty() || p == point) && ++seen == step) raise(SIGKILL);
   });
   if (write > 0) storage::ArmKill(storage::FaultSite::kWrite, static_cast<std::uint32_t>(write));
-  _exit(app::StartProgram(application) ? 0 : 2);
+  _exit(app::StartProgram(program.application) ? 0 : 2);
 }
 
 // The first start, in a process of its own, killed at a step of the
