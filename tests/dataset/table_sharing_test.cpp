@@ -50,6 +50,13 @@ class TableSharing : public DataSetTest {
     t->Open();
     return t;
   }
+  // Puts d behind a data link that buffers rows rows, as a grid does.
+  void ShowInGrid(fw::TDataSet* d, fw::TDataLink& grid, int rows) {
+    auto* source = new fw::TDataSource(owner_.get());
+    source->SetDataSet(d);
+    grid.SetBufferCount(rows);
+    grid.SetDataSource(source);
+  }
 };
 
 TEST_F(TableSharing, TableAndLiveQueryOnOneTable) {
@@ -140,11 +147,8 @@ TEST_F(TableSharing, ARecordDeletedElsewhereIsNotTakenForItsNeighbour) {
     const std::string name = "gone" + std::to_string(row);
     MakeTable(name + ".dat");
     TTolmidTable* t = OpenShared(name + ".dat");
-    auto* source = new fw::TDataSource(owner_.get());
-    source->SetDataSet(t);
     fw::TDataLink grid;
-    grid.SetBufferCount(rows);
-    grid.SetDataSource(source);
+    ShowInGrid(t, grid, rows);
     t->First();
     t->Next();
     ASSERT_EQ(t->FieldByName("Name")->AsString(), "two");
@@ -259,11 +263,8 @@ TEST_F(TableSharingNumbered, ARecordInTheSlotOfAGoneOneIsNeverTakenForIt) {
         const std::string name = "slot" + std::to_string(++row) + ".dat";
         MakeNumberedTable(name, 5);
         TTolmidTable* t = OpenShared(name);
-        auto* source = new fw::TDataSource(owner_.get());
-        source->SetDataSet(t);
         fw::TDataLink grid;
-        grid.SetBufferCount(rows);
-        grid.SetDataSource(source);
+        ShowInGrid(t, grid, rows);
         t->First();
         t->Next();
         t->Next();
@@ -337,11 +338,8 @@ TEST_F(TableSharingNumbered, AWalkMeetsEveryRecordWhenAnotherUserDeletesItsRecor
       } else {
         d = OpenShared(name + ".dat");
       }
-      auto* source = new fw::TDataSource(owner_.get());
-      source->SetDataSet(d);
       fw::TDataLink grid;
-      grid.SetBufferCount(walker == kGrid ? 5 : 1);
-      grid.SetDataSource(source);
+      ShowInGrid(d, grid, walker == kGrid ? 5 : 1);
       std::vector<int> met;
       for (d->First(); !d->Eof(); d->Next()) {
         met.push_back(d->FieldByName("Num")->AsInteger());
